@@ -63,3 +63,11 @@ protected:
     std::unique_ptr<HostCommands> cmds;
     std::unique_ptr<IrTransmit> ir;
 };
+
+#include <ostream>
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList& l, std::ostream* os)
+{
+    *os << '{' << l.join("; ").toStdString() << '}';
+}
+inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << b.toHex(' ').toStdString(); }
