@@ -111,6 +111,8 @@ void SerialComm::onConnected()
 {
     m_connectTimer.stop();
     m_errorLogged = false;
+    // A serial line has no use for coalescing small writes.
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_portOpen = true;
     emit linkUp();
 }

@@ -71,6 +71,7 @@ void LinkFixture::SetUp()
     gControllerTiming.reconnectMs = 300;
     gControllerTiming.clockSyncDelayMs = 100;
     SetControllerHost(&host);
+    gPlugin.ReplyTimeout = 1;
     sim = std::make_unique<QuillonSim>();
     sim->setUnit(1, 11);
     sim->setUnit(3, 6);

@@ -137,7 +137,11 @@ void QuillonSim::onBytes(const QByteArray& bytes)
             f.kind = sum8(f.bytes, 49) == quint8(f.bytes[49]) ? FrameKind::LongFrame : FrameKind::BadCheck;
         received << f;
         emit frameReceived(f.bytes);
-        handleFrame(f);
+        if (paced) // the frame itself took this long on a 9600-baud line
+            QTimer::singleShot(int(f.bytes.size() * 1000 / kPacedBytesPerSecond), this,
+                               [this, f] { handleFrame(f); });
+        else
+            handleFrame(f);
     }
 }
 

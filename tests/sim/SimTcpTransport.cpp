@@ -26,6 +26,7 @@ void SimTcpTransport::onNewConnection()
         }
         m_client = s;
         s->setParent(this);
+        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(s, &QTcpSocket::readyRead, this, [this, s] {
             if (s == m_client)
                 emit bytesReceived(s->readAll());
