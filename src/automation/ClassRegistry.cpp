@@ -1,0 +1,42 @@
+#include "ClassRegistry.h"
+
+#include "Dictionary.h"
+#include "VbError.h"
+
+ClassRegistry &ClassRegistry::instance()
+{
+    static ClassRegistry registry;
+    return registry;
+}
+
+ClassRegistry::ClassRegistry()
+{
+    add(QStringLiteral("Scripting.Dictionary"), [] { return std::make_shared<Dictionary>(); });
+}
+
+void ClassRegistry::add(const QString &progId, Factory factory)
+{
+    m_factories.insert(progId.toLower(), {progId, std::move(factory)});
+}
+
+bool ClassRegistry::contains(const QString &progId) const
+{
+    return m_factories.contains(progId.toLower());
+}
+
+ObjectPtr ClassRegistry::create(const QString &progId) const
+{
+    auto it = m_factories.constFind(progId.toLower());
+    if (it == m_factories.constEnd())
+        throw VbError(VbErr::CantCreateObject);
+    return it->second();
+}
+
+QStringList ClassRegistry::progIds() const
+{
+    QStringList ids;
+    for (const auto &entry : m_factories)
+        ids << entry.first;
+    ids.sort(Qt::CaseInsensitive);
+    return ids;
+}

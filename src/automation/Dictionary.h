@@ -1,0 +1,54 @@
+#pragma once
+
+#include "Dispatch.h"
+
+#include <QHash>
+
+// "Scripting.Dictionary": keys in insertion order. Keys are any value; text
+// keys compare with or without regard to case (CompareMode 1 or 0).
+class Dictionary : public DispatchObject<Dictionary>
+{
+public:
+    enum CompareMode { BinaryCompare = 0, TextCompare = 1 };
+
+    explicit Dictionary(CompareMode mode = BinaryCompare);
+    static void describe(DispatchTable<Dictionary> &t);
+
+    // C++ side.
+    void add(const Variant &key, const Variant &item); // 457 when the key exists
+    bool exists(const Variant &key) const;
+    Variant item(const Variant &key) const;              // Empty when missing (nothing added)
+    Variant &itemRef(const Variant &key);                // adds an Empty item when missing
+    void setItem(const Variant &key, const Variant &item); // adds when missing
+    void remove(const Variant &key);                     // 32811 when missing
+    void removeAll();
+    int count() const { return int(m_keys.size()); }
+    const std::vector<Variant> &keyList() const { return m_keys; }
+    const std::vector<Variant> &itemList() const { return m_items; }
+    void renameKey(const Variant &oldKey, const Variant &newKey);
+    CompareMode compareMode() const { return m_mode; }
+    void setCompareMode(CompareMode mode); // 5 unless empty
+
+    bool enumerate(std::vector<Variant> &items) override;
+
+private:
+    QString norm(const Variant &key) const;
+    void reindexFrom(size_t position);
+
+    Variant Add(const Variant &key, const Variant &item);
+    bool Exists(const Variant &key) const;
+    Variant Items() const;
+    Variant Keys() const;
+    void Remove(const Variant &key);
+    void RemoveAll();
+    qint32 Count() const;
+    qint32 getCompareMode() const;
+    void setCompareModeLong(qint32 mode);
+
+    CompareMode m_mode;
+    std::vector<Variant> m_keys;
+    std::vector<Variant> m_items;
+    QHash<QString, size_t> m_index;
+};
+
+using DictionaryPtr = std::shared_ptr<Dictionary>;

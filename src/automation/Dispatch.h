@@ -1,0 +1,269 @@
+#pragma once
+
+#include "Object.h"
+#include "VbError.h"
+
+#include <QHash>
+#include <QString>
+#include <functional>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+// Declarative late binding: a class lists its members once, by name, and the
+// table adapts typed C++ member functions to Object::invoke. A non-const
+// reference parameter (QString&, int&, Variant&...) is ByRef: what the member
+// leaves in it is written back into the caller's argument. Missing trailing
+// arguments arrive as Empty (VB's optional parameters).
+//
+//     class XapMessage : public DispatchObject<XapMessage> {
+//     public:
+//         static void describe(DispatchTable<XapMessage> &t) {
+//             t.name("XapMessage");
+//             t.method("AddItem", &XapMessage::AddItem);
+//             t.property("MsgClass", &XapMessage::MsgClass, &XapMessage::setMsgClass);
+//         }
+//     };
+
+namespace dispatch_detail {
+
+template<class P>
+struct Arg;
+
+template<class V, class Convert>
+struct ValueArg {
+    V value;
+    explicit ValueArg(Variant &a)
+        : value(Convert()(a))
+    {
+    }
+    V get() { return value; }
+    void back(Variant &) {}
+};
+
+template<class V, class Convert>
+struct RefArg {
+    V value;
+    explicit RefArg(Variant &a)
+        : value(Convert()(a))
+    {
+    }
+    V &get() { return value; }
+    void back(Variant &a) { a = Variant(value); }
+};
+
+struct ToString { QString operator()(const Variant &v) const { return v.toString(); } };
+struct ToLong { qint32 operator()(const Variant &v) const { return v.toLong(); } };
+struct ToInteger { qint16 operator()(const Variant &v) const { return v.toInteger(); } };
+struct ToDouble { double operator()(const Variant &v) const { return v.toDouble(); } };
+struct ToBool { bool operator()(const Variant &v) const { return v.toBool(); } };
+struct ToObject {
+    ObjectPtr operator()(const Variant &v) const { return v.isEmpty() ? ObjectPtr() : v.toObject(); }
+};
+
+template<> struct Arg<QString> : ValueArg<QString, ToString> { using ValueArg::ValueArg; };
+template<> struct Arg<const QString &> : ValueArg<QString, ToString> { using ValueArg::ValueArg; };
+template<> struct Arg<QString &> : RefArg<QString, ToString> { using RefArg::RefArg; };
+template<> struct Arg<int> : ValueArg<qint32, ToLong> { using ValueArg::ValueArg; };
+template<> struct Arg<int &> : RefArg<qint32, ToLong> { using RefArg::RefArg; };
+template<> struct Arg<qint16> : ValueArg<qint16, ToInteger> { using ValueArg::ValueArg; };
+template<> struct Arg<qint16 &> {
+    qint16 value;
+    explicit Arg(Variant &a) : value(a.toInteger()) {}
+    qint16 &get() { return value; }
+    void back(Variant &a) { a = Variant::fromInteger(value); }
+};
+template<> struct Arg<double> : ValueArg<double, ToDouble> { using ValueArg::ValueArg; };
+template<> struct Arg<double &> : RefArg<double, ToDouble> { using RefArg::RefArg; };
+template<> struct Arg<bool> : ValueArg<bool, ToBool> { using ValueArg::ValueArg; };
+template<> struct Arg<bool &> : RefArg<bool, ToBool> { using RefArg::RefArg; };
+template<> struct Arg<ObjectPtr> : ValueArg<ObjectPtr, ToObject> { using ValueArg::ValueArg; };
+template<> struct Arg<const ObjectPtr &> : ValueArg<ObjectPtr, ToObject> { using ValueArg::ValueArg; };
+template<> struct Arg<Variant> {
+    Variant value;
+    explicit Arg(Variant &a) : value(a) {}
+    Variant get() { return value; }
+    void back(Variant &) {}
+};
+template<> struct Arg<const Variant &> : Arg<Variant> { using Arg<Variant>::Arg; };
+template<> struct Arg<Variant &> {
+    Variant *value;
+    explicit Arg(Variant &a) : value(&a) {}
+    Variant &get() { return *value; }
+    void back(Variant &) {}
+};
+
+inline Variant toVariant(const QString &v) { return Variant(v); }
+inline Variant toVariant(qint32 v) { return Variant(int(v)); }
+inline Variant toVariant(qint16 v) { return Variant::fromInteger(v); }
+inline Variant toVariant(double v) { return Variant(v); }
+inline Variant toVariant(bool v) { return Variant(v); }
+inline Variant toVariant(const Variant &v) { return v; }
+inline Variant toVariant(const QStringList &v) { return Variant(v); }
+template<class O>
+Variant toVariant(const std::shared_ptr<O> &v) { return Variant(ObjectPtr(v)); }
+
+using Fn = std::function<Variant(Object &, std::vector<Variant> &)>;
+
+template<class T, class R, class F, class... P, size_t... I>
+Variant callWith(T &self, F fn, std::vector<Variant> &args, std::index_sequence<I...>)
+{
+    if (args.size() > sizeof...(P))
+        throw VbError(VbErr::WrongArgumentCount);
+    Variant missing[sizeof...(P) + 1];
+    auto pick = [&](size_t i) -> Variant & { return i < args.size() ? args[i] : missing[i]; };
+    std::tuple<Arg<P>...> holders{Arg<P>(pick(I))...};
+    if constexpr (std::is_void_v<R>) {
+        (self.*fn)(std::get<I>(holders).get()...);
+        (std::get<I>(holders).back(pick(I)), ...);
+        return Variant();
+    } else {
+        auto result = (self.*fn)(std::get<I>(holders).get()...);
+        (std::get<I>(holders).back(pick(I)), ...);
+        return toVariant(result);
+    }
+}
+
+template<class T, class R, class... P>
+Fn adapt(R (T::*fn)(P...))
+{
+    return [fn](Object &o, std::vector<Variant> &args) {
+        return callWith<T, R, decltype(fn), P...>(static_cast<T &>(o), fn, args, std::index_sequence_for<P...>{});
+    };
+}
+
+template<class T, class R, class... P>
+Fn adapt(R (T::*fn)(P...) const)
+{
+    return [fn](Object &o, std::vector<Variant> &args) {
+        return callWith<const T, R, decltype(fn), P...>(static_cast<const T &>(o), fn, args,
+                                                         std::index_sequence_for<P...>{});
+    };
+}
+
+} // namespace dispatch_detail
+
+template<class T>
+class DispatchTable
+{
+public:
+    using Raw = std::function<Variant(T &, CallKind, std::vector<Variant> &)>;
+
+    static DispatchTable &instance()
+    {
+        static DispatchTable table = [] {
+            DispatchTable t;
+            T::describe(t);
+            return t;
+        }();
+        return table;
+    }
+
+    void name(const QString &className) { m_className = className; }
+    const QString &className() const { return m_className; }
+
+    // A method (also reachable as a property get, as late binding allows).
+    template<class F>
+    DispatchTable &method(const QString &name, F fn)
+    {
+        entry(name).method = dispatch_detail::adapt(fn);
+        return *this;
+    }
+
+    // A read-only property.
+    template<class G>
+    DispatchTable &get(const QString &name, G getter)
+    {
+        entry(name).get = dispatch_detail::adapt(getter);
+        return *this;
+    }
+
+    // A property with get and let; the setter takes the value last.
+    template<class G, class S>
+    DispatchTable &property(const QString &name, G getter, S setter)
+    {
+        auto &e = entry(name);
+        e.get = dispatch_detail::adapt(getter);
+        e.let = dispatch_detail::adapt(setter);
+        return *this;
+    }
+
+    // A write-only property (let), or the let half of one.
+    template<class S>
+    DispatchTable &let(const QString &name, S setter)
+    {
+        entry(name).let = dispatch_detail::adapt(setter);
+        return *this;
+    }
+
+    // An object property's set.
+    template<class S>
+    DispatchTable &set(const QString &name, S setter)
+    {
+        entry(name).set = dispatch_detail::adapt(setter);
+        return *this;
+    }
+
+    // A member that handles every call kind and its arguments itself.
+    DispatchTable &raw(const QString &name, Raw fn)
+    {
+        entry(name).raw = std::move(fn);
+        return *this;
+    }
+
+    bool has(const QString &name) const { return m_members.contains(name.toLower()); }
+
+    Variant invoke(T &self, const QString &name, CallKind kind, std::vector<Variant> &args) const
+    {
+        auto it = m_members.constFind(name.toLower());
+        if (it == m_members.constEnd())
+            throw VbError(VbErr::NotSupported);
+        const Member &m = *it;
+        if (m.raw)
+            return m.raw(self, kind, args);
+        const dispatch_detail::Fn *fn = nullptr;
+        switch (kind) {
+        case CallKind::Method:
+            fn = m.method ? &m.method : (m.get ? &m.get : nullptr);
+            break;
+        case CallKind::PropertyGet:
+            fn = m.get ? &m.get : (m.method ? &m.method : nullptr);
+            break;
+        case CallKind::PropertyLet:
+            fn = m.let ? &m.let : (m.set ? &m.set : nullptr);
+            break;
+        case CallKind::PropertySet:
+            fn = m.set ? &m.set : (m.let ? &m.let : nullptr);
+            break;
+        }
+        if (!fn)
+            throw VbError(VbErr::NotSupported);
+        return (*fn)(self, args);
+    }
+
+private:
+    struct Member {
+        dispatch_detail::Fn method, get, let, set;
+        Raw raw;
+    };
+
+    Member &entry(const QString &name) { return m_members[name.toLower()]; }
+
+    QString m_className = QStringLiteral("Object");
+    QHash<QString, Member> m_members;
+};
+
+// Base of every class reachable by name: T describes its members once.
+template<class T>
+class DispatchObject : public Object
+{
+public:
+    QString typeName() const override { return DispatchTable<T>::instance().className(); }
+
+    Variant invoke(const QString &name, CallKind kind, std::vector<Variant> &args) override
+    {
+        return DispatchTable<T>::instance().invoke(static_cast<T &>(*this), name, kind, args);
+    }
+
+    bool hasMember(const QString &name) const override { return DispatchTable<T>::instance().has(name); }
+};

@@ -1,0 +1,166 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+class Object;
+class VbArray;
+using ObjectPtr = std::shared_ptr<Object>;
+
+// The VBScript value. Copies of an array share its storage until one of them
+// is changed (arrays are values in VB, so a change never shows in a copy).
+class Variant
+{
+public:
+    // The VarType numbers of VB.
+    enum Type : quint16 {
+        Empty = 0,
+        Null = 1,
+        Integer = 2,
+        Long = 3,
+        Single = 4,
+        Double = 5,
+        Currency = 6,
+        Date = 7,
+        String = 8,
+        Object = 9,
+        Error = 10,
+        Boolean = 11,
+        Byte = 17,
+        Array = 8192,
+    };
+
+    Variant() = default;
+    Variant(bool value);
+    Variant(int value); // Long
+    Variant(qint64 value) = delete; // say which: fromLong/fromCurrency/Double
+    Variant(double value);
+    Variant(const QString &value);
+    Variant(QString &&value);
+    Variant(const char *utf8); // keeps literals away from the bool overload
+    Variant(const QStringList &values); // a 0-based array of strings
+    Variant(ObjectPtr object);         // Nothing when null
+    Variant(const VbArray &array);
+    Variant(VbArray &&array);
+
+    static Variant null();
+    static Variant nothing();
+    static Variant fromInteger(qint16 value);
+    static Variant fromLong(qint32 value);
+    static Variant fromByte(quint8 value);
+    static Variant fromSingle(float value);
+    static Variant fromDouble(double value);
+    static Variant fromCurrency(qint64 scaledBy10000);
+    static Variant fromDate(double oleDate);
+    static Variant fromError(qint32 code);
+    static Variant fromArray(std::shared_ptr<VbArray> array);
+
+    Type type() const { return m_type; }
+    bool isEmpty() const { return m_type == Empty; }
+    bool isNull() const { return m_type == Null; }
+    bool isString() const { return m_type == String; }
+    bool isObject() const { return m_type == Object; }
+    bool isNothing() const { return m_type == Object && !m_object; }
+    bool isArray() const { return m_type == Array; }
+    // A number of any width (Boolean excluded).
+    bool isNumber() const;
+
+    // VB's conversions, raising VbError as VB does: 13 "Type mismatch" for a
+    // text that is no number, 6 "Overflow" out of range, 94 "Invalid use of
+    // Null" for Null. Objects convert through their default member.
+    QString toString() const; // CStr
+    double toDouble() const;  // CDbl
+    float toSingle() const;   // CSng
+    qint32 toLong() const;    // CLng: halves to even
+    qint16 toInteger() const; // CInt: halves to even
+    quint8 toByte() const;    // CByte
+    qint64 toCurrency() const; // CCur, scaled by 10000
+    bool toBool() const;      // CBool
+    double toDate() const;    // CDate, as an OLE day number
+    ObjectPtr toObject() const; // 424 "Object required" unless an object (null for Nothing)
+
+    // Never raises: Null and Empty give "", arrays and objects a short
+    // description. For log lines and displays.
+    QString toText() const;
+
+    // The value behind an object's default member (or the value itself).
+    Variant defaultValue() const;
+
+    const VbArray &array() const;
+    VbArray &arrayMut(); // detaches a shared array first
+    std::shared_ptr<VbArray> arrayShared() const { return m_array; }
+
+    // Raw payloads, valid for the matching type only.
+    bool rawBool() const { return m_num.b; }
+    qint16 rawInteger() const { return m_num.i; }
+    qint32 rawLong() const { return m_num.l; }
+    quint8 rawByte() const { return m_num.by; }
+    float rawSingle() const { return m_num.f; }
+    double rawDouble() const { return m_num.d; }
+    qint64 rawCurrency() const { return m_num.cy; }
+    double rawDate() const { return m_num.d; }
+    qint32 rawError() const { return m_num.l; }
+    const QString &rawString() const { return m_string; }
+    const ObjectPtr &rawObject() const { return m_object; }
+
+    // VB's TypeName and VarType.
+    QString typeName() const;
+    int varType() const;
+
+private:
+    Type m_type = Empty;
+    union Num {
+        bool b;
+        quint8 by;
+        qint16 i;
+        qint32 l;
+        float f;
+        double d;
+        qint64 cy;
+    } m_num{};
+    QString m_string;
+    ObjectPtr m_object;
+    std::shared_ptr<VbArray> m_array;
+};
+
+// A VB array: any number of dimensions, each with its own lower bound; the
+// first index runs fastest, as in VB's memory order (For Each follows it).
+class VbArray
+{
+public:
+    struct Bound {
+        qint32 lower = 0;
+        qint32 count = 0;
+    };
+
+    VbArray() = default;
+    explicit VbArray(std::vector<Bound> bounds);
+    // A 0-based one-dimensional array of the given values.
+    static VbArray fromValues(std::vector<Variant> values);
+
+    int dimensions() const { return int(m_bounds.size()); }
+    qint32 lbound(int dimension) const; // 1-based dimension; 9 when out of range
+    qint32 ubound(int dimension) const;
+    const std::vector<Bound> &bounds() const { return m_bounds; }
+    size_t size() const { return m_data.size(); }
+
+    // Element by index list; 9 "Subscript out of range" when outside.
+    Variant &at(const std::vector<qint32> &indexes);
+    const Variant &at(const std::vector<qint32> &indexes) const;
+    std::vector<Variant> &data() { return m_data; }
+    const std::vector<Variant> &data() const { return m_data; }
+
+    // ReDim Preserve: only the last dimension may change.
+    void resizePreserve(std::vector<Bound> bounds);
+
+    // Fixed-size arrays (declared with bounds) refuse ReDim.
+    bool fixed = false;
+
+private:
+    size_t offset(const std::vector<qint32> &indexes) const;
+
+    std::vector<Bound> m_bounds;
+    std::vector<Variant> m_data;
+};
