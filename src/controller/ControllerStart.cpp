@@ -11,12 +11,6 @@ namespace {
 const QString kType = "xaptvkKorvane";
 const QString kTimeout = "Timeout from CPU-QX/Quillon";
 
-// Keeps the busy flag held until the end of the enclosing scope, on every exit.
-struct BusyScope
-{
-    BusyScope() { gPlugin.TransferBusy = true; }
-    ~BusyScope() { gPlugin.TransferBusy = false; }
-};
 } // namespace
 
 ControllerStart::ControllerStart(CommLink& link, Protocol& protocol, QObject* parent)
@@ -50,7 +44,7 @@ QString ControllerStart::InitCPUQX()
 
 QString ControllerStart::FindCPUQX()
 {
-    BusyScope busy;
+    TransferBusyScope busy;
     QString result;
     int failures = 0;
     while (failures < 2) {
@@ -117,7 +111,7 @@ QString ControllerStart::FindCPUQX()
 
 bool ControllerStart::sideCommand(const QByteArray& frame, int timeoutSeconds, bool needsComms)
 {
-    BusyScope busy;
+    TransferBusyScope busy;
     if (needsComms && !gPlugin.CommsStarted)
         return false;
     m_protocol.SendFrame(frame);
@@ -225,7 +219,7 @@ void ControllerStart::SetClock()
         SyncClock();
         return;
     }
-    BusyScope busy;
+    TransferBusyScope busy;
     if (!gPlugin.CommsStarted)
         return;
     m_protocol.SendFrame(ClockFrame(QDateTime::currentDateTime()));

@@ -7,18 +7,13 @@
 namespace {
 const QString kType = "xaptvkKorvane";
 
-struct BusyScope
-{
-    BusyScope() { gPlugin.TransferBusy = true; }
-    ~BusyScope() { gPlugin.TransferBusy = false; }
-};
 } // namespace
 
 HostCommands::HostCommands(Protocol& protocol, QObject* parent) : QObject(parent), m_protocol(protocol) {}
 
 void HostCommands::exchange(const QByteArray& frame)
 {
-    BusyScope busy;
+    TransferBusyScope busy;
     xasend(frame);
     m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
 }
@@ -64,7 +59,7 @@ long HostCommands::GetParameter(int unit, int pnum)
         LogError(kType, QString("GetParameter unit %1 parameter %2 out of range").arg(unit).arg(pnum));
         return 0;
     }
-    BusyScope busy;
+    TransferBusyScope busy;
     for (int attempt = 0; attempt < 3; ++attempt) {
         xasend(Frames::Command(0x1F, quint8(pnum - 1)));
         m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);

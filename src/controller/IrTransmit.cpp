@@ -8,11 +8,6 @@
 namespace {
 const QString kType = "xaptvkKorvane";
 
-struct BusyScope
-{
-    BusyScope() { gPlugin.TransferBusy = true; }
-    ~BusyScope() { gPlugin.TransferBusy = false; }
-};
 
 bool isNumeric(const QString& s)
 {
@@ -77,7 +72,7 @@ int IrTransmit::PlayIREx(const QString& loc)
 void IrTransmit::PlayIRLocation(long location)
 {
     {
-        BusyScope busy;
+        TransferBusyScope busy;
         if (gPlugin.CommsStarted && location >= 0 && location <= 65535) {
             m_protocol.SendFrame(Frames::Command(0x5A, quint8(location % 256), quint8(location / 256)));
             m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
@@ -90,7 +85,7 @@ void IrTransmit::PlayIRLocation(long location)
 void IrTransmit::PlayIRZone(int address, int port, long location)
 {
     {
-        BusyScope busy;
+        TransferBusyScope busy;
         if (gPlugin.CommsStarted && location >= 0 && location <= 65535 && address >= 0 && address <= 255
             && port >= 0 && port <= 255) {
             m_protocol.SendFrame(Frames::Command(0x5C, quint8(address), quint8(port), quint8(location % 256),
@@ -109,7 +104,7 @@ bool IrTransmit::LearnIRStart(long loc)
     if (!gPlugin.CommsStarted)
         return true;
     // Held busy so the report loop cannot take the controller's answer.
-    BusyScope busy;
+    TransferBusyScope busy;
     const int location = gPlugin.IRKeyLocations[size_t(loc)];
     m_protocol.SendFrame(Frames::Command(0x5B, quint8(location % 256), quint8(location / 256), 0x78));
     m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
@@ -121,7 +116,7 @@ void IrTransmit::LearnIREnd()
     if (!gPlugin.CommsStarted)
         return;
     // Busy as well: the learned code's match report must end this wait, not reach the report loop.
-    BusyScope busy;
+    TransferBusyScope busy;
     gPlugin.LearnInProgress = true;
     m_protocol.WaitReply(15, 3, 0);
     gPlugin.LearnInProgress = false;

@@ -84,6 +84,15 @@ struct PluginState
 
 extern PluginState gPlugin;
 
+// Holds TransferBusy from here to the end of the scope, on every exit.
+struct TransferBusyScope
+{
+    TransferBusyScope() { gPlugin.TransferBusy = true; }
+    ~TransferBusyScope() { gPlugin.TransferBusy = false; }
+    TransferBusyScope(const TransferBusyScope&) = delete;
+    TransferBusyScope& operator=(const TransferBusyScope&) = delete;
+};
+
 // Back to the state of a freshly started process (tests start each case from it).
 void ResetPluginState();
 

@@ -100,7 +100,7 @@ void LinkFixture::TearDown()
     SetControllerHost(nullptr);
 }
 
-void LinkFixture::open(Path path)
+void LinkFixture::attachSim(Path path)
 {
     if (path == Path::Tcp) {
         tcp = std::make_unique<SimTcpTransport>();
@@ -116,6 +116,11 @@ void LinkFixture::open(Path path)
         gPlugin.UseSerialComm = false;
         gPlugin.CommPort = pty->slavePath();
     }
+}
+
+void LinkFixture::open(Path path)
+{
+    attachSim(path);
     link->OpenCommLink();
     ASSERT_TRUE(gPlugin.PortOpenFlag);
     ASSERT_TRUE(gPlugin.CommsStarted);

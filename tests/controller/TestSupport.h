@@ -47,6 +47,8 @@ protected:
     enum class Path { Tcp, Pty };
     void SetUp() override;
     void TearDown() override;
+    // Points the link settings at the simulator over the given path.
+    void attachSim(Path path);
     // Opens the link to the simulator without discovery.
     void open(Path path);
     void openTcp() { open(Path::Tcp); }

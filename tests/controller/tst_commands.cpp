@@ -23,19 +23,7 @@ TEST_P(CommandsTest, DiscoveryByteForByteThenSidesOn)
     sim->varBlockHigh = 0x4C;
     sim->varBlockLow = 0x21;
     sim->irLocationCount = 0x1F0;
-    if (path() == Path::Tcp) {
-        tcp = std::make_unique<SimTcpTransport>();
-        ASSERT_TRUE(tcp->listen());
-        sim->attach(tcp.get());
-        gPlugin.UseSerialComm = true;
-        gPlugin.SerialIPAddress = "127.0.0.1";
-        gPlugin.CommPort = QString::number(tcp->port());
-    } else {
-        pty = std::make_unique<SimPtyTransport>();
-        ASSERT_TRUE(pty->open());
-        sim->attach(pty.get());
-        gPlugin.CommPort = pty->slavePath();
-    }
+    attachSim(path());
     int initPlugin = 0;
     start->InitPlugin = [&] { ++initPlugin; };
     start->GetPluginSetting = [](const QString& key, const QString& def) {
