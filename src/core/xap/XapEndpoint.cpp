@@ -220,6 +220,7 @@ void xap::readPending(QUdpSocket* socket)
         if (got < 0)
             break;
         data.truncate(got);
+        ++m_datagramsRead;
         ProcessReceivedMessage(QString::fromLatin1(data));
     }
 }

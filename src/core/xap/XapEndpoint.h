@@ -61,6 +61,7 @@ public:
     QString localIp() const { return m_localIp; }
     int heartbeatIntervalMs() const { return m_hbeatTimer.isRunning() ? m_hbeatTimer.interval() : 0; }
     int queuedCount() const { return int(m_queue.size()); }
+    qint64 datagramsRead() const { return m_datagramsRead; }
 
 private:
     QString GetIP() const;
@@ -87,6 +88,7 @@ private:
     QString m_localIp;
     int m_port = 0;
     int m_tick = 0;
+    qint64 m_datagramsRead = 0;
     bool m_filterHeartbeats = true;
     QQueue<QString> m_queue;
     std::function<void()> m_callback;
