@@ -138,3 +138,26 @@ TEST(XapMessageScript, CreatedByProgIdAndCalledByName)
     EXPECT_EQ(section->call(QStringLiteral("Item"), {Variant(QStringLiteral("state"))}).toString(), QStringLiteral("State=off"));
     EXPECT_THROW(obj->call(QStringLiteral("NoSuchMember")), VbError);
 }
+
+// Parsing never fails on texts cut anywhere or with a byte changed; whatever it keeps stays
+// readable.
+TEST(XapMessageParse, TruncatedAndMangledTexts)
+{
+    for (qsizetype cut = 0; cut <= kBsc.size(); ++cut) {
+        XapMessage m;
+        m.FromXap(kBsc.left(cut));
+        m.GetItem(QStringLiteral("output.state"), QStringLiteral("State"));
+        EXPECT_FALSE(m.MsgSection().isEmpty());
+    }
+    const QString marks = QStringLiteral("}{=\n\r: .*>");
+    for (qsizetype pos = 0; pos < kBsc.size(); ++pos) {
+        for (QChar mark : marks) {
+            QString text = kBsc;
+            text[pos] = mark;
+            XapMessage m;
+            m.FromXap(text);
+            EXPECT_FALSE(m.MsgSection().isEmpty());
+            m.CompareSource(m.msgSource());
+        }
+    }
+}
