@@ -1,5 +1,7 @@
 // Message model speed and the running program's receive throughput.
 // The throughput case starts the real program on loopback and binds the xAP port 3639.
+#include "XapListener.h"
+
 #include "core/xap/XapMessage.h"
 
 #include <QCoreApplication>
@@ -61,17 +63,6 @@ void BM_ToXap(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ToXap);
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // Sends a bounded burst to the running program and times its arrival at the dispatcher
 // entry (the program's dispatch trace: one record per text, all of the same size here).

@@ -81,11 +81,12 @@ TEST(Startup, SkipsPortsHeldByOtherPrograms)
     XapListener listener;
     ASSERT_TRUE(listener.bound);
     const auto held = holdPorts(32768, 3);
-    ASSERT_EQ(held.size(), 3u) << "ports 32768-32770 are in use on this machine";
-    // The expected port is the first one after them that is free right now.
-    int expected = 32771;
+    // Whatever else holds ports here, the program takes the first one that is free right now
+    // (32771 on a quiet machine).
+    int expected = 32768;
     while (!QUdpSocket().bind(QHostAddress(QHostAddress::LocalHost), quint16(expected), QAbstractSocket::DontShareAddress))
         ++expected;
+    EXPECT_GE(expected, 32771);
     ProgramFolder folder;
     KorvaneProcess program(folder);
     ASSERT_TRUE(listener.waitForCount(1));

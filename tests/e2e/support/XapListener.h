@@ -13,7 +13,7 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
     while (!done()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
 }
