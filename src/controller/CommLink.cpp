@@ -51,7 +51,7 @@ void CommLink::OpenCommLink()
         Protocol::Delay(gControllerTiming.linkSettleMs);
         gPlugin.CommsStarted = gPlugin.PortOpenFlag;
     }
-    LogError("xaptvkKorvane", "Using Comm Port " + gPlugin.SerialIPAddress + " " + gPlugin.CommPort);
+    LogControllerError("xaptvkKorvane", "Using Comm Port " + gPlugin.SerialIPAddress + " " + gPlugin.CommPort);
 }
 
 void CommLink::CloseCommLink(bool release)

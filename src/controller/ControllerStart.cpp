@@ -37,7 +37,7 @@ QString ControllerStart::InitCPUQX()
         return result;
     } catch (const std::exception& e) {
         gPlugin.InterfaceStatusWord = 2;
-        LogError(kType, "cpuqxInitCPUQX Error");
+        LogControllerError(kType, "cpuqxInitCPUQX Error");
         return "Quillon init error: " + QString::fromLocal8Bit(e.what());
     }
 }
@@ -51,24 +51,24 @@ QString ControllerStart::FindCPUQX()
         m_protocol.SendFrame(Frames::BlockRequest(0x8F, 0xB7));
         if (!m_protocol.WaitReply(3, 264, 0x2A)) {
             gPlugin.InterfaceStatusWord = 1;
-            LogError(kType, "Quillon Plug-in Error, Timeout looking for CPU-QX/Quillon");
+            LogControllerError(kType, "Quillon Plug-in Error, Timeout looking for CPU-QX/Quillon");
             result = kTimeout;
             ++failures;
             continue;
         }
         gPlugin.VarBlockHigh = gPlugin.ReplyBuffer[6 + 12];
         gPlugin.VarBlockLow = gPlugin.ReplyBuffer[6 + 13];
-        LogError(kType, "Found CPU-QX/Quillon");
+        LogControllerError(kType, "Found CPU-QX/Quillon");
         m_protocol.SendFrame(Frames::BlockRequest(0x00, 0x7F));
         if (!m_protocol.WaitReply(3, 264, 0x2A)) {
             gPlugin.InterfaceStatusWord = 1;
-            LogError(kType, "Quillon Plug-in Error, Timeout getting controller parameters");
+            LogControllerError(kType, "Quillon Plug-in Error, Timeout getting controller parameters");
             result = kTimeout;
             ++failures;
             continue;
         }
         gPlugin.IRLocationCount = gPlugin.ReplyBuffer[6 + 245] * 256 + gPlugin.ReplyBuffer[6 + 244];
-        LogError(kType, "Quillon IR size: " + QString::number(gPlugin.IRLocationCount));
+        LogControllerError(kType, "Quillon IR size: " + QString::number(gPlugin.IRLocationCount));
         gPlugin.InterfaceStatusWord = 0;
         break;
     }
@@ -83,22 +83,22 @@ QString ControllerStart::FindCPUQX()
             const QString addr = QString::number(k + 1);
             switch (t) {
             case 6:
-                LogError(kType, "Unit found: SIO16IR Addr: " + addr);
+                LogControllerError(kType, "Unit found: SIO16IR Addr: " + addr);
                 gPlugin.HasIRZoneModules = true;
                 gPlugin.IRZoneModules.append(k + 1);
                 ++gPlugin.IRZoneModuleCount;
                 WriteCommsLog("UNIT SIO16IR " + QString::number(gPlugin.IRZoneModuleCount));
                 break;
             case 11:
-                LogError(kType, "Unit found: SIO16 Addr: " + addr);
+                LogControllerError(kType, "Unit found: SIO16 Addr: " + addr);
                 WriteCommsLog("UNIT SIO16");
                 break;
             case 12:
-                LogError(kType, "Unit found: SIO16I Addr: " + addr);
+                LogControllerError(kType, "Unit found: SIO16I Addr: " + addr);
                 WriteCommsLog("UNIT SIO16I");
                 break;
             case 13:
-                LogError(kType, "Unit found: RLY-8 Addr: " + addr);
+                LogControllerError(kType, "Unit found: RLY-8 Addr: " + addr);
                 WriteCommsLog("UNIT RLY08");
                 break;
             default:
@@ -192,7 +192,7 @@ void ControllerStart::StartCommunications()
         if (gPlugin.X10Started)
             StartX10(gPlugin.CommPort);
     } catch (const std::exception& e) {
-        LogError(kType, "StartCommunications Error " + QString::fromLocal8Bit(e.what()));
+        LogControllerError(kType, "StartCommunications Error " + QString::fromLocal8Bit(e.what()));
     }
 }
 

@@ -31,11 +31,11 @@ QByteArray HostCommands::SetVarFrame(int vnum, long Data)
 int HostCommands::SetVar(int vnum, long Data)
 {
     if (vnum < 0 || vnum > 255) {
-        LogError(kType, "SetVar variable " + QString::number(vnum) + " out of range, not sent");
+        LogControllerError(kType, "SetVar variable " + QString::number(vnum) + " out of range, not sent");
         return 0;
     }
     if (Data > 65535)
-        LogError(kType, "SetVar value " + QString::number(Data) + " clamped to 65535");
+        LogControllerError(kType, "SetVar value " + QString::number(Data) + " clamped to 65535");
     exchange(SetVarFrame(vnum, Data));
     return 0;
 }
@@ -43,11 +43,11 @@ int HostCommands::SetVar(int vnum, long Data)
 void HostCommands::SetModulePoint(int module, int point, int value)
 {
     if (module < 0 || module > 255 || point < 0 || point > 255) {
-        LogError(kType, QString("SetModulePoint module %1 point %2 out of range, not sent").arg(module).arg(point));
+        LogControllerError(kType, QString("SetModulePoint module %1 point %2 out of range, not sent").arg(module).arg(point));
         return;
     }
     if (value < 0 || value > 255) {
-        LogError(kType, "SetModulePoint value " + QString::number(value) + " clamped");
+        LogControllerError(kType, "SetModulePoint value " + QString::number(value) + " clamped");
         value = qBound(0, value, 255);
     }
     exchange(Frames::Command(0x33, quint8(module), quint8(point), quint8(value)));
@@ -56,7 +56,7 @@ void HostCommands::SetModulePoint(int module, int point, int value)
 long HostCommands::GetParameter(int unit, int pnum)
 {
     if (unit < 1 || unit > 128 || pnum < 1 || pnum > 256) {
-        LogError(kType, QString("GetParameter unit %1 parameter %2 out of range").arg(unit).arg(pnum));
+        LogControllerError(kType, QString("GetParameter unit %1 parameter %2 out of range").arg(unit).arg(pnum));
         return 0;
     }
     TransferBusyScope busy;
@@ -70,10 +70,10 @@ long HostCommands::GetParameter(int unit, int pnum)
             size_t lo = size_t(6 + 2 * (unit - 1));
             return long(gPlugin.ReplyBuffer[lo + 1]) * 256 + gPlugin.ReplyBuffer[lo];
         }
-        LogError("Warning", "Quillon Plug-in, Timeout getting parameter, retrying ...");
+        LogControllerError("Warning", "Quillon Plug-in, Timeout getting parameter, retrying ...");
         gPlugin.InterfaceStatusWord = 1;
     }
-    LogError(kType, "Timeout getting parameter, retried 3 times");
+    LogControllerError(kType, "Timeout getting parameter, retried 3 times");
     return 0;
 }
 
@@ -115,7 +115,7 @@ int HostCommands::xasend(const QByteArray& buf)
 bool HostCommands::SetTimeOut(int Timeout)
 {
     if (Timeout < 1 || Timeout > 32) {
-        LogError(kType, "SetTimeOut " + QString::number(Timeout) + " refused: 1 to 32 seconds");
+        LogControllerError(kType, "SetTimeOut " + QString::number(Timeout) + " refused: 1 to 32 seconds");
         return false;
     }
     gPlugin.ReplyTimeout = Timeout;

@@ -23,7 +23,7 @@ bool IrTransmit::keyOk(long loc, const char* who)
 {
     if (loc >= 0 && loc <= 1023)
         return true;
-    LogError(kType, QString("%1 key %2 out of range").arg(who).arg(loc));
+    LogControllerError(kType, QString("%1 key %2 out of range").arg(who).arg(loc));
     return false;
 }
 

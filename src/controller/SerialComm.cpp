@@ -63,7 +63,7 @@ void SerialComm::setPortOpen(bool open)
 bool SerialComm::openProcedure()
 {
     if (!m_ip.contains('.') || m_commPort < 101) {
-        LogError("xaptvkKorvane", label() + " is not valid IP:Port");
+        LogControllerError("xaptvkKorvane", label() + " is not valid IP:Port");
         return false;
     }
     if (m_socket.state() == QAbstractSocket::ConnectedState)
@@ -87,7 +87,7 @@ bool SerialComm::openProcedure()
     m_inOpenWait = false;
     bool ok = m_socket.state() == QAbstractSocket::ConnectedState;
     if (!ok)
-        LogError("xaptvkKorvane", label() + " Unable to connect via TCP");
+        LogControllerError("xaptvkKorvane", label() + " Unable to connect via TCP");
     return ok;
 }
 
@@ -125,7 +125,7 @@ void SerialComm::onDisconnected()
         emit linkDown();
     if (!m_wanted || m_shuttingDown)
         return; // closed by us: stays closed
-    LogError("xaptvkKorvane", label() + " IP Connection Closed " + QString::number(ComEvent()));
+    LogControllerError("xaptvkKorvane", label() + " IP Connection Closed " + QString::number(ComEvent()));
     m_ticks = 0;
     if (!m_connectTimer.isActive())
         m_connectTimer.start(gControllerTiming.reconnectMs);
@@ -142,7 +142,7 @@ void SerialComm::onError(QAbstractSocket::SocketError e)
     // One entry per outage, not one per retry.
     if (!m_errorLogged) {
         m_errorLogged = true;
-        LogError("xaptvkKorvane", label() + " oWinsock_Error at State " + QString::number(ComEvent())
+        LogControllerError("xaptvkKorvane", label() + " oWinsock_Error at State " + QString::number(ComEvent())
                                       + ", " + QString::number(int(e)) + " " + m_socket.errorString());
     }
     if (!m_connectTimer.isActive())

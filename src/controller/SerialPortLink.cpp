@@ -32,7 +32,7 @@ bool SerialPortLink::setPortOpen(bool open)
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        LogError("xaptvkKorvane", "Open Comm Port  " + m_port.portName() + " " + m_port.errorString());
+        LogControllerError("xaptvkKorvane", "Open Comm Port  " + m_port.portName() + " " + m_port.errorString());
         return false;
     }
     return true;
@@ -62,7 +62,7 @@ void SerialPortLink::onError(QSerialPort::SerialPortError e)
         return;
     if (e == QSerialPort::OpenError || e == QSerialPort::DeviceNotFoundError || e == QSerialPort::PermissionError)
         return; // reported by setPortOpen
-    LogError("xaptvkKorvane", "Serial port " + m_port.portName() + " error: " + m_port.errorString());
+    LogControllerError("xaptvkKorvane", "Serial port " + m_port.portName() + " error: " + m_port.errorString());
     if (e == QSerialPort::ResourceError && m_port.isOpen()) {
         m_port.close();
         emit linkDown();

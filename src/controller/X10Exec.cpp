@@ -41,7 +41,7 @@ QList<int> unitList(const QString& devicecode)
 quint8 clampByte(int v, const char* what)
 {
     if (v < 0 || v > 255) {
-        LogError(kType, QString("ExecX10 %1 %2 out of range, clamped").arg(what).arg(v));
+        LogControllerError(kType, QString("ExecX10 %1 %2 out of range, clamped").arg(what).arg(v));
         return quint8(v < 0 ? 0 : 255);
     }
     return quint8(v);
@@ -51,7 +51,7 @@ bool validUnit(int unit)
 {
     if (unit >= 1 && unit <= 16)
         return true;
-    LogError(kType, "ExecX10 unit " + QString::number(unit) + " skipped");
+    LogControllerError(kType, "ExecX10 unit " + QString::number(unit) + " skipped");
     return false;
 }
 } // namespace
@@ -64,7 +64,7 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
     QList<QByteArray> frames;
     int h = housecode.isEmpty() ? -1 : housecode.at(0).toUpper().unicode() - 'A';
     if (h < 0 || h > 15) {
-        LogError(kType, "ExecX10 house " + housecode + " skipped");
+        LogControllerError(kType, "ExecX10 house " + housecode + " skipped");
         return frames;
     }
     const quint8 H = quint8(h);
@@ -101,7 +101,7 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
         // 11 is the upper bank of preset levels: 16 to 31, or 0 to 15 counted within it.
         int level = qBound(0, brightness, 31);
         if (brightness < 0 || brightness > 31)
-            LogError(kType, "ExecX10 preset level " + QString::number(brightness) + " clamped");
+            LogControllerError(kType, "ExecX10 preset level " + QString::number(brightness) + " clamped");
         quint8 f = 0x1A;
         if (level > 15 || command == 11) {
             level = level > 15 ? level - 16 : level;
@@ -115,7 +115,7 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
     default:
         if (command < 0 || command > 15) {
             if (command > 18)
-                LogError(kType, "ExecX10 command " + QString::number(command) + " not sent");
+                LogControllerError(kType, "ExecX10 command " + QString::number(command) + " not sent");
             break; // 16 to 18 have no frame
         }
         if (!units.isEmpty())

@@ -3,7 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
-QString gAppPath;
+#include "controller/CommsLog.h"
+#include "core/Globals.h"
 
 QStringList& loggedEntries()
 {
@@ -11,9 +12,12 @@ QStringList& loggedEntries()
     return entries;
 }
 
-void LogError(const QString& type, const QString& data)
+void startLogCapture()
 {
-    loggedEntries() << type + "|" + data;
+    loggedEntries().clear();
+    ControllerLogObserver() = [](const QString& type, const QString& data) {
+        loggedEntries() << type + "|" + data;
+    };
 }
 
 bool logged(const QString& part)
@@ -61,7 +65,7 @@ bool waitFor(const std::function<bool()>& cond, int ms)
 void LinkFixture::SetUp()
 {
     ResetPluginState();
-    loggedEntries().clear();
+    startLogCapture();
     gAppPath = appDir.path();
     QDir(appDir.path()).mkpath("Data");
     gControllerTiming = ControllerTiming{};

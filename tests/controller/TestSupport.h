@@ -22,6 +22,8 @@
 // Every log entry the controller code made, as "type|data".
 QStringList& loggedEntries();
 bool logged(const QString& part);
+// Clears the record and starts recording the controller side's log entries.
+void startLogCapture();
 
 // Records what the controller side hands to the host, the callback object and the bridge.
 class RecordingHost : public ControllerHost

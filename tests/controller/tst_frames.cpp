@@ -86,7 +86,7 @@ protected:
     void SetUp() override
     {
         ResetPluginState();
-        loggedEntries().clear();
+        startLogCapture();
     }
     static QByteArray cmd(const char* first7) // appends the sum
     {
