@@ -211,3 +211,42 @@ TEST_F(ProtocolTest, IOChangeUsesOneRuleForInputsAndOutputs)
     EXPECT_EQ(Protocol::GetIOPointState(7, 1), 0);
     EXPECT_EQ(Protocol::GetIOPointState(129, 0), 0);
 }
+
+TEST_F(ProtocolTest, ReportLoopParserReadsEveryKindAfterTheAcknowledgement)
+{
+    gPlugin.KestrelVar = "~";
+    gPlugin.UnitMaps = {umap{5, 12, "#", 0}};
+    EXPECT_TRUE(command());
+    sim->sendIRMatch(9, 42);
+    sim->sendFF();
+    sim->sendTouch(5, true);
+    sim->sendFC();
+    sim->sendIOChange(5, 15, 0);
+    sim->sendX10(15, 15);
+    sim->sendX10(15, 0x1B); // extended data: code 12
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 3 + 1 + 5 + 3 + 4 + 3 + 3; }));
+    protocol->ReadReports();
+    EXPECT_EQ(link->BytesWaiting(), 0);
+    EXPECT_EQ(host.calls, (QStringList{"IREvent 42", "SetDeviceValue ~1 5", "SetDeviceStatus #16 2",
+                                       "ValueChangeEvent #16 1", "X10Event P16 P 12 [] []"}));
+}
+
+TEST_F(ProtocolTest, ReplyTimeoutIsSetBetweenOneAndThirtyTwoSeconds)
+{
+    EXPECT_FALSE(cmds->SetTimeOut(0));
+    EXPECT_FALSE(cmds->SetTimeOut(33));
+    EXPECT_EQ(gPlugin.ReplyTimeout, 2);
+    EXPECT_TRUE(cmds->SetTimeOut(1));
+    sim->lateAnswerMs = 1500;
+    cmds->SetVar(9, 1);
+    EXPECT_TRUE(link->BytesWaiting() == 0 && gPlugin.TransferBusy == false);
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 3; })); // came after the wait gave up
+    protocol->ReadReports();
+    EXPECT_TRUE(cmds->SetTimeOut(3));
+    QElapsedTimer t;
+    t.start();
+    cmds->SetVar(9, 2);
+    EXPECT_GE(t.elapsed(), 1300);
+    EXPECT_EQ(link->BytesWaiting(), 0); // the late answer was taken by this wait
+    EXPECT_EQ(sim->vars[9], 2);
+}
