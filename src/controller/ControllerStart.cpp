@@ -47,13 +47,16 @@ QString ControllerStart::FindCPUQX()
     TransferBusyScope busy;
     QString result;
     int failures = 0;
+    auto timedOut = [&](const QString& text) {
+        gPlugin.InterfaceStatusWord = 1;
+        LogControllerError(kType, text);
+        result = kTimeout;
+        ++failures;
+    };
     while (failures < 2) {
         m_protocol.SendFrame(Frames::BlockRequest(0x8F, 0xB7));
         if (!m_protocol.WaitReply(3, 264, 0x2A)) {
-            gPlugin.InterfaceStatusWord = 1;
-            LogControllerError(kType, "Quillon Plug-in Error, Timeout looking for CPU-QX/Quillon");
-            result = kTimeout;
-            ++failures;
+            timedOut("Quillon Plug-in Error, Timeout looking for CPU-QX/Quillon");
             continue;
         }
         gPlugin.VarBlockHigh = gPlugin.ReplyBuffer[6 + 12];
@@ -61,10 +64,7 @@ QString ControllerStart::FindCPUQX()
         LogControllerError(kType, "Found CPU-QX/Quillon");
         m_protocol.SendFrame(Frames::BlockRequest(0x00, 0x7F));
         if (!m_protocol.WaitReply(3, 264, 0x2A)) {
-            gPlugin.InterfaceStatusWord = 1;
-            LogControllerError(kType, "Quillon Plug-in Error, Timeout getting controller parameters");
-            result = kTimeout;
-            ++failures;
+            timedOut("Quillon Plug-in Error, Timeout getting controller parameters");
             continue;
         }
         gPlugin.IRLocationCount = gPlugin.ReplyBuffer[6 + 245] * 256 + gPlugin.ReplyBuffer[6 + 244];
