@@ -1,6 +1,7 @@
 #include "core/Globals.h"
 #include "core/Yonder.h"
 #include "core/xapQuillonForm.h"
+#include "controller/PluginRegistration.h"
 #include "host/HostRegistration.h"
 
 #include <QApplication>
@@ -70,6 +71,7 @@ int main(int argc, char* argv[])
 
     installSignalHandlers(&app);
     registerHostSubsystem();
+    registerControllerSubsystem();
     Main();
     int code = ProcessEnded() ? ProcessExitCode() : app.exec();
     if (ProcessEnded())
