@@ -51,6 +51,16 @@ void sendXapBSC(const QString& code)
         HostHooksInstance().sendXapBSC(code);
 }
 
+// A form's name; the host form answers to its type name when it has no name member.
+QString formName(const ObjectPtr& frm)
+{
+    if (!frm)
+        return QString();
+    if (frm->hasMember("name"))
+        return PluginHost::get(frm, "name").toString();
+    return frm->typeName();
+}
+
 QString programVersion()
 {
     const QString v = QCoreApplication::applicationVersion();
@@ -157,8 +167,7 @@ Variant tspi::RegisterCallback(const ObjectPtr& frm)
         if (!gPlugin.PluginHostRef)
             LogControllerError(kProgramName, "Unable to access TS interface");
         else
-            LogControllerError(kProgramName, "Version " + programVersion() + " Registered with "
-                                                 + PluginHost::get(frm, "name").toString());
+            LogControllerError(kProgramName, "Version " + programVersion() + " Registered with " + formName(frm));
     });
     ignoring([&] {
         gPlugin.HostVersionAbove1 = VbString::Val(PluginHost::hs("Version").toString().left(1)) > 1;

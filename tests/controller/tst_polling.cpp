@@ -1,0 +1,236 @@
+#include "PluginTestSupport.h"
+
+#include "controller/CommsLog.h"
+#include "controller/Frames.h"
+#include "controller/VariablePoll.h"
+#include "core/Globals.h"
+#include "host/Application.h"
+#include "host/HostGlobals.h"
+
+#include <QFile>
+
+using PollingTest = PluginFixture;
+
+namespace {
+int warnings(const QString& text)
+{
+    int n = 0;
+    for (const QString& e : loggedEntries())
+        n += e == "Warning|" + text ? 1 : 0;
+    return n;
+}
+} // namespace
+
+TEST_F(PollingTest, MirrorsEveryModuleTypeWithAndWithoutInvert)
+{
+    startPlugin();
+    selectAndCreate({}, {{1, 0}, {1, 1}, {1, 8}, {1, 9}, {5, 0}, {5, 15}, {10, 0}, {10, 7}}, {5});
+    const QString sio = houseOf(1), sioi = houseOf(5), rly = houseOf(10);
+    // Inputs: level 0 on the line is an active input; outputs: level 1 is driven.
+    sim->setPointLevel(1, 0, 0);   // SIO16 input active
+    sim->setPointLevel(1, 1, 1);   // SIO16 input idle
+    sim->setPointLevel(1, 8, 1);   // SIO16 relay driven
+    sim->setPointLevel(1, 9, 0);   // SIO16 relay released
+    sim->setPointLevel(5, 0, 0);   // SIO16I input active, inverted
+    sim->setPointLevel(5, 15, 1);  // SIO16I input idle, inverted
+    sim->setPointLevel(10, 0, 1);  // relay driven
+    sim->setPointLevel(10, 7, 0);  // relay released
+    gPlugin.IOPollDue = true;
+    form().loop.Timer3_Timer();
+    EXPECT_EQ(status(sio + "1"), 2);
+    EXPECT_EQ(status(sio + "2"), 3);
+    EXPECT_EQ(status(sio + "9"), 2);
+    EXPECT_EQ(status(sio + "10"), 3);
+    EXPECT_EQ(status(sioi + "1"), 3);   // state 1 inverted
+    EXPECT_EQ(status(sioi + "16"), 2);
+    EXPECT_EQ(status(rly + "1"), 2);
+    EXPECT_EQ(status(rly + "8"), 3);
+    EXPECT_TRUE(bscAnnounced.contains(sioi + "16"));
+    // A report of the same output agrees with the poll: no flapping.
+    bscAnnounced.clear();
+    sim->sendIOChange(1, 8, 1); // arriving data runs the loop by itself
+    ASSERT_TRUE(waitFor([&] { return bscAnnounced.contains(sio + "9"); }));
+    EXPECT_EQ(status(sio + "9"), 2);
+    gPlugin.IOPollDue = true;
+    bscAnnounced.clear();
+    form().loop.Timer3_Timer();
+    EXPECT_FALSE(bscAnnounced.contains(sio + "9"));
+}
+
+TEST_F(PollingTest, ReportUpdatesThePointAtOnceAndMappingsWithoutHouseAreSkipped)
+{
+    startPlugin();
+    selectAndCreate({}, {{5, 3}});
+    const QString sioi = houseOf(5);
+    form().loop.Timer3_Timer();
+    ASSERT_EQ(status(sioi + "4"), 3);
+    sim->sendIOChange(5, 3, 0);
+    ASSERT_TRUE(waitFor([&] { return status(sioi + "4") == 2; }));
+    // A mapping without a house code is never mirrored.
+    for (umap& m : gPlugin.UnitMaps)
+        if (m.unit == 5)
+            m.hc.clear();
+    sim->setPointLevel(5, 3, 1);
+    gPlugin.IOPollDue = true;
+    form().loop.Timer3_Timer();
+    EXPECT_EQ(status(sioi + "4"), 2);
+}
+
+TEST_F(PollingTest, VariablesReachTheHostOnlyWhenTheyChange)
+{
+    startPlugin();
+    selectAndCreate({0, 5, 63, 64}, {});
+    form().poll.Timer2_Timer(); // fills the cache from the host
+    sim->vars[0] = 0x1234;
+    sim->vars[5] = 5;
+    sim->vars[63] = 9;
+    sim->vars[64] = 1;
+    bscAnnounced.clear();
+    form().poll.Timer2_Timer();
+    EXPECT_EQ(gPlugin.ControllerVars[0], 4660);
+    EXPECT_EQ(value("[1"), 4660);
+    EXPECT_EQ(value("[64"), 9);      // variable 63: unit 64 of the first house
+    EXPECT_EQ(value("\\1"), 1);      // variable 64: unit 1 of the second
+    EXPECT_EQ(status("[6"), 2);
+    EXPECT_EQ(bscAnnounced.size(), 4);
+    sim->vars[5] = 0;
+    bscAnnounced.clear();
+    form().poll.Timer2_Timer();
+    EXPECT_EQ(status("[6"), 3);
+    EXPECT_EQ(value("[6"), 0);
+    EXPECT_EQ(bscAnnounced, QStringList{"[6"});
+    // A change made to the host device alone is not noticed until the controller changes.
+    int v = 77;
+    QString code = "[6";
+    hs->SetDeviceValue(code, v);
+    bscAnnounced.clear();
+    form().poll.Timer2_Timer();
+    EXPECT_TRUE(bscAnnounced.isEmpty());
+    EXPECT_EQ(value("[6"), 77);
+    EXPECT_TRUE(gPlugin.IOPollDue);
+}
+
+TEST_F(PollingTest, WithoutVariableHouseTheIOPollIsStillMarkedDue)
+{
+    startPlugin();
+    ASSERT_EQ(gPlugin.VarsHouseCode, 0);
+    gPlugin.IOPollDue = false;
+    form().poll.Timer2_Timer();
+    EXPECT_TRUE(gPlugin.IOPollDue);
+    EXPECT_FALSE(gPlugin.VarCacheFilled);
+}
+
+TEST_F(PollingTest, AQueuedCommandStopsTheWalk)
+{
+    startPlugin();
+    selectAndCreate({0, 1}, {});
+    form().poll.Timer2_Timer();
+    sim->vars[0] = 11;
+    sim->vars[1] = 12;
+    gPlugin.IOPollDue = false;
+    gPlugin.TransferBusy = false;
+    // The command arrives while the block read waits: the loop is kept out and only queues.
+    QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(), [&](const QByteArray& f) {
+        if (quint8(f[0]) == 0x2A && gPlugin.Ring.isEmpty())
+            gPlugin.Ring.push(RingEntry{"", "9", 19, 5, 0, 0});
+    });
+    form().poll.Timer2_Timer();
+    EXPECT_EQ(value("[1"), 11);
+    EXPECT_EQ(value("[2"), 0);
+    EXPECT_FALSE(gPlugin.IOPollDue);
+    form().loop.Timer3_Timer();
+    EXPECT_EQ(sim->vars[9], 5);
+}
+
+TEST_F(PollingTest, TimeoutsAndCheckErrorsWarnOnEverySecond)
+{
+    startPlugin();
+    gPlugin.LogErrors = 1;
+    sim->silent = true;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_FALSE(form().poll.PollIO());
+    EXPECT_EQ(warnings("Quillon Plug-in, Timeout getting realtime I/O"), 2);
+    EXPECT_EQ(gPlugin.InterfaceStatusWord, 1);
+    sim->silent = false;
+    sim->corruptCrcCount = 3;
+    EXPECT_FALSE(form().poll.PollVars());
+    EXPECT_FALSE(form().poll.PollVars());
+    EXPECT_EQ(warnings("Quillon Plug-in, Checksum error reading vars"), 1);
+    EXPECT_FALSE(form().poll.PollIO());
+    EXPECT_TRUE(form().poll.PollIO());
+    EXPECT_EQ(gPlugin.CheckErrorCount, 0);
+    EXPECT_EQ(gPlugin.InterfaceStatusWord, 0);
+    gPlugin.LogErrors = 0;
+    sim->silent = true;
+    form().poll.PollIO();
+    form().poll.PollIO();
+    EXPECT_EQ(warnings("Quillon Plug-in, Timeout getting realtime I/O"), 2);
+}
+
+TEST_F(PollingTest, WrongBufferKeepsTheOldStatesButCountsAsGood)
+{
+    startPlugin();
+    ASSERT_TRUE(form().poll.PollIO());
+    const auto before = gPlugin.IOPointStates;
+    sim->setPointLevel(1, 0, 0);
+    sim->wrongEchoCount = 1;
+    EXPECT_TRUE(form().poll.PollIO());
+    EXPECT_EQ(gPlugin.IOPointStates, before);
+    EXPECT_TRUE(form().poll.PollIO());
+    EXPECT_NE(gPlugin.IOPointStates, before);
+}
+
+TEST_F(PollingTest, AnalogReadsBothBytesAndRefusesUnitsOutsideTheTable)
+{
+    startPlugin();
+    sim->analogValues[0] = 0x0302;
+    sim->clearRecord();
+    EXPECT_EQ(plugin->GetPoint(1, 3, false), 0x0302);
+    ASSERT_FALSE(commands(0x1F).isEmpty());
+    EXPECT_EQ(quint8(commands(0x1F)[0][2]), 0x0D);
+    EXPECT_EQ(plugin->GetAnalogInputValue(0, 1), 0);
+    EXPECT_TRUE(logged("GetAnalogInputValue unit 0 out of range"));
+    sim->setPointLevel(1, 2, 0);
+    form().poll.PollIO();
+    EXPECT_EQ(plugin->GetPoint(1, 2, true), 1);
+}
+
+TEST_F(PollingTest, PageHandshakeAndDailyClockSync)
+{
+    startPlugin();
+    int hour = 1;
+    form().poll.currentHour = [&] { return hour; };
+    form().poll.ClockSynced = 0;
+    gPlugin.PageRefreshFlag = 1;
+    form().poll.Timer2_Timer();
+    EXPECT_EQ(gPlugin.PageRefreshFlag, -1);
+    EXPECT_EQ(form().poll.ClockSynced, 1);
+    EXPECT_TRUE(form().start.clockSyncTimer().isActive());
+    form().start.clockSyncTimer().stop();
+    form().poll.Timer2_Timer();
+    EXPECT_FALSE(form().start.clockSyncTimer().isActive());
+    hour = 2;
+    form().poll.Timer2_Timer();
+    EXPECT_EQ(form().poll.ClockSynced, 0);
+    hour = 1;
+    form().poll.Timer2_Timer();
+    EXPECT_TRUE(form().start.clockSyncTimer().isActive());
+    // A busy pass leaves the handshake alone.
+    gPlugin.PageRefreshFlag = 1;
+    gPlugin.TransferBusy = true;
+    form().poll.Timer2_Timer();
+    gPlugin.TransferBusy = false;
+    EXPECT_EQ(gPlugin.PageRefreshFlag, 1);
+}
+
+TEST_F(PollingTest, PollIntervalSettingNeverArmsAZeroTimer)
+{
+    writeConfig("xaptvkKorvane.ini", "[tspi_quillon]\r\npoll_interval=0\r\n");
+    startPlugin(false);
+    EXPECT_EQ(form().Timer2.interval(), 500);
+    EXPECT_TRUE(form().Timer2.isRunning());
+    EXPECT_EQ(form().Timer3.interval(), 200);
+    gPlugin.PollInterval = "750";
+    form().poll.Timer2_Timer();
+    EXPECT_EQ(form().Timer2.interval(), 750);
+}
