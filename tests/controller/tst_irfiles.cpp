@@ -1,0 +1,96 @@
+#include "PluginTestSupport.h"
+
+#include "controller/IRFiles.h"
+
+using IRFilesTest = PluginFixture;
+
+namespace {
+QByteArray lines(const QStringList& l)
+{
+    return (l.join("\r\n") + "\r\n").toLatin1();
+}
+
+// A label file: device names, further group names, then location labels.
+QStringList labelFile(int count)
+{
+    QStringList l;
+    for (int i = 0; i < count; ++i)
+        l << QString();
+    return l;
+}
+} // namespace
+
+TEST_F(IRFilesTest, LabelFileBuildsTheNameDictionaryWithZones)
+{
+    QStringList l = labelFile(1100);
+    l[0] = "\"TV\"";
+    l[1] = "Radio";
+    l[14] = "Group fifteen";
+    l[32] = "\"Power\"";      // location 0
+    l[67] = "Mute";           // line 68: location 35, last of device 1
+    l[68] = "Power";          // line 69: location 36, first of device 2
+    l[69] = "power";          // same name in another letter case: the first stays
+    l[536] = "Late";          // device 15: in the labels, not the dictionary
+    l[1039] = "Last";         // line 1040: location 1007
+    l[1040] = "Beyond";
+    writeConfig("irlbl.cfg", lines(l));
+    writeConfig("irzones.cfg", lines({"3", "17"}));
+    IRFiles::SetupIRDictionary();
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("TV POWER"), "0,3");
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("TV MUTE"), "35,3");
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("RADIO POWER"), "36,0");
+    EXPECT_EQ(gPlugin.IRNameDictionary.size(), 3);
+    EXPECT_TRUE(logged("duplicate IR name RADIO POWER"));
+    IRFiles::ReadIRCfg();
+    EXPECT_EQ(gPlugin.IRGroupNames[0], "TV");
+    EXPECT_EQ(gPlugin.IRGroupNames[14], "Group fifteen");
+    EXPECT_EQ(gPlugin.IRLabels[0], "Power");
+    EXPECT_EQ(gPlugin.IRLabels[504], "Late");
+    EXPECT_EQ(gPlugin.IRLabels[1007], "Last");
+    EXPECT_EQ(gPlugin.IRLabels.size(), 1008);
+}
+
+TEST_F(IRFilesTest, ZonesDefaultToTheControllerWithoutAZoneFile)
+{
+    writeConfig("irlbl.cfg", lines({"TV"}) + QByteArray(31, '\n') + "Power\r\n");
+    IRFiles::SetupIRDictionary();
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("TV POWER"), "0,0");
+}
+
+TEST_F(IRFilesTest, RemapFileRoundTripAndLookup)
+{
+    QStringList m = labelFile(10);
+    m[5] = "200";
+    m[6] = "abc";
+    m[7] = "5000";
+    writeConfig("irmap.cfg", lines(m));
+    IRFiles::ReadIRMap();
+    IRFiles::BuildIRLookup();
+    EXPECT_EQ(gPlugin.IRKeyLocations[5], 200);
+    EXPECT_EQ(gPlugin.IRKeyLocations[6], 6);
+    EXPECT_EQ(gPlugin.IRKeyLocations[7], 7);   // out of range: logged and ignored
+    EXPECT_TRUE(logged("key 7 maps to location 5000"));
+    EXPECT_EQ(gPlugin.IRKeyLocations[1023], 1023);
+    IRFiles::SaveIRMap();
+    const QByteArray saved = readConfig("irmap.cfg");
+    EXPECT_EQ(saved.count('\n'), 1008);
+    EXPECT_TRUE(saved.startsWith("\"\"\r\n"));
+    const QStringList before = gPlugin.IRMapEntries;
+    gPlugin.IRMapEntries = QStringList(1008);
+    IRFiles::ReadIRMap();
+    EXPECT_EQ(gPlugin.IRMapEntries, before);
+    EXPECT_EQ(gPlugin.IRMapEntries[5], "200");
+}
+
+TEST_F(IRFilesTest, MissingFilesLeaveEverythingEmpty)
+{
+    IRFiles::ReadIRCfg();
+    IRFiles::ReadIRMap();
+    IRFiles::BuildIRLookup();
+    IRFiles::SetupIRDictionary();
+    EXPECT_TRUE(gPlugin.IRNameDictionary.isEmpty());
+    EXPECT_EQ(gPlugin.IRLabels.size(), 1008);
+    EXPECT_TRUE(gPlugin.IRLabels[0].isEmpty());
+    EXPECT_EQ(gPlugin.IRKeyLocations[42], 42);
+    EXPECT_TRUE(loggedEntries().isEmpty());
+}
