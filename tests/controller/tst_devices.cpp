@@ -19,15 +19,14 @@ protected:
 
 TEST_F(DevicesTest, MappingTextAndTablesComeFromTheDeviceStore)
 {
+    writeConfig("xaptvkKorvane.ini", "[tspi_quillon]\r\nmappings=1!11![!0,\r\ninvert=1\r\n");
     registerOnly();
-    writeConfig("xaptvkKorvane.ini", "[tspi_quillon]\r\nmappings=1!11![!0,\r\n");
     UnitMappings::ReadUnitMappings();
     EXPECT_TRUE(gPlugin.UnitMaps.isEmpty());
     EXPECT_TRUE(gPlugin.UnitMappingText.isEmpty());
     EXPECT_NE(setting("mappings"), "1!11![!0,"); // saved empty
     EXPECT_EQ(UnitMappings::FindVarsHouseCode(), "");
 
-    writeConfig("xaptvkKorvane.ini", "[tspi_quillon]\r\ninvert=1\r\n");
     addDevice("$5", 3, "");                 // a variable on the higher code, met first
     addDevice("#2", 3, "");
     addDevice("%1", 3, "127");              // the touch screen is not a variable
