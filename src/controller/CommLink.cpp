@@ -38,8 +38,9 @@ void CommLink::OpenCommLink()
         m_tcp->setTimeout(1000);
         m_tcp->setRThreshold(1);
         m_tcp->setInputLen(1);
-        m_tcp->setPortOpen(true);
-        open = m_tcp->PortOpen();
+        SerialComm* tcp = m_tcp; // the shutdown may release it during the connect wait
+        tcp->setPortOpen(true);
+        open = tcp->PortOpen() && m_tcp;
     } else {
         m_serial->setCommPort(gPlugin.CommPort);
         open = m_serial->setPortOpen(true);
@@ -60,10 +61,10 @@ void CommLink::CloseCommLink(bool release)
         if (release)
             m_tcp->Shutdown();
         m_tcp->setPortOpen(false);
-        if (release) {
-            m_tcp->deleteLater();
+        // Released, not deleted: a connect wait of this link may still be on the
+        // stack below the shutdown. It goes with the link object.
+        if (release)
             m_tcp = nullptr;
-        }
     }
     m_serial->setPortOpen(false);
     gPlugin.PortOpenFlag = false;

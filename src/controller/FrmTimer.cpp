@@ -9,21 +9,22 @@
 #include "automation/VbString.h"
 
 #include <QCoreApplication>
+
+#include <vector>
 #include "core/Globals.h"
 
 namespace {
 FrmTimer* sForm = nullptr;
-FrmTimer* sRetired = nullptr; // unloaded while a pass was still running on it
-
-bool passRunning()
-{
-    return gPlugin.TimerRunning || gPlugin.TransferBusy || gPlugin.X10Sending;
-}
+// Unloaded forms. The shutdown can run inside any wait of the controller code
+// (a link open, a reply wait, a pass of the loops), all of which still use the
+// form when the wait returns: unloaded forms are only deleted with the program.
+std::vector<FrmTimer*> sRetired;
 
 void deleteRetired()
 {
-    delete sRetired;
-    sRetired = nullptr;
+    for (FrmTimer* f : sRetired)
+        delete f;
+    sRetired.clear();
 }
 constexpr int kDefaultPollMs = 500;
 } // namespace
@@ -36,8 +37,6 @@ PluginHooks& PluginHooksInstance()
 
 FrmTimer* FrmTimer::load()
 {
-    if (sRetired && !passRunning())
-        deleteRetired();
     if (!sForm)
         sForm = new FrmTimer();
     return sForm;
@@ -57,21 +56,17 @@ void FrmTimer::unload()
     form->Timer1.setEnabled(false);
     form->Timer2.setEnabled(false);
     form->Timer3.setEnabled(false);
-    // A pass of the loops may be waiting further up the stack (the shutdown can
-    // run inside one of their waits): the form then stays until the next load
-    // or the end of the program.
-    if (!passRunning()) {
+    form->start.clockSyncTimer().stop();
+    if (!QCoreApplication::instance()) {
         delete form;
         return;
     }
-    if (sRetired)
-        deleteRetired();
-    sRetired = form;
     static bool cleanupAdded = false;
-    if (!cleanupAdded && QCoreApplication::instance()) {
+    if (!cleanupAdded) {
         qAddPostRoutine(deleteRetired);
         cleanupAdded = true;
     }
+    sRetired.push_back(form);
 }
 
 FrmTimer::FrmTimer()

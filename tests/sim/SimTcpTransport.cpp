@@ -20,9 +20,10 @@ void SimTcpTransport::stopListening() { m_server.close(); }
 void SimTcpTransport::onNewConnection()
 {
     while (QTcpSocket* s = m_server.nextPendingConnection()) {
-        if (m_client) {
-            m_client->abort();
-            m_client->deleteLater();
+        // Aborting emits disconnected at once, which may clear m_client.
+        if (QTcpSocket* old = m_client) {
+            old->abort();
+            old->deleteLater();
         }
         m_client = s;
         s->setParent(this);
