@@ -71,6 +71,16 @@ const PointKind kOutput16{"Relay Output ", 8, "Sio16 Unit ", 1, 0, "Interface Ou
 const PointKind kInput16i{"Input ", 0, "Sio16i Unit ", 0, 16, "Interface I/O", 12};
 const PointKind kOutputRly{"Relay Output ", 0, "Rly08 Unit ", 1, 0, "Interface Output", 13};
 
+// The properties every device made here carries besides its name and code.
+void describeDevice(const ObjectPtr& dev, const QString& location, int iotype, int misc, const QString& typeString)
+{
+    let(dev, "location", location);
+    let(dev, "iotype", Variant::fromInteger(qint16(iotype)));
+    let(dev, "Status", Variant::fromInteger(17));
+    let(dev, "misc", Variant(misc));
+    let(dev, "dev_type_string", typeString);
+}
+
 void markDevice(const ObjectPtr& dev, const QString& code)
 {
     let(dev, "hc", code.left(1));
@@ -93,11 +103,7 @@ int createPoint(const PointKind& kind, const QString& label, const QString& code
         }
         ref = PluginHost::hs("NewDevice", {Variant(kind.name + QString::number(p - kind.nameOffset))}).toLong();
         ObjectPtr dev = PluginHost::GetDevice(ref);
-        let(dev, "location", kind.location + unitText);
-        let(dev, "iotype", Variant::fromInteger(qint16(kind.iotype)));
-        let(dev, "Status", Variant::fromInteger(17));
-        let(dev, "misc", Variant(kind.misc));
-        let(dev, "dev_type_string", kind.typeString);
+        describeDevice(dev, kind.location + unitText, kind.iotype, kind.misc, kind.typeString);
         let(dev, "iomisc", iomisc);
         markDevice(dev, code);
     });
@@ -267,11 +273,7 @@ int DeviceCreation::CreateDevice(const QString& code, int n)
             return;
         ref = PluginHost::hs("NewDevice", {Variant("Variable " + QString::number(n))}).toLong();
         ObjectPtr dev = PluginHost::GetDevice(ref);
-        let(dev, "location", QStringLiteral("Quillon"));
-        let(dev, "iotype", Variant::fromInteger(3));
-        let(dev, "Status", Variant::fromInteger(17));
-        let(dev, "misc", Variant(0));
-        let(dev, "dev_type_string", QStringLiteral("Interface Variable"));
+        describeDevice(dev, QStringLiteral("Quillon"), 3, 0, QStringLiteral("Interface Variable"));
         markDevice(dev, code);
     });
     return ref;
@@ -317,11 +319,7 @@ void DeviceCreation::CreateKestrelDevice()
         PluginSettings::save("kestrel_var", gPlugin.KestrelVar);
         const int ref = PluginHost::hs("NewDevice", {Variant("Kestrel Screen")}).toLong();
         ObjectPtr dev = PluginHost::GetDevice(ref);
-        let(dev, "location", QStringLiteral("Kestrel"));
-        let(dev, "iotype", Variant::fromInteger(3));
-        let(dev, "Status", Variant::fromInteger(17));
-        let(dev, "misc", Variant(16));
-        let(dev, "dev_type_string", QStringLiteral("Interface Variable"));
+        describeDevice(dev, QStringLiteral("Kestrel"), 3, 16, QStringLiteral("Interface Variable"));
         let(dev, "iomisc", QStringLiteral("127"));
         markDevice(dev, gPlugin.KestrelVar + "1");
     });
