@@ -44,10 +44,14 @@ void ErrObject::Raise(const Variant &number, const Variant &source, const Varian
     qint32 n = number.toLong();
     if (n == 0)
         throw VbError(VbErr::InvalidProcedureCall);
-    QString desc = description.isEmpty() ? QString() : description.toString();
+    // Left-out arguments take what the Err object still holds from an error
+    // nobody cleared.
+    QString desc = description.isEmpty() ? m_description : description.toString();
     if (desc.isEmpty())
         desc = (n > 0 && n < 65536) ? VbError::standardDescription(n) : QStringLiteral("Unknown runtime error");
-    QString src = source.isEmpty() ? QStringLiteral("Microsoft VBScript runtime error") : source.toString();
+    QString src = source.isEmpty() ? m_source : source.toString();
+    if (src.isEmpty())
+        src = QStringLiteral("Microsoft VBScript runtime error");
     VbError e(n, desc, src);
     if (!helpFile.isEmpty())
         m_helpFile = helpFile.toString();

@@ -556,9 +556,13 @@ Variant Interpreter::invokeProcedure(const Procedure *p, ScriptModule *module, C
     f.me = me;
     f.vars = slotPtrs;
     f.optionExplicit = p->optionExplicit;
+    const int line = m_line, column = m_column;
     for (const ConstStmt *c : p->consts)
         execConst(c, f);
     execBlock(p->body, f);
+    // Back in the caller's statement: its errors are reported there.
+    m_line = line;
+    m_column = column;
     if (p->resultSlot >= 0)
         return std::move(*slotPtrs[p->resultSlot]);
     return Variant();
