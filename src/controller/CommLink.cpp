@@ -1,0 +1,123 @@
+#include "CommLink.h"
+#include "CommsLog.h"
+#include "PluginState.h"
+#include "Protocol.h"
+#include "SerialComm.h"
+#include "SerialPortLink.h"
+
+CommLink::CommLink(QObject* parent) : QObject(parent), m_serial(new SerialPortLink(this))
+{
+    connect(m_serial, &SerialPortLink::onComm, this, &CommLink::dataArrived);
+    connect(m_serial, &SerialPortLink::linkDown, this, &CommLink::onDown);
+}
+
+CommLink::~CommLink()
+{
+    delete m_tcp;
+}
+
+void CommLink::ensureTcp()
+{
+    if (m_tcp)
+        return;
+    m_tcp = new SerialComm(this);
+    connect(m_tcp, &SerialComm::onComm, this, &CommLink::dataArrived);
+    connect(m_tcp, &SerialComm::linkUp, this, &CommLink::onUp);
+    connect(m_tcp, &SerialComm::linkDown, this, &CommLink::onDown);
+}
+
+void CommLink::OpenCommLink()
+{
+    bool open = false;
+    m_opening = true;
+    if (gPlugin.UseSerialComm) {
+        ensureTcp();
+        m_tcp->setIP(gPlugin.SerialIPAddress);
+        m_tcp->setCommPort(gPlugin.CommPort.trimmed().toLong());
+        m_tcp->setInputMode(1);
+        m_tcp->setTimeout(1000);
+        m_tcp->setRThreshold(1);
+        m_tcp->setInputLen(1);
+        m_tcp->setPortOpen(true);
+        open = m_tcp->PortOpen();
+    } else {
+        m_serial->setCommPort(gPlugin.CommPort);
+        open = m_serial->setPortOpen(true);
+    }
+    m_opening = false;
+    if (open) {
+        gPlugin.PortOpenFlag = true;
+        emit portOpenChanged(true);
+        Protocol::Delay(gControllerTiming.linkSettleMs);
+        gPlugin.CommsStarted = gPlugin.PortOpenFlag;
+    }
+    LogControllerError("xaptvkKorvane", "Using Comm Port " + gPlugin.SerialIPAddress + " " + gPlugin.CommPort);
+}
+
+void CommLink::CloseCommLink(bool release)
+{
+    if (m_tcp) {
+        if (release)
+            m_tcp->Shutdown();
+        m_tcp->setPortOpen(false);
+        if (release) {
+            m_tcp->deleteLater();
+            m_tcp = nullptr;
+        }
+    }
+    m_serial->setPortOpen(false);
+    gPlugin.PortOpenFlag = false;
+    gPlugin.CommsStarted = false;
+    emit portOpenChanged(false);
+}
+
+void CommLink::onUp()
+{
+    if (m_opening)
+        return; // OpenCommLink sets the flags itself after its settle time
+    gPlugin.PortOpenFlag = true;
+    gPlugin.CommsStarted = true;
+    emit portOpenChanged(true);
+}
+
+void CommLink::onDown()
+{
+    gPlugin.PortOpenFlag = false;
+    gPlugin.CommsStarted = false;
+    emit portOpenChanged(false);
+}
+
+int CommLink::ReadByte()
+{
+    if (gPlugin.UseSerialComm) {
+        if (!m_tcp || m_tcp->InBufferCount() == 0)
+            return 0;
+        QByteArray b = m_tcp->InputData();
+        return b.isEmpty() ? 0 : quint8(b[0]);
+    }
+    return m_serial->ReadByte();
+}
+
+int CommLink::PeekByte()
+{
+    if (gPlugin.UseSerialComm)
+        return m_tcp ? m_tcp->PeekByte() : -1;
+    return m_serial->PeekByte();
+}
+
+int CommLink::BytesWaiting()
+{
+    if (gPlugin.UseSerialComm)
+        return m_tcp ? m_tcp->InBufferCount() : 0;
+    return m_serial->InBufferCount();
+}
+
+void CommLink::WriteBytes(const QByteArray& bytes)
+{
+    if (gPlugin.UseSerialComm) {
+        if (m_tcp)
+            m_tcp->Output(bytes);
+    } else {
+        m_serial->Output(bytes);
+    }
+}

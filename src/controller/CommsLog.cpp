@@ -1,0 +1,36 @@
+#include "CommsLog.h"
+#include "PluginState.h"
+
+#include "automation/VbDate.h"
+#include "core/ConfigPath.h"
+#include "core/Globals.h"
+#include "core/Logging.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+
+void LogControllerError(const QString& type, const QString& data)
+{
+    if (auto& observer = ControllerLogObserver())
+        observer(type, data);
+    LogError(type, data);
+}
+
+std::function<void(const QString&, const QString&)>& ControllerLogObserver()
+{
+    static std::function<void(const QString&, const QString&)> observer;
+    return observer;
+}
+
+void WriteCommsLog(const QString& text)
+{
+    if (gPlugin.LogComms != 1)
+        return;
+    const QString when = VbDate::formatGeneralDate(VbDate::oleNow());
+    QFile f(ResolvePathNoCase(gAppPath, "Data/quillon.log"));
+    if (!f.open(QIODevice::Append | QIODevice::Text)
+        || f.write((when + " " + text + "\n").toLatin1()) < 0) {
+        LogControllerError("xaptvkKorvane", "Unable to write to ocelog.log file (maybe no disk space)");
+    }
+}

@@ -1,0 +1,227 @@
+#include "ControllerStart.h"
+#include "CommLink.h"
+#include "CommsLog.h"
+#include "Frames.h"
+#include "PluginState.h"
+#include "Protocol.h"
+
+#include <exception>
+
+namespace {
+const QString kType = "xaptvkKorvane";
+const QString kTimeout = "Timeout from CPU-QX/Quillon";
+
+} // namespace
+
+ControllerStart::ControllerStart(CommLink& link, Protocol& protocol, QObject* parent)
+    : QObject(parent), m_link(link), m_protocol(protocol)
+{
+    m_clockSync.setSingleShot(true);
+    connect(&m_clockSync, &QTimer::timeout, this, &ControllerStart::SetClock);
+}
+
+QString ControllerStart::InitCPUQX()
+{
+    if (gPlugin.CommsStarted)
+        return "";
+    try {
+        gPlugin.ReplyTimeout = 4;
+        gPlugin.PresetDimTable = {12, 13, 14, 15, 2, 3, 0, 1, 4, 5, 6, 7, 10, 11, 8, 9};
+        m_link.OpenCommLink();
+        QString result = FindCPUQX();
+        SendIOCommand(false);
+        SendX10Command(false);
+        SendIRCommands(false);
+        SendCommand07();
+        gPlugin.LinkStartPoll = true;
+        return result;
+    } catch (const std::exception& e) {
+        gPlugin.InterfaceStatusWord = 2;
+        LogControllerError(kType, "cpuqxInitCPUQX Error");
+        return "Quillon init error: " + QString::fromLocal8Bit(e.what());
+    }
+}
+
+QString ControllerStart::FindCPUQX()
+{
+    TransferBusyScope busy;
+    QString result;
+    int failures = 0;
+    auto timedOut = [&](const QString& text) {
+        gPlugin.InterfaceStatusWord = 1;
+        LogControllerError(kType, text);
+        result = kTimeout;
+        ++failures;
+    };
+    while (failures < 2) {
+        m_protocol.SendFrame(Frames::BlockRequest(0x8F, 0xB7));
+        if (!m_protocol.WaitReply(3, 264, 0x2A)) {
+            timedOut("Quillon Plug-in Error, Timeout looking for CPU-QX/Quillon");
+            continue;
+        }
+        gPlugin.VarBlockHigh = gPlugin.ReplyBuffer[6 + 12];
+        gPlugin.VarBlockLow = gPlugin.ReplyBuffer[6 + 13];
+        LogControllerError(kType, "Found CPU-QX/Quillon");
+        m_protocol.SendFrame(Frames::BlockRequest(0x00, 0x7F));
+        if (!m_protocol.WaitReply(3, 264, 0x2A)) {
+            timedOut("Quillon Plug-in Error, Timeout getting controller parameters");
+            continue;
+        }
+        gPlugin.IRLocationCount = gPlugin.ReplyBuffer[6 + 245] * 256 + gPlugin.ReplyBuffer[6 + 244];
+        LogControllerError(kType, "Quillon IR size: " + QString::number(gPlugin.IRLocationCount));
+        gPlugin.InterfaceStatusWord = 0;
+        break;
+    }
+    m_protocol.SendFrame(Frames::BlockRequest(0x01, 0xB0));
+    Protocol::WaitMs(gControllerTiming.unitTableDelayMs);
+    if (m_protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A)) {
+        gPlugin.IRZoneModuleCount = 0;
+        gPlugin.IRZoneModules.clear();
+        for (int k = 0; k < 128; ++k) {
+            quint8 t = gPlugin.ReplyBuffer[size_t(6 + k)];
+            gPlugin.UnitTypes[size_t(k)] = t;
+            const QString addr = QString::number(k + 1);
+            switch (t) {
+            case 6:
+                LogControllerError(kType, "Unit found: SIO16IR Addr: " + addr);
+                gPlugin.HasIRZoneModules = true;
+                gPlugin.IRZoneModules.append(k + 1);
+                ++gPlugin.IRZoneModuleCount;
+                WriteCommsLog("UNIT SIO16IR " + QString::number(gPlugin.IRZoneModuleCount));
+                break;
+            case 11:
+                LogControllerError(kType, "Unit found: SIO16 Addr: " + addr);
+                WriteCommsLog("UNIT SIO16");
+                break;
+            case 12:
+                LogControllerError(kType, "Unit found: SIO16I Addr: " + addr);
+                WriteCommsLog("UNIT SIO16I");
+                break;
+            case 13:
+                LogControllerError(kType, "Unit found: RLY-8 Addr: " + addr);
+                WriteCommsLog("UNIT RLY08");
+                break;
+            default:
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+bool ControllerStart::sideCommand(const QByteArray& frame, int timeoutSeconds, bool needsComms)
+{
+    TransferBusyScope busy;
+    if (needsComms && !gPlugin.CommsStarted)
+        return false;
+    m_protocol.SendFrame(frame);
+    return m_protocol.WaitReply(timeoutSeconds, 3, 0);
+}
+
+void ControllerStart::SendIOCommand(bool enable)
+{
+    // Sent even before the link is up: the frame is dropped and the wait runs out.
+    sideCommand(Frames::Command(0x28, 0x10, 0, enable ? 2 : 0), gPlugin.ReplyTimeout, false);
+}
+
+void ControllerStart::SendX10Command(bool enable)
+{
+    sideCommand(Frames::Command(0x28, 0x0F, 0, enable ? 1 : 0), gPlugin.ReplyTimeout, true);
+}
+
+void ControllerStart::SendIRCommands(bool enable)
+{
+    if (!gPlugin.CommsStarted)
+        return;
+    sideCommand(Frames::Command(0x28, 0x11, 0, enable ? 1 : 0), gPlugin.ReplyTimeout, true);
+    sideCommand(Frames::Command(0x28, 0x12), gPlugin.ReplyTimeout, true);
+}
+
+void ControllerStart::SendCommand07()
+{
+    sideCommand(Frames::Command(0x28, 0x07), 4, true);
+}
+
+QString ControllerStart::StartX10(const QString& port)
+{
+    gPlugin.CommPort = port;
+    QString result = InitCPUQX();
+    if (InitPlugin)
+        InitPlugin();
+    SendX10Command(true);
+    gPlugin.X10Started = true;
+    return result;
+}
+
+QString ControllerStart::StartIO(const QString&)
+{
+    if (EnablePollTimer)
+        EnablePollTimer(false);
+    QString result = InitCPUQX();
+    gPlugin.IOInitialised = true;
+    if (InitPlugin)
+        InitPlugin();
+    SendIOCommand(true);
+    if (EnablePollTimer)
+        EnablePollTimer(true);
+    return result;
+}
+
+QString ControllerStart::StartIR(const QString&)
+{
+    QString result = InitCPUQX();
+    if (InitPlugin)
+        InitPlugin();
+    gPlugin.IRInitialised = true;
+    QString recognition = GetPluginSetting ? GetPluginSetting("Recognition", "0") : QString("0");
+    bool recognitionOn = recognition.trimmed().compare("true", Qt::CaseInsensitive) == 0
+        || recognition.trimmed().toInt() != 0;
+    SendIRCommands(!recognitionOn);
+    if (ReadIRFiles)
+        ReadIRFiles();
+    return result;
+}
+
+void ControllerStart::StartCommunications()
+{
+    try {
+        if (gPlugin.IREnabled)
+            StartIR(gPlugin.CommPort);
+        if (gPlugin.IOEnabled)
+            StartIO(gPlugin.CommPort);
+        if (gPlugin.X10Started)
+            StartX10(gPlugin.CommPort);
+    } catch (const std::exception& e) {
+        LogControllerError(kType, "StartCommunications Error " + QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void ControllerStart::SyncClock()
+{
+    if (!m_clockSync.isActive())
+        m_clockSync.start(gControllerTiming.clockSyncDelayMs);
+}
+
+QByteArray ControllerStart::ClockFrame(const QDateTime& now)
+{
+    const QString s = now.toString("yyyyMMddHHmmss");
+    QByteArray content(47, '\0');
+    for (int i = 0; i < 12; ++i)
+        content[i] = char(s.at(13 - i).digitValue());
+    content[12] = char(now.date().dayOfWeek() % 7); // Sunday is 0
+    return Frames::LongFrame(0x3D, content);
+}
+
+void ControllerStart::SetClock()
+{
+    // An X10 sequence in progress owns the line as much as a command does.
+    if (gPlugin.TransferBusy || gPlugin.X10Sending) {
+        SyncClock();
+        return;
+    }
+    TransferBusyScope busy;
+    if (!gPlugin.CommsStarted)
+        return;
+    m_protocol.SendFrame(ClockFrame(QDateTime::currentDateTime()));
+    m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0x06);
+}

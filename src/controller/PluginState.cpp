@@ -1,0 +1,9 @@
+#include "PluginState.h"
+
+PluginState gPlugin;
+ControllerTiming gControllerTiming;
+
+void ResetPluginState()
+{
+    gPlugin = PluginState{};
+}

@@ -1,0 +1,108 @@
+#pragma once
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QVector>
+#include <array>
+
+// One controller I/O unit mapped to host devices.
+struct umap
+{
+    int unit = 0;
+    int utype = 0;
+    QString hc;
+    int invert = 0;
+};
+
+// State of the controller plug-in shared by its modules (link, protocol, ring,
+// polls, dialog). Single-threaded: touched on the UI thread only.
+struct PluginState
+{
+    // link
+    bool UseSerialComm = false;      // TCP serial-server link instead of a local port
+    QString SerialIPAddress;
+    QString CommPort = "1";          // number (TCP port / COM number) or a device path
+    bool PortOpenFlag = false;
+    bool CommsStarted = false;
+    bool ConfigDialogOpen = false;
+    bool DisconnectRequested = false;
+    bool ToolRunRequested = false;
+    bool IRZonesWritten = false;
+
+    // exchange flags
+    bool TransferBusy = false;
+    bool X10Sending = false;
+    bool TimerRunning = false;
+    bool LearnInProgress = false;
+    bool IOPollDue = false;
+    bool LinkStartPoll = false;
+    int ReplyTimeout = 4;            // seconds
+    std::array<quint8, 501> ReplyBuffer{};
+
+    // sides
+    bool X10Started = false;
+    bool IREnabled = false;
+    bool IOEnabled = false;
+    bool IRInitialised = false;
+    bool IOInitialised = false;
+    bool Registered = false;
+
+    // settings read at start (filled by the settings reader)
+    int LogComms = 0;
+    int LogErrors = 1;
+    int X10XmitFlag = 1;
+    QString KestrelVar = "-1";
+
+    // learned from the controller
+    int InterfaceStatusWord = 0;
+    int VarBlockHigh = 0;
+    int VarBlockLow = 0;
+    int IRLocationCount = 0;
+    std::array<quint8, 129> UnitTypes{};
+    bool HasIRZoneModules = false;
+    QVector<int> IRZoneModules;
+    int IRZoneModuleCount = 0;
+    std::array<int, 16> PresetDimTable{12, 13, 14, 15, 2, 3, 0, 1, 4, 5, 6, 7, 10, 11, 8, 9};
+    std::array<quint8, 257> IOPointStates{};
+    std::array<long, 129> ControllerVars{};
+    QString PendingX10Units;
+
+    // mappings and IR tables
+    QList<umap> UnitMaps;
+    int CurrentZone = 0;
+    std::array<int, 1024> IRKeyLocations = identityKeys();
+    QMap<QString, QString> IRNameDictionary; // upper-case name -> "location,zone"
+
+    static std::array<int, 1024> identityKeys()
+    {
+        std::array<int, 1024> a{};
+        for (int i = 0; i < 1024; ++i)
+            a[size_t(i)] = i;
+        return a;
+    }
+};
+
+extern PluginState gPlugin;
+
+// Holds TransferBusy from here to the end of the scope, on every exit.
+struct TransferBusyScope
+{
+    TransferBusyScope() { gPlugin.TransferBusy = true; }
+    ~TransferBusyScope() { gPlugin.TransferBusy = false; }
+    TransferBusyScope(const TransferBusyScope&) = delete;
+    TransferBusyScope& operator=(const TransferBusyScope&) = delete;
+};
+
+// Back to the state of a freshly started process (tests start each case from it).
+void ResetPluginState();
+
+// Waits the controller needs; shortened only by tests.
+struct ControllerTiming
+{
+    int linkSettleMs = 2000;      // after opening the link
+    int unitTableDelayMs = 2000;  // before the unit table reply is awaited
+    int parameterDelayMs = 3000;  // between loading a parameter set and reading it
+    int reconnectMs = 2000;       // TCP connect retry period
+    int clockSyncDelayMs = 2000;  // before the clock is set
+};
+extern ControllerTiming gControllerTiming;

@@ -1,0 +1,193 @@
+#include "SerialComm.h"
+#include "CommsLog.h"
+#include "PluginState.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+
+SerialComm::SerialComm(QObject* parent) : QObject(parent)
+{
+    connect(&m_connectTimer, &QTimer::timeout, this, &SerialComm::onConnectTick);
+    connect(&m_socket, &QTcpSocket::connected, this, &SerialComm::onConnected);
+    connect(&m_socket, &QTcpSocket::disconnected, this, &SerialComm::onDisconnected);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &SerialComm::onError);
+    connect(&m_socket, &QTcpSocket::readyRead, this, &SerialComm::onReadyRead);
+}
+
+SerialComm::~SerialComm()
+{
+    m_shuttingDown = true;
+    m_wanted = false;
+    m_socket.disconnect(this);
+    m_socket.abort();
+}
+
+QString SerialComm::label() const
+{
+    return "SerialComm " + m_ip + ":" + QString::number(m_commPort);
+}
+
+int SerialComm::ComEvent() const
+{
+    // The states the serial-server socket reports, in the numbering of the log texts.
+    switch (m_socket.state()) {
+    case QAbstractSocket::UnconnectedState: return 0;
+    case QAbstractSocket::BoundState: return 1;
+    case QAbstractSocket::ListeningState: return 2;
+    case QAbstractSocket::HostLookupState: return 4;
+    case QAbstractSocket::ConnectingState: return 6;
+    case QAbstractSocket::ConnectedState: return 7;
+    case QAbstractSocket::ClosingState: return 8;
+    }
+    return 9;
+}
+
+void SerialComm::setPortOpen(bool open)
+{
+    if (open) {
+        m_ticks = 0;
+        m_wanted = true;
+        m_portOpen = m_socket.state() == QAbstractSocket::ConnectedState || openProcedure();
+        return;
+    }
+    m_wanted = false;
+    m_connectTimer.stop();
+    bool wasOpen = m_portOpen;
+    m_portOpen = false;
+    m_socket.abort();
+    m_buffer.clear();
+    if (wasOpen)
+        emit linkDown();
+}
+
+bool SerialComm::openProcedure()
+{
+    if (!m_ip.contains('.') || m_commPort < 101) {
+        LogControllerError("xaptvkKorvane", label() + " is not valid IP:Port");
+        return false;
+    }
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        return true;
+    if (m_inOpenWait)
+        return false; // one open at a time: the running one keeps trying
+    m_inOpenWait = true;
+    attempt();
+    m_connectTimer.start(gControllerTiming.reconnectMs);
+    QEventLoop loop;
+    auto c1 = connect(this, &SerialComm::linkUp, &loop, &QEventLoop::quit);
+    QTimer tickWatch;
+    connect(&tickWatch, &QTimer::timeout, &loop, [&] {
+        if (m_ticks >= 6 || !m_wanted)
+            loop.quit();
+    });
+    tickWatch.start(50);
+    if (m_socket.state() != QAbstractSocket::ConnectedState)
+        loop.exec();
+    disconnect(c1);
+    m_inOpenWait = false;
+    bool ok = m_socket.state() == QAbstractSocket::ConnectedState;
+    if (!ok)
+        LogControllerError("xaptvkKorvane", label() + " Unable to connect via TCP");
+    return ok;
+}
+
+void SerialComm::attempt()
+{
+    m_socket.abort();
+    m_socket.connectToHost(m_ip, quint16(m_commPort));
+}
+
+void SerialComm::onConnectTick()
+{
+    ++m_ticks;
+    if (m_socket.state() == QAbstractSocket::ConnectedState || !m_wanted || m_shuttingDown) {
+        m_connectTimer.stop();
+        return;
+    }
+    attempt();
+}
+
+void SerialComm::onConnected()
+{
+    m_connectTimer.stop();
+    m_errorLogged = false;
+    // A serial line has no use for coalescing small writes.
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_portOpen = true;
+    emit linkUp();
+}
+
+void SerialComm::onDisconnected()
+{
+    bool wasOpen = m_portOpen;
+    m_portOpen = false;
+    if (wasOpen)
+        emit linkDown();
+    if (!m_wanted || m_shuttingDown)
+        return; // closed by us: stays closed
+    LogControllerError("xaptvkKorvane", label() + " IP Connection Closed " + QString::number(ComEvent()));
+    m_ticks = 0;
+    if (!m_connectTimer.isActive())
+        m_connectTimer.start(gControllerTiming.reconnectMs);
+    QTimer::singleShot(0, this, [this] {
+        if (m_wanted && !m_shuttingDown && m_socket.state() == QAbstractSocket::UnconnectedState)
+            attempt();
+    });
+}
+
+void SerialComm::onError(QAbstractSocket::SocketError e)
+{
+    if (m_shuttingDown || !m_wanted || e == QAbstractSocket::RemoteHostClosedError)
+        return;
+    // One entry per outage, not one per retry.
+    if (!m_errorLogged) {
+        m_errorLogged = true;
+        LogControllerError("xaptvkKorvane", label() + " oWinsock_Error at State " + QString::number(ComEvent())
+                                      + ", " + QString::number(int(e)) + " " + m_socket.errorString());
+    }
+    if (!m_connectTimer.isActive())
+        m_connectTimer.start(gControllerTiming.reconnectMs);
+}
+
+void SerialComm::onReadyRead()
+{
+    m_buffer.append(m_socket.readAll());
+    if (m_rThreshold > 0 && m_buffer.size() >= m_rThreshold)
+        emit onComm();
+}
+
+QByteArray SerialComm::InputData()
+{
+    if (m_inputMode != 1) {
+        QByteArray out = (m_inputLen == 0 || m_inputLen >= m_buffer.size()) ? m_buffer : m_buffer.left(m_inputLen);
+        m_buffer.remove(0, out.size());
+        return out;
+    }
+    if (m_buffer.isEmpty()) {
+        QEventLoop loop;
+        QTimer limit;
+        limit.setSingleShot(true);
+        connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        connect(this, &SerialComm::onComm, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QTcpSocket::readyRead, &loop, &QEventLoop::quit);
+        limit.start(m_readTimeoutMs);
+        QElapsedTimer t;
+        t.start();
+        while (m_buffer.isEmpty() && t.elapsed() < m_readTimeoutMs && limit.isActive())
+            loop.exec();
+    }
+    if (m_buffer.isEmpty())
+        return QByteArray(1, '\0');
+    int n = m_inputLen > 0 ? qMin<int>(m_inputLen, int(m_buffer.size())) : int(m_buffer.size());
+    QByteArray out = m_buffer.left(n);
+    m_buffer.remove(0, n);
+    return out;
+}
+
+void SerialComm::Output(const QByteArray& bytes)
+{
+    if (!m_portOpen)
+        return;
+    m_socket.write(bytes);
+    m_socket.flush();
+}

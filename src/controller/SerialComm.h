@@ -1,0 +1,71 @@
+#pragma once
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+
+// TCP client to a serial-device server, offering the serial port's calling
+// sequence (PortOpen, InputData, Output, InBufferCount...). While the link is
+// wanted and down it retries every reconnect period, one attempt at a time.
+class SerialComm : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SerialComm(QObject* parent = nullptr);
+    ~SerialComm() override;
+
+    void setTimeout(int ms) { m_readTimeoutMs = ms; }
+    void setSettings(const QString&) {}
+    void setRThreshold(int n) { m_rThreshold = n; }
+    void setSThreshold(int) {}
+    void setHandshaking(int) {}
+    void setCommPort(long port) { m_commPort = port; }
+    long CommPort() const { return m_commPort; }
+    void setIP(const QString& ip) { m_ip = ip; }
+    QString IP() const { return m_ip; }
+    void setInputLen(int n) { m_inputLen = n; }
+    void setInputMode(int m) { m_inputMode = m; }
+
+    // True connects (waiting up to six reconnect periods); false closes without reconnecting.
+    void setPortOpen(bool open);
+    bool PortOpen() const { return m_portOpen; }
+    void Shutdown() { m_shuttingDown = true; }
+
+    QByteArray InputData();
+    int PeekByte() const { return m_buffer.isEmpty() ? -1 : quint8(m_buffer[0]); }
+    void Output(const QByteArray& bytes);
+    int ComEvent() const;
+    int InBufferCount() const { return int(m_buffer.size()); }
+
+signals:
+    void onComm();      // bytes arrived and at least RThreshold are buffered
+    void linkUp();
+    void linkDown();
+
+private:
+    bool openProcedure();
+    void attempt();
+    void onConnectTick();
+    void onConnected();
+    void onDisconnected();
+    void onError(QAbstractSocket::SocketError e);
+    void onReadyRead();
+    QString label() const;
+
+    QTcpSocket m_socket;
+    QTimer m_connectTimer;
+    bool m_portOpen = false;
+    bool m_wanted = false;       // the link should be up
+    bool m_shuttingDown = false;
+    bool m_inOpenWait = false;
+    bool m_errorLogged = false;
+    int m_inputLen = 0;
+    int m_inputMode = 0;
+    int m_rThreshold = 0;
+    int m_ticks = 0;
+    int m_readTimeoutMs = 1000;
+    long m_commPort = 0;
+    QString m_ip;
+    QByteArray m_buffer;
+};

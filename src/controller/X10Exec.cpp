@@ -1,0 +1,145 @@
+#include "X10Exec.h"
+#include "CommsLog.h"
+#include "Frames.h"
+#include "PluginState.h"
+#include "Protocol.h"
+
+#include <cmath>
+
+namespace {
+const QString kType = "xaptvkKorvane";
+
+// The leading digits of a unit text, 0 when there are none.
+int leadingNumber(const QString& s)
+{
+    int i = 0;
+    while (i < s.size() && s.at(i).isSpace())
+        ++i;
+    long v = 0;
+    bool any = false;
+    while (i < s.size() && s.at(i).isDigit() && v < 100000) {
+        v = v * 10 + s.at(i).digitValue();
+        ++i;
+        any = true;
+    }
+    return any ? int(v) : 0;
+}
+
+QList<int> unitList(const QString& devicecode)
+{
+    QList<int> out;
+    if (devicecode.isEmpty())
+        return out;
+    for (const QString& f : devicecode.split('+')) {
+        if (f.isEmpty())
+            break;
+        out << leadingNumber(f);
+    }
+    return out;
+}
+
+quint8 clampByte(int v, const char* what)
+{
+    if (v < 0 || v > 255) {
+        LogControllerError(kType, QString("ExecX10 %1 %2 out of range, clamped").arg(what).arg(v));
+        return quint8(v < 0 ? 0 : 255);
+    }
+    return quint8(v);
+}
+
+bool validUnit(int unit)
+{
+    if (unit >= 1 && unit <= 16)
+        return true;
+    LogControllerError(kType, "ExecX10 unit " + QString::number(unit) + " skipped");
+    return false;
+}
+} // namespace
+
+X10Exec::X10Exec(Protocol& protocol, QObject* parent) : QObject(parent), m_protocol(protocol) {}
+
+QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& devicecode, int command,
+                                       int brightness, int data1, int data2)
+{
+    QList<QByteArray> frames;
+    int h = housecode.isEmpty() ? -1 : housecode.at(0).toUpper().unicode() - 'A';
+    if (h < 0 || h > 15) {
+        LogControllerError(kType, "ExecX10 house " + housecode + " skipped");
+        return frames;
+    }
+    const quint8 H = quint8(h);
+    auto address = [&](int unit) {
+        if (validUnit(unit))
+            frames << Frames::Command(0x37, H, quint8(unit - 1), 1);
+    };
+    const QList<int> units = unitList(devicecode);
+    switch (command) {
+    case -1:
+        break;
+    case 2:
+    case 3:
+    case 4:
+    case 5: {
+        int steps = 0;
+        if (command == 4 || command == 5)
+            steps = int(std::nearbyint(brightness / 100.0 * 22)); // halves to even
+        for (int u : units)
+            address(u);
+        quint8 f = quint8(0x10 + command);
+        quint8 v = (command == 4 || command == 5) ? clampByte(steps, "dim steps") : 1;
+        frames << Frames::Command(0x37, H, f, v);
+        break;
+    }
+    case 7:
+        for (int u : units)
+            if (validUnit(u))
+                frames << Frames::Command(0x61, H, quint8(u - 1), clampByte(data1, "data1"),
+                                          clampByte(data2, "data2"));
+        break;
+    case 10:
+    case 11: {
+        // 11 is the upper bank of preset levels: 16 to 31, or 0 to 15 counted within it.
+        int level = qBound(0, brightness, 31);
+        if (brightness < 0 || brightness > 31)
+            LogControllerError(kType, "ExecX10 preset level " + QString::number(brightness) + " clamped");
+        quint8 f = 0x1A;
+        if (level > 15 || command == 11) {
+            level = level > 15 ? level - 16 : level;
+            f = 0x1F;
+        }
+        for (int u : units)
+            address(u);
+        frames << Frames::Command(0x37, quint8(gPlugin.PresetDimTable[size_t(level)]), f, 1);
+        break;
+    }
+    default:
+        if (command < 0 || command > 15) {
+            if (command > 18)
+                LogControllerError(kType, "ExecX10 command " + QString::number(command) + " not sent");
+            break; // 16 to 18 have no frame
+        }
+        if (!units.isEmpty())
+            address(units.first());
+        int f = command + 16;
+        if (f > 26)
+            f -= 1;
+        frames << Frames::Command(0x37, H, quint8(f), 1);
+        break;
+    }
+    return frames;
+}
+
+int X10Exec::ExecX10(const QString& housecode, const QString& devicecode, int command, int brightness,
+                     int data1, int data2)
+{
+    const QList<QByteArray> frames = BuildFrames(housecode, devicecode, command, brightness, data1, data2);
+    if (frames.isEmpty())
+        return 0;
+    gPlugin.X10Sending = true;
+    for (const QByteArray& f : frames) {
+        m_protocol.SendFrame(f);
+        m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
+    }
+    gPlugin.X10Sending = false;
+    return 0;
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+// Files of the program folder are found without regard to the case of their names.
+// ResolvePathNoCase walks `name` part by part below `dir` and takes an existing entry whose
+// name matches ignoring case; parts with no such entry are kept as given, so a file that
+// does not exist yet gets exactly the name the caller chose.
+QString ResolvePathNoCase(const QString& dir, const QString& name);
+
+// A file of the Config folder of the program folder (see ResolvePathNoCase).
+QString ConfigFile(const QString& name);

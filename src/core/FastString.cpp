@@ -1,0 +1,30 @@
+#include "core/FastString.h"
+
+FastString::FastString()
+{
+    m_pieces.reserve(kChunk);
+}
+
+void FastString::Reset()
+{
+    m_pieces.clear();
+    m_pieces.reserve(kChunk);
+    m_length = 0;
+}
+
+void FastString::Add(const QString& piece)
+{
+    if (m_pieces.size() == m_pieces.capacity())
+        m_pieces.reserve(m_pieces.capacity() + kChunk);
+    m_pieces.append(piece);
+    m_length += piece.size();
+}
+
+QString FastString::Value() const
+{
+    QString out;
+    out.reserve(m_length);
+    for (const QString& piece : m_pieces)
+        out += piece;
+    return out;
+}

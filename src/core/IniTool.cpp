@@ -1,0 +1,237 @@
+#include "core/IniTool.h"
+
+#include "core/Globals.h"
+#include "core/Logging.h"
+
+#include "automation/PendingError.h"
+#include "automation/VbError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace {
+
+const QChar kKeySeparator(3);
+
+QString trimSpaces(const QString& text)
+{
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text.at(start) == QLatin1Char(' '))
+        ++start;
+    while (end > start && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.mid(start, end - start);
+}
+
+QStringList splitLines(const QByteArray& data)
+{
+    // Any of CR LF, LF or CR ends a line, as the line reader of a text file does.
+    QStringList lines;
+    const QString text = QString::fromLatin1(data);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            continue;
+        lines.append(text.mid(start, i - start));
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines.append(text.mid(start));
+    return lines;
+}
+
+}  // namespace
+
+QString IniTool::valueKey(const QString& section, const QString& key)
+{
+    return section + kKeySeparator + key;
+}
+
+const IniTool::Entry* IniTool::find(const QString& key) const
+{
+    const auto it = m_index.constFind(key.toLower());
+    return it == m_index.constEnd() ? nullptr : &m_entries.at(*it);
+}
+
+void IniTool::insert(const QString& key, const QString& item, bool isSection)
+{
+    m_index.insert(key.toLower(), m_entries.size());
+    m_entries.append(Entry{key, item, isSection});
+}
+
+void IniTool::addSection(const QString& section)
+{
+    if (!find(section))
+        insert(section, section, true);
+}
+
+void IniTool::Load(const QString& file)
+{
+    m_file = file;
+    Clear();
+    QFile in(file);
+    if (!QFileInfo(file).isFile() || !in.open(QIODevice::ReadOnly))
+        return;
+    QString section;
+    for (const QString& raw : splitLines(in.readAll())) {
+        const QString line = trimSpaces(raw);
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
+            continue;
+        if (line.size() >= 2 && line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            section = line.mid(1, line.size() - 2);
+            addSection(section);
+            continue;
+        }
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq < 0) {
+            if (gPluginHostRegistered)
+                LogError(QStringLiteral("IniTool"), QStringLiteral(" Equal sign not found on line ") + line);
+            continue;
+        }
+        const QString key = valueKey(section, line.left(eq));
+        if (!find(key))
+            insert(key, line.mid(eq + 1), false);
+    }
+}
+
+QString IniTool::Read(const QString& section, const QString& key, const QString& defaultValue) const
+{
+    const Entry* entry = find(valueKey(section, key));
+    if (!entry || entry->item.isEmpty())
+        return defaultValue;
+    return entry->item;
+}
+
+void IniTool::WriteKey(const QString& section, const QString& key, const QString& value)
+{
+    addSection(section);
+    const QString fullKey = valueKey(section, key);
+    const auto it = m_index.constFind(fullKey.toLower());
+    if (it != m_index.constEnd())
+        m_entries[*it].item = value;
+    else
+        insert(fullKey, value, false);
+}
+
+void IniTool::RemoveKey(const QString& section, const QString& key)
+{
+    const auto it = m_index.constFind(valueKey(section, key).toLower());
+    if (it == m_index.constEnd())
+        return;
+    const qsizetype pos = *it;
+    m_entries.removeAt(pos);
+    m_index.erase(it);
+    for (auto& index : m_index) {
+        if (index > pos)
+            --index;
+    }
+}
+
+void IniTool::RemoveSection(const QString& section)
+{
+    for (const QString& key : Keys(section)) {
+        if (!key.isEmpty())
+            RemoveKey(section, key);
+    }
+}
+
+QStringList IniTool::Headers() const
+{
+    QStringList names;
+    for (const Entry& entry : m_entries) {
+        if (entry.isSection)
+            names.append(entry.item);
+    }
+    return names;
+}
+
+QStringList IniTool::Keys(const QString& section) const
+{
+    // The section name is matched as plain text, never as a pattern.
+    const QString prefix = section + kKeySeparator;
+    QStringList names;
+    for (const Entry& entry : m_entries) {
+        if (entry.isSection || !entry.key.startsWith(prefix, Qt::CaseInsensitive))
+            continue;
+        const QString name = trimSpaces(entry.key.mid(entry.key.indexOf(kKeySeparator) + 1));
+        if (!name.isEmpty())
+            names.append(name);
+    }
+    if (names.isEmpty())
+        names.append(QString());
+    return names;
+}
+
+void IniTool::Clear()
+{
+    m_entries.clear();
+    m_index.clear();
+}
+
+bool IniTool::Save()
+{
+    struct Row {
+        QString header;
+        QString key;
+        QString headerSort;
+        QString value;
+    };
+    QList<Row> rows;
+    for (const Entry& entry : m_entries) {
+        if (entry.isSection || entry.item.isEmpty())
+            continue;
+        const qsizetype sep = entry.key.indexOf(kKeySeparator);
+        const QString header = entry.key.left(sep);
+        rows.append(Row{header, entry.key.mid(sep + 1), header.toUpper(), entry.item});
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        const int bySection = a.headerSort.compare(b.headerSort, Qt::CaseInsensitive);
+        if (bySection != 0)
+            return bySection < 0;
+        return a.key.compare(b.key, Qt::CaseInsensitive) < 0;
+    });
+
+    try {
+        if (QFileInfo::exists(m_file)) {
+            const QString backup = m_file + QStringLiteral("_bck");
+            if (QFileInfo::exists(backup) && !QFile::remove(backup))
+                throw VbError(70, QStringLiteral("Permission denied"));
+            if (!QFile::copy(m_file, backup))
+                throw VbError(70, QStringLiteral("Permission denied"));
+        }
+        // Written beside the file and renamed over it, so a crash mid-write
+        // leaves the old file or the new one whole, never a truncated store.
+        QSaveFile out(m_file);
+        if (!out.open(QIODevice::WriteOnly))
+            throw VbError(75, QStringLiteral("Path/File access error"));
+        QString text;
+        QString current;
+        bool first = true;
+        for (const Row& row : rows) {
+            if (first || row.headerSort != current) {
+                text += QLatin1Char('[') + row.headerSort + QStringLiteral("]\r\n");
+                current = row.headerSort;
+                first = false;
+            }
+            text += row.key + QLatin1Char('=') + row.value + QStringLiteral("\r\n");
+        }
+        const QByteArray bytes = text.toLatin1();
+        if (out.write(bytes) != bytes.size() || !out.commit())
+            throw VbError(61, QStringLiteral("Disk full"));
+        return true;
+    } catch (...) {
+        PendingError::capture();
+        if (gPluginHostRegistered)
+            LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file);
+        else
+            PendingError::clear();
+        return false;
+    }
+}

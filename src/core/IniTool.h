@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+// One INI file held in memory. Section and key names are compared ignoring case, the first
+// occurrence of a key wins, and Save rewrites the whole file sorted, keeping a "_bck" copy.
+class IniTool
+{
+public:
+    void Load(const QString& file);
+    void DumpHashTable() {}
+    QString Read(const QString& section, const QString& key, const QString& defaultValue) const;
+    void WriteKey(const QString& section, const QString& key, const QString& value);
+    void RemoveKey(const QString& section, const QString& key);
+    void RemoveSection(const QString& section);
+    // Section names in the order they were first seen; empty when there is none.
+    QStringList Headers() const;
+    // Key names of the section; one empty element when it has none.
+    QStringList Keys(const QString& section) const;
+    void Clear();
+    // Returns false when the file could not be written completely.
+    bool Save();
+
+    QString fileName() const { return m_file; }
+
+private:
+    struct Entry {
+        QString key;   // as first seen: a section name, or section + Chr(3) + key name
+        QString item;  // the section name, or the value
+        bool isSection = false;
+    };
+
+    static QString valueKey(const QString& section, const QString& key);
+    void addSection(const QString& section);
+    void insert(const QString& key, const QString& item, bool isSection);
+    const Entry* find(const QString& key) const;
+
+    QString m_file;
+    QList<Entry> m_entries;                 // dictionary order; removed entries are erased
+    QHash<QString, qsizetype> m_index;      // lower-cased key -> position in m_entries
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+// Program-wide logging and the single entry for sending xAP messages.
+//
+// A section body travels as one string: items separated by Chr(0), key and value by Chr(1).
+
+// Start-up of the transport's settings: computer name, program path, Data and HTML folders,
+// and the two addresses of Config/tvkXap.ini. gAppPath must be set before.
+void InitXap();
+
+// This computer's name up to its first "."; asked once, then kept.
+QString LocalComputerName();
+
+// Sends one single-section xAP message to the broadcast address. Empty target: no target
+// line; empty sub-address: the plain source; empty uid: the program's own. Messages sent
+// before the endpoint is up are held and go out first, oldest first, once it is.
+void SendXap(const QString& target, const QString& cls, const QString& section, const QString& body,
+             const QString& subAddress, const QString& uid);
+
+// The program-wide logger: one "Tessera.Event" message with the items Time, Type and Data;
+// a pending error adds " Line ", its line and its description to Data, and is cleared.
+void LogError(const QString& type, const QString& data);
+
+// The xAP layer's own log: appends one line to Data/xaptvkKorvane/xaptvkKorvane.txt,
+// creating the folder when needed; never raises. Clears the pending error.
+void WriteLogFile(const QString& source, const QString& text);
+
+// Creates every missing folder of `path` up to its last separator (the last part is a file
+// name); a folder that cannot be made is logged and the next one is tried.
+void CreateFolders(const QString& path);
+
+// Number of messages waiting for the endpoint (diagnostics and tests).
+int PendingXapMessageCount();

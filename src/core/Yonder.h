@@ -1,0 +1,36 @@
+#pragma once
+
+#include "automation/Dispatch.h"
+
+#include <QString>
+
+#include <memory>
+
+// Creating a Yonder loads the main form (whose start-up runs once per process); releasing
+// one unloads it and ends the process.
+class Yonder : public DispatchObject<Yonder>
+{
+public:
+    static void describe(DispatchTable<Yonder>& t);
+
+    Yonder();
+    ~Yonder();
+
+    QString getInterface() const;
+    void setInterface(QString& name);
+    void Menu(QString& sMenu);
+};
+
+extern std::shared_ptr<Yonder> gYonderObject;
+
+// Makes the program's public classes creatable by ProgID.
+void RegisterCoreClasses();
+
+// Process start: loads the main form through a Yonder and shows the tray icon.
+void Main();
+
+// Ends the process: leaves the event loop with `code` (or keeps the code for main() when the
+// loop has not started yet).
+void EndProcess(int code);
+bool ProcessEnded();
+int ProcessExitCode();

@@ -1,0 +1,247 @@
+#include "core/xap/XapEndpoint.h"
+
+#include "core/Globals.h"
+#include "core/Logging.h"
+#include "core/xap/XapMessage.h"
+
+#include "automation/PendingError.h"
+#include "automation/VbError.h"
+
+#include <QNetworkInterface>
+#include <QUdpSocket>
+#include <QVariant>
+
+namespace {
+
+// Room for a burst of datagrams while the dispatcher is busy; the kernel caps it at rmem_max.
+constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
+constexpr int kReceiveDelayMs = 50;
+
+QString joinLines(const QString& template_)
+{
+    QString text = template_;
+    return text.replace(QLatin1Char('|'), QLatin1Char('\n'));
+}
+
+}  // namespace
+
+xap::xap(QObject* parent)
+    : QObject(parent)
+{
+    connect(&m_receiveTimer, &VbTimer::timer, this, &xap::onReceiveTick);
+    connect(&m_hbeatTimer, &VbTimer::timer, this, &xap::onHeartbeatTick);
+}
+
+xap::~xap()
+{
+    m_queue.clear();
+    if (gXap == this)
+        gXap = nullptr;
+}
+
+void xap::RegisterNewMessageCallback(std::function<void()> callback)
+{
+    m_callback = std::move(callback);
+}
+
+QString xap::GetMessage()
+{
+    return m_queue.isEmpty() ? QString() : m_queue.dequeue();
+}
+
+void xap::setXapSource(const QString& v)
+{
+    m_source = v;
+    rebuildHeartbeatPrefix();
+}
+
+void xap::setXapTarget(const QString& v)
+{
+    m_target = v;
+    rebuildHeartbeatPrefix();
+}
+
+void xap::setXapUID(const QString& v)
+{
+    m_uid = v;
+    rebuildHeartbeatPrefix();
+}
+
+void xap::rebuildHeartbeatPrefix()
+{
+    m_hbeatPrefix = joinLines(QStringLiteral("xap-hbeat|{|v=13|hop=1|uid=")) + m_uid
+        + joinLines(QStringLiteral("|class=xap-hbeat.alive|source=")) + m_source
+        + joinLines(QStringLiteral("|interval="));
+}
+
+bool xap::IpMatches(const QString& pattern, const QString& address)
+{
+    const QStringList p = pattern.split(QLatin1Char('.'));
+    const QStringList a = address.split(QLatin1Char('.'));
+    if (p.size() != 4 || a.size() != 4)
+        return false;
+    for (int i = 0; i < 4; ++i) {
+        bool okP = false;
+        bool okA = false;
+        const long pv = p.at(i).trimmed().toLong(&okP);
+        const long av = a.at(i).trimmed().toLong(&okA);
+        if (!okP || !okA || (av & pv) != av)
+            return false;
+    }
+    return true;
+}
+
+QString xap::GetIP() const
+{
+    // Non-loopback addresses come first, so "Default" (which matches nothing) takes the first
+    // of them; an address equal to the setting wins over one that only matches its bits.
+    QStringList network;
+    QStringList loopback;
+    for (const QHostAddress& addr : QNetworkInterface::allAddresses()) {
+        if (addr.protocol() != QAbstractSocket::IPv4Protocol)
+            continue;
+        (addr.isLoopback() ? loopback : network).append(addr.toString());
+    }
+    const QStringList candidates = network + loopback;
+    if (candidates.contains(m_interface))
+        return m_interface;
+    for (const QString& addr : candidates) {
+        if (IpMatches(m_interface, addr))
+            return addr;
+    }
+    return network.isEmpty() ? QString() : network.first();
+}
+
+int xap::Init()
+{
+    m_localIp = GetIP();
+    m_remoteHost = QHostAddress(m_broadcast.toLower() == QLatin1StringView("default")
+                                    ? QStringLiteral("255.255.255.255")
+                                    : m_broadcast);
+    const QHostAddress local(m_localIp);
+    // One socket serves both roles when the chosen local address is itself a loopback one.
+    const bool needNetwork = !m_localIp.isEmpty() && !local.isLoopback();
+
+    int result = -1;
+    for (int candidate = kFirstPort; candidate < kFirstPort + kPortTries; ++candidate) {
+        auto loop = std::make_unique<QUdpSocket>(this);
+        if (!loop->bind(QHostAddress(QHostAddress::LocalHost), quint16(candidate), QAbstractSocket::DontShareAddress))
+            continue;
+        std::unique_ptr<QUdpSocket> net;
+        if (needNetwork) {
+            net = std::make_unique<QUdpSocket>(this);
+            if (!net->bind(local, quint16(candidate), QAbstractSocket::DontShareAddress)) {
+                // Held on the network address by someone else: a later port may be free on both.
+                if (net->error() == QAbstractSocket::AddressInUseError)
+                    continue;
+                result = -std::abs(int(net->error()));
+                break;
+            }
+        }
+        m_loopback = loop.release();
+        m_network = net.release();
+        m_port = candidate;
+        result = candidate;
+        break;
+    }
+    for (QUdpSocket* socket : {m_loopback, m_network}) {
+        if (!socket)
+            continue;
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(kReceiveBufferBytes));
+        connect(socket, &QUdpSocket::readyRead, this, [this, socket] { readPending(socket); });
+    }
+    m_hbeatSuffix = QStringLiteral("0\nport=") + QString::number(m_port) + QStringLiteral("\n}\n");
+    return result;
+}
+
+void xap::sendDatagram(const QString& text)
+{
+    QUdpSocket* socket = m_network ? m_network : m_loopback;
+    if (!socket)
+        throw VbError(40006, QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
+    const QByteArray bytes = text.toLatin1();
+    if (socket->writeDatagram(bytes, m_remoteHost, kXapPort) != bytes.size())
+        throw VbError(10000 + int(socket->error()), socket->errorString());
+}
+
+void xap::SendHeartbeat(int seconds)
+{
+    if (seconds > 60)
+        seconds = 60;
+    else if (seconds < 1)
+        seconds = 0;
+    else if (seconds < 5)
+        seconds = 5;
+    m_hbeatTimer.setInterval(seconds * 1000);
+    m_hbeatTimer.setEnabled(seconds >= 1);
+    sendDatagram(m_hbeatPrefix + QString::number(seconds) + m_hbeatSuffix);
+}
+
+void xap::onHeartbeatTick()
+{
+    m_tick = (m_tick + 1) % 10;
+    if (m_tick != 0)
+        return;
+    try {
+        SendHeartbeat(m_hbeatTimer.interval() / 1000);
+    } catch (...) {
+        PendingError::capture();
+        WriteLogFile(kProgramName, QStringLiteral("HBeatTimer"));
+    }
+}
+
+QString xap::SendXap(const QString& target, const QString& cls, const QString& section, const QString& body,
+                     const QString& subAddress, const QString& uid)
+{
+    XapMessage message;
+    message.setMsgClass(cls);
+    message.setMsgSource(subAddress.isEmpty() ? m_source : m_source + QLatin1Char(':') + subAddress);
+    message.setMsgTarget(target);
+    message.setMsgUID(uid.isEmpty() ? m_uid : uid);
+    message.AddHeader();
+    message.AddSection(section);
+    if (!body.isEmpty()) {
+        for (const QString& item : body.split(QChar(0))) {
+            const qsizetype sep = item.indexOf(QChar(1));
+            if (sep >= 0)
+                message.AddItem(section, item.left(sep), item.mid(sep + 1));
+        }
+    }
+    sendDatagram(message.ToXap());
+    return QString();
+}
+
+void xap::readPending(QUdpSocket* socket)
+{
+    while (socket->hasPendingDatagrams()) {
+        const qint64 size = socket->pendingDatagramSize();
+        QByteArray data(size < 0 ? 0 : size, Qt::Uninitialized);
+        const qint64 got = socket->readDatagram(data.data(), data.size());
+        if (got < 0)
+            break;
+        data.truncate(got);
+        ++m_datagramsRead;
+        ProcessReceivedMessage(QString::fromLatin1(data));
+    }
+}
+
+void xap::ProcessReceivedMessage(const QString& text)
+{
+    if (gShuttingDown)
+        return;
+    if (m_filterHeartbeats && text.left(8).toLower() != QLatin1StringView("xap-head"))
+        return;
+    m_queue.enqueue(text);
+    // Armed only when idle, so a steady stream cannot postpone the drain forever.
+    if (!m_receiveTimer.isEnabled()) {
+        m_receiveTimer.setInterval(kReceiveDelayMs);
+        m_receiveTimer.setEnabled(true);
+    }
+}
+
+void xap::onReceiveTick()
+{
+    m_receiveTimer.setEnabled(false);
+    if (m_callback)
+        m_callback();
+}

@@ -1,0 +1,241 @@
+#include "core/xapQuillonForm.h"
+
+#include "core/CoreHooks.h"
+#include "core/Globals.h"
+#include "core/Logging.h"
+#include "core/TrayIcon.h"
+#include "core/Yonder.h"
+#include "core/xap/XapEndpoint.h"
+
+#include "automation/PendingError.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QTcpSocket>
+#include <QUrl>
+
+namespace {
+
+constexpr int kWatchdogMs = 60000;
+xapQuillonForm* sForm = nullptr;
+
+// Runs one step of Exit; every step is attempted whatever the others do.
+template <typename F>
+void ignoringErrors(F&& step)
+{
+    try {
+        step();
+    } catch (...) {
+    }
+    PendingError::clear();
+}
+
+}  // namespace
+
+xapQuillonForm* xapQuillonForm::load()
+{
+    if (!sForm) {
+        sForm = new xapQuillonForm();
+        sForm->form_load();
+    }
+    return sForm;
+}
+
+xapQuillonForm* xapQuillonForm::instance()
+{
+    return sForm;
+}
+
+void xapQuillonForm::unload()
+{
+    if (!sForm)
+        return;
+    xapQuillonForm* form = sForm;
+    sForm = nullptr;
+    if (QCoreApplication::instance())
+        form->deleteLater();
+    else
+        delete form;
+}
+
+xapQuillonForm::xapQuillonForm()
+{
+    WinsockClient = new QTcpSocket(this);
+    m_tray = new TrayIcon(this);
+    connect(&Timer1, &VbTimer::timer, this, &xapQuillonForm::Timer1_Timer);
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+        buildMenu();
+}
+
+xapQuillonForm::~xapQuillonForm()
+{
+    if (sForm == this)
+        sForm = nullptr;
+}
+
+void xapQuillonForm::buildMenu()
+{
+    m_menu = std::make_unique<QMenu>();
+    m_menu->setTitle(QStringLiteral("tvkKorvane"));
+    const QStringList captions = {QStringLiteral("Browser"), QStringLiteral("GUI Setup"), QStringLiteral("System Config"),
+                                  QStringLiteral("System Status"), QStringLiteral("Help"), QStringLiteral("-"),
+                                  QStringLiteral("Exit")};
+    for (int i = 0; i < captions.size(); ++i) {
+        if (captions.at(i) == QLatin1StringView("-")) {
+            m_menu->addSeparator();
+            continue;
+        }
+        QAction* action = m_menu->addAction(captions.at(i));
+        connect(action, &QAction::triggered, this, [this, i] { MenuArray_Click(i); });
+    }
+}
+
+void xapQuillonForm::form_load()
+{
+    if (gMainFormReady)
+        return;
+    try {
+        gHostStarted = true;
+        gXapReady = false;
+        m_drainBusy = false;
+
+        InitXap();
+
+        m_xap = new xap(this);
+        gXap = m_xap;
+        m_xap->RegisterNewMessageCallback([this] { onMessage(); });
+        m_xap->setXapSource(QStringLiteral("tvk.Korvane.") + gComputerName);
+        m_xap->setXapUID(QStringLiteral("FF.00C7:00"));
+        m_xap->setBroadcastAddress(gXapBroadcastSetting);
+        m_xap->setInterfaceAddress(gXapInterfaceSetting);
+        const int port = m_xap->Init();
+        if (port <= 0) {
+            WriteLogFile(kProgramName, QStringLiteral("xAP Init Error ") + QString::number(port) + QStringLiteral(" occurred"));
+            EndProcess(1);
+            return;
+        }
+
+        m_xap->SendHeartbeat(60);
+        gXapReady = true;
+        LogError(kProgramName, QStringLiteral("Using xAP port ") + QString::number(port));
+
+        CoreHooks& hooks = Hooks();
+        if (hooks.loadHostForm)
+            hooks.loadHostForm();
+        if (hooks.initReceiveMessages)
+            hooks.initReceiveMessages();
+        RestartPlugin();
+        if (hooks.addTags)
+            hooks.addTags();
+
+        Timer1.setInterval(kWatchdogMs);
+        Timer1.setEnabled(true);
+        gMainFormReady = true;
+    } catch (...) {
+        PendingError::capture();
+        WriteLogFile(kProgramName, QStringLiteral("Main Load"));
+    }
+}
+
+void xapQuillonForm::RestartPlugin()
+{
+    try {
+        if (Hooks().restartPlugin)
+            Hooks().restartPlugin();
+    } catch (...) {
+        PendingError::capture();
+        WriteLogFile(kProgramName, QStringLiteral("RestartPlugin"));
+    }
+}
+
+void xapQuillonForm::Timer1_Timer()
+{
+    bool failed = false;
+    try {
+        failed = Hooks().pluginNameFails && Hooks().pluginNameFails();
+    } catch (...) {
+        failed = true;
+    }
+    PendingError::clear();
+    if (!failed)
+        return;
+    RestartPlugin();
+    LogError(kProgramName, QStringLiteral("Restarted ") + kProgramName);
+}
+
+void xapQuillonForm::onMessage()
+{
+    if (m_drainBusy || !m_xap)
+        return;
+    m_drainBusy = true;
+    try {
+        // The dispatcher may pump events; texts arriving meanwhile are taken by this loop.
+        while (m_xap && m_xap->queuedCount() > 0) {
+            const QString text = m_xap->GetMessage();
+            if (!text.isEmpty() && Hooks().readMessage)
+                Hooks().readMessage(text);
+        }
+    } catch (...) {
+        PendingError::capture();
+        WriteLogFile(kProgramName, QStringLiteral("Main OnMessage"));
+    }
+    m_drainBusy = false;
+}
+
+void xapQuillonForm::TrayIconCallback(long message)
+{
+    if ((message == TrayIcon::kLeftButtonUp || message == TrayIcon::kRightButtonUp) && m_menu)
+        m_menu->popup(QCursor::pos() - QPoint(m_menu->sizeHint().width(), 0));
+}
+
+void xapQuillonForm::openBrowser(const QString& page)
+{
+    const QString port = Hooks().httpPort ? Hooks().httpPort() : QString();
+    QDesktopServices::openUrl(QUrl(QStringLiteral("http://localhost:") + (port.isEmpty() ? QStringLiteral("8010") : port)
+                                   + QLatin1Char('/') + page));
+}
+
+void xapQuillonForm::MenuArray_Click(int index)
+{
+    switch (index) {
+    case Browser:
+        openBrowser(QStringLiteral("status"));
+        break;
+    case Help:
+        openBrowser(QStringLiteral("help"));
+        break;
+    case GuiSetup:
+        if (gYonderObject) {
+            QString setup = QStringLiteral("Setup");
+            gYonderObject->Menu(setup);
+        }
+        break;
+    case ExitItem:
+        Exit();
+        break;
+    default:
+        break;
+    }
+}
+
+void xapQuillonForm::Exit()
+{
+    if (gShuttingDown)
+        return;
+    ignoringErrors([] { gShuttingDown = true; });
+    ignoringErrors([] {
+        if (Hooks().shutdownIO)
+            Hooks().shutdownIO();
+    });
+    ignoringErrors([this] { m_tray->Update(false); });
+    ignoringErrors([] {
+        if (Hooks().unloadHostForm)
+            Hooks().unloadHostForm();
+    });
+    ignoringErrors([this] { Timer1.setEnabled(false); });
+    // Releasing the Yonder unloads this form and ends the process.
+    ignoringErrors([] { gYonderObject.reset(); });
+    EndProcess(0);
+}

@@ -1,0 +1,143 @@
+// Frame bytes on known vectors, without a controller.
+#include "TestSupport.h"
+#include "controller/Frames.h"
+
+namespace {
+QByteArray hex(const char* s) { return QByteArray::fromHex(s); }
+} // namespace
+
+TEST(Frames, CrcAndFixedBlockRequests)
+{
+    EXPECT_EQ(Frames::CRC16("123456789", 9), 0x29B1);
+    EXPECT_EQ(Frames::BlockRequest(0x8D, 0xB5), hex("2A00008DB50025E9"));
+    EXPECT_EQ(Frames::BlockRequest(0x8F, 0xB7), hex("2A00008FB7002DEB"));
+    EXPECT_EQ(Frames::BlockRequest(0x00, 0x7F), hex("2A0000007F00A57D"));
+    EXPECT_EQ(Frames::BlockRequest(0x01, 0xB0), hex("2A000001B0009427"));
+    EXPECT_EQ(Frames::BlockRequest(0x8B, 0xB4), hex("2A00008BB400A478"));
+}
+
+TEST(Frames, ReplyCrcIsLowByteFirstOverTheFirst262Bytes)
+{
+    QByteArray reply(264, '\0');
+    reply[0] = char(0x2A);
+    reply[10] = char(0x55);
+    quint16 crc = Frames::CRC16(reply, 262);
+    reply[262] = char(crc & 0xFF);
+    reply[263] = char(crc >> 8);
+    EXPECT_TRUE(Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(reply.constData())));
+    std::swap(reply[262], reply[263]);
+    EXPECT_FALSE(Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(reply.constData())));
+}
+
+TEST(Frames, ReportLengthsOfTheOneParser)
+{
+    EXPECT_EQ(Frames::ReportLength(0xFF), 1);
+    EXPECT_EQ(Frames::ReportLength(0xF2), 5);
+    EXPECT_EQ(Frames::ReportLength(0xF3), 5);
+    EXPECT_EQ(Frames::ReportLength(0xF0), 4);
+    for (quint8 b : {0xFE, 0xFB, 0xFD, 0xFC})
+        EXPECT_EQ(Frames::ReportLength(b), 3);
+    for (quint8 b : {0x2A, 0x06, 0x00, 0xF1, 0xC8})
+        EXPECT_EQ(Frames::ReportLength(b), 0);
+}
+
+TEST(Frames, SetVariableFrames)
+{
+    EXPECT_EQ(HostCommands::SetVarFrame(5, 1000), hex("C82905E8030000E1"));
+    EXPECT_EQ(HostCommands::SetVarFrame(3, 258), hex("C82903020100" "00F7"));
+    EXPECT_EQ(HostCommands::SetVarFrame(3, 0), hex("C8290300000000F4"));
+    // Negative values go out as 16-bit two's complement; large ones are clamped, not wrapped.
+    EXPECT_EQ(HostCommands::SetVarFrame(3, -1).mid(3, 2), hex("FFFF"));
+    EXPECT_EQ(HostCommands::SetVarFrame(3, -2).mid(3, 2), hex("FEFF"));
+    EXPECT_EQ(HostCommands::SetVarFrame(3, 70000).mid(3, 2), hex("FFFF"));
+}
+
+TEST(Frames, ScreenTextFrame)
+{
+    QByteArray f = HostCommands::ScreenFrame(0, 1, "Hi", true, 1, false, true);
+    ASSERT_EQ(f.size(), 50);
+    EXPECT_EQ(f.left(10), hex("F16D0B02000001004869"));
+    EXPECT_EQ(quint8(f[49]), Frames::LongFrameChecksum(f));
+    // The length byte counts what is sent: at most 40 characters.
+    QByteArray longText = HostCommands::ScreenFrame(300, 2, QString(60, 'x'), false, 0, true, false);
+    EXPECT_EQ(quint8(longText[2]), 4);
+    EXPECT_EQ(quint8(longText[3]), 40);
+    EXPECT_EQ(quint8(longText[4]), 44);
+    EXPECT_EQ(quint8(longText[5]), 1);
+    EXPECT_EQ(longText.mid(8, 40), QByteArray(40, 'x'));
+    EXPECT_EQ(quint8(longText[48]), 0);
+}
+
+TEST(Frames, ClockFrameOnAFridayInMarch)
+{
+    QByteArray f = ControllerStart::ClockFrame(QDateTime(QDate(2007, 3, 9), QTime(14, 5, 27)));
+    ASSERT_EQ(f.size(), 50);
+    EXPECT_EQ(f.left(2), hex("F13D"));
+    EXPECT_EQ(f.mid(2, 13), hex("07020500040109000300070005"));
+    EXPECT_EQ(f.mid(15, 34), QByteArray(34, '\0'));
+    EXPECT_EQ(quint8(f[49]), Frames::LongFrameChecksum(f));
+    // Sunday is day 0.
+    EXPECT_EQ(quint8(ControllerStart::ClockFrame(QDateTime(QDate(2007, 3, 11), QTime(0, 0)))[14]), 0);
+}
+
+class X10Frames : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ResetPluginState();
+        startLogCapture();
+    }
+    static QByteArray cmd(const char* first7) // appends the sum
+    {
+        QByteArray f = QByteArray::fromHex(first7);
+        f.append(char(Frames::FrameChecksum(f)));
+        return f;
+    }
+};
+
+TEST_F(X10Frames, OnOffDimAndStatusRequest)
+{
+    EXPECT_EQ(X10Exec::BuildFrames("B", "3+4", 2, 0, 0, 0),
+              (QList<QByteArray>{cmd("C8370102010000"), cmd("C8370103010000"), cmd("C8370112010000")}));
+    EXPECT_EQ(X10Exec::BuildFrames("a", "5", 4, 50, 0, 0),
+              (QList<QByteArray>{cmd("C8370004010000"), cmd("C837001" "40B0000")}));
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 15, 0, 0, 0),
+              (QList<QByteArray>{cmd("C8370000010000"), cmd("C837001E010000")}));
+    // Bright by 100% is the full 22 steps.
+    EXPECT_EQ(quint8(X10Exec::BuildFrames("A", "", 5, 100, 0, 0).last()[4]), 22);
+}
+
+TEST_F(X10Frames, UnitsOutsideOneToSixteenAreSkippedAndLogged)
+{
+    EXPECT_EQ(X10Exec::BuildFrames("A", "0+17", 3, 0, 0, 0), (QList<QByteArray>{cmd("C8370013010000")}));
+    EXPECT_TRUE(logged("unit 17"));
+    EXPECT_TRUE(X10Exec::BuildFrames("Q", "1", 2, 0, 0, 0).isEmpty());
+    EXPECT_TRUE(X10Exec::BuildFrames("", "1", 2, 0, 0, 0).isEmpty());
+    EXPECT_TRUE(X10Exec::BuildFrames("@", "1", 2, 0, 0, 0).isEmpty());
+}
+
+TEST_F(X10Frames, PresetDimBothBanks)
+{
+    EXPECT_EQ(X10Exec::BuildFrames("C", "2", 10, 20, 0, 0),
+              (QList<QByteArray>{cmd("C8370201010000"), cmd("C837021F010000")}));
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 10, 6, 0, 0).last(), cmd("C837001A010000"));
+    // Code 11 is the high bank: level 22 (or 6 counted within the bank) goes out as F=31.
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 11, 22, 0, 0).last(), cmd("C837001F010000"));
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 11, 6, 0, 0).last(), cmd("C837001F010000"));
+    // Out-of-range levels are clamped, never wrapped.
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 10, 99, 0, 0).last(), cmd("C837091F010000"));
+}
+
+TEST_F(X10Frames, ExtendedCodeAndCodesWithoutFrames)
+{
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1+2", 7, 0, 0x31, 0x02),
+              (QList<QByteArray>{cmd("C8610000310200"), cmd("C8610001310200")}));
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 7, 0, 300, -4),
+              (QList<QByteArray>{cmd("C8610000FF0000")}));
+    EXPECT_TRUE(logged("data1 300"));
+    for (int code : {-1, 16, 17, 18, 40})
+        EXPECT_TRUE(X10Exec::BuildFrames("A", "1", code, 0, 0, 0).isEmpty()) << code;
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1+5", 0, 0, 0, 0),
+              (QList<QByteArray>{cmd("C8370000010000"), cmd("C8370010010000")}));
+}

@@ -1,0 +1,252 @@
+// The reply wait and the report parser against the simulator over TCP.
+#include "TestSupport.h"
+#include "controller/Frames.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+QByteArray hex(const char* s) { return QByteArray::fromHex(s); }
+}
+
+class ProtocolTest : public LinkFixture
+{
+protected:
+    void SetUp() override
+    {
+        LinkFixture::SetUp();
+        openTcp();
+        gPlugin.X10Started = true;
+        gPlugin.IREnabled = true;
+        gPlugin.ReplyTimeout = 2;
+    }
+    // A 3-byte acknowledged command while the simulator does something first.
+    bool command() { return sendAndWait(Frames::Command(0x29, 1, 7), 3, 0); }
+    bool sendAndWait(const QByteArray& f, int len, int first)
+    {
+        protocol->SendFrame(f);
+        return protocol->WaitReply(2, len, first);
+    }
+};
+
+TEST_F(ProtocolTest, BlockReadDeliversTheWholeReplyWithAGoodCrc)
+{
+    sim->vars[0] = 0x1234;
+    ASSERT_TRUE(sendAndWait(Frames::BlockRequest(sim->varBlockHigh, sim->varBlockLow), 264, 0x2A));
+    EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
+    EXPECT_EQ(gPlugin.ReplyBuffer[6], 0x34);
+    EXPECT_EQ(gPlugin.ReplyBuffer[7], 0x12);
+    EXPECT_EQ(link->BytesWaiting(), 0);
+}
+
+TEST_F(ProtocolTest, CorruptCrcAndWrongEchoAreVisibleToTheCaller)
+{
+    sim->corruptCrcCount = 1;
+    ASSERT_TRUE(sendAndWait(Frames::BlockRequest(0x8D, 0xB5), 264, 0x2A));
+    EXPECT_FALSE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
+    sim->wrongEchoCount = 1;
+    ASSERT_TRUE(sendAndWait(Frames::BlockRequest(0x8D, 0xB5), 264, 0x2A));
+    EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
+    EXPECT_NE(gPlugin.ReplyBuffer[4], 0xB5);
+    // The next read is clean again.
+    ASSERT_TRUE(sendAndWait(Frames::BlockRequest(0x8D, 0xB5), 264, 0x2A));
+    EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
+    EXPECT_EQ(gPlugin.ReplyBuffer[4], 0xB5);
+}
+
+TEST_F(ProtocolTest, X10ReportsBeforeAndBetweenAcknowledgements)
+{
+    sim->sendX10(0, 0);
+    sim->sendX10(0, 1);
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() >= 6; }));
+    sim->reportBeforeAnswer = hex("FE0012");
+    EXPECT_TRUE(command());
+    EXPECT_EQ(host.calls, QStringList{"X10Event A1+2 A 2 [] []"});
+    EXPECT_TRUE(gPlugin.PendingX10Units.isEmpty());
+    EXPECT_EQ(sim->vars[1], 7);
+}
+
+TEST_F(ProtocolTest, PresetDimReportsGiveLevelsOfBothBanks)
+{
+    sim->sendX10(2, 4);
+    sim->sendX10(0, 0x1A);
+    sim->sendX10(2, 4);
+    sim->sendX10(0, 0x1F);
+    EXPECT_TRUE(command());
+    EXPECT_EQ(host.calls, (QStringList{"X10Event C5 C 10 [6] []", "X10Event C5 C 11 [22] []"}));
+}
+
+TEST_F(ProtocolTest, TransmitEchoAndIRMatchFollowTheirFlags)
+{
+    gPlugin.X10XmitFlag = 0;
+    gPlugin.IREnabled = false;
+    sim->sendX10(1, 3, true);
+    sim->sendIRMatch(9, 42);
+    EXPECT_TRUE(command());
+    EXPECT_TRUE(host.calls.isEmpty());
+    gPlugin.X10XmitFlag = 1;
+    gPlugin.IREnabled = true;
+    sim->sendX10(1, 3, true);
+    sim->sendX10(1, 0x13, true);
+    sim->sendIRMatch(9, 42); // the location is the report's byte 2
+    EXPECT_TRUE(command());
+    EXPECT_EQ(host.calls, (QStringList{"X10Event B4 B 3 [] []", "IREvent 42"}));
+}
+
+TEST_F(ProtocolTest, IOChangeEndsAnAckWaitEarlyButNotABlockRead)
+{
+    gPlugin.UnitMaps = {umap{5, 12, "#", 0}};
+    sim->reportBeforeAnswer = hex("F0050200");
+    EXPECT_TRUE(command());
+    // The wait ended on the report: the acknowledgement stays for the report loop.
+    EXPECT_TRUE(waitFor([&] { return link->BytesWaiting() == 3; }));
+    EXPECT_EQ(host.calls, (QStringList{"SetDeviceStatus #3 2", "ValueChangeEvent #3 1"}));
+    protocol->ReadReports(); // the stale acknowledgement is not a report: dropped
+    EXPECT_EQ(link->BytesWaiting(), 0);
+
+    host.calls.clear();
+    sim->reportBeforeAnswer = hex("F0050201");
+    ASSERT_TRUE(sendAndWait(Frames::BlockRequest(0x8D, 0xB5), 264, 0x2A));
+    EXPECT_EQ(gPlugin.ReplyBuffer[0], 0x2A);
+    EXPECT_EQ(host.calls, (QStringList{"SetDeviceStatus #3 3", "ValueChangeEvent #3 0"}));
+    EXPECT_EQ(link->BytesWaiting(), 0);
+}
+
+TEST_F(ProtocolTest, TouchReportIsFiveBytesAndFFIsOne)
+{
+    gPlugin.KestrelVar = "~";
+    sim->sendFF();
+    sim->sendTouch(77);
+    sim->sendFF();
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() >= 7; }));
+    EXPECT_TRUE(command()); // ends early on the touch report
+    EXPECT_EQ(host.calls, QStringList{"SetDeviceValue ~1 77"});
+    host.calls.clear();
+    // The stream is still in step: FF, then the acknowledgement.
+    EXPECT_TRUE(protocol->WaitReply(2, 3, 0));
+    EXPECT_EQ(gPlugin.ReplyBuffer[0], 0x06);
+
+    gPlugin.KestrelVar = "-1";
+    sim->reportBeforeAnswer = hex("F300110000");
+    ASSERT_TRUE(sendAndWait(Frames::BlockRequest(0x8D, 0xB5), 264, 0x2A));
+    EXPECT_TRUE(host.calls.isEmpty());
+    EXPECT_EQ(link->BytesWaiting(), 0);
+}
+
+TEST_F(ProtocolTest, ReportsSplitAcrossReadsAreParsedOnce)
+{
+    gPlugin.UnitMaps = {umap{1, 11, "!", 0}};
+    gPlugin.KestrelVar = "~";
+    sim->splitWrites = true;
+    for (int i = 0; i < 5; ++i) {
+        sim->reportBeforeAnswer = hex("FC0102") + hex("F3000900" "00") + hex("FE0305") + hex("FE031A");
+        ASSERT_TRUE(sendAndWait(Frames::BlockRequest(0x8F, 0xB7), 264, 0x2A)) << i;
+        EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
+    }
+    EXPECT_EQ(host.calls.count("SetDeviceValue ~1 9"), 5);
+    EXPECT_EQ(host.calls.count("X10Event D6 D 10 [5] []"), 5);
+    EXPECT_EQ(host.calls.size(), 10);
+}
+
+TEST_F(ProtocolTest, PartialReportWaitsForItsBytes)
+{
+    gPlugin.UnitMaps = {umap{1, 11, "!", 0}};
+    sim->sendRaw(hex("F001"));
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 2; }));
+    protocol->ReadReports();
+    EXPECT_EQ(link->BytesWaiting(), 2); // not parsed yet
+    QTimer::singleShot(300, sim.get(), [&] { sim->sendRaw(hex("0300") + hex("060000")); });
+    EXPECT_TRUE(protocol->WaitReply(2, 3, 0));
+    EXPECT_EQ(host.calls.value(0), "SetDeviceStatus !4 2");
+    EXPECT_EQ(link->BytesWaiting(), 3);
+}
+
+TEST_F(ProtocolTest, NoiseIsDroppedUntilTheExpectedFirstByte)
+{
+    sim->reportBeforeAnswer = hex("0102037A");
+    ASSERT_TRUE(sendAndWait(Frames::BlockRequest(0x00, 0x7F), 264, 0x2A));
+    EXPECT_EQ(gPlugin.ReplyBuffer[6 + 244] + 256 * gPlugin.ReplyBuffer[6 + 245], 1008);
+}
+
+TEST_F(ProtocolTest, TimeoutReturnsFalseAndTheLinkStillWorks)
+{
+    sim->dropAnswers = 1;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(command());
+    EXPECT_GE(t.elapsed(), 1900);
+    sim->lateAnswerMs = 600;
+    EXPECT_TRUE(command());
+    sim->lateAnswerMs = 0;
+    EXPECT_TRUE(sendAndWait(Frames::BlockRequest(0x8D, 0xB5), 264, 0x2A));
+}
+
+TEST_F(ProtocolTest, TrafficLogOnlyWhenEnabled)
+{
+    const QString path = QDir(appDir.path()).filePath("Data/quillon.log");
+    gPlugin.LogComms = 0;
+    sim->dropAnswers = 1;
+    EXPECT_FALSE(protocol->WaitReply(1, 3, 0));
+    EXPECT_FALSE(QFile::exists(path));
+    gPlugin.LogComms = 1;
+    EXPECT_FALSE(protocol->WaitReply(1, 3, 0));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().contains("Quillon Timeout Expected: 3 Got: 0"));
+}
+
+TEST_F(ProtocolTest, IOChangeUsesOneRuleForInputsAndOutputs)
+{
+    gPlugin.UnitMaps = {umap{1, 11, "!", 0}, umap{5, 12, "#", 1}, umap{10, 13, "$", 0}, umap{7, 11, "", 0}};
+    protocol->HandleIOPointChange(1, 9, 1);  // SIO16 output driven on
+    protocol->HandleIOPointChange(1, 2, 0);  // SIO16 input active (low level)
+    protocol->HandleIOPointChange(5, 0, 0);  // inverted SIO16I input: active reads as off
+    protocol->HandleIOPointChange(10, 3, 0); // relay off
+    protocol->HandleIOPointChange(7, 1, 1);  // unmapped: state kept, host untouched
+    protocol->HandleIOPointChange(200, 1, 1);
+    EXPECT_EQ(host.calls, (QStringList{"SetDeviceStatus !10 2", "ValueChangeEvent !10 0",
+                                       "SetDeviceStatus !3 2", "ValueChangeEvent !3 1",
+                                       "SetDeviceStatus #1 3", "ValueChangeEvent #1 0",
+                                       "SetDeviceStatus $4 3", "ValueChangeEvent $4 1"}));
+    EXPECT_EQ(Protocol::GetIOPointState(7, 1), 0);
+    EXPECT_EQ(Protocol::GetIOPointState(129, 0), 0);
+}
+
+TEST_F(ProtocolTest, ReportLoopParserReadsEveryKindAfterTheAcknowledgement)
+{
+    gPlugin.KestrelVar = "~";
+    gPlugin.UnitMaps = {umap{5, 12, "#", 0}};
+    EXPECT_TRUE(command());
+    sim->sendIRMatch(9, 42);
+    sim->sendFF();
+    sim->sendTouch(5, true);
+    sim->sendFC();
+    sim->sendIOChange(5, 15, 0);
+    sim->sendX10(15, 15);
+    sim->sendX10(15, 0x1B); // extended data: code 12
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 3 + 1 + 5 + 3 + 4 + 3 + 3; }));
+    protocol->ReadReports();
+    EXPECT_EQ(link->BytesWaiting(), 0);
+    EXPECT_EQ(host.calls, (QStringList{"IREvent 42", "SetDeviceValue ~1 5", "SetDeviceStatus #16 2",
+                                       "ValueChangeEvent #16 1", "X10Event P16 P 12 [] []"}));
+}
+
+TEST_F(ProtocolTest, ReplyTimeoutIsSetBetweenOneAndThirtyTwoSeconds)
+{
+    EXPECT_FALSE(cmds->SetTimeOut(0));
+    EXPECT_FALSE(cmds->SetTimeOut(33));
+    EXPECT_EQ(gPlugin.ReplyTimeout, 2);
+    EXPECT_TRUE(cmds->SetTimeOut(1));
+    sim->lateAnswerMs = 1500;
+    cmds->SetVar(9, 1);
+    EXPECT_TRUE(link->BytesWaiting() == 0 && gPlugin.TransferBusy == false);
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 3; })); // came after the wait gave up
+    protocol->ReadReports();
+    EXPECT_TRUE(cmds->SetTimeOut(3));
+    QElapsedTimer t;
+    t.start();
+    cmds->SetVar(9, 2);
+    EXPECT_GE(t.elapsed(), 1300);
+    EXPECT_EQ(link->BytesWaiting(), 0); // the late answer was taken by this wait
+    EXPECT_EQ(sim->vars[9], 2);
+}

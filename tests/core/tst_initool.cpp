@@ -1,0 +1,136 @@
+#include "core/IniTool.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class IniToolTest : public ::testing::Test
+{
+protected:
+    QString write(const QByteArray& text)
+    {
+        QFile f(path);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write(text);
+        return path;
+    }
+    QByteArray read(const QString& file) const
+    {
+        QFile f(file);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("test.ini"));
+};
+
+}  // namespace
+
+TEST_F(IniToolTest, ReadsIgnoringCaseAndDefaults)
+{
+    IniTool ini;
+    ini.Load(write("[Interface]\r\nInterfaceAddress=192.168.1.10\r\nEmpty=\r\n"));
+    EXPECT_EQ(ini.Read(QStringLiteral("INTERFACE"), QStringLiteral("interfaceaddress"), QStringLiteral("Default")),
+              QStringLiteral("192.168.1.10"));
+    EXPECT_EQ(ini.Read(QStringLiteral("Interface"), QStringLiteral("Empty"), QStringLiteral("d")), QStringLiteral("d"));
+    EXPECT_EQ(ini.Read(QStringLiteral("Interface"), QStringLiteral("Missing"), QStringLiteral("d")), QStringLiteral("d"));
+
+    IniTool missing;
+    missing.Load(dir.filePath(QStringLiteral("nope.ini")));
+    EXPECT_EQ(missing.Read(QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("x")), QStringLiteral("x"));
+    EXPECT_TRUE(missing.Headers().isEmpty());
+}
+
+TEST_F(IniToolTest, LineRules)
+{
+    IniTool ini;
+    ini.Load(write("top=before any section\n"
+                   "  ; comment=no\n"
+                   "\n"
+                   "[Settings]\n"
+                   "key = spaced value \n"
+                   "dup=first\n"
+                   "DUP=second\n"
+                   "no equal sign here\n"
+                   "[ Odd Name ]\n"
+                   "a=b=c\n"
+                   "[settings]\n"
+                   "late=merged\n"
+                   "dup=third\n"));
+    EXPECT_EQ(ini.Read(QString(), QStringLiteral("top"), QString()), QStringLiteral("before any section"));
+    EXPECT_EQ(ini.Read(QStringLiteral("Settings"), QStringLiteral("key "), QString()), QStringLiteral(" spaced value"));
+    EXPECT_EQ(ini.Read(QStringLiteral("Settings"), QStringLiteral("dup"), QString()), QStringLiteral("first"));
+    EXPECT_EQ(ini.Read(QStringLiteral("Settings"), QStringLiteral("late"), QString()), QStringLiteral("merged"));
+    EXPECT_EQ(ini.Read(QStringLiteral(" odd name "), QStringLiteral("a"), QString()), QStringLiteral("b=c"));
+    EXPECT_EQ(ini.Read(QStringLiteral("Settings"), QStringLiteral("comment"), QStringLiteral("none")), QStringLiteral("none"));
+    EXPECT_EQ(ini.Headers(), QStringList({QStringLiteral("Settings"), QStringLiteral(" Odd Name ")}));
+    EXPECT_EQ(ini.Keys(QStringLiteral("SETTINGS")),
+              QStringList({QStringLiteral("key"), QStringLiteral("dup"), QStringLiteral("late")}));
+}
+
+TEST_F(IniToolTest, KeysMatchTheSectionLiterally)
+{
+    IniTool ini;
+    ini.WriteKey(QStringLiteral("a.b"), QStringLiteral("one"), QStringLiteral("1"));
+    ini.WriteKey(QStringLiteral("axb"), QStringLiteral("two"), QStringLiteral("2"));
+    ini.WriteKey(QStringLiteral("(x"), QStringLiteral("three"), QStringLiteral("3"));
+    EXPECT_EQ(ini.Keys(QStringLiteral("a.b")), QStringList({QStringLiteral("one")}));
+    EXPECT_EQ(ini.Keys(QStringLiteral("(x")), QStringList({QStringLiteral("three")}));
+    EXPECT_EQ(ini.Keys(QStringLiteral("nothing")), QStringList({QString()}));
+}
+
+TEST_F(IniToolTest, SaveSortsUppercasesAndKeepsBackup)
+{
+    const QByteArray original = "; my settings\n\n[Settings]\nzeta=26\nAlpha=1\ngone=x\n[alpha]\nb=2\nempty=\n[]\nx=y\n";
+    IniTool ini;
+    ini.Load(write(original));
+    ini.WriteKey(QStringLiteral("new"), QStringLiteral("k"), QStringLiteral("v"));
+    ini.RemoveKey(QStringLiteral("settings"), QStringLiteral("GONE"));
+    ini.WriteKey(QStringLiteral("Settings"), QStringLiteral("zeta"), QStringLiteral("changed"));
+    ASSERT_TRUE(ini.Save());
+    // Keys before the first section live in the empty-named section, written first.
+    EXPECT_EQ(read(path), QByteArray("[]\r\nx=y\r\n[ALPHA]\r\nb=2\r\n[NEW]\r\nk=v\r\n[SETTINGS]\r\nAlpha=1\r\nzeta=changed\r\n"));
+    EXPECT_EQ(read(path + QStringLiteral("_bck")), original);
+
+    IniTool again;
+    again.Load(path);
+    EXPECT_EQ(again.Read(QStringLiteral("settings"), QStringLiteral("ZETA"), QString()), QStringLiteral("changed"));
+}
+
+TEST_F(IniToolTest, RemovedSectionDisappearsAndLongNamesSurvive)
+{
+    IniTool ini;
+    ini.Load(path);
+    const QString longSection(150, QLatin1Char('s'));
+    const QString longKey(300, QLatin1Char('k'));
+    ini.WriteKey(longSection, longKey, QStringLiteral("long"));
+    ini.WriteKey(QStringLiteral("Drop"), QStringLiteral("a"), QStringLiteral("1"));
+    ini.WriteKey(QStringLiteral("Drop"), QStringLiteral("b"), QStringLiteral("2"));
+    ini.RemoveSection(QStringLiteral("drop"));
+    EXPECT_EQ(ini.Keys(QStringLiteral("Drop")), QStringList({QString()}));
+    EXPECT_TRUE(ini.Headers().contains(QStringLiteral("Drop")));
+    ASSERT_TRUE(ini.Save());
+    EXPECT_EQ(read(path), QByteArray("[") + longSection.toUpper().toLatin1() + "]\r\n" + longKey.toLatin1() + "=long\r\n");
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral("_bck")));
+}
+
+TEST_F(IniToolTest, MalformedFileLoadsWhatItCan)
+{
+    QByteArray junk("[Interface\n=\n[]]\n\x01\x02\xff\xfe=binary\xe9\nBroadcastAddress=10.0.0.255\r\r\n[Interface]\n");
+    junk += QByteArray(5000, 'x') + "\n";
+    junk += "InterfaceAddress=127.0.0.1\n[unclosed\nlast=1";
+    IniTool ini;
+    ini.Load(write(junk));
+    EXPECT_EQ(ini.Read(QStringLiteral("interface"), QStringLiteral("InterfaceAddress"), QString()), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(ini.Read(QStringLiteral("]"), QStringLiteral("\x01\x02\xff\xfe"), QString()).size(), 7);
+    EXPECT_EQ(ini.Read(QStringLiteral("]"), QStringLiteral("BroadcastAddress"), QString()), QStringLiteral("10.0.0.255"));
+    EXPECT_EQ(ini.Read(QStringLiteral("Interface"), QStringLiteral("last"), QString()), QStringLiteral("1"));
+    ASSERT_TRUE(ini.Save());
+    IniTool reread;
+    reread.Load(path);
+    EXPECT_EQ(reread.Read(QStringLiteral("INTERFACE"), QStringLiteral("interfaceaddress"), QString()), QStringLiteral("127.0.0.1"));
+}

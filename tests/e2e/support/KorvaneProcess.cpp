@@ -1,0 +1,93 @@
+#include "KorvaneProcess.h"
+
+#include "XapListener.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
+
+ProgramFolder::ProgramFolder(const QByteArray& tvkXapIni)
+{
+    writeFile(QStringLiteral("Config/tvkXap.ini"), tvkXapIni);
+}
+
+QByteArray ProgramFolder::defaultIni()
+{
+    return "[Interface]\r\nBroadcastAddress=127.0.0.1\r\nInterfaceAddress=127.0.0.1\r\n";
+}
+
+void ProgramFolder::writeFile(const QString& relative, const QByteArray& data) const
+{
+    const QString file = m_dir.filePath(relative);
+    QDir().mkpath(QFileInfo(file).path());
+    QFile out(file);
+    out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    out.write(data);
+}
+
+QList<QByteArray> ProgramFolder::dispatched() const
+{
+    QFile in(tracePath());
+    QList<QByteArray> texts;
+    if (!in.open(QIODevice::ReadOnly))
+        return texts;
+    const QByteArray data = in.readAll();
+    qsizetype pos = 0;
+    while (pos < data.size()) {
+        const qsizetype nl = data.indexOf('\n', pos);
+        if (nl < 0)
+            break;
+        const qsizetype size = data.mid(pos, nl - pos).toLongLong();
+        if (nl + 1 + size > data.size())
+            break;  // still being written
+        texts.append(data.mid(nl + 1, size));
+        pos = nl + 1 + size;
+    }
+    return texts;
+}
+
+KorvaneProcess::KorvaneProcess(const ProgramFolder& folder)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("KORVANE_TRACE_DISPATCH"), folder.tracePath());
+    m_process.setProcessEnvironment(env);
+    m_process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    m_process.start(QStringLiteral(KORVANE_EXE), {QStringLiteral("--app-path"), folder.path()});
+    m_process.waitForStarted(10000);
+}
+
+KorvaneProcess::~KorvaneProcess()
+{
+    if (running()) {
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+}
+
+int KorvaneProcess::terminate()
+{
+    if (running())
+        m_process.terminate();
+    return waitForExit();
+}
+
+int KorvaneProcess::waitForExit()
+{
+    if (!m_process.waitForFinished(30000) && running())
+        return -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+QString programSource()
+{
+    const QString host = QSysInfo::machineHostName();
+    return QStringLiteral("tvk.Korvane.") + host.section(QLatin1Char('.'), 0, 0);
+}
+
+QByteArray expectedHeartbeat(int port)
+{
+    return "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.00C7:00\nclass=xap-hbeat.alive\nsource=" + programSource().toLatin1()
+        + "\ninterval=600\nport=" + QByteArray::number(port) + "\n}\n";
+}

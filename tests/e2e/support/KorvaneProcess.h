@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A throw-away program folder whose Config/tvkXap.ini keeps all xAP traffic on loopback.
+class ProgramFolder
+{
+public:
+    explicit ProgramFolder(const QByteArray& tvkXapIni = defaultIni());
+
+    static QByteArray defaultIni();
+    QString path() const { return m_dir.path(); }
+    QString tracePath() const { return m_dir.filePath(QStringLiteral("dispatch.trace")); }
+    QString logFile() const { return m_dir.filePath(QStringLiteral("Data/xaptvkKorvane/xaptvkKorvane.txt")); }
+    void writeFile(const QString& relative, const QByteArray& data) const;
+
+    // The texts the dispatcher entry received so far, in order.
+    QList<QByteArray> dispatched() const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// The real executable, started on a program folder with the dispatch trace switched on.
+class KorvaneProcess
+{
+public:
+    explicit KorvaneProcess(const ProgramFolder& folder);
+    ~KorvaneProcess();
+
+    bool running() const { return m_process.state() == QProcess::Running; }
+    // Sends SIGTERM and waits; returns the exit code, or -1 on a crash or a hang.
+    int terminate();
+    // Waits for the process to end by itself; returns the exit code, -1 on a crash or a hang.
+    int waitForExit();
+    QByteArray stderrText() { return m_process.readAllStandardError(); }
+
+private:
+    QProcess m_process;
+};
+
+// "tvk.Korvane." and this machine's name up to its first ".".
+QString programSource();
+
+// The heartbeat the program sends once it has bound `port`.
+QByteArray expectedHeartbeat(int port);

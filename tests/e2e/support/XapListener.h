@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QUdpSocket>
+
+#include <functional>
+
+// Waits for a condition while the event loop runs; generous deadlines keep loaded machines green.
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Collects what arrives on 127.0.0.1 at a port (the xAP port by default).
+class XapListener
+{
+public:
+    explicit XapListener(quint16 port = 3639)
+    {
+        bound = socket.bind(QHostAddress(QHostAddress::LocalHost), port);
+        QObject::connect(&socket, &QUdpSocket::readyRead, [this] {
+            while (socket.hasPendingDatagrams()) {
+                QByteArray data(socket.pendingDatagramSize(), Qt::Uninitialized);
+                socket.readDatagram(data.data(), data.size());
+                received.append(data);
+            }
+        });
+    }
+    bool waitForCount(qsizetype n) { return waitUntil([this, n] { return received.size() >= n; }); }
+
+    QUdpSocket socket;
+    QList<QByteArray> received;
+    bool bound = false;
+};

@@ -1,0 +1,321 @@
+#include "QuillonSim.h"
+
+#include <QRandomGenerator>
+
+namespace {
+constexpr quint8 kBlock = 0x2A;
+constexpr quint8 kCommand = 0xC8;
+constexpr quint8 kLong = 0xF1;
+constexpr int kPacedBytesPerSecond = 960;
+} // namespace
+
+QuillonSim::QuillonSim(QObject* parent) : QObject(parent)
+{
+    m_pumpTimer.setInterval(3);
+    connect(&m_pumpTimer, &QTimer::timeout, this, &QuillonSim::pump);
+}
+
+void QuillonSim::attach(SimTransport* transport)
+{
+    m_transport = transport;
+    connect(transport, &SimTransport::bytesReceived, this, &QuillonSim::onBytes);
+    connect(transport, &SimTransport::clientConnected, this, [this] {
+        m_in.clear();
+        m_out.clear();
+    });
+}
+
+quint16 QuillonSim::crc16(const QByteArray& bytes, int n)
+{
+    quint16 crc = 0xFFFF;
+    for (int i = 0; i < n; ++i) {
+        crc ^= quint16(quint8(bytes[i])) << 8;
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 0x8000) ? quint16((crc << 1) ^ 0x1021) : quint16(crc << 1);
+    }
+    return crc;
+}
+
+quint8 QuillonSim::sum8(const QByteArray& bytes, int n)
+{
+    unsigned s = 0;
+    for (int i = 0; i < n; ++i)
+        s += quint8(bytes[i]);
+    return quint8(s & 0xFF);
+}
+
+void QuillonSim::setUnit(int address, quint8 type)
+{
+    if (address < 1 || address > 128)
+        return;
+    unitTypes[address - 1] = type;
+    // Inputs idle high, outputs idle low.
+    for (int p = 0; p < 16; ++p) {
+        bool output = (type == 11 && p >= 8) || type == 13;
+        setPointLevel(address, p, output ? 0 : 1);
+    }
+}
+
+int QuillonSim::pointLevel(int module, int point) const
+{
+    int byte = 2 * module - 2 + (point >= 8 ? 1 : 0);
+    return (quint8(ioBlock[byte]) >> (point % 8)) & 1;
+}
+
+void QuillonSim::setPointLevel(int module, int point, int level)
+{
+    if (module < 1 || module > 128 || point < 0 || point > 15)
+        return;
+    int byte = 2 * module - 2 + (point >= 8 ? 1 : 0);
+    quint8 v = quint8(ioBlock[byte]);
+    quint8 bit = quint8(1u << (point % 8));
+    ioBlock[byte] = char(level ? (v | bit) : (v & ~bit));
+}
+
+int QuillonSim::count(FrameKind kind) const
+{
+    int n = 0;
+    for (const Frame& f : received)
+        n += f.kind == kind;
+    return n;
+}
+
+QList<QByteArray> QuillonSim::framesOf(FrameKind kind) const
+{
+    QList<QByteArray> out;
+    for (const Frame& f : received)
+        if (f.kind == kind)
+            out << f.bytes;
+    return out;
+}
+
+QByteArray QuillonSim::blockData(quint8 hi, quint8 lo) const
+{
+    QByteArray d(256, '\0');
+    auto putWord = [&](int at, quint16 v) {
+        d[at] = char(v & 0xFF);
+        d[at + 1] = char(v >> 8);
+    };
+    if (hi == 0x8F && lo == 0xB7) {
+        d[12] = char(varBlockHigh);
+        d[13] = char(varBlockLow);
+    } else if (hi == 0x00 && lo == 0x7F) {
+        putWord(244, irLocationCount);
+    } else if (hi == 0x01 && lo == 0xB0) {
+        for (int i = 0; i < 128; ++i)
+            d[i] = char(unitTypes[i]);
+    } else if (hi == 0x8D && lo == 0xB5) {
+        d = ioBlock;
+    } else if (hi == 0x8B && lo == 0xB4) {
+        const QVector<quint16>& src = parameterSets.contains(m_activeParameterSet)
+            ? parameterSets[m_activeParameterSet] : analogValues;
+        for (int i = 0; i < 128 && i < src.size(); ++i)
+            putWord(2 * i, src[i]);
+    } else if (hi == varBlockHigh && lo == varBlockLow) {
+        for (int i = 0; i < 128; ++i)
+            putWord(2 * i, vars[i]);
+    }
+    return d;
+}
+
+void QuillonSim::onBytes(const QByteArray& bytes)
+{
+    m_in.append(bytes);
+    while (!m_in.isEmpty()) {
+        quint8 b0 = quint8(m_in[0]);
+        int need = (b0 == kBlock || b0 == kCommand) ? 8 : b0 == kLong ? 50 : 1;
+        if (m_in.size() < need)
+            return;
+        Frame f{FrameKind::Noise, m_in.left(need)};
+        m_in.remove(0, need);
+        if (b0 == kBlock)
+            f.kind = crc16(f.bytes, 6) == quint16((quint8(f.bytes[6]) << 8) | quint8(f.bytes[7]))
+                ? FrameKind::BlockRead : FrameKind::BadCheck;
+        else if (b0 == kCommand)
+            f.kind = sum8(f.bytes, 7) == quint8(f.bytes[7]) ? FrameKind::Command : FrameKind::BadCheck;
+        else if (b0 == kLong)
+            f.kind = sum8(f.bytes, 49) == quint8(f.bytes[49]) ? FrameKind::LongFrame : FrameKind::BadCheck;
+        received << f;
+        emit frameReceived(f.bytes);
+        if (paced) // the frame itself took this long on a 9600-baud line
+            QTimer::singleShot(int(f.bytes.size() * 1000 / kPacedBytesPerSecond), this,
+                               [this, f] { handleFrame(f); });
+        else
+            handleFrame(f);
+    }
+}
+
+void QuillonSim::handleFrame(const Frame& f)
+{
+    if (f.kind == FrameKind::Noise || f.kind == FrameKind::BadCheck)
+        return; // a real controller ignores what it cannot check
+    if (closeAfterNextFrame) {
+        closeAfterNextFrame = false;
+        dropConnection();
+        return;
+    }
+    if (silent)
+        return;
+    if (dropAnswers > 0) {
+        --dropAnswers;
+        return;
+    }
+    const QByteArray& b = f.bytes;
+    if (f.kind == FrameKind::BlockRead) {
+        quint8 hi = quint8(b[3]), lo = quint8(b[4]);
+        QByteArray reply;
+        reply.append(char(kBlock)).append('\0').append('\0');
+        if (wrongEchoCount > 0) {
+            --wrongEchoCount;
+            reply.append(char(hi ^ 0x01)).append(char(lo ^ 0x10));
+        } else {
+            reply.append(char(hi)).append(char(lo));
+        }
+        reply.append('\0');
+        reply.append(blockData(hi, lo));
+        quint16 crc = crc16(reply, 262);
+        if (corruptCrcCount > 0) {
+            --corruptCrcCount;
+            crc ^= 0x5A5A;
+        }
+        reply.append(char(crc & 0xFF)).append(char(crc >> 8));
+        answer(reply);
+    } else if (f.kind == FrameKind::Command) {
+        applyCommand(b);
+        answer(QByteArray().append(char(0x06)).append(b[1]).append('\0'));
+        quint8 op = quint8(b[1]);
+        if ((op == 0x37 || op == 0x61) && echoX10Transmit)
+            sendX10(quint8(b[2]), quint8(b[3]), true);
+        if (op == 0x5B && learnMatchByte >= 0)
+            QTimer::singleShot(50, this, [this] { sendIRMatch(0, learnMatchByte); });
+    } else if (f.kind == FrameKind::LongFrame) {
+        applyLong(b);
+        answer(QByteArray().append(char(0x06)).append(b[1]).append('\0'));
+    }
+}
+
+void QuillonSim::applyCommand(const QByteArray& f)
+{
+    auto u = [&](int i) { return int(quint8(f[i])); };
+    switch (u(1)) {
+    case 0x28:
+        switch (u(2)) {
+        case 0x10: ioSide = u(4); break;
+        case 0x0F: x10Side = u(4); break;
+        case 0x11: irSide = u(4); break;
+        case 0x06: touchMode = u(4); break;
+        default: break;
+        }
+        break;
+    case 0x29:
+        if (u(2) < 128)
+            vars[u(2)] = quint16(u(4) * 256 + u(3));
+        break;
+    case 0x33: setPointLevel(u(2), u(3), u(4) ? 1 : 0); break;
+    case 0x1F: m_activeParameterSet = u(2); break;
+    case 0x37:
+    case 0x61: x10Frames << f; break;
+    case 0x5A: irPlayed << u(3) * 256 + u(2); break;
+    case 0x5C: irZonePlayed << QVector<int>{u(2), u(3), u(5) * 256 + u(4)}; break;
+    case 0x5B: irLearned << u(3) * 256 + u(2); break;
+    default: break;
+    }
+}
+
+void QuillonSim::applyLong(const QByteArray& f)
+{
+    auto u = [&](int i) { return int(quint8(f[i])); };
+    if (u(1) == 0x3D) {
+        int sec = u(3) * 10 + u(2), min = u(5) * 10 + u(4), hour = u(7) * 10 + u(6);
+        int day = u(9) * 10 + u(8), mon = u(11) * 10 + u(10), year = 2000 + u(13) * 10 + u(12);
+        clock = QDateTime(QDate(year, mon, day), QTime(hour, min, sec));
+        clockWeekday = u(14);
+    } else if (u(1) == 0x6D) {
+        screenFlags = u(2);
+        screenX = u(5) * 256 + u(4);
+        screenY = u(7) * 256 + u(6);
+        screenText = f.mid(8, qMin(40, u(3)));
+    }
+}
+
+void QuillonSim::answer(const QByteArray& reply)
+{
+    QByteArray before = reportBeforeAnswer;
+    reportBeforeAnswer.clear();
+    auto go = [this, before, reply] {
+        if (!before.isEmpty())
+            enqueue(before);
+        enqueue(reply);
+    };
+    if (lateAnswerMs > 0)
+        QTimer::singleShot(lateAnswerMs, this, go);
+    else
+        go();
+}
+
+void QuillonSim::sendReport(const QByteArray& bytes) { enqueue(bytes); }
+
+void QuillonSim::sendX10(int house, int x, bool transmitted)
+{
+    sendReport(QByteArray().append(char(transmitted ? 0xFB : 0xFE)).append(char(house)).append(char(x)));
+}
+
+void QuillonSim::sendIOChange(int module, int point, int value)
+{
+    setPointLevel(module, point, value);
+    sendReport(QByteArray().append(char(0xF0)).append(char(module)).append(char(point)).append(char(value)));
+}
+
+void QuillonSim::sendIRMatch(int a, int b)
+{
+    sendReport(QByteArray().append(char(0xFD)).append(char(a)).append(char(b)));
+}
+
+void QuillonSim::sendTouch(int value, bool f3)
+{
+    sendReport(QByteArray().append(char(f3 ? 0xF3 : 0xF2)).append('\0').append(char(value)).append('\0').append('\0'));
+}
+
+void QuillonSim::dropConnection()
+{
+    m_out.clear();
+    m_pumpTimer.stop();
+    if (m_transport)
+        m_transport->disconnectClient();
+}
+
+void QuillonSim::enqueue(const QByteArray& bytes)
+{
+    if (!m_transport)
+        return;
+    if (!paced && !splitWrites && m_out.isEmpty()) {
+        m_transport->write(bytes);
+        return;
+    }
+    m_out.append(bytes);
+    if (!m_pumpTimer.isActive()) {
+        m_paceClock.start();
+        m_paceCredit = 0;
+        m_pumpTimer.start();
+    }
+}
+
+void QuillonSim::pump()
+{
+    if (m_out.isEmpty() || !m_transport) {
+        m_pumpTimer.stop();
+        return;
+    }
+    int n;
+    if (paced) {
+        m_paceCredit += m_paceClock.restart() * kPacedBytesPerSecond / 1000.0;
+        n = int(m_paceCredit);
+        m_paceCredit -= n;
+    } else {
+        n = 1 + int(QRandomGenerator::global()->bounded(3));
+    }
+    if (n <= 0)
+        return;
+    m_transport->write(m_out.left(n));
+    m_out.remove(0, qMin<qsizetype>(n, m_out.size()));
+}

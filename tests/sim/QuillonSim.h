@@ -1,0 +1,109 @@
+#pragma once
+#include "SimTransport.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QVector>
+
+// The controller's side of the serial protocol: answers block reads, acknowledges
+// command and long frames, applies them to its state, sends reports on demand and
+// misbehaves on demand.
+class QuillonSim : public QObject
+{
+    Q_OBJECT
+public:
+    enum class FrameKind { BlockRead, Command, LongFrame, BadCheck, Noise };
+    struct Frame
+    {
+        FrameKind kind;
+        QByteArray bytes;
+    };
+
+    explicit QuillonSim(QObject* parent = nullptr);
+    void attach(SimTransport* transport);
+    SimTransport* transport() const { return m_transport; }
+
+    // --- controller state (public so tests can set and inspect it) ---
+    quint8 varBlockHigh = 0x4A;
+    quint8 varBlockLow = 0x00;
+    QVector<quint16> vars = QVector<quint16>(128, 0);
+    QVector<quint8> unitTypes = QVector<quint8>(128, 0);
+    QByteArray ioBlock = QByteArray(256, '\0');
+    quint16 irLocationCount = 1008;
+    QVector<quint16> analogValues = QVector<quint16>(128, 0);
+    QMap<int, QVector<quint16>> parameterSets; // set number -> 128 values
+    QDateTime clock;
+    int clockWeekday = -1;
+    QByteArray screenText;
+    int screenFlags = 0, screenX = 0, screenY = 0;
+    int ioSide = -1, x10Side = -1, irSide = -1, touchMode = -1;
+    QList<QByteArray> x10Frames;   // every 37 and 61 command as received
+    QList<int> irPlayed;           // locations played by the controller itself
+    QList<QVector<int>> irZonePlayed; // {module, port, location}
+    QList<int> irLearned;          // locations asked to learn
+    bool echoX10Transmit = false;  // send FB after each X10 frame
+    int learnMatchByte = -1;       // >= 0: a learn ends with an FD report carrying it
+
+    // Puts module types at addresses and sets their points to the idle level.
+    void setUnit(int address, quint8 type);
+    int pointLevel(int module, int point) const;
+    void setPointLevel(int module, int point, int level);
+
+    // --- recording ---
+    QList<Frame> received;
+    int count(FrameKind kind) const;
+    QList<QByteArray> framesOf(FrameKind kind) const;
+    void clearRecord() { received.clear(); }
+
+    // --- reports ---
+    void sendReport(const QByteArray& bytes);
+    void sendX10(int house, int x, bool transmitted = false);
+    void sendIOChange(int module, int point, int value); // also updates the I/O block
+    void sendIRMatch(int a, int b);
+    void sendTouch(int value, bool f3 = false);
+    void sendFF() { sendReport(QByteArray(1, char(0xFF))); }
+    void sendFC() { sendReport(QByteArray::fromHex("FC0000")); }
+    void sendRaw(const QByteArray& bytes) { enqueue(bytes); }
+
+    // --- faults ---
+    bool silent = false;         // never answers
+    int dropAnswers = 0;         // the next n frames get no answer
+    int lateAnswerMs = 0;        // every answer comes this late
+    QByteArray reportBeforeAnswer; // sent between the next frame and its answer
+    int corruptCrcCount = 0;     // the next n block replies carry a bad CRC
+    int wrongEchoCount = 0;      // the next n block replies echo another block
+    bool closeAfterNextFrame = false;
+    bool splitWrites = false;    // answers leave in pieces of 1 to 3 bytes
+    bool paced = false;          // 960 bytes per second, like a 9600-baud line
+    void dropConnection();
+
+    static quint16 crc16(const QByteArray& bytes, int n);
+    static quint8 sum8(const QByteArray& bytes, int n);
+    QByteArray blockData(quint8 hi, quint8 lo) const;
+
+signals:
+    void frameReceived(const QByteArray& bytes);
+
+private:
+    void onBytes(const QByteArray& bytes);
+    void handleFrame(const Frame& f);
+    void answer(const QByteArray& reply);
+    void applyCommand(const QByteArray& f);
+    void applyLong(const QByteArray& f);
+    void enqueue(const QByteArray& bytes);
+    void pump();
+
+    QPointer<SimTransport> m_transport;
+    QByteArray m_in;
+    QByteArray m_out;
+    QTimer m_pumpTimer;
+    QElapsedTimer m_paceClock;
+    double m_paceCredit = 0;
+    int m_activeParameterSet = -1;
+};

@@ -1,0 +1,27 @@
+#pragma once
+#include "SimTransport.h"
+
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+// A serial-device server on a loopback port: one client at a time, the newest wins.
+class SimTcpTransport : public SimTransport
+{
+    Q_OBJECT
+public:
+    explicit SimTcpTransport(QObject* parent = nullptr);
+    bool listen(quint16 port = 0);
+    quint16 port() const;
+    void write(const QByteArray& bytes) override;
+    void disconnectClient() override;
+    bool isConnected() const override;
+    // Stops accepting, so reconnect attempts are refused until listen() again.
+    void stopListening();
+
+private:
+    void onNewConnection();
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_client;
+    quint16 m_port = 0;
+};
