@@ -141,43 +141,10 @@ Variant *Interpreter::variableRef(const NameExpr *n, Frame &f, bool)
 
 Variant Interpreter::evalName(const NameExpr *n, Frame &f)
 {
+    // A bare name is a call without arguments: a variable's value, a
+    // procedure's result, a constant or a host object.
     static const std::vector<Expr *> none;
-    NameBinding &b = n->bind;
-    switch (b.kind) {
-    case RefKind::Local:
-        return *f.vars[b.slot];
-    case RefKind::Field:
-        return f.me->field(b.slot);
-    case RefKind::MeMember:
-        return callMeMember(f, n->lower, CallKind::PropertyGet, none);
-    case RefKind::Dynamic:
-        break;
-    }
-    if (needsResolve(b, m_generation))
-        resolve(const_cast<NameExpr *>(n), f);
-    switch (b.run) {
-    case RunKind::Global: {
-        ScriptModule::Global &g = b.module->global(b.index);
-        if (g.procedure)
-            return callUser(g.procedure, b.module, nullptr, none, f);
-        return g.value;
-    }
-    case RunKind::ImplicitLocal:
-        return *f.vars[b.slot];
-    case RunKind::Constant:
-        return b.builtin->constant;
-    case RunKind::Builtin:
-        return callBuiltin(b.builtin, none, f);
-    case RunKind::HostItem:
-        return Variant(b.host->shared_from_this());
-    case RunKind::HostMember: {
-        std::vector<Variant> args;
-        return b.host->invoke(n->name, CallKind::PropertyGet, args);
-    }
-    case RunKind::Unresolved:
-        break;
-    }
-    throw VbError(VbErr::VariableUndefined);
+    return callTarget(n, none, f, false);
 }
 
 // ------------------------------------------------------------ expressions

@@ -649,14 +649,11 @@ Stmt *Parser::parseDim(bool hasKeyword)
     if (hasKeyword)
         next();
     auto *s = m_prog->make<DimStmt>(start.line, start.column);
-    while (true) {
+    commaList([&] {
         DimVar v = parseDimVar(false);
         declare(v.name->name);
         s->vars.push_back(std::move(v));
-        if (!at(Tok::Comma))
-            break;
-        next();
-    }
+    });
     return s;
 }
 
@@ -669,16 +666,13 @@ Stmt *Parser::parseReDim()
         s->preserve = true;
         next();
     }
-    while (true) {
+    commaList([&] {
         DimVar v = parseDimVar(true);
         if (v.bounds.empty())
             fail(SyntaxError::ExpectedExpression);
         declare(v.name->name, true);
         s->vars.push_back(std::move(v));
-        if (!at(Tok::Comma))
-            break;
-        next();
-    }
+    });
     return s;
 }
 
@@ -687,7 +681,7 @@ Stmt *Parser::parseConst()
     const Token start = cur();
     next();
     auto *s = m_prog->make<ConstStmt>(start.line, start.column);
-    while (true) {
+    commaList([&] {
         if (!at(Tok::Ident))
             fail(SyntaxError::ExpectedIdentifier);
         NameExpr *n = makeName(cur());
@@ -696,10 +690,7 @@ Stmt *Parser::parseConst()
         Expr *value = parseExpr();
         declare(n->name);
         s->items.emplace_back(n, value);
-        if (!at(Tok::Comma))
-            break;
-        next();
-    }
+    });
     return s;
 }
 

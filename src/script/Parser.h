@@ -31,6 +31,17 @@ private:
     void expectKw(Kw k, qint32 error);
     void expectEndOfStatement();
     void skipNewLines();
+    // One or more items separated by commas.
+    template<class F>
+    void commaList(F item)
+    {
+        while (true) {
+            item();
+            if (!at(Tok::Comma))
+                return;
+            next();
+        }
+    }
     QString identifier();
     QString memberName();
 
