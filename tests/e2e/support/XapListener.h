@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QThread>
 #include <QUdpSocket>
 
 #include <functional>
@@ -24,7 +25,10 @@ class XapListener
 public:
     explicit XapListener(quint16 port = 3639)
     {
-        bound = socket.bind(QHostAddress(QHostAddress::LocalHost), port);
+        // Another test run on this machine may hold the xAP port for a while: wait for it.
+        QDeadlineTimer deadline(120000);
+        while (!(bound = socket.bind(QHostAddress(QHostAddress::LocalHost), port)) && !deadline.hasExpired())
+            QThread::msleep(100);
         QObject::connect(&socket, &QUdpSocket::readyRead, [this] {
             while (socket.hasPendingDatagrams()) {
                 QByteArray data(socket.pendingDatagramSize(), Qt::Uninitialized);
