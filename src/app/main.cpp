@@ -1,6 +1,7 @@
 #include "core/Globals.h"
 #include "core/Yonder.h"
 #include "core/xapQuillonForm.h"
+#include "host/HostRegistration.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -68,6 +69,7 @@ int main(int argc, char* argv[])
     gAppPath = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
 
     installSignalHandlers(&app);
+    registerHostSubsystem();
     Main();
     int code = ProcessEnded() ? ProcessExitCode() : app.exec();
     if (ProcessEnded())

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "host/DeviceClass.h"
+#include "host/EventClass.h"
+
+#include "automation/Collection.h"
+
+// The host object `hs`: the device and event store, the live device state
+// with its change reports, and the cached INI service. Every argument of its
+// members is passed by reference, so a script's variable takes back what a
+// member leaves in it. All state is process-wide: two Application objects
+// see the same devices.
+class Application : public DispatchObject<Application>
+{
+public:
+    static void describe(DispatchTable<Application> &t);
+
+    // Device and event store.
+    qint16 DeviceExists(QString &device);
+    qint16 DeviceExistsByName(QString &sname);
+    DeviceClassPtr GetDevice(qint16 &index);
+    DeviceClassPtr GetDeviceByRef(int &ref);
+    DeviceClassPtr GetDeviceByCode(QString &device);
+    QString GetDeviceCode(QString &name);
+    DeviceClassPtr GetDeviceEx(QString &deviceName);
+    int GetDeviceRef(QString &sAddress);
+    int GetDeviceRefByName(QString &deviceName);
+    CollectionPtr GetDeviceList();
+    qint16 DeviceCount();
+    qint16 NewDevice(QString &name);
+    DeviceClassPtr NewDeviceEx(QString &name);
+    bool DeleteDevice(int &ref);
+    qint16 NewEvent(QString &name);
+    EventClassPtr NewEventEx(QString &name);
+    EventClassPtr GetEvent(qint16 &index);
+    qint16 GetEventIndex(QString &eventName);
+    EventClassPtr GetEventEx(QString &eventName);
+    bool EventExists(QString &eventName);
+    void DeleteEvent(QString &evname);
+    void EnableEvent(QString &evname);
+    void DisableEvent(QString &evname);
+    qint16 EventCount();
+    CollectionPtr GetEventList();
+    ObjectPtr NewCondition();
+    ObjectPtr NewDevFunc();
+
+    // Device state.
+    qint16 DeviceStatus(QString &dev);
+    bool isOn(QString &device);
+    bool isOff(QString &device);
+    int DeviceValue(QString &dev);
+    QString DeviceString(QString &dev);
+    Variant DeviceLastChange(QString &dev);
+    int DeviceTime(QString &dev);
+    int DeviceValueByName(QString &name);
+    int DeviceTimeByName(QString &name);
+    QString DeviceStringByName(QString &name);
+    bool isOnByName(QString &deviceName);
+    bool isOffByName(QString &deviceName);
+    void SetDeviceStatus(QString &dev, qint16 &Status);
+    void SetDeviceStatusNoReport(QString &dev, qint16 &Status, qint16 &iReport);
+    void SetDeviceValue(QString &dev, int &Value);
+    void SetDeviceValueNoReport(QString &dev, int &Value, qint16 &iReport);
+    void SetDeviceString(QString &dev, QString &str, Variant &Reset);
+    void SetDeviceTime(QString &dev, int &Value);
+    void SetDeviceLastChange(QString &dev, Variant &change_time);
+    void SetDeviceValueByName(QString &devName, int &Value);
+    void SetDeviceStringByName(QString &devName, QString &str, Variant &Reset);
+    void RegisterEventCB(int &evtype, Variant &obj);
+    Variant RegisterStatusChangeCB(QString &Script, QString &func);
+
+    // INI service of the Config folder.
+    QString GetIniSetting(QString &group, QString &Key, QString &defaultValue, QString &sFile);
+    void SaveIniSetting(QString &group, QString &Key, QString &Value, QString &sFile);
+    QString GetINISection(QString &group, QString &sFile);
+    void ClearINISection(QString &group, QString &sFile);
+    void FlushIniCache();
+
+    QString GetAppPath();
+
+    // C++ conveniences over the members above, for callers holding temporaries.
+    qint16 deviceStatus(QString dev) { return DeviceStatus(dev); }
+    int deviceValue(QString dev) { return DeviceValue(dev); }
+    QString deviceString(QString dev) { return DeviceString(dev); }
+    double deviceLastChange(QString dev) { return DeviceLastChange(dev).toDate(); }
+    QString getIniSetting(QString group, QString key, QString def, QString file)
+    {
+        return GetIniSetting(group, key, def, file);
+    }
+    void saveIniSetting(QString group, QString key, QString value, QString file)
+    {
+        SaveIniSetting(group, key, value, file);
+    }
+    DeviceClassPtr deviceAt(int position) const; // 1-based; null outside
+    DeviceClassPtr deviceByCode(const QString &code) const;
+
+    // The halves of the fixed properties (see FixedMembers).
+    void IgnoreValue(Variant &) {}
+    Variant FixedText() { return Variant(QString()); }
+    Variant FixedZero() { return Variant::fromLong(0); }
+    Variant FixedFalse() { return Variant(false); }
+    Variant FixedNothing() { return Variant::nothing(); }
+
+private:
+    DeviceClassPtr deviceByName(const QString &locationAndName, int *position) const;
+    EventClassPtr eventAt(int position) const;
+    int eventIndex(const QString &eventName) const;
+    void fireCallbacks(int slot, const QStringList &texts);
+    void runStatusScripts(const QString &dev, qint16 status);
+    void hsSetIO(const QString &dev, int value);
+    void SendXapIfEnabled(const QString &cls, const QString &section, const QString &body);
+    void reportState(const QString &dev, const QString &property, const QString &value);
+    void storeStatus(const QString &dev, qint16 status, bool callbacks, bool report, bool noReportVariant);
+};
+
+using ApplicationPtr = std::shared_ptr<Application>;

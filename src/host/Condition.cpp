@@ -1,0 +1,28 @@
+#include "host/Condition.h"
+
+namespace {
+const FieldSpec kFields[] = {
+    {"condition", Variant::Integer},
+    {"ctype", Variant::Integer},
+    {"dev_ref", Variant::Single},
+    {"orindex", Variant::Integer},
+    {"plugin", Variant::String},
+    {"time", Variant::String},
+};
+} // namespace
+
+condition::condition()
+    : FieldRecord(kFields)
+{
+}
+
+std::span<const FieldSpec> condition::fieldSpecs()
+{
+    return kFields;
+}
+
+void condition::describe(DispatchTable<condition> &t)
+{
+    t.name(QStringLiteral("condition"));
+    describeFields(t);
+}

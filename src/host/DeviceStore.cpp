@@ -1,0 +1,294 @@
+#include "host/DeviceStore.h"
+
+#include "host/Application.h"
+#include "host/HostGlobals.h"
+#include "host/IR.h"
+#include "host/XmlConfigImport.h"
+
+#include "core/ConfigPath.h"
+#include "core/Globals.h"
+#include "core/Logging.h"
+
+#include "automation/ClassRegistry.h"
+#include "automation/PendingError.h"
+#include "automation/VbDate.h"
+#include "automation/VbString.h"
+
+#include <QFile>
+
+const QString DeviceStore::kStoreFile = QStringLiteral("tvkXapKorvane.ini");
+
+namespace {
+
+const QString kPluginDevices = QStringLiteral("PluginDevices");
+const QString kIRDevices = QStringLiteral("IRDevices");
+constexpr int kIRSlotCount = 1024;
+
+// Runs one statement of a procedure that goes on after a failing statement:
+// the error is logged with `label` and the next statement runs.
+template<class F>
+void step(const QString &label, F &&statement)
+{
+    try {
+        statement();
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, label);
+    }
+}
+
+// The number at the start of a text (0 when there is none), as CInt/CLng round it.
+Variant leadingNumber(const QString &text)
+{
+    return Variant::fromDouble(VbString::Val(text));
+}
+
+// A stored date text; an empty text is the zero date, anything else that is
+// no date raises.
+Variant storedDate(const QString &text)
+{
+    if (text.isEmpty())
+        return Variant::fromDate(0);
+    return Variant::fromDate(Variant(text).toDate());
+}
+
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+} // namespace
+
+bool DeviceStore::InitDevices()
+{
+    QString sectionName = kPluginDevices;
+    QString file = kStoreFile;
+    QString s = hs->GetINISection(sectionName, file);
+    s.remove(QLatin1Char('"'));
+    if (s.isEmpty()) {
+        ReadIRDevices();
+        return false;
+    }
+    for (const QString &line : s.split(QChar(0))) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (line.isEmpty() || eq < 2)
+            continue;
+        const QString value = line.mid(eq + 1);
+        if (value.isEmpty())
+            continue;
+        QString code = line.left(eq).toUpper();
+        const QString label = QStringLiteral("InitDevices ") + code;
+        QStringList f = value.split(QLatin1Char(';'));
+        while (f.size() < 13)
+            f.append(QString());
+
+        DeviceClassPtr device;
+        step(label, [&] {
+            QString name = f[1];
+            device = hs->NewDeviceEx(name);
+        });
+        auto set = [&](DeviceClass::Field field, const std::function<Variant()> &value) {
+            step(label, [&] {
+                if (!device)
+                    throw VbError(VbErr::ObjectVariableNotSet);
+                device->set(field, value());
+            });
+        };
+        set(DeviceClass::F_interface, [&] { return Variant(f[2]); });
+        set(DeviceClass::F_location, [&] { return Variant(f[0]); });
+        set(DeviceClass::F_name, [&] { return Variant(f[1]); });
+        set(DeviceClass::F_dev_type_string, [&] { return Variant(f[6]); });
+        set(DeviceClass::F_hc, [&] { return Variant(code.left(1)); });
+        set(DeviceClass::F_DC, [&] { return Variant(code.mid(1)); });
+        set(DeviceClass::F_iotype, [&] { return leadingNumber(f[3]); });
+        set(DeviceClass::F_misc, [&] { return leadingNumber(f[5]); });
+        set(DeviceClass::F_iomisc, [&] { return Variant(f[4]); });
+        set(DeviceClass::F_TriggerEvent, [&] { return Variant(IsTrue(f[12])); });
+        set(DeviceClass::F_ScriptTag, [&] { return Variant(f[11]); });
+
+        step(label, [&] {
+            qint16 status = leadingNumber(f[7]).toInteger();
+            hs->SetDeviceStatus(code, status);
+        });
+        step(label, [&] {
+            int v = leadingNumber(f[8]).toLong();
+            hs->SetDeviceValue(code, v);
+        });
+        step(label, [&] {
+            Variant when = storedDate(f[9]);
+            hs->SetDeviceLastChange(code, when);
+        });
+        step(label, [&] {
+            QString str = f[10];
+            Variant reset(false);
+            hs->SetDeviceString(code, str, reset);
+        });
+
+        const QString tag = f[11];
+        if (tag.isEmpty() || !gDeviceDictionary)
+            continue;
+        const QString progId = QStringLiteral("xaptvkKorvane.DeviceMessageClass");
+        step(label, [&] {
+            if (gDeviceDictionary->exists(Variant(tag)))
+                gDeviceDictionary->remove(Variant(tag));
+        });
+        // The tagged record belongs to the bridge; without it there is nothing to make.
+        if (!ClassRegistry::instance().contains(progId))
+            continue;
+        ObjectPtr record;
+        step(label, [&] { record = ClassRegistry::instance().create(progId); });
+        step(label, [&] { record->let(QStringLiteral("DC"), Variant(code)); });
+        step(label, [&] { record->let(QStringLiteral("LastChange"), storedDate(f[9])); });
+        step(label, [&] { record->let(QStringLiteral("Value"), Variant(f[8])); });
+        step(label, [&] { gDeviceDictionary->add(Variant(tag), Variant(record)); });
+    }
+    ReadIRDevices();
+    return true;
+}
+
+void DeviceStore::ReadIRDevices()
+{
+    gIRSlots = std::make_shared<Collection>();
+    for (int n = 0; n < kIRSlotCount; ++n) {
+        const QString key = QStringLiteral("R") + QString::number(n);
+        QStringList f = hs->getIniSetting(kIRDevices, key, QString(), kStoreFile).split(QLatin1Char(';'));
+        while (f.size() < 3)
+            f.append(QString());
+        auto slot = std::make_shared<IR>();
+        const std::optional<double> when = VbDate::parseGeneralDate(f[0]);
+        slot->storeField(IR::F_LastChange, Variant::fromDate(when ? *when : IR::neverChanged()));
+        slot->storeField(IR::F_DC, Variant(key));
+        slot->storeField(IR::F_ScriptTag, Variant(f[1]));
+        slot->storeField(IR::F_TriggerEvent, Variant(f[2].toLower() == QLatin1String("true")));
+        gIRSlots->add(Variant(ObjectPtr(slot)));
+    }
+}
+
+void DeviceStore::SaveDevices()
+{
+    QString sectionName = kPluginDevices;
+    QString file = kStoreFile;
+    hs->ClearINISection(sectionName, file);
+    for (const Variant &item : DeviceCollection().items()) {
+        auto device = item.isObject() ? std::dynamic_pointer_cast<DeviceClass>(item.rawObject()) : nullptr;
+        if (!device)
+            continue;
+        QString code = device->hc().toUpper() + device->DC();
+        step(QStringLiteral("SaveDevices ") + code, [&] {
+            const QStringList fields{
+                device->location(),
+                device->name(),
+                device->interfaceName(),
+                QString::number(device->iotype()),
+                device->iomisc(),
+                QString::number(device->misc()),
+                device->devTypeString(),
+                QString::number(hs->DeviceStatus(code)),
+                QString::number(hs->DeviceValue(code)),
+                VbDate::formatGeneralDate(hs->DeviceLastChange(code).toDate()),
+                hs->DeviceString(code),
+                device->scriptTag(),
+                boolText(device->triggerEvent()),
+            };
+            hs->saveIniSetting(kPluginDevices, code, fields.join(QLatin1Char(';')), kStoreFile);
+        });
+    }
+    sectionName = kIRDevices;
+    hs->ClearINISection(sectionName, file);
+    if (!gIRSlots)
+        return;
+    int n = 0;
+    for (const Variant &item : gIRSlots->items()) {
+        const QString key = QStringLiteral("R") + QString::number(n++);
+        auto slot = item.isObject() ? std::dynamic_pointer_cast<IR>(item.rawObject()) : nullptr;
+        if (!slot)
+            continue;
+        if (slot->lastChange() == IR::neverChanged() && slot->scriptTag().isEmpty() && !slot->triggerEvent())
+            continue;
+        step(QStringLiteral("SaveDevices ") + key, [&] {
+            const QString value = VbDate::formatGeneralDate(slot->lastChange()) + QLatin1Char(';') + slot->scriptTag()
+                + QLatin1Char(';') + boolText(slot->triggerEvent());
+            hs->saveIniSetting(kIRDevices, key, value, kStoreFile);
+        });
+    }
+}
+
+void DeviceStore::ReadDeviceState()
+{
+    try {
+        QFile file(ResolvePathNoCase(gAppPath, QStringLiteral("device_state.txt")));
+        if (!file.exists())
+            return;
+        if (!file.open(QIODevice::ReadOnly))
+            throw VbError(VbErr::FileNotFound, QStringLiteral("File not found"));
+        while (!file.atEnd()) {
+            QString line = QString::fromLatin1(file.readLine());
+            while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+                line.chop(1);
+            const QStringList f = line.split(QLatin1Char(','));
+            if (f.size() != 5)
+                continue;
+            QString code = f[0];
+            if (hs->DeviceExists(code) == -1)
+                continue;
+            qint16 status = leadingNumber(f[1]).toInteger();
+            hs->SetDeviceStatus(code, status);
+            int value = leadingNumber(f[2]).toLong();
+            hs->SetDeviceValue(code, value);
+            Variant when = storedDate(f[3]);
+            hs->SetDeviceLastChange(code, when);
+            QString text = XmlConfigImport::HexDecode(f[4]);
+            Variant reset(false);
+            hs->SetDeviceString(code, text, reset);
+        }
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("ReadDeviceState"));
+    }
+}
+
+void DeviceStore::SetupIRDictionary()
+{
+    try {
+        auto readLines = [](const QString &name) {
+            QStringList lines;
+            QFile file(ConfigFile(name));
+            if (file.open(QIODevice::ReadOnly)) {
+                while (!file.atEnd()) {
+                    QString line = QString::fromLatin1(file.readLine());
+                    while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+                        line.chop(1);
+                    lines.append(line.remove(QLatin1Char('"')));
+                }
+            }
+            return lines;
+        };
+        const QStringList labels = readLines(QStringLiteral("irlbl.cfg"));
+        const QStringList zones = readLines(QStringLiteral("irzones.cfg"));
+        if (!gIRNameDictionary)
+            gIRNameDictionary = std::make_shared<Dictionary>();
+        QStringList locationNames;
+        QStringList locationZones;
+        for (int line = 1; line <= 14 && line <= labels.size(); ++line) {
+            locationNames.append(labels[line - 1]);
+            const QString zone = line <= zones.size() ? zones[line - 1] : QString();
+            const bool usable = VbString::IsNumeric(zone) && zone != QLatin1String("17");
+            locationZones.append(usable ? zone : QStringLiteral("0"));
+        }
+        for (int line = 33; line <= labels.size(); ++line) {
+            const int location = (line - 33) / 36;
+            if (location >= locationNames.size())
+                break;
+            const QString label = labels[line - 1];
+            if (label.isEmpty())
+                continue;
+            const QString key = (locationNames[location] + QLatin1Char(' ') + label).toUpper();
+            if (!gIRNameDictionary->exists(Variant(key)))
+                gIRNameDictionary->add(Variant(key),
+                                       Variant(QString::number(line - 33) + QLatin1Char(',') + locationZones[location]));
+        }
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("SetupIRDictionary"));
+    }
+}

@@ -1,0 +1,7 @@
+#include "host/HostHooks.h"
+
+HostHooks &HostHooksInstance()
+{
+    static HostHooks hooks;
+    return hooks;
+}

@@ -1,0 +1,37 @@
+#include "host/HostRegistration.h"
+
+#include "host/Application.h"
+#include "host/DevFunc.h"
+#include "host/DeviceClass.h"
+#include "host/HostGlobals.h"
+#include "host/IR.h"
+#include "host/Setup.h"
+
+#include "core/CoreHooks.h"
+
+#include "automation/ClassRegistry.h"
+
+void registerHostSubsystem()
+{
+    ClassRegistry &classes = ClassRegistry::instance();
+    classes.add(QStringLiteral("xaptvkKorvane.Application"), [] { return std::make_shared<Application>(); });
+    classes.add(QStringLiteral("xaptvkKorvane.IR"), [] { return std::make_shared<IR>(); });
+    classes.add(QStringLiteral("xaptvkKorvane.devFunc"), [] { return std::make_shared<devFunc>(); });
+    classes.add(QStringLiteral("xaptvkKorvane.DeviceClass"), [] { return std::make_shared<DeviceClass>(); });
+
+    CoreHooks &hooks = Hooks();
+    hooks.loadHostForm = [] {
+        if (!gHostForm)
+            gHostForm = std::make_shared<Setup>();
+        gHostForm->Form_Load();
+    };
+    hooks.unloadHostForm = [] {
+        if (gHostForm)
+            gHostForm->Form_Unload();
+    };
+    hooks.hostStartup = [] {
+        if (gHostForm)
+            gHostForm->Startup();
+    };
+    hooks.httpPort = [] { return gHTTPPort; };
+}

@@ -1,0 +1,153 @@
+#include "host/IniCache.h"
+
+#include "core/ConfigPath.h"
+
+#include "automation/VbError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <unistd.h>
+
+IniCache::IniCache()
+{
+    reset();
+}
+
+void IniCache::reset()
+{
+    m_slots.clear();
+    Slot reserved;
+    // Lookup keys are lower case, so no file ever matches this slot.
+    reserved.key = QStringLiteral("ControlSystemIniFile");
+    reserved.ini = std::make_unique<IniTool>();
+    m_slots.push_back(std::move(reserved));
+}
+
+QString IniCache::pathOf(const QString &file)
+{
+    QString name = file.isEmpty() ? QStringLiteral("settings.ini") : file;
+    name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return ConfigFile(name);
+}
+
+int IniCache::index(const QString &file, bool noReload)
+{
+    const QString key = (file.isEmpty() ? QStringLiteral("settings.ini") : file).toLower();
+    const QString path = pathOf(file);
+    QFileInfo info(path);
+    if (!info.exists()) {
+        QDir().mkpath(info.absolutePath());
+        QFile created(path);
+        if (!created.open(QIODevice::WriteOnly))
+            throw VbError(75, QStringLiteral("Path/File access error"));
+        created.close();
+        info.refresh();
+    }
+    const QDateTime modified = info.lastModified();
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        Slot &slot = m_slots[i];
+        if (slot.key != key)
+            continue;
+        if (modified > slot.fileDate) {
+            slot.fileDate = modified;
+            if (!noReload)
+                slot.ini->Load(path);
+        }
+        return int(i);
+    }
+    Slot slot;
+    slot.key = key;
+    slot.fileDate = modified;
+    slot.ini = std::make_unique<IniTool>();
+    slot.ini->Load(path);
+    m_slots.push_back(std::move(slot));
+    return int(m_slots.size() - 1);
+}
+
+QString IniCache::read(const QString &file, const QString &section, const QString &key, const QString &defaultValue)
+{
+    return m_slots[size_t(index(file, false))].ini->Read(section, key, defaultValue);
+}
+
+void IniCache::write(const QString &file, const QString &section, const QString &key, const QString &value)
+{
+    Slot &slot = m_slots[size_t(index(file, true))];
+    slot.ini->WriteKey(section, key, value);
+    slot.dirty = true;
+}
+
+QString IniCache::section(const QString &file, const QString &sectionName)
+{
+    const IniTool &ini = *m_slots[size_t(index(file, false))].ini;
+    const QStringList keys = ini.Keys(sectionName);
+    if (keys.size() == 1 && keys.first().isEmpty())
+        return QString();
+    QString text;
+    for (const QString &key : keys)
+        text += QChar(0) + key + QLatin1Char('=') + ini.Read(sectionName, key, QString());
+    return text.mid(1);
+}
+
+void IniCache::clearSection(const QString &file, const QString &sectionName)
+{
+    Slot &slot = m_slots[size_t(index(file, false))];
+    const QStringList keys = slot.ini->Keys(sectionName);
+    const bool hadKeys = !(keys.size() == 1 && keys.first().isEmpty());
+    slot.ini->RemoveSection(sectionName);
+    // Removing the last entries must reach the disk too, or they come back
+    // at the next start.
+    if (hadKeys)
+        slot.dirty = true;
+}
+
+bool IniCache::isDirty(const QString &file) const
+{
+    const QString key = (file.isEmpty() ? QStringLiteral("settings.ini") : file).toLower();
+    for (const Slot &slot : m_slots) {
+        if (slot.key == key)
+            return slot.dirty;
+    }
+    return false;
+}
+
+void IniCache::flush()
+{
+    for (size_t i = 1; i < m_slots.size(); ++i) {
+        Slot &slot = m_slots[i];
+        if (!slot.dirty)
+            continue;
+        saveReplacing(*slot.ini, slot.ini->fileName());
+        slot.dirty = false;
+    }
+}
+
+void IniCache::saveReplacing(const IniTool &ini, const QString &path)
+{
+    const QString temp = path + QStringLiteral(".new");
+    QFile::remove(temp);
+    IniTool copy;
+    copy.Load(temp);
+    for (const QString &header : ini.Headers()) {
+        for (const QString &key : ini.Keys(header)) {
+            if (!key.isEmpty())
+                copy.WriteKey(header, key, ini.Read(header, key, QString()));
+        }
+    }
+    if (!copy.Save())
+        throw VbError(75, QStringLiteral("Path/File access error"));
+    {
+        QFile synced(temp);
+        if (!synced.open(QIODevice::ReadWrite) || ::fsync(synced.handle()) != 0)
+            throw VbError(75, QStringLiteral("Path/File access error"));
+    }
+    if (QFileInfo::exists(path)) {
+        const QString backup = path + QStringLiteral("_bck");
+        QFile::remove(backup);
+        QFile::copy(path, backup);
+    }
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0)
+        throw VbError(75, QStringLiteral("Path/File access error"));
+}

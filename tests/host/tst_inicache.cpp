@@ -1,0 +1,114 @@
+#include "HostTestSupport.h"
+
+#include "host/HostGlobals.h"
+#include "host/IniCache.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+using IniCacheTest = HostTest;
+
+void touchLater(const QString &path, int seconds)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addSecs(seconds), QFileDevice::FileModificationTime));
+}
+} // namespace
+
+TEST_F(IniCacheTest, MissingFileIsCreatedAndGivesTheDefault)
+{
+    QString section = "tspi_quillon", key = "poll_interval", def = "500", file = "xaptvkKorvane.ini";
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, file), "500");
+    EXPECT_TRUE(QFileInfo::exists(configPath("xaptvkKorvane.ini")));
+}
+
+TEST_F(IniCacheTest, WritesStayInMemoryUntilFlushed)
+{
+    QString section = "General", key = "Colour", value = "red", def = "none", file = "test.ini";
+    m_hs->SaveIniSetting(section, key, value, file);
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, file), "red");
+    EXPECT_TRUE(readFile(configPath("test.ini")).isEmpty());
+
+    // A restart without a flush finds the old contents.
+    HostIniCache().reset();
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, file), "none");
+
+    m_hs->SaveIniSetting(section, key, value, file);
+    m_hs->FlushIniCache();
+    EXPECT_EQ(readFile(configPath("test.ini")), "[GENERAL]\r\nColour=red\r\n");
+    EXPECT_FALSE(QFileInfo::exists(configPath("test.ini.new")));
+}
+
+TEST_F(IniCacheTest, NamesInAnyCaseShareOneFileAndOneSlot)
+{
+    writeFile(configPath("Settings.ini"), "[Settings]\r\nconfigfile=/x/house.xml\r\n");
+    QString section = "settings", key = "CONFIGFILE", def, upper = "SETTINGS.INI", none;
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, upper), "/x/house.xml");
+    const int slotsBefore = HostIniCache().slotCount();
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, none), "/x/house.xml") << "no file name means settings.ini";
+    EXPECT_EQ(HostIniCache().slotCount(), slotsBefore);
+    EXPECT_FALSE(QFileInfo::exists(configPath("settings.ini")));
+}
+
+TEST_F(IniCacheTest, OutsideEditIsReadAgainAndDropsUnflushedWrites)
+{
+    writeFile(configPath("a.ini"), "[S]\r\nk=1\r\n");
+    QString section = "S", key = "k", other = "w", def, file = "a.ini", value = "2";
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, file), "1");
+    m_hs->SaveIniSetting(section, other, value, file);
+    writeFile(configPath("a.ini"), "[S]\r\nk=9\r\n");
+    touchLater(configPath("a.ini"), 5);
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, file), "9");
+    EXPECT_EQ(m_hs->GetIniSetting(section, other, def, file), QString());
+}
+
+TEST_F(IniCacheTest, SaveDoesNotReloadANewerFile)
+{
+    writeFile(configPath("b.ini"), "[S]\r\nk=1\r\n");
+    QString section = "S", key = "k", def, file = "b.ini", value = "mine";
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, file), "1");
+    writeFile(configPath("b.ini"), "[S]\r\nk=outside\r\n");
+    touchLater(configPath("b.ini"), 5);
+    m_hs->SaveIniSetting(section, key, value, file);
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, file), "mine");
+}
+
+TEST_F(IniCacheTest, SectionJoinsKeysAndClearingReachesTheDisk)
+{
+    writeFile(configPath("c.ini"), "[Dev]\r\nA1=\"x;y\"\r\nB2=z\r\n[Other]\r\nq=1\r\n");
+    QString dev = "Dev", file = "c.ini", missing = "Nope";
+    EXPECT_EQ(m_hs->GetINISection(dev, file), QString("A1=\"x;y\"") + QChar(0) + "B2=z");
+    EXPECT_EQ(m_hs->GetINISection(missing, file), QString());
+
+    m_hs->ClearINISection(dev, file);
+    EXPECT_EQ(m_hs->GetINISection(dev, file), QString());
+    EXPECT_TRUE(HostIniCache().isDirty("C.INI"));
+    m_hs->FlushIniCache();
+    EXPECT_EQ(readFile(configPath("c.ini")), "[OTHER]\r\nq=1\r\n");
+    EXPECT_EQ(readFile(configPath("c.ini_bck")), "[Dev]\r\nA1=\"x;y\"\r\nB2=z\r\n[Other]\r\nq=1\r\n");
+
+    m_hs->ClearINISection(missing, file);
+    EXPECT_FALSE(HostIniCache().isDirty("c.ini")) << "nothing removed, nothing to save";
+}
+
+TEST_F(IniCacheTest, FlushWithNothingWrittenSavesNothing)
+{
+    writeFile(configPath("d.ini"), "; comment kept\r\n[S]\r\nk=1\r\n");
+    QString section = "S", key = "k", def, file = "d.ini";
+    m_hs->GetIniSetting(section, key, def, file);
+    m_hs->FlushIniCache();
+    EXPECT_EQ(readFile(configPath("d.ini")), "; comment kept\r\n[S]\r\nk=1\r\n");
+    EXPECT_FALSE(QFileInfo::exists(configPath("d.ini_bck")));
+}
+
+TEST_F(IniCacheTest, BinaryGarbageLoadsWhatItCan)
+{
+    const char raw[] = "\x00\xff\xfe\r\n[S]\r\nk=v\r\n\x01\x02=\x03\r\n[";
+    const QByteArray garbage(raw, sizeof(raw) - 1);
+    writeFile(configPath("g.ini"), garbage);
+    QString section = "S", key = "k", def = "d", file = "g.ini";
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, file), "v");
+}
