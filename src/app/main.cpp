@@ -2,6 +2,7 @@
 #include "core/Yonder.h"
 #include "core/xapQuillonForm.h"
 #include "host/HostRegistration.h"
+#include "bridge/BridgeRegistration.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -70,6 +71,7 @@ int main(int argc, char* argv[])
 
     installSignalHandlers(&app);
     registerHostSubsystem();
+    registerBridgeSubsystem();
     Main();
     int code = ProcessEnded() ? ProcessExitCode() : app.exec();
     if (ProcessEnded())
