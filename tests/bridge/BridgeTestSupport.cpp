@@ -95,7 +95,8 @@ void BridgeTest::SetUp()
     plugin->clock = &clock;
     gPluginInstance = plugin;
 
-    ASSERT_TRUE(m_listener.bind(QHostAddress(QHostAddress::LocalHost), xap::kXapPort));
+    // Other programs on this machine may hold the xAP port for a while.
+    ASSERT_TRUE(waitUntil([this] { return m_listener.bind(QHostAddress(QHostAddress::LocalHost), xap::kXapPort); }, 60000));
     QObject::connect(&m_listener, &QUdpSocket::readyRead, [this] { readDatagrams(); });
     InitXap();
     m_endpoint = std::make_unique<xap>();

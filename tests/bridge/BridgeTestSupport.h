@@ -15,7 +15,7 @@
 #include <functional>
 #include <memory>
 
-class xap;
+#include "core/xap/XapEndpoint.h"
 
 // Waits for a condition while the event loop runs; generous deadlines keep loaded machines green.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
