@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <algorithm>
 
@@ -205,8 +206,10 @@ bool IniTool::Save()
             if (!QFile::copy(m_file, backup))
                 throw VbError(70, QStringLiteral("Permission denied"));
         }
-        QFile out(m_file);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        // Written beside the file and renamed over it, so a crash mid-write
+        // leaves the old file or the new one whole, never a truncated store.
+        QSaveFile out(m_file);
+        if (!out.open(QIODevice::WriteOnly))
             throw VbError(75, QStringLiteral("Path/File access error"));
         QString text;
         QString current;
@@ -220,7 +223,7 @@ bool IniTool::Save()
             text += row.key + QLatin1Char('=') + row.value + QStringLiteral("\r\n");
         }
         const QByteArray bytes = text.toLatin1();
-        if (out.write(bytes) != bytes.size() || !out.flush())
+        if (out.write(bytes) != bytes.size() || !out.commit())
             throw VbError(61, QStringLiteral("Disk full"));
         return true;
     } catch (...) {

@@ -7,6 +7,7 @@
 #include "host/HostHooks.h"
 #include "host/IniCache.h"
 #include "host/StateTables.h"
+#include "host/Trap.h"
 
 #include "core/Globals.h"
 #include "core/Logging.h"
@@ -16,31 +17,6 @@
 #include <QDir>
 
 namespace {
-
-// Runs a member's body; an error is logged with the member's label and the
-// member gives `fallback`, as each member traps its own errors.
-template<class R, class F>
-R trapped(const QString &label, R fallback, F &&body)
-{
-    try {
-        return body();
-    } catch (...) {
-        PendingError::capture();
-        LogError(kProgramName, label);
-        return fallback;
-    }
-}
-
-template<class F>
-void trappedVoid(const QString &label, F &&body)
-{
-    try {
-        body();
-    } catch (...) {
-        PendingError::capture();
-        LogError(kProgramName, label);
-    }
-}
 
 DeviceClassPtr asDevice(const Variant &item)
 {

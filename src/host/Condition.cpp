@@ -11,18 +11,7 @@ const FieldSpec kFields[] = {
 };
 } // namespace
 
-condition::condition()
-    : FieldRecord(kFields)
-{
-}
-
 std::span<const FieldSpec> condition::fieldSpecs()
 {
     return kFields;
-}
-
-void condition::describe(DispatchTable<condition> &t)
-{
-    t.name(QStringLiteral("condition"));
-    describeFields(t);
 }

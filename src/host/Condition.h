@@ -3,9 +3,10 @@
 #include "host/FieldRecord.h"
 
 // One condition of an event.
-class condition : public DispatchObject<condition>, public FieldRecord
+class condition : public PlainRecord<condition>
 {
 public:
+    static constexpr const char *kClassName = "condition";
     enum Field {
         F_condition,
         F_ctype,
@@ -15,10 +16,7 @@ public:
         F_time
     };
 
-    condition();
-    static void describe(DispatchTable<condition> &t);
     static std::span<const FieldSpec> fieldSpecs();
-    void assignField(int index, const Variant &value) { storeField(index, value); }
 };
 
 using conditionPtr = std::shared_ptr<condition>;

@@ -7,18 +7,7 @@ const FieldSpec kFields[] = {
 };
 } // namespace
 
-CustomStatus::CustomStatus()
-    : FieldRecord(kFields)
-{
-}
-
 std::span<const FieldSpec> CustomStatus::fieldSpecs()
 {
     return kFields;
-}
-
-void CustomStatus::describe(DispatchTable<CustomStatus> &t)
-{
-    t.name(QStringLiteral("CustomStatus"));
-    describeFields(t);
 }

@@ -3,11 +3,9 @@
 #include "host/FieldRecord.h"
 
 // The custom-status object of a device record: two properties that keep nothing.
-class CustomStatus : public DispatchObject<CustomStatus>, public FieldRecord
+class CustomStatus : public PlainRecord<CustomStatus>
 {
 public:
-    CustomStatus();
-    static void describe(DispatchTable<CustomStatus> &t);
+    static constexpr const char *kClassName = "CustomStatus";
     static std::span<const FieldSpec> fieldSpecs();
-    void assignField(int index, const Variant &value) { storeField(index, value); }
 };

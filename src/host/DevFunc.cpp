@@ -14,18 +14,7 @@ const FieldSpec kFields[] = {
 };
 } // namespace
 
-devFunc::devFunc()
-    : FieldRecord(kFields)
-{
-}
-
 std::span<const FieldSpec> devFunc::fieldSpecs()
 {
     return kFields;
-}
-
-void devFunc::describe(DispatchTable<devFunc> &t)
-{
-    t.name(QStringLiteral("devFunc"));
-    describeFields(t);
 }

@@ -3,9 +3,10 @@
 #include "host/FieldRecord.h"
 
 // One device action of an event.
-class devFunc : public DispatchObject<devFunc>, public FieldRecord
+class devFunc : public PlainRecord<devFunc>
 {
 public:
+    static constexpr const char *kClassName = "devFunc";
     enum Field {
         F_devid,
         F_dim_percent,
@@ -18,10 +19,7 @@ public:
         F_Tag
     };
 
-    devFunc();
-    static void describe(DispatchTable<devFunc> &t);
     static std::span<const FieldSpec> fieldSpecs();
-    void assignField(int index, const Variant &value) { storeField(index, value); }
 };
 
 using devFuncPtr = std::shared_ptr<devFunc>;

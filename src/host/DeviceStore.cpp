@@ -3,6 +3,7 @@
 #include "host/Application.h"
 #include "host/HostGlobals.h"
 #include "host/IR.h"
+#include "host/Trap.h"
 #include "host/XmlConfigImport.h"
 
 #include "core/ConfigPath.h"
@@ -23,19 +24,6 @@ namespace {
 const QString kPluginDevices = QStringLiteral("PluginDevices");
 const QString kIRDevices = QStringLiteral("IRDevices");
 constexpr int kIRSlotCount = 1024;
-
-// Runs one statement of a procedure that goes on after a failing statement:
-// the error is logged with `label` and the next statement runs.
-template<class F>
-void step(const QString &label, F &&statement)
-{
-    try {
-        statement();
-    } catch (...) {
-        PendingError::capture();
-        LogError(kProgramName, label);
-    }
-}
 
 // The number at the start of a text (0 when there is none), as CInt/CLng round it.
 Variant leadingNumber(const QString &text)
@@ -82,13 +70,14 @@ bool DeviceStore::InitDevices()
         while (f.size() < 13)
             f.append(QString());
 
+        // Each statement is trapped on its own: a failing one is logged and the next one runs.
         DeviceClassPtr device;
-        step(label, [&] {
+        trappedVoid(label, [&] {
             QString name = f[1];
             device = hs->NewDeviceEx(name);
         });
         auto set = [&](DeviceClass::Field field, const std::function<Variant()> &value) {
-            step(label, [&] {
+            trappedVoid(label, [&] {
                 if (!device)
                     throw VbError(VbErr::ObjectVariableNotSet);
                 device->set(field, value());
@@ -106,19 +95,19 @@ bool DeviceStore::InitDevices()
         set(DeviceClass::F_TriggerEvent, [&] { return Variant(IsTrue(f[12])); });
         set(DeviceClass::F_ScriptTag, [&] { return Variant(f[11]); });
 
-        step(label, [&] {
+        trappedVoid(label, [&] {
             qint16 status = leadingNumber(f[7]).toInteger();
             hs->SetDeviceStatus(code, status);
         });
-        step(label, [&] {
+        trappedVoid(label, [&] {
             int v = leadingNumber(f[8]).toLong();
             hs->SetDeviceValue(code, v);
         });
-        step(label, [&] {
+        trappedVoid(label, [&] {
             Variant when = storedDate(f[9]);
             hs->SetDeviceLastChange(code, when);
         });
-        step(label, [&] {
+        trappedVoid(label, [&] {
             QString str = f[10];
             Variant reset(false);
             hs->SetDeviceString(code, str, reset);
@@ -128,7 +117,7 @@ bool DeviceStore::InitDevices()
         if (tag.isEmpty() || !gDeviceDictionary)
             continue;
         const QString progId = QStringLiteral("xaptvkKorvane.DeviceMessageClass");
-        step(label, [&] {
+        trappedVoid(label, [&] {
             if (gDeviceDictionary->exists(Variant(tag)))
                 gDeviceDictionary->remove(Variant(tag));
         });
@@ -136,11 +125,11 @@ bool DeviceStore::InitDevices()
         if (!ClassRegistry::instance().contains(progId))
             continue;
         ObjectPtr record;
-        step(label, [&] { record = ClassRegistry::instance().create(progId); });
-        step(label, [&] { record->let(QStringLiteral("DC"), Variant(code)); });
-        step(label, [&] { record->let(QStringLiteral("LastChange"), storedDate(f[9])); });
-        step(label, [&] { record->let(QStringLiteral("Value"), Variant(f[8])); });
-        step(label, [&] { gDeviceDictionary->add(Variant(tag), Variant(record)); });
+        trappedVoid(label, [&] { record = ClassRegistry::instance().create(progId); });
+        trappedVoid(label, [&] { record->let(QStringLiteral("DC"), Variant(code)); });
+        trappedVoid(label, [&] { record->let(QStringLiteral("LastChange"), storedDate(f[9])); });
+        trappedVoid(label, [&] { record->let(QStringLiteral("Value"), Variant(f[8])); });
+        trappedVoid(label, [&] { gDeviceDictionary->add(Variant(tag), Variant(record)); });
     }
     ReadIRDevices();
     return true;
@@ -174,7 +163,7 @@ void DeviceStore::SaveDevices()
         if (!device)
             continue;
         QString code = device->hc().toUpper() + device->DC();
-        step(QStringLiteral("SaveDevices ") + code, [&] {
+        trappedVoid(QStringLiteral("SaveDevices ") + code, [&] {
             const QStringList fields{
                 device->location(),
                 device->name(),
@@ -205,7 +194,7 @@ void DeviceStore::SaveDevices()
             continue;
         if (slot->lastChange() == IR::neverChanged() && slot->scriptTag().isEmpty() && !slot->triggerEvent())
             continue;
-        step(QStringLiteral("SaveDevices ") + key, [&] {
+        trappedVoid(QStringLiteral("SaveDevices ") + key, [&] {
             const QString value = VbDate::formatGeneralDate(slot->lastChange()) + QLatin1Char(';') + slot->scriptTag()
                 + QLatin1Char(';') + boolText(slot->triggerEvent());
             hs->saveIniSetting(kIRDevices, key, value, kStoreFile);

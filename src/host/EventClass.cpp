@@ -66,18 +66,7 @@ const FieldSpec kFields[] = {
 };
 } // namespace
 
-EventClass::EventClass()
-    : FieldRecord(kFields)
-{
-}
-
 std::span<const FieldSpec> EventClass::fieldSpecs()
 {
     return kFields;
-}
-
-void EventClass::describe(DispatchTable<EventClass> &t)
-{
-    t.name(QStringLiteral("EventClass"));
-    describeFields(t);
 }

@@ -3,9 +3,10 @@
 #include "host/FieldRecord.h"
 
 // One event of the host's event list. Events carry data only: nothing schedules or runs them.
-class EventClass : public DispatchObject<EventClass>, public FieldRecord
+class EventClass : public PlainRecord<EventClass>
 {
 public:
+    static constexpr const char *kClassName = "EventClass";
     enum Field {
         F_Enabled,
         F_delete,
@@ -70,10 +71,7 @@ public:
         F_vcmd
     };
 
-    EventClass();
-    static void describe(DispatchTable<EventClass> &t);
     static std::span<const FieldSpec> fieldSpecs();
-    void assignField(int index, const Variant &value) { storeField(index, value); }
 };
 
 using EventClassPtr = std::shared_ptr<EventClass>;

@@ -56,3 +56,23 @@ void describeFields(DispatchTable<T> &t)
         });
     }
 }
+
+// A record whose members are its fields and nothing else. T lists its fields
+// in fieldSpecs() and names its class in kClassName.
+template<class T>
+class PlainRecord : public DispatchObject<T>, public FieldRecord
+{
+public:
+    static void describe(DispatchTable<T> &t)
+    {
+        t.name(QString::fromLatin1(T::kClassName));
+        describeFields(t);
+    }
+    void assignField(int index, const Variant &value) { storeField(index, value); }
+
+protected:
+    PlainRecord()
+        : FieldRecord(T::fieldSpecs())
+    {
+    }
+};

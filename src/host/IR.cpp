@@ -11,11 +11,6 @@ const FieldSpec kFields[] = {
 };
 } // namespace
 
-IR::IR()
-    : FieldRecord(kFields)
-{
-}
-
 std::span<const FieldSpec> IR::fieldSpecs()
 {
     return kFields;
@@ -24,10 +19,4 @@ std::span<const FieldSpec> IR::fieldSpecs()
 double IR::neverChanged()
 {
     return VbDate::dateSerial(2000, 1, 1);
-}
-
-void IR::describe(DispatchTable<IR> &t)
-{
-    t.name(QStringLiteral("IR"));
-    describeFields(t);
 }

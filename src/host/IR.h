@@ -3,15 +3,13 @@
 #include "host/FieldRecord.h"
 
 // One learned-IR slot of the host; DC is "R" and the slot number.
-class IR : public DispatchObject<IR>, public FieldRecord
+class IR : public PlainRecord<IR>
 {
 public:
+    static constexpr const char *kClassName = "IR";
     enum Field { F_LastChange, F_ScriptTag, F_TriggerEvent, F_DC };
 
-    IR();
-    static void describe(DispatchTable<IR> &t);
     static std::span<const FieldSpec> fieldSpecs();
-    void assignField(int index, const Variant &value) { storeField(index, value); }
 
     // The date that means "never received or played": 2000-01-01 00:00.
     static double neverChanged();

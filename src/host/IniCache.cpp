@@ -8,8 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cstdio>
-#include <unistd.h>
 
 IniCache::IniCache()
 {
@@ -119,35 +117,9 @@ void IniCache::flush()
         Slot &slot = m_slots[i];
         if (!slot.dirty)
             continue;
-        saveReplacing(*slot.ini, slot.ini->fileName());
+        // IniTool writes beside the file and renames, so a crash never leaves a truncated store.
+        if (!slot.ini->Save())
+            throw VbError(75, QStringLiteral("Path/File access error"));
         slot.dirty = false;
     }
-}
-
-void IniCache::saveReplacing(const IniTool &ini, const QString &path)
-{
-    const QString temp = path + QStringLiteral(".new");
-    QFile::remove(temp);
-    IniTool copy;
-    copy.Load(temp);
-    for (const QString &header : ini.Headers()) {
-        for (const QString &key : ini.Keys(header)) {
-            if (!key.isEmpty())
-                copy.WriteKey(header, key, ini.Read(header, key, QString()));
-        }
-    }
-    if (!copy.Save())
-        throw VbError(75, QStringLiteral("Path/File access error"));
-    {
-        QFile synced(temp);
-        if (!synced.open(QIODevice::ReadWrite) || ::fsync(synced.handle()) != 0)
-            throw VbError(75, QStringLiteral("Path/File access error"));
-    }
-    if (QFileInfo::exists(path)) {
-        const QString backup = path + QStringLiteral("_bck");
-        QFile::remove(backup);
-        QFile::copy(path, backup);
-    }
-    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0)
-        throw VbError(75, QStringLiteral("Path/File access error"));
 }

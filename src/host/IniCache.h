@@ -29,10 +29,6 @@ public:
     int slotCount() const { return int(m_slots.size()); }
     bool isDirty(const QString &file) const;
 
-    // Writes the contents of `ini` to `path` so that a crash leaves either the
-    // old or the new file whole; the previous file is kept as path + "_bck".
-    static void saveReplacing(const IniTool &ini, const QString &path);
-
 private:
     struct Slot {
         QString key;

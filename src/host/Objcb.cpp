@@ -8,18 +8,7 @@ const FieldSpec kFields[] = {
 };
 } // namespace
 
-objcb::objcb()
-    : FieldRecord(kFields)
-{
-}
-
 std::span<const FieldSpec> objcb::fieldSpecs()
 {
     return kFields;
-}
-
-void objcb::describe(DispatchTable<objcb> &t)
-{
-    t.name(QStringLiteral("objcb"));
-    describeFields(t);
 }
