@@ -5,6 +5,7 @@
 #include "bridge/BscNaming.h"
 #include "bridge/CommAndTimer.h"
 #include "bridge/DeviceMessageClass.h"
+#include "bridge/HostAccess.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
 #include "bridge/TargetPattern.h"
@@ -20,38 +21,35 @@
 #include "automation/VbString.h"
 
 using namespace BscNaming;
+using HostAccess::Host;
 
 namespace {
 
 constexpr int kSetValue = 19;
 
-Application &host()
-{
-    if (!hs)
-        throw VbError(VbErr::ObjectVariableNotSet, VbError::standardDescription(VbErr::ObjectVariableNotSet));
-    return *hs;
-}
-
 // "State", and "Level" for variables.
 QString stateBody(const BscEndpoint &e)
 {
-    QString body = XapBody({{QStringLiteral("State"), StatusToOnOff(host().deviceStatus(e.code))}});
+    QString body = XapBody({{QStringLiteral("State"), StatusToOnOff(Host().deviceStatus(e.code))}});
     if (e.isIndex())
-        body += QChar(0) + XapBody({{QStringLiteral("Level"), QString::number(host().deviceValue(e.code)) + QStringLiteral("/32767")}});
+        body += QChar(0) + XapBody({{QStringLiteral("Level"), QString::number(Host().deviceValue(e.code)) + QStringLiteral("/32767")}});
     return body;
 }
 
-// The host device at a position, or null.
-DeviceClassPtr deviceAt(int position)
+// Calls `fn` for every controller endpoint the pattern selects, in host device order.
+template<class F>
+void forEachMatchingEndpoint(const TargetPattern &pattern, const PointTables &tables, F fn)
 {
-    qint16 index = qint16(position);
-    return host().GetDevice(index);
-}
-
-int deviceExists(const QString &code)
-{
-    QString c = code;
-    return host().DeviceExists(c);
+    const qint16 count = Host().DeviceCount();
+    for (qint16 index = 1; index <= count; ++index) {
+        qint16 position = index;
+        const DeviceClassPtr device = Host().GetDevice(position);
+        if (!device)
+            continue;
+        const std::optional<BscEndpoint> e = BscEndpoint::ofDevice(*device, tables);
+        if (e && e->matches(pattern))
+            fn(*e);
+    }
 }
 
 // The device code a sub-UID number stands for; empty when none.
@@ -90,26 +88,21 @@ void SendXapBSC(const QString &code)
         const QChar first = code.at(0).toUpper();
         if (first >= QLatin1Char('A') && first <= QLatin1Char('P'))
             return;
-        const int ref = deviceExists(code);
-        if (ref < 0)
-            return;
-        const DeviceClassPtr device = deviceAt(ref);
+        const DeviceClassPtr device = HostAccess::DeviceOfCode(code);
         if (!device)
-            throw VbError(VbErr::ObjectVariableNotSet, VbError::standardDescription(VbErr::ObjectVariableNotSet));
+            return;
         const std::optional<BscEndpoint> e = BscEndpoint::derive(*device, code, tables);
         if (!e)
             return;
         const QString body = stateBody(*e);
-        QString c = code;
-        Variant now = Variant::fromDate(VbDate::oleNow());
-        host().SetDeviceLastChange(c, now);
+        HostAccess::TouchLastChange(code);
         SendXap(QString(), QStringLiteral("xapBSC.Event"), e->section, body, e->eventSubAddress(), e->uid());
 
         if (device->scriptTag().isEmpty() || !device->triggerEvent())
             return;
         auto record = std::make_shared<DeviceMessageClass>();
         record->Tag = device->scriptTag();
-        record->addItem(QStringLiteral("value"), QString::number(host().deviceValue(code)));
+        record->addItem(QStringLiteral("value"), QString::number(Host().deviceValue(code)));
         record->addItem(QStringLiteral("lastchange"), VbDate::formatGeneralDate(VbDate::oleNow()));
         if (BridgeHooksInstance().queueDeviceEvent)
             BridgeHooksInstance().queueDeviceEvent(record);
@@ -125,24 +118,16 @@ void BSCQuery(const QString &target)
         const std::optional<TargetPattern> pattern = TargetPattern::fromTarget(target);
         if (!pattern)
             return;
-        const PointTables &tables = Points();
         CommAndTimer &form = CommAndTimer::instance();
-        const int count = host().DeviceCount();
-        for (int index = 1; index <= count; ++index) {
-            const DeviceClassPtr device = deviceAt(index);
-            if (!device)
-                continue;
-            const std::optional<BscEndpoint> e = BscEndpoint::ofDevice(*device, tables);
-            if (!e || !e->matches(*pattern))
-                continue;
+        forEachMatchingEndpoint(*pattern, Points(), [&form](const BscEndpoint &e) {
             xapQueuedMessage reply;
             reply.MsgClass = QStringLiteral("xAPBSC.info");
-            reply.MsgSection = e->section;
-            reply.MsgData = stateBody(*e);
-            reply.MsgUID = e->uid();
-            reply.MsgSubAddress = e->infoSubAddress();
+            reply.MsgSection = e.section;
+            reply.MsgData = stateBody(e);
+            reply.MsgUID = e.uid();
+            reply.MsgSubAddress = e.infoSubAddress();
             form.SendOrQueue(reply);
-        }
+        });
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("BSCQuery"));
@@ -160,15 +145,8 @@ void BSCCmd(const QString &target, const QString &id, const QString &, const QSt
         const PointTables &tables = Points();
 
         if (id == QLatin1String("*")) {
-            const int count = host().DeviceCount();
-            for (int index = 1; index <= count; ++index) {
-                const DeviceClassPtr device = deviceAt(index);
-                if (!device)
-                    continue;
-                const std::optional<BscEndpoint> e = BscEndpoint::ofDevice(*device, tables);
-                if (e && e->matches(*pattern))
-                    SetBSCPoint(e->number, kSetValue, level);
-            }
+            forEachMatchingEndpoint(*pattern, tables,
+                                    [level](const BscEndpoint &e) { SetBSCPoint(e.number, kSetValue, level); });
             return;
         }
 
@@ -178,10 +156,7 @@ void BSCCmd(const QString &target, const QString &id, const QString &, const QSt
         const QString code = codeOfNumber(k, tables);
         if (code.isEmpty())
             return;
-        const int ref = deviceExists(code);
-        if (ref < 0)
-            return;
-        const DeviceClassPtr device = deviceAt(ref);
+        const DeviceClassPtr device = HostAccess::DeviceOfCode(code);
         if (!device)
             return;
         const std::optional<BscEndpoint> e = BscEndpoint::derive(*device, code, tables);

@@ -3,6 +3,7 @@
 #include "bridge/BridgeHooks.h"
 #include "bridge/BscBridge.h"
 #include "bridge/BscNaming.h"
+#include "bridge/HostAccess.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
 
@@ -27,13 +28,6 @@ constexpr int kMacroPauseMs = 100;
 
 QString sSunrise;
 QString sSunset;
-
-Application &host()
-{
-    if (!hs)
-        throw VbError(VbErr::ObjectVariableNotSet, VbError::standardDescription(VbErr::ObjectVariableNotSet));
-    return *hs;
-}
 
 QString ownSource()
 {
@@ -99,28 +93,14 @@ void x10Request(const XapMessage &msg)
     if (word == QLatin1String("dim") || word == QLatin1String("bright"))
         count = msg.GetItem(section, QStringLiteral("Count"));
 
-    QString deviceCode = house + units;
-    const qint16 ref = host().DeviceExists(deviceCode);
-    ObjectPtr device;
-    if (ref >= 0) {
-        qint16 index = ref;
-        device = host().GetDevice(index);
-    }
-    PluginCalls::Exec(device, house, units, code, Variant::fromDouble(VbString::Val(count)).toInteger());
+    const QString deviceCode = house + units;
+    PluginCalls::Exec(HostAccess::DeviceOfCode(deviceCode), house, units, code, Variant::fromDouble(VbString::Val(count)).toInteger());
     SendXap(QString(), QStringLiteral("xAP-X10.event"), QStringLiteral("xAP-X10.event"),
             XapBody({{QStringLiteral("Device"), deviceCode}, {QStringLiteral("Event"), word}}), QString(), QString());
 
     // Every unit of the request takes the new status, not only the first.
-    for (const QString &unit : unitList) {
-        QString unitCode = house + unit;
-        if (host().deviceStatus(unitCode) == code)
-            continue;
-        Variant now = Variant::fromDate(VbDate::oleNow());
-        host().SetDeviceLastChange(unitCode, now);
-        qint16 status = qint16(code);
-        qint16 report = 0;
-        host().SetDeviceStatusNoReport(unitCode, status, report);
-    }
+    for (const QString &unit : unitList)
+        HostAccess::UpdateStatus(house + unit, code);
 }
 
 void irTransmit(const XapMessage &msg)
@@ -203,6 +183,23 @@ void timeToday(const XapMessage &msg)
     sSunset = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunset"));
 }
 
+void bscQuery(const XapMessage &msg)
+{
+    BSCQuery(msg.MsgTarget());
+}
+
+// The classes carried out, in the order they are tested.
+struct CatalogueEntry
+{
+    const char *cls;
+    void (*handle)(const XapMessage &);
+};
+const CatalogueEntry kCatalogue[] = {
+    {"xAPBSC.query", bscQuery}, {"xAPBSC.cmd", bscCommand}, {"xap-x10.request", x10Request},
+    {"IR.Transmit", irTransmit}, {"Tessera.IR", tesseraIR},  {"WDT.Echo", echo},
+    {"Tessera.Role", role},      {"Time.Today", timeToday},
+};
+
 } // namespace
 
 void Readmessage(const QString &text)
@@ -215,22 +212,12 @@ void Readmessage(const QString &text)
             BridgeHooksInstance().checkReceivedMessage(msg);
         if (!msg->CompareTarget(ownSource()) && !msg->CompareTarget(kUnknown))
             return;
-        if (msg->CompareClass(QStringLiteral("xAPBSC.query")))
-            BSCQuery(msg->MsgTarget());
-        else if (msg->CompareClass(QStringLiteral("xAPBSC.cmd")))
-            bscCommand(*msg);
-        else if (msg->CompareClass(QStringLiteral("xap-x10.request")))
-            x10Request(*msg);
-        else if (msg->CompareClass(QStringLiteral("IR.Transmit")))
-            irTransmit(*msg);
-        else if (msg->CompareClass(QStringLiteral("Tessera.IR")))
-            tesseraIR(*msg);
-        else if (msg->CompareClass(QStringLiteral("WDT.Echo")))
-            echo(*msg);
-        else if (msg->CompareClass(QStringLiteral("Tessera.Role")))
-            role(*msg);
-        else if (msg->CompareClass(QStringLiteral("Time.Today")))
-            timeToday(*msg);
+        for (const CatalogueEntry &entry : kCatalogue) {
+            if (msg->CompareClass(QLatin1String(entry.cls))) {
+                entry.handle(*msg);
+                break;
+            }
+        }
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("Readmessage"));

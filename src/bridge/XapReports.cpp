@@ -1,5 +1,6 @@
 #include "bridge/XapReports.h"
 
+#include "bridge/HostAccess.h"
 #include "bridge/PointTables.h"
 
 #include "host/Application.h"
@@ -12,17 +13,6 @@
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
-
-namespace {
-
-Application &host()
-{
-    if (!hs)
-        throw VbError(VbErr::ObjectVariableNotSet, VbError::standardDescription(VbErr::ObjectVariableNotSet));
-    return *hs;
-}
-
-} // namespace
 
 void SendXapX10Event(const QString &unitsArg, const QString &house, int command)
 {
@@ -42,15 +32,8 @@ void SendXapX10Event(const QString &unitsArg, const QString &house, int command)
                 continue;
             // Units past 16 belong to no flag of this house.
             const bool exists = unit <= 16 && tables.X10Used(base + unit - 1) != 0;
-            QString code = house + element;
-            if (host().deviceStatus(code) == command)
-                continue;
-            Variant now = Variant::fromDate(VbDate::oleNow());
-            host().SetDeviceLastChange(code, now);
-            qint16 status = qint16(command);
-            qint16 report = 0;
-            host().SetDeviceStatusNoReport(code, status, report);
-            if (!exists)
+            const QString code = house + element;
+            if (!HostAccess::UpdateStatus(code, command) || !exists)
                 continue;
             const QString event = gX10FunctionNames.value(command & 15);
             SendXap(QString(), QStringLiteral("xAP-X10.event"), QStringLiteral("xAP-X10.event"),
