@@ -1,6 +1,7 @@
 #include "core/Globals.h"
 #include "core/Yonder.h"
 #include "core/xapQuillonForm.h"
+#include "controller/PluginRegistration.h"
 #include "host/HostRegistration.h"
 #include "bridge/BridgeRegistration.h"
 
@@ -71,6 +72,7 @@ int main(int argc, char* argv[])
 
     installSignalHandlers(&app);
     registerHostSubsystem();
+    registerControllerSubsystem();
     registerBridgeSubsystem();
     Main();
     int code = ProcessEnded() ? ProcessExitCode() : app.exec();

@@ -1,9 +1,13 @@
 #include "bridge/BridgeRegistration.h"
 
 #include "bridge/BscBridge.h"
+#include "bridge/CommAndTimer.h"
 #include "bridge/DeviceMessageClass.h"
+#include "bridge/PluginPointTables.h"
 #include "bridge/ReceiveDispatcher.h"
 #include "bridge/XapReports.h"
+
+#include "controller/PluginHooks.h"
 
 #include "host/HostHooks.h"
 
@@ -24,6 +28,18 @@ void registerBridgeSubsystem()
     host.acceptMenuCallbacks = [](const QString &first, const QString &second, const QString &item) {
         AcceptMenuCallbacks(first, second, item);
     };
+
+    static const PluginPointTables pluginTables;
+    SetPointTables(&pluginTables);
+    PluginHooks &plugin = PluginHooksInstance();
+    plugin.programPeriodicScript = [](int intervalMs, long countdown, bool enabled) {
+        CommAndTimer &form = CommAndTimer::instance();
+        form.PeriodicCountdown = qint32(countdown);
+        form.PeriodicScriptTimer.setInterval(intervalMs);
+        form.PeriodicScriptTimer.setEnabled(enabled);
+    };
+    plugin.enablePeriodicScript = [](bool enabled) { CommAndTimer::instance().PeriodicScriptTimer.setEnabled(enabled); };
+    plugin.unloadCommAndTimer = [] { CommAndTimer::unload(); };
 
     CoreHooks &core = Hooks();
     // A hook already there (the dispatch trace of tests) keeps seeing every text.

@@ -1,9 +1,15 @@
 #pragma once
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <array>
+
+#include "CommandRing.h"
+#include "automation/Dictionary.h"
+#include "automation/Object.h"
 
 // One controller I/O unit mapped to host devices.
 struct umap
@@ -72,6 +78,47 @@ struct PluginState
     int CurrentZone = 0;
     std::array<int, 1024> IRKeyLocations = identityKeys();
     QMap<QString, QString> IRNameDictionary; // upper-case name -> "location,zone"
+    QStringList IRGroupNames = QStringList(32);
+    QStringList IRLabels = QStringList(1008);
+    QStringList IRMapEntries = QStringList(1008);
+
+    // the host as the plug-in reaches it (by member name)
+    ObjectPtr CallbackObject;        // the host callback object given to RegisterCallback
+    ObjectPtr PluginHostRef;         // the host object obtained from its GetTSIface
+    bool HostIsSetupForm = false;
+    bool HostVersionAbove1 = false;
+
+    // settings read at start
+    QString PollInterval = "500";    // ms, as text
+    QString ScriptPeriod = "0";      // s, as text
+    bool DebugLogFlag = false;
+    int InvertDefault = 0;
+    bool IncludeVariables = false, IncludeIO = false, IncludeIR = false, IncludeX10 = false,
+         IncludeSetup = false, ShowOnlyUsed = false;
+    QString ToolPath;                // the programming tool as the dialog shows it ("" = setting)
+
+    // mapping of controller points to host devices
+    QString InterfaceName = "Veltro Quillon";
+    int VarsHouseCode = 0;
+    QString UnitMappingText;
+    QHash<QString, int> UnitMapIndex; // house code -> 1-based position in UnitMaps
+    std::array<bool, 128> VarUsed{};
+    std::array<std::array<bool, 16>, 129> PointUsed{}; // by unit number (1 to 128), point
+    std::array<bool, 256> X10Used{};
+    bool DevicesDiscovered = false;
+
+    CommandRing Ring;
+
+    // polling
+    std::array<long, 129> HostVarValues{};
+    bool VarCacheFilled = false;
+    int TimeoutCount = 0;
+    int CheckErrorCount = 0;
+    int PageRefreshFlag = 0;
+
+    // names from the controller's project file
+    DictionaryPtr PointNameDictionary = std::make_shared<Dictionary>(Dictionary::TextCompare);
+    DictionaryPtr IRCodeDictionary = std::make_shared<Dictionary>(Dictionary::TextCompare);
 
     static std::array<int, 1024> identityKeys()
     {
@@ -104,5 +151,7 @@ struct ControllerTiming
     int parameterDelayMs = 3000;  // between loading a parameter set and reading it
     int reconnectMs = 2000;       // TCP connect retry period
     int clockSyncDelayMs = 2000;  // before the clock is set
+    int initIOWaitMs = 2000;      // before the first variable poll of the I/O start
+    int shutdownWaitMs = 2000;    // between stopping the poll and closing the link
 };
 extern ControllerTiming gControllerTiming;

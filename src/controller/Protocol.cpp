@@ -4,6 +4,7 @@
 #include "ControllerHost.h"
 #include "Frames.h"
 #include "PluginState.h"
+#include "core/Globals.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,7 +19,8 @@ Protocol::Protocol(CommLink& link, QObject* parent) : QObject(parent), m_link(li
 
 void Protocol::Delay(int ms)
 {
-    if (ms <= 0)
+    // Once the program is exiting no exchange with the controller is worth waiting for.
+    if (ms <= 0 || gShuttingDown)
         return;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -62,6 +64,8 @@ bool Protocol::WaitReply(int timeoutSeconds, int length, int firstByte)
     int count = 0;
     for (;;) {
         QCoreApplication::processEvents();
+        if (gShuttingDown)
+            break;
         count = m_link.BytesWaiting();
         bool ready = count >= length && count > 0;
         int b0 = ready ? m_link.PeekByte() : -1;

@@ -1,0 +1,151 @@
+#include "IRFiles.h"
+#include "CommsLog.h"
+#include "PluginHost.h"
+#include "PluginState.h"
+
+#include "automation/VbString.h"
+#include "core/ConfigPath.h"
+#include "core/Globals.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+QString labelsPath() { return ConfigFile("irlbl.cfg"); }
+QString mapPath() { return ConfigFile("irmap.cfg"); }
+QString zonesPath() { return ConfigFile("irzones.cfg"); }
+
+QString zoneText(const QString& raw)
+{
+    const QString t = raw.trimmed();
+    if (t == "17" || !VbString::IsNumeric(t))
+        return "0";
+    return t;
+}
+} // namespace
+
+QStringList IRFiles::readLines(const QString& path, int maxLines)
+{
+    QStringList lines;
+    QFile f(path);
+    if (!f.exists() || !f.open(QIODevice::ReadOnly))
+        return lines;
+    QString text = QString::fromLatin1(f.readAll());
+    text.replace("\r\n", "\n");
+    text.replace('\r', '\n');
+    if (text.endsWith('\n'))
+        text.chop(1);
+    if (text.isEmpty())
+        return lines;
+    const QStringList raw = text.split('\n');
+    for (const QString& line : raw) {
+        if (maxLines >= 0 && lines.size() >= maxLines)
+            break;
+        lines.append(QString(line).remove('"'));
+    }
+    return lines;
+}
+
+bool IRFiles::writeQuotedLines(const QString& path, const QStringList& lines)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray out;
+    for (const QString& l : lines)
+        out += "\"" + l.toLatin1() + "\"\r\n";
+    return f.write(out) == out.size();
+}
+
+bool IRFiles::ReadIRCfg()
+{
+    PluginHost::trapped("ReadIRCfg", [] {
+        gPlugin.IRGroupNames = QStringList(32);
+        gPlugin.IRLabels = QStringList(1008);
+        const QStringList lines = readLines(labelsPath(), 1040);
+        for (int n = 0; n < lines.size(); ++n) {
+            if (n < 32)
+                gPlugin.IRGroupNames[n] = lines[n];
+            else
+                gPlugin.IRLabels[n - 32] = lines[n];
+        }
+    });
+    return true;
+}
+
+void IRFiles::ReadIRMap()
+{
+    PluginHost::trapped("ReadIRMap", [] {
+        gPlugin.IRMapEntries = QStringList(1008);
+        const QStringList lines = readLines(mapPath(), 1008);
+        for (int n = 0; n < lines.size(); ++n)
+            gPlugin.IRMapEntries[n] = lines[n];
+    });
+}
+
+void IRFiles::BuildIRLookup()
+{
+    PluginHost::trapped("BuildIRLookup", [] {
+        gPlugin.IRKeyLocations = PluginState::identityKeys();
+        for (int i = 0; i < 1008 && i < gPlugin.IRMapEntries.size(); ++i) {
+            const QString e = gPlugin.IRMapEntries[i];
+            if (e.isEmpty() || !VbString::IsNumeric(e))
+                continue;
+            const double v = VbString::parseNumber(e).value_or(-1);
+            if (v < 0 || v > 1023) {
+                LogControllerError(kProgramName, "BuildIRLookup: key " + QString::number(i) + " maps to location "
+                                                     + e.trimmed() + ", out of range; ignored");
+                continue;
+            }
+            gPlugin.IRKeyLocations[size_t(i)] = int(VbString::roundHalfEven(v));
+        }
+    });
+}
+
+void IRFiles::SaveIRMap()
+{
+    PluginHost::trapped("SaveIRMap", [] {
+        QStringList lines = gPlugin.IRMapEntries;
+        while (lines.size() < 1008)
+            lines.append(QString());
+        if (!writeQuotedLines(mapPath(), lines.mid(0, 1008)))
+            LogControllerError(kProgramName, "SaveIRMap: cannot write " + mapPath());
+    });
+}
+
+void IRFiles::SetupIRDictionary()
+{
+    PluginHost::trapped("SetupIRDictionary", [] {
+        if (!QFileInfo::exists(labelsPath()))
+            return;
+        const QStringList labels = readLines(labelsPath());
+        const bool haveZones = QFileInfo::exists(zonesPath());
+        const QStringList zones = haveZones ? readLines(zonesPath(), 14) : QStringList();
+        QString deviceName[15];
+        QString zone[15];
+        int d = 1;
+        for (int i = 0; i < labels.size(); ++i) {
+            const int n = i + 1;
+            const QString& line = labels[i];
+            if (n <= 14) {
+                deviceName[n] = line;
+                // A device without a zone line plays on the controller itself.
+                zone[n] = haveZones && i < zones.size() ? zoneText(zones[i]) : QString("0");
+                continue;
+            }
+            if (n <= 32)
+                continue;
+            if (d > 14)
+                break;
+            if (!line.isEmpty()) {
+                const QString key = (deviceName[d] + " " + line).toUpper();
+                if (gPlugin.IRNameDictionary.contains(key))
+                    LogControllerError(kProgramName, "SetupIRDictionary: duplicate IR name " + key + " skipped");
+                else
+                    gPlugin.IRNameDictionary.insert(key, QString::number(n - 33) + "," + zone[d]);
+            }
+            if (n == d * 36 + 32)
+                ++d;
+        }
+    });
+}

@@ -1,0 +1,19 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+// The IR configuration files of the Config folder: irlbl.cfg (device names and
+// location labels), irzones.cfg (the zone of each IR device) and irmap.cfg (key
+// to location remapping), and the tables built from them.
+namespace IRFiles {
+bool ReadIRCfg();
+void ReadIRMap();
+void BuildIRLookup();
+void SaveIRMap();
+void SetupIRDictionary();
+
+// The lines of a text file as the readers see them: double quotes removed.
+// Empty when the file does not exist.
+QStringList readLines(const QString& path, int maxLines = -1);
+bool writeQuotedLines(const QString& path, const QStringList& lines);
+} // namespace IRFiles

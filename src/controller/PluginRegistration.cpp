@@ -1,0 +1,83 @@
+#include "PluginRegistration.h"
+#include "FrmTimer.h"
+#include "PluginState.h"
+#include "tspi.h"
+
+#include "automation/ClassRegistry.h"
+#include "automation/Collection.h"
+#include "automation/VbString.h"
+#include "core/CoreHooks.h"
+#include "core/Globals.h"
+#include "host/HostGlobals.h"
+#include "host/Setup.h"
+
+namespace {
+// Forgets the sides a previous plug-in started, so the new one starts afresh.
+void forgetStartedSides()
+{
+    gPlugin.X10Started = gPlugin.IRInitialised = gPlugin.IOInitialised = false;
+    gPlugin.IREnabled = gPlugin.IOEnabled = gPlugin.Registered = false;
+    gPlugin.HostIsSetupForm = false;
+    gPlugin.DevicesDiscovered = false;
+    gPlugin.VarCacheFilled = false;
+    gPlugin.TimerRunning = false;
+    gPlugin.Ring.clear();
+}
+} // namespace
+
+void RestartPlugin()
+{
+    if (gPluginInstance) {
+        // The old plug-in lets go of the link and its timers before the new one opens them.
+        tspi::ShutdownInterface(false);
+        gPluginInstance.reset();
+        gPluginCollection.reset();
+        forgetStartedSides();
+    }
+    gPlugin.UseSerialComm = gUseSerialComm;
+    gPlugin.SerialIPAddress = gSerialIPAddress;
+    if (!VbString::IsNumeric(gCommPort))
+        gPlugin.CommPort = gCommPort; // a device path travels outside the numeric port argument
+    auto plugin = std::make_shared<tspi>();
+    gPluginInstance = plugin;
+    gPluginCollection = std::make_shared<Collection>();
+    gPluginCollection->add(Variant(ObjectPtr(plugin)), plugin->get("name").toString());
+    plugin->call("RegisterCallback", {Variant(ObjectPtr(gHostForm))});
+    const double port = VbString::Val(gCommPort);
+    const std::pair<int, const char*> sides[] = {{1, "InitX10"}, {2, "InitIR"}, {4, "InitIO"}};
+    for (const auto& [bit, member] : sides) {
+        if (!gPluginInstance || gShuttingDown)
+            return;
+        if (gPluginInstance->get("Capabilities").toLong() & bit)
+            gPluginInstance->call(member, {Variant(port)});
+    }
+}
+
+bool PluginNameFails()
+{
+    if (!gPluginInstance)
+        return true;
+    try {
+        gPluginInstance->get("name");
+        return false;
+    } catch (...) {
+        return true;
+    }
+}
+
+void registerControllerSubsystem()
+{
+    ClassRegistry::instance().add(QStringLiteral("xaptvkKorvane.tspi"), [] { return std::make_shared<tspi>(); });
+    CoreHooks& hooks = Hooks();
+    hooks.restartPlugin = [] { RestartPlugin(); };
+    hooks.pluginNameFails = [] { return PluginNameFails(); };
+    hooks.shutdownIO = [] {
+        if (gPluginInstance)
+            gPluginInstance->call("ShutdownIO");
+        gPluginInstance.reset();
+    };
+    hooks.yonderMenu = [](const QString& menu) {
+        if (gPluginInstance)
+            gPluginInstance->call("SelectMenu", {Variant(menu)});
+    };
+}

@@ -1,0 +1,253 @@
+#include "ReportLoop.h"
+#include "CommsLog.h"
+#include "FrmTimer.h"
+#include "PluginHooks.h"
+#include "PluginHost.h"
+#include "PluginSettings.h"
+#include "PluginState.h"
+
+#include "automation/VbString.h"
+#include "core/Globals.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProcess>
+
+namespace {
+// TimerRunning for the length of a pass, cleared on every way out.
+struct RunningScope
+{
+    RunningScope() { gPlugin.TimerRunning = true; }
+    ~RunningScope() { gPlugin.TimerRunning = false; }
+};
+
+bool interactive()
+{
+    return qobject_cast<QApplication*>(QCoreApplication::instance())
+        && QGuiApplication::platformName() != QLatin1String("offscreen")
+        && QGuiApplication::platformName() != QLatin1String("minimal");
+}
+} // namespace
+
+ReportLoop::ReportLoop(FrmTimer& form) : m_form(form) {}
+
+void ReportLoop::QExec(const QString& housecode, const QString& DeviceCode, int command, long brightness, int data1,
+                       int data2)
+{
+    gPlugin.Ring.push(RingEntry{housecode, DeviceCode, command, brightness, data1, data2});
+    Timer3_Timer();
+}
+
+void ReportLoop::logError()
+{
+    PluginHost::logTrapped("Timer3 b=Byte, count c=" + QString::number(m_form.link.BytesWaiting()));
+}
+
+void ReportLoop::Timer3_Timer()
+{
+    if (gPlugin.X10Sending || gPlugin.TransferBusy || gPlugin.TimerRunning)
+        return;
+    RunningScope running;
+    if (!gPlugin.PortOpenFlag) {
+        gPlugin.Ring.clear();
+        return;
+    }
+    reports();
+    for (;;) {
+        drain();
+        if (!gPlugin.IOPollDue && !gPlugin.LinkStartPoll)
+            break;
+        gPlugin.IOPollDue = false;
+        gPlugin.LinkStartPoll = false;
+        bool polled = false;
+        try {
+            polled = m_form.poll.PollIO();
+        } catch (...) {
+            logError();
+        }
+        if (!polled)
+            break;
+        if (!gPlugin.Ring.isEmpty())
+            continue; // commands queued during the poll go first; no mirroring this time
+        MirrorPoints();
+        if (gPlugin.Ring.isEmpty())
+            break;
+    }
+    if (gPlugin.DisconnectRequested)
+        toolHandOff();
+}
+
+void ReportLoop::reports()
+{
+    try {
+        m_form.protocol.ReadReports();
+    } catch (...) {
+        logError();
+    }
+}
+
+void ReportLoop::drain()
+{
+    while (gPlugin.Ring.count() > 0) {
+        const RingEntry e = gPlugin.Ring.take();
+        try {
+            Execute(e);
+        } catch (...) {
+            logError();
+        }
+    }
+}
+
+void ReportLoop::Execute(const RingEntry& e)
+{
+    if (e.command < 19) {
+        m_form.x10.ExecX10(e.housecode, e.DeviceCode, e.command, int(e.brightness), e.data1, e.data2);
+        return;
+    }
+    switch (e.command) {
+    case 19:
+        m_form.cmds.SetVar(int(VbString::Val(e.DeviceCode)), e.brightness);
+        break;
+    case 100: {
+        const int zone = gPlugin.HasIRZoneModules ? e.data1 : 0;
+        if (zone < 1 || zone == 17) {
+            m_form.ir.PlayIRLocation(e.brightness);
+            break;
+        }
+        int module = 0, port = zone - 1;
+        if (zone >= 18) {
+            module = (zone - 2) / 16;
+            port = (zone - 2) % 16;
+        }
+        if (module >= gPlugin.IRZoneModuleCount)
+            module = 0;
+        m_form.ir.PlayIRZone(gPlugin.IRZoneModules.value(module), port, e.brightness);
+        break;
+    }
+    case 101:
+        m_form.cmds.SetModulePoint(e.data1, e.data2, int(e.brightness));
+        break;
+    case 102:
+        m_form.ir.PlayIRZone(int(e.brightness), e.data1, e.data2);
+        break;
+    case 103:
+        LearnIRPrompt(e.brightness);
+        break;
+    default:
+        break; // unknown codes are dropped
+    }
+}
+
+void ReportLoop::MirrorPoints()
+{
+    for (const umap& m : gPlugin.UnitMaps) {
+        if (m.hc.isEmpty() || m.unit < 1 || m.unit > 128)
+            continue;
+        int first = 0, last = -1;
+        QString prefix;
+        switch (m.utype) {
+        case 11: first = 0; last = 15; break;
+        case 12: first = 0; last = 15; prefix = "SIO16I Setting device "; break;
+        case 13: first = 0; last = 7; prefix = "RLY8 Setting device "; break;
+        default: continue;
+        }
+        for (int point = first; point <= last; ++point) {
+            if (!gPlugin.PointUsed[size_t(m.unit)][size_t(point)])
+                continue;
+            if (m.utype == 11)
+                prefix = point >= 8 ? "SIO16 Setting device " : QString();
+            int status = 3, value = 0;
+            Protocol::PointStatus(m.utype, point, m.invert, Protocol::GetIOPointState(m.unit, point), status, value);
+            const QString code = m.hc + QString::number(point + 1);
+            int current = 0;
+            try {
+                current = PluginHost::DeviceStatus(code);
+            } catch (...) {
+                PluginHost::clearPending();
+                WriteCommsLog("Error calling hs.DeviceStatus, skipping check of IO point");
+                continue;
+            }
+            if (current == status)
+                continue;
+            if (!prefix.isEmpty())
+                WriteCommsLog(prefix + code + " to " + QString::number(status));
+            try {
+                PluginHost::SetDeviceStatus(code, status);
+                PluginHost::callback("ValueChangeEvent", {Variant(code), Variant(value)});
+            } catch (...) {
+                logError();
+            }
+        }
+    }
+}
+
+void ReportLoop::LearnIRPrompt(long location)
+{
+    gPlugin.TransferBusy = true;
+    m_form.ir.LearnIRStart(location);
+    gPlugin.TransferBusy = true;
+    if (interactive()) {
+        QMessageBox box(QMessageBox::Information, kProgramName,
+                        "Point orignal remote at input window on the Quillon and press the key you wish to learn.\n"
+                        "Key will be learned in Quillon location: "
+                            + QString::number(location) + "\nPress OK to start learning.",
+                        QMessageBox::Ok);
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+        box.exec();
+    }
+    m_form.ir.LearnIREnd();
+    if (interactive())
+        QApplication::beep();
+    gPlugin.TransferBusy = false;
+}
+
+void ReportLoop::toolHandOff()
+{
+    m_form.Timer2.setEnabled(false);
+    m_form.Timer3.setEnabled(false);
+    m_form.link.CloseCommLink(false);
+    gPlugin.PortOpenFlag = false;
+    if (gPlugin.ConfigDialogOpen && PluginHooksInstance().dialogPortClosed)
+        PluginHooksInstance().dialogPortClosed();
+    if (!gPlugin.ToolRunRequested)
+        return;
+    runTool();
+    gPlugin.ToolRunRequested = false;
+    if (gPlugin.ConfigDialogOpen && PluginHooksInstance().dialogDisconnectClick) {
+        PluginHooksInstance().dialogDisconnectClick();
+    } else {
+        gPlugin.DisconnectRequested = false;
+        gPlugin.CommsStarted = false;
+        // The restart's waits pump events: this pass must not block the next one.
+        gPlugin.TimerRunning = false;
+        m_form.start.StartCommunications();
+        gPlugin.TimerRunning = true;
+    }
+    PluginHost::ignoring(
+        [] { PluginHost::hs("RunEx", {Variant("Korvane_QPROSync.txt"), Variant("AfterQPRO"), Variant("")}); });
+}
+
+void ReportLoop::runTool()
+{
+    QString path = gPlugin.ToolPath;
+    if (path.isEmpty())
+        path = PluginSettings::setting("QPROFile", "").remove('"');
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        LogControllerError(kProgramName, "The controller's programming tool is not available: " + path);
+        return;
+    }
+    // The tool runs while the event loop goes on; the link stays closed meanwhile.
+    QProcess tool;
+    QEventLoop wait;
+    QObject::connect(&tool, &QProcess::finished, &wait, &QEventLoop::quit);
+    QObject::connect(&tool, &QProcess::errorOccurred, &wait, &QEventLoop::quit);
+    tool.setProgram(path);
+    tool.start();
+    if (tool.waitForStarted(5000))
+        wait.exec();
+    else
+        LogControllerError(kProgramName, "The controller's programming tool could not be started: " + path);
+}

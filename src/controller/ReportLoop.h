@@ -1,0 +1,32 @@
+#pragma once
+#include <QObject>
+#include <QString>
+
+struct RingEntry;
+class FrmTimer;
+
+// The one procedure that talks to the controller: reads its reports, carries
+// out the queued commands in order, polls and mirrors the I/O points when due
+// and hands the link over to the programming tool when asked.
+class ReportLoop : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ReportLoop(FrmTimer& form);
+
+    // Queues one command (dropped when 50 wait) and runs the loop at once.
+    void QExec(const QString& housecode, const QString& DeviceCode, int command, long brightness, int data1,
+               int data2);
+    void Timer3_Timer();
+    void MirrorPoints();
+    void Execute(const RingEntry& e);
+    void LearnIRPrompt(long location);
+
+private:
+    void reports();
+    void drain();
+    void toolHandOff();
+    void runTool();
+    void logError();
+    FrmTimer& m_form;
+};

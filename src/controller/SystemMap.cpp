@@ -1,0 +1,160 @@
+#include "SystemMap.h"
+#include "CommsLog.h"
+
+#include "core/Globals.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+QString noTabs(const QString& s)
+{
+    return QString(s).remove('\t');
+}
+} // namespace
+
+bool SystemMap::read(const QString& projectFile)
+{
+    m_rows.clear();
+    if (projectFile.isEmpty()) {
+        LogControllerError(kProgramName, "ReadSystemMap: No Project File has been specified");
+        return true;
+    }
+    QFile f(projectFile);
+    if (!f.exists()) {
+        LogControllerError(kProgramName, "ReadSystemMap: " + projectFile + " Project File does not exist");
+        return true;
+    }
+    if (!f.open(QIODevice::ReadOnly)) {
+        LogControllerError(kProgramName, "ReadSystemMap: cannot read " + projectFile);
+        return false;
+    }
+    const QByteArray all = f.readAll();
+    QString level1, level2, level3;
+    bool inModule = false;
+    int pos = 0;
+    int id = 0;
+    while (pos < all.size()) {
+        int end = pos;
+        while (end < all.size() && all[end] != '\n' && all[end] != '\r')
+            ++end;
+        Row r;
+        r.raw = all.mid(pos, end - pos);
+        if (end < all.size()) {
+            const bool crlf = all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n';
+            r.lineEnd = all.mid(end, crlf ? 2 : 1);
+            end += crlf ? 2 : 1;
+        }
+        pos = end;
+        r.ID = ++id;
+        const QString line = QString::fromLatin1(r.raw);
+        int tabs = 0;
+        while (tabs < line.size() && line[tabs] == '\t')
+            ++tabs;
+        const QString text = noTabs(line);
+        if (tabs == 0) {
+            level1 = text;
+            level2.clear();
+            level3.clear();
+        } else if (tabs == 1) {
+            level2 = text;
+            level3.clear();
+            if (text.size() > 8 && text.startsWith("Module #")) {
+                level3 = text.mid(8, 3).trimmed();
+                inModule = true;
+            }
+        } else if (tabs == 2 && !inModule) {
+            level3 = text;
+        } else {
+            r.Line = line;
+        }
+        r.Level1 = level1;
+        r.Level2 = level2;
+        r.Level3 = level3;
+        m_rows.append(r);
+    }
+    return true;
+}
+
+bool SystemMap::write(const QString& projectFile) const
+{
+    if (m_rows.isEmpty())
+        return true;
+    const QFileInfo info(projectFile);
+    const QString copy = info.dir().filePath("Copy of " + info.fileName());
+    QFile::remove(copy);
+    if (!QFile::copy(projectFile, copy)) {
+        LogControllerError(kProgramName, "WriteSystemMap: cannot make the copy " + copy + "; file left unchanged");
+        return false;
+    }
+    QByteArray out;
+    QByteArray defaultEnd = "\r\n";
+    for (const Row& r : m_rows)
+        if (!r.lineEnd.isEmpty()) {
+            defaultEnd = r.lineEnd;
+            break;
+        }
+    for (const Row& r : m_rows) {
+        if (!r.changed) {
+            out += r.raw + r.lineEnd;
+            continue;
+        }
+        QString line;
+        if (!r.Line.isEmpty())
+            line = r.Line;
+        else if (r.Level3.isEmpty() || r.Level3.toInt() > 0 || r.Level3 == "0")
+            line = r.Level2.isEmpty() ? r.Level1 : "\t" + r.Level2;
+        else
+            line = "\t\t" + r.Level3;
+        out += line.toLatin1() + (r.lineEnd.isEmpty() ? defaultEnd : r.lineEnd);
+    }
+    QFile f(projectFile);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(out) != out.size()) {
+        LogControllerError(kProgramName, "WriteSystemMap: cannot write " + projectFile);
+        return false;
+    }
+    return true;
+}
+
+const SystemMap::Row* SystemMap::row(int id) const
+{
+    if (id < 1 || id > m_rows.size())
+        return nullptr;
+    return &m_rows[id - 1];
+}
+
+QString SystemMap::text(int id) const
+{
+    const Row* r = row(id);
+    return r ? noTabs(r->Line) : QString();
+}
+
+void SystemMap::setLine(int id, const QString& line)
+{
+    if (id < 1 || id > m_rows.size())
+        return;
+    Row& r = m_rows[id - 1];
+    if (r.Line == line)
+        return;
+    r.Line = line;
+    r.changed = true;
+}
+
+int SystemMap::localHeading(const QString& level3) const
+{
+    for (const Row& r : m_rows)
+        if (r.Line.isEmpty() && r.Level2.compare("Local", Qt::CaseInsensitive) == 0
+            && r.Level3.compare(level3, Qt::CaseInsensitive) == 0)
+            return r.ID;
+    return 0;
+}
+
+int SystemMap::moduleHeading(int unit) const
+{
+    const QString want = QString::number(unit);
+    for (const Row& r : m_rows)
+        if (r.Line.isEmpty() && r.Level3 == want)
+            return r.ID;
+    return 0;
+}
