@@ -103,6 +103,8 @@ public:
     double rawDate() const { return m_num.d; }
     qint32 rawError() const { return m_num.l; }
     const QString &rawString() const { return m_string; }
+    // The text of a String in place, to grow it without a copy.
+    QString &rawStringMut() { return m_string; }
     const ObjectPtr &rawObject() const { return m_object; }
 
     // VB's TypeName and VarType.

@@ -1,0 +1,77 @@
+#include "Binder.h"
+
+bool Binder::bindToClass(NameExpr &name, const ClassDef *cls)
+{
+    if (!cls)
+        return false;
+    auto f = cls->fieldIndex.constFind(name.lower);
+    if (f != cls->fieldIndex.constEnd()) {
+        name.bind.kind = RefKind::Field;
+        name.bind.slot = *f;
+        return true;
+    }
+    if (cls->members.contains(name.lower)) {
+        name.bind.kind = RefKind::MeMember;
+        return true;
+    }
+    return false;
+}
+
+void Binder::bindProcedure(Procedure &proc, const QStringList &declared, const QStringList &redimmed,
+                           const std::vector<NameExpr *> &uses)
+{
+    int slot = 0;
+    for (const Param &p : proc.params)
+        proc.locals.insert(p.name.toLower(), slot++);
+    if (proc.kind == ProcKind::Function || proc.kind == ProcKind::PropertyGet) {
+        proc.resultSlot = slot++;
+        if (!proc.locals.contains(proc.lower))
+            proc.locals.insert(proc.lower, proc.resultSlot);
+    }
+    for (const QString &d : declared)
+        if (!proc.locals.contains(d))
+            proc.locals.insert(d, slot++);
+    QHash<QString, int> implicit;
+    for (NameExpr *n : uses) {
+        bool ownName = n->lower == proc.lower && proc.resultSlot >= 0;
+        if (ownName && n->isCall) {
+            // f(x) inside f calls f again.
+            if (!bindToClass(*n, proc.owner))
+                n->bind.kind = RefKind::Dynamic;
+            continue;
+        }
+        auto l = proc.locals.constFind(n->lower);
+        if (l != proc.locals.constEnd()) {
+            n->bind.kind = RefKind::Local;
+            n->bind.slot = *l;
+            continue;
+        }
+        if (bindToClass(*n, proc.owner))
+            continue;
+        n->bind.kind = RefKind::Dynamic;
+        n->bind.implicitOk = redimmed.contains(n->lower);
+        auto it = implicit.constFind(n->lower);
+        if (it == implicit.constEnd())
+            it = implicit.insert(n->lower, slot++);
+        n->bind.slot = *it;
+    }
+    proc.slotCount = slot;
+}
+
+void Binder::bindOuter(const std::vector<NameExpr *> &uses, const Procedure *proc, const ClassDef *cls)
+{
+    for (NameExpr *n : uses) {
+        if (proc) {
+            auto l = proc->locals.constFind(n->lower);
+            if (l != proc->locals.constEnd()) {
+                n->bind.kind = RefKind::Local;
+                n->bind.slot = *l;
+                continue;
+            }
+        }
+        if (bindToClass(*n, cls))
+            continue;
+        n->bind.kind = RefKind::Dynamic;
+        n->bind.slot = -1;
+    }
+}

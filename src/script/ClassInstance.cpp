@@ -1,0 +1,55 @@
+#include "ClassInstance.h"
+
+#include "Interpreter.h"
+
+ClassInstance::ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module,
+                             const ClassDef *def, ProgramPtr program)
+    : m_engine(std::move(engine))
+    , m_module(std::move(module))
+    , m_def(def)
+    , m_program(std::move(program))
+    , m_fields(def->fields.size())
+{
+}
+
+ClassInstance::~ClassInstance()
+{
+    if (auto engine = m_engine.lock())
+        engine->runTerminate(*this);
+}
+
+QString ClassInstance::typeName() const
+{
+    return m_def->name;
+}
+
+Variant ClassInstance::invoke(const QString &name, CallKind kind, std::vector<Variant> &args)
+{
+    auto engine = m_engine.lock();
+    if (!engine)
+        throw VbError(VbErr::NotSupported);
+    return engine->invokeMember(*this, name, kind, args);
+}
+
+bool ClassInstance::hasMember(const QString &name) const
+{
+    QString lower = name.toLower();
+    auto f = m_def->fieldIndex.constFind(lower);
+    if (f != m_def->fieldIndex.constEnd())
+        return m_def->fields[size_t(*f)].isPublic;
+    auto m = m_def->members.constFind(lower);
+    if (m == m_def->members.constEnd())
+        return false;
+    for (const Procedure *p : {m->method, m->get, m->let, m->set})
+        if (p && p->isPublic)
+            return true;
+    return false;
+}
+
+ObjectPtr ClassInstance::self()
+{
+    if (auto owned = weak_from_this().lock())
+        return owned;
+    // Inside Class_Terminate: nobody owns the object any more.
+    return ObjectPtr(ObjectPtr(), this);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "Ast.h"
+#include "Object.h"
+
+class Interpreter;
+class ScriptModule;
+
+// An object of a class the script declared. Its variables live here; its
+// procedures run in the interpreter with this object as Me. Class_Terminate
+// runs when the last reference goes.
+class ClassInstance : public Object
+{
+public:
+    ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module, const ClassDef *def,
+                  ProgramPtr program);
+    ~ClassInstance() override;
+
+    QString typeName() const override;
+    Variant invoke(const QString &name, CallKind kind, std::vector<Variant> &args) override;
+    bool hasMember(const QString &name) const override;
+
+    const ClassDef *definition() const { return m_def; }
+    ScriptModule *module() const { return m_module.get(); }
+    Variant &field(int slot) { return m_fields[size_t(slot)]; }
+
+    // Me as a value; also while Class_Terminate runs, when no owner is left.
+    ObjectPtr self();
+
+private:
+    std::weak_ptr<Interpreter> m_engine;
+    std::shared_ptr<ScriptModule> m_module;
+    const ClassDef *m_def;
+    ProgramPtr m_program;
+    std::vector<Variant> m_fields;
+    friend class Interpreter;
+};

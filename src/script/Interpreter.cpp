@@ -1,0 +1,552 @@
+#include "Interpreter.h"
+#include "InterpreterEntry.h"
+
+#include "Operators.h"
+#include "Parser.h"
+
+#include <sys/resource.h>
+
+namespace {
+
+size_t stackBudget()
+{
+    rlimit rl{};
+    size_t size = 8u << 20;
+    if (getrlimit(RLIMIT_STACK, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur > 0)
+        size = std::min<size_t>(size_t(rl.rlim_cur), 64u << 20);
+    // Half the stack: the host's own frames and the sanitizers' redzones need the rest.
+    return size / 2;
+}
+} // namespace
+
+Interpreter::Interpreter()
+    : m_err(std::make_shared<ErrObject>())
+    , m_error(std::make_shared<ScriptError>())
+    , m_stackBudget(stackBudget())
+{
+}
+
+Interpreter::~Interpreter()
+{
+    m_tearingDown = true;
+    // Objects of script classes hold their module: release them first.
+    for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
+        m->releaseValues();
+    m_modules.clear();
+    m_items.clear();
+}
+
+void Interpreter::addObject(const QString &name, const ObjectPtr &object, bool addMembers)
+{
+    if (!object)
+        throw VbError(VbErr::InvalidProcedureCall);
+    for (const HostItem &item : m_items)
+        if (item.name.compare(name, Qt::CaseInsensitive) == 0)
+            throw VbError(VbErr::DuplicateKey);
+    m_items.push_back({name.toLower(), object, addMembers});
+    ++m_generation;
+}
+
+void Interpreter::reset()
+{
+    // The script's objects go first, while their Class_Terminate can still run.
+    for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
+        m->releaseValues();
+    m_tearingDown = true;
+    m_modules.clear();
+    m_items.clear();
+    m_tearingDown = false;
+    m_err->clear();
+    m_error->clear();
+    ++m_generation;
+}
+
+ScriptModulePtr Interpreter::globalModule()
+{
+    if (m_modules.empty() || m_modules.front()->name() != QLatin1String("Global"))
+        m_modules.insert(m_modules.begin(), std::make_shared<ScriptModule>(QStringLiteral("Global"), weak_from_this()));
+    return m_modules.front();
+}
+
+ScriptModulePtr Interpreter::addModule(const QString &name)
+{
+    globalModule();
+    auto fresh = std::make_shared<ScriptModule>(name, weak_from_this());
+    for (auto &m : m_modules) {
+        if (m->name().compare(name, Qt::CaseInsensitive) == 0) {
+            m = fresh;
+            ++m_generation;
+            return fresh;
+        }
+    }
+    m_modules.push_back(fresh);
+    return fresh;
+}
+
+ScriptModulePtr Interpreter::module(const QString &name) const
+{
+    for (const auto &m : m_modules)
+        if (m->name().compare(name, Qt::CaseInsensitive) == 0)
+            return m;
+    return nullptr;
+}
+
+// ------------------------------------------------------------- entry points
+
+void Interpreter::runTopLevel(ScriptModule &module, const ProgramPtr &program)
+{
+    Frame f;
+    f.module = &module;
+    f.optionExplicit = program->optionExplicit;
+    for (const ConstStmt *c : program->consts)
+        execConst(c, f);
+    execBlock(program->top, f);
+}
+
+void Interpreter::addCode(ScriptModule &module, const QString &code)
+{
+    auto keep = module.shared_from_this();
+    Entry entry(*this);
+    entry.guard([&] {
+        ProgramPtr program = Parser(code).parseProgram();
+        module.adopt(program);
+        ++m_generation;
+        runTopLevel(module, program);
+    });
+}
+
+Variant Interpreter::run(ScriptModule &module, const QString &procedure, std::vector<Variant> &args)
+{
+    auto keep = module.shared_from_this();
+    Entry entry(*this);
+    return entry.guard([&] {
+        QString lower = procedure.toLower();
+        ScriptModule *owner = &module;
+        const Procedure *p = module.findProcedure(lower);
+        if (!p) {
+            owner = globalModule().get();
+            p = owner->findProcedure(lower);
+        }
+        if (!p)
+            throw VbError(35, QStringLiteral("Sub or Function not defined"), runtimeErrorSource());
+        return callProcedureRef(*owner, *p, args);
+    });
+}
+
+Variant Interpreter::eval(ScriptModule &module, const QString &expression)
+{
+    auto keep = module.shared_from_this();
+    Entry entry(*this);
+    return entry.guard([&] {
+        ProgramPtr program = Parser(expression).parseExpressionOnly();
+        Frame f;
+        f.module = &module;
+        return eval(program->expression, f);
+    });
+}
+
+void Interpreter::executeStatement(ScriptModule &module, const QString &statement)
+{
+    addCode(module, statement);
+}
+
+Variant Interpreter::callProcedureRef(ScriptModule &module, const Procedure &procedure, std::vector<Variant> &args)
+{
+    Entry entry(*this);
+    if (args.size() != procedure.params.size())
+        throw VbError(VbErr::WrongArgumentCount);
+    std::vector<Variant *> ptrs;
+    ptrs.reserve(args.size());
+    for (Variant &a : args)
+        ptrs.push_back(&a);
+    return invokeProcedure(&procedure, &module, nullptr, ptrs.data(), int(ptrs.size()));
+}
+
+void Interpreter::runTerminate(ClassInstance &self)
+{
+    if (m_tearingDown || !self.definition()->terminate)
+        return;
+    try {
+        Entry entry(*this);
+        int line = m_line, column = m_column;
+        invokeProcedure(self.definition()->terminate, self.module(), &self, nullptr, 0);
+        m_line = line;
+        m_column = column;
+    } catch (...) {
+        // An error in Class_Terminate has nowhere to go.
+    }
+}
+
+// ------------------------------------------------------------- statements
+
+void Interpreter::tick()
+{
+    if ((++m_ticks & 0x3FF) != 0 || m_deadlines.empty())
+        return;
+    if (std::chrono::steady_clock::now() > m_deadlines.back())
+        throw ScriptAbort{ScriptAbort::Timeout, 0};
+}
+
+void Interpreter::checkStack()
+{
+    char *here = static_cast<char *>(__builtin_frame_address(0));
+    if (m_stackBase && size_t(m_stackBase - here) > m_stackBudget)
+        throw VbError(VbErr::OutOfStackSpace);
+}
+
+void Interpreter::trap(const VbError &e, Frame &)
+{
+    VbError copy = e;
+    if (copy.source.isEmpty())
+        copy.source = runtimeErrorSource();
+    m_err->set(copy);
+}
+
+Flow Interpreter::execBlock(const Block &block, Frame &f)
+{
+    for (const Stmt *s : block) {
+        Flow flow;
+        if (!f.resumeNext) {
+            flow = exec(s, f);
+        } else {
+            try {
+                flow = exec(s, f);
+            } catch (const VbError &e) {
+                trap(e, f);
+                continue;
+            }
+        }
+        if (flow != Flow::Normal)
+            return flow;
+    }
+    return Flow::Normal;
+}
+
+Flow Interpreter::exec(const Stmt *s, Frame &f)
+{
+    m_line = s->line;
+    m_column = s->column;
+    tick();
+    switch (s->kind) {
+    case SK::Call:
+        execCall(static_cast<const CallStmt *>(s), f);
+        return Flow::Normal;
+    case SK::Assign:
+        execAssign(static_cast<const AssignStmt *>(s), f);
+        return Flow::Normal;
+    case SK::Dim:
+        execDim(static_cast<const DimStmt *>(s)->vars, f, false, false);
+        return Flow::Normal;
+    case SK::ReDim: {
+        auto *r = static_cast<const ReDimStmt *>(s);
+        execDim(r->vars, f, true, r->preserve);
+        return Flow::Normal;
+    }
+    case SK::Const:
+        execConst(static_cast<const ConstStmt *>(s), f);
+        return Flow::Normal;
+    case SK::If:
+        return execIf(static_cast<const IfStmt *>(s), f);
+    case SK::Select:
+        return execSelect(static_cast<const SelectStmt *>(s), f);
+    case SK::For:
+        return execFor(static_cast<const ForStmt *>(s), f);
+    case SK::ForEach:
+        return execForEach(static_cast<const ForEachStmt *>(s), f);
+    case SK::Do:
+        return execDo(static_cast<const DoStmt *>(s), f);
+    case SK::Exit:
+        switch (static_cast<const ExitStmt *>(s)->what) {
+        case ExitWhat::Do: return Flow::ExitDo;
+        case ExitWhat::For: return Flow::ExitFor;
+        case ExitWhat::Procedure: return Flow::ExitProcedure;
+        }
+        return Flow::Normal;
+    case SK::OnError:
+        f.resumeNext = static_cast<const OnErrorStmt *>(s)->resumeNext;
+        m_err->clear();
+        return Flow::Normal;
+    case SK::With:
+        return execWith(static_cast<const WithStmt *>(s), f);
+    case SK::Erase:
+        execErase(static_cast<const EraseStmt *>(s), f);
+        return Flow::Normal;
+    case SK::Nop:
+        return Flow::Normal;
+    }
+    return Flow::Normal;
+}
+
+Flow Interpreter::execIf(const IfStmt *s, Frame &f)
+{
+    for (const auto &[cond, body] : s->branches) {
+        bool taken;
+        if (!f.resumeNext) {
+            taken = truth(cond, f);
+        } else {
+            // VBScript goes on with the next statement, the first one of the branch.
+            try {
+                taken = truth(cond, f);
+            } catch (const VbError &e) {
+                trap(e, f);
+                taken = true;
+            }
+        }
+        if (taken)
+            return execBlock(body, f);
+    }
+    return execBlock(s->elseBody, f);
+}
+
+Flow Interpreter::execSelect(const SelectStmt *s, Frame &f)
+{
+    Variant subject = eval(s->subject, f);
+    for (const CaseClause &c : s->cases) {
+        for (const Expr *e : c.values) {
+            Variant v = eval(e, f);
+            Variant r = Operators::comparison(Op::Eq, subject, v);
+            if (r.type() == Variant::Boolean && r.rawBool())
+                return execBlock(c.body, f);
+        }
+    }
+    return execBlock(s->elseBody, f);
+}
+
+Flow Interpreter::execFor(const ForStmt *s, Frame &f)
+{
+    Variant from = Operators::operand(eval(s->from, f));
+    Variant to = Operators::operand(eval(s->to, f));
+    Variant step = s->step ? Operators::operand(eval(s->step, f)) : Variant::fromInteger(1);
+    if (from.isNull() || to.isNull() || step.isNull())
+        throw VbError(VbErr::InvalidUseOfNull);
+    if (from.isString())
+        from = Variant(from.toDouble());
+    to = to.isString() ? Variant(to.toDouble()) : to;
+    step = step.isString() ? Variant(step.toDouble()) : step;
+    bool up = step.toDouble() >= 0;
+    Variant *var = variableRef(s->var, f, true);
+    if (!var)
+        throw VbError(VbErr::IllegalAssignment);
+    *var = from;
+    // Whole-number bounds: compare without building Variants.
+    const bool whole = (to.type() == Variant::Integer || to.type() == Variant::Long || to.type() == Variant::Byte)
+        && (step.type() == Variant::Integer || step.type() == Variant::Long || step.type() == Variant::Byte);
+    const qint64 toWhole = whole ? qint64(to.toLong()) : 0;
+    while (true) {
+        var = variableRef(s->var, f, true);
+        if (whole && (var->type() == Variant::Integer || var->type() == Variant::Long)) {
+            qint64 i = var->type() == Variant::Integer ? var->rawInteger() : var->rawLong();
+            if (up ? i > toWhole : i < toWhole)
+                break;
+        } else {
+            int c = Operators::compare(*var, to);
+            if (up ? c > 0 : c < 0)
+                break;
+        }
+        Flow flow = execBlock(s->body, f);
+        if (flow == Flow::ExitFor)
+            break;
+        if (flow != Flow::Normal)
+            return flow;
+        var = variableRef(s->var, f, true);
+        *var = Operators::add(*var, step);
+        tick();
+    }
+    return Flow::Normal;
+}
+
+Flow Interpreter::execForEach(const ForEachStmt *s, Frame &f)
+{
+    Variant group = eval(s->group, f);
+    std::vector<Variant> items;
+    if (group.isArray()) {
+        items = group.array().data();
+    } else if (group.isObject()) {
+        ObjectPtr o = objectOf(group);
+        if (!o->enumerate(items))
+            throw VbError(451);
+    } else {
+        throw VbError(451);
+    }
+    for (Variant &item : items) {
+        Variant *var = variableRef(s->var, f, true);
+        if (!var)
+            throw VbError(VbErr::IllegalAssignment);
+        *var = std::move(item);
+        Flow flow = execBlock(s->body, f);
+        if (flow == Flow::ExitFor)
+            return Flow::Normal;
+        if (flow != Flow::Normal)
+            return flow;
+    }
+    // A loop that ran to its end leaves its variable Empty.
+    if (!items.empty())
+        if (Variant *var = variableRef(s->var, f, true))
+            *var = Variant();
+    return Flow::Normal;
+}
+
+Flow Interpreter::execDo(const DoStmt *s, Frame &f)
+{
+    while (true) {
+        if (s->cond && s->condAtTop && truth(s->cond, f) == s->until)
+            break;
+        Flow flow = execBlock(s->body, f);
+        if (flow == Flow::ExitDo && !s->wend)
+            break;
+        if (flow != Flow::Normal)
+            return flow;
+        if (s->cond && !s->condAtTop && truth(s->cond, f) == s->until)
+            break;
+        tick();
+    }
+    return Flow::Normal;
+}
+
+Flow Interpreter::execWith(const WithStmt *s, Frame &f)
+{
+    Variant object = eval(s->object, f);
+    if (!object.isObject())
+        throw VbError(VbErr::ObjectRequired);
+    f.withStack.push_back(std::move(object));
+    struct Pop {
+        Frame &f;
+        ~Pop() { f.withStack.pop_back(); }
+    } pop{f};
+    return execBlock(s->body, f);
+}
+
+void Interpreter::execCall(const CallStmt *s, Frame &f)
+{
+    callTarget(s->callee, s->args, f, true);
+}
+
+void Interpreter::execAssign(const AssignStmt *s, Frame &f)
+{
+    if (s->appendsToTarget) {
+        // s = s & x: append in place instead of copying s every time.
+        auto *b = static_cast<const BinaryExpr *>(s->value);
+        Variant right = eval(b->right, f);
+        Variant *target = variableRef(static_cast<const NameExpr *>(s->target), f, true);
+        if (target && target->isString() && !right.isNull() && !right.isArray()) {
+            if (right.isString())
+                target->rawStringMut().append(right.rawString());
+            else
+                target->rawStringMut().append(Operators::operand(right).toString());
+            return;
+        }
+        Variant left = eval(b->left, f);
+        assignTo(s->target, Operators::concat(left, right), f, false);
+        return;
+    }
+    Variant v = eval(s->value, f);
+    if (s->isSet) {
+        if (!v.isObject())
+            throw VbError(VbErr::ObjectRequired);
+    } else if (v.isObject()) {
+        v = v.defaultValue();
+    }
+    assignTo(s->target, std::move(v), f, s->isSet);
+}
+
+void Interpreter::execDim(const std::vector<DimVar> &vars, Frame &f, bool redim, bool preserve)
+{
+    for (const DimVar &v : vars) {
+        Variant *r = variableRef(v.name, f, true);
+        if (!r)
+            throw VbError(VbErr::IllegalAssignment);
+        if (!v.isArray)
+            continue;
+        if (!redim && v.bounds.empty()) {
+            if (!r->isArray())
+                *r = Variant::fromArray(std::make_shared<VbArray>());
+            continue;
+        }
+        if (!redim && r->isArray() && r->array().dimensions() > 0)
+            continue; // a Dim met again (in a loop) keeps its array
+        std::vector<VbArray::Bound> bounds;
+        for (const Expr *e : v.bounds) {
+            qint32 upper = Operators::operand(eval(e, f)).toLong();
+            if (upper < -1)
+                throw VbError(VbErr::SubscriptOutOfRange);
+            bounds.push_back({0, upper + 1});
+        }
+        r = variableRef(v.name, f, true);
+        if (!redim) {
+            VbArray a(std::move(bounds));
+            a.fixed = true;
+            *r = Variant(std::move(a));
+            continue;
+        }
+        if (r->isArray() && r->array().fixed)
+            throw VbError(VbErr::ArrayFixedOrLocked);
+        if (preserve && r->isArray() && r->array().dimensions() > 0)
+            r->arrayMut().resizePreserve(std::move(bounds));
+        else
+            *r = Variant(VbArray(std::move(bounds)));
+    }
+}
+
+void Interpreter::execConst(const ConstStmt *s, Frame &f)
+{
+    for (const auto &[name, value] : s->items) {
+        Variant v = eval(value, f);
+        Variant *r = variableRef(name, f, true);
+        if (!r)
+            throw VbError(VbErr::IllegalAssignment);
+        *r = std::move(v);
+    }
+}
+
+void Interpreter::execErase(const EraseStmt *s, Frame &f)
+{
+    Variant *r = variableRef(s->target, f, true);
+    if (!r || !r->isArray())
+        throw VbError(VbErr::TypeMismatch);
+    if (r->array().fixed) {
+        for (Variant &v : r->arrayMut().data())
+            v = Variant();
+    } else {
+        *r = Variant::fromArray(std::make_shared<VbArray>());
+    }
+}
+
+// ------------------------------------------------------- Execute and Eval
+
+Variant Interpreter::evalText(Frame &frame, const QString &text)
+{
+    ProgramPtr program = Parser(text, frame.proc, frame.me ? frame.me->definition() : nullptr).parseExpressionOnly();
+    Frame f = frame;
+    f.resumeNext = false;
+    return eval(program->expression, f);
+}
+
+void Interpreter::executeText(Frame &frame, const QString &text, bool global)
+{
+    if (global) {
+        ProgramPtr program = Parser(text).parseProgram();
+        frame.module->adopt(program);
+        ++m_generation;
+        runTopLevel(*frame.module, program);
+        return;
+    }
+    ProgramPtr program = Parser(text, frame.proc, frame.me ? frame.me->definition() : nullptr).parseProgram();
+    if (!program->procedures.empty() || !program->classes.empty() || !program->globalNames.isEmpty()) {
+        frame.module->adopt(program);
+        ++m_generation;
+    }
+    Frame f = frame;
+    f.resumeNext = false;
+    f.optionExplicit = program->optionExplicit || frame.optionExplicit;
+    for (const ConstStmt *c : program->consts)
+        execConst(c, f);
+    execBlock(program->top, f);
+}
+
+void Interpreter::showText(const QString &text)
+{
+    if (uiLog)
+        uiLog(text);
+    else
+        fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}

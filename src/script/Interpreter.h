@@ -1,0 +1,153 @@
+#pragma once
+
+#include "Ast.h"
+#include "ClassInstance.h"
+#include "ErrObject.h"
+#include "ScriptError.h"
+#include "ScriptModule.h"
+
+#include <chrono>
+#include <functional>
+
+// Ends a whole run, through any On Error Resume Next: the script's time-out,
+// or a host's request to quit (the test runner's WScript.Quit).
+struct ScriptAbort {
+    enum Reason { Timeout, Quit } reason = Timeout;
+    int exitCode = 0;
+};
+
+// One activation: module-level code, a procedure, or text run by Execute.
+struct Frame {
+    ScriptModule *module = nullptr;
+    const Procedure *proc = nullptr;
+    ClassInstance *me = nullptr;
+    Variant **vars = nullptr;
+    bool resumeNext = false;
+    bool optionExplicit = false;
+    std::vector<Variant> withStack;
+};
+
+enum class Flow : quint8 { Normal, ExitDo, ExitFor, ExitProcedure };
+
+// The tree-walking evaluator and the state the scripts share: modules, the
+// objects the host added, Err, the time-out and the nesting depth. Every entry
+// point may be called again from a host member while a script runs.
+class Interpreter : public std::enable_shared_from_this<Interpreter>
+{
+public:
+    static constexpr qint32 TimeoutError = -2147467260; // E_ABORT: the run was stopped
+
+    Interpreter();
+    ~Interpreter();
+
+    // Host set-up.
+    void addObject(const QString &name, const ObjectPtr &object, bool addMembers);
+    void reset();
+    ScriptModulePtr globalModule();
+    ScriptModulePtr addModule(const QString &name); // a fresh module, replacing one of that name
+    ScriptModulePtr module(const QString &name) const;
+    const std::vector<ScriptModulePtr> &modules() const { return m_modules; }
+    ErrObject &err() { return *m_err; }
+    const std::shared_ptr<ErrObject> &errObject() const { return m_err; }
+    const std::shared_ptr<ScriptError> &error() const { return m_error; }
+
+    int timeout = 10000;   // ms; <= 0: none
+    bool allowUI = true;
+    std::function<void(const QString &)> uiLog; // MsgBox/InputBox texts
+
+    // Entry points: raise VbError (also recorded in error()) or ScriptAbort(Quit).
+    void addCode(ScriptModule &module, const QString &code);
+    Variant run(ScriptModule &module, const QString &procedure, std::vector<Variant> &args);
+    Variant eval(ScriptModule &module, const QString &expression);
+    void executeStatement(ScriptModule &module, const QString &statement);
+
+    // Calls coming from objects.
+    Variant invokeMember(ClassInstance &self, const QString &name, CallKind kind, std::vector<Variant> &args);
+    Variant callProcedureRef(ScriptModule &module, const Procedure &procedure, std::vector<Variant> &args);
+    void runTerminate(ClassInstance &self);
+
+    // For built-ins.
+    Variant evalText(Frame &frame, const QString &text);
+    void executeText(Frame &frame, const QString &text, bool global);
+    ObjectPtr getRef(Frame &frame, const QString &name);
+    void showText(const QString &text);
+    quint64 generation() const { return m_generation; }
+    void bumpGeneration() { ++m_generation; }
+    float rndLast = 0;
+    quint32 rndSeed = 0x50000;
+
+private:
+    class Entry;
+    friend class Entry;
+
+    // statements
+    Flow execBlock(const Block &block, Frame &f);
+    Flow exec(const Stmt *s, Frame &f);
+    Flow execIf(const IfStmt *s, Frame &f);
+    Flow execSelect(const SelectStmt *s, Frame &f);
+    Flow execFor(const ForStmt *s, Frame &f);
+    Flow execForEach(const ForEachStmt *s, Frame &f);
+    Flow execDo(const DoStmt *s, Frame &f);
+    Flow execWith(const WithStmt *s, Frame &f);
+    void execCall(const CallStmt *s, Frame &f);
+    void execAssign(const AssignStmt *s, Frame &f);
+    void execDim(const std::vector<DimVar> &vars, Frame &f, bool redim, bool preserve);
+    void execConst(const ConstStmt *s, Frame &f);
+    void execErase(const EraseStmt *s, Frame &f);
+    void runTopLevel(ScriptModule &module, const ProgramPtr &program);
+    void trap(const VbError &e, Frame &f);
+    void tick();
+
+    // expressions
+public:
+    Variant eval(const Expr *e, Frame &f);
+    bool truth(const Expr *e, Frame &f);
+private:
+    Variant evalName(const NameExpr *n, Frame &f);
+    Variant evalMember(const MemberExpr *m, Frame &f);
+    Variant evalCall(const CallExpr *c, Frame &f);
+    Variant evalNew(const NewExpr *n, Frame &f);
+    Variant withObject(Frame &f);
+    ObjectPtr objectOf(const Variant &v);
+    Variant *variableRef(const NameExpr *n, Frame &f, bool create);
+    void resolve(NameExpr *n, Frame &f);
+    void assignName(const NameExpr *n, Variant value, Frame &f, bool isSet, std::vector<Expr *> *indexArgs = nullptr);
+    void assignTo(const Expr *target, Variant value, Frame &f, bool isSet);
+    std::vector<qint32> indexes(const std::vector<Expr *> &args, Frame &f);
+    Variant indexValue(const Variant &v, const std::vector<Expr *> &args, Frame &f);
+
+    // calls
+    Variant callTarget(const Expr *callee, const std::vector<Expr *> &args, Frame &f, bool statement);
+    Variant callUser(const Procedure *p, ScriptModule *module, ClassInstance *me, const std::vector<Expr *> &args,
+                     Frame &caller, const Variant *extra = nullptr);
+    Variant invokeProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **args, int count);
+    Variant callObject(const ObjectPtr &object, const QString &name, CallKind kind, const std::vector<Expr *> &args,
+                       Frame &f, const Variant *extra = nullptr);
+    Variant callMeMember(Frame &f, const QString &lower, CallKind kind, const std::vector<Expr *> &args,
+                         const Variant *extra = nullptr);
+    Variant callMemberOf(ClassInstance &self, const QString &lower, CallKind kind, const std::vector<Expr *> &args,
+                         Frame &f, const Variant *extra, bool fromOutside);
+    Variant callBuiltin(const Builtin *b, const std::vector<Expr *> &args, Frame &f);
+    void checkStack();
+
+    std::vector<ScriptModulePtr> m_modules;
+    struct HostItem {
+        QString name;
+        ObjectPtr object;
+        bool addMembers = false;
+    };
+    std::vector<HostItem> m_items;
+    std::shared_ptr<ErrObject> m_err;
+    std::shared_ptr<ScriptError> m_error;
+    quint64 m_generation = 1;
+
+    // Where the running statement is, for error reports.
+    int m_line = 0;
+    int m_column = 0;
+    int m_entryDepth = 0;
+    char *m_stackBase = nullptr;
+    size_t m_stackBudget = 0;
+    quint32 m_ticks = 0;
+    std::vector<std::chrono::steady_clock::time_point> m_deadlines;
+    bool m_tearingDown = false;
+};

@@ -1,0 +1,670 @@
+// Expressions, names and calls of the interpreter.
+#include "Interpreter.h"
+#include "InterpreterEntry.h"
+
+#include "Builtins.h"
+#include "Operators.h"
+#include "ProcRef.h"
+
+namespace {
+
+// A member of a script class as a call kind reaches it: a variable of the
+// instance, or one of its procedures.
+struct MemberTarget {
+    Variant *field = nullptr;
+    const Procedure *procedure = nullptr;
+};
+
+MemberTarget findMember(ClassInstance &self, QString lower, CallKind kind, bool fromOutside)
+{
+    const ClassDef *def = self.definition();
+    if (lower.isEmpty()) {
+        if (def->defaultMember.isEmpty())
+            throw VbError(VbErr::NotSupported);
+        lower = def->defaultMember;
+    }
+    auto fi = def->fieldIndex.constFind(lower);
+    if (fi != def->fieldIndex.constEnd()) {
+        if (fromOutside && !def->fields[size_t(*fi)].isPublic)
+            throw VbError(VbErr::NotSupported);
+        return {&self.field(*fi), nullptr};
+    }
+    auto mi = def->members.constFind(lower);
+    if (mi == def->members.constEnd())
+        throw VbError(VbErr::NotSupported);
+    const ClassMember &m = *mi;
+    const Procedure *p = nullptr;
+    switch (kind) {
+    case CallKind::Method: p = m.method ? m.method : m.get; break;
+    case CallKind::PropertyGet: p = m.get ? m.get : m.method; break;
+    case CallKind::PropertyLet: p = m.let; break;
+    case CallKind::PropertySet: p = m.set; break;
+    }
+    if (!p) {
+        if (kind == CallKind::PropertyLet || kind == CallKind::PropertySet)
+            throw VbError(VbErr::WrongArgumentCount);
+        throw VbError(VbErr::NotSupported);
+    }
+    if (fromOutside && !p->isPublic)
+        throw VbError(VbErr::NotSupported);
+    return {nullptr, p};
+}
+
+bool isVariable(const Expr *e)
+{
+    return e->kind == EK::Name;
+}
+
+} // namespace
+
+// ------------------------------------------------------------------ names
+
+void Interpreter::resolve(NameExpr *n, Frame &f)
+{
+    NameBinding &b = n->bind;
+    ScriptModule *m = f.module;
+    int i = m->find(n->lower);
+    if (i < 0) {
+        ScriptModule *g = globalModule().get();
+        if (g != m && (i = g->find(n->lower)) >= 0)
+            m = g;
+    }
+    if (i >= 0) {
+        b.run = RunKind::Global;
+        b.module = m;
+        b.index = i;
+        return;
+    }
+    b.generation = m_generation;
+    for (const HostItem &item : m_items) {
+        if (item.name == n->lower) {
+            b.run = RunKind::HostItem;
+            b.host = item.object.get();
+            return;
+        }
+    }
+    if (const Builtin *builtin = Builtins::find(n->lower)) {
+        b.run = builtin->fn ? RunKind::Builtin : RunKind::Constant;
+        b.builtin = builtin;
+        return;
+    }
+    for (const HostItem &item : m_items) {
+        if (item.addMembers && item.object->hasMember(n->name)) {
+            b.run = RunKind::HostMember;
+            b.host = item.object.get();
+            return;
+        }
+    }
+    if (f.optionExplicit && !b.implicitOk)
+        throw VbError(VbErr::VariableUndefined);
+    if (f.proc && b.slot >= 0) {
+        b.run = RunKind::ImplicitLocal;
+        return;
+    }
+    b.run = RunKind::Global;
+    b.module = f.module;
+    b.index = f.module->define(n->lower);
+    ++m_generation;
+}
+
+static inline bool needsResolve(const NameBinding &b, quint64 generation)
+{
+    return b.run == RunKind::Unresolved || (b.run >= RunKind::Builtin && b.generation != generation);
+}
+
+Variant *Interpreter::variableRef(const NameExpr *n, Frame &f, bool)
+{
+    NameBinding &b = n->bind;
+    switch (b.kind) {
+    case RefKind::Local:
+        return f.vars[b.slot];
+    case RefKind::Field:
+        return &f.me->field(b.slot);
+    case RefKind::MeMember:
+        return nullptr;
+    case RefKind::Dynamic:
+        break;
+    }
+    if (needsResolve(b, m_generation))
+        resolve(const_cast<NameExpr *>(n), f);
+    switch (b.run) {
+    case RunKind::Global: {
+        ScriptModule::Global &g = b.module->global(b.index);
+        return g.procedure ? nullptr : &g.value;
+    }
+    case RunKind::ImplicitLocal:
+        return f.vars[b.slot];
+    default:
+        return nullptr;
+    }
+}
+
+Variant Interpreter::evalName(const NameExpr *n, Frame &f)
+{
+    // A bare name is a call without arguments: a variable's value, a
+    // procedure's result, a constant or a host object.
+    static const std::vector<Expr *> none;
+    return callTarget(n, none, f, false);
+}
+
+// ------------------------------------------------------------ expressions
+
+bool Interpreter::truth(const Expr *e, Frame &f)
+{
+    Variant v = eval(e, f);
+    switch (v.type()) {
+    case Variant::Boolean: return v.rawBool();
+    case Variant::Null:
+    case Variant::Empty: return false;
+    case Variant::Integer: return v.rawInteger() != 0;
+    case Variant::Long: return v.rawLong() != 0;
+    default: {
+        Variant x = Operators::operand(v);
+        return x.isNull() ? false : x.toBool();
+    }
+    }
+}
+
+Variant Interpreter::eval(const Expr *e, Frame &f)
+{
+    switch (e->kind) {
+    case EK::Literal:
+        return static_cast<const LiteralExpr *>(e)->value;
+    case EK::Name:
+        return evalName(static_cast<const NameExpr *>(e), f);
+    case EK::Member:
+        return evalMember(static_cast<const MemberExpr *>(e), f);
+    case EK::Call: {
+        auto *c = static_cast<const CallExpr *>(e);
+        return callTarget(c->target, c->args, f, false);
+    }
+    case EK::Unary: {
+        auto *u = static_cast<const UnaryExpr *>(e);
+        return Operators::unary(u->op, eval(u->operand, f));
+    }
+    case EK::Binary: {
+        auto *b = static_cast<const BinaryExpr *>(e);
+        Variant l = eval(b->left, f);
+        Variant r = eval(b->right, f);
+        return Operators::binary(b->op, l, r);
+    }
+    case EK::New:
+        return evalNew(static_cast<const NewExpr *>(e), f);
+    case EK::Me:
+        if (!f.me)
+            throw VbError(VbErr::ObjectRequired);
+        return Variant(f.me->self());
+    case EK::Paren:
+        return eval(static_cast<const ParenExpr *>(e)->inner, f);
+    case EK::Missing:
+        return Variant();
+    }
+    return Variant();
+}
+
+Variant Interpreter::withObject(Frame &f)
+{
+    if (f.withStack.empty())
+        throw VbError(VbErr::ObjectRequired);
+    return f.withStack.back();
+}
+
+ObjectPtr Interpreter::objectOf(const Variant &v)
+{
+    if (!v.isObject())
+        throw VbError(VbErr::ObjectRequired);
+    if (!v.rawObject())
+        throw VbError(VbErr::ObjectVariableNotSet);
+    return v.rawObject();
+}
+
+Variant Interpreter::evalMember(const MemberExpr *m, Frame &f)
+{
+    static const std::vector<Expr *> none;
+    Variant base = m->object ? eval(m->object, f) : withObject(f);
+    return callObject(objectOf(base), m->name, CallKind::PropertyGet, none, f);
+}
+
+Variant Interpreter::evalNew(const NewExpr *n, Frame &f)
+{
+    QString lower = n->className.toLower();
+    ProgramPtr program;
+    ScriptModule *owner = f.module;
+    const ClassDef *def = owner->findClass(lower, &program);
+    if (!def) {
+        owner = globalModule().get();
+        def = owner->findClass(lower, &program);
+    }
+    if (!def)
+        throw VbError(506);
+    auto module = std::static_pointer_cast<ScriptModule>(owner->shared_from_this());
+    auto instance = std::make_shared<ClassInstance>(weak_from_this(), module, def, program);
+    for (size_t i = 0; i < def->fields.size(); ++i) {
+        const ClassField &field = def->fields[i];
+        if (!field.isArray)
+            continue;
+        if (field.bounds.empty()) {
+            instance->field(int(i)) = Variant::fromArray(std::make_shared<VbArray>());
+            continue;
+        }
+        std::vector<VbArray::Bound> bounds;
+        for (const Expr *e : field.bounds)
+            bounds.push_back({0, eval(e, f).toLong() + 1});
+        VbArray a(std::move(bounds));
+        a.fixed = true;
+        instance->field(int(i)) = Variant(std::move(a));
+    }
+    if (def->initialize)
+        invokeProcedure(def->initialize, owner, instance.get(), nullptr, 0);
+    return Variant(ObjectPtr(instance));
+}
+
+std::vector<qint32> Interpreter::indexes(const std::vector<Expr *> &args, Frame &f)
+{
+    std::vector<qint32> out;
+    out.reserve(args.size());
+    for (const Expr *e : args) {
+        Variant v = eval(e, f);
+        if (v.type() == Variant::Long)
+            out.push_back(v.rawLong());
+        else if (v.type() == Variant::Integer)
+            out.push_back(v.rawInteger());
+        else
+            out.push_back(Operators::operand(v).toLong());
+    }
+    return out;
+}
+
+Variant Interpreter::indexValue(const Variant &v, const std::vector<Expr *> &args, Frame &f)
+{
+    if (args.empty())
+        return v;
+    if (v.isArray())
+        return v.array().at(indexes(args, f));
+    if (v.isObject())
+        return callObject(objectOf(v), QString(), CallKind::Method, args, f);
+    throw VbError(VbErr::TypeMismatch);
+}
+
+// ---------------------------------------------------------------- assignment
+
+void Interpreter::assignName(const NameExpr *n, Variant value, Frame &f, bool isSet, std::vector<Expr *> *)
+{
+    if (Variant *r = variableRef(n, f, true)) {
+        *r = std::move(value);
+        return;
+    }
+    static const std::vector<Expr *> none;
+    CallKind kind = isSet ? CallKind::PropertySet : CallKind::PropertyLet;
+    if (n->bind.kind == RefKind::MeMember) {
+        callMeMember(f, n->lower, kind, none, &value);
+        return;
+    }
+    if (n->bind.kind == RefKind::Dynamic && n->bind.run == RunKind::HostMember) {
+        std::vector<Variant> args{std::move(value)};
+        n->bind.host->invoke(n->name, kind, args);
+        return;
+    }
+    throw VbError(VbErr::IllegalAssignment);
+}
+
+void Interpreter::assignTo(const Expr *target, Variant value, Frame &f, bool isSet)
+{
+    static const std::vector<Expr *> none;
+    CallKind kind = isSet ? CallKind::PropertySet : CallKind::PropertyLet;
+    switch (target->kind) {
+    case EK::Name:
+        assignName(static_cast<const NameExpr *>(target), std::move(value), f, isSet);
+        return;
+    case EK::Member: {
+        auto *m = static_cast<const MemberExpr *>(target);
+        Variant base = m->object ? eval(m->object, f) : withObject(f);
+        callObject(objectOf(base), m->name, kind, none, f, &value);
+        return;
+    }
+    case EK::Call: {
+        auto *c = static_cast<const CallExpr *>(target);
+        if (c->target->kind == EK::Name) {
+            auto *n = static_cast<const NameExpr *>(c->target);
+            if (Variant *r = variableRef(n, f, true)) {
+                if (r->isArray()) {
+                    std::vector<qint32> at = indexes(c->args, f);
+                    r = variableRef(n, f, true);
+                    r->arrayMut().at(at) = std::move(value);
+                    return;
+                }
+                if (r->isObject()) {
+                    callObject(objectOf(*r), QString(), kind, c->args, f, &value);
+                    return;
+                }
+                throw VbError(VbErr::TypeMismatch);
+            }
+            if (n->bind.kind == RefKind::MeMember) {
+                callMeMember(f, n->lower, kind, c->args, &value);
+                return;
+            }
+            if (n->bind.kind == RefKind::Dynamic && n->bind.run == RunKind::HostMember) {
+                callObject(n->bind.host->shared_from_this(), n->name, kind, c->args, f, &value);
+                return;
+            }
+            if (n->bind.kind == RefKind::Dynamic && n->bind.run == RunKind::HostItem) {
+                callObject(n->bind.host->shared_from_this(), QString(), kind, c->args, f, &value);
+                return;
+            }
+            throw VbError(VbErr::IllegalAssignment);
+        }
+        if (c->target->kind == EK::Member) {
+            auto *m = static_cast<const MemberExpr *>(c->target);
+            Variant base = m->object ? eval(m->object, f) : withObject(f);
+            callObject(objectOf(base), m->name, kind, c->args, f, &value);
+            return;
+        }
+        Variant base = eval(c->target, f);
+        callObject(objectOf(base), QString(), kind, c->args, f, &value);
+        return;
+    }
+    default:
+        throw VbError(VbErr::IllegalAssignment);
+    }
+}
+
+// ------------------------------------------------------------------- calls
+
+Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &args, Frame &f, bool statement)
+{
+    switch (callee->kind) {
+    case EK::Name: {
+        auto *n = static_cast<const NameExpr *>(callee);
+        NameBinding &b = n->bind;
+        switch (b.kind) {
+        case RefKind::Local:
+            return indexValue(*f.vars[b.slot], args, f);
+        case RefKind::Field:
+            return indexValue(f.me->field(b.slot), args, f);
+        case RefKind::MeMember:
+            return callMeMember(f, n->lower, CallKind::Method, args);
+        case RefKind::Dynamic:
+            break;
+        }
+        if (needsResolve(b, m_generation))
+            resolve(const_cast<NameExpr *>(n), f);
+        switch (b.run) {
+        case RunKind::Global: {
+            ScriptModule::Global &g = b.module->global(b.index);
+            if (g.procedure)
+                return callUser(g.procedure, b.module, nullptr, args, f);
+            if (statement && !args.empty() && !g.value.isObject() && !g.value.isArray())
+                throw VbError(VbErr::TypeMismatch);
+            return indexValue(g.value, args, f);
+        }
+        case RunKind::ImplicitLocal:
+            return indexValue(*f.vars[b.slot], args, f);
+        case RunKind::Constant:
+            if (!args.empty())
+                throw VbError(VbErr::TypeMismatch);
+            return b.builtin->constant;
+        case RunKind::Builtin:
+            return callBuiltin(b.builtin, args, f);
+        case RunKind::HostItem:
+            if (args.empty() && !statement)
+                return Variant(b.host->shared_from_this());
+            return callObject(b.host->shared_from_this(), QString(), CallKind::Method, args, f);
+        case RunKind::HostMember:
+            return callObject(b.host->shared_from_this(), n->name, CallKind::Method, args, f);
+        case RunKind::Unresolved:
+            break;
+        }
+        throw VbError(VbErr::VariableUndefined);
+    }
+    case EK::Member: {
+        auto *m = static_cast<const MemberExpr *>(callee);
+        Variant base = m->object ? eval(m->object, f) : withObject(f);
+        return callObject(objectOf(base), m->name, CallKind::Method, args, f);
+    }
+    default: {
+        Variant v = eval(callee, f);
+        return indexValue(v, args, f);
+    }
+    }
+}
+
+Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassInstance *me,
+                              const std::vector<Expr *> &args, Frame &caller, const Variant *extra)
+{
+    const size_t count = args.size() + (extra ? 1 : 0);
+    if (count != p->params.size())
+        throw VbError(VbErr::WrongArgumentCount);
+    constexpr size_t kInline = 6;
+    Variant inlineTemps[kInline];
+    Variant *inlinePtrs[kInline];
+    std::vector<Variant> heapTemps;
+    std::vector<Variant *> heapPtrs;
+    Variant *temps = inlineTemps;
+    Variant **ptrs = inlinePtrs;
+    if (count > kInline) {
+        heapTemps.resize(count);
+        heapPtrs.resize(count);
+        temps = heapTemps.data();
+        ptrs = heapPtrs.data();
+    }
+    // ByRef array elements: passed as a copy, written back after the call.
+    struct ElementBack {
+        const CallExpr *element;
+        size_t arg;
+    };
+    std::vector<ElementBack> elements;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const Expr *a = args[i];
+        if (!p->params[i].byVal) {
+            if (isVariable(a)) {
+                if (Variant *r = variableRef(static_cast<const NameExpr *>(a), caller, true)) {
+                    ptrs[i] = r;
+                    continue;
+                }
+            } else if (a->kind == EK::Call) {
+                auto *c = static_cast<const CallExpr *>(a);
+                if (c->target->kind == EK::Name) {
+                    Variant *r = variableRef(static_cast<const NameExpr *>(c->target), caller, true);
+                    if (r && r->isArray())
+                        elements.push_back({c, i});
+                }
+            }
+        }
+        temps[i] = eval(a, caller);
+        ptrs[i] = &temps[i];
+    }
+    if (extra) {
+        temps[count - 1] = *extra;
+        ptrs[count - 1] = &temps[count - 1];
+    }
+    Variant result = invokeProcedure(p, module, me, ptrs, int(count));
+    for (const ElementBack &e : elements) {
+        auto *n = static_cast<const NameExpr *>(e.element->target);
+        Variant *r = variableRef(n, caller, true);
+        if (r && r->isArray()) {
+            std::vector<qint32> at = indexes(e.element->args, caller);
+            r = variableRef(n, caller, true);
+            r->arrayMut().at(at) = std::move(temps[e.arg]);
+        }
+    }
+    return result;
+}
+
+Variant Interpreter::invokeProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **args,
+                                     int count)
+{
+    checkStack();
+    const int vars = p->slotCount;
+    constexpr int kInline = 8;
+    Variant inlineStore[kInline];
+    Variant *inlineSlots[kInline];
+    std::unique_ptr<Variant[]> heapStore;
+    std::unique_ptr<Variant *[]> heapSlots;
+    Variant *store = inlineStore;
+    Variant **slotPtrs = inlineSlots;
+    if (vars > kInline) {
+        heapStore = std::make_unique<Variant[]>(size_t(vars));
+        heapSlots = std::make_unique<Variant *[]>(size_t(vars));
+        store = heapStore.get();
+        slotPtrs = heapSlots.get();
+    }
+    for (int i = 0; i < vars; ++i) {
+        if (i < count && !p->params[size_t(i)].byVal) {
+            slotPtrs[i] = args[i];
+        } else {
+            if (i < count)
+                store[i] = *args[i];
+            slotPtrs[i] = &store[i];
+        }
+    }
+    Frame f;
+    f.module = module;
+    f.proc = p;
+    f.me = me;
+    f.vars = slotPtrs;
+    f.optionExplicit = p->optionExplicit;
+    const int line = m_line, column = m_column;
+    for (const ConstStmt *c : p->consts)
+        execConst(c, f);
+    execBlock(p->body, f);
+    // Back in the caller's statement: its errors are reported there.
+    m_line = line;
+    m_column = column;
+    if (p->resultSlot >= 0)
+        return std::move(*slotPtrs[p->resultSlot]);
+    return Variant();
+}
+
+Variant Interpreter::callMeMember(Frame &f, const QString &lower, CallKind kind, const std::vector<Expr *> &args,
+                                  const Variant *extra)
+{
+    if (!f.me)
+        throw VbError(VbErr::ObjectRequired);
+    return callMemberOf(*f.me, lower, kind, args, f, extra, false);
+}
+
+Variant Interpreter::callMemberOf(ClassInstance &self, const QString &lower, CallKind kind,
+                                  const std::vector<Expr *> &args, Frame &f, const Variant *extra, bool fromOutside)
+{
+    MemberTarget t = findMember(self, lower, kind, fromOutside);
+    if (t.field) {
+        if (kind == CallKind::PropertyLet || kind == CallKind::PropertySet) {
+            Variant value = extra ? *extra : Variant();
+            if (kind == CallKind::PropertyLet && value.isObject())
+                value = value.defaultValue();
+            if (args.empty()) {
+                *t.field = std::move(value);
+            } else if (t.field->isArray()) {
+                std::vector<qint32> at = indexes(args, f);
+                t.field->arrayMut().at(at) = std::move(value);
+            } else if (t.field->isObject()) {
+                callObject(objectOf(*t.field), QString(), kind, args, f, &value);
+            } else {
+                throw VbError(VbErr::TypeMismatch);
+            }
+            return Variant();
+        }
+        return indexValue(*t.field, args, f);
+    }
+    auto keep = self.self();
+    return callUser(t.procedure, self.module(), &self, args, f, extra);
+}
+
+Variant Interpreter::invokeMember(ClassInstance &self, const QString &name, CallKind kind, std::vector<Variant> &args)
+{
+    Entry entry(*this);
+    MemberTarget t = findMember(self, name.toLower(), kind, true);
+    if (t.field) {
+        if (kind == CallKind::PropertyLet || kind == CallKind::PropertySet) {
+            if (args.empty())
+                throw VbError(VbErr::WrongArgumentCount);
+            Variant value = args.back();
+            if (kind == CallKind::PropertyLet && value.isObject())
+                value = value.defaultValue();
+            if (args.size() == 1) {
+                *t.field = std::move(value);
+                return Variant();
+            }
+            std::vector<qint32> at;
+            for (size_t i = 0; i + 1 < args.size(); ++i)
+                at.push_back(args[i].toLong());
+            if (!t.field->isArray())
+                throw VbError(VbErr::TypeMismatch);
+            t.field->arrayMut().at(at) = std::move(value);
+            return Variant();
+        }
+        if (args.empty())
+            return *t.field;
+        if (t.field->isArray()) {
+            std::vector<qint32> at;
+            for (const Variant &a : args)
+                at.push_back(a.toLong());
+            return t.field->array().at(at);
+        }
+        return objectOf(*t.field)->invoke(QString(), kind, args);
+    }
+    if (args.size() != t.procedure->params.size())
+        throw VbError(VbErr::WrongArgumentCount);
+    std::vector<Variant *> ptrs;
+    ptrs.reserve(args.size());
+    for (Variant &a : args)
+        ptrs.push_back(&a);
+    auto keep = self.self();
+    return invokeProcedure(t.procedure, self.module(), &self, ptrs.data(), int(ptrs.size()));
+}
+
+Variant Interpreter::callObject(const ObjectPtr &object, const QString &name, CallKind kind,
+                                const std::vector<Expr *> &args, Frame &f, const Variant *extra)
+{
+    if (auto *instance = dynamic_cast<ClassInstance *>(object.get())) {
+        if (instance->m_engine.lock().get() == this) {
+            ObjectPtr keep = object;
+            return callMemberOf(*instance, name.toLower(), kind, args, f, extra, true);
+        }
+    }
+    std::vector<Variant> values;
+    values.reserve(args.size() + 1);
+    for (const Expr *a : args)
+        values.push_back(eval(a, f));
+    if (extra)
+        values.push_back(*extra);
+    ObjectPtr keep = object;
+    Variant result = object->invoke(name, kind, values);
+    // Arguments are passed by reference: what the member left in them goes
+    // back into the caller's variables.
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (!isVariable(args[i]))
+            continue;
+        if (Variant *r = variableRef(static_cast<const NameExpr *>(args[i]), f, true))
+            *r = std::move(values[i]);
+    }
+    return result;
+}
+
+Variant Interpreter::callBuiltin(const Builtin *b, const std::vector<Expr *> &args, Frame &f)
+{
+    if (int(args.size()) < b->minArgs || int(args.size()) > b->maxArgs)
+        throw VbError(VbErr::WrongArgumentCount);
+    std::vector<Variant> values;
+    values.reserve(args.size());
+    for (const Expr *a : args) {
+        Variant v = eval(a, f);
+        values.push_back(v.isObject() && v.rawObject() && b->maxArgs >= 0 ? std::move(v) : std::move(v));
+    }
+    return b->fn(*this, f, values);
+}
+
+ObjectPtr Interpreter::getRef(Frame &f, const QString &name)
+{
+    QString lower = name.toLower();
+    ScriptModule *owner = f.module;
+    const Procedure *p = owner->findProcedure(lower);
+    if (!p) {
+        owner = globalModule().get();
+        p = owner->findProcedure(lower);
+    }
+    if (!p)
+        throw VbError(VbErr::InvalidProcedureCall);
+    auto module = std::static_pointer_cast<ScriptModule>(owner->shared_from_this());
+    return std::make_shared<ProcRef>(weak_from_this(), module, p);
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "Interpreter.h"
+
+#include <exception>
+#include <new>
+
+inline const QString &runtimeErrorSource()
+{
+    static const QString source = QStringLiteral("Microsoft VBScript runtime error");
+    return source;
+}
+
+// Marks one entry into the engine from outside (the host, or an object's
+// member called from C++): the first one fixes the stack's base, each one
+// brings its own time-out and restores the error position when it leaves.
+class Interpreter::Entry
+{
+public:
+    explicit Entry(Interpreter &in)
+        : m_in(in)
+        , m_line(in.m_line)
+        , m_column(in.m_column)
+        , m_unwinding(std::uncaught_exceptions())
+    {
+        if (m_in.m_entryDepth++ == 0)
+            m_in.m_stackBase = static_cast<char *>(__builtin_frame_address(0));
+        auto now = std::chrono::steady_clock::now();
+        m_in.m_deadlines.push_back(m_in.timeout > 0 ? now + std::chrono::milliseconds(m_in.timeout)
+                                                    : std::chrono::steady_clock::time_point::max());
+    }
+    ~Entry()
+    {
+        m_in.m_deadlines.pop_back();
+        if (--m_in.m_entryDepth == 0)
+            m_in.m_stackBase = nullptr;
+        // An error leaving keeps the place where it happened for the report.
+        if (std::uncaught_exceptions() == m_unwinding) {
+            m_in.m_line = m_line;
+            m_in.m_column = m_column;
+        }
+    }
+
+    // Runs fn; an error leaving it gets the place of the failing statement
+    // and is recorded in the Error object.
+    template<class F>
+    auto guard(F fn) -> decltype(fn())
+    {
+        try {
+            return fn();
+        } catch (VbError &e) {
+            if (e.line == 0) {
+                e.line = m_in.m_line;
+                e.column = m_in.m_column;
+            }
+            if (e.source.isEmpty())
+                e.source = runtimeErrorSource();
+            m_in.m_error->set(e);
+            throw;
+        } catch (const ScriptAbort &a) {
+            if (a.reason == ScriptAbort::Quit)
+                throw;
+            VbError e(TimeoutError, QStringLiteral("The script ran past its time-out and was stopped"), runtimeErrorSource(),
+                      m_in.m_line, m_in.m_column);
+            m_in.m_error->set(e);
+            throw e;
+        } catch (const std::bad_alloc &) {
+            VbError e(VbErr::OutOfMemory, {}, runtimeErrorSource(), m_in.m_line, m_in.m_column);
+            m_in.m_error->set(e);
+            throw e;
+        }
+    }
+
+private:
+    Interpreter &m_in;
+    int m_line;
+    int m_column;
+    int m_unwinding;
+};
+

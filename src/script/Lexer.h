@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Token.h"
+
+#include <vector>
+
+// Turns script text into tokens. Line ends and ':' both end a statement; a '_'
+// at the end of a line joins it with the next; comments ("'" and Rem) vanish.
+// Raises the compile errors of bad literals and stray characters.
+class Lexer
+{
+public:
+    explicit Lexer(const QString &text);
+    std::vector<Token> tokenize();
+
+    static Kw keyword(const QString &lower);
+
+private:
+    QChar peek(int ahead = 0) const;
+    [[noreturn]] void fail(qint32 number) const;
+    void skipToLineEnd();
+    Token make(Tok type);
+    void lexNumber(Token &t);
+    void lexRadix(Token &t);
+    void lexDate(Token &t);
+    void lexString(Token &t);
+
+    const QString &m_text;
+    int m_pos = 0;
+    int m_line = 1;
+    int m_lineStart = 0;
+    int m_tokLine = 1;
+    int m_tokColumn = 1;
+    bool m_space = false;
+};

@@ -1,0 +1,20 @@
+#include "ProcRef.h"
+
+#include "Interpreter.h"
+
+ProcRef::ProcRef(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module, const Procedure *procedure)
+    : m_engine(std::move(engine))
+    , m_module(std::move(module))
+    , m_procedure(procedure)
+{
+}
+
+Variant ProcRef::invoke(const QString &name, CallKind, std::vector<Variant> &args)
+{
+    if (!name.isEmpty())
+        throw VbError(VbErr::NotSupported);
+    auto engine = m_engine.lock();
+    if (!engine)
+        throw VbError(VbErr::NotSupported);
+    return engine->callProcedureRef(*m_module, *m_procedure, args);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "Ast.h"
+#include "Object.h"
+
+class Interpreter;
+class ScriptModule;
+
+// What GetRef returns: a procedure called through the object's default member,
+// as event handlers are.
+class ProcRef : public Object
+{
+public:
+    ProcRef(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module, const Procedure *procedure);
+
+    QString typeName() const override { return QStringLiteral("Object"); }
+    Variant invoke(const QString &name, CallKind kind, std::vector<Variant> &args) override;
+    bool hasMember(const QString &name) const override { return name.isEmpty(); }
+
+private:
+    std::weak_ptr<Interpreter> m_engine;
+    std::shared_ptr<ScriptModule> m_module;
+    const Procedure *m_procedure;
+};

@@ -1,0 +1,104 @@
+#include "ScriptModule.h"
+
+#include "Interpreter.h"
+
+ScriptModule::ScriptModule(const QString &name, std::weak_ptr<Interpreter> engine)
+    : m_name(name)
+    , m_engine(std::move(engine))
+{
+}
+
+void ScriptModule::describe(DispatchTable<ScriptModule> &t)
+{
+    t.name(QStringLiteral("Module"));
+    t.get(QStringLiteral("Name"), &ScriptModule::name);
+    t.method(QStringLiteral("AddCode"), &ScriptModule::AddCode);
+    t.method(QStringLiteral("Eval"), &ScriptModule::Eval);
+    t.method(QStringLiteral("ExecuteStatement"), &ScriptModule::ExecuteStatement);
+    t.raw(QStringLiteral("Run"), [](ScriptModule &m, CallKind, std::vector<Variant> &args) -> Variant {
+        if (args.empty())
+            throw VbError(VbErr::WrongArgumentCount);
+        std::vector<Variant> rest(args.begin() + 1, args.end());
+        Variant result = m.Run(args[0].toString(), rest);
+        std::copy(rest.begin(), rest.end(), args.begin() + 1);
+        return result;
+    });
+}
+
+static std::shared_ptr<Interpreter> engineOf(const std::weak_ptr<Interpreter> &weak)
+{
+    auto engine = weak.lock();
+    if (!engine)
+        throw VbError(VbErr::ObjectVariableNotSet);
+    return engine;
+}
+
+void ScriptModule::AddCode(const QString &code)
+{
+    engineOf(m_engine)->addCode(*this, code);
+}
+
+Variant ScriptModule::Run(const QString &procedure, std::vector<Variant> &args)
+{
+    return engineOf(m_engine)->run(*this, procedure, args);
+}
+
+Variant ScriptModule::Eval(const QString &expression)
+{
+    return engineOf(m_engine)->eval(*this, expression);
+}
+
+void ScriptModule::ExecuteStatement(const QString &statement)
+{
+    engineOf(m_engine)->executeStatement(*this, statement);
+}
+
+int ScriptModule::define(const QString &lower)
+{
+    auto it = m_index.constFind(lower);
+    if (it != m_index.constEnd())
+        return *it;
+    int index = int(m_globals.size());
+    m_globals.emplace_back();
+    m_index.insert(lower, index);
+    return index;
+}
+
+void ScriptModule::adopt(const ProgramPtr &program)
+{
+    for (const QString &name : program->globalNames)
+        define(name);
+    for (const Procedure *p : program->procedures) {
+        Global &g = m_globals[size_t(define(p->lower))];
+        g.procedure = p;
+        g.value = Variant();
+    }
+    for (const ClassDef *c : program->classes)
+        m_classes.insert(c->lower, {c, program});
+    if (!program->procedures.empty() || !program->classes.empty())
+        m_programs.push_back(program);
+}
+
+void ScriptModule::releaseValues()
+{
+    for (Global &g : m_globals) {
+        Variant old = std::move(g.value);
+        g.value = Variant();
+    }
+}
+
+const ClassDef *ScriptModule::findClass(const QString &lower, ProgramPtr *owner) const
+{
+    auto it = m_classes.constFind(lower);
+    if (it == m_classes.constEnd())
+        return nullptr;
+    if (owner)
+        *owner = it->second;
+    return it->first;
+}
+
+const Procedure *ScriptModule::findProcedure(const QString &lower) const
+{
+    int i = find(lower);
+    return i < 0 ? nullptr : m_globals[size_t(i)].procedure;
+}

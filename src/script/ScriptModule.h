@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Ast.h"
+#include "Dispatch.h"
+
+#include <deque>
+
+class Interpreter;
+
+// A namespace of script code: its global variables, procedures and classes,
+// and the compiled texts that define them. Scripts and the host reach it by
+// name as the script control's module (AddCode, Run, Eval, ExecuteStatement).
+class ScriptModule : public DispatchObject<ScriptModule>
+{
+public:
+    struct Global {
+        Variant value;
+        const Procedure *procedure = nullptr; // a Sub or Function of that name
+    };
+
+    ScriptModule(const QString &name, std::weak_ptr<Interpreter> engine);
+    static void describe(DispatchTable<ScriptModule> &t);
+
+    const QString &name() const { return m_name; }
+
+    // The facade: each raises VbError (compile or run-time) and records it in
+    // the engine's Error object.
+    void AddCode(const QString &code);
+    Variant Run(const QString &procedure, std::vector<Variant> &args);
+    Variant Eval(const QString &expression);
+    void ExecuteStatement(const QString &statement);
+
+    // For the interpreter.
+    int find(const QString &lower) const { return m_index.value(lower, -1); }
+    int define(const QString &lower); // the index of a (new) global of that name
+    Global &global(int index) { return m_globals[size_t(index)]; }
+    void adopt(const ProgramPtr &program);
+    const ClassDef *findClass(const QString &lower, ProgramPtr *owner = nullptr) const;
+    const Procedure *findProcedure(const QString &lower) const;
+    // Empties every variable (objects go, their Class_Terminate runs) while
+    // the module itself stays whole.
+    void releaseValues();
+
+private:
+    QString m_name;
+    std::weak_ptr<Interpreter> m_engine;
+    std::deque<Global> m_globals; // a deque: references stay valid as globals are added
+    QHash<QString, int> m_index;
+    QHash<QString, std::pair<const ClassDef *, ProgramPtr>> m_classes;
+    std::vector<ProgramPtr> m_programs;
+};
+
+using ScriptModulePtr = std::shared_ptr<ScriptModule>;
