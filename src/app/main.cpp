@@ -3,6 +3,7 @@
 #include "core/xapQuillonForm.h"
 #include "controller/PluginRegistration.h"
 #include "host/HostRegistration.h"
+#include "bridge/BridgeRegistration.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -72,6 +73,7 @@ int main(int argc, char* argv[])
     installSignalHandlers(&app);
     registerHostSubsystem();
     registerControllerSubsystem();
+    registerBridgeSubsystem();
     Main();
     int code = ProcessEnded() ? ProcessExitCode() : app.exec();
     if (ProcessEnded())

@@ -1,0 +1,7 @@
+#include "bridge/BridgeHooks.h"
+
+BridgeHooks &BridgeHooksInstance()
+{
+    static BridgeHooks hooks;
+    return hooks;
+}

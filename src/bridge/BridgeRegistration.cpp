@@ -1,0 +1,51 @@
+#include "bridge/BridgeRegistration.h"
+
+#include "bridge/BscBridge.h"
+#include "bridge/CommAndTimer.h"
+#include "bridge/DeviceMessageClass.h"
+#include "bridge/PluginPointTables.h"
+#include "bridge/ReceiveDispatcher.h"
+#include "bridge/XapReports.h"
+
+#include "controller/PluginHooks.h"
+
+#include "host/HostHooks.h"
+
+#include "core/CoreHooks.h"
+
+#include "automation/ClassRegistry.h"
+
+void registerBridgeSubsystem()
+{
+    ClassRegistry::instance().add(QStringLiteral("xaptvkKorvane.DeviceMessageClass"),
+                                  [] { return std::make_shared<DeviceMessageClass>(); });
+
+    HostHooks &host = HostHooksInstance();
+    host.sendXapBSC = [](const QString &dc) { SendXapBSC(dc); };
+    host.sendXapX10Event = [](const QString &units, const QString &house, qint16 command, const Variant &,
+                              const Variant &) { SendXapX10Event(units, house, command); };
+    host.xAPIR = [](qint32 code, qint32 zone, const QString &cls) { xAPIR(code, zone, cls); };
+    host.acceptMenuCallbacks = [](const QString &first, const QString &second, const QString &item) {
+        AcceptMenuCallbacks(first, second, item);
+    };
+
+    static const PluginPointTables pluginTables;
+    SetPointTables(&pluginTables);
+    PluginHooks &plugin = PluginHooksInstance();
+    plugin.programPeriodicScript = [](int intervalMs, long countdown, bool enabled) {
+        CommAndTimer &form = CommAndTimer::instance();
+        form.PeriodicCountdown = qint32(countdown);
+        form.PeriodicScriptTimer.setInterval(intervalMs);
+        form.PeriodicScriptTimer.setEnabled(enabled);
+    };
+    plugin.enablePeriodicScript = [](bool enabled) { CommAndTimer::instance().PeriodicScriptTimer.setEnabled(enabled); };
+    plugin.unloadCommAndTimer = [] { CommAndTimer::unload(); };
+
+    CoreHooks &core = Hooks();
+    // A hook already there (the dispatch trace of tests) keeps seeing every text.
+    core.readMessage = [before = core.readMessage](const QString &text) {
+        if (before)
+            before(text);
+        Readmessage(text);
+    };
+}

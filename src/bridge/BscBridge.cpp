@@ -1,0 +1,185 @@
+#include "bridge/BscBridge.h"
+
+#include "bridge/BridgeHooks.h"
+#include "bridge/BscEndpoint.h"
+#include "bridge/BscNaming.h"
+#include "bridge/CommAndTimer.h"
+#include "bridge/DeviceMessageClass.h"
+#include "bridge/HostAccess.h"
+#include "bridge/PluginCalls.h"
+#include "bridge/PointTables.h"
+#include "bridge/TargetPattern.h"
+
+#include "host/Application.h"
+#include "host/HostGlobals.h"
+
+#include "core/Globals.h"
+#include "core/Logging.h"
+
+#include "automation/PendingError.h"
+#include "automation/VbDate.h"
+#include "automation/VbString.h"
+
+using namespace BscNaming;
+using HostAccess::Host;
+
+namespace {
+
+constexpr int kSetValue = 19;
+
+// "State", and "Level" for variables.
+QString stateBody(const BscEndpoint &e)
+{
+    QString body = XapBody({{QStringLiteral("State"), StatusToOnOff(Host().deviceStatus(e.code))}});
+    if (e.isIndex())
+        body += QChar(0) + XapBody({{QStringLiteral("Level"), QString::number(Host().deviceValue(e.code)) + QStringLiteral("/32767")}});
+    return body;
+}
+
+// Calls `fn` for every controller endpoint the pattern selects, in host device order.
+template<class F>
+void forEachMatchingEndpoint(const TargetPattern &pattern, const PointTables &tables, F fn)
+{
+    const qint16 count = Host().DeviceCount();
+    for (qint16 index = 1; index <= count; ++index) {
+        qint16 position = index;
+        const DeviceClassPtr device = Host().GetDevice(position);
+        if (!device)
+            continue;
+        const std::optional<BscEndpoint> e = BscEndpoint::ofDevice(*device, tables);
+        if (e && e->matches(pattern))
+            fn(*e);
+    }
+}
+
+// The device code a sub-UID number stands for; empty when none.
+QString codeOfNumber(int number, const PointTables &tables)
+{
+    const int vhc = tables.VarsHouseCode();
+    if (number <= 64)
+        return QString(QChar(vhc)) + QString::number(number);
+    if (number <= 128)
+        return QString(QChar(vhc + 1)) + QString::number(number - 64);
+    const int m = (number - 129) / 16;
+    const QStringList keys = tables.UnitMapIndexKeys();
+    if (m >= keys.size())
+        return QString();
+    return keys.at(m) + QString::number(((number - 1) & 15) + 1);
+}
+
+} // namespace
+
+QString StatusToOnOff(int status)
+{
+    return status == 2 ? QStringLiteral("ON") : QStringLiteral("OFF");
+}
+
+int OnOffToStatus(const QString &text)
+{
+    return text.toLower() == QLatin1String("on") ? 2 : 3;
+}
+
+void SendXapBSC(const QString &code)
+{
+    try {
+        const PointTables &tables = Points();
+        if (!gHostStarted || DefinedDevice(code, tables).isEmpty())
+            return;
+        const QChar first = code.at(0).toUpper();
+        if (first >= QLatin1Char('A') && first <= QLatin1Char('P'))
+            return;
+        const DeviceClassPtr device = HostAccess::DeviceOfCode(code);
+        if (!device)
+            return;
+        const std::optional<BscEndpoint> e = BscEndpoint::derive(*device, code, tables);
+        if (!e)
+            return;
+        const QString body = stateBody(*e);
+        HostAccess::TouchLastChange(code);
+        SendXap(QString(), QStringLiteral("xapBSC.Event"), e->section, body, e->eventSubAddress(), e->uid());
+
+        if (device->scriptTag().isEmpty() || !device->triggerEvent())
+            return;
+        auto record = std::make_shared<DeviceMessageClass>();
+        record->Tag = device->scriptTag();
+        record->addItem(QStringLiteral("value"), QString::number(Host().deviceValue(code)));
+        record->addItem(QStringLiteral("lastchange"), VbDate::formatGeneralDate(VbDate::oleNow()));
+        if (BridgeHooksInstance().queueDeviceEvent)
+            BridgeHooksInstance().queueDeviceEvent(record);
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("SendXapBSC "));
+    }
+}
+
+void BSCQuery(const QString &target)
+{
+    try {
+        const std::optional<TargetPattern> pattern = TargetPattern::fromTarget(target);
+        if (!pattern)
+            return;
+        CommAndTimer &form = CommAndTimer::instance();
+        forEachMatchingEndpoint(*pattern, Points(), [&form](const BscEndpoint &e) {
+            xapQueuedMessage reply;
+            reply.MsgClass = QStringLiteral("xAPBSC.info");
+            reply.MsgSection = e.section;
+            reply.MsgData = stateBody(e);
+            reply.MsgUID = e.uid();
+            reply.MsgSubAddress = e.infoSubAddress();
+            form.SendOrQueue(reply);
+        });
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("BSCQuery"));
+    }
+}
+
+void BSCCmd(const QString &target, const QString &id, const QString &, const QString &levelText)
+{
+    try {
+        const std::optional<TargetPattern> pattern = TargetPattern::fromTarget(target);
+        if (!pattern)
+            return;
+        // A level beyond 16 bits raises the overflow that the handler logs.
+        const int level = Variant::fromDouble(VbString::Val(levelText)).toInteger();
+        const PointTables &tables = Points();
+
+        if (id == QLatin1String("*")) {
+            forEachMatchingEndpoint(*pattern, tables,
+                                    [level](const BscEndpoint &e) { SetBSCPoint(e.number, kSetValue, level); });
+            return;
+        }
+
+        const int k = FromHexPair(id);
+        if (k < 1)
+            return;
+        const QString code = codeOfNumber(k, tables);
+        if (code.isEmpty())
+            return;
+        const DeviceClassPtr device = HostAccess::DeviceOfCode(code);
+        if (!device)
+            return;
+        const std::optional<BscEndpoint> e = BscEndpoint::derive(*device, code, tables);
+        if (e && e->matches(*pattern))
+            SetBSCPoint(k, kSetValue, level);
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("BSCCmd"));
+    }
+}
+
+void SetBSCPoint(int number, int command, int level)
+{
+    try {
+        if (number < 1)
+            return;
+        const PointTables &tables = Points();
+        const QString code = codeOfNumber(number, tables);
+        if (code.isEmpty() || DefinedDevice(code, tables).isEmpty())
+            return;
+        PluginCalls::SetIO(code.left(1), code.mid(1), command, level);
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("SetBSCPoint"));
+    }
+}

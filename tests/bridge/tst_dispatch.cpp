@@ -1,0 +1,277 @@
+// The receive dispatcher: the target gate and every class of the catalogue.
+#include "BridgeTestSupport.h"
+
+#include "bridge/BridgeHooks.h"
+#include "bridge/ReceiveDispatcher.h"
+
+#include "host/HostGlobals.h"
+
+#include "core/Globals.h"
+#include "core/Logging.h"
+
+namespace {
+
+using Blocks = QList<QPair<QString, QStringList>>;
+
+class DispatchTest : public BridgeTest
+{
+protected:
+    void SetUp() override
+    {
+        BridgeTest::SetUp();
+        tables.varsHouseCode = 'Q';
+        for (int i : {2, 3, 4})
+            tables.varUsed[size_t(i)] = 1; // Q3, Q4, Q5
+        tables.x10Used[0] = 1;             // A1
+        tables.x10Used[2] = 1;             // A3
+        addDevice("Q", "3", "Hall", "Temp");
+        addDevice("Q", "4", "Hall", "Humidity");
+        addDevice("Q", "5", "Hall", "Mode");
+        addDevice("A", "1", "Garden", "Lamp");
+        addDevice("A", "3", "Garden", "Fountain");
+    }
+
+    QStringList calls(const QString &member = QString()) const
+    {
+        QStringList out;
+        for (const PluginCall &c : plugin->calls) {
+            if (member.isEmpty() || c.member == member)
+                out.append(c.member + QLatin1Char('(') + c.args.join(QLatin1Char(',')) + QLatin1Char(')'));
+        }
+        return out;
+    }
+
+    void command(const QString &target, const Blocks &blocks)
+    {
+        receive(message(QStringLiteral("xAPBSC.cmd"), target, blocks));
+    }
+
+    QString me() const { return ownSource(); }
+};
+
+TEST_F(DispatchTest, EveryMessageReachesTheFilterButOnlyOwnTargetsAct)
+{
+    QStringList filtered;
+    BridgeHooksInstance().checkReceivedMessage = [&](const std::shared_ptr<XapMessage> &m) {
+        filtered.append(m->MsgClass());
+    };
+    command(QStringLiteral("other.program.pc:>"), {{"output.state", {"ID=03", "State=on"}}});
+    receive(message("WDT.Echo", "other.program.pc", {{"Echo.Query", {"Query=x"}}}));
+    receive("garbage that is no xAP at all");
+    EXPECT_EQ(filtered, QStringList({"xAPBSC.cmd", "WDT.Echo", "Unknown"}));
+    EXPECT_TRUE(plugin->calls.empty());
+    settle(200);
+    EXPECT_TRUE(sentOf("WDT.Echo").isEmpty());
+}
+
+TEST_F(DispatchTest, CommandBlocksAreHandedOnInOrder)
+{
+    command(me() + ":>", {{"output.state", {"ID=03", "State=on"}}});
+    EXPECT_EQ(calls(), QStringList{"SetIO(Nothing,Q,3,19,1,0,0)"});
+
+    plugin->calls.clear();
+    command(me() + ":>", {{"output.state.1", {"ID=03", "State=on", "Level=50/32767"}},
+                          {"output.state.2", {"ID=04", "State=off"}},
+                          {"output.state.4", {"ID=05", "State=on"}}});
+    EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,50,0,0)", "SetIO(Nothing,Q,4,19,0,0,0)"}));
+
+    plugin->calls.clear();
+    // A plain block with an ID starts the walk at 0, then .1 follows.
+    command(me() + ":>", {{"output.state", {"ID=05", "State=on", "Text=12"}},
+                          {"output.state.1", {"ID=04", "State=off", "Level=16384/32767"}},
+                          {"output.state.2", {"State=on"}},
+                          {"output.state.3", {"ID=03", "State=on"}}});
+    EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,5,19,12,0,0)", "SetIO(Nothing,Q,4,19,16384,0,0)"}));
+}
+
+TEST_F(DispatchTest, CommandsNeedTheProgramsOwnAddress)
+{
+    command(QString(), {{"output.state", {"ID=03", "State=on"}}});
+    command(QStringLiteral("*"), {{"output.state", {"ID=03", "State=on"}}});
+    command(me(), {{"output.state", {"ID=03", "State=on"}}}); // no sub-address: no pattern
+    command(QStringLiteral("tvk.*.") + LocalComputerName() + ":hall_temp.>", {{"output.state", {"ID=03", "State=on"}}});
+    command(me().toUpper() + ":*.*.index", {{"output.state", {"ID=04", "State=abc", "Level=abc"}}});
+    EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,1,0,0)", "SetIO(Nothing,Q,4,19,0,0,0)"}));
+}
+
+TEST_F(DispatchTest, BadCommandInputIsIgnoredOrLogged)
+{
+    command(me() + ":>", {{"output.state", {"State=on"}}});              // no ID anywhere
+    command(me() + ":>", {{"output.state.1", {"ID=zz", "State=on"}}});  // not hex
+    command(me() + ":>", {{"output.state.1", {"ID=0x3", "State=on"}}}); // too long
+    command(me() + ":>", {{"output.state.1", {"ID=03", "State=on", "Level=40000"}}});
+    EXPECT_TRUE(calls().isEmpty());
+    ASSERT_TRUE(waitForSent("Tessera.Event", 1));
+    EXPECT_TRUE(logData().first().startsWith("BSCCmd Line ")) << logData().first().toStdString();
+    command(me() + ":>", {{"output.state.1", {"ID=03", "State=on", "Level=12.5"}}});
+    EXPECT_EQ(calls(), QStringList{"SetIO(Nothing,Q,3,19,12,0,0)"});
+}
+
+TEST_F(DispatchTest, QueriesAreAnsweredForAnyMatchingTarget)
+{
+    receive(message("xAPBSC.query", me() + ":hall_temp.>", {{"request", {}}}));
+    ASSERT_TRUE(waitForSent("xAPBSC.info", 1));
+    receive(message("xAPBSC.query", "*.*.*:hall_humidity.>", {{"request", {}}}));
+    ASSERT_TRUE(waitForSent("xAPBSC.info", 2));
+    receive(message("xAPBSC.query", "elsewhere.x.y:>", {{"request", {}}}));
+    settle(500);
+    const QList<SentMessage> infos = sentOf("xAPBSC.info");
+    ASSERT_EQ(infos.size(), 2);
+    EXPECT_EQ(infos[0].source(), me() + ":hall_temp.quillon_var__v002.index");
+    EXPECT_EQ(infos[1].source(), me() + ":hall_humidity.quillon_var__v003.index");
+}
+
+TEST_F(DispatchTest, X10RequestsDriveTheControllerAndAreReported)
+{
+    QString a1 = "A1", a3 = "A3";
+    qint16 off = 3;
+    m_hs->SetDeviceStatus(a1, off);
+    m_hs->SetDeviceStatus(a3, off);
+    receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=a1,a3", "Command=ON"}}}));
+    EXPECT_EQ(calls(), QStringList{"Exec(Nothing,A,1+3,2,0,0,0)"});
+    ASSERT_TRUE(waitForSent("xAP-X10.event", 1));
+    EXPECT_EQ(sentOf("xAP-X10.event")[0].item("xAP-X10.event", "Device"), "A1+3");
+    EXPECT_EQ(sentOf("xAP-X10.event")[0].item("xAP-X10.event", "Event"), "on");
+    EXPECT_EQ(m_hs->deviceStatus("A1"), 2);
+    EXPECT_EQ(m_hs->deviceStatus("A3"), 2) << "every unit of the request takes the status";
+
+    plugin->calls.clear();
+    receive(message("xap-x10.request", me(), {{"xap-x10.request", {"Device=A1", "Command=dim", "Count=5"}}}));
+    receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A3", "Command=hail"}}}));
+    receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1", "Command=bright"}}}));
+    EXPECT_EQ(calls(), QStringList({"Exec(dev,A,1,4,5,0,0)", "Exec(dev,A,3,8,0,0,0)", "Exec(dev,A,1,5,0,0,0)"}));
+    ASSERT_TRUE(waitForSent("xAP-X10.event", 4));
+    EXPECT_EQ(sentOf("xAP-X10.event")[2].item("xAP-X10.event", "Event"), "hail");
+    EXPECT_EQ(m_hs->deviceStatus("A3"), 8);
+}
+
+TEST_F(DispatchTest, X10RequestWithAUnitNotInUseIsDropped)
+{
+    QString a1 = "A1";
+    qint16 off = 3;
+    m_hs->SetDeviceStatus(a1, off);
+    receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1,A2", "Command=on"}}}));
+    receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=", "Command=on"}}}));
+    receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Command=on"}}}));
+    receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A99", "Command=on"}}}));
+    receive(message("xap-x10.request", "elsewhere.x.y", {{"xap-x10.request", {"Device=A1", "Command=on"}}}));
+    settle(300);
+    EXPECT_TRUE(calls().isEmpty());
+    EXPECT_TRUE(sentOf("xAP-X10.event").isEmpty());
+    EXPECT_EQ(m_hs->deviceStatus("A1"), 3);
+}
+
+TEST_F(DispatchTest, X10ReportGoesOutEvenWhenTheStatusAlreadyMatches)
+{
+    QString a1 = "A1";
+    qint16 on = 2;
+    m_hs->SetDeviceStatus(a1, on);
+    Variant when = Variant::fromDate(40000);
+    m_hs->SetDeviceLastChange(a1, when);
+    receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1", "Command=on"}}}));
+    ASSERT_TRUE(waitForSent("xAP-X10.event", 1));
+    EXPECT_EQ(m_hs->deviceLastChange("A1"), 40000.0) << "status unchanged: last change kept";
+}
+
+TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
+{
+    tables.learnedIR.insert("tv-power", "12");
+    receive(message("IR.Transmit", QString(), {{"IR.Signal", {"Device=TV", "Signal=Power", "Location=3"}}}));
+    EXPECT_EQ(calls(), QStringList{"PlayIR(12)"});
+
+    plugin->calls.clear();
+    gIRMacroDictionary->add(Variant(QStringLiteral("movie night")), Variant(QStringLiteral("12,13,14")));
+    receive(message("IR.Transmit", QString(), {{"IR.Signal", {"Device=Movie", "Signal=Night", "Location=20"}}}));
+    EXPECT_EQ(calls(), QStringList({"PlayIR(12)", "PlayIR(13)", "PlayIR(14)", "PlayIR(20)"}));
+    const auto &c = plugin->calls;
+    EXPECT_GE(c[1].atMs - c[0].atMs, 95);
+    EXPECT_GE(c[2].atMs - c[1].atMs, 95);
+    EXPECT_LT(c[3].atMs - c[2].atMs, 90) << "no wait after the last code";
+
+    plugin->calls.clear();
+    tables.irZoneModules = {0xa0, 0xa1};
+    const struct { QStringList items; const char *call; } cases[] = {
+        {{"Location=5", "Zone=18"}, "PlayRemoteIR(161,1,5)"},
+        {{"Location=5", "Zone=1"}, "PlayRemoteIR(160,0,5)"},
+        {{"Location=5", "Zone=32"}, "PlayRemoteIR(161,15,5)"},
+        {{"Location=5"}, "PlayIR(5)"},
+        {{"Location=5", "Zone=0"}, "PlayIR(5)"},
+        {{"Location=5", "Zone=40"}, "PlayIR(5)"},
+        {{"Location=5", "Zone=-3"}, "PlayIR(5)"},
+        {{"Location=abc"}, nullptr},
+        {{"Zone=3"}, nullptr},
+    };
+    for (const auto &k : cases) {
+        plugin->calls.clear();
+        receive(message("IR.Transmit", QString(), {{"IR.Signal", QStringList{"Device=VCR", "Signal=Play"} + k.items}}));
+        EXPECT_EQ(calls(), k.call ? QStringList{QString::fromLatin1(k.call)} : QStringList()) << k.items.join(';').toStdString();
+    }
+}
+
+TEST_F(DispatchTest, TesseraIRSetsTheZoneThenPlays)
+{
+    receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=7", "Zone=2"}}}));
+    receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=8"}}}));
+    receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Zone=2"}}}));
+    EXPECT_EQ(calls(), QStringList({"SetZone(2)", "PlayIR(7)", "PlayIR(8)"}));
+}
+
+TEST_F(DispatchTest, EchoRoleAndTime)
+{
+    receive(message("WDT.Echo", QString(), {{"Echo.Query", {"Query=Hello"}}}, "acme.pinger.pc"));
+    receive(message("WDT.Echo", QString(), {{"Echo.Query", {}}}));
+    ASSERT_TRUE(waitForSent("WDT.Echo", 1));
+    const SentMessage echo = sentOf("WDT.Echo").first();
+    EXPECT_EQ(echo.msg->MsgTarget(), "acme.pinger.pc");
+    EXPECT_EQ(echo.item("Echo.Response", "Response"), "hello");
+
+    gHTTPPort = "8123";
+    gExePath = "/opt/korvane/xaptvkKorvane";
+    receive(message("Tessera.Role", QString(), {{"Role.Query", {"Role=ANY"}}}));
+    receive(message("Tessera.Role", QString(), {{"Role.Query", {"Role=server"}}}));
+    receive(message("Tessera.Role", QString(), {{"Role.Query", {}}}));
+    receive(message("Tessera.Role", QString(), {{"Role.Query", {"Role=Application"}}}));
+    ASSERT_TRUE(waitForSent("Tessera.Role", 2));
+    settle(300);
+    ASSERT_EQ(sentOf("Tessera.Role").size(), 2);
+    const SentMessage role = sentOf("Tessera.Role").first();
+    EXPECT_TRUE(role.raw.endsWith("Role.Notification\n{\nRole=Application\nPath=/opt/korvane/xaptvkKorvane\nServer="
+                                  + LocalComputerName().toLatin1() + "\nPort=8123\nForm=SetupForm\n}\n"))
+        << role.raw.toStdString();
+    EXPECT_EQ(sentOf("WDT.Echo").size(), 1);
+
+    receive(message("Time.Today", QString(), {{"Time.Today", {"Sunrise=6:45 AM"}}}));
+    EXPECT_EQ(SunriseText(), "6:45 AM");
+    EXPECT_EQ(SunsetText(), "Unknown");
+}
+
+TEST_F(DispatchTest, AFailingPlugInCallEndsOnlyThatMessage)
+{
+    gPluginInstance.reset();
+    receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=7"}}}));
+    ASSERT_TRUE(waitForSent("Tessera.Event", 1));
+    EXPECT_TRUE(logData().first().startsWith("Readmessage Line ")) << logData().first().toStdString();
+    gPluginInstance = plugin;
+    receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=7"}}}));
+    EXPECT_EQ(calls(), QStringList{"PlayIR(7)"});
+}
+
+TEST_F(DispatchTest, MenuCallbacksKeepTheirFirstItem)
+{
+    EXPECT_EQ(AcceptMenuCallbacks("xaptvkKorvane", "Setup", "xaptvkKorvane"), QString());
+    AcceptMenuCallbacks("xaptvkKorvane", "Setup", "Other");
+    AcceptMenuCallbacks("xaptvkKorvane", "setup", "Lower");
+    ASSERT_TRUE(gRegisteredMenus);
+    EXPECT_EQ(gRegisteredMenus->count(), 2);
+    EXPECT_EQ(gRegisteredMenus->item(Variant(QStringLiteral("xaptvkKorvane~Setup"))).toString(), "xaptvkKorvane");
+    settle(100);
+    EXPECT_TRUE(sentOf("Tessera.Event").isEmpty());
+    gDebugMode = 1;
+    AcceptMenuCallbacks("xaptvkKorvane", "Setup", "Again");
+    ASSERT_TRUE(waitForSent("Tessera.Event", 1));
+    const SentMessage log = sentOf("Tessera.Event").first();
+    EXPECT_EQ(log.item("Event.Log", "Type"), "xaptvkKorvane Debug");
+    EXPECT_EQ(log.item("Event.Log", "Data"), "Accepting Callback xaptvkKorvane~Setup");
+}
+
+} // namespace

@@ -1,0 +1,112 @@
+#include "BridgeRig.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+// Location;name;interface;iotype;iomisc;misc;type;status;value;last change;string;tag;trigger
+const char kDeviceStore[] =
+    "[PluginDevices]\r\n"
+    "Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;;False\r\n"
+    "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;;False\r\n"
+    "[1=Door;Contact;Veltro Quillon;0;3!11!0!0;0;Input;3;0;;;;False\r\n"
+    "[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;;False\r\n"
+    "A5=Garden;Lamp;Veltro Quillon;0;;0;X10;3;0;;;;False\r\n"
+    "A6=Garden;Fountain;Veltro Quillon;0;;0;X10;3;0;;;;False\r\n";
+
+} // namespace
+
+BridgeRig::BridgeRig()
+{
+    clock.start();
+    QObject::connect(&listener.socket, &QUdpSocket::readyRead, [this] {
+        while (arrivals.size() < listener.received.size())
+            arrivals.append(clock.elapsed());
+    });
+}
+
+BridgeRig::~BridgeRig()
+{
+    if (program)
+        program->terminate();
+}
+
+bool BridgeRig::start()
+{
+    if (!listener.bound || !transport.listen())
+        return false;
+    sim.attach(&transport);
+    sim.setUnit(3, 11);
+    sim.vars[4] = 21;
+    folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
+                     QByteArray(kDeviceStore) + "[tspi_quillon]\r\nSerialIP=127.0.0.1\r\nCommPort="
+                         + QByteArray::number(transport.port()) + "\r\n");
+    folder.writeFile(QStringLiteral("Config/xaptvkKorvane.ini"), "[tspi_quillon]\r\npoll_interval=200\r\n");
+    program = std::make_unique<KorvaneProcess>(folder);
+    if (!listener.waitForCount(1))
+        return false;
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("\nport=(\\d+)\n")).match(QString::fromLatin1(listener.received.at(0)));
+    if (!m.hasMatch())
+        return false;
+    port = quint16(m.captured(1).toUInt());
+    source = item(listener.received.at(0), QStringLiteral("source"));
+    // Ready once a query for the first variable is answered.
+    qint64 last = -1000;
+    return waitUntil(
+        [this, &last] {
+            if (!of(QStringLiteral("xAPBSC.info")).isEmpty())
+                return true;
+            if (clock.elapsed() - last >= 500) {
+                last = clock.elapsed();
+                send(message(QStringLiteral("xAPBSC.query"), source + QStringLiteral(":hall_temp.>"), {{"request", {}}}));
+            }
+            return false;
+        },
+        60000);
+}
+
+void BridgeRig::send(const QByteArray &datagram)
+{
+    sender.writeDatagram(datagram, QHostAddress(QHostAddress::LocalHost), port);
+}
+
+QByteArray BridgeRig::message(const QString &cls, const QString &target, const QList<QPair<QString, QStringList>> &blocks,
+                              const QString &from) const
+{
+    QString text = QStringLiteral("xap-header\n{\nv=13\nhop=1\nuid=FF.1234:00\nclass=") + cls + QStringLiteral("\nsource=")
+        + from + QLatin1Char('\n');
+    if (!target.isEmpty())
+        text += QStringLiteral("target=") + target + QLatin1Char('\n');
+    text += QStringLiteral("}\n");
+    for (const auto &[name, items] : blocks) {
+        text += name + QStringLiteral("\n{\n");
+        for (const QString &i : items)
+            text += i + QLatin1Char('\n');
+        text += QStringLiteral("}\n");
+    }
+    return text.toLatin1();
+}
+
+QList<QByteArray> BridgeRig::of(const QString &cls) const
+{
+    QList<QByteArray> out;
+    for (const QByteArray &d : listener.received) {
+        if (item(d, QStringLiteral("class")).compare(cls, Qt::CaseInsensitive) == 0)
+            out.append(d);
+    }
+    return out;
+}
+
+bool BridgeRig::waitFor(const QString &cls, qsizetype n, int timeoutMs)
+{
+    return waitUntil([&] { return of(cls).size() >= n; }, timeoutMs);
+}
+
+QString BridgeRig::item(const QByteArray &datagram, const QString &key)
+{
+    const QRegularExpression re(QStringLiteral("\n") + QRegularExpression::escape(key) + QStringLiteral("=([^\n]*)\n"),
+                                QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(QString::fromLatin1(datagram));
+    return m.hasMatch() ? m.captured(1) : QString();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "KorvaneProcess.h"
+#include "XapListener.h"
+
+#include "QuillonSim.h"
+#include "SimTcpTransport.h"
+
+#include <QElapsedTimer>
+
+#include <memory>
+
+// The whole program against the controller simulator over TCP: a program
+// folder with a device store of controller points, the simulator as the
+// serial-device server, and a listener on the xAP port.
+class BridgeRig
+{
+public:
+    BridgeRig();
+    ~BridgeRig();
+
+    // Starts the program and waits until it answers BSC queries for its endpoints.
+    bool start();
+    void send(const QByteArray &datagram);
+    // A message to this program: class, target sub-address, blocks as "name", "k=v"...
+    QByteArray message(const QString &cls, const QString &target, const QList<QPair<QString, QStringList>> &blocks,
+                       const QString &source = QStringLiteral("acme.remote.pc")) const;
+
+    // Received datagrams of a class (case-insensitive), in arrival order, and their arrival times.
+    QList<QByteArray> of(const QString &cls) const;
+    bool waitFor(const QString &cls, qsizetype n, int timeoutMs = 20000);
+    qint64 elapsedMs() const { return clock.elapsed(); }
+    // The value of `key=` in a datagram's text; empty when missing.
+    static QString item(const QByteArray &datagram, const QString &key);
+
+    XapListener listener;
+    ProgramFolder folder;
+    SimTcpTransport transport;
+    QuillonSim sim;
+    std::unique_ptr<KorvaneProcess> program;
+    QUdpSocket sender;
+    quint16 port = 0;
+    QString source; // the program's xAP source
+    QElapsedTimer clock;
+    QList<qint64> arrivals; // ms since the rig was made, per listener datagram
+};
