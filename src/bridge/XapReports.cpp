@@ -68,6 +68,9 @@ void xAPIR(qint32 code, int zone, const QString &cls)
 
         if (!gIRSlots)
             throw VbError(VbErr::ObjectVariableNotSet, VbError::standardDescription(VbErr::ObjectVariableNotSet));
+        // No Long follows the largest one: its slot number overflows.
+        if (code == std::numeric_limits<qint32>::max())
+            throw VbError(VbErr::Overflow);
         const ObjectPtr slot = gIRSlots->item(Variant::fromLong(code + 1)).toObject();
         if (!slot)
             throw VbError(VbErr::ObjectVariableNotSet, VbError::standardDescription(VbErr::ObjectVariableNotSet));
