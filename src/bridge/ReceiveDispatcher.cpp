@@ -119,7 +119,8 @@ void irTransmit(const XapMessage &msg)
     QString macroKey = key;
     macroKey.replace(QLatin1Char('-'), QLatin1Char(' '));
     if (gIRMacroDictionary && gIRMacroDictionary->exists(Variant(macroKey))) {
-        const QStringList steps = gIRMacroDictionary->item(Variant(macroKey)).toString().split(QLatin1Char(','));
+        // An empty macro plays nothing (not location 0).
+        const QStringList steps = VbString::Split(gIRMacroDictionary->item(Variant(macroKey)).toString(), QStringLiteral(","));
         CWaitNDispatch pause;
         for (int i = 0; i < steps.size(); ++i) {
             if (i > 0)

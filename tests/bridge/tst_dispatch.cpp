@@ -272,6 +272,12 @@ TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
     EXPECT_LT(c[3].atMs - c[2].atMs, 90) << "no wait after the last code";
 
     plugin->calls.clear();
+    gIRMacroDictionary->add(Variant(QStringLiteral("empty macro")), Variant(QString()));
+    receive(message(QStringLiteral("IR.Transmit"), QString(), {{"IR.Signal", {"Device=Empty", "Signal=Macro"}}}));
+    receive(message(QStringLiteral("IR.Transmit"), QString(), {{"IR.Signal", {"Device=Empty", "Signal=Macro", "Location=9"}}}));
+    EXPECT_EQ(calls(), QStringList{"PlayIR(9)"}) << "an empty macro plays nothing";
+
+    plugin->calls.clear();
     tables.irZoneModules = {0xa0, 0xa1};
     const struct { QStringList items; const char *call; } cases[] = {
         {{"Location=5", "Zone=18"}, "PlayRemoteIR(161,1,5)"},
