@@ -72,9 +72,11 @@ void registerControllerSubsystem()
     hooks.restartPlugin = [] { RestartPlugin(); };
     hooks.pluginNameFails = [] { return PluginNameFails(); };
     hooks.shutdownIO = [] {
-        if (gPluginInstance)
-            gPluginInstance->call("ShutdownIO");
+        // Exit attempts every step: the plug-in is released even when its ShutdownIO fails.
+        ObjectPtr plugin = std::move(gPluginInstance);
         gPluginInstance.reset();
+        if (plugin)
+            plugin->call("ShutdownIO");
     };
     hooks.yonderMenu = [](const QString& menu) {
         if (gPluginInstance)

@@ -6,6 +6,7 @@
 #include "controller/PluginHooks.h"
 #include "controller/PluginRegistration.h"
 #include "controller/UnitMappings.h"
+#include "core/CoreHooks.h"
 #include "core/Globals.h"
 #include "host/Application.h"
 #include "host/HostGlobals.h"
@@ -288,4 +289,23 @@ TEST_F(PluginTest, WatchdogRestartsAFailedPluginOnTheSameLink)
     gUseSerialComm = false;
     gSerialIPAddress.clear();
     gCommPort = "1";
+}
+
+namespace {
+class FailingShutdown : public DispatchObject<FailingShutdown>
+{
+public:
+    static void describe(DispatchTable<FailingShutdown> &t) { t.method("ShutdownIO", &FailingShutdown::ShutdownIO); }
+    void ShutdownIO() { throw VbError(5); }
+};
+} // namespace
+
+TEST_F(PluginTest, ExitReleasesThePluginEvenWhenItsShutdownFails)
+{
+    registerControllerSubsystem();
+    auto failing = std::make_shared<FailingShutdown>();
+    gPluginInstance = failing;
+    EXPECT_THROW(Hooks().shutdownIO(), VbError);
+    EXPECT_FALSE(gPluginInstance);
+    EXPECT_EQ(failing.use_count(), 1);
 }
