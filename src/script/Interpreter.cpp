@@ -516,6 +516,8 @@ void Interpreter::execErase(const EraseStmt *s, Frame &f)
 Variant Interpreter::evalText(Frame &frame, const QString &text)
 {
     ProgramPtr program = Parser(text, frame.proc, frame.me ? frame.me->definition() : nullptr).parseExpressionOnly();
+    if (frame.proc && !frame.execLocals)
+        frame.execLocals = std::make_shared<ExecLocals>();
     Frame f = frame;
     f.resumeNext = false;
     return eval(program->expression, f);
@@ -523,18 +525,36 @@ Variant Interpreter::evalText(Frame &frame, const QString &text)
 
 void Interpreter::executeText(Frame &frame, const QString &text, bool global)
 {
-    if (global) {
+    if (global || !frame.proc) {
         ProgramPtr program = Parser(text).parseProgram();
         frame.module->adopt(program);
         ++m_generation;
-        runTopLevel(*frame.module, program);
+        if (global) {
+            runTopLevel(*frame.module, program);
+            return;
+        }
+        // Module-level Execute: the global scope, with the caller's error mode.
+        Frame f = frame;
+        f.resumeNext = false;
+        f.optionExplicit = program->optionExplicit || frame.optionExplicit;
+        for (const ConstStmt *c : program->consts)
+            execConst(c, f);
+        execBlock(program->top, f);
         return;
     }
+    // Inside a procedure the text runs in the procedure's own scope: what it
+    // declares is local to this activation; procedures and classes it
+    // defines belong to the module.
     ProgramPtr program = Parser(text, frame.proc, frame.me ? frame.me->definition() : nullptr).parseProgram();
-    if (!program->procedures.empty() || !program->classes.empty() || !program->globalNames.isEmpty()) {
+    if (!program->procedures.empty() || !program->classes.empty()) {
         frame.module->adopt(program);
         ++m_generation;
     }
+    if (!frame.execLocals)
+        frame.execLocals = std::make_shared<ExecLocals>();
+    for (const QString &name : program->localNames)
+        if (!frame.proc->locals.contains(name))
+            frameLocal(frame, name, true);
     Frame f = frame;
     f.resumeNext = false;
     f.optionExplicit = program->optionExplicit || frame.optionExplicit;
