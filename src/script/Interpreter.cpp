@@ -29,11 +29,39 @@ Interpreter::Interpreter()
 Interpreter::~Interpreter()
 {
     m_tearingDown = true;
-    // Objects of script classes hold their module: release them first.
-    for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
-        m->releaseValues();
+    releaseScriptObjects();
     m_modules.clear();
     m_items.clear();
+}
+
+void Interpreter::releaseScriptObjects()
+{
+    // Objects of script classes hold their module: release them first. A
+    // Class_Terminate may store new objects again; a few passes take those.
+    for (int pass = 0; pass < 4 && !m_tearingDown; ++pass)
+        for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
+            m->releaseValues();
+    // What is left was stored by a Class_Terminate that keeps doing so, or
+    // lives in a cycle of objects referring to each other: empty them all
+    // without running more script.
+    const bool wasTearingDown = m_tearingDown;
+    m_tearingDown = true;
+    for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
+        m->releaseValues();
+    for (const auto &weak : std::vector<std::weak_ptr<ClassInstance>>(m_instances))
+        if (auto instance = weak.lock())
+            instance->releaseFields();
+    m_instances.clear();
+    m_tearingDown = wasTearingDown;
+}
+
+void Interpreter::track(const std::shared_ptr<ClassInstance> &instance)
+{
+    if (m_instances.size() >= m_pruneAt) {
+        std::erase_if(m_instances, [](const std::weak_ptr<ClassInstance> &w) { return w.expired(); });
+        m_pruneAt = std::max<size_t>(64, m_instances.size() * 2);
+    }
+    m_instances.push_back(instance);
 }
 
 void Interpreter::addObject(const QString &name, const ObjectPtr &object, bool addMembers)
@@ -50,8 +78,7 @@ void Interpreter::addObject(const QString &name, const ObjectPtr &object, bool a
 void Interpreter::reset()
 {
     // The script's objects go first, while their Class_Terminate can still run.
-    for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
-        m->releaseValues();
+    releaseScriptObjects();
     m_tearingDown = true;
     m_modules.clear();
     m_items.clear();

@@ -74,6 +74,7 @@ public:
     Variant invokeMember(ClassInstance &self, const QString &name, CallKind kind, std::vector<Variant> &args);
     Variant callProcedureRef(ScriptModule &module, const Procedure &procedure, std::vector<Variant> &args);
     void runTerminate(ClassInstance &self);
+    void track(const std::shared_ptr<ClassInstance> &instance); // a new object of a script class
 
     // For built-ins.
     Variant evalText(Frame &frame, const QString &text);
@@ -104,6 +105,7 @@ private:
     void execConst(const ConstStmt *s, Frame &f);
     void execErase(const EraseStmt *s, Frame &f);
     void runTopLevel(ScriptModule &module, const ProgramPtr &program);
+    void releaseScriptObjects();
     void trap(const VbError &e, Frame &f);
     void tick();
 
@@ -160,4 +162,8 @@ private:
     quint32 m_ticks = 0;
     std::vector<std::chrono::steady_clock::time_point> m_deadlines;
     bool m_tearingDown = false;
+    // Every live object of a script class, so that the end of the engine can
+    // break the cycles they form.
+    std::vector<std::weak_ptr<ClassInstance>> m_instances;
+    size_t m_pruneAt = 64;
 };

@@ -278,6 +278,7 @@ Variant Interpreter::evalNew(const NewExpr *n, Frame &f)
         throw VbError(506);
     auto module = std::static_pointer_cast<ScriptModule>(owner->shared_from_this());
     auto instance = std::make_shared<ClassInstance>(weak_from_this(), module, def, program);
+    track(instance);
     for (size_t i = 0; i < def->fields.size(); ++i) {
         const ClassField &field = def->fields[i];
         if (!field.isArray)
