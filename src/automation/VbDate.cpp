@@ -61,11 +61,12 @@ QString formatGeneralDate(double oleDate)
         days += oleDate < 0 ? -1 : 1;
     }
     QString out;
-    if (days != 0 || secs == 0) {
+    // Day 0 is no date at all: its midnight reads "12:00:00 AM", not "12/30/1899".
+    if (days != 0) {
         QDate d = kEpoch.addDays(days);
-        out = QStringLiteral("%1/%2/%3").arg(d.month()).arg(d.day()).arg(d.year(), 4, 10, QLatin1Char('0'));
+        out = QStringLiteral("%1/%2/%3").arg(d.month()).arg(d.day()).arg(d.year());
     }
-    if (secs != 0) {
+    if (secs != 0 || days == 0) {
         int h = int(secs / 3600), m = int(secs / 60 % 60), s = int(secs % 60);
         int h12 = h % 12 == 0 ? 12 : h % 12;
         QString t = QStringLiteral("%1:%2:%3 %4")

@@ -15,7 +15,8 @@ double fromDate(const QDate &date);
 double oleNow();
 
 // The one "general date" text of the program: M/d/yyyy h:mm:ss AM/PM; the
-// time is left out at midnight, the date for a pure time (day 0).
+// time is left out at midnight, the date for a pure time (day 0, whose
+// midnight is "12:00:00 AM"); years are not padded ("1/1/100").
 QString formatGeneralDate(double oleDate);
 
 // Reads what formatGeneralDate writes, also "yyyy-MM-dd HH:mm:ss", a date or

@@ -8,6 +8,7 @@
 #include "bridge/HostAccess.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
+#include "bridge/ReceivedNumber.h"
 #include "bridge/TargetPattern.h"
 
 #include "host/Application.h"
@@ -141,7 +142,7 @@ void BSCCmd(const QString &target, const QString &id, const QString &, const QSt
         if (!pattern)
             return;
         // A level beyond 16 bits raises the overflow that the handler logs.
-        const int level = Variant::fromDouble(VbString::Val(levelText)).toInteger();
+        const int level = ReceivedCInt(levelText);
         const PointTables &tables = Points();
 
         if (id == QLatin1String("*")) {

@@ -1,6 +1,7 @@
 #include "bridge/BscNaming.h"
 
 #include "bridge/PointTables.h"
+#include "bridge/ReceivedNumber.h"
 
 #include "core/Globals.h"
 #include "core/Logging.h"
@@ -14,12 +15,6 @@
 namespace BscNaming {
 
 namespace {
-
-// CInt of a leading number: halves to even, error 6 outside 16 bits.
-int cint(double value)
-{
-    return Variant::fromDouble(value).toInteger();
-}
 
 bool isX10Letter(QChar c)
 {
@@ -62,7 +57,7 @@ QString BscUid(const QString &hex)
 QString DefinedDevice(const QString &code, const PointTables &tables)
 {
     try {
-        const int n = cint(VbString::Val(code.mid(1)));
+        const int n = ReceivedCInt(code.mid(1));
         if (n < 1)
             return QString();
         const QString letter = code.left(1).toUpper();
@@ -103,12 +98,12 @@ QString EncodeDevice(const QString &name, const PointTables &tables)
     try {
         const QChar first = name.isEmpty() ? QChar() : name.at(0);
         if (first == QLatin1Char('V')) {
-            const QString number = VbString::formatDouble(VbString::Val(name.mid(1)));
+            const QString number = VbString::formatDouble(ReceivedNumber(name.mid(1)));
             result = QStringLiteral("Quillon_Var__V") + VbString::Right(QStringLiteral("000") + number, 3);
         } else if (isX10Letter(first)) {
             result = QStringLiteral("Quillon_X10___") + VbString::Right(QStringLiteral("___") + name, 3);
         } else if (first == QLatin1Char('X')) {
-            const double k = VbString::Val(name.mid(1));
+            const double k = ReceivedNumber(name.mid(1));
             const long m = long(std::floor(k / 16));
             const long p = (Variant::fromDouble(k).toLong() % 16) + 1;
             const QList<umap> &maps = tables.UnitMaps();

@@ -6,6 +6,7 @@
 #include "bridge/HostAccess.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
+#include "bridge/ReceivedNumber.h"
 
 #include "host/Application.h"
 #include "host/HostGlobals.h"
@@ -36,7 +37,7 @@ QString ownSource()
 
 QString valText(const QString &text)
 {
-    return VbString::formatDouble(VbString::Val(text));
+    return VbString::formatDouble(ReceivedNumber(text));
 }
 
 int x10Code(const QString &word)
@@ -94,7 +95,7 @@ void x10Request(const XapMessage &msg)
         count = msg.GetItem(section, QStringLiteral("Count"));
 
     const QString deviceCode = house + units;
-    PluginCalls::Exec(HostAccess::DeviceOfCode(deviceCode), house, units, code, Variant::fromDouble(VbString::Val(count)).toInteger());
+    PluginCalls::Exec(HostAccess::DeviceOfCode(deviceCode), house, units, code, ReceivedCInt(count));
     SendXap(QString(), QStringLiteral("xAP-X10.event"), QStringLiteral("xAP-X10.event"),
             XapBody({{QStringLiteral("Device"), deviceCode}, {QStringLiteral("Event"), word}}), QString(), QString());
 
@@ -112,32 +113,33 @@ void irTransmit(const XapMessage &msg)
     key.replace(QLatin1Char(' '), QLatin1Char('-'));
     const PointTables &tables = Points();
     if (const std::optional<QString> location = tables.LearnedIR(key)) {
-        PluginCalls::PlayIR(Variant::fromDouble(VbString::Val(*location)).toLong());
+        PluginCalls::PlayIR(ReceivedCLng(*location));
         return;
     }
     QString macroKey = key;
     macroKey.replace(QLatin1Char('-'), QLatin1Char(' '));
     if (gIRMacroDictionary && gIRMacroDictionary->exists(Variant(macroKey))) {
-        const QStringList steps = gIRMacroDictionary->item(Variant(macroKey)).toString().split(QLatin1Char(','));
+        // An empty macro plays nothing (not location 0).
+        const QStringList steps = VbString::Split(gIRMacroDictionary->item(Variant(macroKey)).toString(), QStringLiteral(","));
         CWaitNDispatch pause;
         for (int i = 0; i < steps.size(); ++i) {
             if (i > 0)
                 pause.Wait(kMacroPauseMs);
-            PluginCalls::PlayIR(Variant::fromDouble(VbString::Val(steps.at(i))).toLong());
+            PluginCalls::PlayIR(ReceivedCLng(steps.at(i)));
         }
     }
 
     const QString location = msg.GetItem(section, QStringLiteral("Location"));
-    const int zone = Variant::fromDouble(VbString::Val(msg.GetItem(section, QStringLiteral("Zone")))).toInteger();
+    const int zone = ReceivedCInt(msg.GetItem(section, QStringLiteral("Zone")));
     if (!VbString::IsNumeric(location))
         return;
     const QVector<int> modules = tables.IRZoneModules();
     const int module = int(std::floor((zone - 1) / 16.0));
     if (module < modules.size() && zone > 0) {
         PluginCalls::PlayRemoteIR(modules.at(module), (zone - 1) & 15,
-                                  Variant::fromDouble(VbString::Val(location)).toInteger());
+                                  ReceivedCInt(location));
     } else {
-        PluginCalls::PlayIR(Variant::fromDouble(VbString::Val(location)).toLong());
+        PluginCalls::PlayIR(ReceivedCLng(location));
     }
 }
 
@@ -149,8 +151,8 @@ void tesseraIR(const XapMessage &msg)
         return;
     const QString zone = msg.GetItem(section, QStringLiteral("Zone"));
     if (zone != kUnknown)
-        PluginCalls::SetZone(Variant::fromDouble(VbString::Val(zone)).toLong());
-    PluginCalls::PlayIR(Variant::fromDouble(VbString::Val(location)).toLong());
+        PluginCalls::SetZone(ReceivedCLng(zone));
+    PluginCalls::PlayIR(ReceivedCLng(location));
 }
 
 void echo(const XapMessage &msg)

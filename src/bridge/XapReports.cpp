@@ -2,6 +2,7 @@
 
 #include "bridge/HostAccess.h"
 #include "bridge/PointTables.h"
+#include "bridge/ReceivedNumber.h"
 
 #include "host/Application.h"
 #include "host/HostGlobals.h"
@@ -13,6 +14,8 @@
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
+
+#include <limits>
 
 void SendXapX10Event(const QString &unitsArg, const QString &house, int command)
 {
@@ -27,7 +30,7 @@ void SendXapX10Event(const QString &unitsArg, const QString &house, int command)
         const int base = (h.at(0).unicode() - 'A') * 16;
         const PointTables &tables = Points();
         for (const QString &element : VbString::Split(units, QStringLiteral(","))) {
-            const int unit = Variant::fromDouble(VbString::Val(element)).toInteger();
+            const int unit = ReceivedCInt(element);
             if (unit <= 0)
                 continue;
             // Units past 16 belong to no flag of this house.
@@ -65,6 +68,9 @@ void xAPIR(qint32 code, int zone, const QString &cls)
 
         if (!gIRSlots)
             throw VbError(VbErr::ObjectVariableNotSet, VbError::standardDescription(VbErr::ObjectVariableNotSet));
+        // No Long follows the largest one: its slot number overflows.
+        if (code == std::numeric_limits<qint32>::max())
+            throw VbError(VbErr::Overflow);
         const ObjectPtr slot = gIRSlots->item(Variant::fromLong(code + 1)).toObject();
         if (!slot)
             throw VbError(VbErr::ObjectVariableNotSet, VbError::standardDescription(VbErr::ObjectVariableNotSet));

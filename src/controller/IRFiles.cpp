@@ -26,23 +26,49 @@ QString zoneText(const QString& raw)
 
 QStringList IRFiles::readLines(const QString& path, int maxLines)
 {
+    // The longest of these files has 1040 lines of short labels: reading stops
+    // there, and an overlong line is cut, so a damaged or huge file cannot
+    // exhaust memory.
+    constexpr int kMaxFileLines = 1040;
+    constexpr int kMaxLineBytes = 4096;
     QStringList lines;
     QFile f(path);
     if (!f.exists() || !f.open(QIODevice::ReadOnly))
         return lines;
-    QString text = QString::fromLatin1(f.readAll());
-    text.replace("\r\n", "\n");
-    text.replace('\r', '\n');
-    if (text.endsWith('\n'))
-        text.chop(1);
-    if (text.isEmpty())
-        return lines;
-    const QStringList raw = text.split('\n');
-    for (const QString& line : raw) {
-        if (maxLines >= 0 && lines.size() >= maxLines)
+    const int limit = maxLines >= 0 ? qMin(maxLines, kMaxFileLines) : kMaxFileLines;
+    QByteArray line;
+    bool afterCR = false, cut = false;
+    auto finish = [&] {
+        lines.append(QString::fromLatin1(line).remove('"'));
+        line.clear();
+    };
+    char buf[65536];
+    while (lines.size() < limit) {
+        const qint64 n = f.read(buf, sizeof buf);
+        if (n <= 0)
             break;
-        lines.append(QString(line).remove('"'));
+        for (qint64 i = 0; i < n && lines.size() < limit; ++i) {
+            const char c = buf[i];
+            if (afterCR) {
+                afterCR = false;
+                if (c == '\n')
+                    continue;
+            }
+            if (c == '\r' || c == '\n') {
+                afterCR = c == '\r';
+                finish();
+            } else if (line.size() < kMaxLineBytes) {
+                line.append(c);
+            } else if (!cut) {
+                cut = true;
+                LogControllerError(kProgramName, path + ": line " + QString::number(lines.size() + 1)
+                                                     + " is longer than " + QString::number(kMaxLineBytes)
+                                                     + " characters; the rest of it is ignored");
+            }
+        }
     }
+    if (!line.isEmpty() && lines.size() < limit)
+        finish();
     return lines;
 }
 

@@ -12,7 +12,8 @@ void BuildIRLookup();
 void SaveIRMap();
 void SetupIRDictionary();
 
-// The lines of a text file as the readers see them: double quotes removed.
+// The lines of a text file as the readers see them: double quotes removed,
+// at most maxLines (and never more than 1040), overlong lines cut and logged.
 // Empty when the file does not exist.
 QStringList readLines(const QString& path, int maxLines = -1);
 bool writeQuotedLines(const QString& path, const QStringList& lines);

@@ -325,6 +325,9 @@ void PointMap::DefineTSIR()
         }
         if (!IRFiles::writeQuotedLines(labels, lines))
             LogControllerError(kProgramName, "DefineTSIR: cannot write " + labels);
+        // IRZonesWritten stays as it is: a synchronisation runs this after
+        // DefineTSIO, and clearing the flag here would leave the zone file
+        // that DefineTSIO just wrote for the shutdown's rename never installed.
     });
 }
 

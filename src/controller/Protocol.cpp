@@ -109,7 +109,11 @@ void Protocol::ReadReports()
             return;
         int len = Frames::ReportLength(quint8(b0));
         if (len == 0) {
-            m_link.ReadByte(); // not a report: drop it
+            // Not a report (a late acknowledgement, say): its three bytes go
+            // together, so none of them is mistaken for the start of a report.
+            if (count < 3)
+                return;
+            take(3);
             continue;
         }
         if (count < len)

@@ -19,8 +19,8 @@ public:
     int SendFrame(const QByteArray& frame);
     bool WaitReply(int timeoutSeconds, int length, int firstByte);
 
-    // Reads every complete report waiting (stray bytes are dropped one at a
-    // time); stops at a report whose bytes have not all arrived.
+    // Reads every complete report waiting (anything else is dropped three
+    // bytes at a time); stops at a report whose bytes have not all arrived.
     void ReadReports();
     ReportOutcome HandleReport(const QByteArray& report, Context context);
 

@@ -30,6 +30,14 @@ bool SystemMap::read(const QString& projectFile)
         LogControllerError(kProgramName, "ReadSystemMap: cannot read " + projectFile);
         return false;
     }
+    // A project file has a few thousand short lines; anything far larger is
+    // not one, and holding it line by line could exhaust memory.
+    constexpr qint64 kMaxProjectBytes = 16 * 1024 * 1024;
+    if (f.size() > kMaxProjectBytes) {
+        LogControllerError(kProgramName, "ReadSystemMap: " + projectFile + " is too large for a project file ("
+                                             + QString::number(f.size()) + " bytes); not read");
+        return false;
+    }
     const QByteArray all = f.readAll();
     QString level1, level2, level3;
     bool inModule = false;
@@ -130,11 +138,22 @@ QString SystemMap::text(int id) const
     return r ? noTabs(r->Line) : QString();
 }
 
+bool SystemMap::exists(int id) const
+{
+    const Row* r = row(id);
+    return r && !r->Line.isEmpty();
+}
+
 void SystemMap::setLine(int id, const QString& line)
 {
     if (id < 1 || id > m_rows.size())
         return;
     Row& r = m_rows[id - 1];
+    if (r.Line.isEmpty()) {
+        LogControllerError(kProgramName, "WriteSystemMap: line " + QString::number(id)
+                                             + " is a heading, not a point row; left unchanged");
+        return;
+    }
     if (r.Line == line)
         return;
     r.Line = line;

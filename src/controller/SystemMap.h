@@ -27,7 +27,11 @@ public:
     const Row* row(int id) const;
     // The point row text without tabs; "" for a missing row.
     QString text(int id) const;
-    bool exists(int id) const { return row(id) != nullptr; }
+    // A point row is at this line. A heading found where a block of point rows
+    // was expected (a truncated block) counts as missing, so it is neither
+    // read as a name nor overwritten.
+    bool exists(int id) const;
+    // Replaces a point row's text; a heading is left as it is (logged).
     void setLine(int id, const QString& line);
 
     // ID of the heading "Variables", "X-10" or "Infra-Red" under "Local"; 0 when none.

@@ -136,10 +136,18 @@ void IniTool::RemoveKey(const QString& section, const QString& key)
 
 void IniTool::RemoveSection(const QString& section)
 {
-    for (const QString& key : Keys(section)) {
-        if (!key.isEmpty())
-            RemoveKey(section, key);
-    }
+    // Every value entry goes, also keys that Keys lists trimmed ("key " of "key = v") or
+    // not at all (an empty key): otherwise they would come back on the next Save.
+    const QString prefix = section + kKeySeparator;
+    const auto removed = std::remove_if(m_entries.begin(), m_entries.end(), [&](const Entry& entry) {
+        return !entry.isSection && entry.key.startsWith(prefix, Qt::CaseInsensitive);
+    });
+    if (removed == m_entries.end())
+        return;
+    m_entries.erase(removed, m_entries.end());
+    m_index.clear();
+    for (qsizetype i = 0; i < m_entries.size(); ++i)
+        m_index.insert(m_entries.at(i).key.toLower(), i);
 }
 
 QStringList IniTool::Headers() const

@@ -75,7 +75,7 @@ void SendXap(const QString& target, const QString& cls, const QString& section, 
         gXap->SendXap(target, cls, section, body, subAddress, useUid);
     } catch (...) {
         PendingError::capture();
-        WriteLogFile(kProgramName, QStringLiteral("SendXap ") + body);
+        WriteLogFile(kProgramName, QStringLiteral("SendXap  ") + body);
     }
 }
 

@@ -13,6 +13,7 @@
 #include "core/Logging.h"
 
 #include "automation/PendingError.h"
+#include "automation/VbString.h"
 
 #include <QDir>
 
@@ -164,7 +165,7 @@ qint16 Application::DeviceExistsByName(QString &sname)
 {
     return trapped<qint16>(QStringLiteral("DeviceExistsByName"), 0, [&] {
         const QString wanted = sname.toLower();
-        return qint16(findDevice([&](const DeviceClass &d) { return d.scriptTag().toLower().trimmed() == wanted; }));
+        return qint16(findDevice([&](const DeviceClass &d) { return VbString::Trim(d.scriptTag().toLower()) == wanted; }));
     });
 }
 

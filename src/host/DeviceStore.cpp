@@ -40,6 +40,33 @@ Variant storedDate(const QString &text)
     return Variant::fromDate(Variant(text).toDate());
 }
 
+// Lines a loader passes over, reported in one log entry so that a damaged
+// file cannot flood the log.
+class SkippedLines
+{
+public:
+    explicit SkippedLines(QString label)
+        : m_label(std::move(label))
+    {
+    }
+    void add(const QString &line)
+    {
+        if (m_count++ == 0)
+            m_first = line.left(80);
+    }
+    void log() const
+    {
+        if (m_count > 0)
+            LogError(kProgramName, m_label + QStringLiteral(" skipped ") + QString::number(m_count)
+                                       + QStringLiteral(" malformed line(s), the first: ") + m_first);
+    }
+
+private:
+    QString m_label;
+    QString m_first;
+    int m_count = 0;
+};
+
 QString boolText(bool value)
 {
     return value ? QStringLiteral("True") : QStringLiteral("False");
@@ -57,13 +84,18 @@ bool DeviceStore::InitDevices()
         ReadIRDevices();
         return false;
     }
+    SkippedLines skipped(QStringLiteral("InitDevices"));
     for (const QString &line : s.split(QChar(0))) {
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (line.isEmpty() || eq < 2)
+        if (line.isEmpty() || eq < 2) {
+            skipped.add(line);
             continue;
+        }
         const QString value = line.mid(eq + 1);
-        if (value.isEmpty())
+        if (value.isEmpty()) {
+            skipped.add(line);
             continue;
+        }
         QString code = line.left(eq).toUpper();
         const QString label = QStringLiteral("InitDevices ") + code;
         QStringList f = value.split(QLatin1Char(';'));
@@ -131,6 +163,7 @@ bool DeviceStore::InitDevices()
         trappedVoid(label, [&] { record->let(QStringLiteral("Value"), Variant(f[8])); });
         trappedVoid(label, [&] { gDeviceDictionary->add(Variant(tag), Variant(record)); });
     }
+    skipped.log();
     ReadIRDevices();
     return true;
 }
@@ -204,6 +237,7 @@ void DeviceStore::SaveDevices()
 
 void DeviceStore::ReadDeviceState()
 {
+    SkippedLines skipped(QStringLiteral("ReadDeviceState"));
     try {
         QFile file(ResolvePathNoCase(gAppPath, QStringLiteral("device_state.txt")));
         if (!file.exists())
@@ -215,8 +249,11 @@ void DeviceStore::ReadDeviceState()
             while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
                 line.chop(1);
             const QStringList f = line.split(QLatin1Char(','));
-            if (f.size() != 5)
+            if (f.size() != 5) {
+                if (!line.isEmpty())
+                    skipped.add(line);
                 continue;
+            }
             QString code = f[0];
             if (hs->DeviceExists(code) == -1)
                 continue;
@@ -234,6 +271,7 @@ void DeviceStore::ReadDeviceState()
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("ReadDeviceState"));
     }
+    skipped.log();
 }
 
 void DeviceStore::SetupIRDictionary()

@@ -39,6 +39,15 @@ void ignoringErrors(F &&statement)
     PendingError::clear();
 }
 
+// The object a late-bound call is made on; Nothing raises VB's error 91.
+ObjectPtr objectOf(const Variant &value)
+{
+    ObjectPtr object = value.toObject();
+    if (!object)
+        throw VbError(VbErr::ObjectVariableNotSet);
+    return object;
+}
+
 DictionaryPtr textDictionary()
 {
     return std::make_shared<Dictionary>(Dictionary::TextCompare);
@@ -176,7 +185,7 @@ void Setup::App_Terminate()
         gPluginCollection = std::make_shared<Collection>();
     for (const Variant &item : gPluginCollection->items()) {
         ignoringErrors([&] {
-            ObjectPtr plugin = item.toObject();
+            ObjectPtr plugin = objectOf(item);
             const qint32 capabilities = plugin->get(QStringLiteral("Capabilities")).toLong();
             if (capabilities & 1)
                 ignoringErrors([&] { plugin->call(QStringLiteral("ShutDownX10")); });
@@ -284,7 +293,7 @@ void Setup::ValueChangeEvent(const QString &dc, qint32 value)
 
 void Setup::RegisterEventCB(qint32 evtype, const Variant &obj)
 {
-    const QString name = obj.toObject()->get(QStringLiteral("name")).toString();
+    const QString name = objectOf(obj)->get(QStringLiteral("name")).toString();
     SendXap(QString(), QStringLiteral("Tessera.Event"), QStringLiteral("Event.Log"),
             XapBody({{QStringLiteral("Time"), VbDate::formatGeneralDate(VbDate::oleNow())},
                      {QStringLiteral("Type"), QStringLiteral("callback from ") + name},

@@ -3,11 +3,14 @@
 
 #include "bridge/BridgeHooks.h"
 #include "bridge/ReceiveDispatcher.h"
+#include "bridge/ReceivedNumber.h"
 
 #include "host/HostGlobals.h"
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+
+#include "automation/VbError.h"
 
 namespace {
 
@@ -107,6 +110,86 @@ TEST_F(DispatchTest, BadCommandInputIsIgnoredOrLogged)
     EXPECT_EQ(calls(), QStringList{"SetIO(Nothing,Q,3,19,12,0,0)"});
 }
 
+TEST(ReceivedNumberText, NumbersTooLargeToHoldAreOverflowsNotZero)
+{
+    const struct { const char *text; double value; } read[] = {
+        {"50/32767", 50}, {"12.5", 12.5}, {" 1 2", 12}, {"abc", 0}, {"", 0}, {"0e400", 0}, {"1e-400", 0},
+        {"-0", 0}, {"&HFFFF", -1}, {"&H0000000000", 0}, {"&", 0}, {"&H", 0}, {"1e300", 1e300},
+    };
+    for (const auto &c : read)
+        EXPECT_EQ(ReceivedNumber(QString::fromLatin1(c.text)), c.value) << c.text;
+    for (const char *text : {"1e400", "-1e400", "1D999", " 9 9e 999", "&H1FFFFFFFF", "&O77777777777777", "&777777777777"}) {
+        EXPECT_THROW(ReceivedNumber(QString::fromLatin1(text)), VbError) << text;
+    }
+    EXPECT_EQ(ReceivedCInt(QStringLiteral("2.5")), 2);
+    EXPECT_THROW(ReceivedCInt(QStringLiteral("32768")), VbError);
+    EXPECT_EQ(ReceivedCLng(QStringLiteral("99999")), 99999);
+    EXPECT_THROW(ReceivedCLng(QStringLiteral("1e400")), VbError);
+}
+
+TEST_F(DispatchTest, MalformedMessagesDoNothingOrAreLogged)
+{
+    tables.irZoneModules = {0xa0};
+    const struct {
+        const char *cls;
+        Blocks blocks;
+        QStringList calls;
+        const char *log; // the start of the one log entry the message leaves, if any
+        bool plainTarget = false; // the program's address without a sub-address
+    } cases[] = {
+        // Numbers beyond what any type holds are errors, not a silent 0 that switches a point off.
+        {"xAPBSC.cmd", {{"output.state.1", {"ID=03", "State=on", "Level=1e400"}}}, {}, "Readmessage Line "},
+        {"xAPBSC.cmd", {{"output.state.1", {"ID=03", "State=on", "Text=-1e400"}}}, {}, "Readmessage Line "},
+        {"xAPBSC.cmd", {{"output.state.1", {"ID=03", "State=on", "Level=&H1FFFFFFFF"}}}, {}, "Readmessage Line "},
+        {"xAPBSC.cmd", {{"output.state.1", {"ID=03", "State=on", "Level=1e10"}}}, {}, "BSCCmd Line "},
+        {"xAPBSC.cmd", {{"output.state.1", {"ID=03", "State=on", "Level=1e-400"}}}, {"SetIO(Nothing,Q,3,19,0,0,0)"}, nullptr},
+        {"xAPBSC.cmd", {{"output.state.1", {"ID=99999999999999999999", "State=on"}}}, {}, nullptr},
+        {"xAPBSC.cmd", {{"output.state.1", {"ID=", "State=on"}}}, {}, nullptr},
+        {"xAPBSC.cmd", {{"output.state.1", {"ID=-1", "State=on"}}}, {}, nullptr},
+        {"xAPBSC.cmd", {}, {}, nullptr},
+        {"xap-x10.request", {{"xap-x10.request", {"Device=A1", "Command=dim", "Count=1e400"}}}, {}, "Readmessage Line "},
+        {"xap-x10.request", {{"xap-x10.request", {"Device=A1", "Command=dim", "Count=40000"}}}, {}, "Readmessage Line "},
+        {"xap-x10.request", {{"xap-x10.request", {"Device=A99999999999", "Command=on"}}}, {}, "DefinedDevice Line "},
+        {"xap-x10.request", {{"xap-x10.request", {"Device=A1e400", "Command=on"}}}, {}, "DefinedDevice Line "},
+        {"xap-x10.request", {{"xap-x10.request", {"Device=A1+", "Command=on"}}}, {}, nullptr},
+        {"xap-x10.request", {}, {}, nullptr},
+        {"IR.Transmit", {{"IR.Signal", {"Location=5", "Zone=1e400"}}}, {}, "Readmessage Line "},
+        {"IR.Transmit", {{"IR.Signal", {"Location=99999999999"}}}, {}, "Readmessage Line "},
+        {"IR.Transmit", {{"IR.Signal", {"Location=1e400"}}}, {}, nullptr}, // not a number at all
+        {"IR.Transmit", {}, {}, nullptr},
+        {"Tessera.IR", {{"IR.Transmit", {"Location=1e400"}}}, {}, "Readmessage Line "},
+        {"Tessera.IR", {{"IR.Transmit", {"Location=5", "Zone=1e400"}}}, {}, "Readmessage Line "},
+        {"Tessera.IR", {{"IR.Transmit", {"Location=abc"}}}, {"PlayIR(0)"}, nullptr},
+        {"Tessera.IR", {}, {}, nullptr},
+        {"WDT.Echo", {}, {}, nullptr},
+        {"Tessera.Role", {}, {}, nullptr},
+        {"xAPBSC.query", {}, {}, nullptr, true},
+        {"xAPBSC.cmd", {{"output.state", {"ID=*", "State=on"}}}, {}, nullptr, true},
+        {"No.Such.Class", {{"x", {"a=b"}}}, {}, nullptr},
+    };
+    QStringList expectedLogs;
+    for (const auto &c : cases) {
+        plugin->calls.clear();
+        receive(message(QString::fromLatin1(c.cls), c.plainTarget ? me() : me() + ":>", c.blocks));
+        EXPECT_EQ(calls(), c.calls) << c.cls << " " << (c.blocks.isEmpty() ? QString() : c.blocks[0].second.join(';')).toStdString();
+        if (c.log)
+            expectedLogs.append(QString::fromLatin1(c.log));
+    }
+    ASSERT_TRUE(waitForSent("Tessera.Event", int(expectedLogs.size())));
+    settle(300);
+    const QStringList logs = logData();
+    ASSERT_EQ(logs.size(), expectedLogs.size()) << logs.join('|').toStdString();
+    for (int i = 0; i < logs.size(); ++i)
+        EXPECT_TRUE(logs[i].startsWith(expectedLogs[i])) << logs[i].toStdString() << " / " << expectedLogs[i].toStdString();
+    for (const char *reply : {"xAPBSC.info", "xAP-X10.event", "WDT.Echo", "Tessera.Role", "IR.Info"})
+        EXPECT_TRUE(sentOf(QString::fromLatin1(reply)).isEmpty()) << reply;
+
+    // The dispatcher keeps serving.
+    plugin->calls.clear();
+    command(me() + ":>", {{"output.state", {"ID=03", "State=on", "Level=7"}}});
+    EXPECT_EQ(calls(), QStringList{"SetIO(Nothing,Q,3,19,7,0,0)"});
+}
+
 TEST_F(DispatchTest, QueriesAreAnsweredForAnyMatchingTarget)
 {
     receive(message("xAPBSC.query", me() + ":hall_temp.>", {{"request", {}}}));
@@ -187,6 +270,12 @@ TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
     EXPECT_GE(c[1].atMs - c[0].atMs, 95);
     EXPECT_GE(c[2].atMs - c[1].atMs, 95);
     EXPECT_LT(c[3].atMs - c[2].atMs, 90) << "no wait after the last code";
+
+    plugin->calls.clear();
+    gIRMacroDictionary->add(Variant(QStringLiteral("empty macro")), Variant(QString()));
+    receive(message(QStringLiteral("IR.Transmit"), QString(), {{"IR.Signal", {"Device=Empty", "Signal=Macro"}}}));
+    receive(message(QStringLiteral("IR.Transmit"), QString(), {{"IR.Signal", {"Device=Empty", "Signal=Macro", "Location=9"}}}));
+    EXPECT_EQ(calls(), QStringList{"PlayIR(9)"}) << "an empty macro plays nothing";
 
     plugin->calls.clear();
     tables.irZoneModules = {0xa0, 0xa1};

@@ -8,6 +8,8 @@
 
 #include "automation/VbDate.h"
 
+#include <limits>
+
 namespace {
 
 class ReportTest : public BridgeTest
@@ -126,9 +128,13 @@ TEST_F(ReportTest, IRReportsNameTheCode)
 TEST_F(ReportTest, IRReportForASlotThatDoesNotExistIsSentThenLogged)
 {
     xAPIR(5000, 0, "IR.Receive");
-    ASSERT_TRUE(waitForSent("IR.Receive", 1));
-    ASSERT_TRUE(waitForSent("Tessera.Event", 1));
-    EXPECT_TRUE(logData().first().startsWith("xAPIR Line ")) << logData().first().toStdString();
+    xAPIR(-1, 0, "IR.Receive");
+    xAPIR(std::numeric_limits<qint32>::max(), 0, "IR.Receive"); // no slot number after it
+    ASSERT_TRUE(waitForSent("IR.Receive", 3));
+    ASSERT_TRUE(waitForSent("Tessera.Event", 3));
+    EXPECT_EQ(sentOf("IR.Receive")[2].item("IR.Signal", "Location"), "2147483647");
+    for (const QString &data : logData())
+        EXPECT_TRUE(data.startsWith("xAPIR Line ")) << data.toStdString();
 }
 
 } // namespace

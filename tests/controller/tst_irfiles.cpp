@@ -94,3 +94,79 @@ TEST_F(IRFilesTest, MissingFilesLeaveEverythingEmpty)
     EXPECT_EQ(gPlugin.IRKeyLocations[42], 42);
     EXPECT_TRUE(loggedEntries().isEmpty());
 }
+
+TEST_F(IRFilesTest, DamagedFilesAreReadAsFarAsTheyMakeSense)
+{
+    struct Case
+    {
+        const char* what;
+        QByteArray labels;
+        QString key;       // expected dictionary entry ("" = dictionary empty)
+        QString value;
+        const char* log;   // expected log text, or nullptr
+    };
+    QByteArray longLine = "TV\r\n" + QByteArray(31, '\n') + QByteArray(100000, 'x') + "\r\nMute\r\n";
+    QByteArray manyLines = "TV\r\n" + QByteArray(31, '\n') + "Power\r\n";
+    for (int i = 0; i < 200000; ++i)
+        manyLines += "label" + QByteArray::number(i) + "\r\n";
+    QByteArray binary("TV\0\x01\xFF\r", 6);
+    for (int i = 0; i < 31; ++i)
+        binary += "\r";
+    binary += QByteArray("Po\0wer\r", 7);
+    const QList<Case> cases{
+        {"an overlong label is cut", longLine, "TV MUTE", "1,0", "is longer than 4096 characters"},
+        {"a huge file stops after its last label line", manyLines, "TV POWER", "0,0", nullptr},
+        {"bytes of every kind and bare CR line ends", binary,
+         QString::fromLatin1(QByteArray("TV\0\x01\xFF PO\0WER", 12)).toUpper(), "0,0", nullptr},
+        {"a file without a line end", "TV", "", "", nullptr},
+        {"an empty file", "", "", "", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startLogCapture();
+        gPlugin.IRNameDictionary.clear();
+        writeConfig("irlbl.cfg", c.labels);
+        IRFiles::SetupIRDictionary();
+        EXPECT_TRUE(IRFiles::ReadIRCfg());
+        if (c.key.isEmpty())
+            EXPECT_TRUE(gPlugin.IRNameDictionary.isEmpty());
+        else
+            EXPECT_EQ(gPlugin.IRNameDictionary.value(c.key), c.value);
+        EXPECT_EQ(gPlugin.IRLabels.size(), 1008);
+        if (c.log)
+            EXPECT_TRUE(logged(c.log));
+        else
+            EXPECT_TRUE(loggedEntries().isEmpty()) << loggedEntries().join("; ").toStdString();
+    }
+    writeConfig("irlbl.cfg", manyLines);
+    IRFiles::ReadIRCfg();
+    EXPECT_EQ(gPlugin.IRLabels[1007], "label1006"); // line 1040: further lines are not read
+}
+
+TEST_F(IRFilesTest, RemapAndZoneEntriesThatAreNotLocations)
+{
+    QStringList m = labelFile(12);
+    m[0] = " 12 ";
+    m[1] = "12abc";
+    m[2] = "-5";
+    m[3] = "1e3";
+    m[4] = "\"";
+    m[5] = "7.5";
+    writeConfig("irmap.cfg", lines(m));
+    IRFiles::ReadIRMap();
+    IRFiles::BuildIRLookup();
+    EXPECT_EQ(gPlugin.IRKeyLocations[0], 12);
+    EXPECT_EQ(gPlugin.IRKeyLocations[1], 1);      // not a number: key plays its own location
+    EXPECT_EQ(gPlugin.IRKeyLocations[2], 2);      // out of range: logged
+    EXPECT_TRUE(logged("key 2 maps to location -5"));
+    EXPECT_EQ(gPlugin.IRKeyLocations[3], 1000);
+    EXPECT_EQ(gPlugin.IRKeyLocations[4], 4);
+    EXPECT_EQ(gPlugin.IRKeyLocations[5], 8);      // rounded half to even
+    writeConfig("irlbl.cfg", lines({"TV", "Radio", "Hifi"}) + QByteArray(29, '\n') + "Power\r\n"
+                                 + QByteArray(35, '\n') + "Power\r\n" + QByteArray(35, '\n') + "Power\r\n");
+    writeConfig("irzones.cfg", lines({"abc", "", "16"}));
+    IRFiles::SetupIRDictionary();
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("TV POWER"), "0,0");
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("RADIO POWER"), "36,0");
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("HIFI POWER"), "72,16");
+}

@@ -213,3 +213,65 @@ TEST_F(PointMapTest, HostToFileRenamesOnlyTheRowsThatTakeHostNames)
         rows << QString::number(id) + ":" + QString::fromLatin1(after[id - 1]).trimmed();
     EXPECT_EQ(changed.size(), 12) << rows.join(" | ").toStdString();
 }
+
+TEST_F(PointMapTest, DamagedProjectFilesAreLoggedAndNeverCorrupted)
+{
+    addDevice("#2", 3, "");
+    gPlugin.VarUsed[1] = true;
+    QByteArray noise;
+    for (int i = 0; i < 5000; ++i)
+        noise.append(char((i * 131 + i / 7) & 0xFF));
+    QByteArray huge = "Quillon Project\r\n\tLocal\r\n\t\tVariables\r\n";
+    huge += QByteArray(17 * 1024 * 1024, '\t') + "\r\n";
+    struct Case
+    {
+        const char* what;
+        QByteArray bytes;
+        const char* log;        // expected log text, or nullptr
+        QList<int> changedRows; // rows the host-to-file direction may rewrite
+    };
+    const QList<Case> cases{
+        // The variables block stops after one row: the X-10 heading sits where
+        // variable 1's row should be, and the last line has no line end.
+        {"truncated blocks",
+         "Quillon Project\r\n\tLocal\r\n\t\tVariables\r\n\t\t\tV0 Kitchen\r\n\t\tX-10\r\n\t\t\tA1 Lamp\r\n"
+         "\tModule #1  SIO16\r\n\t\t]1 Front",
+         "line 5 is a heading, not a point row", {4, 8}},
+        {"noise", noise, nullptr, {}},
+        {"module headings without numbers",
+         "P\n\tModule #\n\tModule #abc\n\t\tx\n\tModule #1\n\t\t]1 Door\n\t\t\n\t\t\t\t\n", nullptr, {6}},
+        {"a file far too large for a project file", huge, "is too large for a project file", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startLogCapture();
+        QFile::remove(appDir.filePath("Copy of house.prj"));
+        {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(c.bytes);
+        }
+        const QString nameBefore = deviceProperty("#2", "name");
+        PointMap::BuildSystemMapDictionary();
+        PointMap::Synchronize(1, path, PointMap::Includes{});
+        EXPECT_EQ(deviceProperty("#2", "name"), nameBefore); // no row to name it from
+        PointMap::Synchronize(0, path, PointMap::Includes{});
+        if (c.log)
+            EXPECT_TRUE(logged(c.log)) << loggedEntries().join("; ").toStdString();
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray after = f.readAll();
+        if (c.bytes.size() > 16 * 1024 * 1024) {
+            EXPECT_EQ(after, c.bytes);
+            EXPECT_FALSE(QFile::exists(appDir.filePath("Copy of house.prj")));
+            continue;
+        }
+        QList<QByteArray> before = c.bytes.split('\n'), now = after.split('\n');
+        if (now.size() == before.size() + 1 && now.last().isEmpty())
+            now.removeLast(); // a rewritten last row gets its line end
+        ASSERT_EQ(now.size(), before.size());
+        for (int i = 0; i < before.size(); ++i)
+            if (!c.changedRows.contains(i + 1))
+                EXPECT_EQ(now[i], before[i]) << "row " << i + 1;
+    }
+}

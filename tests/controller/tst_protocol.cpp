@@ -112,6 +112,22 @@ TEST_F(ProtocolTest, IOChangeEndsAnAckWaitEarlyButNotABlockRead)
     EXPECT_EQ(link->BytesWaiting(), 0);
 }
 
+TEST_F(ProtocolTest, ReportLoopTakesAnythingButAReportThreeBytesAtATime)
+{
+    gPlugin.X10Started = true;
+    // A late acknowledgement whose later bytes look like a report start, then
+    // a real address and preset-dim pair.
+    sim->sendRaw(hex("06FE05") + hex("FE0305") + hex("FE031A") + hex("0607"));
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 11; }));
+    protocol->ReadReports();
+    EXPECT_EQ(host.calls, QStringList{"X10Event D6 D 10 [5] []"});
+    EXPECT_EQ(link->BytesWaiting(), 2); // fewer than three: left for the next pass
+    sim->sendRaw(hex("08"));
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 3; }));
+    protocol->ReadReports();
+    EXPECT_EQ(link->BytesWaiting(), 0);
+}
+
 TEST_F(ProtocolTest, TouchReportIsFiveBytesAndFFIsOne)
 {
     gPlugin.KestrelVar = "~";

@@ -118,6 +118,20 @@ TEST_F(IniToolTest, RemovedSectionDisappearsAndLongNamesSurvive)
     EXPECT_FALSE(QFile::exists(path + QStringLiteral("_bck")));
 }
 
+// Keys with blanks around them and an empty key are removed with their section too.
+TEST_F(IniToolTest, RemoveSectionTakesKeysThatKeysListsTrimmedOrNotAtAll)
+{
+    IniTool ini;
+    ini.Load(write("[Gone]\r\n key = 1\r\n=2\r\nplain=3\r\n[Kept]\r\na=4\r\n"));
+    ini.RemoveSection(QStringLiteral("GONE"));
+    EXPECT_EQ(ini.Keys(QStringLiteral("gone")), QStringList({QString()}));
+    EXPECT_EQ(ini.Read(QStringLiteral("gone"), QStringLiteral(" key "), QStringLiteral("none")), QStringLiteral("none"));
+    EXPECT_EQ(ini.Read(QStringLiteral("kept"), QStringLiteral("a"), QString()), QStringLiteral("4"));
+    ini.WriteKey(QStringLiteral("kept"), QStringLiteral("b"), QStringLiteral("5"));
+    ASSERT_TRUE(ini.Save());
+    EXPECT_EQ(read(path), QByteArray("[KEPT]\r\na=4\r\nb=5\r\n"));
+}
+
 TEST_F(IniToolTest, MalformedFileLoadsWhatItCan)
 {
     QByteArray junk("[Interface\n=\n[]]\n\x01\x02\xff\xfe=binary\xe9\nBroadcastAddress=10.0.0.255\r\r\n[Interface]\n");

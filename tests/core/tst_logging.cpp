@@ -43,6 +43,20 @@ TEST(WriteLogFile, CreatesItsFolderAndAppendsThePendingError)
     EXPECT_EQ(readAll(logFile()), QByteArray("xaptvkKorvane first 0 \nFrom XAP  42 Division by zero\n"));
 }
 
+// A send that fails once the endpoint should be up leaves one line with the body in the
+// xAP log file and nothing queued.
+TEST(SendXap, FailureIsWrittenToTheLogFile)
+{
+    QDir(gAppPath + QStringLiteral("/Data")).removeRecursively();
+    gXapReady = true;
+    gXap = nullptr;
+    SendXap(QString(), QStringLiteral("c.d"), QStringLiteral("s"), QStringLiteral("k") + QChar(1) + QStringLiteral("v"), QString(), QString());
+    gXapReady = false;
+    EXPECT_EQ(PendingXapMessageCount(), 0);
+    EXPECT_FALSE(PendingError::isPending());
+    EXPECT_EQ(readAll(logFile()), QByteArray("xaptvkKorvane SendXap  k\x01v 0 Object variable or With block variable not set\n"));
+}
+
 TEST(CreateFolders, MakesEveryFolderButTheLastPart)
 {
     QTemporaryDir dir;

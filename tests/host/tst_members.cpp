@@ -228,9 +228,27 @@ TEST_F(MembersTest, CallbackRegistrationIsLoggedAndFiled)
     public:
         static void describe(DispatchTable<Nameless> &t) { t.name("Nameless"); }
     };
-    EXPECT_THROW(call(form, "RegisterEventCB", {Variant(4), Variant(ObjectPtr(std::make_shared<Nameless>()))}), VbError)
-        << "the error goes back to the calling plug-in";
-    EXPECT_EQ(EventCallbacks(2).count(), 1);
+    // Each error goes back to the calling plug-in, and nothing is filed.
+    const struct {
+        const char *what;
+        Variant obj;
+        qint32 error;
+    } bad[] = {
+        {"an object without a name", Variant(ObjectPtr(std::make_shared<Nameless>())), VbErr::NotSupported},
+        {"Nothing", Variant::nothing(), VbErr::ObjectVariableNotSet},
+        {"Empty", Variant(), VbErr::ObjectRequired},
+        {"a text", Variant("obj"), VbErr::ObjectRequired},
+    };
+    for (const auto &c : bad) {
+        try {
+            call(form, "RegisterEventCB", {Variant(4), c.obj});
+            ADD_FAILURE() << c.what << ": no error";
+        } catch (const VbError &e) {
+            EXPECT_EQ(e.number, c.error) << c.what;
+        }
+        EXPECT_EQ(EventCallbacks(2).count(), 1) << c.what;
+    }
+    EXPECT_EQ(sent(), before + 1) << "a failed registration sends no log message";
 }
 
 TEST_F(MembersTest, StartupShowsThePluginDialogOnlyForAnEmptyInterfaceName)

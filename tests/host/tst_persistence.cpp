@@ -231,6 +231,75 @@ TEST_F(PersistenceTest, LinesOfTheStoreAreReadLeniently)
     EXPECT_GE(sent() - before, 2) << "the bad date and the overflow are logged";
 }
 
+TEST_F(PersistenceTest, DamagedStoreLinesAreLoggedAndTheRestLoads)
+{
+    const struct {
+        const char *what;
+        QByteArray lines;
+        int devices;
+        int logged;
+    } cases[] = {
+        {"a whole line", "A1=L;N;I;0;;0;;2;4;1/2/2020;s;t;False\r\n", 1, 0},
+        {"more than 13 fields", "A1=L;N;I;0;;0;;2;4;1/2/2020;s;t;False;x;y\r\n", 1, 0},
+        {"a one-character key", "B=Short;Key\r\n", 0, 1},
+        {"two short keys, one entry", "B=x\r\nC=y\r\nA1=L;N\r\n", 1, 1},
+        {"an overflowing number", "A1=L;N;I;99999999999;;0;;2;4;;;;\r\n", 1, 1},
+        {"an overflowing status", "A1=L;N;I;0;;0;;70000;4;;;;\r\n", 1, 1},
+        {"an impossible date", "A1=L;N;I;0;;0;;2;4;31/31/2020;;;\r\n", 1, 1},
+        // A NUL inside a value splits the section text: its tail is a line of its own.
+        {"binary bytes", QByteArray("\x01\xff=\xfe;\x00;\x7f\r\nA1=L\r\n", 17), 2, 1},
+    };
+    for (const auto &c : cases) {
+        restart();
+        writeStore(c.lines);
+        const int before = sent();
+        EXPECT_TRUE(DeviceStore::InitDevices()) << c.what;
+        EXPECT_EQ(m_hs->DeviceCount(), c.devices) << c.what;
+        EXPECT_EQ(sent() - before, c.logged) << c.what;
+        EXPECT_EQ(gIRSlots->count(), 1024) << c.what;
+    }
+}
+
+TEST_F(PersistenceTest, DamagedDeviceStateFilesAreLoggedAndNeverCrash)
+{
+    const struct {
+        const char *what;
+        QByteArray text;
+        qint16 status; // of B3 afterwards (it starts at 1)
+        int value;     // of B3 afterwards (it starts at 0)
+        int logged;
+    } cases[] = {
+        {"a whole line", "B3,2,15,1/2/2020,EF\r\n", 2, 15, 0},
+        {"an empty file", "", 1, 0, 0},
+        {"blank lines only", "\r\n\n\r\n", 1, 0, 0},
+        {"three fields", "B3,3,16\r\n", 1, 0, 1},
+        {"six fields", "B3,3,16,1/1/2020,EF,x\r\n", 1, 0, 1},
+        {"bad lines around a good one", "x,y\nB3,2,1,1/1/2020,\nq\n", 2, 1, 1},
+        {"a code no device has", "Z9,2,1,1/1/2020,EF\r\n", 1, 0, 0},
+        {"an overflowing status", "B3,99999,1,1/1/2020,EF\r\nB3,2,7,1/1/2020,EF\r\n", 1, 0, 1},
+        {"an unreadable date ends the reading", "B3,2,15,not a date,EF\r\nB3,3,9,1/1/2020,EF\r\n", 2, 15, 1},
+        {"a string of odd length", "B3,2,15,1/1/2020,ABC\r\n", 2, 15, 1},
+        {"binary garbage", QByteArray("\x00\xff\xfe,\x01\r\n\x80\x81\x82", 11), 1, 0, 1},
+        {"no line end at the end", "B3,2,15,1/2/2020,EF", 2, 15, 0},
+    };
+    for (const auto &c : cases) {
+        restart();
+        QString name = "Lamp";
+        auto d = m_hs->NewDeviceEx(name);
+        d->set(DeviceClass::F_hc, Variant("B"));
+        d->set(DeviceClass::F_DC, Variant("3"));
+        QString code = "B3";
+        qint16 one = 1;
+        m_hs->SetDeviceStatus(code, one);
+        writeFile(m_dir.path() + "/device_state.txt", c.text);
+        const int before = sent();
+        DeviceStore::ReadDeviceState();
+        EXPECT_EQ(sent() - before, c.logged) << c.what;
+        EXPECT_EQ(m_hs->DeviceStatus(code), c.status) << c.what;
+        EXPECT_EQ(m_hs->DeviceValue(code), c.value) << c.what;
+    }
+}
+
 TEST_F(PersistenceTest, DeviceStateFileAppliesToExistingDevices)
 {
     QString name = "Lamp";
@@ -294,6 +363,7 @@ TEST_F(PersistenceTest, HostFormLoadReadsTheStoreAndNotTheXml)
     hs->SetDeviceStatus(code, s3);
     auto plugin = std::make_shared<Plugin>();
     gPluginCollection = std::make_shared<Collection>();
+    gPluginCollection->add(Variant::nothing(), "released"); // skipped, the walk goes on
     gPluginCollection->add(Variant(ObjectPtr(plugin)), "Veltro Quillon");
     form.Form_Unload();
     EXPECT_EQ(plugin->calls, (QStringList{"X10", "IR"}));

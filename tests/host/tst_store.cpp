@@ -84,6 +84,28 @@ TEST_F(StoreTest, LocationAndNameAndTagLookups)
     QString tag = "porch", blankTag = " porch";
     EXPECT_EQ(m_hs->DeviceExistsByName(tag), 2);
     EXPECT_EQ(m_hs->DeviceExistsByName(blankTag), -1) << "the argument is not trimmed";
+
+    // Only blanks around the stored tag are dropped.
+    const struct {
+        const char *stored;
+        const char *asked;
+        int position;
+    } tags[] = {
+        {"  Porch ", "porch", 2},
+        {"\tporch", "porch", -1},
+        {"porch\r\n", "porch", -1},
+        {"\tporch", "\tporch", 2},
+        {"porch", "PORCH", 2},
+        {"", "", 1},
+    };
+    for (const auto &c : tags) {
+        noLocation->set(DeviceClass::F_ScriptTag, Variant("other"));
+        kitchen->set(DeviceClass::F_ScriptTag, Variant(c.stored));
+        if (!*c.stored)
+            noLocation->set(DeviceClass::F_ScriptTag, Variant(""));
+        QString asked = QString::fromLatin1(c.asked);
+        EXPECT_EQ(m_hs->DeviceExistsByName(asked), c.position) << c.stored << "|" << c.asked;
+    }
 }
 
 TEST_F(StoreTest, EventsAreFoundOnlyByLowerCaseNames)

@@ -166,3 +166,44 @@ TEST_F(XmlImportTest, MissingTruncatedOrNonXmlFilesImportNothing)
     EXPECT_EQ(m_hs->DeviceCount(), 0);
     EXPECT_EQ(m_hs->EventCount(), 0);
 }
+
+TEST_F(XmlImportTest, DamagedDocumentsAndValuesNeverCrash)
+{
+    const char *row = "<z:row record_type='1' can_dim='0' hc='C' dc='1' name='Porch' ref='3' CS_Status='0'/>\n";
+    const struct {
+        const char *what;
+        QByteArray text;
+        bool read;
+        int devices;
+        int logged;
+    } cases[] = {
+        {"an empty file", "", false, 0, 1},
+        {"a header only", "<?xml version='1.0'?>", false, 0, 1},
+        {"a document without a schema or rows", "<html><body a='1'/></html>", true, 0, 0},
+        // Every column lacks its type: each is logged, the row still ends at its end column.
+        {"rows without a schema", "<xml><rs:data>" + QByteArray(row) + "</rs:data></xml>", true, 1, 5},
+        {"an undefined entity", document("<z:row record_type='1' name='&nope;' CS_Status='0'/>\n"), false, 0, 1},
+        {"an external entity", "<?xml version='1.0'?><!DOCTYPE x [<!ENTITY e SYSTEM 'file:///etc/passwd'>]>"
+                               "<x a='&e;'/>", false, 0, 1},
+        {"a second root element", document(row) + "<xml/>", false, 0, 1},
+        {"values that do not convert",
+         document("<z:row record_type='1' can_dim='perhaps' hc='C' dc='1' ref='many' iotype='99999' CS_Status='0'/>\n"),
+         true, 1, 0},
+        {"an undeclared column", document("<z:row record_type='1' can_dim='0' colour='red' CS_Status='0'/>\n"), true, 1, 1},
+        {"a hex text of odd length", document("<z:row record_type='1' can_dim='0' buttons='ABC' CS_Status='0'/>\n"),
+         true, 1, 0},
+        {"a condition and an action before any event",
+         document("<z:row record_type='3' cd_condition='1' dev_devid='0'/>\n"
+                  "<z:row record_type='4' dev_devid='1' tv_daytime=''/>\n"),
+         true, 0, 0},
+    };
+    for (const auto &c : cases) {
+        ReleaseHostCollections();
+        writeFile(m_dir.path() + "/case.xml", c.text);
+        const int before = sent();
+        EXPECT_EQ(XmlConfigImport::ReadXML(m_dir.path() + "/case.xml"), c.read) << c.what;
+        EXPECT_EQ(m_hs->DeviceCount(), c.devices) << c.what;
+        EXPECT_EQ(m_hs->EventCount(), 0) << c.what;
+        EXPECT_EQ(sent() - before, c.logged) << c.what;
+    }
+}
