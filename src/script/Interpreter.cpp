@@ -556,17 +556,10 @@ void Interpreter::executeText(Frame &frame, const QString &text, bool global)
         ProgramPtr program = Parser(text).parseProgram();
         frame.module->adopt(program);
         ++m_generation;
-        if (global) {
+        if (global)
             runTopLevel(*frame.module, program);
-            return;
-        }
-        // Module-level Execute: the global scope, with the caller's error mode.
-        Frame f = frame;
-        f.resumeNext = false;
-        f.optionExplicit = program->optionExplicit || frame.optionExplicit;
-        for (const ConstStmt *c : program->consts)
-            execConst(c, f);
-        execBlock(program->top, f);
+        else
+            runInScope(frame, *program); // module-level Execute: the global scope, the caller's error mode
         return;
     }
     // Inside a procedure the text runs in the procedure's own scope: what it
@@ -582,12 +575,18 @@ void Interpreter::executeText(Frame &frame, const QString &text, bool global)
     for (const QString &name : program->localNames)
         if (!frame.proc->locals.contains(name))
             frameLocal(frame, name, true);
+    runInScope(frame, *program);
+}
+
+void Interpreter::runInScope(Frame &frame, const Program &program)
+{
+    // The text's errors go to its caller's statement, whatever the caller's error mode.
     Frame f = frame;
     f.resumeNext = false;
-    f.optionExplicit = program->optionExplicit || frame.optionExplicit;
-    for (const ConstStmt *c : program->consts)
+    f.optionExplicit = program.optionExplicit || frame.optionExplicit;
+    for (const ConstStmt *c : program.consts)
         execConst(c, f);
-    execBlock(program->top, f);
+    execBlock(program.top, f);
 }
 
 void Interpreter::showText(const QString &text)

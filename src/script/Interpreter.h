@@ -106,6 +106,7 @@ private:
     void execErase(const EraseStmt *s, Frame &f);
     void runTopLevel(ScriptModule &module, const ProgramPtr &program);
     void releaseScriptObjects();
+    void runInScope(Frame &frame, const Program &program); // Execute's text, in its caller's scope
     void trap(const VbError &e, Frame &f);
     void tick();
 
