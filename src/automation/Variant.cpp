@@ -332,8 +332,10 @@ qint64 Variant::toCurrency() const
 {
     if (m_type == Currency)
         return m_num.cy;
-    double r = VbString::roundHalfEven(toDouble() * 10000.0);
-    if (!(r >= -922337203685477.0 * 10000.0 && r <= 922337203685477.0 * 10000.0))
+    // The product is taken with more precision than a double holds, as VB's
+    // conversion does: 0.00025 lies a hair above the half and rounds up.
+    long double r = std::nearbyintl(static_cast<long double>(toDouble()) * 10000.0L);
+    if (!(r >= -9223372036854775807.0L && r <= 9223372036854775807.0L))
         throw VbError(VbErr::Overflow);
     return qint64(r);
 }

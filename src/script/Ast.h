@@ -43,6 +43,7 @@ enum class RunKind : quint8 {
     Unresolved,
     Global,     // entry of a module's globals (a variable, or a procedure)
     ImplicitLocal,
+    FrameLocal, // a local that Execute made in the procedure it runs in
     Builtin,
     Constant,
     HostItem,   // an object added by name
@@ -56,12 +57,14 @@ struct NameBinding {
     RefKind kind = RefKind::Dynamic;
     int slot = -1; // Local/Field slot; for Dynamic in a procedure, the implicit local slot
     bool implicitOk = false; // named by ReDim, which declares even under Option Explicit
+    bool frameScoped = false; // in Execute/Eval text inside a procedure: new names are its locals
     // Run-time cache of a Dynamic name.
     RunKind run = RunKind::Unresolved;
     int index = -1;
     ScriptModule *module = nullptr;
     const Builtin *builtin = nullptr;
     Object *host = nullptr;
+    Variant *frameLocal = nullptr; // valid while the text that holds the name runs
     quint64 generation = 0;
 };
 
@@ -275,6 +278,7 @@ struct Procedure : Node {
     int resultSlot = -1;             // the function's own name
     int slotCount = 0;               // params first, then the rest
     QHash<QString, int> locals;      // lower-cased name -> slot (Execute and Eval need them)
+    QHash<QString, int> implicitSlots; // names the body uses without declaring them -> slot
     ClassDef *owner = nullptr;
     bool optionExplicit = false;
 };
@@ -324,6 +328,8 @@ struct Program {
     Block top;
     Expr *expression = nullptr;          // Eval's expression
     QStringList globalNames;             // module-level Dim/ReDim/Const names, declared before the code runs
+    QHash<QString, const Node *> declaredAt; // where each of them is first declared
+    QStringList localNames;              // the same in text Execute runs inside a procedure: its locals
     bool optionExplicit = false;
 };
 

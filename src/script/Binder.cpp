@@ -31,7 +31,6 @@ void Binder::bindProcedure(Procedure &proc, const QStringList &declared, const Q
     for (const QString &d : declared)
         if (!proc.locals.contains(d))
             proc.locals.insert(d, slot++);
-    QHash<QString, int> implicit;
     for (NameExpr *n : uses) {
         bool ownName = n->lower == proc.lower && proc.resultSlot >= 0;
         if (ownName && n->isCall) {
@@ -50,9 +49,9 @@ void Binder::bindProcedure(Procedure &proc, const QStringList &declared, const Q
             continue;
         n->bind.kind = RefKind::Dynamic;
         n->bind.implicitOk = redimmed.contains(n->lower);
-        auto it = implicit.constFind(n->lower);
-        if (it == implicit.constEnd())
-            it = implicit.insert(n->lower, slot++);
+        auto it = proc.implicitSlots.constFind(n->lower);
+        if (it == proc.implicitSlots.constEnd())
+            it = proc.implicitSlots.insert(n->lower, slot++);
         n->bind.slot = *it;
     }
     proc.slotCount = slot;
@@ -73,5 +72,6 @@ void Binder::bindOuter(const std::vector<NameExpr *> &uses, const Procedure *pro
             continue;
         n->bind.kind = RefKind::Dynamic;
         n->bind.slot = -1;
+        n->bind.frameScoped = proc != nullptr;
     }
 }

@@ -1,6 +1,9 @@
 // Conversions, type tests and arrays.
 #include "Builtins.h"
 
+#include "ClassInstance.h"
+#include "ErrObject.h"
+
 #include "Operators.h"
 #include "VbError.h"
 #include "VbString.h"
@@ -27,9 +30,34 @@ Variant fnCSng(Interpreter &, Frame &, Args &a) { return Variant::fromSingle(val
 Variant fnCStr(Interpreter &, Frame &, Args &a) { return Variant(value(a[0]).toString()); }
 Variant fnCDate(Interpreter &, Frame &, Args &a) { return Variant::fromDate(value(a[0]).toDate()); }
 
+// Whether an object has a default property that needs no argument: a
+// script class's Public Default Property Get, or Err's Number.
+bool hasPlainDefaultProperty(Object *object)
+{
+    if (auto *instance = dynamic_cast<ClassInstance *>(object)) {
+        const ClassDef *def = instance->definition();
+        if (def->defaultMember.isEmpty())
+            return false;
+        const Procedure *get = def->members.value(def->defaultMember).get;
+        return get && get->params.empty();
+    }
+    return dynamic_cast<ErrObject *>(object) != nullptr;
+}
+
 Variant fnVarType(Interpreter &, Frame &, Args &a)
 {
-    return Variant::fromInteger(qint16(a[0].varType()));
+    const Variant &v = a[0];
+    if (v.isObject() && v.rawObject() && hasPlainDefaultProperty(v.rawObject().get())) {
+        // An object reports the type of its default property.
+        std::vector<Variant> none;
+        try {
+            Variant value = v.rawObject()->invoke(QString(), CallKind::PropertyGet, none);
+            return Variant::fromInteger(qint16(value.varType()));
+        } catch (const VbError &) {
+            return Variant::fromInteger(Variant::Object);
+        }
+    }
+    return Variant::fromInteger(qint16(v.varType()));
 }
 
 Variant fnTypeName(Interpreter &, Frame &, Args &a)

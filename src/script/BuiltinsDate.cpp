@@ -238,8 +238,8 @@ Variant fnDateAdd(Interpreter &, Frame &, Args &a)
     Interval iv = intervalOf(a[0]);
     if (a[1].isNull() || a[2].isNull())
         throw VbError(VbErr::InvalidUseOfNull);
-    double number = Operators::operand(a[1]).toDouble();
-    qint64 n = qint64(std::trunc(number));
+    // The count of intervals is a whole number, rounded as CLng rounds.
+    qint64 n = Operators::operand(a[1]).toLong();
     Parts p = partsOf(dateOf(a[2]));
     qint64 days = p.days, secs = p.seconds;
     switch (iv) {

@@ -46,6 +46,14 @@ bool ClassInstance::hasMember(const QString &name) const
     return false;
 }
 
+void ClassInstance::releaseFields()
+{
+    // The old values go only after the object is whole again: their own
+    // release may reach back into it.
+    std::vector<Variant> old(m_fields.size());
+    old.swap(m_fields);
+}
+
 ObjectPtr ClassInstance::self()
 {
     if (auto owned = weak_from_this().lock())

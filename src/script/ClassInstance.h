@@ -23,6 +23,8 @@ public:
     const ClassDef *definition() const { return m_def; }
     ScriptModule *module() const { return m_module.get(); }
     Variant &field(int slot) { return m_fields[size_t(slot)]; }
+    // Empties every variable of the object (the engine is ending).
+    void releaseFields();
 
     // Me as a value; also while Class_Terminate runs, when no owner is left.
     ObjectPtr self();

@@ -29,11 +29,39 @@ Interpreter::Interpreter()
 Interpreter::~Interpreter()
 {
     m_tearingDown = true;
-    // Objects of script classes hold their module: release them first.
-    for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
-        m->releaseValues();
+    releaseScriptObjects();
     m_modules.clear();
     m_items.clear();
+}
+
+void Interpreter::releaseScriptObjects()
+{
+    // Objects of script classes hold their module: release them first. A
+    // Class_Terminate may store new objects again; a few passes take those.
+    for (int pass = 0; pass < 4 && !m_tearingDown; ++pass)
+        for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
+            m->releaseValues();
+    // What is left was stored by a Class_Terminate that keeps doing so, or
+    // lives in a cycle of objects referring to each other: empty them all
+    // without running more script.
+    const bool wasTearingDown = m_tearingDown;
+    m_tearingDown = true;
+    for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
+        m->releaseValues();
+    for (const auto &weak : std::vector<std::weak_ptr<ClassInstance>>(m_instances))
+        if (auto instance = weak.lock())
+            instance->releaseFields();
+    m_instances.clear();
+    m_tearingDown = wasTearingDown;
+}
+
+void Interpreter::track(const std::shared_ptr<ClassInstance> &instance)
+{
+    if (m_instances.size() >= m_pruneAt) {
+        std::erase_if(m_instances, [](const std::weak_ptr<ClassInstance> &w) { return w.expired(); });
+        m_pruneAt = std::max<size_t>(64, m_instances.size() * 2);
+    }
+    m_instances.push_back(instance);
 }
 
 void Interpreter::addObject(const QString &name, const ObjectPtr &object, bool addMembers)
@@ -50,8 +78,7 @@ void Interpreter::addObject(const QString &name, const ObjectPtr &object, bool a
 void Interpreter::reset()
 {
     // The script's objects go first, while their Class_Terminate can still run.
-    for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
-        m->releaseValues();
+    releaseScriptObjects();
     m_tearingDown = true;
     m_modules.clear();
     m_items.clear();
@@ -516,6 +543,8 @@ void Interpreter::execErase(const EraseStmt *s, Frame &f)
 Variant Interpreter::evalText(Frame &frame, const QString &text)
 {
     ProgramPtr program = Parser(text, frame.proc, frame.me ? frame.me->definition() : nullptr).parseExpressionOnly();
+    if (frame.proc && !frame.execLocals)
+        frame.execLocals = std::make_shared<ExecLocals>();
     Frame f = frame;
     f.resumeNext = false;
     return eval(program->expression, f);
@@ -523,24 +552,41 @@ Variant Interpreter::evalText(Frame &frame, const QString &text)
 
 void Interpreter::executeText(Frame &frame, const QString &text, bool global)
 {
-    if (global) {
+    if (global || !frame.proc) {
         ProgramPtr program = Parser(text).parseProgram();
         frame.module->adopt(program);
         ++m_generation;
-        runTopLevel(*frame.module, program);
+        if (global)
+            runTopLevel(*frame.module, program);
+        else
+            runInScope(frame, *program); // module-level Execute: the global scope, the caller's error mode
         return;
     }
+    // Inside a procedure the text runs in the procedure's own scope: what it
+    // declares is local to this activation; procedures and classes it
+    // defines belong to the module.
     ProgramPtr program = Parser(text, frame.proc, frame.me ? frame.me->definition() : nullptr).parseProgram();
-    if (!program->procedures.empty() || !program->classes.empty() || !program->globalNames.isEmpty()) {
+    if (!program->procedures.empty() || !program->classes.empty()) {
         frame.module->adopt(program);
         ++m_generation;
     }
+    if (!frame.execLocals)
+        frame.execLocals = std::make_shared<ExecLocals>();
+    for (const QString &name : program->localNames)
+        if (!frame.proc->locals.contains(name))
+            frameLocal(frame, name, true);
+    runInScope(frame, *program);
+}
+
+void Interpreter::runInScope(Frame &frame, const Program &program)
+{
+    // The text's errors go to its caller's statement, whatever the caller's error mode.
     Frame f = frame;
     f.resumeNext = false;
-    f.optionExplicit = program->optionExplicit || frame.optionExplicit;
-    for (const ConstStmt *c : program->consts)
+    f.optionExplicit = program.optionExplicit || frame.optionExplicit;
+    for (const ConstStmt *c : program.consts)
         execConst(c, f);
-    execBlock(program->top, f);
+    execBlock(program.top, f);
 }
 
 void Interpreter::showText(const QString &text)

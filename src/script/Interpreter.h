@@ -7,6 +7,7 @@
 #include "ScriptModule.h"
 
 #include <chrono>
+#include <deque>
 #include <functional>
 
 // Ends a whole run, through any On Error Resume Next: the script's time-out,
@@ -14,6 +15,13 @@
 struct ScriptAbort {
     enum Reason { Timeout, Quit } reason = Timeout;
     int exitCode = 0;
+};
+
+// The locals that text run by Execute added to a procedure's activation,
+// by name. A name the procedure's body also uses lives in the body's slot.
+struct ExecLocals {
+    QHash<QString, Variant *> names;
+    std::deque<Variant> owned; // a deque: the pointers stay valid as it grows
 };
 
 // One activation: module-level code, a procedure, or text run by Execute.
@@ -25,6 +33,7 @@ struct Frame {
     bool resumeNext = false;
     bool optionExplicit = false;
     std::vector<Variant> withStack;
+    std::shared_ptr<ExecLocals> execLocals; // shared with the frames of the Execute texts
 };
 
 enum class Flow : quint8 { Normal, ExitDo, ExitFor, ExitProcedure };
@@ -65,6 +74,7 @@ public:
     Variant invokeMember(ClassInstance &self, const QString &name, CallKind kind, std::vector<Variant> &args);
     Variant callProcedureRef(ScriptModule &module, const Procedure &procedure, std::vector<Variant> &args);
     void runTerminate(ClassInstance &self);
+    void track(const std::shared_ptr<ClassInstance> &instance); // a new object of a script class
 
     // For built-ins.
     Variant evalText(Frame &frame, const QString &text);
@@ -95,6 +105,8 @@ private:
     void execConst(const ConstStmt *s, Frame &f);
     void execErase(const EraseStmt *s, Frame &f);
     void runTopLevel(ScriptModule &module, const ProgramPtr &program);
+    void releaseScriptObjects();
+    void runInScope(Frame &frame, const Program &program); // Execute's text, in its caller's scope
     void trap(const VbError &e, Frame &f);
     void tick();
 
@@ -111,6 +123,7 @@ private:
     ObjectPtr objectOf(const Variant &v);
     Variant *variableRef(const NameExpr *n, Frame &f, bool create);
     void resolve(NameExpr *n, Frame &f);
+    Variant *frameLocal(Frame &f, const QString &lower, bool create);
     void assignName(const NameExpr *n, Variant value, Frame &f, bool isSet, std::vector<Expr *> *indexArgs = nullptr);
     void assignTo(const Expr *target, Variant value, Frame &f, bool isSet);
     std::vector<qint32> indexes(const std::vector<Expr *> &args, Frame &f);
@@ -150,4 +163,8 @@ private:
     quint32 m_ticks = 0;
     std::vector<std::chrono::steady_clock::time_point> m_deadlines;
     bool m_tearingDown = false;
+    // Every live object of a script class, so that the end of the engine can
+    // break the cycles they form.
+    std::vector<std::weak_ptr<ClassInstance>> m_instances;
+    size_t m_pruneAt = 64;
 };

@@ -59,9 +59,40 @@ bool isVariable(const Expr *e)
 
 // ------------------------------------------------------------------ names
 
+Variant *Interpreter::frameLocal(Frame &f, const QString &lower, bool create)
+{
+    if (!f.execLocals) {
+        if (!create)
+            return nullptr;
+        f.execLocals = std::make_shared<ExecLocals>();
+    }
+    ExecLocals &x = *f.execLocals;
+    if (Variant *v = x.names.value(lower))
+        return v;
+    if (!create)
+        return nullptr;
+    Variant *v;
+    auto implicit = f.proc->implicitSlots.constFind(lower);
+    if (implicit != f.proc->implicitSlots.constEnd()) {
+        v = f.vars[*implicit];
+    } else {
+        x.owned.emplace_back();
+        v = &x.owned.back();
+    }
+    x.names.insert(lower, v);
+    return v;
+}
+
 void Interpreter::resolve(NameExpr *n, Frame &f)
 {
     NameBinding &b = n->bind;
+    if (b.frameScoped) {
+        if (Variant *v = frameLocal(f, n->lower, false)) {
+            b.run = RunKind::FrameLocal;
+            b.frameLocal = v;
+            return;
+        }
+    }
     ScriptModule *m = f.module;
     int i = m->find(n->lower);
     if (i < 0) {
@@ -95,10 +126,16 @@ void Interpreter::resolve(NameExpr *n, Frame &f)
             return;
         }
     }
-    if (f.optionExplicit && !b.implicitOk)
+    const bool madeByExecute = f.execLocals && f.execLocals->names.contains(n->lower);
+    if (f.optionExplicit && !b.implicitOk && !madeByExecute)
         throw VbError(VbErr::VariableUndefined);
     if (f.proc && b.slot >= 0) {
         b.run = RunKind::ImplicitLocal;
+        return;
+    }
+    if (b.frameScoped) {
+        b.run = RunKind::FrameLocal;
+        b.frameLocal = frameLocal(f, n->lower, true);
         return;
     }
     b.run = RunKind::Global;
@@ -134,6 +171,8 @@ Variant *Interpreter::variableRef(const NameExpr *n, Frame &f, bool)
     }
     case RunKind::ImplicitLocal:
         return f.vars[b.slot];
+    case RunKind::FrameLocal:
+        return b.frameLocal;
     default:
         return nullptr;
     }
@@ -239,6 +278,7 @@ Variant Interpreter::evalNew(const NewExpr *n, Frame &f)
         throw VbError(506);
     auto module = std::static_pointer_cast<ScriptModule>(owner->shared_from_this());
     auto instance = std::make_shared<ClassInstance>(weak_from_this(), module, def, program);
+    track(instance);
     for (size_t i = 0; i < def->fields.size(); ++i) {
         const ClassField &field = def->fields[i];
         if (!field.isArray)
@@ -399,6 +439,8 @@ Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &a
         }
         case RunKind::ImplicitLocal:
             return indexValue(*f.vars[b.slot], args, f);
+        case RunKind::FrameLocal:
+            return indexValue(*b.frameLocal, args, f);
         case RunKind::Constant:
             if (!args.empty())
                 throw VbError(VbErr::TypeMismatch);

@@ -82,11 +82,12 @@ Variant currency(long double scaled)
     return Variant::fromCurrency(qint64(std::llroundl(scaled)));
 }
 
+// An operand as Currency (scaled by 10000), rounded as CCur rounds.
 qint64 scaled(const Num &n)
 {
     if (n.rank == RCurrency)
         return n.i;
-    return qint64(std::llround(n.d * 10000.0));
+    return Variant(n.d).toCurrency();
 }
 
 enum class Arith { Add, Sub, Mul };
@@ -122,10 +123,14 @@ Variant arithmetic(Arith kind, const Variant &av, const Variant &bv)
         return Variant::fromDate(r);
     }
     Rank rank = std::max(a.rank, b.rank);
+    // A Single meeting a Long needs a Double's precision.
+    if (rank == RSingle && (a.rank == RLong || b.rank == RLong))
+        rank = RDouble;
     if (rank == RCurrency) {
-        if (a.rank == RSingle || a.rank == RDouble || b.rank == RSingle || b.rank == RDouble) {
-            double r = kind == Arith::Add ? a.d + b.d : kind == Arith::Sub ? a.d - b.d : a.d * b.d;
-            return fitFloat(r, RDouble);
+        // Sums stay Currency; a product with a floating operand is a Double.
+        if (kind == Arith::Mul
+            && (a.rank == RSingle || a.rank == RDouble || b.rank == RSingle || b.rank == RDouble)) {
+            return fitFloat(a.d * b.d, RDouble);
         }
         long double x = scaled(a), y = scaled(b);
         if (kind == Arith::Add)
@@ -209,7 +214,10 @@ Variant divide(const Variant &av, const Variant &bv)
     if (b.d == 0)
         throw VbError(a.d == 0 ? VbErr::Overflow : VbErr::DivisionByZero);
     double r = a.d / b.d;
-    return fitFloat(r, RDouble);
+    // A Single divided by (or into) a Single or a short whole number stays Single.
+    auto narrow = [](Rank k) { return k <= RInteger || k == RSingle; };
+    bool single = (a.rank == RSingle || b.rank == RSingle) && narrow(a.rank) && narrow(b.rank);
+    return fitFloat(r, single ? RSingle : RDouble);
 }
 
 Variant intDivide(const Variant &av, const Variant &bv)

@@ -138,17 +138,41 @@ NameExpr *Parser::makeName(const Token &t)
     return n;
 }
 
-void Parser::declare(const QString &name, bool byReDim)
+void Parser::declare(const NameExpr *name, bool byReDim)
 {
-    QString lower = name.toLower();
+    const QString &lower = name->lower;
     if (m_proc && byReDim) {
         if (!m_redimmed.contains(lower))
             m_redimmed.push_back(lower);
     } else if (m_proc) {
         if (!m_declared.contains(lower))
             m_declared.push_back(lower);
-    } else if (!m_outerProc && !m_prog->globalNames.contains(lower)) {
+    } else if (m_outerProc) {
+        // Execute inside a procedure declares in that procedure's scope.
+        if (!m_prog->localNames.contains(lower))
+            m_prog->localNames.push_back(lower);
+    } else if (!m_prog->globalNames.contains(lower)) {
         m_prog->globalNames.push_back(lower);
+        m_prog->declaredAt.insert(lower, name);
+    }
+}
+
+void Parser::checkClassNames() const
+{
+    // Classes share one namespace with the module's variables and procedures.
+    QHash<QString, const Node *> taken = m_prog->declaredAt;
+    for (const Procedure *p : m_prog->procedures)
+        if (!taken.contains(p->lower))
+            taken.insert(p->lower, p);
+    for (const ClassDef *c : m_prog->classes) {
+        auto other = taken.constFind(c->lower);
+        if (other == taken.constEnd()) {
+            taken.insert(c->lower, c);
+            continue;
+        }
+        const Node *later = (*other)->line > c->line || ((*other)->line == c->line && (*other)->column > c->column)
+            ? *other : c;
+        throw SyntaxError::make(SyntaxError::NameRedefined, later->line, later->column);
     }
 }
 
@@ -161,6 +185,7 @@ ProgramPtr Parser::parseProgram()
         parseModuleItem(m_prog->top);
         skipNewLines();
     }
+    checkClassNames();
     Binder::bindOuter(m_outerUses, m_outerProc, m_outerClass);
     return m_prog;
 }
@@ -277,10 +302,21 @@ Block Parser::parseBlock()
     return out;
 }
 
+qint32 Parser::strayCloser(qint32 otherwise) const
+{
+    // A loop's closer met inside another construct: that construct is the
+    // one left open, but VBScript names the stray closer.
+    if (atKw(Kw::Next))
+        return SyntaxError::UnexpectedNext;
+    if (atKw(Kw::Loop))
+        return SyntaxError::LoopWithoutDo;
+    return otherwise;
+}
+
 void Parser::parseEnd(Kw what, qint32 error)
 {
     if (!atKw(Kw::End))
-        fail(error);
+        fail(strayCloser(SyntaxError::ExpectedEnd));
     next();
     if (what == Kw::None) {
         if (!atWord("property"))
@@ -583,7 +619,9 @@ Stmt *Parser::parseDo()
     ++m_loops[0];
     s->body = parseBlock();
     --m_loops[0];
-    expectKw(Kw::Loop, SyntaxError::ExpectedLoop);
+    if (!atKw(Kw::Loop))
+        fail(atKw(Kw::Next) ? SyntaxError::UnexpectedNext : SyntaxError::ExpectedLoop);
+    next();
     if (atKw(Kw::While) || atKw(Kw::Until)) {
         if (s->cond)
             fail(SyntaxError::ExpectedEndOfStatement);
@@ -603,7 +641,9 @@ Stmt *Parser::parseWhile()
     s->cond = parseExpr();
     s->wend = true;
     s->body = parseBlock();
-    expectKw(Kw::Wend, SyntaxError::ExpectedWend);
+    if (!atKw(Kw::Wend))
+        fail(strayCloser(SyntaxError::ExpectedWend));
+    next();
     return s;
 }
 
@@ -651,7 +691,7 @@ Stmt *Parser::parseDim(bool hasKeyword)
     auto *s = m_prog->make<DimStmt>(start.line, start.column);
     commaList([&] {
         DimVar v = parseDimVar(false);
-        declare(v.name->name);
+        declare(v.name);
         s->vars.push_back(std::move(v));
     });
     return s;
@@ -670,7 +710,7 @@ Stmt *Parser::parseReDim()
         DimVar v = parseDimVar(true);
         if (v.bounds.empty())
             fail(SyntaxError::ExpectedExpression);
-        declare(v.name->name, true);
+        declare(v.name, true);
         s->vars.push_back(std::move(v));
     });
     return s;
@@ -688,7 +728,7 @@ Stmt *Parser::parseConst()
         next();
         expect(Tok::Eq, SyntaxError::ExpectedEquals);
         Expr *value = parseExpr();
-        declare(n->name);
+        declare(n);
         s->items.emplace_back(n, value);
     });
     return s;

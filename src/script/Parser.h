@@ -67,7 +67,9 @@ private:
     Procedure *parseProcedure(bool isPublic, bool isDefault, ClassDef *owner);
     void parseClass();
     void parseEnd(Kw what, qint32 error);
-    void declare(const QString &name, bool byReDim = false);
+    qint32 strayCloser(qint32 otherwise) const;
+    void declare(const NameExpr *name, bool byReDim = false);
+    void checkClassNames() const;
 
     // expressions
     Expr *parseExpr(int minPrec = 1);

@@ -1,6 +1,7 @@
 #include "ScriptModule.h"
 
 #include "Interpreter.h"
+#include "SyntaxError.h"
 
 ScriptModule::ScriptModule(const QString &name, std::weak_ptr<Interpreter> engine)
     : m_name(name)
@@ -64,11 +65,33 @@ int ScriptModule::define(const QString &lower)
     return index;
 }
 
+void ScriptModule::checkNames(const Program &program) const
+{
+    // A class may not take the name of a variable or procedure the module
+    // declared earlier, nor the other way round.
+    auto redefined = [](const Node *at) {
+        return SyntaxError::make(SyntaxError::NameRedefined, at->line, at->column);
+    };
+    for (const ClassDef *c : program.classes)
+        if (m_declared.contains(c->lower))
+            throw redefined(c);
+    for (const Procedure *p : program.procedures)
+        if (m_classes.contains(p->lower))
+            throw redefined(p);
+    for (auto it = program.declaredAt.cbegin(); it != program.declaredAt.cend(); ++it)
+        if (m_classes.contains(it.key()))
+            throw redefined(it.value());
+}
+
 void ScriptModule::adopt(const ProgramPtr &program)
 {
-    for (const QString &name : program->globalNames)
+    checkNames(*program);
+    for (const QString &name : program->globalNames) {
         define(name);
+        m_declared.insert(name);
+    }
     for (const Procedure *p : program->procedures) {
+        m_declared.insert(p->lower);
         Global &g = m_globals[size_t(define(p->lower))];
         g.procedure = p;
         g.value = Variant();

@@ -3,6 +3,7 @@
 #include "Ast.h"
 #include "Dispatch.h"
 
+#include <QSet>
 #include <deque>
 
 class Interpreter;
@@ -34,6 +35,8 @@ public:
     int find(const QString &lower) const { return m_index.value(lower, -1); }
     int define(const QString &lower); // the index of a (new) global of that name
     Global &global(int index) { return m_globals[size_t(index)]; }
+    // Takes in a compiled text's declarations; 1041 "Name redefined" when a
+    // class clashes with a declared variable or procedure.
     void adopt(const ProgramPtr &program);
     const ClassDef *findClass(const QString &lower, ProgramPtr *owner = nullptr) const;
     const Procedure *findProcedure(const QString &lower) const;
@@ -42,10 +45,13 @@ public:
     void releaseValues();
 
 private:
+    void checkNames(const Program &program) const;
+
     QString m_name;
     std::weak_ptr<Interpreter> m_engine;
     std::deque<Global> m_globals; // a deque: references stay valid as globals are added
     QHash<QString, int> m_index;
+    QSet<QString> m_declared; // by Dim, Const, ReDim, Sub or Function
     QHash<QString, std::pair<const ClassDef *, ProgramPtr>> m_classes;
     std::vector<ProgramPtr> m_programs;
 };

@@ -195,6 +195,36 @@ TEST_F(ScriptControlTest, ResetDropsCodeAndObjects)
     sc.AddObject("h", host, true); // the name is free again
 }
 
+TEST_F(ScriptControlTest, ResetReleasesObjectCyclesAndObjectsStoredByTerminate)
+{
+    sc.AddObject("h", host, true);
+    sc.AddCode("Class Link\n Public Other, Held\nEnd Class\n"
+               "Class Phoenix\n Private Sub Class_Terminate()\n  Caption = Caption & \"+\"\n"
+               "  Set reborn = New Phoenix\n End Sub\nEnd Class\n"
+               "Dim a, b, reborn\nSet a = New Link : Set b = New Link\n"
+               "Set a.Other = b : Set b.Other = a : Set a.Held = h\n"
+               "Set a = Nothing : Set b = Nothing\nSet reborn = New Phoenix");
+    sc.Reset();
+    // The cycle let go of the host object; the terminator ran a bounded number of times.
+    EXPECT_EQ(host.use_count(), 1);
+    EXPECT_GE(host->caption().count('+'), 1);
+    EXPECT_LE(host->caption().count('+'), 5);
+    EXPECT_EQ(sc.Eval("1 + 1").toLong(), 2);
+}
+
+TEST_F(ScriptControlTest, ClassNameClashingWithAnEarlierDeclarationIsNameRedefined)
+{
+    sc.AddCode("Dim Widget\nSub Tool() : End Sub");
+    EXPECT_THROW(sc.AddCode("x = 1\n\nClass widget\nEnd Class"), VbError);
+    EXPECT_EQ(sc.Error()->Number(), 1041);
+    EXPECT_EQ(sc.Error()->Line(), 3);
+    EXPECT_EQ(sc.Error()->Column(), 1);
+    EXPECT_EQ(sc.Error()->Description(), "Name redefined");
+    EXPECT_THROW(sc.AddCode("Class Tool\nEnd Class"), VbError);
+    // Nothing of a refused text runs.
+    EXPECT_TRUE(sc.Eval("IsEmpty(x)").toBool());
+}
+
 TEST_F(ScriptControlTest, PromptsAreLoggedAndGiveTheDefaultAnswer)
 {
     sc.AddCode("Dim a, b, c\na = MsgBox(\"hello\", vbYesNo + vbDefaultButton2, \"Title\")\n"

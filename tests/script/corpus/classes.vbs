@@ -46,7 +46,7 @@ Dim c
 Set c = New Counter
 c.Increment 5
 c.Count = c.Count + 1
-WScript.Echo c.Count, c, c.Twice(), c.CallsSecret, TypeName(c), VarType(c) = 9 Or VarType(c) = 3
+WScript.Echo c.Count, c, c.Twice(), c.CallsSecret, TypeName(c), VarType(c)
 Dim h: Set h = New Holder
 Set h.Item = c
 WScript.Echo "held:", h.Item.Label, h.Item Is c
