@@ -7,7 +7,7 @@
 namespace {
 
 // Test observable: with KORVANE_TRACE_DISPATCH naming a file, the dispatcher entry appends
-// each text it gets as "<byte count>\n<bytes>" until the bridge takes the hook over.
+// each text it gets as "<byte count>\n<bytes>"; the bridge chains its dispatcher after it.
 std::function<void(const QString&)> traceDispatch()
 {
     const QByteArray path = qgetenv("KORVANE_TRACE_DISPATCH");
