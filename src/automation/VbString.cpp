@@ -35,8 +35,10 @@ std::optional<double> radixValue(const QString &digits, int base)
 
 namespace VbString {
 
-double Val(const QString &text)
+// Val's reading; `overflowed` tells a number too large to hold from a real 0.
+static double readVal(const QString &text, bool &overflowed)
 {
+    overflowed = false;
     QString s;
     s.reserve(text.size());
     for (QChar c : text)
@@ -57,7 +59,10 @@ double Val(const QString &text)
                 break;
             ++i;
         }
-        return radixValue(s.mid(from, i - from), base).value_or(0);
+        const QString digits = s.mid(from, i - from);
+        const std::optional<double> value = radixValue(digits, base);
+        overflowed = !value && !digits.isEmpty();
+        return value.value_or(0);
     }
 
     int i = 0;
@@ -93,7 +98,23 @@ double Val(const QString &text)
     }
     bool ok = false;
     double v = num.toDouble(&ok);
+    overflowed = !ok && std::isinf(v);
     return ok ? v : 0;
+}
+
+double Val(const QString &text)
+{
+    bool overflowed;
+    return readVal(text, overflowed);
+}
+
+double ValOrOverflow(const QString &text)
+{
+    bool overflowed;
+    const double value = readVal(text, overflowed);
+    if (overflowed)
+        throw VbError(VbErr::Overflow);
+    return value;
 }
 
 std::optional<double> parseNumber(const QString &text)

@@ -11,6 +11,9 @@ namespace VbString {
 // Val: the leading number of a text, blanks anywhere skipped, &H and &O
 // prefixes understood; 0 when there is none.
 double Val(const QString &text);
+// Val, except that a number too large to hold raises error 6 "Overflow"
+// instead of reading as 0 (for numbers received from outside).
+double ValOrOverflow(const QString &text);
 
 // The number a text converts to under CDbl's rules (blanks around it,
 // thousands commas, an exponent, &H/&O); nothing when it is no number.
