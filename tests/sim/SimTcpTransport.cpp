@@ -1,5 +1,7 @@
 #include "SimTcpTransport.h"
 
+#include <unistd.h>
+
 SimTcpTransport::SimTcpTransport(QObject* parent) : SimTransport(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &SimTcpTransport::onNewConnection);
@@ -7,6 +9,19 @@ SimTcpTransport::SimTcpTransport(QObject* parent) : SimTransport(parent)
 
 bool SimTcpTransport::listen(quint16 port)
 {
+    if (!port && !m_port) {
+        // Tests stop the server and listen again on the same port. A port the system hands
+        // out could meanwhile be handed to another test's server running alongside, so the
+        // first port is taken below the system's range, from a start that differs per process.
+        for (int i = 0; i < 10000; ++i) {
+            const quint16 candidate = quint16(20000 + (::getpid() * 37 + i) % 10000);
+            if (m_server.listen(QHostAddress::LocalHost, candidate)) {
+                m_port = candidate;
+                return true;
+            }
+        }
+        return false;
+    }
     if (!m_server.listen(QHostAddress::LocalHost, port ? port : m_port))
         return false;
     m_port = m_server.serverPort();
