@@ -3,6 +3,7 @@
 #include "XapListener.h"
 
 #include "core/Globals.h"
+#include "core/Logging.h"
 #include "core/xap/XapEndpoint.h"
 #include "core/xap/XapMessage.h"
 
@@ -20,6 +21,12 @@ public:
         ready = listener.bound && endpoint.Init() > 0;
         gXap = &endpoint;
         gXapReady = ready;
+        if (!ready)
+            return;
+        // Whatever earlier code queued goes out with the first send: let it pass first.
+        SendXap(QString(), QStringLiteral("test.marker"), QStringLiteral("marker"), QString(), QString(), QString());
+        ready = waitUntil([this] { return !listener.received.isEmpty() && listener.received.last().contains("class=test.marker"); });
+        listener.received.clear();
     }
     ~LiveXap()
     {
@@ -30,11 +37,12 @@ public:
     // The "Data" item of every log entry received so far, in order.
     QStringList logData()
     {
+        QCoreApplication::processEvents();
         QStringList data;
         for (const QByteArray& text : listener.received) {
             XapMessage m;
             m.FromXap(QString::fromLatin1(text));
-            if (m.CompareClass(QStringLiteral("Tessera.Event")))
+            if (m.CompareClass(QStringLiteral("Tessera.Event")) && m.MsgSection().contains(QStringLiteral("event.log")))
                 data.append(m.GetItem(QStringLiteral("Event.Log"), QStringLiteral("Data")));
         }
         return data;
@@ -44,3 +52,15 @@ public:
     xap endpoint;
     bool ready = false;
 };
+
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& l, std::ostream* os)
+{
+    *os << '{';
+    for (const QString& s : l)
+        *os << " \"" << s.toStdString() << '"';
+    *os << " }";
+}
