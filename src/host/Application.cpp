@@ -61,6 +61,8 @@ QString unitOf(const QString &dev)
 void Application::describe(DispatchTable<Application> &t)
 {
     t.name(QStringLiteral("Application"));
+    // As late binding does: leaving out a parameter that is not Optional raises 449.
+    t.argumentsRequired();
     describeFixedMembers(t);
 
     t.method("DeviceExists", &Application::DeviceExists);
@@ -107,18 +109,18 @@ void Application::describe(DispatchTable<Application> &t)
     t.method("SetDeviceStatusNoReport", &Application::SetDeviceStatusNoReport);
     t.method("SetDeviceValue", &Application::SetDeviceValue);
     t.method("SetDeviceValueNoReport", &Application::SetDeviceValueNoReport);
-    t.method("SetDeviceString", &Application::SetDeviceString);
+    t.method("SetDeviceString", &Application::SetDeviceString, Optional{1});
     t.method("SetDeviceTime", &Application::SetDeviceTime);
     t.method("SetDeviceLastChange", &Application::SetDeviceLastChange);
     t.method("SetDeviceValueByName", &Application::SetDeviceValueByName);
-    t.method("SetDeviceStringByName", &Application::SetDeviceStringByName);
+    t.method("SetDeviceStringByName", &Application::SetDeviceStringByName, Optional{1});
     t.method("RegisterEventCB", &Application::RegisterEventCB);
     t.method("RegisterStatusChangeCB", &Application::RegisterStatusChangeCB);
 
-    t.method("GetIniSetting", &Application::GetIniSetting);
-    t.method("SaveIniSetting", &Application::SaveIniSetting);
-    t.method("GetINISection", &Application::GetINISection);
-    t.method("ClearINISection", &Application::ClearINISection);
+    t.method("GetIniSetting", &Application::GetIniSetting, Optional{1});
+    t.method("SaveIniSetting", &Application::SaveIniSetting, Optional{1});
+    t.method("GetINISection", &Application::GetINISection, Optional{1});
+    t.method("ClearINISection", &Application::ClearINISection, Optional{1});
     t.method("FlushIniCache", &Application::FlushIniCache);
     t.get("GetAppPath", &Application::GetAppPath);
 }
