@@ -46,6 +46,25 @@ int findDevice(P pred, DeviceClassPtr *found = nullptr)
     return -1;
 }
 
+// Change reports run callbacks and scripts, which may change devices again: two devices
+// that set each other back and forth would recurse until the stack runs out.
+constexpr int kMaxChangeReportDepth = 64;
+int gChangeReportDepth = 0;
+
+class ChangeReportNesting
+{
+public:
+    ChangeReportNesting()
+    {
+        if (gChangeReportDepth >= kMaxChangeReportDepth)
+            throw VbError(VbErr::OutOfStackSpace);
+        ++gChangeReportDepth;
+    }
+    ~ChangeReportNesting() { --gChangeReportDepth; }
+    ChangeReportNesting(const ChangeReportNesting &) = delete;
+    ChangeReportNesting &operator=(const ChangeReportNesting &) = delete;
+};
+
 QString houseOf(const QString &dev)
 {
     return dev.left(1);
@@ -442,6 +461,7 @@ bool Application::isOffByName(QString &deviceName)
 
 void Application::fireCallbacks(int slot, const QStringList &texts)
 {
+    const ChangeReportNesting nesting;
     // A callback may register further callbacks: walk what was there at the start.
     const std::vector<Variant> callbacks = EventCallbacks(slot).items();
     for (const Variant &callback : callbacks) {
@@ -458,6 +478,7 @@ void Application::fireCallbacks(int slot, const QStringList &texts)
 
 void Application::runStatusScripts(const QString &dev, qint16 status)
 {
+    const ChangeReportNesting nesting;
     const QStringList scripts = StatusChangeScripts();
     for (const QString &entry : scripts) {
         const qsizetype split = entry.indexOf(QChar(0));
