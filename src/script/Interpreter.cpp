@@ -505,7 +505,7 @@ void Interpreter::execDim(const std::vector<DimVar> &vars, Frame &f, bool redim,
             *r = Variant(std::move(a));
             continue;
         }
-        if (r->isArray() && r->array().fixed)
+        if (r->isArray() && (r->array().fixed || r->array().pinned()))
             throw VbError(VbErr::ArrayFixedOrLocked);
         if (preserve && r->isArray() && r->array().dimensions() > 0)
             r->arrayMut().resizePreserve(std::move(bounds));
@@ -530,6 +530,8 @@ void Interpreter::execErase(const EraseStmt *s, Frame &f)
     Variant *r = variableRef(s->target, f, true);
     if (!r || !r->isArray())
         throw VbError(VbErr::TypeMismatch);
+    if (r->array().pinned())
+        throw VbError(VbErr::ArrayFixedOrLocked);
     if (r->array().fixed) {
         for (Variant &v : r->arrayMut().data())
             v = Variant();

@@ -3,6 +3,7 @@
 #include "InterpreterEntry.h"
 
 #include "Builtins.h"
+#include "ClassRegistry.h"
 #include "Operators.h"
 #include "ProcRef.h"
 
@@ -274,8 +275,12 @@ Variant Interpreter::evalNew(const NewExpr *n, Frame &f)
         owner = globalModule().get();
         def = owner->findClass(lower, &program);
     }
-    if (!def)
+    if (!def) {
+        // The one class of the runtime that New creates.
+        if (lower == QLatin1String("regexp"))
+            return Variant(ClassRegistry::instance().create(QStringLiteral("VBScript.RegExp")));
         throw VbError(506);
+    }
     auto module = std::static_pointer_cast<ScriptModule>(owner->shared_from_this());
     auto instance = std::make_shared<ClassInstance>(weak_from_this(), module, def, program);
     track(instance);
@@ -489,12 +494,16 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
         temps = heapTemps.data();
         ptrs = heapPtrs.data();
     }
-    // ByRef array elements: passed as a copy, written back after the call.
-    struct ElementBack {
-        const CallExpr *element;
-        size_t arg;
-    };
-    std::vector<ElementBack> elements;
+    // ByRef array elements: a reference to the element itself while the
+    // call runs, its array pinned so that the element stays in place.
+    struct Pins {
+        std::vector<std::shared_ptr<VbArray>> arrays;
+        ~Pins()
+        {
+            for (const auto &a : arrays)
+                a->unpin();
+        }
+    } pins;
     for (size_t i = 0; i < args.size(); ++i) {
         const Expr *a = args[i];
         if (!p->params[i].byVal) {
@@ -505,10 +514,20 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
                 }
             } else if (a->kind == EK::Call) {
                 auto *c = static_cast<const CallExpr *>(a);
-                if (c->target->kind == EK::Name) {
-                    Variant *r = variableRef(static_cast<const NameExpr *>(c->target), caller, true);
-                    if (r && r->isArray())
-                        elements.push_back({c, i});
+                if (c->target->kind == EK::Name && !c->args.empty()) {
+                    auto *n = static_cast<const NameExpr *>(c->target);
+                    Variant *r = variableRef(n, caller, true);
+                    if (r && r->isArray()) {
+                        std::vector<qint32> at = indexes(c->args, caller);
+                        r = variableRef(n, caller, true); // the indexes may have run code
+                        if (r && r->isArray()) {
+                            VbArray &array = r->arrayMut();
+                            ptrs[i] = &array.at(at);
+                            array.pin();
+                            pins.arrays.push_back(r->arrayShared());
+                            continue;
+                        }
+                    }
                 }
             }
         }
@@ -520,15 +539,6 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
         ptrs[count - 1] = &temps[count - 1];
     }
     Variant result = invokeProcedure(p, module, me, ptrs, int(count));
-    for (const ElementBack &e : elements) {
-        auto *n = static_cast<const NameExpr *>(e.element->target);
-        Variant *r = variableRef(n, caller, true);
-        if (r && r->isArray()) {
-            std::vector<qint32> at = indexes(e.element->args, caller);
-            r = variableRef(n, caller, true);
-            r->arrayMut().at(at) = std::move(temps[e.arg]);
-        }
-    }
     return result;
 }
 
