@@ -214,13 +214,6 @@ void Interpreter::tick()
         throw ScriptAbort{ScriptAbort::Timeout, 0};
 }
 
-void Interpreter::checkStack()
-{
-    char *here = static_cast<char *>(__builtin_frame_address(0));
-    if (m_stackBase && size_t(m_stackBase - here) > m_stackBudget)
-        throw VbError(VbErr::OutOfStackSpace);
-}
-
 void Interpreter::trap(const VbError &e, Frame &)
 {
     VbError copy = e;
