@@ -26,6 +26,19 @@ namespace {
 
 TCPServer *sInstance = nullptr;
 
+// The start of a request line that is still arriving: a method is letters only.
+bool canBeRequestLine(const QByteArray &start)
+{
+    const qsizetype blank = start.indexOf(' ');
+    const QByteArray method = blank < 0 ? start : start.left(blank);
+    if (method.size() > 32)
+        return false;
+    for (const char c : method)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+            return false;
+    return true;
+}
+
 // METHOD SP target SP HTTP/d.d, nothing else on the line.
 bool isRequestLine(const QByteArray &line)
 {
@@ -335,9 +348,9 @@ void TCPServer::frame(int index)
     while (e.buffer.startsWith("\r\n"))
         e.buffer.remove(0, 2);
     const qsizetype lineEnd = e.buffer.indexOf("\r\n");
-    if (lineEnd >= 0 && !isRequestLine(e.buffer.left(lineEnd))) {
+    if (lineEnd >= 0 ? !isRequestLine(e.buffer.left(lineEnd)) : !canBeRequestLine(e.buffer)) {
         refuse(index, 400, QStringLiteral("Bad Request"), QStringLiteral("not an HTTP request line: ")
-                                                             + HtmlText::forLog(QString::fromLatin1(e.buffer.left(lineEnd))));
+                                                             + HtmlText::forLog(QString::fromLatin1(e.buffer.left(lineEnd < 0 ? 80 : lineEnd))));
         return;
     }
     const qsizetype headerEnd = e.buffer.indexOf("\r\n\r\n");

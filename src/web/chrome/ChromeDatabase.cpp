@@ -77,6 +77,7 @@ QString fileOf(const QString &dbpath)
         file = file.mid(1, file.size() - 2);
     if (file.isEmpty())
         return file;
+    file.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (QDir::isRelativePath(file))
         file = ResolvePathNoCase(gAppPath, file);
     return file;
