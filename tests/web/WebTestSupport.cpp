@@ -164,6 +164,7 @@ QString WebTest::makeDatabase(const QString &relative, const QStringList &statem
 {
     const QString file = path(relative);
     QDir().mkpath(file.left(file.lastIndexOf(QLatin1Char('/'))));
+    QFile::remove(file);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fixture"));
         db.setDatabaseName(file);

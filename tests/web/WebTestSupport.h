@@ -10,6 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 class Request;
 class Response;
