@@ -4,6 +4,8 @@
 #include "controller/PluginRegistration.h"
 #include "host/HostRegistration.h"
 #include "bridge/BridgeRegistration.h"
+#include "web/TCPServer.h"
+#include "web/WebRegistration.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -74,11 +76,13 @@ int main(int argc, char* argv[])
     registerHostSubsystem();
     registerControllerSubsystem();
     registerBridgeSubsystem();
+    registerWebSubsystem();
     Main();
     int code = ProcessEnded() ? ProcessExitCode() : app.exec();
     if (ProcessEnded())
         code = ProcessExitCode();
     gYonderObject.reset();
+    TCPServer::unload();
     xapQuillonForm::unload();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return code;
