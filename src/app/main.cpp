@@ -2,6 +2,7 @@
 #include "core/Yonder.h"
 #include "core/xapQuillonForm.h"
 #include "controller/PluginRegistration.h"
+#include "controller/ui/UiRegistration.h"
 #include "host/HostRegistration.h"
 #include "bridge/BridgeRegistration.h"
 
@@ -73,6 +74,7 @@ int main(int argc, char* argv[])
     installSignalHandlers(&app);
     registerHostSubsystem();
     registerControllerSubsystem();
+    registerControllerUi();
     registerBridgeSubsystem();
     Main();
     int code = ProcessEnded() ? ProcessExitCode() : app.exec();
