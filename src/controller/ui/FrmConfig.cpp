@@ -47,8 +47,8 @@ QString hostSetting(const QString& key, const QString& def)
 void saveIfChanged(const QString& file, const QString& key, const QString& value)
 {
     const QString stored = PluginSettings::GetPluginSetting(file, PluginSettings::kSection, key, kMissing);
-    if (stored != kMissing && QString(stored).remove('"') == value)
-        return;
+    if (stored == kMissing ? value.isEmpty() : QString(stored).remove('"') == value)
+        return; // an empty value is stored as no key at all
     PluginSettings::SavePluginSetting(file, PluginSettings::kSection, key, value);
 }
 
