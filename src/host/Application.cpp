@@ -142,6 +142,11 @@ void Application::describe(DispatchTable<Application> &t)
     t.method("ClearINISection", &Application::ClearINISection, Optional{1});
     t.method("FlushIniCache", &Application::FlushIniCache);
     t.get("GetAppPath", &Application::GetAppPath);
+
+    describeXapRequests(t);
+    describeScripting(t);
+    describeProcess(t);
+    describeSun(t);
 }
 
 // ---- device and event store ----
