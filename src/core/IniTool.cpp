@@ -37,12 +37,18 @@ QString withoutLineBreaks(QString text)
     return text;
 }
 
-// A key that a reader would take differently: "=" ends the key early, and a line that
-// starts with ";" or "[" is a comment or a section, one that starts with a blank loses it.
-bool unreadableKey(const QString& key)
+// A line that a reader would take differently: "=" ends the key early, a line that starts
+// with ";" is a comment, one that starts with "[" and ends with "]" is a section, and one
+// that starts with a blank loses it. Keys such as "[6" (the I/O devices' house character)
+// are read back whole as long as their line does not end in "]".
+bool unreadableLine(const QString& key, const QString& value)
 {
-    return key.contains(QLatin1Char('=')) || key.startsWith(QLatin1Char(';')) || key.startsWith(QLatin1Char('['))
-        || key.startsWith(QLatin1Char(' '));
+    if (key.contains(QLatin1Char('=')) || key.startsWith(QLatin1Char(';')) || key.startsWith(QLatin1Char(' ')))
+        return true;
+    qsizetype end = value.size();
+    while (end > 0 && value.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return key.startsWith(QLatin1Char('[')) && end > 0 && value.at(end - 1) == QLatin1Char(']');
 }
 
 QStringList splitLines(const QByteArray& data)
@@ -223,11 +229,12 @@ bool IniTool::Save()
         const qsizetype sep = entry.key.indexOf(kKeySeparator);
         const QString header = withoutLineBreaks(entry.key.left(sep));
         const QString key = withoutLineBreaks(entry.key.mid(sep + 1));
-        if (unreadableKey(key)) {
+        const QString value = withoutLineBreaks(entry.item);
+        if (unreadableLine(key, value)) {
             ++refused;
             continue;
         }
-        rows.append(Row{header, key, header.toUpper(), withoutLineBreaks(entry.item)});
+        rows.append(Row{header, key, header.toUpper(), value});
     }
     if (refused > 0) {
         LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file + QStringLiteral(" left out ")

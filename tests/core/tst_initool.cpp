@@ -181,8 +181,10 @@ TEST_F(IniToolTest, LineBreaksInNamesAndValuesCannotInjectLines)
     EXPECT_TRUE(xapOut.logData().isEmpty());
 }
 
-// Keys that would read back as something else are left out, with one log entry per save
-// that names the file and the count but none of the keys.
+// Lines that would read back as something else (a key with "=", a comment, a section, a key
+// that loses its leading blank) are left out, with one log entry per save that names the
+// file and the count but none of the keys; a key starting with "[" is kept when its line
+// does not end in "]".
 TEST_F(IniToolTest, KeysThatCannotBeReadBackAreLeftOutAndLoggedOnce)
 {
     LiveXap xapOut;
@@ -191,13 +193,15 @@ TEST_F(IniToolTest, KeysThatCannotBeReadBackAreLeftOutAndLoggedOnce)
     ini.Load(path);
     ini.WriteKey(QStringLiteral("S"), QStringLiteral("a=b"), QStringLiteral("1"));
     ini.WriteKey(QStringLiteral("S"), QStringLiteral(";note"), QStringLiteral("2"));
-    ini.WriteKey(QStringLiteral("S"), QStringLiteral("[X]"), QStringLiteral("3"));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral("[X"), QStringLiteral("3]  "));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral("[6"), QStringLiteral("Hall;Lamp;False"));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral("[Y]"), QStringLiteral("3"));
     ini.WriteKey(QStringLiteral("S"), QStringLiteral(" lead"), QStringLiteral("4"));
     ini.WriteKey(QStringLiteral("S"), QStringLiteral("\nlead"), QStringLiteral("5"));
     ini.WriteKey(QStringLiteral("S"), QStringLiteral("trail "), QStringLiteral("6"));
     ini.WriteKey(QStringLiteral("S"), QStringLiteral("in;side[ok]"), QStringLiteral("7"));
     ASSERT_TRUE(ini.Save());
-    EXPECT_EQ(read(path), QByteArray("[S]\r\nin;side[ok]=7\r\ntrail =6\r\n"));
+    EXPECT_EQ(read(path), QByteArray("[S]\r\n[6=Hall;Lamp;False\r\n[Y]=3\r\nin;side[ok]=7\r\ntrail =6\r\n"));
     ASSERT_TRUE(xapOut.listener.waitForCount(1));
     QCoreApplication::processEvents();
     EXPECT_EQ(xapOut.logData(),
@@ -206,6 +210,8 @@ TEST_F(IniToolTest, KeysThatCannotBeReadBackAreLeftOutAndLoggedOnce)
     IniTool reread;
     reread.Load(path);
     EXPECT_EQ(reread.Read(QStringLiteral("s"), QStringLiteral("trail "), QString()), QStringLiteral("6"));
+    EXPECT_EQ(reread.Read(QStringLiteral("s"), QStringLiteral("[6"), QString()), QStringLiteral("Hall;Lamp;False"));
+    EXPECT_EQ(reread.Read(QStringLiteral("s"), QStringLiteral("[Y]"), QString()), QStringLiteral("3"));
     EXPECT_EQ(reread.Read(QStringLiteral("s"), QStringLiteral("in;side[ok]"), QString()), QStringLiteral("7"));
 }
 
