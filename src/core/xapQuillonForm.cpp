@@ -184,8 +184,8 @@ void xapQuillonForm::onMessage()
         return;
     if (gShuttingDown) {
         // Texts received before Exit must not drive the controller while its link closes.
-        while (!m_xap->GetMessage().isEmpty()) {
-        }
+        while (m_xap->queuedCount() > 0)
+            m_xap->GetMessage();
         return;
     }
     if (m_drainBusy)
@@ -255,10 +255,8 @@ void xapQuillonForm::Exit()
             Hooks().shutdownIO();
     });
     ignoringErrors([this] {
-        if (m_xap) {
-            while (!m_xap->GetMessage().isEmpty()) {
-            }
-        }
+        while (m_xap && m_xap->queuedCount() > 0)
+            m_xap->GetMessage();
     });
     ignoringErrors([this] { m_tray->Update(false); });
     ignoringErrors([] {
