@@ -277,6 +277,7 @@ bool IniTool::Save()
         return true;
     } catch (...) {
         PendingError::capture();
+        m_lastError = PendingError::current();
         if (gPluginHostRegistered)
             LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file);
         else
