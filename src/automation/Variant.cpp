@@ -8,23 +8,8 @@
 #include <cmath>
 #include <limits>
 
-Variant::Variant(bool value)
-    : m_type(Boolean)
-{
-    m_num.b = value;
-}
 
-Variant::Variant(int value)
-    : m_type(Long)
-{
-    m_num.l = value;
-}
 
-Variant::Variant(double value)
-    : m_type(Double)
-{
-    m_num.d = value;
-}
 
 Variant::Variant(const QString &value)
     : m_type(String)
@@ -72,30 +57,13 @@ Variant::Variant(VbArray &&array)
 {
 }
 
-Variant Variant::null()
-{
-    Variant v;
-    v.m_type = Null;
-    return v;
-}
 
 Variant Variant::nothing()
 {
     return Variant(ObjectPtr());
 }
 
-Variant Variant::fromInteger(qint16 value)
-{
-    Variant v;
-    v.m_type = Integer;
-    v.m_num.i = value;
-    return v;
-}
 
-Variant Variant::fromLong(qint32 value)
-{
-    return Variant(int(value));
-}
 
 Variant Variant::fromByte(quint8 value)
 {
@@ -126,13 +94,6 @@ Variant Variant::fromCurrency(qint64 scaledBy10000)
     return v;
 }
 
-Variant Variant::fromDate(double oleDate)
-{
-    Variant v;
-    v.m_type = Date;
-    v.m_num.d = oleDate;
-    return v;
-}
 
 Variant Variant::fromError(qint32 code)
 {

@@ -214,3 +214,49 @@ inline Variant &Variant::operator=(const Variant &other)
     }
     return *this;
 }
+
+inline Variant::Variant(bool value)
+    : m_type(Boolean)
+{
+    m_num.b = value;
+}
+
+inline Variant::Variant(int value)
+    : m_type(Long)
+{
+    m_num.l = value;
+}
+
+inline Variant::Variant(double value)
+    : m_type(Double)
+{
+    m_num.d = value;
+}
+
+inline Variant Variant::null()
+{
+    Variant v;
+    v.m_type = Null;
+    return v;
+}
+
+inline Variant Variant::fromInteger(qint16 value)
+{
+    Variant v;
+    v.m_type = Integer;
+    v.m_num.i = value;
+    return v;
+}
+
+inline Variant Variant::fromLong(qint32 value)
+{
+    return Variant(int(value));
+}
+
+inline Variant Variant::fromDate(double oleDate)
+{
+    Variant v;
+    v.m_type = Date;
+    v.m_num.d = oleDate;
+    return v;
+}

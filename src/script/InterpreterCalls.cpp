@@ -325,14 +325,25 @@ bool Interpreter::truth(const Expr *e, Frame &f)
 }
 
 // A literal or a variable of the frame: reading it runs no code.
+// A module's variable, once its name is known to be one (not a procedure).
+static inline Variant *knownGlobal(const NameExpr *n)
+{
+    const NameBinding &b = n->bind;
+    if (b.kind != RefKind::Dynamic || b.run != RunKind::Global)
+        return nullptr;
+    ScriptModule::Global &g = b.module->global(b.index);
+    return g.procedure ? nullptr : &g.value;
+}
+
 bool Interpreter::isPlain(const Expr *e)
 {
     if (e->kind == EK::Literal)
         return true;
     if (e->kind != EK::Name)
         return false;
-    const RefKind k = static_cast<const NameExpr *>(e)->bind.kind;
-    return k == RefKind::Local || k == RefKind::Field;
+    auto *n = static_cast<const NameExpr *>(e);
+    const RefKind k = n->bind.kind;
+    return k == RefKind::Local || k == RefKind::Field || knownGlobal(n);
 }
 
 const Variant &Interpreter::evalRef(const Expr *e, Frame &f, std::optional<Variant> &scratch)
@@ -345,6 +356,8 @@ const Variant &Interpreter::evalRef(const Expr *e, Frame &f, std::optional<Varia
             return *f.vars[n->bind.slot];
         if (n->bind.kind == RefKind::Field)
             return f.me->field(n->bind.slot);
+        if (Variant *v = knownGlobal(n))
+            return *v;
     }
     return scratch.emplace(eval(e, f));
 }
