@@ -125,6 +125,8 @@ private:
     Variant evalCall(const CallExpr *c, Frame &f);
     Variant evalNew(const NewExpr *n, Frame &f);
     Variant withObject(Frame &f);
+    // The object of obj.name (or of the With block), in place when obj is a variable.
+    const Variant &memberBase(const MemberExpr *m, Frame &f, std::optional<Variant> &scratch);
     const ObjectPtr &objectOf(const Variant &v);
     Variant *variableRef(const NameExpr *n, Frame &f, bool create);
     void resolve(NameExpr *n, Frame &f);

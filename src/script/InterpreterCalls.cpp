@@ -408,6 +408,13 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
     return Variant();
 }
 
+const Variant &Interpreter::memberBase(const MemberExpr *m, Frame &f, std::optional<Variant> &scratch)
+{
+    if (!m->object)
+        return scratch.emplace(withObject(f));
+    return evalRef(m->object, f, scratch);
+}
+
 Variant Interpreter::withObject(Frame &f)
 {
     if (f.withStack.empty())
@@ -427,7 +434,8 @@ const ObjectPtr &Interpreter::objectOf(const Variant &v)
 Variant Interpreter::evalMember(const MemberExpr *m, Frame &f)
 {
     static const std::vector<Expr *> none;
-    Variant base = m->object ? eval(m->object, f) : withObject(f);
+    std::optional<Variant> scratch;
+    const Variant &base = memberBase(m, f, scratch);
     return callObject(objectOf(base), m->name, CallKind::PropertyGet, none, f, nullptr, m);
 }
 
@@ -529,7 +537,8 @@ void Interpreter::assignTo(const Expr *target, Variant &&value, Frame &f, bool i
         return;
     case EK::Member: {
         auto *m = static_cast<const MemberExpr *>(target);
-        Variant base = m->object ? eval(m->object, f) : withObject(f);
+        std::optional<Variant> scratch;
+    const Variant &base = memberBase(m, f, scratch);
         callObject(objectOf(base), m->name, kind, none, f, &value, m);
         return;
     }
@@ -566,7 +575,8 @@ void Interpreter::assignTo(const Expr *target, Variant &&value, Frame &f, bool i
         }
         if (c->target->kind == EK::Member) {
             auto *m = static_cast<const MemberExpr *>(c->target);
-            Variant base = m->object ? eval(m->object, f) : withObject(f);
+            std::optional<Variant> scratch;
+    const Variant &base = memberBase(m, f, scratch);
             callObject(objectOf(base), m->name, kind, c->args, f, &value, m);
             return;
         }
@@ -631,7 +641,8 @@ Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &a
     }
     case EK::Member: {
         auto *m = static_cast<const MemberExpr *>(callee);
-        Variant base = m->object ? eval(m->object, f) : withObject(f);
+        std::optional<Variant> scratch;
+    const Variant &base = memberBase(m, f, scratch);
         return callObject(objectOf(base), m->name, CallKind::Method, args, f, nullptr, m);
     }
     default: {
@@ -820,11 +831,13 @@ Variant Interpreter::invokeMember(ClassInstance &self, const QString &name, Call
 Variant Interpreter::callObject(const ObjectPtr &object, const QString &name, CallKind kind,
                                 const std::vector<Expr *> &args, Frame &f, const Variant *extra, const MemberExpr *site)
 {
-    Object *raw = object.get();
+    // The object may be read in place from a variable that the arguments or
+    // the member itself assign: hold it for the call.
+    ObjectPtr keep = object;
+    Object *raw = keep.get();
     if (typeid(*raw) == typeid(ClassInstance)) {
         auto *instance = static_cast<ClassInstance *>(raw);
         if (instance->m_engineId == this) {
-            ObjectPtr keep = object; // the member may drop the caller's reference
             if (site)
                 return callMemberOf(*instance, site->lower, kind, args, f, extra, true, &site->cache);
             return callMemberOf(*instance, name.toLower(), kind, args, f, extra, true);
@@ -836,8 +849,7 @@ Variant Interpreter::callObject(const ObjectPtr &object, const QString &name, Ca
         values.push_back(eval(a, f));
     if (extra)
         values.push_back(*extra);
-    ObjectPtr keep = object;
-    Variant result = object->invoke(name, kind, values);
+    Variant result = raw->invoke(name, kind, values);
     // Arguments are passed by reference: what the member left in them goes
     // back into the caller's variables.
     for (size_t i = 0; i < args.size(); ++i) {
