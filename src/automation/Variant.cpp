@@ -8,8 +8,17 @@
 #include <cmath>
 #include <limits>
 
+const QString &Variant::emptyString()
+{
+    static const QString empty;
+    return empty;
+}
 
-
+const ObjectPtr &Variant::nullObject()
+{
+    static const ObjectPtr none;
+    return none;
+}
 
 Variant::Variant(const QString &value)
     : m_type(String)
@@ -31,6 +40,7 @@ Variant::Variant(const char *utf8)
 
 Variant::Variant(const QStringList &values)
     : m_type(Array)
+    , m_array()
 {
     std::vector<Variant> items;
     items.reserve(size_t(values.size()));
@@ -106,8 +116,8 @@ Variant Variant::fromError(qint32 code)
 Variant Variant::fromArray(std::shared_ptr<VbArray> array)
 {
     Variant v;
+    new (&v.m_array) std::shared_ptr<VbArray>(array ? std::move(array) : std::make_shared<VbArray>());
     v.m_type = Array;
-    v.m_array = array ? std::move(array) : std::make_shared<VbArray>();
     return v;
 }
 
