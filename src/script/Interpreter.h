@@ -109,7 +109,13 @@ private:
     void releaseScriptObjects();
     void runInScope(Frame &frame, const Program &program); // Execute's text, in its caller's scope
     void trap(const VbError &e, Frame &f);
-    void tick();
+    // Every 1024th statement or loop turn looks at the clock.
+    void tick()
+    {
+        if ((++m_ticks & 0x3FF) == 0) [[unlikely]]
+            checkDeadline();
+    }
+    void checkDeadline();
 
     // expressions
 public:

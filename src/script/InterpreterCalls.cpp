@@ -665,11 +665,12 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
     // ByRef array elements: a reference to the element itself while the
     // call runs, its array pinned so that the element stays in place.
     struct Pins {
-        std::vector<std::shared_ptr<VbArray>> arrays;
+        std::unique_ptr<std::vector<std::shared_ptr<VbArray>>> arrays; // made by the first element
         ~Pins()
         {
-            for (const auto &a : arrays)
-                a->unpin();
+            if (arrays)
+                for (const auto &a : *arrays)
+                    a->unpin();
         }
     } pins;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -691,8 +692,10 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
                         if (r && r->isArray()) {
                             VbArray &array = r->arrayMut();
                             ptrs[i] = &array.at(at);
+                            if (!pins.arrays)
+                                pins.arrays = std::make_unique<std::vector<std::shared_ptr<VbArray>>>();
+                            pins.arrays->push_back(r->arrayShared());
                             array.pin();
-                            pins.arrays.push_back(r->arrayShared());
                             continue;
                         }
                     }
