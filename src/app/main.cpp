@@ -2,6 +2,7 @@
 #include "core/Yonder.h"
 #include "core/xapQuillonForm.h"
 #include "controller/PluginRegistration.h"
+#include "controller/ui/UiRegistration.h"
 #include "host/HostRegistration.h"
 #include "bridge/BridgeRegistration.h"
 #include "web/TCPServer.h"
@@ -75,6 +76,7 @@ int main(int argc, char* argv[])
     installSignalHandlers(&app);
     registerHostSubsystem();
     registerControllerSubsystem();
+    registerControllerUi();
     registerBridgeSubsystem();
     registerWebSubsystem();
     Main();
