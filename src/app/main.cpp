@@ -5,6 +5,8 @@
 #include "controller/ui/UiRegistration.h"
 #include "host/HostRegistration.h"
 #include "bridge/BridgeRegistration.h"
+#include "web/TCPServer.h"
+#include "web/WebRegistration.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -76,11 +78,13 @@ int main(int argc, char* argv[])
     registerControllerSubsystem();
     registerControllerUi();
     registerBridgeSubsystem();
+    registerWebSubsystem();
     Main();
     int code = ProcessEnded() ? ProcessExitCode() : app.exec();
     if (ProcessEnded())
         code = ProcessExitCode();
     gYonderObject.reset();
+    TCPServer::unload();
     xapQuillonForm::unload();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return code;
