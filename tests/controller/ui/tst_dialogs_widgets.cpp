@@ -307,3 +307,20 @@ TEST_F(DialogWidgetsTest, PluginSelectionListsPluginsAndOpensTheirMenus)
     gRegisteredMenus.reset();
     gDebugMode = 0;
 }
+
+// Loaded without being shown (as the status page loads it), the dialog shows
+// no message box even where a display is available.
+TEST_F(DialogWidgetsTest, HiddenLoadShowsNoMessageBox)
+{
+    MessageBoxAnswerer answerer(QMessageBox::Yes);
+    gPlugin.DisconnectRequested = true;
+    gPlugin.IRZonesWritten = true;
+    FrmConfig& f = FrmConfig::Load();
+    f.Check1_Click(2, 1);
+    f.aRemap_Change(0, "5");
+    FrmConfig::Unload();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(answerer.texts.isEmpty()) << answerer.texts.join(" | ").toStdString();
+    EXPECT_EQ(FrmConfigDialog::current(), nullptr);
+    gPlugin.DisconnectRequested = false;
+}
