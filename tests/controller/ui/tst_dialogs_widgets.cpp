@@ -324,3 +324,27 @@ TEST_F(DialogWidgetsTest, HiddenLoadShowsNoMessageBox)
     EXPECT_EQ(FrmConfigDialog::current(), nullptr);
     gPlugin.DisconnectRequested = false;
 }
+
+// A click on a path box opens the file dialog; cancelling it changes nothing.
+TEST_F(DialogWidgetsTest, ClickOnAPathBoxOpensTheFileDialog)
+{
+    FrmConfigDialog::showDialog(false);
+    FrmConfigDialog* dialog = FrmConfigDialog::current();
+    ASSERT_NE(dialog, nullptr);
+    dialog->tabs()->setCurrentIndex(4);
+    QString title;
+    QTimer cancel;
+    QObject::connect(&cancel, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == dialog)
+            return;
+        title = modal->metaObject()->className();
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    cancel.start(30);
+    auto* box = dialog->findChild<QLineEdit*>("aQPROexe");
+    QTest::mouseClick(box, Qt::LeftButton);
+    EXPECT_EQ(title, "QFileDialog");
+    EXPECT_EQ(FrmConfig::instance()->aQPROexe, "");
+    EXPECT_EQ(setting("QPROFile"), "<none>");
+}
