@@ -42,6 +42,10 @@ public:
     void Output(const QByteArray& bytes);
     int ComEvent() const;
     int InBufferCount() const { return buffered(); }
+    // Takes what the socket holds into the receive buffer (up to the bound).
+    // Needed inside a wait that runs within the socket's own data signal, which
+    // the socket does not raise again until that signal has returned.
+    void Refill() { pull(); }
 
     // The errno value a socket error stands for (0 when there is none).
     static int SystemErrorNumber(QAbstractSocket::SocketError e);

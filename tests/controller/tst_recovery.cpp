@@ -204,6 +204,27 @@ TEST_F(RecoveryTest, ReportBetweenARequestAndAMissingReplyIsHandedOnAtOnce)
     EXPECT_EQ(host.calls, (QStringList{"SetDeviceStatus #3 2", "ValueChangeEvent #3 1", "X10Event C5 C 2 [] []"}));
 }
 
+TEST_F(RecoveryTest, PollStartedByAnArrivingReportGetsItsReply)
+{
+    startPlugin();
+    SetControllerHost(&host);
+    selectAndCreate({}, {{5, 2}, {5, 3}});
+    gPlugin.ReplyTimeout = 2;
+    form().loop.Timer3_Timer();
+    sim->clearRecord();
+    host.calls.clear();
+    // The report's arrival runs the loop, which finds the I/O poll due.
+    sim->setPointLevel(5, 3, 0);
+    gPlugin.IOPollDue = true;
+    sim->sendIOChange(5, 2, 0);
+    ASSERT_TRUE(waitFor([&] { return sim->count(QuillonSim::FrameKind::BlockRead) >= 1 && !gPlugin.TimerRunning; }, 8000));
+    EXPECT_EQ(blockReads(), QStringList{"8DB5"}) << "the poll missed its reply and asked again";
+    EXPECT_EQ(gPlugin.InterfaceStatusWord, 0);
+    const QString house = houseOf(5);
+    EXPECT_EQ(status(house + "3"), 2); // the report
+    EXPECT_EQ(status(house + "4"), 2); // the poll
+}
+
 TEST_F(RecoveryTest, FloodIsReadInBoundedPassesAndTheLinkWorksAfterIt)
 {
     startPlugin(false);
