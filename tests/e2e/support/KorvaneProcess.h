@@ -38,6 +38,9 @@ public:
     // Waits for the process to end by itself; returns the exit code, -1 on a crash or a hang.
     int waitForExit();
     QByteArray stderrText() { return m_process.readAllStandardError(); }
+    qint64 pid() const { return m_process.processId(); }
+    // Resident memory in kB from /proc, 0 when it cannot be read.
+    qint64 residentKb() const;
 
 private:
     QProcess m_process;
