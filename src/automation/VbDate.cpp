@@ -1,5 +1,7 @@
 #include "VbDate.h"
 
+#include "automation/Latin1Case.h"
+
 #include <QRegularExpression>
 #include <cmath>
 
@@ -145,7 +147,7 @@ std::optional<double> parseGeneralDate(const QString &input)
         if (!t.hasMatch())
             return std::nullopt;
         int h = t.captured(1).toInt(), mi = t.captured(2).toInt(), s = t.captured(3).toInt();
-        const QString ap = t.captured(4).toUpper();
+        const QString ap = Latin1Case::upper(t.captured(4));
         if (!ap.isEmpty()) {
             if (h < 1 || h > 12)
                 return std::nullopt;

@@ -4,6 +4,8 @@
 #include "PluginState.h"
 #include "Protocol.h"
 
+#include "automation/Latin1Case.h"
+
 #include <cmath>
 
 namespace {
@@ -62,7 +64,7 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
                                        int brightness, int data1, int data2)
 {
     QList<QByteArray> frames;
-    int h = housecode.isEmpty() ? -1 : housecode.at(0).toUpper().unicode() - 'A';
+    int h = housecode.isEmpty() ? -1 : Latin1Case::upper(housecode.at(0)).unicode() - 'A';
     if (h < 0 || h > 15) {
         LogControllerError(kType, "ExecX10 house " + housecode + " skipped");
         return frames;

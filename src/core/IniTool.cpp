@@ -5,6 +5,7 @@
 
 #include "automation/PendingError.h"
 #include "automation/VbError.h"
+#include "automation/Latin1Case.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -56,13 +57,13 @@ QString IniTool::valueKey(const QString& section, const QString& key)
 
 const IniTool::Entry* IniTool::find(const QString& key) const
 {
-    const auto it = m_index.constFind(key.toLower());
+    const auto it = m_index.constFind(Latin1Case::lower(key));
     return it == m_index.constEnd() ? nullptr : &m_entries.at(*it);
 }
 
 void IniTool::insert(const QString& key, const QString& item, bool isSection)
 {
-    m_index.insert(key.toLower(), m_entries.size());
+    m_index.insert(Latin1Case::lower(key), m_entries.size());
     m_entries.append(Entry{key, item, isSection});
 }
 
@@ -113,7 +114,7 @@ void IniTool::WriteKey(const QString& section, const QString& key, const QString
 {
     addSection(section);
     const QString fullKey = valueKey(section, key);
-    const auto it = m_index.constFind(fullKey.toLower());
+    const auto it = m_index.constFind(Latin1Case::lower(fullKey));
     if (it != m_index.constEnd())
         m_entries[*it].item = value;
     else
@@ -122,7 +123,7 @@ void IniTool::WriteKey(const QString& section, const QString& key, const QString
 
 void IniTool::RemoveKey(const QString& section, const QString& key)
 {
-    const auto it = m_index.constFind(valueKey(section, key).toLower());
+    const auto it = m_index.constFind(Latin1Case::lower(valueKey(section, key)));
     if (it == m_index.constEnd())
         return;
     const qsizetype pos = *it;
@@ -147,7 +148,7 @@ void IniTool::RemoveSection(const QString& section)
     m_entries.erase(removed, m_entries.end());
     m_index.clear();
     for (qsizetype i = 0; i < m_entries.size(); ++i)
-        m_index.insert(m_entries.at(i).key.toLower(), i);
+        m_index.insert(Latin1Case::lower(m_entries.at(i).key), i);
 }
 
 QStringList IniTool::Headers() const
@@ -197,7 +198,7 @@ bool IniTool::Save()
             continue;
         const qsizetype sep = entry.key.indexOf(kKeySeparator);
         const QString header = entry.key.left(sep);
-        rows.append(Row{header, entry.key.mid(sep + 1), header.toUpper(), entry.item});
+        rows.append(Row{header, entry.key.mid(sep + 1), Latin1Case::upper(header), entry.item});
     }
     std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
         const int bySection = a.headerSort.compare(b.headerSort, Qt::CaseInsensitive);

@@ -109,6 +109,11 @@ void BridgeTest::SetUp()
     gXapReady = true;
 }
 
+void BridgeTest::drainWrites()
+{
+    ASSERT_TRUE(waitUntil([] { return CommAndTimer::instance().Writes.idle(); }));
+}
+
 void BridgeTest::TearDown()
 {
     CommAndTimer::unload();

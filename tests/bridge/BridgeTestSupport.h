@@ -73,6 +73,8 @@ protected:
     // Messages of a class (logs and heartbeats left out unless asked for).
     QList<SentMessage> sentOf(const QString &cls) const;
     bool waitForSent(const QString &cls, int count, int timeoutMs = 10000);
+    // Lets the event loop run until the queued point writes of commands went to the plug-in.
+    void drainWrites();
     // Lets the event loop run for a while and collects what arrives.
     void settle(int ms);
     // Log entries' Data items.

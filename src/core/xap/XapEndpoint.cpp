@@ -6,6 +6,7 @@
 
 #include "automation/PendingError.h"
 #include "automation/VbError.h"
+#include "automation/Latin1Case.h"
 
 #include <QNetworkInterface>
 #include <QUdpSocket>
@@ -115,7 +116,7 @@ QString xap::GetIP() const
 int xap::Init()
 {
     m_localIp = GetIP();
-    m_remoteHost = QHostAddress(m_broadcast.toLower() == QLatin1StringView("default")
+    m_remoteHost = QHostAddress(Latin1Case::lower(m_broadcast) == QLatin1StringView("default")
                                     ? QStringLiteral("255.255.255.255")
                                     : m_broadcast);
     const QHostAddress local(m_localIp);
@@ -229,7 +230,7 @@ void xap::ProcessReceivedMessage(const QString& text)
 {
     if (gShuttingDown)
         return;
-    if (m_filterHeartbeats && text.left(8).toLower() != QLatin1StringView("xap-head"))
+    if (m_filterHeartbeats && Latin1Case::lower(text.left(8)) != QLatin1StringView("xap-head"))
         return;
     m_queue.enqueue(text);
     // Armed only when idle, so a steady stream cannot postpone the drain forever.
