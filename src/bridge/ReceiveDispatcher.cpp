@@ -28,8 +28,9 @@ namespace {
 const QString kUnknown = QStringLiteral("Unknown");
 constexpr int kMacroPauseMs = 100;
 
-QString sSunrise;
-QString sSunset;
+// The host keeps the texts: its members and the page chrome read them too.
+QString &sSunrise = gSunriseText;
+QString &sSunset = gSunsetText;
 
 QString ownSource()
 {

@@ -95,6 +95,14 @@ QString XapItemValue(const QString& value)
     return clean;
 }
 
+QStringList PendingXapBodies()
+{
+    QStringList bodies;
+    for (const xapQueuedMessage& m : pendingMessages())
+        bodies.append(m.MsgData);
+    return bodies;
+}
+
 void LogError(const QString& type, const QString& data)
 {
     QString suffix;

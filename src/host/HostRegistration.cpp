@@ -4,7 +4,9 @@
 #include "host/DevFunc.h"
 #include "host/DeviceClass.h"
 #include "host/HostGlobals.h"
+#include "host/HostHooks.h"
 #include "host/IR.h"
+#include "host/Script.h"
 #include "host/Setup.h"
 
 #include "core/CoreHooks.h"
@@ -18,6 +20,11 @@ void registerHostSubsystem()
     classes.add(QStringLiteral("xaptvkKorvane.IR"), [] { return std::make_shared<IR>(); });
     classes.add(QStringLiteral("xaptvkKorvane.devFunc"), [] { return std::make_shared<devFunc>(); });
     classes.add(QStringLiteral("xaptvkKorvane.DeviceClass"), [] { return std::make_shared<DeviceClass>(); });
+
+    // Scripts registered for status changes run as the host's RunEx runs them.
+    HostHooksInstance().runEx = [](const QString &script, const QString &procedure, const Variant &parameter) {
+        Script::RunFile(script, procedure, parameter);
+    };
 
     CoreHooks &hooks = Hooks();
     hooks.loadHostForm = [] {

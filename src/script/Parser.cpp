@@ -1060,6 +1060,7 @@ Expr *Parser::parsePostfix()
             auto *m = m_prog->make<MemberExpr>(t.line, t.column);
             m->object = e;
             m->name = memberName();
+            m->lower = Latin1Case::lower(m->name);
             e = m;
             continue;
         }
@@ -1086,6 +1087,7 @@ Expr *Parser::parsePrimary()
         next();
         auto *m = m_prog->make<MemberExpr>(t.line, t.column);
         m->name = memberName();
+        m->lower = Latin1Case::lower(m->name);
         return m;
     }
     case Tok::LParen: {
