@@ -71,12 +71,21 @@ void BscWriteQueue::tick()
 
 void BscWriteQueue::run(const Write &write)
 {
+    // The plug-in waits for the controller while pumping events, and an exit
+    // handled meanwhile unloads this queue: after the call, only a queue
+    // still alive is touched.
+    const std::weak_ptr<int> alive = m_alive;
     struct Running
     {
         bool &flag;
-        explicit Running(bool &f) : flag(f) { flag = true; }
-        ~Running() { flag = false; }
-    } running(m_running);
+        const std::weak_ptr<int> &alive;
+        Running(bool &f, const std::weak_ptr<int> &a) : flag(f), alive(a) { flag = true; }
+        ~Running()
+        {
+            if (!alive.expired())
+                flag = false;
+        }
+    } running(m_running, alive);
     const QString code = write.house + write.unit;
     // A variable's State follows its value: stored before the write, so the
     // event the write brings carries both new.

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <memory>
 
 // The point writes of BSC commands. One command message can name every
 // endpoint in many blocks; each write waits for the controller, so the writes
@@ -42,4 +43,5 @@ private:
     std::deque<Write> m_writes;
     QTimer m_timer;
     bool m_running = false;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };

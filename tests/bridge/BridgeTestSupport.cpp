@@ -51,6 +51,8 @@ Variant RecordingPlugin::record(const QString &member, std::vector<Variant> &arg
             call.args.append(a.toString());
     }
     calls.push_back(call);
+    if (duringCall)
+        duringCall(member);
     return Variant();
 }
 

@@ -37,6 +37,8 @@ public:
 
     std::vector<PluginCall> calls;
     const QElapsedTimer *clock = nullptr;
+    // Runs inside each call, after it is recorded (a plug-in that pumps events).
+    std::function<void(const QString &member)> duringCall;
 };
 
 // A message the bridge sent, as the network saw it.

@@ -287,6 +287,22 @@ TEST_F(BscTest, LevelsThatDoNotFitAreLoggedAndSetNothing)
     EXPECT_EQ(setIOCalls(), QStringList{"Nothing,Q,5,19,32767,0,0"});
 }
 
+TEST_F(BscTest, TheFormUnloadedDuringAWriteIsNotTouchedAfterIt)
+{
+    // The plug-in's wait for the controller lets the program's exit run,
+    // which unloads the bridge's form while its write is under way.
+    plugin->duringCall = [this](const QString &) {
+        plugin->duringCall = nullptr;
+        CommAndTimer::unload();
+    };
+    BSCCmd(QStringLiteral("src:>"), "05", "ON", "1");
+    EXPECT_EQ(setIOCalls(), QStringList{"Nothing,Q,5,19,1,0,0"});
+    // A later command finds a new, idle form.
+    settle(50);
+    BSCCmd(QStringLiteral("src:>"), "05", "ON", "2");
+    EXPECT_EQ(setIOCalls(), QStringList({"Nothing,Q,5,19,1,0,0", "Nothing,Q,5,19,2,0,0"}));
+}
+
 TEST_F(BscTest, MissingPlugInIsLoggedAndTheNextCommandWorks)
 {
     gPluginInstance.reset();
