@@ -129,12 +129,18 @@ void SendXapBSC(const QString &code)
 
 void BSCQuery(const QString &target, const QString &asker)
 {
+    // The replies go out (or wait) together, once the walk is over; a fault
+    // ends the walk, and the replies found before it still go.
+    std::vector<xapQueuedMessage> replies;
+    int endpoints = 0;
+    const auto answer = [&] {
+        const QString key = Latin1Case::lower(asker) + QLatin1Char('\n') + Latin1Case::lower(target);
+        CommAndTimer::instance().SendOrQueue(key, replies, std::max(kMinReplyBound, kRepliesPerEndpoint * endpoints));
+    };
     try {
         const std::optional<TargetPattern> pattern = TargetPattern::fromTarget(target);
         if (!pattern)
             return;
-        std::vector<xapQueuedMessage> replies;
-        int endpoints = 0;
         forEachEndpoint(Points(), [&](const BscEndpoint &e) {
             ++endpoints;
             if (!e.matches(*pattern))
@@ -147,11 +153,12 @@ void BSCQuery(const QString &target, const QString &asker)
             reply.MsgSubAddress = e.infoSubAddress();
             replies.push_back(reply);
         });
-        const QString key = Latin1Case::lower(asker) + QLatin1Char('\n') + Latin1Case::lower(target);
-        CommAndTimer::instance().SendOrQueue(key, replies, std::max(kMinReplyBound, kRepliesPerEndpoint * endpoints));
+        answer();
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("BSCQuery"));
+        if (!replies.empty())
+            answer();
     }
 }
 
