@@ -46,16 +46,6 @@ void CommAndTimer::arm()
     BSCTimer.setEnabled(true);
 }
 
-void CommAndTimer::SendOrQueue(const xapQueuedMessage &message)
-{
-    if (BSCTimer.isEnabled()) {
-        m_queue.push_back({QString(), message});
-        return;
-    }
-    arm();
-    send(message);
-}
-
 void CommAndTimer::SendOrQueue(const QString &asker, const std::vector<xapQueuedMessage> &replies, int bound)
 {
     m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(), [&asker](const Pending &p) { return p.asker == asker; }),

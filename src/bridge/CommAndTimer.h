@@ -29,9 +29,8 @@ public:
     // Releases the instance (the plug-in's shutdown); pending replies and writes are dropped.
     static void unload();
 
-    // Sends at once when idle, else appends to the queue.
-    void SendOrQueue(const xapQueuedMessage &message);
-    // The replies of one query. `asker` names who asked for what: replies of
+    // The replies of one query: the first goes out at once when the timer is
+    // idle, the others wait in the queue. `asker` names who asked for what: replies of
     // an earlier query with the same name that still wait are taken out
     // first. When the rest would take the queue past `bound`, none is sent.
     void SendOrQueue(const QString &asker, const std::vector<xapQueuedMessage> &replies, int bound);
