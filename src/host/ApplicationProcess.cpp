@@ -13,6 +13,7 @@
 
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -120,10 +121,10 @@ void Application::Keys(QString &k, QString &title, Variant &)
 ObjectPtr Application::plugin(QString &name)
 {
     return trapped<ObjectPtr>(QStringLiteral("plugin"), nullptr, [&]() -> ObjectPtr {
-        const QString wanted = name.toLower();
+        const QString wanted = Latin1Case::lower(name);
         for (const Variant &item : plugins()->items()) {
             ObjectPtr object = item.toObject();
-            if (object && object->get(QStringLiteral("name")).toString().toLower() == wanted)
+            if (object && Latin1Case::lower(object->get(QStringLiteral("name")).toString()) == wanted)
                 return object;
         }
         return nullptr;
