@@ -84,6 +84,14 @@ int PendingXapMessageCount()
     return int(pendingMessages().size());
 }
 
+QStringList PendingXapBodies()
+{
+    QStringList bodies;
+    for (const xapQueuedMessage& m : pendingMessages())
+        bodies.append(m.MsgData);
+    return bodies;
+}
+
 void LogError(const QString& type, const QString& data)
 {
     QString suffix;

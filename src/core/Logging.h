@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Program-wide logging and the single entry for sending xAP messages.
 //
@@ -33,3 +34,6 @@ void CreateFolders(const QString& path);
 
 // Number of messages waiting for the endpoint (diagnostics and tests).
 int PendingXapMessageCount();
+
+// Section bodies of the messages waiting for the endpoint, oldest first (diagnostics and tests).
+QStringList PendingXapBodies();
