@@ -1,5 +1,6 @@
 #include "HostScriptSupport.h"
 
+#include "host/HostClock.h"
 #include "host/HostGlobals.h"
 #include "host/Setup.h"
 
@@ -100,6 +101,18 @@ TEST_F(ProcessTest, ValuesKeptForScripts)
     EXPECT_EQ(eval("xap.StringItem(\"a::b::\", 3, \"::\")").toString(), "");
     EXPECT_EQ(eval("xap.StringItem(\"\", 1, \",\")").toString(), "");
     EXPECT_EQ(eval("xap.StringItem(\"whole\", 1, \"\")").toString(), "whole");
+    expectSent({});
+}
+
+TEST_F(ProcessTest, SunTimesFromAScript)
+{
+    const double moment = VbDate::dateSerial(2024, 6, 21) + VbDate::timeSerial(22, 0, 0);
+    HostClock::setSource([moment] { return moment; });
+    exec("xap.ComputeSunriseAndSunset 51.5074, 0.1278, 0, True");
+    EXPECT_EQ(eval("Hour(xap.SunriseDt) & \":\" & Minute(xap.SunriseDt)").toString(), "4:43");
+    EXPECT_EQ(eval("FormatDateTime(xap.SunsetDt, 4)").toString(), "21:21");
+    EXPECT_TRUE(eval("xap.NightTime(30)").toBool()) << "22:00 is past sunset and the half hour after it";
+    EXPECT_FALSE(eval("xap.NightTime(45)").toBool());
     expectSent({});
 }
 

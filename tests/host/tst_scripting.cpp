@@ -244,3 +244,13 @@ TEST_F(ScriptingTest, StatusChangeScriptsRunWithTheChange)
     EXPECT_EQ(voice(), "A,7,2,1;a,7,3,1;");
     expectSent({});
 }
+
+TEST_F(ScriptingTest, AScriptThatRunsItselfForeverRunsOutOfStackWithoutCrashing)
+{
+    writeScript("again.txt", "Function Main(p)\n  Main = xap.RunEx(\"again.txt\", \"Main\", p + 1)\n  If IsEmpty(Main) Then Main = p\nEnd Function\n");
+    exec("r = xap.RunEx(\"again.txt\", \"Main\", 0)");
+    EXPECT_GT(eval("r").toLong(), 5);
+    const QStringList logs = logData();
+    ASSERT_GE(logs.size(), 1);
+    EXPECT_TRUE(logs.last().startsWith("Script Run Error 28 - Out of stack space")) << logs.last().toStdString();
+}
