@@ -40,6 +40,12 @@ Script::Script()
 {
 }
 
+Script::Script(std::shared_ptr<ScriptControl> engine)
+    : m_engine(std::move(engine))
+    , m_fileDate(VbDate::dateSerial(1980, 1, 1))
+{
+}
+
 QString Script::ResolvePath(const QString &name)
 {
     if (name.contains(QLatin1Char(':')) || name.contains(QStringLiteral("\\\\")) || name.startsWith(QLatin1Char('/')))
@@ -57,7 +63,8 @@ void Script::Add(const QString &file, const QString &module)
     m_file = file;
     try {
         HostHooks &hooks = HostHooksInstance();
-        m_engine = hooks.scriptEngine ? hooks.scriptEngine() : nullptr;
+        if (!m_engine && hooks.scriptEngine)
+            m_engine = hooks.scriptEngine();
         if (!m_engine)
             throw VbError(VbErr::ObjectVariableNotSet);
         m_module = m_engine->addModule(module);

@@ -274,13 +274,16 @@ TEST_F(ScriptingTest, AScriptThatRunsItselfForeverRunsOutOfStackWithoutCrashing)
 TEST_F(ScriptingTest, AKeptScriptRunsAgainInItsOwnModuleWithItsState)
 {
     writeScript("startup.txt", "Dim seen\nFunction Main(tag)\n  seen = seen & tag\n  Main = seen\nEnd Function\n");
-    Script startup;
+    Script startup(m_engine);
+    HostHooksInstance().scriptEngine = nullptr; // the engine given is the one used
     EXPECT_DOUBLE_EQ(startup.FileDate(), VbDate::dateSerial(1980, 1, 1));
     startup.Add("startup.txt", "Main");
     EXPECT_EQ(startup.filename(), "startup.txt");
     EXPECT_EQ(startup.Run("Main", Variant("a")).toString(), "a");
     // Another file run through the host in between leaves this module alone.
     writeScript("other.txt", "Function Main(p)\n  Main = \"other\"\nEnd Function\n");
+    ScriptControlPtr engine = m_engine;
+    HostHooksInstance().scriptEngine = [engine] { return engine; };
     EXPECT_EQ(eval("xap.RunEx(\"other.txt\", \"Main\", \"\")").toString(), "other");
     EXPECT_EQ(startup.Run("main", Variant("b")).toString(), "ab");
     EXPECT_TRUE(startup.Run("NoSuchProcedure", Variant()).isEmpty());
