@@ -102,13 +102,34 @@ TEST_F(SunTest, PolarDayAndNightGiveTimesAndOneLogPerPass)
         EXPECT_GE(m, 0.0);
         EXPECT_LT(m, 1440.0);
     }
-    // Polar night: rise and set meet at solar noon (about 11:36 local there);
-    // polar day: at solar midnight (about 00:41 local summer time).
+    // Polar night: rise and set meet at solar noon (about 11:42 local there);
+    // polar day: at solar midnight (about 00:46 local summer time).
     EXPECT_NEAR(nightRise, nightSet, 2.0);
-    EXPECT_NEAR(nightRise, 11 * 60 + 36, 10.0);
+    EXPECT_NEAR(nightRise, 11 * 60 + 42, 3.0);
     EXPECT_NEAR(dayRise, daySet, 2.0);
-    EXPECT_NEAR(dayRise, 41, 10.0);
+    EXPECT_NEAR(dayRise, 46, 3.0);
     EXPECT_EQ(logged(), 8) << "each of the two passes of the four computations logs its hour angle";
+}
+
+TEST_F(SunTest, MidnightSunKeepsADayRoundTheClockAndPolarNightADayOfNoLength)
+{
+    EXPECT_TRUE(SunUpAllDay(69.6492, -18.9553, 2024, 6, 21));
+    EXPECT_FALSE(SunUpAllDay(69.6492, -18.9553, 2024, 12, 21));
+    EXPECT_FALSE(SunUpAllDay(51.5074, 0.1278, 2024, 6, 21));
+    EXPECT_TRUE(SunUpAllDay(-77.85, -166.67, 2024, 12, 21)) << "the southern summer";
+
+    double lat = 69.6492, lon = -18.9553;
+    qint16 offset = -1;
+    bool dst = true;
+    pinClock(at(2024, 6, 21, 12, 0));
+    m_hs->ComputeSunriseAndSunset(lat, lon, offset, dst);
+    EXPECT_EQ(gSunriseText, "12:00 AM");
+    EXPECT_EQ(gSunsetText, "11:59 PM");
+    dst = false;
+    pinClock(at(2024, 12, 21, 12, 0));
+    m_hs->ComputeSunriseAndSunset(lat, lon, offset, dst);
+    EXPECT_EQ(gSunriseText, gSunsetText);
+    EXPECT_EQ(gSunriseText, "11:42 AM");
 }
 
 TEST_F(SunTest, LatitudeIsHeldInsideThePolarCircleLimit)
