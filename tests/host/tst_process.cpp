@@ -156,7 +156,12 @@ TEST_F(ProcessTest, LaunchStartsTheProgramWithItsParameters)
     EXPECT_EQ(readFile(out), "quoted\n");
     exec("bad = xap.Launch(\"/no/such/program\")");
     EXPECT_EQ(eval("bad").toLong(), 0);
-    expectSent({logText(kProgramName, "Launch Line 0 File not found: /no/such/program")});
+    // A script file of another system is there but cannot be run here.
+    writeScript(QStringLiteral("Korvane_RenameFiles.vbs"), "WScript.Echo 1\r\n");
+    exec("bad2 = xap.Launch(xap.GetScriptPath & \"/Korvane_RenameFiles.vbs\", \"x\")");
+    EXPECT_EQ(eval("bad2").toLong(), 0);
+    expectSent({logText(kProgramName, "Launch Line 0 File not found: /no/such/program"),
+                logText(kProgramName, "Launch Line 0 Permission denied: " + scriptsPath("Korvane_RenameFiles.vbs"))});
 }
 
 TEST_F(ProcessTest, LaunchQuotesTheNameSoItMayHoldBlanks)
