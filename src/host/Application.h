@@ -128,6 +128,7 @@ public:
     void ComputeSunriseAndSunset(double &Latitude, double &Longitude, qint16 &iGMTOffset, bool &bDST);
     Variant SunriseDt();
     Variant SunsetDt();
+    Variant NightTime(Variant &iMinutesOffset);
 
     // C++ conveniences over the members above, for callers holding temporaries.
     qint16 deviceStatus(QString dev) { return DeviceStatus(dev); }

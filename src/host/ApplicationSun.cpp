@@ -1,5 +1,5 @@
 // Sunrise and sunset: computed for today, or taken from the texts of the last
-// "Time.Today" message.
+// "Time.Today" message, and whether it is night now.
 
 #include "host/Application.h"
 #include "host/HostClock.h"
@@ -8,9 +8,13 @@
 #include "host/Trap.h"
 
 #include "core/Globals.h"
+#include "core/Logging.h"
 
+#include "automation/PendingError.h"
 #include "automation/VbDate.h"
+#include "automation/VbString.h"
 
+#include <cmath>
 #include <optional>
 
 namespace {
@@ -24,6 +28,13 @@ double textAsDate(const QString &text)
     return *date;
 }
 
+// Seconds after midnight of a date value's time.
+qint64 secondOfDay(double date)
+{
+    const double fraction = std::fabs(date - std::trunc(date));
+    return qint64(std::llround(fraction * 86400.0)) % 86400;
+}
+
 } // namespace
 
 void Application::describeSun(DispatchTable<Application> &t)
@@ -31,6 +42,7 @@ void Application::describeSun(DispatchTable<Application> &t)
     t.method("ComputeSunriseAndSunset", &Application::ComputeSunriseAndSunset);
     t.get("SunriseDt", &Application::SunriseDt);
     t.get("SunsetDt", &Application::SunsetDt);
+    t.method("NightTime", &Application::NightTime);
 }
 
 void Application::ComputeSunriseAndSunset(double &Latitude, double &Longitude, qint16 &iGMTOffset, bool &bDST)
@@ -66,4 +78,29 @@ Variant Application::SunsetDt()
 {
     return trapped<Variant>(QStringLiteral("SunsetDt"), Variant::fromDate(0),
                             [] { return Variant::fromDate(textAsDate(gSunsetText)); });
+}
+
+Variant Application::NightTime(Variant &iMinutesOffset)
+{
+    qint64 sunrise = 0;
+    qint64 sunset = 0;
+    try {
+        sunrise = secondOfDay(textAsDate(gSunriseText));
+        sunset = secondOfDay(textAsDate(gSunsetText));
+    } catch (...) {
+        LogError(kProgramName, QStringLiteral("NightTime: the sunrise \"") + gSunriseText + QStringLiteral("\" or sunset \"")
+                                   + gSunsetText + QStringLiteral("\" is not a time"));
+        PendingError::clear();
+        return Variant(false);
+    }
+    double offsetMinutes = 0;
+    try {
+        offsetMinutes = iMinutesOffset.isNumber() ? iMinutesOffset.toDouble() : VbString::Val(iMinutesOffset.toText());
+    } catch (...) {
+        PendingError::clear();
+    }
+    const double now = double(secondOfDay(HostClock::now()));
+    const double start = double(sunrise) - offsetMinutes * 60.0;
+    const double end = double(sunset) + offsetMinutes * 60.0;
+    return Variant(!(now > start && now < end));
 }

@@ -111,6 +111,8 @@ TEST_F(ProcessTest, SunTimesFromAScript)
     exec("xap.ComputeSunriseAndSunset 51.5074, 0.1278, 0, True");
     EXPECT_EQ(eval("Hour(xap.SunriseDt) & \":\" & Minute(xap.SunriseDt)").toString(), "4:43");
     EXPECT_EQ(eval("FormatDateTime(xap.SunsetDt, 4)").toString(), "21:21");
+    EXPECT_TRUE(eval("xap.NightTime(30)").toBool()) << "22:00 is past sunset and the half hour after it";
+    EXPECT_FALSE(eval("xap.NightTime(45)").toBool());
     expectSent({});
 }
 

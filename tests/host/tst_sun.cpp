@@ -62,6 +62,11 @@ protected:
         HostTest::TearDown();
     }
     void pinClock(double date) { HostClock::setSource([date] { return date; }); }
+    bool night(const Variant &offset)
+    {
+        Variant o = offset;
+        return m_hs->NightTime(o).toBool();
+    }
     int m_before = 0;
 };
 
@@ -169,6 +174,7 @@ TEST_F(SunTest, ComputeSunriseAndSunsetKeepsTodaysTextsForScripts)
     EXPECT_NEAR(m_hs->SunriseDt().toDate(), VbDate::timeSerial(5, 25, 0), 1.0 / 1440);
     EXPECT_EQ(m_hs->SunsetDt().type(), Variant::Date);
     EXPECT_NEAR(m_hs->SunsetDt().toDate(), VbDate::timeSerial(20, 30, 0), 1.0 / 1440);
+    EXPECT_FALSE(night(Variant(0))) << "15:00 is day";
 
     std::vector<Variant> args{Variant(51.5074), Variant(0.1278), Variant(0), Variant(false)};
     pinClock(at(2024, 12, 21, 9, 0));
@@ -188,4 +194,40 @@ TEST_F(SunTest, SunriseDtOfATextThatIsNoTimeIsTheZeroDateAndLogged)
     EXPECT_EQ(set.type(), Variant::Date);
     EXPECT_DOUBLE_EQ(set.toDate(), 0.0);
     EXPECT_EQ(logged(), 1);
+}
+
+TEST_F(SunTest, NightTimeAroundTheKeptTimes)
+{
+    gSunriseText = QStringLiteral("6:00 AM");
+    gSunsetText = QStringLiteral("6:00 PM");
+    pinClock(at(2026, 12, 7, 12, 0));
+    EXPECT_FALSE(night(Variant(30)));
+    pinClock(at(2026, 12, 7, 0, 0));
+    EXPECT_TRUE(night(Variant(30)));
+    // A positive offset lengthens the day at both ends, a negative one shortens it.
+    pinClock(at(2026, 12, 7, 5, 45));
+    EXPECT_FALSE(night(Variant(30)));
+    EXPECT_TRUE(night(Variant(0)));
+    pinClock(at(2026, 12, 7, 18, 29));
+    EXPECT_FALSE(night(Variant("30")));
+    EXPECT_TRUE(night(Variant(-30)));
+    // The exact edges of the day count as night.
+    pinClock(at(2026, 12, 7, 5, 30));
+    EXPECT_TRUE(night(Variant(30)));
+    pinClock(at(2026, 12, 7, 18, 30));
+    EXPECT_TRUE(night(Variant(30)));
+    pinClock(at(2026, 12, 7, 6, 0));
+    EXPECT_TRUE(night(Variant()));
+    EXPECT_EQ(logged(), 0);
+}
+
+TEST_F(SunTest, NightTimeOfTextsThatAreNoTimesIsFalseWithOneLogEntry)
+{
+    pinClock(at(2026, 12, 7, 0, 0));
+    EXPECT_FALSE(night(Variant(0))) << "nothing received yet";
+    EXPECT_EQ(logged(), 1);
+    gSunriseText = QStringLiteral("6:00 AM");
+    gSunsetText = QStringLiteral("dusk");
+    EXPECT_FALSE(night(Variant(0)));
+    EXPECT_EQ(logged(), 2);
 }
