@@ -130,6 +130,9 @@ TEST_F(SunTest, MidnightSunKeepsADayRoundTheClockAndPolarNightADayOfNoLength)
     m_hs->ComputeSunriseAndSunset(lat, lon, offset, dst);
     EXPECT_EQ(gSunriseText, "12:00 AM");
     EXPECT_EQ(gSunsetText, "11:59 PM");
+    EXPECT_FALSE(night(Variant(0))) << "midday under the midnight sun";
+    pinClock(at(2024, 6, 21, 23, 30));
+    EXPECT_FALSE(night(Variant(0))) << "and half an hour before midnight";
     dst = false;
     pinClock(at(2024, 12, 21, 12, 0));
     m_hs->ComputeSunriseAndSunset(lat, lon, offset, dst);
@@ -218,6 +221,24 @@ TEST_F(SunTest, NightTimeAroundTheKeptTimes)
     EXPECT_TRUE(night(Variant(30)));
     pinClock(at(2026, 12, 7, 6, 0));
     EXPECT_TRUE(night(Variant()));
+    EXPECT_EQ(logged(), 0);
+}
+
+TEST_F(SunTest, NightTimeOfADayAcrossMidnightOrOfNoLength)
+{
+    // Times of another zone can put sunset before sunrise on the clock.
+    gSunriseText = QStringLiteral("8:00 PM");
+    gSunsetText = QStringLiteral("4:00 AM");
+    pinClock(at(2026, 12, 7, 23, 0));
+    EXPECT_FALSE(night(Variant(0)));
+    pinClock(at(2026, 12, 7, 3, 0));
+    EXPECT_FALSE(night(Variant(0)));
+    pinClock(at(2026, 12, 7, 12, 0));
+    EXPECT_TRUE(night(Variant(0)));
+    EXPECT_FALSE(night(Variant(500))) << "an offset past the whole night leaves none";
+    gSunriseText = QStringLiteral("6:00 AM");
+    gSunsetText = QStringLiteral("6:00 PM");
+    EXPECT_TRUE(night(Variant(-400))) << "an offset past the whole day leaves none";
     EXPECT_EQ(logged(), 0);
 }
 
