@@ -28,10 +28,6 @@ namespace {
 const QString kUnknown = QStringLiteral("Unknown");
 constexpr int kMacroPauseMs = 100;
 
-// The host keeps the texts: its members and the page chrome read them too.
-QString &sSunrise = gSunriseText;
-QString &sSunset = gSunsetText;
-
 QString ownSource()
 {
     return gXap ? gXap->XapSource() : QStringLiteral("tvk.Korvane.") + LocalComputerName();
@@ -213,8 +209,8 @@ void role(const XapMessage &msg)
 
 void timeToday(const XapMessage &msg)
 {
-    sSunrise = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunrise"));
-    sSunset = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunset"));
+    gSunriseText = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunrise"));
+    gSunsetText = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunset"));
 }
 
 void bscQuery(const XapMessage &msg)
@@ -277,16 +273,16 @@ QString AcceptMenuCallbacks(const QString &first, const QString &second, const Q
 
 QString SunriseText()
 {
-    return sSunrise;
+    return gSunriseText;
 }
 
 QString SunsetText()
 {
-    return sSunset;
+    return gSunsetText;
 }
 
 void ResetReceiveState()
 {
-    sSunrise.clear();
-    sSunset.clear();
+    gSunriseText.clear();
+    gSunsetText.clear();
 }

@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <limits>
@@ -105,6 +106,9 @@ int Application::Launch(QString &name, Variant &params, Variant &)
         if (parts.isEmpty() || parts.first().isEmpty())
             throw VbError(VbErr::FileNotFound);
         const QString program = parts.takeFirst();
+        const QFileInfo file(program);
+        if (file.exists() && (!file.isFile() || !file.isExecutable()))
+            throw VbError(70, QStringLiteral("Permission denied: ") + program);
         qint64 pid = 0;
         if (!QProcess::startDetached(program, parts, QString(), &pid))
             throw VbError(VbErr::FileNotFound, QStringLiteral("File not found: ") + program);

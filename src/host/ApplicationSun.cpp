@@ -55,7 +55,14 @@ void Application::ComputeSunriseAndSunset(double &Latitude, double &Longitude, q
         const double sunset =
             SunriseSunset::SunsetDay(Latitude, Longitude, today.year(), today.month(), today.day(), zone, bDST);
         // The computed times are what Sunrise, Sunset and NightTime read
-        // until a "Time.Today" message brings others.
+        // until a "Time.Today" message brings others. Under the midnight sun
+        // rise and set fall together: the day is shown as running round the
+        // clock instead, so that it does not read as a day of no length.
+        if (SunriseSunset::SunUpAllDay(Latitude, Longitude, today.year(), today.month(), today.day())) {
+            gSunriseText = SunriseSunset::FormatTimeOfDay(0.0);
+            gSunsetText = SunriseSunset::FormatTimeOfDay(1439.0 / 1440.0);
+            return;
+        }
         gSunriseText = SunriseSunset::FormatTimeOfDay(sunrise);
         gSunsetText = SunriseSunset::FormatTimeOfDay(sunset);
     });
@@ -92,8 +99,18 @@ Variant Application::NightTime(Variant &iMinutesOffset)
     } catch (...) {
         PendingError::clear();
     }
+    // The day runs from sunrise to sunset, across midnight when sunset comes
+    // first; the offsets lengthen or shorten it at both ends, and its start
+    // wraps into the 24 hours.
+    constexpr double kDay = 86400.0;
     const double now = double(secondOfDay(HostClock::now()));
-    const double start = double(sunrise) - offsetMinutes * 60.0;
-    const double end = double(sunset) + offsetMinutes * 60.0;
-    return Variant(!(now > start && now < end));
+    const double length = std::fmod(double(sunset - sunrise) + kDay, kDay) + 2 * offsetMinutes * 60.0;
+    if (length >= kDay)
+        return Variant(false); // no night left
+    if (length <= 0)
+        return Variant(true); // no day left
+    const double start = std::fmod(std::fmod(double(sunrise) - offsetMinutes * 60.0, kDay) + kDay, kDay);
+    const double end = std::fmod(start + length, kDay);
+    const bool day = start < end ? (now > start && now < end) : (now > start || now < end);
+    return Variant(!day);
 }
