@@ -7,11 +7,16 @@
 #include <QObject>
 
 #include <deque>
+#include <memory>
+
+class ScriptControl;
 
 // The bridge's hidden timer form. BSCTimer paces the replies to BSC queries:
 // an idle bridge sends a reply at once and arms the timer, and while it runs
 // every further reply waits in the queue and goes out one per 200 ms tick.
-// PeriodicScriptTimer is programmed by the plug-in for the periodic script.
+// PeriodicScriptTimer is programmed by the plug-in for the periodic script;
+// ScriptQueueTimer drains the queue of user-script runs; ScriptControl1 is
+// the one script engine of the program.
 class CommAndTimer : public QObject
 {
     Q_OBJECT
@@ -33,6 +38,8 @@ public:
     VbTimer BSCTimer;
     VbTimer PeriodicScriptTimer;
     qint32 PeriodicCountdown = 0;
+    VbTimer ScriptQueueTimer;
+    std::shared_ptr<ScriptControl> ScriptControl1;
 
 private:
     CommAndTimer();

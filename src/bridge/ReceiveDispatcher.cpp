@@ -10,6 +10,7 @@
 
 #include "host/Application.h"
 #include "host/HostGlobals.h"
+#include "host/TaggedMembers.h"
 
 #include "core/CWaitNDispatch.h"
 #include "core/CoreHooks.h"
@@ -26,9 +27,6 @@ namespace {
 
 const QString kUnknown = QStringLiteral("Unknown");
 constexpr int kMacroPauseMs = 100;
-
-QString sSunrise;
-QString sSunset;
 
 QString ownSource()
 {
@@ -181,8 +179,8 @@ void role(const XapMessage &msg)
 
 void timeToday(const XapMessage &msg)
 {
-    sSunrise = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunrise"));
-    sSunset = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunset"));
+    gSunriseText = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunrise"));
+    gSunsetText = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunset"));
 }
 
 void bscQuery(const XapMessage &msg)
@@ -245,16 +243,16 @@ QString AcceptMenuCallbacks(const QString &first, const QString &second, const Q
 
 QString SunriseText()
 {
-    return sSunrise;
+    return gSunriseText;
 }
 
 QString SunsetText()
 {
-    return sSunset;
+    return gSunsetText;
 }
 
 void ResetReceiveState()
 {
-    sSunrise.clear();
-    sSunset.clear();
+    gSunriseText.clear();
+    gSunsetText.clear();
 }

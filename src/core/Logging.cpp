@@ -84,6 +84,11 @@ int PendingXapMessageCount()
     return int(pendingMessages().size());
 }
 
+QList<xapQueuedMessage> PendingXapMessages()
+{
+    return QList<xapQueuedMessage>(pendingMessages().begin(), pendingMessages().end());
+}
+
 void LogError(const QString& type, const QString& data)
 {
     QString suffix;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/XapQueuedMessage.h"
+
+#include <QList>
 #include <QString>
 
 // Program-wide logging and the single entry for sending xAP messages.
@@ -33,3 +36,5 @@ void CreateFolders(const QString& path);
 
 // Number of messages waiting for the endpoint (diagnostics and tests).
 int PendingXapMessageCount();
+// The messages waiting for the endpoint, oldest first (diagnostics and tests).
+QList<xapQueuedMessage> PendingXapMessages();

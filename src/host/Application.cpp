@@ -7,6 +7,7 @@
 #include "host/HostHooks.h"
 #include "host/IniCache.h"
 #include "host/StateTables.h"
+#include "host/TaggedMembers.h"
 #include "host/Trap.h"
 
 #include "core/Globals.h"
@@ -62,6 +63,7 @@ void Application::describe(DispatchTable<Application> &t)
 {
     t.name(QStringLiteral("Application"));
     describeFixedMembers(t);
+    describeTaggedMembers(t);
 
     t.method("DeviceExists", &Application::DeviceExists);
     t.method("DeviceExistsByName", &Application::DeviceExistsByName);

@@ -3,6 +3,7 @@
 #include "host/Application.h"
 #include "host/DevFunc.h"
 #include "host/DeviceClass.h"
+#include "host/GlobalVar.h"
 #include "host/HostGlobals.h"
 #include "host/IR.h"
 #include "host/Setup.h"
@@ -18,6 +19,7 @@ void registerHostSubsystem()
     classes.add(QStringLiteral("xaptvkKorvane.IR"), [] { return std::make_shared<IR>(); });
     classes.add(QStringLiteral("xaptvkKorvane.devFunc"), [] { return std::make_shared<devFunc>(); });
     classes.add(QStringLiteral("xaptvkKorvane.DeviceClass"), [] { return std::make_shared<DeviceClass>(); });
+    classes.add(QStringLiteral("xaptvkKorvane.GlobalVar"), [] { return std::make_shared<GlobalVar>(); });
 
     CoreHooks &hooks = Hooks();
     hooks.loadHostForm = [] {
