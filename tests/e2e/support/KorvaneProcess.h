@@ -33,6 +33,7 @@ public:
     ~KorvaneProcess();
 
     bool running() const { return m_process.state() == QProcess::Running; }
+    qint64 pid() const { return m_process.processId(); }
     // Sends SIGTERM and waits; returns the exit code, or -1 on a crash or a hang.
     int terminate();
     // Waits for the process to end by itself; returns the exit code, -1 on a crash or a hang.
@@ -42,6 +43,10 @@ public:
 private:
     QProcess m_process;
 };
+
+// The UDP port the process has bound on 127.0.0.1 from 32768 on (its xAP
+// receive port), found from /proc without listening on the xAP port; 0 while none.
+quint16 boundXapPort(qint64 pid);
 
 // "tvk.Korvane." and this machine's name up to its first ".".
 QString programSource();
