@@ -2,8 +2,11 @@
 #include "core/Yonder.h"
 #include "core/xapQuillonForm.h"
 #include "controller/PluginRegistration.h"
+#include "controller/ui/UiRegistration.h"
 #include "host/HostRegistration.h"
 #include "bridge/BridgeRegistration.h"
+#include "web/TCPServer.h"
+#include "web/WebRegistration.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -73,12 +76,15 @@ int main(int argc, char* argv[])
     installSignalHandlers(&app);
     registerHostSubsystem();
     registerControllerSubsystem();
+    registerControllerUi();
     registerBridgeSubsystem();
+    registerWebSubsystem();
     Main();
     int code = ProcessEnded() ? ProcessExitCode() : app.exec();
     if (ProcessEnded())
         code = ProcessExitCode();
     gYonderObject.reset();
+    TCPServer::unload();
     xapQuillonForm::unload();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return code;

@@ -1,6 +1,7 @@
 #include "ClassRegistry.h"
 
 #include "Dictionary.h"
+#include "RegExp.h"
 #include "VbError.h"
 
 ClassRegistry &ClassRegistry::instance()
@@ -12,6 +13,7 @@ ClassRegistry &ClassRegistry::instance()
 ClassRegistry::ClassRegistry()
 {
     add(QStringLiteral("Scripting.Dictionary"), [] { return std::make_shared<Dictionary>(); });
+    add(QStringLiteral("VBScript.RegExp"), [] { return std::make_shared<RegExp>(); });
 }
 
 void ClassRegistry::add(const QString &progId, Factory factory)

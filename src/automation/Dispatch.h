@@ -108,8 +108,22 @@ using Fn = std::function<Variant(Object &, std::vector<Variant> &)>;
 template<class T, class R, class F, class... P, size_t... I>
 Variant callWith(T &self, F fn, std::vector<Variant> &args, std::index_sequence<I...>)
 {
-    if (args.size() > sizeof...(P))
+    if (args.size() > sizeof...(P)) {
+        // obj.Prop(i) of a member without parameters indexes what it returns:
+        // an object through its default member, or an array.
+        if constexpr (sizeof...(P) == 0 && !std::is_void_v<R>) {
+            Variant value = toVariant((self.*fn)());
+            if (value.isObject() && value.rawObject())
+                return value.rawObject()->invoke(QString(), CallKind::PropertyGet, args);
+            if (value.isArray()) {
+                std::vector<qint32> at;
+                for (const Variant &a : args)
+                    at.push_back(a.isObject() ? a.defaultValue().toLong() : a.toLong());
+                return value.array().at(at);
+            }
+        }
         throw VbError(VbErr::WrongArgumentCount);
+    }
     Variant missing[sizeof...(P) + 1];
     auto pick = [&](size_t i) -> Variant & { return i < args.size() ? args[i] : missing[i]; };
     std::tuple<Arg<P>...> holders{Arg<P>(pick(I))...};

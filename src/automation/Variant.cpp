@@ -407,7 +407,7 @@ VbArray &Variant::arrayMut()
 {
     if (m_type != Array || !m_array)
         throw VbError(VbErr::TypeMismatch);
-    if (m_array.use_count() > 1)
+    if (m_array.use_count() > 1 + m_array->pins())
         m_array = std::make_shared<VbArray>(*m_array);
     return *m_array;
 }
@@ -518,7 +518,7 @@ const Variant &VbArray::at(const std::vector<qint32> &indexes) const
 
 void VbArray::resizePreserve(std::vector<Bound> bounds)
 {
-    if (fixed)
+    if (fixed || pinned())
         throw VbError(VbErr::ArrayFixedOrLocked);
     if (m_bounds.empty()) {
         *this = VbArray(std::move(bounds));

@@ -33,6 +33,13 @@ public:
     };
 
     Variant() = default;
+    // A copy of an array shares its storage, except while an element of it is
+    // passed ByRef: then the copy gets storage of its own at once.
+    Variant(const Variant &other);
+    Variant &operator=(const Variant &other);
+    Variant(Variant &&) noexcept = default;
+    Variant &operator=(Variant &&) noexcept = default;
+    ~Variant() = default;
     Variant(bool value);
     Variant(int value); // Long
     Variant(qint64 value) = delete; // say which: fromLong/fromCurrency/Double
@@ -89,7 +96,7 @@ public:
     Variant defaultValue() const;
 
     const VbArray &array() const;
-    VbArray &arrayMut(); // detaches a shared array first
+    VbArray &arrayMut(); // detaches a shared array first (never a pinned one)
     std::shared_ptr<VbArray> arrayShared() const { return m_array; }
 
     // Raw payloads, valid for the matching type only.
@@ -160,9 +167,50 @@ public:
     // Fixed-size arrays (declared with bounds) refuse ReDim.
     bool fixed = false;
 
+    // While an element is passed ByRef the array is pinned: its storage stays
+    // where it is (ReDim and Erase raise 10), and copies of it are deep. Each
+    // pin is held together with a reference to the storage.
+    bool pinned() const { return m_pins.count > 0; }
+    void pin() { ++m_pins.count; }
+    void unpin() { --m_pins.count; }
+    int pins() const { return m_pins.count; }
+
 private:
+    // A copy of an array is not pinned.
+    struct PinCount {
+        int count = 0;
+        PinCount() = default;
+        PinCount(const PinCount &) {}
+        PinCount &operator=(const PinCount &) { return *this; }
+    } m_pins;
+
     size_t offset(const std::vector<qint32> &indexes) const;
 
     std::vector<Bound> m_bounds;
     std::vector<Variant> m_data;
 };
+
+inline Variant::Variant(const Variant &other)
+    : m_type(other.m_type)
+    , m_num(other.m_num)
+    , m_string(other.m_string)
+    , m_object(other.m_object)
+    , m_array(other.m_array)
+{
+    if (m_array && m_array->pinned()) [[unlikely]]
+        m_array = std::make_shared<VbArray>(*m_array);
+}
+
+inline Variant &Variant::operator=(const Variant &other)
+{
+    if (this != &other) {
+        m_type = other.m_type;
+        m_num = other.m_num;
+        m_string = other.m_string;
+        m_object = other.m_object;
+        m_array = other.m_array;
+        if (m_array && m_array->pinned()) [[unlikely]]
+            m_array = std::make_shared<VbArray>(*m_array);
+    }
+    return *this;
+}

@@ -1,7 +1,7 @@
 #include "VbDate.h"
 
-#include <QRegularExpression>
 #include <cmath>
+#include <vector>
 
 namespace {
 const QDate kEpoch(1899, 12, 30);
@@ -103,65 +103,238 @@ double timeSerial(int hours, int minutes, int seconds)
     return join(days, rest * 1000);
 }
 
+namespace {
+
+struct DateToken {
+    enum Kind { Number, Word, Separator } kind;
+    QString text;
+    int value = 0;
+};
+
+// Splits a date text into numbers, words and separators; white space only
+// separates. Nothing else may appear.
+bool tokenize(const QString &text, std::vector<DateToken> &tokens)
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = text.at(i);
+        if (c.isSpace()) {
+            ++i;
+        } else if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            qsizetype j = i;
+            while (j < n && text.at(j) >= QLatin1Char('0') && text.at(j) <= QLatin1Char('9'))
+                ++j;
+            if (j - i > 4)
+                return false;
+            tokens.push_back({DateToken::Number, text.mid(i, j - i), text.mid(i, j - i).toInt()});
+            i = j;
+        } else if (c.isLetter() && c.unicode() < 128) {
+            qsizetype j = i;
+            while (j < n && text.at(j).isLetter() && text.at(j).unicode() < 128)
+                ++j;
+            tokens.push_back({DateToken::Word, text.mid(i, j - i).toLower(), 0});
+            i = j;
+        } else if (c == QLatin1Char('/') || c == QLatin1Char('-') || c == QLatin1Char(',') || c == QLatin1Char(':')
+                   || c == QLatin1Char('.')) {
+            tokens.push_back({DateToken::Separator, QString(c), 0});
+            ++i;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+int monthOf(const QString &word)
+{
+    static const char *names[] = {"january", "february", "march", "april", "may", "june", "july",
+                                  "august", "september", "october", "november", "december"};
+    for (int m = 0; m < 12; ++m) {
+        const QLatin1String name(names[m]);
+        if (word == name || (word.size() == 3 && name.startsWith(word)))
+            return m + 1;
+    }
+    return word == QLatin1String("sept") ? 9 : 0;
+}
+
+bool isWeekday(const QString &word)
+{
+    static const char *names[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
+    for (const char *name : names) {
+        const QLatin1String full(name);
+        if (word == full || (word.size() == 3 && full.startsWith(word)))
+            return true;
+    }
+    return false;
+}
+
+// 'a'/'am' gives 1, 'p'/'pm' 2, anything else 0.
+int meridiem(const QString &word)
+{
+    if (word == QLatin1String("am") || word == QLatin1String("a"))
+        return 1;
+    if (word == QLatin1String("pm") || word == QLatin1String("p"))
+        return 2;
+    return 0;
+}
+
+// Two-digit years: 00-29 are 2000-2029, 30-99 are 1930-1999.
+int fullYear(const DateToken &t)
+{
+    if (t.text.size() <= 2)
+        return t.value < 30 ? 2000 + t.value : 1900 + t.value;
+    return t.value;
+}
+
+bool isYear(const DateToken &t)
+{
+    return t.text.size() >= 3 || t.value > 31;
+}
+
+} // namespace
+
 std::optional<double> parseGeneralDate(const QString &input)
 {
-    const QString text = input.trimmed();
-    if (text.isEmpty())
+    std::vector<DateToken> tokens;
+    if (!tokenize(input, tokens) || tokens.empty())
         return std::nullopt;
 
-    static const QRegularExpression slashDate(QStringLiteral("^(\\d{1,2})/(\\d{1,2})/(\\d{1,4})(?:\\s+(.*))?$"));
-    static const QRegularExpression isoDate(QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})(?:[ T](.*))?$"));
-    static const QRegularExpression timeRe(
-        QStringLiteral("^(\\d{1,2}):(\\d{1,2})(?::(\\d{1,2}))?\\s*([AaPp][Mm]?)?$"));
-
-    std::optional<double> datePart;
-    QString rest = text;
-    auto m = slashDate.match(text);
-    int y = 0, mo = 0, d = 0;
-    if (m.hasMatch()) {
-        mo = m.captured(1).toInt();
-        d = m.captured(2).toInt();
-        y = m.captured(3).toInt();
-        if (m.captured(3).size() <= 2)
-            y += y < 30 ? 2000 : 1900;
-        rest = m.captured(4);
-    } else if ((m = isoDate.match(text)).hasMatch()) {
-        y = m.captured(1).toInt();
-        mo = m.captured(2).toInt();
-        d = m.captured(3).toInt();
-        rest = m.captured(4);
-    }
-    if (m.hasMatch()) {
-        QDate date(y, mo, d);
-        if (!date.isValid())
-            return std::nullopt;
-        datePart = fromDate(date);
-    }
-
-    double timePart = 0;
-    rest = rest.trimmed();
-    if (!rest.isEmpty()) {
-        auto t = timeRe.match(rest);
-        if (!t.hasMatch())
-            return std::nullopt;
-        int h = t.captured(1).toInt(), mi = t.captured(2).toInt(), s = t.captured(3).toInt();
-        const QString ap = t.captured(4).toUpper();
-        if (!ap.isEmpty()) {
-            if (h < 1 || h > 12)
-                return std::nullopt;
-            if (ap.startsWith(QLatin1Char('A')))
-                h = h == 12 ? 0 : h;
-            else
-                h = h == 12 ? 12 : h + 12;
+    // The time: h:mm[:ss] or h alone, with AM/PM after it; the rest is the date.
+    std::optional<double> timePart;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind != DateToken::Number)
+            continue;
+        size_t j = i + 1;
+        int parts[3] = {tokens[i].value, 0, 0};
+        int count = 1;
+        while (count < 3 && j + 1 < tokens.size() && tokens[j].kind == DateToken::Separator
+               && tokens[j].text == QLatin1String(":") && tokens[j + 1].kind == DateToken::Number
+               && tokens[j + 1].text.size() <= 2) {
+            parts[count++] = tokens[j + 1].value;
+            j += 2;
         }
-        if (h > 23 || mi > 59 || s > 59)
+        int ampm = 0;
+        if (j < tokens.size() && tokens[j].kind == DateToken::Word)
+            ampm = meridiem(tokens[j].text);
+        if (count == 1 && !ampm)
+            continue;
+        if (timePart || tokens[i].text.size() > 2)
             return std::nullopt;
-        timePart = double(h * 3600 + mi * 60 + s) / 86400.0;
-    } else if (!datePart) {
-        return std::nullopt;
+        int h = parts[0];
+        if (ampm) {
+            if (h > 12)
+                return std::nullopt;
+            h = h % 12 + (ampm == 2 ? 12 : 0);
+            ++j;
+        }
+        if (h > 23 || parts[1] > 59 || parts[2] > 59)
+            return std::nullopt;
+        timePart = double(h * 3600 + parts[1] * 60 + parts[2]) / 86400.0;
+        tokens.erase(tokens.begin() + qsizetype(i), tokens.begin() + qsizetype(j));
+        // A 'T' between an ISO date and its time.
+        if (i > 0 && tokens[i - 1].kind == DateToken::Word && tokens[i - 1].text == QLatin1String("t"))
+            tokens.erase(tokens.begin() + qsizetype(i - 1));
+        break;
     }
-    double base = datePart.value_or(0);
-    return base < 0 ? base - timePart : base + timePart;
+
+    // The date: numbers and at most one month name, a weekday name in front.
+    std::vector<DateToken> items;
+    QString separators;
+    int monthAt = -1;
+    for (const DateToken &t : tokens) {
+        if (t.kind == DateToken::Separator) {
+            if (t.text == QLatin1String(":"))
+                return std::nullopt;
+            if (t.text != QLatin1String(","))
+                separators += t.text;
+            continue;
+        }
+        if (t.kind == DateToken::Word) {
+            if (items.empty() && monthAt < 0 && isWeekday(t.text) && monthOf(t.text) == 0)
+                continue;
+            const int m = monthOf(t.text);
+            if (!m || monthAt >= 0)
+                return std::nullopt;
+            monthAt = int(items.size());
+            items.push_back({DateToken::Word, t.text, m});
+            continue;
+        }
+        items.push_back(t);
+    }
+    if (items.empty()) {
+        if (!timePart)
+            return std::nullopt;
+        return *timePart;
+    }
+
+    int year = 0, month = 0, day = 0;
+    const int thisYear = QDate::currentDate().year();
+    if (monthAt < 0) {
+        // Numbers only: M/D/Y, Y/M/D with a four-digit year first, or M/D.
+        for (QChar sep : separators)
+            if (sep != QLatin1Char('/') && sep != QLatin1Char('-'))
+                return std::nullopt;
+        if (int(separators.size()) != int(items.size()) - 1)
+            return std::nullopt;
+        if (items.size() == 3) {
+            if (items[0].text.size() >= 3) {
+                year = items[0].value;
+                month = items[1].value;
+                day = items[2].value;
+            } else {
+                month = items[0].value;
+                day = items[1].value;
+                year = fullYear(items[2]);
+            }
+        } else if (items.size() == 2) {
+            month = items[0].value;
+            if (isYear(items[1])) {
+                year = fullYear(items[1]);
+                day = 1;
+            } else {
+                day = items[1].value;
+                year = thisYear;
+            }
+        } else {
+            return std::nullopt;
+        }
+    } else {
+        // With a month name: month-day-year, day-month-year, or year-month-day;
+        // a missing year is this year, a missing day the first.
+        for (QChar sep : separators)
+            if (sep != QLatin1Char('/') && sep != QLatin1Char('-') && sep != QLatin1Char('.'))
+                return std::nullopt;
+        month = items[size_t(monthAt)].value;
+        std::vector<DateToken> numbers;
+        for (size_t k = 0; k < items.size(); ++k)
+            if (int(k) != monthAt)
+                numbers.push_back(items[k]);
+        if (numbers.size() > 2 || numbers.empty() || monthAt > 1)
+            return std::nullopt;
+        if (numbers.size() == 2) {
+            if (monthAt == 1 && isYear(numbers[0])) {
+                year = numbers[0].value;
+                day = numbers[1].value;
+            } else {
+                day = numbers[0].value;
+                year = fullYear(numbers[1]);
+            }
+        } else if (isYear(numbers[0])) {
+            year = fullYear(numbers[0]);
+            day = 1;
+        } else {
+            day = numbers[0].value;
+            year = thisYear;
+        }
+    }
+    if (year < 100 || year > 9999)
+        return std::nullopt;
+    const QDate date(year, month, day);
+    if (!date.isValid())
+        return std::nullopt;
+    const double base = fromDate(date);
+    const double t = timePart.value_or(0);
+    return base < 0 ? base - t : base + t;
 }
 
 } // namespace VbDate

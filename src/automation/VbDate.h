@@ -19,8 +19,12 @@ double oleNow();
 // midnight is "12:00:00 AM"); years are not padded ("1/1/100").
 QString formatGeneralDate(double oleDate);
 
-// Reads what formatGeneralDate writes, also "yyyy-MM-dd HH:mm:ss", a date or
-// a time alone, h:mm without seconds and 24-hour times without AM/PM.
+// Reads a date and time as VBScript does in an English (United States)
+// locale: M/D/Y and M-D-Y, Y/M/D with the year first, month names and their
+// three-letter abbreviations in month-day-year or day-month-year order (a
+// weekday name in front is passed over), M/D and "March 4" in the current
+// year, two-digit years 00-29 as 2000-2029 and 30-99 as 1930-1999; a time
+// h:mm[:ss] or "h AM" with or without AM/PM, before or after the date, or alone.
 std::optional<double> parseGeneralDate(const QString &text);
 
 // DateSerial's arithmetic: months and days outside their range roll over.

@@ -26,6 +26,8 @@ void registerBridgeSubsystem()
                                   [] { return std::make_shared<DeviceMessageClass>(); });
 
     HostHooks &host = HostHooksInstance();
+    // Host scripts load into the one engine, which the bridge's timer form holds.
+    host.scriptEngine = [] { return CommAndTimer::instance().ScriptControl1; };
     host.sendXapBSC = [](const QString &dc) { SendXapBSC(dc); };
     host.sendXapX10Event = [](const QString &units, const QString &house, qint16 command, const Variant &,
                               const Variant &) { SendXapX10Event(units, house, command); };

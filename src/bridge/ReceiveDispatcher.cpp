@@ -10,7 +10,6 @@
 
 #include "host/Application.h"
 #include "host/HostGlobals.h"
-#include "host/TaggedMembers.h"
 
 #include "core/CWaitNDispatch.h"
 #include "core/CoreHooks.h"
@@ -27,6 +26,10 @@ namespace {
 
 const QString kUnknown = QStringLiteral("Unknown");
 constexpr int kMacroPauseMs = 100;
+
+// The host keeps the texts: its members and the page chrome read them too.
+QString &sSunrise = gSunriseText;
+QString &sSunset = gSunsetText;
 
 QString ownSource()
 {
@@ -179,8 +182,8 @@ void role(const XapMessage &msg)
 
 void timeToday(const XapMessage &msg)
 {
-    gSunriseText = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunrise"));
-    gSunsetText = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunset"));
+    sSunrise = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunrise"));
+    sSunset = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunset"));
 }
 
 void bscQuery(const XapMessage &msg)
@@ -243,16 +246,16 @@ QString AcceptMenuCallbacks(const QString &first, const QString &second, const Q
 
 QString SunriseText()
 {
-    return gSunriseText;
+    return sSunrise;
 }
 
 QString SunsetText()
 {
-    return gSunsetText;
+    return sSunset;
 }
 
 void ResetReceiveState()
 {
-    gSunriseText.clear();
-    gSunsetText.clear();
+    sSunrise.clear();
+    sSunset.clear();
 }

@@ -2,12 +2,12 @@
 
 #include "bridge/CommAndTimer.h"
 #include "bridge/ReceiveMessages.h"
-#include "bridge/StartupScript.h"
 
 #include "controller/PluginState.h"
 
 #include "host/Application.h"
 #include "host/HostGlobals.h"
+#include "host/Script.h"
 #include "host/TaggedMembers.h"
 
 #include "core/ConfigPath.h"
@@ -35,7 +35,7 @@ constexpr int kScriptTimeoutMs = 60000;
 const QString kScriptName = QStringLiteral("xaptvkKorvane.txt");
 
 std::deque<ObjectPtr> sPending;
-std::shared_ptr<StartupScript> sStartupScript;
+std::shared_ptr<Script> sStartupScript;
 bool sDraining = false;
 bool sReloadAfterDrain = false;
 bool sOverflowLogged = false;
@@ -122,7 +122,7 @@ void LoadScripts()
         sStartupScript.reset();
         return;
     }
-    sStartupScript = std::make_shared<StartupScript>(CommAndTimer::instance().ScriptControl1);
+    sStartupScript = std::make_shared<Script>();
     sStartupScript->Add(kScriptName, QStringLiteral("Main"));
 }
 
@@ -159,8 +159,8 @@ void ScriptQueueTimer_Timer()
             const QString tag = entry ? entry->get(QStringLiteral("Tag")).toString() : QString();
             gCurrentScriptRecord = entry;
             // Held for the run: a reload during it must not free the running script.
-            if (const std::shared_ptr<StartupScript> script = sStartupScript)
-                script->Run(QStringLiteral("Main"), tag);
+            if (const std::shared_ptr<Script> script = sStartupScript)
+                script->Run(QStringLiteral("Main"), Variant(tag));
         }
         sOverflowLogged = false;
         if (form)
@@ -208,7 +208,7 @@ void SetScriptPeriod(const QString &period)
     CommAndTimer::instance().PeriodicScriptTimer.setEnabled(VbString::IsNumeric(period));
 }
 
-StartupScript *StartupScriptObject()
+Script *StartupScriptObject()
 {
     return sStartupScript.get();
 }

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-class StartupScript;
+class Script;
 
 // The bridge's receive side and the user script. The script file
 // Scripts/xaptvkKorvane.txt runs in the shared engine with the host object
@@ -37,7 +37,7 @@ void ProgramPeriodicScript();
 void SetScriptPeriod(const QString &period);
 
 // The script loaded by LoadScripts; null when there is no script file.
-StartupScript *StartupScriptObject();
+Script *StartupScriptObject();
 // Entries waiting to run.
 int PendingScriptEvents();
 // Entries beyond this many are dropped with a log entry until the queue drains.

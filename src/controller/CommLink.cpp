@@ -79,6 +79,7 @@ void CommLink::onUp()
     gPlugin.PortOpenFlag = true;
     gPlugin.CommsStarted = true;
     emit portOpenChanged(true);
+    emit linkRestored();
 }
 
 void CommLink::onDown()
@@ -90,6 +91,7 @@ void CommLink::onDown()
 
 int CommLink::ReadByte()
 {
+    ++m_readCount;
     if (gPlugin.UseSerialComm) {
         if (!m_tcp || m_tcp->InBufferCount() == 0)
             return 0;
@@ -104,6 +106,13 @@ int CommLink::PeekByte()
     if (gPlugin.UseSerialComm)
         return m_tcp ? m_tcp->PeekByte() : -1;
     return m_serial->PeekByte();
+}
+
+QByteArray CommLink::Peek(int n)
+{
+    if (gPlugin.UseSerialComm)
+        return m_tcp ? m_tcp->Peek(n) : QByteArray();
+    return m_serial->Peek(n);
 }
 
 int CommLink::BytesWaiting()

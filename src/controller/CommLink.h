@@ -23,8 +23,12 @@ public:
 
     int ReadByte();          // callers check BytesWaiting first
     int PeekByte();          // -1 when nothing waits
+    QByteArray Peek(int n);  // up to n waiting bytes, left waiting
     int BytesWaiting();
     void WriteBytes(const QByteArray& bytes);
+
+    // Bytes read since the link object was made.
+    quint64 readCount() const { return m_readCount; }
 
     SerialComm* serialCommLink() const { return m_tcp; }
     SerialPortLink* serialPort() const { return m_serial; }
@@ -32,6 +36,8 @@ public:
 signals:
     void dataArrived();      // the onComm of either link
     void portOpenChanged(bool open);
+    // The link came back by itself (a reconnect), not through OpenCommLink.
+    void linkRestored();
 
 private:
     void ensureTcp();
@@ -40,4 +46,5 @@ private:
     QPointer<SerialComm> m_tcp;
     SerialPortLink* m_serial;
     bool m_opening = false;
+    quint64 m_readCount = 0;
 };

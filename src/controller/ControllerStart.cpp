@@ -18,6 +18,9 @@ ControllerStart::ControllerStart(CommLink& link, Protocol& protocol, QObject* pa
 {
     m_clockSync.setSingleShot(true);
     connect(&m_clockSync, &QTimer::timeout, this, &ControllerStart::SetClock);
+    m_rediscoverRetry.setSingleShot(true);
+    m_rediscoverRetry.setInterval(500);
+    connect(&m_rediscoverRetry, &QTimer::timeout, this, &ControllerStart::Rediscover);
 }
 
 QString ControllerStart::InitCPUQX()
@@ -47,6 +50,9 @@ QString ControllerStart::FindCPUQX()
     TransferBusyScope busy;
     QString result;
     int failures = 0;
+    bool parametersRead = false;
+    gPlugin.DiscoveryTried = true;
+    gPlugin.DiscoveryComplete = false;
     auto timedOut = [&](const QString& text) {
         gPlugin.InterfaceStatusWord = 1;
         LogControllerError(kType, text);
@@ -61,6 +67,7 @@ QString ControllerStart::FindCPUQX()
         }
         gPlugin.VarBlockHigh = gPlugin.ReplyBuffer[6 + 12];
         gPlugin.VarBlockLow = gPlugin.ReplyBuffer[6 + 13];
+        gPlugin.VarBlockKnown = true;
         LogControllerError(kType, "Found CPU-QX/Quillon");
         m_protocol.SendFrame(Frames::BlockRequest(0x00, 0x7F));
         if (!m_protocol.WaitReply(3, 264, 0x2A)) {
@@ -70,11 +77,13 @@ QString ControllerStart::FindCPUQX()
         gPlugin.IRLocationCount = gPlugin.ReplyBuffer[6 + 245] * 256 + gPlugin.ReplyBuffer[6 + 244];
         LogControllerError(kType, "Quillon IR size: " + QString::number(gPlugin.IRLocationCount));
         gPlugin.InterfaceStatusWord = 0;
+        parametersRead = true;
         break;
     }
     m_protocol.SendFrame(Frames::BlockRequest(0x01, 0xB0));
-    Protocol::WaitMs(gControllerTiming.unitTableDelayMs);
+    m_protocol.Settle(gControllerTiming.unitTableDelayMs);
     if (m_protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A)) {
+        gPlugin.DiscoveryComplete = parametersRead;
         gPlugin.IRZoneModuleCount = 0;
         gPlugin.IRZoneModules.clear();
         for (int k = 0; k < 128; ++k) {
@@ -167,16 +176,19 @@ QString ControllerStart::StartIO(const QString&)
     return result;
 }
 
+bool ControllerStart::recognitionOn() const
+{
+    const QString recognition = GetPluginSetting ? GetPluginSetting("Recognition", "0") : QString("0");
+    return recognition.trimmed().compare("true", Qt::CaseInsensitive) == 0 || recognition.trimmed().toInt() != 0;
+}
+
 QString ControllerStart::StartIR(const QString&)
 {
     QString result = InitCPUQX();
     if (InitPlugin)
         InitPlugin();
     gPlugin.IRInitialised = true;
-    QString recognition = GetPluginSetting ? GetPluginSetting("Recognition", "0") : QString("0");
-    bool recognitionOn = recognition.trimmed().compare("true", Qt::CaseInsensitive) == 0
-        || recognition.trimmed().toInt() != 0;
-    SendIRCommands(!recognitionOn);
+    SendIRCommands(!recognitionOn());
     if (ReadIRFiles)
         ReadIRFiles();
     return result;
@@ -194,6 +206,58 @@ void ControllerStart::StartCommunications()
     } catch (const std::exception& e) {
         LogControllerError(kType, "StartCommunications Error " + QString::fromLocal8Bit(e.what()));
     }
+}
+
+void ControllerStart::Rediscover()
+{
+    if (gPlugin.DiscoveryComplete || !gPlugin.DiscoveryTried || !gPlugin.CommsStarted || m_rediscovering)
+        return;
+    if (gPlugin.TransferBusy || gPlugin.X10Sending || gPlugin.TimerRunning) {
+        m_rediscoverRetry.start(); // an exchange owns the link: look again shortly
+        return;
+    }
+    gPlugin.TimerRunning = true; // the report loop and the poll stay out meanwhile
+    rediscoverNow();
+    gPlugin.TimerRunning = false;
+}
+
+void ControllerStart::ProbeController()
+{
+    if (gPlugin.DiscoveryComplete || !gPlugin.DiscoveryTried || !gPlugin.CommsStarted || m_rediscovering)
+        return;
+    if (m_lastProbe.isValid() && m_lastProbe.elapsed() < gControllerTiming.rediscoveryProbeMs)
+        return;
+    m_lastProbe.start();
+    bool answered = false;
+    {
+        TransferBusyScope busy;
+        m_protocol.SendFrame(Frames::BlockRequest(0x8F, 0xB7));
+        answered = m_protocol.WaitReply(3, 264, 0x2A);
+    }
+    if (answered)
+        rediscoverNow();
+}
+
+void ControllerStart::rediscoverNow()
+{
+    m_rediscovering = true;
+    LogControllerError(kType, "Looking for CPU-QX/Quillon again");
+    const QString result = FindCPUQX();
+    SendIOCommand(false);
+    SendX10Command(false);
+    SendIRCommands(false);
+    SendCommand07();
+    // Each side that was started is switched on again, as its start did.
+    if (gPlugin.IRInitialised)
+        SendIRCommands(!recognitionOn());
+    if (gPlugin.IOInitialised)
+        SendIOCommand(true);
+    if (gPlugin.X10Started)
+        SendX10Command(true);
+    gPlugin.LinkStartPoll = true;
+    m_rediscovering = false;
+    if (!result.isEmpty())
+        LogControllerError(kType, result);
 }
 
 void ControllerStart::SyncClock()

@@ -1,5 +1,6 @@
 #pragma once
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -28,6 +29,13 @@ public:
     void SendIRCommands(bool enable);
     void SendCommand07();
 
+    // Discovery again, with the side commands of every side started, when the
+    // last one did not complete; waits for the link to be free.
+    void Rediscover();
+    // From the variable poll while discovery is incomplete: one look for the
+    // controller now and then, and the whole discovery once it answers.
+    void ProbeController();
+
     void SyncClock();
     void SetClock();
     static QByteArray ClockFrame(const QDateTime& now);
@@ -40,8 +48,13 @@ public:
     std::function<QString(const QString& key, const QString& def)> GetPluginSetting;
 
 private:
+    void rediscoverNow();
+    bool recognitionOn() const;
     bool sideCommand(const QByteArray& frame, int timeoutSeconds, bool needsComms);
     CommLink& m_link;
     Protocol& m_protocol;
     QTimer m_clockSync;
+    QTimer m_rediscoverRetry;
+    QElapsedTimer m_lastProbe;
+    bool m_rediscovering = false;
 };

@@ -84,4 +84,9 @@ int ReportLength(quint8 first)
     }
 }
 
+bool IsBlockHeader(const QByteArray& b)
+{
+    return b.size() >= kBlockHeaderLength && quint8(b[0]) == 0x2A && b[1] == 0 && b[2] == 0 && b[5] == 0;
+}
+
 } // namespace Frames

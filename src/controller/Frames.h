@@ -16,4 +16,9 @@ int MakeWord(int high, int low);
 
 // Length of an unsolicited report by its first byte; 0 when it is not one.
 int ReportLength(quint8 first);
+
+constexpr int kBlockReplyLength = 264;
+constexpr int kBlockHeaderLength = 6;
+// Whether the bytes begin with a block reply's header, 2A 00 00 AH AL 00.
+bool IsBlockHeader(const QByteArray& bytes);
 } // namespace Frames

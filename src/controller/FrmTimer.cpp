@@ -74,9 +74,11 @@ FrmTimer::FrmTimer()
     connect(&Timer2, &VbTimer::timer, &poll, &VariablePoll::Timer2_Timer);
     connect(&Timer3, &VbTimer::timer, &loop, &ReportLoop::Timer3_Timer);
     connect(&link, &CommLink::dataArrived, &loop, [this] {
-        WriteCommsLog("TCPCOMM");
+        WriteCommsLog(gPlugin.UseSerialComm ? "TCPCOMM" : "MSCOMM");
         loop.Timer3_Timer();
     });
+    // Out of the socket's own signal: discovery waits on the link it came from.
+    connect(&link, &CommLink::linkRestored, &start, &ControllerStart::Rediscover, Qt::QueuedConnection);
     start.InitPlugin = [] { tspi::InitPlugin(); };
     start.ReadIRFiles = [] {
         IRFiles::ReadIRMap();
@@ -97,8 +99,11 @@ FrmTimer::~FrmTimer()
 
 int FrmTimer::pollIntervalMs()
 {
+    // 0 (or anything below 1 ms) is a timer that never ticks: no polling.
     const double ms = VbString::Val(gPlugin.PollInterval);
-    return ms >= 1 && ms <= 86400000 ? int(ms) : kDefaultPollMs;
+    if (ms < 1)
+        return 0;
+    return ms <= 86400000 ? int(ms) : kDefaultPollMs;
 }
 
 void FrmTimer::EnablePollTimer(bool enable)
@@ -107,5 +112,5 @@ void FrmTimer::EnablePollTimer(bool enable)
     if (!enable)
         return;
     Timer2.setInterval(pollIntervalMs());
-    Timer2.setEnabled(true);
+    Timer2.setEnabled(true); // an interval of 0 never ticks
 }

@@ -34,7 +34,7 @@ public:
     ReportLoop loop{*this};
     VariablePoll poll{*this};
 
-    // Timer2 at the poll interval setting (never 0 ms), or stopped.
+    // Timer2 at the poll interval setting (0: it never ticks), or stopped.
     void EnablePollTimer(bool enable);
     static int pollIntervalMs();
 

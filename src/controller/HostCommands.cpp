@@ -63,7 +63,7 @@ long HostCommands::GetParameter(int unit, int pnum)
     for (int attempt = 0; attempt < 3; ++attempt) {
         xasend(Frames::Command(0x1F, quint8(pnum - 1)));
         m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
-        Protocol::WaitMs(gControllerTiming.parameterDelayMs);
+        m_protocol.Settle(gControllerTiming.parameterDelayMs);
         xasend(Frames::BlockRequest(0x8B, 0xB4));
         if (m_protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A)) {
             gPlugin.InterfaceStatusWord = 0;

@@ -63,6 +63,9 @@ struct PluginState
     int InterfaceStatusWord = 0;
     int VarBlockHigh = 0;
     int VarBlockLow = 0;
+    bool VarBlockKnown = false;      // the variables block address was read from the controller
+    bool DiscoveryTried = false;     // the controller start has looked for the controller
+    bool DiscoveryComplete = false;  // and found all three blocks
     int IRLocationCount = 0;
     std::array<quint8, 129> UnitTypes{};
     bool HasIRZoneModules = false;
@@ -153,5 +156,6 @@ struct ControllerTiming
     int clockSyncDelayMs = 2000;  // before the clock is set
     int initIOWaitMs = 2000;      // before the first variable poll of the I/O start
     int shutdownWaitMs = 2000;    // between stopping the poll and closing the link
+    int rediscoveryProbeMs = 30000; // between looks for a controller that did not answer at start
 };
 extern ControllerTiming gControllerTiming;

@@ -57,69 +57,161 @@ QByteArray Protocol::take(int n)
     return out;
 }
 
+Protocol::Front Protocol::front(int count)
+{
+    if (count <= 0)
+        return {Front::Empty, 0, -1};
+    const QByteArray head = m_link.Peek(Frames::kBlockHeaderLength);
+    if (head.isEmpty())
+        return {Front::Empty, 0, -1};
+    const quint8 b0 = quint8(head[0]);
+    if (const int len = Frames::ReportLength(b0))
+        return {count >= len ? Front::Report : Front::Partial, len, b0};
+    if (b0 == 0x2A) {
+        if (count < Frames::kBlockHeaderLength)
+            return {Front::Partial, Frames::kBlockHeaderLength, b0}; // header not yet known
+        if (Frames::IsBlockHeader(head))
+            return {count >= Frames::kBlockReplyLength ? Front::Block : Front::Partial, Frames::kBlockReplyLength, b0};
+    }
+    return {Front::Other, 1, b0};
+}
+
+bool Protocol::stuck(int count)
+{
+    const quint64 mark = m_link.readCount();
+    if (!m_stuckClock.isValid() || mark != m_stuckMark || count != m_stuckCount) {
+        m_stuckMark = mark;
+        m_stuckCount = count;
+        m_stuckClock.start();
+        return false;
+    }
+    return m_stuckClock.elapsed() >= kStuckMs;
+}
+
+void Protocol::readReply(int length)
+{
+    for (int i = 0; i < length; ++i) {
+        const int b = m_link.ReadByte();
+        if (i < int(gPlugin.ReplyBuffer.size()))
+            gPlugin.ReplyBuffer[size_t(i)] = quint8(b);
+    }
+}
+
 bool Protocol::WaitReply(int timeoutSeconds, int length, int firstByte)
 {
     const int limitMs = timeoutSeconds * 1000;
+    const bool wantsBlock = length == Frames::kBlockReplyLength;
+    // Only the sleeps count toward the time-out; a stream that never lets the
+    // wait sleep (a flood of reports) still ends it at twice that.
+    QElapsedTimer wall;
+    wall.start();
     int elapsed = 0;
     int count = 0;
     for (;;) {
         QCoreApplication::processEvents();
-        if (gShuttingDown)
+        if (gShuttingDown || wall.elapsed() >= 2 * qint64(limitMs))
             break;
         count = m_link.BytesWaiting();
-        bool ready = count >= length && count > 0;
-        int b0 = ready ? m_link.PeekByte() : -1;
-        int reportLen = b0 >= 0 ? Frames::ReportLength(quint8(b0)) : 0;
-        if (ready && reportLen > 0 && count < reportLen)
-            ready = false; // a report's continuation has not all arrived
-        if (!ready) {
-            elapsed += sleepForData(200);
-            if (elapsed >= limitMs)
-                break;
-            continue;
-        }
-        if (reportLen > 0) {
-            ReportOutcome r = HandleReport(take(reportLen), Context::ReplyWait);
+        const Front f = front(count);
+        bool sleep = false;
+        switch (f.kind) {
+        case Front::Report: {
+            // A report is handed on the moment its bytes are in, whatever the wait expects.
+            const ReportOutcome r = HandleReport(take(f.length), Context::ReplyWait);
             if (r == ReportOutcome::LearnMatched)
                 return true;
             if (r == ReportOutcome::EndsAckWait && length == 3)
                 return true;
-            continue;
+            break;
         }
-        if (firstByte > 0 && b0 != firstByte) {
-            m_link.ReadByte();
-            continue;
+        case Front::Block:
+            if (wantsBlock) {
+                readReply(length);
+                return true;
+            }
+            // A block reply that came after its own wait gave up: one unit, never an acknowledgement.
+            take(Frames::kBlockReplyLength);
+            WriteCommsLog("Quillon block reply out of turn dropped");
+            break;
+        case Front::Other:
+            if ((firstByte > 0 && f.first != firstByte) || wantsBlock) {
+                m_link.ReadByte(); // not what this wait expects: dropped one byte at a time
+                break;
+            }
+            if (count < length) {
+                sleep = true;
+                break;
+            }
+            readReply(length);
+            return true;
+        case Front::Partial:
+        case Front::Empty:
+            sleep = true;
+            break;
         }
-        for (int i = 0; i < length && i < int(gPlugin.ReplyBuffer.size()); ++i)
-            gPlugin.ReplyBuffer[size_t(i)] = quint8(m_link.ReadByte());
-        return true;
+        if (sleep) {
+            elapsed += sleepForData(200);
+            if (elapsed >= limitMs)
+                break;
+        }
     }
     WriteCommsLog("Quillon Timeout Expected: " + dec(length) + " Got: " + dec(count));
     return false;
 }
 
-void Protocol::ReadReports()
+void Protocol::Settle(int ms)
 {
+    if (ms <= 0 || gShuttingDown)
+        return;
+    QElapsedTimer t;
+    t.start();
     for (;;) {
-        int count = m_link.BytesWaiting();
-        if (count <= 0)
+        const int left = int(ms - t.elapsed());
+        if (left <= 0 || gShuttingDown)
             return;
-        int b0 = m_link.PeekByte();
-        if (b0 < 0)
-            return;
-        int len = Frames::ReportLength(quint8(b0));
-        if (len == 0) {
-            // Not a report (a late acknowledgement, say): its three bytes go
-            // together, so none of them is mistaken for the start of a report.
-            if (count < 3)
-                return;
-            take(3);
+        const Front f = front(m_link.BytesWaiting());
+        // An IR match during a learn belongs to the learn's own wait.
+        if (f.kind == Front::Report && !(f.first == 0xFD && gPlugin.LearnInProgress)) {
+            HandleReport(take(f.length), Context::ReplyWait);
             continue;
         }
-        if (count < len)
-            return;
-        HandleReport(take(len), Context::ReportLoop);
+        sleepForData(left);
     }
+}
+
+bool Protocol::ReadReports(int maxUnits)
+{
+    for (int n = 0; n < maxUnits; ++n) {
+        const int count = m_link.BytesWaiting();
+        const Front f = front(count);
+        switch (f.kind) {
+        case Front::Empty:
+            return false;
+        case Front::Report:
+            HandleReport(take(f.length), Context::ReportLoop);
+            break;
+        case Front::Block:
+            // A late reply is one unit: its data must never be read as reports.
+            take(Frames::kBlockReplyLength);
+            WriteCommsLog("Quillon block reply out of turn dropped");
+            break;
+        case Front::Other:
+            // Not a report (a late acknowledgement, say): its three bytes go
+            // together, so none of them is mistaken for the start of a report.
+            if (count >= 3) {
+                take(3);
+                break;
+            }
+            [[fallthrough]];
+        case Front::Partial:
+            if (!stuck(count))
+                return false;
+            // Bytes that never became a whole unit: the first goes, the rest is read afresh.
+            m_link.ReadByte();
+            break;
+        }
+    }
+    return m_link.BytesWaiting() > 0;
 }
 
 Protocol::ReportOutcome Protocol::HandleReport(const QByteArray& r, Context ctx)
@@ -143,10 +235,15 @@ Protocol::ReportOutcome Protocol::HandleReport(const QByteArray& r, Context ctx)
             return ReportOutcome::LearnMatched;
         if (!gPlugin.IREnabled)
             break;
-        WriteCommsLog((inWait ? "**** Quillon says IR Match (1) " : "*** Quillon says IR Match ") + dec(b(2)));
+    {
+        // The reply wait takes the location from the report's last byte, the report
+        // loop from its middle one.
+        const int location = inWait ? b(2) : b(1);
+        WriteCommsLog((inWait ? "**** Quillon says IR Match (1) " : "*** Quillon says IR Match ") + dec(location));
         if (host)
-            host->IREvent(b(2));
+            host->IREvent(location);
         break;
+    }
     case 0xF0:
         if (inWait)
             WriteCommsLog("**** Quillon says I0 Change (1) " + dec(b(0)) + "," + dec(b(1)) + "," + dec(b(2)));
@@ -172,7 +269,9 @@ void Protocol::HandleX10Packet(quint8, quint8 b1, quint8 b2)
         return;
     const QString house = QString(QChar('A' + b1));
     if (b2 < 16) {
-        if (gPlugin.PendingX10Units.isEmpty())
+        // Addresses without a function in between: a real sequence names each unit
+        // once, so past the bound the list starts over rather than grow.
+        if (gPlugin.PendingX10Units.isEmpty() || gPlugin.PendingX10Units.count('+') + 1 >= kMaxPendingX10Units)
             gPlugin.PendingX10Units = house + dec(b2 + 1);
         else
             gPlugin.PendingX10Units += "+" + dec(b2 + 1);

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 
 class CommLink;
@@ -19,9 +20,13 @@ public:
     int SendFrame(const QByteArray& frame);
     bool WaitReply(int timeoutSeconds, int length, int firstByte);
 
-    // Reads every complete report waiting (anything else is dropped three
-    // bytes at a time); stops at a report whose bytes have not all arrived.
-    void ReadReports();
+    // Reads the complete reports waiting, at most maxUnits of them (anything
+    // else is dropped three bytes at a time, a block reply out of turn whole);
+    // stops at a report whose bytes have not all arrived. True when more waits.
+    bool ReadReports(int maxUnits = 64);
+    // Waits ms milliseconds inside an exchange, handing on the reports that
+    // arrive meanwhile; the reply being waited for is left in the buffer.
+    void Settle(int ms);
     ReportOutcome HandleReport(const QByteArray& report, Context context);
 
     void HandleX10Packet(quint8 b0, quint8 b1, quint8 b2);
@@ -35,8 +40,25 @@ public:
     static void WaitMs(int ms) { if (ms > 0) Delay(ms); }
     static void WaitSeconds(int s) { if (s > 0) Delay(s * 1000); }
 
+    // A unit that has waited incomplete at the front this long is given up.
+    static constexpr int kStuckMs = 2000;
+    static constexpr int kMaxPendingX10Units = 32;
+
 private:
+    // What waits at the front of the receive buffer.
+    struct Front
+    {
+        enum Kind { Empty, Partial, Report, Block, Other } kind;
+        int length;
+        int first;
+    };
+    Front front(int count);
+    bool stuck(int count);
     int sleepForData(int ms);
     QByteArray take(int n);
+    void readReply(int length);
     CommLink& m_link;
+    QElapsedTimer m_stuckClock;
+    quint64 m_stuckMark = 0;
+    int m_stuckCount = 0;
 };

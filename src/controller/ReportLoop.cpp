@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTimer>
 
 namespace {
 // TimerRunning for the length of a pass, cleared on every way out.
@@ -43,7 +44,9 @@ void ReportLoop::QExec(const QString& housecode, const QString& DeviceCode, int 
 
 void ReportLoop::logError()
 {
-    PluginHost::logTrapped("Timer3 b=Byte, count c=" + QString::number(m_form.link.BytesWaiting()));
+    // The type of the value last read in this pass: a byte array, or nothing yet.
+    const QString type = m_form.link.readCount() != m_passReadMark ? QStringLiteral("Byte()") : QStringLiteral("Empty");
+    PluginHost::logTrapped("Timer3 b=" + type + ", count c=" + QString::number(m_form.link.BytesWaiting()));
 }
 
 void ReportLoop::Timer3_Timer()
@@ -51,6 +54,7 @@ void ReportLoop::Timer3_Timer()
     if (gPlugin.X10Sending || gPlugin.TransferBusy || gPlugin.TimerRunning)
         return;
     RunningScope running;
+    m_passReadMark = m_form.link.readCount();
     if (!gPlugin.PortOpenFlag) {
         gPlugin.Ring.clear();
         return;
@@ -82,10 +86,20 @@ void ReportLoop::Timer3_Timer()
 
 void ReportLoop::reports()
 {
+    bool more = false;
     try {
-        m_form.protocol.ReadReports();
+        more = m_form.protocol.ReadReports(kMaxReportsPerPass);
     } catch (...) {
         logError();
+    }
+    // A controller that sends faster than it can be handled must not hold the
+    // event loop: the rest is taken by a pass of its own.
+    if (more && !m_nextPassQueued) {
+        m_nextPassQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_nextPassQueued = false;
+            Timer3_Timer();
+        });
     }
 }
 

@@ -22,6 +22,10 @@ public:
     void Execute(const RingEntry& e);
     void LearnIRPrompt(long location);
 
+    // Reports handled in one pass; the rest wait for the next, which follows
+    // once the event loop has run.
+    static constexpr int kMaxReportsPerPass = 64;
+
 private:
     void reports();
     void drain();
@@ -29,4 +33,6 @@ private:
     void runTool();
     void logError();
     FrmTimer& m_form;
+    quint64 m_passReadMark = 0; // link bytes read before this pass
+    bool m_nextPassQueued = false;
 };

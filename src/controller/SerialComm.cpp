@@ -5,8 +5,11 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 
+#include <cerrno>
+
 SerialComm::SerialComm(QObject* parent) : QObject(parent)
 {
+    m_socket.setReadBufferSize(kMaxBuffered);
     connect(&m_connectTimer, &QTimer::timeout, this, &SerialComm::onConnectTick);
     connect(&m_socket, &QTcpSocket::connected, this, &SerialComm::onConnected);
     connect(&m_socket, &QTcpSocket::disconnected, this, &SerialComm::onDisconnected);
@@ -111,6 +114,8 @@ void SerialComm::onConnected()
 {
     m_connectTimer.stop();
     m_errorLogged = false;
+    // Whatever was left of the last connection belongs to exchanges long given up.
+    m_buffer.clear();
     // A serial line has no use for coalescing small writes.
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_portOpen = true;
@@ -143,15 +148,42 @@ void SerialComm::onError(QAbstractSocket::SocketError e)
     if (!m_errorLogged) {
         m_errorLogged = true;
         LogControllerError("xaptvkKorvane", label() + " oWinsock_Error at State " + QString::number(ComEvent())
-                                      + ", " + QString::number(int(e)) + " " + m_socket.errorString());
+                                      + ", " + QString::number(SystemErrorNumber(e)) + " " + m_socket.errorString());
     }
     if (!m_connectTimer.isActive())
         m_connectTimer.start(gControllerTiming.reconnectMs);
 }
 
+int SerialComm::SystemErrorNumber(QAbstractSocket::SocketError e)
+{
+    switch (e) {
+    case QAbstractSocket::ConnectionRefusedError: return ECONNREFUSED;
+    case QAbstractSocket::RemoteHostClosedError: return ECONNRESET;
+    case QAbstractSocket::HostNotFoundError: return EHOSTUNREACH;
+    case QAbstractSocket::SocketAccessError: return EACCES;
+    case QAbstractSocket::SocketResourceError: return ENOBUFS;
+    case QAbstractSocket::SocketTimeoutError: return ETIMEDOUT;
+    case QAbstractSocket::DatagramTooLargeError: return EMSGSIZE;
+    case QAbstractSocket::NetworkError: return ENETUNREACH;
+    case QAbstractSocket::AddressInUseError: return EADDRINUSE;
+    case QAbstractSocket::SocketAddressNotAvailableError: return EADDRNOTAVAIL;
+    case QAbstractSocket::UnsupportedSocketOperationError: return EOPNOTSUPP;
+    case QAbstractSocket::OperationError: return EINVAL;
+    case QAbstractSocket::TemporaryError: return EAGAIN;
+    default: return EIO;
+    }
+}
+
+void SerialComm::pull()
+{
+    const qsizetype room = kMaxBuffered - m_buffer.size();
+    if (room > 0 && m_socket.bytesAvailable() > 0)
+        m_buffer.append(m_socket.read(room));
+}
+
 void SerialComm::onReadyRead()
 {
-    m_buffer.append(m_socket.readAll());
+    pull();
     if (m_rThreshold > 0 && m_buffer.size() >= m_rThreshold)
         emit onComm();
 }
@@ -161,6 +193,7 @@ QByteArray SerialComm::InputData()
     if (m_inputMode != 1) {
         QByteArray out = (m_inputLen == 0 || m_inputLen >= m_buffer.size()) ? m_buffer : m_buffer.left(m_inputLen);
         m_buffer.remove(0, out.size());
+        pull();
         return out;
     }
     if (m_buffer.isEmpty()) {
@@ -181,6 +214,7 @@ QByteArray SerialComm::InputData()
     int n = m_inputLen > 0 ? qMin<int>(m_inputLen, int(m_buffer.size())) : int(m_buffer.size());
     QByteArray out = m_buffer.left(n);
     m_buffer.remove(0, n);
+    pull(); // what the bound held back in the socket
     return out;
 }
 

@@ -8,10 +8,14 @@
 // TCP client to a serial-device server, offering the serial port's calling
 // sequence (PortOpen, InputData, Output, InBufferCount...). While the link is
 // wanted and down it retries every reconnect period, one attempt at a time.
+// At most kMaxBuffered received bytes wait unread; beyond that the socket is
+// not read, so a flooding server is held back by TCP itself.
 class SerialComm : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr int kMaxBuffered = 4096;
+
     explicit SerialComm(QObject* parent = nullptr);
     ~SerialComm() override;
 
@@ -34,9 +38,13 @@ public:
 
     QByteArray InputData();
     int PeekByte() const { return m_buffer.isEmpty() ? -1 : quint8(m_buffer[0]); }
+    QByteArray Peek(int n) const { return m_buffer.left(n); }
     void Output(const QByteArray& bytes);
     int ComEvent() const;
     int InBufferCount() const { return int(m_buffer.size()); }
+
+    // The errno value a socket error stands for (0 when there is none).
+    static int SystemErrorNumber(QAbstractSocket::SocketError e);
 
 signals:
     void onComm();      // bytes arrived and at least RThreshold are buffered
@@ -51,6 +59,7 @@ private:
     void onDisconnected();
     void onError(QAbstractSocket::SocketError e);
     void onReadyRead();
+    void pull();
     QString label() const;
 
     QTcpSocket m_socket;

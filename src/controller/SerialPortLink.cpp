@@ -3,6 +3,7 @@
 
 SerialPortLink::SerialPortLink(QObject* parent) : QObject(parent)
 {
+    m_port.setReadBufferSize(kMaxBuffered);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPortLink::onComm);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortLink::onError);
 }
@@ -35,6 +36,8 @@ bool SerialPortLink::setPortOpen(bool open)
         LogControllerError("xaptvkKorvane", "Open Comm Port  " + m_port.portName() + " " + m_port.errorString());
         return false;
     }
+    // Bytes from before this open belong to nobody.
+    m_port.clear(QSerialPort::Input);
     return true;
 }
 

@@ -4,11 +4,14 @@
 #include <QSerialPort>
 #include <QString>
 
-// The controller's local serial port at 9600 8N1.
+// The controller's local serial port at 9600 8N1. At most kMaxBuffered
+// received bytes wait unread; the port is not read beyond that.
 class SerialPortLink : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr int kMaxBuffered = 4096;
+
     explicit SerialPortLink(QObject* parent = nullptr);
     // A COM number n is /dev/ttyS<n-1>; anything else is taken as a device path.
     static QString DevicePath(const QString& commPort);
@@ -17,6 +20,7 @@ public:
     bool PortOpen() const { return m_port.isOpen(); }
     int InBufferCount() const { return int(m_port.bytesAvailable()); }
     int PeekByte();
+    QByteArray Peek(int n) { return m_port.peek(n); }
     int ReadByte();
     void Output(const QByteArray& bytes);
 

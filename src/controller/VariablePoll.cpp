@@ -98,7 +98,9 @@ bool VariablePoll::PollIO()
 
 bool VariablePoll::PollVars()
 {
-    if (gPlugin.TransferBusy)
+    // Until the controller has told where its variables are, any block read
+    // would bring back something else as their values.
+    if (gPlugin.TransferBusy || !gPlugin.VarBlockKnown)
         return false;
     const Read r = blockRead(VarsRequest(),
                              {"Waiting for var info from Quillon", "Quillon Plug-in, Timeout getting Vars",
@@ -120,6 +122,8 @@ void VariablePoll::Timer2_Timer()
     gPlugin.TimerRunning = true;
     if (gPlugin.PageRefreshFlag == 1)
         gPlugin.PageRefreshFlag = 0;
+    if (!gPlugin.DiscoveryComplete)
+        PluginHost::ignoring([&] { m_form.start.ProbeController(); });
     bool polled = false;
     PluginHost::ignoring([&] { polled = PollVars(); });
     bool complete = true;
@@ -195,8 +199,8 @@ int VariablePoll::analogValue(int unit)
         return 0;
     }
     gPlugin.InterfaceStatusWord = 0;
-    const size_t lo = size_t(6 + (unit - 1) * 2);
-    return int(gPlugin.ReplyBuffer[lo + 1]) * 256 + gPlugin.ReplyBuffer[lo];
+    // An analog reading is one byte: the first byte of the unit's slot in the block.
+    return gPlugin.ReplyBuffer[size_t(6 + (unit - 1) * 2)];
 }
 
 int VariablePoll::GetAnalogInputValue(int unit, int)
@@ -222,7 +226,7 @@ int VariablePoll::GetAnalogInput(int unit, int point)
     TransferBusyScope busy;
     m_form.cmds.xasend(Frames::Command(0x1F, quint8(qBound(0, point + 10, 255))));
     m_form.protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
-    Protocol::WaitSeconds(1);
+    m_form.protocol.Settle(1000);
     return analogValue(unit);
 }
 

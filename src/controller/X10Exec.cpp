@@ -25,7 +25,8 @@ int leadingNumber(const QString& s)
     return any ? int(v) : 0;
 }
 
-QList<int> unitList(const QString& devicecode)
+// Fields split at "+", up to the first empty one ("1++3" gives 1 only).
+QList<int> unitFields(const QString& devicecode)
 {
     QList<int> out;
     if (devicecode.isEmpty())
@@ -34,6 +35,25 @@ QList<int> unitList(const QString& devicecode)
         if (f.isEmpty())
             break;
         out << leadingNumber(f);
+    }
+    return out;
+}
+
+// The numbers met walking the text from one "+" to the next; an empty stretch
+// names no unit and is passed over ("1++3" gives 1, 3).
+QList<int> unitWalk(const QString& devicecode)
+{
+    QList<int> out;
+    if (devicecode.isEmpty())
+        return out;
+    qsizetype pos = 0;
+    for (;;) {
+        if (pos < devicecode.size() && devicecode.at(pos) != '+')
+            out << leadingNumber(devicecode.mid(pos));
+        const qsizetype plus = devicecode.indexOf('+', pos);
+        if (plus < 0)
+            break;
+        pos = plus + 1;
     }
     return out;
 }
@@ -62,8 +82,9 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
                                        int brightness, int data1, int data2)
 {
     QList<QByteArray> frames;
-    int h = housecode.isEmpty() ? -1 : housecode.at(0).toUpper().unicode() - 'A';
-    if (h < 0 || h > 15) {
+    // "A" is 0; Q (16) is still sent, anything past it or before "A" is refused.
+    const int h = housecode.isEmpty() ? -1 : housecode.at(0).toUpper().unicode() - 'A';
+    if (h < 0 || h > 16) {
         LogControllerError(kType, "ExecX10 house " + housecode + " skipped");
         return frames;
     }
@@ -72,7 +93,6 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
         if (validUnit(unit))
             frames << Frames::Command(0x37, H, quint8(unit - 1), 1);
     };
-    const QList<int> units = unitList(devicecode);
     switch (command) {
     case -1:
         break;
@@ -83,7 +103,7 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
         int steps = 0;
         if (command == 4 || command == 5)
             steps = int(std::nearbyint(brightness / 100.0 * 22)); // halves to even
-        for (int u : units)
+        for (int u : unitWalk(devicecode))
             address(u);
         quint8 f = quint8(0x10 + command);
         quint8 v = (command == 4 || command == 5) ? clampByte(steps, "dim steps") : 1;
@@ -91,40 +111,40 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
         break;
     }
     case 7:
-        for (int u : units)
+        for (int u : unitFields(devicecode))
             if (validUnit(u))
                 frames << Frames::Command(0x61, H, quint8(u - 1), clampByte(data1, "data1"),
                                           clampByte(data2, "data2"));
         break;
-    case 10:
-    case 11: {
-        // 11 is the upper bank of preset levels: 16 to 31, or 0 to 15 counted within it.
+    case 10: {
         int level = qBound(0, brightness, 31);
         if (brightness < 0 || brightness > 31)
             LogControllerError(kType, "ExecX10 preset level " + QString::number(brightness) + " clamped");
         quint8 f = 0x1A;
-        if (level > 15 || command == 11) {
-            level = level > 15 ? level - 16 : level;
+        if (level > 15) {
+            level -= 16;
             f = 0x1F;
         }
-        for (int u : units)
+        for (int u : unitFields(devicecode))
             address(u);
         frames << Frames::Command(0x37, quint8(gPlugin.PresetDimTable[size_t(level)]), f, 1);
         break;
     }
-    default:
-        if (command < 0 || command > 15) {
-            if (command > 18)
-                LogControllerError(kType, "ExecX10 command " + QString::number(command) + " not sent");
-            break; // 16 to 18 have no frame
+    default: {
+        if (command < 0) {
+            LogControllerError(kType, "ExecX10 command " + QString::number(command) + " not sent");
+            break;
         }
-        if (!units.isEmpty())
-            address(units.first());
+        if (!devicecode.isEmpty())
+            address(leadingNumber(devicecode));
+        // The function byte is the code + 16, one less past 26; codes above the
+        // table follow the same rule and are clamped to a byte.
         int f = command + 16;
         if (f > 26)
             f -= 1;
-        frames << Frames::Command(0x37, H, quint8(f), 1);
+        frames << Frames::Command(0x37, H, clampByte(f, "function"), 1);
         break;
+    }
     }
     return frames;
 }

@@ -264,7 +264,9 @@ QString tspi::InitIO(qint32 port)
 {
     if (gPlugin.IOInitialised)
         return QString();
-    if (!gPlugin.CommsStarted) {
+    // A serial-server link keeps its configured address: its reconnects go on
+    // trying the server there, however late it comes up.
+    if (!gPlugin.CommsStarted && !gPlugin.UseSerialComm) {
         const QString comport = PluginSettings::setting("comport", "1").remove('"').trimmed();
         if (!comport.isEmpty())
             gPlugin.CommPort = comport;

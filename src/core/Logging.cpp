@@ -89,6 +89,14 @@ QList<xapQueuedMessage> PendingXapMessages()
     return QList<xapQueuedMessage>(pendingMessages().begin(), pendingMessages().end());
 }
 
+QStringList PendingXapBodies()
+{
+    QStringList bodies;
+    for (const xapQueuedMessage& m : pendingMessages())
+        bodies.append(m.MsgData);
+    return bodies;
+}
+
 void LogError(const QString& type, const QString& data)
 {
     QString suffix;

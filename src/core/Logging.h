@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // Program-wide logging and the single entry for sending xAP messages.
 //
@@ -38,3 +39,6 @@ void CreateFolders(const QString& path);
 int PendingXapMessageCount();
 // The messages waiting for the endpoint, oldest first (diagnostics and tests).
 QList<xapQueuedMessage> PendingXapMessages();
+
+// Section bodies of the messages waiting for the endpoint, oldest first (diagnostics and tests).
+QStringList PendingXapBodies();

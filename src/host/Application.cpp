@@ -123,6 +123,11 @@ void Application::describe(DispatchTable<Application> &t)
     t.method("ClearINISection", &Application::ClearINISection);
     t.method("FlushIniCache", &Application::FlushIniCache);
     t.get("GetAppPath", &Application::GetAppPath);
+
+    describeXapRequests(t);
+    describeScripting(t);
+    describeProcess(t);
+    describeSun(t);
 }
 
 // ---- device and event store ----

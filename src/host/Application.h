@@ -78,6 +78,58 @@ public:
 
     QString GetAppPath();
 
+    // Commands sent as xAP requests (ApplicationXapRequests.cpp).
+    qint16 ExecX10(QString &code, QString &cmd, qint16 &dimval, qint16 &data2, bool &Wait);
+    qint16 ExecX10ByName(QString &devName, QString &cmd, qint16 &dimval, qint16 &data2, bool &Wait);
+    qint16 ExecX10NoLog(QString &code, QString &cmd, qint16 &dimval, qint16 &data2, bool &Wait);
+    void SetX10Status(QString &code, QString &cmd, qint16 &dimval, qint16 &data2);
+    void ExecIO(QString &code, QString &cmd, qint16 &brightness, qint16 &iData1);
+    void hsSetIO(Variant &dv, QString &housecode, QString &DeviceCode, qint16 &command, int &brightness,
+                 qint16 &data1, qint16 &data2);
+    void X10(Variant &sDevice, Variant &sCommand, Variant &sBrightness);
+    void SendIR(QString &IR);
+    void Speak(QString &sText, bool &Wait);
+    void SpeakEx(qint16 &device, QString &text, bool &Wait);
+    void SpeakProxy(qint16 &device, QString &text, bool &Wait);
+    void SpeakToFile(QString &txt, QString &voice, QString &filename);
+    void WriteLog(QString &c, QString &message);
+
+    // Script files run inside the process (ApplicationScripting.cpp).
+    void Run(QString &sFilename);
+    Variant RunEx(QString &sFilename, QString &sProcedure, QString &sParameter);
+    ObjectPtr Spawn(QString &sScriptName, QString &sProcedure, QString &sScriptParm);
+
+    // The running program, the plug-ins, waits and values kept for scripts
+    // (ApplicationProcess.cpp).
+    QString Version();
+    qint16 InterfaceVersion();
+    QString TimeZoneName();
+    QString GetScriptPath();
+    int Launch(QString &name, Variant &params, Variant &direc);
+    void Keys(QString &k, QString &title, Variant &Wait);
+    ObjectPtr plugin(QString &name);
+    ObjectPtr System();
+    void WaitSecs(Variant &secs);
+    void WaitEvents();
+    void SetLastVoiceCommand(QString &s);
+    QString LastVoiceCommand();
+    bool NoLog();
+    void setNoLog(bool &value);
+    int DebugMode();
+    void setDebugMode(int &value);
+    ObjectPtr CreateClassString();
+    QString CreateVar(QString &name);
+    void DeleteVar(QString &name);
+    QString StringItem(QString &st, int &idx, QString &sep);
+    Variant solarnoon();
+    Variant NewUpdateAvailable();
+
+    // Sunrise and sunset (ApplicationSun.cpp).
+    void ComputeSunriseAndSunset(double &Latitude, double &Longitude, qint16 &iGMTOffset, bool &bDST);
+    Variant SunriseDt();
+    Variant SunsetDt();
+    Variant NightTime(Variant &iMinutesOffset);
+
     // C++ conveniences over the members above, for callers holding temporaries.
     qint16 deviceStatus(QString dev) { return DeviceStatus(dev); }
     int deviceValue(QString dev) { return DeviceValue(dev); }
@@ -102,6 +154,12 @@ public:
     Variant FixedNothing() { return Variant::nothing(); }
 
 private:
+    static void describeXapRequests(DispatchTable<Application> &t);
+    static void describeScripting(DispatchTable<Application> &t);
+    static void describeProcess(DispatchTable<Application> &t);
+    static void describeSun(DispatchTable<Application> &t);
+    void execX10Code(const QString &code, const QString &cmd, qint16 dimval, qint16 data2);
+
     DeviceClassPtr deviceByName(const QString &locationAndName, int *position) const;
     EventClassPtr eventAt(int position) const;
     int eventIndex(const QString &eventName) const;

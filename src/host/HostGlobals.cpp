@@ -12,11 +12,14 @@ bool gLoading = false;
 bool gSuppressXAP = false;
 bool gNoInterface = false;
 int gDebugMode = 0;
+bool gTSIfaceHandedOut = false;
 
 QStringList gIOHouseChars;
 QStringList gX10FunctionNames;
 QString gConfigFilePath;
 QString gLastVoiceCommand;
+QString gSunriseText;
+QString gSunsetText;
 
 CollectionPtr gXapSendQueue;
 DictionaryPtr gFilterDictionary;
@@ -111,6 +114,7 @@ void ReleaseHostCollections()
         slot.reset();
     gIRNameDictionary.reset();
     gPluginInstance.reset();
+    gTSIfaceHandedOut = false;
     gStatusScripts.reset();
     gPluginCollection.reset();
     gDevices.reset();

@@ -22,11 +22,16 @@ extern bool gLoading;     // the host form's load is running: setters skip callb
 extern bool gSuppressXAP; // the host's own device-edit reports are off
 extern bool gNoInterface; // a client set the companion interface name to ""
 extern int gDebugMode;    // 1 turns on debug log entries
+extern bool gTSIfaceHandedOut; // the plug-in has asked the callback object for the host object
 
 extern QStringList gIOHouseChars;     // house characters handed out for I/O devices, in order
 extern QStringList gX10FunctionNames; // X10 function names by function code 0 to 15
 extern QString gConfigFilePath;       // the XML configuration
 extern QString gLastVoiceCommand;
+// The sunrise and sunset texts scripts and the page read: from the last
+// "Time.Today" message, or from the host's own computation.
+extern QString gSunriseText;
+extern QString gSunsetText;
 
 extern CollectionPtr gXapSendQueue; // outgoing BSC replies
 extern DictionaryPtr gFilterDictionary;

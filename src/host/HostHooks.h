@@ -4,6 +4,9 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
+
+class ScriptControl;
 
 // Calls from the host into subsystems built later (the bridge, the plug-in
 // side, the web server, host scripting). Each fills its hooks at start-up;
@@ -28,6 +31,9 @@ struct HostHooks
     std::function<ObjectPtr()> createSerialComm;
     // Shows the plug-in selection dialog.
     std::function<void()> showPluginSelection;
+    // The shared script engine that host scripts load into as modules; null
+    // before the bridge has set it up.
+    std::function<std::shared_ptr<ScriptControl>()> scriptEngine;
 };
 
 HostHooks &HostHooksInstance();

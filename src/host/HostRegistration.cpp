@@ -5,7 +5,9 @@
 #include "host/DeviceClass.h"
 #include "host/GlobalVar.h"
 #include "host/HostGlobals.h"
+#include "host/HostHooks.h"
 #include "host/IR.h"
+#include "host/Script.h"
 #include "host/Setup.h"
 
 #include "core/CoreHooks.h"
@@ -20,6 +22,11 @@ void registerHostSubsystem()
     classes.add(QStringLiteral("xaptvkKorvane.devFunc"), [] { return std::make_shared<devFunc>(); });
     classes.add(QStringLiteral("xaptvkKorvane.DeviceClass"), [] { return std::make_shared<DeviceClass>(); });
     classes.add(QStringLiteral("xaptvkKorvane.GlobalVar"), [] { return std::make_shared<GlobalVar>(); });
+
+    // Scripts registered for status changes run as the host's RunEx runs them.
+    HostHooksInstance().runEx = [](const QString &script, const QString &procedure, const Variant &parameter) {
+        Script::RunFile(script, procedure, parameter);
+    };
 
     CoreHooks &hooks = Hooks();
     hooks.loadHostForm = [] {

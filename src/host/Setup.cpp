@@ -217,6 +217,7 @@ void Setup::GetSelectedPlugins(const Variant &) {}
 
 ObjectPtr Setup::GetTSIface()
 {
+    gTSIfaceHandedOut = hs != nullptr;
     return hs;
 }
 

@@ -49,6 +49,8 @@ public:
     void SetupIRDictionary();
 
     QString caption() const { return m_caption; }
+    // Settings.ini as the host form holds it (null before the load).
+    IniTool *settingsFile() const { return m_settings.get(); }
 
 private:
     std::unique_ptr<IniTool> m_settings;

@@ -14,12 +14,8 @@
 #include <cmath>
 
 ObjectPtr gCurrentScriptRecord;
-QString gSunriseText;
-QString gSunsetText;
 
 namespace {
-
-constexpr double kMinutesPerDay = 1440;
 
 using Args = std::vector<Variant>;
 using Body = std::function<Variant(Application &, Args &)>;
@@ -217,36 +213,6 @@ Variant Response(Application &app, Args &a)
     return Variant();
 }
 
-// ---- day and night ----
-
-Variant NightTime(Application &, Args &a)
-{
-    const std::optional<double> sunrise = TimeTextMinutes(gSunriseText);
-    const std::optional<double> sunset = TimeTextMinutes(gSunsetText);
-    if (!sunrise || !sunset) {
-        LogError(kProgramName, QStringLiteral("NightTime: sunrise \"") + gSunriseText + QStringLiteral("\" or sunset \"")
-                                   + gSunsetText + QStringLiteral("\" is not a time"));
-        return Variant(false);
-    }
-    return ignoring(Variant(false), [&]() -> Variant {
-        const double offset = numericValue(a[0]);
-        const double now = VbDate::oleNow();
-        const double minute = std::round((now - std::floor(now)) * kMinutesPerDay * 60) / 60;
-        // The day runs from sunrise to sunset, across midnight when sunset comes first.
-        const double length = std::fmod(std::fmod(*sunset - *sunrise, kMinutesPerDay) + kMinutesPerDay, kMinutesPerDay)
-            + 2 * offset;
-        // A day of a whole turn or more has no night; one of no length has no day.
-        if (length >= kMinutesPerDay)
-            return Variant(false);
-        if (length <= 0)
-            return Variant(true);
-        const double from = std::fmod(std::fmod(*sunrise - offset, kMinutesPerDay) + kMinutesPerDay, kMinutesPerDay);
-        const double to = std::fmod(from + length, kMinutesPerDay);
-        const bool day = from < to ? (minute > from && minute < to) : (minute > from || minute < to);
-        return Variant(!day);
-    });
-}
-
 // ---- global variables ----
 
 Collection &globals()
@@ -359,17 +325,6 @@ Variant SendTCP(Application &, Args &a)
 
 } // namespace
 
-std::optional<double> TimeTextMinutes(const QString &text)
-{
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || !trimmed.contains(QLatin1Char(':')))
-        return std::nullopt;
-    const std::optional<double> when = VbDate::parseGeneralDate(trimmed);
-    if (!when)
-        return std::nullopt;
-    return (*when - std::floor(*when)) * kMinutesPerDay;
-}
-
 void describeTaggedMembers(DispatchTable<Application> &t)
 {
     member(t, "Request", 1, Request);
@@ -379,7 +334,6 @@ void describeTaggedMembers(DispatchTable<Application> &t)
     member(t, "Response", 2, Response);
     member(t, "Sunrise", 0, [](Application &, Args &) { return Variant(gSunriseText); });
     member(t, "Sunset", 0, [](Application &, Args &) { return Variant(gSunsetText); });
-    member(t, "NightTime", 1, NightTime);
     member(t, "SendTCP", 3, SendTCP);
     member(t, "ControlTemperature", 4, ControlTemperature);
     member(t, "Derivative", 2, Derivative);

@@ -90,11 +90,23 @@ struct NameExpr : Expr {
     mutable NameBinding bind;
 };
 
+// What a member name of a script class came to last time, per place in the
+// code: the class, and its variable's slot or its procedures.
+struct ClassMember;
+struct MemberCache {
+    const ClassDef *owner = nullptr;
+    quint64 generation = 0; // the engine's, when the entry was made
+    int field = -1;
+    const ClassMember *member = nullptr;
+};
+
 // obj.name, or .name inside With (object null).
 struct MemberExpr : Expr {
     MemberExpr() : Expr(EK::Member) {}
     Expr *object = nullptr;
     QString name;
+    QString lower;
+    mutable MemberCache cache;
 };
 
 // target(args): a call, an array index or a default member.

@@ -63,6 +63,8 @@ Variant fnAbs(Interpreter &, Frame &, Args &a)
 template<double (*F)(double)>
 Variant rounding(Interpreter &, Frame &, Args &a)
 {
+    if (a[0].type() == Variant::Date) // the day, without its time
+        return Variant::fromDate(F(a[0].rawDate()));
     Variant x = num(a[0]);
     switch (x.type()) {
     case Variant::Null:

@@ -5,6 +5,7 @@
 ClassInstance::ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module,
                              const ClassDef *def, ProgramPtr program)
     : m_engine(std::move(engine))
+    , m_engineId(m_engine.lock().get())
     , m_module(std::move(module))
     , m_def(def)
     , m_program(std::move(program))

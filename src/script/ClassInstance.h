@@ -31,6 +31,7 @@ public:
 
 private:
     std::weak_ptr<Interpreter> m_engine;
+    const Interpreter *m_engineId; // which engine runs its procedures, compared without locking
     std::shared_ptr<ScriptModule> m_module;
     const ClassDef *m_def;
     ProgramPtr m_program;

@@ -214,13 +214,6 @@ void Interpreter::tick()
         throw ScriptAbort{ScriptAbort::Timeout, 0};
 }
 
-void Interpreter::checkStack()
-{
-    char *here = static_cast<char *>(__builtin_frame_address(0));
-    if (m_stackBase && size_t(m_stackBase - here) > m_stackBudget)
-        throw VbError(VbErr::OutOfStackSpace);
-}
-
 void Interpreter::trap(const VbError &e, Frame &)
 {
     VbError copy = e;
@@ -505,7 +498,7 @@ void Interpreter::execDim(const std::vector<DimVar> &vars, Frame &f, bool redim,
             *r = Variant(std::move(a));
             continue;
         }
-        if (r->isArray() && r->array().fixed)
+        if (r->isArray() && (r->array().fixed || r->array().pinned()))
             throw VbError(VbErr::ArrayFixedOrLocked);
         if (preserve && r->isArray() && r->array().dimensions() > 0)
             r->arrayMut().resizePreserve(std::move(bounds));
@@ -530,6 +523,8 @@ void Interpreter::execErase(const EraseStmt *s, Frame &f)
     Variant *r = variableRef(s->target, f, true);
     if (!r || !r->isArray())
         throw VbError(VbErr::TypeMismatch);
+    if (r->array().pinned())
+        throw VbError(VbErr::ArrayFixedOrLocked);
     if (r->array().fixed) {
         for (Variant &v : r->arrayMut().data())
             v = Variant();

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <optional>
 
 // Ends a whole run, through any On Error Resume Next: the script's time-out,
 // or a host's request to quit (the test runner's WScript.Quit).
@@ -116,16 +117,20 @@ public:
     bool truth(const Expr *e, Frame &f);
 private:
     Variant evalName(const NameExpr *n, Frame &f);
+    static bool isPlain(const Expr *e);
+    // The value of e, in place when it is a literal or a frame's variable,
+    // otherwise evaluated into scratch.
+    const Variant &evalRef(const Expr *e, Frame &f, std::optional<Variant> &scratch);
     Variant evalMember(const MemberExpr *m, Frame &f);
     Variant evalCall(const CallExpr *c, Frame &f);
     Variant evalNew(const NewExpr *n, Frame &f);
     Variant withObject(Frame &f);
-    ObjectPtr objectOf(const Variant &v);
+    const ObjectPtr &objectOf(const Variant &v);
     Variant *variableRef(const NameExpr *n, Frame &f, bool create);
     void resolve(NameExpr *n, Frame &f);
     Variant *frameLocal(Frame &f, const QString &lower, bool create);
-    void assignName(const NameExpr *n, Variant value, Frame &f, bool isSet, std::vector<Expr *> *indexArgs = nullptr);
-    void assignTo(const Expr *target, Variant value, Frame &f, bool isSet);
+    void assignName(const NameExpr *n, Variant &&value, Frame &f, bool isSet, std::vector<Expr *> *indexArgs = nullptr);
+    void assignTo(const Expr *target, Variant &&value, Frame &f, bool isSet);
     std::vector<qint32> indexes(const std::vector<Expr *> &args, Frame &f);
     Variant indexValue(const Variant &v, const std::vector<Expr *> &args, Frame &f);
 
@@ -133,15 +138,22 @@ private:
     Variant callTarget(const Expr *callee, const std::vector<Expr *> &args, Frame &f, bool statement);
     Variant callUser(const Procedure *p, ScriptModule *module, ClassInstance *me, const std::vector<Expr *> &args,
                      Frame &caller, const Variant *extra = nullptr);
-    Variant invokeProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **args, int count);
+    // movable: bit i set when args[i] is a value of the call's own, free to be moved.
+    Variant invokeProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **args, int count,
+                            quint64 movable = 0);
     Variant callObject(const ObjectPtr &object, const QString &name, CallKind kind, const std::vector<Expr *> &args,
-                       Frame &f, const Variant *extra = nullptr);
+                       Frame &f, const Variant *extra = nullptr, const MemberExpr *site = nullptr);
     Variant callMeMember(Frame &f, const QString &lower, CallKind kind, const std::vector<Expr *> &args,
                          const Variant *extra = nullptr);
     Variant callMemberOf(ClassInstance &self, const QString &lower, CallKind kind, const std::vector<Expr *> &args,
-                         Frame &f, const Variant *extra, bool fromOutside);
+                         Frame &f, const Variant *extra, bool fromOutside, MemberCache *cache = nullptr);
     Variant callBuiltin(const Builtin *b, const std::vector<Expr *> &args, Frame &f);
-    void checkStack();
+    void checkStack()
+    {
+        char *here = static_cast<char *>(__builtin_frame_address(0));
+        if (m_stackBase && size_t(m_stackBase - here) > m_stackBudget) [[unlikely]]
+            throw VbError(VbErr::OutOfStackSpace);
+    }
 
     std::vector<ScriptModulePtr> m_modules;
     struct HostItem {

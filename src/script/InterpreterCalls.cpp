@@ -3,8 +3,11 @@
 #include "InterpreterEntry.h"
 
 #include "Builtins.h"
+#include "ClassRegistry.h"
 #include "Operators.h"
 #include "ProcRef.h"
+
+#include <typeinfo>
 
 namespace {
 
@@ -15,24 +18,40 @@ struct MemberTarget {
     const Procedure *procedure = nullptr;
 };
 
-MemberTarget findMember(ClassInstance &self, QString lower, CallKind kind, bool fromOutside)
+MemberTarget findMember(ClassInstance &self, const QString &name, CallKind kind, bool fromOutside,
+                        MemberCache *cache = nullptr, quint64 generation = 0)
 {
     const ClassDef *def = self.definition();
-    if (lower.isEmpty()) {
-        if (def->defaultMember.isEmpty())
-            throw VbError(VbErr::NotSupported);
-        lower = def->defaultMember;
+    int field = -1;
+    const ClassMember *member = nullptr;
+    if (cache && cache->owner == def && cache->generation == generation) {
+        field = cache->field;
+        member = cache->member;
+    } else {
+        const QString *lower = &name;
+        if (name.isEmpty()) {
+            if (def->defaultMember.isEmpty())
+                throw VbError(VbErr::NotSupported);
+            lower = &def->defaultMember;
+        }
+        auto fi = def->fieldIndex.constFind(*lower);
+        if (fi != def->fieldIndex.constEnd()) {
+            field = *fi;
+        } else {
+            auto mi = def->members.constFind(*lower);
+            if (mi == def->members.constEnd())
+                throw VbError(VbErr::NotSupported);
+            member = &*mi;
+        }
+        if (cache)
+            *cache = {def, generation, field, member};
     }
-    auto fi = def->fieldIndex.constFind(lower);
-    if (fi != def->fieldIndex.constEnd()) {
-        if (fromOutside && !def->fields[size_t(*fi)].isPublic)
+    if (field >= 0) {
+        if (fromOutside && !def->fields[size_t(field)].isPublic)
             throw VbError(VbErr::NotSupported);
-        return {&self.field(*fi), nullptr};
+        return {&self.field(field), nullptr};
     }
-    auto mi = def->members.constFind(lower);
-    if (mi == def->members.constEnd())
-        throw VbError(VbErr::NotSupported);
-    const ClassMember &m = *mi;
+    const ClassMember &m = *member;
     const Procedure *p = nullptr;
     switch (kind) {
     case CallKind::Method: p = m.method ? m.method : m.get; break;
@@ -49,6 +68,83 @@ MemberTarget findMember(ClassInstance &self, QString lower, CallKind kind, bool 
         throw VbError(VbErr::NotSupported);
     return {nullptr, p};
 }
+
+// Variants for one call, on the stack when few. Each is made only when the
+// call needs it, in place from its value (a Variant is not free to make,
+// to move into and to destroy).
+template<size_t N>
+class CallSlots
+{
+public:
+    explicit CallSlots(size_t n)
+        : m_count(n)
+        , m_data(n <= N ? reinterpret_cast<Variant *>(m_inline)
+                        : static_cast<Variant *>(::operator new(n * sizeof(Variant))))
+    {
+        static_assert(N <= 64);
+        if (n > N) { // past the inline ones every slot is made at once
+            for (size_t i = 0; i < n; ++i)
+                new (m_data + i) Variant();
+        }
+    }
+    ~CallSlots()
+    {
+        if (m_count > N) {
+            for (size_t i = 0; i < m_count; ++i)
+                m_data[i].~Variant();
+            ::operator delete(m_data);
+            return;
+        }
+        for (quint64 built = m_built; built; built &= built - 1)
+            m_data[__builtin_ctzll(built)].~Variant();
+    }
+    CallSlots(const CallSlots &) = delete;
+    CallSlots &operator=(const CallSlots &) = delete;
+
+    template<class V>
+    Variant *make(size_t i, V &&value)
+    {
+        if (m_count > N) {
+            m_data[i] = std::forward<V>(value);
+        } else {
+            new (m_data + i) Variant(std::forward<V>(value));
+            m_built |= quint64(1) << i;
+        }
+        return m_data + i;
+    }
+    Variant *make(size_t i) { return make(i, Variant()); }
+
+private:
+    alignas(Variant) unsigned char m_inline[N * sizeof(Variant)];
+    size_t m_count;
+    Variant *m_data;
+    quint64 m_built = 0;
+};
+
+template<class T, size_t N>
+class PointerSlots
+{
+public:
+    explicit PointerSlots(size_t n)
+        : m_data(n <= N ? m_inline : new T *[n])
+        , m_heap(n > N)
+    {
+    }
+    ~PointerSlots()
+    {
+        if (m_heap)
+            delete[] m_data;
+    }
+    PointerSlots(const PointerSlots &) = delete;
+    PointerSlots &operator=(const PointerSlots &) = delete;
+
+    T **data() { return m_data; }
+
+private:
+    T *m_inline[N];
+    T **m_data;
+    bool m_heap;
+};
 
 bool isVariable(const Expr *e)
 {
@@ -190,6 +286,30 @@ Variant Interpreter::evalName(const NameExpr *n, Frame &f)
 
 bool Interpreter::truth(const Expr *e, Frame &f)
 {
+    if (e->kind == EK::Binary) {
+        // A comparison of two whole numbers needs no Boolean Variant.
+        auto *b = static_cast<const BinaryExpr *>(e);
+        if (b->op >= Op::Eq && b->op <= Op::Ge) {
+            std::optional<Variant> lt, rt;
+            const Variant &l = isPlain(b->right) ? evalRef(b->left, f, lt) : lt.emplace(eval(b->left, f));
+            const Variant &r = evalRef(b->right, f, rt);
+            const Variant::Type tl = l.type(), tr = r.type();
+            if ((tl == Variant::Integer || tl == Variant::Long) && (tr == Variant::Integer || tr == Variant::Long)) {
+                const qint32 x = tl == Variant::Integer ? l.rawInteger() : l.rawLong();
+                const qint32 y = tr == Variant::Integer ? r.rawInteger() : r.rawLong();
+                switch (b->op) {
+                case Op::Eq: return x == y;
+                case Op::Ne: return x != y;
+                case Op::Lt: return x < y;
+                case Op::Gt: return x > y;
+                case Op::Le: return x <= y;
+                default: return x >= y;
+                }
+            }
+            Variant c = Operators::comparison(b->op, l, r);
+            return c.type() == Variant::Boolean && c.rawBool();
+        }
+    }
     Variant v = eval(e, f);
     switch (v.type()) {
     case Variant::Boolean: return v.rawBool();
@@ -204,13 +324,44 @@ bool Interpreter::truth(const Expr *e, Frame &f)
     }
 }
 
+// A literal or a variable of the frame: reading it runs no code.
+bool Interpreter::isPlain(const Expr *e)
+{
+    if (e->kind == EK::Literal)
+        return true;
+    if (e->kind != EK::Name)
+        return false;
+    const RefKind k = static_cast<const NameExpr *>(e)->bind.kind;
+    return k == RefKind::Local || k == RefKind::Field;
+}
+
+const Variant &Interpreter::evalRef(const Expr *e, Frame &f, std::optional<Variant> &scratch)
+{
+    if (e->kind == EK::Literal)
+        return static_cast<const LiteralExpr *>(e)->value;
+    if (e->kind == EK::Name) {
+        auto *n = static_cast<const NameExpr *>(e);
+        if (n->bind.kind == RefKind::Local)
+            return *f.vars[n->bind.slot];
+        if (n->bind.kind == RefKind::Field)
+            return f.me->field(n->bind.slot);
+    }
+    return scratch.emplace(eval(e, f));
+}
+
 Variant Interpreter::eval(const Expr *e, Frame &f)
 {
     switch (e->kind) {
     case EK::Literal:
         return static_cast<const LiteralExpr *>(e)->value;
-    case EK::Name:
-        return evalName(static_cast<const NameExpr *>(e), f);
+    case EK::Name: {
+        auto *n = static_cast<const NameExpr *>(e);
+        if (n->bind.kind == RefKind::Local)
+            return *f.vars[n->bind.slot];
+        if (n->bind.kind == RefKind::Field)
+            return f.me->field(n->bind.slot);
+        return evalName(n, f);
+    }
     case EK::Member:
         return evalMember(static_cast<const MemberExpr *>(e), f);
     case EK::Call: {
@@ -223,8 +374,11 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
     }
     case EK::Binary: {
         auto *b = static_cast<const BinaryExpr *>(e);
-        Variant l = eval(b->left, f);
-        Variant r = eval(b->right, f);
+        std::optional<Variant> lt, rt;
+        // The left operand is read in place only when the right one cannot
+        // change it; the right one always can be.
+        const Variant &l = isPlain(b->right) ? evalRef(b->left, f, lt) : lt.emplace(eval(b->left, f));
+        const Variant &r = evalRef(b->right, f, rt);
         return Operators::binary(b->op, l, r);
     }
     case EK::New:
@@ -248,7 +402,7 @@ Variant Interpreter::withObject(Frame &f)
     return f.withStack.back();
 }
 
-ObjectPtr Interpreter::objectOf(const Variant &v)
+const ObjectPtr &Interpreter::objectOf(const Variant &v)
 {
     if (!v.isObject())
         throw VbError(VbErr::ObjectRequired);
@@ -261,7 +415,7 @@ Variant Interpreter::evalMember(const MemberExpr *m, Frame &f)
 {
     static const std::vector<Expr *> none;
     Variant base = m->object ? eval(m->object, f) : withObject(f);
-    return callObject(objectOf(base), m->name, CallKind::PropertyGet, none, f);
+    return callObject(objectOf(base), m->name, CallKind::PropertyGet, none, f, nullptr, m);
 }
 
 Variant Interpreter::evalNew(const NewExpr *n, Frame &f)
@@ -274,8 +428,12 @@ Variant Interpreter::evalNew(const NewExpr *n, Frame &f)
         owner = globalModule().get();
         def = owner->findClass(lower, &program);
     }
-    if (!def)
+    if (!def) {
+        // The one class of the runtime that New creates.
+        if (lower == QLatin1String("regexp"))
+            return Variant(ClassRegistry::instance().create(QStringLiteral("VBScript.RegExp")));
         throw VbError(506);
+    }
     auto module = std::static_pointer_cast<ScriptModule>(owner->shared_from_this());
     auto instance = std::make_shared<ClassInstance>(weak_from_this(), module, def, program);
     track(instance);
@@ -328,7 +486,7 @@ Variant Interpreter::indexValue(const Variant &v, const std::vector<Expr *> &arg
 
 // ---------------------------------------------------------------- assignment
 
-void Interpreter::assignName(const NameExpr *n, Variant value, Frame &f, bool isSet, std::vector<Expr *> *)
+void Interpreter::assignName(const NameExpr *n, Variant &&value, Frame &f, bool isSet, std::vector<Expr *> *)
 {
     if (Variant *r = variableRef(n, f, true)) {
         *r = std::move(value);
@@ -348,7 +506,7 @@ void Interpreter::assignName(const NameExpr *n, Variant value, Frame &f, bool is
     throw VbError(VbErr::IllegalAssignment);
 }
 
-void Interpreter::assignTo(const Expr *target, Variant value, Frame &f, bool isSet)
+void Interpreter::assignTo(const Expr *target, Variant &&value, Frame &f, bool isSet)
 {
     static const std::vector<Expr *> none;
     CallKind kind = isSet ? CallKind::PropertySet : CallKind::PropertyLet;
@@ -359,7 +517,7 @@ void Interpreter::assignTo(const Expr *target, Variant value, Frame &f, bool isS
     case EK::Member: {
         auto *m = static_cast<const MemberExpr *>(target);
         Variant base = m->object ? eval(m->object, f) : withObject(f);
-        callObject(objectOf(base), m->name, kind, none, f, &value);
+        callObject(objectOf(base), m->name, kind, none, f, &value, m);
         return;
     }
     case EK::Call: {
@@ -396,7 +554,7 @@ void Interpreter::assignTo(const Expr *target, Variant value, Frame &f, bool isS
         if (c->target->kind == EK::Member) {
             auto *m = static_cast<const MemberExpr *>(c->target);
             Variant base = m->object ? eval(m->object, f) : withObject(f);
-            callObject(objectOf(base), m->name, kind, c->args, f, &value);
+            callObject(objectOf(base), m->name, kind, c->args, f, &value, m);
             return;
         }
         Variant base = eval(c->target, f);
@@ -461,7 +619,7 @@ Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &a
     case EK::Member: {
         auto *m = static_cast<const MemberExpr *>(callee);
         Variant base = m->object ? eval(m->object, f) : withObject(f);
-        return callObject(objectOf(base), m->name, CallKind::Method, args, f);
+        return callObject(objectOf(base), m->name, CallKind::Method, args, f, nullptr, m);
     }
     default: {
         Variant v = eval(callee, f);
@@ -476,25 +634,20 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
     const size_t count = args.size() + (extra ? 1 : 0);
     if (count != p->params.size())
         throw VbError(VbErr::WrongArgumentCount);
-    constexpr size_t kInline = 6;
-    Variant inlineTemps[kInline];
-    Variant *inlinePtrs[kInline];
-    std::vector<Variant> heapTemps;
-    std::vector<Variant *> heapPtrs;
-    Variant *temps = inlineTemps;
-    Variant **ptrs = inlinePtrs;
-    if (count > kInline) {
-        heapTemps.resize(count);
-        heapPtrs.resize(count);
-        temps = heapTemps.data();
-        ptrs = heapPtrs.data();
-    }
-    // ByRef array elements: passed as a copy, written back after the call.
-    struct ElementBack {
-        const CallExpr *element;
-        size_t arg;
-    };
-    std::vector<ElementBack> elements;
+    CallSlots<6> temps(count);
+    PointerSlots<Variant, 6> ptrSlots(count);
+    Variant **ptrs = ptrSlots.data();
+    quint64 movable = 0; // arguments that are values of their own (bit i: argument i)
+    // ByRef array elements: a reference to the element itself while the
+    // call runs, its array pinned so that the element stays in place.
+    struct Pins {
+        std::vector<std::shared_ptr<VbArray>> arrays;
+        ~Pins()
+        {
+            for (const auto &a : arrays)
+                a->unpin();
+        }
+    } pins;
     for (size_t i = 0; i < args.size(); ++i) {
         const Expr *a = args[i];
         if (!p->params[i].byVal) {
@@ -505,59 +658,52 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
                 }
             } else if (a->kind == EK::Call) {
                 auto *c = static_cast<const CallExpr *>(a);
-                if (c->target->kind == EK::Name) {
-                    Variant *r = variableRef(static_cast<const NameExpr *>(c->target), caller, true);
-                    if (r && r->isArray())
-                        elements.push_back({c, i});
+                if (c->target->kind == EK::Name && !c->args.empty()) {
+                    auto *n = static_cast<const NameExpr *>(c->target);
+                    Variant *r = variableRef(n, caller, true);
+                    if (r && r->isArray()) {
+                        std::vector<qint32> at = indexes(c->args, caller);
+                        r = variableRef(n, caller, true); // the indexes may have run code
+                        if (r && r->isArray()) {
+                            VbArray &array = r->arrayMut();
+                            ptrs[i] = &array.at(at);
+                            array.pin();
+                            pins.arrays.push_back(r->arrayShared());
+                            continue;
+                        }
+                    }
                 }
             }
         }
-        temps[i] = eval(a, caller);
-        ptrs[i] = &temps[i];
+        ptrs[i] = temps.make(i, eval(a, caller));
+        if (i < 64)
+            movable |= quint64(1) << i;
     }
     if (extra) {
-        temps[count - 1] = *extra;
-        ptrs[count - 1] = &temps[count - 1];
+        ptrs[count - 1] = temps.make(count - 1, *extra);
+        if (count - 1 < 64)
+            movable |= quint64(1) << (count - 1);
     }
-    Variant result = invokeProcedure(p, module, me, ptrs, int(count));
-    for (const ElementBack &e : elements) {
-        auto *n = static_cast<const NameExpr *>(e.element->target);
-        Variant *r = variableRef(n, caller, true);
-        if (r && r->isArray()) {
-            std::vector<qint32> at = indexes(e.element->args, caller);
-            r = variableRef(n, caller, true);
-            r->arrayMut().at(at) = std::move(temps[e.arg]);
-        }
-    }
-    return result;
+    return invokeProcedure(p, module, me, ptrs, int(count), movable);
 }
 
 Variant Interpreter::invokeProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **args,
-                                     int count)
+                                     int count, quint64 movable)
 {
     checkStack();
     const int vars = p->slotCount;
-    constexpr int kInline = 8;
-    Variant inlineStore[kInline];
-    Variant *inlineSlots[kInline];
-    std::unique_ptr<Variant[]> heapStore;
-    std::unique_ptr<Variant *[]> heapSlots;
-    Variant *store = inlineStore;
-    Variant **slotPtrs = inlineSlots;
-    if (vars > kInline) {
-        heapStore = std::make_unique<Variant[]>(size_t(vars));
-        heapSlots = std::make_unique<Variant *[]>(size_t(vars));
-        store = heapStore.get();
-        slotPtrs = heapSlots.get();
-    }
+    CallSlots<8> store{size_t(vars)};
+    PointerSlots<Variant, 8> slotSlots{size_t(vars)};
+    Variant **slotPtrs = slotSlots.data();
     for (int i = 0; i < vars; ++i) {
-        if (i < count && !p->params[size_t(i)].byVal) {
+        if (i >= count)
+            slotPtrs[i] = store.make(size_t(i));
+        else if (!p->params[size_t(i)].byVal)
             slotPtrs[i] = args[i];
-        } else {
-            if (i < count)
-                store[i] = *args[i];
-            slotPtrs[i] = &store[i];
-        }
+        else if (i < 64 && (movable >> i) & 1)
+            slotPtrs[i] = store.make(size_t(i), std::move(*args[i]));
+        else
+            slotPtrs[i] = store.make(size_t(i), *args[i]);
     }
     Frame f;
     f.module = module;
@@ -586,9 +732,10 @@ Variant Interpreter::callMeMember(Frame &f, const QString &lower, CallKind kind,
 }
 
 Variant Interpreter::callMemberOf(ClassInstance &self, const QString &lower, CallKind kind,
-                                  const std::vector<Expr *> &args, Frame &f, const Variant *extra, bool fromOutside)
+                                  const std::vector<Expr *> &args, Frame &f, const Variant *extra, bool fromOutside,
+                                  MemberCache *cache)
 {
-    MemberTarget t = findMember(self, lower, kind, fromOutside);
+    MemberTarget t = findMember(self, lower, kind, fromOutside, cache, m_generation);
     if (t.field) {
         if (kind == CallKind::PropertyLet || kind == CallKind::PropertySet) {
             Variant value = extra ? *extra : Variant();
@@ -608,7 +755,8 @@ Variant Interpreter::callMemberOf(ClassInstance &self, const QString &lower, Cal
         }
         return indexValue(*t.field, args, f);
     }
-    auto keep = self.self();
+    // The caller holds the object: callObject a reference of its own, Me's
+    // procedures the call that runs them.
     return callUser(t.procedure, self.module(), &self, args, f, extra);
 }
 
@@ -643,7 +791,8 @@ Variant Interpreter::invokeMember(ClassInstance &self, const QString &name, Call
                 at.push_back(a.toLong());
             return t.field->array().at(at);
         }
-        return objectOf(*t.field)->invoke(QString(), kind, args);
+        ObjectPtr target = objectOf(*t.field);
+        return target->invoke(QString(), kind, args);
     }
     if (args.size() != t.procedure->params.size())
         throw VbError(VbErr::WrongArgumentCount);
@@ -656,11 +805,15 @@ Variant Interpreter::invokeMember(ClassInstance &self, const QString &name, Call
 }
 
 Variant Interpreter::callObject(const ObjectPtr &object, const QString &name, CallKind kind,
-                                const std::vector<Expr *> &args, Frame &f, const Variant *extra)
+                                const std::vector<Expr *> &args, Frame &f, const Variant *extra, const MemberExpr *site)
 {
-    if (auto *instance = dynamic_cast<ClassInstance *>(object.get())) {
-        if (instance->m_engine.lock().get() == this) {
-            ObjectPtr keep = object;
+    Object *raw = object.get();
+    if (typeid(*raw) == typeid(ClassInstance)) {
+        auto *instance = static_cast<ClassInstance *>(raw);
+        if (instance->m_engineId == this) {
+            ObjectPtr keep = object; // the member may drop the caller's reference
+            if (site)
+                return callMemberOf(*instance, site->lower, kind, args, f, extra, true, &site->cache);
             return callMemberOf(*instance, name.toLower(), kind, args, f, extra, true);
         }
     }

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace Operators {
 
@@ -327,26 +328,38 @@ Variant logical(Op op, const Variant &av, const Variant &bv)
 {
     Variant a = logicalOperand(av), b = logicalOperand(bv);
     if (a.isNull() || b.isNull()) {
-        const Variant &other = a.isNull() ? b : a;
-        bool otherIsNull = other.isNull();
+        // Null is an unknown value: the result is known only where the other
+        // operand decides it bit by bit (x And 0, x Or -1, 0 Imp x, x Imp -1),
+        // and is then that operand's value in its own type.
+        auto decided = [](const Variant &other, bool allOnes) -> std::optional<Variant> {
+            if (other.isNull())
+                return std::nullopt;
+            if (other.type() == Variant::Boolean) {
+                if (other.rawBool() != allOnes)
+                    return std::nullopt;
+                return Variant(allOnes);
+            }
+            Num n = toNum(other);
+            Rank rank = wholeRank(n, n);
+            qint64 v = toWhole(n);
+            qint64 ones = rank == RByte ? 0xFF : -1;
+            if (v != (allOnes ? ones : 0))
+                return std::nullopt;
+            return fitInteger(allOnes ? (rank == RByte ? 255 : -1) : 0, rank);
+        };
+        std::optional<Variant> r;
         switch (op) {
-        case Op::And:
-            if (!otherIsNull && toNum(other).d == 0)
-                return other.type() == Variant::Boolean ? Variant(false) : fitInteger(0, wholeRank(toNum(other), toNum(other)));
-            return Variant::null();
-        case Op::Or:
-            if (!otherIsNull && other.type() == Variant::Boolean && other.rawBool())
-                return Variant(true);
-            return Variant::null();
+        case Op::And: r = decided(a.isNull() ? b : a, false); break;
+        case Op::Or: r = decided(a.isNull() ? b : a, true); break;
         case Op::Imp:
-            if (a.isNull() && !b.isNull() && b.type() == Variant::Boolean && b.rawBool())
-                return Variant(true);
-            if (b.isNull() && !a.isNull() && a.type() == Variant::Boolean && !a.rawBool())
-                return Variant(true);
-            return Variant::null();
-        default:
-            return Variant::null();
+            if (a.isNull())
+                r = decided(b, true);
+            else if (auto z = decided(a, false)) // 0 Imp Null: every bit of Not 0 is set
+                r = a.type() == Variant::Boolean ? Variant(true) : Operators::logicalNot(*z);
+            break;
+        default: break;
         }
+        return r ? *r : Variant::null();
     }
     if (a.type() == Variant::Boolean && b.type() == Variant::Boolean) {
         bool x = a.rawBool(), y = b.rawBool();

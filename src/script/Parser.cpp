@@ -1058,6 +1058,7 @@ Expr *Parser::parsePostfix()
             auto *m = m_prog->make<MemberExpr>(t.line, t.column);
             m->object = e;
             m->name = memberName();
+            m->lower = m->name.toLower();
             e = m;
             continue;
         }
@@ -1084,6 +1085,7 @@ Expr *Parser::parsePrimary()
         next();
         auto *m = m_prog->make<MemberExpr>(t.line, t.column);
         m->name = memberName();
+        m->lower = m->name.toLower();
         return m;
     }
     case Tok::LParen: {

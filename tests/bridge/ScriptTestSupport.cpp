@@ -80,6 +80,7 @@ void ScriptTest::SetUp()
     plugin->clock = &clock;
     gPluginInstance = plugin;
 
+    HostHooksInstance().scriptEngine = [] { return CommAndTimer::instance().ScriptControl1; };
     BridgeHooks &hooks = BridgeHooksInstance();
     hooks.checkReceivedMessage = [](const std::shared_ptr<XapMessage> &m) { CheckReceivedMessage(*m); };
     hooks.queueDeviceEvent = [](const ObjectPtr &record) { QueueDeviceEvent(record); };

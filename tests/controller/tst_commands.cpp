@@ -126,17 +126,41 @@ TEST_P(CommandsTest, X10ExecutionReachesTheController)
 {
     open(path());
     x10->ExecX10("B", "3+4", 2, 0, 0, 0);
+    x10->ExecX10("a", "5", 4, 50, 0, 0);
     x10->ExecX10("C", "2", 10, 20, 0, 0);
-    x10->ExecX10("A", "1", 17, 0, 0, 0);
-    EXPECT_EQ(sim->x10Frames, (QList<QByteArray>{cmd("C8370102010000"), cmd("C8370103010000"),
-                                                 cmd("C8370112010000"), cmd("C8370201010000"),
-                                                 cmd("C837021F010000")}));
+    x10->ExecX10("A", "1", 15, 0, 0, 0);
+    x10->ExecX10("A", "1+2", 7, 0, 0x31, 0x02);
+    EXPECT_EQ(sim->x10Log, (QStringList{"address B3", "address B4", "on B",       // units 3 and 4 on
+                                        "address A5", "dim A 11",                 // 50 % is 11 steps
+                                        "address C2", "preset 20",                // high bank, level 20
+                                        "address A1", "function A 30",            // status request
+                                        "extended A1 31 02", "extended A2 31 02"}));
+    EXPECT_EQ(sim->x10Units.value("B3"), "on");
+    EXPECT_EQ(sim->x10Units.value("B4"), "on");
+    EXPECT_EQ(sim->x10Units.value("C2"), "preset 20");
     EXPECT_FALSE(gPlugin.X10Sending);
+
+    // Units with an empty place between them, house Q, and the codes past the table.
+    sim->x10Log.clear();
+    x10->ExecX10("D", "1++3", 2, 0, 0, 0);
+    x10->ExecX10("Q", "2", 3, 0, 0, 0);
+    x10->ExecX10("A", "6", 11, 0, 0, 0);
+    x10->ExecX10("E", "7", 16, 0, 0, 0);
+    x10->ExecX10("E", "7", 18, 0, 0, 0);
+    EXPECT_EQ(sim->x10Log, (QStringList{"address D1", "address D3", "on D", "address Q2", "off Q",
+                                        "address A6", "preset 6",     // 26 with house A: level 6
+                                        "address E7", "preset 24",    // 31 with house E (entry 8): level 8 + 16
+                                        "address E7", "function E 33"}));
+    EXPECT_EQ(sim->x10Units.value("D1"), "on");
+    EXPECT_FALSE(sim->x10Units.contains("D2"));
+    EXPECT_EQ(sim->x10Units.value("D3"), "on");
+
     // A missing acknowledgement costs its time-out and the rest still goes out.
+    sim->x10Log.clear();
     sim->dropAnswers = 1;
     x10->ExecX10("D", "1+2", 3, 0, 0, 0);
-    EXPECT_EQ(sim->x10Frames.size(), 7); // the unheard frame is not applied
-    EXPECT_EQ(sim->framesOf(QuillonSim::FrameKind::Command).mid(5),
+    EXPECT_EQ(sim->x10Log, (QStringList{"address D2", "off D"})); // the unheard frame is not applied
+    EXPECT_EQ(sim->framesOf(QuillonSim::FrameKind::Command).mid(sim->count(QuillonSim::FrameKind::Command) - 3),
               (QList<QByteArray>{cmd("C8370300010000"), cmd("C8370301010000"), cmd("C8370313010000")}));
 }
 

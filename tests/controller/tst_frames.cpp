@@ -112,9 +112,29 @@ TEST_F(X10Frames, UnitsOutsideOneToSixteenAreSkippedAndLogged)
 {
     EXPECT_EQ(X10Exec::BuildFrames("A", "0+17", 3, 0, 0, 0), (QList<QByteArray>{cmd("C8370013010000")}));
     EXPECT_TRUE(logged("unit 17"));
-    EXPECT_TRUE(X10Exec::BuildFrames("Q", "1", 2, 0, 0, 0).isEmpty());
+    // House Q (index 16) is still sent; past it, before "A" or missing, nothing is.
+    EXPECT_EQ(X10Exec::BuildFrames("q", "1", 2, 0, 0, 0),
+              (QList<QByteArray>{cmd("C8371000010000"), cmd("C8371012010000")}));
+    EXPECT_TRUE(X10Exec::BuildFrames("R", "1", 2, 0, 0, 0).isEmpty());
+    EXPECT_TRUE(X10Exec::BuildFrames("[", "1", 2, 0, 0, 0).isEmpty());
     EXPECT_TRUE(X10Exec::BuildFrames("", "1", 2, 0, 0, 0).isEmpty());
     EXPECT_TRUE(X10Exec::BuildFrames("@", "1", 2, 0, 0, 0).isEmpty());
+}
+
+TEST_F(X10Frames, OnOffWalksPastEmptyUnitsOthersStopAtThem)
+{
+    // On, off, dim and bright take every number between the "+" signs.
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1++3", 2, 0, 0, 0),
+              (QList<QByteArray>{cmd("C8370000010000"), cmd("C8370002010000"), cmd("C8370012010000")}));
+    EXPECT_EQ(X10Exec::BuildFrames("A", "2+x+16+", 3, 0, 0, 0),
+              (QList<QByteArray>{cmd("C8370001010000"), cmd("C837000F010000"), cmd("C8370013010000")}));
+    // Preset dim and extended code stop at the first empty field.
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1++3", 10, 2, 0, 0),
+              (QList<QByteArray>{cmd("C8370000010000"), cmd("C8370E1A010000")}));
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1++3", 7, 0, 1, 2), (QList<QByteArray>{cmd("C8610000010200")}));
+    // Any other code addresses the leading unit only.
+    EXPECT_EQ(X10Exec::BuildFrames("A", "4+5", 13, 0, 0, 0),
+              (QList<QByteArray>{cmd("C8370003010000"), cmd("C837001C010000")}));
 }
 
 TEST_F(X10Frames, PresetDimBothBanks)
@@ -122,9 +142,10 @@ TEST_F(X10Frames, PresetDimBothBanks)
     EXPECT_EQ(X10Exec::BuildFrames("C", "2", 10, 20, 0, 0),
               (QList<QByteArray>{cmd("C8370201010000"), cmd("C837021F010000")}));
     EXPECT_EQ(X10Exec::BuildFrames("A", "1", 10, 6, 0, 0).last(), cmd("C837001A010000"));
-    // Code 11 is the high bank: level 22 (or 6 counted within the bank) goes out as F=31.
-    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 11, 22, 0, 0).last(), cmd("C837001F010000"));
-    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 11, 6, 0, 0).last(), cmd("C837001F010000"));
+    // Code 11 is no preset of its own: 11 + 16 = 27 is past 26, so its function byte is 26.
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 11, 22, 0, 0),
+              (QList<QByteArray>{cmd("C8370000010000"), cmd("C837001A010000")}));
+    EXPECT_EQ(X10Exec::BuildFrames("B", "", 11, 6, 0, 0), (QList<QByteArray>{cmd("C837011A010000")}));
     // Out-of-range levels are clamped, never wrapped.
     EXPECT_EQ(X10Exec::BuildFrames("A", "1", 10, 99, 0, 0).last(), cmd("C837091F010000"));
 }
@@ -136,8 +157,11 @@ TEST_F(X10Frames, ExtendedCodeAndCodesWithoutFrames)
     EXPECT_EQ(X10Exec::BuildFrames("A", "1", 7, 0, 300, -4),
               (QList<QByteArray>{cmd("C8610000FF0000")}));
     EXPECT_TRUE(logged("data1 300"));
-    for (int code : {-1, 16, 17, 18, 40})
-        EXPECT_TRUE(X10Exec::BuildFrames("A", "1", code, 0, 0, 0).isEmpty()) << code;
+    EXPECT_TRUE(X10Exec::BuildFrames("A", "1", -1, 0, 0, 0).isEmpty());
+    // Codes past the table follow the same rule: 16 to 18 give 31 to 33.
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 16, 0, 0, 0).last(), cmd("C837001F010000"));
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 17, 0, 0, 0).last(), cmd("C8370020010000"));
+    EXPECT_EQ(X10Exec::BuildFrames("A", "1", 18, 0, 0, 0).last(), cmd("C8370021010000"));
     EXPECT_EQ(X10Exec::BuildFrames("A", "1+5", 0, 0, 0, 0),
               (QList<QByteArray>{cmd("C8370000010000"), cmd("C8370010010000")}));
 }

@@ -180,14 +180,17 @@ TEST_F(PollingTest, WrongBufferKeepsTheOldStatesButCountsAsGood)
     EXPECT_NE(gPlugin.IOPointStates, before);
 }
 
-TEST_F(PollingTest, AnalogReadsBothBytesAndRefusesUnitsOutsideTheTable)
+TEST_F(PollingTest, AnalogReadingIsTheFirstByteOfTheUnitsSlot)
 {
     startPlugin();
+    // The block holds 16-bit words, low byte first; a reading is the word's first byte.
     sim->analogValues[0] = 0x0302;
+    sim->analogValues[4] = 0x00C8;
     sim->clearRecord();
-    EXPECT_EQ(plugin->GetPoint(1, 3, false), 0x0302);
+    EXPECT_EQ(plugin->GetPoint(1, 3, false), 0x02);
     ASSERT_FALSE(commands(0x1F).isEmpty());
     EXPECT_EQ(quint8(commands(0x1F)[0][2]), 0x0D);
+    EXPECT_EQ(plugin->GetAnalogInputValue(5, 0), 200);
     EXPECT_EQ(plugin->GetAnalogInputValue(0, 1), 0);
     EXPECT_TRUE(logged("GetAnalogInputValue unit 0 out of range"));
     sim->setPointLevel(1, 2, 0);
@@ -223,14 +226,21 @@ TEST_F(PollingTest, PageHandshakeAndDailyClockSync)
     EXPECT_EQ(gPlugin.PageRefreshFlag, 1);
 }
 
-TEST_F(PollingTest, PollIntervalSettingNeverArmsAZeroTimer)
+TEST_F(PollingTest, PollIntervalZeroMeansNoPolling)
 {
     writeConfig("xaptvkKorvane.ini", "[tspi_quillon]\r\npoll_interval=0\r\n");
     startPlugin(false);
-    EXPECT_EQ(form().Timer2.interval(), 500);
-    EXPECT_TRUE(form().Timer2.isRunning());
+    EXPECT_EQ(form().Timer2.interval(), 0);
+    EXPECT_FALSE(form().Timer2.isRunning());
     EXPECT_EQ(form().Timer3.interval(), 200);
+    // No variable block read follows, however long the timers run.
+    waitFor([] { return false; }, 300);
+    sim->clearRecord();
+    waitFor([] { return false; }, 1500);
+    EXPECT_EQ(sim->count(QuillonSim::FrameKind::BlockRead), 0);
+    // A new interval is taken up by the next pass.
     gPlugin.PollInterval = "750";
     form().poll.Timer2_Timer();
     EXPECT_EQ(form().Timer2.interval(), 750);
+    EXPECT_TRUE(form().Timer2.isRunning());
 }

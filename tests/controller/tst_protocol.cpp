@@ -88,7 +88,7 @@ TEST_F(ProtocolTest, TransmitEchoAndIRMatchFollowTheirFlags)
     gPlugin.IREnabled = true;
     sim->sendX10(1, 3, true);
     sim->sendX10(1, 0x13, true);
-    sim->sendIRMatch(9, 42); // the location is the report's byte 2
+    sim->sendIRMatch(9, 42); // inside a reply wait the location is the report's last byte
     EXPECT_TRUE(command());
     EXPECT_EQ(host.calls, (QStringList{"X10Event B4 B 3 [] []", "IREvent 42"}));
 }
@@ -243,7 +243,8 @@ TEST_F(ProtocolTest, ReportLoopParserReadsEveryKindAfterTheAcknowledgement)
     ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 3 + 1 + 5 + 3 + 4 + 3 + 3; }));
     protocol->ReadReports();
     EXPECT_EQ(link->BytesWaiting(), 0);
-    EXPECT_EQ(host.calls, (QStringList{"IREvent 42", "SetDeviceValue ~1 5", "SetDeviceStatus #16 2",
+    // FD 09 2A read by the report loop: the location is the report's middle byte.
+    EXPECT_EQ(host.calls, (QStringList{"IREvent 9", "SetDeviceValue ~1 5", "SetDeviceStatus #16 2",
                                        "ValueChangeEvent #16 1", "X10Event P16 P 12 [] []"}));
 }
 

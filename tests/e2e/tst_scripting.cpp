@@ -30,6 +30,7 @@ const char kStore[] =
 const char kScript[] =
     "' Reports reach the cellar variable through the point's tag.\r\n"
     "Sub Main(tag)\r\n"
+    "  Dim items, keys, changed\r\n"
     "  Select Case tag\r\n"
     "    Case \"roof\"\r\n"
     "      Set items = xap.Request(\"roof\")\r\n"

@@ -7,12 +7,27 @@ constexpr quint8 kBlock = 0x2A;
 constexpr quint8 kCommand = 0xC8;
 constexpr quint8 kLong = 0xF1;
 constexpr int kPacedBytesPerSecond = 960;
+constexpr int kFloodBlock = 64 * 1024;
+// The controller's table of house codes that carry the preset-dim levels 0 to 15.
+constexpr int kPresetDimHouse[16] = {12, 13, 14, 15, 2, 3, 0, 1, 4, 5, 6, 7, 10, 11, 8, 9};
+
+QString houseLetter(int h) { return QString(QChar('A' + h)); }
+
+int presetLevel(int houseByte)
+{
+    for (int k = 0; k < 16; ++k)
+        if (kPresetDimHouse[k] == houseByte)
+            return k;
+    return -1;
+}
 } // namespace
 
 QuillonSim::QuillonSim(QObject* parent) : QObject(parent)
 {
     m_pumpTimer.setInterval(3);
     connect(&m_pumpTimer, &QTimer::timeout, this, &QuillonSim::pump);
+    m_floodTimer.setInterval(5);
+    connect(&m_floodTimer, &QTimer::timeout, this, &QuillonSim::floodTick);
 }
 
 void QuillonSim::attach(SimTransport* transport)
@@ -214,12 +229,64 @@ void QuillonSim::applyCommand(const QByteArray& f)
     case 0x33: setPointLevel(u(2), u(3), u(4) ? 1 : 0); break;
     case 0x1F: m_activeParameterSet = u(2); break;
     case 0x37:
-    case 0x61: x10Frames << f; break;
+    case 0x61:
+        x10Frames << f;
+        applyX10(f);
+        break;
     case 0x5A: irPlayed << u(3) * 256 + u(2); break;
     case 0x5C: irZonePlayed << QVector<int>{u(2), u(3), u(5) * 256 + u(4)}; break;
     case 0x5B: irLearned << u(3) * 256 + u(2); break;
     default: break;
     }
+}
+
+void QuillonSim::applyX10(const QByteArray& f)
+{
+    auto u = [&](int i) { return int(quint8(f[i])); };
+    const int h = u(2);
+    if (u(1) == 0x61) {
+        const QString unit = houseLetter(h) + QString::number(u(3) + 1);
+        x10Log << QString("extended %1 %2 %3").arg(unit, QString::number(u(4), 16).rightJustified(2, '0'),
+                                                   QString::number(u(5), 16).rightJustified(2, '0'));
+        x10Units[unit] = "extended";
+        return;
+    }
+    const int x = u(3);
+    if (x < 16) { // an address: unit x + 1 of house h
+        x10Log << "address " + houseLetter(h) + QString::number(x + 1);
+        m_x10Addressed << qMakePair(h, x);
+        return;
+    }
+    // A function for the units addressed since the last one; the log names its
+    // house, except for a preset dim, whose house byte carries the level instead.
+    QString what;
+    QString line;
+    bool anyHouse = false;
+    switch (x) {
+    case 0x12: what = "on"; break;
+    case 0x13: what = "off"; break;
+    case 0x14: what = "dim " + QString::number(u(4)); break;
+    case 0x15: what = "bright " + QString::number(u(4)); break;
+    case 0x1A:
+    case 0x1F: {
+        const int k = presetLevel(h);
+        what = "preset " + QString::number(x == 0x1F ? k + 16 : k);
+        line = what;
+        anyHouse = true;
+        break;
+    }
+    default:
+        what = "function " + QString::number(x);
+        break;
+    }
+    if (line.isEmpty())
+        line = what.section(' ', 0, 0) + " " + houseLetter(h)
+            + (what.contains(' ') ? " " + what.section(' ', 1) : QString());
+    x10Log << line;
+    for (const auto& [ah, ax] : m_x10Addressed)
+        if (anyHouse || ah == h)
+            x10Units[houseLetter(ah) + QString::number(ax + 1)] = what;
+    m_x10Addressed.clear();
 }
 
 void QuillonSim::applyLong(const QByteArray& f)
@@ -318,4 +385,25 @@ void QuillonSim::pump()
         return;
     m_transport->write(m_out.left(n));
     m_out.remove(0, qMin<qsizetype>(n, m_out.size()));
+}
+
+void QuillonSim::startFlood()
+{
+    m_floodTimer.start();
+}
+
+void QuillonSim::stopFlood()
+{
+    m_floodTimer.stop();
+}
+
+void QuillonSim::floodTick()
+{
+    // Only as fast as the program reads: what it leaves unread stays with the line.
+    if (!m_transport || !m_transport->isConnected() || m_transport->pendingBytes() > kFloodBlock)
+        return;
+    QByteArray block(kFloodBlock, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()), kFloodBlock / 4);
+    m_transport->write(block);
+    m_flooded += block.size();
 }

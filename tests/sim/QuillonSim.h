@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <QVector>
 
@@ -44,6 +45,12 @@ public:
     int screenFlags = 0, screenX = 0, screenY = 0;
     int ioSide = -1, x10Side = -1, irSide = -1, touchMode = -1;
     QList<QByteArray> x10Frames;   // every 37 and 61 command as received
+    // The X10 frames as the controller reads them: "address A5", "on A",
+    // "dim A 11", "preset C 20", "function A 27" (a byte without a meaning),
+    // "extended A1 31 02".
+    QStringList x10Log;
+    // Units' last function, by code ("A5" -> "on", "dim 11", "preset 20"...).
+    QMap<QString, QString> x10Units;
     QList<int> irPlayed;           // locations played by the controller itself
     QList<QVector<int>> irZonePlayed; // {module, port, location}
     QList<int> irLearned;          // locations asked to learn
@@ -82,6 +89,10 @@ public:
     bool splitWrites = false;    // answers leave in pieces of 1 to 3 bytes
     bool paced = false;          // 960 bytes per second, like a 9600-baud line
     void dropConnection();
+    // Random bytes in 64 KB blocks for as long as the program takes them.
+    void startFlood();
+    void stopFlood();
+    qint64 flooded() const { return m_flooded; }
 
     static quint16 crc16(const QByteArray& bytes, int n);
     static quint8 sum8(const QByteArray& bytes, int n);
@@ -98,6 +109,8 @@ private:
     void applyLong(const QByteArray& f);
     void enqueue(const QByteArray& bytes);
     void pump();
+    void applyX10(const QByteArray& f);
+    void floodTick();
 
     QPointer<SimTransport> m_transport;
     QByteArray m_in;
@@ -106,4 +119,7 @@ private:
     QElapsedTimer m_paceClock;
     double m_paceCredit = 0;
     int m_activeParameterSet = -1;
+    QList<QPair<int, int>> m_x10Addressed; // house, unit index since the last function
+    QTimer m_floodTimer;
+    qint64 m_flooded = 0;
 };

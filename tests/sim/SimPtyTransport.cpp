@@ -85,3 +85,5 @@ void SimPtyTransport::flushPending()
         return;
     }
 }
+
+qint64 SimPtyTransport::pendingBytes() const { return m_pending.size(); }

@@ -17,6 +17,7 @@ public:
     void write(const QByteArray& bytes) override;
     void disconnectClient() override {}
     bool isConnected() const override { return m_master >= 0; }
+    qint64 pendingBytes() const override;
 
 private:
     void onReadable();

@@ -80,3 +80,5 @@ void SimTcpTransport::disconnectClient()
 }
 
 bool SimTcpTransport::isConnected() const { return m_client != nullptr; }
+
+qint64 SimTcpTransport::pendingBytes() const { return m_client ? m_client->bytesToWrite() : 0; }

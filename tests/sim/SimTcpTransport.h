@@ -16,6 +16,7 @@ public:
     void write(const QByteArray& bytes) override;
     void disconnectClient() override;
     bool isConnected() const override;
+    qint64 pendingBytes() const override;
     // Stops accepting, so reconnect attempts are refused until listen() again.
     void stopListening();
 

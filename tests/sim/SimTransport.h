@@ -13,6 +13,8 @@ public:
     // Drops the connection as a serial server losing its client would.
     virtual void disconnectClient() = 0;
     virtual bool isConnected() const = 0;
+    // Bytes written and not yet taken by the other side's connection.
+    virtual qint64 pendingBytes() const = 0;
 
 signals:
     void bytesReceived(const QByteArray& bytes);

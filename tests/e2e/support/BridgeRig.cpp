@@ -41,7 +41,7 @@ bool BridgeRig::start()
     folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
                      QByteArray(kDeviceStore) + "[tspi_quillon]\r\nSerialIP=127.0.0.1\r\nCommPort="
                          + QByteArray::number(transport.port()) + "\r\n");
-    folder.writeFile(QStringLiteral("Config/xaptvkKorvane.ini"), "[tspi_quillon]\r\npoll_interval=200\r\n");
+    folder.writeFile(QStringLiteral("Config/xaptvkKorvane.ini"), "[tspi_quillon]\r\n" + pluginSettings);
     program = std::make_unique<KorvaneProcess>(folder);
     if (!listener.waitForCount(1))
         return false;

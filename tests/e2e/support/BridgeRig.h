@@ -41,6 +41,8 @@ public:
     QUdpSocket sender;
     quint16 port = 0;
     QString source; // the program's xAP source
+    // Lines of [tspi_quillon] in Config/xaptvkKorvane.ini, written by start().
+    QByteArray pluginSettings = "poll_interval=200\r\n";
     QElapsedTimer clock;
     QList<qint64> arrivals; // ms since the rig was made, per listener datagram
 };

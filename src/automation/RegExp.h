@@ -1,0 +1,57 @@
+#pragma once
+
+#include "Dispatch.h"
+
+#include <QRegularExpression>
+#include <optional>
+
+// VBScript's RegExp object ("IRegExp2"; New RegExp, "VBScript.RegExp"):
+// Pattern in the ECMAScript dialect, Global, IgnoreCase, Multiline; Test,
+// Execute and Replace. A bad pattern raises its error when it is first used.
+class RegExp : public DispatchObject<RegExp>
+{
+public:
+    static void describe(DispatchTable<RegExp> &t);
+
+    // C++ side.
+    void setPattern(const QString &pattern);
+    void setGlobal(bool on) { m_global = on; }
+    void setIgnoreCase(bool on);
+    void setMultiline(bool on);
+    bool test(const QString &text);
+    ObjectPtr execute(const QString &text);
+    QString replace(const QString &text, const QString &replacement);
+
+private:
+    struct Found {
+        qsizetype start = 0;
+        qsizetype end = 0;
+        std::vector<std::optional<std::pair<qsizetype, qsizetype>>> groups; // start, end
+    };
+
+    const QRegularExpression &compiled();
+    // The matches Global asks for (all, or the first), as the dialect steps
+    // past an empty match: one character on.
+    std::vector<Found> find(const QString &text, bool all);
+    static QString expand(const QString &replacement, const QString &text, const Found &f);
+
+    QString Pattern() const { return m_pattern; }
+    void setPatternText(const QString &pattern) { setPattern(pattern); }
+    bool Global() const { return m_global; }
+    void setGlobalFlag(bool on) { setGlobal(on); }
+    bool IgnoreCase() const { return m_ignoreCase; }
+    void setIgnoreCaseFlag(bool on) { setIgnoreCase(on); }
+    bool Multiline() const { return m_multiline; }
+    void setMultilineFlag(bool on) { setMultiline(on); }
+    bool Test(const Variant &text);
+    ObjectPtr Execute(const Variant &text);
+    QString Replace(const Variant &text, const Variant &replacement);
+
+    QString m_pattern;
+    bool m_global = false;
+    bool m_ignoreCase = false;
+    bool m_multiline = false;
+    bool m_dirty = true;
+    int m_groups = 0;
+    QRegularExpression m_regex;
+};

@@ -1,0 +1,739 @@
+#include "FrmConfig.h"
+
+#include "controller/CommsLog.h"
+#include "controller/DeviceCreation.h"
+#include "controller/FrmTimer.h"
+#include "controller/IRFiles.h"
+#include "controller/PluginHost.h"
+#include "controller/PluginSettings.h"
+#include "controller/PluginState.h"
+#include "controller/PointMap.h"
+#include "controller/UnitMappings.h"
+
+#include "automation/VbString.h"
+#include "core/Globals.h"
+#include "host/HostGlobals.h"
+#include "host/HostHooks.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProcess>
+
+#include <cmath>
+
+namespace {
+using PluginHost::get;
+
+QPointer<FrmConfig> sInstance;
+
+const QString kHostFile = QStringLiteral("tvkXapKorvane.ini");
+// Stands for a key the file does not hold (INI values never carry control characters).
+const QString kMissing = QStringLiteral("\x01");
+
+int intOf(const QString& text)
+{
+    const double v = VbString::Val(QString(text).remove('"'));
+    return std::isfinite(v) && std::fabs(v) < 32768 ? int(v) : 0;
+}
+
+QString hostSetting(const QString& key, const QString& def)
+{
+    return PluginSettings::GetPluginSetting(kHostFile, PluginSettings::kSection, key, def).remove('"');
+}
+
+// A key is written only when the file does not hold it yet or holds another
+// value, so an untouched setting keeps its exact stored form.
+void saveIfChanged(const QString& file, const QString& key, const QString& value)
+{
+    const QString stored = PluginSettings::GetPluginSetting(file, PluginSettings::kSection, key, kMissing);
+    if (stored == kMissing ? value.isEmpty() : QString(stored).remove('"') == value)
+        return; // an empty value is stored as no key at all
+    PluginSettings::SavePluginSetting(file, PluginSettings::kSection, key, value);
+}
+
+void savePlugin(const QString& key, const QString& value)
+{
+    saveIfChanged(PluginSettings::kFile, key, value);
+}
+
+void saveHost(const QString& key, const QString& value)
+{
+    saveIfChanged(kHostFile, key, value);
+}
+
+QString box(int value)
+{
+    return value != 0 ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+QString programVersion()
+{
+    const QString v = QCoreApplication::applicationVersion();
+    return v.isEmpty() ? QStringLiteral("1.0.0") : v;
+}
+
+// The three characters shown down a row of the I/O matrix for a unit type.
+QString unitTypeLabel(int type)
+{
+    switch (type) {
+    case 6: return QStringLiteral(" IR");
+    case 11: return QStringLiteral(" 16");
+    case 12: return QStringLiteral("16I");
+    case 13: return QStringLiteral("RLY");
+    default: return QStringLiteral("   ");
+    }
+}
+
+QString unitSuffix(int type)
+{
+    switch (type) {
+    case 6: return QStringLiteral(" SIO16IR");
+    case 11: return QStringLiteral(" SIO16");
+    case 12: return QStringLiteral(" SIO16I");
+    case 13: return QStringLiteral(" RLY-8");
+    default: return QString();
+    }
+}
+
+// "code location name" of an existing device, "" when there is none.
+QString deviceLabel(const QString& code)
+{
+    QString label;
+    PluginHost::ignoring([&] {
+        const int ref = PluginHost::DeviceExists(code);
+        if (ref < 0)
+            return;
+        ObjectPtr dev = PluginHost::GetDevice(ref);
+        label = get(dev, "hc").toString() + get(dev, "DC").toString() + " " + get(dev, "location").toString() + " "
+            + get(dev, "name").toString();
+    });
+    return label;
+}
+
+// A poll interval in milliseconds the timer can run at, or 0.
+int pollInterval(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (!VbString::IsNumeric(t))
+        return 0;
+    const double v = VbString::Val(t);
+    if (v != std::floor(v) || v < 1 || v > 65535)
+        return 0;
+    return int(v);
+}
+
+// Holds the updating flag while a handler sets controls itself.
+struct Updating
+{
+    bool& flag;
+    bool old;
+    explicit Updating(bool& f) : flag(f), old(f) { flag = true; }
+    ~Updating() { flag = old; }
+};
+} // namespace
+
+FrmConfigPrompts::~FrmConfigPrompts() = default;
+
+FrmConfig::FrmConfig()
+{
+    m_irMap = QStringList(1008);
+}
+
+FrmConfig::~FrmConfig() = default;
+
+FrmConfig* FrmConfig::instance()
+{
+    return sInstance.data();
+}
+
+FrmConfig& FrmConfig::Load()
+{
+    if (!sInstance) {
+        sInstance = new FrmConfig();
+        sInstance->Form_Load();
+    }
+    return *sInstance;
+}
+
+void FrmConfig::Unload()
+{
+    FrmConfig* form = sInstance.data();
+    if (!form)
+        return;
+    form->Form_Unload();
+    sInstance = nullptr;
+    emit form->unloaded();
+    // Unloading may be asked from inside one of the form's own handlers.
+    if (QCoreApplication::instance())
+        form->deleteLater();
+    else
+        delete form;
+}
+
+bool FrmConfig::ask(const QString& text)
+{
+    return m_prompts ? m_prompts->askYesNo(text) : true;
+}
+
+void FrmConfig::remind(const QString& text)
+{
+    if (m_prompts)
+        m_prompts->remind(text);
+}
+
+QString FrmConfig::chooseFile(const QString& filter, const QString& current)
+{
+    return m_prompts ? m_prompts->chooseFile(filter, current) : QString();
+}
+
+void FrmConfig::Form_Load()
+{
+    gPlugin.ConfigDialogOpen = true;
+    m_updating = true;
+    m_ready = false;
+    const bool loaded = PluginHost::trapped("formConfig Load ", [&] {
+        lblver = "Version " + programVersion();
+        PortOpen = gPlugin.PortOpenFlag ? 1 : 0;
+        showInMenu = intOf(PluginSettings::setting("showInMenu", "1"));
+        aProjectFile = PluginSettings::setting("ProjectFile", "");
+        aQPROexe = PluginSettings::setting("QPROFile", "");
+        aIRProExe = PluginSettings::setting("IRPROFile", "");
+        aIncludeVariables = intOf(PluginSettings::setting("IncludeVariables", "0"));
+        aIncludeX10 = intOf(PluginSettings::setting("IncludeX10", "0"));
+        aIncludeIO = intOf(PluginSettings::setting("IncludeIO", "0"));
+        aIncludeIR = intOf(PluginSettings::setting("IncludeIR", "0"));
+        aIncludeMessages = intOf(PluginSettings::setting("IncludeMessages", "0"));
+        aX10Xmit = 1;
+        TxtPoll = PluginSettings::setting("poll_interval", "2000").trimmed();
+        const QString invert = PluginSettings::setting("invert", "0");
+        aStyleSheet = hostSetting("StyleSheet", "StyleNoBody.css");
+        abca = hostSetting("Background", "#000000");
+        aServerPort = hostSetting("HTTPPort", "8010");
+        aCommPort = hostSetting("CommPort", "1");
+        aSerialIP = hostSetting("SerialIP", "");
+        ChkInvert = VbString::Val(QString(invert).remove('"')) == 0 ? 0 : 1;
+        ChkLogErrors = gPlugin.LogErrors == 1 ? 1 : 0;
+        ChkLogComms = gPlugin.LogComms != 0 ? 1 : 0;
+
+        List1 = QStringList{QStringLiteral("Unit 0 Quillon/CPU-QX/Kestrel")};
+        for (int u = 0; u < 128; ++u) {
+            const QString suffix = unitSuffix(gPlugin.UnitTypes[size_t(u)]);
+            if (!suffix.isEmpty())
+                List1 << "Unit " + QString::number(u + 1) + suffix; // numbered by address
+        }
+        DeviceCreation::DiscoverDevices();
+        aIRRecognitionForward = intOf(PluginSettings::setting("Recognition", "0"));
+        UpdateDisconnectCaption();
+
+        m_ready = IRFiles::ReadIRCfg();
+        if (m_ready) {
+            m_pageOffset = 0;
+            m_irMap = gPlugin.IRMapEntries;
+            while (m_irMap.size() < 1008)
+                m_irMap.append(QString());
+            aIRDevice = gPlugin.IRGroupNames;
+            aIRDeviceIndex = 0;
+            for (int i = 0; i < 36; ++i) {
+                aIRLabel[size_t(i)] = (QString::number(i) + " : " + gPlugin.IRLabels.value(i)).left(19);
+                aRemap[size_t(i)] = m_irMap.value(i);
+            }
+            LoadVariablesMatrix();
+        }
+    });
+    if (!loaded) {
+        emit changed();
+        return; // the handlers that skip their work while updating keep doing so
+    }
+    PluginHost::ignoring([] { PluginHost::callback("ForceFront", {Variant(0)}); });
+    m_matrixChanged = false;
+    m_irLabelsChanged = false;
+    m_updating = false;
+    emit changed();
+}
+
+void FrmConfig::OKButton_Click()
+{
+    using PluginHost::ignoring;
+    if (m_ready) {
+        const int poll = pollInterval(TxtPoll);
+        if (poll == 0) {
+            PollNote = "The poll interval must be a whole number of milliseconds from 1 to 65535; " + TxtPoll.trimmed()
+                + " was not taken, " + gPlugin.PollInterval + " is kept.";
+            TxtPoll = gPlugin.PollInterval;
+            emit changed();
+            return;
+        }
+        PollNote.clear();
+        ignoring([&] { saveHost("StyleSheet", aStyleSheet); });
+        ignoring([&] { saveHost("Background", abca); });
+        ignoring([&] { saveHost("HTTPPort", aServerPort); });
+        ignoring([&] { saveHost("CommPort", aCommPort); });
+        ignoring([&] { saveHost("SerialIP", aSerialIP); });
+        ignoring([&] { gHTTPPort = aServerPort; });
+
+        ignoring([&] {
+            const bool linkChanged = aSerialIP != gSerialIPAddress || aCommPort != gCommPort;
+            const bool wasTcp = gUseSerialComm;
+            gSerialIPAddress = aSerialIP;
+            gUseSerialComm = gSerialIPAddress.contains('.');
+            // A device path is kept as written; a number loses its leading zeros.
+            const QString numeric = VbString::IsNumeric(aCommPort)
+                ? QString::number(qint64(VbString::Val(aCommPort)))
+                : aCommPort.trimmed();
+            if (linkChanged || wasTcp != gUseSerialComm) {
+                gCommPort = gUseSerialComm ? aCommPort : numeric;
+                changeLink(numeric);
+            } else {
+                gCommPort = numeric;
+            }
+        });
+
+        ignoring([&] { gBackground = abca; });
+        ignoring([&] { gStyleSheet = aStyleSheet; });
+        ignoring([&] {
+            gPlugin.PollInterval = QString::number(poll);
+            if (FrmTimer* f = FrmTimer::instance(); f && f->Timer2.isEnabled())
+                f->EnablePollTimer(true); // the new interval applies at once
+        });
+        gPlugin.InvertDefault = ChkInvert;
+        gPlugin.LogErrors = ChkLogErrors;
+        gPlugin.LogComms = ChkLogComms;
+        gPlugin.X10XmitFlag = aX10Xmit;
+
+        ignoring([&] { savePlugin("comport", gPlugin.CommPort); });
+        ignoring([&] { savePlugin("poll_interval", gPlugin.PollInterval); });
+        ignoring([&] { savePlugin("invert", QString::number(gPlugin.InvertDefault)); });
+        ignoring([&] { savePlugin("log_errors", QString::number(gPlugin.LogErrors)); });
+        ignoring([&] { savePlugin("log_comms", QString::number(gPlugin.LogComms)); });
+        ignoring([&] { savePlugin("showInMenu", box(showInMenu)); });
+        ignoring([&] { savePlugin("Recognition", box(aIRRecognitionForward)); });
+        ignoring([&] { savePlugin("X10Xmit", QString::number(gPlugin.X10XmitFlag)); });
+
+        ignoring([&] { SaveIncludeOptions(); });
+        ignoring([&] { SaveQPROFile(); });
+        ignoring([&] { SaveIRPROFile(); });
+
+        if (m_irLabelsChanged) {
+            ignoring([&] {
+                for (int i = 0; i < 36; ++i)
+                    m_irMap[m_pageOffset + i] = aRemap[size_t(i)];
+                gPlugin.IRMapEntries = m_irMap;
+                IRFiles::SaveIRMap();
+                IRFiles::BuildIRLookup();
+            });
+            m_irLabelsChanged = false;
+        }
+    }
+    Unload();
+}
+
+// The link moves: the old one is closed first, then communications start
+// again on the new address or port.
+void FrmConfig::changeLink(const QString& portText)
+{
+    gPlugin.UseSerialComm = gUseSerialComm;
+    gPlugin.SerialIPAddress = gSerialIPAddress;
+    gPlugin.CommPort = gUseSerialComm ? QString::number(qint64(VbString::Val(gCommPort))) : portText;
+    PluginHost::ignoring([] {
+        if (HostHooksInstance().createSerialComm)
+            gSerialCommLink = HostHooksInstance().createSerialComm();
+    });
+    FrmTimer* f = FrmTimer::instance();
+    if (f)
+        f->link.CloseCommLink(false);
+    gPlugin.CommsStarted = false;
+    LogControllerError(kProgramName, "Initializing X10 Interface on port " + gPlugin.CommPort);
+    if (f && (gPlugin.X10Started || gPlugin.IREnabled || gPlugin.IOEnabled)) {
+        f->start.StartCommunications();
+    } else {
+        PluginHost::ignoring([] {
+            if (gPluginInstance)
+                gPluginInstance->call("InitX10", {Variant(VbString::Val(gPlugin.CommPort))});
+        });
+    }
+}
+
+void FrmConfig::CancelButton_Click()
+{
+    Unload();
+}
+
+void FrmConfig::Form_Unload()
+{
+    if ((m_matrixChanged || m_irLabelsChanged) && m_ready) {
+        if (ask("Changes were made to Variables or IO Point Devices.  Should these changes be acted upon?"))
+            CreateVariablesAndIO(3);
+    }
+    if (gPlugin.ToolRunRequested)
+        remind("Reminder...comm port to quillon was disconnected and will be reconnected when QPRO is closed");
+    else if (gPlugin.DisconnectRequested)
+        remind("Reminder...comm port to quillon was disconnected");
+    if (gPlugin.IRZonesWritten) {
+        if (!ask("IR Label Files have been created from QPRO System Map.  Their use requires a Tessera restart.  Do "
+                 "you want them to replace existing ones after tessera shuts down?"))
+            gPlugin.IRZonesWritten = false;
+    }
+    gPlugin.ConfigDialogOpen = false;
+}
+
+void FrmConfig::SaveIncludeOptions()
+{
+    using PluginHost::ignoring;
+    ignoring([&] { savePlugin("IncludeVariables", box(aIncludeVariables)); });
+    ignoring([&] { savePlugin("IncludeIO", box(aIncludeIO)); });
+    ignoring([&] { savePlugin("IncludeIR", box(aIncludeIR)); });
+    ignoring([&] { savePlugin("IncludeX10", box(aIncludeX10)); });
+    ignoring([&] { savePlugin("IncludeMessages", box(aIncludeMessages)); });
+    ignoring([&] { savePlugin("ProjectFile", aProjectFile); });
+    // The messages box has a key of its own; the setup-block flag is the status page's.
+    gPlugin.IncludeVariables = aIncludeVariables != 0;
+    gPlugin.IncludeX10 = aIncludeX10 != 0;
+    gPlugin.IncludeIR = aIncludeIR != 0;
+    gPlugin.IncludeIO = aIncludeIO != 0;
+}
+
+void FrmConfig::SaveQPROFile()
+{
+    savePlugin("QPROFile", aQPROexe);
+}
+
+void FrmConfig::SaveIRPROFile()
+{
+    savePlugin("IRPROFile", aIRProExe);
+}
+
+void FrmConfig::BrowseProjectFile()
+{
+    if (m_updating)
+        return;
+    const QString path = chooseFile("Project (*.prj)|*.prj", aProjectFile);
+    if (path.isEmpty())
+        return;
+    {
+        Updating u(m_updating);
+        aProjectFile = path;
+    }
+    PluginSettings::save("ProjectFile", aProjectFile);
+    emit changed();
+}
+
+void FrmConfig::BrowseQPROexe()
+{
+    if (m_updating)
+        return;
+    const QString path = chooseFile("cpuqx.exe|cpuqx.exe", aQPROexe);
+    if (path.isEmpty())
+        return;
+    {
+        Updating u(m_updating);
+        aQPROexe = path;
+    }
+    SaveQPROFile();
+    emit changed();
+}
+
+void FrmConfig::BrowseIRProExe()
+{
+    if (m_updating)
+        return;
+    const QString path = chooseFile("IR_MAX.exe|IR_MAX.exe", aIRProExe);
+    if (path.isEmpty())
+        return;
+    {
+        Updating u(m_updating);
+        aIRProExe = path;
+    }
+    SaveIRPROFile();
+    emit changed();
+}
+
+void FrmConfig::aQPRO_Click()
+{
+    PluginHost::trapped("aQPRO_Click", [&] {
+        if (!QFileInfo(aQPROexe).isFile()) {
+            const QString before = aQPROexe;
+            BrowseQPROexe();
+            if (aQPROexe == before || !QFileInfo(aQPROexe).isFile())
+                return;
+        }
+        if (gPlugin.PointNameDictionary)
+            gPlugin.PointNameDictionary->removeAll();
+        gPlugin.ToolPath = aQPROexe;
+        gPlugin.DisconnectRequested = true;
+        gPlugin.ToolRunRequested = true;
+        UpdateDisconnectCaption();
+    });
+    emit changed();
+}
+
+void FrmConfig::aIRPro_Click()
+{
+    PluginHost::trapped("aIRPro_Click", [&] {
+        if (!QFileInfo(aIRProExe).isFile()) {
+            const QString before = aIRProExe;
+            BrowseIRProExe();
+            if (aIRProExe == before || !QFileInfo(aIRProExe).isFile())
+                return;
+        }
+        if (!QProcess::startDetached(aIRProExe, {}))
+            LogControllerError(kProgramName, "aIRPro_Click: cannot start " + aIRProExe);
+    });
+    emit changed();
+}
+
+void FrmConfig::aSynchronize_Click()
+{
+    PluginHost::trapped("aSynchronize_Click", [&] {
+        SaveIncludeOptions();
+        if (!QFileInfo(aProjectFile).isFile()) {
+            const QString before = aProjectFile;
+            BrowseProjectFile();
+            if (aProjectFile == before)
+                return;
+        }
+        const bool qproMaster = aSyncMaster == 1;
+        QString question;
+        if (qproMaster) {
+            question = QStringLiteral("Are you certain you want to overwrite Korvane definitions?");
+            if (aIncludeIR != 0)
+                question += QStringLiteral("  Note that IR Label changes will not take effect until Tessera restart.");
+        } else {
+            question = QStringLiteral("Are you certain you want to overwrite QPRO System Map definitions?");
+        }
+        if (!ask(question))
+            return;
+        PointMap::Includes includes;
+        includes.variables = aIncludeVariables != 0;
+        includes.x10 = aIncludeX10 != 0;
+        includes.io = aIncludeIO != 0;
+        includes.ir = aIncludeIR != 0;
+        PointMap::Synchronize(qproMaster ? 1 : 0, aProjectFile, includes);
+    });
+    emit changed();
+}
+
+void FrmConfig::Disconnect_Click()
+{
+    gPlugin.DisconnectRequested = !gPlugin.DisconnectRequested;
+    UpdateDisconnectCaption();
+    if (!gPlugin.DisconnectRequested) {
+        // Reconnect: the port is closed first, whatever state it was left in.
+        if (FrmTimer* f = FrmTimer::instance()) {
+            f->link.CloseCommLink(false);
+            gPlugin.CommsStarted = false;
+            f->start.StartCommunications();
+        }
+    }
+    PortOpen = gPlugin.PortOpenFlag ? 1 : 0;
+    emit changed();
+}
+
+void FrmConfig::aClock_Click()
+{
+    if (FrmTimer* f = FrmTimer::instance())
+        f->start.SyncClock();
+}
+
+void FrmConfig::Command1_Click()
+{
+    DeviceCreation::CreateKestrelDevice();
+    emit changed();
+}
+
+void FrmConfig::aCreateVariables_Click()
+{
+    if (!m_ready)
+        return;
+    CreateVariablesAndIO(1);
+    LoadVariablesMatrix();
+    emit changed();
+}
+
+void FrmConfig::ButCreate_Click()
+{
+    if (!m_ready)
+        return;
+    CreateVariablesAndIO(2);
+    LoadVariablesMatrix();
+    emit changed();
+}
+
+void FrmConfig::aIncludeMessages_Click()
+{
+    if (m_updating)
+        return;
+    LogControllerError(kProgramName, QStringLiteral("QPRO Messages Not Implemented"));
+    Updating u(m_updating);
+    aIncludeMessages = 0;
+    emit changed();
+}
+
+void FrmConfig::Check1_Click(int index, int value)
+{
+    if (index < 0 || index >= 128)
+        return;
+    matrix.Check1[size_t(index)] = value != 0 ? 1 : 0;
+    m_matrixChanged = true;
+}
+
+void FrmConfig::IOPoint_Click(int index, int value)
+{
+    if (index < 0 || index >= 256)
+        return;
+    matrix.IOPoint[size_t(index)] = value != 0 ? 1 : 0;
+    m_matrixChanged = true;
+}
+
+void FrmConfig::aInvert_Click(int row, int value)
+{
+    if (row < 0 || row >= 16)
+        return;
+    matrix.aInvert[size_t(row)] = value != 0 ? 1 : 0;
+    m_matrixChanged = true;
+}
+
+void FrmConfig::aRemap_Change(int index, const QString& text)
+{
+    if (index < 0 || index >= 36)
+        return;
+    aRemap[size_t(index)] = text;
+    if (!m_updating)
+        m_irLabelsChanged = true;
+}
+
+void FrmConfig::aIRDevice_Click(int index)
+{
+    // 28 pages of 36 locations fill the table; a device listed beyond them has no page.
+    if (index < 0 || index * 36 + 35 > 1007) {
+        emit changed(); // the selector shows the page still shown
+        return;
+    }
+    PluginHost::trapped("aIRDevice_Click", [&] {
+        for (int i = 0; i < 36; ++i)
+            m_irMap[m_pageOffset + i] = aRemap[size_t(i)];
+        showIRPage(index);
+    });
+    emit changed();
+}
+
+void FrmConfig::showIRPage(int page)
+{
+    Updating u(m_updating);
+    aIRDeviceIndex = page;
+    m_pageOffset = 36 * page;
+    for (int i = 0; i < 36; ++i) {
+        const int loc = m_pageOffset + i;
+        aIRLabel[size_t(i)] = (QString::number(loc) + " : " + gPlugin.IRLabels.value(loc)).left(19);
+        aRemap[size_t(i)] = m_irMap.value(loc);
+    }
+}
+
+void FrmConfig::ResetLoadFlags()
+{
+    m_matrixChanged = false;
+    m_irLabelsChanged = false;
+    m_ready = true;
+    gPlugin.IRZonesWritten = false;
+}
+
+void FrmConfig::CreateVariablesAndIO(int flags)
+{
+    m_matrixChanged = false;
+    ::CreateVariablesAndIO(matrix, flags);
+}
+
+void FrmConfig::ShowHouseCodeLabels()
+{
+    if (gPlugin.VarsHouseCode != 0) {
+        aVariableHouseCode1 = "House Code = " + QString(QChar(char16_t(gPlugin.VarsHouseCode)));
+        aVariableHouseCode2 = "House Code = " + QString(QChar(char16_t(gPlugin.VarsHouseCode + 1)));
+    } else {
+        aVariableHouseCode1 = aVariableHouseCode2 = QStringLiteral("No House Code");
+    }
+}
+
+void FrmConfig::LoadVariablesMatrix()
+{
+    int progress = 0;
+    try {
+        Updating u(m_updating);
+        ShowHouseCodeLabels();
+        progress = 1;
+        // The boxes say which devices exist; the used-flags of missing ones are cleared.
+        matrix = DeviceSelection::fromHost();
+        for (int v = 0; v < 128; ++v) {
+            QString caption = "Variable " + QString::number(v);
+            if (matrix.Check1[size_t(v)] == 1) {
+                const QString label = deviceLabel(UnitMappings::variableCode(v));
+                if (!label.isEmpty())
+                    caption += ":" + label;
+            }
+            Check1Caption[size_t(v)] = caption;
+        }
+        progress = 2;
+        aIOHouse.fill(QString());
+        aIOUnit.fill(QString());
+        IOPointVisible.fill(false);
+        RowVisible.fill(false);
+        for (int r = 0; r < matrix.rows.size() && r < 16; ++r) {
+            const int unit = matrix.rows[r];
+            const int type = gPlugin.UnitTypes[size_t(unit - 1)];
+            const umap* m = nullptr;
+            for (const umap& u : gPlugin.UnitMaps)
+                if (u.unit == unit) {
+                    m = &u;
+                    break;
+                }
+            // A unit without devices yet gets its house code when its devices are made.
+            aIOHouse[size_t(r)] = m ? m->hc : QString();
+            matrix.aInvert[size_t(r)] = m ? m->invert : (gPlugin.InvertDefault != 0 ? 1 : 0);
+            const QString label = unitTypeLabel(type);
+            aIOUnit[size_t(r + 32)] = label.mid(0, 1);
+            aIOUnit[size_t(r + 16)] = label.mid(1, 1);
+            aIOUnit[size_t(r)] = label.mid(2, 1);
+            RowVisible[size_t(r)] = true;
+            const int points = type == 13 ? 8 : 16;
+            for (int p = 0; p < 16; ++p) {
+                const int i = 16 * r + p;
+                IOPointVisible[size_t(i)] = p < points;
+                QString caption = "IO Point " + QString::number(p);
+                if (m && matrix.IOPoint[size_t(i)] == 1) {
+                    const QString devLabel = deviceLabel(m->hc + QString::number(p + 1));
+                    if (!devLabel.isEmpty())
+                        caption += ":" + devLabel;
+                }
+                IOPointCaption[size_t(i)] = caption;
+            }
+            progress = 3 + r;
+        }
+        MatrixHeadingsVisible = !matrix.rows.isEmpty();
+    } catch (...) {
+        PluginHost::logTrapped("LoadVariablesMatrix Progress=" + QString::number(progress));
+    }
+}
+
+void FrmConfig::UpdateDisconnectCaption()
+{
+    DisconnectCaption = gPlugin.DisconnectRequested ? QStringLiteral("Reconnect to Quillon")
+                                                    : QStringLiteral("Disconnect from Quillon");
+    DisconnectEnabled = !gPlugin.ToolRunRequested;
+}
+
+void FrmConfig::RenameInterface(const QString& oldName, const QString& newName)
+{
+    PluginHost::trapped("RenameInterface", [&] {
+        const int count = PluginHost::DeviceCount();
+        for (int i = 1; i <= count; ++i) {
+            ObjectPtr dev = PluginHost::GetDevice(i);
+            if (get(dev, "interface").toString().compare(oldName, Qt::CaseInsensitive) == 0)
+                PluginHost::let(dev, "interface", newName);
+        }
+    });
+}
+
+void FrmConfig::portClosed()
+{
+    PortOpen = 0;
+    emit changed();
+}

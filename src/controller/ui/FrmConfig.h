@@ -1,0 +1,148 @@
+#pragma once
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <array>
+
+#include "controller/DeviceSelection.h"
+
+// What the configuration dialog asks its user. While the dialog is loaded
+// without being shown (by the status page or a test) there is nobody to ask:
+// no reminder appears, a question takes its default answer (Yes) and a file
+// choice counts as cancelled.
+class FrmConfigPrompts
+{
+public:
+    virtual ~FrmConfigPrompts();
+    virtual bool askYesNo(const QString& text) = 0;
+    virtual void remind(const QString& text) = 0;
+    // The chosen path, "" when cancelled.
+    virtual QString chooseFile(const QString& filter, const QString& current) = 0;
+};
+
+// The "Configure Interface" dialog without its widgets: the state of every
+// control and what its buttons do. One instance exists while the dialog is
+// loaded; the widgets (FrmConfigDialog) show this state and hand clicks and
+// edits back to it.
+class FrmConfig : public QObject
+{
+    Q_OBJECT
+public:
+    // The loaded instance, null while the dialog is not loaded.
+    static FrmConfig* instance();
+    // Loads the dialog unless it is loaded (every load rereads all settings).
+    static FrmConfig& Load();
+    // Runs the unload's questions and releases the instance.
+    static void Unload();
+
+    ~FrmConfig() override;
+
+    // --- controls ("General" tab) ---
+    QString lblver;
+    int PortOpen = 0;
+    QString aCommPort, aSerialIP, TxtPoll;
+    QString PollNote;            // why an entered poll interval was not taken
+    int ChkInvert = 0, ChkLogErrors = 0, ChkLogComms = 0;
+    int aX10Xmit = 1;
+    int aIRRecognitionForward = 0;
+    QString aStyleSheet, abca, aServerPort;
+    int showInMenu = 1;
+    QStringList List1;
+    QString DisconnectCaption;
+    bool DisconnectEnabled = true;
+
+    // --- "QPRO" tab ---
+    QString aProjectFile, aQPROexe, aIRProExe;
+    int aIncludeVariables = 0, aIncludeX10 = 0, aIncludeIO = 0, aIncludeIR = 0, aIncludeMessages = 0;
+    int aSyncMaster = 0;         // 0 "Tessera Master", 1 "QPRO Master"
+
+    // --- "Variables" and "I/O Devices" tabs ---
+    DeviceSelection matrix;      // Check1, IOPoint, aInvert and the unit of each row
+    std::array<QString, 128> Check1Caption;
+    std::array<QString, 256> IOPointCaption;
+    std::array<bool, 256> IOPointVisible{};
+    std::array<bool, 16> RowVisible{};
+    bool MatrixHeadingsVisible = false;
+    std::array<QString, 16> aIOHouse;
+    std::array<QString, 48> aIOUnit;   // per row r: r + 32, r + 16 and r
+    QString aVariableHouseCode1, aVariableHouseCode2;
+
+    // --- "Infra Red Remap" tab ---
+    QStringList aIRDevice;
+    int aIRDeviceIndex = 0;
+    std::array<QString, 36> aIRLabel;
+    std::array<QString, 36> aRemap;
+
+    // --- state ---
+    bool matrixChanged() const { return m_matrixChanged; }
+    bool irLabelsChanged() const { return m_irLabelsChanged; }
+    bool ready() const { return m_ready; }
+    bool updating() const { return m_updating; }
+    int irPageOffset() const { return m_pageOffset; }
+    const QStringList& irMapCopy() const { return m_irMap; }
+    void setPrompts(FrmConfigPrompts* prompts) { m_prompts = prompts; }
+
+    // --- actions ---
+    void Form_Load();
+    // Saves and unloads; with an unusable poll interval it saves nothing and
+    // stays loaded, saying so in PollNote.
+    void OKButton_Click();
+    void CancelButton_Click();
+    void aQPRO_Click();
+    void aIRPro_Click();
+    void aSynchronize_Click();
+    void Disconnect_Click();
+    void aClock_Click();
+    void Command1_Click();
+    void aCreateVariables_Click();
+    void ButCreate_Click();
+    void BrowseProjectFile();
+    void BrowseQPROexe();
+    void BrowseIRProExe();
+    void aIncludeMessages_Click();
+
+    // A box of a matrix changed by the user.
+    void Check1_Click(int index, int value);
+    void IOPoint_Click(int index, int value);
+    void aInvert_Click(int row, int value);
+    // A remap text edited by the user.
+    void aRemap_Change(int index, const QString& text);
+    // Another IR device chosen: the shown page is kept, the chosen one shown.
+    void aIRDevice_Click(int index);
+
+    // Called from outside the dialog (status page, report loop).
+    void ResetLoadFlags();
+    void CreateVariablesAndIO(int flags);
+    void LoadVariablesMatrix();
+    void ShowHouseCodeLabels();
+    void UpdateDisconnectCaption();
+    void RenameInterface(const QString& oldName, const QString& newName);
+    // The report loop closed the link.
+    void portClosed();
+
+signals:
+    // Controls changed by an action: the widgets show them again.
+    void changed();
+    // The dialog unloaded: its widgets go.
+    void unloaded();
+
+private:
+    FrmConfig();
+    void Form_Unload();
+    void SaveIncludeOptions();
+    void SaveQPROFile();
+    void SaveIRPROFile();
+    void showIRPage(int page);
+    void changeLink(const QString& portText);
+    bool ask(const QString& text);
+    void remind(const QString& text);
+    QString chooseFile(const QString& filter, const QString& current);
+
+    bool m_matrixChanged = false;
+    bool m_irLabelsChanged = false;
+    bool m_ready = false;
+    bool m_updating = false;
+    int m_pageOffset = 0;
+    QStringList m_irMap;
+    FrmConfigPrompts* m_prompts = nullptr;
+};

@@ -1,0 +1,505 @@
+#include "FrmConfigDialog.h"
+#include "UiDisplay.h"
+
+#include "controller/CommsLog.h"
+#include "core/Globals.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+QPointer<FrmConfigDialog> sDialog;
+
+QString indexed(const QString& name, int i)
+{
+    return name + "_" + QString::number(i);
+}
+
+QWidget* scrolled(QWidget* inner)
+{
+    auto* area = new QScrollArea;
+    area->setWidget(inner);
+    area->setWidgetResizable(true);
+    return area;
+}
+
+// "Caption|pattern" of the common dialog as a Qt file filter.
+QString qtFilter(const QString& filter)
+{
+    const QStringList parts = filter.split('|');
+    if (parts.size() < 2)
+        return filter;
+    if (parts[0].contains('('))
+        return parts[0];
+    return parts[0] + " (" + parts[1] + ")";
+}
+} // namespace
+
+void FrmConfigDialog::showDialog(bool modal)
+{
+    if (!UiDisplay::available()) {
+        LogControllerError(kProgramName, QStringLiteral("Configure Interface: no display, the dialog cannot be shown"));
+        return;
+    }
+    if (sDialog && sDialog->isVisible()) {
+        sDialog->raise();
+        sDialog->activateWindow();
+        return;
+    }
+    FrmConfig& model = FrmConfig::Load();
+    if (!sDialog) {
+        sDialog = new FrmConfigDialog(model);
+        sDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    FrmConfigDialog* dialog = sDialog;
+    dialog->refresh();
+    if (modal) {
+        dialog->setModal(true);
+        dialog->exec();
+    } else {
+        dialog->show();
+        dialog->raise();
+        dialog->activateWindow();
+    }
+}
+
+FrmConfigDialog* FrmConfigDialog::current()
+{
+    return sDialog.data();
+}
+
+FrmConfigDialog::FrmConfigDialog(FrmConfig& model, QWidget* parent) : QDialog(parent), m_model(&model)
+{
+    setObjectName("FrmConfig");
+    setWindowTitle("Configure Interface");
+    model.setPrompts(this);
+    connect(&model, &FrmConfig::changed, this, &FrmConfigDialog::refresh);
+    connect(&model, &FrmConfig::unloaded, this, [this] {
+        if (m_closing)
+            return;
+        m_closing = true;
+        if (isModal() && isVisible())
+            done(QDialog::Accepted);
+        else
+            close();
+    });
+
+    m_tabs = new QTabWidget;
+    m_tabs->setObjectName("SSTab1");
+    m_tabs->addTab(generalTab(), "General");
+    m_tabs->addTab(variablesTab(), "Variables");
+    m_tabs->addTab(ioTab(), "I/O Devices");
+    m_tabs->addTab(irTab(), "Infra Red Remap");
+    m_tabs->addTab(qproTab(), "QPRO");
+
+    auto* version = new QLabel;
+    version->setObjectName("lblver");
+    m_refreshers << [this, version] { version->setText(m_model->lblver); };
+    auto* ok = button("OKButton", "Update", &FrmConfig::OKButton_Click);
+    ok->setDefault(true);
+    auto* cancel = button("CancelButton", "Cancel", &FrmConfig::CancelButton_Click);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(version);
+    bottom->addStretch();
+    bottom->addWidget(ok);
+    bottom->addWidget(cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs);
+    layout->addLayout(bottom);
+    resize(900, 640);
+    refresh();
+}
+
+FrmConfigDialog::~FrmConfigDialog()
+{
+    if (m_model)
+        m_model->setPrompts(nullptr);
+}
+
+template <class F>
+void FrmConfigDialog::act(F&& f)
+{
+    if (!m_model)
+        return;
+    f(*m_model);
+}
+
+QLineEdit* FrmConfigDialog::text(const QString& name, QString FrmConfig::*field)
+{
+    auto* edit = new QLineEdit;
+    edit->setObjectName(name);
+    connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& t) { act([&](FrmConfig& m) { m.*field = t; }); });
+    m_refreshers << [this, edit, field] {
+        if (edit->text() != m_model->*field)
+            edit->setText(m_model->*field);
+    };
+    return edit;
+}
+
+QCheckBox* FrmConfigDialog::check(const QString& name, const QString& caption, int FrmConfig::*field)
+{
+    auto* box = new QCheckBox(caption);
+    box->setObjectName(name);
+    connect(box, &QCheckBox::clicked, this, [this, field](bool on) { act([&](FrmConfig& m) { m.*field = on ? 1 : 0; }); });
+    m_refreshers << [this, box, field] { box->setChecked(m_model->*field != 0); };
+    return box;
+}
+
+QPushButton* FrmConfigDialog::button(const QString& name, const QString& caption, void (FrmConfig::*handler)())
+{
+    auto* b = new QPushButton(caption);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    connect(b, &QPushButton::clicked, this, [this, handler] { act([&](FrmConfig& m) { (m.*handler)(); }); });
+    return b;
+}
+
+QWidget* FrmConfigDialog::generalTab()
+{
+    auto* page = new QWidget;
+    auto* grid = new QGridLayout(page);
+
+    auto* link = new QGroupBox("Connectivity");
+    auto* lf = new QGridLayout(link);
+    lf->addWidget(new QLabel("Serial Comm Port"), 0, 0);
+    lf->addWidget(text("aCommPort", &FrmConfig::aCommPort), 0, 1);
+    lf->addWidget(new QLabel("Serial Comm IP"), 1, 0);
+    lf->addWidget(text("aSerialIP", &FrmConfig::aSerialIP), 1, 1);
+    lf->addWidget(new QLabel("Poll Interval for variables"), 2, 0);
+    auto* poll = new QHBoxLayout;
+    poll->addWidget(text("TxtPoll", &FrmConfig::TxtPoll));
+    poll->addWidget(new QLabel("Milliseconds"));
+    lf->addLayout(poll, 2, 1);
+    auto* note = new QLabel;
+    note->setObjectName("PollNote");
+    note->setWordWrap(true);
+    note->setStyleSheet("color: #b00000");
+    m_refreshers << [this, note] {
+        note->setText(m_model->PollNote);
+        note->setVisible(!m_model->PollNote.isEmpty());
+    };
+    lf->addWidget(note, 3, 0, 1, 2);
+    auto* portOpen = new QCheckBox("Com Open");
+    portOpen->setObjectName("PortOpen");
+    portOpen->setEnabled(false); // shows the link; the buttons change it
+    m_refreshers << [this, portOpen] { portOpen->setChecked(m_model->PortOpen != 0); };
+    lf->addWidget(portOpen, 4, 0);
+    auto* disconnect = button("Disconnect", "Disconnect from Quillon", &FrmConfig::Disconnect_Click);
+    m_refreshers << [this, disconnect] {
+        disconnect->setText(m_model->DisconnectCaption);
+        disconnect->setEnabled(m_model->DisconnectEnabled);
+    };
+    lf->addWidget(disconnect, 4, 1);
+    lf->addWidget(button("aClock", "Set Clock", &FrmConfig::aClock_Click), 5, 1);
+    grid->addWidget(link, 0, 0);
+
+    auto* units = new QGroupBox("Controller && I/O Units");
+    units->setProperty("caption", "Controller & I/O Units");
+    auto* uf = new QVBoxLayout(units);
+    uf->addWidget(new QLabel("Units discovered:"));
+    auto* list = new QListWidget;
+    list->setObjectName("List1");
+    m_refreshers << [this, list] {
+        list->clear();
+        list->addItems(m_model->List1);
+    };
+    uf->addWidget(list);
+    uf->addWidget(check("ChkInvert", "Invert Inputs", &FrmConfig::ChkInvert));
+    uf->addWidget(button("Command1", "Create Kestrel Device", &FrmConfig::Command1_Click));
+    grid->addWidget(units, 0, 1, 2, 1);
+
+    auto* logging = new QGroupBox("Logging");
+    auto* gf = new QVBoxLayout(logging);
+    gf->addWidget(check("ChkLogErrors", "Log checksum errors and serial timeouts", &FrmConfig::ChkLogErrors));
+    gf->addWidget(check("ChkLogComms", "Log comms to quillon.log", &FrmConfig::ChkLogComms));
+    grid->addWidget(logging, 1, 0);
+
+    auto* ir = new QGroupBox("IR Recognition");
+    auto* irf = new QVBoxLayout(ir);
+    irf->addWidget(check("aIRRecognitionForward", "Do Not Forward IR Recognition to Korvane",
+                         &FrmConfig::aIRRecognitionForward));
+    irf->addWidget(check("aX10Xmit", "Process X10 Transmit from Quillon", &FrmConfig::aX10Xmit));
+    grid->addWidget(ir, 2, 0);
+
+    auto* http = new QGroupBox("HTTP / Browser Selections");
+    auto* hf = new QGridLayout(http);
+    hf->addWidget(new QLabel("HTTP Server Port"), 0, 0);
+    hf->addWidget(text("aServerPort", &FrmConfig::aServerPort), 0, 1);
+    hf->addWidget(new QLabel("Style Sheet"), 1, 0);
+    hf->addWidget(text("aStyleSheet", &FrmConfig::aStyleSheet), 1, 1);
+    hf->addWidget(new QLabel("Background Color"), 2, 0);
+    hf->addWidget(text("abca", &FrmConfig::abca), 2, 1);
+    hf->addWidget(check("showInMenu", "Show Setup Page on Homeser Title Bar", &FrmConfig::showInMenu), 3, 0, 1, 2);
+    grid->addWidget(http, 2, 1);
+    return page;
+}
+
+QWidget* FrmConfigDialog::variablesTab()
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    auto* codes = new QHBoxLayout;
+    auto* hc1 = new QLabel;
+    hc1->setObjectName("aVariableHouseCode1");
+    auto* hc2 = new QLabel;
+    hc2->setObjectName("aVariableHouseCode2");
+    m_refreshers << [this, hc1, hc2] {
+        hc1->setText(m_model->aVariableHouseCode1);
+        hc2->setText(m_model->aVariableHouseCode2);
+    };
+    codes->addWidget(hc1);
+    codes->addWidget(hc2);
+    layout->addLayout(codes);
+
+    auto* inner = new QWidget;
+    auto* grid = new QGridLayout(inner);
+    grid->setVerticalSpacing(1);
+    for (int v = 0; v < 128; ++v) {
+        auto* box = new QCheckBox;
+        box->setObjectName(indexed("Check1", v));
+        connect(box, &QCheckBox::clicked, this, [this, v](bool on) { act([&](FrmConfig& m) { m.Check1_Click(v, on); }); });
+        m_check1 << box;
+        // The first house code's variables on the left, the second's on the right.
+        grid->addWidget(box, v % 32, v / 32);
+    }
+    m_refreshers << [this] {
+        for (int v = 0; v < 128; ++v) {
+            m_check1[v]->setText(m_model->Check1Caption[size_t(v)]);
+            m_check1[v]->setChecked(m_model->matrix.Check1[size_t(v)] == 1);
+        }
+    };
+    layout->addWidget(scrolled(inner), 1);
+    layout->addWidget(button("aCreateVariables", "Create and Delete Variables", &FrmConfig::aCreateVariables_Click));
+    return page;
+}
+
+QWidget* FrmConfigDialog::ioTab()
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    auto* none = new QLabel("No I/O units were found on the controller.");
+    none->setObjectName("NoUnits");
+    layout->addWidget(none);
+    auto* inner = new QWidget;
+    auto* rows = new QVBoxLayout(inner);
+    for (int r = 0; r < 16; ++r) {
+        auto* row = new QGroupBox;
+        row->setObjectName(indexed("IORow", r));
+        auto* rl = new QGridLayout(row);
+        auto* house = new QLabel;
+        house->setObjectName(indexed("aIOHouse", r));
+        auto* type = new QLabel;
+        type->setObjectName(indexed("aIOUnit", r));
+        auto* invert = new QCheckBox("Invert");
+        invert->setObjectName(indexed("aInvert", r));
+        connect(invert, &QCheckBox::clicked, this,
+                [this, r](bool on) { act([&](FrmConfig& m) { m.aInvert_Click(r, on); }); });
+        m_invert << invert;
+        rl->addWidget(type, 0, 0);
+        rl->addWidget(house, 0, 1);
+        rl->addWidget(invert, 0, 2);
+        for (int p = 0; p < 16; ++p) {
+            const int i = 16 * r + p;
+            auto* box = new QCheckBox;
+            box->setObjectName(indexed("IOPoint", i));
+            connect(box, &QCheckBox::clicked, this,
+                    [this, i](bool on) { act([&](FrmConfig& m) { m.IOPoint_Click(i, on); }); });
+            m_ioPoint << box;
+            rl->addWidget(box, 1 + p / 4, p % 4);
+        }
+        m_rows << row;
+        rows->addWidget(row);
+        m_refreshers << [this, r, row, house, type, invert] {
+            FrmConfig& m = *m_model;
+            row->setVisible(m.RowVisible[size_t(r)]);
+            const int unit = r < m.matrix.rows.size() ? m.matrix.rows[r] : 0;
+            row->setTitle("Unit " + QString::number(unit));
+            type->setText(m.aIOUnit[size_t(r + 32)] + m.aIOUnit[size_t(r + 16)] + m.aIOUnit[size_t(r)]);
+            house->setText(m.aIOHouse[size_t(r)].isEmpty() ? QString("House Code: new")
+                                                           : "House Code " + m.aIOHouse[size_t(r)]);
+            invert->setChecked(m.matrix.aInvert[size_t(r)] != 0);
+            for (int p = 0; p < 16; ++p) {
+                const int i = 16 * r + p;
+                m_ioPoint[i]->setText(m.IOPointCaption[size_t(i)]);
+                m_ioPoint[i]->setChecked(m.matrix.IOPoint[size_t(i)] == 1);
+                m_ioPoint[i]->setVisible(m.IOPointVisible[size_t(i)]);
+            }
+        };
+    }
+    rows->addStretch();
+    m_refreshers << [this, none] { none->setVisible(!m_model->MatrixHeadingsVisible); };
+    layout->addWidget(scrolled(inner), 1);
+    layout->addWidget(button("ButCreate", "Create and Delete  I/O Point Devices ", &FrmConfig::ButCreate_Click));
+    return page;
+}
+
+QWidget* FrmConfigDialog::irTab()
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    auto* device = new QComboBox;
+    device->setObjectName("aIRDevice");
+    connect(device, QOverload<int>::of(&QComboBox::activated), this,
+            [this](int index) { act([&](FrmConfig& m) { m.aIRDevice_Click(index); }); });
+    m_refreshers << [this, device] {
+        QSignalBlocker block(device);
+        QStringList names;
+        for (int i = 0; i < m_model->aIRDevice.size(); ++i)
+            names << QString::number(i) + "  " + m_model->aIRDevice[i];
+        QStringList current;
+        for (int i = 0; i < device->count(); ++i)
+            current << device->itemText(i);
+        if (current != names) {
+            device->clear();
+            device->addItems(names);
+        }
+        device->setCurrentIndex(m_model->aIRDeviceIndex);
+    };
+    layout->addWidget(device);
+    auto* inner = new QWidget;
+    auto* grid = new QGridLayout(inner);
+    grid->setVerticalSpacing(1);
+    for (int half = 0; half < 2; ++half) {
+        grid->addWidget(new QLabel("Tessera IR Definition"), 0, half * 2);
+        grid->addWidget(new QLabel("Remap to IR Loc"), 0, half * 2 + 1);
+    }
+    for (int i = 0; i < 36; ++i) {
+        auto* label = new QLabel;
+        label->setObjectName(indexed("aIRLabel", i));
+        auto* remap = new QLineEdit;
+        remap->setObjectName(indexed("aRemap", i));
+        remap->setMaximumWidth(90);
+        connect(remap, &QLineEdit::textEdited, this,
+                [this, i](const QString& t) { act([&](FrmConfig& m) { m.aRemap_Change(i, t); }); });
+        m_irLabel << label;
+        m_remap << remap;
+        grid->addWidget(label, 1 + i % 18, (i / 18) * 2);
+        grid->addWidget(remap, 1 + i % 18, (i / 18) * 2 + 1);
+    }
+    m_refreshers << [this] {
+        for (int i = 0; i < 36; ++i) {
+            m_irLabel[i]->setText(m_model->aIRLabel[size_t(i)]);
+            if (m_remap[i]->text() != m_model->aRemap[size_t(i)])
+                m_remap[i]->setText(m_model->aRemap[size_t(i)]);
+        }
+    };
+    layout->addWidget(scrolled(inner), 1);
+    return page;
+}
+
+QWidget* FrmConfigDialog::qproTab()
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+
+    auto* files = new QGroupBox("QPRO Files");
+    auto* ff = new QGridLayout(files);
+    const struct
+    {
+        const char* name;
+        const char* caption;
+        QString FrmConfig::*field;
+        void (FrmConfig::*browse)();
+    } rows[] = {{"aProjectFile", "Project File Path", &FrmConfig::aProjectFile, &FrmConfig::BrowseProjectFile},
+                {"aQPROexe", "cpuqx.exe Path", &FrmConfig::aQPROexe, &FrmConfig::BrowseQPROexe},
+                {"aIRProExe", "IRpro.exe Path", &FrmConfig::aIRProExe, &FrmConfig::BrowseIRProExe}};
+    int r = 0;
+    for (const auto& row : rows) {
+        ff->addWidget(new QLabel(row.caption), r, 0);
+        ff->addWidget(text(row.name, row.field), r, 1);
+        ff->addWidget(button(QString(row.name) + "Browse", "...", row.browse), r, 2);
+        ++r;
+    }
+    layout->addWidget(files);
+
+    auto* apps = new QGroupBox("Applications");
+    auto* af = new QGridLayout(apps);
+    af->addWidget(button("aQPRO", "QPRO", &FrmConfig::aQPRO_Click), 0, 0);
+    af->addWidget(button("aIRPro", "IRPro", &FrmConfig::aIRPro_Click), 0, 1);
+    auto* note = new QLabel("Script Korvane_QPROSync.txt is called before and after QPRO execution.\n"
+                            "Note that Korvane will not communicate with Quillon while QPRO is running.  "
+                            "Communications will be restored when QPRO closes.");
+    note->setWordWrap(true);
+    af->addWidget(note, 1, 0, 1, 2);
+    layout->addWidget(apps);
+
+    auto* sync = new QGroupBox("Synchronize System Map and Tessera Definitions");
+    auto* sf = new QGridLayout(sync);
+    auto* tessera = new QRadioButton("Tessera Master");
+    tessera->setObjectName("aSyncMaster_0");
+    auto* qpro = new QRadioButton("QPRO Master");
+    qpro->setObjectName("aSyncMaster_1");
+    connect(tessera, &QRadioButton::clicked, this, [this] { act([](FrmConfig& m) { m.aSyncMaster = 0; }); });
+    connect(qpro, &QRadioButton::clicked, this, [this] { act([](FrmConfig& m) { m.aSyncMaster = 1; }); });
+    m_refreshers << [this, tessera, qpro] {
+        tessera->setChecked(m_model->aSyncMaster == 0);
+        qpro->setChecked(m_model->aSyncMaster == 1);
+    };
+    sf->addWidget(tessera, 0, 0);
+    sf->addWidget(qpro, 0, 1);
+    sf->addWidget(button("aSynchronize", "Synchronize Korvane to QPRO", &FrmConfig::aSynchronize_Click), 1, 0, 1, 2);
+    layout->addWidget(sync);
+
+    auto* include = new QGroupBox("Include Following for Synchronization");
+    auto* inf = new QHBoxLayout(include);
+    inf->addWidget(check("aIncludeVariables", "Variables", &FrmConfig::aIncludeVariables));
+    inf->addWidget(check("aIncludeX10", "X10", &FrmConfig::aIncludeX10));
+    inf->addWidget(check("aIncludeIO", "I/O Units", &FrmConfig::aIncludeIO));
+    inf->addWidget(check("aIncludeIR", "IR Labels", &FrmConfig::aIncludeIR));
+    auto* messages = check("aIncludeMessages", "Messages", &FrmConfig::aIncludeMessages);
+    connect(messages, &QCheckBox::clicked, this, [this] { act([](FrmConfig& m) { m.aIncludeMessages_Click(); }); });
+    inf->addWidget(messages);
+    layout->addWidget(include);
+    layout->addStretch();
+    return page;
+}
+
+void FrmConfigDialog::refresh()
+{
+    if (!m_model)
+        return;
+    for (const auto& f : m_refreshers)
+        f();
+}
+
+void FrmConfigDialog::closeEvent(QCloseEvent* event)
+{
+    // The window's close box is a Cancel.
+    if (!m_closing && m_model && FrmConfig::instance() == m_model) {
+        m_closing = true;
+        FrmConfig::Unload();
+    }
+    QDialog::closeEvent(event);
+}
+
+bool FrmConfigDialog::askYesNo(const QString& text)
+{
+    return QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+        == QMessageBox::Yes;
+}
+
+void FrmConfigDialog::remind(const QString& text)
+{
+    QMessageBox::information(this, windowTitle(), text);
+}
+
+QString FrmConfigDialog::chooseFile(const QString& filter, const QString& current)
+{
+    return QFileDialog::getOpenFileName(this, windowTitle(), current, qtFilter(filter));
+}

@@ -1,0 +1,70 @@
+#pragma once
+#include <QDialog>
+#include <QList>
+#include <QPointer>
+
+#include "FrmConfig.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+
+// The widgets of "Configure Interface" over the FrmConfig model: they show its
+// state, hand every click and edit to it, and ask the user its questions.
+// Controls carry the model's control names as object names (array members as
+// name_index).
+class FrmConfigDialog : public QDialog, public FrmConfigPrompts
+{
+    Q_OBJECT
+public:
+    // Loads the model and shows the dialog (raised when it is shown already);
+    // without a display it logs that and shows nothing.
+    static void showDialog(bool modal);
+    static FrmConfigDialog* current();
+
+    explicit FrmConfigDialog(FrmConfig& model, QWidget* parent = nullptr);
+    ~FrmConfigDialog() override;
+
+    FrmConfig* model() const { return m_model; }
+    QTabWidget* tabs() const { return m_tabs; }
+
+    bool askYesNo(const QString& text) override;
+    void remind(const QString& text) override;
+    QString chooseFile(const QString& filter, const QString& current) override;
+
+public slots:
+    // Shows the model's state again.
+    void refresh();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QWidget* generalTab();
+    QWidget* variablesTab();
+    QWidget* ioTab();
+    QWidget* irTab();
+    QWidget* qproTab();
+    QLineEdit* text(const QString& name, QString FrmConfig::*field);
+    QCheckBox* check(const QString& name, const QString& caption, int FrmConfig::*field);
+    QPushButton* button(const QString& name, const QString& caption, void (FrmConfig::*handler)());
+    template <class F>
+    void act(F&& f);
+
+    QPointer<FrmConfig> m_model;
+    QTabWidget* m_tabs = nullptr;
+    QList<std::function<void()>> m_refreshers;
+    QList<QCheckBox*> m_check1;
+    QList<QCheckBox*> m_ioPoint;
+    QList<QCheckBox*> m_invert;
+    QList<QGroupBox*> m_rows;
+    QList<QLabel*> m_irLabel;
+    QList<QLineEdit*> m_remap;
+    bool m_closing = false;
+};

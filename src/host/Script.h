@@ -1,0 +1,54 @@
+#pragma once
+
+#include "automation/Variant.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class ScriptControl;
+class ScriptModule;
+
+// One script file loaded into a named module of the shared script engine,
+// with its #include directives expanded (included files' code goes in
+// first). The module and its code belong to the engine: they stay when this
+// object goes.
+class Script
+{
+public:
+    // Included files nest at most this deep (the loaded file counts as one).
+    static constexpr int kMaxIncludeDepth = 16;
+
+    Script();
+
+    double FileDate() const { return m_fileDate; }
+    QString filename() const { return m_file; }
+
+    // Adds a fresh module of that name to the engine and loads the file into it.
+    void Add(const QString &file, const QString &module);
+    // Calls the procedure with the one parameter; Empty after an error, which is logged.
+    Variant Run(const QString &procedure, const Variant &parameter);
+
+    // Loads the file into module "M1" and runs the procedure: the host's
+    // RunEx, also used for scripts registered for status changes.
+    static Variant RunFile(const QString &file, const QString &procedure, const Variant &parameter);
+
+    // Where a script name points: a name with ":" or "\\" (or an absolute
+    // path) is taken as it is, one beginning with "\" lies below the program
+    // folder's Scripts folder, any other name inside it.
+    static QString ResolvePath(const QString &name);
+
+private:
+    struct Loading {
+        QStringList open; // canonical paths of the files being expanded, outermost first
+    };
+
+    void AccumulateReferences(const QString &file, Loading &loading);
+    void addText(const QString &file, const QString &text);
+
+    std::shared_ptr<ScriptControl> m_engine;
+    std::shared_ptr<ScriptModule> m_module;
+    QString m_moduleName;
+    QString m_file;
+    double m_fileDate;
+};

@@ -1,0 +1,144 @@
+#include "web/Request.h"
+
+#include "web/HtmlText.h"
+
+#include "core/Globals.h"
+#include "core/Logging.h"
+
+namespace {
+
+int hexDigit(QChar c)
+{
+    const ushort u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    return -1;
+}
+
+// The request target is absolute ("http://host/...") when it begins with a scheme.
+bool isAbsoluteTarget(const QString &target)
+{
+    return target.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+        || target.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+QString Request::ServerVariables(const QString &name) const
+{
+    const QString lower = HtmlText::lcase(name);
+    if (lower == QLatin1String("http_user_agent"))
+        return m_headers.value(QStringLiteral("User-Agent"));
+    if (lower == QLatin1String("remote_addr"))
+        return m_remoteip;
+    return m_headers.value(name);
+}
+
+QString Request::Decode(const QString &s)
+{
+    QString out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const QChar c = s.at(i);
+        if (c == QLatin1Char('+')) {
+            out += QLatin1Char(' ');
+        } else if (c == QLatin1Char('%') && i + 2 < s.size() && hexDigit(s.at(i + 1)) >= 0
+                   && hexDigit(s.at(i + 2)) >= 0) {
+            int code = hexDigit(s.at(i + 1)) * 16 + hexDigit(s.at(i + 2));
+            if (code < 32)
+                code = 32;
+            out += QChar(ushort(code));
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void Request::ParseKeyValues(const QString &text, FieldCollection &target)
+{
+    if (text.isEmpty())
+        return;
+    for (const QString &piece : text.split(QLatin1Char('&'))) {
+        if (piece.isEmpty())
+            continue;
+        const QStringList parts = piece.split(QLatin1Char('='));
+        KeyValuePair pair;
+        pair.setKey(Decode(parts.at(0)));
+        pair.setValue(parts.size() > 1 ? Decode(parts.at(1)) : QString());
+        target.add(pair);
+    }
+}
+
+void Request::ParsePage(const QString &sData)
+{
+    const qsizetype blank = sData.indexOf(QLatin1Char(' '));
+    if (blank < 0)
+        return;
+    qsizetype lineEnd = sData.indexOf(QLatin1String("\r\n"));
+    if (lineEnd < 0)
+        lineEnd = sData.size();
+    // The protocol token is the last word of the request line, so a path that
+    // holds "http" does not end the path early.
+    const qsizetype lastBlank = sData.lastIndexOf(QLatin1Char(' '), lineEnd - 1);
+    const qsizetype version = lastBlank + 1;
+    if (lastBlank <= blank || !sData.mid(version, 4).startsWith(QLatin1String("HTTP"), Qt::CaseInsensitive))
+        return;
+    m_method = sData.left(blank);
+    const QString target = sData.mid(blank + 1, lastBlank - blank - 1);
+    if (target.isEmpty() || isAbsoluteTarget(target)) {
+        LogError(kProgramName, QStringLiteral("ParsePage i=") + QString::number(blank + 1) + QStringLiteral(",j=")
+                                   + QString::number(version + 1) + QStringLiteral(",len=")
+                                   + QString::number(sData.size()) + QStringLiteral(", Data=")
+                                   + HtmlText::forLog(sData));
+        return;
+    }
+    const qsizetype question = target.indexOf(QLatin1Char('?'));
+    if (question >= 0) {
+        const QString rawQuery = target.mid(question + 1);
+        m_query = QLatin1Char('?') + Decode(rawQuery);
+        ParseKeyValues(rawQuery, m_queryFields);
+        m_page = Decode(target.left(question));
+    } else {
+        m_query.clear();
+        m_page = Decode(target);
+    }
+    m_payload.clear();
+
+    const qsizetype blankLine = sData.indexOf(QLatin1String("\r\n\r\n"), version);
+    if (blankLine >= 0) {
+        m_header = sData.mid(version, blankLine - version);
+        const qsizetype bodyStart = blankLine + 4;
+        if (sData.size() - bodyStart > 2) {
+            if (m_method == QLatin1String("POST"))
+                m_method = QStringLiteral("POSTx");
+            QString body = sData.mid(bodyStart);
+            body.remove(QLatin1String("\r\n"));
+            m_payload = Decode(body);
+            ParseKeyValues(body, m_formFields);
+        }
+    } else {
+        m_header = sData.mid(version);
+    }
+
+    const QStringList lines = m_header.split(QLatin1String("\r\n"));
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QStringList parts = lines.at(i).split(QLatin1String(": "));
+        if (parts.size() != 2)
+            continue;
+        KeyValuePair pair;
+        pair.setKey(parts.at(0));
+        pair.setValue(parts.at(1));
+        m_headers.add(pair);
+    }
+}
+
+void Request::AddPostData(const QString &s)
+{
+    ParseKeyValues(s, m_formFields);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "web/FieldCollection.h"
+
+#include <QString>
+
+// One parsed HTTP request: the path, the method, the header lines as server
+// variables, the query-string and form fields. The server makes one per
+// received request, sets the peer address and hands it the request text
+// (header block and whole body, as 8-bit characters); page builders read it.
+class Request
+{
+public:
+    // The named server variable: "HTTP_USER_AGENT" the User-Agent header,
+    // "REMOTE_ADDR" the peer address, any other name the header of that name
+    // (letter case ignored); "" when missing.
+    QString ServerVariables(const QString &name) const;
+    void setRemoteip(const QString &address) { m_remoteip = address; }
+
+    QString page() const { return m_page; }       // decoded path without the query
+    QString Payload() const { return m_payload; } // decoded body of the request
+    QString header() const { return m_header; }   // raw header block from the protocol token on
+    QString Query() const { return m_query; }     // "?" and the decoded query, or ""
+    QString Method() const { return m_method; }   // as sent; "POSTx" for a POST with its body
+
+    // Field values; "" for a field that is not there.
+    QString QueryString(const QString &key) const { return m_queryFields.value(key); }
+    QString Form(const QString &key) const { return m_formFields.value(key); }
+    const FieldCollection &QueryStringCol() const { return m_queryFields; }
+    const FieldCollection &FormCol() const { return m_formFields; }
+
+    // Fills the request from its text. A malformed request line is logged and
+    // leaves the fields not reached empty.
+    void ParsePage(const QString &sData);
+    // More form fields, from a body that came on its own.
+    void AddPostData(const QString &s);
+
+    // "+" as a blank and %XX escapes (either letter case) as the character;
+    // codes below 32 become a blank; an escape that is not two hex digits is
+    // kept as it stands.
+    static QString Decode(const QString &s);
+
+private:
+    // Splits at "&" and "=" first and decodes each key and value after.
+    static void ParseKeyValues(const QString &text, FieldCollection &target);
+
+    FieldCollection m_queryFields;
+    FieldCollection m_formFields;
+    FieldCollection m_headers;
+    QString m_query;
+    QString m_page;
+    QString m_payload;
+    QString m_header;
+    QString m_method;
+    QString m_remoteip;
+};

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <array>
+#include <deque>
+#include <functional>
+#include <memory>
+
+// The web server form: a listening socket and a pool of connection elements
+// 1 to 25, a request queue drained 50 ms after the first request of a burst,
+// the dispatch of each request by its path, and the paced send of files in
+// 1000-byte chunks. One request per connection: the connection closes once
+// its reply has gone out.
+//
+// A connection's bytes are gathered until its header block and the body its
+// Content-Length announces are complete; only then does the request join the
+// queue. Limits: header block 16 KiB (431), body 1 MiB (413), a first line
+// that is no HTTP request line (400). A connection that has not sent a whole
+// request within the idle time is closed (408 when it had sent part of one).
+class TCPServer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kElements = 26;           // element 0 listens
+    static constexpr int kChunk = 1000;            // bytes per paced send
+    static constexpr int kBinaryWatchdogMs = 5000; // a chunk goes out at the latest after this
+    static constexpr int kQueueDelayMs = 50;
+    static constexpr int kMaxHeader = 16 * 1024;
+    static constexpr int kMaxBody = 1024 * 1024;
+
+    static TCPServer &instance();
+    static bool loaded();
+    // Loads the form (start-up): starts listening on the HTTPPort setting.
+    static void load();
+    // Unloads it (shutdown): every connection is closed, listening stops.
+    static void unload();
+
+    // The port is read only here; empty, 0 or non-numeric leaves the server not listening.
+    void StartListening();
+    bool isListening() const { return m_listener.isListening(); }
+    quint16 serverPort() const { return m_listener.serverPort(); }
+    QString htmlRoot() const;
+
+    // Connection element state, as the socket control reported it.
+    enum State { Closed = 0, Listening = 2, Connected = 7 };
+    int State(int index) const;
+    QString RemoteHostIP(int index) const;
+    int openCount() const;
+
+    // Writes a whole reply on an element, once: a second reply for the same
+    // connection is dropped. False when nothing was sent (no connection,
+    // closed, or already answered).
+    bool sendReply(int index, quint64 generation, const QByteArray &bytes);
+    // The connection currently on an element (0 when none).
+    quint64 generation(int index) const;
+
+    // Paced send of a file after its header; the connection closes at the end.
+    bool sendFile(int index, quint64 generation, const QByteArray &header, const QString &path);
+
+    // Times of the pool, shortened by tests.
+    void setIdleTimeoutMs(int ms) { m_idleMs = ms; }
+    void setEvictAfterMs(int ms) { m_evictAfterMs = ms; }
+    // Sizes of the pieces of a paced send as they are written (diagnostics and tests).
+    std::function<void(int index, qint64 bytes)> onChunkWritten;
+
+signals:
+    void requestQueued(int index);
+
+private:
+    struct Element
+    {
+        QPointer<QTcpSocket> socket;
+        quint64 generation = 0;
+        QByteArray buffer;
+        enum Phase { Free, Reading, Queued, Replying, Lingering } phase = Free;
+        bool answered = false;
+        QString remoteIp;
+        QElapsedTimer acceptedAt;
+        std::unique_ptr<QTimer> idleTimer;
+        // Paced send: "1" while a file goes out.
+        QString Tag = QStringLiteral("0");
+        bool sendDone = true;
+        std::unique_ptr<QTimer> TCPBinarySendTimer;
+        std::unique_ptr<QFile> file;
+    };
+    struct QueueItem
+    {
+        int index;
+        quint64 generation;
+        QString text;
+    };
+
+    TCPServer();
+    ~TCPServer() override;
+
+    void socket_ConnectionRequest();
+    void socket_DataArrival(int index);
+    void socket_Close(int index);
+    void Socket_SendComplete(int index);
+    void TCPBinarySendTimer_Timer(int index);
+    void ServerTimer_Timer();
+    void ProcessRequestQueue();
+    void dispatch(int index, quint64 generation, const QString &text);
+
+    void frame(int index);
+    void refuse(int index, int status, const QString &reason, const QString &why);
+    void sendNextChunk(int index);
+    void finishReply(int index);
+    void idleTimeout(int index);
+    int chooseElement();
+    bool evictOldestIdle();
+    void release(int index);
+
+    QTcpServer m_listener;
+    std::array<Element, kElements> m_elements;
+    std::deque<QueueItem> m_queue;
+    QTimer ServerTimer;
+    QTimer m_poolRetry;
+    bool m_draining = false;
+    int m_roundRobin = 0;
+    quint64 m_nextGeneration = 1;
+    int m_idleMs = 30000;
+    int m_evictAfterMs = 1000;
+    int m_lingerMs = 2000;
+};

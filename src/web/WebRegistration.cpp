@@ -1,0 +1,13 @@
+#include "web/WebRegistration.h"
+
+#include "web/TCPServer.h"
+
+#include "controller/PluginHooks.h"
+
+#include "host/HostHooks.h"
+
+void registerWebSubsystem()
+{
+    HostHooksInstance().loadTCPServer = [] { TCPServer::load(); };
+    PluginHooksInstance().unloadTCPServer = [] { TCPServer::unload(); };
+}

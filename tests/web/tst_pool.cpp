@@ -1,0 +1,227 @@
+// Request framing, limits and the connection pool of the running server.
+#include "WebTestSupport.h"
+
+#include "web/Request.h"
+#include "web/Response.h"
+#include "web/StatusPageHook.h"
+#include "web/TCPServer.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+void pause(int ms)
+{
+    QDeadlineTimer t(ms);
+    waitUntil([&] { return t.hasExpired(); }, ms + 1000);
+}
+
+// An open client connection that collects what arrives.
+struct Client
+{
+    explicit Client(quint16 port)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    bool connected() { return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }); }
+    bool closed(int timeoutMs = 15000)
+    {
+        return waitUntil([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
+    }
+    QTcpSocket socket;
+    QByteArray received;
+};
+
+} // namespace
+
+class Pool : public WebTest
+{
+protected:
+    void SetUp() override
+    {
+        WebTest::SetUp();
+        SetStatusPageBuilder([this](Request &request, Response &) {
+            ++pages;
+            return QStringLiteral("form=") + request.Form(QStringLiteral("a")) + QLatin1Char('/')
+                + request.Form(QStringLiteral("b"));
+        });
+    }
+    int pages = 0;
+};
+
+TEST_F(Pool, PostSplitIntoPacketsIsOneRequest)
+{
+    const QByteArray reply = exchange({"POST /status HTTP/1.1\r\nHost: x\r\nContent-", "Length: 8\r\n\r\n", "a=1&b", "=22"}, 120);
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 200 OK\r\n")) << reply.toStdString();
+    EXPECT_TRUE(reply.endsWith("\r\n\r\nform=1/22")) << reply.toStdString();
+    EXPECT_EQ(pages, 1);
+}
+
+TEST_F(Pool, RequestByteByByte)
+{
+    const QByteArray request = "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    QList<QByteArray> bytes;
+    for (const char c : request)
+        bytes.append(QByteArray(1, c));
+    const QByteArray reply = exchange(bytes, 5);
+    EXPECT_TRUE(reply.endsWith("\r\n\r\nform=/")) << reply.toStdString();
+    EXPECT_EQ(pages, 1);
+}
+
+TEST_F(Pool, BytesAfterTheRequestAreNotASecondRequest)
+{
+    const QByteArray reply = exchange({"GET /status HTTP/1.1\r\n\r\nGET /status HTTP/1.1\r\n\r\n"});
+    EXPECT_EQ(reply.count("HTTP/1.1 200 OK"), 1);
+    EXPECT_EQ(pages, 1);
+}
+
+TEST_F(Pool, Limits)
+{
+    struct Case
+    {
+        QList<QByteArray> pieces;
+        QByteArray status;
+    };
+    const QByteArray bigHeader = "GET /status HTTP/1.1\r\nX-Pad: " + QByteArray(20 * 1024, 'a') + "\r\n\r\n";
+    const QByteArray hugeLine = "GET /" + QByteArray(17 * 1024, 'b');
+    const QByteArray bigBody = "POST /status HTTP/1.1\r\nContent-Length: " + QByteArray::number(2 * 1024 * 1024) + "\r\n\r\n";
+    const std::vector<Case> cases = {
+        {{bigHeader}, "431 Request Header Fields Too Large"},
+        {{hugeLine}, "431 Request Header Fields Too Large"},
+        {{bigBody, QByteArray(64 * 1024, 'c')}, "413 Payload Too Large"},
+        {{"HELLO THERE\r\n"}, "400 Bad Request"},
+        {{QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)}, "400 Bad Request"},
+        {{"GET /status HTTP/1.1\r\nContent-Length: -5\r\n\r\n"}, "400 Bad Request"},
+        {{"GET /status HTTP/1.1\r\nContent-Length: 12abc\r\n\r\n"}, "400 Bad Request"},
+        {{"POST /status HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd"}, "400 Bad Request"},
+    };
+    for (const Case &c : cases) {
+        const int mark = logMark();
+        const QByteArray reply = exchange(c.pieces);
+        const QByteArray expectedBody = "<html><h1>" + c.status + "</h1></html>";
+        EXPECT_EQ(reply, "HTTP/1.1 " + c.status + "\r\nServer: tvk\r\nDate: 05-Dec-26\r\nConnection: Close\r\n"
+                             "Content-Type: text/html\r\nContent-Length: " + QByteArray::number(expectedBody.size())
+                             + "\r\n\r\n" + expectedBody)
+            << c.status.toStdString();
+        EXPECT_TRUE(anyLogContains(mark, QStringLiteral("socket_DataArrival ") + QString::fromLatin1(c.status.left(3))))
+            << c.status.toStdString();
+    }
+    EXPECT_EQ(pages, 0);
+    // Still serving.
+    EXPECT_TRUE(get("/status").endsWith("form=/"));
+}
+
+TEST_F(Pool, BodyUpToTheLimitIsTaken)
+{
+    const QByteArray body = "a=" + QByteArray(1024 * 1024 - 2, 'z');
+    const QByteArray reply = exchange({"POST /status HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n", body});
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 200 OK")) << reply.left(200).toStdString();
+    EXPECT_EQ(pages, 1);
+}
+
+TEST_F(Pool, IdleAndIncompleteConnectionsTimeOut)
+{
+    TCPServer::instance().setIdleTimeoutMs(400);
+    // The timeout applies to connections accepted from now on.
+    Client idle(m_port);
+    Client slow(m_port);
+    Client shortBody(m_port);
+    ASSERT_TRUE(idle.connected() && slow.connected() && shortBody.connected());
+    shortBody.socket.write("POST /status HTTP/1.1\r\nContent-Length: 100\r\n\r\na=1");
+    const int mark = logMark();
+    QElapsedTimer clock;
+    clock.start();
+    // A slowloris client: one header byte every 100 ms, never done.
+    QTimer drip;
+    QObject::connect(&drip, &QTimer::timeout, [&] { slow.socket.write("X"); });
+    slow.socket.write("GET /status HTTP/1.1\r\nX-Slow: ");
+    drip.start(100);
+    EXPECT_TRUE(idle.closed());
+    EXPECT_TRUE(slow.closed());
+    EXPECT_TRUE(shortBody.closed());
+    EXPECT_GE(clock.elapsed(), 300);
+    EXPECT_EQ(idle.received, QByteArray());
+    EXPECT_TRUE(slow.received.startsWith("HTTP/1.1 408 Request Timeout\r\n")) << slow.received.toStdString();
+    EXPECT_TRUE(shortBody.received.startsWith("HTTP/1.1 408 Request Timeout\r\n"));
+    EXPECT_EQ(logsSince(mark).filter(QStringLiteral("408")).size(), 2);
+    EXPECT_EQ(pages, 0);
+    EXPECT_TRUE(waitUntil([] { return TCPServer::instance().openCount() == 0; }));
+}
+
+TEST_F(Pool, TwentySixSimultaneousRequestsAreAllAnswered)
+{
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 26; ++i)
+        clients.push_back(std::make_unique<Client>(m_port));
+    for (auto &c : clients)
+        c->socket.write("GET /status?n=1 HTTP/1.1\r\n\r\n");
+    for (auto &c : clients) {
+        EXPECT_TRUE(c->closed());
+        EXPECT_TRUE(c->received.endsWith("form=/")) << c->received.toStdString();
+    }
+    EXPECT_EQ(pages, 26);
+}
+
+// At the pool's limit the oldest idle connection makes room; the others stay.
+TEST_F(Pool, FullPoolClosesOnlyTheOldestIdleConnection)
+{
+    TCPServer::instance().setEvictAfterMs(100);
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < TCPServer::kElements - 1; ++i) {
+        idle.push_back(std::make_unique<Client>(m_port));
+        ASSERT_TRUE(idle.back()->connected());
+        ASSERT_TRUE(waitUntil([&] { return TCPServer::instance().openCount() == i + 1; }));
+        pause(5);
+    }
+    pause(150);
+    const int mark = logMark();
+    const QByteArray reply = get("/status");
+    EXPECT_TRUE(reply.endsWith("form=/")) << reply.toStdString();
+    EXPECT_TRUE(idle.front()->closed(5000));
+    for (size_t i = 1; i < idle.size(); ++i)
+        EXPECT_EQ(idle[i]->socket.state(), QAbstractSocket::ConnectedState) << i;
+    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("pool full")));
+}
+
+// A full pool of connections whose requests are still arriving: the newcomer
+// waits for a free element instead of dropping anyone.
+TEST_F(Pool, NewcomerWaitsWhileEveryConnectionIsBusy)
+{
+    std::vector<std::unique_ptr<Client>> busy;
+    for (int i = 0; i < TCPServer::kElements - 1; ++i) {
+        busy.push_back(std::make_unique<Client>(m_port));
+        ASSERT_TRUE(busy.back()->connected());
+        busy.back()->socket.write("POST /status HTTP/1.1\r\nContent-Length: 3\r\n\r\n");
+    }
+    ASSERT_TRUE(waitUntil([] { return TCPServer::instance().openCount() == TCPServer::kElements - 1; }));
+    Client late(m_port);
+    ASSERT_TRUE(late.connected()); // the system accepts it; the pool takes it later
+    late.socket.write("GET /status HTTP/1.1\r\n\r\n");
+    pause(300);
+    EXPECT_EQ(late.received, QByteArray());
+    busy.front()->socket.write("a=1");
+    EXPECT_TRUE(busy.front()->closed());
+    EXPECT_TRUE(late.closed());
+    EXPECT_TRUE(late.received.endsWith("form=/"));
+    for (size_t i = 1; i < busy.size(); ++i)
+        EXPECT_EQ(busy[i]->socket.state(), QAbstractSocket::ConnectedState) << i;
+}
+
+TEST_F(Pool, UnloadClosesEverythingAndStopsListening)
+{
+    Client open(m_port);
+    ASSERT_TRUE(open.connected());
+    ASSERT_TRUE(waitUntil([] { return TCPServer::instance().openCount() == 1; }));
+    TCPServer::unload();
+    EXPECT_TRUE(open.closed());
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, m_port);
+    EXPECT_FALSE(probe.waitForConnected(1000));
+    TCPServer::load(); // for TearDown
+}

@@ -1,0 +1,141 @@
+// Parsing of one request: path, query and form fields, header lines.
+#include "WebTestSupport.h"
+
+#include "web/Request.h"
+
+namespace {
+
+Request parsed(const QString &text)
+{
+    Request r;
+    r.setRemoteip(QStringLiteral("127.0.0.1"));
+    r.ParsePage(text);
+    return r;
+}
+
+} // namespace
+
+TEST(Request, GetWithQueryFields)
+{
+    const Request r = parsed(QStringLiteral("GET /status?x=1&y=a+b HTTP/1.1\r\nHost: h\r\n\r\n"));
+    EXPECT_EQ(r.Method(), QStringLiteral("GET"));
+    EXPECT_EQ(r.page(), QStringLiteral("/status"));
+    EXPECT_EQ(r.Query(), QStringLiteral("?x=1&y=a b"));
+    EXPECT_EQ(r.QueryString(QStringLiteral("x")), QStringLiteral("1"));
+    EXPECT_EQ(r.QueryString(QStringLiteral("Y")), QStringLiteral("a b"));
+    EXPECT_EQ(r.QueryString(QStringLiteral("z")), QString());
+    EXPECT_EQ(r.header(), QStringLiteral("HTTP/1.1\r\nHost: h"));
+    EXPECT_EQ(r.Payload(), QString());
+}
+
+TEST(Request, PostWithBodyInTheSameTextIsPostx)
+{
+    const Request r = parsed(QStringLiteral("POST /status HTTP/1.1\r\nContent-Length: 7\r\n\r\na=1&b=2"));
+    EXPECT_EQ(r.Method(), QStringLiteral("POSTx"));
+    EXPECT_EQ(r.Payload(), QStringLiteral("a=1&b=2"));
+    EXPECT_EQ(r.Form(QStringLiteral("a")), QStringLiteral("1"));
+    EXPECT_EQ(r.Form(QStringLiteral("b")), QStringLiteral("2"));
+    EXPECT_EQ(r.FormCol().count(), 2);
+
+    Request late = parsed(QStringLiteral("POST /status HTTP/1.1\r\n\r\n"));
+    late.AddPostData(QStringLiteral("a=1&b=2"));
+    EXPECT_EQ(late.Method(), QStringLiteral("POST"));
+    EXPECT_EQ(late.Payload(), QString());
+    EXPECT_EQ(late.Form(QStringLiteral("b")), QStringLiteral("2"));
+}
+
+TEST(Request, ShortBodyIsIgnored)
+{
+    const Request r = parsed(QStringLiteral("POST /status HTTP/1.1\r\n\r\nab"));
+    EXPECT_EQ(r.Method(), QStringLiteral("POST"));
+    EXPECT_EQ(r.FormCol().count(), 0);
+}
+
+// Fields are split before they are decoded: encoded "&" and "=" stay in the value.
+TEST(Request, FormDecoding)
+{
+    struct Case
+    {
+        const char *body;
+        const char *key;
+        const char *value;
+    };
+    const Case cases[] = {
+        {"v=%41%42", "v", "AB"},
+        {"v=1%2B1", "v", "1+1"},
+        {"v=a%26b%3Dc", "v", "a&b=c"},
+        {"v=%2fpath%3a%5b%5d", "v", "/path:[]"}, // lower-case hex
+        {"v=50%25+off", "v", "50% off"},
+        {"v=%zz%4", "v", "%zz%4"},             // bad escapes kept as they stand
+        {"v=%0D%0Aline", "v", "  line"},        // control characters become blanks
+        {"na%6De=x", "name", "x"},              // keys are decoded too
+        {"v=a=b", "v", "a"},                    // a second "=" ends the value
+    };
+    for (const Case &c : cases) {
+        Request r;
+        r.AddPostData(QString::fromLatin1(c.body));
+        EXPECT_EQ(r.Form(QString::fromLatin1(c.key)), QString::fromLatin1(c.value)) << c.body;
+    }
+    Request r;
+    r.AddPostData(QStringLiteral("a&&b=2&a=3&"));
+    EXPECT_EQ(r.FormCol().count(), 2); // "a" (empty value) and "b"; the repeated "a" keeps its first pair
+    EXPECT_EQ(r.Form(QStringLiteral("a")), QString());
+    EXPECT_EQ(r.Form(QStringLiteral("B")), QStringLiteral("2"));
+}
+
+TEST(Request, PathIsDecodedAndQuerySplitBeforeDecoding)
+{
+    const Request r = parsed(QStringLiteral("GET /a%20b%3Fc?q=%3F%26 HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(r.page(), QStringLiteral("/a b?c"));
+    EXPECT_EQ(r.QueryString(QStringLiteral("q")), QStringLiteral("?&"));
+}
+
+TEST(Request, HeaderLines)
+{
+    const Request r = parsed(QStringLiteral("GET /s HTTP/1.1\r\nHost: one\r\nhost: two\r\nUser-Agent: UA/1\r\n"
+                                            "X-Odd: a: b\r\nNoColon\r\nAUTH_USER: me\r\n\r\n"));
+    EXPECT_EQ(r.ServerVariables(QStringLiteral("Host")), QStringLiteral("one"));
+    EXPECT_EQ(r.ServerVariables(QStringLiteral("HTTP_USER_AGENT")), QStringLiteral("UA/1"));
+    EXPECT_EQ(r.ServerVariables(QStringLiteral("remote_addr")), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(r.ServerVariables(QStringLiteral("X-Odd")), QString());
+    EXPECT_EQ(r.ServerVariables(QStringLiteral("auth_user")), QStringLiteral("me"));
+    EXPECT_EQ(r.ServerVariables(QStringLiteral("PATH_INFO")), QString());
+}
+
+// A path that holds "http" is still the path: the protocol is the line's last word.
+TEST(Request, PathContainingHttp)
+{
+    const Request r = parsed(QStringLiteral("GET /help/http-notes.htm HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(r.page(), QStringLiteral("/help/http-notes.htm"));
+}
+
+TEST(Request, MalformedRequestLines)
+{
+    const Request noHttp = parsed(QStringLiteral("GET /status\r\n\r\n"));
+    EXPECT_EQ(noHttp.Method(), QString());
+    EXPECT_EQ(noHttp.page(), QString());
+    EXPECT_EQ(noHttp.QueryStringCol().count(), 0);
+
+    EXPECT_EQ(parsed(QStringLiteral("nonsense")).Method(), QString());
+
+    const int mark = WebTest::logMark();
+    const Request absolute = parsed(QStringLiteral("GET HTTP://host/status HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(absolute.page(), QString());
+    ASSERT_EQ(WebTest::logsSince(mark).size(), 1);
+    EXPECT_TRUE(WebTest::logsSince(mark).at(0).startsWith(QStringLiteral("ParsePage i=4,j=")));
+
+    const Request empty = parsed(QStringLiteral("GET  HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(empty.page(), QString());
+}
+
+TEST(Request, LoggedRequestTextIsCutAndHasNoControlCharacters)
+{
+    const int mark = WebTest::logMark();
+    Request r;
+    r.ParsePage(QStringLiteral("GET http://x/") + QString(5000, QLatin1Char('a')) + QStringLiteral("\x01\x02 HTTP/1.1\r\n\r\n"));
+    const QStringList logs = WebTest::logsSince(mark);
+    ASSERT_EQ(logs.size(), 1);
+    EXPECT_LT(logs.at(0).size(), 400);
+    EXPECT_FALSE(logs.at(0).contains(QChar(1)));
+    EXPECT_FALSE(logs.at(0).contains(QLatin1Char('\n')));
+}
