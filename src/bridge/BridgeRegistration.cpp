@@ -1,10 +1,15 @@
 #include "bridge/BridgeRegistration.h"
 
+#include "bridge/BridgeHooks.h"
+
 #include "bridge/BscBridge.h"
 #include "bridge/CommAndTimer.h"
 #include "bridge/DeviceMessageClass.h"
 #include "bridge/PluginPointTables.h"
 #include "bridge/ReceiveDispatcher.h"
+#include "bridge/ReceiveMessages.h"
+#include "bridge/ScriptQueue.h"
+#include "bridge/TagTables.h"
 #include "bridge/XapReports.h"
 
 #include "controller/PluginHooks.h"
@@ -21,6 +26,8 @@ void registerBridgeSubsystem()
                                   [] { return std::make_shared<DeviceMessageClass>(); });
 
     HostHooks &host = HostHooksInstance();
+    // Host scripts load into the one engine, which the bridge's timer form holds.
+    host.scriptEngine = [] { return CommAndTimer::instance().ScriptControl1; };
     host.sendXapBSC = [](const QString &dc) { SendXapBSC(dc); };
     host.sendXapX10Event = [](const QString &units, const QString &house, qint16 command, const Variant &,
                               const Variant &) { SendXapX10Event(units, house, command); };
@@ -32,16 +39,22 @@ void registerBridgeSubsystem()
     static const PluginPointTables pluginTables;
     SetPointTables(&pluginTables);
     PluginHooks &plugin = PluginHooksInstance();
-    plugin.programPeriodicScript = [](int intervalMs, long countdown, bool enabled) {
-        CommAndTimer &form = CommAndTimer::instance();
-        form.PeriodicCountdown = qint32(countdown);
-        form.PeriodicScriptTimer.setInterval(intervalMs);
-        form.PeriodicScriptTimer.setEnabled(enabled);
-    };
+    // The clock is programmed from the period itself, which also guards the ranges.
+    plugin.programPeriodicScript = [](int, long, bool) { ProgramPeriodicScript(); };
+    plugin.termReceiveMessages = [] { TermReceiveMessages(); };
     plugin.enablePeriodicScript = [](bool enabled) { CommAndTimer::instance().PeriodicScriptTimer.setEnabled(enabled); };
     plugin.unloadCommAndTimer = [] { CommAndTimer::unload(); };
 
+    BridgeHooks &bridge = BridgeHooksInstance();
+    bridge.checkReceivedMessage = [](const std::shared_ptr<XapMessage> &message) {
+        if (message)
+            CheckReceivedMessage(*message);
+    };
+    bridge.queueDeviceEvent = [](const ObjectPtr &record) { QueueDeviceEvent(record); };
+
     CoreHooks &core = Hooks();
+    core.initReceiveMessages = [] { InitReceiveMessages(); };
+    core.addTags = [] { AddAllTags(); };
     // A hook already there (the dispatch trace of tests) keeps seeing every text.
     core.readMessage = [before = core.readMessage](const QString &text) {
         if (before)

@@ -1,11 +1,15 @@
 #include "bridge/CommAndTimer.h"
 
+#include "bridge/ScriptQueue.h"
+
 #include "core/Globals.h"
 #include "core/Logging.h"
 
 #include "automation/PendingError.h"
 
 #include <algorithm>
+#include "ScriptControl.h"
+
 #include <memory>
 
 namespace {
@@ -24,8 +28,11 @@ void send(const xapQueuedMessage &m)
 } // namespace
 
 CommAndTimer::CommAndTimer()
+    : ScriptControl1(std::make_shared<ScriptControl>())
 {
     connect(&BSCTimer, &VbTimer::timer, this, &CommAndTimer::BSCTimer_Timer);
+    connect(&ScriptQueueTimer, &VbTimer::timer, this, [] { ScriptQueueTimer_Timer(); });
+    connect(&PeriodicScriptTimer, &VbTimer::timer, this, [] { PeriodicScriptTimer_Timer(); });
 }
 
 CommAndTimer &CommAndTimer::instance()

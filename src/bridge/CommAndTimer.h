@@ -10,6 +10,9 @@
 
 #include <deque>
 #include <vector>
+#include <memory>
+
+class ScriptControl;
 
 // The bridge's hidden timer form. BSCTimer paces the replies to BSC queries:
 // an idle bridge sends a reply at once and arms the timer, and while it runs
@@ -17,7 +20,8 @@
 // The queue is bounded: a peer that asks again before its replies went out
 // has its waiting replies replaced, and a query whose replies would not fit
 // is not answered. PeriodicScriptTimer is programmed by the plug-in for the
-// periodic script.
+// periodic script; ScriptQueueTimer drains the queue of user-script runs;
+// ScriptControl1 is the one script engine of the program.
 class CommAndTimer : public QObject
 {
     Q_OBJECT
@@ -44,6 +48,8 @@ public:
     qint32 PeriodicCountdown = 0;
     // Point writes of BSC commands, run one per turn of the event loop.
     BscWriteQueue Writes;
+    VbTimer ScriptQueueTimer;
+    std::shared_ptr<ScriptControl> ScriptControl1;
 
 private:
     struct Pending

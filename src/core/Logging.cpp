@@ -111,6 +111,11 @@ QString XapItemValue(const QString& value)
     return clean;
 }
 
+QList<xapQueuedMessage> PendingXapMessages()
+{
+    return QList<xapQueuedMessage>(pendingMessages().begin(), pendingMessages().end());
+}
+
 QStringList PendingXapBodies()
 {
     QStringList bodies;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/XapQueuedMessage.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -38,6 +41,8 @@ void CreateFolders(const QString& path);
 
 // Number of messages waiting for the endpoint (diagnostics and tests).
 int PendingXapMessageCount();
+// The messages waiting for the endpoint, oldest first (diagnostics and tests).
+QList<xapQueuedMessage> PendingXapMessages();
 
 // Section bodies of the messages waiting for the endpoint, oldest first (diagnostics and tests).
 QStringList PendingXapBodies();

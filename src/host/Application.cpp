@@ -7,6 +7,7 @@
 #include "host/HostHooks.h"
 #include "host/IniCache.h"
 #include "host/StateTables.h"
+#include "host/TaggedMembers.h"
 #include "host/Trap.h"
 
 #include "core/Globals.h"
@@ -84,6 +85,7 @@ void Application::describe(DispatchTable<Application> &t)
     // As late binding does: leaving out a parameter that is not Optional raises 449.
     t.argumentsRequired();
     describeFixedMembers(t);
+    describeTaggedMembers(t);
 
     t.method("DeviceExists", &Application::DeviceExists);
     t.method("DeviceExistsByName", &Application::DeviceExistsByName);

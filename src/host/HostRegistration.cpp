@@ -3,6 +3,7 @@
 #include "host/Application.h"
 #include "host/DevFunc.h"
 #include "host/DeviceClass.h"
+#include "host/GlobalVar.h"
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
 #include "host/IR.h"
@@ -20,6 +21,7 @@ void registerHostSubsystem()
     classes.add(QStringLiteral("xaptvkKorvane.IR"), [] { return std::make_shared<IR>(); });
     classes.add(QStringLiteral("xaptvkKorvane.devFunc"), [] { return std::make_shared<devFunc>(); });
     classes.add(QStringLiteral("xaptvkKorvane.DeviceClass"), [] { return std::make_shared<DeviceClass>(); });
+    classes.add(QStringLiteral("xaptvkKorvane.GlobalVar"), [] { return std::make_shared<GlobalVar>(); });
 
     // Scripts registered for status changes run as the host's RunEx runs them.
     HostHooksInstance().runEx = [](const QString &script, const QString &procedure, const Variant &parameter) {

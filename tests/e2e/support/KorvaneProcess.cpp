@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QSysInfo>
 
 ProgramFolder::ProgramFolder(const QByteArray& tvkXapIni)
@@ -104,4 +105,31 @@ QByteArray expectedHeartbeat(int port)
 {
     return "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.00C7:00\nclass=xap-hbeat.alive\nsource=" + programSource().toLatin1()
         + "\ninterval=600\nport=" + QByteArray::number(port) + "\n}\n";
+}
+
+quint16 boundXapPort(qint64 pid)
+{
+    QSet<QByteArray> inodes;
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = fd.symLinkTarget().isEmpty() ? QFile::symLinkTarget(fd.filePath()) : fd.symLinkTarget();
+        const QString name = QFileInfo(target).fileName();
+        if (name.startsWith(QStringLiteral("socket:[")))
+            inodes.insert(name.mid(8, name.size() - 9).toLatin1());
+    }
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() < 10 || !inodes.contains(f.at(9)))
+            continue;
+        const QList<QByteArray> local = f.at(1).split(':');
+        if (local.size() != 2 || local.at(0) != "0100007F")
+            continue;
+        const quint16 port = quint16(local.at(1).toUInt(nullptr, 16));
+        if (port >= 32768)
+            return port;
+    }
+    return 0;
 }

@@ -47,6 +47,10 @@ private:
     QProcess m_process;
 };
 
+// The UDP port the process has bound on 127.0.0.1 from 32768 on (its xAP
+// receive port), found from /proc without listening on the xAP port; 0 while none.
+quint16 boundXapPort(qint64 pid);
+
 // "tvk.Korvane." and this machine's name up to its first ".".
 QString programSource();
 

@@ -1,0 +1,229 @@
+#include "bridge/ScriptQueue.h"
+
+#include "bridge/CommAndTimer.h"
+#include "bridge/ReceiveMessages.h"
+
+#include "controller/PluginState.h"
+
+#include "host/Application.h"
+#include "host/HostGlobals.h"
+#include "host/Script.h"
+#include "host/TaggedMembers.h"
+
+#include "core/ConfigPath.h"
+#include "core/Globals.h"
+#include "core/Logging.h"
+
+#include "automation/PendingError.h"
+#include "automation/VbString.h"
+
+#include "ScriptControl.h"
+
+#include <QFileInfo>
+#include <QPointer>
+
+#include <cmath>
+#include <deque>
+#include <limits>
+
+namespace {
+
+constexpr int kFirstRunMs = 5;
+constexpr int kRunningMs = 60000;
+constexpr int kMinuteMs = 60000;
+constexpr int kScriptTimeoutMs = 60000;
+const QString kScriptName = QStringLiteral("xaptvkKorvane.txt");
+
+std::deque<ObjectPtr> sPending;
+std::shared_ptr<Script> sStartupScript;
+bool sDraining = false;
+bool sReloadAfterDrain = false;
+bool sOverflowLogged = false;
+
+// Sets interval and countdown for the next periodic run from a period of P
+// seconds: the minutes as countdown ticks of 60 s, the seconds left over as
+// the first tick. False (logged, clock off) for a period it cannot count.
+bool setClock(CommAndTimer &form, double period, const QString &periodText)
+{
+    const double minutes = std::floor(period / 60);
+    if (!(period >= 0) || minutes > double(std::numeric_limits<qint32>::max())) {
+        form.PeriodicScriptTimer.setEnabled(false);
+        LogError(kProgramName, QStringLiteral("PeriodicScriptTimer: the period ") + periodText
+                                   + QStringLiteral(" cannot be counted, the periodic script is off"));
+        return false;
+    }
+    const qint64 whole = qint64(VbString::roundHalfEven(period));
+    const int seconds = int(whole % 60);
+    qint32 countdown = qint32(minutes);
+    if (seconds != 0) {
+        form.PeriodicScriptTimer.setInterval(seconds * 1000);
+    } else {
+        --countdown;
+        form.PeriodicScriptTimer.setInterval(kMinuteMs);
+    }
+    form.PeriodicCountdown = countdown;
+    return true;
+}
+
+} // namespace
+
+void InitReceiveMessages()
+{
+    try {
+        gCurrentScriptRecord.reset();
+        InitFilterDictionary();
+        InitIRMacroDictionary();
+        InitDeviceDictionary();
+        InitScriptControl();
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("InitReceiveMessages"));
+    }
+}
+
+void TermReceiveMessages()
+{
+    try {
+        SaveDeviceDictionary();
+        gDeviceDictionary.reset();
+        gFilterDictionary.reset();
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("TermReceiveMessages"));
+    }
+}
+
+void InitScriptControl()
+{
+    // Resetting the engine under a running script would pull its code away:
+    // the reload waits for the run to end.
+    if (sDraining) {
+        sReloadAfterDrain = true;
+        return;
+    }
+    try {
+        ScriptControl &engine = *CommAndTimer::instance().ScriptControl1;
+        engine.Reset();
+        engine.setLanguage(QStringLiteral("VBScript"));
+        engine.setAllowUI(true);
+        engine.AddObject(QStringLiteral("xap"), hs, true);
+        engine.setTimeout(kScriptTimeoutMs);
+        LoadScripts();
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("InitScriptControl ") + QString::number(PendingError::current().number));
+    }
+}
+
+void LoadScripts()
+{
+    const QString path = ResolvePathNoCase(gAppPath, QStringLiteral("Scripts/") + kScriptName);
+    if (!QFileInfo(path).isFile()) {
+        sStartupScript.reset();
+        return;
+    }
+    sStartupScript = std::make_shared<Script>();
+    sStartupScript->Add(kScriptName, QStringLiteral("Main"));
+}
+
+void QueueDeviceEvent(const ObjectPtr &record)
+{
+    if (sPending.size() >= size_t(kMaxPendingScriptEvents)) {
+        if (!sOverflowLogged)
+            LogError(kProgramName, QStringLiteral("QueueDeviceEvent: ") + QString::number(kMaxPendingScriptEvents)
+                                       + QStringLiteral(" script runs are waiting, further events are dropped"));
+        sOverflowLogged = true;
+        return;
+    }
+    sPending.push_back(record);
+    CommAndTimer &form = CommAndTimer::instance();
+    if (!form.ScriptQueueTimer.isEnabled()) {
+        form.ScriptQueueTimer.setInterval(kFirstRunMs);
+        form.ScriptQueueTimer.setEnabled(true);
+    }
+}
+
+void ScriptQueueTimer_Timer()
+{
+    // A tick that comes while a run pumps events leaves the entries to the drain in progress.
+    if (sDraining)
+        return;
+    sDraining = true;
+    const QPointer<CommAndTimer> form = &CommAndTimer::instance();
+    try {
+        while (!sPending.empty()) {
+            if (form)
+                form->ScriptQueueTimer.setInterval(kRunningMs);
+            const ObjectPtr entry = sPending.front();
+            sPending.pop_front();
+            const QString tag = entry ? entry->get(QStringLiteral("Tag")).toString() : QString();
+            gCurrentScriptRecord = entry;
+            // Held for the run: a reload during it must not free the running script.
+            if (const std::shared_ptr<Script> script = sStartupScript)
+                script->Run(QStringLiteral("Main"), Variant(tag));
+        }
+        sOverflowLogged = false;
+        if (form)
+            form->ScriptQueueTimer.setEnabled(false);
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("ScriptQueueTimer_Timer"));
+    }
+    sDraining = false;
+    if (sReloadAfterDrain) {
+        sReloadAfterDrain = false;
+        InitScriptControl();
+    }
+}
+
+void PeriodicScriptTimer_Timer()
+{
+    try {
+        CommAndTimer &form = CommAndTimer::instance();
+        --form.PeriodicCountdown;
+        if (form.PeriodicCountdown >= 0) {
+            form.PeriodicScriptTimer.setInterval(kMinuteMs);
+            return;
+        }
+        QueueDeviceEvent(nullptr);
+        setClock(form, VbString::Val(gPlugin.ScriptPeriod), gPlugin.ScriptPeriod);
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("PeriodicScriptTimer_Timer"));
+    }
+}
+
+void ProgramPeriodicScript()
+{
+    CommAndTimer &form = CommAndTimer::instance();
+    const QString period = gPlugin.ScriptPeriod;
+    if (!setClock(form, VbString::Val(period), period))
+        return;
+    form.PeriodicScriptTimer.setEnabled(VbString::IsNumeric(period));
+}
+
+void SetScriptPeriod(const QString &period)
+{
+    gPlugin.ScriptPeriod = period;
+    CommAndTimer::instance().PeriodicScriptTimer.setEnabled(VbString::IsNumeric(period));
+}
+
+Script *StartupScriptObject()
+{
+    return sStartupScript.get();
+}
+
+int PendingScriptEvents()
+{
+    return int(sPending.size());
+}
+
+void ResetScriptQueue()
+{
+    sPending.clear();
+    sStartupScript.reset();
+    sDraining = false;
+    sReloadAfterDrain = false;
+    sOverflowLogged = false;
+    gCurrentScriptRecord.reset();
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "automation/Dispatch.h"
+
+// One named value that scripts keep for the life of the process: any value,
+// an object reference too.
+class GlobalVar : public DispatchObject<GlobalVar>
+{
+public:
+    static void describe(DispatchTable<GlobalVar> &t);
+
+    Variant Data;
+};
+
+using GlobalVarPtr = std::shared_ptr<GlobalVar>;

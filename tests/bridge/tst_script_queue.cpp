@@ -1,0 +1,268 @@
+// The user script's queue and the periodic clock, driven tick by tick on a
+// clock of the test's own: the timers are read, never waited for.
+#include "ScriptTestSupport.h"
+
+#include "bridge/CommAndTimer.h"
+#include "bridge/DeviceMessageClass.h"
+#include "bridge/ReceiveMessages.h"
+#include "bridge/ScriptQueue.h"
+
+#include "controller/PluginState.h"
+
+#include "host/HostGlobals.h"
+#include "host/TaggedMembers.h"
+
+#include "ScriptControl.h"
+
+namespace {
+
+const char kRecorder[] =
+    "Dim calls\r\n"
+    "Sub Main(tag)\r\n"
+    "  If xap.Request(\"lastevent\") Is Nothing Then calls = calls & \"<nothing>\"\r\n"
+    "  calls = calls & \"[\" & tag & \"]\"\r\n"
+    "End Sub\r\n";
+
+DeviceMessageClassPtr recordOf(const QString &tag)
+{
+    auto r = std::make_shared<DeviceMessageClass>();
+    r->Tag = tag;
+    return r;
+}
+
+class ScriptQueueTest : public ScriptTest
+{
+protected:
+    void SetUp() override
+    {
+        ScriptTest::SetUp();
+        gPlugin.ScriptPeriod = "0";
+    }
+    void TearDown() override
+    {
+        gPlugin.ScriptPeriod = "0";
+        ScriptTest::TearDown();
+    }
+    QString calls() { return evalMain("calls").toText(); }
+    VbTimer &periodic() { return CommAndTimer::instance().PeriodicScriptTimer; }
+
+    // Runs the periodic clock on the test's clock for `seconds`: each tick
+    // comes when its interval has passed; queued runs are drained at once.
+    // Returns the times of the runs; `ticks` gets every tick's interval.
+    QList<int> runClock(int seconds, QList<int> *ticks = nullptr)
+    {
+        QList<int> runs;
+        int now = 0;
+        while (periodic().isEnabled() && periodic().interval() > 0) {
+            const int step = periodic().interval() / 1000;
+            if (now + step > seconds)
+                break;
+            now += step;
+            if (ticks)
+                ticks->append(step);
+            PeriodicScriptTimer_Timer();
+            if (PendingScriptEvents() > 0) {
+                runs.append(now);
+                drain();
+            }
+        }
+        return runs;
+    }
+};
+
+TEST_F(ScriptQueueTest, EventsQueuedBeforeTheTickRunOldestFirstInOneTick)
+{
+    writeScript(kRecorder);
+    InitScriptControl();
+    VbTimer &timer = CommAndTimer::instance().ScriptQueueTimer;
+    QueueDeviceEvent(recordOf("one"));
+    EXPECT_TRUE(timer.isEnabled());
+    EXPECT_EQ(timer.interval(), 5);
+    QueueDeviceEvent(recordOf("two"));
+    QueueDeviceEvent(nullptr);
+    EXPECT_EQ(timer.interval(), 5);
+    drain();
+    EXPECT_EQ(calls(), "[one][two]<nothing>[]");
+    EXPECT_FALSE(timer.isEnabled());
+    EXPECT_EQ(gCurrentScriptRecord, nullptr);
+
+    // And the real timer does the same by itself.
+    QueueDeviceEvent(recordOf("three"));
+    ASSERT_TRUE(waitUntil([&] { return !timer.isEnabled(); }));
+    EXPECT_EQ(calls(), "[one][two]<nothing>[][three]");
+    EXPECT_EQ(gCurrentScriptRecord->get("Tag").toString(), "three");
+}
+
+TEST_F(ScriptQueueTest, AFilterEventForALoadedRecordPassesItsTag)
+{
+    writeIni("[Received]\r\nacme.wx.pc~Weather.Report=Roof;1\r\n[Devices]\r\nRoof=1/1/2000\r\n");
+    writeScript(kRecorder);
+    InitReceiveMessages();
+    receive(message("Weather.Report", QString(), {{"weather.report", {"TempC=3"}}}, "acme.wx.pc"));
+    drain();
+    EXPECT_EQ(calls(), "[Roof]");
+    EXPECT_EQ(gCurrentScriptRecord, gDeviceDictionary->item(Variant("roof")).toObject());
+}
+
+TEST_F(ScriptQueueTest, PeriodOf150RunsEvery150SecondsInTicksOf30And60)
+{
+    writeScript(kRecorder);
+    InitScriptControl();
+    gPlugin.ScriptPeriod = "150";
+    ProgramPeriodicScript();
+    EXPECT_TRUE(periodic().isEnabled());
+    QList<int> ticks;
+    EXPECT_EQ(runClock(600, &ticks), QList<int>({150, 300, 450, 600}));
+    EXPECT_EQ(ticks.mid(0, 6), QList<int>({30, 60, 60, 30, 60, 60}));
+    EXPECT_EQ(calls(), "<nothing>[]<nothing>[]<nothing>[]<nothing>[]");
+}
+
+TEST_F(ScriptQueueTest, TableOfPeriods)
+{
+    const struct {
+        const char *period;
+        QList<int> runs;
+    } cases[] = {
+        {"120", {120, 240, 360}}, {"90", {90, 180, 270, 360}}, {"60", {60, 120, 180, 240, 300, 360}},
+        {"45", {45, 90, 135, 180, 225, 270, 315, 360}}, {"0", {60, 120, 180, 240, 300, 360}},
+        {"59.5", {60, 120, 180, 240, 300, 360}}, {"abc", {}}, {"", {}},
+    };
+    for (const auto &c : cases) {
+        gPlugin.ScriptPeriod = c.period;
+        ProgramPeriodicScript();
+        EXPECT_EQ(runClock(360), c.runs) << c.period;
+    }
+}
+
+TEST_F(ScriptQueueTest, APeriodThatCannotBeCountedTurnsTheClockOffWithALogEntry)
+{
+    for (const char *period : {"-5", "1e12"}) {
+        gPlugin.ScriptPeriod = "60";
+        ProgramPeriodicScript();
+        ASSERT_TRUE(periodic().isEnabled());
+        gPlugin.ScriptPeriod = period;
+        ProgramPeriodicScript();
+        EXPECT_FALSE(periodic().isEnabled()) << period;
+        // Changed while running: the run due still comes, then the clock stops.
+        gPlugin.ScriptPeriod = "60";
+        ProgramPeriodicScript();
+        gPlugin.ScriptPeriod = period;
+        EXPECT_EQ(runClock(600), QList<int>({60})) << period;
+        EXPECT_FALSE(periodic().isEnabled());
+        drain();
+    }
+    EXPECT_EQ(logData().filter("cannot be counted").size(), 4);
+}
+
+TEST_F(ScriptQueueTest, ANewPeriodFromThePageTakesEffectAfterTheNextRun)
+{
+    gPlugin.ScriptPeriod = "60";
+    ProgramPeriodicScript();
+    SetScriptPeriod("150");
+    EXPECT_EQ(runClock(360), QList<int>({60, 210, 360}));
+    SetScriptPeriod("off");
+    EXPECT_FALSE(periodic().isEnabled());
+    EXPECT_TRUE(runClock(600).isEmpty());
+}
+
+// A tick that comes while a run is going on (a script that waits) returns:
+// the drain in progress takes the entries.
+class Ticker : public DispatchObject<Ticker>
+{
+public:
+    static void describe(DispatchTable<Ticker> &t)
+    {
+        t.name("Ticker");
+        t.raw("Tick", [](Ticker &, CallKind, std::vector<Variant> &) {
+            QueueDeviceEvent(recordOf("late"));
+            ScriptQueueTimer_Timer();
+            return Variant();
+        });
+    }
+};
+
+TEST_F(ScriptQueueTest, ATickDuringARunDoesNotStartASecondDrain)
+{
+    writeScript("Dim calls\r\nSub Main(tag)\r\n calls = calls & \"(\" & tag\r\n"
+                " If tag = \"first\" Then ticker.Tick\r\n calls = calls & \")\"\r\nEnd Sub\r\n");
+    InitScriptControl();
+    CommAndTimer::instance().ScriptControl1->AddObject("ticker", std::make_shared<Ticker>());
+    QueueDeviceEvent(recordOf("first"));
+    QueueDeviceEvent(recordOf("second"));
+    drain();
+    EXPECT_EQ(calls(), "(first)(second)(late)");
+    EXPECT_FALSE(CommAndTimer::instance().ScriptQueueTimer.isEnabled());
+}
+
+TEST_F(ScriptQueueTest, ScriptErrorsAreLoggedAndTheDrainGoesOn)
+{
+    writeScript("Dim calls\r\nSub Main(tag)\r\n  calls = calls & tag\r\n  If tag = \"bad\" Then x = 1 / 0\r\nEnd Sub\r\n");
+    InitScriptControl();
+    QueueDeviceEvent(recordOf("a"));
+    QueueDeviceEvent(recordOf("bad"));
+    QueueDeviceEvent(recordOf("b"));
+    drain();
+    EXPECT_EQ(calls(), "abadb");
+    ASSERT_TRUE(!logData().filter("Script Run Error").isEmpty());
+    EXPECT_EQ(logData().filter("Script Run Error").first(), "Script Run Error 11 - Division by zero@ Script Line 4 col 23");
+}
+
+TEST_F(ScriptQueueTest, ASyntaxErrorIsLoggedWithItsPlaceAndNothingRuns)
+{
+    writeScript("Sub Main(tag)\r\n  If Then\r\nEnd Sub\r\n");
+    InitScriptControl();
+    QueueDeviceEvent(recordOf("a"));
+    drain();
+    EXPECT_EQ(PendingScriptEvents(), 0);
+    ASSERT_TRUE(!logData().filter("Error in script syntax").isEmpty());
+    const QString entry = logData().filter("Error in script syntax").first();
+    EXPECT_TRUE(entry.startsWith("Error in script syntax / xaptvkKorvane.txt ")) << entry.toStdString();
+    EXPECT_TRUE(entry.contains("@ Line 2 col ")) << entry.toStdString();
+}
+
+TEST_F(ScriptQueueTest, ARunawayScriptEndsAtTheTimeOut)
+{
+    writeScript("Dim calls\r\nSub Main(tag)\r\n  calls = calls & tag\r\n  If tag = \"loop\" Then\r\n"
+                "    Do : Loop\r\n  End If\r\nEnd Sub\r\n");
+    InitScriptControl();
+    EXPECT_EQ(CommAndTimer::instance().ScriptControl1->Timeout(), 60000);
+    CommAndTimer::instance().ScriptControl1->setTimeout(300);
+    QueueDeviceEvent(recordOf("loop"));
+    QueueDeviceEvent(recordOf("after"));
+    drain();
+    EXPECT_EQ(calls(), "loopafter");
+    ASSERT_TRUE(!logData().filter("Script Run Error").isEmpty());
+}
+
+TEST_F(ScriptQueueTest, WithoutAScriptEntriesAreStillTakenAndAReadAfterDeletionStopsRuns)
+{
+    InitScriptControl();
+    EXPECT_EQ(StartupScriptObject(), nullptr);
+    QueueDeviceEvent(recordOf("x"));
+    drain();
+    EXPECT_EQ(PendingScriptEvents(), 0);
+    EXPECT_EQ(gCurrentScriptRecord->get("Tag").toString(), "x");
+
+    writeScript(kRecorder);
+    InitScriptControl();
+    ASSERT_NE(StartupScriptObject(), nullptr);
+    QFile::remove(m_dir.path() + "/Scripts/xaptvkKorvane.txt");
+    InitScriptControl();
+    EXPECT_EQ(StartupScriptObject(), nullptr);
+    QueueDeviceEvent(recordOf("y"));
+    drain();
+    EXPECT_EQ(PendingScriptEvents(), 0);
+}
+
+TEST_F(ScriptQueueTest, AFloodOfEventsIsBoundedWithOneLogEntry)
+{
+    for (int i = 0; i < kMaxPendingScriptEvents + 50; ++i)
+        QueueDeviceEvent(nullptr);
+    EXPECT_EQ(PendingScriptEvents(), kMaxPendingScriptEvents);
+    drain();
+    QueueDeviceEvent(nullptr);
+    EXPECT_EQ(PendingScriptEvents(), 1);
+    EXPECT_EQ(logData().filter("further events are dropped").size(), 1);
+}
+
+} // namespace
