@@ -28,6 +28,30 @@ QString trimSpaces(const QString& text)
     return text.mid(start, end - start);
 }
 
+// Characters that would end or cut a line of the written file.
+QString withoutLineBreaks(QString text)
+{
+    for (QChar& c : text) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+// A line that a reader would take differently: "=" ends the key early, a line that starts
+// with ";" is a comment, one that starts with "[" and ends with "]" is a section, and one
+// that starts with a blank loses it. Keys such as "[6" (the I/O devices' house character)
+// are read back whole as long as their line does not end in "]".
+bool unreadableLine(const QString& key, const QString& value)
+{
+    if (key.contains(QLatin1Char('=')) || key.startsWith(QLatin1Char(';')) || key.startsWith(QLatin1Char(' ')))
+        return true;
+    qsizetype end = value.size();
+    while (end > 0 && value.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return key.startsWith(QLatin1Char('[')) && end > 0 && value.at(end - 1) == QLatin1Char(']');
+}
+
 QStringList splitLines(const QByteArray& data)
 {
     // Any of CR LF, LF or CR ends a line, as the line reader of a text file does.
@@ -80,8 +104,12 @@ void IniTool::Load(const QString& file)
     QFile in(file);
     if (!QFileInfo(file).isFile() || !in.open(QIODevice::ReadOnly))
         return;
+    QByteArray data = in.readAll();
+    // An editor may put a UTF-8 byte-order mark first; left in, it would hide the first section.
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data.remove(0, 3);
     QString section;
-    for (const QString& raw : splitLines(in.readAll())) {
+    for (const QString& raw : splitLines(data)) {
         const QString line = trimSpaces(raw);
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
@@ -193,12 +221,25 @@ bool IniTool::Save()
         QString value;
     };
     QList<Row> rows;
+    int refused = 0;
     for (const Entry& entry : m_entries) {
         if (entry.isSection || entry.item.isEmpty())
             continue;
+        // Text from the network, a script or an imported file must not add lines of its own:
+        // a line break in a value would start a section that the program then obeys.
         const qsizetype sep = entry.key.indexOf(kKeySeparator);
-        const QString header = entry.key.left(sep);
-        rows.append(Row{header, entry.key.mid(sep + 1), Latin1Case::upper(header), entry.item});
+        const QString header = withoutLineBreaks(entry.key.left(sep));
+        const QString key = withoutLineBreaks(entry.key.mid(sep + 1));
+        const QString value = withoutLineBreaks(entry.item);
+        if (unreadableLine(key, value)) {
+            ++refused;
+            continue;
+        }
+        rows.append(Row{header, key, Latin1Case::upper(header), value});
+    }
+    if (refused > 0) {
+        LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file + QStringLiteral(" left out ")
+                                   + QString::number(refused) + QStringLiteral(" key(s) that cannot be read back"));
     }
     std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
         const int bySection = a.headerSort.compare(b.headerSort, Qt::CaseInsensitive);
@@ -237,6 +278,7 @@ bool IniTool::Save()
         return true;
     } catch (...) {
         PendingError::capture();
+        m_lastError = PendingError::current();
         if (gPluginHostRegistered)
             LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file);
         else

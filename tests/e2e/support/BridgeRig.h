@@ -53,6 +53,9 @@ public:
     QList<QPair<int, int>> extraUnits;
     // Environment the program is started with, besides this process's own.
     QList<QPair<QString, QString>> programEnvironment;
+    // False: the serial-device server's port is chosen but not listened on, for a
+    // test to bring the server up later (transport.listen(transport.port())).
+    bool serverAtStart = true;
     QElapsedTimer clock;
     QList<qint64> arrivals; // ms since the rig was made, per listener datagram
 

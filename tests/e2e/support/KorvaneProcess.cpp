@@ -68,18 +68,6 @@ KorvaneProcess::~KorvaneProcess()
     }
 }
 
-qint64 KorvaneProcess::residentKb() const
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 int KorvaneProcess::terminate()
 {
     if (running())
@@ -104,4 +92,16 @@ QByteArray expectedHeartbeat(int port)
 {
     return "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.00C7:00\nclass=xap-hbeat.alive\nsource=" + programSource().toLatin1()
         + "\ninterval=600\nport=" + QByteArray::number(port) + "\n}\n";
+}
+
+qint64 KorvaneProcess::residentKb() const
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
 }
