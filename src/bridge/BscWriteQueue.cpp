@@ -1,7 +1,5 @@
 #include "bridge/BscWriteQueue.h"
 
-#include "bridge/BscNaming.h"
-#include "bridge/HostAccess.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
 
@@ -86,10 +84,5 @@ void BscWriteQueue::run(const Write &write)
                 flag = false;
         }
     } running(m_running, alive);
-    const QString code = write.house + write.unit;
-    // A variable's State follows its value: stored before the write, so the
-    // event the write brings carries both new.
-    if (BscNaming::IsVariableHouse(write.house, Points()))
-        HostAccess::UpdateStatus(code, write.level != 0 ? 2 : 3);
     PluginCalls::SetIO(write.house, write.unit, write.command, write.level);
 }

@@ -497,6 +497,11 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
                 PluginHost::hs("SetDeviceLastChange", {Variant(code), Variant::fromDate(VbDate::oleNow())});
         });
         QExec(dv, QString::number(house), QString::number(n), 19, level, data1, data2);
+        // The State goes with the value, as the poll stores it, so the event of the change carries both new.
+        ignoring([&] {
+            PluginHost::hs("SetDeviceStatusNoReport",
+                           {Variant(code), Variant::fromInteger(level != 0 ? 2 : 3), Variant::fromInteger(0)});
+        });
         ignoring([&] { PluginHost::callback("ValueChangeEvent", {Variant(code), Variant(level)}); });
         return;
     }

@@ -91,21 +91,6 @@ TEST_F(DispatchTest, CommandBlocksAreHandedOnInOrder)
     EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,5,19,12,0,0)", "SetIO(Nothing,Q,4,19,16384,0,0)"}));
 }
 
-TEST_F(DispatchTest, ACommandSetsAVariablesStateWithItsValue)
-{
-    QString q3 = "Q3", q4 = "Q4";
-    qint16 off = 3, on = 2;
-    m_hs->SetDeviceStatus(q3, off);
-    m_hs->SetDeviceStatus(q4, on);
-    command(me() + ":>", {{"output.state.1", {"ID=03", "State=on", "Level=40"}},
-                          {"output.state.2", {"ID=04", "State=off", "Level=0"}}});
-    drainWrites();
-    ASSERT_EQ(calls().size(), 2);
-    // Stored before the plug-in is called, so the event its value change brings is whole.
-    EXPECT_EQ(m_hs->deviceStatus("Q3"), 2);
-    EXPECT_EQ(m_hs->deviceStatus("Q4"), 3);
-}
-
 TEST_F(DispatchTest, ACommandReadsNoMoreBlocksThanThereAreEndpoints)
 {
     // Five endpoints: three variables and two X10 units.

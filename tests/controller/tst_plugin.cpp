@@ -173,6 +173,13 @@ TEST_F(PluginTest, SetIOOnVariablesQueuesTheValueAndAnnouncesIt)
     startPlugin();
     selectAndCreate({0, 5, 70}, {});
     ASSERT_EQ(gPlugin.VarsHouseCode, '[');
+    // Variable 5 as each announcement finds it: State and value stored together, before it.
+    QList<QPair<int, int>> announced;
+    HostHooksInstance().sendXapBSC = [&](const QString& dc) {
+        bscAnnounced << dc;
+        if (dc == "[6")
+            announced.append({status(dc), value(dc)});
+    };
     plugin->SetIO(Variant(), "[", "6", 2, 0, 0, 0);   // on with level 0 becomes 1
     EXPECT_EQ(sim->vars[5], 1);
     EXPECT_EQ(value("[6"), 1);
@@ -180,6 +187,11 @@ TEST_F(PluginTest, SetIOOnVariablesQueuesTheValueAndAnnouncesIt)
     plugin->SetIO(Variant(), "[", "6", 3, 40, 0, 0);  // off keeps its level
     EXPECT_EQ(sim->vars[5], 40);
     EXPECT_EQ(value("[6"), 40);
+    plugin->SetIO(Variant(), "[", "6", 19, 0, 0, 0);
+    ASSERT_GE(announced.size(), 3);
+    for (const auto& [state, level] : announced)
+        EXPECT_EQ(state, level != 0 ? 2 : 3) << "announced with value " << level;
+    EXPECT_EQ(announced.last(), qMakePair(3, 0));
     plugin->SetIO(Variant(), "\\", "7", 19, 1234, 0, 0); // second house: variable 70
     EXPECT_EQ(sim->vars[70], 1234);
     EXPECT_EQ(value("\\7"), 1234);
