@@ -10,5 +10,6 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:${ASAN_OPTIONS:-}"
 export LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+ROOT=$PWD
 cd "$BUILD"
-ctest --output-on-failure -j "$(nproc)" "$@"
+bash "$ROOT/tools/isolated.sh" ctest --output-on-failure -j "$(nproc)" "$@"

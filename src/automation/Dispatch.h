@@ -14,7 +14,12 @@
 // table adapts typed C++ member functions to Object::invoke. A non-const
 // reference parameter (QString&, int&, Variant&...) is ByRef: what the member
 // leaves in it is written back into the caller's argument. Missing trailing
-// arguments arrive as Empty (VB's optional parameters).
+// arguments arrive as Empty (VB's optional parameters). A table that calls
+// argumentsRequired() raises 449 "Argument not optional" when a call leaves
+// out a parameter that was not marked optional:
+//
+//     t.argumentsRequired();
+//     t.method("GetIniSetting", &Application::GetIniSetting, Optional{1}); // sFile
 //
 //     class XapMessage : public DispatchObject<XapMessage> {
 //     public:
@@ -139,6 +144,23 @@ Variant callWith(T &self, F fn, std::vector<Variant> &args, std::index_sequence<
 }
 
 template<class T, class R, class... P>
+constexpr size_t arity(R (T::*)(P...)) { return sizeof...(P); }
+template<class T, class R, class... P>
+constexpr size_t arity(R (T::*)(P...) const) { return sizeof...(P); }
+
+// A call that leaves out any of the first `required` arguments raises 449.
+inline Fn requiring(Fn fn, size_t required)
+{
+    if (required == 0)
+        return fn;
+    return [fn = std::move(fn), required](Object &o, std::vector<Variant> &args) {
+        if (args.size() < required)
+            throw VbError(VbErr::ArgumentNotOptional);
+        return fn(o, args);
+    };
+}
+
+template<class T, class R, class... P>
 Fn adapt(R (T::*fn)(P...))
 {
     return [fn](Object &o, std::vector<Variant> &args) {
@@ -156,6 +178,11 @@ Fn adapt(R (T::*fn)(P...) const)
 }
 
 } // namespace dispatch_detail
+
+// How many of a member's last parameters are optional (VB's Optional).
+struct Optional {
+    size_t count = 0;
+};
 
 template<class T>
 class DispatchTable
@@ -176,19 +203,23 @@ public:
     void name(const QString &className) { m_className = className; }
     const QString &className() const { return m_className; }
 
+    // From here on every parameter must be passed unless it is marked Optional.
+    void argumentsRequired() { m_argumentsRequired = true; }
+    bool requiresArguments() const { return m_argumentsRequired; }
+
     // A method (also reachable as a property get, as late binding allows).
     template<class F>
-    DispatchTable &method(const QString &name, F fn)
+    DispatchTable &method(const QString &name, F fn, Optional optional = {})
     {
-        entry(name).method = dispatch_detail::adapt(fn);
+        entry(name).method = bind(fn, optional);
         return *this;
     }
 
-    // A read-only property.
+    // A read-only property (its parameters, if any, follow the method's rules).
     template<class G>
-    DispatchTable &get(const QString &name, G getter)
+    DispatchTable &get(const QString &name, G getter, Optional optional = {})
     {
-        entry(name).get = dispatch_detail::adapt(getter);
+        entry(name).get = bind(getter, optional);
         return *this;
     }
 
@@ -263,7 +294,16 @@ private:
 
     Member &entry(const QString &name) { return m_members[name.toLower()]; }
 
+    template<class F>
+    dispatch_detail::Fn bind(F fn, Optional optional) const
+    {
+        const size_t count = dispatch_detail::arity(fn);
+        const size_t required = m_argumentsRequired && optional.count < count ? count - optional.count : 0;
+        return dispatch_detail::requiring(dispatch_detail::adapt(fn), required);
+    }
+
     QString m_className = QStringLiteral("Object");
+    bool m_argumentsRequired = false;
     QHash<QString, Member> m_members;
 };
 

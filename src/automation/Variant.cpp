@@ -8,22 +8,16 @@
 #include <cmath>
 #include <limits>
 
-Variant::Variant(bool value)
-    : m_type(Boolean)
+const QString &Variant::emptyString()
 {
-    m_num.b = value;
+    static const QString empty;
+    return empty;
 }
 
-Variant::Variant(int value)
-    : m_type(Long)
+const ObjectPtr &Variant::nullObject()
 {
-    m_num.l = value;
-}
-
-Variant::Variant(double value)
-    : m_type(Double)
-{
-    m_num.d = value;
+    static const ObjectPtr none;
+    return none;
 }
 
 Variant::Variant(const QString &value)
@@ -46,6 +40,7 @@ Variant::Variant(const char *utf8)
 
 Variant::Variant(const QStringList &values)
     : m_type(Array)
+    , m_array()
 {
     std::vector<Variant> items;
     items.reserve(size_t(values.size()));
@@ -72,30 +67,13 @@ Variant::Variant(VbArray &&array)
 {
 }
 
-Variant Variant::null()
-{
-    Variant v;
-    v.m_type = Null;
-    return v;
-}
 
 Variant Variant::nothing()
 {
     return Variant(ObjectPtr());
 }
 
-Variant Variant::fromInteger(qint16 value)
-{
-    Variant v;
-    v.m_type = Integer;
-    v.m_num.i = value;
-    return v;
-}
 
-Variant Variant::fromLong(qint32 value)
-{
-    return Variant(int(value));
-}
 
 Variant Variant::fromByte(quint8 value)
 {
@@ -126,13 +104,6 @@ Variant Variant::fromCurrency(qint64 scaledBy10000)
     return v;
 }
 
-Variant Variant::fromDate(double oleDate)
-{
-    Variant v;
-    v.m_type = Date;
-    v.m_num.d = oleDate;
-    return v;
-}
 
 Variant Variant::fromError(qint32 code)
 {
@@ -145,8 +116,8 @@ Variant Variant::fromError(qint32 code)
 Variant Variant::fromArray(std::shared_ptr<VbArray> array)
 {
     Variant v;
+    new (&v.m_array) std::shared_ptr<VbArray>(array ? std::move(array) : std::make_shared<VbArray>());
     v.m_type = Array;
-    v.m_array = array ? std::move(array) : std::make_shared<VbArray>();
     return v;
 }
 

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <new>
 #include <vector>
 
 class Object;
@@ -32,14 +33,14 @@ public:
         Array = 8192,
     };
 
-    Variant() = default;
+    Variant() {}
     // A copy of an array shares its storage, except while an element of it is
     // passed ByRef: then the copy gets storage of its own at once.
     Variant(const Variant &other);
     Variant &operator=(const Variant &other);
-    Variant(Variant &&) noexcept = default;
-    Variant &operator=(Variant &&) noexcept = default;
-    ~Variant() = default;
+    Variant(Variant &&other) noexcept;
+    Variant &operator=(Variant &&other) noexcept;
+    ~Variant() { destroy(); }
     Variant(bool value);
     Variant(int value); // Long
     Variant(qint64 value) = delete; // say which: fromLong/fromCurrency/Double
@@ -97,7 +98,7 @@ public:
 
     const VbArray &array() const;
     VbArray &arrayMut(); // detaches a shared array first (never a pinned one)
-    std::shared_ptr<VbArray> arrayShared() const { return m_array; }
+    std::shared_ptr<VbArray> arrayShared() const { return m_type == Array ? m_array : nullptr; }
 
     // Raw payloads, valid for the matching type only.
     bool rawBool() const { return m_num.b; }
@@ -109,16 +110,32 @@ public:
     qint64 rawCurrency() const { return m_num.cy; }
     double rawDate() const { return m_num.d; }
     qint32 rawError() const { return m_num.l; }
-    const QString &rawString() const { return m_string; }
-    // The text of a String in place, to grow it without a copy.
+    const QString &rawString() const { return m_type == String ? m_string : emptyString(); }
+    // The text of a String in place, to grow it without a copy (Strings only).
     QString &rawStringMut() { return m_string; }
-    const ObjectPtr &rawObject() const { return m_object; }
+    const ObjectPtr &rawObject() const { return m_type == Object ? m_object : nullObject(); }
 
     // VB's TypeName and VarType.
     QString typeName() const;
     int varType() const;
 
 private:
+    static const QString &emptyString();
+    static const ObjectPtr &nullObject();
+    // The payload of the type in hand: a Variant is copied, moved and
+    // destroyed by its type, without touching what it does not hold.
+    void destroy() noexcept
+    {
+        switch (m_type) {
+        case String: m_string.~QString(); break;
+        case Object: m_object.~ObjectPtr(); break;
+        case Array: m_array.~shared_ptr(); break;
+        default: break;
+        }
+    }
+    void copyFrom(const Variant &other);
+    void moveFrom(Variant &&other) noexcept;
+
     Type m_type = Empty;
     union Num {
         bool b;
@@ -129,9 +146,11 @@ private:
         double d;
         qint64 cy;
     } m_num{};
-    QString m_string;
-    ObjectPtr m_object;
-    std::shared_ptr<VbArray> m_array;
+    union {
+        QString m_string;
+        ObjectPtr m_object;
+        std::shared_ptr<VbArray> m_array;
+    };
 };
 
 // A VB array: any number of dimensions, each with its own lower bound; the
@@ -190,27 +209,112 @@ private:
     std::vector<Variant> m_data;
 };
 
-inline Variant::Variant(const Variant &other)
-    : m_type(other.m_type)
-    , m_num(other.m_num)
-    , m_string(other.m_string)
-    , m_object(other.m_object)
-    , m_array(other.m_array)
+inline void Variant::copyFrom(const Variant &other)
 {
-    if (m_array && m_array->pinned()) [[unlikely]]
-        m_array = std::make_shared<VbArray>(*m_array);
+    m_num = other.m_num;
+    switch (other.m_type) {
+    case String: new (&m_string) QString(other.m_string); break;
+    case Object: new (&m_object) ObjectPtr(other.m_object); break;
+    case Array:
+        if (other.m_array && other.m_array->pinned()) [[unlikely]]
+            new (&m_array) std::shared_ptr<VbArray>(std::make_shared<VbArray>(*other.m_array));
+        else
+            new (&m_array) std::shared_ptr<VbArray>(other.m_array);
+        break;
+    default: break;
+    }
+    m_type = other.m_type;
+}
+
+inline void Variant::moveFrom(Variant &&other) noexcept
+{
+    m_num = other.m_num;
+    switch (other.m_type) {
+    case String: new (&m_string) QString(std::move(other.m_string)); break;
+    case Object: new (&m_object) ObjectPtr(std::move(other.m_object)); break;
+    case Array: new (&m_array) std::shared_ptr<VbArray>(std::move(other.m_array)); break;
+    default: break;
+    }
+    m_type = other.m_type;
+}
+
+inline Variant::Variant(const Variant &other)
+{
+    copyFrom(other);
+}
+
+inline Variant::Variant(Variant &&other) noexcept
+{
+    moveFrom(std::move(other));
 }
 
 inline Variant &Variant::operator=(const Variant &other)
 {
-    if (this != &other) {
-        m_type = other.m_type;
-        m_num = other.m_num;
-        m_string = other.m_string;
-        m_object = other.m_object;
-        m_array = other.m_array;
-        if (m_array && m_array->pinned()) [[unlikely]]
-            m_array = std::make_shared<VbArray>(*m_array);
-    }
+    if (this != &other)
+        *this = Variant(other);
     return *this;
+}
+
+inline Variant &Variant::operator=(Variant &&other) noexcept
+{
+    if (this == &other)
+        return *this;
+    if (m_type != String && m_type != Object && m_type != Array) {
+        moveFrom(std::move(other));
+        return *this;
+    }
+    // The old value goes last, once the new one is in place: other may live
+    // inside it (an element of its array), and its release may run script
+    // code (Class_Terminate) that reads this very variable.
+    Variant old(std::move(*this));
+    destroy();
+    m_type = Empty;
+    moveFrom(std::move(other));
+    return *this;
+}
+
+inline Variant::Variant(bool value)
+    : m_type(Boolean)
+{
+    m_num.b = value;
+}
+
+inline Variant::Variant(int value)
+    : m_type(Long)
+{
+    m_num.l = value;
+}
+
+inline Variant::Variant(double value)
+    : m_type(Double)
+{
+    m_num.d = value;
+}
+
+inline Variant Variant::null()
+{
+    Variant v;
+    v.m_type = Null;
+    return v;
+}
+
+inline Variant Variant::fromInteger(qint16 value)
+{
+    Variant v;
+    v.m_type = Integer;
+    v.m_num.i = value;
+    return v;
+}
+
+inline Variant Variant::fromLong(qint32 value)
+{
+    return Variant(int(value));
+}
+
+inline Variant Variant::fromDate(double oleDate)
+{
+    Variant v;
+    v.m_type = Date;
+    v.m_num.d = oleDate;
+    return v;
 }

@@ -44,6 +44,7 @@ constexpr qint32 InvalidUseOfNull = 94;
 constexpr qint32 ObjectRequired = 424;
 constexpr qint32 CantCreateObject = 429;
 constexpr qint32 NotSupported = 438;
+constexpr qint32 ArgumentNotOptional = 449;
 constexpr qint32 WrongArgumentCount = 450;
 constexpr qint32 DuplicateKey = 457;
 constexpr qint32 VariableUndefined = 500;

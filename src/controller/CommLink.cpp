@@ -117,8 +117,12 @@ QByteArray CommLink::Peek(int n)
 
 int CommLink::BytesWaiting()
 {
-    if (gPlugin.UseSerialComm)
-        return m_tcp ? m_tcp->InBufferCount() : 0;
+    if (gPlugin.UseSerialComm) {
+        if (!m_tcp)
+            return 0;
+        m_tcp->Refill();
+        return m_tcp->InBufferCount();
+    }
     return m_serial->InBufferCount();
 }
 

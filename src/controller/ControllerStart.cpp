@@ -28,7 +28,7 @@ QString ControllerStart::InitCPUQX()
     if (gPlugin.CommsStarted)
         return "";
     try {
-        gPlugin.ReplyTimeout = 4;
+        gPlugin.ReplyTimeout = gControllerTiming.startReplyTimeout;
         gPlugin.PresetDimTable = {12, 13, 14, 15, 2, 3, 0, 1, 4, 5, 6, 7, 10, 11, 8, 9};
         m_link.OpenCommLink();
         QString result = FindCPUQX();
@@ -61,7 +61,7 @@ QString ControllerStart::FindCPUQX()
     };
     while (failures < 2) {
         m_protocol.SendFrame(Frames::BlockRequest(0x8F, 0xB7));
-        if (!m_protocol.WaitReply(3, 264, 0x2A)) {
+        if (!m_protocol.WaitReply(gControllerTiming.discoveryReplySeconds, 264, 0x2A)) {
             timedOut("Quillon Plug-in Error, Timeout looking for CPU-QX/Quillon");
             continue;
         }
@@ -70,7 +70,7 @@ QString ControllerStart::FindCPUQX()
         gPlugin.VarBlockKnown = true;
         LogControllerError(kType, "Found CPU-QX/Quillon");
         m_protocol.SendFrame(Frames::BlockRequest(0x00, 0x7F));
-        if (!m_protocol.WaitReply(3, 264, 0x2A)) {
+        if (!m_protocol.WaitReply(gControllerTiming.discoveryReplySeconds, 264, 0x2A)) {
             timedOut("Quillon Plug-in Error, Timeout getting controller parameters");
             continue;
         }
@@ -225,15 +225,17 @@ void ControllerStart::ProbeController()
 {
     if (gPlugin.DiscoveryComplete || !gPlugin.DiscoveryTried || !gPlugin.CommsStarted || m_rediscovering)
         return;
+    // The period runs from the end of the last look, so a silent controller
+    // leaves the link free most of the time.
     if (m_lastProbe.isValid() && m_lastProbe.elapsed() < gControllerTiming.rediscoveryProbeMs)
         return;
-    m_lastProbe.start();
     bool answered = false;
     {
         TransferBusyScope busy;
         m_protocol.SendFrame(Frames::BlockRequest(0x8F, 0xB7));
-        answered = m_protocol.WaitReply(3, 264, 0x2A);
+        answered = m_protocol.WaitReply(gControllerTiming.discoveryReplySeconds, 264, 0x2A);
     }
+    m_lastProbe.start();
     if (answered)
         rediscoverNow();
 }

@@ -73,10 +73,15 @@ FrmTimer::FrmTimer()
 {
     connect(&Timer2, &VbTimer::timer, &poll, &VariablePoll::Timer2_Timer);
     connect(&Timer3, &VbTimer::timer, &loop, &ReportLoop::Timer3_Timer);
-    connect(&link, &CommLink::dataArrived, &loop, [this] {
-        WriteCommsLog(gPlugin.UseSerialComm ? "TCPCOMM" : "MSCOMM");
-        loop.Timer3_Timer();
-    });
+    // Queued: a pass run inside the link's data signal would wait for replies
+    // that the link does not signal until that signal has returned.
+    connect(
+        &link, &CommLink::dataArrived, &loop,
+        [this] {
+            WriteCommsLog(gPlugin.UseSerialComm ? "TCPCOMM" : "MSCOMM");
+            loop.Timer3_Timer();
+        },
+        Qt::QueuedConnection);
     // Out of the socket's own signal: discovery waits on the link it came from.
     connect(&link, &CommLink::linkRestored, &start, &ControllerStart::Rediscover, Qt::QueuedConnection);
     start.InitPlugin = [] { tspi::InitPlugin(); };

@@ -72,10 +72,13 @@ void registerControllerSubsystem()
     hooks.restartPlugin = [] { RestartPlugin(); };
     hooks.pluginNameFails = [] { return PluginNameFails(); };
     hooks.shutdownIO = [] {
-        // Exit attempts every step: the plug-in is released even when its ShutdownIO fails.
-        ObjectPtr plugin = std::move(gPluginInstance);
-        gPluginInstance.reset();
-        if (plugin)
+        // The plug-in stays the program's plug-in while it shuts down (its wait pumps events,
+        // and a missing plug-in is what the watchdog recreates); it is released once
+        // ShutdownIO returns, also when that fails.
+        struct Release {
+            ~Release() { gPluginInstance.reset(); }
+        } release;
+        if (ObjectPtr plugin = gPluginInstance)
             plugin->call("ShutdownIO");
     };
     hooks.yonderMenu = [](const QString& menu) {

@@ -157,5 +157,7 @@ struct ControllerTiming
     int initIOWaitMs = 2000;      // before the first variable poll of the I/O start
     int shutdownWaitMs = 2000;    // between stopping the poll and closing the link
     int rediscoveryProbeMs = 30000; // between looks for a controller that did not answer at start
+    int discoveryReplySeconds = 3;  // reply wait of the discovery's first two block reads
+    int startReplyTimeout = 4;      // the reply wait the controller start sets, in seconds
 };
 extern ControllerTiming gControllerTiming;

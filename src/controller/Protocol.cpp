@@ -105,10 +105,15 @@ bool Protocol::WaitReply(int timeoutSeconds, int length, int firstByte)
     // wait sleep (a flood of reports) still ends it at twice that.
     QElapsedTimer wall;
     wall.start();
+    qint64 lastEvents = -1;
     int elapsed = 0;
     int count = 0;
     for (;;) {
-        QCoreApplication::processEvents();
+        // Pending events run every few milliseconds, not once per byte of a busy stream.
+        if (lastEvents < 0 || wall.elapsed() - lastEvents >= 5) {
+            QCoreApplication::processEvents();
+            lastEvents = wall.elapsed();
+        }
         if (gShuttingDown || wall.elapsed() >= 2 * qint64(limitMs))
             break;
         count = m_link.BytesWaiting();

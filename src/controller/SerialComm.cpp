@@ -58,7 +58,7 @@ void SerialComm::setPortOpen(bool open)
     bool wasOpen = m_portOpen;
     m_portOpen = false;
     m_socket.abort();
-    m_buffer.clear();
+    clearBuffer();
     if (wasOpen)
         emit linkDown();
 }
@@ -115,7 +115,7 @@ void SerialComm::onConnected()
     m_connectTimer.stop();
     m_errorLogged = false;
     // Whatever was left of the last connection belongs to exchanges long given up.
-    m_buffer.clear();
+    clearBuffer();
     // A serial line has no use for coalescing small writes.
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_portOpen = true;
@@ -174,9 +174,30 @@ int SerialComm::SystemErrorNumber(QAbstractSocket::SocketError e)
     }
 }
 
+void SerialComm::clearBuffer()
+{
+    m_buffer.clear();
+    m_head = 0;
+}
+
+QByteArray SerialComm::takeFront(qsizetype n)
+{
+    n = qMin<qsizetype>(n, buffered());
+    QByteArray out = m_buffer.mid(m_head, n);
+    m_head += n;
+    // Read bytes are let go in one move now and then, not one at a time.
+    if (m_head == m_buffer.size())
+        clearBuffer();
+    else if (m_head >= kMaxBuffered / 2) {
+        m_buffer.remove(0, m_head);
+        m_head = 0;
+    }
+    return out;
+}
+
 void SerialComm::pull()
 {
-    const qsizetype room = kMaxBuffered - m_buffer.size();
+    const qsizetype room = kMaxBuffered - buffered();
     if (room > 0 && m_socket.bytesAvailable() > 0)
         m_buffer.append(m_socket.read(room));
 }
@@ -184,19 +205,18 @@ void SerialComm::pull()
 void SerialComm::onReadyRead()
 {
     pull();
-    if (m_rThreshold > 0 && m_buffer.size() >= m_rThreshold)
+    if (m_rThreshold > 0 && buffered() >= m_rThreshold)
         emit onComm();
 }
 
 QByteArray SerialComm::InputData()
 {
     if (m_inputMode != 1) {
-        QByteArray out = (m_inputLen == 0 || m_inputLen >= m_buffer.size()) ? m_buffer : m_buffer.left(m_inputLen);
-        m_buffer.remove(0, out.size());
+        QByteArray out = takeFront((m_inputLen == 0 || m_inputLen >= buffered()) ? buffered() : m_inputLen);
         pull();
         return out;
     }
-    if (m_buffer.isEmpty()) {
+    if (buffered() == 0) {
         QEventLoop loop;
         QTimer limit;
         limit.setSingleShot(true);
@@ -206,14 +226,12 @@ QByteArray SerialComm::InputData()
         limit.start(m_readTimeoutMs);
         QElapsedTimer t;
         t.start();
-        while (m_buffer.isEmpty() && t.elapsed() < m_readTimeoutMs && limit.isActive())
+        while (buffered() == 0 && t.elapsed() < m_readTimeoutMs && limit.isActive())
             loop.exec();
     }
-    if (m_buffer.isEmpty())
+    if (buffered() == 0)
         return QByteArray(1, '\0');
-    int n = m_inputLen > 0 ? qMin<int>(m_inputLen, int(m_buffer.size())) : int(m_buffer.size());
-    QByteArray out = m_buffer.left(n);
-    m_buffer.remove(0, n);
+    QByteArray out = takeFront(m_inputLen > 0 ? m_inputLen : buffered());
     pull(); // what the bound held back in the socket
     return out;
 }

@@ -37,11 +37,15 @@ public:
     void Shutdown() { m_shuttingDown = true; }
 
     QByteArray InputData();
-    int PeekByte() const { return m_buffer.isEmpty() ? -1 : quint8(m_buffer[0]); }
-    QByteArray Peek(int n) const { return m_buffer.left(n); }
+    int PeekByte() const { return buffered() == 0 ? -1 : quint8(m_buffer[m_head]); }
+    QByteArray Peek(int n) const { return m_buffer.mid(m_head, n); }
     void Output(const QByteArray& bytes);
     int ComEvent() const;
-    int InBufferCount() const { return int(m_buffer.size()); }
+    int InBufferCount() const { return buffered(); }
+    // Takes what the socket holds into the receive buffer (up to the bound).
+    // Needed inside a wait that runs within the socket's own data signal, which
+    // the socket does not raise again until that signal has returned.
+    void Refill() { pull(); }
 
     // The errno value a socket error stands for (0 when there is none).
     static int SystemErrorNumber(QAbstractSocket::SocketError e);
@@ -60,6 +64,9 @@ private:
     void onError(QAbstractSocket::SocketError e);
     void onReadyRead();
     void pull();
+    int buffered() const { return int(m_buffer.size() - m_head); }
+    QByteArray takeFront(qsizetype n);
+    void clearBuffer();
     QString label() const;
 
     QTcpSocket m_socket;
@@ -76,5 +83,6 @@ private:
     int m_readTimeoutMs = 1000;
     long m_commPort = 0;
     QString m_ip;
-    QByteArray m_buffer;
+    QByteArray m_buffer;  // received bytes; those before m_head are read already
+    qsizetype m_head = 0;
 };

@@ -27,6 +27,30 @@ QString trimSpaces(const QString& text)
     return text.mid(start, end - start);
 }
 
+// Characters that would end or cut a line of the written file.
+QString withoutLineBreaks(QString text)
+{
+    for (QChar& c : text) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+// A line that a reader would take differently: "=" ends the key early, a line that starts
+// with ";" is a comment, one that starts with "[" and ends with "]" is a section, and one
+// that starts with a blank loses it. Keys such as "[6" (the I/O devices' house character)
+// are read back whole as long as their line does not end in "]".
+bool unreadableLine(const QString& key, const QString& value)
+{
+    if (key.contains(QLatin1Char('=')) || key.startsWith(QLatin1Char(';')) || key.startsWith(QLatin1Char(' ')))
+        return true;
+    qsizetype end = value.size();
+    while (end > 0 && value.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return key.startsWith(QLatin1Char('[')) && end > 0 && value.at(end - 1) == QLatin1Char(']');
+}
+
 QStringList splitLines(const QByteArray& data)
 {
     // Any of CR LF, LF or CR ends a line, as the line reader of a text file does.
@@ -79,8 +103,12 @@ void IniTool::Load(const QString& file)
     QFile in(file);
     if (!QFileInfo(file).isFile() || !in.open(QIODevice::ReadOnly))
         return;
+    QByteArray data = in.readAll();
+    // An editor may put a UTF-8 byte-order mark first; left in, it would hide the first section.
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data.remove(0, 3);
     QString section;
-    for (const QString& raw : splitLines(in.readAll())) {
+    for (const QString& raw : splitLines(data)) {
         const QString line = trimSpaces(raw);
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
@@ -109,33 +137,15 @@ QString IniTool::Read(const QString& section, const QString& key, const QString&
     return entry->item;
 }
 
-namespace {
-
-// A stored key or value never holds a line end or a NUL, whatever its source (a
-// received message, a posted form): a blank takes each one's place, so no caller
-// can write a line, or a section, of its own into the file.
-QString singleLine(const QString& text)
-{
-    QString out = text;
-    for (QChar& c : out) {
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
-            c = QLatin1Char(' ');
-    }
-    return out;
-}
-
-}  // namespace
-
 void IniTool::WriteKey(const QString& section, const QString& key, const QString& value)
 {
     addSection(section);
-    const QString fullKey = valueKey(section, singleLine(key));
-    const QString item = singleLine(value);
+    const QString fullKey = valueKey(section, key);
     const auto it = m_index.constFind(fullKey.toLower());
     if (it != m_index.constEnd())
-        m_entries[*it].item = item;
+        m_entries[*it].item = value;
     else
-        insert(fullKey, item, false);
+        insert(fullKey, value, false);
 }
 
 void IniTool::RemoveKey(const QString& section, const QString& key)
@@ -210,12 +220,25 @@ bool IniTool::Save()
         QString value;
     };
     QList<Row> rows;
+    int refused = 0;
     for (const Entry& entry : m_entries) {
         if (entry.isSection || entry.item.isEmpty())
             continue;
+        // Text from the network, a script or an imported file must not add lines of its own:
+        // a line break in a value would start a section that the program then obeys.
         const qsizetype sep = entry.key.indexOf(kKeySeparator);
-        const QString header = entry.key.left(sep);
-        rows.append(Row{header, entry.key.mid(sep + 1), header.toUpper(), entry.item});
+        const QString header = withoutLineBreaks(entry.key.left(sep));
+        const QString key = withoutLineBreaks(entry.key.mid(sep + 1));
+        const QString value = withoutLineBreaks(entry.item);
+        if (unreadableLine(key, value)) {
+            ++refused;
+            continue;
+        }
+        rows.append(Row{header, key, header.toUpper(), value});
+    }
+    if (refused > 0) {
+        LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file + QStringLiteral(" left out ")
+                                   + QString::number(refused) + QStringLiteral(" key(s) that cannot be read back"));
     }
     std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
         const int bySection = a.headerSort.compare(b.headerSort, Qt::CaseInsensitive);
@@ -254,6 +277,7 @@ bool IniTool::Save()
         return true;
     } catch (...) {
         PendingError::capture();
+        m_lastError = PendingError::current();
         if (gPluginHostRegistered)
             LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file);
         else

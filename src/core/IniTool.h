@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "automation/VbError.h"
+
 // One INI file held in memory. Section and key names are compared ignoring case, the first
 // occurrence of a key wins, and Save rewrites the whole file sorted, keeping a "_bck" copy.
 class IniTool
@@ -20,8 +22,9 @@ public:
     // Key names of the section; one empty element when it has none.
     QStringList Keys(const QString& section) const;
     void Clear();
-    // Returns false when the file could not be written completely.
+    // Returns false when the file could not be written completely; lastError() then says why.
     bool Save();
+    const VbError& lastError() const { return m_lastError; }
 
     QString fileName() const { return m_file; }
 
@@ -38,6 +41,7 @@ private:
     const Entry* find(const QString& key) const;
 
     QString m_file;
+    VbError m_lastError;
     QList<Entry> m_entries;                 // dictionary order; removed entries are erased
     QHash<QString, qsizetype> m_index;      // lower-cased key -> position in m_entries
 };

@@ -12,6 +12,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
@@ -55,28 +57,42 @@ void InitXap()
     }
 }
 
+namespace {
+
+// One message through the endpoint; a message that cannot go out is written to the xAP log
+// file with its body and dropped, and the caller goes on with the next one.
+void sendOne(const xapQueuedMessage& m)
+{
+    try {
+        if (!gXap)
+            throw VbError(91, QStringLiteral("Object variable or With block variable not set"));
+        gXap->SendXap(m.MsgTarget, m.MsgClass, m.MsgSection, m.MsgData, m.MsgSubAddress, m.MsgUID);
+    } catch (...) {
+        PendingError::capture();
+        WriteLogFile(kProgramName, QStringLiteral("SendXap  ") + m.MsgData);
+    }
+}
+
+}  // namespace
+
 void SendXap(const QString& target, const QString& cls, const QString& section, const QString& body,
              const QString& subAddress, const QString& uid)
 {
-    try {
-        const QString useUid = uid.isEmpty() && gXap ? gXap->XapUID() : uid;
-        if (!gXapReady) {
-            pendingMessages().push_back(xapQueuedMessage{target, useUid, cls, section, body, subAddress});
-            return;
-        }
-        if (!gXap)
-            throw VbError(91, QStringLiteral("Object variable or With block variable not set"));
-        if (!pendingMessages().empty()) {
-            std::deque<xapQueuedMessage> queued;
-            queued.swap(pendingMessages());
-            for (const xapQueuedMessage& m : queued)
-                gXap->SendXap(m.MsgTarget, m.MsgClass, m.MsgSection, m.MsgData, m.MsgSubAddress, m.MsgUID);
-        }
-        gXap->SendXap(target, cls, section, body, subAddress, useUid);
-    } catch (...) {
-        PendingError::capture();
-        WriteLogFile(kProgramName, QStringLiteral("SendXap  ") + body);
+    const QString useUid = uid.isEmpty() && gXap ? gXap->XapUID() : uid;
+    xapQueuedMessage message{target, useUid, cls, section, body, subAddress};
+    if (!gXapReady) {
+        pendingMessages().push_back(std::move(message));
+        return;
     }
+    if (!pendingMessages().empty()) {
+        // Taken out first: a send that pumps events may queue again, and a message that
+        // cannot be sent costs only itself.
+        std::deque<xapQueuedMessage> queued;
+        queued.swap(pendingMessages());
+        for (const xapQueuedMessage& m : queued)
+            sendOne(m);
+    }
+    sendOne(message);
 }
 
 int PendingXapMessageCount()
@@ -113,6 +129,56 @@ void LogError(const QString& type, const QString& data)
     SendXap(QString(), QStringLiteral("Tessera.Event"), QStringLiteral("Event.Log"), body, QString(), QString());
 }
 
+namespace {
+
+constexpr qint64 kRepeatWindowMs = 60000;
+
+void appendToLogFile(const QString& line)
+{
+    const QString folder = ResolvePathNoCase(gAppPath, QStringLiteral("Data/") + kProgramName);
+    QDir().mkpath(folder);
+    QFile file(ResolvePathNoCase(folder, kProgramName + QStringLiteral(".txt")));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write((line + QLatin1Char('\n')).toLatin1());
+}
+
+// The same entry over and over (a peer sending one malformed datagram in a loop) is written
+// once a minute with a count, so the file cannot grow without bound.
+struct RepeatedEntry {
+    QString entry;
+    qint64 writtenAt = 0;
+    int repeats = 0;
+    bool flushArmed = false;
+};
+
+RepeatedEntry& lastEntry()
+{
+    static RepeatedEntry last;
+    return last;
+}
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
+
+void writeRepeats()
+{
+    RepeatedEntry& last = lastEntry();
+    if (last.repeats == 0)
+        return;
+    appendToLogFile(last.entry + QStringLiteral(" (repeated ") + QString::number(last.repeats) + QStringLiteral(" more times)"));
+    last.repeats = 0;
+    last.writtenAt = monotonicMs();
+}
+
+}  // namespace
+
 void WriteLogFile(const QString& source, const QString& text)
 {
     long line = 0;
@@ -121,15 +187,25 @@ void WriteLogFile(const QString& source, const QString& text)
         line = PendingError::current().line;
         description = PendingError::current().description;
     }
-    const QString folder = ResolvePathNoCase(gAppPath, QStringLiteral("Data/") + kProgramName);
-    QDir().mkpath(folder);
-    QFile file(ResolvePathNoCase(folder, kProgramName + QStringLiteral(".txt")));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        const QString entry = source + QLatin1Char(' ') + text + QLatin1Char(' ') + QString::number(line)
-            + QLatin1Char(' ') + description + QLatin1Char('\n');
-        file.write(entry.toLatin1());
-    }
     PendingError::clear();
+    const QString entry = source + QLatin1Char(' ') + text + QLatin1Char(' ') + QString::number(line) + QLatin1Char(' ') + description;
+    RepeatedEntry& last = lastEntry();
+    const qint64 now = monotonicMs();
+    if (entry == last.entry && now - last.writtenAt < kRepeatWindowMs && QCoreApplication::instance()) {
+        ++last.repeats;
+        if (!last.flushArmed) {
+            last.flushArmed = true;
+            QTimer::singleShot(int(kRepeatWindowMs - (now - last.writtenAt)), QCoreApplication::instance(), [] {
+                lastEntry().flushArmed = false;
+                writeRepeats();
+            });
+        }
+        return;
+    }
+    writeRepeats();
+    appendToLogFile(entry);
+    last.entry = entry;
+    last.writtenAt = now;
 }
 
 void CreateFolders(const QString& path)

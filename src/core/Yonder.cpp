@@ -57,6 +57,16 @@ Yonder::Yonder()
 
 Yonder::~Yonder()
 {
+    // A Yonder released by a script or a client ends the program through the tray menu's
+    // Exit, which saves the device store; Exit itself releases Main's instance last. Exit
+    // runs from the event loop, not inside the caller that is still using its objects.
+    if (!gShuttingDown) {
+        if (xapQuillonForm* form = xapQuillonForm::instance()) {
+            QMetaObject::invokeMethod(
+                form, [form] { form->MenuArray_Click(xapQuillonForm::ExitItem); }, Qt::QueuedConnection);
+            return;
+        }
+    }
     xapQuillonForm::unload();
     EndProcess(0);
 }

@@ -7,7 +7,7 @@
 #include <memory>
 
 // Creating a Yonder loads the main form (whose start-up runs once per process); releasing
-// one unloads it and ends the process.
+// one ends the process through the tray menu's Exit (queued to the event loop).
 class Yonder : public DispatchObject<Yonder>
 {
 public:

@@ -64,6 +64,8 @@ xapQuillonForm::xapQuillonForm()
 {
     WinsockClient = new QTcpSocket(this);
     m_tray = new TrayIcon(this);
+    Timer1.setParent(this);
+    Timer1.setObjectName(QStringLiteral("Timer1"));
     connect(&Timer1, &VbTimer::timer, this, &xapQuillonForm::Timer1_Timer);
     if (qobject_cast<QApplication*>(QCoreApplication::instance()))
         buildMenu();
@@ -117,7 +119,14 @@ void xapQuillonForm::form_load()
             return;
         }
 
-        m_xap->SendHeartbeat(60);
+        // Started before the network is up, the first heartbeat has no route yet: the rest
+        // of the program starts all the same and the heartbeat timer tries again.
+        try {
+            m_xap->SendHeartbeat(60);
+        } catch (...) {
+            PendingError::capture();
+            WriteLogFile(kProgramName, QStringLiteral("SendHeartbeat"));
+        }
         gXapReady = true;
         LogError(kProgramName, QStringLiteral("Using xAP port ") + QString::number(port));
 
@@ -152,6 +161,10 @@ void xapQuillonForm::RestartPlugin()
 
 void xapQuillonForm::Timer1_Timer()
 {
+    // During Exit the plug-in is going away on purpose: recreating it would start a new,
+    // never-stopped plug-in in the middle of the shutdown.
+    if (gShuttingDown)
+        return;
     bool failed = false;
     try {
         failed = Hooks().pluginNameFails && Hooks().pluginNameFails();
@@ -167,12 +180,21 @@ void xapQuillonForm::Timer1_Timer()
 
 void xapQuillonForm::onMessage()
 {
-    if (m_drainBusy || !m_xap)
+    if (!m_xap)
+        return;
+    if (gShuttingDown) {
+        // Texts received before Exit must not drive the controller while its link closes.
+        while (m_xap->queuedCount() > 0)
+            m_xap->GetMessage();
+        return;
+    }
+    if (m_drainBusy)
         return;
     m_drainBusy = true;
     try {
-        // The dispatcher may pump events; texts arriving meanwhile are taken by this loop.
-        while (m_xap && m_xap->queuedCount() > 0) {
+        // The dispatcher may pump events; texts arriving meanwhile are taken by this loop,
+        // until Exit begins.
+        while (m_xap && m_xap->queuedCount() > 0 && !gShuttingDown) {
             const QString text = m_xap->GetMessage();
             if (!text.isEmpty() && Hooks().readMessage)
                 Hooks().readMessage(text);
@@ -224,17 +246,23 @@ void xapQuillonForm::Exit()
 {
     if (gShuttingDown)
         return;
+    // The watchdog goes first: the plug-in's shutdown pumps events for a while, and a tick
+    // then must not find the plug-in gone and recreate it.
+    ignoringErrors([this] { Timer1.setEnabled(false); });
     ignoringErrors([] { gShuttingDown = true; });
     ignoringErrors([] {
         if (Hooks().shutdownIO)
             Hooks().shutdownIO();
+    });
+    ignoringErrors([this] {
+        while (m_xap && m_xap->queuedCount() > 0)
+            m_xap->GetMessage();
     });
     ignoringErrors([this] { m_tray->Update(false); });
     ignoringErrors([] {
         if (Hooks().unloadHostForm)
             Hooks().unloadHostForm();
     });
-    ignoringErrors([this] { Timer1.setEnabled(false); });
     // Releasing the Yonder unloads this form and ends the process.
     ignoringErrors([] { gYonderObject.reset(); });
     EndProcess(0);

@@ -47,6 +47,25 @@ int findDevice(P pred, DeviceClassPtr *found = nullptr)
     return -1;
 }
 
+// Change reports run callbacks and scripts, which may change devices again: two devices
+// that set each other back and forth would recurse until the stack runs out.
+constexpr int kMaxChangeReportDepth = 64;
+int gChangeReportDepth = 0;
+
+class ChangeReportNesting
+{
+public:
+    ChangeReportNesting()
+    {
+        if (gChangeReportDepth >= kMaxChangeReportDepth)
+            throw VbError(VbErr::OutOfStackSpace);
+        ++gChangeReportDepth;
+    }
+    ~ChangeReportNesting() { --gChangeReportDepth; }
+    ChangeReportNesting(const ChangeReportNesting &) = delete;
+    ChangeReportNesting &operator=(const ChangeReportNesting &) = delete;
+};
+
 QString houseOf(const QString &dev)
 {
     return dev.left(1);
@@ -62,6 +81,8 @@ QString unitOf(const QString &dev)
 void Application::describe(DispatchTable<Application> &t)
 {
     t.name(QStringLiteral("Application"));
+    // As late binding does: leaving out a parameter that is not Optional raises 449.
+    t.argumentsRequired();
     describeFixedMembers(t);
     describeTaggedMembers(t);
 
@@ -109,18 +130,18 @@ void Application::describe(DispatchTable<Application> &t)
     t.method("SetDeviceStatusNoReport", &Application::SetDeviceStatusNoReport);
     t.method("SetDeviceValue", &Application::SetDeviceValue);
     t.method("SetDeviceValueNoReport", &Application::SetDeviceValueNoReport);
-    t.method("SetDeviceString", &Application::SetDeviceString);
+    t.method("SetDeviceString", &Application::SetDeviceString, Optional{1});
     t.method("SetDeviceTime", &Application::SetDeviceTime);
     t.method("SetDeviceLastChange", &Application::SetDeviceLastChange);
     t.method("SetDeviceValueByName", &Application::SetDeviceValueByName);
-    t.method("SetDeviceStringByName", &Application::SetDeviceStringByName);
+    t.method("SetDeviceStringByName", &Application::SetDeviceStringByName, Optional{1});
     t.method("RegisterEventCB", &Application::RegisterEventCB);
     t.method("RegisterStatusChangeCB", &Application::RegisterStatusChangeCB);
 
-    t.method("GetIniSetting", &Application::GetIniSetting);
-    t.method("SaveIniSetting", &Application::SaveIniSetting);
-    t.method("GetINISection", &Application::GetINISection);
-    t.method("ClearINISection", &Application::ClearINISection);
+    t.method("GetIniSetting", &Application::GetIniSetting, Optional{1});
+    t.method("SaveIniSetting", &Application::SaveIniSetting, Optional{1});
+    t.method("GetINISection", &Application::GetINISection, Optional{1});
+    t.method("ClearINISection", &Application::ClearINISection, Optional{1});
     t.method("FlushIniCache", &Application::FlushIniCache);
     t.get("GetAppPath", &Application::GetAppPath);
 
@@ -447,6 +468,7 @@ bool Application::isOffByName(QString &deviceName)
 
 void Application::fireCallbacks(int slot, const QStringList &texts)
 {
+    const ChangeReportNesting nesting;
     // A callback may register further callbacks: walk what was there at the start.
     const std::vector<Variant> callbacks = EventCallbacks(slot).items();
     for (const Variant &callback : callbacks) {
@@ -463,6 +485,7 @@ void Application::fireCallbacks(int slot, const QStringList &texts)
 
 void Application::runStatusScripts(const QString &dev, qint16 status)
 {
+    const ChangeReportNesting nesting;
     const QStringList scripts = StatusChangeScripts();
     for (const QString &entry : scripts) {
         const qsizetype split = entry.indexOf(QChar(0));

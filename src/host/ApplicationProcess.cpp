@@ -46,8 +46,8 @@ void Application::describeProcess(DispatchTable<Application> &t)
     t.get("InterfaceVersion", &Application::InterfaceVersion);
     t.get("TimeZoneName", &Application::TimeZoneName);
     t.get("GetScriptPath", &Application::GetScriptPath);
-    t.method("Launch", &Application::Launch);
-    t.method("Keys", &Application::Keys);
+    t.method("Launch", &Application::Launch, Optional{2});
+    t.method("Keys", &Application::Keys, Optional{1});
     t.get("plugin", &Application::plugin);
     // The collection itself, or with an index or key (the collection's
     // default member applied, as a late-bound caller writes it) one plug-in.

@@ -53,19 +53,19 @@ void trappedQuietly(F &&body)
 
 void Application::describeXapRequests(DispatchTable<Application> &t)
 {
-    t.method("ExecX10", &Application::ExecX10);
-    t.method("ExecX10ByName", &Application::ExecX10ByName);
-    t.method("ExecX10NoLog", &Application::ExecX10NoLog);
+    t.method("ExecX10", &Application::ExecX10, Optional{3});
+    t.method("ExecX10ByName", &Application::ExecX10ByName, Optional{3});
+    t.method("ExecX10NoLog", &Application::ExecX10NoLog, Optional{3});
     t.method("SetX10Status", &Application::SetX10Status);
     t.method("ExecIO", &Application::ExecIO);
     t.method("hsSetIO",
              static_cast<void (Application::*)(Variant &, QString &, QString &, qint16 &, int &, qint16 &, qint16 &)>(
                  &Application::hsSetIO));
-    t.method("X10", &Application::X10);
+    t.method("X10", &Application::X10, Optional{1});
     t.method("SendIR", &Application::SendIR);
     t.method("Speak", &Application::Speak);
-    t.method("SpeakEx", &Application::SpeakEx);
-    t.method("SpeakProxy", &Application::SpeakProxy);
+    t.method("SpeakEx", &Application::SpeakEx, Optional{1});
+    t.method("SpeakProxy", &Application::SpeakProxy, Optional{1});
     t.method("SpeakToFile", &Application::SpeakToFile);
     t.method("WriteLog", &Application::WriteLog);
 }

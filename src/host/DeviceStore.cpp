@@ -41,29 +41,33 @@ Variant storedDate(const QString &text)
 }
 
 // Lines a loader passes over, reported in one log entry so that a damaged
-// file cannot flood the log.
+// file cannot flood the log. The entry names the file and the place only:
+// it goes out on the network, the file's text stays on the machine.
 class SkippedLines
 {
 public:
-    explicit SkippedLines(QString label)
+    SkippedLines(QString label, QString where)
         : m_label(std::move(label))
+        , m_where(std::move(where))
     {
     }
-    void add(const QString &line)
+    void add(int lineNumber)
     {
         if (m_count++ == 0)
-            m_first = line.left(80);
+            m_first = lineNumber;
     }
     void log() const
     {
         if (m_count > 0)
             LogError(kProgramName, m_label + QStringLiteral(" skipped ") + QString::number(m_count)
-                                       + QStringLiteral(" malformed line(s), the first: ") + m_first);
+                                       + QStringLiteral(" malformed line(s) of ") + m_where
+                                       + QStringLiteral(", the first is line ") + QString::number(m_first));
     }
 
 private:
     QString m_label;
-    QString m_first;
+    QString m_where;
+    int m_first = 0;
     int m_count = 0;
 };
 
@@ -84,16 +88,18 @@ bool DeviceStore::InitDevices()
         ReadIRDevices();
         return false;
     }
-    SkippedLines skipped(QStringLiteral("InitDevices"));
+    SkippedLines skipped(QStringLiteral("InitDevices"), kStoreFile + QStringLiteral(" [") + kPluginDevices + QLatin1Char(']'));
+    int lineNumber = 0;
     for (const QString &line : s.split(QChar(0))) {
+        ++lineNumber;
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (line.isEmpty() || eq < 2) {
-            skipped.add(line);
+            skipped.add(lineNumber);
             continue;
         }
         const QString value = line.mid(eq + 1);
         if (value.isEmpty()) {
-            skipped.add(line);
+            skipped.add(lineNumber);
             continue;
         }
         QString code = line.left(eq).toUpper();
@@ -191,6 +197,16 @@ void DeviceStore::SaveDevices()
     QString sectionName = kPluginDevices;
     QString file = kStoreFile;
     hs->ClearINISection(sectionName, file);
+    // ";" separates the fields of a line: one inside a text would shift every later field
+    // at the next load, so it is stored as ",".
+    int changedTexts = 0;
+    auto storable = [&changedTexts](QString text) {
+        if (text.contains(QLatin1Char(';'))) {
+            ++changedTexts;
+            text.replace(QLatin1Char(';'), QLatin1Char(','));
+        }
+        return text;
+    };
     for (const Variant &item : DeviceCollection().items()) {
         auto device = item.isObject() ? std::dynamic_pointer_cast<DeviceClass>(item.rawObject()) : nullptr;
         if (!device)
@@ -198,27 +214,34 @@ void DeviceStore::SaveDevices()
         QString code = device->hc().toUpper() + device->DC();
         trappedVoid(QStringLiteral("SaveDevices ") + code, [&] {
             const QStringList fields{
-                device->location(),
-                device->name(),
-                device->interfaceName(),
+                storable(device->location()),
+                storable(device->name()),
+                storable(device->interfaceName()),
                 QString::number(device->iotype()),
-                device->iomisc(),
+                storable(device->iomisc()),
                 QString::number(device->misc()),
-                device->devTypeString(),
+                storable(device->devTypeString()),
                 QString::number(hs->DeviceStatus(code)),
                 QString::number(hs->DeviceValue(code)),
                 VbDate::formatGeneralDate(hs->DeviceLastChange(code).toDate()),
-                hs->DeviceString(code),
-                device->scriptTag(),
+                storable(hs->DeviceString(code)),
+                storable(device->scriptTag()),
                 boolText(device->triggerEvent()),
             };
             hs->saveIniSetting(kPluginDevices, code, fields.join(QLatin1Char(';')), kStoreFile);
         });
     }
+    auto logChangedTexts = [&changedTexts] {
+        if (changedTexts > 0)
+            LogError(kProgramName, QStringLiteral("SaveDevices stored ") + QString::number(changedTexts)
+                                       + QStringLiteral(" text(s) with \";\" written as \",\""));
+    };
     sectionName = kIRDevices;
     hs->ClearINISection(sectionName, file);
-    if (!gIRSlots)
+    if (!gIRSlots) {
+        logChangedTexts();
         return;
+    }
     int n = 0;
     for (const Variant &item : gIRSlots->items()) {
         const QString key = QStringLiteral("R") + QString::number(n++);
@@ -228,30 +251,33 @@ void DeviceStore::SaveDevices()
         if (slot->lastChange() == IR::neverChanged() && slot->scriptTag().isEmpty() && !slot->triggerEvent())
             continue;
         trappedVoid(QStringLiteral("SaveDevices ") + key, [&] {
-            const QString value = VbDate::formatGeneralDate(slot->lastChange()) + QLatin1Char(';') + slot->scriptTag()
-                + QLatin1Char(';') + boolText(slot->triggerEvent());
+            const QString value = VbDate::formatGeneralDate(slot->lastChange()) + QLatin1Char(';')
+                + storable(slot->scriptTag()) + QLatin1Char(';') + boolText(slot->triggerEvent());
             hs->saveIniSetting(kIRDevices, key, value, kStoreFile);
         });
     }
+    logChangedTexts();
 }
 
 void DeviceStore::ReadDeviceState()
 {
-    SkippedLines skipped(QStringLiteral("ReadDeviceState"));
+    SkippedLines skipped(QStringLiteral("ReadDeviceState"), QStringLiteral("device_state.txt"));
     try {
         QFile file(ResolvePathNoCase(gAppPath, QStringLiteral("device_state.txt")));
         if (!file.exists())
             return;
         if (!file.open(QIODevice::ReadOnly))
             throw VbError(VbErr::FileNotFound, QStringLiteral("File not found"));
+        int lineNumber = 0;
         while (!file.atEnd()) {
             QString line = QString::fromLatin1(file.readLine());
+            ++lineNumber;
             while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
                 line.chop(1);
             const QStringList f = line.split(QLatin1Char(','));
             if (f.size() != 5) {
                 if (!line.isEmpty())
-                    skipped.add(line);
+                    skipped.add(lineNumber);
                 continue;
             }
             QString code = f[0];

@@ -10,8 +10,9 @@ enum class R { None, Text, Zero, False, Nothing };
 struct Fixed {
     const char *name;
     K kind;
-    int arguments; // at most this many; optional ones may be left out
+    int arguments; // at most this many
     R result;
+    int optional = 0; // how many of the last arguments may be left out
 };
 
 const Fixed kFixed[] = {
@@ -45,7 +46,7 @@ const Fixed kFixed[] = {
     {"PlayWavFile", K::Method, 1, R::None},
     {"PlayWavFileEx", K::Method, 4, R::None},
     {"SetAudioEvent", K::Method, 2, R::None},
-    {"SetVolume", K::Method, 3, R::None},
+    {"SetVolume", K::Method, 3, R::None, 1},
     {"MailDate", K::Method, 1, R::Text},
     {"MailDelete", K::Method, 1, R::None},
     {"MailFrom", K::Method, 1, R::Text},
@@ -56,13 +57,13 @@ const Fixed kFixed[] = {
     {"MailTo", K::Method, 1, R::Text},
     {"MailToDisplay", K::Method, 1, R::Text},
     {"MailTrigger", K::Method, 0, R::Zero},
-    {"SendEmail", K::Method, 5, R::None},
+    {"SendEmail", K::Method, 5, R::None, 1},
     {"PhoneEvent", K::Method, 3, R::Text},
     {"CloseComPort", K::Method, 1, R::Text},
     {"GetComPortCount", K::Method, 1, R::Zero},
     {"GetComPortData", K::Method, 1, R::Text},
     {"OpenComPort", K::Method, 5, R::Text},
-    {"OpenComPortEx", K::Method, 7, R::Text},
+    {"OpenComPortEx", K::Method, 7, R::Text, 2},
     {"SendToComPort", K::Method, 2, R::Text},
     {"SetComPortRTSDTR", K::Method, 3, R::Text},
     {"ftp", K::Method, 7, R::Text},
@@ -71,7 +72,7 @@ const Fixed kFixed[] = {
     {"GetIPAddress", K::Method, 0, R::Text},
     {"GetURL", K::Method, 4, R::Text},
     {"GetURLIE", K::Method, 2, R::Text},
-    {"ping", K::Method, 2, R::Zero},
+    {"ping", K::Method, 2, R::Zero, 1},
     {"PutURL", K::Method, 2, R::Text},
     {"URLAction", K::Method, 4, R::Text},
     {"GetPrinter", K::Method, 0, R::Nothing},
@@ -80,8 +81,8 @@ const Fixed kFixed[] = {
     {"DelayTrigger", K::Method, 2, R::None},
     {"GetTSPRef", K::Method, 0, R::Nothing},
     {"GetLastEvent", K::Method, 0, R::Text},
-    {"NewRecurringEvent", K::Method, 13, R::False},
-    {"NewTimeEvent", K::Method, 14, R::False},
+    {"NewRecurringEvent", K::Method, 13, R::False, 1},
+    {"NewTimeEvent", K::Method, 14, R::False, 1},
     {"RegisterLink", K::Method, 1, R::Text},
     {"RemoveDelayedEvent", K::Method, 2, R::None},
     {"ResetTSPCallback", K::Method, 0, R::None},
@@ -113,7 +114,7 @@ const Fixed kFixed[] = {
     {"UpdateSingleDevice", K::Method, 4, R::Text},
     {"X10InterfaceStatus", K::Method, 0, R::Zero},
     {"DecryptString", K::Method, 2, R::Text},
-    {"EncryptString", K::Method, 3, R::Text},
+    {"EncryptString", K::Method, 3, R::Text, 1},
     {"InstallScript", K::Method, 2, R::Text},
     {"isScriptRunning", K::Method, 1, R::False},
     {"LastSecurityEvent", K::Method, 0, R::Text},
@@ -198,6 +199,8 @@ void describeFixedMembers(DispatchTable<Application> &t)
                     throw VbError(VbErr::NotSupported);
                 if (int(args.size()) > f.arguments)
                     throw VbError(VbErr::WrongArgumentCount);
+                if (int(args.size()) < f.arguments - f.optional)
+                    throw VbError(VbErr::ArgumentNotOptional);
                 return resultOf(f.result);
             });
             break;

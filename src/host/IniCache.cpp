@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <optional>
+
 
 IniCache::IniCache()
 {
@@ -113,13 +115,20 @@ bool IniCache::isDirty(const QString &file) const
 
 void IniCache::flush()
 {
+    // One file that cannot be written must not cost the others their changes: every dirty
+    // file is tried, the failed ones stay dirty for the next flush, and the first failure
+    // is raised afterwards.
+    std::optional<VbError> first;
     for (size_t i = 1; i < m_slots.size(); ++i) {
         Slot &slot = m_slots[i];
         if (!slot.dirty)
             continue;
         // IniTool writes beside the file and renames, so a crash never leaves a truncated store.
-        if (!slot.ini->Save())
-            throw VbError(75, QStringLiteral("Path/File access error"));
-        slot.dirty = false;
+        if (slot.ini->Save())
+            slot.dirty = false;
+        else if (!first)
+            first = slot.ini->lastError();
     }
+    if (first)
+        throw *first;
 }

@@ -23,7 +23,8 @@ public:
     // key=value items of the section joined by Chr(0); "" when it has none.
     QString section(const QString &file, const QString &section);
     void clearSection(const QString &file, const QString &section);
-    // Saves every changed file; raises on the first file that cannot be written.
+    // Saves every changed file; a file that cannot be written stays changed, and once
+    // the others are saved the failure is raised.
     void flush();
 
     int slotCount() const { return int(m_slots.size()); }

@@ -107,8 +107,9 @@ bool XmlConfigImport::ReadXML(const QString &path)
             elements.push_back(std::move(e));
         }
         if (reader.hasError()) {
-            LogError(kProgramName, QStringLiteral("ReadXML ") + path + QStringLiteral(": ") + reader.errorString()
-                                       + QStringLiteral(" at line ") + QString::number(reader.lineNumber()));
+            // The file and the place only: the log goes out on the network, the file's text stays here.
+            LogError(kProgramName, QStringLiteral("ReadXML ") + path + QStringLiteral(" is not well-formed at line ")
+                                       + QString::number(reader.lineNumber()));
             return false;
         }
         XmlConfigImport walk;
@@ -215,8 +216,16 @@ void XmlConfigImport::row(const std::vector<Attribute> &attributes)
                 continue;
             }
             setField(record, *columnType, propertyName(type, a.name), a.value);
+        } catch (const VbError &e) {
+            // A property the record lacks or a value that does not convert is passed over;
+            // a number too large for its property is worth a word, since it is lost.
+            if (e.number == VbErr::Overflow) {
+                PendingError::capture();
+                LogError(kProgramName, QStringLiteral("Attribute_Walk ") + a.name + QStringLiteral(" of row ")
+                                           + QString::number(gRowCounter));
+            }
+            PendingError::clear();
         } catch (...) {
-            // A property the record lacks or a value that does not convert is passed over.
             PendingError::clear();
         }
     }
@@ -238,7 +247,8 @@ void XmlConfigImport::setField(const ObjectPtr &record, const QString &type, con
             converted = Variant(text);
         }
     } else if (type == QLatin1String("int")) {
-        converted = Variant::fromInteger(Variant(value).toInteger());
+        // The column's "int" is 32 bits wide; the property's own type refuses what it cannot hold.
+        converted = Variant::fromLong(Variant(value).toLong());
     } else if (type == QLatin1String("boolean")) {
         converted = Variant(Variant(value).toBool());
     } else if (type == QLatin1String("ui8")) {

@@ -206,11 +206,9 @@ void Interpreter::runTerminate(ClassInstance &self)
 
 // ------------------------------------------------------------- statements
 
-void Interpreter::tick()
+void Interpreter::checkDeadline()
 {
-    if ((++m_ticks & 0x3FF) != 0 || m_deadlines.empty())
-        return;
-    if (std::chrono::steady_clock::now() > m_deadlines.back())
+    if (!m_deadlines.empty() && std::chrono::steady_clock::now() > m_deadlines.back())
         throw ScriptAbort{ScriptAbort::Timeout, 0};
 }
 

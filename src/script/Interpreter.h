@@ -109,7 +109,13 @@ private:
     void releaseScriptObjects();
     void runInScope(Frame &frame, const Program &program); // Execute's text, in its caller's scope
     void trap(const VbError &e, Frame &f);
-    void tick();
+    // Every 1024th statement or loop turn looks at the clock.
+    void tick()
+    {
+        if ((++m_ticks & 0x3FF) == 0) [[unlikely]]
+            checkDeadline();
+    }
+    void checkDeadline();
 
     // expressions
 public:
@@ -125,6 +131,8 @@ private:
     Variant evalCall(const CallExpr *c, Frame &f);
     Variant evalNew(const NewExpr *n, Frame &f);
     Variant withObject(Frame &f);
+    // The object of obj.name (or of the With block), in place when obj is a variable.
+    const Variant &memberBase(const MemberExpr *m, Frame &f, std::optional<Variant> &scratch);
     const ObjectPtr &objectOf(const Variant &v);
     Variant *variableRef(const NameExpr *n, Frame &f, bool create);
     void resolve(NameExpr *n, Frame &f);

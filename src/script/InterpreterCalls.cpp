@@ -325,14 +325,25 @@ bool Interpreter::truth(const Expr *e, Frame &f)
 }
 
 // A literal or a variable of the frame: reading it runs no code.
+// A module's variable, once its name is known to be one (not a procedure).
+static inline Variant *knownGlobal(const NameExpr *n)
+{
+    const NameBinding &b = n->bind;
+    if (b.kind != RefKind::Dynamic || b.run != RunKind::Global)
+        return nullptr;
+    ScriptModule::Global &g = b.module->global(b.index);
+    return g.procedure ? nullptr : &g.value;
+}
+
 bool Interpreter::isPlain(const Expr *e)
 {
     if (e->kind == EK::Literal)
         return true;
     if (e->kind != EK::Name)
         return false;
-    const RefKind k = static_cast<const NameExpr *>(e)->bind.kind;
-    return k == RefKind::Local || k == RefKind::Field;
+    auto *n = static_cast<const NameExpr *>(e);
+    const RefKind k = n->bind.kind;
+    return k == RefKind::Local || k == RefKind::Field || knownGlobal(n);
 }
 
 const Variant &Interpreter::evalRef(const Expr *e, Frame &f, std::optional<Variant> &scratch)
@@ -345,6 +356,8 @@ const Variant &Interpreter::evalRef(const Expr *e, Frame &f, std::optional<Varia
             return *f.vars[n->bind.slot];
         if (n->bind.kind == RefKind::Field)
             return f.me->field(n->bind.slot);
+        if (Variant *v = knownGlobal(n))
+            return *v;
     }
     return scratch.emplace(eval(e, f));
 }
@@ -395,6 +408,13 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
     return Variant();
 }
 
+const Variant &Interpreter::memberBase(const MemberExpr *m, Frame &f, std::optional<Variant> &scratch)
+{
+    if (!m->object)
+        return scratch.emplace(withObject(f));
+    return evalRef(m->object, f, scratch);
+}
+
 Variant Interpreter::withObject(Frame &f)
 {
     if (f.withStack.empty())
@@ -414,7 +434,8 @@ const ObjectPtr &Interpreter::objectOf(const Variant &v)
 Variant Interpreter::evalMember(const MemberExpr *m, Frame &f)
 {
     static const std::vector<Expr *> none;
-    Variant base = m->object ? eval(m->object, f) : withObject(f);
+    std::optional<Variant> scratch;
+    const Variant &base = memberBase(m, f, scratch);
     return callObject(objectOf(base), m->name, CallKind::PropertyGet, none, f, nullptr, m);
 }
 
@@ -516,7 +537,8 @@ void Interpreter::assignTo(const Expr *target, Variant &&value, Frame &f, bool i
         return;
     case EK::Member: {
         auto *m = static_cast<const MemberExpr *>(target);
-        Variant base = m->object ? eval(m->object, f) : withObject(f);
+        std::optional<Variant> scratch;
+    const Variant &base = memberBase(m, f, scratch);
         callObject(objectOf(base), m->name, kind, none, f, &value, m);
         return;
     }
@@ -553,7 +575,8 @@ void Interpreter::assignTo(const Expr *target, Variant &&value, Frame &f, bool i
         }
         if (c->target->kind == EK::Member) {
             auto *m = static_cast<const MemberExpr *>(c->target);
-            Variant base = m->object ? eval(m->object, f) : withObject(f);
+            std::optional<Variant> scratch;
+    const Variant &base = memberBase(m, f, scratch);
             callObject(objectOf(base), m->name, kind, c->args, f, &value, m);
             return;
         }
@@ -618,7 +641,8 @@ Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &a
     }
     case EK::Member: {
         auto *m = static_cast<const MemberExpr *>(callee);
-        Variant base = m->object ? eval(m->object, f) : withObject(f);
+        std::optional<Variant> scratch;
+    const Variant &base = memberBase(m, f, scratch);
         return callObject(objectOf(base), m->name, CallKind::Method, args, f, nullptr, m);
     }
     default: {
@@ -641,11 +665,12 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
     // ByRef array elements: a reference to the element itself while the
     // call runs, its array pinned so that the element stays in place.
     struct Pins {
-        std::vector<std::shared_ptr<VbArray>> arrays;
+        std::unique_ptr<std::vector<std::shared_ptr<VbArray>>> arrays; // made by the first element
         ~Pins()
         {
-            for (const auto &a : arrays)
-                a->unpin();
+            if (arrays)
+                for (const auto &a : *arrays)
+                    a->unpin();
         }
     } pins;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -667,8 +692,10 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
                         if (r && r->isArray()) {
                             VbArray &array = r->arrayMut();
                             ptrs[i] = &array.at(at);
+                            if (!pins.arrays)
+                                pins.arrays = std::make_unique<std::vector<std::shared_ptr<VbArray>>>();
+                            pins.arrays->push_back(r->arrayShared());
                             array.pin();
-                            pins.arrays.push_back(r->arrayShared());
                             continue;
                         }
                     }
@@ -807,11 +834,13 @@ Variant Interpreter::invokeMember(ClassInstance &self, const QString &name, Call
 Variant Interpreter::callObject(const ObjectPtr &object, const QString &name, CallKind kind,
                                 const std::vector<Expr *> &args, Frame &f, const Variant *extra, const MemberExpr *site)
 {
-    Object *raw = object.get();
+    // The object may be read in place from a variable that the arguments or
+    // the member itself assign: hold it for the call.
+    ObjectPtr keep = object;
+    Object *raw = keep.get();
     if (typeid(*raw) == typeid(ClassInstance)) {
         auto *instance = static_cast<ClassInstance *>(raw);
         if (instance->m_engineId == this) {
-            ObjectPtr keep = object; // the member may drop the caller's reference
             if (site)
                 return callMemberOf(*instance, site->lower, kind, args, f, extra, true, &site->cache);
             return callMemberOf(*instance, name.toLower(), kind, args, f, extra, true);
@@ -823,8 +852,7 @@ Variant Interpreter::callObject(const ObjectPtr &object, const QString &name, Ca
         values.push_back(eval(a, f));
     if (extra)
         values.push_back(*extra);
-    ObjectPtr keep = object;
-    Variant result = object->invoke(name, kind, values);
+    Variant result = raw->invoke(name, kind, values);
     // Arguments are passed by reference: what the member left in them goes
     // back into the caller's variables.
     for (size_t i = 0; i < args.size(); ++i) {

@@ -110,6 +110,12 @@ Variant arithmetic(Arith kind, const Variant &av, const Variant &bv)
             return fitFloat(kind == Arith::Add ? x + y : kind == Arith::Sub ? x - y : x * y, RDouble);
         }
     }
+    if ((av.type() == Variant::Integer && bv.type() == Variant::Long)
+        || (av.type() == Variant::Long && bv.type() == Variant::Integer)) {
+        qint64 x = av.type() == Variant::Long ? av.rawLong() : av.rawInteger();
+        qint64 y = bv.type() == Variant::Long ? bv.rawLong() : bv.rawInteger();
+        return fitInteger(kind == Arith::Add ? x + y : kind == Arith::Sub ? x - y : x * y, RLong);
+    }
     if (av.isNull() || bv.isNull())
         return Variant::null();
     Num a = toNum(av), b = toNum(bv);
@@ -234,8 +240,17 @@ Variant intDivide(const Variant &av, const Variant &bv)
 
 Variant modulo(const Variant &av, const Variant &bv)
 {
-    if (av.type() == Variant::Long && bv.type() == Variant::Long && bv.rawLong() != 0)
-        return Variant::fromLong(qint32(qint64(av.rawLong()) % bv.rawLong()));
+    const bool wholeA = av.type() == Variant::Long || av.type() == Variant::Integer;
+    const bool wholeB = bv.type() == Variant::Long || bv.type() == Variant::Integer;
+    if (wholeA && wholeB) {
+        const qint64 x = av.type() == Variant::Long ? av.rawLong() : av.rawInteger();
+        const qint64 y = bv.type() == Variant::Long ? bv.rawLong() : bv.rawInteger();
+        if (y != 0) {
+            if (av.type() == Variant::Integer && bv.type() == Variant::Integer)
+                return Variant::fromInteger(qint16(x % y));
+            return Variant::fromLong(qint32(x % y));
+        }
+    }
     if (av.isNull() || bv.isNull())
         return Variant::null();
     Num a = toNum(av), b = toNum(bv);

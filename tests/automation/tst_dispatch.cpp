@@ -100,3 +100,61 @@ TEST(PendingError, CapturesAndClears)
     EXPECT_EQ(PendingError::current().number, 51);
     PendingError::clear();
 }
+
+namespace {
+class Strict : public DispatchObject<Strict>
+{
+public:
+    static void describe(DispatchTable<Strict> &t)
+    {
+        t.name("Strict");
+        t.argumentsRequired();
+        t.method("Join", &Strict::Join, Optional{1});
+        t.method("Both", &Strict::Both);
+        t.get("Item", &Strict::Item);
+        t.property("Caption", &Strict::caption, &Strict::setCaption);
+    }
+    QString Join(const QString &a, const QString &b, const Variant &sep)
+    {
+        return a + (sep.isEmpty() ? QStringLiteral("-") : sep.toString()) + b;
+    }
+    int Both(int a, int b) { return a + b; }
+    QString Item(int index) const { return QString::number(index); }
+    QString caption() const { return m_caption; }
+    void setCaption(const QString &c) { m_caption = c; }
+
+private:
+    QString m_caption;
+};
+
+qint32 errorOf(Object &o, const char *member, std::vector<Variant> args, CallKind kind = CallKind::Method)
+{
+    try {
+        o.invoke(QString::fromLatin1(member), kind, args);
+    } catch (const VbError &e) {
+        return e.number;
+    }
+    return 0;
+}
+} // namespace
+
+// A table that requires its arguments raises 449 for a left-out parameter that is not
+// optional; too many arguments stay 450; a table that does not ask keeps VB's Empty.
+TEST(Dispatch, ArgumentNotOptional)
+{
+    Strict s;
+    EXPECT_EQ(s.call("Join", {Variant("a"), Variant("b")}).toString(), "a-b");
+    EXPECT_EQ(s.call("Join", {Variant("a"), Variant("b"), Variant("+")}).toString(), "a+b");
+    EXPECT_EQ(errorOf(s, "Join", {Variant("a")}), 449);
+    EXPECT_EQ(errorOf(s, "Join", {}), 449);
+    EXPECT_EQ(errorOf(s, "Join", {Variant("a"), Variant("b"), Variant("c"), Variant("d")}), 450);
+    EXPECT_EQ(errorOf(s, "Both", {Variant(1)}), 449);
+    EXPECT_EQ(s.call("Both", {Variant(1), Variant(2)}).toLong(), 3);
+    EXPECT_EQ(errorOf(s, "Item", {}, CallKind::PropertyGet), 449);
+    EXPECT_EQ(s.get("Caption").toString(), "");
+    s.let("Caption", Variant("x"));
+    EXPECT_EQ(s.get("caption").toString(), "x");
+
+    Sample lenient;
+    EXPECT_EQ(lenient.call("Concat", {Variant("a")}).toString(), "a");
+}

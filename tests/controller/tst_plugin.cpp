@@ -300,6 +300,29 @@ public:
 };
 } // namespace
 
+namespace {
+class WatchedShutdown : public DispatchObject<WatchedShutdown>
+{
+public:
+    static void describe(DispatchTable<WatchedShutdown> &t) { t.method("ShutdownIO", &WatchedShutdown::ShutdownIO); }
+    void ShutdownIO() { stillThePlugin = gPluginInstance.get() == this; }
+    bool stillThePlugin = false;
+};
+} // namespace
+
+// While its ShutdownIO runs (and pumps events) the plug-in is still the program's plug-in, so
+// nothing takes it for missing; afterwards it is released.
+TEST_F(PluginTest, PluginStaysSetUntilItsShutdownReturns)
+{
+    registerControllerSubsystem();
+    auto watched = std::make_shared<WatchedShutdown>();
+    gPluginInstance = watched;
+    Hooks().shutdownIO();
+    EXPECT_TRUE(watched->stillThePlugin);
+    EXPECT_FALSE(gPluginInstance);
+    EXPECT_EQ(watched.use_count(), 1);
+}
+
 TEST_F(PluginTest, ExitReleasesThePluginEvenWhenItsShutdownFails)
 {
     registerControllerSubsystem();

@@ -1,7 +1,14 @@
 #include "XapListener.h"
 
 #include "core/Globals.h"
+#include "core/Logging.h"
 #include "core/xap/XapEndpoint.h"
+
+#include "automation/VbTimer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkInterface>
 
 
 #include <gtest/gtest.h>
@@ -129,4 +136,86 @@ TEST(IpMatches, BitsOfTheAddressMustBeInThePattern)
     EXPECT_TRUE(xap::IpMatches(QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")));
     EXPECT_FALSE(xap::IpMatches(QStringLiteral("Default"), QStringLiteral("127.0.0.1")));
     EXPECT_FALSE(xap::IpMatches(QStringLiteral("1.2.3"), QStringLiteral("1.2.3")));
+}
+
+// After the first heartbeat the next one follows ten timer periods later, not sooner.
+TEST_F(EndpointTest, HeartbeatEveryTenPeriods)
+{
+    const int port = endpoint.Init();
+    ASSERT_GT(port, 0);
+    endpoint.SendHeartbeat(60);
+    ASSERT_TRUE(listener.waitForCount(1));
+    VbTimer* beat = endpoint.findChild<VbTimer*>(QStringLiteral("HBeatTimer"));
+    ASSERT_NE(beat, nullptr);
+    EXPECT_EQ(beat->interval(), 60000);
+    for (int round = 0; round < 2; ++round) {
+        for (int tick = 1; tick < 10; ++tick)
+            emit beat->timer();
+        // Loopback delivery is immediate: a heartbeat sent by now would be waiting.
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(listener.socket.hasPendingDatagrams()) << "round " << round;
+        EXPECT_EQ(listener.received.size(), 1 + round);
+        emit beat->timer();
+        ASSERT_TRUE(listener.waitForCount(2 + round));
+        EXPECT_EQ(listener.received.last(), heartbeat("600", port));
+    }
+}
+
+// A host name is looked up once at Init; an address or name that gives no IPv4 address fails
+// Init with a line in the xAP log file instead of sending to 0.0.0.0.
+TEST_F(EndpointTest, BroadcastAddressMayBeAHostName)
+{
+    endpoint.setBroadcastAddress(QStringLiteral("localhost"));
+    ASSERT_GT(endpoint.Init(), 0);
+    EXPECT_EQ(endpoint.remoteHost(), QHostAddress(QHostAddress::LocalHost));
+    endpoint.SendXap(QString(), QStringLiteral("c.d"), QStringLiteral("sec"), QString(), QString(), QString());
+    ASSERT_TRUE(listener.waitForCount(1));
+    EXPECT_TRUE(listener.received.at(0).contains("class=c.d\n"));
+
+    // An entry of its own first, so that no count of repeats left by earlier tests lands in the new file.
+    WriteLogFile(QStringLiteral("test"), QStringLiteral("before the host-name cases"));
+    QDir(gAppPath + QStringLiteral("/Data")).removeRecursively();
+    for (const char* unusable : {"::1", "not an address!"}) {
+        xap other;
+        other.setInterfaceAddress(QStringLiteral("127.0.0.1"));
+        other.setBroadcastAddress(QString::fromLatin1(unusable));
+        EXPECT_EQ(other.Init(), -1) << unusable;
+        EXPECT_EQ(other.localPort(), 0) << "nothing was bound for " << unusable;
+    }
+    QFile log(gAppPath + QStringLiteral("/Data/xaptvkKorvane/xaptvkKorvane.txt"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(log.readAll(), QByteArray("xaptvkKorvane Init BroadcastAddress ::1 gives no IPv4 address 0 \n"
+                                        "xaptvkKorvane Init BroadcastAddress not an address! gives no IPv4 address 0 \n"));
+
+    // "Default" in any case is the limited broadcast (only looked at here, nothing is sent).
+    xap byDefault;
+    byDefault.setInterfaceAddress(QStringLiteral("127.0.0.1"));
+    byDefault.setBroadcastAddress(QStringLiteral("DeFaUlT"));
+    ASSERT_GT(byDefault.Init(), 0);
+    EXPECT_EQ(byDefault.remoteHost(), QHostAddress(QHostAddress::Broadcast));
+}
+
+// "Default" as the interface matches no address, so the first network address is taken and
+// loopback only when the machine has nothing else; an address that is set is taken as it is.
+TEST_F(EndpointTest, DefaultInterfaceTakesTheFirstNetworkAddress)
+{
+    QStringList network;
+    for (const QHostAddress& addr : QNetworkInterface::allAddresses()) {
+        if (addr.protocol() == QAbstractSocket::IPv4Protocol && !addr.isLoopback())
+            network.append(addr.toString());
+    }
+    xap byDefault;
+    byDefault.setBroadcastAddress(QStringLiteral("127.0.0.1"));
+    byDefault.setInterfaceAddress(QStringLiteral("Default"));
+    ASSERT_GT(byDefault.Init(), 0);
+    EXPECT_EQ(byDefault.localIp(), network.isEmpty() ? QString() : network.first());
+
+    xap everything;
+    everything.setBroadcastAddress(QStringLiteral("127.0.0.1"));
+    everything.setInterfaceAddress(QStringLiteral("255.255.255.255"));
+    ASSERT_GT(everything.Init(), 0);
+    EXPECT_EQ(everything.localIp(), network.isEmpty() ? QStringLiteral("127.0.0.1") : network.first());
+
+    ASSERT_GT(endpoint.Init(), 0);
+    EXPECT_EQ(endpoint.localIp(), QStringLiteral("127.0.0.1"));
 }

@@ -1,4 +1,8 @@
+#include "LiveXap.h"
+
 #include "core/IniTool.h"
+
+#include <QCoreApplication>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -147,4 +151,83 @@ TEST_F(IniToolTest, MalformedFileLoadsWhatItCan)
     IniTool reread;
     reread.Load(path);
     EXPECT_EQ(reread.Read(QStringLiteral("INTERFACE"), QStringLiteral("interfaceaddress"), QString()), QStringLiteral("127.0.0.1"));
+}
+
+// Line breaks and NUL in names and values become blanks on saving: a value can never add a
+// section or a key of its own to the file.
+TEST_F(IniToolTest, LineBreaksInNamesAndValuesCannotInjectLines)
+{
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    IniTool ini;
+    ini.Load(write("[Interface]\r\nInterfaceAddress=127.0.0.1\r\n"));
+    ini.WriteKey(QStringLiteral("Sec"), QStringLiteral("k"), QStringLiteral("line1\r\n[INJECT]\r\nInterfaceAddress=6.6.6.6"));
+    ini.WriteKey(QStringLiteral("Sec"), QStringLiteral("cut"), QStringLiteral("before") + QChar(0) + QStringLiteral("after"));
+    ini.WriteKey(QStringLiteral("Sec"), QStringLiteral("lf\nkey"), QStringLiteral("v"));
+    ini.WriteKey(QStringLiteral("Sec\r\n[Interface]"), QStringLiteral("k2"), QStringLiteral("v2"));
+    ASSERT_TRUE(ini.Save());
+    EXPECT_EQ(read(path), QByteArray("[INTERFACE]\r\nInterfaceAddress=127.0.0.1\r\n"
+                                     "[SEC]\r\ncut=before after\r\nk=line1  [INJECT]  InterfaceAddress=6.6.6.6\r\nlf key=v\r\n"
+                                     "[SEC  [INTERFACE]]\r\nk2=v2\r\n"));
+
+    IniTool reread;
+    reread.Load(path);
+    EXPECT_EQ(reread.Headers(), QStringList({QStringLiteral("INTERFACE"), QStringLiteral("SEC"), QStringLiteral("SEC  [INTERFACE]")}));
+    EXPECT_EQ(reread.Read(QStringLiteral("Interface"), QStringLiteral("InterfaceAddress"), QString()), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(reread.Read(QStringLiteral("Sec"), QStringLiteral("cut"), QString()), QStringLiteral("before after"));
+    EXPECT_EQ(reread.Keys(QStringLiteral("INJECT")), QStringList({QString()}));
+    // Nothing here was refused, so nothing was logged.
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(xapOut.logData().isEmpty());
+}
+
+// Lines that would read back as something else (a key with "=", a comment, a section, a key
+// that loses its leading blank) are left out, with one log entry per save that names the
+// file and the count but none of the keys; a key starting with "[" is kept when its line
+// does not end in "]".
+TEST_F(IniToolTest, KeysThatCannotBeReadBackAreLeftOutAndLoggedOnce)
+{
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    IniTool ini;
+    ini.Load(path);
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral("a=b"), QStringLiteral("1"));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral(";note"), QStringLiteral("2"));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral("[X"), QStringLiteral("3]  "));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral("[6"), QStringLiteral("Hall;Lamp;False"));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral("[Y]"), QStringLiteral("3"));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral(" lead"), QStringLiteral("4"));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral("\nlead"), QStringLiteral("5"));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral("trail "), QStringLiteral("6"));
+    ini.WriteKey(QStringLiteral("S"), QStringLiteral("in;side[ok]"), QStringLiteral("7"));
+    ASSERT_TRUE(ini.Save());
+    EXPECT_EQ(read(path), QByteArray("[S]\r\n[6=Hall;Lamp;False\r\n[Y]=3\r\nin;side[ok]=7\r\ntrail =6\r\n"));
+    ASSERT_TRUE(xapOut.listener.waitForCount(1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(xapOut.logData(),
+              QStringList({QStringLiteral("IniTool Save ") + path + QStringLiteral(" left out 5 key(s) that cannot be read back")}));
+
+    IniTool reread;
+    reread.Load(path);
+    EXPECT_EQ(reread.Read(QStringLiteral("s"), QStringLiteral("trail "), QString()), QStringLiteral("6"));
+    EXPECT_EQ(reread.Read(QStringLiteral("s"), QStringLiteral("[6"), QString()), QStringLiteral("Hall;Lamp;False"));
+    EXPECT_EQ(reread.Read(QStringLiteral("s"), QStringLiteral("[Y]"), QString()), QStringLiteral("3"));
+    EXPECT_EQ(reread.Read(QStringLiteral("s"), QStringLiteral("in;side[ok]"), QString()), QStringLiteral("7"));
+}
+
+// A UTF-8 byte-order mark before the first section must not hide that section.
+TEST_F(IniToolTest, LeadingByteOrderMarkIsSkipped)
+{
+    IniTool ini;
+    ini.Load(write("\xEF\xBB\xBF[Interface]\r\nBroadcastAddress=127.0.0.1\r\nInterfaceAddress=127.0.0.1\r\n"));
+    EXPECT_EQ(ini.Headers(), QStringList({QStringLiteral("Interface")}));
+    EXPECT_EQ(ini.Read(QStringLiteral("Interface"), QStringLiteral("BroadcastAddress"), QStringLiteral("Default")),
+              QStringLiteral("127.0.0.1"));
+
+    // Only a mark at the very start is one; the same bytes later are ordinary text.
+    IniTool later;
+    later.Load(write("[A]\r\nk=\xEF\xBB\xBFv\r\n\xEF\xBB\xBF[B]\r\nb=1\r\n"));
+    EXPECT_EQ(later.Read(QStringLiteral("A"), QStringLiteral("k"), QString()), QString::fromLatin1("\xEF\xBB\xBFv"));
+    EXPECT_EQ(later.Read(QStringLiteral("A"), QStringLiteral("b"), QString()), QStringLiteral("1"));
+    EXPECT_EQ(later.Headers(), QStringList({QStringLiteral("A")}));
 }

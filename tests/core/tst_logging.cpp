@@ -27,11 +27,20 @@ QByteArray readAll(const QString& path)
     return f.readAll();
 }
 
+// An empty xAP log file; an entry of its own first closes any count of repeats that earlier
+// tests left open, so it does not land in the new file.
+void freshLogFile()
+{
+    static int n = 0;
+    WriteLogFile(QStringLiteral("test"), QStringLiteral("separator ") + QString::number(++n));
+    QDir(gAppPath + QStringLiteral("/Data")).removeRecursively();
+}
+
 }  // namespace
 
 TEST(WriteLogFile, CreatesItsFolderAndAppendsThePendingError)
 {
-    QDir(gAppPath + QStringLiteral("/Data")).removeRecursively();
+    freshLogFile();
     WriteLogFile(QStringLiteral("xaptvkKorvane"), QStringLiteral("first"));
     try {
         throw VbError(11, QStringLiteral("Division by zero"), QString(), 42);
@@ -47,7 +56,7 @@ TEST(WriteLogFile, CreatesItsFolderAndAppendsThePendingError)
 // xAP log file and nothing queued.
 TEST(SendXap, FailureIsWrittenToTheLogFile)
 {
-    QDir(gAppPath + QStringLiteral("/Data")).removeRecursively();
+    freshLogFile();
     gXapReady = true;
     gXap = nullptr;
     SendXap(QString(), QStringLiteral("c.d"), QStringLiteral("s"), QStringLiteral("k") + QChar(1) + QStringLiteral("v"), QString(), QString());
@@ -112,4 +121,71 @@ TEST(SendXap, QueuedUntilReadyThenFlushedInOrder)
     EXPECT_FALSE(PendingError::isPending());
     gXapReady = false;
     gXap = nullptr;
+}
+
+// A queued message that cannot be sent (too large for one datagram) is written to the xAP
+// log file and dropped; the messages queued after it and the one being sent still go out.
+TEST(SendXap, AMessageThatCannotBeSentCostsOnlyItself)
+{
+    freshLogFile();
+    XapListener listener;
+    ASSERT_TRUE(listener.bound);
+    gXapReady = false;
+    const QString big = QStringLiteral("k") + QChar(1) + QString(70000, QLatin1Char('x'));
+    SendXap(QString(), QStringLiteral("c.one"), QStringLiteral("s"), QString(), QString(), QString());
+    SendXap(QString(), QStringLiteral("c.big"), QStringLiteral("s"), big, QString(), QString());
+    SendXap(QString(), QStringLiteral("c.three"), QStringLiteral("s"), QString(), QString(), QString());
+
+    xap endpoint;
+    gXap = &endpoint;
+    endpoint.setXapSource(QStringLiteral("tvk.Korvane.test"));
+    endpoint.setXapUID(QStringLiteral("FF.00C7:00"));
+    endpoint.setBroadcastAddress(QStringLiteral("127.0.0.1"));
+    endpoint.setInterfaceAddress(QStringLiteral("127.0.0.1"));
+    ASSERT_GT(endpoint.Init(), 0);
+    gXapReady = true;
+    SendXap(QString(), QStringLiteral("c.four"), QStringLiteral("s"), QString(), QString(), QString());
+    SendXap(QString(), QStringLiteral("c.big2"), QStringLiteral("s"), QStringLiteral("j") + big.mid(1), QString(), QString());
+    SendXap(QString(), QStringLiteral("c.five"), QStringLiteral("s"), QString(), QString(), QString());
+    EXPECT_EQ(PendingXapMessageCount(), 0);
+    ASSERT_TRUE(waitUntil([&] { return !listener.received.isEmpty() && listener.received.last().contains("class=c.five"); }));
+    QStringList classes;
+    for (const QByteArray& text : listener.received) {
+        XapMessage m;
+        m.FromXap(QString::fromLatin1(text));
+        if (m.MsgClass().startsWith(QStringLiteral("c.")))
+            classes.append(m.MsgClass());
+    }
+    EXPECT_EQ(classes, QStringList({QStringLiteral("c.one"), QStringLiteral("c.three"), QStringLiteral("c.four"), QStringLiteral("c.five")}));
+    const QList<QByteArray> lines = readAll(logFile()).split('\n');
+    ASSERT_EQ(lines.size(), 3);  // two entries and the empty text after the last LF
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray body = (i == 0 ? "k" : "j") + QByteArray("\x01") + QByteArray(70000, 'x');
+        EXPECT_TRUE(lines.at(i).startsWith("xaptvkKorvane SendXap  " + body + " 0 ")) << lines.at(i).left(40).toStdString();
+    }
+    EXPECT_FALSE(PendingError::isPending());
+    gXapReady = false;
+    gXap = nullptr;
+}
+
+// A peer that sends the same malformed datagram over and over adds one line and then, once a
+// minute or before the next different entry, one line with the count; a text that lacks
+// only its final LF is no error at all.
+TEST(WriteLogFile, RepeatsOfOneEntryAreCounted)
+{
+    freshLogFile();
+    const QString repeatedKey = QStringLiteral("xap-header\n{\nclass=a.b\n}\nsec\n{\nk=1\nk=2\n}\n");
+    for (int i = 0; i < 2000; ++i) {
+        XapMessage m;
+        m.FromXap(repeatedKey);
+    }
+    XapMessage noFinalLf;
+    noFinalLf.FromXap(QStringLiteral("xap-header\n{\nclass=a.b\n}\nsec\n{\nk=1\n}"));
+    EXPECT_EQ(noFinalLf.GetItem(QStringLiteral("sec"), QStringLiteral("k")), QStringLiteral("1"));
+    const QByteArray entry = "From XAP  0 This key is already associated with an element of this collection";
+    EXPECT_EQ(readAll(logFile()), entry + "\n");
+
+    WriteLogFile(QStringLiteral("xaptvkKorvane"), QStringLiteral("something else"));
+    EXPECT_EQ(readAll(logFile()), entry + "\n" + entry + " (repeated 1999 more times)\nxaptvkKorvane something else 0 \n");
+    EXPECT_FALSE(PendingError::isPending());
 }

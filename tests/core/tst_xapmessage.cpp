@@ -161,3 +161,31 @@ TEST(XapMessageParse, TruncatedAndMangledTexts)
         }
     }
 }
+
+TEST(XapMessageCompare, WildcardsOnEitherSide)
+{
+    // ">" matches the rest wherever it stands, also as the second address's element.
+    EXPECT_TRUE(XapMessage::AddressesMatch(QStringLiteral("a.b.c"), QStringLiteral("a.>")));
+    EXPECT_FALSE(XapMessage::AddressesMatch(QStringLiteral("x.b.c"), QStringLiteral("a.>")));
+    EXPECT_TRUE(XapMessage::AddressesMatch(QStringLiteral("a.x.c"), QStringLiteral("a.*.c")));
+    EXPECT_FALSE(XapMessage::AddressesMatch(QStringLiteral("a.x.c"), QStringLiteral("a.*")));
+
+    XapMessage m;
+    m.FromXap(QStringLiteral("xap-header\n{\nclass=c\nsource=acme.lights.hall\ntarget=tvk.>\n}\ns\n{\n}\n"));
+    EXPECT_TRUE(m.CompareTarget(QStringLiteral("tvk.Korvane.pc1:3")));
+    EXPECT_FALSE(m.CompareTarget(QStringLiteral("other.Korvane.pc1")));
+}
+
+// Header values are trimmed of blanks at both ends (section values are not).
+TEST(XapMessageParse, HeaderValuesAreTrimmed)
+{
+    XapMessage m;
+    m.FromXap(QStringLiteral("xap-header\n{\n uid = FF.1234:00 \nCLASS=  xAPBSC.cmd\nsource=acme.a.b  \n"
+                             "target = tvk.Korvane.pc1 \n}\ns\n{\n k = v \n}\n"));
+    EXPECT_EQ(m.MsgUID(), QStringLiteral("FF.1234:00"));
+    EXPECT_EQ(m.MsgClass(), QStringLiteral("xAPBSC.cmd"));
+    EXPECT_EQ(m.msgSource(), QStringLiteral("acme.a.b"));
+    EXPECT_EQ(m.MsgTarget(), QStringLiteral("tvk.Korvane.pc1"));
+    EXPECT_TRUE(m.CompareClass(QStringLiteral("xapbsc.cmd")));
+    EXPECT_EQ(m.GetItem(QStringLiteral("s"), QStringLiteral("k")), QStringLiteral(" v "));
+}

@@ -113,3 +113,44 @@ TEST(DeviceStore, KillDuringTheSaveLeavesTheOldOrTheNewStore)
         EXPECT_TRUE(now == old || now == saved) << "killed after " << delayMs << " ms: " << now.size() << " bytes";
     }
 }
+
+// An imported device whose name carries line breaks (written as character references in the
+// XML configuration) and ";" is stored as one device: no line of its own, no settings of its
+// own, no fields shifted, across two restarts.
+TEST(DeviceStore, ImportedTextsCannotAddDevicesOrSettings)
+{
+    XapListener listener;
+    ASSERT_TRUE(listener.bound);
+    ProgramFolder folder;
+    folder.writeFile(QStringLiteral("Config/Settings.ini"), "[Settings]\r\nconfigfile=" + folder.path().toLatin1() + "/house.xml\r\n");
+    folder.writeFile(kStore, "[tspi_quillon]\r\nHTTPPort=0\r\n");
+    folder.writeFile(QStringLiteral("house.xml"), R"(<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'
+ xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'
+ xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>
+<s:Schema id='RowsetSchema'>
+ <s:ElementType name='row' content='eltOnly'>
+  <s:AttributeType name='record_type'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='can_dim'><s:datatype dt:type='boolean'/></s:AttributeType>
+  <s:AttributeType name='hc'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='dc'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='name'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='location'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='ref'><s:datatype dt:type='int'/></s:AttributeType>
+  <s:AttributeType name='CS_Status'><s:datatype dt:type='int'/></s:AttributeType>
+ </s:ElementType>
+</s:Schema>
+<rs:data>
+<z:row record_type='1' can_dim='0' hc='A' dc='1' name='Lamp; hall&#13;&#10;Z9=Ghost;Device&#13;&#10;[TSPI_QUILLON]&#13;&#10;HTTPPort=6666'
+ location='Hall' ref='40000' CS_Status='0'/>
+</rs:data>
+</xml>
+)");
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(runOnce(folder, listener), 0) << "run " << run;
+        const QByteArray store = readAll(folder.path() + "/" + kStore);
+        EXPECT_TRUE(store.startsWith("[PLUGINDEVICES]\r\nA1=Hall;Lamp, hall  Z9=Ghost,Device  [TSPI_QUILLON]  HTTPPort=6666;;0;;"))
+            << store.constData();
+        EXPECT_EQ(store.count("\r\n"), 4) << store.constData();
+        EXPECT_TRUE(store.endsWith("[TSPI_QUILLON]\r\nHTTPPort=0\r\n")) << store.constData();
+    }
+}

@@ -4,6 +4,7 @@
 #include "host/IniCache.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -111,4 +112,34 @@ TEST_F(IniCacheTest, BinaryGarbageLoadsWhatItCan)
     writeFile(configPath("g.ini"), garbage);
     QString section = "S", key = "k", def = "d", file = "g.ini";
     EXPECT_EQ(m_hs->GetIniSetting(section, key, def, file), "v");
+}
+
+// A file that cannot be written (here a folder stands where the file was) does not keep
+// the files after it from being saved; it stays dirty and is saved by the next flush.
+TEST_F(IniCacheTest, OneUnwritableFileDoesNotStopTheFlush)
+{
+    QString section = "S", key = "k", value = "1";
+    for (const char *name : {"a.ini", "b.ini", "c.ini"}) {
+        QString file = QString::fromLatin1(name);
+        m_hs->SaveIniSetting(section, key, value, file);
+    }
+    ASSERT_TRUE(QFile::remove(configPath("b.ini")));
+    ASSERT_TRUE(QDir().mkpath(configPath("b.ini")));
+
+    try {
+        HostIniCache().flush();
+        ADD_FAILURE() << "the failed save is raised";
+    } catch (const VbError &e) {
+        EXPECT_EQ(e.number, 70) << "the save's own error: the folder cannot be copied";
+    }
+    EXPECT_EQ(readFile(configPath("a.ini")), "[S]\r\nk=1\r\n");
+    EXPECT_EQ(readFile(configPath("c.ini")), "[S]\r\nk=1\r\n");
+    EXPECT_FALSE(HostIniCache().isDirty("a.ini"));
+    EXPECT_TRUE(HostIniCache().isDirty("B.INI"));
+    EXPECT_FALSE(HostIniCache().isDirty("c.ini"));
+
+    ASSERT_TRUE(QDir(configPath("b.ini")).removeRecursively());
+    HostIniCache().flush();
+    EXPECT_EQ(readFile(configPath("b.ini")), "[S]\r\nk=1\r\n");
+    EXPECT_FALSE(HostIniCache().isDirty("b.ini"));
 }

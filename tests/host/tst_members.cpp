@@ -267,3 +267,44 @@ TEST_F(MembersTest, StartupShowsThePluginDialogOnlyForAnEmptyInterfaceName)
     EXPECT_TRUE(gNoInterface);
     gNoInterface = false;
 }
+
+// Leaving out a parameter that is not optional raises 449 before the member runs, as late
+// binding does; optional ones may be left out.
+TEST_F(MembersTest, MissingRequiredArgumentRaises449)
+{
+    auto recorder = std::make_shared<Recorder>();
+    call(*m_hs, "RegisterEventCB", {Variant(4 | 64), Variant(ObjectPtr(recorder))});
+    call(*m_hs, "SetDeviceStatus", {Variant("A1"), Variant(3)});
+    ASSERT_EQ(recorder->calls.size(), 1u);
+
+    const auto raises449 = [&](const char *member, std::vector<Variant> args) {
+        try {
+            m_hs->invoke(QString::fromLatin1(member), CallKind::Method, args);
+        } catch (const VbError &e) {
+            return e.number == 449 && e.description == "Argument not optional";
+        }
+        return false;
+    };
+    EXPECT_TRUE(raises449("SetDeviceStatus", {Variant("A1")}));
+    EXPECT_TRUE(raises449("SetDeviceStatus", {}));
+    EXPECT_TRUE(raises449("SetDeviceValue", {Variant("A1")}));
+    EXPECT_TRUE(raises449("SetDeviceStatusNoReport", {Variant("A1"), Variant(2)}));
+    EXPECT_TRUE(raises449("SetDeviceString", {Variant("A1")}));
+    EXPECT_TRUE(raises449("GetIniSetting", {Variant("S"), Variant("k")}));
+    EXPECT_TRUE(raises449("DeviceStatus", {}));
+    EXPECT_TRUE(raises449("ping", {}));
+    EXPECT_TRUE(raises449("OpenComPortEx", {Variant(1), Variant("c"), Variant(0), Variant("s")}));
+    EXPECT_TRUE(raises449("AddVoiceCommand", {}));
+    EXPECT_EQ(call(*m_hs, "DeviceStatus", {Variant("A1")}).toLong(), 3) << "nothing stored by the refused calls";
+    EXPECT_EQ(recorder->calls.size(), 1u) << "and no callback fired";
+
+    // The optional ones.
+    call(*m_hs, "SetDeviceString", {Variant("A1"), Variant("text")});
+    EXPECT_EQ(call(*m_hs, "DeviceString", {Variant("A1")}).toString(), "text");
+    call(*m_hs, "SaveIniSetting", {Variant("S"), Variant("k"), Variant("v")});
+    EXPECT_EQ(call(*m_hs, "GetINISection", {Variant("S")}).toString(), "k=v");
+    call(*m_hs, "ClearINISection", {Variant("S")});
+    EXPECT_EQ(call(*m_hs, "ping", {Variant("host")}).toLong(), 0);
+    call(*m_hs, "OpenComPortEx", {Variant(1), Variant("c"), Variant(0), Variant("s"), Variant("f")});
+    EXPECT_EQ(call(*m_hs, "DeviceCount").toLong(), 0);
+}

@@ -1,4 +1,5 @@
 #include "HostTestSupport.h"
+#include "LiveXap.h"
 
 #include "host/DeviceStore.h"
 #include "host/HostGlobals.h"
@@ -386,4 +387,76 @@ TEST_F(PersistenceTest, EmptyStoreImportsTheXmlAndThenTheStateFile)
     QString name = "New";
     EXPECT_EQ(hs->NewDeviceEx(name)->ref(), 0) << "the import restarts the numbering";
     form.Form_Unload();
+}
+
+namespace {
+// The pair encoding of device_state.txt for any Latin-1 text: each character as two letters.
+QByteArray pairEncoded(const QByteArray &text)
+{
+    QByteArray encoded;
+    for (const char c : text) {
+        const int code = static_cast<unsigned char>(c);
+        encoded += char('A' + code / 16);
+        encoded += char('A' + code % 16);
+    }
+    return encoded;
+}
+} // namespace
+
+// Texts from the XML configuration or device_state.txt that hold line breaks or ";" survive
+// a save and a restart as the same devices: no line of their own, no shifted fields.
+TEST_F(PersistenceTest, TextsCannotAddLinesOrShiftFieldsOfTheStore)
+{
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    writeFile(configPath("tvkXapKorvane.ini"), "[tspi_quillon]\r\nCommPort=4\r\n");
+    QString name = "Lamp; hall";
+    auto lamp = m_hs->NewDeviceEx(name);
+    lamp->set(DeviceClass::F_hc, Variant("A"));
+    lamp->set(DeviceClass::F_DC, Variant("1"));
+    lamp->set(DeviceClass::F_location, Variant("Hall\r\nZ9=Ghost;Device\r\n"));
+    lamp->set(DeviceClass::F_ScriptTag, Variant("tag"));
+    lamp->set(DeviceClass::F_TriggerEvent, Variant(true));
+    writeFile(m_dir.path() + "/device_state.txt",
+              "A1,2,5,1/2/2020," + pairEncoded("x\r\n[TSPI_QUILLON]\r\nCommPort=/dev/evil") + "\r\n");
+    DeviceStore::ReadDeviceState();
+    QString code = "A1";
+    ASSERT_EQ(m_hs->DeviceString(code), "x\r\n[TSPI_QUILLON]\r\nCommPort=/dev/evil");
+
+    DeviceStore::SaveDevices();
+    m_hs->FlushIniCache();
+    const QByteArray text = readFile(configPath("tvkXapKorvane.ini"));
+    EXPECT_EQ(text.count("\r\n"), 4) << text.toStdString();
+    EXPECT_EQ(xapOut.logData(), QStringList({"SaveDevices stored 2 text(s) with \";\" written as \",\""}));
+
+    restart();
+    EXPECT_TRUE(DeviceStore::InitDevices());
+    EXPECT_EQ(m_hs->DeviceCount(), 1);
+    ASSERT_TRUE(device("A1"));
+    EXPECT_FALSE(device("Z9"));
+    EXPECT_EQ(device("A1")->name(), "Lamp, hall");
+    EXPECT_EQ(device("A1")->location(), "Hall  Z9=Ghost,Device  ");
+    EXPECT_EQ(device("A1")->scriptTag(), "tag");
+    EXPECT_TRUE(device("A1")->triggerEvent());
+    EXPECT_EQ(m_hs->DeviceStatus(code), 2);
+    EXPECT_EQ(m_hs->DeviceString(code), "x  [TSPI_QUILLON]  CommPort=/dev/evil");
+    QString section = "tspi_quillon", key = "CommPort", def = "1", file = "tvkXapKorvane.ini";
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, file), "4");
+}
+
+// The log entries about damaged files go out on the network: they name the file, the count
+// and the first bad line's number, never the bytes of a line.
+TEST_F(PersistenceTest, DamagedLinesAreLoggedByPlaceNotByText)
+{
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    writeStore("A1=L;N\r\nB=secret one\r\nC=secret two\r\n");
+    EXPECT_TRUE(DeviceStore::InitDevices());
+    writeFile(m_dir.path() + "/device_state.txt", "\r\nA1,2,1,1/1/2020,EF\r\nsecret,three\r\nsecret four\r\n");
+    DeviceStore::ReadDeviceState();
+    const QStringList logged = xapOut.logData();
+    EXPECT_EQ(logged, QStringList({
+                          "InitDevices skipped 2 malformed line(s) of tvkXapKorvane.ini [PluginDevices], the first is line 2",
+                          "ReadDeviceState skipped 2 malformed line(s) of device_state.txt, the first is line 3",
+                      }));
 }

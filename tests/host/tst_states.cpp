@@ -1,4 +1,5 @@
 #include "HostTestSupport.h"
+#include "LiveXap.h"
 
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
@@ -287,4 +288,44 @@ TEST_F(StatesTest, ByNameMembersResolveLocationAndName)
     m_hs->SetDeviceStringByName(unknown, text, reset);
     QString h0 = "H0";
     EXPECT_EQ(m_hs->DeviceString(h0), QString());
+}
+
+// A compiled callback that sets two devices back and forth recurses through the change
+// reports; past 64 nested reports the innermost setter fails with error 28, its own trap
+// logs it once, and every level returns.
+TEST_F(StatesTest, NestedChangeReportsAreBounded)
+{
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    auto pingPong = std::make_shared<Recorder>();
+    std::vector<Variant> registration{Variant(4), Variant(ObjectPtr(pingPong))};
+    m_hs->invoke("RegisterEventCB", CallKind::Method, registration);
+    setStatus(*m_hs, "A1", 3);
+    setStatus(*m_hs, "B1", 3);
+    pingPong->calls.clear();
+    int deepest = 0;
+    int depth = 0;
+    pingPong->during = [&] {
+        const QStringList texts = pingPong->calls.back();
+        const QString other = texts.at(2) == "A" ? "B1" : "A1";
+        // Late bound, as a compiled callback object calls the host.
+        std::vector<Variant> current{Variant(other)};
+        const qint16 now = qint16(m_hs->invoke("DeviceStatus", CallKind::Method, current).toLong());
+        std::vector<Variant> args{Variant(other), Variant::fromInteger(now == 2 ? 3 : 2)};
+        ++depth;
+        deepest = std::max(deepest, depth);
+        m_hs->invoke("SetDeviceStatus", CallKind::Method, args);
+        --depth;
+    };
+    setStatus(*m_hs, "A1", 2);
+    EXPECT_EQ(deepest, 64) << "64 nested reports; the setter inside the last one is refused";
+    EXPECT_EQ(pingPong->calls.size(), 64u);
+    EXPECT_EQ(m_hs->deviceStatus("A1"), 2);
+    EXPECT_EQ(xapOut.logData(), QStringList({"SetDeviceStatus Line 0 Out of stack space"}));
+
+    // Once unwound, change reports nest from the bottom again.
+    pingPong->during = nullptr;
+    setStatus(*m_hs, "B1", 3);
+    setStatus(*m_hs, "B1", 2);
+    EXPECT_EQ(pingPong->calls.size(), 66u);
 }

@@ -1,4 +1,5 @@
 #include "HostTestSupport.h"
+#include "LiveXap.h"
 
 #include "host/Condition.h"
 #include "host/DevFunc.h"
@@ -187,8 +188,9 @@ TEST_F(XmlImportTest, DamagedDocumentsAndValuesNeverCrash)
                                "<x a='&e;'/>", false, 0, 1},
         {"a second root element", document(row) + "<xml/>", false, 0, 1},
         {"values that do not convert",
+        // The overflowing iotype is logged; the texts that are no number or Boolean are not.
          document("<z:row record_type='1' can_dim='perhaps' hc='C' dc='1' ref='many' iotype='99999' CS_Status='0'/>\n"),
-         true, 1, 0},
+         true, 1, 1},
         {"an undeclared column", document("<z:row record_type='1' can_dim='0' colour='red' CS_Status='0'/>\n"), true, 1, 1},
         {"a hex text of odd length", document("<z:row record_type='1' can_dim='0' buttons='ABC' CS_Status='0'/>\n"),
          true, 1, 0},
@@ -206,4 +208,47 @@ TEST_F(XmlImportTest, DamagedDocumentsAndValuesNeverCrash)
         EXPECT_EQ(m_hs->EventCount(), 0) << c.what;
         EXPECT_EQ(sent() - before, c.logged) << c.what;
     }
+}
+
+// "int" columns are 32 bits wide: numbers above 32767 arrive whole, and a number too large
+// for its property is refused by the property and logged.
+TEST_F(XmlImportTest, IntColumnsAreThirtyTwoBitsWide)
+{
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    QByteArray text(kSchema);
+    text.replace("name='ref'><s:datatype dt:type='ui8'/>", "name='ref'><s:datatype dt:type='int'/>");
+    text.replace("<s:extends", "<s:AttributeType name='misc'><s:datatype dt:type='int'/></s:AttributeType>\n <s:extends");
+    text += "<z:row record_type='1' can_dim='0' hc='C' dc='1' name='Porch' ref='40000' misc='70000' CS_Status='0'/>\n"
+            "<z:row record_type='1' can_dim='0' hc='C' dc='2' name='Shed' ref='40001' iotype='70000' misc='-70000'"
+            " CS_Status='0'/>\n"
+            "<z:row record_type='1' can_dim='0' hc='C' dc='3' name='Gate' ref='40002' misc='3000000000' CS_Status='0'/>\n"
+            "</rs:data>\n</xml>\n";
+    writeFile(m_dir.path() + "/wide.xml", text);
+    ASSERT_TRUE(XmlConfigImport::ReadXML(m_dir.path() + "/wide.xml"));
+    ASSERT_EQ(m_hs->DeviceCount(), 3);
+    qint16 one = 1, two = 2, three = 3;
+    EXPECT_EQ(m_hs->GetDevice(one)->misc(), 70000);
+    EXPECT_EQ(m_hs->GetDevice(one)->ref(), 40000);
+    EXPECT_EQ(m_hs->GetDevice(two)->ref(), 40001);
+    EXPECT_EQ(m_hs->GetDevice(two)->misc(), -70000);
+    EXPECT_EQ(m_hs->GetDevice(two)->iotype(), 0);
+    EXPECT_EQ(m_hs->GetDevice(three)->misc(), 0);
+    QString name = "Next";
+    EXPECT_EQ(m_hs->NewDeviceEx(name)->ref(), 40003) << "numbering goes on after the largest imported ref";
+
+    const QStringList logged = xapOut.logData();
+    ASSERT_EQ(logged.size(), 2) << logged.join('|').toStdString();
+    EXPECT_TRUE(logged.at(0).startsWith("Attribute_Walk iotype of row ")) << logged.at(0).toStdString();
+    EXPECT_TRUE(logged.at(0).endsWith(" Overflow")) << logged.at(0).toStdString();
+    EXPECT_TRUE(logged.at(1).startsWith("Attribute_Walk misc of row ")) << logged.at(1).toStdString();
+}
+
+TEST_F(XmlImportTest, ParseErrorIsLoggedByFileAndLineOnly)
+{
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    writeFile(m_dir.path() + "/bad.xml", "<xml>\n<row a='1'/>\n<row secret='x' <oops/>\n</xml>\n");
+    EXPECT_FALSE(XmlConfigImport::ReadXML(m_dir.path() + "/bad.xml"));
+    EXPECT_EQ(xapOut.logData(), QStringList({"ReadXML " + m_dir.path() + "/bad.xml is not well-formed at line 3"}));
 }

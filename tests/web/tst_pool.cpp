@@ -6,6 +6,9 @@
 #include "web/StatusPageHook.h"
 #include "web/TCPServer.h"
 
+#include "host/Application.h"
+#include "host/HostGlobals.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -224,4 +227,21 @@ TEST_F(Pool, UnloadClosesEverythingAndStopsListening)
     probe.connectToHost(QHostAddress::LocalHost, m_port);
     EXPECT_FALSE(probe.waitForConnected(1000));
     TCPServer::load(); // for TearDown
+}
+
+// The port setting is read at load: empty, 0, non-numeric or out of range leaves the server not listening.
+TEST_F(Pool, PortSettings)
+{
+    for (const QString &port : {QString(), QStringLiteral("0"), QStringLiteral("web"), QStringLiteral("70000")}) {
+        TCPServer::unload();
+        hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("HTTPPort"), port, QStringLiteral("tvkXapKorvane.ini"));
+        TCPServer::load();
+        EXPECT_FALSE(TCPServer::instance().isListening()) << port.toStdString();
+    }
+    TCPServer::unload();
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("HTTPPort"),
+                       QStringLiteral("\"%1\"").arg(m_port), QStringLiteral("tvkXapKorvane.ini"));
+    TCPServer::load();
+    EXPECT_TRUE(TCPServer::instance().isListening());
+    EXPECT_EQ(TCPServer::instance().serverPort(), m_port);
 }

@@ -422,7 +422,11 @@ QWidget* FrmConfigDialog::qproTab()
     int r = 0;
     for (const auto& row : rows) {
         ff->addWidget(new QLabel(row.caption), r, 0);
-        ff->addWidget(text(row.name, row.field), r, 1);
+        QLineEdit* edit = text(row.name, row.field);
+        // A click on the box opens the file dialog, as its button does.
+        edit->installEventFilter(this);
+        edit->setProperty("browse", QVariant::fromValue(r));
+        ff->addWidget(edit, r, 1);
         ff->addWidget(button(QString(row.name) + "Browse", "...", row.browse), r, 2);
         ++r;
     }
@@ -468,6 +472,18 @@ QWidget* FrmConfigDialog::qproTab()
     layout->addWidget(include);
     layout->addStretch();
     return page;
+}
+
+bool FrmConfigDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && watched->property("browse").isValid()) {
+        static void (FrmConfig::*const browse[])() = {&FrmConfig::BrowseProjectFile, &FrmConfig::BrowseQPROexe,
+                                                       &FrmConfig::BrowseIRProExe};
+        const int which = watched->property("browse").toInt();
+        if (which >= 0 && which < 3)
+            act([&](FrmConfig& m) { (m.*browse[which])(); });
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void FrmConfigDialog::refresh()

@@ -7,6 +7,7 @@
 #include "automation/PendingError.h"
 #include "automation/VbError.h"
 
+#include <QHostInfo>
 #include <QNetworkInterface>
 #include <QUdpSocket>
 #include <QVariant>
@@ -28,6 +29,11 @@ QString joinLines(const QString& template_)
 xap::xap(QObject* parent)
     : QObject(parent)
 {
+    // Named children, so that diagnostics and tests can find the form's timers.
+    m_hbeatTimer.setParent(this);
+    m_hbeatTimer.setObjectName(QStringLiteral("HBeatTimer"));
+    m_receiveTimer.setParent(this);
+    m_receiveTimer.setObjectName(QStringLiteral("ReceiveTimer"));
     connect(&m_receiveTimer, &VbTimer::timer, this, &xap::onReceiveTick);
     connect(&m_hbeatTimer, &VbTimer::timer, this, &xap::onHeartbeatTick);
 }
@@ -112,12 +118,34 @@ QString xap::GetIP() const
     return network.isEmpty() ? QString() : network.first();
 }
 
+QHostAddress xap::resolveBroadcast() const
+{
+    const QString host = m_broadcast.toLower() == QLatin1StringView("default") ? QStringLiteral("255.255.255.255")
+                                                                                : m_broadcast.trimmed();
+    QHostAddress literal;
+    if (literal.setAddress(host)) {
+        bool ok = false;
+        const quint32 v4 = literal.toIPv4Address(&ok);
+        return ok ? QHostAddress(v4) : QHostAddress();
+    }
+    // A host name: looked up once, here, so that every datagram goes where the setting says.
+    for (const QHostAddress& addr : QHostInfo::fromName(host).addresses()) {
+        if (addr.protocol() == QAbstractSocket::IPv4Protocol)
+            return addr;
+    }
+    return QHostAddress();
+}
+
 int xap::Init()
 {
     m_localIp = GetIP();
-    m_remoteHost = QHostAddress(m_broadcast.toLower() == QLatin1StringView("default")
-                                    ? QStringLiteral("255.255.255.255")
-                                    : m_broadcast);
+    m_remoteHost = resolveBroadcast();
+    if (m_remoteHost.isNull()) {
+        // Left as it was, every datagram would silently go to 0.0.0.0.
+        WriteLogFile(kProgramName, QStringLiteral("Init BroadcastAddress ") + m_broadcast
+                                       + QStringLiteral(" gives no IPv4 address"));
+        return -1;
+    }
     const QHostAddress local(m_localIp);
     // One socket serves both roles when the chosen local address is itself a loopback one.
     const bool needNetwork = !m_localIp.isEmpty() && !local.isLoopback();
@@ -174,13 +202,18 @@ void xap::SendHeartbeat(int seconds)
         seconds = 5;
     m_hbeatTimer.setInterval(seconds * 1000);
     m_hbeatTimer.setEnabled(seconds >= 1);
+    m_beatFailed = true;
     sendDatagram(m_hbeatPrefix + QString::number(seconds) + m_hbeatSuffix);
+    m_beatFailed = false;
+    m_tick = 0;
 }
 
 void xap::onHeartbeatTick()
 {
     m_tick = (m_tick + 1) % 10;
-    if (m_tick != 0)
+    // A heartbeat that could not go out (no route yet at boot) is tried again at the next
+    // tick rather than ten periods later.
+    if (m_tick != 0 && !m_beatFailed)
         return;
     try {
         SendHeartbeat(m_hbeatTimer.interval() / 1000);

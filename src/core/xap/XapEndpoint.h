@@ -45,8 +45,9 @@ public:
     QString XapUID() const { return m_uid; }
     void setXapUID(const QString& v);
 
-    // Binds the first free port from 32768: returns it, -1 when none of the 200 was free,
-    // or the negated socket error when the local address could not be bound.
+    // Binds the first free port from 32768: returns it, -1 when none of the 200 was free or
+    // the broadcast address (a dotted address or a host name) gives no IPv4 address, or the
+    // negated socket error when the local address could not be bound.
     int Init();
     // Sends a heartbeat now and beats every 10 periods of `seconds` (clamped to 0, 5..60).
     void SendHeartbeat(int seconds);
@@ -58,6 +59,7 @@ public:
     static bool IpMatches(const QString& pattern, const QString& address);
 
     int localPort() const { return m_port; }
+    QHostAddress remoteHost() const { return m_remoteHost; }
     QString localIp() const { return m_localIp; }
     int heartbeatIntervalMs() const { return m_hbeatTimer.isRunning() ? m_hbeatTimer.interval() : 0; }
     int queuedCount() const { return int(m_queue.size()); }
@@ -65,6 +67,7 @@ public:
 
 private:
     QString GetIP() const;
+    QHostAddress resolveBroadcast() const;
     void rebuildHeartbeatPrefix();
     void readPending(QUdpSocket* socket);
     void ProcessReceivedMessage(const QString& text);
@@ -88,6 +91,7 @@ private:
     QString m_localIp;
     int m_port = 0;
     int m_tick = 0;
+    bool m_beatFailed = false;  // the last heartbeat could not be sent
     qint64 m_datagramsRead = 0;
     bool m_filterHeartbeats = true;
     QQueue<QString> m_queue;

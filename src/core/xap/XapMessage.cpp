@@ -130,10 +130,12 @@ void XapMessage::parse(const QString& raw)
     for (qsizetype i = 2; i < lines.size(); ++i) {
         const QString& line = lines.at(i);
         if (line == QLatin1StringView("}")) {
+            // A closing "}" with nothing after it is a text that lacks only its final LF:
+            // complete, and nothing worth a line in the log.
+            if (i + 1 >= lines.size())
+                return;
             ++section;
             ++i;
-            if (i >= lines.size())
-                throw VbError(9, QStringLiteral("Subscript out of range"));
             const QString name = lines.at(i).toLower();
             if (m_sectionIndex.contains(name))
                 throw VbError(457, QStringLiteral("This key is already associated with an element of this collection"));

@@ -3,6 +3,7 @@
 
 #include "controller/ui/FrmConfig.h"
 #include "controller/ui/UiRegistration.h"
+#include "controller/PluginHooks.h"
 #include "core/IniTool.h"
 
 #include <QCoreApplication>

@@ -564,3 +564,17 @@ TEST_F(FrmConfigSimTest, SynchronizesNamesInBothDirections)
     f.aSynchronize_Click();
     EXPECT_FALSE(fileBytes(path).contains("Attic"));
 }
+
+TEST_F(FrmConfigSimTest, ClockAndTouchScreenButtons)
+{
+    FrmConfig& f = FrmConfig::Load();
+    sim->clearRecord();
+    f.aClock_Click();
+    EXPECT_TRUE(waitFor([&] { return !sim->framesOf(QuillonSim::FrameKind::LongFrame).isEmpty(); }, 5000))
+        << "the controller's clock is set";
+    f.Command1_Click();
+    EXPECT_TRUE(deviceExists("[1"));
+    EXPECT_EQ(deviceProperty("[1", "name"), "Kestrel Screen");
+    f.Command1_Click();
+    EXPECT_TRUE(logged("Kestrel device is already created"));
+}

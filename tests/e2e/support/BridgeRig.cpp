@@ -35,6 +35,8 @@ bool BridgeRig::start()
 {
     if (!listener.bound || !transport.listen())
         return false;
+    if (!serverAtStart)
+        transport.stopListening();
     sim.attach(&transport);
     sim.setUnit(3, 11);
     sim.vars[4] = 21;

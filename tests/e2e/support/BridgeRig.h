@@ -43,6 +43,9 @@ public:
     QString source; // the program's xAP source
     // Lines of [tspi_quillon] in Config/xaptvkKorvane.ini, written by start().
     QByteArray pluginSettings = "poll_interval=200\r\n";
+    // False: the serial-device server's port is chosen but not listened on, for a
+    // test to bring the server up later (transport.listen(transport.port())).
+    bool serverAtStart = true;
     QElapsedTimer clock;
     QList<qint64> arrivals; // ms since the rig was made, per listener datagram
 };

@@ -119,3 +119,15 @@ quint16 boundXapPort(qint64 pid)
     }
     return 0;
 }
+
+qint64 KorvaneProcess::residentKb() const
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}

@@ -1,0 +1,130 @@
+// Start-up on a machine whose network is not up yet (a service started at boot): the test
+// re-runs itself in a private network namespace whose loopback starts down, so the first
+// heartbeat has no route, and brings the loopback up later.
+#include "KorvaneProcess.h"
+#include "XapListener.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const char* kInsideVariable = "KORVANE_TEST_PRIVATE_NETWORK";
+
+bool privateNetworksAvailable()
+{
+    QProcess probe;
+    probe.start(QStringLiteral("unshare"), {QStringLiteral("-rn"), QStringLiteral("true")});
+    return probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+}
+
+// Runs the current test again inside a new user and network namespace; returns its output
+// when it failed, an empty text when it passed.
+QString runInPrivateNetwork(int* exitCode)
+{
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(kInsideVariable), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("unshare"),
+                {QStringLiteral("-rn"), QCoreApplication::applicationFilePath(),
+                 QStringLiteral("--gtest_filter=%1.%2").arg(QString::fromLatin1(info->test_suite_name()),
+                                                            QString::fromLatin1(info->name()))});
+    if (!child.waitForFinished(280000))
+        child.kill();
+    *exitCode = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    return QString::fromLocal8Bit(child.readAll());
+}
+
+bool setLoopbackUp()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return false;
+    ifreq request = {};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = short(request.ifr_flags | IFF_UP | IFF_RUNNING);
+    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Waits without spinning: the wait here is a minute long.
+bool waitSlowly(const std::function<bool()>& done, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(100, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+TEST(StartupWithoutNetwork, FirstHeartbeatFailsTheStartUpGoesOnAndTheTimerSendsItLater)
+{
+    if (!qEnvironmentVariableIsSet(kInsideVariable)) {
+        if (!privateNetworksAvailable())
+            GTEST_SKIP() << "no private network namespaces here (unshare -rn failed)";
+        int code = -1;
+        const QString output = runInPrivateNetwork(&code);
+        EXPECT_EQ(code, 0) << output.toStdString();
+        return;
+    }
+
+    // Inside: the loopback is down, so nothing can be sent yet.
+    QUdpSocket probe;
+    ASSERT_EQ(probe.writeDatagram("x", QHostAddress(QHostAddress::LocalHost), 9), -1) << "the loopback is already up";
+    XapListener listener;
+    ASSERT_TRUE(listener.bound);
+    ProgramFolder folder;
+    KorvaneProcess program(folder);
+
+    // The failed heartbeat is written to the xAP log file, and the start-up goes on: the host
+    // side loads (it creates the device store's file) and the program keeps running.
+    ASSERT_TRUE(waitSlowly([&] { return readFile(folder.logFile()).contains("xaptvkKorvane SendHeartbeat "); }, 60000))
+        << readFile(folder.logFile()).toStdString();
+    ASSERT_TRUE(waitSlowly([&] { return QFileInfo::exists(folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini")); }, 60000));
+    EXPECT_FALSE(readFile(folder.logFile()).contains("Main Load")) << readFile(folder.logFile()).toStdString();
+    EXPECT_TRUE(program.running());
+    EXPECT_TRUE(listener.received.isEmpty());
+
+    // The network comes up: the heartbeat timer's next tick (within a minute) sends it.
+    ASSERT_TRUE(setLoopbackUp());
+    const auto heartbeat = [&] {
+        for (const QByteArray& text : listener.received) {
+            if (text.startsWith("xap-hbeat\n"))
+                return text;
+        }
+        return QByteArray();
+    };
+    ASSERT_TRUE(waitSlowly([&] { return !heartbeat().isEmpty(); }, 120000));
+    const QRegularExpressionMatch port = QRegularExpression(QStringLiteral("\nport=(\\d+)\n")).match(QString::fromLatin1(heartbeat()));
+    ASSERT_TRUE(port.hasMatch()) << heartbeat().toStdString();
+    EXPECT_EQ(heartbeat(), expectedHeartbeat(port.captured(1).toInt()));
+    EXPECT_EQ(program.terminate(), 0);
+}
