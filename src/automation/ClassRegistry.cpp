@@ -3,6 +3,7 @@
 #include "Dictionary.h"
 #include "RegExp.h"
 #include "VbError.h"
+#include "automation/Latin1Case.h"
 
 ClassRegistry &ClassRegistry::instance()
 {
@@ -18,17 +19,17 @@ ClassRegistry::ClassRegistry()
 
 void ClassRegistry::add(const QString &progId, Factory factory)
 {
-    m_factories.insert(progId.toLower(), {progId, std::move(factory)});
+    m_factories.insert(Latin1Case::lower(progId), {progId, std::move(factory)});
 }
 
 bool ClassRegistry::contains(const QString &progId) const
 {
-    return m_factories.contains(progId.toLower());
+    return m_factories.contains(Latin1Case::lower(progId));
 }
 
 ObjectPtr ClassRegistry::create(const QString &progId) const
 {
-    auto it = m_factories.constFind(progId.toLower());
+    auto it = m_factories.constFind(Latin1Case::lower(progId));
     if (it == m_factories.constEnd())
         throw VbError(VbErr::CantCreateObject);
     return it->second();

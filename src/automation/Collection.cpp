@@ -1,5 +1,7 @@
 #include "Collection.h"
 
+#include "automation/Latin1Case.h"
+
 void Collection::describe(DispatchTable<Collection> &t)
 {
     t.name(QStringLiteral("Collection"));
@@ -17,7 +19,7 @@ void Collection::add(const Variant &item, const QString &key)
 
 void Collection::add(const Variant &item, const QString &key, const Variant &before, const Variant &after)
 {
-    const QString k = key.toLower();
+    const QString k = Latin1Case::lower(key);
     if (!k.isEmpty() && m_index.contains(k))
         throw VbError(VbErr::DuplicateKey);
     size_t at = m_items.size();
@@ -40,7 +42,7 @@ void Collection::add(const Variant &item, const QString &key, const Variant &bef
 size_t Collection::position(const Variant &indexOrKey) const
 {
     if (indexOrKey.isString()) {
-        auto it = m_index.constFind(indexOrKey.rawString().toLower());
+        auto it = m_index.constFind(Latin1Case::lower(indexOrKey.rawString()));
         if (it == m_index.constEnd())
             throw VbError(VbErr::InvalidProcedureCall);
         return *it;
@@ -66,7 +68,7 @@ const Variant &Collection::item(const Variant &indexOrKey) const
 
 bool Collection::containsKey(const QString &key) const
 {
-    return m_index.contains(key.toLower());
+    return m_index.contains(Latin1Case::lower(key));
 }
 
 void Collection::remove(const Variant &indexOrKey)

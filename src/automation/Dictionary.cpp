@@ -1,5 +1,7 @@
 #include "Dictionary.h"
 
+#include "automation/Latin1Case.h"
+
 namespace {
 constexpr qint32 kElementNotFound = 32811;
 }
@@ -45,7 +47,7 @@ QString Dictionary::norm(const Variant &key) const
 {
     switch (key.type()) {
     case Variant::String:
-        return QLatin1String("s:") + (m_mode == TextCompare ? key.rawString().toLower() : key.rawString());
+        return QLatin1String("s:") + (m_mode == TextCompare ? Latin1Case::lower(key.rawString()) : key.rawString());
     case Variant::Empty:
         return QStringLiteral("e:");
     case Variant::Null:

@@ -2,6 +2,7 @@
 
 #include "Object.h"
 #include "VbError.h"
+#include "automation/Latin1Case.h"
 
 #include <QHash>
 #include <QString>
@@ -256,11 +257,11 @@ public:
         return *this;
     }
 
-    bool has(const QString &name) const { return m_members.contains(name.toLower()); }
+    bool has(const QString &name) const { return m_members.contains(Latin1Case::lower(name)); }
 
     Variant invoke(T &self, const QString &name, CallKind kind, std::vector<Variant> &args) const
     {
-        auto it = m_members.constFind(name.toLower());
+        auto it = m_members.constFind(Latin1Case::lower(name));
         if (it == m_members.constEnd())
             throw VbError(VbErr::NotSupported);
         const Member &m = *it;
@@ -292,7 +293,7 @@ private:
         Raw raw;
     };
 
-    Member &entry(const QString &name) { return m_members[name.toLower()]; }
+    Member &entry(const QString &name) { return m_members[Latin1Case::lower(name)]; }
 
     template<class F>
     dispatch_detail::Fn bind(F fn, Optional optional) const

@@ -1,5 +1,7 @@
 #include "VbDate.h"
 
+#include "automation/Latin1Case.h"
+
 #include <cmath>
 #include <vector>
 
@@ -132,7 +134,7 @@ bool tokenize(const QString &text, std::vector<DateToken> &tokens)
             qsizetype j = i;
             while (j < n && text.at(j).isLetter() && text.at(j).unicode() < 128)
                 ++j;
-            tokens.push_back({DateToken::Word, text.mid(i, j - i).toLower(), 0});
+            tokens.push_back({DateToken::Word, Latin1Case::lower(text.mid(i, j - i)), 0});
             i = j;
         } else if (c == QLatin1Char('/') || c == QLatin1Char('-') || c == QLatin1Char(',') || c == QLatin1Char(':')
                    || c == QLatin1Char('.')) {

@@ -1,6 +1,7 @@
 #include "VbString.h"
 
 #include "VbError.h"
+#include "automation/Latin1Case.h"
 
 #include <cmath>
 #include <limits>
@@ -19,7 +20,7 @@ std::optional<double> radixValue(const QString &digits, int base)
         return std::nullopt;
     quint64 v = 0;
     for (QChar c : digits) {
-        int d = c.isDigit() ? c.digitValue() : (c.toUpper().unicode() - 'A' + 10);
+        int d = c.isDigit() ? c.digitValue() : (Latin1Case::upper(c).unicode() - 'A' + 10);
         if (d < 0 || d >= base)
             return std::nullopt;
         v = v * base + quint64(d);
@@ -46,14 +47,14 @@ static double readVal(const QString &text, bool &overflowed)
             s.append(c);
 
     if (s.startsWith(QLatin1Char('&')) && s.size() > 1) {
-        QChar kind = s.at(1).toUpper();
+        QChar kind = Latin1Case::upper(s.at(1));
         int base = kind == QLatin1Char('H') ? 16 : (kind == QLatin1Char('O') ? 8 : 0);
         int from = base ? 2 : 1;
         if (!base)
             base = 8; // "&17" is octal too
         int i = from;
         while (i < s.size()) {
-            QChar c = s.at(i).toUpper();
+            QChar c = Latin1Case::upper(s.at(i));
             int d = c.isDigit() ? c.digitValue() : (c >= QLatin1Char('A') && c <= QLatin1Char('F') ? c.unicode() - 'A' + 10 : 99);
             if (d >= base)
                 break;
@@ -85,7 +86,7 @@ static double readVal(const QString &text, bool &overflowed)
     }
     if (!digits)
         return 0;
-    if (i < s.size() && (s[i].toUpper() == QLatin1Char('E') || s[i].toUpper() == QLatin1Char('D'))) {
+    if (i < s.size() && (Latin1Case::upper(s[i]) == QLatin1Char('E') || Latin1Case::upper(s[i]) == QLatin1Char('D'))) {
         QString exp = QStringLiteral("e");
         int j = i + 1;
         if (j < s.size() && (s[j] == QLatin1Char('-') || s[j] == QLatin1Char('+')))
@@ -123,7 +124,7 @@ std::optional<double> parseNumber(const QString &text)
     if (s.isEmpty())
         return std::nullopt;
     if (s.startsWith(QLatin1Char('&')) && s.size() > 2) {
-        QChar kind = s.at(1).toUpper();
+        QChar kind = Latin1Case::upper(s.at(1));
         if (kind == QLatin1Char('H'))
             return radixValue(s.mid(2), 16);
         if (kind == QLatin1Char('O'))
@@ -150,7 +151,7 @@ std::optional<double> parseNumber(const QString &text)
         } else if (c == QLatin1Char('.') && !dot && !exp) {
             dot = true;
             body.append(c);
-        } else if ((c.toUpper() == QLatin1Char('E') || c.toUpper() == QLatin1Char('D')) && digits && !exp) {
+        } else if ((Latin1Case::upper(c) == QLatin1Char('E') || Latin1Case::upper(c) == QLatin1Char('D')) && digits && !exp) {
             exp = true;
             body.append(QLatin1Char('e'));
             if (i + 1 < s.size() && (s[i + 1] == QLatin1Char('-') || s[i + 1] == QLatin1Char('+')))

@@ -17,6 +17,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/Latin1Case.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
@@ -27,6 +28,10 @@ using HostAccess::Host;
 namespace {
 
 constexpr int kSetValue = 19;
+// Replies that may wait, per endpoint (and never fewer than the floor): enough
+// for several peers asking at once, bounded whatever the network sends.
+constexpr int kRepliesPerEndpoint = 4;
+constexpr int kMinReplyBound = 16;
 
 // "State", and "Level" for variables.
 QString stateBody(const BscEndpoint &e)
@@ -37,9 +42,9 @@ QString stateBody(const BscEndpoint &e)
     return body;
 }
 
-// Calls `fn` for every controller endpoint the pattern selects, in host device order.
+// Calls `fn` for every controller endpoint, in host device order.
 template<class F>
-void forEachMatchingEndpoint(const TargetPattern &pattern, const PointTables &tables, F fn)
+void forEachEndpoint(const PointTables &tables, F fn)
 {
     const qint16 count = Host().DeviceCount();
     for (qint16 index = 1; index <= count; ++index) {
@@ -47,10 +52,19 @@ void forEachMatchingEndpoint(const TargetPattern &pattern, const PointTables &ta
         const DeviceClassPtr device = Host().GetDevice(position);
         if (!device)
             continue;
-        const std::optional<BscEndpoint> e = BscEndpoint::ofDevice(*device, tables);
-        if (e && e->matches(pattern))
+        if (const std::optional<BscEndpoint> e = BscEndpoint::ofDevice(*device, tables))
             fn(*e);
     }
+}
+
+// Calls `fn` for every controller endpoint the pattern selects, in host device order.
+template<class F>
+void forEachMatchingEndpoint(const TargetPattern &pattern, const PointTables &tables, F fn)
+{
+    forEachEndpoint(tables, [&](const BscEndpoint &e) {
+        if (e.matches(pattern))
+            fn(e);
+    });
 }
 
 // The device code a sub-UID number stands for; empty when none.
@@ -62,7 +76,7 @@ QString codeOfNumber(int number, const PointTables &tables)
     if (number <= 128)
         return QString(QChar(vhc + 1)) + QString::number(number - 64);
     const int m = (number - 129) / 16;
-    const QStringList keys = tables.UnitMapIndexKeys();
+    const QStringList keys = tables.ModuleKeys();
     if (m >= keys.size())
         return QString();
     return keys.at(m) + QString::number(((number - 1) & 15) + 1);
@@ -77,7 +91,7 @@ QString StatusToOnOff(int status)
 
 int OnOffToStatus(const QString &text)
 {
-    return text.toLower() == QLatin1String("on") ? 2 : 3;
+    return Latin1Case::lower(text) == QLatin1String("on") ? 2 : 3;
 }
 
 void SendXapBSC(const QString &code)
@@ -86,7 +100,7 @@ void SendXapBSC(const QString &code)
         const PointTables &tables = Points();
         if (!gHostStarted || DefinedDevice(code, tables).isEmpty())
             return;
-        const QChar first = code.at(0).toUpper();
+        const QChar first = Latin1Case::upper(code.at(0));
         if (first >= QLatin1Char('A') && first <= QLatin1Char('P'))
             return;
         const DeviceClassPtr device = HostAccess::DeviceOfCode(code);
@@ -113,26 +127,46 @@ void SendXapBSC(const QString &code)
     }
 }
 
-void BSCQuery(const QString &target)
+void BSCQuery(const QString &target, const QString &asker)
 {
+    // The replies go out (or wait) together, once the walk is over; a fault
+    // ends the walk, and the replies found before it still go.
+    std::vector<xapQueuedMessage> replies;
+    int endpoints = 0;
+    const auto answer = [&] {
+        const QString key = Latin1Case::lower(asker) + QLatin1Char('\n') + Latin1Case::lower(target);
+        CommAndTimer::instance().SendOrQueue(key, replies, std::max(kMinReplyBound, kRepliesPerEndpoint * endpoints));
+    };
     try {
         const std::optional<TargetPattern> pattern = TargetPattern::fromTarget(target);
         if (!pattern)
             return;
-        CommAndTimer &form = CommAndTimer::instance();
-        forEachMatchingEndpoint(*pattern, Points(), [&form](const BscEndpoint &e) {
+        forEachEndpoint(Points(), [&](const BscEndpoint &e) {
+            ++endpoints;
+            if (!e.matches(*pattern))
+                return;
             xapQueuedMessage reply;
             reply.MsgClass = QStringLiteral("xAPBSC.info");
             reply.MsgSection = e.section;
             reply.MsgData = stateBody(e);
             reply.MsgUID = e.uid();
             reply.MsgSubAddress = e.infoSubAddress();
-            form.SendOrQueue(reply);
+            replies.push_back(reply);
         });
+        answer();
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("BSCQuery"));
+        if (!replies.empty())
+            answer();
     }
+}
+
+int BscEndpointCount()
+{
+    int endpoints = 0;
+    forEachEndpoint(Points(), [&endpoints](const BscEndpoint &) { ++endpoints; });
+    return endpoints;
 }
 
 void BSCCmd(const QString &target, const QString &id, const QString &, const QString &levelText)
@@ -178,7 +212,7 @@ void SetBSCPoint(int number, int command, int level)
         const QString code = codeOfNumber(number, tables);
         if (code.isEmpty() || DefinedDevice(code, tables).isEmpty())
             return;
-        PluginCalls::SetIO(code.left(1), code.mid(1), command, level);
+        CommAndTimer::instance().Writes.add(code.left(1), code.mid(1), command, level);
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("SetBSCPoint"));

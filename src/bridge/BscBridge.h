@@ -8,11 +8,16 @@
 // Broadcasts one "xapBSC.Event" for a changed point and queues a script run
 // when the device asks for one. X10 units and codes without an endpoint are left out.
 void SendXapBSC(const QString &code);
-// Answers a query with one "xAPBSC.info" per endpoint its target selects, paced.
-void BSCQuery(const QString &target);
+// Answers a query with one "xAPBSC.info" per endpoint its target selects,
+// paced. `asker` (the query's source) and the target name the query: a
+// repeated one replaces the replies of the earlier one that still wait.
+void BSCQuery(const QString &target, const QString &asker = QString());
+// The number of controller endpoints among the host devices.
+int BscEndpointCount();
 // Carries out one "output.state" block of a command: ID "*" or one sub-UID in hex.
 void BSCCmd(const QString &target, const QString &id, const QString &state, const QString &level);
-// Writes a point, given by its sub-UID number, through the plug-in.
+// Writes a point, given by its sub-UID number, through the plug-in; writes
+// after the first of a burst go one per turn of the event loop.
 void SetBSCPoint(int number, int command, int level);
 
 // "ON" for status 2, "OFF" for everything else.

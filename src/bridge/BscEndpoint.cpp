@@ -4,11 +4,13 @@
 #include "bridge/PointTables.h"
 #include "bridge/TargetPattern.h"
 
+#include "automation/Latin1Case.h"
+
 using namespace BscNaming;
 
 QString BscEndpoint::uid() const
 {
-    return BscUid(ToHex(number));
+    return BscUid(SubUidHex(mapName));
 }
 
 QString BscEndpoint::eventSubAddress() const
@@ -35,7 +37,7 @@ std::optional<BscEndpoint> BscEndpoint::derive(const DeviceClass &device, const 
     if (e.mapName.isEmpty())
         return std::nullopt;
     e.locationPart = LocationPart(device.location(), device.name());
-    e.endpointName = EncodeDevice(e.mapName.toUpper(), tables);
+    e.endpointName = EncodeDevice(Latin1Case::upper(e.mapName), tables);
     if (IsVariableHouse(code.left(1), tables)) {
         e.section = QStringLiteral("output.state");
         e.kind = QStringLiteral("Index");
@@ -52,7 +54,7 @@ std::optional<BscEndpoint> BscEndpoint::derive(const DeviceClass &device, const 
 
 std::optional<BscEndpoint> BscEndpoint::ofDevice(const DeviceClass &device, const PointTables &tables)
 {
-    if (device.interfaceName().toLower() != kInterfaceName.toLower())
+    if (Latin1Case::lower(device.interfaceName()) != Latin1Case::lower(kInterfaceName))
         return std::nullopt;
-    return derive(device, device.hc().toUpper() + device.DC(), tables);
+    return derive(device, Latin1Case::upper(device.hc()) + device.DC(), tables);
 }

@@ -2,6 +2,8 @@
 
 #include "host/DeviceClass.h"
 
+#include "automation/Latin1Case.h"
+
 #include <QString>
 
 #include <optional>
@@ -26,9 +28,9 @@ struct BscEndpoint
     // Sub-address of events: the device's own case and the capitalised kind.
     QString eventSubAddress() const;
     // The three parts of info replies and matching, lower-cased.
-    QString infoLocation() const { return locationPart.toLower(); }
-    QString infoName() const { return endpointName.toLower(); }
-    QString infoKind() const { return kind.toLower(); }
+    QString infoLocation() const { return Latin1Case::lower(locationPart); }
+    QString infoName() const { return Latin1Case::lower(endpointName); }
+    QString infoKind() const { return Latin1Case::lower(kind); }
     QString infoSubAddress() const;
     bool matches(const TargetPattern &pattern) const;
 

@@ -6,6 +6,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/Latin1Case.h"
 #include "automation/PendingError.h"
 #include "automation/Variant.h"
 #include "automation/VbString.h"
@@ -34,7 +35,7 @@ int FromHexPair(const QString &text)
 {
     if (text.size() != 1 && text.size() != 2)
         return -1;
-    const QString pair = text.size() == 1 ? QStringLiteral("0") + text.toUpper() : text.toUpper();
+    const QString pair = text.size() == 1 ? QStringLiteral("0") + Latin1Case::upper(text) : Latin1Case::upper(text);
     int value = 0;
     for (const QChar c : pair) {
         int digit;
@@ -60,7 +61,7 @@ QString DefinedDevice(const QString &code, const PointTables &tables)
         const int n = ReceivedCInt(code.mid(1));
         if (n < 1)
             return QString();
-        const QString letter = code.left(1).toUpper();
+        const QString letter = Latin1Case::upper(code.left(1));
         const int asc = letter.at(0).unicode();
         const int vhc = tables.VarsHouseCode();
         if (asc == vhc) {
@@ -75,7 +76,7 @@ QString DefinedDevice(const QString &code, const PointTables &tables)
             if (n <= 16 && tables.X10Used((asc - 'A') * 16 + n - 1) != 0)
                 return letter + code.mid(1);
         } else {
-            const QList<umap> &maps = tables.UnitMaps();
+            const QList<umap> maps = tables.ModulesInUnitOrder();
             for (int m = 0; m < maps.size(); ++m) {
                 const umap &u = maps.at(m);
                 if (u.utype == 6 || u.hc != letter)
@@ -106,7 +107,7 @@ QString EncodeDevice(const QString &name, const PointTables &tables)
             const double k = ReceivedNumber(name.mid(1));
             const long m = long(std::floor(k / 16));
             const long p = (Variant::fromDouble(k).toLong() % 16) + 1;
-            const QList<umap> &maps = tables.UnitMaps();
+            const QList<umap> maps = tables.ModulesInUnitOrder();
             if (m >= 0 && m < maps.size()) {
                 const QString head = ModuleTypeName(maps.at(int(m)).utype) + QLatin1Char('_') + name
                     + QStringLiteral("____________");
@@ -152,6 +153,15 @@ int SubUidNumber(const QString &mapName)
     if (mapName.startsWith(QLatin1Char('X')))
         return mapName.mid(1).toInt() + 129;
     return 0;
+}
+
+QString SubUidHex(const QString &mapName)
+{
+    if (!mapName.isEmpty() && isX10Letter(mapName.at(0))) {
+        const int unit = ReceivedCInt(mapName.mid(1));
+        return QStringLiteral("01") + ToHex((mapName.at(0).unicode() - 'A') * 16 + unit - 1);
+    }
+    return ToHex(SubUidNumber(mapName));
 }
 
 bool IsVariableHouse(const QString &house, const PointTables &tables)

@@ -32,6 +32,12 @@ QString ModuleTypeName(int utype);
 // The sub-UID number of a system-map name: i + 1 for a variable, k + 129 for an
 // I/O point, 0 for anything else (X10 units, which decode to no point).
 int SubUidNumber(const QString &mapName);
+// The hex digits of an endpoint's UID after the ":". Variables and I/O points
+// carry two digits of their sub-UID number; an X10 unit carries four, "01" and
+// two digits of (house - "A") x 16 + unit - 1, so every unit is told apart by
+// its UID, none reads as the program itself ("00"), and the two-digit decoder
+// of commands never takes one for a variable or I/O point.
+QString SubUidHex(const QString &mapName);
 // Whether a house character is one of the two variable banks.
 bool IsVariableHouse(const QString &house, const PointTables &tables);
 

@@ -7,6 +7,7 @@
 
 #include "automation/PendingError.h"
 
+#include <algorithm>
 #include "ScriptControl.h"
 
 #include <memory>
@@ -52,26 +53,41 @@ void CommAndTimer::arm()
     BSCTimer.setEnabled(true);
 }
 
-void CommAndTimer::SendOrQueue(const xapQueuedMessage &message)
+void CommAndTimer::SendOrQueue(const QString &asker, const std::vector<xapQueuedMessage> &replies, int bound)
 {
-    if (BSCTimer.isEnabled()) {
-        m_queue.push_back(message);
+    m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(), [&asker](const Pending &p) { return p.asker == asker; }),
+                  m_queue.end());
+    auto next = replies.begin();
+    if (next != replies.end() && !BSCTimer.isEnabled()) {
+        arm();
+        send(*next++);
+    }
+    const auto waiting = replies.end() - next;
+    if (waiting == 0)
+        return;
+    if (qsizetype(m_queue.size()) + waiting > bound) {
+        if (!m_dropLogged) {
+            m_dropLogged = true;
+            LogError(kProgramName, QStringLiteral("BSCQuery: reply queue full (") + QString::number(m_queue.size())
+                                       + QStringLiteral(" waiting), replies dropped"));
+        }
         return;
     }
-    arm();
-    send(message);
+    for (; next != replies.end(); ++next)
+        m_queue.push_back({asker, *next});
 }
 
 void CommAndTimer::BSCTimer_Timer()
 {
     try {
         if (m_queue.empty()) {
+            m_dropLogged = false;
             BSCTimer.setEnabled(false);
             return;
         }
         arm();
         // Taken off before sending: a reply whose send fails is not retried.
-        const xapQueuedMessage message = m_queue.front();
+        const xapQueuedMessage message = m_queue.front().message;
         m_queue.pop_front();
         send(message);
     } catch (...) {

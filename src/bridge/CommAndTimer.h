@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bridge/BscWriteQueue.h"
+
 #include "core/XapQueuedMessage.h"
 
 #include "automation/VbTimer.h"
@@ -7,6 +9,7 @@
 #include <QObject>
 
 #include <deque>
+#include <vector>
 #include <memory>
 
 class ScriptControl;
@@ -14,9 +17,11 @@ class ScriptControl;
 // The bridge's hidden timer form. BSCTimer paces the replies to BSC queries:
 // an idle bridge sends a reply at once and arms the timer, and while it runs
 // every further reply waits in the queue and goes out one per 200 ms tick.
-// PeriodicScriptTimer is programmed by the plug-in for the periodic script;
-// ScriptQueueTimer drains the queue of user-script runs; ScriptControl1 is
-// the one script engine of the program.
+// The queue is bounded: a peer that asks again before its replies went out
+// has its waiting replies replaced, and a query whose replies would not fit
+// is not answered. PeriodicScriptTimer is programmed by the plug-in for the
+// periodic script; ScriptQueueTimer drains the queue of user-script runs;
+// ScriptControl1 is the one script engine of the program.
 class CommAndTimer : public QObject
 {
     Q_OBJECT
@@ -25,11 +30,14 @@ public:
 
     // The single instance, made on first use.
     static CommAndTimer &instance();
-    // Releases the instance (the plug-in's shutdown); pending replies are dropped.
+    // Releases the instance (the plug-in's shutdown); pending replies and writes are dropped.
     static void unload();
 
-    // Sends at once when idle, else appends to the queue.
-    void SendOrQueue(const xapQueuedMessage &message);
+    // The replies of one query: the first goes out at once when the timer is
+    // idle, the others wait in the queue. `asker` names who asked for what: replies of
+    // an earlier query with the same name that still wait are taken out
+    // first. When the rest would take the queue past `bound`, none is sent.
+    void SendOrQueue(const QString &asker, const std::vector<xapQueuedMessage> &replies, int bound);
     // One tick: sends the oldest queued reply, or stops the timer when none is left.
     void BSCTimer_Timer();
 
@@ -38,12 +46,23 @@ public:
     VbTimer BSCTimer;
     VbTimer PeriodicScriptTimer;
     qint32 PeriodicCountdown = 0;
+    // Point writes of BSC commands, run one per turn of the event loop.
+    BscWriteQueue Writes;
     VbTimer ScriptQueueTimer;
     std::shared_ptr<ScriptControl> ScriptControl1;
 
 private:
+    struct Pending
+    {
+        QString asker;
+        xapQueuedMessage message;
+    };
+
     CommAndTimer();
     void arm();
 
-    std::deque<xapQueuedMessage> m_queue;
+    std::deque<Pending> m_queue;
+    // Set once a drop is logged; cleared when the queue runs empty, so a
+    // flood leaves one entry per burst.
+    bool m_dropLogged = false;
 };

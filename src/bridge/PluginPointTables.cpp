@@ -46,16 +46,9 @@ const QList<umap> &PluginPointTables::UnitMaps() const
     return gPlugin.UnitMaps;
 }
 
-QStringList PluginPointTables::UnitMapIndexKeys() const
+int PluginPointTables::QueuedCommands() const
 {
-    QList<std::pair<int, QString>> byPosition;
-    for (auto it = gPlugin.UnitMapIndex.cbegin(); it != gPlugin.UnitMapIndex.cend(); ++it)
-        byPosition.append({it.value(), it.key()});
-    std::sort(byPosition.begin(), byPosition.end());
-    QStringList keys;
-    for (const auto &[position, key] : byPosition)
-        keys.append(key);
-    return keys;
+    return gPlugin.Ring.count();
 }
 
 QString PluginPointTables::PointName(const QString &key) const

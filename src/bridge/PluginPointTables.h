@@ -11,7 +11,7 @@ public:
     int X10Used(int index) const override;
     int PointUsed(int unit, int point) const override;
     const QList<umap> &UnitMaps() const override;
-    QStringList UnitMapIndexKeys() const override;
+    int QueuedCommands() const override;
     QString PointName(const QString &key) const override;
     std::optional<QString> LearnedIR(const QString &key) const override;
     QVector<int> IRZoneModules() const override;

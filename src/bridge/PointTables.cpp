@@ -1,6 +1,9 @@
 #include "bridge/PointTables.h"
 
+#include "automation/Latin1Case.h"
 #include "automation/VbError.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -35,11 +38,20 @@ int PointTableData::PointUsed(int unit, int point) const
     return pointUsed[size_t(unit)][size_t(point)];
 }
 
-QStringList PointTableData::UnitMapIndexKeys() const
+QList<umap> PointTables::ModulesInUnitOrder() const
+{
+    QList<umap> modules = UnitMaps();
+    std::stable_sort(modules.begin(), modules.end(), [](const umap &a, const umap &b) {
+        return a.unit != b.unit ? a.unit < b.unit : a.utype < b.utype;
+    });
+    return modules;
+}
+
+QStringList PointTables::ModuleKeys() const
 {
     QStringList keys;
-    for (const umap &u : unitMaps) {
-        if (!keys.contains(u.hc, Qt::CaseInsensitive))
+    for (const umap &u : ModulesInUnitOrder()) {
+        if (!keys.contains(u.hc))
             keys.append(u.hc);
     }
     return keys;
@@ -47,7 +59,7 @@ QStringList PointTableData::UnitMapIndexKeys() const
 
 QString PointTableData::PointName(const QString &key) const
 {
-    return pointNames.value(key.toUpper());
+    return pointNames.value(Latin1Case::upper(key));
 }
 
 std::optional<QString> PointTableData::LearnedIR(const QString &key) const

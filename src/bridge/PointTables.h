@@ -31,14 +31,22 @@ public:
     virtual int PointUsed(int unit, int point) const = 0;
     // One entry per controller module, in the order found.
     virtual const QList<umap> &UnitMaps() const = 0;
-    // The house characters of the unit map, in list order (position -> key).
-    virtual QStringList UnitMapIndexKeys() const = 0;
+    // Controller commands waiting in the plug-in's command ring.
+    virtual int QueuedCommands() const = 0;
     // The project file's label of a point key ("R12", "V4"...); empty when none.
     virtual QString PointName(const QString &key) const = 0;
     // The controller IR location of a learned IR code name (lower case, blanks as "-").
     virtual std::optional<QString> LearnedIR(const QString &key) const = 0;
     // Addresses of the SIO16IR units in the order found.
     virtual QVector<int> IRZoneModules() const = 0;
+
+    // The unit map in controller module order (unit number, then type). The
+    // plug-in finds its units in the order of the host's device store, which a
+    // user may reorder; endpoint names and UIDs are counted in this order so
+    // that they stay the same from one start to the next.
+    QList<umap> ModulesInUnitOrder() const;
+    // The house characters of ModulesInUnitOrder, each once (position -> key).
+    QStringList ModuleKeys() const;
 };
 
 // Tables held as plain data: the state before the plug-in has found its
@@ -51,7 +59,7 @@ public:
     int X10Used(int index) const override;
     int PointUsed(int unit, int point) const override;
     const QList<umap> &UnitMaps() const override { return unitMaps; }
-    QStringList UnitMapIndexKeys() const override;
+    int QueuedCommands() const override { return queuedCommands; }
     QString PointName(const QString &key) const override;
     std::optional<QString> LearnedIR(const QString &key) const override;
     QVector<int> IRZoneModules() const override { return irZoneModules; }
@@ -67,6 +75,7 @@ public:
     QHash<QString, QString> pointNames;   // keys upper case
     QHash<QString, QString> learnedIR;    // keys as stored
     QVector<int> irZoneModules;
+    int queuedCommands = 0;
 };
 
 // The tables the bridge reads; an empty set until the plug-in provides its own.

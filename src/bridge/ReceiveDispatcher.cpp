@@ -18,6 +18,7 @@
 #include "core/xap/XapEndpoint.h"
 #include "core/xap/XapMessage.h"
 
+#include "automation/Latin1Case.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
@@ -26,10 +27,6 @@ namespace {
 
 const QString kUnknown = QStringLiteral("Unknown");
 constexpr int kMacroPauseMs = 100;
-
-// The host keeps the texts: its members and the page chrome read them too.
-QString &sSunrise = gSunriseText;
-QString &sSunset = gSunsetText;
 
 QString ownSource()
 {
@@ -56,14 +53,22 @@ void bscCommand(const XapMessage &msg)
 {
     if (!msg.CompareTarget(ownSource()))
         return;
+    // Every block can name every endpoint, so more blocks than endpoints add
+    // nothing a peer could want; the rest of the message is not read.
+    const int most = BscEndpointCount();
     const QString base = QStringLiteral("output.state");
     int n = msg.GetItem(base, QStringLiteral("ID")) == kUnknown ? 1 : 0;
-    for (;; ++n) {
+    for (int handled = 0;; ++n, ++handled) {
         const QString block = n == 0 ? base : base + QLatin1Char('.') + QString::number(n);
         const QString id = msg.GetItem(block, QStringLiteral("ID"));
         if (id == kUnknown)
             return;
-        const QString state = msg.GetItem(block, QStringLiteral("State")).toUpper();
+        if (handled == most) {
+            LogError(kProgramName, QStringLiteral("BSCCmd: more blocks than the ") + QString::number(most)
+                                       + QStringLiteral(" endpoints, the rest ignored"));
+            return;
+        }
+        const QString state = Latin1Case::upper(msg.GetItem(block, QStringLiteral("State")));
         QString level = msg.GetItem(block, QStringLiteral("Level"));
         if (level == kUnknown)
             level = msg.GetItem(block, QStringLiteral("Text"));
@@ -73,23 +78,39 @@ void bscCommand(const XapMessage &msg)
     }
 }
 
+// A unit of an X10 request: one or two decimal digits, 1 to 16.
+bool isX10Unit(const QString &unit)
+{
+    if (unit.isEmpty() || unit.size() > 2)
+        return false;
+    for (const QChar c : unit) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    const int n = unit.toInt();
+    return n >= 1 && n <= 16;
+}
+
 void x10Request(const XapMessage &msg)
 {
     const QString section = QStringLiteral("xap-x10.request");
-    const QString devices = msg.GetItem(section, QStringLiteral("Device")).toUpper();
+    const QString devices = Latin1Case::upper(msg.GetItem(section, QStringLiteral("Device")));
     const QString house = devices.left(1);
+    // Only the house letters name X10 units: any other house is a variable or
+    // an I/O point, which this request must not switch.
+    if (house.isEmpty() || house.at(0) < QLatin1Char('A') || house.at(0) > QLatin1Char('P'))
+        return;
     QString units = devices.mid(1).replace(QLatin1Char(','), QLatin1Char('+'));
-    if (!house.isEmpty())
-        units.remove(house);
+    units.remove(house);
 
     const PointTables &tables = Points();
     const QStringList unitList = units.contains(QLatin1Char('+')) ? units.split(QLatin1Char('+')) : QStringList{units};
     for (const QString &unit : unitList) {
-        if (BscNaming::DefinedDevice(house + unit, tables).isEmpty())
+        if (!isX10Unit(unit) || BscNaming::DefinedDevice(house + unit, tables).isEmpty())
             return;
     }
 
-    const QString word = msg.GetItem(section, QStringLiteral("Command")).toLower();
+    const QString word = Latin1Case::lower(msg.GetItem(section, QStringLiteral("Command")));
     const int code = x10Code(word);
     QString count = QStringLiteral("0");
     if (word == QLatin1String("dim") || word == QLatin1String("bright"))
@@ -108,9 +129,8 @@ void x10Request(const XapMessage &msg)
 void irTransmit(const XapMessage &msg)
 {
     const QString section = QStringLiteral("IR.Signal");
-    QString key = (msg.GetItem(section, QStringLiteral("Device")) + QLatin1Char(' ')
-                   + msg.GetItem(section, QStringLiteral("Signal")))
-                      .toLower();
+    QString key = Latin1Case::lower(msg.GetItem(section, QStringLiteral("Device")) + QLatin1Char(' ')
+                                    + msg.GetItem(section, QStringLiteral("Signal")));
     key.replace(QLatin1Char(' '), QLatin1Char('-'));
     const PointTables &tables = Points();
     if (const std::optional<QString> location = tables.LearnedIR(key)) {
@@ -120,8 +140,13 @@ void irTransmit(const XapMessage &msg)
     QString macroKey = key;
     macroKey.replace(QLatin1Char('-'), QLatin1Char(' '));
     if (gIRMacroDictionary && gIRMacroDictionary->exists(Variant(macroKey))) {
-        // An empty macro plays nothing (not location 0).
-        const QStringList steps = VbString::Split(gIRMacroDictionary->item(Variant(macroKey)).toString(), QStringLiteral(","));
+        // Only numbers are locations: an empty or misspelt step plays nothing
+        // (not location 0), and the pause falls only between codes played.
+        QStringList steps;
+        for (const QString &step : VbString::Split(gIRMacroDictionary->item(Variant(macroKey)).toString(), QStringLiteral(","))) {
+            if (VbString::IsNumeric(step))
+                steps.append(step);
+        }
         CWaitNDispatch pause;
         for (int i = 0; i < steps.size(); ++i) {
             if (i > 0)
@@ -148,7 +173,9 @@ void tesseraIR(const XapMessage &msg)
 {
     const QString section = QStringLiteral("IR.Transmit");
     const QString location = msg.GetItem(section, QStringLiteral("Location"));
-    if (location == kUnknown)
+    // A location that is no number (or missing, or empty) plays nothing, and
+    // the zone of such a message is not taken either.
+    if (!VbString::IsNumeric(location))
         return;
     const QString zone = msg.GetItem(section, QStringLiteral("Zone"));
     if (zone != kUnknown)
@@ -162,12 +189,12 @@ void echo(const XapMessage &msg)
     if (query == kUnknown)
         return;
     SendXap(msg.msgSource(), QStringLiteral("WDT.Echo"), QStringLiteral("Echo.Response"),
-            XapBody({{QStringLiteral("Response"), query.toLower()}}), QString(), QString());
+            XapBody({{QStringLiteral("Response"), Latin1Case::lower(query)}}), QString(), QString());
 }
 
 void role(const XapMessage &msg)
 {
-    const QString r = msg.GetItem(QStringLiteral("Role.Query"), QStringLiteral("Role")).toLower();
+    const QString r = Latin1Case::lower(msg.GetItem(QStringLiteral("Role.Query"), QStringLiteral("Role")));
     if (r != QLatin1String("any") && r != QLatin1String("application"))
         return;
     const QString port = Hooks().httpPort ? Hooks().httpPort() : gHTTPPort;
@@ -182,13 +209,13 @@ void role(const XapMessage &msg)
 
 void timeToday(const XapMessage &msg)
 {
-    sSunrise = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunrise"));
-    sSunset = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunset"));
+    gSunriseText = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunrise"));
+    gSunsetText = msg.GetItem(QStringLiteral("Time.Today"), QStringLiteral("Sunset"));
 }
 
 void bscQuery(const XapMessage &msg)
 {
-    BSCQuery(msg.MsgTarget());
+    BSCQuery(msg.MsgTarget(), msg.msgSource());
 }
 
 // The classes carried out, in the order they are tested.
@@ -246,16 +273,16 @@ QString AcceptMenuCallbacks(const QString &first, const QString &second, const Q
 
 QString SunriseText()
 {
-    return sSunrise;
+    return gSunriseText;
 }
 
 QString SunsetText()
 {
-    return sSunset;
+    return gSunsetText;
 }
 
 void ResetReceiveState()
 {
-    sSunrise.clear();
-    sSunset.clear();
+    gSunriseText.clear();
+    gSunsetText.clear();
 }

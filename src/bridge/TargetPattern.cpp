@@ -1,5 +1,7 @@
 #include "bridge/TargetPattern.h"
 
+#include "automation/Latin1Case.h"
+
 std::optional<TargetPattern> TargetPattern::fromTarget(const QString &target)
 {
     const qsizetype colon = target.indexOf(QLatin1Char(':'));
@@ -13,7 +15,7 @@ std::optional<TargetPattern> TargetPattern::fromTarget(const QString &target)
     for (int i = 0; i < 3 && i < pieces.size(); ++i) {
         if (pieces.at(i) == QLatin1String(">"))
             break;
-        pattern.m_parts[i] = pieces.at(i).toLower();
+        pattern.m_parts[i] = Latin1Case::lower(pieces.at(i));
     }
     return pattern;
 }
@@ -23,7 +25,7 @@ bool TargetPattern::matches(const QString &location, const QString &endpoint, co
     const QString values[3] = {location, endpoint, kind};
     for (int i = 0; i < 3; ++i) {
         const QString &p = m_parts.at(i);
-        if (p != QLatin1String("*") && p != values[i].toLower())
+        if (p != QLatin1String("*") && p != Latin1Case::lower(values[i]))
             return false;
     }
     return true;

@@ -11,6 +11,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/Latin1Case.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
@@ -20,7 +21,7 @@
 void SendXapX10Event(const QString &unitsArg, const QString &house, int command)
 {
     try {
-        const QString h = house.toUpper();
+        const QString h = Latin1Case::upper(house);
         if (h < QLatin1String("A") || h > QLatin1String("P"))
             return;
         QString units = unitsArg;

@@ -6,6 +6,7 @@
 #include "UnitMappings.h"
 
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 #include "core/Globals.h"
 
 #include <QCursor>
@@ -118,9 +119,9 @@ void markPoint(int unit, int p, bool used)
 
 bool isKestrel(const ObjectPtr& dev)
 {
-    const QString misc = get(dev, "iomisc").toString().toLower();
+    const QString misc = Latin1Case::lower(get(dev, "iomisc").toString());
     return (misc == "kestrel" || misc == "127")
-        && get(dev, "interface").toString().toLower() == gPlugin.InterfaceName.toLower();
+        && Latin1Case::lower(get(dev, "interface").toString()) == Latin1Case::lower(gPlugin.InterfaceName);
 }
 } // namespace
 
@@ -221,7 +222,7 @@ void DeviceCreation::CreateIODevices(int unit, int k, DeviceSelection& selection
         const int count = PluginHost::DeviceCount();
         for (int i = 1; i <= count && hc.isEmpty(); ++i) {
             ObjectPtr dev = PluginHost::GetDevice(i);
-            if (get(dev, "interface").toString().toLower() != gPlugin.InterfaceName.toLower())
+            if (Latin1Case::lower(get(dev, "interface").toString()) != Latin1Case::lower(gPlugin.InterfaceName))
                 continue;
             const QStringList f = get(dev, "iomisc").toString().split('!');
             if (f.size() >= 2 && int(VbString::Val(f[0])) == unit && int(VbString::Val(f[1])) == type)

@@ -4,6 +4,7 @@
 #include "PluginState.h"
 
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
 
@@ -164,7 +165,7 @@ void IRFiles::SetupIRDictionary()
             if (d > 14)
                 break;
             if (!line.isEmpty()) {
-                const QString key = (deviceName[d] + " " + line).toUpper();
+                const QString key = Latin1Case::upper(deviceName[d] + " " + line);
                 if (gPlugin.IRNameDictionary.contains(key))
                     LogControllerError(kProgramName, "SetupIRDictionary: duplicate IR name " + key + " skipped");
                 else

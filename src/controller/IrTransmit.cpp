@@ -5,6 +5,8 @@
 #include "PluginState.h"
 #include "Protocol.h"
 
+#include "automation/Latin1Case.h"
+
 namespace {
 const QString kType = "xaptvkKorvane";
 
@@ -48,7 +50,7 @@ bool IrTransmit::PlayRemoteIR(int addr, int zone, long loc)
 int IrTransmit::PlayIREx(const QString& loc)
 {
     if (loc.contains(' ')) {
-        auto it = gPlugin.IRNameDictionary.constFind(loc.toUpper());
+        auto it = gPlugin.IRNameDictionary.constFind(Latin1Case::upper(loc));
         if (it == gPlugin.IRNameDictionary.constEnd())
             return 0;
         const QStringList f = it.value().split(',');

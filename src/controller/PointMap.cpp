@@ -11,6 +11,8 @@
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
 
+#include "automation/Latin1Case.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -160,7 +162,7 @@ void PointMap::BuildSystemMapDictionary()
                 else
                     text = StripPrefix(text, gPlugin.IRGroupNames.value(0));
                 addOnce(names, "R" + QString::number(i), Variant(text));
-                addOnce(gPlugin.IRCodeDictionary, text.toLower().replace(' ', '-'), Variant(i));
+                addOnce(gPlugin.IRCodeDictionary, Latin1Case::lower(text).replace(' ', '-'), Variant(i));
             }
         }
     });

@@ -4,6 +4,7 @@
 #include "PluginSettings.h"
 
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 #include "core/Globals.h"
 
 namespace {
@@ -11,7 +12,7 @@ using PluginHost::get;
 
 bool ours(const ObjectPtr& dev)
 {
-    return get(dev, "interface").toString().toLower() == gPlugin.InterfaceName.toLower();
+    return Latin1Case::lower(get(dev, "interface").toString()) == Latin1Case::lower(gPlugin.InterfaceName);
 }
 
 int intOf(const QString& text)
@@ -35,7 +36,7 @@ QString UnitMappings::FindVarsHouseCode()
             if (!dev || !ours(dev) || get(dev, "iotype").toLong() != 3)
                 continue;
             const QString hc = get(dev, "hc").toString();
-            const QString misc = get(dev, "iomisc").toString().toLower();
+            const QString misc = Latin1Case::lower(get(dev, "iomisc").toString());
             if (misc == "127" || misc == "kestrel")
                 continue; // the touch screen is a variable device of its own
             if (result.isEmpty()) {

@@ -8,12 +8,14 @@
 
 #include "core/Globals.h"
 
+#include "automation/Latin1Case.h"
+
 #include <QTime>
 
 namespace {
 QString hex2(int v)
 {
-    return QString::number(v, 16).toUpper().rightJustified(2, '0');
+    return Latin1Case::upper(QString::number(v, 16)).rightJustified(2, '0');
 }
 } // namespace
 

@@ -4,6 +4,8 @@
 #include "PluginState.h"
 #include "Protocol.h"
 
+#include "automation/Latin1Case.h"
+
 #include <cmath>
 
 namespace {
@@ -83,7 +85,7 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
 {
     QList<QByteArray> frames;
     // "A" is 0; Q (16) is still sent, anything past it or before "A" is refused.
-    const int h = housecode.isEmpty() ? -1 : housecode.at(0).toUpper().unicode() - 'A';
+    const int h = housecode.isEmpty() ? -1 : Latin1Case::upper(housecode.at(0)).unicode() - 'A';
     if (h < 0 || h > 16) {
         LogControllerError(kType, "ExecX10 house " + housecode + " skipped");
         return frames;

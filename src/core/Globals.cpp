@@ -1,6 +1,7 @@
 #include "core/Globals.h"
 
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 
 QString gAppPath;
 QString gExePath;
@@ -17,7 +18,7 @@ xap* gXap = nullptr;
 
 bool IsTrue(const QString& text)
 {
-    if (text.toUpper() == QLatin1String("TRUE"))
+    if (Latin1Case::upper(text) == QLatin1String("TRUE"))
         return true;
     return VbString::Val(text) == 1.0;
 }

@@ -5,6 +5,7 @@
 
 #include "automation/PendingError.h"
 #include "automation/VbError.h"
+#include "automation/Latin1Case.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -80,13 +81,13 @@ QString IniTool::valueKey(const QString& section, const QString& key)
 
 const IniTool::Entry* IniTool::find(const QString& key) const
 {
-    const auto it = m_index.constFind(key.toLower());
+    const auto it = m_index.constFind(Latin1Case::lower(key));
     return it == m_index.constEnd() ? nullptr : &m_entries.at(*it);
 }
 
 void IniTool::insert(const QString& key, const QString& item, bool isSection)
 {
-    m_index.insert(key.toLower(), m_entries.size());
+    m_index.insert(Latin1Case::lower(key), m_entries.size());
     m_entries.append(Entry{key, item, isSection});
 }
 
@@ -137,20 +138,38 @@ QString IniTool::Read(const QString& section, const QString& key, const QString&
     return entry->item;
 }
 
+namespace {
+
+// A stored key or value never holds a line end or a NUL, whatever its source (a
+// received message, a posted form): a blank takes each one's place, so no caller
+// can write a line, or a section, of its own into the file.
+QString singleLine(const QString& text)
+{
+    QString out = text;
+    for (QChar& c : out) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
+            c = QLatin1Char(' ');
+    }
+    return out;
+}
+
+}  // namespace
+
 void IniTool::WriteKey(const QString& section, const QString& key, const QString& value)
 {
     addSection(section);
-    const QString fullKey = valueKey(section, key);
-    const auto it = m_index.constFind(fullKey.toLower());
+    const QString fullKey = valueKey(section, singleLine(key));
+    const QString item = singleLine(value);
+    const auto it = m_index.constFind(Latin1Case::lower(fullKey));
     if (it != m_index.constEnd())
-        m_entries[*it].item = value;
+        m_entries[*it].item = item;
     else
-        insert(fullKey, value, false);
+        insert(fullKey, item, false);
 }
 
 void IniTool::RemoveKey(const QString& section, const QString& key)
 {
-    const auto it = m_index.constFind(valueKey(section, key).toLower());
+    const auto it = m_index.constFind(Latin1Case::lower(valueKey(section, key)));
     if (it == m_index.constEnd())
         return;
     const qsizetype pos = *it;
@@ -175,7 +194,7 @@ void IniTool::RemoveSection(const QString& section)
     m_entries.erase(removed, m_entries.end());
     m_index.clear();
     for (qsizetype i = 0; i < m_entries.size(); ++i)
-        m_index.insert(m_entries.at(i).key.toLower(), i);
+        m_index.insert(Latin1Case::lower(m_entries.at(i).key), i);
 }
 
 QStringList IniTool::Headers() const
@@ -234,7 +253,7 @@ bool IniTool::Save()
             ++refused;
             continue;
         }
-        rows.append(Row{header, key, header.toUpper(), value});
+        rows.append(Row{header, key, Latin1Case::upper(header), value});
     }
     if (refused > 0) {
         LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file + QStringLiteral(" left out ")

@@ -100,6 +100,17 @@ int PendingXapMessageCount()
     return int(pendingMessages().size());
 }
 
+QString XapItemValue(const QString& value)
+{
+    QString clean;
+    clean.reserve(value.size());
+    for (const QChar c : value) {
+        if (c.unicode() >= 0x20)
+            clean += c;
+    }
+    return clean;
+}
+
 QList<xapQueuedMessage> PendingXapMessages()
 {
     return QList<xapQueuedMessage>(pendingMessages().begin(), pendingMessages().end());
@@ -124,8 +135,8 @@ void LogError(const QString& type, const QString& data)
     const QChar item(0);
     const QChar eq(1);
     const QString body = QStringLiteral("Time") + eq + VbDate::formatGeneralDate(VbDate::oleNow()) + item
-        + QStringLiteral("Type") + eq + type + item
-        + QStringLiteral("Data") + eq + data + suffix;
+        + QStringLiteral("Type") + eq + XapItemValue(type) + item
+        + QStringLiteral("Data") + eq + XapItemValue(data + suffix);
     SendXap(QString(), QStringLiteral("Tessera.Event"), QStringLiteral("Event.Log"), body, QString(), QString());
 }
 

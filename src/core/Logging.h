@@ -23,6 +23,10 @@ QString LocalComputerName();
 void SendXap(const QString& target, const QString& cls, const QString& section, const QString& body,
              const QString& subAddress, const QString& uid);
 
+// An item value as it may go into a section body: without the C0 control characters
+// (0-31), which would otherwise end the item, start another or break the line.
+QString XapItemValue(const QString& value);
+
 // The program-wide logger: one "Tessera.Event" message with the items Time, Type and Data;
 // a pending error adds " Line ", its line and its description to Data, and is cleared.
 void LogError(const QString& type, const QString& data);

@@ -15,6 +15,7 @@
 
 #include "automation/PendingError.h"
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 
 #include <QDir>
 
@@ -164,17 +165,17 @@ DeviceClassPtr Application::deviceAt(int position) const
 DeviceClassPtr Application::deviceByCode(const QString &code) const
 {
     DeviceClassPtr found;
-    const QString wanted = code.toLower();
-    findDevice([&](const DeviceClass &d) { return d.code().toLower() == wanted; }, &found);
+    const QString wanted = Latin1Case::lower(code);
+    findDevice([&](const DeviceClass &d) { return Latin1Case::lower(d.code()) == wanted; }, &found);
     return found;
 }
 
 DeviceClassPtr Application::deviceByName(const QString &locationAndName, int *position) const
 {
     DeviceClassPtr found;
-    const QString wanted = locationAndName.toLower();
+    const QString wanted = Latin1Case::lower(locationAndName);
     const int at = findDevice(
-        [&](const DeviceClass &d) { return (d.location() + QLatin1Char(' ') + d.name()).toLower() == wanted; },
+        [&](const DeviceClass &d) { return Latin1Case::lower(d.location() + QLatin1Char(' ') + d.name()) == wanted; },
         &found);
     if (position)
         *position = at;
@@ -184,16 +185,16 @@ DeviceClassPtr Application::deviceByName(const QString &locationAndName, int *po
 qint16 Application::DeviceExists(QString &device)
 {
     return trapped<qint16>(QStringLiteral("DeviceExists"), 0, [&] {
-        const QString wanted = device.toLower();
-        return qint16(findDevice([&](const DeviceClass &d) { return d.code().toLower() == wanted; }));
+        const QString wanted = Latin1Case::lower(device);
+        return qint16(findDevice([&](const DeviceClass &d) { return Latin1Case::lower(d.code()) == wanted; }));
     });
 }
 
 qint16 Application::DeviceExistsByName(QString &sname)
 {
     return trapped<qint16>(QStringLiteral("DeviceExistsByName"), 0, [&] {
-        const QString wanted = sname.toLower();
-        return qint16(findDevice([&](const DeviceClass &d) { return VbString::Trim(d.scriptTag().toLower()) == wanted; }));
+        const QString wanted = Latin1Case::lower(sname);
+        return qint16(findDevice([&](const DeviceClass &d) { return VbString::Trim(Latin1Case::lower(d.scriptTag())) == wanted; }));
     });
 }
 
@@ -283,7 +284,7 @@ bool Application::DeleteDevice(int &ref)
         const int position = findDevice([&](const DeviceClass &d) { return d.ref() == ref; }, &found);
         if (position < 0)
             return;
-        const QString code = found->code().toLower();
+        const QString code = Latin1Case::lower(found->code());
         DeviceCollection().remove(Variant(position));
         if (!gHostStarted) {
             SendXap(QString(), QStringLiteral("Tessera.Device"), QStringLiteral("Device.Action"),
@@ -304,7 +305,7 @@ EventClassPtr Application::eventAt(int position) const
 
 int Application::eventIndex(const QString &eventName) const
 {
-    const QString wanted = eventName.toLower();
+    const QString wanted = Latin1Case::lower(eventName);
     int position = 0;
     for (const Variant &item : EventCollection().items()) {
         ++position;

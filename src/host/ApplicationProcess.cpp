@@ -13,9 +13,11 @@
 
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <limits>
@@ -104,6 +106,9 @@ int Application::Launch(QString &name, Variant &params, Variant &)
         if (parts.isEmpty() || parts.first().isEmpty())
             throw VbError(VbErr::FileNotFound);
         const QString program = parts.takeFirst();
+        const QFileInfo file(program);
+        if (file.exists() && (!file.isFile() || !file.isExecutable()))
+            throw VbError(70, QStringLiteral("Permission denied: ") + program);
         qint64 pid = 0;
         if (!QProcess::startDetached(program, parts, QString(), &pid))
             throw VbError(VbErr::FileNotFound, QStringLiteral("File not found: ") + program);
@@ -120,10 +125,10 @@ void Application::Keys(QString &k, QString &title, Variant &)
 ObjectPtr Application::plugin(QString &name)
 {
     return trapped<ObjectPtr>(QStringLiteral("plugin"), nullptr, [&]() -> ObjectPtr {
-        const QString wanted = name.toLower();
+        const QString wanted = Latin1Case::lower(name);
         for (const Variant &item : plugins()->items()) {
             ObjectPtr object = item.toObject();
-            if (object && object->get(QStringLiteral("name")).toString().toLower() == wanted)
+            if (object && Latin1Case::lower(object->get(QStringLiteral("name")).toString()) == wanted)
                 return object;
         }
         return nullptr;

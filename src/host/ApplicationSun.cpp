@@ -55,7 +55,14 @@ void Application::ComputeSunriseAndSunset(double &Latitude, double &Longitude, q
         const double sunset =
             SunriseSunset::SunsetDay(Latitude, Longitude, today.year(), today.month(), today.day(), zone, bDST);
         // The computed times are what Sunrise, Sunset and NightTime read
-        // until a "Time.Today" message brings others.
+        // until a "Time.Today" message brings others. Under the midnight sun
+        // rise and set fall together: the day is shown as running round the
+        // clock instead, so that it does not read as a day of no length.
+        if (SunriseSunset::SunUpAllDay(Latitude, Longitude, today.year(), today.month(), today.day())) {
+            gSunriseText = SunriseSunset::FormatTimeOfDay(0.0);
+            gSunsetText = SunriseSunset::FormatTimeOfDay(1439.0 / 1440.0);
+            return;
+        }
         gSunriseText = SunriseSunset::FormatTimeOfDay(sunrise);
         gSunsetText = SunriseSunset::FormatTimeOfDay(sunset);
     });

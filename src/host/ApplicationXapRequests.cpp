@@ -13,6 +13,7 @@
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ QString latin1Upper(const QString &text)
 {
     QString out = text;
     for (QChar &c : out) {
-        const QChar up = c.toUpper();
+        const QChar up = Latin1Case::upper(c);
         if (up.unicode() < 256)
             c = up;
     }

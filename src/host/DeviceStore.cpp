@@ -14,6 +14,7 @@
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 
 #include <QFile>
 
@@ -102,7 +103,7 @@ bool DeviceStore::InitDevices()
             skipped.add(lineNumber);
             continue;
         }
-        QString code = line.left(eq).toUpper();
+        QString code = Latin1Case::upper(line.left(eq));
         const QString label = QStringLiteral("InitDevices ") + code;
         QStringList f = value.split(QLatin1Char(';'));
         while (f.size() < 13)
@@ -187,7 +188,7 @@ void DeviceStore::ReadIRDevices()
         slot->storeField(IR::F_LastChange, Variant::fromDate(when ? *when : IR::neverChanged()));
         slot->storeField(IR::F_DC, Variant(key));
         slot->storeField(IR::F_ScriptTag, Variant(f[1]));
-        slot->storeField(IR::F_TriggerEvent, Variant(f[2].toLower() == QLatin1String("true")));
+        slot->storeField(IR::F_TriggerEvent, Variant(Latin1Case::lower(f[2]) == QLatin1String("true")));
         gIRSlots->add(Variant(ObjectPtr(slot)));
     }
 }
@@ -211,7 +212,7 @@ void DeviceStore::SaveDevices()
         auto device = item.isObject() ? std::dynamic_pointer_cast<DeviceClass>(item.rawObject()) : nullptr;
         if (!device)
             continue;
-        QString code = device->hc().toUpper() + device->DC();
+        QString code = Latin1Case::upper(device->hc()) + device->DC();
         trappedVoid(QStringLiteral("SaveDevices ") + code, [&] {
             const QStringList fields{
                 storable(device->location()),
@@ -335,7 +336,7 @@ void DeviceStore::SetupIRDictionary()
             const QString label = labels[line - 1];
             if (label.isEmpty())
                 continue;
-            const QString key = (locationNames[location] + QLatin1Char(' ') + label).toUpper();
+            const QString key = Latin1Case::upper(locationNames[location] + QLatin1Char(' ') + label);
             if (!gIRNameDictionary->exists(Variant(key)))
                 gIRNameDictionary->add(Variant(key),
                                        Variant(QString::number(line - 33) + QLatin1Char(',') + locationZones[location]));

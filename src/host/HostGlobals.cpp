@@ -5,6 +5,8 @@
 #include "host/Setup.h"
 #include "host/StateTables.h"
 
+#include "core/Logging.h"
+
 std::shared_ptr<Application> hs;
 std::shared_ptr<Setup> gHostForm;
 
@@ -127,7 +129,7 @@ QString XapBody(std::initializer_list<std::pair<QString, QString>> items)
     for (const auto &[key, value] : items) {
         if (!body.isEmpty())
             body += QChar(0);
-        body += key + QChar(1) + value;
+        body += key + QChar(1) + XapItemValue(value);
     }
     return body;
 }

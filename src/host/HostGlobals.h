@@ -71,5 +71,7 @@ IniCache &HostIniCache();
 // Releases what the host form's unload releases.
 void ReleaseHostCollections();
 
-// A section body: items separated by Chr(0), key and value by Chr(1).
+// A section body: items separated by Chr(0), key and value by Chr(1). Values
+// lose their control characters (XapItemValue), so a value taken from a
+// received message can add no item or line of its own.
 QString XapBody(std::initializer_list<std::pair<QString, QString>> items);

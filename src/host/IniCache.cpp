@@ -3,6 +3,7 @@
 #include "core/ConfigPath.h"
 
 #include "automation/VbError.h"
+#include "automation/Latin1Case.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,7 +36,7 @@ QString IniCache::pathOf(const QString &file)
 
 int IniCache::index(const QString &file, bool noReload)
 {
-    const QString key = (file.isEmpty() ? QStringLiteral("settings.ini") : file).toLower();
+    const QString key = Latin1Case::lower(file.isEmpty() ? QStringLiteral("settings.ini") : file);
     const QString path = pathOf(file);
     QFileInfo info(path);
     if (!info.exists()) {
@@ -105,7 +106,7 @@ void IniCache::clearSection(const QString &file, const QString &sectionName)
 
 bool IniCache::isDirty(const QString &file) const
 {
-    const QString key = (file.isEmpty() ? QStringLiteral("settings.ini") : file).toLower();
+    const QString key = Latin1Case::lower(file.isEmpty() ? QStringLiteral("settings.ini") : file);
     for (const Slot &slot : m_slots) {
         if (slot.key == key)
             return slot.dirty;

@@ -40,6 +40,12 @@ Script::Script()
 {
 }
 
+Script::Script(std::shared_ptr<ScriptControl> engine)
+    : m_engine(std::move(engine))
+    , m_fileDate(VbDate::dateSerial(1980, 1, 1))
+{
+}
+
 QString Script::ResolvePath(const QString &name)
 {
     if (name.contains(QLatin1Char(':')) || name.contains(QStringLiteral("\\\\")) || name.startsWith(QLatin1Char('/')))
@@ -57,7 +63,8 @@ void Script::Add(const QString &file, const QString &module)
     m_file = file;
     try {
         HostHooks &hooks = HostHooksInstance();
-        m_engine = hooks.scriptEngine ? hooks.scriptEngine() : nullptr;
+        if (!m_engine && hooks.scriptEngine)
+            m_engine = hooks.scriptEngine();
         if (!m_engine)
             throw VbError(VbErr::ObjectVariableNotSet);
         m_module = m_engine->addModule(module);
@@ -104,14 +111,16 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
 
         qsizetype at = findDirective(text, 0);
         while (at >= 0) {
+            // The file's name stands in quotes on the directive's own line: a
+            // quote further down belongs to the script's code.
+            qsizetype end = text.indexOf(QLatin1Char('\n'), at);
+            if (end < 0)
+                end = text.size();
             const qsizetype open = text.indexOf(QLatin1Char('"'), at);
-            const qsizetype close = open < 0 ? -1 : text.indexOf(QLatin1Char('"'), open + 1);
-            if (close < 0) {
+            const qsizetype close = open < 0 || open >= end ? -1 : text.indexOf(QLatin1Char('"'), open + 1);
+            if (close < 0 || close >= end) {
                 // Without its closing quote the directive has no name: it is
                 // cut to the end of its line and the scan goes on after it.
-                qsizetype end = text.indexOf(QLatin1Char('\n'), at);
-                if (end < 0)
-                    end = text.size();
                 logLoadProblem(file + QStringLiteral(": an #include without its closing quote is left out: ")
                                + text.mid(at, end - at).trimmed());
                 text.remove(at, end - at);

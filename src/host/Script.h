@@ -19,7 +19,10 @@ public:
     // Included files nest at most this deep (the loaded file counts as one).
     static constexpr int kMaxIncludeDepth = 16;
 
+    // Loads into the shared engine the host's hooks give.
     Script();
+    // Loads into this engine (a caller that owns the engine).
+    explicit Script(std::shared_ptr<ScriptControl> engine);
 
     double FileDate() const { return m_fileDate; }
     QString filename() const { return m_file; }

@@ -16,12 +16,17 @@ namespace {
 constexpr double kPi = 3.14159265358979;
 constexpr double kMinutesPerDay = 1440.0;
 
-// The hour angle's cosine; outside -1..1 the sun stays up or down all day.
-double hourAngleCosine(const char *label, double lat, double solarDec)
+double rawHourAngleCosine(double lat, double solarDec)
 {
     const double latRad = DegToRad(lat);
     const double sdRad = DegToRad(solarDec);
-    const double c = std::cos(DegToRad(90.833)) / (std::cos(latRad) * std::cos(sdRad)) - std::tan(latRad) * std::tan(sdRad);
+    return std::cos(DegToRad(90.833)) / (std::cos(latRad) * std::cos(sdRad)) - std::tan(latRad) * std::tan(sdRad);
+}
+
+// The hour angle's cosine; outside -1..1 the sun stays up or down all day.
+double hourAngleCosine(const char *label, double lat, double solarDec)
+{
+    const double c = rawHourAngleCosine(lat, solarDec);
     if (c >= -1.0 && c <= 1.0)
         return c;
     PendingError::set(VbError(VbErr::InvalidProcedureCall));
@@ -225,6 +230,13 @@ double SunriseDay(double latitude, double longitude, int year, int month, int da
 double SunsetDay(double latitude, double longitude, int year, int month, int day, int timeZone, bool dst)
 {
     return SunsetMinutes(latitude, longitude, year, month, day, timeZone, dst) / kMinutesPerDay;
+}
+
+bool SunUpAllDay(double latitude, double longitude, int year, int month, int day)
+{
+    // The sun's declination at local noon of that day.
+    const double t = CalcTimeJulianCent(CalcJD(year, month, day) + 0.5 + longitude / 360.0);
+    return rawHourAngleCosine(clampLatitude(latitude), CalcSunDeclination(t)) < -1.0;
 }
 
 QString FormatTimeOfDay(double date)

@@ -46,6 +46,9 @@ double SunsetMinutes(double latitude, double longitude, int year, int month, int
 double SunriseDay(double latitude, double longitude, int year, int month, int day, int timeZone, bool dst);
 double SunsetDay(double latitude, double longitude, int year, int month, int day, int timeZone, bool dst);
 
+// Whether the sun stays above the horizon all that day (midnight sun).
+bool SunUpAllDay(double latitude, double longitude, int year, int month, int day);
+
 // "h:nn AMPM": 6:05 AM, 12:30 PM.
 QString FormatTimeOfDay(double date);
 

@@ -5,6 +5,7 @@
 
 #include "automation/ClassRegistry.h"
 #include "automation/PendingError.h"
+#include "automation/Latin1Case.h"
 #include "core/Globals.h"
 #include "core/IniTool.h"
 #include "core/Logging.h"
@@ -46,7 +47,7 @@ QString pluginName(const ObjectPtr &plugin)
 
 QString lower(const QString &s)
 {
-    return s.toLower();
+    return Latin1Case::lower(s);
 }
 } // namespace
 
@@ -117,7 +118,7 @@ void frmSetup::LoadIniMenus()
             if (key.isEmpty())
                 continue;
             const QString value = ini->Read(QStringLiteral("Plugins"), key, QStringLiteral("false"));
-            LoadPluginItem(key, value.toLower() == QLatin1String("true"));
+            LoadPluginItem(key, Latin1Case::lower(value) == QLatin1String("true"));
         }
     });
 }
@@ -253,7 +254,7 @@ void frmSetup::aRetrievePlugins_Click()
 {
     QDir dir(gAppPath);
     for (const QString &file : dir.entryList(QDir::Files)) {
-        if (!file.toLower().startsWith(QLatin1String("tspi_")) || file.size() < 9)
+        if (!Latin1Case::lower(file).startsWith(QLatin1String("tspi_")) || file.size() < 9)
             continue;
         try {
             const QString base = file.left(file.size() - 4);

@@ -1,5 +1,7 @@
 #include "Binder.h"
 
+#include "automation/Latin1Case.h"
+
 bool Binder::bindToClass(NameExpr &name, const ClassDef *cls)
 {
     if (!cls)
@@ -22,7 +24,7 @@ void Binder::bindProcedure(Procedure &proc, const QStringList &declared, const Q
 {
     int slot = 0;
     for (const Param &p : proc.params)
-        proc.locals.insert(p.name.toLower(), slot++);
+        proc.locals.insert(Latin1Case::lower(p.name), slot++);
     if (proc.kind == ProcKind::Function || proc.kind == ProcKind::PropertyGet) {
         proc.resultSlot = slot++;
         if (!proc.locals.contains(proc.lower))

@@ -1,5 +1,7 @@
 #include "Builtins.h"
 
+#include "automation/Latin1Case.h"
+
 namespace Builtins {
 
 const Builtin *find(const QString &lower)
@@ -31,7 +33,7 @@ void addConstants(BuiltinTable &t)
     auto c = [&](const char *name, Variant v) {
         Builtin b;
         b.constant = std::move(v);
-        t.insert(QString::fromLatin1(name).toLower(), b);
+        t.insert(Latin1Case::lower(QString::fromLatin1(name)), b);
     };
     auto i = [](int v) { return Variant::fromInteger(qint16(v)); };
     auto l = [](int v) { return Variant::fromLong(v); };

@@ -6,6 +6,8 @@
 #include "VbDate.h"
 #include "VbError.h"
 
+#include "automation/Latin1Case.h"
+
 #include <QDateTime>
 #include <cmath>
 
@@ -106,7 +108,7 @@ enum class Interval { Year, Quarter, Month, DayOfYear, Day, Weekday, Week, Hour,
 
 Interval intervalOf(const Variant &v)
 {
-    QString s = Operators::operand(v).toString().toLower();
+    QString s = Latin1Case::lower(Operators::operand(v).toString());
     if (s == QLatin1String("yyyy")) return Interval::Year;
     if (s == QLatin1String("q")) return Interval::Quarter;
     if (s == QLatin1String("m")) return Interval::Month;

@@ -5,6 +5,8 @@
 #include "VbError.h"
 #include "VbString.h"
 
+#include "automation/Latin1Case.h"
+
 namespace {
 
 using Args = std::vector<Variant>;
@@ -222,8 +224,8 @@ Variant textFn(Interpreter &, Frame &, Args &a)
     return Variant(F(str(a[0])));
 }
 
-QString lower(const QString &s) { return s.toLower(); }
-QString upper(const QString &s) { return s.toUpper(); }
+QString lower(const QString &s) { return Latin1Case::lower(s); }
+QString upper(const QString &s) { return Latin1Case::upper(s); }
 QString trimBoth(const QString &s) { return VbString::Trim(s); }
 QString trimLeft(const QString &s) { return VbString::LTrim(s); }
 QString trimRight(const QString &s) { return VbString::RTrim(s); }
@@ -315,7 +317,7 @@ Variant radix(const Variant &in, int base)
     case Variant::Integer: bits = quint16(v.toInteger()); break;
     default: bits = quint32(v.toLong()); break;
     }
-    return Variant(QString::number(bits, base).toUpper());
+    return Variant(Latin1Case::upper(QString::number(bits, base)));
 }
 
 Variant fnHex(Interpreter &, Frame &, Args &a)
@@ -339,9 +341,9 @@ Variant fnEscape(Interpreter &, Frame &, Args &a)
         if ((u < 128 && c.isLetterOrNumber()) || plain.contains(c))
             out += c;
         else if (u < 256)
-            out += QStringLiteral("%%1").arg(u, 2, 16, QLatin1Char('0')).toUpper();
+            out += Latin1Case::upper(QStringLiteral("%%1").arg(u, 2, 16, QLatin1Char('0')));
         else
-            out += QStringLiteral("%u%1").arg(u, 4, 16, QLatin1Char('0')).toUpper();
+            out += Latin1Case::upper(QStringLiteral("%u%1").arg(u, 4, 16, QLatin1Char('0')));
     }
     return Variant(out);
 }
@@ -354,7 +356,7 @@ Variant fnUnescape(Interpreter &, Frame &, Args &a)
     for (qsizetype i = 0; i < s.size(); ++i) {
         bool ok = false;
         if (s[i] == QLatin1Char('%')) {
-            if (i + 5 < s.size() + 0 && s[i + 1].toLower() == QLatin1Char('u')) {
+            if (i + 5 < s.size() + 0 && Latin1Case::lower(s[i + 1]) == QLatin1Char('u')) {
                 ushort u = s.mid(i + 2, 4).toUShort(&ok, 16);
                 if (ok) {
                     out += QChar(u);

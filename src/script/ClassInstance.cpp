@@ -2,6 +2,8 @@
 
 #include "Interpreter.h"
 
+#include "automation/Latin1Case.h"
+
 ClassInstance::ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module,
                              const ClassDef *def, ProgramPtr program)
     : m_engine(std::move(engine))
@@ -34,7 +36,7 @@ Variant ClassInstance::invoke(const QString &name, CallKind kind, std::vector<Va
 
 bool ClassInstance::hasMember(const QString &name) const
 {
-    QString lower = name.toLower();
+    QString lower = Latin1Case::lower(name);
     auto f = m_def->fieldIndex.constFind(lower);
     if (f != m_def->fieldIndex.constEnd())
         return m_def->fields[size_t(*f)].isPublic;

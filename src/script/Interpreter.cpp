@@ -4,6 +4,8 @@
 #include "Operators.h"
 #include "Parser.h"
 
+#include "automation/Latin1Case.h"
+
 #include <sys/resource.h>
 
 namespace {
@@ -71,7 +73,7 @@ void Interpreter::addObject(const QString &name, const ObjectPtr &object, bool a
     for (const HostItem &item : m_items)
         if (item.name.compare(name, Qt::CaseInsensitive) == 0)
             throw VbError(VbErr::DuplicateKey);
-    m_items.push_back({name.toLower(), object, addMembers});
+    m_items.push_back({Latin1Case::lower(name), object, addMembers});
     ++m_generation;
 }
 
@@ -147,7 +149,7 @@ Variant Interpreter::run(ScriptModule &module, const QString &procedure, std::ve
     auto keep = module.shared_from_this();
     Entry entry(*this);
     return entry.guard([&] {
-        QString lower = procedure.toLower();
+        QString lower = Latin1Case::lower(procedure);
         ScriptModule *owner = &module;
         const Procedure *p = module.findProcedure(lower);
         if (!p) {

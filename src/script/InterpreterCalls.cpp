@@ -7,6 +7,8 @@
 #include "Operators.h"
 #include "ProcRef.h"
 
+#include "automation/Latin1Case.h"
+
 #include <typeinfo>
 
 namespace {
@@ -441,7 +443,7 @@ Variant Interpreter::evalMember(const MemberExpr *m, Frame &f)
 
 Variant Interpreter::evalNew(const NewExpr *n, Frame &f)
 {
-    QString lower = n->className.toLower();
+    QString lower = Latin1Case::lower(n->className);
     ProgramPtr program;
     ScriptModule *owner = f.module;
     const ClassDef *def = owner->findClass(lower, &program);
@@ -790,7 +792,7 @@ Variant Interpreter::callMemberOf(ClassInstance &self, const QString &lower, Cal
 Variant Interpreter::invokeMember(ClassInstance &self, const QString &name, CallKind kind, std::vector<Variant> &args)
 {
     Entry entry(*this);
-    MemberTarget t = findMember(self, name.toLower(), kind, true);
+    MemberTarget t = findMember(self, Latin1Case::lower(name), kind, true);
     if (t.field) {
         if (kind == CallKind::PropertyLet || kind == CallKind::PropertySet) {
             if (args.empty())
@@ -843,7 +845,7 @@ Variant Interpreter::callObject(const ObjectPtr &object, const QString &name, Ca
         if (instance->m_engineId == this) {
             if (site)
                 return callMemberOf(*instance, site->lower, kind, args, f, extra, true, &site->cache);
-            return callMemberOf(*instance, name.toLower(), kind, args, f, extra, true);
+            return callMemberOf(*instance, Latin1Case::lower(name), kind, args, f, extra, true);
         }
     }
     std::vector<Variant> values;
@@ -879,7 +881,7 @@ Variant Interpreter::callBuiltin(const Builtin *b, const std::vector<Expr *> &ar
 
 ObjectPtr Interpreter::getRef(Frame &f, const QString &name)
 {
-    QString lower = name.toLower();
+    QString lower = Latin1Case::lower(name);
     ScriptModule *owner = f.module;
     const Procedure *p = owner->findProcedure(lower);
     if (!p) {

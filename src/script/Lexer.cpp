@@ -3,6 +3,8 @@
 #include "SyntaxError.h"
 #include "VbDate.h"
 
+#include "automation/Latin1Case.h"
+
 #include <QHash>
 #include <cmath>
 
@@ -130,7 +132,7 @@ std::vector<Token> Lexer::tokenize()
             while (m_pos < n && isIdentChar(m_text.at(m_pos)))
                 ++m_pos;
             t.text = m_text.mid(start, m_pos - start);
-            t.lower = t.text.toLower();
+            t.lower = Latin1Case::lower(t.text);
             if (!afterDot && t.lower == QLatin1String("rem")) {
                 skipToLineEnd();
                 m_space = true;
@@ -147,7 +149,7 @@ std::vector<Token> Lexer::tokenize()
             if (close < 0 || (eol >= 0 && eol < close))
                 fail(SyntaxError::ExpectedIdentifier);
             t.text = m_text.mid(m_pos + 1, close - m_pos - 1);
-            t.lower = t.text.toLower();
+            t.lower = Latin1Case::lower(t.text);
             t.type = Tok::Ident;
             m_pos = close + 1;
             out.push_back(std::move(t));
@@ -168,7 +170,7 @@ std::vector<Token> Lexer::tokenize()
             out.push_back(std::move(t));
             continue;
         }
-        if (c == QLatin1Char('&') && (peek(1).toLower() == QLatin1Char('h') || peek(1).toLower() == QLatin1Char('o')
+        if (c == QLatin1Char('&') && (Latin1Case::lower(peek(1)) == QLatin1Char('h') || Latin1Case::lower(peek(1)) == QLatin1Char('o')
                                       || peek(1).isDigit())) {
             lexRadix(t);
             out.push_back(std::move(t));
@@ -267,10 +269,10 @@ void Lexer::lexRadix(Token &t)
     const int n = int(m_text.size());
     ++m_pos; // '&'
     int base = 8;
-    if (peek().toLower() == QLatin1Char('h')) {
+    if (Latin1Case::lower(peek()) == QLatin1Char('h')) {
         base = 16;
         ++m_pos;
-    } else if (peek().toLower() == QLatin1Char('o')) {
+    } else if (Latin1Case::lower(peek()) == QLatin1Char('o')) {
         ++m_pos;
     }
     quint64 v = 0;
@@ -280,8 +282,8 @@ void Lexer::lexRadix(Token &t)
         QChar c = m_text.at(m_pos);
         if (c.isDigit())
             d = c.digitValue();
-        else if (base == 16 && c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'))
-            d = c.toLower().unicode() - 'a' + 10;
+        else if (base == 16 && Latin1Case::lower(c) >= QLatin1Char('a') && Latin1Case::lower(c) <= QLatin1Char('f'))
+            d = Latin1Case::lower(c).unicode() - 'a' + 10;
         if (d < 0 || d >= base)
             break;
         v = v * quint64(base) + quint64(d);

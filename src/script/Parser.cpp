@@ -4,6 +4,8 @@
 #include "Lexer.h"
 #include "SyntaxError.h"
 
+#include "automation/Latin1Case.h"
+
 namespace {
 constexpr int kMaxNesting = 250;
 
@@ -821,7 +823,7 @@ Procedure *Parser::parseProcedure(bool isPublic, bool isDefault, ClassDef *owner
         fail(SyntaxError::DefaultOnlyOnGet);
     next();
     p->name = identifier();
-    p->lower = p->name.toLower();
+    p->lower = Latin1Case::lower(p->name);
     if (at(Tok::LParen)) {
         next();
         while (!at(Tok::RParen)) {
@@ -881,7 +883,7 @@ void Parser::parseClass()
         failAt(SyntaxError::Syntax, start);
     auto *c = m_prog->make<ClassDef>(start.line, start.column);
     c->name = identifier();
-    c->lower = c->name.toLower();
+    c->lower = Latin1Case::lower(c->name);
     expectEndOfStatement();
     skipNewLines();
     m_class = c;
@@ -935,7 +937,7 @@ void Parser::parseClass()
                     }
                     expect(Tok::RParen, SyntaxError::ExpectedRParen);
                 }
-                QString lower = f.name.toLower();
+                QString lower = Latin1Case::lower(f.name);
                 if (c->fieldIndex.contains(lower))
                     fail(SyntaxError::NameRedefined);
                 c->fieldIndex.insert(lower, int(c->fields.size()));
@@ -1058,7 +1060,7 @@ Expr *Parser::parsePostfix()
             auto *m = m_prog->make<MemberExpr>(t.line, t.column);
             m->object = e;
             m->name = memberName();
-            m->lower = m->name.toLower();
+            m->lower = Latin1Case::lower(m->name);
             e = m;
             continue;
         }
@@ -1085,7 +1087,7 @@ Expr *Parser::parsePrimary()
         next();
         auto *m = m_prog->make<MemberExpr>(t.line, t.column);
         m->name = memberName();
-        m->lower = m->name.toLower();
+        m->lower = Latin1Case::lower(m->name);
         return m;
     }
     case Tok::LParen: {

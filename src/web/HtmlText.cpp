@@ -1,5 +1,7 @@
 #include "web/HtmlText.h"
 
+#include "automation/Latin1Case.h"
+
 namespace HtmlText {
 
 QString escape(const QString &text)
@@ -53,7 +55,7 @@ QString safeUrl(const QString &url)
     for (const QChar c : beforeColon)
         if (c == QLatin1Char('/') || c == QLatin1Char('?') || c == QLatin1Char('#'))
             return url; // the colon belongs to the path or the query: relative
-    const QString scheme = beforeColon.toLower();
+    const QString scheme = Latin1Case::lower(beforeColon);
     if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
         return url;
     return QStringLiteral("#");

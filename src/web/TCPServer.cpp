@@ -16,6 +16,7 @@
 
 #include "automation/PendingError.h"
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -367,7 +368,7 @@ void TCPServer::frame(int index)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray line = lines.at(i).trimmed();
         const qsizetype colon = line.indexOf(':');
-        if (colon < 0 || line.left(colon).trimmed().toLower() != "content-length")
+        if (colon < 0 || Latin1Case::lower(line.left(colon).trimmed()) != "content-length")
             continue;
         const QByteArray value = line.mid(colon + 1).trimmed();
         bool ok = !value.isEmpty();

@@ -51,6 +51,8 @@ Variant RecordingPlugin::record(const QString &member, std::vector<Variant> &arg
             call.args.append(a.toString());
     }
     calls.push_back(call);
+    if (duringCall)
+        duringCall(member);
     return Variant();
 }
 
@@ -107,6 +109,11 @@ void BridgeTest::SetUp()
     ASSERT_GT(m_endpoint->Init(), 0);
     gXap = m_endpoint.get();
     gXapReady = true;
+}
+
+void BridgeTest::drainWrites()
+{
+    ASSERT_TRUE(waitUntil([] { return CommAndTimer::instance().Writes.idle(); }));
 }
 
 void BridgeTest::TearDown()

@@ -37,6 +37,8 @@ public:
 
     std::vector<PluginCall> calls;
     const QElapsedTimer *clock = nullptr;
+    // Runs inside each call, after it is recorded (a plug-in that pumps events).
+    std::function<void(const QString &member)> duringCall;
 };
 
 // A message the bridge sent, as the network saw it.
@@ -73,6 +75,8 @@ protected:
     // Messages of a class (logs and heartbeats left out unless asked for).
     QList<SentMessage> sentOf(const QString &cls) const;
     bool waitForSent(const QString &cls, int count, int timeoutMs = 10000);
+    // Lets the event loop run until the queued point writes of commands went to the plug-in.
+    void drainWrites();
     // Lets the event loop run for a while and collects what arrives.
     void settle(int ms);
     // Log entries' Data items.

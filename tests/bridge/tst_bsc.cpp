@@ -143,10 +143,10 @@ TEST_F(BscTest, TaggedDeviceQueuesAScriptRecordOnlyWithItsTrigger)
 
 TEST_F(BscTest, QueryAnswersEveryEndpointOnePerTickInDeviceOrder)
 {
-    BSCQuery(QStringLiteral("src:>"));
+    BSCQuery(QStringLiteral("src:>"), QStringLiteral("acme.one.pc"));
     EXPECT_EQ(CommAndTimer::instance().queuedCount(), 5) << "the first went out at once";
-    BSCQuery(QStringLiteral("src:>"));
-    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 11) << "a query while draining is all queued";
+    BSCQuery(QStringLiteral("src:>"), QStringLiteral("acme.two.pc"));
+    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 11) << "another peer's query while draining is all queued";
     ASSERT_TRUE(waitForSent(QStringLiteral("xAPBSC.info"), 12, 20000));
     const QStringList order = {
         "hall_temp.quillon_var__v004.index", "cellar_level.quillon_var__v064.index",
@@ -160,10 +160,42 @@ TEST_F(BscTest, QueryAnswersEveryEndpointOnePerTickInDeviceOrder)
     EXPECT_EQ(infos[0].msg->MsgUID(), "FF.00C7:05");
     EXPECT_EQ(infos[0].item("output.state", "Level"), "21/32767");
     EXPECT_EQ(infos[3].msg->MsgUID(), "FF.00C7:81");
-    EXPECT_EQ(infos[5].msg->MsgUID(), "FF.00C7:00");
+    EXPECT_EQ(infos[5].msg->MsgUID(), "FF.00C7:0104") << "A5: its own UID, not the program's";
     EXPECT_EQ(infos[5].item("input.state", "State"), "OFF");
     // The timer stops on the first tick that finds the queue empty.
     EXPECT_TRUE(waitUntil([] { return !CommAndTimer::instance().BSCTimer.isEnabled(); }, 5000));
+}
+
+TEST_F(BscTest, ARepeatedQueryReplacesTheRepliesItLeftWaiting)
+{
+    BSCQuery(QStringLiteral("src:>"), QStringLiteral("acme.one.pc"));
+    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 5);
+    for (int i = 0; i < 1000; ++i)
+        BSCQuery(QStringLiteral("src:>"), QStringLiteral("ACME.One.pc"));
+    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 6) << "one query's replies wait, not a thousand";
+    BSCQuery(QStringLiteral("src:*.*.index"), QStringLiteral("acme.one.pc"));
+    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 9) << "another target of the same peer is a query of its own";
+    ASSERT_TRUE(waitForSent(QStringLiteral("xAPBSC.info"), 10, 20000));
+    settle(300);
+    EXPECT_EQ(sentOf(QStringLiteral("xAPBSC.info")).size(), 10);
+    EXPECT_EQ(infoSources().mid(1, 6).first(), "hall_temp.quillon_var__v004.index")
+        << "the replacing replies start again at the first endpoint";
+}
+
+TEST_F(BscTest, RepliesThatWouldPassTheBoundAreDroppedWithOneLogEntry)
+{
+    // Six endpoints give room for 24 waiting replies; 16 peers ask for all of them.
+    BSCQuery(QStringLiteral("src:>"), QStringLiteral("peer.0"));
+    for (int peer = 1; peer < 16; ++peer)
+        BSCQuery(QStringLiteral("src:>"), QStringLiteral("peer.") + QString::number(peer));
+    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 5 + 3 * 6) << "the fourth peer's six would pass 24";
+    // A smaller query still fits.
+    BSCQuery(QStringLiteral("src:hall_temp.>"), QStringLiteral("peer.x"));
+    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 24);
+    ASSERT_TRUE(waitForSent(QStringLiteral("Tessera.Event"), 1));
+    settle(300);
+    ASSERT_EQ(logData().size(), 1) << "one entry for the burst";
+    EXPECT_TRUE(logData().first().startsWith(QStringLiteral("BSCQuery: reply queue full"))) << logData().first().toStdString();
 }
 
 TEST_F(BscTest, QueryTargetsSelectEndpoints)
@@ -213,23 +245,31 @@ TEST_F(BscTest, CommandsByIdReachTheirPoints)
     for (const auto &c : cases) {
         plugin->calls.clear();
         BSCCmd(QStringLiteral("tvk.Korvane.pc:>"), QString::fromLatin1(c.id), QStringLiteral("ON"), QString::fromLatin1(c.level));
+        drainWrites();
         EXPECT_EQ(setIOCalls(), c.call ? QStringList{QString::fromLatin1(c.call)} : QStringList()) << c.id;
     }
 }
 
 TEST_F(BscTest, WildcardCommandsSetEveryMatchingEndpoint)
 {
-    BSCCmd(QStringLiteral("src:hall_temp.quillon_var__v004.index"), "*", "ON", "16383");
-    BSCCmd(QStringLiteral("src:HALL_TEMP.QUILLON_VAR__V004.INDEX"), "*", "ON", "3");
-    BSCCmd(QStringLiteral("src:porch_light.>"), "*", "OFF", "0");
-    BSCCmd(QStringLiteral("src:porch_light.>"), "81", "OFF", "1");
-    BSCCmd(QStringLiteral("src:porch_light.>"), "05", "ON", "1"); // ID and target disagree
-    BSCCmd(QStringLiteral("src"), "*", "ON", "1");
+    const auto command = [this](const char *target, const char *id, const char *level) {
+        BSCCmd(QString::fromLatin1(target), QString::fromLatin1(id), QStringLiteral("ON"), QString::fromLatin1(level));
+        drainWrites();
+    };
+    command("src:hall_temp.quillon_var__v004.index", "*", "16383");
+    command("src:HALL_TEMP.QUILLON_VAR__V004.INDEX", "*", "3");
+    command("src:porch_light.>", "*", "0");
+    command("src:porch_light.>", "81", "1");
+    command("src:porch_light.>", "05", "1"); // ID and target disagree
+    command("src", "*", "1");
+    command("src:garden_lamp.>", "*", "1");  // X10 units are not set by BSC commands
+    command("src:>", "0104", "1");           // nor reached by their UID
     EXPECT_EQ(setIOCalls(), QStringList({"Nothing,Q,5,19,16383,0,0", "Nothing,Q,5,19,3,0,0",
                                          "Nothing,[,1,19,0,0,0", "Nothing,[,1,19,1,0,0"}));
     plugin->calls.clear();
     // Every endpoint in device order; the X10 unit decodes to no point and the foreign device is no endpoint.
     BSCCmd(QStringLiteral("src:>"), "*", "ON", "2");
+    drainWrites();
     EXPECT_EQ(setIOCalls(), QStringList({"Nothing,Q,5,19,2,0,0", "Nothing,R,1,19,2,0,0", "Nothing,R,64,19,2,0,0",
                                          "Nothing,[,1,19,2,0,0", "Nothing,[,2,19,2,0,0"}));
 }
@@ -245,6 +285,22 @@ TEST_F(BscTest, LevelsThatDoNotFitAreLoggedAndSetNothing)
         EXPECT_TRUE(data.startsWith(QStringLiteral("BSCCmd Line "))) << data.toStdString();
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "32767");
     EXPECT_EQ(setIOCalls(), QStringList{"Nothing,Q,5,19,32767,0,0"});
+}
+
+TEST_F(BscTest, TheFormUnloadedDuringAWriteIsNotTouchedAfterIt)
+{
+    // The plug-in's wait for the controller lets the program's exit run,
+    // which unloads the bridge's form while its write is under way.
+    plugin->duringCall = [this](const QString &) {
+        plugin->duringCall = nullptr;
+        CommAndTimer::unload();
+    };
+    BSCCmd(QStringLiteral("src:>"), "05", "ON", "1");
+    EXPECT_EQ(setIOCalls(), QStringList{"Nothing,Q,5,19,1,0,0"});
+    // A later command finds a new, idle form.
+    settle(50);
+    BSCCmd(QStringLiteral("src:>"), "05", "ON", "2");
+    EXPECT_EQ(setIOCalls(), QStringList({"Nothing,Q,5,19,1,0,0", "Nothing,Q,5,19,2,0,0"}));
 }
 
 TEST_F(BscTest, MissingPlugInIsLoggedAndTheNextCommandWorks)

@@ -3,6 +3,8 @@
 #include "bridge/PointTables.h"
 #include "bridge/TargetPattern.h"
 
+#include <QSet>
+
 #include <gtest/gtest.h>
 
 using namespace BscNaming;
@@ -26,10 +28,35 @@ TEST(BscHex, FromHexPairReadsOneOrTwoCharacters)
         {"", -1}, {"123", -1},
         // Neither digit nor letter: refused, so "1-" switches nothing.
         {"1-", -1}, {" 1", -1}, {"*", -1}, {"0.", -1},
+        // Latin-1 letters have no capital of two characters: "ß" is no "SS".
+        {"\xdf", -1}, {"\xff", -1}, {"\xe0\xe1", -1},
+        // An X10 endpoint's four digits are never read back as a point.
+        {"0100", -1}, {"01FF", -1},
     };
     for (const auto &c : cases)
         EXPECT_EQ(FromHexPair(QString::fromLatin1(c.text)), c.value) << c.text;
 }
+
+TEST(BscEndpointNaming, EveryX10UnitHasAUidOfItsOwn)
+{
+    PointTableData t;
+    t.x10Used.fill(1);
+    QSet<QString> uids;
+    for (char house = 'A'; house <= 'P'; ++house) {
+        for (int unit = 1; unit <= 16; ++unit) {
+            const QString mapName = DefinedDevice(QString(QLatin1Char(house)) + QString::number(unit), t);
+            ASSERT_FALSE(mapName.isEmpty()) << house << unit;
+            const QString uid = BscUid(SubUidHex(mapName));
+            EXPECT_NE(uid, kOwnUid);
+            EXPECT_EQ(FromHexPair(uid.section(QLatin1Char(':'), 1)), -1) << uid.toStdString();
+            uids.insert(uid);
+        }
+    }
+    EXPECT_EQ(uids.size(), 256);
+    EXPECT_TRUE(uids.contains(QStringLiteral("FF.00C7:0100")));
+    EXPECT_TRUE(uids.contains(QStringLiteral("FF.00C7:01FF")));
+}
+
 
 TEST(BscHex, BscUidReplacesTheLastTwoDigitsOfTheOwnUid)
 {
@@ -77,9 +104,11 @@ TEST(BscEndpointNaming, CodesToMapNamesEndpointNamesAndUids)
         {{}, "R1", "V64", "Quillon_Var__V064", 65, "FF.00C7:41"},
         {{}, "R64", "V127", "Quillon_Var__V127", 128, "FF.00C7:80"},
         {{}, "Q3", "V2", "Quillon_Var__V002", 3, "FF.00C7:03"},
-        {{}, "A5", "A5", "Quillon_X10____A5", 0, "FF.00C7:00"},
-        {{}, "A05", "A05", "Quillon_X10___A05", 0, "FF.00C7:00"},
-        {{}, "P16", "P16", "Quillon_X10___P16", 0, "FF.00C7:00"},
+        // X10 units decode to no point (number 0) and carry UIDs of their own.
+        {{}, "A5", "A5", "Quillon_X10____A5", 0, "FF.00C7:0104"},
+        {{}, "A05", "A05", "Quillon_X10___A05", 0, "FF.00C7:0104"},
+        {{}, "B3", "B3", "Quillon_X10____B3", 0, "FF.00C7:0112"},
+        {{}, "P16", "P16", "Quillon_X10___P16", 0, "FF.00C7:01FF"},
         {sio16First, "[1", "X0", "SIO16_X0____Pt_1", 129, "FF.00C7:81"},
         {irFirst, "[1", "X16", "SIO16_X16___Pt_1", 145, "FF.00C7:91"},
         {relayThird, "^4", "X35", "RELAY08_X35_Pt_4", 164, "FF.00C7:A4"},
@@ -95,7 +124,7 @@ TEST(BscEndpointNaming, CodesToMapNamesEndpointNamesAndUids)
         EXPECT_EQ(mapName, QString::fromLatin1(c.mapName)) << c.code;
         EXPECT_EQ(EncodeDevice(mapName.toUpper(), t), QString::fromLatin1(c.endpoint)) << c.code;
         EXPECT_EQ(SubUidNumber(mapName), c.number) << c.code;
-        EXPECT_EQ(BscUid(ToHex(SubUidNumber(mapName))), QString::fromLatin1(c.uid)) << c.code;
+        EXPECT_EQ(BscUid(SubUidHex(mapName)), QString::fromLatin1(c.uid)) << c.code;
     }
 }
 
@@ -189,6 +218,24 @@ TEST(BscTargetPattern, SubAddressesSelectEndpoints)
     EXPECT_FALSE(TargetPattern::fromTarget(QString()).has_value());
     const QStringList parts = TargetPattern::fromTarget(QStringLiteral("src:a.b.c.d"))->parts();
     EXPECT_EQ(parts, QStringList({"a", "b", "c"}));
+}
+
+TEST(BscEndpointNaming, ModulePositionsFollowUnitNumbersNotTheOrderFound)
+{
+    // The same three modules, found in the store's order on two starts.
+    const QList<umap> saved = {{1, 6, "]", 0}, {3, 11, "[", 0}, {5, 13, "^", 0}};
+    const QList<umap> reordered = {{5, 13, "^", 0}, {3, 11, "[", 0}, {1, 6, "]", 0}};
+    const PointTableData a = tablesWith(saved);
+    const PointTableData b = tablesWith(reordered);
+    for (const char *code : {"[1", "[16", "^4"}) {
+        const QString c = QString::fromLatin1(code);
+        EXPECT_EQ(DefinedDevice(c, a), DefinedDevice(c, b)) << code;
+        EXPECT_EQ(EncodeDevice(DefinedDevice(c, b), b), EncodeDevice(DefinedDevice(c, a), a)) << code;
+    }
+    EXPECT_EQ(DefinedDevice(QStringLiteral("[1"), b), QStringLiteral("X16"));
+    EXPECT_EQ(EncodeDevice(QStringLiteral("X36"), b), QStringLiteral("RELAY08_X36_Pt_5"));
+    EXPECT_EQ(a.ModuleKeys(), QStringList({"]", "[", "^"}));
+    EXPECT_EQ(b.ModuleKeys(), QStringList({"]", "[", "^"}));
 }
 
 } // namespace

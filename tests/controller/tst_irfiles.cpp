@@ -117,7 +117,8 @@ TEST_F(IRFilesTest, DamagedFilesAreReadAsFarAsTheyMakeSense)
         {"an overlong label is cut", longLine, "TV MUTE", "1,0", "is longer than 4096 characters"},
         {"a huge file stops after its last label line", manyLines, "TV POWER", "0,0", nullptr},
         {"bytes of every kind and bare CR line ends", binary,
-         QString::fromLatin1(QByteArray("TV\0\x01\xFF PO\0WER", 12)).toUpper(), "0,0", nullptr},
+         // "\xFF" has no capital in 8-bit text: it stays as it is.
+         QString::fromLatin1(QByteArray("TV\0\x01\xFF PO\0WER", 12)), "0,0", nullptr},
         {"a file without a line end", "TV", "", "", nullptr},
         {"an empty file", "", "", "", nullptr},
     };

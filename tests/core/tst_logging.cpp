@@ -189,3 +189,26 @@ TEST(WriteLogFile, RepeatsOfOneEntryAreCounted)
     EXPECT_EQ(readAll(logFile()), entry + "\n" + entry + " (repeated 1999 more times)\nxaptvkKorvane something else 0 \n");
     EXPECT_FALSE(PendingError::isPending());
 }
+
+TEST(LogError, ControlCharactersInTheTextAddNoItemOrLine)
+{
+    XapListener listener;
+    ASSERT_TRUE(listener.bound);
+    xap endpoint;
+    gXap = &endpoint;
+    endpoint.setXapSource(QStringLiteral("tvk.Korvane.test"));
+    endpoint.setXapUID(QStringLiteral("FF.00C7:00"));
+    endpoint.setBroadcastAddress(QStringLiteral("127.0.0.1"));
+    endpoint.setInterfaceAddress(QStringLiteral("127.0.0.1"));
+    ASSERT_GT(endpoint.Init(), 0);
+    gXapReady = true;
+    // A logged text may carry what a peer sent.
+    LogError(QStringLiteral("xaptvkKorvane") + QChar(0) + QStringLiteral("Extra") + QChar(1) + QStringLiteral("x"),
+             QStringLiteral("House=a") + QChar(0) + QStringLiteral("Evil") + QChar(1) + QStringLiteral("1\nnext=2\r\t."));
+    ASSERT_TRUE(listener.waitForCount(1));
+    const QByteArray sent = listener.received.at(0);
+    EXPECT_TRUE(sent.endsWith("\nType=xaptvkKorvaneExtrax\nData=House=aEvil1next=2.\n}\n")) << sent.toStdString();
+    EXPECT_EQ(XapItemValue(QString::fromLatin1("a\x01\x1f\x7f\xff b", 7)), QString::fromLatin1("a\x7f\xff b"));
+    gXapReady = false;
+    gXap = nullptr;
+}

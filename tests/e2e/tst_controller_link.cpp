@@ -79,6 +79,9 @@ TEST(ControllerLink, ServerComingUpAfterNinetySecondsIsReachedAndDiscoveredAgain
 
 TEST(ControllerLink, SixtySecondFloodLeavesTheProgramAnsweringAndStoppingWithItsStoreSaved)
 {
+    // A sanitizer build keeps freed memory for a while; keep that small, so what
+    // is measured is what the program holds.
+    qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":quarantine_size_mb=16");
     BridgeRig rig;
     ASSERT_TRUE(rig.start());
     // A value the store must keep: set through xAP before the flood.
@@ -86,6 +89,20 @@ TEST(ControllerLink, SixtySecondFloodLeavesTheProgramAnsweringAndStoppingWithIts
                          {{QStringLiteral("output.state.1"), {"ID=05", "State=on", "Level=55"}}}));
     ASSERT_TRUE(waitUntil([&] { return rig.sim.vars[4] == 55; }, 20000));
     const qint64 residentBefore = rig.program->residentKb();
+
+    // The flood makes the program broadcast a report for every match it reads:
+    // look at each datagram once.
+    rig.listener.socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 16 * 1024 * 1024);
+    qsizetype scanned = 0;
+    QList<QByteArray> echoes;
+    auto collect = [&] {
+        for (; scanned < rig.listener.received.size(); ++scanned) {
+            const QByteArray &d = rig.listener.received.at(scanned);
+            if (d.toLower().contains("\nclass=wdt.echo\n"))
+                echoes.append(d);
+        }
+        return echoes.size();
+    };
 
     rig.sim.startFlood();
     QElapsedTimer flood;
@@ -95,17 +112,19 @@ TEST(ControllerLink, SixtySecondFloodLeavesTheProgramAnsweringAndStoppingWithIts
     int asked = 0;
     while (flood.elapsed() < 60000) {
         const QString query = QStringLiteral("ping%1").arg(++asked);
-        const qsizetype before = rig.of(QStringLiteral("WDT.Echo")).size();
+        const qsizetype before = collect();
         QElapsedTimer t;
         t.start();
         rig.send(rig.message(QStringLiteral("WDT.Echo"), rig.source, {{QStringLiteral("Echo.Query"), {"Query=" + query}}},
                              QStringLiteral("acme.pinger.pc")));
-        const bool answered = waitUntil([&] { return rig.of(QStringLiteral("WDT.Echo")).size() > before; }, 10000);
-        ASSERT_TRUE(answered) << "echo " << asked << " unanswered during the flood";
+        ASSERT_TRUE(waitUntil([&] { return collect() > before; }, 10000)) << "echo " << asked << " unanswered during the flood";
         answers.append(t.elapsed());
-        EXPECT_EQ(BridgeRig::item(rig.of(QStringLiteral("WDT.Echo")).last(), QStringLiteral("Response")), query);
+        EXPECT_EQ(BridgeRig::item(echoes.last(), QStringLiteral("Response")), query);
         residentMax = std::max(residentMax, rig.program->residentKb());
-        waitUntil([] { return false; }, 2000);
+        waitUntil([&] {
+            collect();
+            return false;
+        }, 2000);
     }
     EXPECT_GT(rig.sim.flooded(), 20 * 64 * 1024) << "the flood did not reach the program";
     std::sort(answers.begin(), answers.end());

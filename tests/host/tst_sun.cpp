@@ -107,13 +107,37 @@ TEST_F(SunTest, PolarDayAndNightGiveTimesAndOneLogPerPass)
         EXPECT_GE(m, 0.0);
         EXPECT_LT(m, 1440.0);
     }
-    // Polar night: rise and set meet at solar noon (about 11:36 local there);
-    // polar day: at solar midnight (about 00:41 local summer time).
+    // Polar night: rise and set meet at solar noon (about 11:42 local there);
+    // polar day: at solar midnight (about 00:46 local summer time).
     EXPECT_NEAR(nightRise, nightSet, 2.0);
-    EXPECT_NEAR(nightRise, 11 * 60 + 36, 10.0);
+    EXPECT_NEAR(nightRise, 11 * 60 + 42, 3.0);
     EXPECT_NEAR(dayRise, daySet, 2.0);
-    EXPECT_NEAR(dayRise, 41, 10.0);
+    EXPECT_NEAR(dayRise, 46, 3.0);
     EXPECT_EQ(logged(), 8) << "each of the two passes of the four computations logs its hour angle";
+}
+
+TEST_F(SunTest, MidnightSunKeepsADayRoundTheClockAndPolarNightADayOfNoLength)
+{
+    EXPECT_TRUE(SunUpAllDay(69.6492, -18.9553, 2024, 6, 21));
+    EXPECT_FALSE(SunUpAllDay(69.6492, -18.9553, 2024, 12, 21));
+    EXPECT_FALSE(SunUpAllDay(51.5074, 0.1278, 2024, 6, 21));
+    EXPECT_TRUE(SunUpAllDay(-77.85, -166.67, 2024, 12, 21)) << "the southern summer";
+
+    double lat = 69.6492, lon = -18.9553;
+    qint16 offset = -1;
+    bool dst = true;
+    pinClock(at(2024, 6, 21, 12, 0));
+    m_hs->ComputeSunriseAndSunset(lat, lon, offset, dst);
+    EXPECT_EQ(gSunriseText, "12:00 AM");
+    EXPECT_EQ(gSunsetText, "11:59 PM");
+    EXPECT_FALSE(night(Variant(0))) << "midday under the midnight sun";
+    pinClock(at(2024, 6, 21, 23, 30));
+    EXPECT_FALSE(night(Variant(0))) << "and half an hour before midnight";
+    dst = false;
+    pinClock(at(2024, 12, 21, 12, 0));
+    m_hs->ComputeSunriseAndSunset(lat, lon, offset, dst);
+    EXPECT_EQ(gSunriseText, gSunsetText);
+    EXPECT_EQ(gSunriseText, "11:42 AM");
 }
 
 TEST_F(SunTest, LatitudeIsHeldInsideThePolarCircleLimit)
@@ -197,6 +221,24 @@ TEST_F(SunTest, NightTimeAroundTheKeptTimes)
     EXPECT_TRUE(night(Variant(30)));
     pinClock(at(2026, 12, 7, 6, 0));
     EXPECT_TRUE(night(Variant()));
+    EXPECT_EQ(logged(), 0);
+}
+
+TEST_F(SunTest, NightTimeOfADayAcrossMidnightOrOfNoLength)
+{
+    // Times of another zone can put sunset before sunrise on the clock.
+    gSunriseText = QStringLiteral("8:00 PM");
+    gSunsetText = QStringLiteral("4:00 AM");
+    pinClock(at(2026, 12, 7, 23, 0));
+    EXPECT_FALSE(night(Variant(0)));
+    pinClock(at(2026, 12, 7, 3, 0));
+    EXPECT_FALSE(night(Variant(0)));
+    pinClock(at(2026, 12, 7, 12, 0));
+    EXPECT_TRUE(night(Variant(0)));
+    EXPECT_FALSE(night(Variant(500))) << "an offset past the whole night leaves none";
+    gSunriseText = QStringLiteral("6:00 AM");
+    gSunsetText = QStringLiteral("6:00 PM");
+    EXPECT_TRUE(night(Variant(-400))) << "an offset past the whole day leaves none";
     EXPECT_EQ(logged(), 0);
 }
 

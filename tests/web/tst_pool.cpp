@@ -230,9 +230,10 @@ TEST_F(Pool, UnloadClosesEverythingAndStopsListening)
 }
 
 // The port setting is read at load: empty, 0, non-numeric or out of range leaves the server not listening.
+// (A key stored with no value reads as the default 8010; "" in quotes is empty.)
 TEST_F(Pool, PortSettings)
 {
-    for (const QString &port : {QString(), QStringLiteral("0"), QStringLiteral("web"), QStringLiteral("70000")}) {
+    for (const QString &port : {QStringLiteral("\"\""), QStringLiteral("0"), QStringLiteral("web"), QStringLiteral("70000")}) {
         TCPServer::unload();
         hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("HTTPPort"), port, QStringLiteral("tvkXapKorvane.ini"));
         TCPServer::load();

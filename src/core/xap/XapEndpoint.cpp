@@ -6,6 +6,7 @@
 
 #include "automation/PendingError.h"
 #include "automation/VbError.h"
+#include "automation/Latin1Case.h"
 
 #include <QHostInfo>
 #include <QNetworkInterface>
@@ -120,7 +121,7 @@ QString xap::GetIP() const
 
 QHostAddress xap::resolveBroadcast() const
 {
-    const QString host = m_broadcast.toLower() == QLatin1StringView("default") ? QStringLiteral("255.255.255.255")
+    const QString host = Latin1Case::lower(m_broadcast) == QLatin1StringView("default") ? QStringLiteral("255.255.255.255")
                                                                                 : m_broadcast.trimmed();
     QHostAddress literal;
     if (literal.setAddress(host)) {
@@ -262,7 +263,7 @@ void xap::ProcessReceivedMessage(const QString& text)
 {
     if (gShuttingDown)
         return;
-    if (m_filterHeartbeats && text.left(8).toLower() != QLatin1StringView("xap-head"))
+    if (m_filterHeartbeats && Latin1Case::lower(text.left(8)) != QLatin1StringView("xap-head"))
         return;
     m_queue.enqueue(text);
     // Armed only when idle, so a steady stream cannot postpone the drain forever.

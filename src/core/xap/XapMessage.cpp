@@ -6,6 +6,7 @@
 #include "automation/VbError.h"
 #include "automation/Collection.h"
 #include "automation/VbString.h"
+#include "automation/Latin1Case.h"
 
 namespace {
 
@@ -136,7 +137,7 @@ void XapMessage::parse(const QString& raw)
                 return;
             ++section;
             ++i;
-            const QString name = lines.at(i).toLower();
+            const QString name = Latin1Case::lower(lines.at(i));
             if (m_sectionIndex.contains(name))
                 throw VbError(457, QStringLiteral("This key is already associated with an element of this collection"));
             m_sectionIndex.insert(name, section);
@@ -148,7 +149,7 @@ void XapMessage::parse(const QString& raw)
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq < 0)
             continue;
-        const QString key = VbString::Trim(line.left(eq)).toLower();
+        const QString key = Latin1Case::lower(VbString::Trim(line.left(eq)));
         if (section < 0) {
             const QString value = VbString::Trim(line.mid(eq + 1));
             if (key == QLatin1StringView("uid"))
@@ -172,11 +173,11 @@ void XapMessage::parse(const QString& raw)
 
 QString XapMessage::GetItem(const QString& section, const QString& item) const
 {
-    const auto sit = m_sectionIndex.constFind(section.toLower());
+    const auto sit = m_sectionIndex.constFind(Latin1Case::lower(section));
     if (sit == m_sectionIndex.constEnd())
         return kUnknown;
     const Section& s = m_sections.at(*sit);
-    const auto it = s.byKey.constFind(item.toLower());
+    const auto it = s.byKey.constFind(Latin1Case::lower(item));
     if (it == s.byKey.constEnd())
         return kUnknown;
     const QString& line = s.lines.at(*it);
@@ -205,7 +206,7 @@ bool XapMessage::AddressesMatch(const QString& first, const QString& second)
     if (first.isEmpty() || second.isEmpty())
         return false;
     const auto parts = [](const QString& address) {
-        return address.section(QLatin1Char(':'), 0, 0).toLower().split(QLatin1Char('.'));
+        return Latin1Case::lower(address.section(QLatin1Char(':'), 0, 0)).split(QLatin1Char('.'));
     };
     const QStringList a = parts(first);
     const QStringList b = parts(second);

@@ -31,6 +31,18 @@ BridgeRig::~BridgeRig()
         program->terminate();
 }
 
+QByteArray BridgeRig::defaultStore()
+{
+    return kDeviceStore;
+}
+
+void BridgeRig::writeStore()
+{
+    folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
+                     store + "[tspi_quillon]\r\nSerialIP=127.0.0.1\r\nCommPort=" + QByteArray::number(transport.port())
+                         + "\r\n");
+}
+
 bool BridgeRig::start()
 {
     if (!listener.bound || !transport.listen())
@@ -39,25 +51,53 @@ bool BridgeRig::start()
         transport.stopListening();
     sim.attach(&transport);
     sim.setUnit(3, 11);
+    for (const auto &[unit, type] : extraUnits)
+        sim.setUnit(unit, type);
     sim.vars[4] = 21;
-    folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
-                     QByteArray(kDeviceStore) + "[tspi_quillon]\r\nSerialIP=127.0.0.1\r\nCommPort="
-                         + QByteArray::number(transport.port()) + "\r\n");
+    writeStore();
     folder.writeFile(QStringLiteral("Config/xaptvkKorvane.ini"), "[tspi_quillon]\r\n" + pluginSettings);
-    program = std::make_unique<KorvaneProcess>(folder);
-    if (!listener.waitForCount(1))
+    return launch();
+}
+
+bool BridgeRig::restart(const QByteArray &newStore)
+{
+    if (program && program->terminate() != 0)
+        return false;
+    program.reset();
+    if (!newStore.isEmpty()) {
+        store = newStore;
+        writeStore();
+    }
+    return launch();
+}
+
+bool BridgeRig::launch()
+{
+    const qsizetype before = listener.received.size();
+    const qsizetype infosBefore = of(QStringLiteral("xAPBSC.info")).size();
+    program = std::make_unique<KorvaneProcess>(folder, programEnvironment);
+    QByteArray heartbeat;
+    if (!waitUntil([&] {
+            for (qsizetype i = before; i < listener.received.size(); ++i) {
+                if (item(listener.received.at(i), QStringLiteral("class")) == QLatin1String("xap-hbeat.alive")) {
+                    heartbeat = listener.received.at(i);
+                    return true;
+                }
+            }
+            return false;
+        }))
         return false;
     const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("\nport=(\\d+)\n")).match(QString::fromLatin1(listener.received.at(0)));
+        QRegularExpression(QStringLiteral("\nport=(\\d+)\n")).match(QString::fromLatin1(heartbeat));
     if (!m.hasMatch())
         return false;
     port = quint16(m.captured(1).toUInt());
-    source = item(listener.received.at(0), QStringLiteral("source"));
+    source = item(heartbeat, QStringLiteral("source"));
     // Ready once a query for the first variable is answered.
     qint64 last = -1000;
     return waitUntil(
-        [this, &last] {
-            if (!of(QStringLiteral("xAPBSC.info")).isEmpty())
+        [this, &last, infosBefore] {
+            if (of(QStringLiteral("xAPBSC.info")).size() > infosBefore)
                 return true;
             if (clock.elapsed() - last >= 500) {
                 last = clock.elapsed();

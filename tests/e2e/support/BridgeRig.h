@@ -21,6 +21,11 @@ public:
 
     // Starts the program and waits until it answers BSC queries for its endpoints.
     bool start();
+    // Stops the program (SIGTERM, so it saves its store) and starts it again on
+    // the same folder; `store`, when not empty, replaces the device store first.
+    bool restart(const QByteArray &store = QByteArray());
+    // The [PluginDevices] section start() writes, and its default.
+    static QByteArray defaultStore();
     void send(const QByteArray &datagram);
     // A message to this program: class, target sub-address, blocks as "name", "k=v"...
     QByteArray message(const QString &cls, const QString &target, const QList<QPair<QString, QStringList>> &blocks,
@@ -46,6 +51,15 @@ public:
     // False: the serial-device server's port is chosen but not listened on, for a
     // test to bring the server up later (transport.listen(transport.port())).
     bool serverAtStart = true;
+    QByteArray store = defaultStore();
+    // Controller modules (address, type) the simulator has besides module 3, an SIO16.
+    QList<QPair<int, int>> extraUnits;
+    // Environment the program is started with, besides this process's own.
+    QList<QPair<QString, QString>> programEnvironment;
     QElapsedTimer clock;
     QList<qint64> arrivals; // ms since the rig was made, per listener datagram
+
+private:
+    bool launch();
+    void writeStore();
 };

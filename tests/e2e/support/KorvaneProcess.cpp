@@ -48,11 +48,13 @@ QList<QByteArray> ProgramFolder::dispatched() const
     return texts;
 }
 
-KorvaneProcess::KorvaneProcess(const ProgramFolder& folder)
+KorvaneProcess::KorvaneProcess(const ProgramFolder& folder, const QList<QPair<QString, QString>>& environment)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("KORVANE_TRACE_DISPATCH"), folder.tracePath());
+    for (const auto& [name, value] : environment)
+        env.insert(name, value);
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     m_process.start(QStringLiteral(KORVANE_EXE), {QStringLiteral("--app-path"), folder.path()});
@@ -65,6 +67,18 @@ KorvaneProcess::~KorvaneProcess()
         m_process.kill();
         m_process.waitForFinished(10000);
     }
+}
+
+qint64 KorvaneProcess::residentKb() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 int KorvaneProcess::terminate()
@@ -116,18 +130,6 @@ quint16 boundXapPort(qint64 pid)
         const quint16 port = quint16(local.at(1).toUInt(nullptr, 16));
         if (port >= 32768)
             return port;
-    }
-    return 0;
-}
-
-qint64 KorvaneProcess::residentKb() const
-{
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid()));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return 0;
 }

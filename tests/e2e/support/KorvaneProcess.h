@@ -29,18 +29,19 @@ private:
 class KorvaneProcess
 {
 public:
-    explicit KorvaneProcess(const ProgramFolder& folder);
+    // `environment` adds to or replaces variables of this process's environment.
+    explicit KorvaneProcess(const ProgramFolder& folder, const QList<QPair<QString, QString>>& environment = {});
     ~KorvaneProcess();
 
     bool running() const { return m_process.state() == QProcess::Running; }
+    qint64 pid() const { return m_process.processId(); }
+    // Resident memory in kB (VmRSS), -1 when it cannot be read.
+    qint64 residentKb() const;
     // Sends SIGTERM and waits; returns the exit code, or -1 on a crash or a hang.
     int terminate();
     // Waits for the process to end by itself; returns the exit code, -1 on a crash or a hang.
     int waitForExit();
     QByteArray stderrText() { return m_process.readAllStandardError(); }
-    qint64 pid() const { return m_process.processId(); }
-    // Resident memory in kB from /proc, 0 when it cannot be read.
-    qint64 residentKb() const;
 
 private:
     QProcess m_process;

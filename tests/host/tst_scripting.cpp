@@ -1,0 +1,291 @@
+#include "HostScriptSupport.h"
+
+#include "host/HostGlobals.h"
+#include "host/HostHooks.h"
+#include "host/Script.h"
+
+#include "core/Globals.h"
+
+#include "automation/VbDate.h"
+
+#include "script/ScriptModule.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace {
+
+using ScriptingTest = HostScriptTest;
+
+QString voice()
+{
+    return gLastVoiceCommand;
+}
+
+// Where no line of the script failed (a procedure that is not there, a wrong
+// number of arguments), the place is what the engine ran last: left out.
+QStringList placeless(QStringList logs)
+{
+    static const QRegularExpression place(QStringLiteral("@ Script Line -?\\d+ col -?\\d+$"));
+    for (QString &log : logs)
+        log.replace(place, QStringLiteral("@ Script Line"));
+    return logs;
+}
+
+const QString kNotDefined = QStringLiteral("Script Run Error 35 - Sub or Function not defined@ Script Line");
+
+} // namespace
+
+TEST_F(ScriptingTest, RunExReturnsTheProcedureResult)
+{
+    writeScript("calc.txt", "Function Twice(p)\r\n  Twice = CLng(p) * 2\r\nEnd Function\r\n");
+    exec("r = xap.RunEx(\"calc.txt\", \"Twice\", \"21\")");
+    EXPECT_EQ(eval("r").toLong(), 42);
+    QString file = "CALC.TXT", procedure = "twice", parameter = "5";
+    EXPECT_EQ(m_hs->RunEx(file, procedure, parameter).toLong(), 10) << "names found without regard to case";
+    expectSent({});
+}
+
+TEST_F(ScriptingTest, RunCallsMainInAFreshModuleEveryTime)
+{
+    writeScript("count.txt", "Dim n\nSub Main(p)\n  n = n + 1\n  xap.SetLastVoiceCommand \"run \" & n & \" [\" & p & \"]\"\nEnd Sub\n");
+    exec("xap.Run \"count.txt\"");
+    EXPECT_EQ(voice(), "run 1 []");
+    exec("xap.Run \"count.txt\"");
+    EXPECT_EQ(voice(), "run 1 []") << "the module's variables start empty again";
+    // A different file of the same procedure names replaces the first.
+    writeScript("other.txt", "Sub Main(p)\n  xap.SetLastVoiceCommand \"other\"\nEnd Sub\nFunction Extra()\nEnd Function\n");
+    exec("xap.Run \"other.txt\"");
+    EXPECT_EQ(voice(), "other");
+    exec("xap.Run \"count.txt\"");
+    EXPECT_EQ(voice(), "run 1 []");
+    ASSERT_TRUE(m_engine->module("M1"));
+    EXPECT_FALSE(m_engine->module("M1")->findProcedure("extra")) << "nothing left of the earlier file";
+    expectSent({});
+}
+
+TEST_F(ScriptingTest, ScriptsCallEachOtherAndGoOn)
+{
+    writeScript("inner.txt", "Function Inner(p)\n  Inner = \"<\" & p & \">\"\nEnd Function\n");
+    writeScript("outer.txt",
+                "Function Outer(p)\n  Dim a\n  a = xap.RunEx(\"inner.txt\", \"Inner\", p)\n  Outer = a & \"+\" & p\nEnd Function\n");
+    exec("r = xap.RunEx(\"outer.txt\", \"Outer\", \"x\")");
+    EXPECT_EQ(eval("r").toString(), "<x>+x");
+    expectSent({});
+}
+
+TEST_F(ScriptingTest, IncludedFilesComeFirstInDirectiveOrder)
+{
+    writeScript("d.txt", "xap.SetLastVoiceCommand xap.LastVoiceCommand & \"d\"\nFunction FromD()\n  FromD = \"D\"\nEnd Function\n");
+    writeScript("b.txt", "#include \"d.txt\"\nxap.SetLastVoiceCommand xap.LastVoiceCommand & \"b\"\n");
+    writeScript("Lib/C.txt", "xap.SetLastVoiceCommand xap.LastVoiceCommand & \"c\"\n");
+    writeScript("a.txt",
+                "#include \"B.TXT\"\n#INCLUDE  \" lib\\c.txt \"  ' library\n"
+                "xap.SetLastVoiceCommand xap.LastVoiceCommand & \"a\"\n"
+                "Function Main(p)\n  Main = FromD() & p\nEnd Function\n");
+    exec("r = xap.RunEx(\"a.txt\", \"Main\", \"!\")");
+    EXPECT_EQ(voice(), "dbca");
+    EXPECT_EQ(eval("r").toString(), "D!");
+    expectSent({});
+}
+
+TEST_F(ScriptingTest, ScriptNamesAndTheirPaths)
+{
+    const QString scripts = m_dir.path() + "/Scripts/";
+    EXPECT_EQ(Script::ResolvePath("a.txt"), scripts + "a.txt");
+    EXPECT_EQ(Script::ResolvePath("\\sub\\a.txt"), scripts + "sub/a.txt");
+    EXPECT_EQ(Script::ResolvePath("sub\\a.txt"), scripts + "sub/a.txt");
+    EXPECT_EQ(Script::ResolvePath("C:\\x\\a.vbs"), "C:\\x\\a.vbs");
+    EXPECT_EQ(Script::ResolvePath("\\\\server\\share\\a.vbs"), "\\\\server\\share\\a.vbs");
+    EXPECT_EQ(Script::ResolvePath("/opt/scripts/a.vbs"), "/opt/scripts/a.vbs");
+    writeScript("Sub/Lights.TXT", "Function F(p)\n  F = \"lit \" & p\nEnd Function\n");
+    EXPECT_EQ(Script::ResolvePath("\\sub\\lights.txt"), scripts + "Sub/Lights.TXT");
+    EXPECT_EQ(eval("xap.RunEx(\"\\sub\\lights.txt\", \"F\", 1)").toString(), "lit 1");
+    EXPECT_EQ(eval("xap.RunEx(\"" + scripts + "Sub/Lights.TXT\", \"F\", 2)").toString(), "lit 2");
+    expectSent({});
+}
+
+TEST_F(ScriptingTest, AMissingFileLogsARunError)
+{
+    exec("r = xap.RunEx(\"nothere.txt\", \"Main\", \"\")");
+    EXPECT_TRUE(eval("IsEmpty(r)").toBool());
+    EXPECT_EQ(placeless(logData()), QStringList({kNotDefined}));
+}
+
+TEST_F(ScriptingTest, AnIncludeCycleLoadsEachFileOnceWithOneLogEntry)
+{
+    writeScript("ping.txt", "#include \"pong.txt\"\nFunction Ping(p)\n  Ping = \"ping\"\nEnd Function\n");
+    writeScript("pong.txt", "#include \"ping.txt\"\nFunction Pong(p)\n  Pong = \"pong\"\nEnd Function\n");
+    writeScript("self.txt", "#include \"self.txt\"\nFunction Main(p)\n  Main = Ping(1) & Pong(2)\nEnd Function\n");
+    exec("r = xap.RunEx(\"ping.txt\", \"Pong\", Empty)");
+    EXPECT_EQ(logData().size(), 1);
+    writeScript("both.txt", "#include \"self.txt\"\n#include \"ping.txt\"\n");
+    exec("r = xap.RunEx(\"both.txt\", \"Main\", \"\")");
+    EXPECT_EQ(eval("r").toString(), "pingpong");
+    const QStringList logs = logData();
+    ASSERT_EQ(logs.size(), 2) << logs.join("\n").toStdString();
+    EXPECT_TRUE(logs[0].startsWith("Script-AccumulateReferences self.txt includes itself")) << logs[0].toStdString();
+    EXPECT_TRUE(logs[1].startsWith("Script-AccumulateReferences ping.txt includes itself")) << logs[1].toStdString();
+}
+
+TEST_F(ScriptingTest, ADirectiveWithoutItsClosingQuoteIsLeftOutAndTheRestLoads)
+{
+    writeScript("lib.txt", "Function FromLib()\n  FromLib = \"lib\"\nEnd Function\n");
+    writeScript("open.txt",
+                "#include \"missing-quote.txt\n"
+                "Function Main(p)\n  Main = \"main \" & FromLib()\nEnd Function\n"
+                "#include \"lib.txt\"\n"
+                "#include\n");
+    exec("r = xap.RunEx(\"open.txt\", \"Main\", \"\")");
+    EXPECT_EQ(eval("r").toString(), "main lib");
+    const QStringList logs = logData();
+    ASSERT_EQ(logs.size(), 2) << logs.join("\n").toStdString();
+    EXPECT_EQ(logs[0], "Script-AccumulateReferences open.txt: an #include without its closing quote is left out: "
+                       "#include \"missing-quote.txt");
+    EXPECT_EQ(logs[1], "Script-AccumulateReferences open.txt: an #include without its closing quote is left out: #include");
+}
+
+TEST_F(ScriptingTest, NestingEndsAtSixteenFiles)
+{
+    for (int n = 1; n <= 20; ++n) {
+        QByteArray text;
+        if (n < 20)
+            text += "#include \"f" + QByteArray::number(n + 1) + ".txt\"\n";
+        text += "Function F" + QByteArray::number(n) + "(p)\n  F" + QByteArray::number(n) + " = " + QByteArray::number(n)
+            + "\nEnd Function\n";
+        writeScript("f" + QString::number(n) + ".txt", text);
+    }
+    exec("r = xap.RunEx(\"f1.txt\", \"F16\", Empty)");
+    EXPECT_EQ(eval("r").toLong(), 16);
+    const QStringList logs = logData();
+    ASSERT_EQ(logs.size(), 1);
+    EXPECT_EQ(logs[0], "Script-AccumulateReferences f17.txt is nested deeper than 16 files; the #include is left out");
+    exec("r = xap.RunEx(\"f1.txt\", \"F17\", Empty)");
+    EXPECT_EQ(placeless(logData()),
+              QStringList({"Script-AccumulateReferences f17.txt is nested deeper than 16 files; the #include is left out",
+                           kNotDefined}));
+}
+
+TEST_F(ScriptingTest, ASyntaxErrorIsLoggedWithFileLineAndColumnAndTheProgramGoesOn)
+{
+    writeScript("bad.txt", "Sub Main(p)\n  x = 1\n  If x Then\n    x = 2\nEnd Sub\n");
+    exec("r = xap.RunEx(\"bad.txt\", \"Main\", \"\")");
+    const QStringList logs = placeless(logData());
+    ASSERT_EQ(logs.size(), 2) << logs.join("\n").toStdString();
+    EXPECT_EQ(logs[0], "Error in script syntax / bad.txt Expected 'If'@ Line 5 col 5");
+    EXPECT_EQ(logs[1], kNotDefined);
+    writeScript("good.txt", "Function Main(p)\n  Main = \"fine\"\nEnd Function\n");
+    EXPECT_EQ(eval("xap.RunEx(\"good.txt\", \"Main\", \"\")").toString(), "fine");
+    expectSent({});
+    // An included file's error names that file; the including file still loads.
+    writeScript("badlib.txt", "\n\nx = (1 +\n");
+    writeScript("user.txt", "#include \"badlib.txt\"\nFunction Main(p)\n  Main = \"user\"\nEnd Function\n");
+    EXPECT_EQ(eval("xap.RunEx(\"user.txt\", \"Main\", \"\")").toString(), "user");
+    EXPECT_EQ(logData(), QStringList({"Error in script syntax / badlib.txt Expected expression@ Line 3 col 9"}));
+}
+
+TEST_F(ScriptingTest, ARunErrorIsLoggedWithItsLine)
+{
+    writeScript("fail.txt", "Sub Main(p)\n  x = 1\n  Err.Raise 1234, \"me\", \"custom failure\"\nEnd Sub\n");
+    exec("r = xap.RunEx(\"fail.txt\", \"Main\", \"\") : ok = True");
+    EXPECT_TRUE(eval("ok").toBool());
+    expectSent({logText(kProgramName, "Script Run Error 1234 - custom failure@ Script Line 3 col 3")});
+    writeScript("noargs.txt", "Sub Main()\nEnd Sub\n");
+    exec("xap.Run \"noargs.txt\"");
+    EXPECT_EQ(placeless(logData()),
+              QStringList({"Script Run Error 450 - Wrong number of arguments or invalid property assignment@ Script Line"}));
+}
+
+TEST_F(ScriptingTest, AScriptPastTheTimeOutIsStoppedAndLogged)
+{
+    m_engine->setTimeout(1500);
+    writeScript("loop.txt", "Sub Main(p)\n  Do\n    n = n + 1\n  Loop\nEnd Sub\n");
+    QElapsedTimer clock;
+    clock.start();
+    exec("xap.Run \"loop.txt\"");
+    EXPECT_GE(clock.elapsed(), 1400);
+    EXPECT_LT(clock.elapsed(), 60000);
+    const QStringList logs = logData();
+    ASSERT_EQ(logs.size(), 1);
+    EXPECT_TRUE(logs[0].startsWith("Script Run Error -2147467260 - ")) << logs[0].toStdString();
+    writeScript("after.txt", "Function Main(p)\n  Main = \"after\"\nEnd Function\n");
+    EXPECT_EQ(eval("xap.RunEx(\"after.txt\", \"Main\", \"\")").toString(), "after");
+}
+
+TEST_F(ScriptingTest, WithoutAnEngineNothingRunsAndBothStepsAreLogged)
+{
+    HostHooksInstance().scriptEngine = nullptr;
+    writeScript("good.txt", "Function Main(p)\n  Main = 1\nEnd Function\n");
+    QString file = "good.txt", procedure = "Main", parameter;
+    EXPECT_TRUE(m_hs->RunEx(file, procedure, parameter).isEmpty());
+    EXPECT_EQ(logData(), QStringList({"Script-Add Line 0 Object variable not set",
+                                      "Script Run Error 91 - Object variable not set@ Script Line 0 col 0"}));
+}
+
+TEST_F(ScriptingTest, SpawnWritesItsJobFileAndSaysItCannotStartIt)
+{
+    exec("Set job = xap.Spawn(\"lights.TXT\", \"main\", \"on\")");
+    EXPECT_TRUE(eval("job Is Nothing").toBool());
+    EXPECT_EQ(readFile(scriptsPath("~lights.wsf")), "<job id=\"lights\">\n"
+                                                    "<script language=\"VBScript\" src=\"..\\lights.txt\"/>\n"
+                                                    "<script language=\"VBScript\">\n"
+                                                    "Dim xap\n"
+                                                    "Set xap = createobject(\"Lodestar.Application\")\n"
+                                                    "main \"on\"\n"
+                                                    "Set xap = Nothing\n"
+                                                    "</Script>\n"
+                                                    "</Job>\n");
+    exec("Set job = xap.Spawn(\"lights\", \"\", \"\")");
+    EXPECT_TRUE(readFile(scriptsPath("~lights.wsf")).contains("\n\"\"\nSet xap")) << "the job file is written anew";
+    expectSent({logText(kProgramName, "Spawn: no script host is available to start " + m_dir.path() + "/Scripts/~lights.wsf"),
+                logText(kProgramName, "Spawn: no script host is available to start " + m_dir.path() + "/Scripts/~lights.wsf")});
+    QDir(scriptsPath()).removeRecursively();
+    exec("Set job = xap.Spawn(\"lights\", \"main\", \"on\")");
+    const QStringList logs = logData();
+    ASSERT_EQ(logs.size(), 1);
+    EXPECT_TRUE(logs[0].startsWith("WrapWSF Line 0 Path/File access error")) << logs[0].toStdString();
+}
+
+TEST_F(ScriptingTest, StatusChangeScriptsRunWithTheChange)
+{
+    writeScript("status.txt", "Sub OnChange(parms)\n  xap.SetLastVoiceCommand xap.LastVoiceCommand & Join(parms, \",\") & \";\"\nEnd Sub\n");
+    QString name = "Lamp";
+    DeviceClassPtr lamp = m_hs->NewDeviceEx(name);
+    lamp->set(DeviceClass::F_hc, Variant("A"));
+    lamp->set(DeviceClass::F_DC, Variant("7"));
+    exec("xap.RegisterStatusChangeCB \"status.txt\", \"OnChange\"");
+    exec("xap.SetDeviceStatus \"A7\", 2 : xap.SetDeviceStatus \"A7\", 2 : xap.SetDeviceStatus \"a7\", 3");
+    EXPECT_EQ(voice(), "A,7,2,1;a,7,3,1;");
+    expectSent({});
+}
+
+TEST_F(ScriptingTest, AScriptThatRunsItselfForeverRunsOutOfStackWithoutCrashing)
+{
+    writeScript("again.txt", "Function Main(p)\n  Main = xap.RunEx(\"again.txt\", \"Main\", p + 1)\n  If IsEmpty(Main) Then Main = p\nEnd Function\n");
+    exec("r = xap.RunEx(\"again.txt\", \"Main\", 0)");
+    EXPECT_GT(eval("r").toLong(), 5);
+    const QStringList logs = logData();
+    ASSERT_GE(logs.size(), 1);
+    EXPECT_TRUE(logs.last().startsWith("Script Run Error 28 - Out of stack space")) << logs.last().toStdString();
+}
+
+TEST_F(ScriptingTest, AKeptScriptRunsAgainInItsOwnModuleWithItsState)
+{
+    writeScript("startup.txt", "Dim seen\nFunction Main(tag)\n  seen = seen & tag\n  Main = seen\nEnd Function\n");
+    Script startup(m_engine);
+    HostHooksInstance().scriptEngine = nullptr; // the engine given is the one used
+    EXPECT_DOUBLE_EQ(startup.FileDate(), VbDate::dateSerial(1980, 1, 1));
+    startup.Add("startup.txt", "Main");
+    EXPECT_EQ(startup.filename(), "startup.txt");
+    EXPECT_EQ(startup.Run("Main", Variant("a")).toString(), "a");
+    // Another file run through the host in between leaves this module alone.
+    writeScript("other.txt", "Function Main(p)\n  Main = \"other\"\nEnd Function\n");
+    ScriptControlPtr engine = m_engine;
+    HostHooksInstance().scriptEngine = [engine] { return engine; };
+    EXPECT_EQ(eval("xap.RunEx(\"other.txt\", \"Main\", \"\")").toString(), "other");
+    EXPECT_EQ(startup.Run("main", Variant("b")).toString(), "ab");
+    EXPECT_TRUE(startup.Run("NoSuchProcedure", Variant()).isEmpty());
+    EXPECT_EQ(placeless(logData()), QStringList({kNotDefined}));
+}
