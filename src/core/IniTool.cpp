@@ -138,33 +138,15 @@ QString IniTool::Read(const QString& section, const QString& key, const QString&
     return entry->item;
 }
 
-namespace {
-
-// A stored key or value never holds a line end or a NUL, whatever its source (a
-// received message, a posted form): a blank takes each one's place, so no caller
-// can write a line, or a section, of its own into the file.
-QString singleLine(const QString& text)
-{
-    QString out = text;
-    for (QChar& c : out) {
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
-            c = QLatin1Char(' ');
-    }
-    return out;
-}
-
-}  // namespace
-
 void IniTool::WriteKey(const QString& section, const QString& key, const QString& value)
 {
     addSection(section);
-    const QString fullKey = valueKey(section, singleLine(key));
-    const QString item = singleLine(value);
+    const QString fullKey = valueKey(section, key);
     const auto it = m_index.constFind(Latin1Case::lower(fullKey));
     if (it != m_index.constEnd())
-        m_entries[*it].item = item;
+        m_entries[*it].item = value;
     else
-        insert(fullKey, item, false);
+        insert(fullKey, value, false);
 }
 
 void IniTool::RemoveKey(const QString& section, const QString& key)
