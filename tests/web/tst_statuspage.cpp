@@ -4,6 +4,7 @@
 #include "StatusFixture.h"
 
 #include "web/HTMLIncludes.h"
+#include "web/HtmlText.h"
 #include "web/chrome/Headers.h"
 #include "web/WebClock.h"
 #include "web/status/ReceiveFragments.h"
@@ -22,7 +23,12 @@
 
 #include "automation/VbDate.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -437,4 +443,72 @@ TEST_F(StatusTest, ServedOverHttp)
     EXPECT_TRUE(text.endsWith(QStringLiteral("</body></html>")));
     // No row asks the host about a device it cannot resolve.
     EXPECT_FALSE(anyLogContains(0, QStringLiteral("DeviceStatus")));
+}
+
+TEST_F(StatusTest, StripHTMLRules)
+{
+    using HtmlText::StripHTML;
+    EXPECT_EQ(StripHTML(QStringLiteral("<b>A</b>&NBSP;B")), QStringLiteral("AB"));
+    EXPECT_EQ(StripHTML(QStringLiteral("a<b")), QStringLiteral("a<b"));
+    EXPECT_EQ(StripHTML(QStringLiteral("x<br>")), QStringLiteral("x"));
+    EXPECT_EQ(StripHTML(QStringLiteral("1&nbsp2&amp;<i>3")), QStringLiteral("12&amp;3"));
+    // Long texts are stripped whole (no limit at 32767 characters).
+    const QString longText = QString(40000, QLatin1Char('a')) + QStringLiteral("<b>z</b>");
+    EXPECT_EQ(StripHTML(longText), QString(40000, QLatin1Char('a')) + QStringLiteral("z"));
+}
+
+// Page build time, run by hand on a release build:
+//   tst_web --gtest_also_run_disabled_tests --gtest_filter='*PageBuildBenchmark*'
+// A full controller (128 variables, 8 modules, 256 X10 units, 1,024 labelled
+// IR entries, every one with a device or label) and the small controller of
+// these tests; the median of 20 builds and the page's size.
+TEST_F(StatusTest, DISABLED_PageBuildBenchmark)
+{
+    auto measure = [&](const char *what) {
+        std::vector<qint64> times;
+        qsizetype size = 0;
+        int rows = 0;
+        for (int run = 0; run < 20; ++run) {
+            request();
+            QElapsedTimer timer;
+            timer.start();
+            const QString built = BuildStatusPage(*m_request, *m_response);
+            times.push_back(timer.nsecsElapsed());
+            size = built.toLatin1().size();
+            rows = int(CurrentStatusTable().rows().size());
+        }
+        std::sort(times.begin(), times.end());
+        const double median = (times[9] + times[10]) / 2.0 / 1e6;
+        std::printf("%s: %d rows, median %.2f ms of 20 builds (min %.2f, max %.2f), %lld bytes\n", what, rows, median,
+                    times.front() / 1e6, times.back() / 1e6, static_cast<long long>(size));
+        EXPECT_GT(rows, 0);
+    };
+    measure("small controller (only used)");
+
+    tables = PointTableData();
+    tables.varsHouseCode = '[';
+    for (int i = 0; i < 128; ++i) {
+        tables.varUsed[size_t(i)] = 1;
+        addDevice(QString(QChar(i < 64 ? '[' : '\\')), QString::number(i < 64 ? i + 1 : i - 63), QStringLiteral("Room"),
+                  QStringLiteral("Variable %1").arg(i), QStringLiteral("var%1").arg(i));
+    }
+    const char *houses = "]^_`abcd";
+    const int types[] = {11, 12, 13, 6, 11, 12, 13, 11};
+    for (int m = 0; m < 8; ++m) {
+        tables.addUnit(m + 1, types[m], QString(QChar(houses[m])));
+        for (int p = 0; p < 16; ++p) {
+            tables.pointUsed[size_t(m + 1)][size_t(p)] = 1;
+            addDevice(QString(QChar(houses[m])), QString::number(p + 1), QStringLiteral("Module"),
+                      QStringLiteral("Point %1.%2").arg(m).arg(p));
+        }
+    }
+    for (int x = 0; x < 256; ++x) {
+        tables.x10Used[size_t(x)] = 1;
+        addDevice(QString(QChar('A' + x / 16)), QString::number(x % 16 + 1), QStringLiteral("House"),
+                  QStringLiteral("Lamp %1").arg(x), QStringLiteral("x10_%1").arg(x));
+    }
+    for (int n = 0; n < 1024; ++n)
+        tables.pointNames.insert(QStringLiteral("R%1").arg(n), QStringLiteral("Remote Key-%1").arg(n));
+    includes(true, true, true, true, false);
+    measure("full controller");
 }
