@@ -113,6 +113,26 @@ TEST_F(StatusForms, FilterRowsRewriteTheFiltersAndTheirSection)
     EXPECT_FALSE(gDeviceDictionary->exists(Variant(QString())));
 }
 
+// A row that could not be read back from the section as the same filter is not taken.
+TEST_F(StatusForms, FilterRowsThatWouldCorruptTheSectionAreDropped)
+{
+    gFilterDictionary->add(Variant(QStringLiteral("a.b~c.d")), Variant(QStringLiteral("one;1")));
+    gFiltersShown = true;
+    const int mark = logMark();
+    post("clientinput=yes&UpdateButton=Save"
+         "&Source1=a.b&Class1=c.d&FilterTag1=one&FilterEvent1=1"
+         "&Source0=x%3Dy&Class0=z&FilterTag0=t");
+    SaveFilterSettigs();
+    EXPECT_EQ(filters(), QStringList({"a.b~c.d=one;1"}));
+    post("clientinput=yes&UpdateButton=Save"
+         "&Source1=a.b&Class1=c.d&FilterTag1=one&FilterEvent1=1"
+         "&Source0=x&Class0=z&FilterTag0=t%3B1");
+    SaveFilterSettigs();
+    EXPECT_EQ(filters(), QStringList({"a.b~c.d=one;1"}));
+    EXPECT_EQ(received(QStringLiteral("x~z")), QStringLiteral("<missing>"));
+    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("SaveFilterSettigs: row 0 not saved")));
+}
+
 TEST_F(StatusForms, FiltersLeftAloneWhenThePageDidNotShowThem)
 {
     gFilterDictionary->add(Variant(QStringLiteral("a.b~c.d")), Variant(QStringLiteral("one;1")));

@@ -262,6 +262,15 @@ void SaveFilterSettigs()
             const QString key = source + QLatin1Char('~') + cls;
             if (key == QLatin1String("~"))
                 continue;
+            // The section keeps "source~class=tag;event" lines: an "=" in the
+            // key or the tag, or a ";" in the tag, would read back as another
+            // filter, so such a row is not taken.
+            if (key.contains(QLatin1Char('=')) || tag.contains(QLatin1Char('=')) || tag.contains(QLatin1Char(';'))) {
+                LogError(kProgramName, QStringLiteral("SaveFilterSettigs: row ") + r
+                                           + QStringLiteral(" not saved, \"=\" or \";\" in ")
+                                           + HtmlText::forLog(key + QLatin1Char(' ') + tag));
+                continue;
+            }
             if (!gFilterDictionary->exists(Variant(key))) {
                 const QString item = tag + QLatin1Char(';') + event;
                 gFilterDictionary->add(Variant(key), Variant(item));
