@@ -38,6 +38,9 @@ int gPageRefreshWaitMs = 2000;
 namespace {
 
 const QString kType = QStringLiteral("xaptvkKorvane");
+// A macro plays with 100 ms between its items while the page waits: the
+// longest one a post may play keeps that wait within seconds.
+constexpr int kMacroItemLimit = 100;
 const QString kHostFile = QStringLiteral("tvkXapKorvane.ini");
 const QString kSection = QStringLiteral("tspi_quillon");
 
@@ -585,8 +588,13 @@ void rowButton(Request &r)
         }
     } else if (cv == QLatin1String("SEND")) {
         if (first == QLatin1String("M")) {
-            const QStringList items = dc.split(QLatin1Char(','));
-            if (!dc.trimmed().isEmpty() && items.size() <= 1024) {
+            QStringList items = dc.split(QLatin1Char(','));
+            if (items.size() > kMacroItemLimit) {
+                logSkip(QStringLiteral("a macro of ") + QString::number(items.size()) + QStringLiteral(" items plays its first ")
+                        + QString::number(kMacroItemLimit));
+                items = items.mid(0, kMacroItemLimit);
+            }
+            if (!dc.trimmed().isEmpty()) {
                 for (int i = 0; i < items.size(); ++i) {
                     if (i > 0)
                         pauseBetweenItems();
@@ -597,10 +605,13 @@ void rowButton(Request &r)
                         logSkip(QStringLiteral("no IR location ") + HtmlText::forLog(items.at(i)));
                 }
             }
-        } else if (ci.size() > 2) {
+        } else if (ci.startsWith(QLatin1String("IR"), Qt::CaseInsensitive)) {
             const double loc = VbString::Val(ci.mid(2));
             if (loc >= 0 && loc <= 1023)
                 PluginCalls::PlayIR(qint32(loc));
+        } else {
+            // The send button of an IR-module point names no IR location of its own.
+            logSkip(QStringLiteral("no IR location for the row ") + HtmlText::forLog(ci));
         }
     }
     waitForPoll();

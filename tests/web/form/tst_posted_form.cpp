@@ -4,6 +4,7 @@
 
 #include "bridge/DeviceMessageClass.h"
 #include "controller/ui/FrmConfig.h"
+#include "web/status/PostedForm.h"
 #include "host/Application.h"
 #include "host/HostGlobals.h"
 #include "host/IR.h"
@@ -108,6 +109,11 @@ TEST_F(PostedForm, RowButtonsPutTheirFramesOnTheLine)
     ASSERT_TRUE(ok(post(macro)));
     EXPECT_TRUE(waitFor([&] { return sim->irPlayed.size() == 3; }));
     EXPECT_EQ(sim->irPlayed, (QList<int>{3, 4, 5}));
+
+    // The send button of an IR-module point plays no IR location.
+    sim->irPlayed.clear();
+    ASSERT_TRUE(ok(post(button("X17:92", "", "SEND"))));
+    EXPECT_TRUE(sim->irPlayed.isEmpty());
 
     // A column heading or Refresh carries "yes": nothing goes to the controller.
     sim->clearRecord();
@@ -371,4 +377,26 @@ TEST_F(PostedForm, SaveOnAFullControllerKeepsEveryTag)
     EXPECT_EQ(tagOf(variableCode(127)), "v127");
     EXPECT_EQ(tagOf("P16"), "xP16");
     EXPECT_TRUE(gDeviceDictionary->exists(Variant(QStringLiteral("ir1023"))));
+}
+
+TEST_F(PostedForm, SetupActionsReachTheController)
+{
+    startAll();
+    sim->clock = QDateTime();
+    ASSERT_TRUE(ok(post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {"Clock", "Set Clock"}})));
+    EXPECT_TRUE(waitFor([&] { return sim->clock.isValid(); }));
+
+    // Sync without a project file changes no device.
+    const int devices = hs->DeviceCount();
+    ASSERT_TRUE(ok(post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {"Sync", "Sync to System Map"}})));
+    EXPECT_EQ(hs->DeviceCount(), devices);
+
+    // The bridge's buttons come before the setup actions and end the post.
+    int handled = 0;
+    SetPostedFormBridgeCalls({[&] { ++handled; return true; }, {}, {}});
+    sim->clock = QDateTime();
+    ASSERT_TRUE(ok(post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {"script", "Read Script"}, {"Clock", "x"}})));
+    EXPECT_EQ(handled, 1);
+    waitFor([] { return false; }, 500);
+    EXPECT_FALSE(sim->clock.isValid());
 }
