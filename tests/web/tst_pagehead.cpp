@@ -178,8 +178,9 @@ TEST_F(PageHead, Cells)
               QStringLiteral("<td bgcolor=\"#63639C\" ><font face=\"Verdana, Arial, sans-serif\" size=\"2\" color=\"#FFFFFF\"><b>Name</b></font></td>"));
     EXPECT_EQ(FormatCell(QStringLiteral("v"), QStringLiteral("TABLEROWEVEN"), QString(), QString()),
               QStringLiteral("<td bgcolor=\"#949494\" ><font face=\"Verdana, Arial, sans-serif\" size=\"2\" color=\"#000000\">v</font></td>"));
-    EXPECT_EQ(FormatCell(QStringLiteral("gone"), QStringLiteral("other"), QStringLiteral("2"), QStringLiteral("left")),
-              QStringLiteral("<td colspan=\"2\" align=\"left\" ></td>"));
+    // Other classes keep their text (the status page's tag inputs), without the fixed colours.
+    EXPECT_EQ(FormatCell(QStringLiteral("kept"), QStringLiteral("other"), QStringLiteral("2"), QStringLiteral("left")),
+              QStringLiteral("<td colspan=\"2\" align=\"left\" >kept</td>"));
 }
 
 TEST_F(PageHead, FooterLinks)

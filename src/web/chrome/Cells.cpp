@@ -52,9 +52,9 @@ QString FormatCell(const QString &textIn, const QString &cls, const QString &col
                 text = QStringLiteral("<font face=\"Verdana, Arial, sans-serif\" size=\"2\" color=\"")
                     + QLatin1String(look->font) + QStringLiteral("\">") + inner + QStringLiteral("</font>");
                 attributes = QStringLiteral("bgcolor=\"") + QLatin1String(look->background) + QStringLiteral("\" ");
-            } else {
-                text.clear();
             }
+            // A cell of any other class (the status page's text inputs) keeps
+            // its content, without the fixed colours.
         } else {
             attributes = QStringLiteral("class=\"") + HtmlText::escape(cls) + QStringLiteral("\" ");
         }

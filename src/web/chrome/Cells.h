@@ -7,7 +7,7 @@ namespace Headers {
 
 // One table cell. `text` is HTML and goes in unchanged (escape data values
 // before); on touch-screen pages the five table classes get fixed fonts and
-// colours and any other class an empty cell. A "TABLEHEADER" cell whose text
+// colours and any other class keeps its text uncoloured. A "TABLEHEADER" cell whose text
 // is plain gets the help pop-up keyed by its text.
 QString FormatCell(const QString &text, const QString &cls, const QString &colspan, const QString &align);
 
