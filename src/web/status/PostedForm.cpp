@@ -4,6 +4,9 @@
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/chrome/Headers.h"
+#include "web/status/ReceiveFragments.h"
+#include "web/status/SetupBlock.h"
+#include "web/status/StatusPage.h"
 
 #include "automation/VbError.h"
 #include "automation/VbString.h"
@@ -16,6 +19,7 @@
 #include "controller/PluginState.h"
 #include "controller/PointMap.h"
 #include "controller/ui/FrmConfig.h"
+#include "core/FastString.h"
 #include "core/Logging.h"
 #include "host/Application.h"
 #include "host/HostGlobals.h"
@@ -623,6 +627,14 @@ QString hostPart(const QString &hostAndPort)
 }
 
 } // namespace
+
+void registerPostedForm()
+{
+    StatusPagePartsInstance().AddSetup = [](FastString &page) { AddSetup(page); };
+    StatusPagePartsInstance().ClientRequest = [] { ClientRequest(); };
+    SetPostedFormBridgeCalls({[] { return CheckScriptButtons(); }, [] { SaveDisplaySettings(); },
+                              [] { SaveFilterSettigs(); }});
+}
 
 void SetPostedFormBridgeCalls(PostedFormBridgeCalls calls)
 {

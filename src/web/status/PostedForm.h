@@ -18,6 +18,10 @@ struct PostedFormBridgeCalls
 };
 void SetPostedFormBridgeCalls(PostedFormBridgeCalls calls);
 
+// Joins the setup block and the posted form to the status page, with the
+// receive side's buttons, display options and filters. Called once at start-up.
+void registerPostedForm();
+
 // Carries out the posted form of the page being built (the chrome's page
 // request) before the page is built again: Save, a bridge or setup action
 // button, or a row button. A POST whose Origin (or, without one, Referer)

@@ -38,5 +38,5 @@ protected:
 
     quint16 webPort = 0;
     int logMark = 0;
-    int pagesBuilt = 0;
+    int pagesBuilt = 0; // whole pages received
 };
