@@ -1,6 +1,7 @@
 #include "web/WebRegistration.h"
 
 #include "web/TCPServer.h"
+#include "web/status/PostedForm.h"
 #include "web/status/StatusPage.h"
 
 #include "controller/PluginHooks.h"
@@ -12,4 +13,5 @@ void registerWebSubsystem()
     HostHooksInstance().loadTCPServer = [] { TCPServer::load(); };
     PluginHooksInstance().unloadTCPServer = [] { TCPServer::unload(); };
     registerStatusPage();
+    registerPostedForm();
 }

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class Request;
+class Response;
+
+// The bridge's parts of a posted status form, set by whoever builds the
+// bridge's fragments of the page. Unset parts do nothing (and report no
+// button handled).
+struct PostedFormBridgeCalls
+{
+    std::function<bool()> checkScriptButtons; // "script" / "query" handled
+    std::function<void()> saveDisplaySettings;
+    std::function<void()> saveFilterSettigs;
+};
+void SetPostedFormBridgeCalls(PostedFormBridgeCalls calls);
+
+// Joins the setup block and the posted form to the status page, with the
+// receive side's buttons, display options and filters. Called once at start-up.
+void registerPostedForm();
+
+// Carries out the posted form of the page being built (the chrome's page
+// request) before the page is built again: Save, a bridge or setup action
+// button, or a row button. A POST whose Origin (or, without one, Referer)
+// names another host than its Host header is refused with the 403 page and
+// changes nothing; the page built after it is then not sent. The host's INI
+// cache is flushed at the end.
+void ClientRequest();
+// The same for a given request and reply; false when the post was refused.
+bool ClientRequest(Request &request, Response &response);
+
+// True when the request is a POST that another site made the browser send.
+bool IsCrossSitePost(const Request &request);
+
+// The longest the page waits after a row button for the next variable poll
+// to start; shortened only by tests.
+extern int gPageRefreshWaitMs;

@@ -1,0 +1,221 @@
+// The status page's posted forms against the running program and the
+// simulator executable: the demo's page is fetched, its form collected and
+// posted back as a browser would, with a row button and with Save.
+#include "KorvaneProcess.h"
+#include "XapListener.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+using Fields = QList<QPair<QString, QString>>;
+
+// The attribute of one input tag, written as the page writes it: name='x' or name ='x'.
+QString attribute(const QString& tag, const QString& name)
+{
+    const QRegularExpression re("\\b" + name + "\\s*=\\s*'([^']*)'", QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(tag);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+QString unescape(QString s)
+{
+    s.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"").replace("&#39;", "'");
+    return s.replace("&amp;", "&");
+}
+
+// What a browser posts for the form when no button is pressed: text and
+// hidden fields, ticked check boxes (value "on" unless given).
+Fields collectForm(const QString& page)
+{
+    Fields fields;
+    const QRegularExpression input("<input\\b[^>]*>", QRegularExpression::CaseInsensitiveOption);
+    for (auto it = input.globalMatch(page); it.hasNext();) {
+        const QString tag = it.next().captured(0);
+        const QString type = attribute(tag, "type").toLower();
+        const QString name = attribute(tag, "name");
+        if (name.isEmpty() || type == "submit" || type == "button")
+            continue;
+        if (type == "checkbox") {
+            if (QRegularExpression("\\schecked\\b").match(tag).hasMatch()) {
+                const QString value = attribute(tag, "value");
+                fields.append({name, value.isEmpty() ? QStringLiteral("on") : unescape(value)});
+            }
+            continue;
+        }
+        fields.append({name, unescape(attribute(tag, "value"))});
+    }
+    return fields;
+}
+
+QByteArray encode(const Fields& fields)
+{
+    QByteArray out;
+    for (const auto& [key, value] : fields) {
+        if (!out.isEmpty())
+            out += '&';
+        out += key.toUtf8().toPercentEncoding("*-._").replace("%20", "+") + '='
+            + value.toUtf8().toPercentEncoding("*-._").replace("%20", "+");
+    }
+    return out;
+}
+
+class StatusFormProgram : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        if (program)
+            EXPECT_EQ(program->terminate(), 0);
+        if (sim.state() == QProcess::Running) {
+            sim.kill();
+            sim.waitForFinished(5000);
+        }
+    }
+
+    int startSimulator()
+    {
+        sim.start(QStringLiteral(QUILLONSIM_EXE), {"--tcp", "0"});
+        if (!sim.waitForStarted(10000))
+            return 0;
+        waitUntil([&] { return simOutput().contains('\n'); });
+        const QRegularExpressionMatch m =
+            QRegularExpression("listening on 127\\.0\\.0\\.1:(\\d+)").match(QString::fromLatin1(simText));
+        return m.hasMatch() ? m.captured(1).toInt() : 0;
+    }
+    const QByteArray& simOutput()
+    {
+        simText += sim.readAllStandardOutput();
+        return simText;
+    }
+
+    void startProgram()
+    {
+        const int simPort = startSimulator();
+        ASSERT_GT(simPort, 0);
+        const QDir demo(QStringLiteral(KORVANE_DEMO_DIR));
+        for (const QString& sub : {QStringLiteral("Config"), QStringLiteral("Scripts")}) {
+            QDirIterator it(demo.filePath(sub), QDir::Files);
+            while (it.hasNext()) {
+                const QString file = it.next();
+                folder.writeFile(sub + "/" + QFileInfo(file).fileName(), readFile(file));
+            }
+        }
+        {
+            QTcpServer probe;
+            ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+            webPort = probe.serverPort();
+        }
+        QByteArray store = readFile(folder.path() + "/Config/tvkXapKorvane.ini");
+        store.replace("CommPort=10001", "CommPort=" + QByteArray::number(simPort) + "\r\nHTTPPort="
+                                              + QByteArray::number(webPort));
+        folder.writeFile("Config/tvkXapKorvane.ini", store);
+        program = std::make_unique<KorvaneProcess>(folder);
+        // The page lists the controller's variables once the program is up.
+        ASSERT_TRUE(waitUntil([&] { return exchange(get()).contains("name='V5:06DC'"); }, 60000));
+    }
+
+    QByteArray get() const
+    {
+        return "GET /stat HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(webPort) + "\r\n\r\n";
+    }
+    QByteArray postRequest(const Fields& fields, const QByteArray& origin) const
+    {
+        const QByteArray body = encode(fields);
+        return "POST /stat HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(webPort) + "\r\nOrigin: " + origin
+            + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+            + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    }
+    QByteArray ownOrigin() const { return "http://127.0.0.1:" + QByteArray::number(webPort); }
+
+    QByteArray exchange(const QByteArray& request)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, webPort);
+        if (!socket.waitForConnected(5000))
+            return QByteArray();
+        socket.write(request);
+        QByteArray reply;
+        QElapsedTimer t;
+        t.start();
+        while (socket.state() != QAbstractSocket::UnconnectedState && t.elapsed() < 30000) {
+            socket.waitForReadyRead(200);
+            reply += socket.readAll();
+        }
+        return reply + socket.readAll();
+    }
+
+    static QString value(const Fields& fields, const QString& name)
+    {
+        for (const auto& [k, v] : fields)
+            if (k == name)
+                return v;
+        return QStringLiteral("<absent>");
+    }
+    static void set(Fields& fields, const QString& name, const QString& v)
+    {
+        for (auto& f : fields)
+            if (f.first == name) {
+                f.second = v;
+                return;
+            }
+        fields.append({name, v});
+    }
+
+    ProgramFolder folder;
+    QProcess sim;
+    QByteArray simText;
+    quint16 webPort = 0;
+    std::unique_ptr<KorvaneProcess> program;
+};
+
+} // namespace
+
+TEST_F(StatusFormProgram, RowButtonAndSaveFromTheCollectedPage)
+{
+    startProgram();
+    const QString page = QString::fromLatin1(exchange(get()));
+    Fields form = collectForm(page);
+    const QString dc = value(form, "V5:06DC");
+    ASSERT_FALSE(dc.isEmpty());
+
+    // The variable's ON button with 1234 in its box: the controller is told
+    // to set variable 5 to 0x04D2.
+    Fields button = form;
+    set(button, "clientinput", "V5:06");
+    set(button, "clientvalue", "ON");
+    set(button, "V5:06Value", "1234");
+    ASSERT_TRUE(exchange(postRequest(button, ownOrigin())).startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(waitUntil([&] { return simOutput().contains("<- c8 29 05 d2 04 00 00"); }, 20000))
+        << simText.right(400).toStdString();
+
+    // A cross-site copy of the Save changes nothing.
+    Fields saved = form;
+    set(saved, "UpdateButton", "Save Changes");
+    set(saved, "V5:06Tag", "garage_level");
+    EXPECT_TRUE(exchange(postRequest(saved, "http://evil.example")).startsWith("HTTP/1.1 403"));
+    EXPECT_FALSE(exchange(get()).contains("value='garage_level'"));
+
+    // Save of the whole page as collected, with one tag changed: the page
+    // shows it, the device store holds it, and every device row stays.
+    const int rowsBefore = int(page.count(QRegularExpression("<input type='hidden' value='[^']+' name='[^']+DC'>")));
+    const QString after = QString::fromLatin1(exchange(postRequest(saved, ownOrigin())));
+    ASSERT_TRUE(after.startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(after.contains("name='V5:06Tag' value='garage_level'"));
+    EXPECT_EQ(int(after.count(QRegularExpression("<input type='hidden' value='[^']+' name='[^']+DC'>"))), rowsBefore);
+    EXPECT_TRUE(waitUntil([&] { return readFile(folder.path() + "/Config/tvkXapKorvane.ini").contains("garage_level"); }));
+}

@@ -1,0 +1,115 @@
+// Time to carry out the Save of the status page for a full and a small
+// controller, median of 20 posts; run from a release build (not under CTest).
+#include "FormFixture.h"
+
+#include "host/Application.h"
+#include "host/HostGlobals.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QString hex2(int v)
+{
+    return QString::number(v, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
+
+class SaveBench : public FormFixture
+{
+protected:
+    Fields rows;
+
+    void addVariable(int n)
+    {
+        const QString disp = QStringLiteral("V") + QString::number(n) + QLatin1Char(':') + hex2(n + 1);
+        rows += {{disp + "DC", variableCode(n)}, {disp + "Used", "on"}, {disp + "Tag", "v" + QString::number(n)}};
+    }
+    void addPoints(int k, const QString &hc)
+    {
+        for (int p = 0; p < 16; ++p) {
+            const int n = k * 16 + p;
+            const QString disp = QStringLiteral("X") + QString::number(n) + QLatin1Char(':') + hex2(n + 129);
+            rows += {{disp + "DC", hc + QString::number(p + 1)}, {disp + "Used", "on"}, {disp + "Tag", "io" + QString::number(n)}};
+        }
+    }
+    void addX10(const QString &code)
+    {
+        addDevice(code, 0, "");
+        rows += {{code + "DC", code}, {code + "Used", "on"}, {code + "Tag", "x" + code}};
+    }
+    void addIR(int loc)
+    {
+        rows += {{"IR" + QString::number(loc) + "DC", "R" + QString::number(loc)},
+                 {"IR" + QString::number(loc) + "Tag", "ir" + QString::number(loc)}};
+    }
+
+    void measure(const char *what)
+    {
+        gPlugin.IncludeVariables = gPlugin.IncludeIO = gPlugin.IncludeIR = gPlugin.IncludeX10 = true;
+        Fields form{{"clientinput", "yes"}, {"clientvalue", "yes"}, {"UpdateButton", "Save Changes"},
+                    {"IncludeVariables", "1"}, {"IncludeIO", "1"}, {"IncludeIR", "1"}, {"IncludeX10", "1"}};
+        form += rows;
+        form += {{"M1DC", "1,2"}, {"M1", "Macro"}, {"N1", "1,2"}, {"M0DC", "0"}, {"M0", ""}, {"N0", "Undefined"}};
+        std::vector<double> ms;
+        for (int run = 0; run < 20; ++run) {
+            QElapsedTimer t;
+            t.start();
+            ASSERT_TRUE(post(form).startsWith("HTTP/1.1 200"));
+            ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("%s: %d fields, %d bytes posted, Save median %.1f ms (min %.1f, max %.1f) over 20 posts\n", what,
+                    int(form.size()), int(encode(form).size()), (ms[9] + ms[10]) / 2, ms.front(), ms.back());
+    }
+};
+
+} // namespace
+
+TEST_F(SaveBench, FullController)
+{
+    for (int unit = 11; unit <= 13; ++unit)
+        sim->setUnit(unit, 11);
+    sim->setUnit(14, 13);
+    sim->setUnit(15, 12);
+    startAll();
+    QList<int> vars;
+    for (int n = 0; n < 128; ++n)
+        vars << n;
+    QList<QPair<int, int>> points;
+    for (int unit : {1, 5, 10, 11, 12, 13, 14, 15})
+        for (int p = 0; p < 16; ++p)
+            points.append({unit, p});
+    selectAndCreate(vars, points);
+    gIRMacroDictionary->add(Variant(QStringLiteral("Macro")), Variant(QStringLiteral("1,2")));
+    for (int n = 0; n < 128; ++n)
+        addVariable(n);
+    for (int k = 0; k < gPlugin.UnitMaps.size(); ++k)
+        addPoints(k, gPlugin.UnitMaps.at(k).hc);
+    for (int h = 0; h < 16; ++h)
+        for (int u = 1; u <= 16; ++u)
+            addX10(QString(QChar('A' + h)) + QString::number(u));
+    for (int loc = 0; loc < 1024; ++loc)
+        addIR(loc);
+    std::printf("full controller: %d unit mappings\n", int(gPlugin.UnitMaps.size()));
+    measure("full controller");
+}
+
+TEST_F(SaveBench, SmallController)
+{
+    startAll();
+    selectAndCreate({0, 1}, {{1, 0}});
+    gIRMacroDictionary->add(Variant(QStringLiteral("Macro")), Variant(QStringLiteral("1,2")));
+    addVariable(0);
+    addVariable(1);
+    for (int k = 0; k < gPlugin.UnitMaps.size(); ++k)
+        if (gPlugin.UnitMaps.at(k).unit == 1)
+            addPoints(k, gPlugin.UnitMaps.at(k).hc);
+    for (const char *code : {"A1", "A2", "B5"})
+        addX10(QString::fromLatin1(code));
+    addIR(0);
+    addIR(1);
+    measure("small controller");
+}

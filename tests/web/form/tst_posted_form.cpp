@@ -1,0 +1,407 @@
+// Posted status forms, sent over a real socket as a browser sends them,
+// carried out on the running plug-in against the controller simulator.
+#include "FormFixture.h"
+
+#include "bridge/DeviceMessageClass.h"
+#include "controller/ui/FrmConfig.h"
+#include "web/status/PostedForm.h"
+#include "host/Application.h"
+#include "host/HostGlobals.h"
+#include "host/IR.h"
+
+#include "automation/Dictionary.h"
+#include "core/Logging.h"
+
+namespace {
+
+const QString kHostIni = QStringLiteral("tvkXapKorvane.ini");
+const QString kPluginIni = QStringLiteral("xaptvkKorvane.ini");
+
+QString hex2(int v)
+{
+    return QString::number(v, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
+
+QString varDisp(int n)
+{
+    return QStringLiteral("V") + QString::number(n) + QLatin1Char(':') + hex2(n + 1);
+}
+
+class PostedForm : public FormFixture
+{
+protected:
+    // Display code of point p (0 to 15) of a unit, by its mapping's position.
+    QString pointDisp(int unit, int p) const
+    {
+        for (int k = 0; k < gPlugin.UnitMaps.size(); ++k) {
+            if (gPlugin.UnitMaps.at(k).unit == unit) {
+                const int n = k * 16 + p;
+                return QStringLiteral("X") + QString::number(n) + QLatin1Char(':') + hex2(n + 129);
+            }
+        }
+        return QStringLiteral("<no unit>");
+    }
+    QString pointCode(int unit, int p) const { return houseOf(unit) + QString::number(p + 1); }
+
+    QString tagOf(const QString &code) { return deviceProperty(code, QStringLiteral("ScriptTag")); }
+    QString eventOf(const QString &code) { return deviceProperty(code, QStringLiteral("TriggerEvent")); }
+    QString irTag(int loc) const
+    {
+        return gIRSlots->item(Variant::fromLong(loc + 1)).toObject()->get(QStringLiteral("ScriptTag")).toString();
+    }
+    void setTag(const QString &code, const QString &tag)
+    {
+        hs->deviceByCode(code)->let(QStringLiteral("ScriptTag"), Variant(tag));
+    }
+
+    // A Save post carrying the option boxes and the given rows.
+    static Fields save(const Fields &rows, const Fields &options = {{"IncludeVariables", "1"}, {"IncludeIO", "1"},
+                                                                     {"IncludeIR", "1"}})
+    {
+        Fields f{{"clientinput", "yes"}, {"clientvalue", "yes"}, {"UpdateButton", "Save Changes"}};
+        f += options;
+        f += rows;
+        return f;
+    }
+    static Fields button(const QString &ci, const QString &dc, const QString &cv, const QString &value = QString())
+    {
+        Fields f{{"clientinput", ci}, {"clientvalue", cv}, {ci + "DC", dc}, {ci + "Tag", ""}};
+        if (!value.isNull())
+            f.append({ci + "Value", value});
+        return f;
+    }
+    static bool ok(const QByteArray &reply) { return reply.startsWith("HTTP/1.1 200"); }
+};
+
+} // namespace
+
+TEST_F(PostedForm, RowButtonsPutTheirFramesOnTheLine)
+{
+    startAll();
+    selectAndCreate({0, 5}, {{10, 2}, {10, 3}});
+    const QString var5 = variableCode(5);
+    ASSERT_TRUE(deviceExists(var5));
+
+    // A variable takes the typed level whichever of its buttons is pressed.
+    ASSERT_TRUE(ok(post(button(varDisp(5), var5, "ON", "1234"))));
+    EXPECT_TRUE(waitFor([&] { return sim->vars[5] == 1234; }));
+    ASSERT_TRUE(ok(post(button(varDisp(5), var5, "OFF", ""))));
+    EXPECT_TRUE(waitFor([&] { return sim->vars[5] == 0; }));
+
+    // An I/O point: ON sets it, DIM clears it as OFF does.
+    const QString disp = pointDisp(10, 2);
+    ASSERT_TRUE(ok(post(button(disp, pointCode(10, 2), "ON"))));
+    EXPECT_TRUE(waitFor([&] { return sim->pointLevel(10, 2) == 1; }));
+    ASSERT_TRUE(ok(post(button(disp, pointCode(10, 2), "DIM", "77"))));
+    EXPECT_TRUE(waitFor([&] { return sim->pointLevel(10, 2) == 0; }));
+
+    // An X10 unit, with or without a host device.
+    ASSERT_TRUE(ok(post(button("B3", "B3", "ON"))));
+    EXPECT_TRUE(waitFor([&] { return sim->x10Units.value("B3") == "on"; }));
+    ASSERT_TRUE(ok(post(button("B3", "B3", "OFF"))));
+    EXPECT_TRUE(waitFor([&] { return sim->x10Units.value("B3") == "off"; }));
+
+    // A learned IR code plays its location; a macro plays its list in order.
+    ASSERT_TRUE(ok(post(button("IR17", "R17", "SEND"))));
+    EXPECT_TRUE(waitFor([&] { return sim->irPlayed.contains(17); }));
+    sim->irPlayed.clear();
+    Fields macro{{"clientinput", "M1"}, {"clientvalue", "SEND"}, {"M1DC", "3,4,5"}, {"M1", "Lights"}, {"N1", "3,4,5"}};
+    ASSERT_TRUE(ok(post(macro)));
+    EXPECT_TRUE(waitFor([&] { return sim->irPlayed.size() == 3; }));
+    EXPECT_EQ(sim->irPlayed, (QList<int>{3, 4, 5}));
+
+    // The send button of an IR-module point plays no IR location.
+    sim->irPlayed.clear();
+    ASSERT_TRUE(ok(post(button("X17:92", "", "SEND"))));
+    EXPECT_TRUE(sim->irPlayed.isEmpty());
+
+    // A column heading or Refresh carries "yes": nothing goes to the controller.
+    sim->clearRecord();
+    sim->irPlayed.clear();
+    const int pages = pagesBuilt;
+    ASSERT_TRUE(ok(post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {"Refresh", "Refresh"}})));
+    EXPECT_EQ(pagesBuilt, pages + 1);
+    waitFor([] { return false; }, 300);
+    EXPECT_EQ(sim->count(QuillonSim::FrameKind::Command), 0);
+    EXPECT_TRUE(sim->irPlayed.isEmpty());
+}
+
+TEST_F(PostedForm, SaveStoresTagsFlagsMacrosSettingsAndCreatesDevices)
+{
+    startAll();
+    selectAndCreate({0, 1}, {{10, 2}});
+    gPlugin.IncludeVariables = gPlugin.IncludeIO = gPlugin.IncludeIR = gPlugin.IncludeSetup = true;
+    const QString v0 = variableCode(0), v1 = variableCode(1), v7 = variableCode(7);
+    setTag(v1, "keepme");
+    ASSERT_FALSE(deviceExists(v7));
+
+    Fields rows{{varDisp(0) + "DC", v0},  {varDisp(0) + "Used", "on"},     {varDisp(0) + "Event", "on"},
+                {varDisp(0) + "Tag", "hall_temp"},
+                // variable 7 had no device: ticking Used creates it
+                {varDisp(7) + "DC", ""},  {varDisp(7) + "Used", "on"},      {varDisp(7) + "Tag", ""},
+                {pointDisp(10, 2) + "DC", pointCode(10, 2)}, {pointDisp(10, 2) + "Used", "on"},
+                {pointDisp(10, 2) + "Tag", "porch"},
+                {"IR5DC", "R5"},          {"IR5Tag", "tv_power"},          {"IR5Event", "on"},
+                {"M0DC", "0"},            {"M0", "Movie"},                 {"N0", "1,2,3"},
+                {"SerialIP", "10.1.2.3"}, {"CommPort", "4002"},           {"poll_interval", "750"},
+                {"periodicscriptinterval", "45"}, {"ServerPort", QString::number(webPort)},
+                {"Background", "#123456"}, {"StyleSheet", "mine.css"},    {"log_errors", "on"},
+                {"Recognition", "on"},    {"ProjectFile", "/tmp/none.qpr"}, {"QPROFile", "q"}, {"IRPROFile", "i"}};
+    Fields options{{"IncludeVariables", "1"}, {"IncludeIO", "1"}, {"IncludeIR", "1"}, {"IncludeSetup", "1"},
+                   {"ShowOnlyUsed", "1"}};
+    const int pages = pagesBuilt;
+    const QByteArray page = post(save(rows, options));
+    ASSERT_TRUE(ok(page));
+    EXPECT_EQ(pagesBuilt, pages + 1);
+    // The page built after the post shows what it stored.
+    EXPECT_TRUE(page.contains("Tag' value='hall_temp'"));
+    EXPECT_TRUE(page.contains("value='750' name='poll_interval'"));
+    EXPECT_TRUE(page.contains("name='M1' value='Movie'"));
+
+    // Tags and trigger flags of the posted rows; variable 1 was not on the page.
+    EXPECT_EQ(tagOf(v0), "hall_temp");
+    EXPECT_EQ(eventOf(v0), "True");
+    EXPECT_EQ(tagOf(pointCode(10, 2)), "porch");
+    EXPECT_EQ(eventOf(pointCode(10, 2)), "False");
+    EXPECT_EQ(irTag(5), "tv_power");
+    EXPECT_TRUE(deviceExists(v1));
+    EXPECT_EQ(tagOf(v1), "keepme");
+    EXPECT_TRUE(deviceExists(v7));
+
+    // The tagged records name their points.
+    ASSERT_TRUE(gDeviceDictionary->exists(Variant(QStringLiteral("tv_power"))));
+    ASSERT_TRUE(gDeviceDictionary->exists(Variant(QStringLiteral("porch"))));
+    auto record = [](const QString &tag) {
+        return gDeviceDictionary->item(Variant(tag)).toObject()->get(QStringLiteral("DC")).toString();
+    };
+    EXPECT_EQ(record("tv_power"), "R5");
+    EXPECT_EQ(record("porch"), pointCode(10, 2));
+
+    // The macro, the settings and the options reached their files.
+    EXPECT_EQ(gIRMacroDictionary->item(Variant(QStringLiteral("Movie"))).toString(), "1,2,3");
+    EXPECT_EQ(iniValue(kHostIni, "IRMacro", "Movie"), "1,2,3");
+    EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "SerialIP"), "10.1.2.3");
+    EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "CommPort"), "4002");
+    EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "Background"), "#123456");
+    EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "StyleSheet"), "mine.css");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "poll_interval"), "750");
+    EXPECT_EQ(gPlugin.PollInterval, "750");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "PeriodicScriptInterval"), "45");
+    EXPECT_EQ(gPlugin.ScriptPeriod, "45");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "DebugLog"), "False");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "log_errors"), "1");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "log_comms"), "0");
+    EXPECT_EQ(gPlugin.LogComms, 0);
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "Recognition"), "1");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "ProjectFile"), "/tmp/none.qpr");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "IncludeX10"), "0");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "IncludeSetup"), "1");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "ShowOnlyUsed"), "1");
+    EXPECT_FALSE(gPlugin.IncludeX10);
+    EXPECT_TRUE(gPlugin.ShowOnlyUsed);
+    EXPECT_EQ(FrmConfig::instance(), nullptr);
+
+    // Unticking Used on a posted row removes its device.
+    ASSERT_TRUE(ok(post(save({{varDisp(0) + "DC", v0}, {varDisp(0) + "Tag", "hall_temp"}}))));
+    EXPECT_FALSE(deviceExists(v0));
+    EXPECT_TRUE(deviceExists(v7));
+}
+
+TEST_F(PostedForm, RulingsOnHostileAndNonNumericValues)
+{
+    startAll();
+    selectAndCreate({0}, {});
+    gPlugin.IncludeIR = gPlugin.IncludeSetup = true;
+    gPlugin.IncludeX10 = true;
+    addDevice("M1", 0, "");
+    setTag("M1", "x10tag");
+    gPlugin.X10Used[size_t(12 * 16)] = true;
+    const QString before = iniValue(kPluginIni, "tspi_quillon", "poll_interval");
+
+    Fields rows{// the X10 unit M1 and macro 1 share their display code; the X10 row comes first
+                {"M1DC", "M1"},          {"M1Used", "on"},      {"M1Tag", "x10tag"},
+                {"M1", "Night"},         {"N1", "7,8"},
+                {"M0DC", "0"},           {"M0", "Night"},       {"N0", "9"},  // a name taken twice
+                {"IR5000DC", "R5000"},   {"IR5000Tag", "bad"},                // no such slot
+                {"IR6DC", "R999"},       {"IR6Tag", "bad"},                   // code and row disagree
+                {"poll_interval", "fast"}, {"periodicscriptinterval", "soon"}, {"CommPort", "COM1"},
+                {"ServerPort", "99999"}};
+    gIRMacroDictionary->add(Variant(QStringLiteral("Old")), Variant(QStringLiteral("7,8")));
+    ASSERT_TRUE(ok(post(save(rows, {{"IncludeIR", "1"}, {"IncludeX10", "1"}, {"IncludeSetup", "1"}}))));
+
+    EXPECT_TRUE(deviceExists("M1"));
+    EXPECT_EQ(tagOf("M1"), "x10tag");
+    EXPECT_TRUE(gPlugin.X10Used[size_t(12 * 16)]);
+    // Macro 1 renamed; the duplicate new row skipped, and the Save went on.
+    EXPECT_EQ(gIRMacroDictionary->count(), 1);
+    EXPECT_EQ(gIRMacroDictionary->item(Variant(QStringLiteral("Night"))).toString(), "7,8");
+    EXPECT_EQ(iniValue(kHostIni, "IRMacro", "Old"), "<none>");
+    EXPECT_TRUE(loggedSince("Night"));
+    EXPECT_EQ(irTag(5), "");
+    EXPECT_EQ(irTag(6), "");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "poll_interval"), before);
+    EXPECT_EQ(gPlugin.PollInterval, "500");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "PeriodicScriptInterval"), "<none>");
+    EXPECT_TRUE(loggedSince("'fast' is not a number"));
+    EXPECT_TRUE(loggedSince("'soon' is not a number"));
+    EXPECT_TRUE(loggedSince("'COM1' is not a number"));
+    EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "HTTPPort"), "\"" + QString::number(webPort) + "\"");
+    // The later steps ran: the options were stored.
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "IncludeX10"), "1");
+}
+
+TEST_F(PostedForm, CrossSitePostIsRefusedAndChangesNothing)
+{
+    startAll();
+    selectAndCreate({0}, {});
+    const QString v0 = variableCode(0);
+    setTag(v0, "kept");
+    const Fields form = save({{varDisp(0) + "DC", v0}, {varDisp(0) + "Used", "on"}, {varDisp(0) + "Tag", "stolen"}});
+
+    const int pages = pagesBuilt;
+    QByteArray reply = post(form, "http://evil.example");
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 403")) << reply.left(40).toStdString();
+    reply = post(form, "", "Referer: http://evil.example:" + QByteArray::number(webPort) + "/stat\r\n");
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 403"));
+    reply = post(form, "null");
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 403"));
+    reply = post(form, "http://127.0.0.1:1");
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 403"));
+    EXPECT_EQ(tagOf(v0), "kept");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "IncludeIR"), "<none>");
+    EXPECT_EQ(pagesBuilt, pages); // a refused post gets no page
+
+    // A button from another site sends nothing either.
+    sim->clearRecord();
+    EXPECT_TRUE(post(button("IR17", "R17", "SEND"), "http://evil.example").startsWith("HTTP/1.1 403"));
+    waitFor([] { return false; }, 300);
+    EXPECT_FALSE(sim->irPlayed.contains(17));
+
+    // Our own page's post, with Origin, with only a Referer, or with neither.
+    EXPECT_TRUE(ok(post(form, "", "Referer: " + ownOrigin() + "/stat\r\n")));
+    EXPECT_EQ(tagOf(v0), "stolen");
+    setTag(v0, "kept");
+    EXPECT_TRUE(ok(post(form, "")));
+    EXPECT_EQ(tagOf(v0), "stolen");
+}
+
+TEST_F(PostedForm, StalePageChangesOnlyTheRowsItCarried)
+{
+    startAll();
+    selectAndCreate({0, 1, 2}, {});
+    gPlugin.IncludeVariables = gPlugin.IncludeIR = true;
+    for (int n : {0, 1, 2})
+        setTag(variableCode(n), "t" + QString::number(n));
+    // The page was built with macros A and B; another client has since added
+    // Z in front of them and a tab has renamed nothing.
+    gIRMacroDictionary->add(Variant(QStringLiteral("Z")), Variant(QStringLiteral("9")));
+    gIRMacroDictionary->add(Variant(QStringLiteral("A")), Variant(QStringLiteral("1")));
+    gIRMacroDictionary->add(Variant(QStringLiteral("B")), Variant(QStringLiteral("2")));
+    const Fields rows{{varDisp(1) + "DC", variableCode(1)}, {varDisp(1) + "Used", "on"}, {varDisp(1) + "Tag", "new1"},
+                      {varDisp(2) + "DC", variableCode(2)}, {varDisp(2) + "Used", "on"}, // its tag box is absent
+                      {"M1DC", "1"}, {"M1", "A2"}, {"N1", "1,1"},
+                      {"M2DC", "2"}, {"M2", ""}, {"N2", "2"},
+                      {"M0DC", "0"}, {"M0", ""}, {"N0", "Undefined"}};
+    ASSERT_TRUE(ok(post(save(rows))));
+    EXPECT_EQ(tagOf(variableCode(0)), "t0");
+    EXPECT_TRUE(deviceExists(variableCode(0)));
+    EXPECT_EQ(tagOf(variableCode(1)), "new1");
+    EXPECT_EQ(tagOf(variableCode(2)), "t2");
+    // Z was not on the page and stays; A renamed, B cleared.
+    EXPECT_EQ(gIRMacroDictionary->count(), 2);
+    EXPECT_EQ(gIRMacroDictionary->item(Variant(QStringLiteral("Z"))).toString(), "9");
+    EXPECT_EQ(gIRMacroDictionary->item(Variant(QStringLiteral("A2"))).toString(), "1,1");
+    EXPECT_EQ(iniValue(kHostIni, "IRMacro", "Z"), "9");
+    EXPECT_EQ(iniValue(kHostIni, "IRMacro", "B"), "<none>");
+}
+
+TEST_F(PostedForm, SaveOnAFullControllerKeepsEveryTag)
+{
+    for (int unit = 11; unit <= 13; ++unit)
+        sim->setUnit(unit, 11);
+    startAll();
+    QList<int> vars;
+    for (int n = 0; n < 128; ++n)
+        vars << n;
+    QList<QPair<int, int>> points;
+    for (int unit : {1, 5, 10, 11, 12, 13})
+        for (int p = 0; p < 16; ++p)
+            points.append({unit, p});
+    selectAndCreate(vars, points);
+    for (int h = 0; h < 16; ++h)
+        for (int u = 1; u <= 16; ++u) {
+            const QString code = QString(QChar('A' + h)) + QString::number(u);
+            addDevice(code, 0, "");
+            gPlugin.X10Used[size_t(h * 16 + u - 1)] = true;
+        }
+    gPlugin.IncludeVariables = gPlugin.IncludeIO = gPlugin.IncludeIR = gPlugin.IncludeX10 = true;
+
+    Fields rows;
+    QStringList codes;
+    for (int n = 0; n < 128; ++n) {
+        const QString code = variableCode(n);
+        setTag(code, "v" + QString::number(n));
+        rows += {{varDisp(n) + "DC", code}, {varDisp(n) + "Used", "on"}, {varDisp(n) + "Tag", "v" + QString::number(n)}};
+        codes << code;
+    }
+    for (const umap &m : gPlugin.UnitMaps) {
+        for (int p = 0; p < 16; ++p) {
+            const QString code = m.hc + QString::number(p + 1);
+            if (!deviceExists(code))
+                continue;
+            setTag(code, "io" + code);
+            rows += {{pointDisp(m.unit, p) + "DC", code}, {pointDisp(m.unit, p) + "Used", "on"},
+                     {pointDisp(m.unit, p) + "Tag", "io" + code}};
+            codes << code;
+        }
+    }
+    for (int h = 0; h < 16; ++h)
+        for (int u = 1; u <= 16; ++u) {
+            const QString code = QString(QChar('A' + h)) + QString::number(u);
+            setTag(code, "x" + code);
+            rows += {{code + "DC", code}, {code + "Used", "on"}, {code + "Tag", "x" + code}};
+            codes << code;
+        }
+    for (int loc = 0; loc < 1024; ++loc)
+        rows += {{"IR" + QString::number(loc) + "DC", "R" + QString::number(loc)},
+                 {"IR" + QString::number(loc) + "Tag", "ir" + QString::number(loc)}};
+    rows += {{"M0DC", "0"}, {"M0", ""}, {"N0", "Undefined"}};
+    ASSERT_GE(codes.size(), 128 + 6 * 16 + 256 - 16);
+
+    ASSERT_TRUE(ok(post(save(rows, {{"IncludeVariables", "1"}, {"IncludeIO", "1"}, {"IncludeIR", "1"},
+                                    {"IncludeX10", "1"}}))));
+    QStringList lost;
+    for (const QString &code : codes) {
+        if (!deviceExists(code) || tagOf(code).isEmpty())
+            lost << code;
+    }
+    for (int loc = 0; loc < 1024; ++loc)
+        if (irTag(loc) != "ir" + QString::number(loc))
+            lost << "R" + QString::number(loc);
+    EXPECT_TRUE(lost.isEmpty()) << lost.join(' ').toStdString();
+    EXPECT_EQ(tagOf(variableCode(127)), "v127");
+    EXPECT_EQ(tagOf("P16"), "xP16");
+    EXPECT_TRUE(gDeviceDictionary->exists(Variant(QStringLiteral("ir1023"))));
+}
+
+TEST_F(PostedForm, SetupActionsReachTheController)
+{
+    startAll();
+    sim->clock = QDateTime();
+    ASSERT_TRUE(ok(post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {"Clock", "Set Clock"}})));
+    EXPECT_TRUE(waitFor([&] { return sim->clock.isValid(); }));
+
+    // Sync without a project file changes no device.
+    const int devices = hs->DeviceCount();
+    ASSERT_TRUE(ok(post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {"Sync", "Sync to System Map"}})));
+    EXPECT_EQ(hs->DeviceCount(), devices);
+
+    // The bridge's buttons come before the setup actions and end the post.
+    int handled = 0;
+    SetPostedFormBridgeCalls({[&] { ++handled; return true; }, {}, {}});
+    sim->clock = QDateTime();
+    ASSERT_TRUE(ok(post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {"script", "Read Script"}, {"Clock", "x"}})));
+    EXPECT_EQ(handled, 1);
+    waitFor([] { return false; }, 500);
+    EXPECT_FALSE(sim->clock.isValid());
+}
