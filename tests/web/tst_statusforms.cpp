@@ -7,6 +7,7 @@
 #include "web/chrome/Headers.h"
 #include "web/status/ReceiveFragments.h"
 #include "web/status/StatusPage.h"
+#include "web/status/StatusTable.h"
 
 #include "bridge/DeviceMessageClass.h"
 
@@ -178,4 +179,21 @@ TEST_F(StatusForms, FrameRunsThePostedFormFirstAndTheSetupBlock)
     const QString built = BuildStatusPage(*m_request, *m_response);
     EXPECT_EQ(calls, QStringList({"post", "setup"}));
     EXPECT_TRUE(built.contains(QStringLiteral("Include Setup")));
+}
+
+// A post the handler refused (its 403 went out) builds no page: the status
+// table and the filter mark of the last page stay as they were.
+TEST_F(StatusForms, RefusedPostBuildsNoPage)
+{
+    gShowReceiveMessages = true;
+    page();
+    ASSERT_TRUE(gFiltersShown);
+    const int rows = CurrentStatusTable().rowCount();
+    StatusPagePartsInstance().ClientRequest = [] { Headers::PageResponse()->Redirect(QString()); };
+    gShowReceiveMessages = false;
+    includes(false, false, false, false, true);
+    post("clientinput=yes&UpdateButton=Save");
+    EXPECT_EQ(BuildStatusPage(*m_request, *m_response), QString());
+    EXPECT_TRUE(gFiltersShown);
+    EXPECT_EQ(CurrentStatusTable().rowCount(), rows);
 }

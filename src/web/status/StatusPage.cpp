@@ -1,6 +1,7 @@
 #include "web/status/StatusPage.h"
 
 #include "web/Request.h"
+#include "web/Response.h"
 #include "web/StatusPageHook.h"
 #include "web/WebClock.h"
 #include "web/chrome/Headers.h"
@@ -76,6 +77,9 @@ QString Status_ASP()
         if (request && !request->Form(QStringLiteral("clientinput")).isEmpty()) {
             if (StatusPagePartsInstance().ClientRequest)
                 StatusPagePartsInstance().ClientRequest();
+            // A refused post has had its 403: the page would not be sent.
+            if (const Response *response = Headers::PageResponse(); response && response->answered())
+                return QString();
         }
         sPageBuffer = std::make_unique<FastString>();
         sSortDirection = statusSetting(QStringLiteral("StatusSortDirection"), QString());
