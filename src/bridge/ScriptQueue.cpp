@@ -93,14 +93,10 @@ void TermReceiveMessages()
     }
 }
 
-void InitScriptControl()
+namespace {
+
+void setUpEngine()
 {
-    // Resetting the engine under a running script would pull its code away:
-    // the reload waits for the run to end.
-    if (sDraining) {
-        sReloadAfterDrain = true;
-        return;
-    }
     try {
         ScriptControl &engine = *CommAndTimer::instance().ScriptControl1;
         engine.Reset();
@@ -113,6 +109,20 @@ void InitScriptControl()
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("InitScriptControl ") + QString::number(PendingError::current().number));
     }
+}
+
+} // namespace
+
+void InitScriptControl()
+{
+    // Resetting the engine under a running script would pull its code away:
+    // the reload waits for the run to end, and the entries after it run with
+    // the script read again.
+    if (sDraining) {
+        sReloadAfterDrain = true;
+        return;
+    }
+    setUpEngine();
 }
 
 void LoadScripts()
@@ -161,6 +171,10 @@ void ScriptQueueTimer_Timer()
             // Held for the run: a reload during it must not free the running script.
             if (const std::shared_ptr<Script> script = sStartupScript)
                 script->Run(QStringLiteral("Main"), Variant(tag));
+            if (sReloadAfterDrain) {
+                sReloadAfterDrain = false;
+                setUpEngine();
+            }
         }
         sOverflowLogged = false;
         if (form)
@@ -172,7 +186,7 @@ void ScriptQueueTimer_Timer()
     sDraining = false;
     if (sReloadAfterDrain) {
         sReloadAfterDrain = false;
-        InitScriptControl();
+        setUpEngine();
     }
 }
 

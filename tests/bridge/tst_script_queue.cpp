@@ -194,6 +194,46 @@ TEST_F(ScriptQueueTest, ATickDuringARunDoesNotStartASecondDrain)
     EXPECT_FALSE(CommAndTimer::instance().ScriptQueueTimer.isEnabled());
 }
 
+// "Read Script" while a run is going on: the engine is reset once that run
+// ends, and the entries still queued run with the script read again.
+class Reloader : public DispatchObject<Reloader>
+{
+public:
+    static void describe(DispatchTable<Reloader> &t)
+    {
+        t.name("Reloader");
+        t.raw("Reload", [](Reloader &r, CallKind, std::vector<Variant> &) {
+            r.rewrite();
+            InitScriptControl();
+            return Variant();
+        });
+    }
+    std::function<void()> rewrite;
+};
+
+TEST_F(ScriptQueueTest, ReadingTheScriptDuringARunWaitsForTheRunToEnd)
+{
+    // The old script keeps its trace in a global variable, which outlives the engine's reset.
+    writeScript("Sub Main(tag)\r\n SaveVar \"reloadTrace\", GetVar(\"reloadTrace\") & \"old:\" & tag & \" \"\r\n"
+                " If tag = \"first\" Then reloader.Reload\r\n"
+                " SaveVar \"reloadTrace\", GetVar(\"reloadTrace\") & \"done \"\r\nEnd Sub\r\n");
+    InitScriptControl();
+    auto reloader = std::make_shared<Reloader>();
+    reloader->rewrite = [this] {
+        writeScript("Dim calls\r\nSub Main(tag)\r\n calls = calls & \"new:\" & tag & \" \"\r\nEnd Sub\r\n");
+    };
+    CommAndTimer::instance().ScriptControl1->AddObject("reloader", reloader);
+    QueueDeviceEvent(recordOf("first"));
+    QueueDeviceEvent(recordOf("second"));
+    drain();
+    // The first run finished on the old code; the second, already queued,
+    // ran on the script read again.
+    EXPECT_EQ(runSnippet("", "GetVar(\"reloadTrace\")").toText(), "0old:first done ");
+    QueueDeviceEvent(recordOf("third"));
+    drain();
+    EXPECT_EQ(calls(), "new:second new:third ");
+}
+
 TEST_F(ScriptQueueTest, ScriptErrorsAreLoggedAndTheDrainGoesOn)
 {
     writeScript("Dim calls\r\nSub Main(tag)\r\n  calls = calls & tag\r\n  If tag = \"bad\" Then x = 1 / 0\r\nEnd Sub\r\n");

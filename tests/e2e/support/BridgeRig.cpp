@@ -40,7 +40,7 @@ void BridgeRig::writeStore()
 {
     folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
                      store + "[tspi_quillon]\r\nSerialIP=127.0.0.1\r\nCommPort=" + QByteArray::number(transport.port())
-                         + "\r\n");
+                         + "\r\n" + bridgeSettings);
 }
 
 bool BridgeRig::start()

@@ -48,6 +48,8 @@ public:
     QString source; // the program's xAP source
     // Lines of [tspi_quillon] in Config/xaptvkKorvane.ini, written by start().
     QByteArray pluginSettings = "poll_interval=200\r\n";
+    // Lines added to [tspi_quillon] of Config/tvkXapKorvane.ini after the link's settings.
+    QByteArray bridgeSettings;
     // False: the serial-device server's port is chosen but not listened on, for a
     // test to bring the server up later (transport.listen(transport.port())).
     bool serverAtStart = true;

@@ -1,0 +1,260 @@
+// Drives the status page in the system's own headless Chromium.
+//
+//   node status_page.js '<json>'
+//
+// The JSON names the case, the page's address, the folder for screenshots and
+// what the case needs besides (the program's xAP port and a datagram to send
+// it). Exit status 0 means the case passed; failures are written to stderr.
+// Nothing leaves loopback: requests to any other host are aborted.
+'use strict';
+
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const dgram = require('dgram');
+
+let chromium;
+try {
+    ({ chromium } = require('playwright-core'));
+} catch (e) {
+    console.error('playwright-core is not installed: run tools/deps.sh (npm ci in tests/browser)');
+    process.exit(2);
+}
+
+const options = JSON.parse(process.argv[2] || '{}');
+const CHROMIUM = options.chromium || '/usr/bin/chromium';
+const TIMEOUT = options.timeoutMs || 60000;
+
+class Failure extends Error {}
+
+function check(condition, message) {
+    if (!condition)
+        throw new Failure(message);
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// Polls `probe` until it returns a truthy value; returns the last value seen.
+async function eventually(probe, timeoutMs = 20000, intervalMs = 250) {
+    const end = Date.now() + timeoutMs;
+    let value;
+    for (;;) {
+        value = await probe();
+        if (value || Date.now() >= end)
+            return value;
+        await sleep(intervalMs);
+    }
+}
+
+function sendDatagram(port, text) {
+    return new Promise((resolve, reject) => {
+        const socket = dgram.createSocket('udp4');
+        socket.send(Buffer.from(text, 'latin1'), port, '127.0.0.1', (err) => {
+            socket.close();
+            err ? reject(err) : resolve();
+        });
+    });
+}
+
+// The page's table cells are written without ids: a row is found by the
+// text of its ID cell, and a cell by its place after that one.
+async function rowCells(page, id) {
+    return page.evaluate((id) => {
+        for (const td of document.querySelectorAll('td')) {
+            if (td.textContent.trim() === id && td.parentElement)
+                return Array.from(td.parentElement.children, (c) => c.textContent.trim());
+        }
+        return null;
+    }, id);
+}
+
+async function statusOf(page, id) {
+    // Columns: Used, Ev, Tag, Status, ID, Name, Changed, buttons.
+    const cells = await rowCells(page, id);
+    if (!cells)
+        return null;
+    const at = cells.indexOf(id);
+    return at > 0 ? cells[at - 1] : null;
+}
+
+// Submits the page's form through the control and waits for the page the
+// program builds from the post.
+async function submitBy(page, selector) {
+    const control = page.locator(selector).first();
+    await control.waitFor({ state: 'attached', timeout: 10000 });
+    await Promise.all([page.waitForNavigation({ waitUntil: 'load', timeout: TIMEOUT }), control.click()]);
+}
+
+async function open(page) {
+    const response = await page.goto(options.url, { waitUntil: 'load', timeout: TIMEOUT });
+    check(response && response.status() === 200, `GET ${options.url} answered ${response && response.status()}`);
+    return response;
+}
+
+const cases = {
+    // The page loads in a real browser, is the status page, and runs no script error.
+    async load(page) {
+        await open(page);
+        const title = await page.evaluate(() => document.body ? document.body.innerText : '');
+        check(title.includes('Korvane Status'), `the page does not name itself: ${title.slice(0, 200)}`);
+        for (const text of options.expectText || [])
+            check(title.includes(text), `the page does not show "${text}"`);
+    },
+
+    // A variable's ON button with a value typed: the controller gets the value
+    // and the page built after the post shows it.
+    async variable(page) {
+        await open(page);
+        const row = options.row;
+        await page.fill(`input[name="${row}Value"]`, String(options.value));
+        await submitBy(page, `input[type="button"][name="${row}"][value="ON"]`);
+        const shown = await eventually(async () => {
+            const s = await statusOf(page, row);
+            if (s === String(options.value))
+                return s;
+            await open(page);
+            return null;
+        });
+        check(shown === String(options.value),
+              `row ${row} shows "${await statusOf(page, row)}" instead of ${options.value}`);
+    },
+
+    // A tag typed into a row and saved is on the rebuilt page and on a fresh load.
+    async tag(page) {
+        await open(page);
+        const field = `input[name="${options.row}Tag"]`;
+        await page.fill(field, options.tag);
+        await submitBy(page, 'input[name="UpdateButton"][value="Save Changes"]');
+        check(await page.inputValue(field) === options.tag, 'the page built after Save lost the tag');
+        await open(page);
+        check(await page.inputValue(field) === options.tag, 'a fresh load of the page lost the tag');
+    },
+
+    // The filter table switched on, a filter added in its blank row, a matching
+    // message sent to the program: the filter's row shows when it caught it and
+    // what it stored.
+    async filter(page) {
+        await open(page);
+        await page.check('input[name="ShowReceiveMessages"]');
+        await page.check('input[name="ShowReceiveDetail"]');
+        await submitBy(page, 'input[name="UpdateButton"][value="Save Changes"]');
+        await page.fill('input[name="Source0"]', options.source);
+        await page.fill('input[name="Class0"]', options.cls);
+        await page.fill('input[name="FilterTag0"]', options.filterTag);
+        await submitBy(page, 'input[name="UpdateButton"][value="Save Changes"]');
+        check(await page.inputValue('input[name="Source1"]') === options.source, 'the new filter is not row 1');
+        check(await page.inputValue('input[name="Class1"]') === options.cls, 'the new filter lost its class');
+        check(await page.inputValue('input[name="FilterTag1"]') === options.filterTag.replace(/ /g, '_'),
+              'the new filter lost its tag');
+        check(await page.inputValue('input[name="Source0"]') === '', 'no blank row after the new filter');
+
+        const filterRow = async () => page.evaluate(() => {
+            const input = document.querySelector('input[name="Source1"]');
+            const tr = input && input.closest('tr');
+            if (!tr)
+                return null;
+            const rows = [];
+            for (let r = tr; r; r = r.nextElementSibling) {
+                if (r !== tr && r.querySelector('input[name^="Source"]'))
+                    break;
+                rows.push(Array.from(r.children, (c) => c.textContent.trim()));
+            }
+            return rows;
+        });
+        const before = await filterRow();
+        check(before && before[0][0] === '', `the filter shows a catch before any message: ${JSON.stringify(before)}`);
+
+        await sendDatagram(options.xapPort, options.datagram);
+        const caught = await eventually(async () => {
+            await open(page);
+            const rows = await filterRow();
+            return rows && rows[0][0].startsWith('Today ') ? rows : null;
+        });
+        check(caught, `the filter's row shows no catch: ${JSON.stringify(await filterRow())}`);
+        const detail = caught.slice(1).map((cells) => cells.join('|'));
+        for (const [key, value] of options.items)
+            check(detail.includes(`${value}|${key}`), `stored item ${key}=${value} not under the filter: ${detail}`);
+    },
+
+    // Hostile texts from the device store, the filters and a received message
+    // show as text: no dialog, no element or script of theirs in the document.
+    async xss(page) {
+        if (options.datagram) {
+            await sendDatagram(options.xapPort, options.datagram);
+            await sleep(500);
+        }
+        await open(page);
+        const waitFor = options.waitForText || [];
+        const seen = await eventually(async () => {
+            const text = await page.evaluate(() => document.body.innerText);
+            if (waitFor.every((t) => text.includes(t)))
+                return true;
+            await open(page);
+            return false;
+        });
+        check(seen, `the page never showed every probe as text: ${JSON.stringify(waitFor)}`);
+        // Every probe carries data-probe and sets window.__xss when it runs.
+        const found = await page.evaluate(() => ({
+            marker: window.__xss,
+            probes: document.querySelectorAll('[data-probe]').length,
+            scripts: Array.from(document.scripts, (s) => s.text).filter((t) => t.includes('__xss')).length,
+            handlers: Array.from(document.querySelectorAll('*')).filter((el) =>
+                Array.from(el.attributes).some((a) => /^on/i.test(a.name) && a.value.includes('__xss'))).length,
+        }));
+        check(found.marker === undefined, `a probe ran: window.__xss = ${found.marker}`);
+        check(found.probes === 0, `${found.probes} injected elements in the page`);
+        check(found.scripts === 0, `${found.scripts} injected scripts in the page`);
+        check(found.handlers === 0, `${found.handlers} injected event handlers in the page`);
+        for (const [selector, value] of options.inputValues || [])
+            check(await page.inputValue(selector) === value, `${selector} does not hold its text as stored`);
+    },
+};
+
+async function main() {
+    const run = cases[options.case];
+    check(run, `no case "${options.case}"`);
+    check(fs.existsSync(CHROMIUM), `no browser at ${CHROMIUM}`);
+    const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'korvane-chromium-'));
+    const context = await chromium.launchPersistentContext(profile, {
+        executablePath: CHROMIUM,
+        headless: true,
+        viewport: { width: 1280, height: 900 },
+        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+               '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    });
+    const problems = [];
+    try {
+        await context.route('**/*', (route) => {
+            const host = new URL(route.request().url()).hostname;
+            if (host === '127.0.0.1' || host === 'localhost')
+                return route.continue();
+            problems.push(`request off loopback blocked: ${route.request().url()}`);
+            return route.abort();
+        });
+        const page = context.pages()[0] || await context.newPage();
+        page.setDefaultTimeout(TIMEOUT);
+        page.on('dialog', (dialog) => {
+            problems.push(`a ${dialog.type()} dialog opened: ${dialog.message()}`);
+            dialog.dismiss().catch(() => {});
+        });
+        page.on('pageerror', (error) => problems.push(`script error in the page: ${error.message}`));
+        try {
+            await run(page);
+        } finally {
+            if (options.screenshot)
+                await page.screenshot({ path: options.screenshot, fullPage: true }).catch((e) =>
+                    problems.push(`no screenshot: ${e.message}`));
+        }
+        check(problems.length === 0, problems.join('\n'));
+    } finally {
+        await context.close();
+        fs.rmSync(profile, { recursive: true, force: true });
+    }
+}
+
+main().then(() => {
+    console.log(`case ${options.case} passed`);
+}, (error) => {
+    console.error(error instanceof Failure ? `case ${options.case} failed: ${error.message}` : error);
+    process.exit(1);
+});
