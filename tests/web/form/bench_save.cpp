@@ -5,6 +5,11 @@
 #include "host/Application.h"
 #include "host/HostGlobals.h"
 
+#include "web/Request.h"
+#include "web/StatusPageHook.h"
+#include "web/chrome/Headers.h"
+#include "web/status/PostedForm.h"
+
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -53,13 +58,19 @@ protected:
                     {"IncludeVariables", "1"}, {"IncludeIO", "1"}, {"IncludeIR", "1"}, {"IncludeX10", "1"}};
         form += rows;
         form += {{"M1DC", "1,2"}, {"M1", "Macro"}, {"N1", "1,2"}, {"M0DC", "0"}, {"M0", ""}, {"N0", "Undefined"}};
+        // The Save alone: the page built after it is left out.
         std::vector<double> ms;
-        for (int run = 0; run < 20; ++run) {
+        SetStatusPageBuilder([&ms](Request &request, Response &response) {
+            Headers::RunPageSetup(request, response);
             QElapsedTimer t;
             t.start();
-            ASSERT_TRUE(post(form).startsWith("HTTP/1.1 200"));
+            ClientRequest();
             ms.push_back(double(t.nsecsElapsed()) / 1e6);
-        }
+            return QStringLiteral("<html></html>");
+        });
+        for (int run = 0; run < 20; ++run)
+            ASSERT_TRUE(post(form).startsWith("HTTP/1.1 200"));
+        ASSERT_EQ(ms.size(), 20u);
         std::sort(ms.begin(), ms.end());
         std::printf("%s: %d fields, %d bytes posted, Save median %.1f ms (min %.1f, max %.1f) over 20 posts\n", what,
                     int(form.size()), int(encode(form).size()), (ms[9] + ms[10]) / 2, ms.front(), ms.back());
