@@ -178,6 +178,9 @@ const cases = {
             return rows && rows[0][0].startsWith('Today ') ? rows : null;
         });
         check(caught, `the filter's row shows no catch: ${JSON.stringify(await filterRow())}`);
+        if (options.screenshot)
+            await page.locator('input[name="Source1"]').locator('xpath=ancestor::table[1]')
+                .screenshot({ path: options.screenshot.replace(/\.png$/, '-table.png') });
         const detail = caught.slice(1).map((cells) => cells.join('|'));
         for (const [key, value] of options.items)
             check(detail.includes(`${value}|${key}`), `stored item ${key}=${value} not under the filter: ${detail}`);

@@ -46,6 +46,10 @@ protected:
         ASSERT_GT(httpPort, 0);
         rig.bridgeSettings = "HTTPPort=" + QByteArray::number(httpPort) + "\r\n";
         rig.pluginSettings += "IncludeVariables=1\r\nIncludeX10=1\r\nIncludeIO=1\r\n";
+        // The demo's stylesheet, so that the screenshots are readable.
+        QFile css(QStringLiteral(KORVANE_DEMO_DIR "/HTML/xaptvkKorvane/StyleNoBody.css"));
+        ASSERT_TRUE(css.open(QIODevice::ReadOnly));
+        rig.folder.writeFile(QStringLiteral("HTML/xaptvkKorvane/StyleNoBody.css"), css.readAll());
     }
 
     bool start()

@@ -35,7 +35,7 @@ QByteArray readFile(const QString& path)
 void copyDemo(const ProgramFolder& folder)
 {
     const QDir demo(QStringLiteral(KORVANE_DEMO_DIR));
-    for (const QString& sub : {QStringLiteral("Config"), QStringLiteral("Scripts")}) {
+    for (const QString& sub : {QStringLiteral("Config"), QStringLiteral("Scripts"), QStringLiteral("HTML/xaptvkKorvane")}) {
         QDirIterator it(demo.filePath(sub), QDir::Files);
         while (it.hasNext()) {
             const QString file = it.next();
@@ -249,6 +249,11 @@ TEST_F(DemoTest, StatusPageListsTheLiveControllersDevices)
     const qsizetype door = cells.indexOf(QStringLiteral("Workshop Door"));
     ASSERT_GT(door, 0);
     EXPECT_TRUE(cells.value(door + 1).startsWith(QStringLiteral("Today "))) << cells.value(door + 1).toStdString();
+    // The page links the demo's stylesheet, and the server has it.
+    EXPECT_TRUE(page.contains("href=\"/xaptvkKorvane/StyleNoBody.css\""));
+    const QByteArray css = httpGet(httpPort, "/xaptvkKorvane/StyleNoBody.css");
+    EXPECT_TRUE(css.left(css.indexOf("\r\n")).endsWith(" 200 OK")) << css.left(200).constData();
+    EXPECT_TRUE(css.endsWith(readFile(QStringLiteral(KORVANE_DEMO_DIR) + "/HTML/xaptvkKorvane/StyleNoBody.css")));
     // The demo's receive filter is in the filter table.
     EXPECT_TRUE(page.contains("value='demo.weather.garden' name='Source1'")) << "no filter row for the demo's filter";
     EXPECT_TRUE(page.contains("value='Garden_Weather' name='FilterTag1'"));
