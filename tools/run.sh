@@ -9,7 +9,7 @@ cmake --build build -j "$(nproc)" --target xaptvkKorvane quillonsim
 APP=demo/run
 SIM_PORT=${KORVANE_SIM_PORT:-10001}
 mkdir -p "$APP"
-cp -rn demo/Config demo/Scripts "$APP"/ 2>/dev/null || true
+cp -rn demo/Config demo/Scripts demo/HTML "$APP"/ 2>/dev/null || true
 build/tests/sim/quillonsim --tcp "$SIM_PORT" --paced > "$APP/quillonsim.log" 2>&1 &
 SIM=$!
 [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen

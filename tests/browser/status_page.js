@@ -23,7 +23,7 @@ try {
 
 const options = JSON.parse(process.argv[2] || '{}');
 const CHROMIUM = options.chromium || '/usr/bin/chromium';
-const TIMEOUT = options.timeoutMs || 60000;
+const TIMEOUT = options.timeoutMs || 30000;
 
 class Failure extends Error {}
 
@@ -99,6 +99,13 @@ const cases = {
         check(title.includes('Korvane Status'), `the page does not name itself: ${title.slice(0, 200)}`);
         for (const text of options.expectText || [])
             check(title.includes(text), `the page does not show "${text}"`);
+        for (const [row, values] of options.buttons || []) {
+            const got = await page.evaluate((row) => Array.from(
+                document.querySelectorAll('input[type="button"]'), (b) => b.name === row ? b.value : null)
+                .filter((v) => v !== null), row);
+            check(JSON.stringify(got) === JSON.stringify(values),
+                  `row ${row} has the buttons ${JSON.stringify(got)} instead of ${JSON.stringify(values)}`);
+        }
     },
 
     // A variable's ON button with a value typed: the controller gets the value
@@ -171,6 +178,9 @@ const cases = {
             return rows && rows[0][0].startsWith('Today ') ? rows : null;
         });
         check(caught, `the filter's row shows no catch: ${JSON.stringify(await filterRow())}`);
+        if (options.screenshot)
+            await page.locator('input[name="Source1"]').locator('xpath=ancestor::table[1]')
+                .screenshot({ path: options.screenshot.replace(/\.png$/, '-table.png') });
         const detail = caught.slice(1).map((cells) => cells.join('|'));
         for (const [key, value] of options.items)
             check(detail.includes(`${value}|${key}`), `stored item ${key}=${value} not under the filter: ${detail}`);

@@ -46,6 +46,10 @@ protected:
         ASSERT_GT(httpPort, 0);
         rig.bridgeSettings = "HTTPPort=" + QByteArray::number(httpPort) + "\r\n";
         rig.pluginSettings += "IncludeVariables=1\r\nIncludeX10=1\r\nIncludeIO=1\r\n";
+        // The demo's stylesheet, so that the screenshots are readable.
+        QFile css(QStringLiteral(KORVANE_DEMO_DIR "/HTML/xaptvkKorvane/StyleNoBody.css"));
+        ASSERT_TRUE(css.open(QIODevice::ReadOnly));
+        rig.folder.writeFile(QStringLiteral("HTML/xaptvkKorvane/StyleNoBody.css"), css.readAll());
     }
 
     bool start()
@@ -95,9 +99,97 @@ protected:
 TEST_F(BrowserTest, PageLoadsAsTheStatusPage)
 {
     ASSERT_TRUE(start());
-    EXPECT_TRUE(browse({{"case", "load"}, {"screenshot", screenshot(QStringLiteral("status-page"))}}))
+    // The rig's controller: its two variables, its X10 units and its SIO16's points.
+    const QJsonArray shown{"Korvane X10, IR, Variables and IO Points", "Hall Temp", "Cellar Level", "V4:05", "V64:41",
+                           "Garden Lamp", "A5", "Door Contact", "Porch Light", "X8:89"};
+    // A variable gets OFF, DIM and ON; an SIO16's output point OFF and ON; its input point none.
+    const QJsonArray buttons{QJsonArray{"V4:05", QJsonArray{"OFF", "DIM", "ON"}},
+                             QJsonArray{"X8:89", QJsonArray{"OFF", "ON"}}, QJsonArray{"X0:81", QJsonArray{}}};
+    EXPECT_TRUE(browse({{"case", "load"}, {"expectText", shown}, {"buttons", buttons},
+                        {"screenshot", screenshot(QStringLiteral("status-page"))}}))
         << output.constData();
     EXPECT_TRUE(QFileInfo(screenshot(QStringLiteral("status-page"))).size() > 0);
+}
+
+// The store line of a device code, split into its fields; empty when missing.
+QStringList storedDevice(const ProgramFolder &folder, const QByteArray &code)
+{
+    QFile f(folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith(code + '='))
+            return QString::fromLatin1(line.mid(code.size() + 1).trimmed()).split(QLatin1Char(';'));
+    }
+    return {};
+}
+
+TEST_F(BrowserTest, VariableControlReachesTheControllerAndThePage)
+{
+    ASSERT_TRUE(start());
+    const int commandsBefore = rig.sim.count(QuillonSim::FrameKind::Command);
+    EXPECT_TRUE(browse({{"case", "variable"}, {"row", "V4:05"}, {"value", 42},
+                        {"screenshot", screenshot(QStringLiteral("status-page-variable"))}}))
+        << output.constData();
+    EXPECT_GT(rig.sim.count(QuillonSim::FrameKind::Command), commandsBefore) << "no command frame on the line";
+    EXPECT_EQ(rig.sim.vars[4], 42);
+}
+
+TEST_F(BrowserTest, TagSavedFromThePageReachesTheStore)
+{
+    ASSERT_TRUE(start());
+    EXPECT_TRUE(browse({{"case", "tag"}, {"row", "V4:05"}, {"tag", "Hall_Probe"}})) << output.constData();
+    const QStringList hall = storedDevice(rig.folder, "Q5");
+    ASSERT_EQ(hall.size(), 13) << hall.join(';').toStdString();
+    EXPECT_EQ(hall.at(11), QStringLiteral("Hall_Probe"));
+    EXPECT_EQ(hall.at(1), QStringLiteral("Temp"));
+}
+
+TEST_F(BrowserTest, FilterAddedOnThePageCatchesAMessage)
+{
+    ASSERT_TRUE(start());
+    const QByteArray report = rig.message(QStringLiteral("weather.report"), QString(),
+                                          {{"weather", {"temperature=21.5", "wind=SW 3"}}},
+                                          QStringLiteral("acme.weather.garden"));
+    QJsonArray items;
+    items.append(QJsonArray{"weather.temperature", "21.5"});
+    items.append(QJsonArray{"weather.wind", "SW 3"});
+    EXPECT_TRUE(browse({{"case", "filter"}, {"source", "acme.weather.garden"}, {"cls", "weather.report"},
+                        {"filterTag", "Garden Weather"}, {"datagram", QString::fromLatin1(report)}, {"items", items},
+                        {"screenshot", screenshot(QStringLiteral("status-page-filter"))}}))
+        << output.constData();
+}
+
+TEST_F(BrowserTest, HostileStoredTextsDoNotRunInThePage)
+{
+    const QString name = QStringLiteral("<img data-probe src=x onerror=window.__xss=1>");
+    const QString location = QStringLiteral("x'><b data-probe>");
+    const QString tag = QStringLiteral("a' data-probe autofocus onfocus='window.__xss=3");
+    const QString source = QStringLiteral("probe.src'><b data-probe>x");
+    const QString cls = QStringLiteral("probe.class</td><i data-probe>");
+    const QString filterTag = QStringLiteral("t'><u data-probe>");
+    const QString stored = QStringLiteral("<img data-probe src=y onerror=window.__xss=4>");
+    const QByteArray hostile = "R1=" + location.toLatin1() + ';' + name.toLatin1() + ";Veltro Quillon;3;;0;Variable;3;0;;;"
+        + tag.toLatin1() + ";False\r\n";
+    rig.store = BridgeRig::defaultStore().replace("R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;;False\r\n", hostile)
+        + "[General]\r\nShowReceiveMessages=True\r\nShowReceiveDetail=True\r\n"
+          "[Received]\r\nacme.probe.sender~probe.report=Probe_Tag;\r\n"
+        + source.toLatin1() + '~' + cls.toLatin1() + '=' + filterTag.toLatin1() + ";1\r\n"
+        + "[Devices]\r\nProbe_Tag=1/1/2000\r\n";
+    ASSERT_TRUE(rig.store.contains(tag.toLatin1()));
+    ASSERT_TRUE(start());
+    const QByteArray report = rig.message(QStringLiteral("probe.report"), QString(),
+                                          {{"probe", {QStringLiteral("note=") + stored}}},
+                                          QStringLiteral("acme.probe.sender"));
+    QJsonArray inputs;
+    inputs.append(QJsonArray{"input[name=\"V64:41Tag\"]", tag});
+    inputs.append(QJsonArray{"input[name=\"Source2\"]", source});
+    inputs.append(QJsonArray{"input[name=\"Class2\"]", cls});
+    inputs.append(QJsonArray{"input[name=\"FilterTag2\"]", filterTag});
+    EXPECT_TRUE(browse({{"case", "xss"}, {"datagram", QString::fromLatin1(report)},
+                        {"waitForText", QJsonArray{name, location, stored}}, {"inputValues", inputs},
+                        {"screenshot", screenshot(QStringLiteral("status-page-probes"))}}))
+        << output.constData();
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -33,13 +35,50 @@ QByteArray readFile(const QString& path)
 void copyDemo(const ProgramFolder& folder)
 {
     const QDir demo(QStringLiteral(KORVANE_DEMO_DIR));
-    for (const QString& sub : {QStringLiteral("Config"), QStringLiteral("Scripts")}) {
+    for (const QString& sub : {QStringLiteral("Config"), QStringLiteral("Scripts"), QStringLiteral("HTML/xaptvkKorvane")}) {
         QDirIterator it(demo.filePath(sub), QDir::Files);
         while (it.hasNext()) {
             const QString file = it.next();
             folder.writeFile(sub + "/" + QFileInfo(file).fileName(), readFile(file));
         }
     }
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// One GET on its own connection; the server closes it after the reply.
+QByteArray httpGet(quint16 port, const QByteArray& target)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return QByteArray();
+    socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray reply;
+    waitUntil([&] {
+        reply += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }, 30000);
+    return reply + socket.readAll();
+}
+
+// The text of every table cell of a page, in order, without its markup.
+QStringList cellTexts(const QByteArray& page)
+{
+    static const QRegularExpression cell(QStringLiteral("<td[^>]*>(.*?)</td>"),
+                                         QRegularExpression::CaseInsensitiveOption
+                                             | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    QStringList out;
+    auto it = cell.globalMatch(QString::fromUtf8(page));
+    while (it.hasNext())
+        out << it.next().captured(1).remove(tag).replace(QStringLiteral("&nbsp;"), QStringLiteral(" ")).trimmed();
+    return out;
 }
 
 class DemoTest : public ::testing::Test
@@ -70,6 +109,24 @@ protected:
         const QRegularExpressionMatch m =
             QRegularExpression("listening on 127\\.0\\.0\\.1:(\\d+)").match(QString::fromLatin1(out));
         return m.hasMatch() ? m.captured(1).toInt() : 0;
+    }
+
+    // The demo as the run command sets it up, its controller link pointed at the simulator.
+    bool startDemo(const QByteArray& extraSettings = QByteArray())
+    {
+        const int simPort = startSimulator();
+        if (simPort <= 0)
+            return false;
+        copyDemo(folder);
+        QByteArray store = readFile(folder.path() + "/Config/tvkXapKorvane.ini");
+        if (!store.contains("CommPort=10001"))
+            return false;
+        store.replace("CommPort=10001", "CommPort=" + QByteArray::number(simPort));
+        if (!store.endsWith("\r\n"))
+            store += "\r\n";
+        folder.writeFile("Config/tvkXapKorvane.ini", store + extraSettings);
+        program = std::make_unique<KorvaneProcess>(folder);
+        return true;
     }
 
     ProgramFolder folder;
@@ -152,6 +209,54 @@ TEST_F(DemoTest, LiveControllerOnXapWithinHalfAMinute)
     EXPECT_FALSE(item(answer, "Level").isEmpty()) << "a variable answers with its level";
     for (const QByteArray& d : listener.received)
         EXPECT_TRUE(item(d, "source").startsWith(source) || item(d, "source") == "acme.demo.test");
+}
+
+TEST_F(DemoTest, StatusPageListsTheLiveControllersDevices)
+{
+    XapListener listener; // holds the xAP port, so the program's broadcasts stay with this test
+    ASSERT_TRUE(listener.bound);
+    const quint16 httpPort = freePort();
+    ASSERT_TRUE(startDemo("HTTPPort=" + QByteArray::number(httpPort) + "\r\n"));
+    QByteArray page;
+    QStringList cells;
+    // The simulator raises variable 0 every 10 seconds: the page follows it.
+    const bool live = waitUntil(
+        [&] {
+            page = httpGet(httpPort, "/status");
+            cells = cellTexts(page);
+            const qsizetype at = cells.indexOf(QStringLiteral("V0:01"));
+            return at > 0 && cells.at(at - 1).toInt() > 0;
+        },
+        60000);
+    ASSERT_TRUE(page.startsWith("HTTP/1.1 200 OK\r\n")) << page.left(300).constData();
+    const qsizetype hall = cells.indexOf(QStringLiteral("V0:01"));
+    ASSERT_GT(hall, 0) << "no row for variable 0";
+    EXPECT_TRUE(live) << "variable 0 still shows " << cells.at(hall - 1).toStdString();
+    EXPECT_EQ(cells.value(hall + 1), QStringLiteral("Hall Temperature"));
+    EXPECT_EQ(cells.value(cells.indexOf(QStringLiteral("V64:41")) + 1), QStringLiteral("Heating Day Setpoint"));
+    // The demo shows only points with devices: its 128 variables and its 40 I/O devices.
+    int variables = 0, points = 0;
+    for (const QString& c : cells) {
+        variables += QRegularExpression(QStringLiteral("^V\\d+:[0-9A-F]{2}$")).match(c).hasMatch();
+        points += QRegularExpression(QStringLiteral("^X\\d+:[0-9A-F]{2}$")).match(c).hasMatch();
+    }
+    EXPECT_EQ(variables, 128);
+    EXPECT_EQ(points, 16 + 16 + 8);
+    for (const char* name : {"Front Door Contact", "Porch Light", "Workshop Door", "Pond Level", "Driveway Lights",
+                             "Gate Motor"})
+        EXPECT_TRUE(cells.contains(QString::fromLatin1(name))) << name;
+    // The workshop door opened or closed since the start: its change is today's.
+    const qsizetype door = cells.indexOf(QStringLiteral("Workshop Door"));
+    ASSERT_GT(door, 0);
+    EXPECT_TRUE(cells.value(door + 1).startsWith(QStringLiteral("Today "))) << cells.value(door + 1).toStdString();
+    // The page links the demo's stylesheet, and the server has it.
+    EXPECT_TRUE(page.contains("href=\"/xaptvkKorvane/StyleNoBody.css\""));
+    const QByteArray css = httpGet(httpPort, "/xaptvkKorvane/StyleNoBody.css");
+    EXPECT_TRUE(css.left(css.indexOf("\r\n")).endsWith(" 200 OK")) << css.left(200).constData();
+    EXPECT_TRUE(css.endsWith(readFile(QStringLiteral(KORVANE_DEMO_DIR) + "/HTML/xaptvkKorvane/StyleNoBody.css")));
+    // The demo's receive filter is in the filter table.
+    EXPECT_TRUE(page.contains("value='demo.weather.garden' name='Source1'")) << "no filter row for the demo's filter";
+    EXPECT_TRUE(page.contains("value='Garden_Weather' name='FilterTag1'"));
 }
 
 } // namespace
