@@ -19,16 +19,6 @@
 #include <QDir>
 #include <QFile>
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 void RecordingPlugin::describe(DispatchTable<RecordingPlugin> &t)
 {

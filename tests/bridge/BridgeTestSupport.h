@@ -16,9 +16,8 @@
 #include <memory>
 
 #include "core/xap/XapEndpoint.h"
+#include "WaitUntil.h"
 
-// Waits for a condition while the event loop runs; generous deadlines keep loaded machines green.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
 
 // One call the bridge made on the plug-in: member name and arguments as text.
 struct PluginCall

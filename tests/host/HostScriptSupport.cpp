@@ -16,16 +16,6 @@
 #include <QFile>
 #include <QRegularExpression>
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 void settle(int ms)
 {

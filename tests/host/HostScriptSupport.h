@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include "WaitUntil.h"
 
 // Readable texts in failure messages.
 inline void PrintTo(const QString &text, std::ostream *os)
@@ -20,8 +21,6 @@ inline void PrintTo(const QString &text, std::ostream *os)
     *os << '"' << text.toStdString() << '"';
 }
 
-// Runs the event loop until the condition holds; false at the deadline.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
 void settle(int ms);
 
 // A program folder with a Scripts folder, the host object added to a script

@@ -24,16 +24,6 @@
 #include <QTcpSocket>
 #include <QThread>
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 QDateTime WebTest::fixedNow()
 {

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <ostream>
+#include "WaitUntil.h"
 
 // Readable failure messages for texts.
 inline void PrintTo(const QString &text, std::ostream *os)
@@ -21,8 +22,6 @@ inline void PrintTo(const QString &text, std::ostream *os)
 class Request;
 class Response;
 
-// Waits for a condition while the event loop runs.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
 
 // A program folder (loopback-only xAP settings), the host object, a fixed
 // clock (5 December 2026 15:04:05) and the web server listening on a free

@@ -7,17 +7,7 @@
 
 #include <functional>
 
-// Waits for a condition while the event loop runs; generous deadlines keep loaded machines green.
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+#include "WaitUntil.h"
 
 // Collects what arrives on 127.0.0.1 at a port (the xAP port by default).
 class XapListener
