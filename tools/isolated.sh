@@ -5,7 +5,7 @@
 # (no privilege, no iproute2), the command runs as it is.
 set -euo pipefail
 if [ -z "${KORVANE_NO_NETNS:-}" ] && command -v unshare >/dev/null && command -v ip >/dev/null \
-   && unshare -n true 2>/dev/null; then
+   && unshare -n ip link set lo up 2>/dev/null; then
   exec unshare -n bash -c 'ip link set lo up && exec "$@"' isolated "$@"
 fi
 exec "$@"
