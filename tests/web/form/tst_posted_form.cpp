@@ -207,7 +207,7 @@ TEST_F(PostedForm, SaveStoresTagsFlagsMacrosSettingsAndCreatesDevices)
     EXPECT_TRUE(deviceExists(v7));
 }
 
-TEST_F(PostedForm, RulingsOnHostileAndNonNumericValues)
+TEST_F(PostedForm, HostileAndNonNumericValuesKeepTheirOldSettings)
 {
     startAll();
     selectAndCreate({0}, {});
