@@ -207,7 +207,7 @@ TEST_F(PostedForm, SaveStoresTagsFlagsMacrosSettingsAndCreatesDevices)
     EXPECT_TRUE(deviceExists(v7));
 }
 
-TEST_F(PostedForm, HostileAndNonNumericValuesKeepTheirOldSettings)
+TEST_F(PostedForm, ConflictingRowsAndNonNumericSettingsAreSkippedAndLogged)
 {
     startAll();
     selectAndCreate({0}, {});
