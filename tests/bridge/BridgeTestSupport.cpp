@@ -146,7 +146,7 @@ void BridgeTest::receive(const QByteArray &text)
     Readmessage(QString::fromLatin1(text));
 }
 
-QByteArray BridgeTest::message(const QString &cls, const QString &target,
+QByteArray receivedXapText(const QString &cls, const QString &target,
                                const QList<QPair<QString, QStringList>> &blocks, const QString &source)
 {
     QString text = QStringLiteral("xap-header\n{\nv=13\nhop=1\nuid=FF.1234:00\nclass=") + cls
@@ -161,6 +161,12 @@ QByteArray BridgeTest::message(const QString &cls, const QString &target,
         text += QStringLiteral("}\n");
     }
     return text.toLatin1();
+}
+
+QByteArray BridgeTest::message(const QString &cls, const QString &target,
+                               const QList<QPair<QString, QStringList>> &blocks, const QString &source)
+{
+    return receivedXapText(cls, target, blocks, source);
 }
 
 void BridgeTest::readDatagrams()

@@ -54,6 +54,10 @@ struct SentMessage
 // A program folder, the host with no devices, controller tables the test
 // fills, a recording plug-in, and a real xAP endpoint whose broadcasts a
 // listener on 127.0.0.1:3639 collects.
+// Text of a received message: class, optional target, then blocks as "name", "k=v", ...
+QByteArray receivedXapText(const QString &cls, const QString &target, const QList<QPair<QString, QStringList>> &blocks,
+                           const QString &source);
+
 class BridgeTest : public ::testing::Test
 {
 protected:

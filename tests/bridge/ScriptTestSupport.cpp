@@ -127,18 +127,7 @@ void ScriptTest::receive(const QByteArray &text)
 QByteArray ScriptTest::message(const QString &cls, const QString &target, const QList<QPair<QString, QStringList>> &blocks,
                                const QString &source)
 {
-    QString text = QStringLiteral("xap-header\n{\nv=13\nhop=1\nuid=FF.1234:00\nclass=") + cls + QStringLiteral("\nsource=")
-        + source + QLatin1Char('\n');
-    if (!target.isEmpty())
-        text += QStringLiteral("target=") + target + QLatin1Char('\n');
-    text += QStringLiteral("}\n");
-    for (const auto &[name, items] : blocks) {
-        text += name + QStringLiteral("\n{\n");
-        for (const QString &item : items)
-            text += item + QLatin1Char('\n');
-        text += QStringLiteral("}\n");
-    }
-    return text.toLatin1();
+    return receivedXapText(cls, target, blocks, source);
 }
 
 QList<xapQueuedMessage> ScriptTest::sentOf(const QString &cls) const
