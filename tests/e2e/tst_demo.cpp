@@ -2,6 +2,7 @@
 // simulator executable as the controller, the program; a newcomer sees a
 // live controller on xAP within half a minute.
 #include "KorvaneProcess.h"
+#include "QuillonSimProcess.h"
 #include "XapListener.h"
 
 #include <QDir>
@@ -96,19 +97,8 @@ protected:
     // Starts the simulator as the run command does; returns its port.
     int startSimulator()
     {
-        sim.start(QStringLiteral(QUILLONSIM_EXE), {"--tcp", "0", "--paced"});
-        if (!sim.waitForStarted(10000))
-            return 0;
-        QByteArray out;
-        QElapsedTimer t;
-        t.start();
-        while (!out.contains('\n') && t.elapsed() < 10000) {
-            sim.waitForReadyRead(200);
-            out += sim.readAllStandardOutput();
-        }
-        const QRegularExpressionMatch m =
-            QRegularExpression("listening on 127\\.0\\.0\\.1:(\\d+)").match(QString::fromLatin1(out));
-        return m.hasMatch() ? m.captured(1).toInt() : 0;
+        QByteArray output;
+        return startQuillonSim(sim, {"--tcp", "0", "--paced"}, output);
     }
 
     // The demo as the run command sets it up, its controller link pointed at the simulator.

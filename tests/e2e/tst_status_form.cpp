@@ -2,6 +2,7 @@
 // simulator executable: the demo's page is fetched, its form collected and
 // posted back as a browser would, with a row button and with Save.
 #include "KorvaneProcess.h"
+#include "QuillonSimProcess.h"
 #include "XapListener.h"
 
 #include <QDirIterator>
@@ -89,13 +90,7 @@ protected:
 
     int startSimulator()
     {
-        sim.start(QStringLiteral(QUILLONSIM_EXE), {"--tcp", "0"});
-        if (!sim.waitForStarted(10000))
-            return 0;
-        waitUntil([&] { return simOutput().contains('\n'); });
-        const QRegularExpressionMatch m =
-            QRegularExpression("listening on 127\\.0\\.0\\.1:(\\d+)").match(QString::fromLatin1(simText));
-        return m.hasMatch() ? m.captured(1).toInt() : 0;
+        return startQuillonSim(sim, {"--tcp", "0"}, simText);
     }
     const QByteArray& simOutput()
     {
