@@ -9,6 +9,7 @@ CommLink::CommLink(QObject* parent) : QObject(parent), m_serial(new SerialPortLi
 {
     connect(m_serial, &SerialPortLink::onComm, this, &CommLink::dataArrived);
     connect(m_serial, &SerialPortLink::linkDown, this, &CommLink::onDown);
+    connect(m_serial, &SerialPortLink::linkUp, this, &CommLink::onUp);
 }
 
 CommLink::~CommLink()

@@ -11,6 +11,11 @@ SerialComm::SerialComm(QObject* parent) : QObject(parent)
 {
     m_socket.setReadBufferSize(kMaxBuffered);
     connect(&m_connectTimer, &QTimer::timeout, this, &SerialComm::onConnectTick);
+    m_lastingTimer.setSingleShot(true);
+    connect(&m_lastingTimer, &QTimer::timeout, this, [this] {
+        if (m_socket.state() == QAbstractSocket::ConnectedState)
+            m_closeLogged = m_errorLogged = false;
+    });
     connect(&m_socket, &QTcpSocket::connected, this, &SerialComm::onConnected);
     connect(&m_socket, &QTcpSocket::disconnected, this, &SerialComm::onDisconnected);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &SerialComm::onError);
@@ -50,6 +55,7 @@ void SerialComm::setPortOpen(bool open)
     if (open) {
         m_ticks = 0;
         m_wanted = true;
+        m_closeLogged = m_errorLogged = false;
         m_portOpen = m_socket.state() == QAbstractSocket::ConnectedState || openProcedure();
         return;
     }
@@ -113,7 +119,7 @@ void SerialComm::onConnectTick()
 void SerialComm::onConnected()
 {
     m_connectTimer.stop();
-    m_errorLogged = false;
+    m_lastingTimer.start(gControllerTiming.reconnectMs);
     // Whatever was left of the last connection belongs to exchanges long given up.
     clearBuffer();
     // A serial line has no use for coalescing small writes.
@@ -128,12 +134,18 @@ void SerialComm::onDisconnected()
     m_portOpen = false;
     if (wasOpen)
         emit linkDown();
+    m_lastingTimer.stop();
     if (!m_wanted || m_shuttingDown)
         return; // closed by us: stays closed
-    LogControllerError("xaptvkKorvane", label() + " IP Connection Closed " + QString::number(ComEvent()));
     m_ticks = 0;
     if (!m_connectTimer.isActive())
         m_connectTimer.start(gControllerTiming.reconnectMs);
+    // A server that accepts and closes at once (its port held by another client)
+    // is tried once more at once and then once a period, and costs one entry.
+    if (m_closeLogged)
+        return;
+    m_closeLogged = true;
+    LogControllerError("xaptvkKorvane", label() + " IP Connection Closed " + QString::number(ComEvent()));
     QTimer::singleShot(0, this, [this] {
         if (m_wanted && !m_shuttingDown && m_socket.state() == QAbstractSocket::UnconnectedState)
             attempt();

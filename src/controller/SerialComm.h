@@ -8,6 +8,9 @@
 // TCP client to a serial-device server, offering the serial port's calling
 // sequence (PortOpen, InputData, Output, InBufferCount...). While the link is
 // wanted and down it retries every reconnect period, one attempt at a time.
+// An outage (the link lost, or no connection that lasts) logs its close and
+// its first error once each; it ends with a connection that stays up for a
+// reconnect period (a server's "busy" text before it closes does not end it).
 // At most kMaxBuffered received bytes wait unread; beyond that the socket is
 // not read, so a flooding server is held back by TCP itself.
 class SerialComm : public QObject
@@ -75,7 +78,11 @@ private:
     bool m_wanted = false;       // the link should be up
     bool m_shuttingDown = false;
     bool m_inOpenWait = false;
+    // An outage's close and its first socket error are logged, each once, until
+    // a connection lasts.
+    bool m_closeLogged = false;
     bool m_errorLogged = false;
+    QTimer m_lastingTimer;       // a connection up this long ends the outage
     int m_inputLen = 0;
     int m_inputMode = 0;
     int m_rThreshold = 0;

@@ -33,6 +33,8 @@ QuillonSim::QuillonSim(QObject* parent) : QObject(parent)
 void QuillonSim::attach(SimTransport* transport)
 {
     m_transport = transport;
+    m_in.clear();
+    m_out.clear();
     connect(transport, &SimTransport::bytesReceived, this, &QuillonSim::onBytes);
     connect(transport, &SimTransport::clientConnected, this, [this] {
         m_in.clear();
