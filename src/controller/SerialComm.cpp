@@ -2,6 +2,8 @@
 #include "CommsLog.h"
 #include "PluginState.h"
 
+#include "automation/PendingError.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 
@@ -20,6 +22,64 @@ SerialComm::SerialComm(QObject* parent) : QObject(parent)
     connect(&m_socket, &QTcpSocket::disconnected, this, &SerialComm::onDisconnected);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &SerialComm::onError);
     connect(&m_socket, &QTcpSocket::readyRead, this, &SerialComm::onReadyRead);
+}
+
+void SerialComm::describe(DispatchTable<SerialComm>& t)
+{
+    t.name("SerialComm");
+    t.method("RegisterCallback", &SerialComm::RegisterCallback);
+    t.let("Timeout", &SerialComm::setTimeoutLong);
+    t.method("oWinsock_Connect", &SerialComm::oWinsock_Connect);
+    t.method("oWinsock_Close", &SerialComm::oWinsock_Close);
+    t.let("Settings", &SerialComm::setSettings);
+    t.let("RThreshold", &SerialComm::setRThresholdInteger);
+    t.let("SThreshold", &SerialComm::setSThresholdInteger);
+    t.let("Handshaking", &SerialComm::setHandshakingInteger);
+    t.property("CommPort", &SerialComm::CommPortLong, &SerialComm::setCommPortLong);
+    t.property("IP", &SerialComm::IP, &SerialComm::setIPText);
+    t.let("InputLen", &SerialComm::setInputLenInteger);
+    t.let("InputMode", &SerialComm::setInputModeInteger);
+    t.property("PortOpen", &SerialComm::PortOpen, &SerialComm::setPortOpen);
+    t.method("Shutdown", &SerialComm::Shutdown);
+    t.get("InputData", &SerialComm::InputDataVariant);
+    t.let("Output", &SerialComm::OutputVariant);
+    t.get("ComEvent", &SerialComm::ComEventInteger);
+    t.get("InBufferCount", &SerialComm::InBufferCountInteger);
+}
+
+void SerialComm::oWinsock_Close()
+{
+    // The close event: a connection still up goes first, which raises the event itself.
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+    else
+        onDisconnected();
+}
+
+Variant SerialComm::InputDataVariant()
+{
+    const QByteArray bytes = InputData();
+    if (m_inputMode != 1)
+        return Variant(QString::fromLatin1(bytes));
+    std::vector<Variant> values;
+    values.reserve(size_t(bytes.size()));
+    for (char c : bytes)
+        values.push_back(Variant::fromByte(quint8(c)));
+    return Variant(VbArray::fromValues(std::move(values)));
+}
+
+void SerialComm::OutputVariant(const Variant& value)
+{
+    QByteArray bytes;
+    if (m_inputMode != 1) {
+        bytes = value.toString().toLatin1();
+    } else if (value.isArray()) {
+        for (const Variant& b : value.array().data())
+            bytes.append(char(quint8(b.toLong())));
+    } else {
+        bytes.append(char(quint8(value.toLong())));
+    }
+    Output(bytes);
 }
 
 SerialComm::~SerialComm()
@@ -217,8 +277,16 @@ void SerialComm::pull()
 void SerialComm::onReadyRead()
 {
     pull();
-    if (m_rThreshold > 0 && buffered() >= m_rThreshold)
+    if (m_rThreshold > 0 && buffered() >= m_rThreshold) {
         emit onComm();
+        if (ObjectPtr callback = m_callback) {
+            try {
+                callback->call("onComm");
+            } catch (...) {
+                PendingError::clear(); // a failing callback is the caller's business
+            }
+        }
+    }
 }
 
 QByteArray SerialComm::InputData()

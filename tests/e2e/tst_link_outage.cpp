@@ -61,7 +61,7 @@ TEST(LinkOutage, SerialAdapterPulledOutCostsOneEntryAndIsUsedAgainWhenPluggedIn)
 
     for (int outage = 1; outage <= 2; ++outage) {
         const qsizetype from = rig.listener.received.size();
-        rig.pty->close();
+        rig.unplugSerialLine();
         idle(10000);
         const qsizetype datagrams = rig.listener.received.size() - from;
         std::printf("outage %d: %lld datagrams in 10 s\n", outage, qlonglong(datagrams));

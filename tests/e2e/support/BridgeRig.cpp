@@ -128,6 +128,14 @@ bool BridgeRig::plugSerialLine()
     return true;
 }
 
+void BridgeRig::unplugSerialLine()
+{
+    if (pty)
+        pty->close();
+    // A new pseudo-terminal may get the old one's number: the name must not lead to it.
+    QFile::remove(serialDevice());
+}
+
 void BridgeRig::send(const QByteArray &datagram)
 {
     sender.writeDatagram(datagram, QHostAddress(QHostAddress::LocalHost), port);

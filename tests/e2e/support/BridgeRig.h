@@ -62,6 +62,8 @@ public:
     // A new pseudo-terminal behind serialDevice(), the simulator on it: a serial
     // adapter plugged in again.
     bool plugSerialLine();
+    // The pseudo-terminal closed and its link removed: a serial adapter pulled out.
+    void unplugSerialLine();
     QByteArray store = defaultStore();
     // Controller modules (address, type) the simulator has besides module 3, an SIO16.
     QList<QPair<int, int>> extraUnits;
