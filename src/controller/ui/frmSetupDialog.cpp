@@ -64,14 +64,15 @@ frmSetupDialog::frmSetupDialog(frmSetup& model, QWidget* parent) : QDialog(paren
 
     m_plugins = new QListWidget;
     m_plugins->setObjectName("PluginList");
-    m_plugins->setToolTip("Dbl-Click to Exclude Plugin from Menu Search");
+    // Each list's tip says what a double click there does.
+    m_plugins->setToolTip("Dbl-Click to Include Plugin in Menu Search");
     connect(m_plugins, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
         if (m_model && item)
             m_model->PluginList_DblClick(item->text());
     });
     m_excluded = new QListWidget;
     m_excluded->setObjectName("ExcludeList");
-    m_excluded->setToolTip("Dbl-Click to Include Plugin in Menu Search");
+    m_excluded->setToolTip("Dbl-Click to Exclude Plugin from Menu Search");
     connect(m_excluded, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
         if (m_model && item)
             m_model->ExcludeList_DblClick(item->text());
@@ -147,5 +148,16 @@ void frmSetupDialog::closeEvent(QCloseEvent* event)
         m_closing = true;
         frmSetup::Unload();
     }
+    m_closing = true;
     QDialog::closeEvent(event);
+}
+
+// Escape closes as the close box does: the choices are saved.
+void frmSetupDialog::reject()
+{
+    if (!m_closing && m_model && frmSetup::instance() == m_model) {
+        m_closing = true;
+        frmSetup::Unload();
+    }
+    QDialog::reject();
 }
