@@ -81,6 +81,9 @@ void FrmConfigDialog::showDialog(bool modal)
         return;
     }
     FrmConfig& model = FrmConfig::Load();
+    // A dialog closed a moment ago waits for its deletion: it is not reused.
+    if (sDialog && sDialog->model() != &model)
+        sDialog = nullptr;
     if (!sDialog) {
         sDialog = new FrmConfigDialog(model);
         sDialog->setAttribute(Qt::WA_DeleteOnClose);

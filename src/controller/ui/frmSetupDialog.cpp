@@ -26,6 +26,9 @@ void frmSetupDialog::showDialog()
         return;
     }
     frmSetup& model = frmSetup::Load();
+    // A dialog closed a moment ago waits for its deletion: it is not reused.
+    if (sDialog && sDialog->model() != &model)
+        sDialog = nullptr;
     if (!sDialog) {
         sDialog = new frmSetupDialog(model);
         sDialog->setAttribute(Qt::WA_DeleteOnClose);
