@@ -5,6 +5,7 @@
 #include "controller/ui/FrmConfigDialog.h"
 #include "controller/ui/UiDisplay.h"
 #include "controller/ui/frmSetupDialog.h"
+#include "controller/UnitMappings.h"
 #include "core/CoreHooks.h"
 #include "host/Application.h"
 #include "host/HostHooks.h"
@@ -204,4 +205,76 @@ TEST_F(DialogWaits, PluginSelectionSavesOnEscapeAndAtExitAndItsTipsSayWhatADoubl
     Hooks() = CoreHooks();
     gPluginCollection.reset();
     gDebugMode = 0;
+}
+
+// Every tab with the demo's named controller, a 3,000-character IR device
+// name and a name with "&": the dialog fits 1280x800 and OK and Cancel show.
+TEST_F(DialogWaits, NamedControllerFitsTheScreenOnEveryTab)
+{
+    QByteArray labels = "\"" + QByteArray(3000, 'W') + "\"\r\n";
+    for (int g = 1; g < 32; ++g)
+        labels += "\"Device " + QByteArray::number(g) + "\"\r\n";
+    writeConfig("irlbl.cfg", labels);
+    startPlugin();
+    ASSERT_FALSE(HasFatalFailure());
+    QList<int> variables;
+    for (int v = 0; v < 128; ++v)
+        variables << v;
+    QList<QPair<int, int>> points;
+    for (int unit : {1, 5, 10})
+        for (int p = 0; p < (unit == 10 ? 8 : 16); ++p)
+            points << qMakePair(unit, p);
+    selectAndCreate(variables, points);
+    // The names the demo's store gives its devices, by device code.
+    QFile demo(QStringLiteral(KORVANE_DEMO_DIR) + "/Config/tvkXapKorvane.ini");
+    ASSERT_TRUE(demo.open(QIODevice::ReadOnly));
+    int named = 0;
+    bool inDevices = false;
+    for (const QByteArray& raw : demo.readAll().split('\n')) {
+        const QString line = QString::fromLatin1(raw).trimmed();
+        if (line.startsWith('[') && line.endsWith(']') && !line.contains('=')) {
+            inDevices = line == "[PluginDevices]";
+            continue;
+        }
+        const QString code = line.section('=', 0, 0);
+        const QStringList fields = line.section('=', 1).split(';');
+        if (!inDevices || fields.size() < 2 || !hs->deviceByCode(code))
+            continue;
+        hs->deviceByCode(code)->let("location", Variant(fields[0]));
+        hs->deviceByCode(code)->let("name", Variant(fields[1]));
+        ++named;
+    }
+    EXPECT_GT(named, 150);
+    hs->deviceByCode(UnitMappings::variableCode(5))->let("name", Variant("Sun & Rain Gauge of the Long Garden Wall"));
+
+    FrmConfigDialog* dialog = show();
+    ASSERT_NE(dialog, nullptr);
+    QCoreApplication::processEvents();
+    const QRect screen(0, 0, 1280, 800);
+    for (int i = 0; i < dialog->tabs()->count(); ++i) {
+        dialog->tabs()->setCurrentIndex(i);
+        QCoreApplication::processEvents();
+        const QSize size = dialog->frameGeometry().size();
+        EXPECT_LE(size.width(), 1280) << "tab " << i;
+        EXPECT_LE(size.height(), 800) << "tab " << i;
+        EXPECT_LE(dialog->minimumSizeHint().width(), 1280) << "tab " << i;
+        for (const char* name : {"OKButton", "CancelButton"}) {
+            auto* b = dialog->findChild<QPushButton*>(name);
+            const QRect r(b->mapTo(dialog, QPoint(0, 0)), b->size());
+            EXPECT_TRUE(dialog->rect().contains(r)) << name << " on tab " << i;
+        }
+        const QString path = QStringLiteral(KORVANE_SCREENSHOT_DIR) + "/FrmConfig-named-" + QString::number(i + 1)
+            + "-" + dialog->tabs()->tabText(i).remove(' ').remove('/') + ".png";
+        EXPECT_TRUE(dialog->grab().toImage().save(path)) << path.toStdString();
+    }
+    // The variables' fourth column (variables 96 to 127) is within the tab.
+    dialog->tabs()->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    auto* last = dialog->findChild<QCheckBox*>("Check1_127");
+    const QPoint at = last->mapTo(dialog, QPoint(last->width() - 1, 0));
+    EXPECT_LT(at.x(), dialog->width()) << "no column is cut off";
+    auto* amp = dialog->findChild<QCheckBox*>("Check1_5");
+    EXPECT_TRUE(amp->text().contains("Sun && Rain")) << amp->text().toStdString() << ": '&' is no shortcut";
+    auto* device = dialog->findChild<QComboBox*>("aIRDevice");
+    EXPECT_LT(device->sizeHint().width(), 700);
 }
