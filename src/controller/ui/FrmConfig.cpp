@@ -563,8 +563,10 @@ void FrmConfig::CancelButton_Click()
 void FrmConfig::Form_Unload()
 {
     if ((matrixChanged() || m_irLabelsChanged) && m_ready) {
-        if (ask("Changes were made to Variables or IO Point Devices.  Should these changes be acted upon?"))
+        if (ask("Changes were made to Variables or IO Point Devices.  Should these changes be acted upon?")) {
             CreateVariablesAndIO(3);
+            flushToDisk();
+        }
     }
     if (gPlugin.ToolRunRequested)
         remind("Reminder...comm port to quillon was disconnected and will be reconnected when QPRO is closed");

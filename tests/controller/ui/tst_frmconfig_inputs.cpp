@@ -3,6 +3,7 @@
 #include "UiTestSupport.h"
 
 #include "controller/IRFiles.h"
+#include "controller/UnitMappings.h"
 #include "host/Application.h"
 #include "host/HostGlobals.h"
 #include "host/IniCache.h"
@@ -243,4 +244,59 @@ TEST_F(FrmConfigInputs, ProjectFileThatIsNoRegularFileIsRefusedWithANote)
     EXPECT_TRUE(prompts.fileFilters.isEmpty());
     EXPECT_TRUE(f.Note.contains("not a regular file"));
     EXPECT_TRUE(logged("is not a regular file"));
+}
+
+class FrmConfigMatrices : public DialogFixture
+{
+protected:
+    void SetUp() override
+    {
+        DialogFixture::SetUp();
+        startPlugin();
+        ASSERT_FALSE(HasFatalFailure());
+    }
+    // The device store's line for a code as the file on disk holds it now.
+    QString storedDevice(const QString& code)
+    {
+        IniTool ini;
+        ini.Load(appDir.filePath("Config/tvkXapKorvane.ini"));
+        return ini.Read("PluginDevices", code, "<none>");
+    }
+};
+
+// Each create button acts on its own matrix: the other's ticks stay, and so
+// does its question at unload. What they make is on disk at once.
+TEST_F(FrmConfigMatrices, CreateButtonsKeepTheOtherMatrixAndReachTheDisk)
+{
+    ScriptedPrompts prompts;
+    prompts.answer = true;
+    FrmConfig& f = FrmConfig::Load();
+    f.setPrompts(&prompts);
+    f.IOPoint_Click(0, 1);  // unit 1, point 0: not acted on yet
+    f.Check1_Click(3, 1);
+    f.aCreateVariables_Click();
+    const QString v3 = UnitMappings::variableCode(3);
+    EXPECT_NE(storedDevice(v3), "<none>") << "on disk before Exit";
+    EXPECT_EQ(f.matrix.IOPoint[0], 1) << "the I/O tick survived";
+    EXPECT_TRUE(f.matrixChanged());
+
+    f.Check1_Click(4, 1);
+    f.ButCreate_Click();
+    EXPECT_NE(storedDevice(houseOf(1) + "1"), "<none>");
+    EXPECT_EQ(f.matrix.Check1[4], 1) << "the variable tick survived";
+    EXPECT_FALSE(deviceExists(UnitMappings::variableCode(4)));
+    f.CancelButton_Click();
+    ASSERT_EQ(prompts.questions.size(), 1) << "the pending variable still asks";
+    EXPECT_NE(storedDevice(UnitMappings::variableCode(4)), "<none>");
+
+    // The Kestrel button's device is stored at once as well.
+    auto storedCount = [&] {
+        IniTool ini;
+        ini.Load(appDir.filePath("Config/tvkXapKorvane.ini"));
+        return ini.Keys("PluginDevices").size();
+    };
+    const auto before = storedCount();
+    FrmConfig& g = FrmConfig::Load();
+    g.Command1_Click();
+    EXPECT_EQ(storedCount(), before + 1);
 }
