@@ -81,7 +81,7 @@ TEST_F(DialogAndSave, SaveWhileTheDialogAsksItsQuestion)
     FrmConfigDialog* dialog = showDialog();
     ASSERT_NE(dialog, nullptr);
     dialog->findChild<QCheckBox*>("Check1_5")->click();
-    bool posted = false, saved = false;
+    bool posted = false, saved = false, boxSurvived = false;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -89,8 +89,10 @@ TEST_F(DialogAndSave, SaveWhileTheDialogAsksItsQuestion)
             return;
         if (!posted) {
             posted = true;
+            QPointer<QMessageBox> guard(box);
             saved = saveVariable7(); // events run inside the question
-            return;                  // the box is looked at again on the next tick
+            boxSurvived = !guard.isNull();
+            return; // the box is looked at again on the next tick
         }
         box->button(QMessageBox::Yes)->click();
     });
@@ -98,6 +100,7 @@ TEST_F(DialogAndSave, SaveWhileTheDialogAsksItsQuestion)
     dialog->findChild<QPushButton*>("CancelButton")->click();
     EXPECT_TRUE(posted);
     EXPECT_TRUE(saved);
+    EXPECT_TRUE(boxSurvived) << "the question outlives a Save that arrives while it is up";
     EXPECT_TRUE(waitFor([] { return FrmConfig::instance() == nullptr && !FrmConfigDialog::current(); }, 10000));
     expectNoDeviceLost();
     EXPECT_TRUE(deviceExists(UnitMappings::variableCode(5))) << "the question was answered Yes";
@@ -113,19 +116,22 @@ TEST_F(DialogAndSave, SaveDuringDisconnectsReconnect)
     disconnect->click();
     form().loop.Timer3_Timer();
     ASSERT_FALSE(gPlugin.PortOpenFlag);
-    bool duringReconnect = false, saved = false;
+    bool duringReconnect = false, saved = false, stayed = false;
     QTimer during;
     QObject::connect(&during, &QTimer::timeout, [&] {
         if (duringReconnect || !model || !model->busy())
             return;
         duringReconnect = true;
         saved = saveVariable7();
+        // The handler is still running: its dialog and form must still be there.
+        stayed = FrmConfig::instance() == model && FrmConfigDialog::current() == dialog && dialog->isVisible();
     });
     during.start(5);
     disconnect->click();
     during.stop();
     EXPECT_TRUE(duringReconnect);
     EXPECT_TRUE(saved);
+    EXPECT_TRUE(stayed);
     EXPECT_TRUE(gPlugin.PortOpenFlag) << "reconnected";
     expectNoDeviceLost();
     QCoreApplication::processEvents();
