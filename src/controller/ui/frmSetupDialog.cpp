@@ -60,6 +60,9 @@ frmSetupDialog::frmSetupDialog(frmSetup& model, QWidget* parent) : QDialog(paren
     m_menuLabel->setObjectName("lblPluginForm");
     m_menus = new QComboBox;
     m_menus->setObjectName("aPluginForm");
+    // Menu captions come from plug-ins: however long one is, the box keeps its width.
+    m_menus->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_menus->setMinimumContentsLength(30);
     connect(m_menus, QOverload<int>::of(&QComboBox::activated), this, [this](int) {
         if (m_model)
             m_model->aPluginForm_Click(m_menus->currentText());
