@@ -3,6 +3,7 @@
 #include "FormFixture.h"
 
 #include "bridge/DeviceMessageClass.h"
+#include "controller/FrmTimer.h"
 #include "controller/ui/FrmConfig.h"
 #include "web/status/PostedForm.h"
 #include "host/Application.h"
@@ -11,6 +12,9 @@
 
 #include "automation/Dictionary.h"
 #include "core/Logging.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
 
 namespace {
 
@@ -404,4 +408,58 @@ TEST_F(PostedForm, SetupActionsReachTheController)
     EXPECT_EQ(handled, 1);
     waitFor([] { return false; }, 500);
     EXPECT_FALSE(sim->clock.isValid());
+}
+
+TEST_F(PostedForm, ColumnHeadingsStoreTheSortAndAnswerAtOnce)
+{
+    startAll();
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("IncludeVariables"), QStringLiteral("1"), kPluginIni);
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("IncludeX10"), QStringLiteral("1"), kPluginIni);
+    // A row button waits this long for the next poll, which never comes here.
+    if (FrmTimer *f = FrmTimer::instance())
+        f->EnablePollTimer(false);
+    gPageRefreshWaitMs = 6000;
+    auto heading = [&](const char *name) {
+        sim->clearRecord();
+        QElapsedTimer took;
+        took.start();
+        const QByteArray reply = post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {name, name}});
+        EXPECT_LT(took.elapsed(), 4000) << name << " waited for a poll";
+        EXPECT_EQ(sim->count(QuillonSim::FrameKind::Command), 0) << name;
+        const QRegularExpressionMatch first = QRegularExpression(QStringLiteral("name='([^']+)DC'")).match(QString::fromLatin1(reply));
+        return first.hasMatch() ? first.captured(1) : QStringLiteral("<no row>");
+    };
+    auto stored = [&] {
+        return iniValue(kHostIni, QStringLiteral("tspi_quillon"), QStringLiteral("StatusSortKey")) + QLatin1Char('|')
+            + iniValue(kHostIni, QStringLiteral("tspi_quillon"), QStringLiteral("StatusSortDirection"));
+    };
+
+    // "ID" is the sort code, the key already in force: its order reverses, and back.
+    EXPECT_EQ(heading("ID"), QStringLiteral("V127:80"));
+    EXPECT_EQ(stored(), QStringLiteral("\"DCSort\"|\"DESC\""));
+    EXPECT_EQ(heading("ID"), QStringLiteral("A1"));
+    EXPECT_EQ(stored(), QStringLiteral("\"DCSort\"|\"\""));
+
+    // Another heading sorts ascending by its own key, whatever the direction was.
+    heading("ID");
+    heading("Name");
+    EXPECT_EQ(stored(), QStringLiteral("\"Name\"|\"\""));
+    heading("Changed");
+    EXPECT_EQ(stored(), QStringLiteral("\"Changed\"|\"\""));
+    heading("Changed");
+    EXPECT_EQ(stored(), QStringLiteral("\"Changed\"|\"DESC\""));
+    for (const char *name : {"Status", "Tag", "Ev", "Used"}) {
+        heading(name);
+        EXPECT_EQ(stored(), QLatin1Char('"') + QLatin1String(name) + QStringLiteral("\"|\"\""));
+    }
+
+    // A key typed into the file in another case counts as the same key.
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("StatusSortKey"), QStringLiteral("used"), kHostIni);
+    heading("Used");
+    EXPECT_EQ(stored(), QStringLiteral("\"Used\"|\"DESC\""));
+
+    // Refresh is no heading: it keeps the sort and takes the row-button path.
+    gPageRefreshWaitMs = 300;
+    post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {"Refresh", "Refresh"}});
+    EXPECT_EQ(stored(), QStringLiteral("\"Used\"|\"DESC\""));
 }
