@@ -582,9 +582,9 @@ void rowButton(Request &r)
     if (cv == QLatin1String("OFF") || cv == QLatin1String("ON") || cv == QLatin1String("DIM")) {
         if (!dc.isEmpty()) {
             if (first == QLatin1String("V")) {
-                PluginCalls::SetIO(dc.left(1), dc.mid(1), 19, level);
+                PluginCalls::SetIO(device, dc.left(1), dc.mid(1), 19, level);
             } else if (first == QLatin1String("X")) {
-                PluginCalls::SetIO(dc.left(1), dc.mid(1), 19, cv == QLatin1String("ON") ? 1 : 0);
+                PluginCalls::SetIO(device, dc.left(1), dc.mid(1), 19, cv == QLatin1String("ON") ? 1 : 0);
             } else {
                 const int code = cv == QLatin1String("ON") ? 2 : cv == QLatin1String("OFF") ? 3 : 4;
                 PluginCalls::Exec(device, dc.left(1), dc.mid(1), code, level);

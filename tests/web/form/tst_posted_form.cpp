@@ -11,6 +11,7 @@
 #include "host/IR.h"
 
 #include "automation/Dictionary.h"
+#include "automation/Dispatch.h"
 #include "core/Logging.h"
 
 #include <QElapsedTimer>
@@ -462,4 +463,56 @@ TEST_F(PostedForm, ColumnHeadingsStoreTheSortAndAnswerAtOnce)
     gPageRefreshWaitMs = 300;
     post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {"Refresh", "Refresh"}});
     EXPECT_EQ(stored(), QStringLiteral("\"Used\"|\"DESC\""));
+}
+
+namespace {
+
+// A plug-in that keeps the device object each SetIO call was given.
+class SetIORecorder : public DispatchObject<SetIORecorder>
+{
+public:
+    static void describe(DispatchTable<SetIORecorder> &t)
+    {
+        t.name(QStringLiteral("tspi"));
+        t.raw(QStringLiteral("SetIO"), [](SetIORecorder &p, CallKind, std::vector<Variant> &args) {
+            p.devices.push_back(!args.empty() && args[0].isObject() ? args[0].toObject() : ObjectPtr());
+            p.codes.append(args.size() > 2 ? args[1].toString() + args[2].toString() : QString());
+            return Variant();
+        });
+    }
+    std::vector<ObjectPtr> devices;
+    QStringList codes;
+};
+
+} // namespace
+
+TEST_F(PostedForm, RowButtonsHandTheRowsDeviceToSetIO)
+{
+    startAll();
+    selectAndCreate({5}, {{10, 2}});
+    const QString var5 = variableCode(5);
+    const QString point = pointCode(10, 2);
+    ASSERT_TRUE(deviceExists(var5));
+    ASSERT_TRUE(deviceExists(point));
+    auto deviceOf = [](QString code) {
+        qint16 ref = hs->DeviceExists(code);
+        return hs->GetDevice(ref);
+    };
+
+    const ObjectPtr realPlugin = gPluginInstance;
+    auto recorder = std::make_shared<SetIORecorder>();
+    gPluginInstance = recorder;
+    post(button(varDisp(5), var5, "DIM", "12"));
+    post(button(pointDisp(10, 2), point, "ON"));
+    // A variable without a host device still gets its command, with no device.
+    post(button(varDisp(6), variableCode(6), "ON", "1"));
+    gPluginInstance = realPlugin;
+
+    ASSERT_EQ(recorder->devices.size(), 3u);
+    EXPECT_EQ(recorder->codes, (QStringList{var5, point, variableCode(6)}));
+    ASSERT_TRUE(recorder->devices[0]);
+    EXPECT_EQ(recorder->devices[0].get(), deviceOf(var5).get());
+    ASSERT_TRUE(recorder->devices[1]);
+    EXPECT_EQ(recorder->devices[1].get(), deviceOf(point).get());
+    EXPECT_FALSE(recorder->devices[2]);
 }
