@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
+#include <QTimer>
 
 #include <cmath>
 
@@ -169,6 +170,43 @@ void FrmConfig::Unload()
         form->deleteLater();
     else
         delete form;
+}
+
+std::unique_ptr<FrmConfig> FrmConfig::Standalone()
+{
+    std::unique_ptr<FrmConfig> model(new FrmConfig());
+    model->LoadVariablesMatrix();
+    model->m_ready = true;
+    return model;
+}
+
+void FrmConfig::RefreshMatrices()
+{
+    if (m_updating) {
+        if (!m_refreshPending) {
+            m_refreshPending = true;
+            QTimer::singleShot(50, this, [this] {
+                m_refreshPending = false;
+                RefreshMatrices();
+            });
+        }
+        return;
+    }
+    const DeviceSelection edited = matrix;
+    const DeviceSelection before = m_loadedMatrix;
+    LoadVariablesMatrix();
+    auto keepEdits = [](auto& now, const auto& mine, const auto& old) {
+        for (size_t i = 0; i < now.size(); ++i)
+            if (mine[i] != old[i])
+                now[i] = mine[i];
+    };
+    keepEdits(matrix.Check1, edited.Check1, before.Check1);
+    // Point and invert boxes belong to rows; they carry over while the rows are the same units.
+    if (edited.rows == matrix.rows && before.rows == matrix.rows) {
+        keepEdits(matrix.IOPoint, edited.IOPoint, before.IOPoint);
+        keepEdits(matrix.aInvert, edited.aInvert, before.aInvert);
+    }
+    emit changed();
 }
 
 bool FrmConfig::ask(const QString& text)
@@ -708,6 +746,7 @@ void FrmConfig::LoadVariablesMatrix()
             progress = 3 + r;
         }
         MatrixHeadingsVisible = !matrix.rows.isEmpty();
+        m_loadedMatrix = matrix;
     } catch (...) {
         PluginHost::logTrapped("LoadVariablesMatrix Progress=" + QString::number(progress));
     }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <memory>
 
 #include "controller/DeviceSelection.h"
 
@@ -34,6 +35,10 @@ public:
     static FrmConfig& Load();
     // Runs the unload's questions and releases the instance.
     static void Unload();
+    // A model of its own for a caller that must leave the loaded dialog alone
+    // (the status page's Save): only its matrices are read, from the host's
+    // devices; it is never shown and asks nothing.
+    static std::unique_ptr<FrmConfig> Standalone();
 
     ~FrmConfig() override;
 
@@ -114,6 +119,11 @@ public:
     void ResetLoadFlags();
     void CreateVariablesAndIO(int flags);
     void LoadVariablesMatrix();
+    // The host's devices changed behind the dialog: the matrices are read
+    // again, keeping the boxes the user changed and has not acted on yet.
+    // Asked while one of the dialog's handlers runs, it waits until the
+    // handler is done.
+    void RefreshMatrices();
     void ShowHouseCodeLabels();
     void UpdateDisconnectCaption();
     void RenameInterface(const QString& oldName, const QString& newName);
@@ -138,6 +148,8 @@ private:
     void remind(const QString& text);
     QString chooseFile(const QString& filter, const QString& current);
 
+    DeviceSelection m_loadedMatrix; // the matrices as last read from the host
+    bool m_refreshPending = false;
     bool m_matrixChanged = false;
     bool m_irLabelsChanged = false;
     bool m_ready = false;

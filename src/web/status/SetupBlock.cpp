@@ -41,6 +41,17 @@ QString unquoted(QString value)
     return value.remove(QLatin1Char('"'));
 }
 
+} // namespace
+
+QString StoredText(const QString &stored)
+{
+    if (stored.size() >= 2 && stored.startsWith(QLatin1Char('"')) && stored.endsWith(QLatin1Char('"')))
+        return stored.mid(1, stored.size() - 2);
+    return stored;
+}
+
+namespace {
+
 QString checkedText(bool b)
 {
     return b ? QStringLiteral(" checked ") : QStringLiteral(" ");
@@ -79,9 +90,12 @@ void unitRows(FastString &page)
         case 12:
             cell(page, number + (type == 11 ? QStringLiteral("&nbsp;SIO16") : QStringLiteral("&nbsp;SIO16I")),
                  "TABLEROWODD", "2", "Left");
+            // The box's shown state goes with it: a Save takes only a box its user changed.
             cell(page,
                  QStringLiteral("<input type='checkbox' ") + GetInvertChecked(n) + QStringLiteral(" name='Y")
-                     + QString::number(pos) + QStringLiteral("'>"),
+                     + QString::number(pos) + QStringLiteral("'><input type='hidden' name='Y") + QString::number(pos)
+                     + QStringLiteral("Shown' value='") + (GetInvertChecked(n).isEmpty() ? QLatin1Char('0') : QLatin1Char('1'))
+                     + QStringLiteral("'>"),
                  "TABLEROWODD", "1", "Center");
             page.Add("</tr><tr>");
             ++pos;
@@ -125,7 +139,7 @@ void writeBlock(FastString &page)
     header(page, "Connectivity");
     cell(page,
          QStringLiteral("Serial Comm IP Address<br><input type='text' size='16' value='")
-             + attr(unquoted(hostSetting(QStringLiteral("SerialIP"), QString()))) + QStringLiteral("' name='SerialIP'>"),
+             + attr(StoredText(hostSetting(QStringLiteral("SerialIP"), QString()))) + QStringLiteral("' name='SerialIP'>"),
          "TABLEROWODD", "1", "Center");
     cell(page,
          QStringLiteral("Serial Comm Port<br><input type='text' size='3' value='")
@@ -160,12 +174,12 @@ void writeBlock(FastString &page)
          "TABLEROWODD", "1", "Center");
     cell(page,
          QStringLiteral("Browser Background<br><input type='text' size='8' value='")
-             + attr(unquoted(hostSetting(QStringLiteral("Background"), QStringLiteral("#000000"))))
+             + attr(StoredText(hostSetting(QStringLiteral("Background"), QStringLiteral("#000000"))))
              + QStringLiteral("' name='Background'>"),
          "TABLEROWODD", "1", "Center");
     cell(page,
          QStringLiteral("Style Sheet<br><input type='text' size='18' value='")
-             + attr(unquoted(hostSetting(QStringLiteral("StyleSheet"), QStringLiteral("StyleNoBody.css"))))
+             + attr(StoredText(hostSetting(QStringLiteral("StyleSheet"), QStringLiteral("StyleNoBody.css"))))
              + QStringLiteral("' name='StyleSheet'>"),
          "TABLEROWODD", "1", "Center");
     page.Add("</tr><tr>");

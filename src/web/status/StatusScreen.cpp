@@ -32,6 +32,8 @@ const QString kEven = QStringLiteral("TABLEROWEVEN");
 const QString kOdd = QStringLiteral("TABLEROWODD");
 const QString kOne = QStringLiteral("1");
 const QString kLeft = QStringLiteral("Left");
+// Macro rows are named so that no X10 unit's row (house letter and unit) can share their fields.
+const QString kMacroPrefix = QStringLiteral("MAC");
 
 double neverChanged()
 {
@@ -220,7 +222,7 @@ void gatherIR(StatusTable &table, const PointTables &points)
                 continue;
             StatusRow row;
             row.Used = true;
-            row.DCDisplay = QStringLiteral("M") + QString::number(i + 1);
+            row.DCDisplay = kMacroPrefix + QString::number(i + 1);
             row.DCSort = QStringLiteral("S") + padded(int(i + 1), 4);
             row.Buttons = 1;
             row.DC = items[i].toString();
@@ -232,7 +234,7 @@ void gatherIR(StatusTable &table, const PointTables &points)
     }
     StatusRow row;
     row.Used = true;
-    row.DCDisplay = QStringLiteral("M0");
+    row.DCDisplay = kMacroPrefix + QStringLiteral("0");
     row.DCSort = QStringLiteral("S0000");
     row.Buttons = 1;
     row.DC = QStringLiteral("0");
@@ -266,6 +268,13 @@ void writeRows(FastString &out, const StatusTable &table)
         const QString code = HtmlText::ucase(row->DCDisplay);
         out.Add(QStringLiteral("<input type='hidden' value='") + HtmlText::escape(row->DC) + QStringLiteral("' name='")
                 + code + QStringLiteral("DC'>"));
+        // What the row showed: a post then changes only what its user edited,
+        // whatever another page saved since.
+        const QString shown = row->Value.isEmpty()
+            ? (row->Event ? QStringLiteral("1") : QStringLiteral("0")) + row->Tag
+            : row->Name;
+        out.Add(QStringLiteral("<input type='hidden' value='") + HtmlText::escape(shown) + QStringLiteral("' name='")
+                + code + QStringLiteral("Shown'>"));
         if (row->Buttons != 1)
             out.Add(HTMLFormatCell(QStringLiteral("<input type='checkbox' ")
                                        + (row->Used ? QStringLiteral("checked") : QString()) + QStringLiteral(" name='")
@@ -286,7 +295,7 @@ void writeRows(FastString &out, const StatusTable &table)
             out.Add(HTMLFormatCell(QStringLiteral("<input type='text' size='15' name='") + code
                                        + QStringLiteral("' value='") + HtmlText::escape(row->Name) + QStringLiteral("'>"),
                                    rowClass, kOne, kLeft));
-            out.Add(HTMLFormatCell(QStringLiteral("<input type='text' size='15' name='N") + code.mid(1)
+            out.Add(HTMLFormatCell(QStringLiteral("<input type='text' size='15' name='N") + code.mid(kMacroPrefix.size())
                                        + QStringLiteral("' value='") + HtmlText::escape(row->Value)
                                        + QStringLiteral("'>"),
                                    rowClass, kOne, kLeft));
@@ -309,7 +318,7 @@ void writeRows(FastString &out, const StatusTable &table)
         if (row->Buttons > 2)
             buttons.Add(QStringLiteral("<input type ='text' name='") + code + QStringLiteral("Value' value='' size='5'>"));
         if (row->Buttons == 1) {
-            if (code != QLatin1String("M0"))
+            if (code != kMacroPrefix + QLatin1Char('0'))
                 buttons.Add(opening + QStringLiteral("' value='SEND'>"));
             else
                 buttons.Add("<input type='submit' name ='UpdateButton' value='Save'>");

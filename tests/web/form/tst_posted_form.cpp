@@ -105,9 +105,18 @@ TEST_F(PostedForm, RowButtonsPutTheirFramesOnTheLine)
     ASSERT_TRUE(ok(post(button("IR17", "R17", "SEND"))));
     EXPECT_TRUE(waitFor([&] { return sim->irPlayed.contains(17); }));
     sim->irPlayed.clear();
-    Fields macro{{"clientinput", "M1"}, {"clientvalue", "SEND"}, {"M1DC", "3,4,5"}, {"M1", "Lights"}, {"N1", "3,4,5"}};
+    // The X10 unit M1's row comes first on the page, as it does beside macro 1.
+    Fields macro{{"clientinput", "MAC1"}, {"clientvalue", "SEND"}, {"M1DC", "M1"}, {"M1Tag", ""},
+                 {"MAC1DC", "3,4,5"}, {"MAC1", "Lights"}, {"N1", "3,4,5"}};
     ASSERT_TRUE(ok(post(macro)));
     EXPECT_TRUE(waitFor([&] { return sim->irPlayed.size() == 3; }));
+    EXPECT_EQ(sim->irPlayed, (QList<int>{3, 4, 5}));
+    // and the unit's own button still reaches the unit.
+    Fields unit = macro;
+    unit[0].second = "M1";
+    unit[1].second = "ON";
+    ASSERT_TRUE(ok(post(unit)));
+    EXPECT_TRUE(waitFor([&] { return sim->x10Units.value("M1") == "on"; }));
     EXPECT_EQ(sim->irPlayed, (QList<int>{3, 4, 5}));
 
     // The send button of an IR-module point plays no IR location.
@@ -142,7 +151,7 @@ TEST_F(PostedForm, SaveStoresTagsFlagsMacrosSettingsAndCreatesDevices)
                 {pointDisp(10, 2) + "DC", pointCode(10, 2)}, {pointDisp(10, 2) + "Used", "on"},
                 {pointDisp(10, 2) + "Tag", "porch"},
                 {"IR5DC", "R5"},          {"IR5Tag", "tv_power"},          {"IR5Event", "on"},
-                {"M0DC", "0"},            {"M0", "Movie"},                 {"N0", "1,2,3"},
+                {"MAC0DC", "0"},          {"MAC0", "Movie"},               {"N0", "1,2,3"},
                 {"SerialIP", "10.1.2.3"}, {"CommPort", "4002"},           {"poll_interval", "750"},
                 {"periodicscriptinterval", "45"}, {"ServerPort", QString::number(webPort)},
                 {"Background", "#123456"}, {"StyleSheet", "mine.css"},    {"log_errors", "on"},
@@ -156,7 +165,7 @@ TEST_F(PostedForm, SaveStoresTagsFlagsMacrosSettingsAndCreatesDevices)
     // The page built after the post shows what it stored.
     EXPECT_TRUE(page.contains("Tag' value='hall_temp'"));
     EXPECT_TRUE(page.contains("value='750' name='poll_interval'"));
-    EXPECT_TRUE(page.contains("name='M1' value='Movie'"));
+    EXPECT_TRUE(page.contains("name='MAC1' value='Movie'"));
 
     // Tags and trigger flags of the posted rows; variable 1 was not on the page.
     EXPECT_EQ(tagOf(v0), "hall_temp");
@@ -218,10 +227,10 @@ TEST_F(PostedForm, ConflictingRowsAndNonNumericSettingsAreSkippedAndLogged)
     gPlugin.X10Used[size_t(12 * 16)] = true;
     const QString before = iniValue(kPluginIni, "tspi_quillon", "poll_interval");
 
-    Fields rows{// the X10 unit M1 and macro 1 share their display code; the X10 row comes first
+    Fields rows{// the X10 unit M1 beside macro 1
                 {"M1DC", "M1"},          {"M1Used", "on"},      {"M1Tag", "x10tag"},
-                {"M1", "Night"},         {"N1", "7,8"},
-                {"M0DC", "0"},           {"M0", "Night"},       {"N0", "9"},  // a name taken twice
+                {"MAC1DC", "7,8"},       {"MAC1", "Night"},     {"N1", "7,8"},
+                {"MAC0DC", "0"},         {"MAC0", "Night"},     {"N0", "9"},  // a name taken twice
                 {"IR5000DC", "R5000"},   {"IR5000Tag", "bad"},                // no such slot
                 {"IR6DC", "R999"},       {"IR6Tag", "bad"},                   // code and row disagree
                 {"poll_interval", "fast"}, {"periodicscriptinterval", "soon"}, {"CommPort", "COM1"},
@@ -299,9 +308,9 @@ TEST_F(PostedForm, StalePageChangesOnlyTheRowsItCarried)
     gIRMacroDictionary->add(Variant(QStringLiteral("B")), Variant(QStringLiteral("2")));
     const Fields rows{{varDisp(1) + "DC", variableCode(1)}, {varDisp(1) + "Used", "on"}, {varDisp(1) + "Tag", "new1"},
                       {varDisp(2) + "DC", variableCode(2)}, {varDisp(2) + "Used", "on"}, // its tag box is absent
-                      {"M1DC", "1"}, {"M1", "A2"}, {"N1", "1,1"},
-                      {"M2DC", "2"}, {"M2", ""}, {"N2", "2"},
-                      {"M0DC", "0"}, {"M0", ""}, {"N0", "Undefined"}};
+                      {"MAC1DC", "1"}, {"MAC1", "A2"}, {"N1", "1,1"},
+                      {"MAC2DC", "2"}, {"MAC2", ""}, {"N2", "2"},
+                      {"MAC0DC", "0"}, {"MAC0", ""}, {"N0", "Undefined"}};
     ASSERT_TRUE(ok(post(save(rows))));
     EXPECT_EQ(tagOf(variableCode(0)), "t0");
     EXPECT_TRUE(deviceExists(variableCode(0)));
@@ -365,7 +374,7 @@ TEST_F(PostedForm, SaveOnAFullControllerKeepsEveryTag)
     for (int loc = 0; loc < 1024; ++loc)
         rows += {{"IR" + QString::number(loc) + "DC", "R" + QString::number(loc)},
                  {"IR" + QString::number(loc) + "Tag", "ir" + QString::number(loc)}};
-    rows += {{"M0DC", "0"}, {"M0", ""}, {"N0", "Undefined"}};
+    rows += {{"MAC0DC", "0"}, {"MAC0", ""}, {"N0", "Undefined"}};
     ASSERT_GE(codes.size(), 128 + 6 * 16 + 256 - 16);
 
     ASSERT_TRUE(ok(post(save(rows, {{"IncludeVariables", "1"}, {"IncludeIO", "1"}, {"IncludeIR", "1"},

@@ -13,19 +13,12 @@ namespace {
 // One ordinary (not touch-screen) cell as the chrome writes it.
 QString cell(const QString &text, const QString &cls, const QString &span, const QString &align)
 {
-    QString help;
-    if (cls.toUpper() == QLatin1String("TABLEHEADER") && !text.startsWith(QLatin1Char('<'))) {
-        QString key = text;
-        key.remove(QLatin1Char(' ')).remove(QLatin1Char('\'')).remove(QLatin1Char('-'));
-        help = QStringLiteral(" onMouseOver=\"myPopup.startHelp('") + key.toLower().left(15)
-            + QStringLiteral("')\" onMouseOut=\"myPopup.clearHelp()\" ");
-    }
     QString attrs = QStringLiteral("class=\"") + cls + QStringLiteral("\" ");
     if (!span.isEmpty())
         attrs += QStringLiteral("colspan=\"") + span + QStringLiteral("\" ");
     if (!align.isEmpty())
         attrs += QStringLiteral("align=\"") + align + QStringLiteral("\" ");
-    return QStringLiteral("<td ") + help + attrs + QStringLiteral(">") + text + QStringLiteral("</td>");
+    return QStringLiteral("<td ") + attrs + QStringLiteral(">") + text + QStringLiteral("</td>");
 }
 
 QString odd(const QString &text, const char *span = "1", const char *align = "Center")
@@ -112,7 +105,8 @@ QString unitRow(int n, const char *type, const QString &invertCell)
 QString invertBox(const char *checked, int pos)
 {
     return QStringLiteral("<input type='checkbox' ") + QString::fromLatin1(checked) + QStringLiteral(" name='Y")
-        + QString::number(pos) + QStringLiteral("'>");
+        + QString::number(pos) + QStringLiteral("'><input type='hidden' name='Y") + QString::number(pos)
+        + QStringLiteral("Shown' value='") + (*checked ? QLatin1Char('1') : QLatin1Char('0')) + QStringLiteral("'>");
 }
 
 class SetupBlock : public FormFixture
