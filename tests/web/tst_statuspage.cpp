@@ -306,18 +306,18 @@ protected:
             + td("Status", h, "1", c) + td("Tag", h, "1", c) + td("Ev", h, "1", c)
             + td("Source Including Subaddress", h, "1", c) + td("Class", h, "1", c) + QStringLiteral("</tr><tr>");
         // Each row carries its filter's key and what it showed.
-        t += QStringLiteral("<input type='hidden' value='acme.weather.home~weather.report~x' name='FilterKey1'><input type='hidden' value='wx;1' name='FilterShown1'>") + td("Today 2:00:00 PM", odd, "1", c) + td("<input type='text' size='15' value='wx' name='FilterTag1'>", misc)
+        t += td("<input type='hidden' value='acme.weather.home~weather.report~x' name='FilterKey1'><input type='hidden' value='wx;1' name='FilterShown1'>Today 2:00:00 PM", odd, "1", c) + td("<input type='text' size='15' value='wx' name='FilterTag1'>", misc)
             + td("<input type='checkbox' checked value='1' name='FilterEvent1'>", odd)
             + td("<input type='text' size='80' value='acme.weather.home' name='Source1'>", odd, "1", "Right")
             + td("<input type='text' size='20' value='weather.report' name='Class1'>", odd) + "</tr><tr>";
         if (detail)
             t += td("4.5", odd, "3", "Right") + td("weather.tempc", odd, "3") + "</tr><tr>" + td("NW 12", odd, "3", "Right")
                 + td("weather.wind", odd, "3") + "</tr><tr>";
-        t += QStringLiteral("<input type='hidden' value='acme.door.front~alarm.event' name='FilterKey2'><input type='hidden' value='door;' name='FilterShown2'>") + td("", even, "1", c) + td("<input type='text' size='15' value='door' name='FilterTag2'>", misc)
+        t += td("<input type='hidden' value='acme.door.front~alarm.event' name='FilterKey2'><input type='hidden' value='door;' name='FilterShown2'>", even, "1", c) + td("<input type='text' size='15' value='door' name='FilterTag2'>", misc)
             + td("<input type='checkbox' value='1' name='FilterEvent2'>", even)
             + td("<input type='text' size='80' value='acme.door.front' name='Source2'>", even, "1", "Right")
             + td("<input type='text' size='20' value='alarm.event' name='Class2'>", even) + "</tr><tr>";
-        t += QStringLiteral("<input type='hidden' value='acme.meter~power.usage' name='FilterKey3'><input type='hidden' value='meter;' name='FilterShown3'>") + td("", odd, "1", c) + td("<input type='text' size='15' value='meter' name='FilterTag3'>", misc)
+        t += td("<input type='hidden' value='acme.meter~power.usage' name='FilterKey3'><input type='hidden' value='meter;' name='FilterShown3'>", odd, "1", c) + td("<input type='text' size='15' value='meter' name='FilterTag3'>", misc)
             + td("<input type='checkbox' value='1' name='FilterEvent3'>", odd)
             + td("<input type='text' size='80' value='acme.meter' name='Source3'>", odd, "1", "Right")
             + td("<input type='text' size='20' value='power.usage' name='Class3'>", odd) + "</tr><tr>";

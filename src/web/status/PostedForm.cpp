@@ -210,6 +210,13 @@ QString currentCode(const PostedRow &row)
 // count as used.
 void refreshUsedFlags()
 {
+    // Before the plug-in has met the controller it may not know the
+    // variables' house code yet; their devices tell it.
+    if (gPlugin.VarsHouseCode == 0) {
+        const QString found = UnitMappings::FindVarsHouseCode();
+        if (!found.isEmpty())
+            gPlugin.VarsHouseCode = found.at(0).unicode();
+    }
     for (const umap &m : gPlugin.UnitMaps) {
         if (m.unit < 0 || m.unit >= int(gPlugin.PointUsed.size()) || m.hc.isEmpty())
             continue;
@@ -226,10 +233,17 @@ void refreshUsedFlags()
 // Takes the Used boxes the user changed. A row's posted code says whether
 // its point had a device when the page was built; a box is taken only while
 // that still holds, so a stale page cannot undo what was done since.
-// Returns the X10 units (flag indexes) whose box was taken.
-std::vector<int> usedPass(const Request &r, const std::vector<PostedRow> &rows, DeviceSelection &matrix)
+// What the Used boxes taken change.
+struct UsedChanges
 {
-    std::vector<int> x10;
+    std::vector<int> x10; // flag indexes of the X10 units
+    bool variables = false;
+    bool points = false;
+};
+
+UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, DeviceSelection &matrix)
+{
+    UsedChanges changes;
     for (const PostedRow &row : rows) {
         if (row.kind == PostedRow::IRCode)
             continue;
@@ -250,21 +264,24 @@ std::vector<int> usedPass(const Request &r, const std::vector<PostedRow> &rows, 
         case PostedRow::X10: {
             const int k = (row.disp.at(0).unicode() - 'A') * 16 + row.number - 1;
             gPlugin.X10Used[size_t(k)] = used;
-            x10.push_back(k);
+            changes.x10.push_back(k);
             break;
         }
         case PostedRow::IO:
-            if (matrix.rowOf(row.unit) >= 0)
+            if (matrix.rowOf(row.unit) >= 0) {
                 matrix.setPoint(row.unit, row.point, used);
+                changes.points = true;
+            }
             break;
         case PostedRow::Variable:
             matrix.setVariable(row.number, used);
+            changes.variables = true;
             break;
         default:
             break;
         }
     }
-    return x10;
+    return changes;
 }
 
 // Makes or removes the devices of the X10 units whose box the Save took. A
@@ -613,21 +630,28 @@ void Save(Request &r)
         refreshUsedFlags();
         const std::unique_ptr<FrmConfig> model = FrmConfig::Standalone();
         DeviceSelection &matrix = model->matrix;
-        const std::vector<int> x10 = usedPass(r, rows, matrix);
+        UsedChanges changes = usedPass(r, rows, matrix);
         if (setupPosted) {
             for (int i = 0; i < 16 && i < matrix.rows.size(); ++i) {
                 const QString box = QStringLiteral("Y") + QString::number(i);
-                const bool inverted = ticked(r, box);
+                const int inverted = ticked(r, box) ? 1 : 0;
                 const KeyValuePair *shown = r.FormCol().find(box + QStringLiteral("Shown"));
-                if (!shown || (shown->Value() == QLatin1String("1")) != inverted)
-                    matrix.aInvert[size_t(i)] = inverted ? 1 : 0;
+                if (shown && (shown->Value() == QLatin1String("1") ? 1 : 0) == inverted)
+                    continue; // the user left the box as shown
+                if (matrix.aInvert[size_t(i)] != inverted) {
+                    matrix.aInvert[size_t(i)] = inverted;
+                    changes.points = true;
+                }
             }
         }
-        const int flags = (gPlugin.IncludeVariables ? 1 : 0) + ((gPlugin.IncludeIO || gPlugin.IncludeSetup) ? 2 : 0);
+        // Devices are made and removed only for the kinds whose boxes the
+        // user changed: a page that changed none leaves every device alone.
+        const int flags = (gPlugin.IncludeVariables && changes.variables ? 1 : 0)
+            + ((gPlugin.IncludeIO || gPlugin.IncludeSetup) && changes.points ? 2 : 0);
         if (flags != 0)
             model->CreateVariablesAndIO(flags);
         if (gPlugin.IncludeX10)
-            defineX10(x10);
+            defineX10(changes.x10);
         if (gPlugin.IncludeIR)
             saveMacros(r);
         if (setupPosted)

@@ -141,11 +141,11 @@ void AddFilter(FastString &page)
                 const DeviceMessageClassPtr record = recordOf(tag);
                 // The filter's key and what the row showed travel with the row,
                 // so that a post from an older page finds its own filter.
-                page.Add(QStringLiteral("<input type='hidden' value='") + HtmlText::escape(key)
-                         + QStringLiteral("' name='FilterKey") + n + QStringLiteral("'><input type='hidden' value='")
-                         + HtmlText::escape(items[i].toString()) + QStringLiteral("' name='FilterShown") + n
-                         + QStringLiteral("'>"));
-                page.Add(cell(record ? FormatLastChange(record->LastChange) : QString(), rowClass, one, center));
+                const QString carried = QStringLiteral("<input type='hidden' value='") + HtmlText::escape(key)
+                    + QStringLiteral("' name='FilterKey") + n + QStringLiteral("'><input type='hidden' value='")
+                    + HtmlText::escape(items[i].toString()) + QStringLiteral("' name='FilterShown") + n
+                    + QStringLiteral("'>");
+                page.Add(cell(carried + (record ? FormatLastChange(record->LastChange) : QString()), rowClass, one, center));
                 page.Add(cell(QStringLiteral("<input type='text' size='15' value='") + HtmlText::escape(tag)
                                   + QStringLiteral("' name='FilterTag") + n + QStringLiteral("'>"),
                               QStringLiteral("tablecellmisc"), one, left));

@@ -103,8 +103,9 @@ bool DemoProgram::start()
     editConfig("tvkXapKorvane.ini", "CommPort=",
                "CommPort=" + QByteArray::number(simPort) + "\r\nHTTPPort=" + QByteArray::number(webPort));
     program = std::make_unique<KorvaneProcess>(folder);
-    // The page is whole once the controller's units are known.
-    return waitUntil([&] { return get().contains("</body></html>") && get().contains("name='V5:06DC'"); }, 60000);
+    // The page is whole once the plug-in knows the controller's variables
+    // (their device codes) and its units.
+    return waitUntil([&] { return get().contains("value='[6' name='V5:06DC'"); }, 60000);
 }
 
 bool DemoProgram::stop()
@@ -206,12 +207,22 @@ QMap<QString, QString> DemoProgram::settings() const
         for (const QByteArray &raw : readConfig(QString::fromLatin1(file)).split('\n')) {
             const QString line = QString::fromLatin1(raw).trimmed();
             if (line.startsWith('[') && line.endsWith(']') && !line.contains('=')) {
-                section = line;
+                section = line.toUpper();
                 continue;
             }
             const qsizetype eq = line.indexOf('=');
-            if (eq > 0)
-                out.insert(QString::fromLatin1(file) + '/' + section + '/' + line.left(eq), line.mid(eq + 1));
+            if (eq <= 0)
+                continue;
+            QString value = line.mid(eq + 1);
+            // A stored device's status, value and time of change follow the
+            // controller, not the page: they are left out.
+            if (section == QLatin1String("[PLUGINDEVICES]")) {
+                QStringList fields = value.split(';');
+                for (int i = 7; i <= 9 && i < fields.size(); ++i)
+                    fields[i] = QStringLiteral("*");
+                value = fields.join(';');
+            }
+            out.insert(QString::fromLatin1(file) + '/' + section + '/' + line.left(eq), value);
         }
     }
     return out;

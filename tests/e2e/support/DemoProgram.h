@@ -12,6 +12,17 @@
 #include <QStringList>
 
 #include <memory>
+#include <ostream>
+
+// Readable failure messages for the texts and lists these tests compare.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList &list, std::ostream *os)
+{
+    *os << "{\"" << list.join(QStringLiteral("\", \"")).toStdString() << "\"}";
+}
 
 // The demo's program folder (settings, scripts, page files) run by the real
 // program against the simulator executable, with the status page on a free
@@ -44,7 +55,8 @@ public:
     static void set(Fields &fields, const QString &name, const QString &value);
     static void remove(Fields &fields, const QString &name);
 
-    // Both settings files as "file/[section]/key" -> value.
+    // Both settings files as "file/[SECTION]/key" -> value (section names
+    // upper-cased; a device's live status, value and time of change as "*").
     QMap<QString, QString> settings() const;
     // The entries of `before` and `after` that differ, added or removed.
     static QStringList changed(const QMap<QString, QString> &before, const QMap<QString, QString> &after);
