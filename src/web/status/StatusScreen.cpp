@@ -20,11 +20,13 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/Latin1Case.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbError.h"
 
 #include <QCoreApplication>
+#include <QHash>
 
 namespace {
 
@@ -87,14 +89,33 @@ void splitLabel(const QString &label, StatusRow &row)
     }
 }
 
+// The host's devices by code (without regard to case), the first of a code
+// winning as the host's own look-up does: built once for a page, instead of
+// a walk over every device for each of its rows.
+QHash<QString, DeviceClassPtr> &deviceIndex()
+{
+    static QHash<QString, DeviceClassPtr> index;
+    return index;
+}
+
+void indexDevices()
+{
+    QHash<QString, DeviceClassPtr> &index = deviceIndex();
+    index.clear();
+    const int count = host().DeviceCount();
+    for (int i = 1; i <= count; ++i) {
+        if (const DeviceClassPtr device = host().deviceAt(i)) {
+            const QString key = Latin1Case::lower(device->code());
+            if (!index.contains(key))
+                index.insert(key, device);
+        }
+    }
+}
+
 // The host device of a code, or null.
 DeviceClassPtr existing(const QString &code)
 {
-    QString c = code;
-    qint16 position = host().DeviceExists(c);
-    if (position < 0)
-        return nullptr;
-    return host().GetDevice(position);
+    return deviceIndex().value(Latin1Case::lower(code));
 }
 
 void fromDevice(const DeviceClass &device, const QString &code, StatusRow &row)
@@ -372,6 +393,12 @@ void BuildStatusTable()
 {
     StatusTable &table = CurrentStatusTable();
     table.clear();
+    indexDevices();
+    // The index holds devices only while the table is gathered, whatever way it ends.
+    struct Release
+    {
+        ~Release() { deviceIndex().clear(); }
+    } release;
     const PointTables &points = Points();
     const bool onlyUsed = gPlugin.ShowOnlyUsed;
     if (included(QStringLiteral("IncludeVariables")))
