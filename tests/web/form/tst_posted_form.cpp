@@ -525,3 +525,90 @@ TEST_F(PostedForm, RowButtonsHandTheRowsDeviceToSetIO)
     EXPECT_EQ(recorder->devices[1].get(), deviceOf(point).get());
     EXPECT_FALSE(recorder->devices[2]);
 }
+
+// Two pages built from the same state: the second one's Save makes a device,
+// removes one, retags a row and ticks a trigger; the first one's Save (its
+// user changed one tag) then undoes none of it.
+TEST_F(PostedForm, StalePageTakesOnlyWhatItsUserChanged)
+{
+    startAll();
+    selectAndCreate({0, 1, 2, 5}, {});
+    gPlugin.IncludeVariables = true;
+    const QString v1 = variableCode(1), v2 = variableCode(2), v5 = variableCode(5), v30 = variableCode(30);
+    setTag(v1, "t1");
+    setTag(v2, "t2");
+    ASSERT_FALSE(deviceExists(v30));
+    // Both pages showed these rows: code, Used box, tag and what the row showed.
+    auto rows = [&](const QString &tag1, bool event1, const QString &tag2, bool used5, bool used30, const QString &tag30) {
+        Fields f{{varDisp(1) + "DC", v1}, {varDisp(1) + "Used", "on"}, {varDisp(1) + "Tag", tag1}, {varDisp(1) + "Shown", "0t1"},
+                 {varDisp(2) + "DC", v2}, {varDisp(2) + "Used", "on"}, {varDisp(2) + "Tag", tag2}, {varDisp(2) + "Shown", "0t2"},
+                 {varDisp(5) + "DC", v5}, {varDisp(5) + "Tag", ""}, {varDisp(5) + "Shown", "0"},
+                 {varDisp(30) + "DC", ""}, {varDisp(30) + "Tag", tag30}, {varDisp(30) + "Shown", "0"}};
+        if (event1)
+            f.append({varDisp(1) + "Event", "on"});
+        if (used5)
+            f.append({varDisp(5) + "Used", "on"});
+        if (used30)
+            f.append({varDisp(30) + "Used", "on"});
+        return f;
+    };
+    // The second page: V30 ticked with a tag typed beside it, V5 unticked, V2 retagged, V1's trigger ticked.
+    ASSERT_TRUE(ok(post(save(rows("t1", true, "b2", false, true, "attic"), {{"IncludeVariables", "1"}}))));
+    ASSERT_TRUE(deviceExists(v30));
+    EXPECT_EQ(tagOf(v30), "attic");
+    ASSERT_FALSE(deviceExists(v5));
+    EXPECT_EQ(tagOf(v2), "b2");
+    EXPECT_EQ(eventOf(v1), "True");
+
+    // The first page, as it was built: only V1's tag edited.
+    ASSERT_TRUE(ok(post(save(rows("a1", false, "t2", true, false, ""), {{"IncludeVariables", "1"}}))));
+    EXPECT_TRUE(deviceExists(v30)) << "a device made since the page was built was removed";
+    EXPECT_EQ(tagOf(v30), "attic");
+    EXPECT_FALSE(deviceExists(v5)) << "a device removed since the page was built came back";
+    EXPECT_EQ(tagOf(v1), "a1");
+    EXPECT_EQ(eventOf(v1), "True");
+    EXPECT_EQ(tagOf(v2), "b2");
+
+    // Its user now unticks V5, which is gone already: nothing is made, and the log says why.
+    ASSERT_TRUE(ok(post(save(rows("a1", false, "t2", false, false, ""), {{"IncludeVariables", "1"}}))));
+    EXPECT_FALSE(deviceExists(v5));
+    EXPECT_TRUE(deviceExists(v30));
+    EXPECT_TRUE(loggedSince("changed since the page was built"));
+}
+
+// A Save while the configuration dialog is loaded with boxes its user has
+// not acted on: the page works on its own model, the dialog stays loaded
+// with its boxes, and its matrices show the device the Save made.
+TEST_F(PostedForm, SaveLeavesAnOpenDialogAndItsModel)
+{
+    startAll();
+    selectAndCreate({0, 1}, {});
+    gPlugin.IncludeVariables = true;
+    const QString v0 = variableCode(0), v1 = variableCode(1), v7 = variableCode(7), v9 = variableCode(9);
+    FrmConfig &dialog = FrmConfig::Load();
+    ASSERT_EQ(dialog.matrix.Check1[1], 1);
+    dialog.Check1_Click(1, 0); // to remove V1, not yet acted on
+    dialog.Check1_Click(9, 1); // to make V9
+
+    ASSERT_TRUE(ok(post(save({{varDisp(0) + "DC", v0}, {varDisp(0) + "Used", "on"}, {varDisp(0) + "Tag", "page"},
+                              {varDisp(0) + "Shown", "0"}, {varDisp(7) + "DC", ""}, {varDisp(7) + "Used", "on"},
+                              {varDisp(7) + "Tag", ""}, {varDisp(7) + "Shown", "0"}},
+                             {{"IncludeVariables", "1"}}))));
+    EXPECT_EQ(FrmConfig::instance(), &dialog) << "the Save closed the dialog";
+    EXPECT_TRUE(gPlugin.ConfigDialogOpen);
+    EXPECT_TRUE(dialog.matrixChanged());
+    EXPECT_TRUE(deviceExists(v1)) << "the Save acted on the dialog's unticked box";
+    EXPECT_FALSE(deviceExists(v9)) << "the Save acted on the dialog's ticked box";
+    EXPECT_TRUE(deviceExists(v7));
+    EXPECT_EQ(tagOf(v0), "page");
+    // The dialog's boxes: its user's edits kept, the page's new device shown.
+    EXPECT_EQ(dialog.matrix.Check1[0], 1);
+    EXPECT_EQ(dialog.matrix.Check1[1], 0);
+    EXPECT_EQ(dialog.matrix.Check1[9], 1);
+    EXPECT_EQ(dialog.matrix.Check1[7], 1);
+    EXPECT_TRUE(dialog.Check1Caption[7].contains(v7)) << dialog.Check1Caption[7].toStdString();
+
+    dialog.ResetLoadFlags();
+    FrmConfig::Unload();
+    EXPECT_TRUE(deviceExists(v1));
+}
