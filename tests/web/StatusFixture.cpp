@@ -261,10 +261,15 @@ QString StatusTest::rowHtml(const QString &id, const QString &c) const
 QString StatusTest::defaultOptions() const
 {
     const QString e = QStringLiteral("TABLEROWEVEN");
+    // Each option carries the value it shows.
+    auto shownField = [](const char *name, const QString &value) {
+        return QStringLiteral("<input type='hidden' name='") + QLatin1String(name) + QStringLiteral("Shown' value='")
+            + value + QStringLiteral("'>");
+    };
     auto box = [&](const char *name, bool on, const char *caption) {
         return td(QStringLiteral("<input type='checkbox' name ='") + QLatin1String(name) + QStringLiteral("' value='1'")
                       + (on ? QStringLiteral(" checked ") : QStringLiteral(" ")) + QStringLiteral(">&nbsp;")
-                      + QLatin1String(caption),
+                      + QLatin1String(caption) + shownField(name, on ? "1" : "0"),
                   e);
     };
     return QStringLiteral("<table border='5' frame='box' width= '600'><tr>")
@@ -275,18 +280,21 @@ QString StatusTest::defaultOptions() const
         + box("ShowOnlyUsed", gPlugin.ShowOnlyUsed, "Show Only Used") + QStringLiteral("<tr><tr>")
         + td(QStringLiteral("<input type='checkbox' name ='ShowReceiveMessages' value='1'")
                  + (gShowReceiveMessages ? QStringLiteral(" checked ") : QStringLiteral(" "))
-                 + QStringLiteral(">&nbsp;Receive xAP Messages"),
+                 + QStringLiteral(">&nbsp;Receive xAP Messages")
+                 + shownField("ShowReceiveMessages", gShowReceiveMessages ? "1" : "0"),
              e)
         + td(QStringLiteral("<input type='checkbox' name ='ShowReceiveDetail' value='1'")
                  + (gShowReceiveDetail ? QStringLiteral(" checked ") : QStringLiteral(" "))
-                 + QStringLiteral(">&nbsp;Receive xAP Detail"),
+                 + QStringLiteral(">&nbsp;Receive xAP Detail")
+                 + shownField("ShowReceiveDetail", gShowReceiveDetail ? "1" : "0"),
              e)
         + td(QStringLiteral("<input type='radio' name ='ShowStatus' value='0'") + (gShowStatus == 0 ? " checked" : "")
                  + QStringLiteral(">&nbsp;Dont Show Status<br><input type='radio' name ='ShowStatus' value='1'")
                  + (gShowStatus == 1 ? " checked" : "")
                  + QStringLiteral(">&nbsp;Show Status<br><input type='radio' name ='ShowStatus' value='2'")
                  + (gShowStatus != 0 && gShowStatus != 1 ? " checked" : "")
-                 + QStringLiteral(">&nbsp;Show Status and Config"),
+                 + QStringLiteral(">&nbsp;Show Status and Config")
+                 + shownField("ShowStatus", QString::number(gShowStatus == 0 || gShowStatus == 1 ? gShowStatus : 2)),
              e, QStringLiteral("3"))
         + QStringLiteral("</tr></table>");
 }

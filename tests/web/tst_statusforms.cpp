@@ -81,6 +81,24 @@ TEST_F(StatusForms, DisplaySettingsSavedAndLoaded)
     EXPECT_TRUE(anyLogContains(mark, QStringLiteral("ShowReceiveDetail")));
 }
 
+// A page's display options carry what they showed: an older page's Save
+// keeps what another page changed since, and takes its own user's change.
+TEST_F(StatusForms, StaleDisplayOptionsKeepChangesMadeElsewhere)
+{
+    gShowStatus = 2;
+    gShowReceiveMessages = true;
+    set(QStringLiteral("tvkXapKorvane.ini"), QStringLiteral("General"), QStringLiteral("ShowStatus"), QStringLiteral("2"));
+    // The page showed status 0, messages off, detail off; its user ticked detail.
+    post("clientinput=yes&UpdateButton=Save&ShowStatus=0&ShowStatusShown=0&ShowReceiveMessagesShown=0"
+         "&ShowReceiveDetail=1&ShowReceiveDetailShown=0");
+    SaveDisplaySettings();
+    EXPECT_EQ(gShowStatus, 2);
+    EXPECT_TRUE(gShowReceiveMessages);
+    EXPECT_TRUE(gShowReceiveDetail);
+    EXPECT_EQ(general(QStringLiteral("ShowStatus")), QStringLiteral("2"));
+    EXPECT_EQ(general(QStringLiteral("ShowReceiveDetail")), QStringLiteral("True"));
+}
+
 TEST_F(StatusForms, FilterRowsChangeTheirOwnFiltersAndTheSection)
 {
     gFilterDictionary->add(Variant(QStringLiteral("a.b~c.d")), Variant(QStringLiteral("one;1")));

@@ -455,12 +455,37 @@ bool numericSetting(const QString &posted, const QString &stored, const QString 
     return true;
 }
 
+// Whether the user changed a field of the page's options or setup block:
+// its posted value differs from the one the page showed beside it. A post
+// without the shown value counts the field as changed.
+bool changedOnPage(const Request &r, const QString &field, const QString &value)
+{
+    const KeyValuePair *shown = r.FormCol().find(field + QStringLiteral("Shown"));
+    return !shown || shown->Value() != value;
+}
+
+QString boxValue(const Request &r, const QString &field)
+{
+    return ticked(r, field) ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+bool boxChanged(const Request &r, const QString &field)
+{
+    return changedOnPage(r, field, boxValue(r, field));
+}
+
+// A text field of the page that its user changed.
+bool fieldChanged(const Request &r, const QString &field)
+{
+    return present(r, field) && changedOnPage(r, field, r.Form(field));
+}
+
 // A text setting of the setup block is shown as stored, without the quotes
 // around it; it is written only when the post changed it, so that a Save
 // of other things keeps its stored form.
 bool textSetting(const Request &r, const QString &key, const QString &def, QString &value)
 {
-    if (!present(r, key) || !hs)
+    if (!fieldChanged(r, key) || !hs)
         return false;
     value = r.Form(key);
     return value != StoredText(hs->getIniSetting(kSection, key, def, kHostFile));
@@ -472,7 +497,7 @@ void saveSettings(const Request &r)
         gSerialIPAddress = v;
         saveHost(QStringLiteral("SerialIP"), v);
     }
-    if (present(r, QStringLiteral("CommPort"))) {
+    if (fieldChanged(r, QStringLiteral("CommPort"))) {
         const QString stored = hs ? hs->getIniSetting(kSection, QStringLiteral("CommPort"), QStringLiteral("1"), kHostFile)
                                         .remove(QLatin1Char('"'))
                                   : QString();
@@ -483,7 +508,7 @@ void saveSettings(const Request &r)
             saveHost(QStringLiteral("CommPort"), v);
         }
     }
-    if (present(r, QStringLiteral("poll_interval"))) {
+    if (fieldChanged(r, QStringLiteral("poll_interval"))) {
         QString v;
         const QString stored = PluginSettings::setting(QStringLiteral("poll_interval"), QStringLiteral("2000"));
         if (numericSetting(r.Form(QStringLiteral("poll_interval")), stored, QStringLiteral("poll_interval"), v)) {
@@ -497,7 +522,7 @@ void saveSettings(const Request &r)
             }
         }
     }
-    if (present(r, QStringLiteral("PeriodicScriptInterval"))) {
+    if (fieldChanged(r, QStringLiteral("PeriodicScriptInterval"))) {
         QString v;
         const QString stored = PluginSettings::setting(QStringLiteral("PeriodicScriptInterval"), QString());
         if (numericSetting(r.Form(QStringLiteral("PeriodicScriptInterval")), stored,
@@ -506,9 +531,11 @@ void saveSettings(const Request &r)
             SetScriptPeriod(v);
         }
     }
-    gPlugin.DebugLogFlag = ticked(r, QStringLiteral("DebugLog"));
-    savePlugin(QStringLiteral("DebugLog"), gPlugin.DebugLogFlag ? QStringLiteral("True") : QStringLiteral("False"));
-    if (present(r, QStringLiteral("ServerPort"))) {
+    if (boxChanged(r, QStringLiteral("DebugLog"))) {
+        gPlugin.DebugLogFlag = ticked(r, QStringLiteral("DebugLog"));
+        savePlugin(QStringLiteral("DebugLog"), gPlugin.DebugLogFlag ? QStringLiteral("True") : QStringLiteral("False"));
+    }
+    if (fieldChanged(r, QStringLiteral("ServerPort"))) {
         const QString stored =
             hs ? hs->getIniSetting(kSection, QStringLiteral("HTTPPort"), QStringLiteral("8010"), kHostFile).remove(QLatin1Char('"'))
                : QString();
@@ -531,14 +558,19 @@ void saveSettings(const Request &r)
         gStyleSheet = v;
         saveHost(QStringLiteral("StyleSheet"), gStyleSheet);
     }
-    gPlugin.LogErrors = ticked(r, QStringLiteral("log_errors")) ? 1 : 0;
-    savePlugin(QStringLiteral("log_errors"), flag(gPlugin.LogErrors));
-    gPlugin.LogComms = ticked(r, QStringLiteral("log_comms")) ? 1 : 0;
-    savePlugin(QStringLiteral("log_comms"), flag(gPlugin.LogComms));
-    savePlugin(QStringLiteral("Recognition"), flag(ticked(r, QStringLiteral("Recognition"))));
+    if (boxChanged(r, QStringLiteral("log_errors"))) {
+        gPlugin.LogErrors = ticked(r, QStringLiteral("log_errors")) ? 1 : 0;
+        savePlugin(QStringLiteral("log_errors"), flag(gPlugin.LogErrors));
+    }
+    if (boxChanged(r, QStringLiteral("log_comms"))) {
+        gPlugin.LogComms = ticked(r, QStringLiteral("log_comms")) ? 1 : 0;
+        savePlugin(QStringLiteral("log_comms"), flag(gPlugin.LogComms));
+    }
+    if (boxChanged(r, QStringLiteral("Recognition")))
+        savePlugin(QStringLiteral("Recognition"), flag(ticked(r, QStringLiteral("Recognition"))));
     for (const char *key : {"ProjectFile", "QPROFile", "IRPROFile"}) {
         const QString k = QString::fromLatin1(key);
-        if (present(r, k))
+        if (fieldChanged(r, k))
             savePlugin(k, r.Form(k));
     }
 }
@@ -603,20 +635,21 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
     }
 }
 
+// The page's option boxes its user changed; the others keep what they are
+// now, whatever the page showed.
 void saveIncludeOptions(const Request &r)
 {
-    gPlugin.IncludeVariables = ticked(r, QStringLiteral("IncludeVariables"));
-    gPlugin.IncludeX10 = ticked(r, QStringLiteral("IncludeX10"));
-    gPlugin.IncludeIO = ticked(r, QStringLiteral("IncludeIO"));
-    gPlugin.IncludeIR = ticked(r, QStringLiteral("IncludeIR"));
-    gPlugin.IncludeSetup = ticked(r, QStringLiteral("IncludeSetup"));
-    gPlugin.ShowOnlyUsed = ticked(r, QStringLiteral("ShowOnlyUsed"));
-    savePlugin(QStringLiteral("IncludeVariables"), flag(gPlugin.IncludeVariables));
-    savePlugin(QStringLiteral("IncludeIO"), flag(gPlugin.IncludeIO));
-    savePlugin(QStringLiteral("IncludeIR"), flag(gPlugin.IncludeIR));
-    savePlugin(QStringLiteral("IncludeX10"), flag(gPlugin.IncludeX10));
-    savePlugin(QStringLiteral("IncludeSetup"), flag(gPlugin.IncludeSetup));
-    savePlugin(QStringLiteral("ShowOnlyUsed"), flag(gPlugin.ShowOnlyUsed));
+    const std::pair<const char *, bool *> options[] = {
+        {"IncludeVariables", &gPlugin.IncludeVariables}, {"IncludeIO", &gPlugin.IncludeIO},
+        {"IncludeIR", &gPlugin.IncludeIR},               {"IncludeX10", &gPlugin.IncludeX10},
+        {"IncludeSetup", &gPlugin.IncludeSetup},         {"ShowOnlyUsed", &gPlugin.ShowOnlyUsed}};
+    for (const auto &[name, option] : options) {
+        const QString key = QLatin1String(name);
+        if (!boxChanged(r, key))
+            continue;
+        *option = ticked(r, key);
+        savePlugin(key, flag(*option));
+    }
 }
 
 void Save(Request &r)

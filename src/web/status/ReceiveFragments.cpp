@@ -90,11 +90,19 @@ DeviceMessageClassPtr recordOf(const QString &tag)
 void AddDisplayOptions(FastString &page)
 {
     page.Add("<tr><tr>");
+    // Each option carries the value shown: a Save takes only what its user changed.
+    auto shownField = [](const char *name, const QString &value) {
+        return QStringLiteral("<input type='hidden' name='") + QLatin1String(name) + QStringLiteral("Shown' value='")
+            + value + QStringLiteral("'>");
+    };
+    auto flagText = [](bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); };
     page.Add(cell(QStringLiteral("<input type='checkbox' name ='ShowReceiveMessages' value='1'")
-                      + CheckedText(gShowReceiveMessages) + QStringLiteral(">&nbsp;Receive xAP Messages"),
+                      + CheckedText(gShowReceiveMessages) + QStringLiteral(">&nbsp;Receive xAP Messages")
+                      + shownField("ShowReceiveMessages", flagText(gShowReceiveMessages)),
                   QStringLiteral("TABLEROWEVEN"), QStringLiteral("1"), QStringLiteral("Left")));
     page.Add(cell(QStringLiteral("<input type='checkbox' name ='ShowReceiveDetail' value='1'")
-                      + CheckedText(gShowReceiveDetail) + QStringLiteral(">&nbsp;Receive xAP Detail"),
+                      + CheckedText(gShowReceiveDetail) + QStringLiteral(">&nbsp;Receive xAP Detail")
+                      + shownField("ShowReceiveDetail", flagText(gShowReceiveDetail)),
                   QStringLiteral("TABLEROWEVEN"), QStringLiteral("1"), QStringLiteral("Left")));
     const int shown = gShowStatus == 0 || gShowStatus == 1 ? gShowStatus : 2;
     auto radio = [&](const char *opening, int value) {
@@ -105,7 +113,7 @@ void AddDisplayOptions(FastString &page)
     const QString r1 = radio("<br><input type='radio' name ='ShowStatus' value='", 1);
     const QString r2 = radio("<br><input type='radio' name ='ShowStatus' value='", 2);
     page.Add(cell(r0 + QStringLiteral(">&nbsp;Dont Show Status") + r1 + QStringLiteral(">&nbsp;Show Status") + r2
-                      + QStringLiteral(">&nbsp;Show Status and Config"),
+                      + QStringLiteral(">&nbsp;Show Status and Config") + shownField("ShowStatus", QString::number(shown)),
                   QStringLiteral("TABLEROWEVEN"), QStringLiteral("3"), QStringLiteral("Left")));
 }
 
@@ -228,16 +236,34 @@ void LoadDisplaySettings()
     gShowReceiveMessages = storedFlag(QStringLiteral("ShowReceiveMessages"));
 }
 
+// Whether the user changed an option on the page: the posted value differs
+// from the one the page showed. A post without the shown value changes it.
+static bool changedOnPage(const QString &field, const QString &value)
+{
+    const Request *request = Headers::PageRequest();
+    const KeyValuePair *shown = request ? request->FormCol().find(field + QStringLiteral("Shown")) : nullptr;
+    return !shown || shown->Value() != value;
+}
+
 void SaveDisplaySettings()
 {
     const double status = VbString::Val(posted(QStringLiteral("ShowStatus")));
-    gShowStatus = qint16(std::fabs(status) < 32768 ? VbString::roundHalfEven(status) : 0);
-    save(QStringLiteral("ShowStatus"), QString::number(gShowStatus));
-    gShowReceiveDetail = !posted(QStringLiteral("ShowReceiveDetail")).isEmpty();
-    save(QStringLiteral("ShowReceiveDetail"), gShowReceiveDetail ? QStringLiteral("True") : QStringLiteral("False"));
-    gShowReceiveMessages = !posted(QStringLiteral("ShowReceiveMessages")).isEmpty();
-    save(QStringLiteral("ShowReceiveMessages"),
-         gShowReceiveMessages ? QStringLiteral("True") : QStringLiteral("False"));
+    const qint16 newStatus = qint16(std::fabs(status) < 32768 ? VbString::roundHalfEven(status) : 0);
+    if (changedOnPage(QStringLiteral("ShowStatus"), posted(QStringLiteral("ShowStatus")))) {
+        gShowStatus = newStatus;
+        save(QStringLiteral("ShowStatus"), QString::number(gShowStatus));
+    }
+    const bool detail = !posted(QStringLiteral("ShowReceiveDetail")).isEmpty();
+    if (changedOnPage(QStringLiteral("ShowReceiveDetail"), detail ? QStringLiteral("1") : QStringLiteral("0"))) {
+        gShowReceiveDetail = detail;
+        save(QStringLiteral("ShowReceiveDetail"), gShowReceiveDetail ? QStringLiteral("True") : QStringLiteral("False"));
+    }
+    const bool messages = !posted(QStringLiteral("ShowReceiveMessages")).isEmpty();
+    if (changedOnPage(QStringLiteral("ShowReceiveMessages"), messages ? QStringLiteral("1") : QStringLiteral("0"))) {
+        gShowReceiveMessages = messages;
+        save(QStringLiteral("ShowReceiveMessages"),
+             gShowReceiveMessages ? QStringLiteral("True") : QStringLiteral("False"));
+    }
 }
 
 namespace {

@@ -373,7 +373,10 @@ void optionsTable(FastString &out)
             out.Add("<tr><tr>");
         out.Add(HTMLFormatCell(QStringLiteral("<input type='checkbox' name ='") + QLatin1String(option.name)
                                    + QStringLiteral("' value='1'") + CheckedText(option.flag)
-                                   + QStringLiteral(">&nbsp;") + QLatin1String(option.caption),
+                                   + QStringLiteral(">&nbsp;") + QLatin1String(option.caption)
+                                   + QStringLiteral("<input type='hidden' name='") + QLatin1String(option.name)
+                                   + QStringLiteral("Shown' value='") + (option.flag ? QLatin1Char('1') : QLatin1Char('0'))
+                                   + QStringLiteral("'>"),
                                kEven, kOne, kLeft));
     }
     AddDisplayOptions(out);

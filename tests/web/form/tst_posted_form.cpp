@@ -612,3 +612,40 @@ TEST_F(PostedForm, SaveLeavesAnOpenDialogAndItsModel)
     FrmConfig::Unload();
     EXPECT_TRUE(deviceExists(v1));
 }
+
+// The page's option boxes and setup block carry what they showed too: a
+// stale page's Save keeps what another page changed since and takes its own
+// user's change.
+TEST_F(PostedForm, StalePageKeepsOptionsAndSettingsChangedElsewhere)
+{
+    startAll();
+    gPlugin.IncludeSetup = true;
+    gPlugin.IncludeIR = false;
+    auto page = [](const QString &poll, bool debug, bool includeIR, const QString &background) {
+        Fields f{{"IncludeSetup", "1"},       {"IncludeSetupShown", "1"},   {"IncludeIRShown", "0"}, {"IncludeX10Shown", "0"},
+                 {"poll_interval", poll},     {"poll_intervalShown", "2000"}, {"DebugLogShown", "0"},
+                 {"Background", background},  {"BackgroundShown", "#000000"}};
+        if (debug)
+            f.append({QStringLiteral("DebugLog"), QStringLiteral("1")});
+        if (includeIR)
+            f.append({QStringLiteral("IncludeIR"), QStringLiteral("1")});
+        return f;
+    };
+    // Another page: the poll interval, Debug and Include IR changed.
+    ASSERT_TRUE(ok(post(save({}, page("750", true, true, "#000000")))));
+    ASSERT_EQ(iniValue(kPluginIni, "tspi_quillon", "poll_interval"), "750");
+    ASSERT_EQ(iniValue(kPluginIni, "tspi_quillon", "DebugLog"), "True");
+    ASSERT_TRUE(gPlugin.IncludeIR);
+
+    // The stale page, with only its background changed.
+    ASSERT_TRUE(ok(post(save({}, page("2000", false, false, "#111111")))));
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "poll_interval"), "750");
+    EXPECT_EQ(gPlugin.PollInterval, "750");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "DebugLog"), "True");
+    EXPECT_TRUE(gPlugin.DebugLogFlag);
+    EXPECT_TRUE(gPlugin.IncludeIR);
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "IncludeIR"), "1");
+    EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "Background"), "#111111");
+    // Boxes the pages never showed changed are not written at all.
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "IncludeX10"), "<none>");
+}
