@@ -1,8 +1,11 @@
 #pragma once
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "controller/DeviceSelection.h"
@@ -33,7 +36,9 @@ public:
     static FrmConfig* instance();
     // Loads the dialog unless it is loaded (every load rereads all settings).
     static FrmConfig& Load();
-    // Runs the unload's questions and releases the instance.
+    // Runs the unload's questions and releases the instance. Asked for while
+    // one of the dialog's handlers runs (it may be waiting for the controller
+    // or asking a question), the unload happens when that handler returns.
     static void Unload();
     // A model of its own for a caller that must leave the loaded dialog alone
     // (the status page's Save): only its matrices are read, from the host's
@@ -46,7 +51,7 @@ public:
     QString lblver;
     int PortOpen = 0;
     QString aCommPort, aSerialIP, TxtPoll;
-    QString PollNote;            // why an entered poll interval was not taken
+    QString Note;                // why entered values were not taken
     int ChkInvert = 0, ChkLogErrors = 0, ChkLogComms = 0;
     int aX10Xmit = 1;
     int aIRRecognitionForward = 0;
@@ -79,7 +84,7 @@ public:
     std::array<QString, 36> aRemap;
 
     // --- state ---
-    bool matrixChanged() const { return m_matrixChanged; }
+    bool matrixChanged() const { return m_varsChanged || m_ioChanged; }
     bool irLabelsChanged() const { return m_irLabelsChanged; }
     bool ready() const { return m_ready; }
     bool updating() const { return m_updating; }
@@ -87,10 +92,18 @@ public:
     const QStringList& irMapCopy() const { return m_irMap; }
     void setPrompts(FrmConfigPrompts* prompts) { m_prompts = prompts; }
 
+    // While a handler runs the dialog takes no other click and no close.
+    bool busy() const { return m_busy > 0; }
+    // Runs `action` now, or when the running handler returns (for changes
+    // made from outside the dialog, such as matrices to show again).
+    void whenIdle(std::function<void()> action);
+
     // --- actions ---
     void Form_Load();
-    // Saves and unloads; with an unusable poll interval it saves nothing and
-    // stays loaded, saying so in PollNote.
+    // Saves and unloads. A changed value the settings cannot hold (a port or
+    // poll interval out of range, text outside Latin-1, a remap that is no
+    // location) keeps its old value; the rest is saved and the dialog stays
+    // loaded, saying so in Note.
     void OKButton_Click();
     void CancelButton_Click();
     void aQPRO_Click();
@@ -119,10 +132,13 @@ public:
     void ResetLoadFlags();
     void CreateVariablesAndIO(int flags);
     void LoadVariablesMatrix();
+    // Either matrix alone: the other keeps its unsaved boxes.
+    void LoadVariableBoxes();
+    void LoadIOBoxes();
     // The host's devices changed behind the dialog: the matrices are read
-    // again, keeping the boxes the user changed and has not acted on yet.
-    // Asked while one of the dialog's handlers runs, it waits until the
-    // handler is done.
+    // again at once, keeping the boxes the user changed and has not acted on
+    // yet; while one of the dialog's handlers runs, its widgets show them
+    // when the handler has returned.
     void RefreshMatrices();
     void ShowHouseCodeLabels();
     void UpdateDisconnectCaption();
@@ -140,11 +156,22 @@ public:
 signals:
     // Controls changed by an action: the widgets show them again.
     void changed();
+    // A handler began (true) or the last running one returned (false).
+    void busyChanged(bool busy);
     // The dialog unloaded: its widgets go.
     void unloaded();
 
 private:
+    friend class FrmConfigBusy;
     FrmConfig();
+    void enterHandler();
+    void leaveHandler();
+    void flushToDisk();
+    void refuse(const QString& control, QString& value, const QString& why);
+    void checkText(const QString& control, QString& value);
+    void checkPort(const QString& control, QString& value, bool devicePathAllowed);
+    void checkPoll();
+    void checkRemaps();
     void Form_Unload();
     void SaveIncludeOptions();
     void SaveQPROFile();
@@ -156,12 +183,18 @@ private:
     QString chooseFile(const QString& filter, const QString& current);
 
     DeviceSelection m_loadedMatrix; // the matrices as last read from the host
-    bool m_refreshPending = false;
-    bool m_matrixChanged = false;
+    bool m_varsChanged = false;
+    bool m_ioChanged = false;
     bool m_irLabelsChanged = false;
     bool m_ready = false;
     bool m_updating = false;
     int m_pageOffset = 0;
     QStringList m_irMap;
     FrmConfigPrompts* m_prompts = nullptr;
+    int m_busy = 0;
+    bool m_unloadPending = false;
+    bool m_unloading = false;
+    QList<std::function<void()>> m_idleActions;
+    // The values as loaded: a value left as it was is taken whatever it is.
+    QHash<QString, QString> m_loaded;   // by control name
 };
