@@ -8,6 +8,7 @@
 #include "web/status/SetupBlock.h"
 #include "web/status/StatusPage.h"
 
+#include "automation/Latin1Case.h"
 #include "automation/VbError.h"
 #include "automation/VbString.h"
 #include "bridge/PluginCalls.h"
@@ -24,6 +25,7 @@
 #include "core/FastString.h"
 #include "core/Logging.h"
 #include "host/Application.h"
+#include "host/DeviceClass.h"
 #include "host/HostGlobals.h"
 #include "host/Setup.h"
 
@@ -217,17 +219,26 @@ void refreshUsedFlags()
         if (!found.isEmpty())
             gPlugin.VarsHouseCode = found.at(0).unicode();
     }
+    if (!hs)
+        return;
+    // One walk over the devices instead of a look-up per point.
+    QSet<QString> codes;
+    const int count = hs->DeviceCount();
+    for (int i = 1; i <= count; ++i)
+        if (const DeviceClassPtr device = hs->deviceAt(i))
+            codes.insert(Latin1Case::lower(device->code()));
+    auto has = [&](const QString &code) { return !code.isEmpty() && codes.contains(Latin1Case::lower(code)); };
     for (const umap &m : gPlugin.UnitMaps) {
         if (m.unit < 0 || m.unit >= int(gPlugin.PointUsed.size()) || m.hc.isEmpty())
             continue;
         for (int p = 0; p < 16; ++p)
-            gPlugin.PointUsed[size_t(m.unit)][size_t(p)] = deviceExists(m.hc + QString::number(p + 1));
+            gPlugin.PointUsed[size_t(m.unit)][size_t(p)] = has(m.hc + QString::number(p + 1));
     }
     for (int k = 0; k < 256; ++k)
-        gPlugin.X10Used[size_t(k)] = deviceExists(QString(QChar('A' + k / 16)) + QString::number(k % 16 + 1));
+        gPlugin.X10Used[size_t(k)] = has(QString(QChar('A' + k / 16)) + QString::number(k % 16 + 1));
     if (gPlugin.VarsHouseCode != 0)
         for (int n = 0; n < 128; ++n)
-            gPlugin.VarUsed[size_t(n)] = deviceExists(UnitMappings::variableCode(n));
+            gPlugin.VarUsed[size_t(n)] = has(UnitMappings::variableCode(n));
 }
 
 // Takes the Used boxes the user changed. A row's posted code says whether
