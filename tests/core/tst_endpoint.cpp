@@ -219,3 +219,56 @@ TEST_F(EndpointTest, DefaultInterfaceTakesTheFirstNetworkAddress)
     ASSERT_GT(endpoint.Init(), 0);
     EXPECT_EQ(endpoint.localIp(), QStringLiteral("127.0.0.1"));
 }
+
+// A flood while the dispatcher does not keep up: the queue stops at its count and size,
+// the rest is dropped with one log entry per burst, and once drained it takes texts again.
+TEST_F(EndpointTest, ReceiveQueueIsBoundedByCountAndSize)
+{
+    const int port = endpoint.Init();
+    ASSERT_GT(port, 0);
+    endpoint.RegisterNewMessageCallback([] {});
+    QUdpSocket sender;
+    const auto send = [&](const QByteArray& text) {
+        return sender.writeDatagram(text, QHostAddress(QHostAddress::LocalHost), quint16(port)) == text.size();
+    };
+    // Everything sent has been read (the kernel's buffer holds the whole burst).
+    const auto allRead = [&](qint64 count) { return waitUntil([&] { return endpoint.datagramsRead() >= count; }, 30000); };
+    const auto queueFullEntries = [] {
+        int n = 0;
+        for (const QString& body : PendingXapBodies())
+            n += body.contains(QStringLiteral("Receive queue full")) ? 1 : 0;
+        return n;
+    };
+    const int entriesBefore = queueFullEntries();
+
+    const int extra = 300;
+    int sent = 0;
+    for (int i = 0; i < xap::kMaxQueuedTexts + extra; ++i) {
+        sent += send("xap-header\n{\nclass=n" + QByteArray::number(i) + "\n}\n") ? 1 : 0;
+        if (i % 20 == 19)
+            waitUntil([&] { return endpoint.datagramsRead() >= sent; }, 5000);
+    }
+    ASSERT_TRUE(allRead(sent)) << endpoint.datagramsRead() << " of " << sent << " read";
+    EXPECT_EQ(endpoint.queuedCount(), xap::kMaxQueuedTexts);
+    EXPECT_EQ(endpoint.droppedCount(), sent - xap::kMaxQueuedTexts);
+    EXPECT_EQ(queueFullEntries(), entriesBefore + 1);
+    // The oldest are kept, in order.
+    EXPECT_EQ(endpoint.GetMessage(), QStringLiteral("xap-header\n{\nclass=n0\n}\n"));
+    while (!endpoint.GetMessage().isEmpty()) {
+    }
+    EXPECT_EQ(endpoint.queuedChars(), 0);
+
+    // Large texts stop at the size bound well before the count.
+    const QByteArray big = "xap-header\n{\nclass=big\n}\nbody\n{\ntext=" + QByteArray(60000, 'x') + "\n}\n";
+    const int bigCount = int(xap::kMaxQueuedChars / big.size()) + 20;
+    sent = 0;
+    const qint64 readBefore = endpoint.datagramsRead();
+    for (int i = 0; i < bigCount; ++i) {
+        sent += send(big) ? 1 : 0;
+        waitUntil([&] { return endpoint.datagramsRead() >= readBefore + sent; }, 5000);
+    }
+    ASSERT_TRUE(allRead(readBefore + sent));
+    EXPECT_EQ(endpoint.queuedCount(), int(xap::kMaxQueuedChars / big.size()));
+    EXPECT_LE(endpoint.queuedChars(), xap::kMaxQueuedChars);
+    EXPECT_EQ(queueFullEntries(), entriesBefore + 2) << "a second burst, after the queue drained, logs again";
+}

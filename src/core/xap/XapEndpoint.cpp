@@ -9,6 +9,7 @@
 #include "automation/Latin1Case.h"
 
 #include <QHostInfo>
+#include <QTimer>
 #include <QNetworkInterface>
 #include <QUdpSocket>
 #include <QVariant>
@@ -18,6 +19,7 @@ namespace {
 // Room for a burst of datagrams while the dispatcher is busy; the kernel caps it at rmem_max.
 constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 constexpr int kReceiveDelayMs = 50;
+constexpr int kLargestDatagram = 65536;
 
 QString joinLines(const QString& template_)
 {
@@ -42,6 +44,7 @@ xap::xap(QObject* parent)
 xap::~xap()
 {
     m_queue.clear();
+    m_queuedChars = 0;
     if (gXap == this)
         gXap = nullptr;
 }
@@ -53,7 +56,14 @@ void xap::RegisterNewMessageCallback(std::function<void()> callback)
 
 QString xap::GetMessage()
 {
-    return m_queue.isEmpty() ? QString() : m_queue.dequeue();
+    if (m_queue.isEmpty())
+        return QString();
+    QString text = m_queue.dequeue();
+    m_queuedChars -= text.size();
+    // Drained: a later flood is a new burst with an entry of its own.
+    if (m_queue.isEmpty())
+        m_dropping = false;
+    return text;
 }
 
 void xap::setXapSource(const QString& v)
@@ -247,15 +257,28 @@ QString xap::SendXap(const QString& target, const QString& cls, const QString& s
 
 void xap::readPending(QUdpSocket* socket)
 {
-    while (socket->hasPendingDatagrams()) {
+    const int which = socket == m_loopback ? 0 : 1;
+    m_readScheduled[which] = false;
+    // Every wake-up reads at least once: a socket error waiting in the queue (a port
+    // unreachable) makes the peek say "nothing" while datagrams wait, and only a read takes
+    // the error away and lets the socket signal again.
+    for (int n = 0; n < kDatagramsPerRead; ++n) {
         const qint64 size = socket->pendingDatagramSize();
-        QByteArray data(size < 0 ? 0 : size, Qt::Uninitialized);
+        QByteArray data(size > 0 ? size : kLargestDatagram, Qt::Uninitialized);
         const qint64 got = socket->readDatagram(data.data(), data.size());
-        if (got < 0)
+        if (got < 0) {
+            if (socket->hasPendingDatagrams())
+                continue;
             break;
+        }
         data.truncate(got);
         ++m_datagramsRead;
         ProcessReceivedMessage(QString::fromLatin1(data));
+    }
+    // The rest waits its turn behind the events that came in meanwhile (a stop request).
+    if (socket->hasPendingDatagrams() && !m_readScheduled[which]) {
+        m_readScheduled[which] = true;
+        QTimer::singleShot(0, socket, [this, socket] { readPending(socket); });
     }
 }
 
@@ -265,7 +288,17 @@ void xap::ProcessReceivedMessage(const QString& text)
         return;
     if (m_filterHeartbeats && Latin1Case::lower(text.left(8)) != QLatin1StringView("xap-head"))
         return;
+    if (m_queue.size() >= kMaxQueuedTexts || m_queuedChars + text.size() > kMaxQueuedChars) {
+        ++m_dropped;
+        if (!m_dropping) {
+            m_dropping = true;
+            LogError(kProgramName, QStringLiteral("Receive queue full (") + QString::number(m_queue.size())
+                                       + QStringLiteral(" messages): received messages dropped until it drains"));
+        }
+        return;
+    }
     m_queue.enqueue(text);
+    m_queuedChars += text.size();
     // Armed only when idle, so a steady stream cannot postpone the drain forever.
     if (!m_receiveTimer.isEnabled()) {
         m_receiveTimer.setInterval(kReceiveDelayMs);

@@ -21,6 +21,11 @@ public:
     static constexpr quint16 kXapPort = 3639;
     static constexpr int kFirstPort = 32768;
     static constexpr int kPortTries = 200;
+    // A flood cannot grow the received queue past these; what comes beyond is dropped.
+    static constexpr int kMaxQueuedTexts = 2000;
+    static constexpr qsizetype kMaxQueuedChars = 4 * 1024 * 1024;
+    // Datagrams read per wake-up, so that a flood leaves the event loop turning.
+    static constexpr int kDatagramsPerRead = 64;
 
     explicit xap(QObject* parent = nullptr);
     ~xap() override;
@@ -63,6 +68,8 @@ public:
     QString localIp() const { return m_localIp; }
     int heartbeatIntervalMs() const { return m_hbeatTimer.isRunning() ? m_hbeatTimer.interval() : 0; }
     int queuedCount() const { return int(m_queue.size()); }
+    qsizetype queuedChars() const { return m_queuedChars; }
+    qint64 droppedCount() const { return m_dropped; }
     qint64 datagramsRead() const { return m_datagramsRead; }
 
 private:
@@ -95,5 +102,9 @@ private:
     qint64 m_datagramsRead = 0;
     bool m_filterHeartbeats = true;
     QQueue<QString> m_queue;
+    qsizetype m_queuedChars = 0;
+    qint64 m_dropped = 0;
+    bool m_dropping = false;         // a burst is being dropped; logged once when it began
+    bool m_readScheduled[2] = {};    // a further read of the loopback / network socket is queued
     std::function<void()> m_callback;
 };
