@@ -24,6 +24,7 @@ int sSignalPipe[2] = {-1, -1};
 
 void onTerminateSignal(int)
 {
+    gStopSignalled = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(sSignalPipe[1], &byte, 1);
 }

@@ -15,11 +15,15 @@
 #include "automation/VbString.h"
 #include "automation/Latin1Case.h"
 
+#include "script/Interpreter.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
+#include <chrono>
 #include <limits>
 
 namespace {
@@ -148,8 +152,21 @@ void Application::WaitSecs(Variant &secs)
             return;
         if (qint64(seconds) * 1000 > std::numeric_limits<qint32>::max())
             throw VbError(VbErr::Overflow);
+        // The wait ends at the running script's time-out, which then stops the script.
+        qint64 ms = qint64(seconds) * 1000;
+        const auto deadline = Interpreter::activeDeadline();
+        if (deadline != std::chrono::steady_clock::time_point::max()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            ms = std::clamp<qint64>(left.count() + 1, 0, ms);
+        }
+        if (ms <= 0) {
+            Interpreter::checkDeadlineSoon();
+            return;
+        }
         CWaitNDispatch wait;
-        wait.Wait(long(seconds) * 1000);
+        wait.Wait(long(ms));
+        if (std::chrono::steady_clock::now() > deadline)
+            Interpreter::checkDeadlineSoon();
     });
 }
 

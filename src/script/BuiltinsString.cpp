@@ -1,6 +1,7 @@
 // The text functions.
 #include "Builtins.h"
 
+#include "MemoryBudget.h"
 #include "Operators.h"
 #include "VbError.h"
 #include "VbString.h"
@@ -234,6 +235,7 @@ Variant fnSpace(Interpreter &, Frame &, Args &a)
 {
     qint32 n = lng(a[0]);
     requireNonNegative(n);
+    MemoryBudget::checkString(n);
     return Variant(QString(n, QLatin1Char(' ')));
 }
 
@@ -252,6 +254,7 @@ Variant fnString(Interpreter &, Frame &, Args &a)
     } else {
         ch = QChar(ushort(c.toLong() & 0xFF));
     }
+    MemoryBudget::checkString(n);
     return Variant(QString(n, ch));
 }
 
