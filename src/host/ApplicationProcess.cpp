@@ -103,13 +103,17 @@ QString Application::GetScriptPath()
 int Application::Launch(QString &name, Variant &params, Variant &)
 {
     return trapped<int>(QStringLiteral("Launch"), 0, [&] {
-        QString commandLine = QStringLiteral("\"") + name + QStringLiteral("\"");
-        if (!params.isEmpty())
-            commandLine += QLatin1Char(' ') + params.toString();
-        QStringList parts = QProcess::splitCommand(commandLine);
-        if (parts.isEmpty() || parts.first().isEmpty())
+        // The name is the program exactly as given: a quote in it would let the text after
+        // it become arguments (or another program) once quoted and split.
+        for (const QChar c : name) {
+            if (c == QLatin1Char('"') || c.unicode() < 0x20 || c.unicode() == 0x7F)
+                throw VbError(VbErr::InvalidProcedureCall,
+                              QStringLiteral("the program name holds a quote or a control character; not started"));
+        }
+        if (name.isEmpty())
             throw VbError(VbErr::FileNotFound);
-        const QString program = parts.takeFirst();
+        const QString program = name;
+        const QStringList parts = params.isEmpty() ? QStringList() : QProcess::splitCommand(params.toString());
         const QFileInfo file(program);
         if (file.exists() && (!file.isFile() || !file.isExecutable()))
             throw VbError(70, QStringLiteral("Permission denied: ") + program);
