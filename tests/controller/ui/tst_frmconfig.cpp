@@ -168,26 +168,32 @@ TEST_F(FrmConfigTest, CancelWritesNothing)
     EXPECT_EQ(gPlugin.PollInterval, "500");
 }
 
+// A changed interval the timer cannot run at keeps the old one; the rest of
+// OK is saved, and the dialog stays to say so.
 TEST_F(FrmConfigTest, PollIntervalOutsideItsRangeKeepsTheOldValue)
 {
     useGivenFiles();
     gPlugin.PollInterval = "750";
-    for (const QString bad : {"0", "65536", "-5", "abc", "12.5", ""}) {
+    for (const QString bad : {"65536", "-5", "abc", "12.5", "", "1e3"}) {
         FrmConfig& f = FrmConfig::Load();
         f.TxtPoll = bad;
-        f.abca = "#FFFFFF";
+        f.abca = "#FFFFF" + QString::number(bad.size());
         f.OKButton_Click();
         ASSERT_EQ(FrmConfig::instance(), &f) << bad.toStdString() << ": the dialog stays to say so";
         EXPECT_EQ(f.TxtPoll, "750") << bad.toStdString();
-        EXPECT_TRUE(f.PollNote.contains("1 to 65535")) << f.PollNote.toStdString();
-        EXPECT_FALSE(HostIniCache().isDirty("tvkXapKorvane.ini")) << "nothing saved with a bad interval";
+        EXPECT_TRUE(f.Note.contains("1 to 65535")) << f.Note.toStdString();
+        EXPECT_EQ(section("xaptvkKorvane.ini").value("poll_interval"), "750");
+        EXPECT_EQ(section("tvkXapKorvane.ini").value("background"), f.abca) << "the rest was saved";
+        EXPECT_EQ(gPlugin.PollInterval, "750");
         FrmConfig::Unload();
     }
-    FrmConfig& f = FrmConfig::Load();
-    f.TxtPoll = "65535";
-    f.OKButton_Click();
-    flush();
-    EXPECT_EQ(section("xaptvkKorvane.ini").value("poll_interval"), "65535");
+    for (const QString good : {"65535", "0"}) {
+        FrmConfig& f = FrmConfig::Load();
+        f.TxtPoll = good;
+        f.OKButton_Click();
+        EXPECT_EQ(FrmConfig::instance(), nullptr) << good.toStdString();
+        EXPECT_EQ(section("xaptvkKorvane.ini").value("poll_interval"), good) << "0 is no polling";
+    }
 }
 
 TEST_F(FrmConfigTest, UnchangedLinkOpensNothingAndDropsLeadingZeros)
@@ -577,4 +583,31 @@ TEST_F(FrmConfigSimTest, ClockAndTouchScreenButtons)
     EXPECT_EQ(deviceProperty("[1", "name"), "Kestrel Screen");
     f.Command1_Click();
     EXPECT_TRUE(logged("Kestrel device is already created"));
+}
+
+TEST_F(FrmConfigTest, OptionPairShowsAndStoresAFlag)
+{
+    // Whatever the pair showed before, exactly the member of the flag is ticked.
+    FrmConfig::OptionPair pair{1, 1};
+    FrmConfig::ShowOption(pair, 1);
+    EXPECT_EQ(pair, (FrmConfig::OptionPair{0, 1}));
+    FrmConfig::ShowOption(pair, 0);
+    EXPECT_EQ(pair, (FrmConfig::OptionPair{1, 0}));
+    FrmConfig::ShowOption(pair, -1);
+    EXPECT_EQ(pair, (FrmConfig::OptionPair{0, 1}));
+    pair = {0, 0};
+    FrmConfig::ShowOption(pair, 0);
+    EXPECT_EQ(pair, (FrmConfig::OptionPair{1, 0}));
+
+    // Any non-zero value is stored as "1", replacing what the key held.
+    useGivenFiles();
+    FrmConfig::SaveOption(0, "Recognition");
+    FrmConfig::SaveOption(-2, "showInMenu");
+    FrmConfig::SaveOption(7, "SyncMaster");
+    flush();
+    const QMap<QString, QString> stored = section("xaptvkKorvane.ini");
+    EXPECT_EQ(stored.value("recognition"), "0");
+    EXPECT_EQ(stored.value("showinmenu"), "1");
+    EXPECT_EQ(stored.value("syncmaster"), "1");
+    EXPECT_FALSE(section("tvkXapKorvane.ini").contains("syncmaster"));
 }
