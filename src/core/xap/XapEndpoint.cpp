@@ -99,9 +99,15 @@ QString xap::GetMessage()
         return QString();
     QString text = m_queue.dequeue();
     m_queuedChars -= text.size();
+    // Half drained: what waited in the sockets meanwhile is read again.
+    if (m_readingPaused && m_queue.size() <= kMaxQueuedTexts / 2 && m_queuedChars <= kMaxQueuedChars / 2) {
+        m_readingPaused = false;
+        for (QUdpSocket* socket : {m_loopback, m_network})
+            scheduleRead(socket);
+    }
     // Drained: a later flood is a new burst with an entry of its own.
     if (m_queue.isEmpty())
-        m_dropping = false;
+        m_floodLogged = false;
     return text;
 }
 
@@ -302,6 +308,17 @@ void xap::readPending(QUdpSocket* socket)
     // unreachable) makes the peek say "nothing" while datagrams wait, and only a read takes
     // the error away and lets the socket signal again.
     for (int n = 0; n < kDatagramsPerRead; ++n) {
+        // A full queue leaves the rest in the socket's own (bounded) buffer until the
+        // dispatcher has taken half of it; what the socket cannot hold the system drops.
+        if (queueFull()) {
+            if (!gShuttingDown && !m_readingPaused && !m_floodLogged) {
+                m_floodLogged = true;
+                LogError(kProgramName, QStringLiteral("Receive queue full (") + QString::number(m_queue.size())
+                                           + QStringLiteral(" messages): received messages beyond it may be lost"));
+            }
+            m_readingPaused = true;
+            return;
+        }
         const qint64 size = socket->pendingDatagramSize();
         QByteArray data(size > 0 ? size : kLargestDatagram, Qt::Uninitialized);
         const qint64 got = socket->readDatagram(data.data(), data.size());
@@ -315,10 +332,24 @@ void xap::readPending(QUdpSocket* socket)
         ProcessReceivedMessage(QString::fromLatin1(data));
     }
     // The rest waits its turn behind the events that came in meanwhile (a stop request).
-    if (socket->hasPendingDatagrams() && !m_readScheduled[which]) {
-        m_readScheduled[which] = true;
-        QTimer::singleShot(0, socket, [this, socket] { readPending(socket); });
-    }
+    if (socket->hasPendingDatagrams())
+        scheduleRead(socket);
+}
+
+void xap::scheduleRead(QUdpSocket* socket)
+{
+    if (!socket)
+        return;
+    const int which = socket == m_loopback ? 0 : 1;
+    if (m_readScheduled[which])
+        return;
+    m_readScheduled[which] = true;
+    QTimer::singleShot(0, socket, [this, socket] { readPending(socket); });
+}
+
+bool xap::queueFull() const
+{
+    return m_queue.size() >= kMaxQueuedTexts || m_queuedChars >= kMaxQueuedChars;
 }
 
 void xap::ProcessReceivedMessage(const QString& text)
@@ -327,15 +358,6 @@ void xap::ProcessReceivedMessage(const QString& text)
         return;
     if (m_filterHeartbeats && Latin1Case::lower(text.left(8)) != QLatin1StringView("xap-head"))
         return;
-    if (m_queue.size() >= kMaxQueuedTexts || m_queuedChars + text.size() > kMaxQueuedChars) {
-        ++m_dropped;
-        if (!m_dropping) {
-            m_dropping = true;
-            LogError(kProgramName, QStringLiteral("Receive queue full (") + QString::number(m_queue.size())
-                                       + QStringLiteral(" messages): received messages dropped until it drains"));
-        }
-        return;
-    }
     m_queue.enqueue(text);
     m_queuedChars += text.size();
     // Armed only when idle, so a steady stream cannot postpone the drain forever.

@@ -21,8 +21,9 @@ public:
     static constexpr quint16 kXapPort = 3639;
     static constexpr int kFirstPort = 32768;
     static constexpr int kPortTries = 200;
-    // A flood cannot grow the received queue past these; what comes beyond is dropped.
-    static constexpr int kMaxQueuedTexts = 2000;
+    // A flood cannot grow the received queue past these (by more than one datagram): beyond
+    // them reading waits until half is taken, and the socket's buffer holds or drops the rest.
+    static constexpr int kMaxQueuedTexts = 20000;
     static constexpr qsizetype kMaxQueuedChars = 4 * 1024 * 1024;
     // Datagrams read per wake-up, so that a flood leaves the event loop turning.
     static constexpr int kDatagramsPerRead = 64;
@@ -76,7 +77,7 @@ public:
     int heartbeatIntervalMs() const { return m_hbeatTimer.isRunning() ? m_hbeatTimer.interval() : 0; }
     int queuedCount() const { return int(m_queue.size()); }
     qsizetype queuedChars() const { return m_queuedChars; }
-    qint64 droppedCount() const { return m_dropped; }
+    bool readingPaused() const { return m_readingPaused; }
     qint64 datagramsRead() const { return m_datagramsRead; }
 
 private:
@@ -84,6 +85,8 @@ private:
     QHostAddress resolveBroadcast() const;
     void rebuildHeartbeatPrefix();
     void readPending(QUdpSocket* socket);
+    void scheduleRead(QUdpSocket* socket);
+    bool queueFull() const;
     void ProcessReceivedMessage(const QString& text);
     void sendDatagram(const QString& text);
     void onHeartbeatTick();
@@ -110,8 +113,8 @@ private:
     bool m_filterHeartbeats = true;
     QQueue<QString> m_queue;
     qsizetype m_queuedChars = 0;
-    qint64 m_dropped = 0;
-    bool m_dropping = false;         // a burst is being dropped; logged once when it began
+    bool m_readingPaused = false;    // the queue is full; the sockets are read again once it drains
+    bool m_floodLogged = false;      // the queue filled since it was last empty; logged once
     bool m_readScheduled[2] = {};    // a further read of the loopback / network socket is queued
     std::function<void()> m_callback;
 };
