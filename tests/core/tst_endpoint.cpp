@@ -277,11 +277,11 @@ TEST_F(EndpointTest, ReceiveQueueIsBoundedByCountAndSize)
     ASSERT_EQ(taken.size(), sent);
     for (int i = 0; i < sent; i += 997)
         EXPECT_EQ(taken.at(i), QStringLiteral("xap-header\n{\nclass=n%1\n}\n").arg(i));
-    EXPECT_EQ(endpoint.queuedChars(), 0);
+    EXPECT_EQ(endpoint.queuedBytes(), 0);
 
     // Large texts stop at the size bound well before the count.
     const QByteArray big = "xap-header\n{\nclass=big\n}\nbody\n{\ntext=" + QByteArray(60000, 'x') + "\n}\n";
-    const int fitting = int((xap::kMaxQueuedChars + big.size() - 1) / big.size());
+    const int fitting = int((xap::kMaxQueuedBytes + big.size() - 1) / big.size());
     const qint64 readBefore = endpoint.datagramsRead();
     for (int i = 0; i < fitting + 10; ++i) {
         ASSERT_TRUE(send(big));
@@ -289,7 +289,7 @@ TEST_F(EndpointTest, ReceiveQueueIsBoundedByCountAndSize)
     }
     waitUntil([] { return false; }, 200);
     EXPECT_EQ(endpoint.queuedCount(), fitting);
-    EXPECT_LT(endpoint.queuedChars(), xap::kMaxQueuedChars + big.size());
+    EXPECT_LT(endpoint.queuedBytes(), xap::kMaxQueuedBytes + big.size());
     EXPECT_EQ(queueFullEntries(), entriesBefore + 2) << "a second burst, after the queue drained, logs again";
 }
 

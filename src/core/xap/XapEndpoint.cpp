@@ -51,7 +51,7 @@ xap::xap(QObject* parent)
 xap::~xap()
 {
     m_queue.clear();
-    m_queuedChars = 0;
+    m_queuedBytes = 0;
     SocketsCleanup();
     if (gXap == this)
         gXap = nullptr;
@@ -97,10 +97,11 @@ QString xap::GetMessage()
 {
     if (m_queue.isEmpty())
         return QString();
-    QString text = m_queue.dequeue();
-    m_queuedChars -= text.size();
+    const QByteArray bytes = m_queue.dequeue();
+    m_queuedBytes -= bytes.size();
+    QString text = QString::fromLatin1(bytes);
     // Half drained: what waited in the sockets meanwhile is read again.
-    if (m_readingPaused && m_queue.size() <= kMaxQueuedTexts / 2 && m_queuedChars <= kMaxQueuedChars / 2) {
+    if (m_readingPaused && m_queue.size() <= kMaxQueuedTexts / 2 && m_queuedBytes <= kMaxQueuedBytes / 2) {
         m_readingPaused = false;
         for (QUdpSocket* socket : {m_loopback, m_network})
             scheduleRead(socket);
@@ -329,7 +330,7 @@ void xap::readPending(QUdpSocket* socket)
         }
         data.truncate(got);
         ++m_datagramsRead;
-        ProcessReceivedMessage(QString::fromLatin1(data));
+        ProcessReceivedMessage(data);
     }
     // The rest waits its turn behind the events that came in meanwhile (a stop request).
     if (socket->hasPendingDatagrams())
@@ -349,17 +350,17 @@ void xap::scheduleRead(QUdpSocket* socket)
 
 bool xap::queueFull() const
 {
-    return m_queue.size() >= kMaxQueuedTexts || m_queuedChars >= kMaxQueuedChars;
+    return m_queue.size() >= kMaxQueuedTexts || m_queuedBytes >= kMaxQueuedBytes;
 }
 
-void xap::ProcessReceivedMessage(const QString& text)
+void xap::ProcessReceivedMessage(const QByteArray& text)
 {
     if (gShuttingDown)
         return;
-    if (m_filterHeartbeats && Latin1Case::lower(text.left(8)) != QLatin1StringView("xap-head"))
+    if (m_filterHeartbeats && Latin1Case::lower(QString::fromLatin1(text.left(8))) != QLatin1StringView("xap-head"))
         return;
     m_queue.enqueue(text);
-    m_queuedChars += text.size();
+    m_queuedBytes += text.size();
     // Armed only when idle, so a steady stream cannot postpone the drain forever.
     if (!m_receiveTimer.isEnabled()) {
         m_receiveTimer.setInterval(kReceiveDelayMs);
