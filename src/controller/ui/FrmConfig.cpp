@@ -1,6 +1,7 @@
 #include "FrmConfig.h"
 
 #include "controller/CommsLog.h"
+#include "core/PageStyle.h"
 #include "controller/DeviceCreation.h"
 #include "controller/FrmTimer.h"
 #include "controller/IRFiles.h"
@@ -265,6 +266,11 @@ void FrmConfig::OKButton_Click()
             return;
         }
         PollNote.clear();
+        // A refused style sheet or background is logged; the one in use stays, in the file and on the dialog.
+        if (QString kept = gStyleSheet; !PageStyle::TakeStyleSheet(kept, aStyleSheet, QStringLiteral("FrmConfig OK")))
+            aStyleSheet = gStyleSheet;
+        if (QString kept = gBackground; !PageStyle::TakeBackground(kept, abca, QStringLiteral("FrmConfig OK")))
+            abca = gBackground;
         ignoring([&] { saveHost("StyleSheet", aStyleSheet); });
         ignoring([&] { saveHost("Background", abca); });
         ignoring([&] { saveHost("HTTPPort", aServerPort); });

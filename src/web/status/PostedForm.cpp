@@ -1,6 +1,7 @@
 #include "web/status/PostedForm.h"
 
 #include "web/HtmlText.h"
+#include "web/PageWait.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/chrome/Headers.h"
@@ -20,6 +21,7 @@
 #include "controller/PointMap.h"
 #include "controller/ui/FrmConfig.h"
 #include "core/FastString.h"
+#include "core/PageStyle.h"
 #include "core/Logging.h"
 #include "host/Application.h"
 #include "host/HostGlobals.h"
@@ -36,8 +38,6 @@
 
 #include <exception>
 #include <set>
-
-int gPageRefreshWaitMs = 2000;
 
 namespace {
 
@@ -404,12 +404,12 @@ void saveSettings(const Request &r)
             }
         }
     }
-    if (present(r, QStringLiteral("Background"))) {
-        gBackground = r.Form(QStringLiteral("Background"));
+    if (present(r, QStringLiteral("Background"))
+        && PageStyle::TakeBackground(gBackground, r.Form(QStringLiteral("Background")), QStringLiteral("Status ClientRequest"))) {
         saveHost(QStringLiteral("Background"), gBackground);
     }
-    if (present(r, QStringLiteral("StyleSheet"))) {
-        gStyleSheet = r.Form(QStringLiteral("StyleSheet"));
+    if (present(r, QStringLiteral("StyleSheet"))
+        && PageStyle::TakeStyleSheet(gStyleSheet, r.Form(QStringLiteral("StyleSheet")), QStringLiteral("Status ClientRequest"))) {
         saveHost(QStringLiteral("StyleSheet"), gStyleSheet);
     }
     gPlugin.LogErrors = ticked(r, QStringLiteral("log_errors")) ? 1 : 0;
@@ -542,19 +542,6 @@ void Sync()
         PointMap::DefineTSIR();
 }
 
-// Lets events run until the next variable poll starts or the wait's time is up.
-void waitForPoll()
-{
-    gPlugin.PageRefreshFlag = 1;
-    QDeadlineTimer deadline(gPageRefreshWaitMs);
-    while (!deadline.hasExpired() && gPlugin.PageRefreshFlag > 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    if (gPlugin.PageRefreshFlag == 1)
-        gPlugin.PageRefreshFlag = 0;
-}
-
 // Only sent events pass between the items of a macro.
 void pauseBetweenItems()
 {
@@ -618,7 +605,7 @@ void rowButton(Request &r)
             logSkip(QStringLiteral("no IR location for the row ") + HtmlText::forLog(ci));
         }
     }
-    waitForPoll();
+    PageWait::Request();
 }
 
 QString hostPart(const QString &hostAndPort)
