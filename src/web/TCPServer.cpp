@@ -519,8 +519,22 @@ void TCPServer::ProcessRequestQueue()
     ServerTimer.stop();
     m_draining = true;
     while (!m_queue.empty()) {
-        const QueueItem item = m_queue.front();
-        m_queue.pop_front();
+        // Fair between clients: the request of the address served longest
+        // ago goes first; one address's requests keep their order.
+        auto next = m_queue.begin();
+        quint64 oldest = ~quint64(0);
+        for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+            const quint64 served = m_lastServed.value(m_elements[size_t(it->index)].remoteIp, 0);
+            if (served < oldest) {
+                oldest = served;
+                next = it;
+            }
+        }
+        const QueueItem item = *next;
+        m_queue.erase(next);
+        m_lastServed.insert(m_elements[size_t(item.index)].remoteIp, ++m_servedCount);
+        if (m_lastServed.size() > 1024)
+            m_lastServed.clear(); // forgotten addresses only lose their turn once
         try {
             dispatch(item.index, item.generation, item.text);
         } catch (...) {

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -37,6 +38,7 @@
 // A request whose Host is no name of this machine gets 421; a body sent with
 // Transfer-Encoding gets 411. A status page that waits for the controller's
 // next poll (after a row button) is held while other requests are served.
+// The queue is drained fairly: the client address served longest ago first.
 class TCPServer : public QObject
 {
     Q_OBJECT
@@ -163,6 +165,8 @@ private:
     std::vector<HeldReply> m_held;
     bool m_draining = false;
     bool m_unloaded = false;
+    QHash<QString, quint64> m_lastServed; // client address -> when last served (a count)
+    quint64 m_servedCount = 0;
     int m_roundRobin = 0;
     quint64 m_nextGeneration = 1;
     int m_idleMs = 30000;

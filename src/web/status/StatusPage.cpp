@@ -84,6 +84,9 @@ QString Status_ASP()
             // A row button's page is built once the controller has had its poll.
             if (PageWait::Requested())
                 return QString();
+            // Exit ran while the form waited for the controller: nothing left to show.
+            if (gShuttingDown)
+                return QString();
         }
         sPageBuffer = std::make_unique<FastString>();
         sSortDirection = statusSetting(QStringLiteral("StatusSortDirection"), QString());
