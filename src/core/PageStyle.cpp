@@ -38,7 +38,7 @@ bool IsSafeStyleSheet(const QString &value)
     if (value.contains(QLatin1String("//")) || value.contains(QLatin1Char(':')) || value.contains(QLatin1String(".."))
         || value.startsWith(QLatin1Char('/')) || value.contains(QLatin1Char('\\')))
         return false;
-    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9._/-]+$"));
+    static const QRegularExpression allowed(QStringLiteral("\\A[A-Za-z0-9._/-]+\\z"));
     return allowed.match(value).hasMatch();
 }
 
@@ -46,7 +46,7 @@ bool IsSafeBackground(const QString &value)
 {
     if (value.isEmpty())
         return true;
-    static const QRegularExpression colour(QStringLiteral("^(#[0-9A-Fa-f]{3}|#[0-9A-Fa-f]{6}|[A-Za-z]+)$"));
+    static const QRegularExpression colour(QStringLiteral("\\A(#[0-9A-Fa-f]{3}|#[0-9A-Fa-f]{6}|[A-Za-z]+)\\z"));
     return colour.match(value).hasMatch();
 }
 

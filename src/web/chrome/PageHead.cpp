@@ -49,7 +49,7 @@ QString includeOr(const QString &key, const QString &writeBack)
 
 bool isHostName(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9.-]+(:[0-9]{1,5})?$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A[A-Za-z0-9.-]+(:[0-9]{1,5})?\\z"));
     return pattern.match(text).hasMatch();
 }
 
@@ -219,7 +219,7 @@ QString logoBar(const Resolved &r)
 // "[v6]" or "[v6]:port": the bracketed address.
 static QString bracketedHost(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^\\[[0-9A-Fa-f:.]+\\](:[0-9]{1,5})?$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A\\[[0-9A-Fa-f:.]+\\](:[0-9]{1,5})?\\z"));
     if (!pattern.match(text).hasMatch())
         return QString();
     return text.left(text.indexOf(QLatin1Char(']')) + 1);

@@ -2,6 +2,7 @@
 
 #include "web/HtmlText.h"
 #include "web/PageWait.h"
+#include "web/RefusalLog.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/chrome/Headers.h"
@@ -691,10 +692,10 @@ bool IsCrossSitePost(const Request &request)
 bool ClientRequest(Request &request, Response &response)
 {
     if (IsCrossSitePost(request)) {
-        LogError(kType, QStringLiteral("Status ClientRequest refused a post from ")
-                            + HtmlText::forLog(request.ServerVariables(QStringLiteral("Origin")).isEmpty()
-                                                   ? request.ServerVariables(QStringLiteral("Referer"))
-                                                   : request.ServerVariables(QStringLiteral("Origin"))));
+        RefusalLog::Log(kType, QStringLiteral("Status ClientRequest refused a post from ")
+                                   + HtmlText::forLog(request.ServerVariables(QStringLiteral("Origin")).isEmpty()
+                                                          ? request.ServerVariables(QStringLiteral("Referer"))
+                                                          : request.ServerVariables(QStringLiteral("Origin"))));
         response.Redirect(QString());
         return false;
     }
