@@ -168,26 +168,56 @@ TEST_F(FrmConfigTest, CancelWritesNothing)
     EXPECT_EQ(gPlugin.PollInterval, "500");
 }
 
+// A changed interval the timer cannot run at keeps the old one; the rest of
+// OK is saved, and the dialog stays to say so.
 TEST_F(FrmConfigTest, PollIntervalOutsideItsRangeKeepsTheOldValue)
 {
     useGivenFiles();
     gPlugin.PollInterval = "750";
-    for (const QString bad : {"0", "65536", "-5", "abc", "12.5", ""}) {
+    for (const QString bad : {"65536", "-5", "abc", "12.5", "", "1e3"}) {
         FrmConfig& f = FrmConfig::Load();
         f.TxtPoll = bad;
-        f.abca = "#FFFFFF";
+        f.abca = "#FFFFF" + QString::number(bad.size());
         f.OKButton_Click();
         ASSERT_EQ(FrmConfig::instance(), &f) << bad.toStdString() << ": the dialog stays to say so";
         EXPECT_EQ(f.TxtPoll, "750") << bad.toStdString();
-        EXPECT_TRUE(f.PollNote.contains("1 to 65535")) << f.PollNote.toStdString();
-        EXPECT_FALSE(HostIniCache().isDirty("tvkXapKorvane.ini")) << "nothing saved with a bad interval";
+        EXPECT_TRUE(f.Note.contains("1 to 65535")) << f.Note.toStdString();
+        EXPECT_EQ(section("xaptvkKorvane.ini").value("poll_interval"), "750");
+        EXPECT_EQ(section("tvkXapKorvane.ini").value("background"), f.abca) << "the rest was saved";
+        EXPECT_EQ(gPlugin.PollInterval, "750");
         FrmConfig::Unload();
     }
+    for (const QString good : {"65535", "0"}) {
+        FrmConfig& f = FrmConfig::Load();
+        f.TxtPoll = good;
+        f.OKButton_Click();
+        EXPECT_EQ(FrmConfig::instance(), nullptr) << good.toStdString();
+        EXPECT_EQ(section("xaptvkKorvane.ini").value("poll_interval"), good) << "0 is no polling";
+    }
+}
+
+// A style sheet from another host or a background that is more than a
+// colour is refused: the one in use stays, in memory, in the file and on the dialog.
+TEST_F(FrmConfigTest, StyleSheetAndBackgroundMustStayLocal)
+{
+    useGivenFiles();
+    const QMap<QString, QString> hostBefore = section("tvkXapKorvane.ini");
     FrmConfig& f = FrmConfig::Load();
-    f.TxtPoll = "65535";
+    const QString sheet = f.aStyleSheet; // as stored
+    const QString colour = f.abca;
+    f.aStyleSheet = "//evil.example/x.css";
+    f.abca = "red;background-image:url(//evil.example/y.png)";
     f.OKButton_Click();
-    flush();
-    EXPECT_EQ(section("xaptvkKorvane.ini").value("poll_interval"), "65535");
+    EXPECT_TRUE(f.Note.contains("relative path under the HTML folder")) << f.Note.toStdString();
+    EXPECT_TRUE(f.Note.contains("must be a colour")) << f.Note.toStdString();
+    EXPECT_EQ(f.aStyleSheet, sheet);
+    EXPECT_EQ(f.abca, colour);
+    EXPECT_EQ(gStyleSheet, sheet);
+    EXPECT_EQ(gBackground, colour);
+    EXPECT_EQ(section("tvkXapKorvane.ini").value("stylesheet").remove('"'), hostBefore.value("stylesheet").remove('"'));
+    EXPECT_EQ(section("tvkXapKorvane.ini").value("background"), hostBefore.value("background"));
+    if (FrmConfig::instance())
+        FrmConfig::Unload();
 }
 
 TEST_F(FrmConfigTest, UnchangedLinkOpensNothingAndDropsLeadingZeros)
