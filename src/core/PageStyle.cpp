@@ -38,7 +38,8 @@ bool IsSafeStyleSheet(const QString &value)
     if (value.contains(QLatin1String("//")) || value.contains(QLatin1Char(':')) || value.contains(QLatin1String(".."))
         || value.startsWith(QLatin1Char('/')) || value.contains(QLatin1Char('\\')))
         return false;
-    static const QRegularExpression allowed(QStringLiteral("\\A[A-Za-z0-9._/-]+\\z"));
+    // Nothing that could end the page's link attribute or its line.
+    static const QRegularExpression allowed(QStringLiteral("\\A[^\\x00-\\x1F\\x7F\"'<>]+\\z"));
     return allowed.match(value).hasMatch();
 }
 

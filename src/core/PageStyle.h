@@ -9,7 +9,7 @@
 namespace PageStyle {
 
 // A relative path under the HTML folder: no "//", ":" or "..", no leading
-// separator, no quote, angle bracket, blank or control character. "" is
+// "/" and no "\", no quote, angle bracket or control character. "" is
 // allowed (no style sheet of one's own).
 bool IsSafeStyleSheet(const QString &value);
 // "#rgb", "#rrggbb" or a colour name of letters only; "" is allowed (no colour).
