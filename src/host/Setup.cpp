@@ -1,5 +1,7 @@
 #include "host/Setup.h"
 
+#include "core/PageStyle.h"
+
 #include "host/Application.h"
 #include "host/DeviceStore.h"
 #include "host/HostGlobals.h"
@@ -148,8 +150,8 @@ void Setup::App_Initialize()
         auto setting = [&](const char *key, const QString &def) {
             return hs->getIniSetting(section, QString::fromLatin1(key), def, file).remove(QLatin1Char('"'));
         };
-        gStyleSheet = setting("StyleSheet", gStyleSheet);
-        gBackground = setting("Background", gBackground);
+        PageStyle::TakeStyleSheet(gStyleSheet, setting("StyleSheet", gStyleSheet), QStringLiteral("Class_Initialize"));
+        PageStyle::TakeBackground(gBackground, setting("Background", gBackground), QStringLiteral("Class_Initialize"));
         gHTTPPort = setting("HTTPPort", gHTTPPort);
         gCommPort = setting("CommPort", gCommPort);
         gSerialIPAddress = setting("SerialIP", QString());

@@ -35,6 +35,8 @@ QString Request::ServerVariables(const QString &name) const
         return m_headers.value(QStringLiteral("User-Agent"));
     if (lower == QLatin1String("remote_addr"))
         return m_remoteip;
+    if (lower == QLatin1String("local_addr"))
+        return m_localip;
     return m_headers.value(name);
 }
 
@@ -136,6 +138,16 @@ void Request::ParsePage(const QString &sData)
         pair.setValue(parts.at(1));
         m_headers.add(pair);
     }
+}
+
+Request Request::withoutForm() const
+{
+    Request copy(*this);
+    copy.m_formFields = FieldCollection();
+    copy.m_payload.clear();
+    if (copy.m_method == QLatin1String("POSTx"))
+        copy.m_method = QStringLiteral("POST");
+    return copy;
 }
 
 void Request::AddPostData(const QString &s)

@@ -12,10 +12,16 @@ class Request
 {
 public:
     // The named server variable: "HTTP_USER_AGENT" the User-Agent header,
-    // "REMOTE_ADDR" the peer address, any other name the header of that name
-    // (letter case ignored); "" when missing.
+    // "REMOTE_ADDR" the peer address, "LOCAL_ADDR" this server's address on
+    // the connection, any other name the header of that name (letter case
+    // ignored); "" when missing.
     QString ServerVariables(const QString &name) const;
     void setRemoteip(const QString &address) { m_remoteip = address; }
+    // This server's own address on the connection ("LOCAL_ADDR").
+    void setLocalip(const QString &address) { m_localip = address; }
+    // The same request without its form fields and body (a page built again
+    // after its form was carried out).
+    Request withoutForm() const;
 
     QString page() const { return m_page; }       // decoded path without the query
     QString Payload() const { return m_payload; } // decoded body of the request
@@ -53,4 +59,5 @@ private:
     QString m_header;
     QString m_method;
     QString m_remoteip;
+    QString m_localip;
 };

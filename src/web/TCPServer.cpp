@@ -1,7 +1,10 @@
 #include "web/TCPServer.h"
 
 #include "web/HelpPage.h"
+#include "web/AllowedHost.h"
 #include "web/HtmlText.h"
+#include "web/PageWait.h"
+#include "web/RefusalLog.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/StatusPageHook.h"
@@ -80,7 +83,7 @@ TCPServer &TCPServer::instance()
 
 bool TCPServer::loaded()
 {
-    return sInstance != nullptr;
+    return sInstance != nullptr && !sInstance->m_unloaded;
 }
 
 void TCPServer::load()
@@ -99,8 +102,30 @@ void TCPServer::load()
 
 void TCPServer::unload()
 {
+    if (!sInstance)
+        return;
+    if (sInstance->m_draining) {
+        // The drain below us still uses the server: it deletes it on return.
+        if (!sInstance->m_unloaded) {
+            sInstance->m_unloaded = true;
+            sInstance->shutDown();
+        }
+        return;
+    }
     delete sInstance;
     sInstance = nullptr;
+}
+
+void TCPServer::shutDown()
+{
+    m_listener.close();
+    ServerTimer.stop();
+    m_poolRetry.stop();
+    m_heldTimer.stop();
+    m_held.clear();
+    m_queue.clear();
+    for (int i = 1; i < kElements; ++i)
+        release(i);
 }
 
 TCPServer::TCPServer()
@@ -110,6 +135,8 @@ TCPServer::TCPServer()
     m_poolRetry.setSingleShot(true);
     connect(&m_poolRetry, &QTimer::timeout, this, &TCPServer::socket_ConnectionRequest);
     connect(&m_listener, &QTcpServer::newConnection, this, &TCPServer::socket_ConnectionRequest);
+    m_heldTimer.setInterval(20);
+    connect(&m_heldTimer, &QTimer::timeout, this, &TCPServer::releaseHeld);
     for (int i = 1; i < kElements; ++i) {
         Element &e = m_elements[size_t(i)];
         e.idleTimer = std::make_unique<QTimer>();
@@ -210,24 +237,26 @@ int TCPServer::chooseElement()
     return 0;
 }
 
-bool TCPServer::evictOldestIdle()
+bool TCPServer::evictOldestIdle(const QString &address)
 {
     int oldest = 0;
     qint64 age = -1;
     for (int i = 1; i < kElements; ++i) {
         const Element &e = m_elements[size_t(i)];
-        if (e.phase != Element::Reading || e.acceptedAt.elapsed() < m_evictAfterMs)
+        if (e.phase != Element::Reading || e.lastByteAt.elapsed() < m_evictAfterMs
+            || (!address.isEmpty() && e.remoteIp != address))
             continue;
-        if (e.acceptedAt.elapsed() > age) {
-            age = e.acceptedAt.elapsed();
+        if (e.lastByteAt.elapsed() > age) {
+            age = e.lastByteAt.elapsed();
             oldest = i;
         }
     }
     if (oldest == 0)
         return false;
-    LogError(kProgramName, QStringLiteral("socket_ConnectionRequest pool full: closed idle connection ")
-                               + QString::number(oldest) + QStringLiteral(" from ")
-                               + m_elements[size_t(oldest)].remoteIp);
+    const QString from = m_elements[size_t(oldest)].remoteIp;
+    RefusalLog::Log(kProgramName,
+                    QStringLiteral("socket_ConnectionRequest ") + (address.isEmpty() ? QStringLiteral("pool full") : QStringLiteral("connections per client full"))
+                        + QStringLiteral(": closed idle connection from ") + from);
     release(oldest);
     return true;
 }
@@ -249,6 +278,19 @@ void TCPServer::socket_ConnectionRequest()
             QTcpSocket *socket = m_listener.nextPendingConnection();
             if (!socket)
                 return;
+            const QString address = peerText(*socket);
+            int fromAddress = 0;
+            for (int i = 1; i < kElements; ++i)
+                fromAddress += m_elements[size_t(i)].phase != Element::Free && m_elements[size_t(i)].remoteIp == address ? 1 : 0;
+            if (fromAddress >= m_maxPerAddress && !evictOldestIdle(address)) {
+                RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest ") + address + QStringLiteral(" holds ")
+                                                  + QString::number(m_maxPerAddress) + QStringLiteral(" connections: another one closed"));
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            if (m_elements[size_t(index)].phase != Element::Free)
+                index = chooseElement();
             m_roundRobin = index;
             Element &e = m_elements[size_t(index)];
             e.socket = socket;
@@ -258,8 +300,18 @@ void TCPServer::socket_ConnectionRequest()
             e.answered = false;
             e.Tag = QStringLiteral("0");
             e.sendDone = true;
-            e.remoteIp = peerText(*socket);
-            e.acceptedAt.start();
+            e.remoteIp = address;
+            {
+                QHostAddress local = socket->localAddress();
+                bool ok = false;
+                const quint32 v4 = local.toIPv4Address(&ok);
+                if (ok)
+                    local = QHostAddress(v4);
+                e.localIp = local.protocol() == QAbstractSocket::IPv6Protocol
+                    ? QLatin1Char('[') + local.toString() + QLatin1Char(']')
+                    : local.toString();
+            }
+            e.lastByteAt.start();
             e.idleTimer->start(m_idleMs);
             connect(socket, &QTcpSocket::readyRead, this, [this, index] { socket_DataArrival(index); });
             connect(socket, &QTcpSocket::disconnected, this, [this, index] { socket_Close(index); });
@@ -300,6 +352,7 @@ void TCPServer::release(int index)
     e.Tag = QStringLiteral("0");
     e.sendDone = true;
     e.remoteIp.clear();
+    e.localIp.clear();
 }
 
 void TCPServer::socket_Close(int index)
@@ -335,6 +388,10 @@ void TCPServer::socket_DataArrival(int index)
         const QByteArray data = e.socket->readAll();
         if (e.phase != Element::Reading)
             return; // bytes after the request (or after a refusal) are not kept
+        // A client still sending is not idle; the whole request must still
+        // come within the idle time of the accept.
+        if (!data.isEmpty())
+            e.lastByteAt.start();
         e.buffer.append(data);
         frame(index);
     } catch (...) {
@@ -368,7 +425,17 @@ void TCPServer::frame(int index)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray line = lines.at(i).trimmed();
         const qsizetype colon = line.indexOf(':');
-        if (colon < 0 || Latin1Case::lower(line.left(colon).trimmed()) != "content-length")
+        if (colon < 0)
+            continue;
+        const auto name = Latin1Case::lower(line.left(colon).trimmed());
+        if (name == "transfer-encoding") {
+            // Bodies are framed by their length only; a coded one would be read as garbage.
+            refuse(index, 411, QStringLiteral("Length Required"),
+                   QStringLiteral("body sent with Transfer-Encoding ")
+                       + HtmlText::forLog(QString::fromLatin1(line.mid(colon + 1).trimmed().left(40))));
+            return;
+        }
+        if (name != "content-length")
             continue;
         const QByteArray value = line.mid(colon + 1).trimmed();
         bool ok = !value.isEmpty();
@@ -402,11 +469,12 @@ void TCPServer::frame(int index)
         ServerTimer.start(kQueueDelayMs);
 }
 
-void TCPServer::refuse(int index, int status, const QString &reason, const QString &why)
+void TCPServer::refuse(int index, int status, const QString &reason, const QString &why, const QString &label)
 {
     Element &e = m_elements[size_t(index)];
-    LogError(kProgramName, QStringLiteral("socket_DataArrival ") + QString::number(status) + QLatin1Char(' ') + reason
-                               + QStringLiteral(" from ") + e.remoteIp + QStringLiteral(": ") + why);
+    RefusalLog::Log(kProgramName,
+                    label + QString::number(status) + QLatin1Char(' ') + reason + QStringLiteral(" from ") + e.remoteIp
+                        + QStringLiteral(": ") + why);
     e.buffer.clear();
     e.buffer.squeeze();
     sendReply(index, e.generation, errorPage(status, reason));
@@ -451,8 +519,22 @@ void TCPServer::ProcessRequestQueue()
     ServerTimer.stop();
     m_draining = true;
     while (!m_queue.empty()) {
-        const QueueItem item = m_queue.front();
-        m_queue.pop_front();
+        // Fair between clients: the request of the address served longest
+        // ago goes first; one address's requests keep their order.
+        auto next = m_queue.begin();
+        quint64 oldest = ~quint64(0);
+        for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+            const quint64 served = m_lastServed.value(m_elements[size_t(it->index)].remoteIp, 0);
+            if (served < oldest) {
+                oldest = served;
+                next = it;
+            }
+        }
+        const QueueItem item = *next;
+        m_queue.erase(next);
+        m_lastServed.insert(m_elements[size_t(item.index)].remoteIp, ++m_servedCount);
+        if (m_lastServed.size() > 1024)
+            m_lastServed.clear(); // forgotten addresses only lose their turn once
         try {
             dispatch(item.index, item.generation, item.text);
         } catch (...) {
@@ -468,6 +550,12 @@ void TCPServer::ProcessRequestQueue()
         }
     }
     m_draining = false;
+    if (m_unloaded) {
+        // Unloaded while a page let events run: nothing of it is used any more.
+        if (sInstance == this)
+            sInstance = nullptr;
+        deleteLater();
+    }
 }
 
 void TCPServer::dispatch(int index, quint64 generation, const QString &text)
@@ -476,7 +564,15 @@ void TCPServer::dispatch(int index, quint64 generation, const QString &text)
         return;
     Request request;
     request.setRemoteip(m_elements[size_t(index)].remoteIp);
+    request.setLocalip(m_elements[size_t(index)].localIp);
     request.ParsePage(text);
+    const QString host = request.ServerVariables(QStringLiteral("Host"));
+    if (!AllowedHost::IsAllowed(host, AllowedHost::Configured())) {
+        refuse(index, 421, QStringLiteral("Misdirected Request"),
+               QStringLiteral("Host ") + HtmlText::forLog(host.left(80)) + QStringLiteral(" is no name of this server"),
+               QStringLiteral("ProcessRequestQueue "));
+        return;
+    }
     Response response;
     response.setIndex(qint16(index));
     QString path = HtmlText::lcase(request.page());
@@ -487,8 +583,18 @@ void TCPServer::dispatch(int index, quint64 generation, const QString &text)
         response.SendBinaryFile(path, qint16(index));
     else if (ext == QLatin1String(".css"))
         response.SendTextFile(path, qint16(index));
-    else if (path.startsWith(QLatin1String("\\stat")))
-        response.SendTextString(StatusPage(request, response), qint16(index));
+    else if (path.startsWith(QLatin1String("\\stat"))) {
+        PageWait::Begin();
+        QString page = StatusPage(request, response);
+        if (PageWait::End() && !response.answered() && !m_unloaded) {
+            if (hold(index, generation, request))
+                return;
+            // This client waits for a page already: this one comes at once.
+            Request plain = request.withoutForm();
+            page = StatusPage(plain, response);
+        }
+        response.SendTextString(page, qint16(index));
+    }
     else if (path.startsWith(QLatin1String("\\help")))
         response.SendTextString(HelpPage(), qint16(index));
     else
@@ -576,10 +682,98 @@ void TCPServer::Socket_SendComplete(int index)
 
 void TCPServer::TCPBinarySendTimer_Timer(int index)
 {
+    try {
+        Element &e = m_elements[size_t(index)];
+        e.TCPBinarySendTimer->stop();
+        e.sendDone = true;
+        sendNextChunk(index);
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("TCPBinarySendTimer_Timer"));
+    }
+}
+
+// ---- held status pages ----
+
+bool TCPServer::hold(int index, quint64 generation, const Request &request)
+{
     Element &e = m_elements[size_t(index)];
-    e.TCPBinarySendTimer->stop();
-    e.sendDone = true;
-    sendNextChunk(index);
+    for (const HeldReply &held : m_held) {
+        const Element &other = m_elements[size_t(held.index)];
+        if (held.remoteIp == e.remoteIp && other.phase == Element::Holding && other.generation == held.generation)
+            return false;
+    }
+    e.phase = Element::Holding;
+    e.idleTimer->stop();
+    m_held.push_back(HeldReply{index, generation, e.remoteIp, request.withoutForm(), QDeadlineTimer(gPageRefreshWaitMs)});
+    if (!m_heldTimer.isActive())
+        m_heldTimer.start();
+    return true;
+}
+
+void TCPServer::releaseHeld()
+{
+    // A page in the making (a drain that lets events run) is not interrupted.
+    if (m_draining)
+        return;
+    const bool pollStarted = PageWait::PollStarted();
+    std::vector<HeldReply> due;
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        if (pollStarted || it->deadline.hasExpired() || gShuttingDown) {
+            due.push_back(std::move(*it));
+            it = m_held.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (m_held.empty()) {
+        m_heldTimer.stop();
+        PageWait::Done();
+    }
+    QPointer<TCPServer> self(this);
+    for (const HeldReply &held : due) {
+        if (!self || m_unloaded)
+            return;
+        Element &e = m_elements[size_t(held.index)];
+        if (e.phase != Element::Holding || e.generation != held.generation)
+            continue; // the client went away meanwhile
+        if (gShuttingDown) {
+            release(held.index);
+            continue;
+        }
+        e.phase = Element::Queued;
+        m_draining = true;
+        sendStatusPage(held.index, held.request);
+        m_draining = false;
+        if (m_unloaded) {
+            if (sInstance == this)
+                sInstance = nullptr;
+            deleteLater();
+            return;
+        }
+    }
+    // Requests that arrived while a page was built found the drain busy.
+    if (!m_queue.empty() && !ServerTimer.isActive())
+        ServerTimer.start(kQueueDelayMs);
+}
+
+void TCPServer::sendStatusPage(int index, const Request &request)
+{
+    try {
+        Request page = request;
+        Response response;
+        response.setIndex(qint16(index));
+        response.SendTextString(StatusPage(page, response), qint16(index));
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("ProcessRequestQueue "));
+    }
+    Element &e = m_elements[size_t(index)];
+    if (e.phase == Element::Queued && !e.answered) {
+        Response fallback;
+        fallback.setIndex(qint16(index));
+        fallback.SendErrorResponse(qint16(index));
+    }
 }
 
 void TCPServer::finishReply(int index)

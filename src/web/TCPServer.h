@@ -1,8 +1,12 @@
 #pragma once
 
+#include "web/Request.h"
+
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -14,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The web server form: a listening socket and a pool of connection elements
 // 1 to 25, a request queue drained 50 ms after the first request of a burst,
@@ -26,6 +31,14 @@
 // queue. Limits: header block 16 KiB (431), body 1 MiB (413), a first line
 // that is no HTTP request line (400). A connection that has not sent a whole
 // request within the idle time is closed (408 when it had sent part of one).
+// Idle time counts from the last byte received. At a full pool the connection
+// idle the longest (at least a second) makes room for a newcomer; one client
+// address holds at most 8 connections.
+//
+// A request whose Host is no name of this machine gets 421; a body sent with
+// Transfer-Encoding gets 411. A status page that waits for the controller's
+// next poll (after a row button) is held while other requests are served.
+// The queue is drained fairly: the client address served longest ago first.
 class TCPServer : public QObject
 {
     Q_OBJECT
@@ -36,12 +49,15 @@ public:
     static constexpr int kQueueDelayMs = 50;
     static constexpr int kMaxHeader = 16 * 1024;
     static constexpr int kMaxBody = 1024 * 1024;
+    static constexpr int kMaxPerAddress = 8;
 
     static TCPServer &instance();
     static bool loaded();
     // Loads the form (start-up): starts listening on the HTTPPort setting.
     static void load();
-    // Unloads it (shutdown): every connection is closed, listening stops.
+    // Unloads it (shutdown): every connection is closed, listening stops. While
+    // a queue drain runs (its page can let events run) the server is only
+    // marked; the drain deletes it when it returns.
     static void unload();
 
     // The port is read only here; empty, 0 or non-numeric leaves the server not listening.
@@ -69,6 +85,9 @@ public:
     // Times of the pool, shortened by tests.
     void setIdleTimeoutMs(int ms) { m_idleMs = ms; }
     void setEvictAfterMs(int ms) { m_evictAfterMs = ms; }
+    void setMaxPerAddress(int count) { m_maxPerAddress = count; }
+    // Status page replies held until the controller's next poll (tests).
+    int heldReplies() const { return int(m_held.size()); }
     // Sizes of the pieces of a paced send as they are written (diagnostics and tests).
     std::function<void(int index, qint64 bytes)> onChunkWritten;
 
@@ -81,10 +100,11 @@ private:
         QPointer<QTcpSocket> socket;
         quint64 generation = 0;
         QByteArray buffer;
-        enum Phase { Free, Reading, Queued, Replying, Lingering } phase = Free;
+        enum Phase { Free, Reading, Queued, Holding, Replying, Lingering } phase = Free;
         bool answered = false;
         QString remoteIp;
-        QElapsedTimer acceptedAt;
+        QString localIp;
+        QElapsedTimer lastByteAt;
         std::unique_ptr<QTimer> idleTimer;
         // Paced send: "1" while a file goes out.
         QString Tag = QStringLiteral("0");
@@ -97,6 +117,15 @@ private:
         int index;
         quint64 generation;
         QString text;
+    };
+    // A status page reply that waits for the controller's next poll.
+    struct HeldReply
+    {
+        int index;
+        quint64 generation;
+        QString remoteIp;
+        Request request;
+        QDeadlineTimer deadline;
     };
 
     TCPServer();
@@ -112,12 +141,19 @@ private:
     void dispatch(int index, quint64 generation, const QString &text);
 
     void frame(int index);
-    void refuse(int index, int status, const QString &reason, const QString &why);
+    void refuse(int index, int status, const QString &reason, const QString &why,
+                const QString &label = QStringLiteral("socket_DataArrival "));
+    bool hold(int index, quint64 generation, const Request &request);
+    void releaseHeld();
+    void sendStatusPage(int index, const Request &request);
+    void shutDown();
     void sendNextChunk(int index);
     void finishReply(int index);
     void idleTimeout(int index);
     int chooseElement();
-    bool evictOldestIdle();
+    // Closes the connection (of `address` when given) that has received
+    // nothing the longest, if that is at least the eviction time.
+    bool evictOldestIdle(const QString &address = QString());
     void release(int index);
 
     QTcpServer m_listener;
@@ -125,10 +161,16 @@ private:
     std::deque<QueueItem> m_queue;
     QTimer ServerTimer;
     QTimer m_poolRetry;
+    QTimer m_heldTimer;
+    std::vector<HeldReply> m_held;
     bool m_draining = false;
+    bool m_unloaded = false;
+    QHash<QString, quint64> m_lastServed; // client address -> when last served (a count)
+    quint64 m_servedCount = 0;
     int m_roundRobin = 0;
     quint64 m_nextGeneration = 1;
     int m_idleMs = 30000;
     int m_evictAfterMs = 1000;
+    int m_maxPerAddress = kMaxPerAddress;
     int m_lingerMs = 2000;
 };

@@ -5,6 +5,8 @@
 #include "core/FastString.h"
 #include "core/FrmDebug.h"
 #include "core/Globals.h"
+#include "core/Logging.h"
+#include "core/PageStyle.h"
 #include "core/StopWatch.h"
 
 #include "automation/VbError.h"
@@ -152,4 +154,35 @@ TEST(CWaitNDispatch, SecondWaitOnTheSameObjectRaises)
     QObject::connect(&outer, &CWaitNDispatch::OnTimer, [&] { inner.Wait(5); });
     outer.Wait(5);
     EXPECT_TRUE(innerDone);
+}
+
+TEST(PageStyle, OnlyLocalStyleSheetsAndPlainColours)
+{
+    for (const char* ok : {"", "StyleNoBody.css", "site/my-2.css", "a.b_c/d.css", "Caf\xe9 2.css"})
+        EXPECT_TRUE(PageStyle::IsSafeStyleSheet(QString::fromLatin1(ok))) << ok;
+    for (const char* bad : {"//evil.example/x.css", "/evil.example/x.css", "http://e/x.css", "c:x.css", "../x.css",
+                            "a/../../x.css", "a\\b.css", "x.css\"><script>", "x'.css", "x.css\n"})
+        EXPECT_FALSE(PageStyle::IsSafeStyleSheet(QString::fromLatin1(bad))) << bad;
+    for (const char* ok : {"", "#abc", "#A0B1C2", "black", "LightGoldenRodYellow"})
+        EXPECT_TRUE(PageStyle::IsSafeBackground(QString::fromLatin1(ok))) << ok;
+    for (const char* bad : {"url(http://evil.example/x.png)", "#abcd", "#12345", "red;x", "red blue", "#ggg", "0"})
+        EXPECT_FALSE(PageStyle::IsSafeBackground(QString::fromLatin1(bad))) << bad;
+}
+
+TEST(PageStyle, RefusedValueKeepsTheOldOneAndIsLogged)
+{
+    QString sheet = QStringLiteral("old.css");
+    const int before = PendingXapMessageCount();
+    EXPECT_FALSE(PageStyle::TakeStyleSheet(sheet, QStringLiteral("//evil.example/x.css"), QStringLiteral("Here")));
+    EXPECT_EQ(sheet, QStringLiteral("old.css"));
+    ASSERT_EQ(PendingXapMessageCount(), before + 1);
+    EXPECT_TRUE(PendingXapBodies().last().contains(
+        QStringLiteral("Here: StyleSheet \"//evil.example/x.css\" refused, \"old.css\" kept")));
+    EXPECT_TRUE(PageStyle::TakeStyleSheet(sheet, QStringLiteral("new.css"), QStringLiteral("Here")));
+    EXPECT_EQ(sheet, QStringLiteral("new.css"));
+    QString colour = QStringLiteral("#000000");
+    EXPECT_FALSE(PageStyle::TakeBackground(colour, QStringLiteral("red;background:url(x)"), QStringLiteral("Here")));
+    EXPECT_EQ(colour, QStringLiteral("#000000"));
+    EXPECT_TRUE(PageStyle::TakeBackground(colour, QStringLiteral("#fff"), QStringLiteral("Here")));
+    EXPECT_EQ(colour, QStringLiteral("#fff"));
 }

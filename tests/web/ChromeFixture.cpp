@@ -15,11 +15,12 @@ QString ChromeTest::stored(const QString &file, const QString &section, const QS
     return hs->getIniSetting(section, key, QStringLiteral("<missing>"), file);
 }
 
-void ChromeTest::request(const QByteArray &headers, const QString &address)
+void ChromeTest::request(const QByteArray &headers, const QString &address, const QString &local)
 {
     m_request = std::make_unique<Request>();
     m_response = std::make_unique<Response>();
     m_request->setRemoteip(address);
+    m_request->setLocalip(local);
     m_request->ParsePage(QString::fromLatin1("GET /status HTTP/1.1\r\n" + headers + "\r\n"));
     Headers::RunPageSetup(*m_request, *m_response);
 }

@@ -18,7 +18,9 @@ protected:
     QString stored(const QString &file, const QString &section, const QString &key) const;
 
     // A new request from `address` with the given header lines, and the chrome's set-up for it.
-    void request(const QByteArray &headers = QByteArray(), const QString &address = QStringLiteral("127.0.0.1"));
+    // `local` is the server's own address on that connection.
+    void request(const QByteArray &headers = QByteArray(), const QString &address = QStringLiteral("127.0.0.1"),
+                 const QString &local = QStringLiteral("127.0.0.1"));
     // The standard tables with a few users and menus.
     QString standardDatabase(const QStringList &extra = {});
 

@@ -1,6 +1,7 @@
 #include "WebTestSupport.h"
 
 #include "web/StatusPageHook.h"
+#include "web/RefusalLog.h"
 #include "web/TCPServer.h"
 #include "web/WebClock.h"
 #include "web/chrome/Headers.h"
@@ -47,9 +48,10 @@ void WebTest::SetUp()
     HostIniCache().reset();
     hs = std::make_shared<Application>();
     Headers::Reset();
-    Headers::ResetServerAddress();
     SetStatusPageBuilder({});
     WebClock::set([] { return fixedNow(); });
+    RefusalLog::Reset();
+
     TCPServer::load();
     ASSERT_TRUE(TCPServer::instance().isListening());
 }

@@ -165,6 +165,22 @@ TEST_F(Menus, NoModeSetting)
     EXPECT_TRUE(MenuRow(QStringLiteral("TOPLEVEL")).contains(QStringLiteral("Home")));
 }
 
+// A row that is off is no row at all: no alert links, and the alert setting is not written.
+TEST_F(Menus, RowOffHasNoAlerts)
+{
+    standardDatabase();
+    setting(QStringLiteral("usesecurity"), QString());
+    include(QStringLiteral("useMenuRow"), QStringLiteral("0"));
+    include(QStringLiteral("useAlerts"), QStringLiteral("1"));
+    set(QStringLiteral("WeatherData.ini"), QStringLiteral("WeatherCom_CurrentData"), QStringLiteral("AlertIDs"), QStringLiteral("a"));
+    request();
+    EXPECT_EQ(MenuRow(QStringLiteral("TOPLEVEL")), QString());
+    include(QStringLiteral("useAlerts"), QString());
+    request();
+    EXPECT_EQ(MenuRow(QStringLiteral("TOPLEVEL")), QString());
+    EXPECT_EQ(stored(QStringLiteral("includes.ini"), QStringLiteral("header.asp"), QStringLiteral("useAlerts")), QStringLiteral("<missing>"));
+}
+
 TEST_F(Menus, DatabaseThatCannotBeOpened)
 {
     writeFile(QStringLiteral("Data/chrome.db"), "this is not a database, just text that goes on and on");

@@ -135,7 +135,9 @@ TEST_F(PageHead, TouchScreenPage)
                                    "<div align=\"center\"><strong>Title</strong></div><a name=\"pagecontent\"></a>"));
 }
 
-TEST_F(PageHead, ServerAddressFromAValidHostOnly)
+// Each request's links name the host that request itself gave, or the
+// address its own connection reached; never what an earlier client sent.
+TEST_F(PageHead, ServerAddressFromThisRequestOnly)
 {
     gHTTPPort = QStringLiteral("8010");
     writeFile(QStringLiteral("HTML/xaptvkKorvane/xaptvkKorvane_links.htm"), "<a href=\"/stat\">S</a>");
@@ -144,10 +146,43 @@ TEST_F(PageHead, ServerAddressFromAValidHostOnly)
     EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("house.lan"));
     EXPECT_TRUE(CustomHeader(p).contains(
         QStringLiteral("<a href=\"http://house.lan:8010/xaptvkKorvane/xaptvkKorvane.asp?Page=stat\">S</a><a name=\"pagecontent\"></a>")));
-    request("Host: evil\"><script>\r\n");
-    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("house.lan")); // the last good one
+    request("Host: [::1]:8010\r\n", QStringLiteral("::1"), QStringLiteral("[::1]"));
+    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("[::1]"));
+
+    // A Host that is no host name: the Referer, else the connection's own local address.
+    request("Host: evil\"><script>\r\n", QStringLiteral("10.0.0.3"), QStringLiteral("192.168.1.20"));
+    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("192.168.1.20"));
     request("Host: a b\r\nReferer: http://10.0.0.9:8010/status\r\n");
     EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("10.0.0.9"));
+    // The next client without Host or Referer gets its own address, not 10.0.0.9.
+    request(QByteArray(), QStringLiteral("10.0.0.4"), QStringLiteral("192.168.1.20"));
+    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("192.168.1.20"));
+    EXPECT_TRUE(CustomHeader(p).contains(QStringLiteral("href=\"http://192.168.1.20:8010/xaptvkKorvane/")));
+}
+
+// Without Host and Referer the host comes from an ALL_RAW header: after
+// ",host:", else after "Referer:", in any letter case.
+TEST_F(PageHead, ServerAddressFromAllRaw)
+{
+    // (A header line holds one ": ", so the raw text's own colons carry no blank.)
+    request("ALL_RAW: Accept:*/*,HOST:box.lan:8010,User-Agent:x\r\n");
+    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("box.lan"));
+    request("ALL_RAW: Accept:*/*,REFERER:HTTP://10.1.2.3:8010/status\r\n");
+    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("10.1.2.3"));
+    request("ALL_RAW: referer:http://house/status,host:10.9.9.9\r\n");
+    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("10.9.9.9")); // ",host:" comes first
+    // Host and Referer win over ALL_RAW.
+    request("Host: front.lan\r\nALL_RAW: ,host:other.lan\r\n");
+    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("front.lan"));
+    request("Referer: http://ref.lan/x\r\nALL_RAW: ,host:other.lan\r\n");
+    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("ref.lan"));
+    // An ALL_RAW naming nothing usable: the local address.
+    request("ALL_RAW: ,host:\"><b>\r\n", QStringLiteral("10.0.0.4"), QStringLiteral("192.168.1.20"));
+    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("192.168.1.20"));
+    request("ALL_RAW: nothing here\r\n", QStringLiteral("10.0.0.4"), QStringLiteral("192.168.1.21"));
+    EXPECT_EQ(Headers::GetServerIP(), QStringLiteral("192.168.1.21"));
+    EXPECT_EQ(Headers::HostFromAllRaw(QStringLiteral(",Host:   http://x.lan/a")), QStringLiteral("x.lan"));
+    EXPECT_EQ(Headers::HostFromAllRaw(QString()), QString());
 }
 
 TEST_F(PageHead, FileContents)

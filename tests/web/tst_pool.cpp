@@ -1,6 +1,7 @@
 // Request framing, limits and the connection pool of the running server.
 #include "WebTestSupport.h"
 
+#include "web/RefusalLog.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/StatusPageHook.h"
@@ -60,7 +61,7 @@ protected:
 
 TEST_F(Pool, PostSplitIntoPacketsIsOneRequest)
 {
-    const QByteArray reply = exchange({"POST /status HTTP/1.1\r\nHost: x\r\nContent-", "Length: 8\r\n\r\n", "a=1&b", "=22"}, 120);
+    const QByteArray reply = exchange({"POST /status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-", "Length: 8\r\n\r\n", "a=1&b", "=22"}, 120);
     EXPECT_TRUE(reply.startsWith("HTTP/1.1 200 OK\r\n")) << reply.toStdString();
     EXPECT_TRUE(reply.endsWith("\r\n\r\nform=1/22")) << reply.toStdString();
     EXPECT_EQ(pages, 1);
@@ -105,6 +106,7 @@ TEST_F(Pool, Limits)
         {{"POST /status HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd"}, "400 Bad Request"},
     };
     for (const Case &c : cases) {
+        RefusalLog::Reset(); // each case logs its own refusal
         const int mark = logMark();
         const QByteArray reply = exchange(c.pieces);
         const QByteArray expectedBody = "<html><h1>" + c.status + "</h1></html>";
@@ -152,13 +154,17 @@ TEST_F(Pool, IdleAndIncompleteConnectionsTimeOut)
     EXPECT_EQ(idle.received, QByteArray());
     EXPECT_TRUE(slow.received.startsWith("HTTP/1.1 408 Request Timeout\r\n")) << slow.received.toStdString();
     EXPECT_TRUE(shortBody.received.startsWith("HTTP/1.1 408 Request Timeout\r\n"));
-    EXPECT_EQ(logsSince(mark).filter(QStringLiteral("408")).size(), 2);
+    // The second refusal of the same text is counted, not logged again.
+    EXPECT_EQ(logsSince(mark).filter(QStringLiteral("408")).size(), 1);
+    RefusalLog::Flush();
+    EXPECT_EQ(logsSince(mark).filter(QStringLiteral("408 Request Timeout from 127.0.0.1: request incomplete after 400 ms (repeated 1 more times)")).size(), 1);
     EXPECT_EQ(pages, 0);
     EXPECT_TRUE(waitUntil([] { return TCPServer::instance().openCount() == 0; }));
 }
 
 TEST_F(Pool, TwentySixSimultaneousRequestsAreAllAnswered)
 {
+    TCPServer::instance().setMaxPerAddress(TCPServer::kElements); // all from one address here
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < 26; ++i)
         clients.push_back(std::make_unique<Client>(m_port));
@@ -175,6 +181,7 @@ TEST_F(Pool, TwentySixSimultaneousRequestsAreAllAnswered)
 TEST_F(Pool, FullPoolClosesOnlyTheOldestIdleConnection)
 {
     TCPServer::instance().setEvictAfterMs(100);
+    TCPServer::instance().setMaxPerAddress(TCPServer::kElements);
     std::vector<std::unique_ptr<Client>> idle;
     for (int i = 0; i < TCPServer::kElements - 1; ++i) {
         idle.push_back(std::make_unique<Client>(m_port));
@@ -196,6 +203,7 @@ TEST_F(Pool, FullPoolClosesOnlyTheOldestIdleConnection)
 // waits for a free element instead of dropping anyone.
 TEST_F(Pool, NewcomerWaitsWhileEveryConnectionIsBusy)
 {
+    TCPServer::instance().setMaxPerAddress(TCPServer::kElements);
     std::vector<std::unique_ptr<Client>> busy;
     for (int i = 0; i < TCPServer::kElements - 1; ++i) {
         busy.push_back(std::make_unique<Client>(m_port));

@@ -149,24 +149,34 @@ TEST_F(Security, TouchScreenClients)
     EXPECT_FALSE(Headers::gTouchScreen);
 }
 
+// The page name is the request's own path: a client's PATH_INFO header
+// names nothing, and no page name is exempt from the gate.
 TEST_F(Security, PageNameAndRefusalLog)
 {
     setting(QStringLiteral("usesecurity"), QStringLiteral("BASIC"));
     request("PATH_INFO: x\\y\\page.asp\r\nAUTH_USER: guest\r\n");
-    EXPECT_EQ(Headers::fnPageName(), QStringLiteral("page.asp"));
+    EXPECT_EQ(Headers::fnPageName(), QStringLiteral("status"));
     int mark = logMark();
     Headers::LogAuthorized();
     EXPECT_TRUE(Headers::PageRefused());
     ASSERT_GE(logsSince(mark).size(), 1);
     EXPECT_EQ(logTypesSince(mark).at(0), QStringLiteral("Unauthorized"));
     EXPECT_EQ(logsSince(mark).at(0),
-              QStringLiteral("Anonymous Guest at 127.0.0.1 attempted to access page.asp at 12/5/2026 3:04:05 PM. "));
+              QStringLiteral("Anonymous Guest at 127.0.0.1 attempted to access status at 12/5/2026 3:04:05 PM. "));
 
-    request("PATH_INFO: unauthorized.asp\r\n");
+    request("PATH_INFO: unauthorized.asp\r\nAUTH_USER: guest\r\n", QStringLiteral("10.0.0.7"));
+    EXPECT_EQ(Headers::fnPageName(), QStringLiteral("status"));
     mark = logMark();
     Headers::LogAuthorized();
-    EXPECT_FALSE(Headers::PageRefused());
-    EXPECT_TRUE(logsSince(mark).isEmpty());
+    EXPECT_TRUE(Headers::PageRefused());
+    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("Anonymous Guest at 10.0.0.7 attempted to access status")));
+
+    // With no request to name the page, the name is "" and the fault is logged with its label.
+    Headers::Reset();
+    mark = logMark();
+    EXPECT_EQ(Headers::fnPageName(), QString());
+    ASSERT_EQ(logsSince(mark).size(), 1);
+    EXPECT_TRUE(logsSince(mark).at(0).startsWith(QStringLiteral("fnPageName:  Line "))) << logsSince(mark).at(0).toStdString();
 }
 
 TEST_F(Security, GateByThePageMenuEntry)
@@ -185,7 +195,10 @@ TEST_F(Security, GateByThePageMenuEntry)
     EXPECT_FALSE(Headers::CheckAccess(unknown)); // no entry: level 10
     request("AUTH_USER: guest\r\n");
     EXPECT_TRUE(Headers::CheckAccess(top));
+    // Links that name no menu row give the page no level of its own: it needs the full one.
     request("AUTH_USER: guest\r\n");
+    EXPECT_FALSE(Headers::CheckAccess(old));
+    request("AUTH_USER: admin\r\n");
     EXPECT_TRUE(Headers::CheckAccess(old));
     request("AUTH_USER: admin\r\n");
     EXPECT_TRUE(Headers::CheckAccess(unknown));

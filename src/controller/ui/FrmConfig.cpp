@@ -1,6 +1,7 @@
 #include "FrmConfig.h"
 
 #include "controller/CommsLog.h"
+#include "core/PageStyle.h"
 #include "controller/DeviceCreation.h"
 #include "controller/FrmTimer.h"
 #include "controller/IRFiles.h"
@@ -482,7 +483,19 @@ void FrmConfig::OKButton_Click()
                 m_irMap[m_pageOffset + i] = aRemap[size_t(i)];
             checkRemaps();
         }
-
+        // A refused style sheet or background is logged and noted; the stored one stays (the one in
+        // use when even the stored one is refused), in the file and on the dialog.
+        if (QString kept = m_loaded.value("aStyleSheet"); !PageStyle::TakeStyleSheet(kept, aStyleSheet, QStringLiteral("FrmConfig OK"))) {
+            refuse("aStyleSheet", aStyleSheet,
+                   "The style sheet must be a relative path under the HTML folder (no \"//\", \":\" or \"..\")");
+            if (!PageStyle::IsSafeStyleSheet(aStyleSheet))
+                aStyleSheet = gStyleSheet;
+        }
+        if (QString kept = m_loaded.value("abca"); !PageStyle::TakeBackground(kept, abca, QStringLiteral("FrmConfig OK"))) {
+            refuse("abca", abca, "The background must be a colour (#rgb, #rrggbb or a name of letters)");
+            if (!PageStyle::IsSafeBackground(abca))
+                abca = gBackground;
+        }
         ignoring([&] { saveHost("StyleSheet", aStyleSheet); });
         ignoring([&] { saveHost("Background", abca); });
         ignoring([&] { saveHost("HTTPPort", aServerPort); });

@@ -2,6 +2,7 @@
 
 #include "web/HtmlText.h"
 #include "web/Request.h"
+#include "web/RefusalLog.h"
 #include "web/Response.h"
 #include "web/WebClock.h"
 #include "web/chrome/ChromeDatabase.h"
@@ -191,29 +192,41 @@ bool xStartHeaderASP()
 
 QString fnPageName()
 {
-    const QString path = sRequest ? sRequest->ServerVariables(QStringLiteral("PATH_INFO")) : QString();
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
-    return slash < 0 ? path : path.mid(slash + 1);
+    try {
+        if (!sRequest)
+            throw VbError(91, QStringLiteral("Object variable or With block variable not set"));
+        // The request's own path: a header the client sends names no page.
+        QString path = sRequest->page();
+        path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
+        return slash < 0 ? path : path.mid(slash + 1);
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("fnPageName: "));
+        return QString();
+    }
 }
 
 void LogAuthorized()
 {
     try {
         const QString page = fnPageName();
-        if (page == QLatin1String("unauthorized.asp"))
-            return;
         const QString mode = HtmlText::ucase(Settings().usesecurity);
         const QString address = remoteAddress();
         const QString when = WebClock::generalDate(WebClock::now());
         const QString shownPage = HtmlText::forLog(page);
+        // Repeats of one client's refusal collapse into one entry a minute.
+        const QString kind = gUserName + QLatin1Char('\x01') + address + QLatin1Char('\x01') + page;
         if (mode == QLatin1String("ENHANCED"))
-            LogError(QStringLiteral("Unauthorized"), HtmlText::forLog(gUserName) + QStringLiteral(" at ") + address
-                                                          + QStringLiteral(" attempted to access ") + shownPage
-                                                          + QStringLiteral(" at ") + when + QStringLiteral(". "));
+            RefusalLog::Log(QStringLiteral("Unauthorized"), HtmlText::forLog(gUserName) + QStringLiteral(" at ") + address
+                                                                 + QStringLiteral(" attempted to access ") + shownPage
+                                                                 + QStringLiteral(" at ") + when + QStringLiteral(". "),
+                            kind);
         else if (mode == QLatin1String("BASIC"))
-            LogError(QStringLiteral("Unauthorized"), QStringLiteral("Anonymous Guest at ") + address
-                                                          + QStringLiteral(" attempted to access ") + shownPage
-                                                          + QStringLiteral(" at ") + when + QStringLiteral(". "));
+            RefusalLog::Log(QStringLiteral("Unauthorized"), QStringLiteral("Anonymous Guest at ") + address
+                                                                 + QStringLiteral(" attempted to access ") + shownPage
+                                                                 + QStringLiteral(" at ") + when + QStringLiteral(". "),
+                            kind);
         sRefused = true;
         if (sResponse)
             sResponse->Redirect(QStringLiteral("/unauthorized.asp"));
@@ -231,8 +244,10 @@ bool PageRefused()
 int RequiredLevel(const QString &menu)
 {
     const QString upper = HtmlText::ucase(menu);
+    // A page whose links name no menu row has no entry to take its level
+    // from: it needs the full level, like a page missing from the menus.
     if (upper == QLatin1String("YES") || upper == QLatin1String("NO") || upper == QLatin1String("OLDSTYLE"))
-        return -1;
+        return 10;
     const WebSettings &s = Settings();
     if (s.dbpath == QLatin1String("NA") || s.dbpath.isEmpty())
         return 10;

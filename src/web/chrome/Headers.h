@@ -57,9 +57,9 @@ QString fnPageName();
 // Refuses the current page: log entry and the 403 reply.
 void LogAuthorized();
 
-// The level a page's menu entry needs: -1 when the gate does not apply
-// (show-links "YES", "NO", "OLDSTYLE"), 0 for "TOPLEVEL", 10 for a page
-// with no menu entry or no database. Database faults propagate.
+// The level a page's menu entry needs: 0 for "TOPLEVEL", the entry's level
+// for a menu name, 10 for a page with no menu entry, no database, or
+// show-links "YES", "NO", "OLDSTYLE". Database faults propagate.
 int RequiredLevel(const QString &menu);
 // Runs the gate for a required level (the mode as the page head left it).
 void Gate(int requiredLevel);

@@ -166,8 +166,11 @@ QString MenuRow(const QString &menu)
             build = IsTrue(useMenuRow) || HtmlText::ucase(useMenuRow) == QLatin1String("YES");
         }
 
+        // A row that is off is no row at all: no gate, no alert links.
+        if (!build)
+            return QString();
         QString result;
-        if (build) {
+        {
             const QString dbpath = Settings().dbpath;
             int required = 10;
             if (dbpath != QLatin1String("NA") && !dbpath.isEmpty())

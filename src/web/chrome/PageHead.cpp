@@ -29,7 +29,6 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kNoFile = QStringLiteral("No File");
-QString sLastServerAddress;
 
 const QString kIncludes = QStringLiteral("includes.ini");
 const QString kHeaderSection = QStringLiteral("header.asp");
@@ -50,7 +49,7 @@ QString includeOr(const QString &key, const QString &writeBack)
 
 bool isHostName(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9.-]+(:[0-9]{1,5})?$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A[A-Za-z0-9.-]+(:[0-9]{1,5})?\\z"));
     return pattern.match(text).hasMatch();
 }
 
@@ -217,29 +216,69 @@ QString logoBar(const Resolved &r)
 
 } // namespace
 
-void ResetServerAddress()
+// "[v6]" or "[v6]:port": the bracketed address.
+static QString bracketedHost(const QString &text)
 {
-    sLastServerAddress.clear();
+    static const QRegularExpression pattern(QStringLiteral("\\A\\[[0-9A-Fa-f:.]+\\](:[0-9]{1,5})?\\z"));
+    if (!pattern.match(text).hasMatch())
+        return QString();
+    return text.left(text.indexOf(QLatin1Char(']')) + 1);
+}
+
+// A host name or address with an optional port, as a link can carry it: the host alone.
+static QString hostOnly(const QString &text)
+{
+    if (const QString v6 = bracketedHost(text); !v6.isEmpty())
+        return v6;
+    if (!isHostName(text))
+        return QString();
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    return (colon < 0 ? text : text.left(colon)).trimmed();
+}
+
+QString HostFromAllRaw(const QString &raw)
+{
+    QString text;
+    qsizetype at = raw.indexOf(QLatin1String(",host:"), 0, Qt::CaseInsensitive);
+    if (at >= 0) {
+        text = raw.mid(at + 6);
+    } else {
+        at = raw.indexOf(QLatin1String("referer:"), 0, Qt::CaseInsensitive);
+        if (at < 0)
+            return QString();
+        text = raw.mid(at + 8);
+    }
+    text.remove(QLatin1String("http://"), Qt::CaseInsensitive);
+    text = text.trimmed();
+    qsizetype end = text.size();
+    for (const QChar stop : {QLatin1Char(':'), QLatin1Char('/'), QLatin1Char(','), QLatin1Char(' '), QLatin1Char('\t')}) {
+        const qsizetype i = text.indexOf(stop);
+        if (i >= 0 && i < end)
+            end = i;
+    }
+    return hostOnly(text.left(end));
 }
 
 QString GetServerIP()
 {
     try {
         const Request *request = PageRequest();
-        QString host = request ? request->ServerVariables(QStringLiteral("Host")).trimmed() : QString();
-        if (!isHostName(host))
-            host.clear();
-        if (host.isEmpty() && request) {
+        if (!request)
+            return QString();
+        QString host = hostOnly(request->ServerVariables(QStringLiteral("Host")).trimmed());
+        if (host.isEmpty()) {
             const QUrl referer(request->ServerVariables(QStringLiteral("Referer")));
-            const QString refererHost = referer.host();
-            if (isHostName(refererHost))
-                host = refererHost;
+            QString refererHost = referer.host();
+            if (refererHost.contains(QLatin1Char(':')))
+                refererHost = QLatin1Char('[') + refererHost + QLatin1Char(']');
+            host = hostOnly(refererHost);
         }
         if (host.isEmpty())
-            return sLastServerAddress;
-        const qsizetype colon = host.indexOf(QLatin1Char(':'));
-        sLastServerAddress = (colon < 0 ? host : host.left(colon)).trimmed();
-        return sLastServerAddress;
+            host = HostFromAllRaw(request->ServerVariables(QStringLiteral("ALL_RAW")));
+        // Never another request's host: the address this client itself connected to.
+        if (host.isEmpty())
+            host = request->ServerVariables(QStringLiteral("LOCAL_ADDR"));
+        return host;
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("GetServerIP"));

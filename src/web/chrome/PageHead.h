@@ -13,10 +13,16 @@ namespace Headers {
 // gives "" and a log entry "XCustomHeader: ".
 QString XCustomHeader(const HeaderParameters &parameters);
 
-// The host name by which the client reached the server: the Host header
-// (only when it is a host name or address with an optional port), else the
-// Referer's host, else the last one found; "" before the first.
+// The host name by which the client reached the server, from this request
+// only: the Host header (a host name, IPv4 address or bracketed IPv6 address,
+// with an optional port), else the Referer's host, else the host an "ALL_RAW"
+// header names (after ",host:" or "Referer:"), else the local address of the
+// client's own connection. The port is left off.
 QString GetServerIP();
+// The host an "ALL_RAW" header's text names: the text after ",host:" (else
+// after "Referer:"), letter case ignored, without "http://", cut before the
+// first ":", "/", "," or blank; "" when it names none.
+QString HostFromAllRaw(const QString &raw);
 
 // The whole text of a file (8-bit), or "No File" when it is missing, empty
 // or blanks only.
@@ -24,8 +30,5 @@ QString FileContents(const QString &path);
 
 // The logo image, under the web root without its ".jpg".
 inline const QString kLogoImage = QStringLiteral("xaptvkKorvane/logo");
-
-// Forgets the last server address (tests).
-void ResetServerAddress();
 
 } // namespace Headers

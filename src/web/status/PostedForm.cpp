@@ -1,6 +1,8 @@
 #include "web/status/PostedForm.h"
 
 #include "web/HtmlText.h"
+#include "web/PageWait.h"
+#include "web/RefusalLog.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/chrome/Headers.h"
@@ -23,6 +25,7 @@
 #include "controller/UnitMappings.h"
 #include "controller/ui/FrmConfig.h"
 #include "core/FastString.h"
+#include "core/PageStyle.h"
 #include "core/Logging.h"
 #include "host/Application.h"
 #include "host/DeviceClass.h"
@@ -40,8 +43,6 @@
 
 #include <exception>
 #include <set>
-
-int gPageRefreshWaitMs = 2000;
 
 namespace {
 
@@ -561,12 +562,12 @@ void saveSettings(const Request &r)
             }
         }
     }
-    if (QString v; textSetting(r, QStringLiteral("Background"), QStringLiteral("#000000"), v)) {
-        gBackground = v;
+    if (QString v; textSetting(r, QStringLiteral("Background"), QStringLiteral("#000000"), v)
+                   && PageStyle::TakeBackground(gBackground, v, QStringLiteral("Status ClientRequest"))) {
         saveHost(QStringLiteral("Background"), gBackground);
     }
-    if (QString v; textSetting(r, QStringLiteral("StyleSheet"), QStringLiteral("StyleNoBody.css"), v)) {
-        gStyleSheet = v;
+    if (QString v; textSetting(r, QStringLiteral("StyleSheet"), QStringLiteral("StyleNoBody.css"), v)
+                   && PageStyle::TakeStyleSheet(gStyleSheet, v, QStringLiteral("Status ClientRequest"))) {
         saveHost(QStringLiteral("StyleSheet"), gStyleSheet);
     }
     if (boxChanged(r, QStringLiteral("log_errors"))) {
@@ -733,19 +734,6 @@ void Sync()
         PointMap::DefineTSIR();
 }
 
-// Lets events run until the next variable poll starts or the wait's time is up.
-void waitForPoll()
-{
-    gPlugin.PageRefreshFlag = 1;
-    QDeadlineTimer deadline(gPageRefreshWaitMs);
-    while (!deadline.hasExpired() && gPlugin.PageRefreshFlag > 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    if (gPlugin.PageRefreshFlag == 1)
-        gPlugin.PageRefreshFlag = 0;
-}
-
 // Only sent events pass between the items of a macro.
 void pauseBetweenItems()
 {
@@ -810,7 +798,7 @@ void rowButton(Request &r)
             logSkip(QStringLiteral("no IR location for the row ") + HtmlText::forLog(ci));
         }
     }
-    waitForPoll();
+    PageWait::Request();
 }
 
 // The points table's column headings post only their own field: the one
@@ -896,10 +884,10 @@ bool IsCrossSitePost(const Request &request)
 bool ClientRequest(Request &request, Response &response)
 {
     if (IsCrossSitePost(request)) {
-        LogError(kType, QStringLiteral("Status ClientRequest refused a post from ")
-                            + HtmlText::forLog(request.ServerVariables(QStringLiteral("Origin")).isEmpty()
-                                                   ? request.ServerVariables(QStringLiteral("Referer"))
-                                                   : request.ServerVariables(QStringLiteral("Origin"))));
+        RefusalLog::Log(kType, QStringLiteral("Status ClientRequest refused a post from ")
+                                   + HtmlText::forLog(request.ServerVariables(QStringLiteral("Origin")).isEmpty()
+                                                          ? request.ServerVariables(QStringLiteral("Referer"))
+                                                          : request.ServerVariables(QStringLiteral("Origin"))));
         response.Redirect(QString());
         return false;
     }

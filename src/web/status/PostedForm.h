@@ -1,5 +1,7 @@
 #pragma once
 
+#include "web/PageWait.h"
+
 #include <QString>
 
 #include <functional>
@@ -35,6 +37,3 @@ bool ClientRequest(Request &request, Response &response);
 // True when the request is a POST that another site made the browser send.
 bool IsCrossSitePost(const Request &request);
 
-// The longest the page waits after a row button for the next variable poll
-// to start; shortened only by tests.
-extern int gPageRefreshWaitMs;

@@ -3,6 +3,7 @@
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/StatusPageHook.h"
+#include "web/PageWait.h"
 #include "web/WebClock.h"
 #include "web/chrome/Headers.h"
 #include "web/status/ReceiveFragments.h"
@@ -79,6 +80,12 @@ QString Status_ASP()
                 StatusPagePartsInstance().ClientRequest();
             // A refused post has had its 403: the page would not be sent.
             if (const Response *response = Headers::PageResponse(); response && response->answered())
+                return QString();
+            // A row button's page is built once the controller has had its poll.
+            if (PageWait::Requested())
+                return QString();
+            // Exit ran while the form waited for the controller: nothing left to show.
+            if (gShuttingDown)
                 return QString();
         }
         sPageBuffer = std::make_unique<FastString>();

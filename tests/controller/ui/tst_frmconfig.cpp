@@ -196,6 +196,30 @@ TEST_F(FrmConfigTest, PollIntervalOutsideItsRangeKeepsTheOldValue)
     }
 }
 
+// A style sheet from another host or a background that is more than a
+// colour is refused: the one in use stays, in memory, in the file and on the dialog.
+TEST_F(FrmConfigTest, StyleSheetAndBackgroundMustStayLocal)
+{
+    useGivenFiles();
+    const QMap<QString, QString> hostBefore = section("tvkXapKorvane.ini");
+    FrmConfig& f = FrmConfig::Load();
+    const QString sheet = f.aStyleSheet; // as stored
+    const QString colour = f.abca;
+    f.aStyleSheet = "//evil.example/x.css";
+    f.abca = "red;background-image:url(//evil.example/y.png)";
+    f.OKButton_Click();
+    EXPECT_TRUE(f.Note.contains("relative path under the HTML folder")) << f.Note.toStdString();
+    EXPECT_TRUE(f.Note.contains("must be a colour")) << f.Note.toStdString();
+    EXPECT_EQ(f.aStyleSheet, sheet);
+    EXPECT_EQ(f.abca, colour);
+    EXPECT_EQ(gStyleSheet, sheet);
+    EXPECT_EQ(gBackground, colour);
+    EXPECT_EQ(section("tvkXapKorvane.ini").value("stylesheet").remove('"'), hostBefore.value("stylesheet").remove('"'));
+    EXPECT_EQ(section("tvkXapKorvane.ini").value("background"), hostBefore.value("background"));
+    if (FrmConfig::instance())
+        FrmConfig::Unload();
+}
+
 TEST_F(FrmConfigTest, UnchangedLinkOpensNothingAndDropsLeadingZeros)
 {
     useGivenFiles();

@@ -1,5 +1,6 @@
 #include "FormFixture.h"
 
+#include "web/RefusalLog.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/StatusPageHook.h"
@@ -37,6 +38,7 @@ void FormFixture::SetUp()
     static const PluginPointTables pluginTables;
     SetPointTables(&pluginTables);
     gPageRefreshWaitMs = 300;
+    RefusalLog::Reset();
     logMark = PendingXapMessageCount();
 }
 
@@ -58,7 +60,6 @@ void FormFixture::startAll()
     startPlugin();
     gPluginInstance = plugin;
     Headers::Reset();
-    Headers::ResetServerAddress();
     registerStatusPage();
     registerPostedForm();
     TCPServer::load();

@@ -1,0 +1,147 @@
+#include "web/RefusalLog.h"
+
+#include "core/Logging.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QPointer>
+#include <QTimer>
+
+namespace RefusalLog {
+
+namespace {
+
+// Distinct kinds tracked at once; kinds beyond it share one count, so an
+// attack that varies its requests cannot grow the table either.
+constexpr int kMaxKinds = 256;
+const QString kOtherKinds = QStringLiteral("\x01other");
+
+struct Kind
+{
+    QString type;
+    QString text;
+    qint64 loggedAt = 0;
+    int repeats = 0;
+};
+
+struct State
+{
+    QHash<QString, Kind> kinds;
+    int windowMs = 60000;
+    QPointer<QTimer> flushTimer;
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+qint64 now()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
+
+void logRepeats(Kind &kind)
+{
+    if (kind.repeats == 0)
+        return;
+    LogError(kind.type, kind.text + QStringLiteral(" (repeated ") + QString::number(kind.repeats)
+                            + QStringLiteral(" more times)"));
+    kind.repeats = 0;
+    kind.loggedAt = now();
+}
+
+void armFlush();
+
+// Logs the counts of the kinds whose minute is over; forgets quiet kinds.
+void flushDue()
+{
+    State &s = state();
+    const qint64 t = now();
+    for (auto it = s.kinds.begin(); it != s.kinds.end();) {
+        if (t - it->loggedAt >= s.windowMs) {
+            if (it->repeats == 0) {
+                it = s.kinds.erase(it);
+                continue;
+            }
+            logRepeats(*it);
+        }
+        ++it;
+    }
+    armFlush();
+}
+
+void armFlush()
+{
+    State &s = state();
+    if (!QCoreApplication::instance())
+        return;
+    qint64 next = -1;
+    for (const Kind &kind : std::as_const(s.kinds))
+        if (kind.repeats > 0 && (next < 0 || kind.loggedAt < next))
+            next = kind.loggedAt;
+    if (next < 0)
+        return;
+    if (!s.flushTimer) {
+        s.flushTimer = new QTimer(QCoreApplication::instance());
+        s.flushTimer->setSingleShot(true);
+        QObject::connect(s.flushTimer, &QTimer::timeout, [] { flushDue(); });
+    }
+    if (s.flushTimer->isActive())
+        return;
+    s.flushTimer->start(int(qMax<qint64>(0, next + s.windowMs - now())));
+}
+
+} // namespace
+
+void Log(const QString &type, const QString &text, const QString &key)
+{
+    State &s = state();
+    QString id = type + QLatin1Char('\x01') + (key.isEmpty() ? text : key);
+    if (!s.kinds.contains(id) && s.kinds.size() >= kMaxKinds)
+        id = kOtherKinds;
+    const qint64 t = now();
+    auto it = s.kinds.find(id);
+    if (it != s.kinds.end() && t - it->loggedAt < s.windowMs) {
+        ++it->repeats;
+        armFlush();
+        return;
+    }
+    if (it != s.kinds.end())
+        logRepeats(*it);
+    Kind &kind = s.kinds[id];
+    kind.type = type;
+    kind.text = id == kOtherKinds ? QStringLiteral("further refusals of other kinds, the first: ") + text : text;
+    kind.loggedAt = t;
+    kind.repeats = 0;
+    LogError(type, kind.text);
+}
+
+void Flush()
+{
+    for (Kind &kind : state().kinds)
+        logRepeats(kind);
+}
+
+void Reset()
+{
+    State &s = state();
+    s.kinds.clear();
+    s.windowMs = 60000;
+    if (s.flushTimer)
+        s.flushTimer->stop();
+}
+
+void SetWindowMs(int ms)
+{
+    state().windowMs = ms;
+}
+
+} // namespace RefusalLog

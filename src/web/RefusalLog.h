@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// Log entries for refused requests. A client that repeats a refused request
+// thousands of times would otherwise turn each one into a log broadcast: the
+// first refusal of a kind is logged at once, its repeats within the next
+// minute are counted and logged as one entry with the count when the minute
+// is over (and so on, once a minute, while they go on).
+namespace RefusalLog {
+
+// `key` names the kind of refusal (what two refusals must share to count as
+// repeats); "" means the text itself.
+void Log(const QString &type, const QString &text, const QString &key = QString());
+// Logs the counted repeats now (shutdown and tests).
+void Flush();
+// Forgets every kind and count (tests).
+void Reset();
+// The length of the counting window; shortened only by tests.
+void SetWindowMs(int ms);
+
+} // namespace RefusalLog

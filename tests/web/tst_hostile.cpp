@@ -1,0 +1,347 @@
+// The running server against clients that misuse it: foreign Host names,
+// coded bodies, crowds from one address, clients still uploading at a full
+// pool, pages that wait for the controller, and an unload in mid-page.
+#include "WebTestSupport.h"
+
+#include "web/AllowedHost.h"
+#include "web/HelpPage.h"
+#include "web/PageWait.h"
+#include "web/RefusalLog.h"
+#include "web/Request.h"
+#include "web/Response.h"
+#include "web/StatusPageHook.h"
+#include "web/TCPServer.h"
+
+#include "controller/PluginState.h"
+#include "host/Application.h"
+#include "host/HostGlobals.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QSysInfo>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+void pause(int ms)
+{
+    QDeadlineTimer t(ms);
+    waitUntil([&] { return t.hasExpired(); }, ms + 1000);
+}
+
+struct Client
+{
+    explicit Client(quint16 port)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    bool connected() { return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }); }
+    bool closed(int timeoutMs = 15000)
+    {
+        return waitUntil([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
+    }
+    QTcpSocket socket;
+    QByteArray received;
+};
+
+} // namespace
+
+class Hostile : public WebTest
+{
+protected:
+    void SetUp() override
+    {
+        WebTest::SetUp();
+        gPlugin.PageRefreshFlag = 0;
+        SetStatusPageBuilder([this](Request &request, Response &) {
+            ++pages;
+            if (!request.Form(QStringLiteral("press")).isEmpty())
+                PageWait::Request();
+            if (PageWait::Requested())
+                return QString();
+            return QStringLiteral("page ") + QString::number(pages) + QLatin1Char(' ') + request.Form(QStringLiteral("press"));
+        });
+    }
+    void TearDown() override
+    {
+        gPlugin.PageRefreshFlag = 0;
+        gPageRefreshWaitMs = 2000;
+        WebTest::TearDown();
+    }
+    QByteArray getWithHost(const QByteArray &host)
+    {
+        return exchange({"GET /status HTTP/1.1\r\nHost: " + host + "\r\n\r\n"});
+    }
+    static QByteArray press(const QByteArray &value)
+    {
+        const QByteArray body = "press=" + value;
+        return "POST /status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(body.size())
+            + "\r\n\r\n" + body;
+    }
+    int pages = 0;
+};
+
+TEST(AllowedHostNames, LiteralsLocalhostMachineAndSetting)
+{
+    const QStringList none;
+    for (const char *host : {"127.0.0.1", "127.0.0.1:8010", "10.1.2.3:80", "[::1]", "[::1]:8010", "[fe80::1]:1",
+                             "localhost", "LOCALHOST:8010", ""})
+        EXPECT_TRUE(AllowedHost::IsAllowed(QString::fromLatin1(host), none)) << host;
+    for (const char *host : {"rebind.attacker.example:8010", "rebind.attacker.example", "::1", "[::1", "[::1]x",
+                             "[house]:80", "127.0.0.1:80:80", "127.0.0.1:http", "localhost.attacker.example"})
+        EXPECT_FALSE(AllowedHost::IsAllowed(QString::fromLatin1(host), none)) << host;
+
+    const QString machine = QSysInfo::machineHostName();
+    ASSERT_FALSE(machine.isEmpty());
+    EXPECT_TRUE(AllowedHost::IsAllowed(machine.toUpper() + QStringLiteral(":8010"), none));
+    EXPECT_TRUE(AllowedHost::IsAllowed(machine.section(QLatin1Char('.'), 0, 0), none));
+    EXPECT_FALSE(AllowedHost::IsAllowed(machine + QStringLiteral(".attacker.example"), none));
+
+    const QStringList extra{QStringLiteral("house.lan"), QStringLiteral(" Panel ")};
+    EXPECT_TRUE(AllowedHost::IsAllowed(QStringLiteral("House.LAN:8010"), extra));
+    EXPECT_TRUE(AllowedHost::IsAllowed(QStringLiteral("panel"), extra));
+    EXPECT_FALSE(AllowedHost::IsAllowed(QStringLiteral("house.lan.attacker.example"), extra));
+}
+
+// A foreign Host gets 421 and reaches no page; the setting adds names.
+TEST_F(Hostile, ForeignHostIsMisdirected)
+{
+    int mark = logMark();
+    const QByteArray reply = exchange({"POST /status HTTP/1.1\r\nHost: rebind.attacker.example:8010\r\n"
+                                       "Origin: http://rebind.attacker.example:8010\r\nContent-Length: 7\r\n\r\npress=1"});
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 421 Misdirected Request\r\n")) << reply.toStdString();
+    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("421 Misdirected Request from 127.0.0.1: Host rebind.attacker.example:8010")));
+    EXPECT_TRUE(getWithHost("house.lan").startsWith("HTTP/1.1 421"));
+    EXPECT_TRUE(exchange({"GET /help HTTP/1.1\r\nHost: evil.example\r\n\r\n"}).startsWith("HTTP/1.1 421"));
+    EXPECT_EQ(pages, 0);
+
+    for (const QByteArray host : {"127.0.0.1:8010", "[::1]:8010", "localhost"})
+        EXPECT_TRUE(getWithHost(host).endsWith("page " + QByteArray::number(pages) + " ")) << host.toStdString();
+    EXPECT_TRUE(exchange({"GET /status HTTP/1.0\r\n\r\n"}).startsWith("HTTP/1.1 200")); // no Host at all
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("AllowedHosts"), QStringLiteral("\"panel, house.lan\""),
+                       QStringLiteral("tvkXapKorvane.ini"));
+    EXPECT_TRUE(getWithHost("house.lan:8010").startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(getWithHost("panel").startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(getWithHost("other.lan").startsWith("HTTP/1.1 421"));
+}
+
+TEST_F(Hostile, CodedBodyNeedsALength)
+{
+    const int mark = logMark();
+    const QByteArray reply = exchange({"POST /status HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                       "7\r\npress=1\r\n0\r\n\r\n"});
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 411 Length Required\r\n")) << reply.toStdString();
+    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("411 Length Required from 127.0.0.1: body sent with Transfer-Encoding chunked")));
+    EXPECT_EQ(pages, 0);
+}
+
+// Many refusals of one kind make one log entry, and one more with the count
+// once the minute is over.
+TEST_F(Hostile, RepeatedRefusalsCollapse)
+{
+    const int mark = logMark();
+    for (int i = 0; i < 20; ++i)
+        getWithHost("rebind.attacker.example");
+    EXPECT_EQ(logsSince(mark).filter(QStringLiteral("421")).size(), 1);
+    // A different text is logged at once.
+    getWithHost("other.attacker.example");
+    EXPECT_EQ(logsSince(mark).filter(QStringLiteral("other.attacker.example")).size(), 1);
+    RefusalLog::Flush();
+    EXPECT_EQ(logsSince(mark).filter(QStringLiteral("rebind.attacker.example is no name of this server (repeated 19 more times)")).size(), 1);
+}
+
+// The count goes out by itself once the window is over.
+TEST(RefusalLogKinds, CountLoggedWhenTheWindowEnds)
+{
+    RefusalLog::Reset();
+    RefusalLog::SetWindowMs(200);
+    const int mark = WebTest::logMark();
+    for (int i = 0; i < 3; ++i)
+        RefusalLog::Log(QStringLiteral("T"), QStringLiteral("same"));
+    EXPECT_EQ(WebTest::logsSince(mark), QStringList{QStringLiteral("same")});
+    EXPECT_TRUE(waitUntil([&] { return WebTest::logsSince(mark).size() == 2; }, 5000));
+    EXPECT_EQ(WebTest::logsSince(mark).value(1), QStringLiteral("same (repeated 2 more times)"));
+    // Once quiet for a window, the next one is logged at once again.
+    waitUntil([] { return false; }, 500);
+    RefusalLog::Log(QStringLiteral("T"), QStringLiteral("same"));
+    EXPECT_EQ(WebTest::logsSince(mark).size(), 3);
+    RefusalLog::Reset();
+}
+
+TEST(RefusalLogKinds, BoundedAndCountedPerKind)
+{
+    RefusalLog::Reset();
+    const int mark = WebTest::logMark();
+    for (int i = 0; i < 1000; ++i)
+        RefusalLog::Log(QStringLiteral("T"), QStringLiteral("refused ") + QString::number(i % 2), QString());
+    for (int i = 0; i < 600; ++i)
+        RefusalLog::Log(QStringLiteral("T"), QStringLiteral("varied ") + QString::number(i), QString());
+    // Two kinds, then 254 more distinct ones until the table is full, then one shared kind.
+    EXPECT_EQ(WebTest::logsSince(mark).size(), 2 + 254 + 1);
+    RefusalLog::Flush();
+    const QStringList logs = WebTest::logsSince(mark);
+    EXPECT_TRUE(logs.contains(QStringLiteral("refused 0 (repeated 499 more times)")));
+    EXPECT_TRUE(logs.contains(QStringLiteral("refused 1 (repeated 499 more times)")));
+    EXPECT_TRUE(logs.contains(QStringLiteral("further refusals of other kinds, the first: varied 254 (repeated 345 more times)")));
+    RefusalLog::Reset();
+}
+
+// The ninth connection from one address takes the place of that address's
+// longest-idle one, or is closed when none of them is idle.
+TEST_F(Hostile, EightConnectionsPerAddress)
+{
+    std::vector<std::unique_ptr<Client>> eight;
+    for (int i = 0; i < TCPServer::kMaxPerAddress; ++i) {
+        eight.push_back(std::make_unique<Client>(m_port));
+        ASSERT_TRUE(eight.back()->connected());
+    }
+    ASSERT_TRUE(waitUntil([] { return TCPServer::instance().openCount() == TCPServer::kMaxPerAddress; }));
+    TCPServer::instance().setEvictAfterMs(60000);
+    int mark = logMark();
+    Client ninth(m_port);
+    EXPECT_TRUE(ninth.closed());
+    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("127.0.0.1 holds 8 connections: another one closed")));
+    EXPECT_EQ(TCPServer::instance().openCount(), TCPServer::kMaxPerAddress);
+
+    TCPServer::instance().setEvictAfterMs(100);
+    eight.back()->socket.write("GET /sta"); // the last one is busy
+    pause(300);
+    eight.back()->socket.write("t");
+    mark = logMark();
+    Client tenth(m_port);
+    ASSERT_TRUE(tenth.connected());
+    EXPECT_TRUE(eight.front()->closed());
+    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("connections per client full: closed idle connection from 127.0.0.1")));
+    tenth.socket.write("GET /status HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(tenth.closed());
+    EXPECT_TRUE(tenth.received.startsWith("HTTP/1.1 200"));
+    EXPECT_EQ(eight.back()->socket.state(), QAbstractSocket::ConnectedState);
+}
+
+// At a full pool the connection that is still sending is not the one that
+// makes room, even though it was accepted first.
+TEST_F(Hostile, UploadingClientIsNotIdle)
+{
+    TCPServer::instance().setEvictAfterMs(300);
+    TCPServer::instance().setMaxPerAddress(TCPServer::kElements);
+    Client uploader(m_port);
+    ASSERT_TRUE(uploader.connected());
+    const QByteArray body = "press=" + QByteArray(3000, 'u');
+    uploader.socket.write("POST /status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(body.size())
+                          + "\r\n\r\n");
+    qsizetype sent = 0;
+    QTimer drip;
+    QObject::connect(&drip, &QTimer::timeout, [&] {
+        if (sent < body.size()) {
+            uploader.socket.write(body.mid(sent, 100));
+            sent += 100;
+        }
+    });
+    drip.start(50);
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < TCPServer::kElements - 2; ++i) {
+        idle.push_back(std::make_unique<Client>(m_port));
+        ASSERT_TRUE(idle.back()->connected());
+    }
+    ASSERT_TRUE(waitUntil([] { return TCPServer::instance().openCount() == TCPServer::kElements - 1; }));
+    pause(500);
+    Client newcomer(m_port);
+    ASSERT_TRUE(newcomer.connected());
+    newcomer.socket.write("GET /help HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(newcomer.closed());
+    EXPECT_TRUE(idle.front()->closed());
+    EXPECT_TRUE(uploader.closed());
+    EXPECT_TRUE(uploader.received.startsWith("HTTP/1.1 200")) << uploader.received.left(100).toStdString();
+}
+
+// A row button's page waits for the next poll (or the wait's end) while the
+// server answers others; one waiting page per client address.
+TEST_F(Hostile, PageThatWaitsDoesNotHoldUpOthers)
+{
+    gPageRefreshWaitMs = 3000;
+    Client waiting(m_port);
+    ASSERT_TRUE(waiting.connected());
+    waiting.socket.write(press("1"));
+    ASSERT_TRUE(waitUntil([] { return TCPServer::instance().heldReplies() == 1; }));
+    EXPECT_EQ(gPlugin.PageRefreshFlag, 1);
+
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(get("/help").startsWith("HTTP/1.1 200"));
+    // The same address presses again: its page comes at once.
+    const QByteArray second = exchange({press("2")});
+    EXPECT_TRUE(second.startsWith("HTTP/1.1 200")) << second.toStdString();
+    EXPECT_LT(clock.elapsed(), 2500);
+    EXPECT_EQ(waiting.socket.state(), QAbstractSocket::ConnectedState);
+    EXPECT_TRUE(waiting.received.isEmpty());
+
+    // The poll pass starts: the held page goes out, built without the press.
+    gPlugin.PageRefreshFlag = 0;
+    EXPECT_TRUE(waiting.closed());
+    EXPECT_TRUE(waiting.received.startsWith("HTTP/1.1 200")) << waiting.received.toStdString();
+    EXPECT_TRUE(waiting.received.endsWith(" ")) << waiting.received.toStdString();
+    EXPECT_EQ(TCPServer::instance().heldReplies(), 0);
+
+    // Without a poll the page goes out when the wait is over, and the flag is lowered.
+    gPageRefreshWaitMs = 300;
+    clock.restart();
+    const QByteArray late = exchange({press("3")});
+    EXPECT_TRUE(late.startsWith("HTTP/1.1 200")) << late.toStdString();
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_EQ(gPlugin.PageRefreshFlag, 0);
+}
+
+// A client gone while its page waits costs nothing; unloading drops held pages.
+TEST_F(Hostile, HeldPagesOfGoneClientsAndAtUnload)
+{
+    {
+        Client gone(m_port);
+        ASSERT_TRUE(gone.connected());
+        gone.socket.write(press("1"));
+        ASSERT_TRUE(waitUntil([] { return TCPServer::instance().heldReplies() == 1; }));
+        gone.socket.abort();
+    }
+    const int built = pages;
+    gPlugin.PageRefreshFlag = 0;
+    EXPECT_TRUE(waitUntil([] { return TCPServer::instance().heldReplies() == 0; }));
+    pause(100);
+    EXPECT_EQ(pages, built);
+
+    Client held(m_port);
+    ASSERT_TRUE(held.connected());
+    held.socket.write(press("2"));
+    ASSERT_TRUE(waitUntil([] { return TCPServer::instance().heldReplies() == 1; }));
+    TCPServer::unload();
+    EXPECT_TRUE(held.closed());
+    TCPServer::load();
+}
+
+// Unloading while a page is being built (its wait let events run) leaves the
+// server to the page, which finishes; the server goes once the page is done.
+TEST_F(Hostile, UnloadDuringAPage)
+{
+    bool finished = false;
+    SetStatusPageBuilder([&](Request &, Response &) {
+        TCPServer::unload();
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(TCPServer::loaded());
+        finished = true;
+        return QStringLiteral("late page");
+    });
+    Client c(m_port);
+    ASSERT_TRUE(c.connected());
+    c.socket.write("GET /status HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(c.closed());
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(c.received.contains("late page"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(TCPServer::loaded());
+    TCPServer::load(); // for TearDown
+    EXPECT_TRUE(TCPServer::instance().isListening());
+}
