@@ -172,13 +172,6 @@ std::vector<BscEndpoint> ControllerEndpoints()
     return all;
 }
 
-int BscEndpointCount()
-{
-    int endpoints = 0;
-    forEachEndpoint(Points(), [&endpoints](const BscEndpoint &) { ++endpoints; });
-    return endpoints;
-}
-
 void BSCCmd(const QString &target, const QString &id, const QString &, const QString &levelText,
             BscCommandProgress *progress)
 {

@@ -18,8 +18,6 @@ void SendXapBSC(const QString &code);
 // paced. `asker` (the query's source) and the target name the query: one
 // asked again while its replies still wait is not walked again.
 void BSCQuery(const QString &target, const QString &asker = QString());
-// The number of controller endpoints among the host devices.
-int BscEndpointCount();
 // The controller endpoints among the host devices, in host device order.
 std::vector<BscEndpoint> ControllerEndpoints();
 // The body of an event or reply: "State", and "Level" for variables.
