@@ -26,8 +26,13 @@ Variant integer(int v)
 
 void SetIO(const QString &house, const QString &unit, int command, int level)
 {
-    call(QStringLiteral("SetIO"), {Variant::nothing(), Variant(house), Variant(unit), integer(command),
-                                   integer(level), integer(0), integer(0)});
+    SetIO(ObjectPtr(), house, unit, command, level);
+}
+
+void SetIO(const ObjectPtr &device, const QString &house, const QString &unit, int command, int level)
+{
+    call(QStringLiteral("SetIO"), {device ? Variant(device) : Variant::nothing(), Variant(house), Variant(unit),
+                                   integer(command), integer(level), integer(0), integer(0)});
 }
 
 void Exec(const ObjectPtr &device, const QString &house, const QString &units, int command, int brightness)

@@ -91,6 +91,88 @@ async function open(page) {
     return response;
 }
 
+// The points table's rows as the page shows them, in page order: the ID, the
+// Used box, the tag, the name column and the change time of each.
+async function pointRows(page) {
+    return page.evaluate(() => {
+        const rows = [];
+        for (const hidden of document.querySelectorAll('input[type="hidden"][name$="DC"]')) {
+            const id = hidden.name.slice(0, -2);
+            const used = document.querySelector(`input[name="${CSS.escape(id)}Used"]`);
+            const tag = document.querySelector(`input[name="${CSS.escape(id)}Tag"]`);
+            const tr = tag && tag.closest('tr');
+            const cells = tr ? Array.from(tr.children, (c) => c.textContent.trim()) : [];
+            const at = cells.indexOf(id);
+            rows.push({ id, used: used ? used.checked : null, tag: tag ? tag.value : '',
+                        name: at >= 0 ? cells[at + 1] : '', changed: at >= 0 ? cells[at + 2] : '' });
+        }
+        return rows;
+    });
+}
+
+// What each stored sort key orders by, as a value that compares with < and >.
+// The name column shows "location name" (the rig's locations are one word);
+// the sort code of an ID is derived the way the page makes it.
+const sortValues = {
+    DCSort: (row) => {
+        let m;
+        if ((m = /^V(\d+):/.exec(row.id)))
+            return 'V' + m[1].padStart(3, '0');
+        if ((m = /^X(\d+:[0-9A-F]+)$/.exec(row.id)))
+            return 'X' + ('00' + m[1]).slice(-3);
+        if ((m = /^([A-P])(\d+)$/.exec(row.id)))
+            return m[1] + m[2].padStart(3, '0');
+        return row.id;
+    },
+    Name: (row) => {
+        const blank = row.name.indexOf(' ');
+        return (blank < 0 ? row.name : row.name.slice(blank + 1)).toLowerCase();
+    },
+    Tag: (row) => row.tag.toLowerCase(),
+    Used: (row) => (row.used ? 1 : 0),
+    Changed: (row) => {
+        const m = /^(Today|Yesterday) (.*)$/.exec(row.changed);
+        if (!row.changed)
+            return -Infinity;
+        if (m)
+            return Date.parse(`1/${m[1] === 'Today' ? 2 : 1}/2000 ${m[2]}`);
+        return Date.parse(row.changed) - 1e13; // older than yesterday
+    },
+};
+
+// The order in which the page gathers its rows: variables, X10 units, I/O points.
+function gatheredOrder(ids) {
+    const kind = (id) => (/^V\d+:/.test(id) ? 0 : /^X\d+:/.test(id) ? 2 : 1);
+    const number = (id) => {
+        const m = /^[A-P](\d+)$/.exec(id);
+        return m ? (id.charCodeAt(0) - 65) * 16 + Number(m[1]) : Number(/\d+/.exec(id)[0]);
+    };
+    return ids.slice().sort((a, b) => kind(a) - kind(b) || number(a) - number(b));
+}
+
+// Checks that the page's rows are in the order of a stored key and direction.
+async function checkOrder(page, key, direction) {
+    const rows = await pointRows(page);
+    check(rows.length > 0, 'the points table has no rows');
+    const ids = rows.map((r) => r.id);
+    const value = sortValues[key];
+    if (!value) {
+        // "Status" and "Ev" name no field of the table: the rows stay as gathered.
+        const expected = gatheredOrder(ids);
+        check(JSON.stringify(ids) === JSON.stringify(expected),
+              `sorted by ${key} ${direction}, the rows are not as gathered: ${ids.slice(0, 12).join(',')}...`);
+        return rows;
+    }
+    const values = rows.map(value);
+    for (let i = 1; i < values.length; ++i) {
+        const inOrder = direction === 'DESC' ? values[i - 1] >= values[i] : values[i - 1] <= values[i];
+        check(inOrder, `sorted by ${key} ${direction || 'ascending'}, row ${ids[i - 1]} (${values[i - 1]}) `
+              + `comes before ${ids[i]} (${values[i]})`);
+    }
+    check(values[0] !== values[values.length - 1], `every row has the same ${key}: nothing shows the order`);
+    return rows;
+}
+
 const cases = {
     // The page loads in a real browser, is the status page, and runs no script error.
     async load(page) {
@@ -184,6 +266,22 @@ const cases = {
         const detail = caught.slice(1).map((cells) => cells.join('|'));
         for (const [key, value] of options.items)
             check(detail.includes(`${value}|${key}`), `stored item ${key}=${value} not under the filter: ${detail}`);
+    },
+
+    // Column headings: each press sorts the page by its key, a second press of
+    // the same heading reverses it. A step without a heading only loads the page.
+    async sort(page) {
+        await open(page);
+        for (const step of options.steps) {
+            if (step.press)
+                await submitBy(page, `input[type="submit"][name="${step.press}"]`);
+            else
+                await open(page);
+            const rows = await checkOrder(page, step.key, step.direction);
+            if (step.first)
+                check(rows[0].id === step.first, `sorted by ${step.key} ${step.direction}, the first row is `
+                      + `${rows[0].id}, not ${step.first}`);
+        }
     },
 
     // Hostile texts from the device store, the filters and a received message

@@ -160,6 +160,79 @@ TEST_F(BrowserTest, FilterAddedOnThePageCatchesAMessage)
         << output.constData();
 }
 
+// A press of a column heading as the browser script expects it: the key the
+// page is then sorted by, and its direction.
+QJsonObject press(const char *heading, const char *key, const char *direction, const char *first = nullptr)
+{
+    QJsonObject step{{"press", heading}, {"key", key}, {"direction", direction}};
+    if (first)
+        step.insert(QStringLiteral("first"), first);
+    return step;
+}
+
+// The value of a key of [tspi_quillon] in the device store's file, as stored.
+QString storedSetting(const ProgramFolder &folder, const QByteArray &key)
+{
+    QFile f(folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("<no file>");
+    bool inSection = false;
+    for (const QByteArray &raw : f.readAll().split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('['))
+            inSection = line.compare("[TSPI_QUILLON]", Qt::CaseInsensitive) == 0;
+        else if (inSection && line.startsWith(key + '='))
+            return QString::fromLatin1(line.mid(key.size() + 1));
+    }
+    return QStringLiteral("<none>");
+}
+
+TEST_F(BrowserTest, ColumnHeadingsSortThePageAndTheOrderIsKept)
+{
+    // Tags on some of the rig's devices, so that the tag order shows.
+    rig.store = BridgeRig::defaultStore()
+                    .replace("Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;;False",
+                             "Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;beta;False")
+                    .replace("R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;;False",
+                             "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;Alpha;False")
+                    .replace("A5=Garden;Lamp;Veltro Quillon;0;;0;X10;3;0;;;;False",
+                             "A5=Garden;Lamp;Veltro Quillon;0;;0;X10;3;0;;;gamma;False");
+    ASSERT_TRUE(rig.store.contains("Alpha"));
+    ASSERT_TRUE(start());
+    // A variable that changes gives the page a change time to sort by.
+    rig.sim.vars[4] = 33;
+    ASSERT_TRUE(rig.waitFor(QStringLiteral("xapBSC.event"), 1));
+    const int commands = rig.sim.count(QuillonSim::FrameKind::Command);
+    const int longFrames = rig.sim.count(QuillonSim::FrameKind::LongFrame);
+
+    const QJsonArray steps{press("ID", "DCSort", "DESC", "X15:90"), press("ID", "DCSort", "", "A1"),
+                           press("Name", "Name", ""),                press("Name", "Name", "DESC", "V4:05"),
+                           press("Tag", "Tag", ""),                  press("Tag", "Tag", "DESC", "A5"),
+                           press("Used", "Used", ""),                press("Used", "Used", "DESC"),
+                           press("Changed", "Changed", ""),          press("Changed", "Changed", "DESC", "V4:05"),
+                           press("Status", "Status", ""),            press("Status", "Status", "DESC"),
+                           press("Ev", "Ev", ""),                    press("Ev", "Ev", "DESC"),
+                           press("Name", "Name", ""),                press("Name", "Name", "DESC", "V4:05")};
+    EXPECT_TRUE(browse({{"case", "sort"}, {"steps", steps},
+                        {"screenshot", screenshot(QStringLiteral("status-page-sorted"))}}))
+        << output.constData();
+    // A heading post carries no command: nothing went to the controller for any of them.
+    EXPECT_EQ(rig.sim.count(QuillonSim::FrameKind::Command), commands);
+    EXPECT_EQ(rig.sim.count(QuillonSim::FrameKind::LongFrame), longFrames);
+    EXPECT_EQ(storedSetting(rig.folder, "StatusSortKey"), QStringLiteral("\"Name\""));
+    EXPECT_EQ(storedSetting(rig.folder, "StatusSortDirection"), QStringLiteral("\"DESC\""));
+
+    // After a restart the page comes up in the stored order.
+    ASSERT_TRUE(rig.restart());
+    ASSERT_TRUE(waitUntil([this] {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, httpPort);
+        return probe.waitForConnected(200);
+    }, 30000));
+    const QJsonArray kept{QJsonObject{{"key", "Name"}, {"direction", "DESC"}, {"first", "V4:05"}}};
+    EXPECT_TRUE(browse({{"case", "sort"}, {"steps", kept}})) << output.constData();
+}
+
 TEST_F(BrowserTest, HostileStoredTextsDoNotRunInThePage)
 {
     const QString name = QStringLiteral("<img data-probe src=x onerror=window.__xss=1>");

@@ -737,3 +737,20 @@ void FrmConfig::portClosed()
     PortOpen = 0;
     emit changed();
 }
+
+void FrmConfig::ShowOption(OptionPair& options, qint16 value)
+{
+    if (value != 0) {
+        options[0] = 0;
+        options[1] = 1;
+    } else {
+        options[1] = 0;
+        options[0] = 1;
+    }
+}
+
+void FrmConfig::SaveOption(qint16 value, const QString& key)
+{
+    PluginSettings::SavePluginSetting(PluginSettings::kFile, QStringLiteral("tspi_quillon"), key,
+                                      value != 0 ? QStringLiteral("1") : QStringLiteral("0"));
+}

@@ -120,6 +120,13 @@ public:
     // The report loop closed the link.
     void portClosed();
 
+    // A pair of option buttons (members 0 and 1) showing a stored flag:
+    // non-zero ticks member 1, zero member 0; the other is cleared first.
+    using OptionPair = std::array<int, 2>;
+    static void ShowOption(OptionPair& options, qint16 value);
+    // Stores a flag as "1" or "0" under key in [tspi_quillon] of xaptvkKorvane.ini.
+    static void SaveOption(qint16 value, const QString& key);
+
 signals:
     // Controls changed by an action: the widgets show them again.
     void changed();

@@ -13,6 +13,12 @@
 #include <QUdpSocket>
 #include <QVariant>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 // Room for a burst of datagrams while the dispatcher is busy; the kernel caps it at rmem_max.
@@ -37,13 +43,46 @@ xap::xap(QObject* parent)
     m_receiveTimer.setObjectName(QStringLiteral("ReceiveTimer"));
     connect(&m_receiveTimer, &VbTimer::timer, this, &xap::onReceiveTick);
     connect(&m_hbeatTimer, &VbTimer::timer, this, &xap::onHeartbeatTick);
+    SocketsInitialize();
 }
 
 xap::~xap()
 {
     m_queue.clear();
+    SocketsCleanup();
     if (gXap == this)
         gXap = nullptr;
+}
+
+int xap::hibyte(int value)
+{
+    return (value / 256) & 255;
+}
+
+int xap::lobyte(int value)
+{
+    return value & 255;
+}
+
+void xap::SocketsInitialize()
+{
+    // Sockets here need no library started for the process. What can still be
+    // missing is the IPv4 datagram layer itself (a kernel or sandbox without
+    // it): say so in the xAP log, as the bind that follows will fail.
+    const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (probe < 0) {
+        const int err = errno;
+        WriteLogFile(kProgramName, QStringLiteral("SocketsInitialize ")
+                                       + QStringLiteral("IPv4 UDP sockets are not available: ")
+                                       + QString::fromLocal8Bit(std::strerror(err)));
+        return;
+    }
+    ::close(probe);
+}
+
+void xap::SocketsCleanup()
+{
+    // Nothing to release on this platform: the sockets close with the form.
 }
 
 void xap::RegisterNewMessageCallback(std::function<void()> callback)

@@ -25,6 +25,13 @@ public:
     explicit xap(QObject* parent = nullptr);
     ~xap() override;
 
+    // High and low byte of a 16-bit value: (value div 256) and 255, value and 255.
+    static int hibyte(int value);
+    static int lobyte(int value);
+    // The socket layer's start at load and its release at unload.
+    void SocketsInitialize();
+    void SocketsCleanup();
+
     // Called (by the receive timer) when texts are waiting; the callee drains with GetMessage.
     void RegisterNewMessageCallback(std::function<void()> callback);
     // Removes and returns the oldest received text; empty when none is waiting.

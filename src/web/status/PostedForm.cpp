@@ -582,9 +582,9 @@ void rowButton(Request &r)
     if (cv == QLatin1String("OFF") || cv == QLatin1String("ON") || cv == QLatin1String("DIM")) {
         if (!dc.isEmpty()) {
             if (first == QLatin1String("V")) {
-                PluginCalls::SetIO(dc.left(1), dc.mid(1), 19, level);
+                PluginCalls::SetIO(device, dc.left(1), dc.mid(1), 19, level);
             } else if (first == QLatin1String("X")) {
-                PluginCalls::SetIO(dc.left(1), dc.mid(1), 19, cv == QLatin1String("ON") ? 1 : 0);
+                PluginCalls::SetIO(device, dc.left(1), dc.mid(1), 19, cv == QLatin1String("ON") ? 1 : 0);
             } else {
                 const int code = cv == QLatin1String("ON") ? 2 : cv == QLatin1String("OFF") ? 3 : 4;
                 PluginCalls::Exec(device, dc.left(1), dc.mid(1), code, level);
@@ -619,6 +619,39 @@ void rowButton(Request &r)
         }
     }
     waitForPoll();
+}
+
+// The points table's column headings post only their own field: the one
+// present names the sort key ("ID" sorts by the sort code). Pressing the
+// heading of the current key again reverses the order; another heading sorts
+// ascending by its key. Both are stored in double quotes, which the page
+// frame strips when it reads them. True when the post was a heading's.
+bool sortByHeading(const Request &r)
+{
+    static const std::pair<const char *, const char *> kHeadings[] = {
+        {"ID", "DCSort"}, {"Status", "Status"}, {"Tag", "Tag"},         {"Ev", "Ev"},
+        {"Name", "Name"}, {"Used", "Used"},     {"Changed", "Changed"}};
+    for (const auto &[field, sortKey] : kHeadings) {
+        if (!present(r, QLatin1String(field)))
+            continue;
+        const QString key = QLatin1String(sortKey);
+        QString direction;
+        if (hs) {
+            const QString current =
+                hs->getIniSetting(kSection, QStringLiteral("StatusSortKey"), QStringLiteral("DCSort"), kHostFile)
+                    .remove(QLatin1Char('"'))
+                    .trimmed();
+            const QString was = hs->getIniSetting(kSection, QStringLiteral("StatusSortDirection"), QString(), kHostFile)
+                                    .remove(QLatin1Char('"'))
+                                    .trimmed();
+            if (current.compare(key, Qt::CaseInsensitive) == 0 && was.compare(QLatin1String("DESC"), Qt::CaseInsensitive) != 0)
+                direction = QStringLiteral("DESC");
+        }
+        saveHost(QStringLiteral("StatusSortKey"), QLatin1Char('"') + key + QLatin1Char('"'));
+        saveHost(QStringLiteral("StatusSortDirection"), QLatin1Char('"') + direction + QLatin1Char('"'));
+        return true;
+    }
+    return false;
 }
 
 QString hostPart(const QString &hostAndPort)
@@ -689,6 +722,8 @@ bool ClientRequest(Request &request, Response &response)
                 f->start.SyncClock();
         } else if (!request.Form(QStringLiteral("Sync")).isEmpty()) {
             Sync();
+        } else if (sortByHeading(request)) {
+            // A heading carries no command: the page is built at once, in its new order.
         } else {
             rowButton(request);
         }

@@ -10,7 +10,8 @@
 #include "host/Application.h"
 #include "host/HostGlobals.h"
 
-#include <exception>
+#include "automation/PendingError.h"
+
 
 namespace {
 
@@ -218,9 +219,9 @@ void AddSetup(FastString &page)
 {
     try {
         writeBlock(page);
-    } catch (const std::exception &e) {
-        LogError(QStringLiteral("xaptvkKorvane"), QStringLiteral("AddSetup: ") + QString::fromLocal8Bit(e.what()));
     } catch (...) {
+        // The error's line and text follow the label as the pending error.
+        PendingError::capture();
         LogError(QStringLiteral("xaptvkKorvane"), QStringLiteral("AddSetup"));
     }
 }

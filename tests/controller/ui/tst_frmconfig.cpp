@@ -578,3 +578,30 @@ TEST_F(FrmConfigSimTest, ClockAndTouchScreenButtons)
     f.Command1_Click();
     EXPECT_TRUE(logged("Kestrel device is already created"));
 }
+
+TEST_F(FrmConfigTest, OptionPairShowsAndStoresAFlag)
+{
+    // Whatever the pair showed before, exactly the member of the flag is ticked.
+    FrmConfig::OptionPair pair{1, 1};
+    FrmConfig::ShowOption(pair, 1);
+    EXPECT_EQ(pair, (FrmConfig::OptionPair{0, 1}));
+    FrmConfig::ShowOption(pair, 0);
+    EXPECT_EQ(pair, (FrmConfig::OptionPair{1, 0}));
+    FrmConfig::ShowOption(pair, -1);
+    EXPECT_EQ(pair, (FrmConfig::OptionPair{0, 1}));
+    pair = {0, 0};
+    FrmConfig::ShowOption(pair, 0);
+    EXPECT_EQ(pair, (FrmConfig::OptionPair{1, 0}));
+
+    // Any non-zero value is stored as "1", replacing what the key held.
+    useGivenFiles();
+    FrmConfig::SaveOption(0, "Recognition");
+    FrmConfig::SaveOption(-2, "showInMenu");
+    FrmConfig::SaveOption(7, "SyncMaster");
+    flush();
+    const QMap<QString, QString> stored = section("xaptvkKorvane.ini");
+    EXPECT_EQ(stored.value("recognition"), "0");
+    EXPECT_EQ(stored.value("showinmenu"), "1");
+    EXPECT_EQ(stored.value("syncmaster"), "1");
+    EXPECT_FALSE(section("tvkXapKorvane.ini").contains("syncmaster"));
+}

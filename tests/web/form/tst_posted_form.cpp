@@ -3,6 +3,7 @@
 #include "FormFixture.h"
 
 #include "bridge/DeviceMessageClass.h"
+#include "controller/FrmTimer.h"
 #include "controller/ui/FrmConfig.h"
 #include "web/status/PostedForm.h"
 #include "host/Application.h"
@@ -10,7 +11,11 @@
 #include "host/IR.h"
 
 #include "automation/Dictionary.h"
+#include "automation/Dispatch.h"
 #include "core/Logging.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
 
 namespace {
 
@@ -404,4 +409,110 @@ TEST_F(PostedForm, SetupActionsReachTheController)
     EXPECT_EQ(handled, 1);
     waitFor([] { return false; }, 500);
     EXPECT_FALSE(sim->clock.isValid());
+}
+
+TEST_F(PostedForm, ColumnHeadingsStoreTheSortAndAnswerAtOnce)
+{
+    startAll();
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("IncludeVariables"), QStringLiteral("1"), kPluginIni);
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("IncludeX10"), QStringLiteral("1"), kPluginIni);
+    // A row button waits this long for the next poll, which never comes here.
+    if (FrmTimer *f = FrmTimer::instance())
+        f->EnablePollTimer(false);
+    gPageRefreshWaitMs = 6000;
+    auto heading = [&](const char *name) {
+        sim->clearRecord();
+        QElapsedTimer took;
+        took.start();
+        const QByteArray reply = post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {name, name}});
+        EXPECT_LT(took.elapsed(), 4000) << name << " waited for a poll";
+        EXPECT_EQ(sim->count(QuillonSim::FrameKind::Command), 0) << name;
+        const QRegularExpressionMatch first = QRegularExpression(QStringLiteral("name='([^']+)DC'")).match(QString::fromLatin1(reply));
+        return first.hasMatch() ? first.captured(1) : QStringLiteral("<no row>");
+    };
+    auto stored = [&] {
+        return iniValue(kHostIni, QStringLiteral("tspi_quillon"), QStringLiteral("StatusSortKey")) + QLatin1Char('|')
+            + iniValue(kHostIni, QStringLiteral("tspi_quillon"), QStringLiteral("StatusSortDirection"));
+    };
+
+    // "ID" is the sort code, the key already in force: its order reverses, and back.
+    EXPECT_EQ(heading("ID"), QStringLiteral("V127:80"));
+    EXPECT_EQ(stored(), QStringLiteral("\"DCSort\"|\"DESC\""));
+    EXPECT_EQ(heading("ID"), QStringLiteral("A1"));
+    EXPECT_EQ(stored(), QStringLiteral("\"DCSort\"|\"\""));
+
+    // Another heading sorts ascending by its own key, whatever the direction was.
+    heading("ID");
+    heading("Name");
+    EXPECT_EQ(stored(), QStringLiteral("\"Name\"|\"\""));
+    heading("Changed");
+    EXPECT_EQ(stored(), QStringLiteral("\"Changed\"|\"\""));
+    heading("Changed");
+    EXPECT_EQ(stored(), QStringLiteral("\"Changed\"|\"DESC\""));
+    for (const char *name : {"Status", "Tag", "Ev", "Used"}) {
+        heading(name);
+        EXPECT_EQ(stored(), QLatin1Char('"') + QLatin1String(name) + QStringLiteral("\"|\"\""));
+    }
+
+    // A key typed into the file in another case counts as the same key.
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("StatusSortKey"), QStringLiteral("used"), kHostIni);
+    heading("Used");
+    EXPECT_EQ(stored(), QStringLiteral("\"Used\"|\"DESC\""));
+
+    // Refresh is no heading: it keeps the sort and takes the row-button path.
+    gPageRefreshWaitMs = 300;
+    post({{"clientinput", "yes"}, {"clientvalue", "yes"}, {"Refresh", "Refresh"}});
+    EXPECT_EQ(stored(), QStringLiteral("\"Used\"|\"DESC\""));
+}
+
+namespace {
+
+// A plug-in that keeps the device object each SetIO call was given.
+class SetIORecorder : public DispatchObject<SetIORecorder>
+{
+public:
+    static void describe(DispatchTable<SetIORecorder> &t)
+    {
+        t.name(QStringLiteral("tspi"));
+        t.raw(QStringLiteral("SetIO"), [](SetIORecorder &p, CallKind, std::vector<Variant> &args) {
+            p.devices.push_back(!args.empty() && args[0].isObject() ? args[0].toObject() : ObjectPtr());
+            p.codes.append(args.size() > 2 ? args[1].toString() + args[2].toString() : QString());
+            return Variant();
+        });
+    }
+    std::vector<ObjectPtr> devices;
+    QStringList codes;
+};
+
+} // namespace
+
+TEST_F(PostedForm, RowButtonsHandTheRowsDeviceToSetIO)
+{
+    startAll();
+    selectAndCreate({5}, {{10, 2}});
+    const QString var5 = variableCode(5);
+    const QString point = pointCode(10, 2);
+    ASSERT_TRUE(deviceExists(var5));
+    ASSERT_TRUE(deviceExists(point));
+    auto deviceOf = [](QString code) {
+        qint16 ref = hs->DeviceExists(code);
+        return hs->GetDevice(ref);
+    };
+
+    const ObjectPtr realPlugin = gPluginInstance;
+    auto recorder = std::make_shared<SetIORecorder>();
+    gPluginInstance = recorder;
+    post(button(varDisp(5), var5, "DIM", "12"));
+    post(button(pointDisp(10, 2), point, "ON"));
+    // A variable without a host device still gets its command, with no device.
+    post(button(varDisp(6), variableCode(6), "ON", "1"));
+    gPluginInstance = realPlugin;
+
+    ASSERT_EQ(recorder->devices.size(), 3u);
+    EXPECT_EQ(recorder->codes, (QStringList{var5, point, variableCode(6)}));
+    ASSERT_TRUE(recorder->devices[0]);
+    EXPECT_EQ(recorder->devices[0].get(), deviceOf(var5).get());
+    ASSERT_TRUE(recorder->devices[1]);
+    EXPECT_EQ(recorder->devices[1].get(), deviceOf(point).get());
+    EXPECT_FALSE(recorder->devices[2]);
 }
