@@ -30,7 +30,20 @@ QString ControllerStart::InitCPUQX()
     try {
         gPlugin.ReplyTimeout = gControllerTiming.startReplyTimeout;
         gPlugin.PresetDimTable = {12, 13, 14, 15, 2, 3, 0, 1, 4, 5, 6, 7, 10, 11, 8, 9};
+        if (m_openRefused)
+            return kTimeout; // this start tried the link already
         m_link.OpenCommLink();
+        if (!gPlugin.PortOpenFlag) {
+            // Nothing can answer on a link that did not open: the wait is the
+            // link's own connect time-out, not every reply time-out after it.
+            // The link keeps retrying; discovery runs when it comes up.
+            m_openRefused = m_oneStart;
+            gPlugin.DiscoveryTried = true;
+            gPlugin.DiscoveryComplete = false;
+            gPlugin.InterfaceStatusWord = 1;
+            LogControllerError(kType, "Quillon Plug-in Error, the link to the CPU-QX/Quillon did not open");
+            return kTimeout;
+        }
         QString result = FindCPUQX();
         SendIOCommand(false);
         SendX10Command(false);
@@ -123,13 +136,15 @@ bool ControllerStart::sideCommand(const QByteArray& frame, int timeoutSeconds, b
     TransferBusyScope busy;
     if (needsComms && !gPlugin.CommsStarted)
         return false;
+    if (!gPlugin.PortOpenFlag)
+        return false; // no reply can come on a closed link
     m_protocol.SendFrame(frame);
     return m_protocol.WaitReply(timeoutSeconds, 3, 0);
 }
 
 void ControllerStart::SendIOCommand(bool enable)
 {
-    // Sent even before the link is up: the frame is dropped and the wait runs out.
+    // Sent before communications are marked started, but only on an open link.
     sideCommand(Frames::Command(0x28, 0x10, 0, enable ? 2 : 0), gPlugin.ReplyTimeout, false);
 }
 
@@ -196,6 +211,15 @@ QString ControllerStart::StartIR(const QString&)
 
 void ControllerStart::StartCommunications()
 {
+    // The sides started below share one attempt at opening the link.
+    m_oneStart = true;
+    m_openRefused = false;
+    gPlugin.ProjectMapTried = false; // a new start reads it again, once
+    struct Done
+    {
+        ControllerStart& s;
+        ~Done() { s.m_oneStart = s.m_openRefused = false; }
+    } done{*this};
     try {
         if (gPlugin.IREnabled)
             StartIR(gPlugin.CommPort);

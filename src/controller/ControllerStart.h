@@ -57,4 +57,6 @@ private:
     QTimer m_rediscoverRetry;
     QElapsedTimer m_lastProbe;
     bool m_rediscovering = false;
+    bool m_oneStart = false;      // StartCommunications is running
+    bool m_openRefused = false;   // and its link did not open
 };

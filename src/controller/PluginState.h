@@ -109,6 +109,7 @@ struct PluginState
     std::array<std::array<bool, 16>, 129> PointUsed{}; // by unit number (1 to 128), point
     std::array<bool, 256> X10Used{};
     bool DevicesDiscovered = false;
+    bool ProjectMapTried = false;    // this start has read the project file (whatever it gave)
 
     CommandRing Ring;
 

@@ -111,6 +111,11 @@ void PointMap::Synchronize(int direction, const QString& projectFile, Includes i
     });
 }
 
+QString PointMap::ReadError()
+{
+    return gRecords.error();
+}
+
 bool PointMap::InitSystemMap()
 {
     bool ok = false;

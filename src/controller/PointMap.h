@@ -17,6 +17,8 @@ struct Includes
 
 // direction non-zero: file to host; zero: host to file.
 void Synchronize(int direction, const QString& projectFile, Includes includes = Includes::fromOptions());
+// Why the last read of the project file refused it; "" when it did not.
+QString ReadError();
 bool InitSystemMap();
 void BuildSystemMapDictionary();
 void SystemMapToTS(Includes includes);

@@ -12,11 +12,23 @@ QString noTabs(const QString& s)
 {
     return QString(s).remove('\t');
 }
+
+// A row's text as names are made from it: no tabs and no other control characters.
+QString printable(const QString& s)
+{
+    QString out;
+    out.reserve(s.size());
+    for (const QChar c : s)
+        if (c.unicode() >= 0x20)
+            out += c;
+    return out;
+}
 } // namespace
 
 bool SystemMap::read(const QString& projectFile)
 {
     m_rows.clear();
+    m_error.clear();
     if (projectFile.isEmpty()) {
         LogControllerError(kProgramName, "ReadSystemMap: No Project File has been specified");
         return true;
@@ -26,19 +38,32 @@ bool SystemMap::read(const QString& projectFile)
         LogControllerError(kProgramName, "ReadSystemMap: " + projectFile + " Project File does not exist");
         return true;
     }
-    if (!f.open(QIODevice::ReadOnly)) {
-        LogControllerError(kProgramName, "ReadSystemMap: cannot read " + projectFile);
+    auto refuse = [&](const QString& why) {
+        m_error = projectFile + " " + why;
+        LogControllerError(kProgramName, "ReadSystemMap: " + m_error);
         return false;
-    }
+    };
+    // A pipe would block until a writer came, a device could be read without
+    // end: only a regular file is a project file.
+    if (!QFileInfo(projectFile).isFile())
+        return refuse(QStringLiteral("is not a regular file; not read"));
+    if (!f.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("cannot be read"));
     // A project file has a few thousand short lines; anything far larger is
     // not one, and holding it line by line could exhaust memory.
-    constexpr qint64 kMaxProjectBytes = 16 * 1024 * 1024;
-    if (f.size() > kMaxProjectBytes) {
-        LogControllerError(kProgramName, "ReadSystemMap: " + projectFile + " is too large for a project file ("
-                                             + QString::number(f.size()) + " bytes); not read");
-        return false;
+    if (f.size() > kMaxBytes)
+        return refuse("is too large for a project file (" + QString::number(f.size()) + " bytes); not read");
+    const QByteArray all = f.read(kMaxBytes + 1);
+    if (all.size() > kMaxBytes)
+        return refuse(QStringLiteral("grew beyond the size of a project file while read; not read"));
+    qsizetype lines = 0;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        if (all[i] == '\n' || (all[i] == '\r' && (i + 1 == all.size() || all[i + 1] != '\n')))
+            ++lines;
     }
-    const QByteArray all = f.readAll();
+    if (lines > kMaxLines)
+        return refuse("has " + QString::number(lines) + " lines, more than a project file has ("
+                      + QString::number(kMaxLines) + "); not read");
     QString level1, level2, level3;
     bool inModule = false;
     int pos = 0;
@@ -135,7 +160,7 @@ const SystemMap::Row* SystemMap::row(int id) const
 QString SystemMap::text(int id) const
 {
     const Row* r = row(id);
-    return r ? noTabs(r->Line) : QString();
+    return r ? printable(r->Line) : QString();
 }
 
 bool SystemMap::exists(int id) const

@@ -17,15 +17,23 @@ public:
         bool changed = false;
     };
 
+    // Bounds of what is taken for a project file (a real one has a few
+    // thousand lines of a few dozen bytes).
+    static constexpr qint64 kMaxBytes = 16 * 1024 * 1024;
+    static constexpr qsizetype kMaxLines = 50000;
+
     // True also for a missing or unnamed file (logged; the map stays empty).
+    // False for anything that is not a regular file of a project file's size,
+    // which is not read; error() says why.
     bool read(const QString& projectFile);
+    QString error() const { return m_error; }
     // Writes the rows back after a "Copy of " backup; nothing when empty.
     bool write(const QString& projectFile) const;
 
     bool isEmpty() const { return m_rows.isEmpty(); }
     int size() const { return int(m_rows.size()); }
     const Row* row(int id) const;
-    // The point row text without tabs; "" for a missing row.
+    // The point row text without tabs or other control characters; "" for a missing row.
     QString text(int id) const;
     // A point row is at this line. A heading found where a block of point rows
     // was expected (a truncated block) counts as missing, so it is neither
@@ -41,4 +49,5 @@ public:
 
 private:
     QVector<Row> m_rows;
+    QString m_error;
 };

@@ -189,6 +189,7 @@ Variant tspi::RegisterCallback(const ObjectPtr& frm)
     });
     SetControllerHost(&sControllerHost);
     gPlugin.DevicesDiscovered = false;
+    gPlugin.ProjectMapTried = false;
     gPlugin.Registered = true;
     ignoring([&] {
         if (PluginSettings::setting("showInMenu", "1").remove('"').trimmed() == "1")
@@ -325,7 +326,9 @@ void tspi::InitPlugin()
     gPlugin.VarsHouseCode = vars.isEmpty() ? 0 : vars.at(0).unicode();
     UnitMappings::ReadUnitMappings();
     DeviceCreation::DiscoverDevices();
-    if (!gPlugin.PointNameDictionary || gPlugin.PointNameDictionary->count() == 0) {
+    // The X10, IR and I/O sides each run this; the project file is read by the first.
+    if (!gPlugin.ProjectMapTried && (!gPlugin.PointNameDictionary || gPlugin.PointNameDictionary->count() == 0)) {
+        gPlugin.ProjectMapTried = true;
         IRFiles::ReadIRCfg();
         PointMap::BuildSystemMapDictionary();
     }

@@ -9,6 +9,7 @@
 #include "host/IR.h"
 #include "host/Script.h"
 #include "host/Setup.h"
+#include "host/frmSetup.h"
 
 #include "core/CoreHooks.h"
 
@@ -35,6 +36,9 @@ void registerHostSubsystem()
         gHostForm->Form_Load();
     };
     hooks.unloadHostForm = [] {
+        // The plug-in selection dialog saves its choices as on close; the host
+        // form's unload ends the process, so it goes first.
+        frmSetup::Unload();
         if (gHostForm)
             gHostForm->Form_Unload();
     };

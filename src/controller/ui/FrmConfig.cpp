@@ -111,16 +111,55 @@ QString deviceLabel(const QString& code)
     return label;
 }
 
-// A poll interval in milliseconds the timer can run at, or 0.
-int pollInterval(const QString& text)
+// A whole number from `low` to 65535 written in digits, or -1.
+int wholeNumber(const QString& text, int low)
 {
     const QString t = text.trimmed();
-    if (!VbString::IsNumeric(t))
-        return 0;
-    const double v = VbString::Val(t);
-    if (v != std::floor(v) || v < 1 || v > 65535)
-        return 0;
-    return int(v);
+    if (t.isEmpty() || t.size() > 5)
+        return -1;
+    for (const QChar c : t)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+    const int v = t.toInt();
+    return v >= low && v <= 65535 ? v : -1;
+}
+
+bool latin1Only(const QString& text)
+{
+    for (const QChar c : text)
+        if (c.unicode() > 0xFF)
+            return false;
+    return true;
+}
+
+bool hasControl(const QString& text)
+{
+    for (const QChar c : text)
+        if (c.unicode() < 0x20)
+            return true;
+    return false;
+}
+
+// A value as the dialog's note quotes it: one line, and short.
+QString quoted(const QString& value)
+{
+    QString v = value;
+    for (QChar& c : v)
+        if (c.unicode() < 0x20)
+            c = QLatin1Char(' ');
+    if (v.size() > 40)
+        v = v.left(40) + QStringLiteral("...");
+    return "\"" + v + "\"";
+}
+
+// An IR location a remap can name: empty (no remap) or 0 to 1023.
+bool remapTarget(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return true;
+    const int v = wholeNumber(t, 0);
+    return v >= 0 && v <= 1023;
 }
 
 // Holds the updating flag while a handler sets controls itself.
@@ -134,6 +173,23 @@ struct Updating
 } // namespace
 
 FrmConfigPrompts::~FrmConfigPrompts() = default;
+
+// Marks one of the dialog's handlers as running for its whole extent.
+class FrmConfigBusy
+{
+public:
+    explicit FrmConfigBusy(FrmConfig& form) : m_form(&form) { form.enterHandler(); }
+    ~FrmConfigBusy()
+    {
+        if (m_form)
+            m_form->leaveHandler();
+    }
+    FrmConfigBusy(const FrmConfigBusy&) = delete;
+    FrmConfigBusy& operator=(const FrmConfigBusy&) = delete;
+
+private:
+    QPointer<FrmConfig> m_form;
+};
 
 FrmConfig::FrmConfig()
 {
@@ -159,9 +215,20 @@ FrmConfig& FrmConfig::Load()
 void FrmConfig::Unload()
 {
     FrmConfig* form = sInstance.data();
-    if (!form)
+    if (!form || form->m_unloading)
         return;
+    if (form->m_busy > 0) {
+        // The running handler still uses the form: it goes when that returns.
+        form->m_unloadPending = true;
+        return;
+    }
+    form->m_unloading = true;
+    form->m_idleActions.clear();
+    // The unload's own questions keep the dialog from taking other clicks.
+    ++form->m_busy;
+    emit form->busyChanged(true);
     form->Form_Unload();
+    --form->m_busy;
     sInstance = nullptr;
     emit form->unloaded();
     // Unloading may be asked from inside one of the form's own handlers.
@@ -169,6 +236,45 @@ void FrmConfig::Unload()
         form->deleteLater();
     else
         delete form;
+}
+
+void FrmConfig::enterHandler()
+{
+    if (m_busy++ == 0)
+        emit busyChanged(true);
+}
+
+void FrmConfig::leaveHandler()
+{
+    if (--m_busy > 0 || m_unloading)
+        return;
+    QPointer<FrmConfig> self(this);
+    emit busyChanged(false);
+    while (self && m_busy == 0 && !m_unloading && !m_idleActions.isEmpty())
+        m_idleActions.takeFirst()();
+    if (self && m_busy == 0 && m_unloadPending && !m_unloading) {
+        m_unloadPending = false;
+        if (sInstance == this)
+            Unload();
+    }
+}
+
+void FrmConfig::whenIdle(std::function<void()> action)
+{
+    if (m_unloading)
+        return;
+    if (m_busy > 0) {
+        m_idleActions.append(std::move(action));
+        return;
+    }
+    action();
+}
+
+// What OK and the create buttons changed reaches the disk now, not only at Exit.
+void FrmConfig::flushToDisk()
+{
+    PluginHost::ignoring([] { PluginHost::callback("SaveDevices"); });
+    PluginHost::ignoring([] { PluginHost::hs("FlushIniCache"); });
 }
 
 bool FrmConfig::ask(const QString& text)
@@ -246,25 +352,107 @@ void FrmConfig::Form_Load()
         return; // the handlers that skip their work while updating keep doing so
     }
     PluginHost::ignoring([] { PluginHost::callback("ForceFront", {Variant(0)}); });
-    m_matrixChanged = false;
+    m_loaded = {{"TxtPoll", TxtPoll},         {"aCommPort", aCommPort},       {"aServerPort", aServerPort},
+                {"aSerialIP", aSerialIP},     {"aStyleSheet", aStyleSheet},   {"abca", abca},
+                {"aProjectFile", aProjectFile}, {"aQPROexe", aQPROexe},       {"aIRProExe", aIRProExe}};
+    m_varsChanged = false;
+    m_ioChanged = false;
     m_irLabelsChanged = false;
     m_updating = false;
     emit changed();
 }
 
+void FrmConfig::refuse(const QString& control, QString& value, const QString& why)
+{
+    const QString old = m_loaded.value(control);
+    Note += (Note.isEmpty() ? QString() : QStringLiteral("\n")) + why + "; " + quoted(value) + " was not taken, "
+        + quoted(old) + " is kept.";
+    value = old;
+}
+
+// The settings files are Latin-1: text they cannot hold would read back changed.
+void FrmConfig::checkText(const QString& control, QString& value)
+{
+    if (value == m_loaded.value(control))
+        return;
+    if (!latin1Only(value) || hasControl(value))
+        refuse(control, value,
+               "This text can hold only Latin-1 characters on one line (the settings files are Latin-1)");
+}
+
+void FrmConfig::checkPort(const QString& control, QString& value, bool devicePathAllowed)
+{
+    if (value == m_loaded.value(control) && !(control == "aCommPort" && aSerialIP != m_loaded.value("aSerialIP")))
+        return;
+    if (wholeNumber(value, 1) > 0) {
+        value = value.trimmed();
+        return;
+    }
+    const QString t = value.trimmed();
+    if (devicePathAllowed && t.startsWith('/') && latin1Only(t) && !hasControl(t)) {
+        value = t;
+        return;
+    }
+    refuse(control, value,
+           devicePathAllowed ? QStringLiteral("A port must be a whole number from 1 to 65535 or a device path")
+                             : QStringLiteral("A port must be a whole number from 1 to 65535"));
+}
+
+void FrmConfig::checkPoll()
+{
+    if (TxtPoll.trimmed() == m_loaded.value("TxtPoll").trimmed())
+        return;
+    if (wholeNumber(TxtPoll, 0) >= 0) {
+        TxtPoll = TxtPoll.trimmed();
+        return;
+    }
+    refuse("TxtPoll", TxtPoll,
+           "The poll interval must be a whole number of milliseconds from 1 to 65535, or 0 for no polling");
+}
+
+// A remap names an IR location; anything else would shift or break irmap.cfg.
+void FrmConfig::checkRemaps()
+{
+    for (int i = 0; i < 1008; ++i) {
+        const QString old = gPlugin.IRMapEntries.value(i);
+        QString& entry = m_irMap[i];
+        if (entry == old)
+            continue;
+        if (remapTarget(entry)) {
+            entry = entry.trimmed();
+            continue;
+        }
+        Note += (Note.isEmpty() ? QString() : QStringLiteral("\n")) + "The remap of " + QString::number(i)
+            + " must be an IR location from 0 to 1023 or empty; " + quoted(entry) + " was not taken, " + quoted(old)
+            + " is kept.";
+        entry = old;
+    }
+    for (int i = 0; i < 36; ++i)
+        aRemap[size_t(i)] = m_irMap.value(m_pageOffset + i);
+}
+
 void FrmConfig::OKButton_Click()
 {
     using PluginHost::ignoring;
+    FrmConfigBusy busy(*this);
+    QPointer<FrmConfig> self(this);
+    Note.clear();
     if (m_ready) {
-        const int poll = pollInterval(TxtPoll);
-        if (poll == 0) {
-            PollNote = "The poll interval must be a whole number of milliseconds from 1 to 65535; " + TxtPoll.trimmed()
-                + " was not taken, " + gPlugin.PollInterval + " is kept.";
-            TxtPoll = gPlugin.PollInterval;
-            emit changed();
-            return;
+        checkText("aStyleSheet", aStyleSheet);
+        checkText("abca", abca);
+        checkText("aSerialIP", aSerialIP);
+        checkText("aProjectFile", aProjectFile);
+        checkText("aQPROexe", aQPROexe);
+        checkText("aIRProExe", aIRProExe);
+        checkPort("aServerPort", aServerPort, false);
+        checkPort("aCommPort", aCommPort, !aSerialIP.contains('.'));
+        checkPoll();
+        if (m_irLabelsChanged) {
+            for (int i = 0; i < 36; ++i)
+                m_irMap[m_pageOffset + i] = aRemap[size_t(i)];
+            checkRemaps();
         }
-        PollNote.clear();
+
         ignoring([&] { saveHost("StyleSheet", aStyleSheet); });
         ignoring([&] { saveHost("Background", abca); });
         ignoring([&] { saveHost("HTTPPort", aServerPort); });
@@ -278,9 +466,8 @@ void FrmConfig::OKButton_Click()
             gSerialIPAddress = aSerialIP;
             gUseSerialComm = gSerialIPAddress.contains('.');
             // A device path is kept as written; a number loses its leading zeros.
-            const QString numeric = VbString::IsNumeric(aCommPort)
-                ? QString::number(qint64(VbString::Val(aCommPort)))
-                : aCommPort.trimmed();
+            const int number = wholeNumber(aCommPort, 0);
+            const QString numeric = number >= 0 ? QString::number(number) : aCommPort.trimmed();
             if (linkChanged || wasTcp != gUseSerialComm) {
                 gCommPort = gUseSerialComm ? aCommPort : numeric;
                 changeLink(numeric);
@@ -288,21 +475,26 @@ void FrmConfig::OKButton_Click()
                 gCommPort = numeric;
             }
         });
+        if (!self)
+            return;
 
         ignoring([&] { gBackground = abca; });
         ignoring([&] { gStyleSheet = aStyleSheet; });
-        ignoring([&] {
-            gPlugin.PollInterval = QString::number(poll);
-            if (FrmTimer* f = FrmTimer::instance(); f && f->Timer2.isEnabled())
-                f->EnablePollTimer(true); // the new interval applies at once
-        });
+        if (TxtPoll.trimmed() != m_loaded.value("TxtPoll").trimmed()) {
+            ignoring([&] {
+                gPlugin.PollInterval = QString::number(wholeNumber(TxtPoll, 0));
+                if (FrmTimer* f = FrmTimer::instance(); f && f->Timer2.isEnabled())
+                    f->EnablePollTimer(true); // the new interval applies at once
+            });
+        }
         gPlugin.InvertDefault = ChkInvert;
         gPlugin.LogErrors = ChkLogErrors;
         gPlugin.LogComms = ChkLogComms;
         gPlugin.X10XmitFlag = aX10Xmit;
 
         ignoring([&] { savePlugin("comport", gPlugin.CommPort); });
-        ignoring([&] { savePlugin("poll_interval", gPlugin.PollInterval); });
+        if (TxtPoll.trimmed() != m_loaded.value("TxtPoll").trimmed())
+            ignoring([&] { savePlugin("poll_interval", gPlugin.PollInterval); });
         ignoring([&] { savePlugin("invert", QString::number(gPlugin.InvertDefault)); });
         ignoring([&] { savePlugin("log_errors", QString::number(gPlugin.LogErrors)); });
         ignoring([&] { savePlugin("log_comms", QString::number(gPlugin.LogComms)); });
@@ -316,14 +508,21 @@ void FrmConfig::OKButton_Click()
 
         if (m_irLabelsChanged) {
             ignoring([&] {
-                for (int i = 0; i < 36; ++i)
-                    m_irMap[m_pageOffset + i] = aRemap[size_t(i)];
                 gPlugin.IRMapEntries = m_irMap;
                 IRFiles::SaveIRMap();
                 IRFiles::BuildIRLookup();
             });
             m_irLabelsChanged = false;
         }
+        flushToDisk();
+        // What was taken is now the dialog's starting point.
+        m_loaded = {{"TxtPoll", TxtPoll},         {"aCommPort", aCommPort},       {"aServerPort", aServerPort},
+                    {"aSerialIP", aSerialIP},     {"aStyleSheet", aStyleSheet},   {"abca", abca},
+                    {"aProjectFile", aProjectFile}, {"aQPROexe", aQPROexe},       {"aIRProExe", aIRProExe}};
+    }
+    if (!Note.isEmpty()) {
+        emit changed(); // stays open to say what was not taken
+        return;
     }
     Unload();
 }
@@ -334,7 +533,8 @@ void FrmConfig::changeLink(const QString& portText)
 {
     gPlugin.UseSerialComm = gUseSerialComm;
     gPlugin.SerialIPAddress = gSerialIPAddress;
-    gPlugin.CommPort = gUseSerialComm ? QString::number(qint64(VbString::Val(gCommPort))) : portText;
+    const int port = wholeNumber(gCommPort, 1);
+    gPlugin.CommPort = gUseSerialComm ? (port > 0 ? QString::number(port) : gCommPort.trimmed()) : portText;
     PluginHost::ignoring([] {
         if (HostHooksInstance().createSerialComm)
             gSerialCommLink = HostHooksInstance().createSerialComm();
@@ -344,6 +544,7 @@ void FrmConfig::changeLink(const QString& portText)
         f->link.CloseCommLink(false);
     gPlugin.CommsStarted = false;
     LogControllerError(kProgramName, "Initializing X10 Interface on port " + gPlugin.CommPort);
+    // The start below waits for the controller while events run.
     if (f && (gPlugin.X10Started || gPlugin.IREnabled || gPlugin.IOEnabled)) {
         f->start.StartCommunications();
     } else {
@@ -361,9 +562,11 @@ void FrmConfig::CancelButton_Click()
 
 void FrmConfig::Form_Unload()
 {
-    if ((m_matrixChanged || m_irLabelsChanged) && m_ready) {
-        if (ask("Changes were made to Variables or IO Point Devices.  Should these changes be acted upon?"))
+    if ((matrixChanged() || m_irLabelsChanged) && m_ready) {
+        if (ask("Changes were made to Variables or IO Point Devices.  Should these changes be acted upon?")) {
             CreateVariablesAndIO(3);
+            flushToDisk();
+        }
     }
     if (gPlugin.ToolRunRequested)
         remind("Reminder...comm port to quillon was disconnected and will be reconnected when QPRO is closed");
@@ -407,9 +610,16 @@ void FrmConfig::BrowseProjectFile()
 {
     if (m_updating)
         return;
+    FrmConfigBusy busy(*this);
     const QString path = chooseFile("Project (*.prj)|*.prj", aProjectFile);
     if (path.isEmpty())
         return;
+    if (!latin1Only(path) || hasControl(path)) {
+        Note = "This path can hold only Latin-1 characters on one line (the settings files are Latin-1); "
+            + quoted(path) + " was not taken, " + quoted(aProjectFile) + " is kept.";
+        emit changed();
+        return;
+    }
     {
         Updating u(m_updating);
         aProjectFile = path;
@@ -422,9 +632,16 @@ void FrmConfig::BrowseQPROexe()
 {
     if (m_updating)
         return;
+    FrmConfigBusy busy(*this);
     const QString path = chooseFile("cpuqx.exe|cpuqx.exe", aQPROexe);
     if (path.isEmpty())
         return;
+    if (!latin1Only(path) || hasControl(path)) {
+        Note = "This path can hold only Latin-1 characters on one line (the settings files are Latin-1); "
+            + quoted(path) + " was not taken, " + quoted(aQPROexe) + " is kept.";
+        emit changed();
+        return;
+    }
     {
         Updating u(m_updating);
         aQPROexe = path;
@@ -437,9 +654,16 @@ void FrmConfig::BrowseIRProExe()
 {
     if (m_updating)
         return;
+    FrmConfigBusy busy(*this);
     const QString path = chooseFile("IR_MAX.exe|IR_MAX.exe", aIRProExe);
     if (path.isEmpty())
         return;
+    if (!latin1Only(path) || hasControl(path)) {
+        Note = "This path can hold only Latin-1 characters on one line (the settings files are Latin-1); "
+            + quoted(path) + " was not taken, " + quoted(aIRProExe) + " is kept.";
+        emit changed();
+        return;
+    }
     {
         Updating u(m_updating);
         aIRProExe = path;
@@ -450,6 +674,7 @@ void FrmConfig::BrowseIRProExe()
 
 void FrmConfig::aQPRO_Click()
 {
+    FrmConfigBusy busy(*this);
     PluginHost::trapped("aQPRO_Click", [&] {
         if (!QFileInfo(aQPROexe).isFile()) {
             const QString before = aQPROexe;
@@ -459,6 +684,7 @@ void FrmConfig::aQPRO_Click()
         }
         if (gPlugin.PointNameDictionary)
             gPlugin.PointNameDictionary->removeAll();
+        gPlugin.ProjectMapTried = false; // read again when the tool has changed it
         gPlugin.ToolPath = aQPROexe;
         gPlugin.DisconnectRequested = true;
         gPlugin.ToolRunRequested = true;
@@ -469,6 +695,7 @@ void FrmConfig::aQPRO_Click()
 
 void FrmConfig::aIRPro_Click()
 {
+    FrmConfigBusy busy(*this);
     PluginHost::trapped("aIRPro_Click", [&] {
         if (!QFileInfo(aIRProExe).isFile()) {
             const QString before = aIRProExe;
@@ -484,8 +711,16 @@ void FrmConfig::aIRPro_Click()
 
 void FrmConfig::aSynchronize_Click()
 {
+    FrmConfigBusy busy(*this);
+    Note.clear();
     PluginHost::trapped("aSynchronize_Click", [&] {
         SaveIncludeOptions();
+        if (QFileInfo::exists(aProjectFile) && !QFileInfo(aProjectFile).isFile()) {
+            // A pipe or a device would block the program or never end.
+            LogControllerError(kProgramName, "aSynchronize_Click: " + aProjectFile + " is not a regular file; not read");
+            Note = "The project file " + quoted(aProjectFile) + " is not a regular file; it was not read.";
+            return;
+        }
         if (!QFileInfo(aProjectFile).isFile()) {
             const QString before = aProjectFile;
             BrowseProjectFile();
@@ -509,12 +744,16 @@ void FrmConfig::aSynchronize_Click()
         includes.io = aIncludeIO != 0;
         includes.ir = aIncludeIR != 0;
         PointMap::Synchronize(qproMaster ? 1 : 0, aProjectFile, includes);
+        if (!PointMap::ReadError().isEmpty())
+            Note = "The project file " + quoted(aProjectFile) + " was not read: it is not a project file (see the log).";
     });
     emit changed();
 }
 
 void FrmConfig::Disconnect_Click()
 {
+    FrmConfigBusy busy(*this);
+    QPointer<FrmConfig> self(this);
     gPlugin.DisconnectRequested = !gPlugin.DisconnectRequested;
     UpdateDisconnectCaption();
     if (!gPlugin.DisconnectRequested) {
@@ -524,6 +763,8 @@ void FrmConfig::Disconnect_Click()
             gPlugin.CommsStarted = false;
             f->start.StartCommunications();
         }
+        if (!self)
+            return;
     }
     PortOpen = gPlugin.PortOpenFlag ? 1 : 0;
     emit changed();
@@ -531,13 +772,16 @@ void FrmConfig::Disconnect_Click()
 
 void FrmConfig::aClock_Click()
 {
+    FrmConfigBusy busy(*this);
     if (FrmTimer* f = FrmTimer::instance())
         f->start.SyncClock();
 }
 
 void FrmConfig::Command1_Click()
 {
+    FrmConfigBusy busy(*this);
     DeviceCreation::CreateKestrelDevice();
+    flushToDisk();
     emit changed();
 }
 
@@ -545,8 +789,10 @@ void FrmConfig::aCreateVariables_Click()
 {
     if (!m_ready)
         return;
+    FrmConfigBusy busy(*this);
     CreateVariablesAndIO(1);
-    LoadVariablesMatrix();
+    LoadVariableBoxes(); // ticks of the I/O matrix not acted on yet stay
+    flushToDisk();
     emit changed();
 }
 
@@ -554,8 +800,10 @@ void FrmConfig::ButCreate_Click()
 {
     if (!m_ready)
         return;
+    FrmConfigBusy busy(*this);
     CreateVariablesAndIO(2);
-    LoadVariablesMatrix();
+    LoadIOBoxes(); // ticks of the variable matrix not acted on yet stay
+    flushToDisk();
     emit changed();
 }
 
@@ -574,7 +822,7 @@ void FrmConfig::Check1_Click(int index, int value)
     if (index < 0 || index >= 128)
         return;
     matrix.Check1[size_t(index)] = value != 0 ? 1 : 0;
-    m_matrixChanged = true;
+    m_varsChanged = true;
 }
 
 void FrmConfig::IOPoint_Click(int index, int value)
@@ -582,7 +830,7 @@ void FrmConfig::IOPoint_Click(int index, int value)
     if (index < 0 || index >= 256)
         return;
     matrix.IOPoint[size_t(index)] = value != 0 ? 1 : 0;
-    m_matrixChanged = true;
+    m_ioChanged = true;
 }
 
 void FrmConfig::aInvert_Click(int row, int value)
@@ -590,7 +838,7 @@ void FrmConfig::aInvert_Click(int row, int value)
     if (row < 0 || row >= 16)
         return;
     matrix.aInvert[size_t(row)] = value != 0 ? 1 : 0;
-    m_matrixChanged = true;
+    m_ioChanged = true;
 }
 
 void FrmConfig::aRemap_Change(int index, const QString& text)
@@ -631,7 +879,8 @@ void FrmConfig::showIRPage(int page)
 
 void FrmConfig::ResetLoadFlags()
 {
-    m_matrixChanged = false;
+    m_varsChanged = false;
+    m_ioChanged = false;
     m_irLabelsChanged = false;
     m_ready = true;
     gPlugin.IRZonesWritten = false;
@@ -639,7 +888,11 @@ void FrmConfig::ResetLoadFlags()
 
 void FrmConfig::CreateVariablesAndIO(int flags)
 {
-    m_matrixChanged = false;
+    // The flag of a matrix not acted on stays, so the unload still asks about it.
+    if (flags & 1)
+        m_varsChanged = false;
+    if (flags & 2)
+        m_ioChanged = false;
     ::CreateVariablesAndIO(matrix, flags);
 }
 
@@ -655,13 +908,19 @@ void FrmConfig::ShowHouseCodeLabels()
 
 void FrmConfig::LoadVariablesMatrix()
 {
+    LoadVariableBoxes();
+    LoadIOBoxes();
+}
+
+void FrmConfig::LoadVariableBoxes()
+{
     int progress = 0;
     try {
         Updating u(m_updating);
         ShowHouseCodeLabels();
         progress = 1;
         // The boxes say which devices exist; the used-flags of missing ones are cleared.
-        matrix = DeviceSelection::fromHost();
+        matrix.Check1 = DeviceSelection::fromHost().Check1;
         for (int v = 0; v < 128; ++v) {
             QString caption = "Variable " + QString::number(v);
             if (matrix.Check1[size_t(v)] == 1) {
@@ -671,7 +930,20 @@ void FrmConfig::LoadVariablesMatrix()
             }
             Check1Caption[size_t(v)] = caption;
         }
-        progress = 2;
+    } catch (...) {
+        PluginHost::logTrapped("LoadVariablesMatrix Progress=" + QString::number(progress));
+    }
+}
+
+void FrmConfig::LoadIOBoxes()
+{
+    int progress = 2;
+    try {
+        Updating u(m_updating);
+        const DeviceSelection fresh = DeviceSelection::fromHost();
+        matrix.IOPoint = fresh.IOPoint;
+        matrix.aInvert = fresh.aInvert;
+        matrix.rows = fresh.rows;
         aIOHouse.fill(QString());
         aIOUnit.fill(QString());
         IOPointVisible.fill(false);

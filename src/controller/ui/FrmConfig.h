@@ -1,8 +1,11 @@
 #pragma once
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <functional>
 
 #include "controller/DeviceSelection.h"
 
@@ -32,7 +35,9 @@ public:
     static FrmConfig* instance();
     // Loads the dialog unless it is loaded (every load rereads all settings).
     static FrmConfig& Load();
-    // Runs the unload's questions and releases the instance.
+    // Runs the unload's questions and releases the instance. Asked for while
+    // one of the dialog's handlers runs (it may be waiting for the controller
+    // or asking a question), the unload happens when that handler returns.
     static void Unload();
 
     ~FrmConfig() override;
@@ -41,7 +46,7 @@ public:
     QString lblver;
     int PortOpen = 0;
     QString aCommPort, aSerialIP, TxtPoll;
-    QString PollNote;            // why an entered poll interval was not taken
+    QString Note;                // why entered values were not taken
     int ChkInvert = 0, ChkLogErrors = 0, ChkLogComms = 0;
     int aX10Xmit = 1;
     int aIRRecognitionForward = 0;
@@ -74,7 +79,7 @@ public:
     std::array<QString, 36> aRemap;
 
     // --- state ---
-    bool matrixChanged() const { return m_matrixChanged; }
+    bool matrixChanged() const { return m_varsChanged || m_ioChanged; }
     bool irLabelsChanged() const { return m_irLabelsChanged; }
     bool ready() const { return m_ready; }
     bool updating() const { return m_updating; }
@@ -82,10 +87,18 @@ public:
     const QStringList& irMapCopy() const { return m_irMap; }
     void setPrompts(FrmConfigPrompts* prompts) { m_prompts = prompts; }
 
+    // While a handler runs the dialog takes no other click and no close.
+    bool busy() const { return m_busy > 0; }
+    // Runs `action` now, or when the running handler returns (for changes
+    // made from outside the dialog, such as matrices to show again).
+    void whenIdle(std::function<void()> action);
+
     // --- actions ---
     void Form_Load();
-    // Saves and unloads; with an unusable poll interval it saves nothing and
-    // stays loaded, saying so in PollNote.
+    // Saves and unloads. A changed value the settings cannot hold (a port or
+    // poll interval out of range, text outside Latin-1, a remap that is no
+    // location) keeps its old value; the rest is saved and the dialog stays
+    // loaded, saying so in Note.
     void OKButton_Click();
     void CancelButton_Click();
     void aQPRO_Click();
@@ -114,6 +127,9 @@ public:
     void ResetLoadFlags();
     void CreateVariablesAndIO(int flags);
     void LoadVariablesMatrix();
+    // Either matrix alone: the other keeps its unsaved boxes.
+    void LoadVariableBoxes();
+    void LoadIOBoxes();
     void ShowHouseCodeLabels();
     void UpdateDisconnectCaption();
     void RenameInterface(const QString& oldName, const QString& newName);
@@ -130,11 +146,22 @@ public:
 signals:
     // Controls changed by an action: the widgets show them again.
     void changed();
+    // A handler began (true) or the last running one returned (false).
+    void busyChanged(bool busy);
     // The dialog unloaded: its widgets go.
     void unloaded();
 
 private:
+    friend class FrmConfigBusy;
     FrmConfig();
+    void enterHandler();
+    void leaveHandler();
+    void flushToDisk();
+    void refuse(const QString& control, QString& value, const QString& why);
+    void checkText(const QString& control, QString& value);
+    void checkPort(const QString& control, QString& value, bool devicePathAllowed);
+    void checkPoll();
+    void checkRemaps();
     void Form_Unload();
     void SaveIncludeOptions();
     void SaveQPROFile();
@@ -145,11 +172,18 @@ private:
     void remind(const QString& text);
     QString chooseFile(const QString& filter, const QString& current);
 
-    bool m_matrixChanged = false;
+    bool m_varsChanged = false;
+    bool m_ioChanged = false;
     bool m_irLabelsChanged = false;
     bool m_ready = false;
     bool m_updating = false;
     int m_pageOffset = 0;
     QStringList m_irMap;
     FrmConfigPrompts* m_prompts = nullptr;
+    int m_busy = 0;
+    bool m_unloadPending = false;
+    bool m_unloading = false;
+    QList<std::function<void()>> m_idleActions;
+    // The values as loaded: a value left as it was is taken whatever it is.
+    QHash<QString, QString> m_loaded;   // by control name
 };

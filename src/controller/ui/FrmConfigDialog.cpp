@@ -2,6 +2,7 @@
 #include "UiDisplay.h"
 
 #include "controller/CommsLog.h"
+#include "controller/PluginState.h"
 #include "core/Globals.h"
 
 #include <QCheckBox>
@@ -24,6 +25,24 @@
 
 namespace {
 QPointer<FrmConfigDialog> sDialog;
+
+// Widths, in pixels, of the texts of one matrix box and one IR device entry:
+// four columns of named variables and the dialog's buttons fit 1280x800.
+constexpr int kBoxTextWidth = 240;
+constexpr int kComboTextWidth = 420;
+
+// A text shortened to `width` pixels, and with "&" shown as itself rather
+// than as a keyboard shortcut ("&" is also a house code).
+QString caption(const QWidget* w, const QString& text, int width)
+{
+    return w->fontMetrics().elidedText(text, Qt::ElideRight, width).replace('&', QStringLiteral("&&"));
+}
+
+// A tip showing a shortened text in full, never read as markup.
+QString fullTip(const QString& shown, const QString& text)
+{
+    return shown.size() == text.size() + text.count('&') ? QString() : "<qt>" + text.toHtmlEscaped() + "</qt>";
+}
 
 QString indexed(const QString& name, int i)
 {
@@ -62,6 +81,9 @@ void FrmConfigDialog::showDialog(bool modal)
         return;
     }
     FrmConfig& model = FrmConfig::Load();
+    // A dialog closed a moment ago waits for its deletion: it is not reused.
+    if (sDialog && sDialog->model() != &model)
+        sDialog = nullptr;
     if (!sDialog) {
         sDialog = new FrmConfigDialog(model);
         sDialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -89,15 +111,8 @@ FrmConfigDialog::FrmConfigDialog(FrmConfig& model, QWidget* parent) : QDialog(pa
     setWindowTitle("Configure Interface");
     model.setPrompts(this);
     connect(&model, &FrmConfig::changed, this, &FrmConfigDialog::refresh);
-    connect(&model, &FrmConfig::unloaded, this, [this] {
-        if (m_closing)
-            return;
-        m_closing = true;
-        if (isModal() && isVisible())
-            done(QDialog::Accepted);
-        else
-            close();
-    });
+    connect(&model, &FrmConfig::busyChanged, this, &FrmConfigDialog::setBusy);
+    connect(&model, &FrmConfig::unloaded, this, &FrmConfigDialog::closeFromModel);
 
     m_tabs = new QTabWidget;
     m_tabs->setObjectName("SSTab1");
@@ -113,16 +128,32 @@ FrmConfigDialog::FrmConfigDialog(FrmConfig& model, QWidget* parent) : QDialog(pa
     auto* ok = button("OKButton", "Update", &FrmConfig::OKButton_Click);
     ok->setDefault(true);
     auto* cancel = button("CancelButton", "Cancel", &FrmConfig::CancelButton_Click);
+    // What OK did not take, whichever tab it was on.
+    auto* note = new QLabel;
+    note->setObjectName("Note");
+    note->setWordWrap(true);
+    note->setTextFormat(Qt::PlainText);
+    note->setStyleSheet("color: #b00000");
+    m_refreshers << [this, note] {
+        note->setText(m_model->Note);
+        note->setVisible(!m_model->Note.isEmpty());
+    };
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(version);
+    bottom->addWidget(note, 1);
     bottom->addStretch();
     bottom->addWidget(ok);
     bottom->addWidget(cancel);
 
+    m_body = new QWidget;
+    auto* body = new QVBoxLayout(m_body);
+    body->setContentsMargins(0, 0, 0, 0);
+    body->addWidget(m_tabs);
+    body->addLayout(bottom);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_tabs);
-    layout->addLayout(bottom);
-    resize(900, 640);
+    layout->addWidget(m_body);
+    resize(1180, 720);
+    setBusy(model.busy());
     refresh();
 }
 
@@ -135,9 +166,24 @@ FrmConfigDialog::~FrmConfigDialog()
 template <class F>
 void FrmConfigDialog::act(F&& f)
 {
-    if (!m_model)
+    // A handler already running (waiting or asking) takes no second click.
+    if (!m_model || m_model->busy())
         return;
     f(*m_model);
+}
+
+void FrmConfigDialog::setBusy(bool busy)
+{
+    if (m_body)
+        m_body->setEnabled(!busy);
+}
+
+void FrmConfigDialog::closeFromModel()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    close();
 }
 
 QLineEdit* FrmConfigDialog::text(const QString& name, QString FrmConfig::*field)
@@ -186,15 +232,7 @@ QWidget* FrmConfigDialog::generalTab()
     poll->addWidget(text("TxtPoll", &FrmConfig::TxtPoll));
     poll->addWidget(new QLabel("Milliseconds"));
     lf->addLayout(poll, 2, 1);
-    auto* note = new QLabel;
-    note->setObjectName("PollNote");
-    note->setWordWrap(true);
-    note->setStyleSheet("color: #b00000");
-    m_refreshers << [this, note] {
-        note->setText(m_model->PollNote);
-        note->setVisible(!m_model->PollNote.isEmpty());
-    };
-    lf->addWidget(note, 3, 0, 1, 2);
+    lf->addWidget(new QLabel, 3, 0, 1, 2);
     auto* portOpen = new QCheckBox("Com Open");
     portOpen->setObjectName("PortOpen");
     portOpen->setEnabled(false); // shows the link; the buttons change it
@@ -280,7 +318,10 @@ QWidget* FrmConfigDialog::variablesTab()
     }
     m_refreshers << [this] {
         for (int v = 0; v < 128; ++v) {
-            m_check1[v]->setText(m_model->Check1Caption[size_t(v)]);
+            const QString& full = m_model->Check1Caption[size_t(v)];
+            const QString shown = caption(m_check1[v], full, kBoxTextWidth);
+            m_check1[v]->setText(shown);
+            m_check1[v]->setToolTip(fullTip(shown, full));
             m_check1[v]->setChecked(m_model->matrix.Check1[size_t(v)] == 1);
         }
     };
@@ -336,7 +377,9 @@ QWidget* FrmConfigDialog::ioTab()
             invert->setChecked(m.matrix.aInvert[size_t(r)] != 0);
             for (int p = 0; p < 16; ++p) {
                 const int i = 16 * r + p;
-                m_ioPoint[i]->setText(m.IOPointCaption[size_t(i)]);
+                const QString shown = caption(m_ioPoint[i], m.IOPointCaption[size_t(i)], kBoxTextWidth);
+                m_ioPoint[i]->setText(shown);
+                m_ioPoint[i]->setToolTip(fullTip(shown, m.IOPointCaption[size_t(i)]));
                 m_ioPoint[i]->setChecked(m.matrix.IOPoint[size_t(i)] == 1);
                 m_ioPoint[i]->setVisible(m.IOPointVisible[size_t(i)]);
             }
@@ -355,13 +398,17 @@ QWidget* FrmConfigDialog::irTab()
     auto* layout = new QVBoxLayout(page);
     auto* device = new QComboBox;
     device->setObjectName("aIRDevice");
+    // The names come from irlbl.cfg: however long one is, the box keeps its width.
+    device->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    device->setMinimumContentsLength(32);
     connect(device, QOverload<int>::of(&QComboBox::activated), this,
             [this](int index) { act([&](FrmConfig& m) { m.aIRDevice_Click(index); }); });
     m_refreshers << [this, device] {
         QSignalBlocker block(device);
         QStringList names;
         for (int i = 0; i < m_model->aIRDevice.size(); ++i)
-            names << QString::number(i) + "  " + m_model->aIRDevice[i];
+            names << device->fontMetrics().elidedText(QString::number(i) + "  " + m_model->aIRDevice[i],
+                                                      Qt::ElideRight, kComboTextWidth);
         QStringList current;
         for (int i = 0; i < device->count(); ++i)
             current << device->itemText(i);
@@ -382,8 +429,10 @@ QWidget* FrmConfigDialog::irTab()
     for (int i = 0; i < 36; ++i) {
         auto* label = new QLabel;
         label->setObjectName(indexed("aIRLabel", i));
+        label->setTextFormat(Qt::PlainText);
         auto* remap = new QLineEdit;
         remap->setObjectName(indexed("aRemap", i));
+        remap->setMaxLength(8);
         remap->setMaximumWidth(90);
         connect(remap, &QLineEdit::textEdited, this,
                 [this, i](const QString& t) { act([&](FrmConfig& m) { m.aRemap_Change(i, t); }); });
@@ -395,6 +444,7 @@ QWidget* FrmConfigDialog::irTab()
     m_refreshers << [this] {
         for (int i = 0; i < 36; ++i) {
             m_irLabel[i]->setText(m_model->aIRLabel[size_t(i)]);
+            m_irLabel[i]->setToolTip("<qt>" + gPlugin.IRLabels.value(m_model->irPageOffset() + i).toHtmlEscaped() + "</qt>");
             if (m_remap[i]->text() != m_model->aRemap[size_t(i)])
                 m_remap[i]->setText(m_model->aRemap[size_t(i)]);
         }
@@ -496,23 +546,50 @@ void FrmConfigDialog::refresh()
 
 void FrmConfigDialog::closeEvent(QCloseEvent* event)
 {
-    // The window's close box is a Cancel.
+    // The close box is a Cancel; while a handler runs it is not taken.
     if (!m_closing && m_model && FrmConfig::instance() == m_model) {
-        m_closing = true;
-        FrmConfig::Unload();
+        if (m_model->busy()) {
+            event->ignore();
+            return;
+        }
+        m_model->CancelButton_Click(); // its unload marks this dialog closing
+        if (!m_closing) {
+            event->ignore();
+            return;
+        }
     }
+    m_closing = true;
     QDialog::closeEvent(event);
+}
+
+void FrmConfigDialog::reject()
+{
+    if (m_closing || !m_model || FrmConfig::instance() != m_model) {
+        QDialog::reject();
+        return;
+    }
+    if (!m_model->busy())
+        m_model->CancelButton_Click();
 }
 
 bool FrmConfigDialog::askYesNo(const QString& text)
 {
-    return QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
-        == QMessageBox::Yes;
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, windowTitle(), text,
+                                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setDefaultButton(QMessageBox::Yes);
+    const int answer = box->exec();
+    // Events ran while the box was up: neither it nor this dialog is taken for granted.
+    if (box)
+        delete box.data();
+    return answer == QMessageBox::Yes;
 }
 
 void FrmConfigDialog::remind(const QString& text)
 {
-    QMessageBox::information(this, windowTitle(), text);
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::Ok, this);
+    box->exec();
+    if (box)
+        delete box.data();
 }
 
 QString FrmConfigDialog::chooseFile(const QString& filter, const QString& current)

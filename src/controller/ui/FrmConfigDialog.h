@@ -42,6 +42,9 @@ public slots:
     // Shows the model's state again.
     void refresh();
 
+    // Escape: the Cancel path, unless a handler runs.
+    void reject() override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -57,9 +60,12 @@ private:
     QPushButton* button(const QString& name, const QString& caption, void (FrmConfig::*handler)());
     template <class F>
     void act(F&& f);
+    void closeFromModel();
+    void setBusy(bool busy);
 
     QPointer<FrmConfig> m_model;
     QTabWidget* m_tabs = nullptr;
+    QWidget* m_body = nullptr;    // everything a click reaches; off while a handler runs
     QList<std::function<void()>> m_refreshers;
     QList<QCheckBox*> m_check1;
     QList<QCheckBox*> m_ioPoint;

@@ -26,6 +26,9 @@ void frmSetupDialog::showDialog()
         return;
     }
     frmSetup& model = frmSetup::Load();
+    // A dialog closed a moment ago waits for its deletion: it is not reused.
+    if (sDialog && sDialog->model() != &model)
+        sDialog = nullptr;
     if (!sDialog) {
         sDialog = new frmSetupDialog(model);
         sDialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -57,6 +60,9 @@ frmSetupDialog::frmSetupDialog(frmSetup& model, QWidget* parent) : QDialog(paren
     m_menuLabel->setObjectName("lblPluginForm");
     m_menus = new QComboBox;
     m_menus->setObjectName("aPluginForm");
+    // Menu captions come from plug-ins: however long one is, the box keeps its width.
+    m_menus->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_menus->setMinimumContentsLength(30);
     connect(m_menus, QOverload<int>::of(&QComboBox::activated), this, [this](int) {
         if (m_model)
             m_model->aPluginForm_Click(m_menus->currentText());
@@ -64,14 +70,15 @@ frmSetupDialog::frmSetupDialog(frmSetup& model, QWidget* parent) : QDialog(paren
 
     m_plugins = new QListWidget;
     m_plugins->setObjectName("PluginList");
-    m_plugins->setToolTip("Dbl-Click to Exclude Plugin from Menu Search");
+    // Each list's tip says what a double click there does.
+    m_plugins->setToolTip("Dbl-Click to Include Plugin in Menu Search");
     connect(m_plugins, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
         if (m_model && item)
             m_model->PluginList_DblClick(item->text());
     });
     m_excluded = new QListWidget;
     m_excluded->setObjectName("ExcludeList");
-    m_excluded->setToolTip("Dbl-Click to Include Plugin in Menu Search");
+    m_excluded->setToolTip("Dbl-Click to Exclude Plugin from Menu Search");
     connect(m_excluded, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
         if (m_model && item)
             m_model->ExcludeList_DblClick(item->text());
@@ -147,5 +154,16 @@ void frmSetupDialog::closeEvent(QCloseEvent* event)
         m_closing = true;
         frmSetup::Unload();
     }
+    m_closing = true;
     QDialog::closeEvent(event);
+}
+
+// Escape closes as the close box does: the choices are saved.
+void frmSetupDialog::reject()
+{
+    if (!m_closing && m_model && frmSetup::instance() == m_model) {
+        m_closing = true;
+        frmSetup::Unload();
+    }
+    QDialog::reject();
 }

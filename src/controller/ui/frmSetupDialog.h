@@ -24,6 +24,7 @@ public:
 
 public slots:
     void refresh();
+    void reject() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -197,13 +197,13 @@ TEST_F(DialogWidgetsTest, EditsReachTheModelAndABadPollIntervalIsShownInTheDialo
     poll->selectAll();
     QTest::keyClicks(poll, "99999");
     EXPECT_EQ(FrmConfig::instance()->TxtPoll, "99999");
-    auto* note = dialog->findChild<QLabel*>("PollNote");
+    auto* note = dialog->findChild<QLabel*>("Note");
     EXPECT_FALSE(note->isVisibleTo(dialog));
     dialog->findChild<QPushButton*>("OKButton")->click();
     ASSERT_NE(FrmConfig::instance(), nullptr) << "the dialog stays open";
     EXPECT_TRUE(note->isVisibleTo(dialog));
     EXPECT_TRUE(note->text().contains("99999"));
-    EXPECT_EQ(poll->text(), gPlugin.PollInterval);
+    EXPECT_EQ(poll->text(), "2000") << "the value as loaded is kept";
 
     // The messages box cannot be ticked.
     dialog->tabs()->setCurrentIndex(4);

@@ -168,26 +168,32 @@ TEST_F(FrmConfigTest, CancelWritesNothing)
     EXPECT_EQ(gPlugin.PollInterval, "500");
 }
 
+// A changed interval the timer cannot run at keeps the old one; the rest of
+// OK is saved, and the dialog stays to say so.
 TEST_F(FrmConfigTest, PollIntervalOutsideItsRangeKeepsTheOldValue)
 {
     useGivenFiles();
     gPlugin.PollInterval = "750";
-    for (const QString bad : {"0", "65536", "-5", "abc", "12.5", ""}) {
+    for (const QString bad : {"65536", "-5", "abc", "12.5", "", "1e3"}) {
         FrmConfig& f = FrmConfig::Load();
         f.TxtPoll = bad;
-        f.abca = "#FFFFFF";
+        f.abca = "#FFFFF" + QString::number(bad.size());
         f.OKButton_Click();
         ASSERT_EQ(FrmConfig::instance(), &f) << bad.toStdString() << ": the dialog stays to say so";
         EXPECT_EQ(f.TxtPoll, "750") << bad.toStdString();
-        EXPECT_TRUE(f.PollNote.contains("1 to 65535")) << f.PollNote.toStdString();
-        EXPECT_FALSE(HostIniCache().isDirty("tvkXapKorvane.ini")) << "nothing saved with a bad interval";
+        EXPECT_TRUE(f.Note.contains("1 to 65535")) << f.Note.toStdString();
+        EXPECT_EQ(section("xaptvkKorvane.ini").value("poll_interval"), "750");
+        EXPECT_EQ(section("tvkXapKorvane.ini").value("background"), f.abca) << "the rest was saved";
+        EXPECT_EQ(gPlugin.PollInterval, "750");
         FrmConfig::Unload();
     }
-    FrmConfig& f = FrmConfig::Load();
-    f.TxtPoll = "65535";
-    f.OKButton_Click();
-    flush();
-    EXPECT_EQ(section("xaptvkKorvane.ini").value("poll_interval"), "65535");
+    for (const QString good : {"65535", "0"}) {
+        FrmConfig& f = FrmConfig::Load();
+        f.TxtPoll = good;
+        f.OKButton_Click();
+        EXPECT_EQ(FrmConfig::instance(), nullptr) << good.toStdString();
+        EXPECT_EQ(section("xaptvkKorvane.ini").value("poll_interval"), good) << "0 is no polling";
+    }
 }
 
 TEST_F(FrmConfigTest, UnchangedLinkOpensNothingAndDropsLeadingZeros)

@@ -1,0 +1,280 @@
+// The dialogs' widgets while a handler waits for the controller, Escape, and
+// how the dialog fits a 1280x800 screen with a named controller.
+#include "UiTestSupport.h"
+
+#include "controller/ui/FrmConfigDialog.h"
+#include "controller/ui/UiDisplay.h"
+#include "controller/ui/frmSetupDialog.h"
+#include "controller/UnitMappings.h"
+#include "core/CoreHooks.h"
+#include "host/Application.h"
+#include "host/HostHooks.h"
+#include "host/HostRegistration.h"
+#include "host/HostGlobals.h"
+#include "host/Setup.h"
+#include "host/frmSetup.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+// Answers each message box with `button`.
+struct BoxAnswerer : QObject
+{
+    explicit BoxAnswerer(QMessageBox::StandardButton b) : button(b)
+    {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->button(button)->click();
+            }
+        });
+        timer.start(30);
+    }
+    QMessageBox::StandardButton button;
+    QTimer timer;
+    QStringList texts;
+};
+
+quint16 refusingPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort(); // closed again: connections are refused
+}
+} // namespace
+
+class DialogWaits : public DialogFixture
+{
+protected:
+    void SetUp() override
+    {
+        DialogFixture::SetUp();
+        UiDisplay::allowOffscreen(true);
+    }
+    void TearDown() override
+    {
+        if (FrmConfigDialog* d = FrmConfigDialog::current())
+            d->close();
+        if (frmSetupDialog* d = frmSetupDialog::current())
+            d->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        UiDisplay::allowOffscreen(false);
+        DialogFixture::TearDown();
+    }
+    FrmConfigDialog* show()
+    {
+        FrmConfigDialog::showDialog(false);
+        FrmConfigDialog* d = FrmConfigDialog::current();
+        if (d)
+            waitFor([&] { return d->isVisible(); }, 5000);
+        return d;
+    }
+};
+
+// OK moves the link to a port that refuses: while it waits, Cancel, the close
+// box and Escape are not taken; the wait ends with the link's own time-out.
+TEST_F(DialogWaits, CancelDuringOksWaitOnARefusingPort)
+{
+    startPlugin();
+    ASSERT_FALSE(HasFatalFailure());
+    gSerialIPAddress = "127.0.0.1";
+    gUseSerialComm = true;
+    gCommPort = QString::number(tcp->port());
+    writeConfig("tvkXapKorvane.ini",
+                "[tspi_quillon]\r\nSerialIP=127.0.0.1\r\nCommPort=" + QByteArray::number(tcp->port()) + "\r\n");
+    FrmConfigDialog* dialog = show();
+    ASSERT_NE(dialog, nullptr);
+    QPointer<FrmConfig> model = dialog->model();
+    const QString port = QString::number(refusingPort());
+    auto* edit = dialog->findChild<QLineEdit*>("aCommPort");
+    edit->selectAll();
+    QTest::keyClicks(edit, port);
+
+    bool sawWait = false, cancelEnabled = true, stayedAfterClose = false, stayedAfterCancel = false;
+    QTimer during;
+    during.setSingleShot(true);
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        if (!model || !model->busy())
+            return;
+        sawWait = true;
+        cancelEnabled = dialog->findChild<QPushButton*>("CancelButton")->isEnabled();
+        dialog->close();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        stayedAfterClose = dialog->isVisible() && FrmConfig::instance() == model;
+        model->CancelButton_Click(); // as a Cancel from anywhere would
+        stayedAfterCancel = FrmConfig::instance() == model;
+    });
+    during.start(100);
+    BoxAnswerer no(QMessageBox::No);
+    QElapsedTimer t;
+    t.start();
+    dialog->findChild<QPushButton*>("OKButton")->click();
+    const qint64 waited = t.elapsed();
+    ASSERT_TRUE(sawWait) << "OK waited for the link";
+    EXPECT_FALSE(cancelEnabled);
+    EXPECT_TRUE(stayedAfterClose);
+    EXPECT_TRUE(stayedAfterCancel);
+    // One connect wait of six reconnect periods, not the reply time-outs of a
+    // discovery on a link that never opened.
+    EXPECT_LT(waited, 6 * gControllerTiming.reconnectMs + 4000) << waited << " ms";
+    EXPECT_TRUE(waitFor([] { return FrmConfig::instance() == nullptr && !FrmConfigDialog::current(); }, 5000));
+    EXPECT_EQ(section("tvkXapKorvane.ini").value("commport"), port) << "OK's settings were saved";
+    EXPECT_TRUE(logged("did not open"));
+}
+
+// Escape takes the Cancel path: the next "GUI Setup" reads the files again.
+TEST_F(DialogWaits, EscapeUnloadsAndTheNextOpeningRereadsTheFiles)
+{
+    writeConfig("xaptvkKorvane.ini", "[tspi_quillon]\r\npoll_interval=750\r\n");
+    plugin = std::make_shared<tspi>();
+    plugin->RegisterCallback(gHostForm);
+    FrmConfigDialog* dialog = show();
+    ASSERT_NE(dialog, nullptr);
+    auto* poll = dialog->findChild<QLineEdit*>("TxtPoll");
+    ASSERT_EQ(poll->text(), "750");
+    poll->selectAll();
+    QTest::keyClicks(poll, "90");
+    dialog->tabs()->setCurrentIndex(3);
+    QTest::keyClicks(dialog->findChild<QLineEdit*>("aRemap_1"), "12");
+    BoxAnswerer no(QMessageBox::No);
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_EQ(FrmConfig::instance(), nullptr) << "unloaded";
+    EXPECT_FALSE(gPlugin.ConfigDialogOpen);
+    EXPECT_TRUE(waitFor([] { return !FrmConfigDialog::current(); }, 5000));
+
+    dialog = show();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->findChild<QLineEdit*>("TxtPoll")->text(), "750");
+    EXPECT_EQ(dialog->findChild<QLineEdit*>("aRemap_1")->text(), "");
+    EXPECT_FALSE(FrmConfig::instance()->irLabelsChanged());
+}
+
+TEST_F(DialogWaits, PluginSelectionSavesOnEscapeAndAtExitAndItsTipsSayWhatADoubleClickDoes)
+{
+    plugin = std::make_shared<tspi>();
+    plugin->RegisterCallback(gHostForm);
+    gPluginCollection = std::make_shared<Collection>();
+    gPluginCollection->add(Variant(ObjectPtr(plugin)), "xaptvkKorvane");
+    writeConfig("Settings.ini", "[Plugins]\r\nxaptvkKorvane=true\r\n");
+    gHostForm->settingsFile()->Load(appDir.filePath("Config/Settings.ini"));
+    auto saved = [&](const QString& section, const QString& key) {
+        IniTool ini;
+        ini.Load(appDir.filePath("Config/Settings.ini"));
+        return ini.Read(section, key, "<none>");
+    };
+
+    HostHooksInstance().showPluginSelection();
+    frmSetupDialog* dialog = frmSetupDialog::current();
+    ASSERT_NE(dialog, nullptr);
+    auto* included = dialog->findChild<QListWidget*>("ExcludeList");
+    auto* available = dialog->findChild<QListWidget*>("PluginList");
+    EXPECT_EQ(included->toolTip(), "Dbl-Click to Exclude Plugin from Menu Search");
+    EXPECT_EQ(available->toolTip(), "Dbl-Click to Include Plugin in Menu Search");
+    ASSERT_EQ(included->count(), 1);
+    emit included->itemDoubleClicked(included->item(0));
+    ASSERT_EQ(available->count(), 1) << "a double click on the included list excludes";
+    dialog->findChild<QCheckBox*>("aDebugLog")->click();
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_EQ(frmSetup::instance(), nullptr);
+    EXPECT_EQ(saved("Plugins", "xaptvkKorvane"), "False");
+    EXPECT_EQ(saved("tspi_quillon", "DebugLog"), "1");
+
+    // Open at Exit: the host form's unload saves it first.
+    HostHooksInstance().showPluginSelection();
+    dialog = frmSetupDialog::current();
+    ASSERT_NE(dialog, nullptr);
+    dialog->findChild<QCheckBox*>("aDebugLog")->click();
+    registerHostSubsystem();
+    Hooks().unloadHostForm();
+    EXPECT_EQ(frmSetup::instance(), nullptr);
+    EXPECT_EQ(saved("tspi_quillon", "DebugLog"), "0");
+    Hooks() = CoreHooks();
+    gPluginCollection.reset();
+    gDebugMode = 0;
+}
+
+// Every tab with the demo's named controller, a 3,000-character IR device
+// name and a name with "&": the dialog fits 1280x800 and OK and Cancel show.
+TEST_F(DialogWaits, NamedControllerFitsTheScreenOnEveryTab)
+{
+    QByteArray labels = "\"" + QByteArray(3000, 'W') + "\"\r\n";
+    for (int g = 1; g < 32; ++g)
+        labels += "\"Device " + QByteArray::number(g) + "\"\r\n";
+    writeConfig("irlbl.cfg", labels);
+    startPlugin();
+    ASSERT_FALSE(HasFatalFailure());
+    QList<int> variables;
+    for (int v = 0; v < 128; ++v)
+        variables << v;
+    QList<QPair<int, int>> points;
+    for (int unit : {1, 5, 10})
+        for (int p = 0; p < (unit == 10 ? 8 : 16); ++p)
+            points << qMakePair(unit, p);
+    selectAndCreate(variables, points);
+    // The names the demo's store gives its devices, by device code.
+    QFile demo(QStringLiteral(KORVANE_DEMO_DIR) + "/Config/tvkXapKorvane.ini");
+    ASSERT_TRUE(demo.open(QIODevice::ReadOnly));
+    int named = 0;
+    bool inDevices = false;
+    for (const QByteArray& raw : demo.readAll().split('\n')) {
+        const QString line = QString::fromLatin1(raw).trimmed();
+        if (line.startsWith('[') && line.endsWith(']') && !line.contains('=')) {
+            inDevices = line == "[PluginDevices]";
+            continue;
+        }
+        const QString code = line.section('=', 0, 0);
+        const QStringList fields = line.section('=', 1).split(';');
+        if (!inDevices || fields.size() < 2 || !hs->deviceByCode(code))
+            continue;
+        hs->deviceByCode(code)->let("location", Variant(fields[0]));
+        hs->deviceByCode(code)->let("name", Variant(fields[1]));
+        ++named;
+    }
+    EXPECT_GT(named, 150);
+    hs->deviceByCode(UnitMappings::variableCode(5))->let("name", Variant("Sun & Rain Gauge of the Long Garden Wall"));
+
+    FrmConfigDialog* dialog = show();
+    ASSERT_NE(dialog, nullptr);
+    QCoreApplication::processEvents();
+    const QRect screen(0, 0, 1280, 800);
+    for (int i = 0; i < dialog->tabs()->count(); ++i) {
+        dialog->tabs()->setCurrentIndex(i);
+        QCoreApplication::processEvents();
+        const QSize size = dialog->frameGeometry().size();
+        EXPECT_LE(size.width(), 1280) << "tab " << i;
+        EXPECT_LE(size.height(), 800) << "tab " << i;
+        EXPECT_LE(dialog->minimumSizeHint().width(), 1280) << "tab " << i;
+        for (const char* name : {"OKButton", "CancelButton"}) {
+            auto* b = dialog->findChild<QPushButton*>(name);
+            const QRect r(b->mapTo(dialog, QPoint(0, 0)), b->size());
+            EXPECT_TRUE(dialog->rect().contains(r)) << name << " on tab " << i;
+        }
+        const QString path = QStringLiteral(KORVANE_SCREENSHOT_DIR) + "/FrmConfig-named-" + QString::number(i + 1)
+            + "-" + dialog->tabs()->tabText(i).remove(' ').remove('/') + ".png";
+        EXPECT_TRUE(dialog->grab().toImage().save(path)) << path.toStdString();
+    }
+    // The variables' fourth column (variables 96 to 127) is within the tab.
+    dialog->tabs()->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    auto* last = dialog->findChild<QCheckBox*>("Check1_127");
+    const QPoint at = last->mapTo(dialog, QPoint(last->width() - 1, 0));
+    EXPECT_LT(at.x(), dialog->width()) << "no column is cut off";
+    auto* amp = dialog->findChild<QCheckBox*>("Check1_5");
+    EXPECT_TRUE(amp->text().contains("Sun && Rain")) << amp->text().toStdString() << ": '&' is no shortcut";
+    auto* device = dialog->findChild<QComboBox*>("aIRDevice");
+    EXPECT_LT(device->sizeHint().width(), 700);
+}
