@@ -1,6 +1,6 @@
 #include "Dictionary.h"
 
-#include "automation/Latin1Case.h"
+#include "automation/ScriptCase.h"
 
 namespace {
 constexpr qint32 kElementNotFound = 32811;
@@ -47,7 +47,7 @@ QString Dictionary::norm(const Variant &key) const
 {
     switch (key.type()) {
     case Variant::String:
-        return QLatin1String("s:") + (m_mode == TextCompare ? Latin1Case::lower(key.rawString()) : key.rawString());
+        return QLatin1String("s:") + (m_mode != BinaryCompare ? ScriptCase::lower(key.rawString()) : key.rawString());
     case Variant::Empty:
         return QStringLiteral("e:");
     case Variant::Null:
@@ -142,9 +142,9 @@ void Dictionary::renameKey(const Variant &oldKey, const Variant &newKey)
     m_index.insert(newNorm, pos);
 }
 
-void Dictionary::setCompareMode(CompareMode mode)
+void Dictionary::setCompareMode(qint32 mode)
 {
-    if (!m_keys.empty())
+    if (mode < 0 || !m_keys.empty())
         throw VbError(VbErr::InvalidProcedureCall);
     m_mode = mode;
 }
@@ -198,7 +198,5 @@ qint32 Dictionary::getCompareMode() const
 
 void Dictionary::setCompareModeLong(qint32 mode)
 {
-    if (mode < 0)
-        throw VbError(VbErr::InvalidProcedureCall);
-    setCompareMode(mode == 0 ? BinaryCompare : TextCompare);
+    setCompareMode(mode);
 }

@@ -5,7 +5,8 @@
 #include <QHash>
 
 // "Scripting.Dictionary": keys in insertion order. Keys are any value; text
-// keys compare with or without regard to case (CompareMode 1 or 0).
+// keys compare with regard to case under CompareMode 0, without it under any
+// other mode (1 text, 2 database, higher a locale's), which reads back as set.
 class Dictionary : public DispatchObject<Dictionary>
 {
 public:
@@ -26,8 +27,8 @@ public:
     const std::vector<Variant> &keyList() const { return m_keys; }
     const std::vector<Variant> &itemList() const { return m_items; }
     void renameKey(const Variant &oldKey, const Variant &newKey);
-    CompareMode compareMode() const { return m_mode; }
-    void setCompareMode(CompareMode mode); // 5 unless empty
+    CompareMode compareMode() const { return m_mode == BinaryCompare ? BinaryCompare : TextCompare; }
+    void setCompareMode(qint32 mode); // 5 unless empty, or when negative
 
     bool enumerate(std::vector<Variant> &items) override;
 
@@ -45,7 +46,7 @@ private:
     qint32 getCompareMode() const;
     void setCompareModeLong(qint32 mode);
 
-    CompareMode m_mode;
+    qint32 m_mode;
     std::vector<Variant> m_keys;
     std::vector<Variant> m_items;
     QHash<QString, size_t> m_index;

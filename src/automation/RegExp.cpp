@@ -12,6 +12,16 @@ QString textOf(const Variant &v)
     return x.toString();
 }
 
+// The replacement reaches the object as a plain value: a Boolean is its
+// number, "-1" or "0", not the word.
+QString replacementOf(const Variant &v)
+{
+    const Variant x = v.isObject() ? v.defaultValue() : v;
+    if (x.type() == Variant::Boolean)
+        return QString::number(x.rawBool() ? -1 : 0);
+    return x.toString();
+}
+
 } // namespace
 
 void RegExp::describe(DispatchTable<RegExp> &t)
@@ -198,5 +208,5 @@ ObjectPtr RegExp::Execute(const Variant &text)
 
 QString RegExp::Replace(const Variant &text, const Variant &replacement)
 {
-    return replace(textOf(text), textOf(replacement));
+    return replace(textOf(text), replacementOf(replacement));
 }

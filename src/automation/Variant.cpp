@@ -239,8 +239,11 @@ double Variant::toDouble() const
     case Currency:
         return double(m_num.cy) / 10000.0;
     case String: {
-        if (auto n = VbString::parseNumber(m_string))
+        bool overflow = false;
+        if (auto n = VbString::parseNumber(m_string, &overflow))
             return *n;
+        if (overflow)
+            throw VbError(VbErr::Overflow);
         if (auto d = VbDate::parseGeneralDate(m_string))
             return *d;
         throw VbError(VbErr::TypeMismatch);
@@ -285,6 +288,9 @@ qint32 Variant::toLong() const
 
 qint16 Variant::toInteger() const
 {
+    if (m_type == String)
+        if (const auto bits = VbString::parseIntegerBits(m_string))
+            return *bits;
     double r = m_type == Long ? double(m_num.l) : VbString::roundHalfEven(toDouble());
     if (!(r >= -32768.0 && r <= 32767.0))
         throw VbError(VbErr::Overflow);

@@ -17,6 +17,9 @@ public:
     QString source;
     int line = 0;
     int column = 0;
+    // Where help on it is found, as Err.Raise was given it.
+    QString helpFile;
+    qint32 helpContext = 0;
 
     const char *what() const noexcept override;
 
@@ -40,12 +43,14 @@ constexpr qint32 OutOfStringSpace = 14;
 constexpr qint32 OutOfStackSpace = 28;
 constexpr qint32 FileNotFound = 53;
 constexpr qint32 ObjectVariableNotSet = 91;
+constexpr qint32 ForLoopNotInitialized = 92;
 constexpr qint32 InvalidUseOfNull = 94;
 constexpr qint32 ObjectRequired = 424;
 constexpr qint32 CantCreateObject = 429;
 constexpr qint32 NotSupported = 438;
 constexpr qint32 ArgumentNotOptional = 449;
 constexpr qint32 WrongArgumentCount = 450;
+constexpr qint32 NotACollection = 451;
 constexpr qint32 DuplicateKey = 457;
 constexpr qint32 VariableUndefined = 500;
 constexpr qint32 IllegalAssignment = 501;

@@ -13,8 +13,9 @@ bool isBlank(QChar c)
     return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r');
 }
 
-// &H / &O literal digits; 16-bit values read as Integer, as VB does.
-std::optional<double> radixValue(const QString &digits, int base)
+// &H / &O digits as a Long's bits; with wrap16, up to 16 bits as an
+// Integer's (Val and CInt read "&HFFFF" as -1, the other conversions as 65535).
+std::optional<double> radixValue(const QString &digits, int base, bool wrap16)
 {
     if (digits.isEmpty())
         return std::nullopt;
@@ -27,7 +28,7 @@ std::optional<double> radixValue(const QString &digits, int base)
         if (v > 0xFFFFFFFFull)
             return std::nullopt;
     }
-    if (v <= 0xFFFF)
+    if (wrap16 && v <= 0xFFFF)
         return double(qint16(quint16(v)));
     return double(qint32(quint32(v)));
 }
@@ -61,7 +62,7 @@ static double readVal(const QString &text, bool &overflowed)
             ++i;
         }
         const QString digits = s.mid(from, i - from);
-        const std::optional<double> value = radixValue(digits, base);
+        const std::optional<double> value = radixValue(digits, base, true);
         overflowed = !value && !digits.isEmpty();
         return value.value_or(0);
     }
@@ -118,19 +119,37 @@ double ValOrOverflow(const QString &text)
     return value;
 }
 
-std::optional<double> parseNumber(const QString &text)
+// The number of a "&H" or "&O" text; nothing for any other text.
+static std::optional<double> radixText(const QString &s, bool wrap16)
 {
+    if (!s.startsWith(QLatin1Char('&')) || s.size() <= 2)
+        return std::nullopt;
+    QChar kind = Latin1Case::upper(s.at(1));
+    if (kind == QLatin1Char('H'))
+        return radixValue(s.mid(2), 16, wrap16);
+    if (kind == QLatin1Char('O'))
+        return radixValue(s.mid(2), 8, wrap16);
+    return std::nullopt;
+}
+
+std::optional<qint16> parseIntegerBits(const QString &text)
+{
+    const QString s = text.trimmed();
+    const std::optional<double> value = radixText(s, true);
+    if (!value || *value < -32768 || *value > 32767)
+        return std::nullopt;
+    return qint16(*value);
+}
+
+std::optional<double> parseNumber(const QString &text, bool *overflow)
+{
+    if (overflow)
+        *overflow = false;
     QString s = text.trimmed();
     if (s.isEmpty())
         return std::nullopt;
-    if (s.startsWith(QLatin1Char('&')) && s.size() > 2) {
-        QChar kind = Latin1Case::upper(s.at(1));
-        if (kind == QLatin1Char('H'))
-            return radixValue(s.mid(2), 16);
-        if (kind == QLatin1Char('O'))
-            return radixValue(s.mid(2), 8);
-        return std::nullopt;
-    }
+    if (s.startsWith(QLatin1Char('&')) && s.size() > 2)
+        return radixText(s, false);
     bool negative = false;
     int i = 0;
     if (s[i] == QLatin1Char('-') || s[i] == QLatin1Char('+')) {
@@ -166,8 +185,11 @@ std::optional<double> parseNumber(const QString &text)
         return std::nullopt;
     bool ok = false;
     double v = body.toDouble(&ok);
-    if (!ok || !std::isfinite(v))
+    if (!ok || !std::isfinite(v)) {
+        if (overflow)
+            *overflow = std::isinf(v);
         return std::nullopt;
+    }
     return negative ? -v : v;
 }
 

@@ -16,8 +16,12 @@ double Val(const QString &text);
 double ValOrOverflow(const QString &text);
 
 // The number a text converts to under CDbl's rules (blanks around it,
-// thousands commas, an exponent, &H/&O); nothing when it is no number.
-std::optional<double> parseNumber(const QString &text);
+// thousands commas, an exponent, &H/&O as a Long's bits); nothing when it is
+// no number, with overflow set when it is one too large for a Double.
+std::optional<double> parseNumber(const QString &text, bool *overflow = nullptr);
+// A "&H"/"&O" text of up to 16 bits as CInt reads it ("&HFFFF" is -1);
+// nothing for other texts.
+std::optional<qint16> parseIntegerBits(const QString &text);
 bool IsNumeric(const QString &text);
 
 // CStr of a Double (15 significant digits) and of a Single (7).

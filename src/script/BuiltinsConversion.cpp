@@ -21,7 +21,14 @@ Variant value(const Variant &v)
 }
 
 Variant fnCBool(Interpreter &, Frame &, Args &a) { return Variant(value(a[0]).toBool()); }
-Variant fnCByte(Interpreter &, Frame &, Args &a) { return Variant::fromByte(value(a[0]).toByte()); }
+Variant fnCByte(Interpreter &, Frame &, Args &a)
+{
+    const Variant x = value(a[0]);
+    // True is all bits set, in a Byte 255.
+    if (x.type() == Variant::Boolean)
+        return Variant::fromByte(x.rawBool() ? 255 : 0);
+    return Variant::fromByte(x.toByte());
+}
 Variant fnCCur(Interpreter &, Frame &, Args &a) { return Variant::fromCurrency(value(a[0]).toCurrency()); }
 Variant fnCDbl(Interpreter &, Frame &, Args &a) { return Variant(value(a[0]).toDouble()); }
 Variant fnCInt(Interpreter &, Frame &, Args &a) { return Variant::fromInteger(value(a[0]).toInteger()); }

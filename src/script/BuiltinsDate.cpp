@@ -238,7 +238,9 @@ QDate addMonths(const QDate &d, qint64 months)
 Variant fnDateAdd(Interpreter &, Frame &, Args &a)
 {
     Interval iv = intervalOf(a[0]);
-    if (a[1].isNull() || a[2].isNull())
+    if (a[2].isNull())
+        return Variant::null();
+    if (a[1].isNull())
         throw VbError(VbErr::InvalidUseOfNull);
     // The count of intervals is a whole number, rounded as CLng rounds.
     qint64 n = Operators::operand(a[1]).toLong();

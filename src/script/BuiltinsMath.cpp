@@ -9,6 +9,7 @@
 
 #include <QTime>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -127,10 +128,13 @@ double roundTo(double value, int digits)
 
 Variant fnRound(Interpreter &, Frame &, Args &a)
 {
-    Variant x = num(a[0]);
+    const Variant given = Operators::operand(a[0]);
+    Variant x = num(given);
     int digits = Builtins::missing(a, 1) ? 0 : Operators::operand(a[1]).toLong();
     if (digits < 0)
         throw VbError(VbErr::InvalidProcedureCall);
+    if (given.type() == Variant::Boolean) // a whole number already, and keeps its type
+        return given;
     switch (x.type()) {
     case Variant::Null:
     case Variant::Byte:
@@ -141,6 +145,22 @@ Variant fnRound(Interpreter &, Frame &, Args &a)
         return Variant::fromCurrency(qint64(std::llround(roundTo(double(x.rawCurrency()) / 10000.0, digits) * 10000.0)));
     default: return Variant(roundTo(x.toDouble(), digits));
     }
+}
+
+// RGB: a colour as a Long, red in the low byte; a part above 255 counts as 255.
+Variant fnRGB(Interpreter &, Frame &, Args &a)
+{
+    qint32 colour = 0;
+    for (int i = 0; i < 3; ++i) {
+        const Variant part = Operators::operand(a[size_t(i)]);
+        if (part.isNull())
+            throw VbError(VbErr::InvalidUseOfNull);
+        const qint32 n = part.toLong();
+        if (n < 0)
+            throw VbError(VbErr::InvalidProcedureCall);
+        colour |= std::min<qint32>(n, 255) << (8 * i);
+    }
+    return Variant::fromLong(colour);
 }
 
 quint32 floatBits(float f)
@@ -291,6 +311,7 @@ void Builtins::addMath(BuiltinTable &t)
     add("log", fnLog, 1, 1);
     add("sqr", fnSqr, 1, 1);
     add("round", fnRound, 1, 2);
+    add("rgb", fnRGB, 3, 3);
     add("rnd", fnRnd, 0, 1);
     add("randomize", fnRandomize, 0, 1);
     add("formatnumber", fnFormatNumber, 1, 5);

@@ -5,7 +5,9 @@
 #include "VbError.h"
 #include "VbString.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/Latin1Case.h"
+#include "automation/ScriptCase.h"
 
 namespace {
 
@@ -21,9 +23,16 @@ qint32 lng(const Variant &v)
     return Operators::operand(v).toLong();
 }
 
+// The compare argument: left out or 0 compares binary, 1 as text; any other
+// value is refused.
 bool textMode(const Args &a, size_t i)
 {
-    return !Builtins::missing(a, i) && lng(a[i]) == 1;
+    if (Builtins::missing(a, i))
+        return false;
+    const qint32 mode = lng(a[i]);
+    if (mode != 0 && mode != 1)
+        throw VbError(VbErr::InvalidProcedureCall);
+    return mode == 1;
 }
 
 void requireNonNegative(qint32 n)
@@ -94,10 +103,10 @@ Variant fnInStr(Interpreter &, Frame &, Args &a)
     }
     if (start < 1)
         throw VbError(VbErr::InvalidProcedureCall);
+    const bool text = a.size() >= 4 && textMode(a, 3);
     if (a[first].isNull() || a[first + 1].isNull())
         return Variant::null();
     QString s = str(a[first]), what = str(a[first + 1]);
-    bool text = a.size() >= 4 && textMode(a, 3);
     if (start > s.size())
         return Variant::fromLong(what.isEmpty() && start == s.size() + 1 && !s.isEmpty() ? 0 : 0);
     if (what.isEmpty())
@@ -113,13 +122,13 @@ Variant fnInStrRev(Interpreter &, Frame &, Args &a)
     qint32 start = Builtins::missing(a, 2) ? -1 : lng(a[2]);
     if (start == 0 || start < -1)
         throw VbError(VbErr::InvalidProcedureCall);
+    const Qt::CaseSensitivity cs = textMode(a, 3) ? Qt::CaseInsensitive : Qt::CaseSensitive;
     if (start == -1)
         start = qint32(s.size());
     if (start > s.size())
         return Variant::fromLong(0);
     if (what.isEmpty())
         return Variant::fromLong(start);
-    Qt::CaseSensitivity cs = textMode(a, 3) ? Qt::CaseInsensitive : Qt::CaseSensitive;
     qsizetype from = start - what.size();
     if (from < 0)
         return Variant::fromLong(0);
@@ -135,7 +144,7 @@ Variant fnReplace(Interpreter &, Frame &, Args &a)
     qint32 count = Builtins::missing(a, 4) ? -1 : lng(a[4]);
     if (start < 1 || count < -1)
         throw VbError(VbErr::InvalidProcedureCall);
-    Qt::CaseSensitivity cs = textMode(a, 5) ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    const Qt::CaseSensitivity cs = textMode(a, 5) ? Qt::CaseInsensitive : Qt::CaseSensitive;
     if (start > s.size())
         return Variant(QString());
     s = s.mid(start - 1);
@@ -165,6 +174,7 @@ Variant fnSplit(Interpreter &, Frame &, Args &a)
     qint32 count = Builtins::missing(a, 2) ? -1 : lng(a[2]);
     if (count < -1)
         throw VbError(VbErr::InvalidProcedureCall);
+    const bool text = textMode(a, 3);
     QString s = str(a[0]);
     if (count == 0)
         return Variant::fromArray(std::make_shared<VbArray>(std::vector<VbArray::Bound>{{0, 0}}));
@@ -173,7 +183,7 @@ Variant fnSplit(Interpreter &, Frame &, Args &a)
             return Variant::fromArray(std::make_shared<VbArray>(std::vector<VbArray::Bound>{{0, 0}}));
         return Variant(QStringList{s});
     }
-    QStringList parts = VbString::Split(s, delimiter, count, textMode(a, 3));
+    QStringList parts = VbString::Split(s, delimiter, count, text);
     if (parts.isEmpty())
         return Variant::fromArray(std::make_shared<VbArray>(std::vector<VbArray::Bound>{{0, 0}}));
     return Variant(parts);
@@ -224,8 +234,8 @@ Variant textFn(Interpreter &, Frame &, Args &a)
     return Variant(F(str(a[0])));
 }
 
-QString lower(const QString &s) { return Latin1Case::lower(s); }
-QString upper(const QString &s) { return Latin1Case::upper(s); }
+QString lower(const QString &s) { return ScriptCase::lower(s); }
+QString upper(const QString &s) { return ScriptCase::upper(s); }
 QString trimBoth(const QString &s) { return VbString::Trim(s); }
 QString trimLeft(const QString &s) { return VbString::LTrim(s); }
 QString trimRight(const QString &s) { return VbString::RTrim(s); }
@@ -250,17 +260,18 @@ Variant fnString(Interpreter &, Frame &, Args &a)
             throw VbError(VbErr::InvalidProcedureCall);
         ch = c.rawString().at(0);
     } else {
-        ch = QChar(ushort(c.toLong() & 0xFF));
+        ch = AnsiCodePage::toUnicode(quint8(c.toLong() & 0xFF));
     }
     return Variant(QString(n, ch));
 }
 
 Variant fnStrComp(Interpreter &, Frame &, Args &a)
 {
+    const bool text = textMode(a, 2);
     if (a[0].isNull() || a[1].isNull())
         return Variant::null();
     QString x = str(a[0]), y = str(a[1]);
-    int c = QString::compare(x, y, textMode(a, 2) ? Qt::CaseInsensitive : Qt::CaseSensitive);
+    int c = QString::compare(x, y, text ? Qt::CaseInsensitive : Qt::CaseSensitive);
     return Variant::fromInteger(qint16(c < 0 ? -1 : c > 0 ? 1 : 0));
 }
 
@@ -272,6 +283,15 @@ Variant fnStrReverse(Interpreter &, Frame &, Args &a)
 }
 
 Variant fnAsc(Interpreter &, Frame &, Args &a)
+{
+    QString s = str(a[0]);
+    if (s.isEmpty())
+        throw VbError(VbErr::InvalidProcedureCall);
+    return Variant::fromInteger(qint16(AnsiCodePage::fromUnicode(s.at(0))));
+}
+
+// AscB and ChrB: the character's own number below 256, without the code page.
+Variant fnAscB(Interpreter &, Frame &, Args &a)
 {
     QString s = str(a[0]);
     if (s.isEmpty())
@@ -289,6 +309,14 @@ Variant fnAscW(Interpreter &, Frame &, Args &a)
 }
 
 Variant fnChr(Interpreter &, Frame &, Args &a)
+{
+    qint32 n = lng(a[0]);
+    if (n < 0 || n > 255)
+        throw VbError(VbErr::InvalidProcedureCall);
+    return Variant(QString(AnsiCodePage::toUnicode(quint8(n))));
+}
+
+Variant fnChrB(Interpreter &, Frame &, Args &a)
 {
     qint32 n = lng(a[0]);
     if (n < 0 || n > 255)
@@ -343,7 +371,7 @@ Variant fnEscape(Interpreter &, Frame &, Args &a)
         else if (u < 256)
             out += Latin1Case::upper(QStringLiteral("%%1").arg(u, 2, 16, QLatin1Char('0')));
         else
-            out += Latin1Case::upper(QStringLiteral("%u%1").arg(u, 4, 16, QLatin1Char('0')));
+            out += QStringLiteral("%u") + Latin1Case::upper(QStringLiteral("%1").arg(u, 4, 16, QLatin1Char('0')));
     }
     return Variant(out);
 }
@@ -405,10 +433,10 @@ void Builtins::addStrings(BuiltinTable &t)
     add("strcomp", fnStrComp, 2, 3);
     add("strreverse", fnStrReverse, 1, 1);
     add("asc", fnAsc, 1, 1);
-    add("ascb", fnAsc, 1, 1);
+    add("ascb", fnAscB, 1, 1);
     add("ascw", fnAscW, 1, 1);
     add("chr", fnChr, 1, 1);
-    add("chrb", fnChr, 1, 1);
+    add("chrb", fnChrB, 1, 1);
     add("chrw", fnChrW, 1, 1);
     add("hex", fnHex, 1, 1);
     add("oct", fnOct, 1, 1);

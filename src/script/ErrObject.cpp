@@ -18,8 +18,8 @@ void ErrObject::set(const VbError &error)
     m_number = error.number;
     m_description = error.description;
     m_source = error.source;
-    m_helpFile.clear();
-    m_helpContext = 0;
+    m_helpFile = error.helpFile;
+    m_helpContext = error.helpContext;
 }
 
 void ErrObject::clear()
@@ -41,8 +41,9 @@ void ErrObject::setNumber(qint32 number)
 void ErrObject::Raise(const Variant &number, const Variant &source, const Variant &description,
                       const Variant &helpFile, const Variant &helpContext)
 {
+    // Error numbers are 1 to 65535, or negative ones made from vbObjectError.
     qint32 n = number.toLong();
-    if (n == 0)
+    if (n == 0 || n > 65535)
         throw VbError(VbErr::InvalidProcedureCall);
     // Left-out arguments take what the Err object still holds from an error
     // nobody cleared.
@@ -53,9 +54,7 @@ void ErrObject::Raise(const Variant &number, const Variant &source, const Varian
     if (src.isEmpty())
         src = QStringLiteral("Microsoft VBScript runtime error");
     VbError e(n, desc, src);
-    if (!helpFile.isEmpty())
-        m_helpFile = helpFile.toString();
-    if (!helpContext.isEmpty())
-        m_helpContext = helpContext.toLong();
+    e.helpFile = helpFile.isEmpty() ? m_helpFile : helpFile.toString();
+    e.helpContext = helpContext.isEmpty() ? m_helpContext : helpContext.toLong();
     throw e;
 }

@@ -297,22 +297,29 @@ Flow Interpreter::exec(const Stmt *s, Frame &f)
     return Flow::Normal;
 }
 
+// A statement's header fails under On Error Resume Next: VBScript goes on
+// with the next statement, which is the first one of the header's block.
+template<class F>
+bool Interpreter::headerFails(Frame &f, F &&header)
+{
+    if (!f.resumeNext) {
+        header();
+        return false;
+    }
+    try {
+        header();
+        return false;
+    } catch (const VbError &e) {
+        trap(e, f);
+        return true;
+    }
+}
+
 Flow Interpreter::execIf(const IfStmt *s, Frame &f)
 {
     for (const auto &[cond, body] : s->branches) {
-        bool taken;
-        if (!f.resumeNext) {
-            taken = truth(cond, f);
-        } else {
-            // VBScript goes on with the next statement, the first one of the branch.
-            try {
-                taken = truth(cond, f);
-            } catch (const VbError &e) {
-                trap(e, f);
-                taken = true;
-            }
-        }
-        if (taken)
+        bool taken = false;
+        if (headerFails(f, [&] { taken = truth(cond, f); }) || taken)
             return execBlock(body, f);
     }
     return execBlock(s->elseBody, f);
@@ -320,34 +327,57 @@ Flow Interpreter::execIf(const IfStmt *s, Frame &f)
 
 Flow Interpreter::execSelect(const SelectStmt *s, Frame &f)
 {
-    Variant subject = eval(s->subject, f);
+    Variant subject;
+    if (headerFails(f, [&] { subject = eval(s->subject, f); }))
+        return execBlock(s->cases.empty() ? s->elseBody : s->cases.front().body, f);
     for (const CaseClause &c : s->cases) {
         for (const Expr *e : c.values) {
-            Variant v = eval(e, f);
-            Variant r = Operators::comparison(Op::Eq, subject, v);
-            if (r.type() == Variant::Boolean && r.rawBool())
+            bool matched = false;
+            const bool failed = headerFails(f, [&] {
+                Variant r = Operators::comparison(Op::Eq, subject, eval(e, f));
+                matched = r.type() == Variant::Boolean && r.rawBool();
+            });
+            if (failed || matched)
                 return execBlock(c.body, f);
         }
     }
     return execBlock(s->elseBody, f);
 }
 
+// The body of a loop whose header failed under On Error Resume Next runs
+// once; then its Next fails too, with `error`.
+Flow Interpreter::runUninitialisedLoop(const Block &body, Frame &f, qint32 error)
+{
+    const Flow flow = execBlock(body, f);
+    if (flow == Flow::ExitFor)
+        return Flow::Normal;
+    if (flow != Flow::Normal)
+        return flow;
+    throw VbError(error);
+}
+
 Flow Interpreter::execFor(const ForStmt *s, Frame &f)
 {
-    Variant from = Operators::operand(eval(s->from, f));
-    Variant to = Operators::operand(eval(s->to, f));
-    Variant step = s->step ? Operators::operand(eval(s->step, f)) : Variant::fromInteger(1);
-    if (from.isNull() || to.isNull() || step.isNull())
-        throw VbError(VbErr::InvalidUseOfNull);
-    if (from.isString())
-        from = Variant(from.toDouble());
-    to = to.isString() ? Variant(to.toDouble()) : to;
-    step = step.isString() ? Variant(step.toDouble()) : step;
-    bool up = step.toDouble() >= 0;
-    Variant *var = variableRef(s->var, f, true);
-    if (!var)
-        throw VbError(VbErr::IllegalAssignment);
-    *var = from;
+    Variant from, to, step;
+    Variant *var = nullptr;
+    bool up = true;
+    if (headerFails(f, [&] {
+            from = Operators::operand(eval(s->from, f));
+            to = Operators::operand(eval(s->to, f));
+            step = s->step ? Operators::operand(eval(s->step, f)) : Variant::fromInteger(1);
+            if (from.isNull() || to.isNull() || step.isNull())
+                throw VbError(VbErr::InvalidUseOfNull);
+            if (from.isString())
+                from = Variant(from.toDouble());
+            to = to.isString() ? Variant(to.toDouble()) : to;
+            step = step.isString() ? Variant(step.toDouble()) : step;
+            up = step.toDouble() >= 0;
+            var = variableRef(s->var, f, true);
+            if (!var)
+                throw VbError(VbErr::IllegalAssignment);
+            *var = from;
+        }))
+        return runUninitialisedLoop(s->body, f, VbErr::ForLoopNotInitialized);
     // Whole-number bounds: compare without building Variants.
     const bool whole = (to.type() == Variant::Integer || to.type() == Variant::Long || to.type() == Variant::Byte)
         && (step.type() == Variant::Integer || step.type() == Variant::Long || step.type() == Variant::Byte);
@@ -377,17 +407,20 @@ Flow Interpreter::execFor(const ForStmt *s, Frame &f)
 
 Flow Interpreter::execForEach(const ForEachStmt *s, Frame &f)
 {
-    Variant group = eval(s->group, f);
     std::vector<Variant> items;
-    if (group.isArray()) {
-        items = group.array().data();
-    } else if (group.isObject()) {
-        ObjectPtr o = objectOf(group);
-        if (!o->enumerate(items))
-            throw VbError(451);
-    } else {
-        throw VbError(451);
-    }
+    if (headerFails(f, [&] {
+            Variant group = eval(s->group, f);
+            if (group.isArray()) {
+                items = group.array().data();
+            } else if (group.isObject()) {
+                ObjectPtr o = objectOf(group);
+                if (!o->enumerate(items))
+                    throw VbError(VbErr::NotACollection);
+            } else {
+                throw VbError(VbErr::NotACollection);
+            }
+        }))
+        return runUninitialisedLoop(s->body, f, VbErr::NotACollection);
     for (Variant &item : items) {
         Variant *var = variableRef(s->var, f, true);
         if (!var)
@@ -409,8 +442,11 @@ Flow Interpreter::execForEach(const ForEachStmt *s, Frame &f)
 Flow Interpreter::execDo(const DoStmt *s, Frame &f)
 {
     while (true) {
-        if (s->cond && s->condAtTop && truth(s->cond, f) == s->until)
-            break;
+        if (s->cond && s->condAtTop) {
+            bool holds = false;
+            if (!headerFails(f, [&] { holds = truth(s->cond, f); }) && holds == s->until)
+                break;
+        }
         Flow flow = execBlock(s->body, f);
         if (flow == Flow::ExitDo && !s->wend)
             break;
@@ -425,9 +461,13 @@ Flow Interpreter::execDo(const DoStmt *s, Frame &f)
 
 Flow Interpreter::execWith(const WithStmt *s, Frame &f)
 {
-    Variant object = eval(s->object, f);
-    if (!object.isObject())
-        throw VbError(VbErr::ObjectRequired);
+    // A failed header leaves the block without an object: its members fail.
+    Variant object;
+    headerFails(f, [&] {
+        object = eval(s->object, f);
+        if (!object.isObject())
+            throw VbError(VbErr::ObjectRequired);
+    });
     f.withStack.push_back(std::move(object));
     struct Pop {
         Frame &f;

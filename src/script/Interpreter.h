@@ -109,6 +109,9 @@ private:
     void releaseScriptObjects();
     void runInScope(Frame &frame, const Program &program); // Execute's text, in its caller's scope
     void trap(const VbError &e, Frame &f);
+    template<class F>
+    bool headerFails(Frame &f, F &&header);
+    Flow runUninitialisedLoop(const Block &body, Frame &f, qint32 error);
     // Every 1024th statement or loop turn looks at the clock.
     void tick()
     {
@@ -134,6 +137,8 @@ private:
     // The object of obj.name (or of the With block), in place when obj is a variable.
     const Variant &memberBase(const MemberExpr *m, Frame &f, std::optional<Variant> &scratch);
     const ObjectPtr &objectOf(const Variant &v);
+    // The object whose member is called: 424 for Nothing as for any other value.
+    const ObjectPtr &memberObject(const Variant &v);
     Variant *variableRef(const NameExpr *n, Frame &f, bool create);
     void resolve(NameExpr *n, Frame &f);
     Variant *frameLocal(Frame &f, const QString &lower, bool create);

@@ -433,12 +433,19 @@ const ObjectPtr &Interpreter::objectOf(const Variant &v)
     return v.rawObject();
 }
 
+const ObjectPtr &Interpreter::memberObject(const Variant &v)
+{
+    if (!v.isObject() || !v.rawObject())
+        throw VbError(VbErr::ObjectRequired);
+    return v.rawObject();
+}
+
 Variant Interpreter::evalMember(const MemberExpr *m, Frame &f)
 {
     static const std::vector<Expr *> none;
     std::optional<Variant> scratch;
     const Variant &base = memberBase(m, f, scratch);
-    return callObject(objectOf(base), m->name, CallKind::PropertyGet, none, f, nullptr, m);
+    return callObject(memberObject(base), m->name, CallKind::PropertyGet, none, f, nullptr, m);
 }
 
 Variant Interpreter::evalNew(const NewExpr *n, Frame &f)
@@ -541,7 +548,7 @@ void Interpreter::assignTo(const Expr *target, Variant &&value, Frame &f, bool i
         auto *m = static_cast<const MemberExpr *>(target);
         std::optional<Variant> scratch;
     const Variant &base = memberBase(m, f, scratch);
-        callObject(objectOf(base), m->name, kind, none, f, &value, m);
+        callObject(memberObject(base), m->name, kind, none, f, &value, m);
         return;
     }
     case EK::Call: {
@@ -579,7 +586,7 @@ void Interpreter::assignTo(const Expr *target, Variant &&value, Frame &f, bool i
             auto *m = static_cast<const MemberExpr *>(c->target);
             std::optional<Variant> scratch;
     const Variant &base = memberBase(m, f, scratch);
-            callObject(objectOf(base), m->name, kind, c->args, f, &value, m);
+            callObject(memberObject(base), m->name, kind, c->args, f, &value, m);
             return;
         }
         Variant base = eval(c->target, f);
@@ -645,7 +652,7 @@ Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &a
         auto *m = static_cast<const MemberExpr *>(callee);
         std::optional<Variant> scratch;
     const Variant &base = memberBase(m, f, scratch);
-        return callObject(objectOf(base), m->name, CallKind::Method, args, f, nullptr, m);
+        return callObject(memberObject(base), m->name, CallKind::Method, args, f, nullptr, m);
     }
     default: {
         Variant v = eval(callee, f);

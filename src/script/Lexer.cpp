@@ -170,8 +170,7 @@ std::vector<Token> Lexer::tokenize()
             out.push_back(std::move(t));
             continue;
         }
-        if (c == QLatin1Char('&') && (Latin1Case::lower(peek(1)) == QLatin1Char('h') || Latin1Case::lower(peek(1)) == QLatin1Char('o')
-                                      || peek(1).isDigit())) {
+        if (c == QLatin1Char('&') && radixLiteralAhead()) {
             lexRadix(t);
             out.push_back(std::move(t));
             continue;
@@ -264,6 +263,34 @@ void Lexer::lexNumber(Token &t)
         t.value = Variant(d);
 }
 
+// Whether the '&' at the current position starts a hex or octal literal:
+// digits of its base follow, and no letter runs on from them. Otherwise the
+// '&' joins texts, as in "x" &hi with a variable hi.
+bool Lexer::radixLiteralAhead() const
+{
+    int p = 1;
+    int base = 8;
+    const QChar kind = Latin1Case::lower(peek(p));
+    if (kind == QLatin1Char('h') || kind == QLatin1Char('o')) {
+        base = kind == QLatin1Char('h') ? 16 : 8;
+        ++p;
+    }
+    const int first = p;
+    while (true) {
+        const QChar c = Latin1Case::lower(peek(p));
+        const bool digit = (c >= QLatin1Char('0') && c <= QLatin1Char('9') && c.unicode() - '0' < base)
+            || (base == 16 && c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+        if (!digit)
+            break;
+        ++p;
+    }
+    if (p == first)
+        return false;
+    if (peek(p) == QLatin1Char('&'))
+        ++p;
+    return !isIdentChar(peek(p));
+}
+
 void Lexer::lexRadix(Token &t)
 {
     const int n = int(m_text.size());
@@ -300,10 +327,13 @@ void Lexer::lexRadix(Token &t)
         ++m_pos;
     }
     t.type = Tok::Number;
-    if (!forceLong && v <= 0xFFFF)
-        t.value = Variant::fromInteger(qint16(quint16(v)));
+    // Up to 16 bits are an Integer's (&HFFFF is -1); the '&' suffix reads
+    // the digits as a Long's instead, kept as an Integer when the value fits.
+    const qint32 value = qint32(quint32(v));
+    if (forceLong ? (value >= -32768 && value <= 32767) : v <= 0xFFFF)
+        t.value = Variant::fromInteger(qint16(value));
     else
-        t.value = Variant::fromLong(qint32(quint32(v)));
+        t.value = Variant::fromLong(value);
 }
 
 void Lexer::lexDate(Token &t)

@@ -22,6 +22,7 @@ private:
     Token make(Tok type);
     void lexNumber(Token &t);
     void lexRadix(Token &t);
+    bool radixLiteralAhead() const;
     void lexDate(Token &t);
     void lexString(Token &t);
 

@@ -40,7 +40,10 @@ Num toNum(const Variant &v)
     case Variant::Currency: return {RCurrency, double(v.rawCurrency()) / 10000.0, v.rawCurrency()};
     case Variant::Date: return {RDate, v.rawDate(), 0};
     case Variant::String: {
-        auto n = VbString::parseNumber(v.rawString());
+        bool overflow = false;
+        auto n = VbString::parseNumber(v.rawString(), &overflow);
+        if (overflow)
+            throw VbError(VbErr::Overflow);
         if (!n)
             mismatch();
         return {RDouble, *n, 0};

@@ -1031,8 +1031,8 @@ Expr *Parser::parseUnary()
         next();
         auto *u = m_prog->make<UnaryExpr>(t.line, t.column);
         u->op = t.type == Tok::Minus ? Op::Neg : Op::Plus;
-        Expr *operand = parseUnary();
-        u->operand = parseBinaryRest(operand, 14);
+        // The sign belongs to the operand before any power: -3^2 is (-3)^2.
+        u->operand = parseUnary();
         return u;
     }
     return parsePostfix();

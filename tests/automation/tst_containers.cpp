@@ -34,6 +34,32 @@ TEST(Dictionary, BinaryModeAndKeyTypes)
     EXPECT_THROW(d.setCompareMode(Dictionary::TextCompare), VbError);
 }
 
+TEST(Dictionary, CompareModeReadsBackAsSet)
+{
+    for (qint32 mode : {0, 1, 2, 1033}) {
+        auto obj = ClassRegistry::instance().create("Scripting.Dictionary");
+        std::vector<Variant> value{Variant::fromLong(mode)};
+        obj->invoke("CompareMode", CallKind::PropertyLet, value);
+        EXPECT_EQ(obj->get("CompareMode").toLong(), mode);
+        obj->call("Add", {Variant("Key"), Variant(1)});
+        EXPECT_EQ(obj->call("Exists", {Variant("KEY")}).toBool(), mode != 0) << mode;
+    }
+    Dictionary d;
+    EXPECT_THROW(d.setCompareMode(-1), VbError);
+    EXPECT_EQ(d.compareMode(), Dictionary::BinaryCompare);
+    d.setCompareMode(2);
+    EXPECT_EQ(d.compareMode(), Dictionary::TextCompare);
+}
+
+TEST(Dictionary, TextModeMatchesTheCodePagesCasePairs)
+{
+    Dictionary d(Dictionary::TextCompare);
+    d.add(Variant(QString(QChar(0x178)) + "es"), Variant(1)); // capital Y with diaeresis
+    EXPECT_TRUE(d.exists(Variant(QString(QChar(0xFF)) + "ES")));
+    d.add(Variant(QString(QChar(0x152))), Variant(2)); // capital OE
+    EXPECT_THROW(d.add(Variant(QString(QChar(0x153))), Variant(3)), VbError);
+}
+
 TEST(Dictionary, ScriptMembersByName)
 {
     auto obj = ClassRegistry::instance().create("scripting.dictionary");

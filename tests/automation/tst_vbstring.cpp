@@ -1,5 +1,6 @@
 #include "VbError.h"
 #include "VbString.h"
+#include "Variant.h"
 
 #include <gtest/gtest.h>
 
@@ -30,6 +31,38 @@ TEST(VbString, IsNumericAcceptsWhatCDblAccepts)
     EXPECT_FALSE(IsNumeric("1a"));
     EXPECT_FALSE(IsNumeric("e5"));
     EXPECT_FALSE(IsNumeric("."));
+}
+
+TEST(VbString, RadixTextIsALongsBitsExceptForCInt)
+{
+    EXPECT_EQ(parseNumber("&HFFFF"), 65535.0);
+    EXPECT_EQ(parseNumber(" &H8000 "), 32768.0);
+    EXPECT_EQ(parseNumber("&HFFFFFFFF"), -1.0);
+    EXPECT_EQ(parseNumber("&O177777"), 65535.0);
+    EXPECT_EQ(parseIntegerBits("&HFFFF"), qint16(-1));
+    EXPECT_EQ(parseIntegerBits("&h8000"), qint16(-32768));
+    EXPECT_EQ(parseIntegerBits("&H7F"), qint16(127));
+    EXPECT_FALSE(parseIntegerBits("&H10000").has_value()); // too wide: CInt overflows
+    EXPECT_FALSE(parseIntegerBits("65535").has_value());   // decimal text is no bit pattern
+}
+
+TEST(VbString, ANumberTooLargeForADoubleIsAnOverflowNotAMismatch)
+{
+    bool overflow = false;
+    EXPECT_FALSE(parseNumber("1E309", &overflow).has_value());
+    EXPECT_TRUE(overflow);
+    EXPECT_FALSE(parseNumber("-1e400", &overflow).has_value());
+    EXPECT_TRUE(overflow);
+    EXPECT_FALSE(parseNumber("1E30x", &overflow).has_value());
+    EXPECT_FALSE(overflow);
+    EXPECT_EQ(parseNumber("1E308", &overflow), 1e308);
+    EXPECT_FALSE(overflow);
+    try {
+        Variant("1E309").toDouble();
+        ADD_FAILURE() << "no error";
+    } catch (const VbError &e) {
+        EXPECT_EQ(e.number, 6);
+    }
 }
 
 TEST(VbString, TrimRemovesSpacesOnly)

@@ -13,7 +13,7 @@ n = 5 Mod 0: Check "mod by zero"
 n = "abc" + 1: Check "type mismatch"
 n = o.Name: Check "object required (Empty)"
 Set o = Nothing
-n = o.Name: Check "object not set"
+n = o.Name: Check "member of Nothing"
 Set d = CreateObject("Scripting.Dictionary")
 d.NoSuchMember: Check "no such member"
 Function TwoArgs(a, b): TwoArgs = a: End Function

@@ -1,0 +1,71 @@
+// The code page scripts see in Chr and Asc, and the case of its letters.
+#include "automation/AnsiCodePage.h"
+#include "automation/Latin1Case.h"
+#include "automation/ScriptCase.h"
+
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString chars(std::initializer_list<char16_t> codes)
+{
+    QString s;
+    for (char16_t c : codes)
+        s.append(QChar(c));
+    return s;
+}
+
+TEST(AnsiCodePage, BytesOf128To159AreTheWindowsCharacters)
+{
+    EXPECT_EQ(AnsiCodePage::toUnicode(128).unicode(), 0x20AC); // euro sign
+    EXPECT_EQ(AnsiCodePage::toUnicode(146).unicode(), 0x2019); // right single quote
+    EXPECT_EQ(AnsiCodePage::toUnicode(150).unicode(), 0x2013); // en dash
+    EXPECT_EQ(AnsiCodePage::toUnicode(156).unicode(), 0x0153); // oe
+    EXPECT_EQ(AnsiCodePage::toUnicode(159).unicode(), 0x0178); // capital Y with diaeresis
+    // The rest is Latin-1, the five undefined bytes their own control characters.
+    EXPECT_EQ(AnsiCodePage::toUnicode(65).unicode(), 65);
+    EXPECT_EQ(AnsiCodePage::toUnicode(0xE9).unicode(), 0xE9);
+    for (int b : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
+        EXPECT_EQ(AnsiCodePage::toUnicode(quint8(b)).unicode(), b);
+}
+
+TEST(AnsiCodePage, EveryByteRoundTripsAndForeignCharactersAreQuestionMarks)
+{
+    QSet<char16_t> seen;
+    for (int b = 0; b < 256; ++b) {
+        const QChar c = AnsiCodePage::toUnicode(quint8(b));
+        EXPECT_EQ(AnsiCodePage::fromUnicode(c), b) << b;
+        seen.insert(c.unicode());
+    }
+    EXPECT_EQ(seen.size(), 256); // no two bytes share a character
+    // C1 controls the code page replaced, and characters beyond it.
+    for (char16_t c : {char16_t(0x80), char16_t(0x9F), char16_t(0x100), char16_t(0x3A9), char16_t(0x4E00)})
+        EXPECT_EQ(AnsiCodePage::fromUnicode(QChar(c)), '?') << int(c);
+}
+
+TEST(ScriptCase, LettersOfTheCodePagePairUp)
+{
+    EXPECT_EQ(ScriptCase::upper(chars({0x161, 0x153, 0x17E, 0xFF})), chars({0x160, 0x152, 0x17D, 0x178}));
+    EXPECT_EQ(ScriptCase::lower(chars({0x160, 0x152, 0x17D, 0x178})), chars({0x161, 0x153, 0x17E, 0xFF}));
+    EXPECT_EQ(ScriptCase::upper(QStringLiteral("abc\u00e9")), QStringLiteral("ABC\u00c9"));
+    // Sharp s has no single capital; signs have no case.
+    EXPECT_EQ(ScriptCase::upper(chars({0xDF, 0x20AC, '1'})), chars({0xDF, 0x20AC, '1'}));
+}
+
+TEST(ScriptCase, TheProgramsOwnTextKeepsItsLatin1Case)
+{
+    // The small y with diaeresis has its capital only for scripts.
+    EXPECT_EQ(Latin1Case::upper(QChar(0xFF)).unicode(), 0xFF);
+    EXPECT_EQ(ScriptCase::upper(QChar(0xFF)).unicode(), 0x178);
+    // Every Latin-1 character maps as it does for the program's text except that one.
+    for (int c = 0; c < 256; ++c) {
+        if (c == 0xFF)
+            continue;
+        EXPECT_EQ(ScriptCase::upper(QChar(char16_t(c))), Latin1Case::upper(QChar(char16_t(c)))) << c;
+        EXPECT_EQ(ScriptCase::lower(QChar(char16_t(c))), Latin1Case::lower(QChar(char16_t(c)))) << c;
+    }
+}
+
+} // namespace
