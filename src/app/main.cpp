@@ -24,11 +24,13 @@ int sSignalPipe[2] = {-1, -1};
 
 void onTerminateSignal(int)
 {
+    gStopSignalled = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(sSignalPipe[1], &byte, 1);
 }
 
-// SIGTERM and SIGINT only write a byte; the event loop then runs the tray menu's Exit.
+// A stop request (SIGTERM, SIGINT, a closed terminal's SIGHUP, SIGQUIT) only writes a byte;
+// the event loop then runs the tray menu's Exit, so every one of them saves alike.
 void installSignalHandlers(QObject* owner)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sSignalPipe) != 0)
@@ -48,6 +50,8 @@ void installSignalHandlers(QObject* owner)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+    ::sigaction(SIGQUIT, &action, nullptr);
 }
 
 }  // namespace

@@ -38,12 +38,16 @@ void DeviceMessageClass::addItem(const QString &key, const QString &value)
     MessageKeyList->add(Variant(key));
 }
 
+// A list set to Nothing is an empty list: the save, the status page and the scripts that
+// read it later all find a list.
 void DeviceMessageClass::setMessageList(const Variant &v)
 {
-    MessageList = asCollection(v);
+    CollectionPtr list = asCollection(v);
+    MessageList = list ? list : std::make_shared<Collection>();
 }
 
 void DeviceMessageClass::setMessageKeyList(const Variant &v)
 {
-    MessageKeyList = asCollection(v);
+    CollectionPtr list = asCollection(v);
+    MessageKeyList = list ? list : std::make_shared<Collection>();
 }

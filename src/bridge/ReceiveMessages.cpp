@@ -135,6 +135,10 @@ void SaveDeviceDictionary()
         QString messages = kDeviceMessages;
         host.ClearINISection(devices, file);
         host.ClearINISection(messages, file);
+        // The stored key list is joined with ";": an item name holding one would come back
+        // as two names and lose its value, so it is stored with "," instead.
+        int renamed = 0;
+        const auto storedName = [](const Variant &key) { return key.toString().replace(QLatin1Char(';'), QLatin1Char(',')); };
         if (gDeviceDictionary) {
             const std::vector<Variant> keys = gDeviceDictionary->keyList();
             const std::vector<Variant> items = gDeviceDictionary->itemList();
@@ -146,8 +150,10 @@ void SaveDeviceDictionary()
                         throw VbError(VbErr::TypeMismatch, VbError::standardDescription(VbErr::TypeMismatch));
                     QStringList list{VbDate::formatGeneralDate(record->LastChange)};
                     const std::vector<Variant> &itemKeys = record->MessageKeyList->items();
-                    for (const Variant &key : itemKeys)
-                        list.append(key.toString());
+                    for (const Variant &key : itemKeys) {
+                        list.append(storedName(key));
+                        renamed += key.toString().contains(QLatin1Char(';')) ? 1 : 0;
+                    }
                     QString name = tag;
                     QString value = list.join(QLatin1Char(';'));
                     host.SaveIniSetting(devices, name, value, file);
@@ -156,7 +162,7 @@ void SaveDeviceDictionary()
                         if (j >= itemKeys.size())
                             throw VbError(VbErr::SubscriptOutOfRange,
                                           VbError::standardDescription(VbErr::SubscriptOutOfRange));
-                        QString itemName = tag + QLatin1Char('.') + itemKeys[j].toString();
+                        QString itemName = tag + QLatin1Char('.') + storedName(itemKeys[j]);
                         QString itemValue = values[j].toString();
                         host.SaveIniSetting(messages, itemName, itemValue, file);
                     }
@@ -166,6 +172,9 @@ void SaveDeviceDictionary()
                 }
             }
         }
+        if (renamed > 0)
+            LogError(kProgramName, QStringLiteral("SaveDeviceDictionary: ") + QString::number(renamed)
+                                       + QStringLiteral(" item name(s) holding \";\" stored with \",\""));
         host.FlushIniCache();
     } catch (...) {
         PendingError::capture();

@@ -5,6 +5,8 @@
 #include "PluginState.h"
 #include "Protocol.h"
 
+#include "core/Globals.h"
+
 #include <exception>
 
 namespace {
@@ -68,7 +70,9 @@ QString ControllerStart::FindCPUQX()
     gPlugin.DiscoveryComplete = false;
     auto timedOut = [&](const QString& text) {
         gPlugin.InterfaceStatusWord = 1;
-        LogControllerError(kType, text);
+        // A wait cut short by Exit is no fault of the controller.
+        if (!gShuttingDown)
+            LogControllerError(kType, text);
         result = kTimeout;
         ++failures;
     };

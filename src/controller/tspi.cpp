@@ -178,6 +178,7 @@ Variant tspi::RegisterCallback(const ObjectPtr& frm)
         gPlugin.HostIsSetupForm = frm && frm->typeName() == "Setup";
     });
     ignoring([&] { gPlugin.PluginHostRef = PluginHost::callback("GetTSIface").toObject(); });
+    gPluginHostRegistered = bool(gPlugin.PluginHostRef);
     ignoring([&] {
         if (!gPlugin.PluginHostRef)
             LogControllerError(kProgramName, "Unable to access TS interface");
@@ -408,6 +409,7 @@ void tspi::ShutdownInterface(bool wholeProgram)
     gPlugin.PointNameDictionary.reset();
     gPlugin.IRCodeDictionary.reset();
     gPlugin.PluginHostRef.reset();
+    gPluginHostRegistered = false;
 }
 
 Variant tspi::Exec(const Variant& dv, const QString& housecode, const QString& DeviceCode, qint16 command,

@@ -1,5 +1,7 @@
 #include "core/CWaitNDispatch.h"
 
+#include "core/Globals.h"
+
 #include "automation/VbError.h"
 
 #include <QDeadlineTimer>
@@ -34,7 +36,8 @@ void CWaitNDispatch::Wait(long ms)
     const QDeadlineTimer deadline(std::max<long>(ms, 0));
     // The remaining time is taken from the deadline on every slice, so slow wake-ups never
     // stretch the wait.
-    while (!m_cancelled) {
+    // A stop signal cannot reach the event loop during the wait: it ends the wait instead.
+    while (!m_cancelled && !gStopSignalled) {
         const qint64 remaining = deadline.remainingTime();
         if (remaining <= 0)
             break;

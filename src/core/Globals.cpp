@@ -14,6 +14,7 @@ bool gMainFormReady = false;
 bool gHostStarted = false;
 bool gXapReady = false;
 bool gPluginHostRegistered = false;
+volatile std::sig_atomic_t gStopSignalled = 0;
 xap* gXap = nullptr;
 
 bool IsTrue(const QString& text)

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <csignal>
+
 class xap;
 
 // Process-wide state shared by the start-up, the transport and the later subsystems.
@@ -15,6 +17,7 @@ extern QString gInterfaceName;  // last name given through Yonder.interface
 extern QString gXapInterfaceSetting;  // [Interface] InterfaceAddress, "Default" when missing
 extern QString gXapBroadcastSetting;  // [Interface] BroadcastAddress, "Default" when missing
 
+extern volatile std::sig_atomic_t gStopSignalled;  // a stop signal arrived; Exit follows from the event loop
 extern bool gShuttingDown;   // Exit has begun: the endpoint drops every datagram
 extern bool gMainFormReady;  // the main form's start-up completed
 extern bool gHostStarted;    // the main form's start-up has begun (never cleared)

@@ -12,6 +12,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -109,7 +110,9 @@ void IniTool::Load(const QString& file)
     if (data.startsWith("\xEF\xBB\xBF"))
         data.remove(0, 3);
     QString section;
+    int lineNumber = 0;
     for (const QString& raw : splitLines(data)) {
+        ++lineNumber;
         const QString line = trimSpaces(raw);
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
@@ -121,7 +124,8 @@ void IniTool::Load(const QString& file)
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq < 0) {
             if (gPluginHostRegistered)
-                LogError(QStringLiteral("IniTool"), QStringLiteral(" Equal sign not found on line ") + line);
+                LogError(QStringLiteral("IniTool"), QStringLiteral(" Equal sign not found on line ") + QString::number(lineNumber)
+                                                    + QStringLiteral(" of ") + file);
             continue;
         }
         const QString key = valueKey(section, line.left(eq));
@@ -212,6 +216,22 @@ void IniTool::Clear()
     m_index.clear();
 }
 
+namespace {
+
+// Writes and flushes the whole text so that a full disk shows here, before the rename that
+// would put a short file in place of the real one.
+void writeChecked(QSaveFile& out, const QByteArray& bytes)
+{
+    if (!out.open(QIODevice::WriteOnly))
+        throw VbError(75, QStringLiteral("Path/File access error"));
+    if (out.write(bytes) != bytes.size() || !out.flush() || out.error() != QFileDevice::NoError) {
+        out.cancelWriting();
+        throw VbError(61, QStringLiteral("Disk full"));
+    }
+}
+
+}  // namespace
+
 bool IniTool::Save()
 {
     struct Row {
@@ -249,18 +269,6 @@ bool IniTool::Save()
     });
 
     try {
-        if (QFileInfo::exists(m_file)) {
-            const QString backup = m_file + QStringLiteral("_bck");
-            if (QFileInfo::exists(backup) && !QFile::remove(backup))
-                throw VbError(70, QStringLiteral("Permission denied"));
-            if (!QFile::copy(m_file, backup))
-                throw VbError(70, QStringLiteral("Permission denied"));
-        }
-        // Written beside the file and renamed over it, so a crash mid-write
-        // leaves the old file or the new one whole, never a truncated store.
-        QSaveFile out(m_file);
-        if (!out.open(QIODevice::WriteOnly))
-            throw VbError(75, QStringLiteral("Path/File access error"));
         QString text;
         QString current;
         bool first = true;
@@ -272,8 +280,26 @@ bool IniTool::Save()
             }
             text += row.key + QLatin1Char('=') + row.value + QStringLiteral("\r\n");
         }
-        const QByteArray bytes = text.toLatin1();
-        if (out.write(bytes) != bytes.size() || !out.commit())
+        // Both files are written beside their targets and renamed over them only once every
+        // byte is known to be on disk: a full disk then leaves the old file and the old backup
+        // whole instead of an empty store and a backup of nothing.
+        QSaveFile out(m_file);
+        writeChecked(out, text.toLatin1());
+        std::unique_ptr<QSaveFile> backup;
+        if (QFileInfo::exists(m_file)) {
+            QFile old(m_file);
+            if (!old.open(QIODevice::ReadOnly))
+                throw VbError(70, QStringLiteral("Permission denied"));
+            const QByteArray previous = old.readAll();
+            if (old.error() != QFileDevice::NoError)
+                throw VbError(70, QStringLiteral("Permission denied"));
+            backup = std::make_unique<QSaveFile>(m_file + QStringLiteral("_bck"));
+            writeChecked(*backup, previous);
+        }
+        if (!out.commit())
+            throw VbError(61, QStringLiteral("Disk full"));
+        // The new file is in place; a backup that cannot be renamed keeps the one before.
+        if (backup && !backup->commit())
             throw VbError(61, QStringLiteral("Disk full"));
         return true;
     } catch (...) {

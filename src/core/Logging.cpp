@@ -219,6 +219,11 @@ void WriteLogFile(const QString& source, const QString& text)
     last.writtenAt = now;
 }
 
+void FlushLogFileRepeats()
+{
+    writeRepeats();
+}
+
 void CreateFolders(const QString& path)
 {
     const QString normal = QDir::fromNativeSeparators(path);

@@ -35,6 +35,9 @@ void LogError(const QString& type, const QString& data);
 // creating the folder when needed; never raises. Clears the pending error.
 void WriteLogFile(const QString& source, const QString& text);
 
+// Writes the count of a collapsed repeat still waiting for its minute; called as the
+// process ends so that the count is not lost.
+void FlushLogFileRepeats();
 // Creates every missing folder of `path` up to its last separator (the last part is a file
 // name); a folder that cannot be made is logged and the next one is tried.
 void CreateFolders(const QString& path);

@@ -2,6 +2,7 @@
 
 #include "core/CoreHooks.h"
 #include "core/Globals.h"
+#include "core/Logging.h"
 #include "core/TrayIcon.h"
 #include "core/xapQuillonForm.h"
 #include "core/xap/XapMessage.h"
@@ -95,6 +96,7 @@ void EndProcess(int code)
         return;
     sEnded = true;
     sExitCode = code;
+    FlushLogFileRepeats();
     if (QCoreApplication::instance())
         QCoreApplication::exit(code);
 }

@@ -16,6 +16,8 @@
 #include <QTcpSocket>
 #include <QUrl>
 
+#include <utility>
+
 namespace {
 
 constexpr int kWatchdogMs = 60000;
@@ -98,6 +100,17 @@ void xapQuillonForm::form_load()
 {
     if (gMainFormReady)
         return;
+    m_loading = true;
+    runStartup();
+    m_loading = false;
+    // Run from the event loop, after whatever called the load has finished too: nothing of
+    // the start-up may run or send after Exit.
+    if (m_exitPending)
+        QTimer::singleShot(0, this, [this] { Exit(); });
+}
+
+void xapQuillonForm::runStartup()
+{
     try {
         gHostStarted = true;
         gXapReady = false;
@@ -244,7 +257,14 @@ void xapQuillonForm::MenuArray_Click(int index)
 
 void xapQuillonForm::Exit()
 {
-    if (gShuttingDown)
+    if (m_loading) {
+        // The start-up's waits end at once on the flag; the rest of Exit waits for it to return.
+        m_exitPending = true;
+        gShuttingDown = true;
+        return;
+    }
+    const bool deferred = std::exchange(m_exitPending, false);
+    if (gShuttingDown && !deferred)
         return;
     // The watchdog goes first: the plug-in's shutdown pumps events for a while, and a tick
     // then must not find the plug-in gone and recreate it.

@@ -43,6 +43,7 @@ private:
     ~xapQuillonForm() override;
 
     void form_load();
+    void runStartup();
     void RestartPlugin();
     void Timer1_Timer();
     void Exit();
@@ -54,4 +55,6 @@ private:
     TrayIcon* m_tray = nullptr;
     std::unique_ptr<QMenu> m_menu;
     bool m_drainBusy = false;
+    bool m_loading = false;      // the start-up sequence is running (it pumps events)
+    bool m_exitPending = false;  // Exit was asked for meanwhile; it runs once start-up returns
 };

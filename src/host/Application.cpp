@@ -19,6 +19,8 @@
 
 #include <QDir>
 
+#include <limits>
+
 namespace {
 
 DeviceClassPtr asDevice(const Variant &item)
@@ -261,6 +263,9 @@ qint16 Application::NewDevice(QString &name)
 {
     return trapped<qint16>(QStringLiteral("NewDevice"), 0, [&] {
         qint32 &counter = ReferenceCounter();
+        // An imported ref may already stand at the top of the Long range.
+        if (counter == std::numeric_limits<qint32>::max())
+            throw VbError(VbErr::Overflow, VbError::standardDescription(VbErr::Overflow));
         ++counter;
         auto device = std::make_shared<DeviceClass>();
         device->set(DeviceClass::F_ref, Variant::fromLong(counter));

@@ -15,11 +15,15 @@
 #include "automation/VbString.h"
 #include "automation/Latin1Case.h"
 
+#include "script/Interpreter.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
+#include <chrono>
 #include <limits>
 
 namespace {
@@ -99,13 +103,17 @@ QString Application::GetScriptPath()
 int Application::Launch(QString &name, Variant &params, Variant &)
 {
     return trapped<int>(QStringLiteral("Launch"), 0, [&] {
-        QString commandLine = QStringLiteral("\"") + name + QStringLiteral("\"");
-        if (!params.isEmpty())
-            commandLine += QLatin1Char(' ') + params.toString();
-        QStringList parts = QProcess::splitCommand(commandLine);
-        if (parts.isEmpty() || parts.first().isEmpty())
+        // The name is the program exactly as given: a quote in it would let the text after
+        // it become arguments (or another program) once quoted and split.
+        for (const QChar c : name) {
+            if (c == QLatin1Char('"') || c.unicode() < 0x20 || c.unicode() == 0x7F)
+                throw VbError(VbErr::InvalidProcedureCall,
+                              QStringLiteral("the program name holds a quote or a control character; not started"));
+        }
+        if (name.isEmpty())
             throw VbError(VbErr::FileNotFound);
-        const QString program = parts.takeFirst();
+        const QString program = name;
+        const QStringList parts = params.isEmpty() ? QStringList() : QProcess::splitCommand(params.toString());
         const QFileInfo file(program);
         if (file.exists() && (!file.isFile() || !file.isExecutable()))
             throw VbError(70, QStringLiteral("Permission denied: ") + program);
@@ -148,8 +156,21 @@ void Application::WaitSecs(Variant &secs)
             return;
         if (qint64(seconds) * 1000 > std::numeric_limits<qint32>::max())
             throw VbError(VbErr::Overflow);
+        // The wait ends at the running script's time-out, which then stops the script.
+        qint64 ms = qint64(seconds) * 1000;
+        const auto deadline = Interpreter::activeDeadline();
+        if (deadline != std::chrono::steady_clock::time_point::max()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            ms = std::clamp<qint64>(left.count() + 1, 0, ms);
+        }
+        if (ms <= 0) {
+            Interpreter::checkDeadlineSoon();
+            return;
+        }
         CWaitNDispatch wait;
-        wait.Wait(long(seconds) * 1000);
+        wait.Wait(long(ms));
+        if (std::chrono::steady_clock::now() > deadline)
+            Interpreter::checkDeadlineSoon();
     });
 }
 

@@ -48,6 +48,11 @@ void Application::describeSun(DispatchTable<Application> &t)
 void Application::ComputeSunriseAndSunset(double &Latitude, double &Longitude, qint16 &iGMTOffset, bool &bDST)
 {
     trappedVoid(QStringLiteral("ComputeSunriseAndSunset"), [&] {
+        // A position from a peer or a script may be anything; outside the globe the times
+        // would be meaningless, so the stored ones stay.
+        if (!std::isfinite(Latitude) || !std::isfinite(Longitude) || std::abs(Latitude) > 90.0
+            || std::abs(Longitude) > 180.0)
+            throw VbError(VbErr::InvalidProcedureCall, VbError::standardDescription(VbErr::InvalidProcedureCall));
         const QDate today = VbDate::toDateTime(HostClock::now()).date();
         const int zone = -iGMTOffset;
         const double sunrise =

@@ -24,6 +24,11 @@ RemoteClient::RemoteClient()
     : m_socket(new QTcpSocket(this))
 {
     connect(m_socket, &QTcpSocket::connected, this, &RemoteClient::onConnected);
+    // Once the peer has taken everything, a later drop is a new burst.
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
+        if (m_socket->bytesToWrite() == 0)
+            m_dropping = false;
+    });
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         // A peer that closes is no fault. Held text waits for the next attempt,
         // which the next SendTCP starts.
@@ -53,6 +58,11 @@ bool RemoteClient::isConnected() const
     return m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
+qint64 RemoteClient::bytesWaiting() const
+{
+    return m_socket->bytesToWrite();
+}
+
 void RemoteClient::RemoteConnect(const QString &host, qint32 port)
 {
     try {
@@ -80,12 +90,16 @@ bool RemoteClient::RemoteSend(const QString &text)
         const QByteArray bytes = text.toLatin1();
         if (isConnected()) {
             m_pending.clear();
+            // A peer that accepts but never reads must not grow the write buffer for ever.
+            if (m_socket->bytesToWrite() + bytes.size() > kMaxPendingBytes) {
+                drop(bytes.size(), QStringLiteral("the peer is not taking what was sent"));
+                return false;
+            }
             m_socket->write(bytes);
             return true;
         }
         if (m_pending.size() + bytes.size() > kMaxPendingBytes) {
-            LogError(kProgramName, QStringLiteral("RemoteSend: ") + QString::number(bytes.size())
-                                       + QStringLiteral(" bytes dropped, the connection is not up"));
+            drop(bytes.size(), QStringLiteral("the connection is not up"));
             return false;
         }
         m_pending += bytes;
@@ -96,8 +110,19 @@ bool RemoteClient::RemoteSend(const QString &text)
     return false;
 }
 
+void RemoteClient::drop(qsizetype bytes, const QString &why)
+{
+    if (m_dropping)
+        return;
+    m_dropping = true;
+    LogError(kProgramName, QStringLiteral("RemoteSend: ") + QString::number(bytes) + QStringLiteral(" bytes to ") + m_host
+                               + QLatin1Char(':') + QString::number(m_port) + QStringLiteral(" dropped, ") + why
+                               + QStringLiteral("; more may follow unlogged"));
+}
+
 void RemoteClient::RemoteClose()
 {
+    m_dropping = false;
     // Held text was meant for this connection, not for the next one.
     m_pending.clear();
     // What was written already still goes out before the close.
@@ -109,6 +134,7 @@ void RemoteClient::RemoteClose()
 
 void RemoteClient::onConnected()
 {
+    m_dropping = false;
     if (m_pending.isEmpty())
         return;
     const QByteArray bytes = m_pending;

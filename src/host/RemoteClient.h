@@ -13,7 +13,8 @@ class RemoteClient : public QObject
 {
     Q_OBJECT
 public:
-    // Held text beyond this is dropped with a log entry.
+    // Text held before the connection, or waiting to be written on it, beyond this is
+    // dropped, with one log entry per burst of dropped calls.
     static constexpr qsizetype kMaxPendingBytes = 1 << 20;
 
     static RemoteClient &instance();
@@ -29,13 +30,17 @@ public:
     qint32 remotePort() const { return m_port; }
     QByteArray pendingText() const { return m_pending; }
     bool isConnected() const;
+    // Bytes written on the connection that the peer has not taken yet.
+    qint64 bytesWaiting() const;
 
 private:
     RemoteClient();
     void onConnected();
+    void drop(qsizetype bytes, const QString &why);
 
     QTcpSocket *m_socket = nullptr;
     QString m_host;
     qint32 m_port = 0;
     QByteArray m_pending;
+    bool m_dropping = false; // a burst of dropped calls is under way; logged when it began
 };

@@ -91,6 +91,12 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
                            + QStringLiteral("); the #include is left out"));
             return;
         }
+        // Each file's text goes in once: a second copy would only redefine the same code, and
+        // expanding it again makes nested includes grow exponentially.
+        if (loading.expanded.contains(canonical)) {
+            logLoadProblem(file + QStringLiteral(" is already included; the #include is left out"));
+            return;
+        }
         if (loading.open.size() >= kMaxIncludeDepth) {
             logLoadProblem(file + QStringLiteral(" is nested deeper than ") + QString::number(kMaxIncludeDepth)
                            + QStringLiteral(" files; the #include is left out"));
@@ -103,6 +109,7 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
         in.close();
 
         loading.open.append(canonical);
+        loading.expanded.insert(canonical);
         // Whatever goes wrong below, this file is no longer being expanded.
         struct Pop {
             Loading &l;

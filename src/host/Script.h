@@ -2,6 +2,7 @@
 
 #include "automation/Variant.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -44,6 +45,7 @@ public:
 private:
     struct Loading {
         QStringList open; // canonical paths of the files being expanded, outermost first
+        QSet<QString> expanded; // canonical paths already expanded by this load
     };
 
     void AccumulateReferences(const QString &file, Loading &loading);

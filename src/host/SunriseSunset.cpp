@@ -124,10 +124,11 @@ double CalcJDFromJulianCent(double t)
 
 double CalcGeomMeanLongSun(double t)
 {
+    // A remainder, not a loop: a far-off time (from a huge longitude) must not take forever.
     double l0 = 280.46646 + t * (36000.76983 + 0.0003032 * t);
-    while (l0 > 360.0)
-        l0 -= 360.0;
-    while (l0 < 0.0)
+    if (l0 > 360.0 || l0 < 0.0)
+        l0 = std::fmod(l0, 360.0);
+    if (l0 < 0.0)
         l0 += 360.0;
     return l0;
 }

@@ -1,6 +1,7 @@
 // The text functions.
 #include "Builtins.h"
 
+#include "MemoryBudget.h"
 #include "Operators.h"
 #include "VbError.h"
 #include "VbString.h"
@@ -244,6 +245,7 @@ Variant fnSpace(Interpreter &, Frame &, Args &a)
 {
     qint32 n = lng(a[0]);
     requireNonNegative(n);
+    MemoryBudget::checkString(n);
     return Variant(QString(n, QLatin1Char(' ')));
 }
 
@@ -262,6 +264,7 @@ Variant fnString(Interpreter &, Frame &, Args &a)
     } else {
         ch = AnsiCodePage::toUnicode(quint8(c.toLong() & 0xFF));
     }
+    MemoryBudget::checkString(n);
     return Variant(QString(n, ch));
 }
 

@@ -1,10 +1,14 @@
 #include "Interpreter.h"
 #include "InterpreterEntry.h"
 
+#include "MemoryBudget.h"
 #include "Operators.h"
 #include "Parser.h"
 
 #include "automation/Latin1Case.h"
+
+#include <algorithm>
+#include <limits>
 
 #include <sys/resource.h>
 
@@ -208,8 +212,21 @@ void Interpreter::runTerminate(ClassInstance &self)
 
 // ------------------------------------------------------------- statements
 
+std::vector<std::chrono::steady_clock::time_point> &Interpreter::runningDeadlines()
+{
+    static std::vector<std::chrono::steady_clock::time_point> deadlines;
+    return deadlines;
+}
+
+std::chrono::steady_clock::time_point Interpreter::activeDeadline()
+{
+    const auto &deadlines = runningDeadlines();
+    return deadlines.empty() ? std::chrono::steady_clock::time_point::max() : deadlines.back();
+}
+
 void Interpreter::checkDeadline()
 {
+    s_checkDeadlineNow = false;
     if (!m_deadlines.empty() && std::chrono::steady_clock::now() > m_deadlines.back())
         throw ScriptAbort{ScriptAbort::Timeout, 0};
 }
@@ -489,10 +506,9 @@ void Interpreter::execAssign(const AssignStmt *s, Frame &f)
         Variant right = eval(b->right, f);
         Variant *target = variableRef(static_cast<const NameExpr *>(s->target), f, true);
         if (target && target->isString() && !right.isNull() && !right.isArray()) {
-            if (right.isString())
-                target->rawStringMut().append(right.rawString());
-            else
-                target->rawStringMut().append(Operators::operand(right).toString());
+            const QString tail = right.isString() ? right.rawString() : Operators::operand(right).toString();
+            MemoryBudget::checkString(qint64(target->rawString().size()) + tail.size());
+            target->rawStringMut().append(tail);
             return;
         }
         Variant left = eval(b->left, f);
@@ -525,12 +541,15 @@ void Interpreter::execDim(const std::vector<DimVar> &vars, Frame &f, bool redim,
         if (!redim && r->isArray() && r->array().dimensions() > 0)
             continue; // a Dim met again (in a loop) keeps its array
         std::vector<VbArray::Bound> bounds;
+        qint64 elements = 1;
         for (const Expr *e : v.bounds) {
             qint32 upper = Operators::operand(eval(e, f)).toLong();
             if (upper < -1)
                 throw VbError(VbErr::SubscriptOutOfRange);
             bounds.push_back({0, upper + 1});
+            elements = std::min<qint64>(elements * (qint64(upper) + 1), std::numeric_limits<qint32>::max() * 2LL);
         }
+        MemoryBudget::checkArray(elements);
         r = variableRef(v.name, f, true);
         if (!redim) {
             VbArray a(std::move(bounds));

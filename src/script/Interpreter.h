@@ -84,6 +84,10 @@ public:
     void showText(const QString &text);
     quint64 generation() const { return m_generation; }
     void bumpGeneration() { ++m_generation; }
+    // The time-out of the innermost run in progress in any engine; max() when none runs.
+    static std::chrono::steady_clock::time_point activeDeadline();
+    // The next statement of any engine looks at the clock (a host member waited up to the deadline).
+    static void checkDeadlineSoon() { s_checkDeadlineNow = true; }
     float rndLast = 0;
     quint32 rndSeed = 0x50000;
 
@@ -115,10 +119,12 @@ private:
     // Every 1024th statement or loop turn looks at the clock.
     void tick()
     {
-        if ((++m_ticks & 0x3FF) == 0) [[unlikely]]
+        if ((++m_ticks & 0x3FF) == 0 || s_checkDeadlineNow) [[unlikely]]
             checkDeadline();
     }
     void checkDeadline();
+    // The deadlines of the runs in progress in every engine, innermost last.
+    static std::vector<std::chrono::steady_clock::time_point> &runningDeadlines();
 
     // expressions
 public:
@@ -186,6 +192,7 @@ private:
     char *m_stackBase = nullptr;
     size_t m_stackBudget = 0;
     quint32 m_ticks = 0;
+    static inline bool s_checkDeadlineNow = false;
     std::vector<std::chrono::steady_clock::time_point> m_deadlines;
     bool m_tearingDown = false;
     // Every live object of a script class, so that the end of the engine can

@@ -2,6 +2,7 @@
 
 #include "Interpreter.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -26,11 +27,17 @@ public:
         if (m_in.m_entryDepth++ == 0)
             m_in.m_stackBase = static_cast<char *>(__builtin_frame_address(0));
         auto now = std::chrono::steady_clock::now();
-        m_in.m_deadlines.push_back(m_in.timeout > 0 ? now + std::chrono::milliseconds(m_in.timeout)
-                                                    : std::chrono::steady_clock::time_point::max());
+        auto deadline = m_in.timeout > 0 ? now + std::chrono::milliseconds(m_in.timeout)
+                                         : std::chrono::steady_clock::time_point::max();
+        // A run started from inside another (a script running a script, in this engine or
+        // another) cannot outlive the run that started it.
+        deadline = std::min(deadline, activeDeadline());
+        m_in.m_deadlines.push_back(deadline);
+        runningDeadlines().push_back(deadline);
     }
     ~Entry()
     {
+        runningDeadlines().pop_back();
         m_in.m_deadlines.pop_back();
         if (--m_in.m_entryDepth == 0)
             m_in.m_stackBase = nullptr;

@@ -1,5 +1,6 @@
 #include "Operators.h"
 
+#include "MemoryBudget.h"
 #include "Object.h"
 #include "VbError.h"
 #include "VbString.h"
@@ -195,8 +196,10 @@ Variant operand(const Variant &v)
 
 Variant add(const Variant &a, const Variant &b)
 {
-    if (a.isString() && b.isString())
+    if (a.isString() && b.isString()) {
+        MemoryBudget::checkString(qint64(a.rawString().size()) + b.rawString().size());
         return Variant(a.rawString() + b.rawString());
+    }
     if (a.isObject() || b.isObject())
         return add(operand(a), operand(b));
     if (a.isString() && b.isEmpty())
@@ -277,13 +280,17 @@ Variant power(const Variant &av, const Variant &bv)
 
 Variant concat(const Variant &a, const Variant &b)
 {
-    if (a.isString() && b.isString())
+    if (a.isString() && b.isString()) {
+        MemoryBudget::checkString(qint64(a.rawString().size()) + b.rawString().size());
         return Variant(a.rawString() + b.rawString());
+    }
     if (a.isNull() && b.isNull())
         return Variant::null();
     Variant x = operand(a), y = operand(b);
     QString s = x.isNull() ? QString() : x.toString();
-    s += y.isNull() ? QString() : y.toString();
+    const QString tail = y.isNull() ? QString() : y.toString();
+    MemoryBudget::checkString(qint64(s.size()) + tail.size());
+    s += tail;
     return Variant(std::move(s));
 }
 

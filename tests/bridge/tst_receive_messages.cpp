@@ -207,3 +207,44 @@ TEST_F(ReceiveMessagesTest, OneKeyGivenTwiceByTwoBlocksKeepsTheFirst)
 }
 
 } // namespace
+
+// An item name holding ";" would be split in two by the stored key list: it is stored with
+// "," in its place (one log entry per save) and its value comes back after a restart.
+TEST_F(ReceiveMessagesTest, ASemicolonInAnItemNameKeepsItsValueAcrossARestart)
+{
+    start("[Received]\r\nacme.wx.pc~Weather.Report=Roof;\r\n");
+    receive(weather("acme.wx.pc", {"a;b=one", "c;d;e=two", "plain=three"}));
+    SaveDeviceDictionary();
+    EXPECT_EQ(logData().filter("SaveDeviceDictionary").size(), 1);
+    EXPECT_TRUE(logData().contains("SaveDeviceDictionary: 2 item name(s) holding \";\" stored with \",\""))
+        << logData().join("\n").toStdString();
+
+    HostIniCache().reset();
+    InitDeviceDictionary();
+    const DeviceMessageClassPtr roof = record("Roof");
+    ASSERT_TRUE(roof);
+    EXPECT_EQ(keysOf(*roof), QStringList({"weather.report.a,b", "weather.report.c,d,e", "weather.report.plain"}));
+    EXPECT_EQ(valuesOf(*roof), QStringList({"one", "two", "three"}));
+}
+
+// A script may set either list of a record to Nothing: it reads as an empty list, and the
+// save goes on with the other records.
+TEST_F(ReceiveMessagesTest, AListSetToNothingReadsAsEmpty)
+{
+    start("[Received]\r\nacme.wx.pc~Weather.Report=Roof;\r\n");
+    receive(weather("acme.wx.pc", {"TempC=21.5"}));
+    const DeviceMessageClassPtr roof = record("Roof");
+    ASSERT_TRUE(roof);
+    std::vector<Variant> nothing{Variant::nothing()};
+    roof->invoke(QStringLiteral("MessageList"), CallKind::PropertySet, nothing);
+    EXPECT_EQ(roof->get(QStringLiteral("MessageList")).toObject()->get(QStringLiteral("Count")).toLong(), 0);
+    auto other = std::make_shared<DeviceMessageClass>();
+    other->addItem("b.c", "kept");
+    nothing = {Variant::nothing()};
+    other->invoke(QStringLiteral("MessageKeyList"), CallKind::PropertySet, nothing);
+    gDeviceDictionary->add(Variant("Other"), Variant(ObjectPtr(other)));
+    SaveDeviceDictionary();
+    const QByteArray ini = readIni();
+    EXPECT_TRUE(ini.contains("\r\nRoof=")) << ini.constData();
+    EXPECT_TRUE(ini.contains("\r\nOther=")) << ini.constData();
+}

@@ -235,4 +235,49 @@ TEST_F(TaggedMembersTest, SendTCPHoldsTextUntilTheConnectionIsUp)
     }));
 }
 
+// Text for a peer that is not taking it (the connection not up yet, or a peer that accepts
+// and never reads) stops at 1 MiB; the rest is dropped with one log entry per burst.
+TEST_F(TaggedMembersTest, SendTCPToAPeerThatNeverReadsStopsAtItsBound)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(server.serverPort());
+    const QString burst = "s = String(65536, \"x\")\r\nFor i = 1 To 100\r\n  SendTCP \"127.0.0.1\", " + port
+        + ", s\r\nNext\r\n";
+
+    // Before the connection is up: 16 calls are held, 84 dropped, one entry.
+    runSnippet(burst, "0");
+    EXPECT_EQ(RemoteClient::instance().pendingText().size(), RemoteClient::kMaxPendingBytes);
+    EXPECT_EQ(logData().filter("RemoteSend").size(), 1) << logData().join("\n").toStdString();
+
+    // Connected to a peer that never reads: what waits to be written stays within the bound.
+    ASSERT_TRUE(waitUntil([&] { return RemoteClient::instance().isConnected(); }));
+    for (int round = 0; round < 4; ++round) {
+        runSnippet(burst, "0");
+        EXPECT_LE(RemoteClient::instance().bytesWaiting(), RemoteClient::kMaxPendingBytes) << "round " << round;
+        waitUntil([] { return false; }, 100);
+    }
+    const int entries = int(logData().filter("RemoteSend").size());
+    EXPECT_GE(entries, 2);
+    EXPECT_LE(entries, 1 + 4) << "one entry per burst, not per call";
+    EXPECT_TRUE(logData().filter("RemoteSend").last().contains("the peer is not taking what was sent"));
+
+    // The peer that reads at last gets whole texts, as many as were not dropped.
+    ASSERT_TRUE(server.hasPendingConnections());
+    QTcpSocket *peer = server.nextPendingConnection();
+    qint64 got = 0;
+    qint64 quietSince = -1;
+    QElapsedTimer clock;
+    clock.start();
+    waitUntil([&] {
+        const qint64 more = peer->readAll().size();
+        got += more;
+        if (more > 0 || RemoteClient::instance().bytesWaiting() > 0)
+            quietSince = clock.elapsed();
+        return got > 0 && clock.elapsed() - quietSince > 500;
+    }, 20000);
+    EXPECT_EQ(got % 65536, 0);
+    EXPECT_GE(got, RemoteClient::kMaxPendingBytes);
+}
+
 } // namespace

@@ -83,6 +83,7 @@ TEST_F(PluginTest, RegistrationReadsOptionsAndRegistersTheMenu)
     EXPECT_TRUE(gPlugin.Registered);
     EXPECT_TRUE(gPlugin.HostIsSetupForm);
     EXPECT_EQ(gPlugin.PluginHostRef, ObjectPtr(hs));
+    EXPECT_TRUE(gPluginHostRegistered);
     EXPECT_EQ(menus, QStringList{"xaptvkKorvane~Setup"});
     EXPECT_TRUE(gPlugin.IncludeX10);
     EXPECT_FALSE(gPlugin.IncludeIO);
@@ -108,6 +109,7 @@ TEST_F(PluginTest, InitMembersStartOnceAndShutdownActsOnce)
     EXPECT_EQ(FrmTimer::instance(), nullptr);
     EXPECT_FALSE(gPlugin.CommsStarted);
     EXPECT_FALSE(gPlugin.PluginHostRef);
+    EXPECT_FALSE(gPluginHostRegistered);
     EXPECT_TRUE(waitFor([&] { return !tcp->isConnected(); }));
 }
 

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -229,6 +230,67 @@ TEST_F(EndpointTest, DefaultInterfaceTakesTheFirstNetworkAddress)
 
     ASSERT_GT(endpoint.Init(), 0);
     EXPECT_EQ(endpoint.localIp(), QStringLiteral("127.0.0.1"));
+}
+
+// A flood while the dispatcher does not keep up: the queue stops at its count and size and
+// the rest waits in the socket, with one log entry per burst; once half is taken the socket
+// is read again, and nothing is lost or reordered that the socket could hold.
+TEST_F(EndpointTest, ReceiveQueueIsBoundedByCountAndSize)
+{
+    const int port = endpoint.Init();
+    ASSERT_GT(port, 0);
+    endpoint.RegisterNewMessageCallback([] {});
+    QUdpSocket sender;
+    const auto send = [&](const QByteArray& text) {
+        return sender.writeDatagram(text, QHostAddress(QHostAddress::LocalHost), quint16(port)) == text.size();
+    };
+    const auto queueFullEntries = [] {
+        int n = 0;
+        for (const QString& body : PendingXapBodies())
+            n += body.contains(QStringLiteral("Receive queue full")) ? 1 : 0;
+        return n;
+    };
+    const int entriesBefore = queueFullEntries();
+
+    const int extra = 300;
+    int sent = 0;
+    for (int i = 0; i < xap::kMaxQueuedTexts + extra; ++i) {
+        sent += send("xap-header\n{\nclass=n" + QByteArray::number(i) + "\n}\n") ? 1 : 0;
+        if (i % 20 == 19)
+            waitUntil([&] { return endpoint.datagramsRead() >= std::min(sent, xap::kMaxQueuedTexts); }, 5000);
+    }
+    ASSERT_EQ(sent, xap::kMaxQueuedTexts + extra);
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(endpoint.queuedCount(), xap::kMaxQueuedTexts);
+    EXPECT_EQ(endpoint.datagramsRead(), xap::kMaxQueuedTexts) << "the rest waits in the socket";
+    EXPECT_TRUE(endpoint.readingPaused());
+    EXPECT_EQ(queueFullEntries(), entriesBefore + 1);
+
+    // Taking half lets the rest in, in order.
+    QStringList taken;
+    for (int i = 0; i < xap::kMaxQueuedTexts / 2; ++i)
+        taken.append(endpoint.GetMessage());
+    ASSERT_TRUE(waitUntil([&] { return endpoint.datagramsRead() == sent; }));
+    EXPECT_FALSE(endpoint.readingPaused());
+    for (QString t = endpoint.GetMessage(); !t.isEmpty(); t = endpoint.GetMessage())
+        taken.append(t);
+    ASSERT_EQ(taken.size(), sent);
+    for (int i = 0; i < sent; i += 997)
+        EXPECT_EQ(taken.at(i), QStringLiteral("xap-header\n{\nclass=n%1\n}\n").arg(i));
+    EXPECT_EQ(endpoint.queuedBytes(), 0);
+
+    // Large texts stop at the size bound well before the count.
+    const QByteArray big = "xap-header\n{\nclass=big\n}\nbody\n{\ntext=" + QByteArray(60000, 'x') + "\n}\n";
+    const int fitting = int((xap::kMaxQueuedBytes + big.size() - 1) / big.size());
+    const qint64 readBefore = endpoint.datagramsRead();
+    for (int i = 0; i < fitting + 10; ++i) {
+        ASSERT_TRUE(send(big));
+        waitUntil([&] { return endpoint.datagramsRead() >= readBefore + std::min(i + 1, fitting); }, 5000);
+    }
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(endpoint.queuedCount(), fitting);
+    EXPECT_LT(endpoint.queuedBytes(), xap::kMaxQueuedBytes + big.size());
+    EXPECT_EQ(queueFullEntries(), entriesBefore + 2) << "a second burst, after the queue drained, logs again";
 }
 
 TEST(EndpointBytes, HighAndLowByteOfAWord)

@@ -4,8 +4,13 @@
 
 #include <QCoreApplication>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <csignal>
+
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -230,4 +235,136 @@ TEST_F(IniToolTest, LeadingByteOrderMarkIsSkipped)
     EXPECT_EQ(later.Read(QStringLiteral("A"), QStringLiteral("k"), QString()), QString::fromLatin1("\xEF\xBB\xBFv"));
     EXPECT_EQ(later.Read(QStringLiteral("A"), QStringLiteral("b"), QString()), QStringLiteral("1"));
     EXPECT_EQ(later.Headers(), QStringList({QStringLiteral("A")}));
+}
+
+namespace {
+
+// Lets no file of this process grow past `bytes` while it lives: writes beyond fail with
+// EFBIG as they would on a full disk, instead of the process being killed.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limited = m_old;
+        limited.rlim_cur = bytes;
+        ok = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool ok = false;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+QString filler(char c, int bytes)
+{
+    return QString(bytes, QLatin1Char(c));
+}
+
+}  // namespace
+
+// A save that cannot reach the disk must fail and leave both the file and its backup as they
+// were: a short new file (held in a write buffer until the rename) and a long one alike.
+TEST_F(IniToolTest, SaveOnAFullDiskKeepsTheFileAndItsBackup)
+{
+    const QByteArray oldBackup = "[OLD]\r\nbackup=kept\r\n";
+    {
+        QFile b(path + QStringLiteral("_bck"));
+        ASSERT_TRUE(b.open(QIODevice::WriteOnly));
+        b.write(oldBackup);
+    }
+    struct Case {
+        const char* name;
+        int valueBytes;   // of the text the save would write
+        rlim_t limit;     // the largest file the "disk" still takes
+    };
+    const Case cases[] = {{"under the write buffer", 6000, 3000}, {"over the write buffer", 40000, 20000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray original = "[Devices]\r\nlamp=one\r\n";
+        write(original);
+        IniTool ini;
+        ini.Load(path);
+        ini.WriteKey(QStringLiteral("Devices"), QStringLiteral("big"), filler('v', c.valueBytes));
+        bool saved = true;
+        {
+            FileSizeLimit full(c.limit);
+            ASSERT_TRUE(full.ok);
+            saved = ini.Save();
+        }
+        EXPECT_FALSE(saved);
+        EXPECT_EQ(ini.lastError().number, 61);
+        EXPECT_EQ(read(path), original);
+        EXPECT_EQ(read(path + QStringLiteral("_bck")), oldBackup);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({QStringLiteral("test.ini"), QStringLiteral("test.ini_bck")}));
+    }
+}
+
+// A store larger than the disk can copy: the old backup must not be given up for a copy
+// that cannot be finished.
+TEST_F(IniToolTest, BackupThatCannotBeCopiedKeepsTheOldOne)
+{
+    const QByteArray oldBackup = "[OLD]\r\nbackup=kept\r\n";
+    {
+        QFile b(path + QStringLiteral("_bck"));
+        ASSERT_TRUE(b.open(QIODevice::WriteOnly));
+        b.write(oldBackup);
+    }
+    const QByteArray original = "[Devices]\r\nlamp=" + QByteArray(30000, 'x') + "\r\n";
+    write(original);
+    IniTool ini;
+    ini.Load(path);
+    ini.WriteKey(QStringLiteral("Devices"), QStringLiteral("lamp"), QStringLiteral("short"));
+    bool saved = true;
+    {
+        FileSizeLimit full(20000);
+        ASSERT_TRUE(full.ok);
+        saved = ini.Save();
+    }
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(read(path), original);
+    EXPECT_EQ(read(path + QStringLiteral("_bck")), oldBackup);
+
+    // With room again the same object saves and the backup then holds the text before it.
+    ASSERT_TRUE(ini.Save());
+    EXPECT_EQ(read(path), QByteArray("[DEVICES]\r\nlamp=short\r\n"));
+    EXPECT_EQ(read(path + QStringLiteral("_bck")), original);
+}
+
+// Once the plug-in has registered, a skipped line and a failed save are logged; the skipped
+// line is named by its number and file, never by its text (it may hold a password).
+TEST_F(IniToolTest, SkippedLineAndFailedSaveAreLoggedOnceRegistered)
+{
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    gPluginHostRegistered = true;
+    IniTool ini;
+    ini.Load(write("[A]\r\nk=1\r\nsecret words\r\n\r\nalso bad\r\n"));
+    ini.WriteKey(QStringLiteral("A"), QStringLiteral("big"), filler('v', 5000));
+    {
+        FileSizeLimit full(1000);
+        ASSERT_TRUE(full.ok);
+        EXPECT_FALSE(ini.Save());
+    }
+    gPluginHostRegistered = false;
+    ASSERT_TRUE(xapOut.listener.waitForCount(3));
+    const QStringList logged = xapOut.logData();
+    ASSERT_EQ(logged.size(), 3);
+    EXPECT_EQ(logged.at(0), QStringLiteral(" Equal sign not found on line 3 of ") + path);
+    EXPECT_EQ(logged.at(1), QStringLiteral(" Equal sign not found on line 5 of ") + path);
+    EXPECT_TRUE(logged.at(2).startsWith(QStringLiteral("IniTool Save ") + path)) << logged.at(2).toStdString();
+
+    // Before registration (and after shutdown) nothing is logged.
+    IniTool quiet;
+    quiet.Load(write("[A]\r\nno equals here\r\n"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(xapOut.logData().size(), 3);
 }

@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <algorithm>
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -119,6 +122,66 @@ TEST_F(BridgeFlood, FiftyThousandQueriesLeaveMemoryBoundedAndTheProgramAnswering
         },
         20000));
     expectCleanStop();
+}
+
+// A local sender pouring out 61 KB texts as fast as it can for ten seconds: the program
+// reads them a few at a time, drops what its queue cannot hold, keeps answering, and stops
+// on SIGTERM. Resident memory stays within 200 MB of where it began (the queue holds at
+// most 4 M characters; the rest is the sanitizer's and the dispatcher's working memory).
+TEST(ReceiveFlood, LargeTextsCannotGrowMemoryOrSilenceTheProgram)
+{
+    BridgeRig rig;
+    rig.programEnvironment = {{QStringLiteral("ASAN_OPTIONS"),
+                               qEnvironmentVariable("ASAN_OPTIONS") + QStringLiteral(":quarantine_size_mb=16")},
+                              {QStringLiteral("KORVANE_TRACE_DISPATCH"), QString()}};
+    ASSERT_TRUE(rig.start()) << "the program did not come up against the simulator";
+    waitUntil([] { return false; }, 2000);
+    const qint64 before = rig.program->residentKb();
+    ASSERT_GT(before, 0);
+
+    QByteArray big = rig.message("acme.flood", QString(), {{"block", {"text=" + QString(61000, QLatin1Char('x'))}}},
+                                 "acme.flood.pc");
+    QUdpSocket flooder;
+    QElapsedTimer flooding;
+    flooding.start();
+    qint64 highest = before;
+    qint64 sent = 0;
+    while (flooding.elapsed() < 10000) {
+        for (int i = 0; i < 200; ++i)
+            sent += flooder.writeDatagram(big, QHostAddress(QHostAddress::LocalHost), rig.port) > 0 ? 1 : 0;
+        // The simulator in this process must go on answering the program.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        highest = std::max(highest, rig.program->residentKb());
+    }
+    const qint64 floodEnd = rig.elapsedMs();
+    EXPECT_GT(sent, 1000);
+    EXPECT_LT(highest - before, 200 * 1024) << "resident memory grew from " << before << " kB to " << highest << " kB";
+    std::printf("flood of %lld texts: resident %lld kB before, at most %lld kB during\n", sent, before, highest);
+
+    // The kernel's buffer is full when the flood stops: a query may be dropped before the
+    // program sees it, so one goes out every 100 ms until an answer comes.
+    const qsizetype echoes = rig.of("WDT.Echo").size();
+    qint64 lastQuery = -1000;
+    ASSERT_TRUE(waitUntil([&] {
+        if (rig.elapsedMs() - lastQuery >= 100) {
+            lastQuery = rig.elapsedMs();
+            rig.send(rig.message("WDT.Echo", rig.source, {{"Echo.Query", {"Query=after"}}}, "acme.pinger.pc"));
+        }
+        return rig.of("WDT.Echo").size() > echoes;
+    }, 10000)) << "no echo answer";
+    const qint64 answeredAfter = rig.arrivals.at(rig.listener.received.indexOf(rig.of("WDT.Echo").at(echoes))) - floodEnd;
+    std::printf("first echo answer %lld ms after the flood\n", answeredAfter);
+    EXPECT_LT(answeredAfter, 1000) << "echo answered " << answeredAfter << " ms after the flood ended";
+
+    bool dropLogged = false;
+    for (const QByteArray& d : rig.of("Tessera.Event"))
+        dropLogged = dropLogged || d.contains("Receive queue full");
+    EXPECT_TRUE(dropLogged);
+
+    QElapsedTimer stopping;
+    stopping.start();
+    EXPECT_EQ(rig.program->terminate(), 0);
+    EXPECT_LT(stopping.elapsed(), 5000) << "SIGTERM took too long";
 }
 
 } // namespace

@@ -130,7 +130,7 @@ TEST_F(IniCacheTest, OneUnwritableFileDoesNotStopTheFlush)
         HostIniCache().flush();
         ADD_FAILURE() << "the failed save is raised";
     } catch (const VbError &e) {
-        EXPECT_EQ(e.number, 70) << "the save's own error: the folder cannot be copied";
+        EXPECT_EQ(e.number, 75) << "the save's own error: nothing can be written in the folder's place";
     }
     EXPECT_EQ(readFile(configPath("a.ini")), "[S]\r\nk=1\r\n");
     EXPECT_EQ(readFile(configPath("c.ini")), "[S]\r\nk=1\r\n");

@@ -9,8 +9,11 @@
 #include "host/Setup.h"
 
 #include "core/Globals.h"
+#include "core/Logging.h"
 
 #include "automation/ClassRegistry.h"
+
+#include <limits>
 
 namespace {
 using MembersTest = HostTest;
@@ -307,4 +310,23 @@ TEST_F(MembersTest, MissingRequiredArgumentRaises449)
     EXPECT_EQ(call(*m_hs, "ping", {Variant("host")}).toLong(), 0);
     call(*m_hs, "OpenComPortEx", {Variant(1), Variant("c"), Variant(0), Variant("s"), Variant("f")});
     EXPECT_EQ(call(*m_hs, "DeviceCount").toLong(), 0);
+}
+
+// A device store may carry a ref at the top of the Long range: the next device cannot be
+// numbered, so NewDevice logs the overflow, adds nothing and returns 0.
+TEST_F(MembersTest, NewDeviceAfterTheLargestRefRaisesOverflow)
+{
+    ReferenceCounter() = std::numeric_limits<qint32>::max();
+    const int before = sent();
+    EXPECT_EQ(call(*m_hs, "NewDevice", {Variant("late")}).toLong(), 0);
+    EXPECT_EQ(m_hs->DeviceCount(), 0);
+    EXPECT_EQ(ReferenceCounter(), std::numeric_limits<qint32>::max());
+    ASSERT_EQ(sent(), before + 1);
+    EXPECT_TRUE(PendingXapBodies().last().contains(QStringLiteral("NewDevice Line 0 Overflow"))) << PendingXapBodies().last().toStdString();
+    EXPECT_TRUE(call(*m_hs, "NewDeviceEx", {Variant("late")}).isNothing());
+
+    // Below the top the counter goes on as before.
+    ReferenceCounter() = std::numeric_limits<qint32>::max() - 1;
+    EXPECT_EQ(call(*m_hs, "NewDevice", {Variant("last")}).toLong(), 1);
+    EXPECT_EQ(m_hs->deviceAt(1)->ref(), std::numeric_limits<qint32>::max());
 }

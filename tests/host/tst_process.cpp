@@ -180,6 +180,20 @@ TEST_F(ProcessTest, LaunchQuotesTheNameSoItMayHoldBlanks)
     expectSent({});
 }
 
+// A quote in the name cannot turn the rest of it into arguments: the name is refused, with a
+// log entry, and nothing runs; so is a name holding a control character.
+TEST_F(ProcessTest, LaunchRefusesANameWithAQuoteOrAControlCharacter)
+{
+    const QString marker = m_dir.path() + QStringLiteral("/x");
+    exec(QStringLiteral("pid = xap.Launch(\"/bin/sh\"\" -c \"\"touch ") + marker + QStringLiteral("\")"));
+    EXPECT_EQ(eval("pid").toLong(), 0);
+    exec(QStringLiteral("pid2 = xap.Launch(\"/bin/sh\" & Chr(10) & \"-c\", \"-c \"\"touch ") + marker + QStringLiteral("\"\"\")"));
+    EXPECT_EQ(eval("pid2").toLong(), 0);
+    const QByteArray refused = "Launch Line 0 the program name holds a quote or a control character; not started";
+    expectSent({logText(kProgramName, refused), logText(kProgramName, refused)});
+    EXPECT_FALSE(QFileInfo::exists(marker));
+}
+
 TEST_F(ProcessTest, KeysLogsThatNoWindowCanBeDriven)
 {
     exec("xap.Keys \"abc~\", \"Notepad\", True");

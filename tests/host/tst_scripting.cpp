@@ -289,3 +289,97 @@ TEST_F(ScriptingTest, AKeptScriptRunsAgainInItsOwnModuleWithItsState)
     EXPECT_TRUE(startup.Run("NoSuchProcedure", Variant()).isEmpty());
     EXPECT_EQ(placeless(logData()), QStringList({kNotDefined}));
 }
+
+// Each file of a load is expanded once: nine files each including the next four times load
+// at once, with one log entry for every directive left out.
+TEST_F(ScriptingTest, IncludeFanOutExpandsEachFileOnce)
+{
+    for (int n = 1; n <= 9; ++n) {
+        QByteArray text;
+        if (n < 9)
+            for (int k = 0; k < 4; ++k)
+                text += "#include \"g" + QByteArray::number(n + 1) + ".txt\"\n";
+        text += "Function G" + QByteArray::number(n) + "(p)\n  G" + QByteArray::number(n) + " = " + QByteArray::number(n)
+            + "\nEnd Function\n";
+        writeScript("g" + QString::number(n) + ".txt", text);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    exec("r = xap.RunEx(\"g1.txt\", \"G9\", Empty)");
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(eval("r").toLong(), 9);
+    const QStringList logs = logData();
+    ASSERT_EQ(logs.size(), 8 * 3) << logs.join("\n").toStdString();
+    EXPECT_EQ(logs[0], "Script-AccumulateReferences g9.txt is already included; the #include is left out");
+}
+
+// A run started from a run keeps the outer run's time-out: a script that loops and then
+// runs itself stops at the first time-out, not one time-out per level.
+TEST_F(ScriptingTest, NestedRunsEndAtTheOuterTimeOut)
+{
+    m_engine->setTimeout(1500);
+    writeScript("nest.txt", "Function Main(p)\n  t = Timer\n  Do While Timer - t < 1\n  Loop\n"
+                            "  xap.SetLastVoiceCommand \"level \" & p\n  Main = xap.RunEx(\"nest.txt\", \"Main\", p + 1)\n"
+                            "End Function\n");
+    QElapsedTimer clock;
+    clock.start();
+    exec("xap.RunEx \"nest.txt\", \"Main\", 1");
+    EXPECT_LT(clock.elapsed(), 1500 + 3000);
+    EXPECT_EQ(voice(), "level 1") << "the second level cannot finish its loop";
+    const QStringList logs = logData();
+    ASSERT_FALSE(logs.isEmpty());
+    EXPECT_TRUE(logs[0].startsWith("Script Run Error -2147467260 - ")) << logs[0].toStdString();
+    writeScript("after.txt", "Function Main(p)\n  Main = \"after\"\nEnd Function\n");
+    EXPECT_EQ(eval("xap.RunEx(\"after.txt\", \"Main\", \"\")").toString(), "after");
+}
+
+// WaitSecs ends at the script's time-out, and the time-out then stops the script before its
+// next statement; a stop signal ends the wait at once.
+TEST_F(ScriptingTest, WaitSecsEndsAtTheTimeOutOrAStopSignal)
+{
+    m_engine->setTimeout(1500);
+    writeScript("wait.txt", "Sub Main(p)\n  xap.WaitSecs 90\n  xap.SetLastVoiceCommand \"after the wait\"\nEnd Sub\n");
+    gLastVoiceCommand.clear();
+    QElapsedTimer clock;
+    clock.start();
+    exec("xap.Run \"wait.txt\"");
+    EXPECT_GE(clock.elapsed(), 1400);
+    EXPECT_LT(clock.elapsed(), 1500 + 3000);
+    EXPECT_EQ(voice(), "");
+    QStringList logs = logData();
+    ASSERT_EQ(logs.size(), 1);
+    EXPECT_TRUE(logs[0].startsWith("Script Run Error -2147467260 - ")) << logs[0].toStdString();
+
+    m_engine->setTimeout(60000);
+    gStopSignalled = 1;
+    clock.restart();
+    exec("xap.Run \"wait.txt\"");
+    gStopSignalled = 0;
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(voice(), "after the wait");
+    EXPECT_TRUE(logData().isEmpty());
+}
+
+// A script doubling a string gets "Out of string space" at the budget, and one growing an
+// array "Out of memory": run errors its caller logs, after which scripts run on.
+TEST_F(ScriptingTest, MemoryBudgetEndsAGrowingStringOrArrayWithARunError)
+{
+    writeScript("grow.txt", "Sub Main(p)\n  m = \"x\"\n  Do\n    m = m & m\n  Loop\nEnd Sub\n");
+    writeScript("wide.txt", "Sub Main(p)\n  ReDim a(100000000)\nEnd Sub\n");
+    writeScript("plus.txt", "Sub Main(p)\n  m = \"x\"\n  Do\n    m = m + m\n  Loop\nEnd Sub\n");
+    writeScript("space.txt", "Sub Main(p)\n  m = Space(200000000)\nEnd Sub\n");
+    exec("xap.Run \"grow.txt\"");
+    exec("xap.Run \"wide.txt\"");
+    exec("xap.Run \"plus.txt\"");
+    exec("xap.Run \"space.txt\"");
+    const QStringList logs = logData();
+    ASSERT_EQ(logs.size(), 4) << logs.join("\n").toStdString();
+    EXPECT_EQ(logs[0], "Script Run Error 14 - Out of string space@ Script Line 4 col 5");
+    EXPECT_TRUE(logs[1].startsWith("Script Run Error 7 - Out of memory@ Script Line 2")) << logs[1].toStdString();
+    EXPECT_TRUE(logs[2].startsWith("Script Run Error 14 - Out of string space@ Script Line 4")) << logs[2].toStdString();
+    EXPECT_TRUE(logs[3].startsWith("Script Run Error 14 - Out of string space@ Script Line 2")) << logs[3].toStdString();
+    // Within the budget the same statements work.
+    EXPECT_EQ(eval("Len(Space(1000) & String(1000, \"y\"))").toLong(), 2000);
+    writeScript("after.txt", "Function Main(p)\n  ReDim a(1000)\n  Main = UBound(a)\nEnd Function\n");
+    EXPECT_EQ(eval("xap.RunEx(\"after.txt\", \"Main\", \"\")").toLong(), 1000);
+}

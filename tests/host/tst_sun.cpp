@@ -3,10 +3,12 @@
 #include "host/HostClock.h"
 #include "host/HostGlobals.h"
 #include "host/SunriseSunset.h"
+#include "core/Logging.h"
 
 #include "automation/VbDate.h"
 
 #include <cmath>
+#include <limits>
 
 using namespace SunriseSunset;
 
@@ -251,4 +253,46 @@ TEST_F(SunTest, NightTimeOfTextsThatAreNoTimesIsFalseWithOneLogEntry)
     gSunsetText = QStringLiteral("dusk");
     EXPECT_FALSE(night(Variant(0)));
     EXPECT_EQ(logged(), 2);
+}
+
+// A position from outside the globe (or no number at all) is refused with one log entry under
+// the member's name, and the kept texts stay; a far-off time still returns at once.
+TEST_F(SunTest, PositionOffTheGlobeIsLoggedAndKeepsTheTexts)
+{
+    pinClock(at(2024, 6, 21, 15, 0));
+    gSunriseText = QStringLiteral("6:00 AM");
+    gSunsetText = QStringLiteral("6:00 PM");
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        double latitude, longitude;
+    } bad[] = {{51.5, 1e15}, {51.5, -1e300}, {51.5, 180.01}, {90.5, 0.0}, {-91.0, 0.0}, {51.5, inf}, {nan, 0.0}, {51.5, nan}};
+    int expectedLogs = 0;
+    for (const auto &b : bad) {
+        std::vector<Variant> args{Variant(b.latitude), Variant(b.longitude), Variant(0), Variant(false)};
+        m_hs->invoke("ComputeSunriseAndSunset", CallKind::Method, args);
+        ++expectedLogs;
+        EXPECT_EQ(gSunriseText, "6:00 AM") << b.latitude << " " << b.longitude;
+        EXPECT_EQ(gSunsetText, "6:00 PM");
+        EXPECT_EQ(logged(), expectedLogs);
+    }
+    EXPECT_TRUE(PendingXapBodies().last().contains(QStringLiteral("ComputeSunriseAndSunset")));
+
+    // The edges of the globe are positions like any other.
+    for (double edge : {180.0, -180.0}) {
+        double lat = 51.5, lon = edge;
+        qint16 offset = 0;
+        bool dst = false;
+        m_hs->ComputeSunriseAndSunset(lat, lon, offset, dst);
+        EXPECT_EQ(logged(), expectedLogs);
+        EXPECT_NE(gSunriseText, "6:00 AM");
+    }
+
+    // The mean longitude of a time millions of years away is reduced at once, and still
+    // lies in 0..360.
+    const double l0 = CalcGeomMeanLongSun(1e12);
+    EXPECT_GE(l0, 0.0);
+    EXPECT_LT(l0, 360.0);
+    EXPECT_NEAR(CalcGeomMeanLongSun(0.5), std::fmod(280.46646 + 0.5 * (36000.76983 + 0.0003032 * 0.5), 360.0), 1e-9);
+    EXPECT_NEAR(CalcGeomMeanLongSun(-0.01), 360.0 + 280.46646 - 0.01 * (36000.76983 - 0.0003032 * 0.01), 1e-9);
 }

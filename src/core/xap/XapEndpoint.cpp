@@ -9,6 +9,7 @@
 #include "automation/Latin1Case.h"
 
 #include <QHostInfo>
+#include <QTimer>
 #include <QNetworkInterface>
 #include <QUdpSocket>
 #include <QVariant>
@@ -24,6 +25,7 @@ namespace {
 // Room for a burst of datagrams while the dispatcher is busy; the kernel caps it at rmem_max.
 constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 constexpr int kReceiveDelayMs = 50;
+constexpr int kLargestDatagram = 65536;
 
 QString joinLines(const QString& template_)
 {
@@ -49,6 +51,7 @@ xap::xap(QObject* parent)
 xap::~xap()
 {
     m_queue.clear();
+    m_queuedBytes = 0;
     SocketsCleanup();
     if (gXap == this)
         gXap = nullptr;
@@ -92,7 +95,21 @@ void xap::RegisterNewMessageCallback(std::function<void()> callback)
 
 QString xap::GetMessage()
 {
-    return m_queue.isEmpty() ? QString() : m_queue.dequeue();
+    if (m_queue.isEmpty())
+        return QString();
+    const QByteArray bytes = m_queue.dequeue();
+    m_queuedBytes -= bytes.size();
+    QString text = QString::fromLatin1(bytes);
+    // Half drained: what waited in the sockets meanwhile is read again.
+    if (m_readingPaused && m_queue.size() <= kMaxQueuedTexts / 2 && m_queuedBytes <= kMaxQueuedBytes / 2) {
+        m_readingPaused = false;
+        for (QUdpSocket* socket : {m_loopback, m_network})
+            scheduleRead(socket);
+    }
+    // Drained: a later flood is a new burst with an entry of its own.
+    if (m_queue.isEmpty())
+        m_floodLogged = false;
+    return text;
 }
 
 void xap::setXapSource(const QString& v)
@@ -286,25 +303,64 @@ QString xap::SendXap(const QString& target, const QString& cls, const QString& s
 
 void xap::readPending(QUdpSocket* socket)
 {
-    while (socket->hasPendingDatagrams()) {
+    const int which = socket == m_loopback ? 0 : 1;
+    m_readScheduled[which] = false;
+    // Every wake-up reads at least once: a socket error waiting in the queue (a port
+    // unreachable) makes the peek say "nothing" while datagrams wait, and only a read takes
+    // the error away and lets the socket signal again.
+    for (int n = 0; n < kDatagramsPerRead; ++n) {
+        // A full queue leaves the rest in the socket's own (bounded) buffer until the
+        // dispatcher has taken half of it; what the socket cannot hold the system drops.
+        if (queueFull()) {
+            if (!gShuttingDown && !m_readingPaused && !m_floodLogged) {
+                m_floodLogged = true;
+                LogError(kProgramName, QStringLiteral("Receive queue full (") + QString::number(m_queue.size())
+                                           + QStringLiteral(" messages): received messages beyond it may be lost"));
+            }
+            m_readingPaused = true;
+            return;
+        }
         const qint64 size = socket->pendingDatagramSize();
-        QByteArray data(size < 0 ? 0 : size, Qt::Uninitialized);
+        QByteArray data(size > 0 ? size : kLargestDatagram, Qt::Uninitialized);
         const qint64 got = socket->readDatagram(data.data(), data.size());
-        if (got < 0)
+        if (got < 0) {
+            if (socket->hasPendingDatagrams())
+                continue;
             break;
+        }
         data.truncate(got);
         ++m_datagramsRead;
-        ProcessReceivedMessage(QString::fromLatin1(data));
+        ProcessReceivedMessage(data);
     }
+    // The rest waits its turn behind the events that came in meanwhile (a stop request).
+    if (socket->hasPendingDatagrams())
+        scheduleRead(socket);
 }
 
-void xap::ProcessReceivedMessage(const QString& text)
+void xap::scheduleRead(QUdpSocket* socket)
+{
+    if (!socket)
+        return;
+    const int which = socket == m_loopback ? 0 : 1;
+    if (m_readScheduled[which])
+        return;
+    m_readScheduled[which] = true;
+    QTimer::singleShot(0, socket, [this, socket] { readPending(socket); });
+}
+
+bool xap::queueFull() const
+{
+    return m_queue.size() >= kMaxQueuedTexts || m_queuedBytes >= kMaxQueuedBytes;
+}
+
+void xap::ProcessReceivedMessage(const QByteArray& text)
 {
     if (gShuttingDown)
         return;
-    if (m_filterHeartbeats && Latin1Case::lower(text.left(8)) != QLatin1StringView("xap-head"))
+    if (m_filterHeartbeats && Latin1Case::lower(QString::fromLatin1(text.left(8))) != QLatin1StringView("xap-head"))
         return;
     m_queue.enqueue(text);
+    m_queuedBytes += text.size();
     // Armed only when idle, so a steady stream cannot postpone the drain forever.
     if (!m_receiveTimer.isEnabled()) {
         m_receiveTimer.setInterval(kReceiveDelayMs);

@@ -21,6 +21,12 @@ public:
     static constexpr quint16 kXapPort = 3639;
     static constexpr int kFirstPort = 32768;
     static constexpr int kPortTries = 200;
+    // A flood cannot grow the received queue past these (by more than one datagram): beyond
+    // them reading waits until half is taken, and the socket's buffer holds or drops the rest.
+    static constexpr int kMaxQueuedTexts = 20000;
+    static constexpr qsizetype kMaxQueuedBytes = 8 * 1024 * 1024;
+    // Datagrams read per wake-up, so that a flood leaves the event loop turning.
+    static constexpr int kDatagramsPerRead = 64;
 
     explicit xap(QObject* parent = nullptr);
     ~xap() override;
@@ -70,6 +76,8 @@ public:
     QString localIp() const { return m_localIp; }
     int heartbeatIntervalMs() const { return m_hbeatTimer.isRunning() ? m_hbeatTimer.interval() : 0; }
     int queuedCount() const { return int(m_queue.size()); }
+    qsizetype queuedBytes() const { return m_queuedBytes; }
+    bool readingPaused() const { return m_readingPaused; }
     qint64 datagramsRead() const { return m_datagramsRead; }
 
 private:
@@ -77,7 +85,9 @@ private:
     QHostAddress resolveBroadcast() const;
     void rebuildHeartbeatPrefix();
     void readPending(QUdpSocket* socket);
-    void ProcessReceivedMessage(const QString& text);
+    void scheduleRead(QUdpSocket* socket);
+    bool queueFull() const;
+    void ProcessReceivedMessage(const QByteArray& text);
     void sendDatagram(const QString& text);
     void onHeartbeatTick();
     void onReceiveTick();
@@ -101,6 +111,10 @@ private:
     bool m_beatFailed = false;  // the last heartbeat could not be sent
     qint64 m_datagramsRead = 0;
     bool m_filterHeartbeats = true;
-    QQueue<QString> m_queue;
+    QQueue<QByteArray> m_queue;  // as received (Latin-1), half the size of the texts
+    qsizetype m_queuedBytes = 0;
+    bool m_readingPaused = false;    // the queue is full; the sockets are read again once it drains
+    bool m_floodLogged = false;      // the queue filled since it was last empty; logged once
+    bool m_readScheduled[2] = {};    // a further read of the loopback / network socket is queued
     std::function<void()> m_callback;
 };
