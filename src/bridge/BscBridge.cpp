@@ -1,6 +1,7 @@
 #include "bridge/BscBridge.h"
 
 #include "bridge/BridgeHooks.h"
+#include "bridge/BscCommandProgress.h"
 #include "bridge/BscEndpoint.h"
 #include "bridge/BscNaming.h"
 #include "bridge/CommAndTimer.h"
@@ -19,6 +20,7 @@
 
 #include "automation/Latin1Case.h"
 #include "automation/PendingError.h"
+#include "automation/VbError.h"
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
 
@@ -33,13 +35,9 @@ constexpr int kSetValue = 19;
 constexpr int kRepliesPerEndpoint = 4;
 constexpr int kMinReplyBound = 16;
 
-// "State", and "Level" for variables.
 QString stateBody(const BscEndpoint &e)
 {
-    QString body = XapBody({{QStringLiteral("State"), StatusToOnOff(Host().deviceStatus(e.code))}});
-    if (e.isIndex())
-        body += QChar(0) + XapBody({{QStringLiteral("Level"), QString::number(Host().deviceValue(e.code)) + QStringLiteral("/32767")}});
-    return body;
+    return BscStateBody(e.code, e.isIndex());
 }
 
 // Calls `fn` for every controller endpoint, in host device order.
@@ -55,16 +53,6 @@ void forEachEndpoint(const PointTables &tables, F fn)
         if (const std::optional<BscEndpoint> e = BscEndpoint::ofDevice(*device, tables))
             fn(*e);
     }
-}
-
-// Calls `fn` for every controller endpoint the pattern selects, in host device order.
-template<class F>
-void forEachMatchingEndpoint(const TargetPattern &pattern, const PointTables &tables, F fn)
-{
-    forEachEndpoint(tables, [&](const BscEndpoint &e) {
-        if (e.matches(pattern))
-            fn(e);
-    });
 }
 
 // The device code a sub-UID number stands for; empty when none.
@@ -83,6 +71,14 @@ QString codeOfNumber(int number, const PointTables &tables)
 }
 
 } // namespace
+
+QString BscStateBody(const QString &code, bool withLevel)
+{
+    QString body = XapBody({{QStringLiteral("State"), StatusToOnOff(Host().deviceStatus(code))}});
+    if (withLevel)
+        body += QChar(0) + XapBody({{QStringLiteral("Level"), QString::number(Host().deviceValue(code)) + QStringLiteral("/32767")}});
+    return body;
+}
 
 QString StatusToOnOff(int status)
 {
@@ -131,26 +127,33 @@ void BSCQuery(const QString &target, const QString &asker)
 {
     // The replies go out (or wait) together, once the walk is over; a fault
     // ends the walk, and the replies found before it still go.
-    std::vector<xapQueuedMessage> replies;
+    std::vector<CommAndTimer::Reply> replies;
     int endpoints = 0;
+    const QString key = Latin1Case::lower(asker) + QLatin1Char('\n') + Latin1Case::lower(target);
     const auto answer = [&] {
-        const QString key = Latin1Case::lower(asker) + QLatin1Char('\n') + Latin1Case::lower(target);
         CommAndTimer::instance().SendOrQueue(key, replies, std::max(kMinReplyBound, kRepliesPerEndpoint * endpoints));
     };
     try {
         const std::optional<TargetPattern> pattern = TargetPattern::fromTarget(target);
         if (!pattern)
             return;
+        // Asked again while its replies still wait, a query is already being
+        // answered (each reply carries the state of when it goes out); with
+        // the queue full nothing of it could wait. Both are known before the walk.
+        if (!CommAndTimer::instance().Admits(key))
+            return;
         forEachEndpoint(Points(), [&](const BscEndpoint &e) {
             ++endpoints;
             if (!e.matches(*pattern))
                 return;
-            xapQueuedMessage reply;
-            reply.MsgClass = QStringLiteral("xAPBSC.info");
-            reply.MsgSection = e.section;
-            reply.MsgData = stateBody(e);
-            reply.MsgUID = e.uid();
-            reply.MsgSubAddress = e.infoSubAddress();
+            CommAndTimer::Reply reply;
+            reply.message.MsgClass = QStringLiteral("xAPBSC.info");
+            reply.message.MsgSection = e.section;
+            reply.message.MsgData = stateBody(e);
+            reply.message.MsgUID = e.uid();
+            reply.message.MsgSubAddress = e.infoSubAddress();
+            reply.code = e.code;
+            reply.withLevel = e.isIndex();
             replies.push_back(reply);
         });
         answer();
@@ -162,26 +165,36 @@ void BSCQuery(const QString &target, const QString &asker)
     }
 }
 
-int BscEndpointCount()
+std::vector<BscEndpoint> ControllerEndpoints()
 {
-    int endpoints = 0;
-    forEachEndpoint(Points(), [&endpoints](const BscEndpoint &) { ++endpoints; });
-    return endpoints;
+    std::vector<BscEndpoint> all;
+    forEachEndpoint(Points(), [&all](const BscEndpoint &e) { all.push_back(e); });
+    return all;
 }
 
-void BSCCmd(const QString &target, const QString &id, const QString &, const QString &levelText)
+void BSCCmd(const QString &target, const QString &id, const QString &, const QString &levelText,
+            BscCommandProgress *progress)
 {
     try {
         const std::optional<TargetPattern> pattern = TargetPattern::fromTarget(target);
         if (!pattern)
             return;
-        // A level beyond 16 bits raises the overflow that the handler logs.
+        // A level beyond 16 bits raises the overflow that the handler logs;
+        // one below 0 would reach the controller as a large unsigned value.
         const int level = ReceivedCInt(levelText);
+        if (level < 0)
+            throw VbError(VbErr::Overflow);
         const PointTables &tables = Points();
+        BscCommandProgress own;
+        BscCommandProgress &done = progress ? *progress : own;
 
         if (id == QLatin1String("*")) {
-            forEachMatchingEndpoint(*pattern, tables,
-                                    [level](const BscEndpoint &e) { SetBSCPoint(e.number, kSetValue, level); });
+            for (const BscEndpoint &e : done.endpoints()) {
+                if (!e.matches(*pattern))
+                    continue;
+                done.wrote(e.number);
+                SetBSCPoint(e.number, kSetValue, level);
+            }
             return;
         }
 
@@ -195,8 +208,10 @@ void BSCCmd(const QString &target, const QString &id, const QString &, const QSt
         if (!device)
             return;
         const std::optional<BscEndpoint> e = BscEndpoint::derive(*device, code, tables);
-        if (e && e->matches(*pattern))
+        if (e && e->matches(*pattern)) {
+            done.wrote(k);
             SetBSCPoint(k, kSetValue, level);
+        }
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("BSCCmd"));

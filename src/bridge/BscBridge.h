@@ -1,6 +1,12 @@
 #pragma once
 
+#include "bridge/BscEndpoint.h"
+
 #include <QString>
+
+#include <vector>
+
+class BscCommandProgress;
 
 // The BSC face of the controller on xAP: change events, query replies and
 // commands of the controller's variables and I/O points.
@@ -9,13 +15,17 @@
 // when the device asks for one. X10 units and codes without an endpoint are left out.
 void SendXapBSC(const QString &code);
 // Answers a query with one "xAPBSC.info" per endpoint its target selects,
-// paced. `asker` (the query's source) and the target name the query: a
-// repeated one replaces the replies of the earlier one that still wait.
+// paced. `asker` (the query's source) and the target name the query: one
+// asked again while its replies still wait is not walked again.
 void BSCQuery(const QString &target, const QString &asker = QString());
-// The number of controller endpoints among the host devices.
-int BscEndpointCount();
-// Carries out one "output.state" block of a command: ID "*" or one sub-UID in hex.
-void BSCCmd(const QString &target, const QString &id, const QString &state, const QString &level);
+// The controller endpoints among the host devices, in host device order.
+std::vector<BscEndpoint> ControllerEndpoints();
+// The body of an event or reply: "State", and "Level" for variables.
+QString BscStateBody(const QString &code, bool withLevel);
+// Carries out one "output.state" block of a command: ID "*" or one sub-UID in
+// hex. The blocks of one message share `progress`, which records what they wrote.
+void BSCCmd(const QString &target, const QString &id, const QString &state, const QString &level,
+            BscCommandProgress *progress = nullptr);
 // Writes a point, given by its sub-UID number, through the plug-in; writes
 // after the first of a burst go one per turn of the event loop.
 void SetBSCPoint(int number, int command, int level);

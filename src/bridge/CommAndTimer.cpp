@@ -1,5 +1,6 @@
 #include "bridge/CommAndTimer.h"
 
+#include "bridge/BscBridge.h"
 #include "bridge/ScriptQueue.h"
 
 #include "core/Globals.h"
@@ -53,28 +54,44 @@ void CommAndTimer::arm()
     BSCTimer.setEnabled(true);
 }
 
-void CommAndTimer::SendOrQueue(const QString &asker, const std::vector<xapQueuedMessage> &replies, int bound)
+void CommAndTimer::logDrop()
 {
-    m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(), [&asker](const Pending &p) { return p.asker == asker; }),
-                  m_queue.end());
+    if (m_dropLogged)
+        return;
+    m_dropLogged = true;
+    LogError(kProgramName, QStringLiteral("BSCQuery: reply queue full (") + QString::number(m_queue.size())
+                               + QStringLiteral(" waiting), replies dropped"));
+}
+
+bool CommAndTimer::Admits(const QString &asker)
+{
+    if (m_waiting.contains(asker))
+        return false;
+    if (m_bound >= 0 && qsizetype(m_queue.size()) >= m_bound && BSCTimer.isEnabled()) {
+        logDrop();
+        return false;
+    }
+    return true;
+}
+
+void CommAndTimer::SendOrQueue(const QString &asker, const std::vector<Reply> &replies, int bound)
+{
     auto next = replies.begin();
     if (next != replies.end() && !BSCTimer.isEnabled()) {
         arm();
-        send(*next++);
+        send((next++)->message);
     }
     const auto waiting = replies.end() - next;
     if (waiting == 0)
         return;
+    m_bound = bound;
     if (qsizetype(m_queue.size()) + waiting > bound) {
-        if (!m_dropLogged) {
-            m_dropLogged = true;
-            LogError(kProgramName, QStringLiteral("BSCQuery: reply queue full (") + QString::number(m_queue.size())
-                                       + QStringLiteral(" waiting), replies dropped"));
-        }
+        logDrop();
         return;
     }
     for (; next != replies.end(); ++next)
         m_queue.push_back({asker, *next});
+    m_waiting[asker] += int(waiting);
 }
 
 void CommAndTimer::BSCTimer_Timer()
@@ -87,9 +104,15 @@ void CommAndTimer::BSCTimer_Timer()
         }
         arm();
         // Taken off before sending: a reply whose send fails is not retried.
-        const xapQueuedMessage message = m_queue.front().message;
+        Pending next = std::move(m_queue.front());
         m_queue.pop_front();
-        send(message);
+        const auto waiting = m_waiting.find(next.asker);
+        if (waiting != m_waiting.end() && --*waiting <= 0)
+            m_waiting.erase(waiting);
+        // A reply that waited tells the point's state of now, not of the query.
+        if (!next.reply.code.isEmpty())
+            next.reply.message.MsgData = BscStateBody(next.reply.code, next.reply.withLevel);
+        send(next.reply.message);
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("BSCTimer_Timer"));

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "bridge/BscWriteQueue.h"
+#include "bridge/IrPlayQueue.h"
 
 #include "core/XapQueuedMessage.h"
 
 #include "automation/VbTimer.h"
 
+#include <QHash>
 #include <QObject>
 
 #include <deque>
@@ -18,8 +20,8 @@ class ScriptControl;
 // an idle bridge sends a reply at once and arms the timer, and while it runs
 // every further reply waits in the queue and goes out one per 200 ms tick.
 // The queue is bounded: a peer that asks again before its replies went out
-// has its waiting replies replaced, and a query whose replies would not fit
-// is not answered. PeriodicScriptTimer is programmed by the plug-in for the
+// is not answered twice, and a query whose replies would not fit is not
+// answered. PeriodicScriptTimer is programmed by the plug-in for the
 // periodic script; ScriptQueueTimer drains the queue of user-script runs;
 // ScriptControl1 is the one script engine of the program.
 class CommAndTimer : public QObject
@@ -33,11 +35,24 @@ public:
     // Releases the instance (the plug-in's shutdown); pending replies and writes are dropped.
     static void unload();
 
+    // One reply of a query; `code` names the point whose state its body
+    // carries, built again when a waiting reply goes out.
+    struct Reply
+    {
+        xapQueuedMessage message;
+        QString code;
+        bool withLevel = false;
+    };
+
+    // Whether a query named `asker` can be answered: not while replies of the
+    // same name still wait (they keep their place and go out with the state of
+    // their time), nor while the queue is as full as the last bound. A refusal
+    // for a full queue is logged once per burst.
+    bool Admits(const QString &asker);
     // The replies of one query: the first goes out at once when the timer is
-    // idle, the others wait in the queue. `asker` names who asked for what: replies of
-    // an earlier query with the same name that still wait are taken out
-    // first. When the rest would take the queue past `bound`, none is sent.
-    void SendOrQueue(const QString &asker, const std::vector<xapQueuedMessage> &replies, int bound);
+    // idle, the others wait in the queue. `asker` names who asked for what.
+    // When the rest would take the queue past `bound`, none is sent.
+    void SendOrQueue(const QString &asker, const std::vector<Reply> &replies, int bound);
     // One tick: sends the oldest queued reply, or stops the timer when none is left.
     void BSCTimer_Timer();
 
@@ -48,6 +63,8 @@ public:
     qint32 PeriodicCountdown = 0;
     // Point writes of BSC commands, run one per turn of the event loop.
     BscWriteQueue Writes;
+    // IR codes of received requests, macros paced by a timer.
+    IrPlayQueue IRPlays;
     VbTimer ScriptQueueTimer;
     std::shared_ptr<ScriptControl> ScriptControl1;
 
@@ -55,13 +72,18 @@ private:
     struct Pending
     {
         QString asker;
-        xapQueuedMessage message;
+        Reply reply;
     };
 
     CommAndTimer();
     void arm();
+    void logDrop();
 
     std::deque<Pending> m_queue;
+    // Replies waiting per asker, so a repeated query is known without a walk.
+    QHash<QString, int> m_waiting;
+    // The bound of the last query that had replies to queue.
+    int m_bound = -1;
     // Set once a drop is logged; cleared when the queue runs empty, so a
     // flood leaves one entry per burst.
     bool m_dropLogged = false;

@@ -2,7 +2,10 @@
 
 #include "bridge/BridgeHooks.h"
 #include "bridge/BscBridge.h"
+#include "bridge/BscCommandProgress.h"
 #include "bridge/BscNaming.h"
+#include "bridge/CommAndTimer.h"
+#include "bridge/IrPlayQueue.h"
 #include "bridge/HostAccess.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
@@ -11,7 +14,6 @@
 #include "host/Application.h"
 #include "host/HostGlobals.h"
 
-#include "core/CWaitNDispatch.h"
 #include "core/CoreHooks.h"
 #include "core/Globals.h"
 #include "core/Logging.h"
@@ -23,10 +25,12 @@
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
 
+#include <QSet>
+
 namespace {
 
 const QString kUnknown = QStringLiteral("Unknown");
-constexpr int kMacroPauseMs = 100;
+constexpr int kMostX10Units = 16;
 
 QString ownSource()
 {
@@ -54,27 +58,39 @@ void bscCommand(const XapMessage &msg)
     if (!msg.CompareTarget(ownSource()))
         return;
     // Every block can name every endpoint, so more blocks than endpoints add
-    // nothing a peer could want; the rest of the message is not read.
-    const int most = BscEndpointCount();
+    // nothing a peer could want; the rest of the message is not read. A block
+    // that only repeats an earlier one changes nothing and is skipped, and
+    // once every endpoint has been written the rest can only write them again.
+    BscCommandProgress progress;
+    const int most = progress.endpointCount();
+    QSet<QString> seen;
     const QString base = QStringLiteral("output.state");
     int n = msg.GetItem(base, QStringLiteral("ID")) == kUnknown ? 1 : 0;
-    for (int handled = 0;; ++n, ++handled) {
+    for (int handled = 0;; ++n) {
         const QString block = n == 0 ? base : base + QLatin1Char('.') + QString::number(n);
         const QString id = msg.GetItem(block, QStringLiteral("ID"));
         if (id == kUnknown)
             return;
-        if (handled == most) {
-            LogError(kProgramName, QStringLiteral("BSCCmd: more blocks than the ") + QString::number(most)
-                                       + QStringLiteral(" endpoints, the rest ignored"));
-            return;
-        }
         const QString state = Latin1Case::upper(msg.GetItem(block, QStringLiteral("State")));
         QString level = msg.GetItem(block, QStringLiteral("Level"));
         if (level == kUnknown)
             level = msg.GetItem(block, QStringLiteral("Text"));
         if (level == kUnknown)
             level = state == QLatin1String("ON") ? QStringLiteral("1") : QStringLiteral("0");
-        BSCCmd(msg.MsgTarget(), id, state, valText(level));
+        level = valText(level);
+        const QString key = Latin1Case::upper(id) + QChar(0) + state + QChar(0) + level;
+        if (seen.contains(key))
+            continue;
+        if (handled == most) {
+            LogError(kProgramName, QStringLiteral("BSCCmd: more blocks than the ") + QString::number(most)
+                                       + QStringLiteral(" endpoints, the rest ignored"));
+            return;
+        }
+        seen.insert(key);
+        ++handled;
+        BSCCmd(msg.MsgTarget(), id, state, level, &progress);
+        if (progress.allWritten())
+            return;
     }
 }
 
@@ -104,11 +120,25 @@ void x10Request(const XapMessage &msg)
     units.remove(house);
 
     const PointTables &tables = Points();
-    const QStringList unitList = units.contains(QLatin1Char('+')) ? units.split(QLatin1Char('+')) : QStringList{units};
-    for (const QString &unit : unitList) {
+    const QStringList given = units.contains(QLatin1Char('+')) ? units.split(QLatin1Char('+')) : QStringList{units};
+    // Each unit costs a frame on the paced line: a house has 16, and a longer
+    // list can only repeat them.
+    if (given.size() > kMostX10Units) {
+        LogError(kProgramName, QStringLiteral("xap-x10.request: a list of ") + QString::number(given.size())
+                                   + QStringLiteral(" units refused (at most 16)"));
+        return;
+    }
+    QStringList unitList;
+    QSet<int> taken;
+    for (const QString &unit : given) {
         if (!isX10Unit(unit) || BscNaming::DefinedDevice(house + unit, tables).isEmpty())
             return;
+        if (!taken.contains(unit.toInt())) {
+            taken.insert(unit.toInt());
+            unitList.append(unit);
+        }
     }
+    units = unitList.join(QLatin1Char('+'));
 
     const QString word = Latin1Case::lower(msg.GetItem(section, QStringLiteral("Command")));
     const int code = x10Code(word);
@@ -126,6 +156,14 @@ void x10Request(const XapMessage &msg)
         HostAccess::UpdateStatus(house + unit, code);
 }
 
+IrPlayQueue::Step play(qint32 location, bool pauseBefore = false)
+{
+    IrPlayQueue::Step step;
+    step.location = location;
+    step.pauseBefore = pauseBefore;
+    return step;
+}
+
 void irTransmit(const XapMessage &msg)
 {
     const QString section = QStringLiteral("IR.Signal");
@@ -133,40 +171,40 @@ void irTransmit(const XapMessage &msg)
                                     + msg.GetItem(section, QStringLiteral("Signal")));
     key.replace(QLatin1Char(' '), QLatin1Char('-'));
     const PointTables &tables = Points();
+    IrPlayQueue &plays = CommAndTimer::instance().IRPlays;
     if (const std::optional<QString> location = tables.LearnedIR(key)) {
-        PluginCalls::PlayIR(ReceivedCLng(*location));
+        plays.add({play(ReceivedCLng(*location))});
         return;
     }
+    std::vector<IrPlayQueue::Step> steps;
     QString macroKey = key;
     macroKey.replace(QLatin1Char('-'), QLatin1Char(' '));
     if (gIRMacroDictionary && gIRMacroDictionary->exists(Variant(macroKey))) {
         // Only numbers are locations: an empty or misspelt step plays nothing
         // (not location 0), and the pause falls only between codes played.
-        QStringList steps;
         for (const QString &step : VbString::Split(gIRMacroDictionary->item(Variant(macroKey)).toString(), QStringLiteral(","))) {
             if (VbString::IsNumeric(step))
-                steps.append(step);
-        }
-        CWaitNDispatch pause;
-        for (int i = 0; i < steps.size(); ++i) {
-            if (i > 0)
-                pause.Wait(kMacroPauseMs);
-            PluginCalls::PlayIR(ReceivedCLng(steps.at(i)));
+                steps.push_back(play(ReceivedCLng(step), !steps.empty()));
         }
     }
 
     const QString location = msg.GetItem(section, QStringLiteral("Location"));
     const int zone = ReceivedCInt(msg.GetItem(section, QStringLiteral("Zone")));
-    if (!VbString::IsNumeric(location))
-        return;
-    const QVector<int> modules = tables.IRZoneModules();
-    const int module = int(std::floor((zone - 1) / 16.0));
-    if (module < modules.size() && zone > 0) {
-        PluginCalls::PlayRemoteIR(modules.at(module), (zone - 1) & 15,
-                                  ReceivedCInt(location));
-    } else {
-        PluginCalls::PlayIR(ReceivedCLng(location));
+    if (VbString::IsNumeric(location)) {
+        const QVector<int> modules = tables.IRZoneModules();
+        const int module = int(std::floor((zone - 1) / 16.0));
+        if (module < modules.size() && zone > 0) {
+            IrPlayQueue::Step remote;
+            remote.kind = IrPlayQueue::Step::PlayRemote;
+            remote.address = modules.at(module);
+            remote.zone = (zone - 1) & 15;
+            remote.location = ReceivedCInt(location);
+            steps.push_back(remote);
+        } else {
+            steps.push_back(play(ReceivedCLng(location)));
+        }
     }
+    plays.add(steps);
 }
 
 void tesseraIR(const XapMessage &msg)
@@ -177,10 +215,17 @@ void tesseraIR(const XapMessage &msg)
     // the zone of such a message is not taken either.
     if (!VbString::IsNumeric(location))
         return;
+    std::vector<IrPlayQueue::Step> steps;
     const QString zone = msg.GetItem(section, QStringLiteral("Zone"));
-    if (zone != kUnknown)
-        PluginCalls::SetZone(ReceivedCLng(zone));
-    PluginCalls::PlayIR(ReceivedCLng(location));
+    if (zone != kUnknown) {
+        IrPlayQueue::Step setZone;
+        setZone.kind = IrPlayQueue::Step::Zone;
+        setZone.zone = ReceivedCLng(zone);
+        steps.push_back(setZone);
+    }
+    steps.push_back(play(ReceivedCLng(location)));
+    // The zone is taken when the code plays, so a macro still playing keeps its own.
+    CommAndTimer::instance().IRPlays.add(steps);
 }
 
 void echo(const XapMessage &msg)
@@ -188,6 +233,12 @@ void echo(const XapMessage &msg)
     const QString query = msg.GetItem(QStringLiteral("Echo.Query"), QStringLiteral("Query"));
     if (query == kUnknown)
         return;
+    // The reply's target is the asker's source: a control character there
+    // would reach the header of what we send.
+    for (const QChar c : msg.msgSource()) {
+        if (c.unicode() < 32)
+            return;
+    }
     SendXap(msg.msgSource(), QStringLiteral("WDT.Echo"), QStringLiteral("Echo.Response"),
             XapBody({{QStringLiteral("Response"), Latin1Case::lower(query)}}), QString(), QString());
 }

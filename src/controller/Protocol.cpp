@@ -413,10 +413,12 @@ void Protocol::PointStatus(int utype, int point, int invert, int state, int& sta
 {
     // Outputs read back as driven (a set bit, state 0, is on); inputs honour the
     // mapping's invert. The I/O poll and the change report share this rule so
-    // that outputs do not flap.
+    // that outputs do not flap. An output's value is 1 when it is on, as a
+    // command that switches it stores it: a script reads one meaning whoever
+    // made the change.
     if (IsOutputPoint(utype, point)) {
-        value = state;
-        status = state == 0 ? 2 : 3;
+        value = state == 0 ? 1 : 0;
+        status = value == 1 ? 2 : 3;
         return;
     }
     value = invert == 1 ? 1 - state : state;

@@ -51,6 +51,21 @@ void sendXapBSC(const QString& code)
         HostHooksInstance().sendXapBSC(code);
 }
 
+// Mirrors a switched output in its host device: value 1 and status on, or 0
+// and off, whatever level switched it, as the poll reads outputs back. The
+// event goes out when the status or the value changed.
+void setOutput(const QString& code, int level)
+{
+    const int value = level != 0 ? 1 : 0;
+    const int status = value == 1 ? 2 : 3;
+    const bool statusChanged = PluginHost::DeviceStatus(code) != status;
+    PluginHost::SetDeviceStatus(code, status);
+    if (statusChanged || PluginHost::DeviceValue(code) != value) {
+        PluginHost::SetDeviceValue(code, value);
+        sendXapBSC(code);
+    }
+}
+
 // A form's name; the host form answers to its type name when it has no name member.
 QString formName(const ObjectPtr& frm)
 {
@@ -465,13 +480,7 @@ void tspi::SetPoint(qint16 unit, qint16 point, qint16 Value)
         return;
     }
     const QString code = m->hc + QString::number(point + 1);
-    PluginHost::ignoring([&] {
-        PluginHost::SetDeviceStatus(code, Value != 0 ? 2 : 3);
-        if (PluginHost::DeviceValue(code) != Value) {
-            PluginHost::SetDeviceValue(code, Value);
-            sendXapBSC(code);
-        }
-    });
+    PluginHost::ignoring([&] { setOutput(code, Value); });
 }
 
 void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& DeviceCode, qint16 command,
@@ -533,13 +542,7 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
         LogControllerError(kProgramName, "SetIO: level " + QString::number(value) + " for " + code + " clamped to 0-255");
         value = qBound(0, value, 255);
     }
-    ignoring([&] { PluginHost::SetDeviceStatus(code, value == 0 ? 3 : 2); });
-    ignoring([&] {
-        if (PluginHost::DeviceValue(code) != value) {
-            PluginHost::SetDeviceValue(code, value);
-            sendXapBSC(code);
-        }
-    });
+    ignoring([&] { setOutput(code, value); });
     QExec(dv, housecode, DeviceCode, 101, value, module, point);
 }
 

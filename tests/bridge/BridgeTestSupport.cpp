@@ -106,6 +106,11 @@ void BridgeTest::drainWrites()
     ASSERT_TRUE(waitUntil([] { return CommAndTimer::instance().Writes.idle(); }));
 }
 
+void BridgeTest::drainIRPlays()
+{
+    ASSERT_TRUE(waitUntil([] { return CommAndTimer::instance().IRPlays.idle(); }));
+}
+
 void BridgeTest::TearDown()
 {
     CommAndTimer::unload();

@@ -80,6 +80,8 @@ protected:
     bool waitForSent(const QString &cls, int count, int timeoutMs = 10000);
     // Lets the event loop run until the queued point writes of commands went to the plug-in.
     void drainWrites();
+    // Lets the event loop run until the IR codes of received requests have played.
+    void drainIRPlays();
     // Lets the event loop run for a while and collects what arrives.
     void settle(int ms);
     // Log entries' Data items.

@@ -166,20 +166,30 @@ TEST_F(BscTest, QueryAnswersEveryEndpointOnePerTickInDeviceOrder)
     EXPECT_TRUE(waitUntil([] { return !CommAndTimer::instance().BSCTimer.isEnabled(); }, 5000));
 }
 
-TEST_F(BscTest, ARepeatedQueryReplacesTheRepliesItLeftWaiting)
+TEST_F(BscTest, ARepeatedQueryKeepsThePlaceOfTheRepliesItLeftWaiting)
 {
     BSCQuery(QStringLiteral("src:>"), QStringLiteral("acme.one.pc"));
     EXPECT_EQ(CommAndTimer::instance().queuedCount(), 5);
     for (int i = 0; i < 1000; ++i)
         BSCQuery(QStringLiteral("src:>"), QStringLiteral("ACME.One.pc"));
-    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 6) << "one query's replies wait, not a thousand";
+    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 5) << "one query's replies wait, not a thousand";
     BSCQuery(QStringLiteral("src:*.*.index"), QStringLiteral("acme.one.pc"));
-    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 9) << "another target of the same peer is a query of its own";
-    ASSERT_TRUE(waitForSent(QStringLiteral("xAPBSC.info"), 10, 20000));
+    EXPECT_EQ(CommAndTimer::instance().queuedCount(), 8) << "another target of the same peer is a query of its own";
+    // A reply that waited carries the state of when it goes out.
+    setState("R1", 3, 77);
+    ASSERT_TRUE(waitForSent(QStringLiteral("xAPBSC.info"), 9, 20000));
     settle(300);
-    EXPECT_EQ(sentOf(QStringLiteral("xAPBSC.info")).size(), 10);
-    EXPECT_EQ(infoSources().mid(1, 6).first(), "hall_temp.quillon_var__v004.index")
-        << "the replacing replies start again at the first endpoint";
+    EXPECT_EQ(sentOf(QStringLiteral("xAPBSC.info")).size(), 9);
+    EXPECT_EQ(infoSources().mid(0, 6), QStringList({"hall_temp.quillon_var__v004.index", "cellar_level.quillon_var__v064.index",
+                                                    "attic_fan.quillon_var__v127.index", "porch_light.sio16_x0____pt_1.relay",
+                                                    "door_contact.sio16_x1____pt_2.switch", "garden_lamp.quillon_x10____a5.switch"}))
+        << "the repeats did not send the peer back to the first endpoint";
+    const SentMessage cellar = sentOf(QStringLiteral("xAPBSC.info")).at(1);
+    EXPECT_EQ(cellar.item("output.state", "State"), "OFF");
+    EXPECT_EQ(cellar.item("output.state", "Level"), "77/32767");
+    // Once the peer's replies went out, it is answered again.
+    BSCQuery(QStringLiteral("src:>"), QStringLiteral("acme.one.pc"));
+    ASSERT_TRUE(waitForSent(QStringLiteral("xAPBSC.info"), 15, 20000));
 }
 
 TEST_F(BscTest, RepliesThatWouldPassTheBoundAreDroppedWithOneLogEntry)
@@ -279,12 +289,17 @@ TEST_F(BscTest, LevelsThatDoNotFitAreLoggedAndSetNothing)
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "32768");
     BSCCmd(QStringLiteral("src:>"), "*", "ON", "99999999999");
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "-32769");
+    // Below 0 the controller would read a large unsigned value.
+    BSCCmd(QStringLiteral("src:>"), "05", "ON", "-5");
+    BSCCmd(QStringLiteral("src:>"), "*", "ON", "-1");
     EXPECT_TRUE(setIOCalls().isEmpty());
-    ASSERT_TRUE(waitForSent(QStringLiteral("Tessera.Event"), 3));
+    ASSERT_TRUE(waitForSent(QStringLiteral("Tessera.Event"), 5));
     for (const QString &data : logData())
         EXPECT_TRUE(data.startsWith(QStringLiteral("BSCCmd Line "))) << data.toStdString();
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "32767");
-    EXPECT_EQ(setIOCalls(), QStringList{"Nothing,Q,5,19,32767,0,0"});
+    BSCCmd(QStringLiteral("src:>"), "41", "ON", "-0.4"); // rounds to 0
+    drainWrites();
+    EXPECT_EQ(setIOCalls(), QStringList({"Nothing,Q,5,19,32767,0,0", "Nothing,R,1,19,0,0,0"}));
 }
 
 TEST_F(BscTest, TheFormUnloadedDuringAWriteIsNotTouchedAfterIt)

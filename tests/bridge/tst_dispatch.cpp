@@ -1,7 +1,10 @@
 // The receive dispatcher: the target gate and every class of the catalogue.
 #include "BridgeTestSupport.h"
 
+#include <QElapsedTimer>
+
 #include "bridge/BridgeHooks.h"
+#include "bridge/CommAndTimer.h"
 #include "bridge/ReceiveDispatcher.h"
 #include "bridge/ReceivedNumber.h"
 
@@ -91,21 +94,50 @@ TEST_F(DispatchTest, CommandBlocksAreHandedOnInOrder)
     EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,5,19,12,0,0)", "SetIO(Nothing,Q,4,19,16384,0,0)"}));
 }
 
-TEST_F(DispatchTest, ACommandReadsNoMoreBlocksThanThereAreEndpoints)
+TEST_F(DispatchTest, ACommandStopsOnceEveryEndpointIsWritten)
 {
-    // Five endpoints: three variables and two X10 units.
+    // Five endpoints: three variables and two X10 units (which no command writes).
     Blocks blocks;
     for (int n = 1; n <= 1000; ++n)
         blocks.append({QStringLiteral("output.state.%1").arg(n), {"ID=*", "State=on", QStringLiteral("Level=%1").arg(n)}});
     command(me() + ":>", blocks);
     drainWrites();
-    // Each variable written once, with the level of the fifth (last read) block.
-    // The first block's first write went out at once; the later writes to a
-    // point that still waited were replaced, so each point ends at level 5.
-    EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,1,0,0)", "SetIO(Nothing,Q,3,19,5,0,0)",
-                                    "SetIO(Nothing,Q,4,19,5,0,0)", "SetIO(Nothing,Q,5,19,5,0,0)"}));
+    // The first block wrote every variable; nothing after it is read.
+    EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,1,0,0)", "SetIO(Nothing,Q,4,19,1,0,0)",
+                                    "SetIO(Nothing,Q,5,19,1,0,0)"}));
+    settle(100);
+    EXPECT_TRUE(logData().isEmpty()) << logData().join('|').toStdString();
+
+    // Blocks naming one point read no further than there are endpoints.
+    plugin->calls.clear();
+    blocks.clear();
+    for (int n = 1; n <= 1000; ++n)
+        blocks.append({QStringLiteral("output.state.%1").arg(n), {"ID=03", "State=on", QStringLiteral("Level=%1").arg(n)}});
+    command(me() + ":>", blocks);
+    drainWrites();
+    // The first write went out at once; later writes to the point that still
+    // waited were replaced, so it ends at the fifth (last read) block's level.
+    EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,1,0,0)", "SetIO(Nothing,Q,3,19,5,0,0)"}));
     ASSERT_TRUE(waitForSent("Tessera.Event", 1));
     EXPECT_TRUE(logData().first().startsWith("BSCCmd: more blocks than the 5 endpoints")) << logData().first().toStdString();
+}
+
+TEST_F(DispatchTest, BlocksRepeatingAnEarlierOneAreSkippedAndNotCounted)
+{
+    // Five endpoints allow five blocks; repeats of a block are not among them.
+    Blocks blocks;
+    for (int n = 1; n <= 20; ++n) {
+        blocks.append({QStringLiteral("output.state.%1").arg(n),
+                       {"ID=03", n % 2 ? "State=on" : "State=ON", n % 2 ? "Level=7" : "Level=7/32767"}});
+    }
+    blocks.append({"output.state.21", {"ID=03", "State=off", "Level=7"}}); // another state: a block of its own
+    blocks.append({"output.state.22", {"ID=04", "State=on", "Level=7"}});
+    command(me() + ":>", blocks);
+    drainWrites();
+    EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,7,0,0)", "SetIO(Nothing,Q,3,19,7,0,0)",
+                                    "SetIO(Nothing,Q,4,19,7,0,0)"}));
+    settle(100);
+    EXPECT_TRUE(logData().isEmpty()) << logData().join('|').toStdString();
 }
 
 TEST_F(DispatchTest, QueuedWritesWaitWhileThePlugInIsBusy)
@@ -263,6 +295,32 @@ TEST_F(DispatchTest, X10RequestsDriveTheControllerAndAreReported)
     EXPECT_EQ(m_hs->deviceStatus("A3"), 8);
 }
 
+TEST_F(DispatchTest, X10UnitListsLoseRepeatsAndLongOnesAreRefused)
+{
+    receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1,a3,A1,01,3", "Command=on"}}}));
+    EXPECT_EQ(calls(), QStringList{"Exec(Nothing,A,1+3,2,0,0,0)"});
+    ASSERT_TRUE(waitForSent("xAP-X10.event", 1));
+    EXPECT_EQ(sentOf("xAP-X10.event")[0].item("xAP-X10.event", "Device"), "A1+3");
+
+    // Sixteen entries are taken (as two units); seventeen are refused before any is looked at.
+    plugin->calls.clear();
+    QStringList sixteen(16, QStringLiteral("A1"));
+    sixteen[15] = QStringLiteral("A3");
+    receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=" + sixteen.join(','), "Command=off"}}}));
+    EXPECT_EQ(calls(), QStringList{"Exec(Nothing,A,1+3,3,0,0,0)"});
+    plugin->calls.clear();
+    receive(message("xap-x10.request", QString(),
+                    {{"xap-x10.request", {"Device=" + QStringList(17, QStringLiteral("A1")).join(','), "Command=on"}}}));
+    receive(message("xap-x10.request", QString(),
+                    {{"xap-x10.request", {"Device=" + QStringList(2001, QStringLiteral("A1")).join(','), "Command=on"}}}));
+    EXPECT_TRUE(calls().isEmpty());
+    ASSERT_TRUE(waitForSent("Tessera.Event", 2));
+    settle(200);
+    EXPECT_EQ(sentOf("xAP-X10.event").size(), 2) << "a refused request is not reported";
+    EXPECT_EQ(logData(), QStringList({"xap-x10.request: a list of 17 units refused (at most 16)",
+                                      "xap-x10.request: a list of 2001 units refused (at most 16)"}));
+}
+
 TEST_F(DispatchTest, X10RequestWithAUnitNotInUseIsDropped)
 {
     QString a1 = "A1";
@@ -345,7 +403,8 @@ TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
     plugin->calls.clear();
     gIRMacroDictionary->add(Variant(QStringLiteral("movie night")), Variant(QStringLiteral("12,13,14")));
     receive(message("IR.Transmit", QString(), {{"IR.Signal", {"Device=Movie", "Signal=Night", "Location=20"}}}));
-    EXPECT_EQ(calls(), QStringList({"PlayIR(12)", "PlayIR(13)", "PlayIR(14)", "PlayIR(20)"}));
+    drainIRPlays();
+    ASSERT_EQ(calls(), QStringList({"PlayIR(12)", "PlayIR(13)", "PlayIR(14)", "PlayIR(20)"}));
     const auto &c = plugin->calls;
     EXPECT_GE(c[1].atMs - c[0].atMs, 95);
     EXPECT_GE(c[2].atMs - c[1].atMs, 95);
@@ -355,6 +414,7 @@ TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
     for (int run = 0; run < 2; ++run) {
         plugin->calls.clear();
         receive(message("IR.Transmit", QString(), {{"IR.Signal", {"Device=Movie", "Signal=Night", "Location=20"}}}));
+        drainIRPlays();
         ASSERT_EQ(plugin->calls.size(), 4u);
         shortestLastGap = std::min(shortestLastGap, plugin->calls[3].atMs - plugin->calls[2].atMs);
     }
@@ -364,7 +424,8 @@ TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
     plugin->calls.clear();
     gIRMacroDictionary->add(Variant(QStringLiteral("gappy macro")), Variant(QStringLiteral(",12,,x, ,13,")));
     receive(message("IR.Transmit", QString(), {{"IR.Signal", {"Device=Gappy", "Signal=Macro"}}}));
-    EXPECT_EQ(calls(), QStringList({"PlayIR(12)", "PlayIR(13)"}));
+    drainIRPlays();
+    ASSERT_EQ(calls(), QStringList({"PlayIR(12)", "PlayIR(13)"}));
     EXPECT_GE(c[1].atMs - c[0].atMs, 95);
     EXPECT_LT(c[1].atMs - c[0].atMs, 300) << "one pause, not one per skipped step (400 ms)";
 
@@ -394,6 +455,45 @@ TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
     }
 }
 
+TEST_F(DispatchTest, IRMacroBurstKeepsTheDispatcherFreeAndIsBounded)
+{
+    gIRMacroDictionary->add(Variant(QStringLiteral("movie night")), Variant(QStringLiteral("12,13,14")));
+    tables.learnedIR.insert("tv-power", "30");
+    const QByteArray macro = message("IR.Transmit", QString(), {{"IR.Signal", {"Device=Movie", "Signal=Night"}}});
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 300; ++i)
+        receive(macro);
+    EXPECT_LT(clock.elapsed(), 2000) << "the dispatcher waited for the macros to play";
+    EXPECT_EQ(calls(), QStringList{"PlayIR(12)"}) << "only the first code plays at once";
+    EXPECT_EQ(CommAndTimer::instance().IRPlays.waitingRequests(), IrPlayQueue::kMostRequests);
+    ASSERT_TRUE(waitForSent("Tessera.Event", 1));
+    EXPECT_EQ(logData(), QStringList{"IR requests dropped: 16 still wait to play"}) << "one entry for the burst";
+
+    drainIRPlays();
+    QStringList expected;
+    for (int i = 0; i < IrPlayQueue::kMostRequests; ++i)
+        expected << "PlayIR(12)" << "PlayIR(13)" << "PlayIR(14)";
+    ASSERT_EQ(calls(), expected);
+    const auto &c = plugin->calls;
+    for (size_t i = 1; i < c.size(); ++i) {
+        if (i % 3)
+            EXPECT_GE(c[i].atMs - c[i - 1].atMs, 95) << "between the codes of one macro, call " << i;
+    }
+
+    // What a later request plays, the zone it sets included, follows the macro that still plays.
+    plugin->calls.clear();
+    receive(macro);
+    receive(message("IR.Transmit", QString(), {{"IR.Signal", {"Device=TV", "Signal=Power"}}}));
+    receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=7", "Zone=2"}}}));
+    EXPECT_EQ(calls(), QStringList{"PlayIR(12)"});
+    drainIRPlays();
+    EXPECT_EQ(calls(), QStringList({"PlayIR(12)", "PlayIR(13)", "PlayIR(14)", "PlayIR(30)", "SetZone(2)", "PlayIR(7)"}));
+    // The queue ran empty: a new burst is logged again.
+    settle(100);
+    EXPECT_EQ(logData().size(), 1);
+}
+
 TEST_F(DispatchTest, TesseraIRSetsTheZoneThenPlays)
 {
     receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=7", "Zone=2"}}}));
@@ -406,7 +506,12 @@ TEST_F(DispatchTest, EchoRoleAndTime)
 {
     receive(message("WDT.Echo", QString(), {{"Echo.Query", {"Query=Hello"}}}, "acme.pinger.pc"));
     receive(message("WDT.Echo", QString(), {{"Echo.Query", {}}}));
+    // A source with a control character names no one a reply could go to.
+    for (const QChar c : {QChar(0), QChar(1), QChar(9), QChar(31)})
+        receive(message("WDT.Echo", QString(), {{"Echo.Query", {"Query=x"}}}, QStringLiteral("acme.x") + c + QStringLiteral("y.pc")));
     ASSERT_TRUE(waitForSent("WDT.Echo", 1));
+    settle(200);
+    ASSERT_EQ(sentOf("WDT.Echo").size(), 1);
     const SentMessage echo = sentOf("WDT.Echo").first();
     EXPECT_EQ(echo.msg->MsgTarget(), "acme.pinger.pc");
     EXPECT_EQ(echo.item("Echo.Response", "Response"), "hello");

@@ -221,11 +221,19 @@ TEST_F(PluginTest, SetIOOnOutputsMirrorsAndCommandsThePoint)
     bscAnnounced.clear();
     plugin->SetIO(Variant(), sio, "10", 2, 255, 0, 0);
     EXPECT_EQ(status(sio + "10"), 2);
-    EXPECT_EQ(value(sio + "10"), 255);
+    EXPECT_EQ(value(sio + "10"), 1) << "an output's value is 1 when on, whatever level switched it";
     EXPECT_EQ(bscAnnounced, QStringList{sio + "10"});
     ASSERT_EQ(commands(0x33).size(), 1);
     EXPECT_EQ(commands(0x33)[0].mid(2, 3), QByteArray::fromHex("0109FF"));
     EXPECT_EQ(sim->pointLevel(1, 9), 1);
+    // The poll stored the relay as off with the value a command stores for off,
+    // and switching it on with level 1 is announced.
+    EXPECT_EQ(status(rly + "3"), 3);
+    EXPECT_EQ(value(rly + "3"), 0);
+    bscAnnounced.clear();
+    plugin->SetIO(Variant(), rly, "3", 2, 1, 0, 0);
+    EXPECT_EQ(bscAnnounced, QStringList{rly + "3"});
+    EXPECT_EQ(value(rly + "3"), 1);
     plugin->SetIO(Variant(), rly, "3", 2, 7, 0, 0);
     plugin->SetIO(Variant(), rly, "3", 3, 0, 0, 0);
     EXPECT_EQ(status(rly + "3"), 3);

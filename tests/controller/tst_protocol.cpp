@@ -220,10 +220,11 @@ TEST_F(ProtocolTest, IOChangeUsesOneRuleForInputsAndOutputs)
     protocol->HandleIOPointChange(10, 3, 0); // relay off
     protocol->HandleIOPointChange(7, 1, 1);  // unmapped: state kept, host untouched
     protocol->HandleIOPointChange(200, 1, 1);
-    EXPECT_EQ(host.calls, (QStringList{"SetDeviceStatus !10 2", "ValueChangeEvent !10 0",
+    // An output's value is 1 when it is on, as a command stores it.
+    EXPECT_EQ(host.calls, (QStringList{"SetDeviceStatus !10 2", "ValueChangeEvent !10 1",
                                        "SetDeviceStatus !3 2", "ValueChangeEvent !3 1",
                                        "SetDeviceStatus #1 3", "ValueChangeEvent #1 0",
-                                       "SetDeviceStatus $4 3", "ValueChangeEvent $4 1"}));
+                                       "SetDeviceStatus $4 3", "ValueChangeEvent $4 0"}));
     EXPECT_EQ(Protocol::GetIOPointState(7, 1), 0);
     EXPECT_EQ(Protocol::GetIOPointState(129, 0), 0);
 }

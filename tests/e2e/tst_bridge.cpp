@@ -60,12 +60,29 @@ TEST_F(BridgeE2E, CommandSetsAVariableAndItsEventArrivesByteExact)
     EXPECT_EQ(rig.sim.vars[4], 100);
 }
 
-TEST_F(BridgeE2E, CommandSwitchesARelayPointByPattern)
+// The store remembers the porch light as on while the controller has it off,
+// so the first poll stores it as off before the command switches it on.
+class BridgeE2ERelayPolledOff : public BridgeE2E
 {
+protected:
+    void SetUp() override
+    {
+        rig.store.replace("[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;",
+                          "[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;2;1;");
+        BridgeE2E::SetUp();
+    }
+};
+
+TEST_F(BridgeE2ERelayPolledOff, CommandSwitchesARelayPointByPattern)
+{
+    ASSERT_TRUE(waitUntil([&] { return !eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").isEmpty(); }))
+        << "the poll did not store the relay as off";
+    EXPECT_EQ(eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").first(),
+              expectedEvent("FF.00C7:89", "Porch_Light.SIO16_X8____Pt_9.Relay", "output.state\n{\nState=OFF\n}\n"));
     rig.send(rig.message("xAPBSC.cmd", rig.source + ":porch_light.>", {{"output.state", {"ID=*", "State=on", "Level=1"}}}));
     ASSERT_TRUE(waitForFrame("c8 33 03 08 01"));
-    ASSERT_TRUE(waitUntil([&] { return !eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").isEmpty(); }));
-    EXPECT_EQ(eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").first(),
+    ASSERT_TRUE(waitUntil([&] { return eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").size() == 2; }));
+    EXPECT_EQ(eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").last(),
               expectedEvent("FF.00C7:89", "Porch_Light.SIO16_X8____Pt_9.Relay", "output.state\n{\nState=ON\n}\n"));
     EXPECT_EQ(rig.sim.pointLevel(3, 8), 1);
 }

@@ -37,6 +37,57 @@ QByteArray BridgeRig::defaultStore()
     return kDeviceStore;
 }
 
+const QList<QPair<int, int>> BridgeRig::kManyEndpointUnits = {{2, 12}, {5, 13}};
+
+QByteArray BridgeRig::manyEndpointsStore()
+{
+    QByteArray store = "[PluginDevices]\r\n";
+    for (int v = 0; v < 128; ++v) {
+        const QByteArray code = QByteArray(v < 64 ? "Q" : "R") + QByteArray::number(v % 64 + 1);
+        // Variable 4 is the hall temperature start() asks for.
+        const QByteArray name = v == 4 ? "Hall;Temp" : "Room" + QByteArray::number(v) + ";Var" + QByteArray::number(v);
+        store += code + "=" + name + ";Veltro Quillon;3;;0;Variable;3;0;;;;False\r\n";
+    }
+    const auto points = [&store](const char *hc, int module, int type, int count, int firstOutput) {
+        for (int p = 0; p < count; ++p) {
+            const bool output = p >= firstOutput;
+            store += QByteArray(hc) + QByteArray::number(p + 1) + "=Mod" + QByteArray::number(module) + ";Point"
+                + QByteArray::number(p + 1) + ";Veltro Quillon;" + (output ? "1" : "0") + ";" + QByteArray::number(module)
+                + "!" + QByteArray::number(type) + "!" + QByteArray::number(p) + "!0;0;" + (output ? "Output" : "Input")
+                + ";3;0;;;;False\r\n";
+        }
+    };
+    points("[", 3, 11, 16, 8);
+    points("]", 2, 12, 16, 16);
+    points("^", 5, 13, 8, 0);
+    store += "A5=Garden;Lamp;Veltro Quillon;0;;0;X10;3;0;;;;False\r\n"
+             "A6=Garden;Fountain;Veltro Quillon;0;;0;X10;3;0;;;;False\r\n";
+    return store;
+}
+
+qint64 BridgeRig::echoAnswerMs(int timeoutMs)
+{
+    const qsizetype before = of(QStringLiteral("WDT.Echo")).size();
+    const qint64 first = elapsedMs();
+    qint64 last = first - 1000;
+    int sent = 0;
+    const bool answered = waitUntil(
+        [&] {
+            if (of(QStringLiteral("WDT.Echo")).size() > before)
+                return true;
+            // A datagram the kernel dropped while the program was busy is sent again.
+            if (elapsedMs() - last >= 250) {
+                last = elapsedMs();
+                send(message(QStringLiteral("WDT.Echo"), source,
+                             {{"Echo.Query", {QStringLiteral("Query=ping") + QString::number(sent++)}}},
+                             QStringLiteral("acme.pinger.pc")));
+            }
+            return false;
+        },
+        timeoutMs);
+    return answered ? elapsedMs() - first : -1;
+}
+
 void BridgeRig::writeStore()
 {
     const QByteArray link = overSerialLine ? "SerialIP=\r\nCommPort=" + serialDevice().toLocal8Bit()

@@ -27,6 +27,15 @@ public:
     bool restart(const QByteArray &store = QByteArray());
     // The [PluginDevices] section start() writes, and its default.
     static QByteArray defaultStore();
+    // A controller with about as many endpoints as a full one: all 128
+    // variables, the SIO16 at 3 ("["), an SIO16I at 2 ("]") and a RELAY08 at 5
+    // ("^"), and the two X10 units of the default store: 170 endpoints.
+    // Needs `extraUnits` = kManyEndpointUnits.
+    static QByteArray manyEndpointsStore();
+    static const QList<QPair<int, int>> kManyEndpointUnits;
+    // Sends echo queries (again every 250 ms while none is answered) and
+    // returns the ms from the first one to an answer; -1 when none came in `timeoutMs`.
+    qint64 echoAnswerMs(int timeoutMs = 20000);
     void send(const QByteArray &datagram);
     // A message to this program: class, target sub-address, blocks as "name", "k=v"...
     QByteArray message(const QString &cls, const QString &target, const QList<QPair<QString, QStringList>> &blocks,

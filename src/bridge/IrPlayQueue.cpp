@@ -1,0 +1,132 @@
+#include "bridge/IrPlayQueue.h"
+
+#include "bridge/PluginCalls.h"
+
+#include "core/Globals.h"
+#include "core/Logging.h"
+
+#include "automation/PendingError.h"
+
+namespace {
+
+// While a play still waits for the controller, the queue looks again after this.
+constexpr int kBusyRetryMs = 10;
+
+} // namespace
+
+IrPlayQueue::IrPlayQueue()
+{
+    m_timer.setSingleShot(true);
+    // A coarse timer may end a pause up to 5% early; the codes need their 100 ms.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &IrPlayQueue::tick);
+}
+
+bool IrPlayQueue::add(const std::vector<Step> &steps)
+{
+    if (steps.empty())
+        return true;
+    if (m_requests >= kMostRequests) {
+        if (!m_dropLogged) {
+            m_dropLogged = true;
+            LogError(kProgramName, QStringLiteral("IR requests dropped: ") + QString::number(m_requests)
+                                       + QStringLiteral(" still wait to play"));
+        }
+        return false;
+    }
+    auto next = steps.begin();
+    if (m_steps.empty() && !m_running && !m_timer.isActive()) {
+        // Nothing waits: what needs no pause plays now, as it always did.
+        const std::weak_ptr<int> alive = m_alive;
+        while (next != steps.end() && (next == steps.begin() || !next->pauseBefore)) {
+            run(*next++);
+            if (alive.expired())
+                return true;
+        }
+        if (next == steps.end())
+            return true;
+    }
+    for (; next != steps.end(); ++next)
+        m_steps.push_back({*next, next + 1 == steps.end()});
+    ++m_requests;
+    schedule();
+    return true;
+}
+
+void IrPlayQueue::schedule()
+{
+    if (m_timer.isActive() || m_steps.empty())
+        return;
+    m_timer.start(m_steps.front().step.pauseBefore ? kPauseMs : 0);
+}
+
+IrPlayQueue::Queued IrPlayQueue::takeFront()
+{
+    Queued front = m_steps.front();
+    m_steps.pop_front();
+    if (front.lastOfRequest)
+        --m_requests;
+    return front;
+}
+
+void IrPlayQueue::tick()
+{
+    if (m_steps.empty()) {
+        m_dropLogged = false;
+        return;
+    }
+    if (m_running) {
+        m_timer.start(kBusyRetryMs);
+        return;
+    }
+    const Queued front = takeFront();
+    const std::weak_ptr<int> alive = m_alive;
+    try {
+        run(front.step);
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("Readmessage"));
+        if (alive.expired())
+            return;
+        // A fault ends its request: the steps it had left are not played.
+        if (!front.lastOfRequest) {
+            while (!m_steps.empty() && !takeFront().lastOfRequest) {
+            }
+        }
+    }
+    if (alive.expired())
+        return;
+    if (m_steps.empty())
+        m_dropLogged = false;
+    schedule();
+}
+
+void IrPlayQueue::run(const Step &step)
+{
+    // The plug-in waits for the controller while pumping events, and an exit
+    // handled meanwhile unloads this queue: after the call only a queue still
+    // alive is touched.
+    const std::weak_ptr<int> alive = m_alive;
+    m_running = true;
+    struct Done
+    {
+        bool &flag;
+        const std::weak_ptr<int> &alive;
+        ~Done()
+        {
+            if (!alive.expired())
+                flag = false;
+        }
+    } done{m_running, alive};
+    switch (step.kind) {
+    case Step::Play:
+        PluginCalls::PlayIR(step.location);
+        break;
+    case Step::PlayRemote:
+        PluginCalls::PlayRemoteIR(step.address, step.zone, step.location);
+        break;
+    case Step::Zone:
+        PluginCalls::SetZone(step.zone);
+        break;
+    }
+}
