@@ -3,6 +3,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 #include "automation/VbError.h"
 #include "automation/Latin1Case.h"
@@ -56,7 +57,7 @@ QStringList splitLines(const QByteArray& data)
 {
     // Any of CR LF, LF or CR ends a line, as the line reader of a text file does.
     QStringList lines;
-    const QString text = QString::fromLatin1(data);
+    const QString text = AnsiCodePage::decode(data);
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
@@ -272,7 +273,7 @@ bool IniTool::Save()
             }
             text += row.key + QLatin1Char('=') + row.value + QStringLiteral("\r\n");
         }
-        const QByteArray bytes = text.toLatin1();
+        const QByteArray bytes = AnsiCodePage::encode(text);
         if (out.write(bytes) != bytes.size() || !out.commit())
             throw VbError(61, QStringLiteral("Disk full"));
         return true;

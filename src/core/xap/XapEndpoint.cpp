@@ -4,6 +4,7 @@
 #include "core/Logging.h"
 #include "core/xap/XapMessage.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 #include "automation/VbError.h"
 #include "automation/Latin1Case.h"
@@ -227,7 +228,7 @@ void xap::sendDatagram(const QString& text)
     QUdpSocket* socket = m_network ? m_network : m_loopback;
     if (!socket)
         throw VbError(40006, QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
-    const QByteArray bytes = text.toLatin1();
+    const QByteArray bytes = AnsiCodePage::encode(text);
     if (socket->writeDatagram(bytes, m_remoteHost, kXapPort) != bytes.size())
         throw VbError(10000 + int(socket->error()), socket->errorString());
 }
@@ -294,7 +295,7 @@ void xap::readPending(QUdpSocket* socket)
             break;
         data.truncate(got);
         ++m_datagramsRead;
-        ProcessReceivedMessage(QString::fromLatin1(data));
+        ProcessReceivedMessage(AnsiCodePage::decode(data));
     }
 }
 
