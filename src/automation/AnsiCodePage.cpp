@@ -1,6 +1,7 @@
 #include "automation/AnsiCodePage.h"
 
 #include <array>
+#include <cstring>
 
 namespace AnsiCodePage {
 
@@ -59,6 +60,31 @@ char byteBeyondLatin1(char16_t u)
     }
 }
 
+// Whether any 8-byte word of the data has one of `mask`'s bits (the tail padded with zeros);
+// a word at a time, since nearly all text is ASCII and this is the whole cost then.
+bool anyBitsIn(const uchar* data, qsizetype size, quint64 mask)
+{
+    quint64 seen = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, 8);
+        seen |= word;
+    }
+    quint64 tail = 0;
+    if (i < size)
+        std::memcpy(&tail, data + i, size_t(size - i));
+    return ((seen | tail) & mask) != 0;
+}
+
+bool anyByteOf0x80To0x9F(const uchar* data, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i)
+        if ((data[i] & 0xE0) == 0x80)
+            return true;
+    return false;
+}
+
 } // namespace
 
 QChar toUnicode(quint8 byte)
@@ -77,26 +103,34 @@ quint8 fromUnicode(QChar c)
     return '?';
 }
 
+// Both directions lean on Qt's vectorised Latin-1 conversion, which agrees with the code page
+// everywhere except bytes 0x80-0x9F and characters beyond U+00FF; those are patched afterwards,
+// and only when a plain scan finds any (most datagrams and pages hold none).
 QString decode(const QByteArray& bytes)
 {
     const qsizetype n = bytes.size();
-    QString text(n, Qt::Uninitialized);
     const uchar* in = reinterpret_cast<const uchar*>(bytes.constData());
-    char16_t* out = reinterpret_cast<char16_t*>(text.data());
-    for (qsizetype i = 0; i < n; ++i)
-        out[i] = kDecode[in[i]];
+    const bool high = anyBitsIn(in, n, 0x8080808080808080ull) && anyByteOf0x80To0x9F(in, n);
+    QString text = QString::fromLatin1(bytes);
+    if (high) {
+        char16_t* out = reinterpret_cast<char16_t*>(text.data());
+        for (qsizetype i = 0; i < n; ++i)
+            out[i] = kDecode[in[i]];
+    }
     return text;
 }
 
 QByteArray encode(const QString& text)
 {
     const qsizetype n = text.size();
-    QByteArray bytes(n, Qt::Uninitialized);
     const char16_t* in = reinterpret_cast<const char16_t*>(text.constData());
-    char* out = bytes.data();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t u = in[i];
-        out[i] = u < 0x100 ? char(u) : byteBeyondLatin1(u);
+    const bool beyond = anyBitsIn(reinterpret_cast<const uchar*>(in), n * 2, 0xFF00FF00FF00FF00ull);
+    QByteArray bytes = text.toLatin1();
+    if (beyond) {
+        char* out = bytes.data();
+        for (qsizetype i = 0; i < n; ++i)
+            if (in[i] > 0xFF)
+                out[i] = byteBeyondLatin1(in[i]);
     }
     return bytes;
 }

@@ -77,6 +77,22 @@ TEST(AnsiCodePage, WholeTextsCarryTheCodePageCharactersAsTheirBytes)
     EXPECT_EQ(AnsiCodePage::encode(chars({0x4E00, 0x100, 0xD83D, 0xDE00, 0x2015})), QByteArray("?????"));
 }
 
+TEST(AnsiCodePage, ALoneCodePageCharacterIsFoundAnywhereInAnyLength)
+{
+    // The conversions look for such characters a word at a time: every place counts, the
+    // ragged end of a text too.
+    for (int size = 1; size <= 19; ++size) {
+        for (int at = 0; at < size; ++at) {
+            QByteArray bytes(size, 'a');
+            bytes[at] = char(0x9C);
+            QString text(size, QLatin1Char('a'));
+            text[at] = QChar(0x0153);
+            EXPECT_EQ(AnsiCodePage::decode(bytes), text) << size << " " << at;
+            EXPECT_EQ(AnsiCodePage::encode(text), bytes) << size << " " << at;
+        }
+    }
+}
+
 TEST(ScriptCase, LettersOfTheCodePagePairUp)
 {
     EXPECT_EQ(ScriptCase::upper(chars({0x161, 0x153, 0x17E, 0xFF})), chars({0x160, 0x152, 0x17D, 0x178}));
