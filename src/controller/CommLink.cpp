@@ -5,25 +5,48 @@
 #include "SerialComm.h"
 #include "SerialPortLink.h"
 
+#include "host/HostGlobals.h"
+
 CommLink::CommLink(QObject* parent) : QObject(parent), m_serial(new SerialPortLink(this))
 {
     connect(m_serial, &SerialPortLink::onComm, this, &CommLink::dataArrived);
     connect(m_serial, &SerialPortLink::linkDown, this, &CommLink::onDown);
+    connect(m_serial, &SerialPortLink::linkUp, this, &CommLink::onUp);
 }
 
 CommLink::~CommLink()
 {
-    delete m_tcp;
+    if (m_tcp) {
+        m_tcp->disconnect(this);
+        if (gSerialCommLink == m_tcp)
+            gSerialCommLink.reset();
+    }
+}
+
+void CommLink::release(const std::shared_ptr<SerialComm>& tcp)
+{
+    tcp->disconnect(this);
+    tcp->Shutdown();
+    tcp->setPortOpen(false);
+    m_released.push_back(tcp);
 }
 
 void CommLink::ensureTcp()
 {
-    if (m_tcp)
+    auto host = std::dynamic_pointer_cast<SerialComm>(gSerialCommLink);
+    if (host && host == m_tcp)
         return;
-    m_tcp = new SerialComm(this);
-    connect(m_tcp, &SerialComm::onComm, this, &CommLink::dataArrived);
-    connect(m_tcp, &SerialComm::linkUp, this, &CommLink::onUp);
-    connect(m_tcp, &SerialComm::linkDown, this, &CommLink::onDown);
+    if (!host) {
+        host = std::make_shared<SerialComm>();
+        gSerialCommLink = host;
+    }
+    // The configuration dialog made a new one for a new address: the old one goes.
+    if (m_tcp)
+        release(m_tcp);
+    m_tcp = host;
+    connect(m_tcp.get(), &SerialComm::onComm, this, &CommLink::dataArrived);
+    connect(m_tcp.get(), &SerialComm::linkUp, this, &CommLink::onUp);
+    connect(m_tcp.get(), &SerialComm::linkDown, this, &CommLink::onDown);
 }
 
 void CommLink::OpenCommLink()
@@ -38,9 +61,9 @@ void CommLink::OpenCommLink()
         m_tcp->setTimeout(1000);
         m_tcp->setRThreshold(1);
         m_tcp->setInputLen(1);
-        SerialComm* tcp = m_tcp; // the shutdown may release it during the connect wait
+        const std::shared_ptr<SerialComm> tcp = m_tcp; // the shutdown may release it during the connect wait
         tcp->setPortOpen(true);
-        open = tcp->PortOpen() && m_tcp;
+        open = tcp->PortOpen() && m_tcp == tcp;
     } else {
         m_serial->setCommPort(gPlugin.CommPort);
         open = m_serial->setPortOpen(true);
@@ -58,13 +81,15 @@ void CommLink::OpenCommLink()
 void CommLink::CloseCommLink(bool release)
 {
     if (m_tcp) {
-        if (release)
-            m_tcp->Shutdown();
-        m_tcp->setPortOpen(false);
-        // Released, not deleted: a connect wait of this link may still be on the
-        // stack below the shutdown. It goes with the link object.
-        if (release)
-            m_tcp = nullptr;
+        if (release) {
+            // Shut down for good: a plug-in started after this one gets a new link object.
+            if (gSerialCommLink == m_tcp)
+                gSerialCommLink.reset();
+            this->release(m_tcp);
+            m_tcp.reset();
+        } else {
+            m_tcp->setPortOpen(false);
+        }
     }
     m_serial->setPortOpen(false);
     gPlugin.PortOpenFlag = false;

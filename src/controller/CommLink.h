@@ -1,7 +1,8 @@
 #pragma once
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
+#include <memory>
+#include <vector>
 
 #include "SerialComm.h"
 class SerialPortLink;
@@ -30,7 +31,7 @@ public:
     // Bytes read since the link object was made.
     quint64 readCount() const { return m_readCount; }
 
-    SerialComm* serialCommLink() const { return m_tcp; }
+    SerialComm* serialCommLink() const { return m_tcp.get(); }
     SerialPortLink* serialPort() const { return m_serial; }
 
 signals:
@@ -40,10 +41,15 @@ signals:
     void linkRestored();
 
 private:
+    // Takes the host's serial-server link object (made when there is none) as the TCP path.
     void ensureTcp();
+    void release(const std::shared_ptr<SerialComm>& tcp);
     void onUp();
     void onDown();
-    QPointer<SerialComm> m_tcp;
+    std::shared_ptr<SerialComm> m_tcp;
+    // Link objects let go of. A connect wait of one may still be on the stack
+    // below whatever let it go: they go with this object.
+    std::vector<std::shared_ptr<SerialComm>> m_released;
     SerialPortLink* m_serial;
     bool m_opening = false;
     quint64 m_readCount = 0;

@@ -17,14 +17,34 @@ QString labelsPath() { return ConfigFile("irlbl.cfg"); }
 QString mapPath() { return ConfigFile("irmap.cfg"); }
 QString zonesPath() { return ConfigFile("irzones.cfg"); }
 
-QString zoneText(const QString& raw)
+double zoneValue(const QString& t)
+{
+    bool ok = false;
+    const double z = t.toDouble(&ok);
+    return ok ? z : VbString::Val(t);
+}
+
+bool zoneInRange(double z) { return z >= 0 && z <= IRFiles::kMaxZone; }
+
+QString zoneText(const QString& raw, int device)
 {
     const QString t = raw.trimmed();
     if (t == "17" || !VbString::IsNumeric(t))
         return "0";
+    if (!zoneInRange(zoneValue(t))) {
+        LogControllerError(kProgramName, "irzones.cfg zone " + t + " of IR device " + QString::number(device)
+                                             + " is beyond the zone modules; read as 0");
+        return "0";
+    }
     return t;
 }
 } // namespace
+
+int IRFiles::ZoneNumber(const QString& text)
+{
+    const double z = zoneValue(text.trimmed());
+    return zoneInRange(z) ? int(z) : 0;
+}
 
 QStringList IRFiles::readLines(const QString& path, int maxLines)
 {
@@ -158,7 +178,7 @@ void IRFiles::SetupIRDictionary()
             if (n <= 14) {
                 deviceName[n] = line;
                 // A device without a zone line plays on the controller itself.
-                zone[n] = haveZones && i < zones.size() ? zoneText(zones[i]) : QString("0");
+                zone[n] = haveZones && i < zones.size() ? zoneText(zones[i], n) : QString("0");
                 continue;
             }
             if (n <= 32)

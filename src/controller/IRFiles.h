@@ -6,6 +6,12 @@
 // location labels), irzones.cfg (the zone of each IR device) and irmap.cfg (key
 // to location remapping), and the tables built from them.
 namespace IRFiles {
+// The highest zone a zone module can be asked to play: the play frame carries
+// the zone in one byte. Zones beyond it, or below 0, play on the controller.
+constexpr int kMaxZone = 255;
+// A zone text as a number within 0 to kMaxZone; 0 for one outside it.
+int ZoneNumber(const QString& text);
+
 bool ReadIRCfg();
 void ReadIRMap();
 void BuildIRLookup();

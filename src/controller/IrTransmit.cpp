@@ -2,6 +2,7 @@
 #include "CommsLog.h"
 #include "ControllerHost.h"
 #include "Frames.h"
+#include "IRFiles.h"
 #include "PluginState.h"
 #include "Protocol.h"
 
@@ -57,8 +58,8 @@ int IrTransmit::PlayIREx(const QString& loc)
         if (f.size() != 2 || !isNumeric(f[0]) || !isNumeric(f[1]))
             return 0; // nothing played
         const long key = long(f[0].trimmed().toDouble());
-        const int zone = int(f[1].trimmed().toDouble());
-        if (f[1].trimmed() != "0" && gPlugin.HasIRZoneModules && gPlugin.IRZoneModuleCount > 0) {
+        const int zone = IRFiles::ZoneNumber(f[1]);
+        if (zone != 0 && gPlugin.HasIRZoneModules && gPlugin.IRZoneModuleCount > 0) {
             int index = int((zone - 1) / 16);
             if (index < 0 || index >= gPlugin.IRZoneModuleCount)
                 index = 0;

@@ -1,6 +1,7 @@
 #include "PluginRegistration.h"
 #include "FrmTimer.h"
 #include "PluginState.h"
+#include "SerialComm.h"
 #include "tspi.h"
 
 #include "automation/ClassRegistry.h"
@@ -9,6 +10,7 @@
 #include "core/CoreHooks.h"
 #include "core/Globals.h"
 #include "host/HostGlobals.h"
+#include "host/HostHooks.h"
 #include "host/Setup.h"
 
 namespace {
@@ -68,6 +70,11 @@ bool PluginNameFails()
 void registerControllerSubsystem()
 {
     ClassRegistry::instance().add(QStringLiteral("xaptvkKorvane.tspi"), [] { return std::make_shared<tspi>(); });
+    ClassRegistry::instance().add(QStringLiteral("xaptvkKorvane.SerialComm"),
+                                  [] { return std::make_shared<SerialComm>(); });
+    // The host form makes its serial-server link object with this at start, and
+    // the configuration dialog again for a new address.
+    HostHooksInstance().createSerialComm = [] { return ObjectPtr(std::make_shared<SerialComm>()); };
     CoreHooks& hooks = Hooks();
     hooks.restartPlugin = [] { RestartPlugin(); };
     hooks.pluginNameFails = [] { return PluginNameFails(); };

@@ -97,6 +97,72 @@ void Protocol::readReply(int length)
     }
 }
 
+void Protocol::abandonBlockUnit(int count)
+{
+    const int n = qMin(count, Frames::kBlockReplyLength - 1);
+    if (n <= 0)
+        return;
+    for (int i = 0; i < n; ++i)
+        m_link.ReadByte();
+    m_owed = Frames::kBlockReplyLength - n;
+    m_owedClock.start();
+    WriteCommsLog("Quillon incomplete block reply dropped, " + dec(n) + " bytes");
+}
+
+bool Protocol::dropRemainder(int count, bool blockWait)
+{
+    if (m_owed <= 0 || count <= 0)
+        return false;
+    if (m_owedClock.elapsed() >= kRemainderMs) {
+        m_owed = 0;
+        return false;
+    }
+    const QByteArray waiting = m_link.Peek(qMin(count, m_owed));
+    if (waiting.isEmpty())
+        return false;
+    int n;
+    if (quint8(waiting[0]) == 0x2A) {
+        // In a block wait any 2A may begin the reply waited for: its check decides.
+        // Elsewhere a whole block header is a reply of its own.
+        if (blockWait)
+            return false;
+        const QByteArray head = m_link.Peek(Frames::kBlockHeaderLength);
+        if (head.size() < Frames::kBlockHeaderLength || Frames::IsBlockHeader(head))
+            return false;
+        n = 1;
+    } else {
+        n = int(waiting.indexOf(char(0x2A)));
+        if (n < 0)
+            n = int(waiting.size());
+    }
+    for (int i = 0; i < n; ++i)
+        m_link.ReadByte();
+    m_owed -= n;
+    return true;
+}
+
+bool Protocol::takeBlockUnit()
+{
+    const QByteArray unit = m_link.Peek(Frames::kBlockReplyLength);
+    if (!Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData()))) {
+        // Bytes of an earlier unit followed by the start of a new one: the new one
+        // begins at one of the 2As inside.
+        const qsizetype next = unit.indexOf(char(0x2A), 1);
+        if (next > 0) {
+            for (qsizetype i = 0; i < next; ++i)
+                m_link.ReadByte();
+            m_owed = qMax(0, m_owed - int(next));
+            WriteCommsLog("Quillon block reply failed its check, " + dec(int(next)) + " bytes dropped");
+            return false;
+        }
+    } else {
+        // A reply that checks arrived after anything still owed would have.
+        m_owed = 0;
+    }
+    readReply(Frames::kBlockReplyLength);
+    return true;
+}
+
 bool Protocol::WaitReply(int timeoutSeconds, int length, int firstByte)
 {
     const int limitMs = timeoutSeconds * 1000;
@@ -117,48 +183,61 @@ bool Protocol::WaitReply(int timeoutSeconds, int length, int firstByte)
         if (gShuttingDown || wall.elapsed() >= 2 * qint64(limitMs))
             break;
         count = m_link.BytesWaiting();
+        if (dropRemainder(count, wantsBlock))
+            continue;
         const Front f = front(count);
         bool sleep = false;
-        switch (f.kind) {
-        case Front::Report: {
-            // A report is handed on the moment its bytes are in, whatever the wait expects.
-            const ReportOutcome r = HandleReport(take(f.length), Context::ReplyWait);
-            if (r == ReportOutcome::LearnMatched)
+        if (wantsBlock && f.first == 0x2A) {
+            // Whatever its header says, a unit that starts with 2A is judged whole, by its check.
+            if (count < Frames::kBlockReplyLength)
+                sleep = true;
+            else if (takeBlockUnit())
                 return true;
-            if (r == ReportOutcome::EndsAckWait && length == 3)
-                return true;
-            break;
-        }
-        case Front::Block:
-            if (wantsBlock) {
-                readReply(length);
-                return true;
-            }
-            // A block reply that came after its own wait gave up: one unit, never an acknowledgement.
-            take(Frames::kBlockReplyLength);
-            WriteCommsLog("Quillon block reply out of turn dropped");
-            break;
-        case Front::Other:
-            if ((firstByte > 0 && f.first != firstByte) || wantsBlock) {
-                m_link.ReadByte(); // not what this wait expects: dropped one byte at a time
+        } else {
+            switch (f.kind) {
+            case Front::Report: {
+                // A report is handed on the moment its bytes are in, whatever the wait expects.
+                const ReportOutcome r = HandleReport(take(f.length), Context::ReplyWait);
+                if (r == ReportOutcome::LearnMatched)
+                    return true;
+                if (r == ReportOutcome::EndsAckWait && length == 3)
+                    return true;
                 break;
             }
-            if (count < length) {
+            case Front::Block:
+                // A block reply that came after its own wait gave up: one unit, never an acknowledgement.
+                take(Frames::kBlockReplyLength);
+                WriteCommsLog("Quillon block reply out of turn dropped");
+                break;
+            case Front::Other:
+                if ((firstByte > 0 && f.first != firstByte) || wantsBlock) {
+                    m_link.ReadByte(); // not what this wait expects: dropped one byte at a time
+                    break;
+                }
+                if (count < length) {
+                    sleep = true;
+                    break;
+                }
+                readReply(length);
+                return true;
+            case Front::Partial:
+            case Front::Empty:
                 sleep = true;
                 break;
             }
-            readReply(length);
-            return true;
-        case Front::Partial:
-        case Front::Empty:
-            sleep = true;
-            break;
         }
         if (sleep) {
             elapsed += sleepForData(200);
             if (elapsed >= limitMs)
                 break;
         }
+    }
+    // The start of a block reply that did not finish in time is given up whole;
+    // none of its bytes may be read as anything else.
+    if (wantsBlock && !gShuttingDown) {
+        count = m_link.BytesWaiting();
+        if (count > 0 && m_link.PeekByte() == 0x2A)
+            abandonBlockUnit(count);
     }
     WriteCommsLog("Quillon Timeout Expected: " + dec(length) + " Got: " + dec(count));
     return false;
@@ -174,7 +253,10 @@ void Protocol::Settle(int ms)
         const int left = int(ms - t.elapsed());
         if (left <= 0 || gShuttingDown)
             return;
-        const Front f = front(m_link.BytesWaiting());
+        const int count = m_link.BytesWaiting();
+        if (dropRemainder(count, false))
+            continue;
+        const Front f = front(count);
         // An IR match during a learn belongs to the learn's own wait.
         if (f.kind == Front::Report && !(f.first == 0xFD && gPlugin.LearnInProgress)) {
             HandleReport(take(f.length), Context::ReplyWait);
@@ -188,6 +270,8 @@ bool Protocol::ReadReports(int maxUnits)
 {
     for (int n = 0; n < maxUnits; ++n) {
         const int count = m_link.BytesWaiting();
+        if (dropRemainder(count, false))
+            continue;
         const Front f = front(count);
         switch (f.kind) {
         case Front::Empty:
@@ -211,6 +295,10 @@ bool Protocol::ReadReports(int maxUnits)
         case Front::Partial:
             if (!stuck(count))
                 return false;
+            if (f.first == 0x2A && f.length == Frames::kBlockReplyLength) {
+                abandonBlockUnit(count); // a block reply that stopped: its bytes are no reports
+                break;
+            }
             // Bytes that never became a whole unit: the first goes, the rest is read afresh.
             m_link.ReadByte();
             break;

@@ -42,6 +42,11 @@ public:
 
     // A unit that has waited incomplete at the front this long is given up.
     static constexpr int kStuckMs = 2000;
+    // How long the rest of a given-up block reply is still looked out for, so
+    // that its bytes are dropped when they come instead of read as reports.
+    static constexpr int kRemainderMs = 30000;
+    // Bytes of a given-up block reply still expected (0 when none).
+    int owedRemainder() const { return m_owed; }
     static constexpr int kMaxPendingX10Units = 32;
 
 private:
@@ -57,7 +62,20 @@ private:
     int sleepForData(int ms);
     QByteArray take(int n);
     void readReply(int length);
+    // Takes the 264-byte unit at the front into the reply buffer (true), unless
+    // it fails its check and a 2A inside it may begin the real reply: then the
+    // bytes before that 2A go and the wait goes on (false). A failing unit
+    // without one is still taken, for the caller's own check to count.
+    bool takeBlockUnit();
+    // Gives up the incomplete block unit at the front: its bytes go, and the
+    // rest of it is looked out for.
+    void abandonBlockUnit(int count);
+    // Drops what waits at the front as the rest of an abandoned block reply;
+    // true when it dropped anything.
+    bool dropRemainder(int count, bool blockWait);
     CommLink& m_link;
+    int m_owed = 0;
+    QElapsedTimer m_owedClock;
     QElapsedTimer m_stuckClock;
     quint64 m_stuckMark = 0;
     int m_stuckCount = 0;

@@ -2,6 +2,8 @@
 #include "CommsLog.h"
 #include "PluginState.h"
 
+#include "automation/PendingError.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 
@@ -11,10 +13,73 @@ SerialComm::SerialComm(QObject* parent) : QObject(parent)
 {
     m_socket.setReadBufferSize(kMaxBuffered);
     connect(&m_connectTimer, &QTimer::timeout, this, &SerialComm::onConnectTick);
+    m_lastingTimer.setSingleShot(true);
+    connect(&m_lastingTimer, &QTimer::timeout, this, [this] {
+        if (m_socket.state() == QAbstractSocket::ConnectedState)
+            m_closeLogged = m_errorLogged = false;
+    });
     connect(&m_socket, &QTcpSocket::connected, this, &SerialComm::onConnected);
     connect(&m_socket, &QTcpSocket::disconnected, this, &SerialComm::onDisconnected);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &SerialComm::onError);
     connect(&m_socket, &QTcpSocket::readyRead, this, &SerialComm::onReadyRead);
+}
+
+void SerialComm::describe(DispatchTable<SerialComm>& t)
+{
+    t.name("SerialComm");
+    t.method("RegisterCallback", &SerialComm::RegisterCallback);
+    t.let("Timeout", &SerialComm::setTimeoutLong);
+    t.method("oWinsock_Connect", &SerialComm::oWinsock_Connect);
+    t.method("oWinsock_Close", &SerialComm::oWinsock_Close);
+    t.let("Settings", &SerialComm::setSettings);
+    t.let("RThreshold", &SerialComm::setRThresholdInteger);
+    t.let("SThreshold", &SerialComm::setSThresholdInteger);
+    t.let("Handshaking", &SerialComm::setHandshakingInteger);
+    t.property("CommPort", &SerialComm::CommPortLong, &SerialComm::setCommPortLong);
+    t.property("IP", &SerialComm::IP, &SerialComm::setIPText);
+    t.let("InputLen", &SerialComm::setInputLenInteger);
+    t.let("InputMode", &SerialComm::setInputModeInteger);
+    t.property("PortOpen", &SerialComm::PortOpen, &SerialComm::setPortOpen);
+    t.method("Shutdown", &SerialComm::Shutdown);
+    t.get("InputData", &SerialComm::InputDataVariant);
+    t.let("Output", &SerialComm::OutputVariant);
+    t.get("ComEvent", &SerialComm::ComEventInteger);
+    t.get("InBufferCount", &SerialComm::InBufferCountInteger);
+}
+
+void SerialComm::oWinsock_Close()
+{
+    // The close event: a connection still up goes first, which raises the event itself.
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.abort();
+    else
+        onDisconnected();
+}
+
+Variant SerialComm::InputDataVariant()
+{
+    const QByteArray bytes = InputData();
+    if (m_inputMode != 1)
+        return Variant(QString::fromLatin1(bytes));
+    std::vector<Variant> values;
+    values.reserve(size_t(bytes.size()));
+    for (char c : bytes)
+        values.push_back(Variant::fromByte(quint8(c)));
+    return Variant(VbArray::fromValues(std::move(values)));
+}
+
+void SerialComm::OutputVariant(const Variant& value)
+{
+    QByteArray bytes;
+    if (m_inputMode != 1) {
+        bytes = value.toString().toLatin1();
+    } else if (value.isArray()) {
+        for (const Variant& b : value.array().data())
+            bytes.append(char(quint8(b.toLong())));
+    } else {
+        bytes.append(char(quint8(value.toLong())));
+    }
+    Output(bytes);
 }
 
 SerialComm::~SerialComm()
@@ -50,6 +115,7 @@ void SerialComm::setPortOpen(bool open)
     if (open) {
         m_ticks = 0;
         m_wanted = true;
+        m_closeLogged = m_errorLogged = false;
         m_portOpen = m_socket.state() == QAbstractSocket::ConnectedState || openProcedure();
         return;
     }
@@ -113,7 +179,7 @@ void SerialComm::onConnectTick()
 void SerialComm::onConnected()
 {
     m_connectTimer.stop();
-    m_errorLogged = false;
+    m_lastingTimer.start(gControllerTiming.reconnectMs);
     // Whatever was left of the last connection belongs to exchanges long given up.
     clearBuffer();
     // A serial line has no use for coalescing small writes.
@@ -128,12 +194,18 @@ void SerialComm::onDisconnected()
     m_portOpen = false;
     if (wasOpen)
         emit linkDown();
+    m_lastingTimer.stop();
     if (!m_wanted || m_shuttingDown)
         return; // closed by us: stays closed
-    LogControllerError("xaptvkKorvane", label() + " IP Connection Closed " + QString::number(ComEvent()));
     m_ticks = 0;
     if (!m_connectTimer.isActive())
         m_connectTimer.start(gControllerTiming.reconnectMs);
+    // A server that accepts and closes at once (its port held by another client)
+    // is tried once more at once and then once a period, and costs one entry.
+    if (m_closeLogged)
+        return;
+    m_closeLogged = true;
+    LogControllerError("xaptvkKorvane", label() + " IP Connection Closed " + QString::number(ComEvent()));
     QTimer::singleShot(0, this, [this] {
         if (m_wanted && !m_shuttingDown && m_socket.state() == QAbstractSocket::UnconnectedState)
             attempt();
@@ -205,8 +277,16 @@ void SerialComm::pull()
 void SerialComm::onReadyRead()
 {
     pull();
-    if (m_rThreshold > 0 && buffered() >= m_rThreshold)
+    if (m_rThreshold > 0 && buffered() >= m_rThreshold) {
         emit onComm();
+        if (ObjectPtr callback = m_callback) {
+            try {
+                callback->call("onComm");
+            } catch (...) {
+                PendingError::clear(); // a failing callback is the caller's business
+            }
+        }
+    }
 }
 
 QByteArray SerialComm::InputData()

@@ -1,4 +1,6 @@
 #pragma once
+#include "automation/Dispatch.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -8,9 +10,14 @@
 // TCP client to a serial-device server, offering the serial port's calling
 // sequence (PortOpen, InputData, Output, InBufferCount...). While the link is
 // wanted and down it retries every reconnect period, one attempt at a time.
+// An outage (the link lost, or no connection that lasts) logs its close and
+// its first error once each; it ends with a connection that stays up for a
+// reconnect period (a server's "busy" text before it closes does not end it).
 // At most kMaxBuffered received bytes wait unread; beyond that the socket is
 // not read, so a flooding server is held back by TCP itself.
-class SerialComm : public QObject
+// Scripts create it by name and drive it through the same members; its
+// callback object's onComm is called on received data.
+class SerialComm : public QObject, public DispatchObject<SerialComm>
 {
     Q_OBJECT
 public:
@@ -18,6 +25,25 @@ public:
 
     explicit SerialComm(QObject* parent = nullptr);
     ~SerialComm() override;
+    static void describe(DispatchTable<SerialComm>& t);
+
+    // The members scripts reach by name.
+    void RegisterCallback(const ObjectPtr& o) { m_callback = o; }
+    void oWinsock_Connect() { m_connectTimer.stop(); }
+    void oWinsock_Close();
+    Variant InputDataVariant();
+    void OutputVariant(const Variant& value);
+    void setTimeoutLong(qint32 ms) { setTimeout(ms); }
+    void setRThresholdInteger(qint16 n) { setRThreshold(n); }
+    void setSThresholdInteger(qint16) {}
+    void setHandshakingInteger(qint16) {}
+    qint32 CommPortLong() const { return qint32(m_commPort); }
+    void setCommPortLong(qint32 port) { setCommPort(port); }
+    void setIPText(const QString& ip) { setIP(ip); }
+    void setInputLenInteger(qint16 n) { setInputLen(n); }
+    void setInputModeInteger(qint16 m) { setInputMode(m); }
+    qint16 ComEventInteger() const { return qint16(ComEvent()); }
+    qint16 InBufferCountInteger() const { return qint16(qMin(buffered(), 32767)); }
 
     void setTimeout(int ms) { m_readTimeoutMs = ms; }
     void setSettings(const QString&) {}
@@ -75,7 +101,11 @@ private:
     bool m_wanted = false;       // the link should be up
     bool m_shuttingDown = false;
     bool m_inOpenWait = false;
+    // An outage's close and its first socket error are logged, each once, until
+    // a connection lasts.
+    bool m_closeLogged = false;
     bool m_errorLogged = false;
+    QTimer m_lastingTimer;       // a connection up this long ends the outage
     int m_inputLen = 0;
     int m_inputMode = 0;
     int m_rThreshold = 0;
@@ -83,6 +113,7 @@ private:
     int m_readTimeoutMs = 1000;
     long m_commPort = 0;
     QString m_ip;
+    ObjectPtr m_callback;
     QByteArray m_buffer;  // received bytes; those before m_head are read already
     qsizetype m_head = 0;
 };

@@ -1,11 +1,13 @@
 #include "SerialPortLink.h"
 #include "CommsLog.h"
+#include "PluginState.h"
 
 SerialPortLink::SerialPortLink(QObject* parent) : QObject(parent)
 {
     m_port.setReadBufferSize(kMaxBuffered);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPortLink::onComm);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortLink::onError);
+    connect(&m_reopen, &QTimer::timeout, this, &SerialPortLink::onReopenTick);
 }
 
 QString SerialPortLink::DevicePath(const QString& commPort)
@@ -19,6 +21,8 @@ QString SerialPortLink::DevicePath(const QString& commPort)
 
 bool SerialPortLink::setPortOpen(bool open)
 {
+    m_reopen.stop();
+    m_outage = false;
     if (!open) {
         if (m_port.isOpen())
             m_port.close();
@@ -26,6 +30,11 @@ bool SerialPortLink::setPortOpen(bool open)
     }
     if (m_port.isOpen())
         return true;
+    return openPort(true);
+}
+
+bool SerialPortLink::openPort(bool logFailure)
+{
     m_port.setPortName(DevicePath(m_commPort));
     m_port.setBaudRate(QSerialPort::Baud9600);
     m_port.setDataBits(QSerialPort::Data8);
@@ -33,7 +42,8 @@ bool SerialPortLink::setPortOpen(bool open)
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        LogControllerError("xaptvkKorvane", "Open Comm Port  " + m_port.portName() + " " + m_port.errorString());
+        if (logFailure)
+            LogControllerError("xaptvkKorvane", "Open Comm Port  " + m_port.portName() + " " + m_port.errorString());
         return false;
     }
     // Bytes from before this open belong to nobody.
@@ -65,9 +75,32 @@ void SerialPortLink::onError(QSerialPort::SerialPortError e)
         return;
     if (e == QSerialPort::OpenError || e == QSerialPort::DeviceNotFoundError || e == QSerialPort::PermissionError)
         return; // reported by setPortOpen
+    if (m_outage)
+        return; // the port is going or gone; this outage is logged already
     LogControllerError("xaptvkKorvane", "Serial port " + m_port.portName() + " error: " + m_port.errorString());
-    if (e == QSerialPort::ResourceError && m_port.isOpen()) {
+    if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
+        return;
+    // A device that went away keeps signalling until its port is closed: close
+    // it once this signal has returned, and open it again until it is back.
+    m_outage = true;
+    QTimer::singleShot(0, this, &SerialPortLink::closeAfterError);
+}
+
+void SerialPortLink::closeAfterError()
+{
+    if (!m_outage)
+        return; // closed or opened by the plug-in meanwhile
+    if (m_port.isOpen())
         m_port.close();
-        emit linkDown();
-    }
+    m_reopen.start(gControllerTiming.reconnectMs);
+    emit linkDown();
+}
+
+void SerialPortLink::onReopenTick()
+{
+    if (!openPort(false))
+        return;
+    m_reopen.stop();
+    m_outage = false;
+    emit linkUp();
 }

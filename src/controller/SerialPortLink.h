@@ -3,9 +3,12 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 // The controller's local serial port at 9600 8N1. At most kMaxBuffered
-// received bytes wait unread; the port is not read beyond that.
+// received bytes wait unread; the port is not read beyond that. A port that
+// fails while open (a device unplugged) is closed and opened again every
+// reconnect period until it is back, with one log entry per outage.
 class SerialPortLink : public QObject
 {
     Q_OBJECT
@@ -18,6 +21,8 @@ public:
     void setCommPort(const QString& commPort) { m_commPort = commPort; }
     bool setPortOpen(bool open);
     bool PortOpen() const { return m_port.isOpen(); }
+    // Whether the port failed and is being opened again.
+    bool Reopening() const { return m_reopen.isActive(); }
     int InBufferCount() const { return int(m_port.bytesAvailable()); }
     int PeekByte();
     QByteArray Peek(int n) { return m_port.peek(n); }
@@ -27,9 +32,15 @@ public:
 signals:
     void onComm();
     void linkDown();
+    void linkUp(); // open again after an outage
 
 private:
+    bool openPort(bool logFailure);
     void onError(QSerialPort::SerialPortError e);
+    void closeAfterError();
+    void onReopenTick();
     QSerialPort m_port;
     QString m_commPort;
+    QTimer m_reopen;
+    bool m_outage = false; // failed and not yet open again: logged once
 };

@@ -121,6 +121,7 @@ void ReleaseHostCollections()
     gPluginCollection.reset();
     gDevices.reset();
     gEvents.reset();
+    gSerialCommLink.reset();
 }
 
 QString XapBody(std::initializer_list<std::pair<QString, QString>> items)

@@ -171,3 +171,44 @@ TEST_F(IRFilesTest, RemapAndZoneEntriesThatAreNotLocations)
     EXPECT_EQ(gPlugin.IRNameDictionary.value("RADIO POWER"), "36,0");
     EXPECT_EQ(gPlugin.IRNameDictionary.value("HIFI POWER"), "72,16");
 }
+
+TEST_F(IRFilesTest, ZonesNoModuleCanHoldReadAsTheControllerWithALogEntry)
+{
+    QStringList l = labelFile(1040);
+    l[0] = "TV";
+    l[1] = "Radio";
+    l[2] = "Amp";
+    l[3] = "Tuner";
+    l[32] = "Power";        // location 0, device 1
+    l[32 + 36] = "Power";   // location 36, device 2
+    l[32 + 72] = "Mute";    // location 72, device 3
+    l[32 + 108] = "Scan";   // location 108, device 4
+    writeConfig("irlbl.cfg", lines(l));
+    writeConfig("irzones.cfg", lines({"2147483647", "1e12", "20", "-3"}));
+    loggedEntries().clear();
+    IRFiles::SetupIRDictionary();
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("TV POWER"), "0,0");
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("RADIO POWER"), "36,0");
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("AMP MUTE"), "72,20");
+    EXPECT_EQ(gPlugin.IRNameDictionary.value("TUNER SCAN"), "108,0");
+    EXPECT_EQ(loggedEntries().filter("irzones.cfg").size(), 3) << loggedEntries().join("; ").toStdString();
+    EXPECT_EQ(loggedEntries().filter("2147483647").size(), 1);
+
+    // Played by name with zone modules present: only the zone a module holds goes to one.
+    QStringList queued;
+    ir->QExec = [&](const QString&, const QString&, int c, long b, int d1, int d2) {
+        queued << QString("%1 %2 %3 %4").arg(c).arg(b).arg(d1).arg(d2);
+    };
+    gPlugin.HasIRZoneModules = true;
+    gPlugin.IRZoneModules = {3, 9};
+    gPlugin.IRZoneModuleCount = 2;
+    EXPECT_EQ(ir->PlayIREx("tv power"), 1);
+    EXPECT_EQ(ir->PlayIREx("radio power"), 1);
+    EXPECT_EQ(ir->PlayIREx("amp mute"), 1);
+    // A dictionary value from elsewhere is held to the same range.
+    gPlugin.IRNameDictionary["HUGE ZONE"] = "5,2147483647";
+    gPlugin.IRNameDictionary["FAR ZONE"] = "5,1e12";
+    EXPECT_EQ(ir->PlayIREx("huge zone"), 1);
+    EXPECT_EQ(ir->PlayIREx("far zone"), 1);
+    EXPECT_EQ(queued, (QStringList{"100 0 0 0", "100 36 0 0", "102 9 20 72", "100 5 0 0", "100 5 0 0"}));
+}

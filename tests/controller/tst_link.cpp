@@ -4,6 +4,8 @@
 #include "controller/SerialComm.h"
 #include "controller/SerialPortLink.h"
 
+#include <QFile>
+
 TEST(SerialPortPath, ComNumbersAndDevicePaths)
 {
     EXPECT_EQ(SerialPortLink::DevicePath("1"), "/dev/ttyS0");
@@ -183,4 +185,40 @@ TEST_F(LinkTest, SerialNoiseAndCorruptFramesAreSurvived)
         link->ReadByte();
     cmds->SetVar(8, 88);
     EXPECT_EQ(sim->vars[8], 88);
+}
+
+TEST_F(LinkTest, SerialDeviceThatVanishesIsLoggedOnceAndUsedAgainWhenItReturns)
+{
+    gControllerTiming.linkSettleMs = 0;
+    attachSim(Path::Pty);
+    const QString device = appDir.filePath("ttyQuillon");
+    ASSERT_TRUE(QFile::link(pty->slavePath(), device));
+    gPlugin.CommPort = device;
+    link->OpenCommLink();
+    ASSERT_TRUE(gPlugin.CommsStarted);
+    cmds->SetVar(3, 258);
+    ASSERT_EQ(sim->vars[3], 258);
+
+    loggedEntries().clear();
+    // Unplugged: the line fails and its name goes (a new pseudo-terminal may
+    // reuse the old one's number).
+    pty->close();
+    QFile::remove(device);
+    waitFor([] { return false; }, 5000);
+    EXPECT_FALSE(gPlugin.PortOpenFlag);
+    EXPECT_FALSE(gPlugin.CommsStarted);
+    EXPECT_EQ(loggedEntries().filter("Serial port").size(), 1) << loggedEntries().join("; ").toStdString();
+    EXPECT_TRUE(loggedEntries().filter("Open Comm Port").isEmpty()) << loggedEntries().join("; ").toStdString();
+
+    // The adapter is back, under the same name.
+    auto again = std::make_unique<SimPtyTransport>();
+    ASSERT_TRUE(again->open());
+    sim->attach(again.get());
+    QFile::remove(device);
+    ASSERT_TRUE(QFile::link(again->slavePath(), device));
+    ASSERT_TRUE(waitFor([] { return gPlugin.CommsStarted && gPlugin.PortOpenFlag; }, 10000));
+    cmds->SetVar(3, 7);
+    EXPECT_EQ(sim->vars[3], 7);
+    EXPECT_EQ(loggedEntries().filter("Serial port").size(), 1) << loggedEntries().join("; ").toStdString();
+    pty = std::move(again);
 }

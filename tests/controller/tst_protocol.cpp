@@ -267,3 +267,46 @@ TEST_F(ProtocolTest, ReplyTimeoutIsSetBetweenOneAndThirtyTwoSeconds)
     EXPECT_EQ(link->BytesWaiting(), 0); // the late answer was taken by this wait
     EXPECT_EQ(sim->vars[9], 2);
 }
+
+TEST_F(ProtocolTest, StaleStartOfABlockReplyIsSkippedToTheHeaderOfTheRealOne)
+{
+    gPlugin.UnitMaps = {umap{1, 12, "#", 0}};
+    // Bytes that read as I/O change reports of module 1, and one 2A among them that starts no reply.
+    for (int i = 0; i < 128; ++i)
+        sim->vars[i] = quint16(i == 10 ? 0x002A : (i % 2 == 0 ? 0x01F0 : 0x0100));
+    // What is left of an earlier reply, then the reply to this request.
+    QByteArray stale = QByteArray(1, char(0x2A)) + QByteArray(5, '\0') + sim->blockData(0x4A, 0x00);
+    sim->sendRaw(stale.left(120));
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 120; }));
+    ASSERT_TRUE(sendAndWait(Frames::BlockRequest(sim->varBlockHigh, sim->varBlockLow), 264, 0x2A));
+    EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
+    EXPECT_EQ(gPlugin.ReplyBuffer[6], 0xF0);
+    EXPECT_EQ(gPlugin.ReplyBuffer[7], 0x01);
+    EXPECT_EQ(link->BytesWaiting(), 0);
+    EXPECT_TRUE(host.calls.filter("SetDeviceStatus").isEmpty()) << host.calls.join("; ").toStdString();
+}
+
+TEST_F(ProtocolTest, BlockReplyStoppingShortIsGivenUpAndItsLateRestIsNoReport)
+{
+    gPlugin.UnitMaps = {umap{1, 12, "#", 0}};
+    for (int i = 0; i < 128; ++i)
+        sim->vars[i] = quint16(i % 2 == 0 ? 0x01F0 : 0x0100);
+    sim->truncateBlockAt = 100;
+    EXPECT_FALSE(sendAndWait(Frames::BlockRequest(sim->varBlockHigh, sim->varBlockLow), 264, 0x2A));
+    EXPECT_EQ(link->BytesWaiting(), 0) << "the start of the reply was kept";
+    EXPECT_EQ(protocol->owedRemainder(), 164);
+    // The rest arrives with nothing waiting for it: no reports, and the next reply is whole.
+    QByteArray reply = QByteArray(1, char(0x2A)) + QByteArray(2, '\0') + "\x4A" + QByteArray(2, '\0')
+        + sim->blockData(0x4A, 0x00);
+    const quint16 crc = QuillonSim::crc16(reply, 262);
+    reply.append(char(crc & 0xFF)).append(char(crc >> 8));
+    sim->sendRaw(reply.mid(100));
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 164; }));
+    protocol->ReadReports();
+    EXPECT_EQ(link->BytesWaiting(), 0);
+    EXPECT_EQ(protocol->owedRemainder(), 0);
+    EXPECT_TRUE(host.calls.filter("SetDeviceStatus").isEmpty()) << host.calls.join("; ").toStdString();
+    ASSERT_TRUE(command());
+    ASSERT_TRUE(sendAndWait(Frames::BlockRequest(sim->varBlockHigh, sim->varBlockLow), 264, 0x2A));
+    EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
+}

@@ -33,6 +33,8 @@ QuillonSim::QuillonSim(QObject* parent) : QObject(parent)
 void QuillonSim::attach(SimTransport* transport)
 {
     m_transport = transport;
+    m_in.clear();
+    m_out.clear();
     connect(transport, &SimTransport::bytesReceived, this, &QuillonSim::onBytes);
     connect(transport, &SimTransport::clientConnected, this, [this] {
         m_in.clear();
@@ -178,15 +180,19 @@ void QuillonSim::handleFrame(const Frame& f)
     const QByteArray& b = f.bytes;
     if (f.kind == FrameKind::BlockRead) {
         quint8 hi = quint8(b[3]), lo = quint8(b[4]);
+        const bool faulty = faultBlock == 0 || faultBlock == quint16(hi << 8 | lo);
+        const bool odd = faulty && oddHeaderCount > 0;
+        if (odd)
+            --oddHeaderCount;
         QByteArray reply;
-        reply.append(char(kBlock)).append('\0').append('\0');
+        reply.append(char(kBlock)).append(odd ? char(0x11) : '\0').append(odd ? char(0x22) : '\0');
         if (wrongEchoCount > 0) {
             --wrongEchoCount;
             reply.append(char(hi ^ 0x01)).append(char(lo ^ 0x10));
         } else {
             reply.append(char(hi)).append(char(lo));
         }
-        reply.append('\0');
+        reply.append(odd ? char(0x55) : '\0');
         reply.append(blockData(hi, lo));
         quint16 crc = crc16(reply, 262);
         if (corruptCrcCount > 0) {
@@ -194,6 +200,19 @@ void QuillonSim::handleFrame(const Frame& f)
             crc ^= 0x5A5A;
         }
         reply.append(char(crc & 0xFF)).append(char(crc >> 8));
+        if (faulty && truncateBlockAt > 0 && truncateBlockAt < reply.size()) {
+            const QByteArray rest = reply.mid(truncateBlockAt);
+            reply.truncate(truncateBlockAt);
+            truncateBlockAt = 0;
+            answer(reply);
+            if (remainderAfterMs >= 0) {
+                // Like a line that stalls: the rest, then whatever queued behind it.
+                m_holding = true;
+                m_held = rest;
+                QTimer::singleShot(remainderAfterMs, this, &QuillonSim::releaseHeld);
+            }
+            return;
+        }
         answer(reply);
     } else if (f.kind == FrameKind::Command) {
         applyCommand(b);
@@ -346,15 +365,29 @@ void QuillonSim::sendTouch(int value, bool f3)
 void QuillonSim::dropConnection()
 {
     m_out.clear();
+    m_held.clear();
+    m_holding = false;
     m_pumpTimer.stop();
     if (m_transport)
         m_transport->disconnectClient();
+}
+
+void QuillonSim::releaseHeld()
+{
+    m_holding = false;
+    const QByteArray held = m_held;
+    m_held.clear();
+    enqueue(held);
 }
 
 void QuillonSim::enqueue(const QByteArray& bytes)
 {
     if (!m_transport)
         return;
+    if (m_holding) {
+        m_held.append(bytes);
+        return;
+    }
     if (!paced && !splitWrites && m_out.isEmpty()) {
         m_transport->write(bytes);
         return;

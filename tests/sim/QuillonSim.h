@@ -85,6 +85,14 @@ public:
     QByteArray reportBeforeAnswer; // sent between the next frame and its answer
     int corruptCrcCount = 0;     // the next n block replies carry a bad CRC
     int wrongEchoCount = 0;      // the next n block replies echo another block
+    // Block replies that stop short or carry odd headers; faultBlock, when not 0,
+    // limits these faults to the block at that address (high byte first).
+    quint16 faultBlock = 0;
+    int truncateBlockAt = 0;     // the next reply stops after this many bytes
+    // >= 0: the rest of a stopped reply follows this many ms later, and what the
+    // controller sends meanwhile waits behind it; < 0: the rest never comes.
+    int remainderAfterMs = -1;
+    int oddHeaderCount = 0;      // the next n replies have header bytes 1, 2 and 5 not zero
     bool closeAfterNextFrame = false;
     bool splitWrites = false;    // answers leave in pieces of 1 to 3 bytes
     bool paced = false;          // 960 bytes per second, like a 9600-baud line
@@ -111,6 +119,7 @@ private:
     void pump();
     void applyX10(const QByteArray& f);
     void floodTick();
+    void releaseHeld();
 
     QPointer<SimTransport> m_transport;
     QByteArray m_in;
@@ -122,4 +131,6 @@ private:
     QList<QPair<int, int>> m_x10Addressed; // house, unit index since the last function
     QTimer m_floodTimer;
     qint64 m_flooded = 0;
+    bool m_holding = false; // a stopped reply's rest is still to go
+    QByteArray m_held;
 };

@@ -13,13 +13,18 @@ SimPtyTransport::SimPtyTransport(QObject* parent) : SimTransport(parent)
     connect(&m_retry, &QTimer::timeout, this, &SimPtyTransport::flushPending);
 }
 
-SimPtyTransport::~SimPtyTransport()
+SimPtyTransport::~SimPtyTransport() { close(); }
+
+void SimPtyTransport::close()
 {
     m_notifier.reset();
+    m_retry.stop();
+    m_pending.clear();
     if (m_slaveKeeper >= 0)
         ::close(m_slaveKeeper);
     if (m_master >= 0)
         ::close(m_master);
+    m_slaveKeeper = m_master = -1;
 }
 
 bool SimPtyTransport::open()
@@ -34,9 +39,12 @@ bool SimPtyTransport::open()
     }
     m_slavePath = QString::fromLocal8Bit(::ptsname(m_master));
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    // A program started later must not inherit the controller's end: closing it
+    // here would then not reach the program's side of the line.
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
     // Holding the slave open keeps the master readable (no EIO) between the
     // program's opens, and a raw line discipline keeps bytes from being echoed.
-    m_slaveKeeper = ::open(m_slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    m_slaveKeeper = ::open(m_slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_slaveKeeper >= 0) {
         termios t{};
         if (::tcgetattr(m_slaveKeeper, &t) == 0) {

@@ -13,6 +13,9 @@ public:
     explicit SimPtyTransport(QObject* parent = nullptr);
     ~SimPtyTransport() override;
     bool open();
+    // Closes the controller end, as a serial adapter pulled out of its socket:
+    // the program's side of the line fails.
+    void close();
     QString slavePath() const { return m_slavePath; }
     void write(const QByteArray& bytes) override;
     void disconnectClient() override {}

@@ -35,6 +35,12 @@ void SimTcpTransport::stopListening() { m_server.close(); }
 void SimTcpTransport::onNewConnection()
 {
     while (QTcpSocket* s = m_server.nextPendingConnection()) {
+        ++m_accepted;
+        if (closeOnAccept) {
+            s->close();
+            s->deleteLater();
+            continue;
+        }
         // Aborting emits disconnected at once, which may clear m_client.
         if (QTcpSocket* old = m_client) {
             old->abort();

@@ -19,10 +19,15 @@ public:
     qint64 pendingBytes() const override;
     // Stops accepting, so reconnect attempts are refused until listen() again.
     void stopListening();
+    // True: every connection is closed as soon as it is accepted, as a device
+    // server whose port another client holds answers.
+    bool closeOnAccept = false;
+    int accepted() const { return m_accepted; }
 
 private:
     void onNewConnection();
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;
     quint16 m_port = 0;
+    int m_accepted = 0;
 };

@@ -1,5 +1,6 @@
 #include "BridgeRig.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 namespace {
@@ -38,9 +39,10 @@ QByteArray BridgeRig::defaultStore()
 
 void BridgeRig::writeStore()
 {
+    const QByteArray link = overSerialLine ? "SerialIP=\r\nCommPort=" + serialDevice().toLocal8Bit()
+                                           : "SerialIP=127.0.0.1\r\nCommPort=" + QByteArray::number(transport.port());
     folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
-                     store + "[tspi_quillon]\r\nSerialIP=127.0.0.1\r\nCommPort=" + QByteArray::number(transport.port())
-                         + "\r\n" + bridgeSettings);
+                     store + "[tspi_quillon]\r\n" + link + "\r\n" + bridgeSettings);
 }
 
 bool BridgeRig::start()
@@ -49,7 +51,12 @@ bool BridgeRig::start()
         return false;
     if (!serverAtStart)
         transport.stopListening();
-    sim.attach(&transport);
+    if (overSerialLine) {
+        if (!plugSerialLine())
+            return false;
+    } else {
+        sim.attach(&transport);
+    }
     sim.setUnit(3, 11);
     for (const auto &[unit, type] : extraUnits)
         sim.setUnit(unit, type);
@@ -106,6 +113,27 @@ bool BridgeRig::launch()
             return false;
         },
         60000);
+}
+
+bool BridgeRig::plugSerialLine()
+{
+    auto line = std::make_unique<SimPtyTransport>();
+    if (!line->open())
+        return false;
+    QFile::remove(serialDevice());
+    if (!QFile::link(line->slavePath(), serialDevice()))
+        return false;
+    pty = std::move(line);
+    sim.attach(pty.get());
+    return true;
+}
+
+void BridgeRig::unplugSerialLine()
+{
+    if (pty)
+        pty->close();
+    // A new pseudo-terminal may get the old one's number: the name must not lead to it.
+    QFile::remove(serialDevice());
 }
 
 void BridgeRig::send(const QByteArray &datagram)

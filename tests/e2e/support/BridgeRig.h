@@ -4,6 +4,7 @@
 #include "XapListener.h"
 
 #include "QuillonSim.h"
+#include "SimPtyTransport.h"
 #include "SimTcpTransport.h"
 
 #include <QElapsedTimer>
@@ -53,6 +54,16 @@ public:
     // False: the serial-device server's port is chosen but not listened on, for a
     // test to bring the server up later (transport.listen(transport.port())).
     bool serverAtStart = true;
+    // True: the controller is on a local serial line instead, a pseudo-terminal
+    // the program opens through the link serialDevice() (the serial server is unused).
+    bool overSerialLine = false;
+    std::unique_ptr<SimPtyTransport> pty;
+    QString serialDevice() const { return folder.path() + QStringLiteral("/ttyQuillon"); }
+    // A new pseudo-terminal behind serialDevice(), the simulator on it: a serial
+    // adapter plugged in again.
+    bool plugSerialLine();
+    // The pseudo-terminal closed and its link removed: a serial adapter pulled out.
+    void unplugSerialLine();
     QByteArray store = defaultStore();
     // Controller modules (address, type) the simulator has besides module 3, an SIO16.
     QList<QPair<int, int>> extraUnits;

@@ -1,0 +1,119 @@
+// The whole program losing its controller: a serial adapter pulled out and
+// plugged in again, and a serial-device server that accepts and closes at once.
+// Each outage costs one log entry and a connection attempt now and then, and the
+// controller is used again once it is back.
+#include "BridgeRig.h"
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+const QString kHallTemp = QStringLiteral("Hall_Temp.Quillon_Var__V004.Index");
+
+// The program's log entries (xAP "Tessera.Event" messages) from `from` on whose Data contains `text`.
+int logEntries(const BridgeRig &rig, qsizetype from, const QString &text)
+{
+    int n = 0;
+    const QList<QByteArray> all = rig.listener.received;
+    for (qsizetype i = from; i < all.size(); ++i) {
+        if (BridgeRig::item(all.at(i), QStringLiteral("class")).compare(QLatin1String("Tessera.Event"), Qt::CaseInsensitive) == 0
+            && BridgeRig::item(all.at(i), QStringLiteral("Data")).contains(text))
+            ++n;
+    }
+    return n;
+}
+
+QString logTexts(const BridgeRig &rig, qsizetype from)
+{
+    QStringList out;
+    for (qsizetype i = from; i < rig.listener.received.size(); ++i) {
+        const QByteArray &d = rig.listener.received.at(i);
+        if (BridgeRig::item(d, QStringLiteral("class")).compare(QLatin1String("Tessera.Event"), Qt::CaseInsensitive) == 0)
+            out << BridgeRig::item(d, QStringLiteral("Data"));
+    }
+    return out.join(QStringLiteral(" | "));
+}
+
+bool levelReported(const BridgeRig &rig, const QString &level)
+{
+    for (const QByteArray &e : rig.of(QStringLiteral("xapBSC.Event"))) {
+        if (BridgeRig::item(e, QStringLiteral("source")).endsWith(QLatin1Char(':') + kHallTemp)
+            && BridgeRig::item(e, QStringLiteral("Level")) == level)
+            return true;
+    }
+    return false;
+}
+
+void idle(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
+TEST(LinkOutage, SerialAdapterPulledOutCostsOneEntryAndIsUsedAgainWhenPluggedIn)
+{
+    BridgeRig rig;
+    rig.overSerialLine = true;
+    ASSERT_TRUE(rig.start()) << "the program did not come up on the serial line";
+
+    for (int outage = 1; outage <= 2; ++outage) {
+        const qsizetype from = rig.listener.received.size();
+        rig.unplugSerialLine();
+        idle(10000);
+        const qsizetype datagrams = rig.listener.received.size() - from;
+        std::printf("outage %d: %lld datagrams in 10 s\n", outage, qlonglong(datagrams));
+        EXPECT_EQ(logEntries(rig, from, QStringLiteral("Serial port")), 1)
+            << "outage " << outage << ": " << logTexts(rig, from).toStdString();
+        EXPECT_EQ(logEntries(rig, from, QStringLiteral("Open Comm Port")), 0) << "each reopen attempt logged";
+        EXPECT_LT(datagrams, 40) << "the outage floods the network";
+
+        const QString level = QStringLiteral("%1/32767").arg(40 + outage);
+        rig.sim.vars[4] = quint16(40 + outage);
+        ASSERT_TRUE(rig.plugSerialLine());
+        QElapsedTimer back;
+        back.start();
+        ASSERT_TRUE(waitUntil([&] { return levelReported(rig, level); }, 30000))
+            << "the controller is not read again after outage " << outage;
+        std::printf("outage %d: variable read again %lld ms after the adapter came back\n", outage,
+                    qlonglong(back.elapsed()));
+        EXPECT_EQ(logEntries(rig, from, QStringLiteral("Serial port")), 1) << logTexts(rig, from).toStdString();
+    }
+}
+
+TEST(LinkOutage, ServerThatAcceptsAndClosesIsTriedOncePerPeriodWithOneEntry)
+{
+    BridgeRig rig;
+    ASSERT_TRUE(rig.start()) << "the program did not come up";
+
+    const qsizetype from = rig.listener.received.size();
+    const int acceptedBefore = rig.transport.accepted();
+    rig.transport.closeOnAccept = true;
+    rig.transport.disconnectClient();
+    idle(10000);
+    const int connections = rig.transport.accepted() - acceptedBefore;
+    const qsizetype datagrams = rig.listener.received.size() - from;
+    std::printf("%d connections and %lld datagrams in 10 s\n", connections, qlonglong(datagrams));
+    // One at once, then one per 2 s period: 6 in 10 s; a loaded machine may fit one more.
+    EXPECT_GE(connections, 3) << "the server is not tried again";
+    EXPECT_LE(connections, 8);
+    EXPECT_EQ(logEntries(rig, from, QStringLiteral("IP Connection Closed")), 1);
+    EXPECT_LT(datagrams, 40);
+
+    rig.sim.vars[4] = 52;
+    rig.transport.closeOnAccept = false;
+    ASSERT_TRUE(waitUntil([&] { return levelReported(rig, QStringLiteral("52/32767")); }, 30000))
+        << "the controller is not read again once the server lets the program in";
+
+    // A second outage is an outage of its own.
+    const qsizetype second = rig.listener.received.size();
+    idle(3000); // the connection has lasted
+    rig.transport.closeOnAccept = true;
+    rig.transport.disconnectClient();
+    idle(5000);
+    EXPECT_EQ(logEntries(rig, second, QStringLiteral("IP Connection Closed")), 1);
+}
+
+} // namespace
