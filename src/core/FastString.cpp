@@ -1,5 +1,7 @@
 #include "core/FastString.h"
 
+#include <algorithm>
+
 FastString::FastString()
 {
     m_pieces.reserve(kChunk);
@@ -14,8 +16,10 @@ void FastString::Reset()
 
 void FastString::Add(const QString& piece)
 {
+    // Growing by doubling keeps a page of tens of thousands of pieces from
+    // copying the list over and over.
     if (m_pieces.size() == m_pieces.capacity())
-        m_pieces.reserve(m_pieces.capacity() + kChunk);
+        m_pieces.reserve(std::max<qsizetype>(kChunk, m_pieces.capacity() * 2));
     m_pieces.append(piece);
     m_length += piece.size();
 }

@@ -91,6 +91,22 @@ async function open(page) {
     return response;
 }
 
+// Carries out [op, selector, value] steps on a page: "fill", "check", "uncheck".
+async function edit(page, steps) {
+    for (const [op, selector, value] of steps) {
+        const field = page.locator(selector).first();
+        await field.waitFor({ state: 'attached', timeout: 10000 });
+        if (op === 'fill')
+            await field.fill(value);
+        else if (op === 'check')
+            await field.check();
+        else if (op === 'uncheck')
+            await field.uncheck();
+        else
+            throw new Failure(`no step "${op}"`);
+    }
+}
+
 // The points table's rows as the page shows them, in page order: the ID, the
 // Used box, the tag, the name column and the change time of each.
 async function pointRows(page) {
@@ -174,6 +190,69 @@ async function checkOrder(page, key, direction) {
 }
 
 const cases = {
+    // Two tabs load the page, each makes its own edits, then they save in the
+    // given order: what each saves is checked by the caller in the files.
+    async tabs(page, context) {
+        const tabs = { a: page, b: await context.newPage() };
+        tabs.b.setDefaultTimeout(TIMEOUT);
+        tabs.b.on('pageerror', (error) => problems.push(`script error in tab b: ${error.message}`));
+        await open(tabs.a);
+        await open(tabs.b);
+        await edit(tabs.a, options.a || []);
+        await edit(tabs.b, options.b || []);
+        for (const name of options.order)
+            await submitBy(tabs[name], 'input[name="UpdateButton"][value="Save Changes"]');
+        await tabs.b.close();
+    },
+
+    // A row's SEND button: the caller reads the controller's line.
+    async send(page) {
+        await open(page);
+        await submitBy(page, `input[type="button"][name="${options.row}"][value="SEND"]`);
+    },
+
+    // Every element of the page gets the mouse over it and away: no script
+    // error and no console error follow.
+    async hover(page) {
+        await open(page);
+        const errorsBefore = consoleErrors.length;
+        const count = await page.evaluate(() => {
+            const all = Array.from(document.querySelectorAll('body *'));
+            for (const el of all)
+                for (const type of ['mouseover', 'mouseenter', 'mousemove', 'mouseout', 'mouseleave'])
+                    el.dispatchEvent(new MouseEvent(type, { bubbles: true, cancelable: true, view: window }));
+            return all.length;
+        });
+        check(count > 100, `only ${count} elements on the page`);
+        // The real pointer over every header cell, where the help handlers were.
+        const headers = page.locator('td.TABLEHEADER');
+        const n = await headers.count();
+        check(n > 5, `only ${n} header cells`);
+        for (let i = 0; i < n; ++i)
+            await headers.nth(i).hover({ timeout: 5000 });
+        await sleep(200);
+        check(consoleErrors.length === errorsBefore,
+              `console errors on hover: ${consoleErrors.slice(errorsBefore).join(' | ')}`);
+    },
+
+    // Every image the page names is served and shows.
+    async images(page) {
+        const failed = [];
+        page.on('response', (r) => {
+            if (r.request().resourceType() === 'image' && r.status() !== 200)
+                failed.push(`${r.url()} answered ${r.status()}`);
+        });
+        page.on('requestfailed', (r) => failed.push(`${r.url()} failed: ${r.failure() && r.failure().errorText}`));
+        await open(page);
+        await page.waitForLoadState('networkidle');
+        const images = await page.evaluate(() => Array.from(document.images,
+            (img) => ({ src: img.src, shown: img.complete && img.naturalWidth > 0 })));
+        check(images.length >= (options.minImages || 1), `only ${images.length} images on the page`);
+        for (const img of images)
+            check(img.shown, `the image ${img.src} does not show`);
+        check(failed.length === 0, failed.join('\n'));
+    },
+
     // The page loads in a real browser, is the status page, and runs no script error.
     async load(page) {
         await open(page);
@@ -318,6 +397,9 @@ const cases = {
     },
 };
 
+const problems = [];
+const consoleErrors = [];
+
 async function main() {
     const run = cases[options.case];
     check(run, `no case "${options.case}"`);
@@ -330,7 +412,6 @@ async function main() {
         args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
                '--disable-background-networking', '--disable-component-update', '--disable-sync'],
     });
-    const problems = [];
     try {
         await context.route('**/*', (route) => {
             const host = new URL(route.request().url()).hostname;
@@ -346,8 +427,12 @@ async function main() {
             dialog.dismiss().catch(() => {});
         });
         page.on('pageerror', (error) => problems.push(`script error in the page: ${error.message}`));
+        page.on('console', (message) => {
+            if (message.type() === 'error')
+                consoleErrors.push(message.text());
+        });
         try {
-            await run(page);
+            await run(page, context);
         } finally {
             if (options.screenshot)
                 await page.screenshot({ path: options.screenshot, fullPage: true }).catch((e) =>

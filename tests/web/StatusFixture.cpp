@@ -167,14 +167,7 @@ QString StatusTest::td(const QString &text, const QString &cls, const QString &s
         }
         return QStringLiteral("<td ") + tail + text + QStringLiteral("</td>");
     }
-    QString help;
-    if (cls == QLatin1String("TABLEHEADER") && !text.startsWith(QLatin1Char('<'))) {
-        QString key = text.toLower();
-        key.remove(QLatin1Char(' '));
-        help = QStringLiteral(" onMouseOver=\"myPopup.startHelp('") + key.left(15)
-            + QStringLiteral("')\" onMouseOut=\"myPopup.clearHelp()\" ");
-    }
-    return QStringLiteral("<td ") + help + QStringLiteral("class=\"") + cls + QStringLiteral("\" ") + tail + text
+    return QStringLiteral("<td ") + QStringLiteral("class=\"") + cls + QStringLiteral("\" ") + tail + text
         + QStringLiteral("</td>");
 }
 
@@ -209,53 +202,55 @@ QString tagInput(const QString &code, const QString &tag)
 QString StatusTest::rowHtml(const QString &id, const QString &c) const
 {
     const QString misc = QStringLiteral("tablecellmisc");
-    auto hidden = [](const QString &dc, const QString &code) {
+    // The row's code and what it showed (trigger flag and tag, or a macro's name).
+    auto hidden = [](const QString &dc, const QString &code, const QString &shown) {
         return QStringLiteral("<input type='hidden' value='") + dc + QStringLiteral("' name='") + code
-            + QStringLiteral("DC'>");
+            + QStringLiteral("DC'><input type='hidden' value='") + shown + QStringLiteral("' name='") + code
+            + QStringLiteral("Shown'>");
     };
     QString out;
     if (id == QLatin1String("A1"))
-        out = hidden("A1", "A1") + td(checkbox("A1Used", true), c) + td(checkbox("A1Event", true), c)
+        out = hidden("A1", "A1", "1hall_lamp") + td(checkbox("A1Used", true), c) + td(checkbox("A1Event", true), c)
             + td(tagInput("A1", "hall_lamp"), misc) + td("ON", c) + td("A1", c) + td("Hall Lamp", c)
             + td("Today 3:00:00 PM", c) + td(threeButtons("A1"), c);
     else if (id == QLatin1String("A2"))
-        out = hidden("A2", "A2") + td(checkbox("A2Used", true), c) + td(checkbox("A2Event", false), c)
+        out = hidden("A2", "A2", "0") + td(checkbox("A2Used", true), c) + td(checkbox("A2Event", false), c)
             + td(tagInput("A2", ""), misc) + td("DIM", c) + td("A2", c) + td("Den Dimmer", c)
             + td("Yesterday 11:59:59 PM", c) + td(threeButtons("A2"), c);
     else if (id == QLatin1String("B16"))
-        out = hidden("B16", "B16") + td(checkbox("B16Used", true), c) + td(checkbox("B16Event", false), c)
+        out = hidden("B16", "B16", "0") + td(checkbox("B16Used", true), c) + td(checkbox("B16Event", false), c)
             + td(tagInput("B16", ""), misc) + td("OFF", c) + td("B16", c) + td("Yard Pump", c)
             + td("12/3/2026 9:30:00 AM", c) + td(threeButtons("B16"), c);
     else if (id == QLatin1String("IR0"))
-        out = hidden("R0", "IR0") + td("&nbsp;", c) + td(checkbox("IR0Event", true), c)
+        out = hidden("R0", "IR0", "1tv_power") + td("&nbsp;", c) + td(checkbox("IR0Event", true), c)
             + td(tagInput("IR0", "tv_power"), misc) + td("&nbsp;", c) + td("IR0", c) + td(" Living TV-Power", c)
             + td("Today 12:00:01 PM", c) + td(button("IR0", "' value='SEND'>"), c);
     else if (id == QLatin1String("IR5"))
-        out = hidden("R5", "IR5") + td("&nbsp;", c) + td(checkbox("IR5Event", false), c) + td(tagInput("IR5", ""), misc)
+        out = hidden("R5", "IR5", "0") + td("&nbsp;", c) + td(checkbox("IR5Event", false), c) + td(tagInput("IR5", ""), misc)
             + td("&nbsp;", c) + td("IR5", c) + td(" Amp", c) + td("&nbsp;", c) + td(button("IR5", "' value='SEND'>"), c);
-    else if (id == QLatin1String("M0"))
-        out = hidden("0", "M0") + td("&nbsp;", c) + td(checkbox("M0Event", false), c) + td(tagInput("M0", ""), misc)
-            + td("&nbsp;", c) + td("M0", c) + td("<input type='text' size='15' name='M0' value=''>", c)
+    else if (id == QLatin1String("MAC0"))
+        out = hidden("0", "MAC0", "") + td("&nbsp;", c) + td(checkbox("MAC0Event", false), c) + td(tagInput("MAC0", ""), misc)
+            + td("&nbsp;", c) + td("MAC0", c) + td("<input type='text' size='15' name='MAC0' value=''>", c)
             + td("<input type='text' size='15' name='N0' value='Undefined'>", c)
             + td("<input type='submit' name ='UpdateButton' value='Save'>", c);
-    else if (id == QLatin1String("M1"))
-        out = hidden("R0,R5", "M1") + td("&nbsp;", c) + td(checkbox("M1Event", false), c) + td(tagInput("M1", ""), misc)
-            + td("&nbsp;", c) + td("M1", c) + td("<input type='text' size='15' name='M1' value='Movie'>", c)
-            + td("<input type='text' size='15' name='N1' value='R0,R5'>", c) + td(button("M1", "' value='SEND'>"), c);
+    else if (id == QLatin1String("MAC1"))
+        out = hidden("R0,R5", "MAC1", "Movie") + td("&nbsp;", c) + td(checkbox("MAC1Event", false), c) + td(tagInput("MAC1", ""), misc)
+            + td("&nbsp;", c) + td("MAC1", c) + td("<input type='text' size='15' name='MAC1' value='Movie'>", c)
+            + td("<input type='text' size='15' name='N1' value='R0,R5'>", c) + td(button("MAC1", "' value='SEND'>"), c);
     else if (id == QLatin1String("V0:01"))
-        out = hidden("V1", "V0:01") + td(checkbox("V0:01Used", true), c) + td(checkbox("V0:01Event", true), c)
+        out = hidden("V1", "V0:01", "1hall_count") + td(checkbox("V0:01Used", true), c) + td(checkbox("V0:01Event", true), c)
             + td(tagInput("V0:01", "hall_count"), misc) + td("42", c) + td("V0:01", c) + td("Hall Counter", c)
             + td("Today 12:00:00 AM", c) + td(threeButtons("V0:01"), c);
     else if (id == QLatin1String("V1:02"))
-        out = hidden("V2", "V1:02") + td(checkbox("V1:02Used", true), c) + td(checkbox("V1:02Event", false), c)
+        out = hidden("V2", "V1:02", "0") + td(checkbox("V1:02Used", true), c) + td(checkbox("V1:02Event", false), c)
             + td(tagInput("V1:02", ""), misc) + td("-7", c) + td("V1:02", c) + td(" Mode", c) + td("&nbsp;", c)
             + td(threeButtons("V1:02"), c);
     else if (id == QLatin1String("X0:81"))
-        out = hidden("Y1", "X0:81") + td(checkbox("X0:81Used", true), c) + td(checkbox("X0:81Event", false), c)
+        out = hidden("Y1", "X0:81", "0") + td(checkbox("X0:81Used", true), c) + td(checkbox("X0:81Event", false), c)
             + td(tagInput("X0:81", ""), misc) + td("0", c) + td("X0:81", c) + td("Front Door", c) + td("&nbsp;", c)
             + td("", c);
     else if (id == QLatin1String("X8:89"))
-        out = hidden("Y9", "X8:89") + td(checkbox("X8:89Used", true), c) + td(checkbox("X8:89Event", false), c)
+        out = hidden("Y9", "X8:89", "0porch") + td(checkbox("X8:89Used", true), c) + td(checkbox("X8:89Event", false), c)
             + td(tagInput("X8:89", "porch"), misc) + td("1", c) + td("X8:89", c) + td("Porch Light", c)
             + td("Today 8:00:00 AM", c) + td(button("X8:89", "' value ='OFF'>") + button("X8:89", "' value='ON'>"), c);
     else
@@ -266,10 +261,15 @@ QString StatusTest::rowHtml(const QString &id, const QString &c) const
 QString StatusTest::defaultOptions() const
 {
     const QString e = QStringLiteral("TABLEROWEVEN");
+    // Each option carries the value it shows.
+    auto shownField = [](const char *name, const QString &value) {
+        return QStringLiteral("<input type='hidden' name='") + QLatin1String(name) + QStringLiteral("Shown' value='")
+            + value + QStringLiteral("'>");
+    };
     auto box = [&](const char *name, bool on, const char *caption) {
         return td(QStringLiteral("<input type='checkbox' name ='") + QLatin1String(name) + QStringLiteral("' value='1'")
                       + (on ? QStringLiteral(" checked ") : QStringLiteral(" ")) + QStringLiteral(">&nbsp;")
-                      + QLatin1String(caption),
+                      + QLatin1String(caption) + shownField(name, on ? "1" : "0"),
                   e);
     };
     return QStringLiteral("<table border='5' frame='box' width= '600'><tr>")
@@ -280,18 +280,21 @@ QString StatusTest::defaultOptions() const
         + box("ShowOnlyUsed", gPlugin.ShowOnlyUsed, "Show Only Used") + QStringLiteral("<tr><tr>")
         + td(QStringLiteral("<input type='checkbox' name ='ShowReceiveMessages' value='1'")
                  + (gShowReceiveMessages ? QStringLiteral(" checked ") : QStringLiteral(" "))
-                 + QStringLiteral(">&nbsp;Receive xAP Messages"),
+                 + QStringLiteral(">&nbsp;Receive xAP Messages")
+                 + shownField("ShowReceiveMessages", gShowReceiveMessages ? "1" : "0"),
              e)
         + td(QStringLiteral("<input type='checkbox' name ='ShowReceiveDetail' value='1'")
                  + (gShowReceiveDetail ? QStringLiteral(" checked ") : QStringLiteral(" "))
-                 + QStringLiteral(">&nbsp;Receive xAP Detail"),
+                 + QStringLiteral(">&nbsp;Receive xAP Detail")
+                 + shownField("ShowReceiveDetail", gShowReceiveDetail ? "1" : "0"),
              e)
         + td(QStringLiteral("<input type='radio' name ='ShowStatus' value='0'") + (gShowStatus == 0 ? " checked" : "")
                  + QStringLiteral(">&nbsp;Dont Show Status<br><input type='radio' name ='ShowStatus' value='1'")
                  + (gShowStatus == 1 ? " checked" : "")
                  + QStringLiteral(">&nbsp;Show Status<br><input type='radio' name ='ShowStatus' value='2'")
                  + (gShowStatus != 0 && gShowStatus != 1 ? " checked" : "")
-                 + QStringLiteral(">&nbsp;Show Status and Config"),
+                 + QStringLiteral(">&nbsp;Show Status and Config")
+                 + shownField("ShowStatus", QString::number(gShowStatus == 0 || gShowStatus == 1 ? gShowStatus : 2)),
              e, QStringLiteral("3"))
         + QStringLiteral("</tr></table>");
 }

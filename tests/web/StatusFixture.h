@@ -46,5 +46,5 @@ protected:
     PointTableData tables;
     bool touch = false;
     // The default order of the small controller with ShowOnlyUsed on.
-    const QStringList kDefaultOrder{"A1", "A2", "B16", "IR0", "IR5", "M0", "M1", "V0:01", "V1:02", "X0:81", "X8:89"};
+    const QStringList kDefaultOrder{"A1", "A2", "B16", "IR0", "IR5", "MAC0", "MAC1", "V0:01", "V1:02", "X0:81", "X8:89"};
 };

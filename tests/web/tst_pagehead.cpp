@@ -165,9 +165,9 @@ TEST_F(PageHead, Cells)
 {
     request();
     EXPECT_EQ(FormatCell(QStringLiteral("Last Change"), QStringLiteral("TABLEHEADER"), QString(), QString()),
-              QStringLiteral("<td  onMouseOver=\"myPopup.startHelp('lastchange')\" onMouseOut=\"myPopup.clearHelp()\" class=\"TABLEHEADER\" >Last Change</td>"));
+              QStringLiteral("<td class=\"TABLEHEADER\" >Last Change</td>"));
     EXPECT_EQ(HTMLFormatCell(QStringLiteral("Don't-Stop Believing Now"), QStringLiteral("tableheader"), QStringLiteral("2"), QStringLiteral("left")),
-              QStringLiteral("<td  onMouseOver=\"myPopup.startHelp('dontstopbelievi')\" onMouseOut=\"myPopup.clearHelp()\" class=\"tableheader\" colspan=\"2\" align=\"left\" >Don't-Stop Believing Now</td>"));
+              QStringLiteral("<td class=\"tableheader\" colspan=\"2\" align=\"left\" >Don't-Stop Believing Now</td>"));
     EXPECT_EQ(FormatCell(QStringLiteral("<b>x</b>"), QStringLiteral("TABLEROWODD"), QString(), QStringLiteral("center")),
               QStringLiteral("<td class=\"TABLEROWODD\" align=\"center\" ><b>x</b></td>"));
     EXPECT_EQ(FormatCell(QStringLiteral("x"), QStringLiteral("a\"b"), QStringLiteral("\"><x"), QString()),

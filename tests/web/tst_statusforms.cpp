@@ -81,26 +81,45 @@ TEST_F(StatusForms, DisplaySettingsSavedAndLoaded)
     EXPECT_TRUE(anyLogContains(mark, QStringLiteral("ShowReceiveDetail")));
 }
 
-TEST_F(StatusForms, FilterRowsRewriteTheFiltersAndTheirSection)
+// A page's display options carry what they showed: an older page's Save
+// keeps what another page changed since, and takes its own user's change.
+TEST_F(StatusForms, StaleDisplayOptionsKeepChangesMadeElsewhere)
+{
+    gShowStatus = 2;
+    gShowReceiveMessages = true;
+    set(QStringLiteral("tvkXapKorvane.ini"), QStringLiteral("General"), QStringLiteral("ShowStatus"), QStringLiteral("2"));
+    // The page showed status 0, messages off, detail off; its user ticked detail.
+    post("clientinput=yes&UpdateButton=Save&ShowStatus=0&ShowStatusShown=0&ShowReceiveMessagesShown=0"
+         "&ShowReceiveDetail=1&ShowReceiveDetailShown=0");
+    SaveDisplaySettings();
+    EXPECT_EQ(gShowStatus, 2);
+    EXPECT_TRUE(gShowReceiveMessages);
+    EXPECT_TRUE(gShowReceiveDetail);
+    EXPECT_EQ(general(QStringLiteral("ShowStatus")), QStringLiteral("2"));
+    EXPECT_EQ(general(QStringLiteral("ShowReceiveDetail")), QStringLiteral("True"));
+}
+
+TEST_F(StatusForms, FilterRowsChangeTheirOwnFiltersAndTheSection)
 {
     gFilterDictionary->add(Variant(QStringLiteral("a.b~c.d")), Variant(QStringLiteral("one;1")));
     gFilterDictionary->add(Variant(QStringLiteral("e.f~g.h")), Variant(QStringLiteral("two;")));
     gFilterDictionary->add(Variant(QStringLiteral("i.j~k.l")), Variant(QStringLiteral("three;")));
     set(QStringLiteral("tvkXapKorvane.ini"), QStringLiteral("Received"), QStringLiteral("stale~entry"), QStringLiteral("x;"));
-    gFiltersShown = true;
+    const int mark = logMark();
     // Row 1 changed (event off, tag with blanks), row 2 cleared (deleted),
-    // row 3 takes row 1's key (skipped, but its tag gets a record), the blank row adds one.
+    // row 3 renamed to row 1's key (refused, but its tag gets a record), the blank row adds one.
     post("clientinput=yes&UpdateButton=Save"
-         "&Source1=a.b&Class1=c.d&FilterTag1=my+tag"
-         "&Source2=&Class2=&FilterTag2=two&FilterEvent2=1"
-         "&Source3=a.b&Class3=c.d&FilterTag3=dup"
+         "&FilterKey1=a.b~c.d&FilterShown1=one%3B1&Source1=a.b&Class1=c.d&FilterTag1=my+tag"
+         "&FilterKey2=e.f~g.h&FilterShown2=two%3B&Source2=&Class2=&FilterTag2=two&FilterEvent2=1"
+         "&FilterKey3=i.j~k.l&FilterShown3=three%3B&Source3=a.b&Class3=c.d&FilterTag3=dup"
          "&Source0=m.n&Class0=o.p&FilterTag0=new&FilterEvent0=1");
     SaveFilterSettigs();
-    EXPECT_EQ(filters(), QStringList({"a.b~c.d=my_tag;", "m.n~o.p=new;1"}));
+    EXPECT_EQ(filters(), QStringList({"a.b~c.d=my_tag;", "i.j~k.l=three;", "m.n~o.p=new;1"}));
     EXPECT_EQ(received(QStringLiteral("a.b~c.d")), QStringLiteral("my_tag;"));
     EXPECT_EQ(received(QStringLiteral("m.n~o.p")), QStringLiteral("new;1"));
     EXPECT_EQ(received(QStringLiteral("stale~entry")), QStringLiteral("<missing>"));
     EXPECT_EQ(received(QStringLiteral("e.f~g.h")), QStringLiteral("<missing>"));
+    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("is another filter's")));
     for (const char *tag : {"my_tag", "dup", "new"}) {
         SCOPED_TRACE(tag);
         ASSERT_TRUE(gDeviceDictionary->exists(Variant(QString::fromLatin1(tag))));
@@ -114,44 +133,81 @@ TEST_F(StatusForms, FilterRowsRewriteTheFiltersAndTheirSection)
     EXPECT_FALSE(gDeviceDictionary->exists(Variant(QString())));
 }
 
+// Two pages of the filter table: the older one's Save neither deletes what
+// the newer one added, nor brings back what it deleted, nor undoes its edits.
+TEST_F(StatusForms, StaleFilterTableChangesOnlyWhatItsUserEdited)
+{
+    gFilterDictionary->add(Variant(QStringLiteral("a~x")), Variant(QStringLiteral("one;")));
+    gFilterDictionary->add(Variant(QStringLiteral("b~y")), Variant(QStringLiteral("two;")));
+    gShowReceiveMessages = true;
+    page();
+    // The first page's post, as a browser would send it unedited.
+    const QByteArray stale = "clientinput=yes&UpdateButton=Save"
+                             "&FilterKey1=a~x&FilterShown1=one%3B&Source1=a&Class1=x&FilterTag1=one"
+                             "&FilterKey2=b~y&FilterShown2=two%3B&Source2=b&Class2=y&FilterTag2=two"
+                             "&Source0=&Class0=&FilterTag0=";
+    // Meanwhile a second page added c~z, deleted b~y and ticked a~x's event.
+    post("clientinput=yes&UpdateButton=Save"
+         "&FilterKey1=a~x&FilterShown1=one%3B&Source1=a&Class1=x&FilterTag1=one&FilterEvent1=1"
+         "&FilterKey2=b~y&FilterShown2=two%3B&Source2=&Class2=&FilterTag2=two"
+         "&Source0=c&Class0=z&FilterTag0=three");
+    SaveFilterSettigs();
+    ASSERT_EQ(filters(), QStringList({"a~x=one;1", "c~z=three;"}));
+
+    post(stale);
+    SaveFilterSettigs();
+    EXPECT_EQ(filters(), QStringList({"a~x=one;1", "c~z=three;"}));
+    EXPECT_EQ(received(QStringLiteral("b~y")), QStringLiteral("<missing>"));
+
+    // The first page's user renames a~x's tag: the other page's event stays.
+    post(QByteArray(stale).replace("FilterTag1=one", "FilterTag1=uno"));
+    SaveFilterSettigs();
+    EXPECT_EQ(filters(), QStringList({"a~x=uno;1", "c~z=three;"}));
+    EXPECT_EQ(received(QStringLiteral("a~x")), QStringLiteral("uno;1"));
+}
+
 // A row that could not be read back from the section as the same filter is not taken.
 TEST_F(StatusForms, FilterRowsThatWouldCorruptTheSectionAreDropped)
 {
     gFilterDictionary->add(Variant(QStringLiteral("a.b~c.d")), Variant(QStringLiteral("one;1")));
-    gFiltersShown = true;
     const int mark = logMark();
     post("clientinput=yes&UpdateButton=Save"
-         "&Source1=a.b&Class1=c.d&FilterTag1=one&FilterEvent1=1"
+         "&FilterKey1=a.b~c.d&FilterShown1=one%3B1&Source1=a.b&Class1=c.d&FilterTag1=one&FilterEvent1=1"
          "&Source0=x%3Dy&Class0=z&FilterTag0=t");
     SaveFilterSettigs();
     EXPECT_EQ(filters(), QStringList({"a.b~c.d=one;1"}));
     post("clientinput=yes&UpdateButton=Save"
-         "&Source1=a.b&Class1=c.d&FilterTag1=one&FilterEvent1=1"
+         "&FilterKey1=a.b~c.d&FilterShown1=one%3B1&Source1=a.b&Class1=c.d&FilterTag1=o%3Dne&FilterEvent1=1"
          "&Source0=x&Class0=z&FilterTag0=t%3B1");
     SaveFilterSettigs();
     EXPECT_EQ(filters(), QStringList({"a.b~c.d=one;1"}));
     EXPECT_EQ(received(QStringLiteral("x~z")), QStringLiteral("<missing>"));
     EXPECT_TRUE(anyLogContains(mark, QStringLiteral("SaveFilterSettigs: row 0 not saved")));
+    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("SaveFilterSettigs: row 1 not saved")));
 }
 
-TEST_F(StatusForms, FiltersLeftAloneWhenThePageDidNotShowThem)
+// Whether the filters are saved is the post's own matter: a post without
+// the table's blank row changes none, whatever page was built last.
+TEST_F(StatusForms, FiltersLeftAloneWhenThePostDidNotCarryTheTable)
 {
     gFilterDictionary->add(Variant(QStringLiteral("a.b~c.d")), Variant(QStringLiteral("one;1")));
     set(QStringLiteral("tvkXapKorvane.ini"), QStringLiteral("Received"), QStringLiteral("a.b~c.d"), QStringLiteral("one;1"));
-    page(); // without the table
-    ASSERT_FALSE(gFiltersShown);
-    post("clientinput=yes&UpdateButton=Save&Source0=x&Class0=y&FilterTag0=z");
+    gShowReceiveMessages = true;
+    page(); // another tab shows the table
+    ASSERT_TRUE(gFiltersShown);
+    post("clientinput=yes&UpdateButton=Save&ShowReceiveMessages=1");
     SaveFilterSettigs();
     EXPECT_EQ(filters(), QStringList({"a.b~c.d=one;1"}));
     EXPECT_EQ(received(QStringLiteral("a.b~c.d")), QStringLiteral("one;1"));
 
-    // A page with the table arms the next post.
-    gShowReceiveMessages = true;
+    // A page built without the table does not stop a post that carried it.
+    gShowReceiveMessages = false;
     page();
-    EXPECT_TRUE(gFiltersShown);
-    post("clientinput=yes&UpdateButton=Save&Source1=a.b&Class1=c.d&FilterTag1=one&FilterEvent1=1");
+    ASSERT_FALSE(gFiltersShown);
+    post("clientinput=yes&UpdateButton=Save&FilterKey1=a.b~c.d&FilterShown1=one%3B1&Source1=a.b&Class1=c.d"
+         "&FilterTag1=one&Source0=x&Class0=y&FilterTag0=z");
     SaveFilterSettigs();
-    EXPECT_EQ(filters(), QStringList({"a.b~c.d=one;1"}));
+    EXPECT_EQ(filters(), QStringList({"a.b~c.d=one;", "x~y=z;"}));
 }
 
 TEST_F(StatusForms, ScriptButtonsAreRecognisedAndStopThePost)

@@ -62,20 +62,20 @@ TEST_F(StatusTest, SortOrdersFromTheStoredKeyAndDirection)
     };
     const QList<Case> cases{
         // Quotes around stored values are dropped.
-        {"\"DCSort\"", "\"DESC\"", {"X8:89", "X0:81", "V1:02", "V0:01", "M1", "M0", "IR5", "IR0", "B16", "A2", "A1"}},
+        {"\"DCSort\"", "\"DESC\"", {"X8:89", "X0:81", "V1:02", "V0:01", "MAC1", "MAC0", "IR5", "IR0", "B16", "A2", "A1"}},
         // Names without regard to case; equal names keep the gathered order.
-        {"Name", "", {"M0", "IR5", "V0:01", "A2", "X0:81", "A1", "X8:89", "IR0", "V1:02", "M1", "B16"}},
-        {"name", "desc", {"B16", "M1", "V1:02", "IR0", "X8:89", "A1", "X0:81", "A2", "V0:01", "IR5", "M0"}},
+        {"Name", "", {"MAC0", "IR5", "V0:01", "A2", "X0:81", "A1", "X8:89", "IR0", "V1:02", "MAC1", "B16"}},
+        {"name", "desc", {"B16", "MAC1", "V1:02", "IR0", "X8:89", "A1", "X0:81", "A2", "V0:01", "IR5", "MAC0"}},
         // Times as times; equal ones (no change) keep the gathered order, also descending.
         // (X0:81 and IR5 were never set: 0; V1:02 and the macros say 1 January 2000.)
-        {"Changed", "", {"X0:81", "IR5", "V1:02", "M1", "M0", "B16", "A2", "V0:01", "IR0", "A1", "X8:89"}},
-        {"Changed", "DESC", {"X8:89", "A1", "IR0", "V0:01", "A2", "B16", "V1:02", "M1", "M0", "X0:81", "IR5"}},
-        {"Tag", "DESC", {"IR0", "X8:89", "A1", "V0:01", "V1:02", "A2", "B16", "X0:81", "IR5", "M1", "M0"}},
+        {"Changed", "", {"X0:81", "IR5", "V1:02", "MAC1", "MAC0", "B16", "A2", "V0:01", "IR0", "A1", "X8:89"}},
+        {"Changed", "DESC", {"X8:89", "A1", "IR0", "V0:01", "A2", "B16", "V1:02", "MAC1", "MAC0", "X0:81", "IR5"}},
+        {"Tag", "DESC", {"IR0", "X8:89", "A1", "V0:01", "V1:02", "A2", "B16", "X0:81", "IR5", "MAC1", "MAC0"}},
         // Headings that name no field, and a direction the table does not
         // know, keep the gathered order: variables, X10, I/O, IR, macros, new macro.
-        {"Ev", "", {"V0:01", "V1:02", "A1", "A2", "B16", "X0:81", "X8:89", "IR0", "IR5", "M1", "M0"}},
-        {"Status", "", {"V0:01", "V1:02", "A1", "A2", "B16", "X0:81", "X8:89", "IR0", "IR5", "M1", "M0"}},
-        {"DCSort", "SIDEWAYS", {"V0:01", "V1:02", "A1", "A2", "B16", "X0:81", "X8:89", "IR0", "IR5", "M1", "M0"}},
+        {"Ev", "", {"V0:01", "V1:02", "A1", "A2", "B16", "X0:81", "X8:89", "IR0", "IR5", "MAC1", "MAC0"}},
+        {"Status", "", {"V0:01", "V1:02", "A1", "A2", "B16", "X0:81", "X8:89", "IR0", "IR5", "MAC1", "MAC0"}},
+        {"DCSort", "SIDEWAYS", {"V0:01", "V1:02", "A1", "A2", "B16", "X0:81", "X8:89", "IR0", "IR5", "MAC1", "MAC0"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE((c.key + QLatin1Char(' ') + c.direction).toStdString());
@@ -95,7 +95,7 @@ TEST_F(StatusTest, IncludeSettingsChooseTheKindsAndTheTicksFollowTheFlags)
     EXPECT_EQ(page(), expectedPage({"V0:01", "V1:02", "X0:81", "X8:89"}));
 
     includes(false, true, false, true, true);
-    EXPECT_EQ(page(), expectedPage({"A1", "A2", "B16", "IR0", "IR5", "M0", "M1"}));
+    EXPECT_EQ(page(), expectedPage({"A1", "A2", "B16", "IR0", "IR5", "MAC0", "MAC1"}));
 
     // Nothing included: title and headings, no rows; options, frame and buttons stay.
     includes(false, false, false, false, true);
@@ -105,7 +105,7 @@ TEST_F(StatusTest, IncludeSettingsChooseTheKindsAndTheTicksFollowTheFlags)
 
     // IR included with no macros: the new-macro row alone among the macros.
     includes(false, false, false, true, true);
-    EXPECT_EQ(rowIds(page()), QStringList({"IR0", "IR5", "M0"}));
+    EXPECT_EQ(rowIds(page()), QStringList({"IR0", "IR5", "MAC0"}));
 
     // Any stored value but "0" includes (a value the plug-in reads as off included too).
     includes(false, false, false, false, true);
@@ -123,7 +123,7 @@ TEST_F(StatusTest, EveryPointWhenNotOnlyUsed)
     EXPECT_EQ(CurrentStatusTable().rowCount(), ids.size());
     EXPECT_EQ(ids.first(), QStringLiteral("A1"));
     EXPECT_EQ(ids.indexOf(QStringLiteral("IR0")), 256);
-    EXPECT_EQ(ids.mid(1280, 2), QStringList({"M0", "M1"}));
+    EXPECT_EQ(ids.mid(1280, 2), QStringList({"MAC0", "MAC1"}));
     // Variable 64 and 65 straddle the two house letters.
     const qsizetype v63 = ids.indexOf(QStringLiteral("V63:40"));
     ASSERT_GE(v63, 0);
@@ -143,7 +143,7 @@ TEST_F(StatusTest, EveryPointWhenNotOnlyUsed)
     {
         const QString c = row(QStringLiteral("V4:05"));
         EXPECT_TRUE(built.contains(
-            QStringLiteral("<input type='hidden' value='' name='V4:05DC'>") + td("<input type='checkbox'  name='V4:05Used'>", c)
+            QStringLiteral("<input type='hidden' value='' name='V4:05DC'><input type='hidden' value='0' name='V4:05Shown'>") + td("<input type='checkbox'  name='V4:05Used'>", c)
             + td("<input type='checkbox'  name='V4:05Event'>", c)
             + td("<input type='text' size='15' name='V4:05Tag' value=''>", QStringLiteral("tablecellmisc")) + td("0", c)
             + td("V4:05", c) + td("Garage Door Count", c) + td("&nbsp;", c) + td("", c) + QStringLiteral("</tr><tr>")));
@@ -159,7 +159,7 @@ TEST_F(StatusTest, EveryPointWhenNotOnlyUsed)
         const QStringList ids2 = rowIds(again);
         const QString c = ids2.indexOf(QStringLiteral("C3")) % 2 == 0 ? e : o;
         EXPECT_TRUE(again.contains(
-            QStringLiteral("<input type='hidden' value='' name='C3DC'>") + td("<input type='checkbox'  name='C3Used'>", c)
+            QStringLiteral("<input type='hidden' value='' name='C3DC'><input type='hidden' value='0' name='C3Shown'>") + td("<input type='checkbox'  name='C3Used'>", c)
             + td("<input type='checkbox'  name='C3Event'>", c)
             + td("<input type='text' size='15' name='C3Tag' value=''>", QStringLiteral("tablecellmisc"))
             + td("&nbsp;", c) + td("C3", c) + td(" Porch", c) + td("Today 9:08:07 AM", c) + td("", c)
@@ -169,7 +169,7 @@ TEST_F(StatusTest, EveryPointWhenNotOnlyUsed)
     {
         const QString c = row(QStringLiteral("X3:84"));
         EXPECT_TRUE(built.contains(
-            QStringLiteral("<input type='hidden' value='' name='X3:84DC'>") + td("<input type='checkbox'  name='X3:84Used'>", c)
+            QStringLiteral("<input type='hidden' value='' name='X3:84DC'><input type='hidden' value='0' name='X3:84Shown'>") + td("<input type='checkbox'  name='X3:84Used'>", c)
             + td("<input type='checkbox'  name='X3:84Event'>", c)
             + td("<input type='text' size='15' name='X3:84Tag' value=''>", QStringLiteral("tablecellmisc")) + td("0", c)
             + td("X3:84", c) + td("Shed Sensor", c) + td("&nbsp;", c) + td("", c) + QStringLiteral("</tr><tr>")));
@@ -195,7 +195,7 @@ TEST_F(StatusTest, ModuleKindsGiveTheirButtons)
     const QString e = QStringLiteral("TABLEROWEVEN");
     const QString o = QStringLiteral("TABLEROWODD");
     // The SIO16IR point: a send button and no Used box.
-    EXPECT_TRUE(built.contains(QStringLiteral("<input type='hidden' value='[2' name='X1:82DC'>") + td("&nbsp;", e)));
+    EXPECT_TRUE(built.contains(QStringLiteral("<input type='hidden' value='[2' name='X1:82DC'><input type='hidden' value='0' name='X1:82Shown'>") + td("&nbsp;", e)));
     EXPECT_TRUE(built.contains(td(QStringLiteral("<input type ='button' onClick='ClearSubmit(this)' name='X1:82' value='SEND'>"), e)
                                + QStringLiteral("</tr><tr>")));
     EXPECT_TRUE(built.contains(td(QStringLiteral("<input type ='button' onClick='ClearSubmit(this)' name='X18:93' value ='OFF'>"
@@ -218,7 +218,7 @@ TEST_F(StatusTest, TheTableStaysForTheNextPostWithItsSortAndFilter)
     for (const StatusRow *row : table.rows())
         walked << row->DCDisplay;
     EXPECT_EQ(walked.size(), 11);
-    EXPECT_EQ(walked.first(), QStringLiteral("M0")); // the new-macro row has no name
+    EXPECT_EQ(walked.first(), QStringLiteral("MAC0")); // the new-macro row has no name
 }
 
 TEST_F(StatusTest, StatusTableSortAndFilterRules)
@@ -305,18 +305,19 @@ protected:
             + td(QStringLiteral("xAP Messages of Interest"), h, QStringLiteral("5"), c) + QStringLiteral("</tr><tr>")
             + td("Status", h, "1", c) + td("Tag", h, "1", c) + td("Ev", h, "1", c)
             + td("Source Including Subaddress", h, "1", c) + td("Class", h, "1", c) + QStringLiteral("</tr><tr>");
-        t += td("Today 2:00:00 PM", odd, "1", c) + td("<input type='text' size='15' value='wx' name='FilterTag1'>", misc)
+        // Each row carries its filter's key and what it showed.
+        t += td("<input type='hidden' value='acme.weather.home~weather.report~x' name='FilterKey1'><input type='hidden' value='wx;1' name='FilterShown1'>Today 2:00:00 PM", odd, "1", c) + td("<input type='text' size='15' value='wx' name='FilterTag1'>", misc)
             + td("<input type='checkbox' checked value='1' name='FilterEvent1'>", odd)
             + td("<input type='text' size='80' value='acme.weather.home' name='Source1'>", odd, "1", "Right")
             + td("<input type='text' size='20' value='weather.report' name='Class1'>", odd) + "</tr><tr>";
         if (detail)
             t += td("4.5", odd, "3", "Right") + td("weather.tempc", odd, "3") + "</tr><tr>" + td("NW 12", odd, "3", "Right")
                 + td("weather.wind", odd, "3") + "</tr><tr>";
-        t += td("", even, "1", c) + td("<input type='text' size='15' value='door' name='FilterTag2'>", misc)
+        t += td("<input type='hidden' value='acme.door.front~alarm.event' name='FilterKey2'><input type='hidden' value='door;' name='FilterShown2'>", even, "1", c) + td("<input type='text' size='15' value='door' name='FilterTag2'>", misc)
             + td("<input type='checkbox' value='1' name='FilterEvent2'>", even)
             + td("<input type='text' size='80' value='acme.door.front' name='Source2'>", even, "1", "Right")
             + td("<input type='text' size='20' value='alarm.event' name='Class2'>", even) + "</tr><tr>";
-        t += td("", odd, "1", c) + td("<input type='text' size='15' value='meter' name='FilterTag3'>", misc)
+        t += td("<input type='hidden' value='acme.meter~power.usage' name='FilterKey3'><input type='hidden' value='meter;' name='FilterShown3'>", odd, "1", c) + td("<input type='text' size='15' value='meter' name='FilterTag3'>", misc)
             + td("<input type='checkbox' value='1' name='FilterEvent3'>", odd)
             + td("<input type='text' size='80' value='acme.meter' name='Source3'>", odd, "1", "Right")
             + td("<input type='text' size='20' value='power.usage' name='Class3'>", odd) + "</tr><tr>";
@@ -382,10 +383,10 @@ TEST_F(StatusFilters, ValuesFromOutsideAreEscaped)
     EXPECT_FALSE(built.contains(QStringLiteral("&lt\"")) || built.contains(QStringLiteral("&lt<")));
     // Device: location and name, tag; macro: name and text (and its DC); IR label and tag;
     // filter: tag, source, class; record: item and key.
-    EXPECT_TRUE(built.contains(QStringLiteral("<input type='hidden' value='") + escaped + QStringLiteral("' name='M2DC'>")));
+    EXPECT_TRUE(built.contains(QStringLiteral("<input type='hidden' value='") + escaped + QStringLiteral("' name='MAC2DC'>")));
     EXPECT_TRUE(built.contains(QStringLiteral("name='A5Tag' value='") + escaped + QStringLiteral("'>")));
     EXPECT_TRUE(built.contains(QStringLiteral(">") + escaped + QStringLiteral(" ") + escaped + QStringLiteral("</td>")));
-    EXPECT_TRUE(built.contains(QStringLiteral("name='M2' value='") + escaped + QStringLiteral("'>")));
+    EXPECT_TRUE(built.contains(QStringLiteral("name='MAC2' value='") + escaped + QStringLiteral("'>")));
     EXPECT_TRUE(built.contains(QStringLiteral("name='N2' value='") + escaped + QStringLiteral("'>")));
     EXPECT_TRUE(built.contains(QStringLiteral("> ") + escaped + QStringLiteral("</td>")));
     EXPECT_TRUE(built.contains(QStringLiteral("name='IR7Tag' value='") + escaped + QStringLiteral("'>")));

@@ -240,6 +240,36 @@ void FrmConfig::Unload()
         delete form;
 }
 
+std::unique_ptr<FrmConfig> FrmConfig::Standalone()
+{
+    std::unique_ptr<FrmConfig> model(new FrmConfig());
+    model->LoadVariablesMatrix();
+    model->m_ready = true;
+    return model;
+}
+
+void FrmConfig::RefreshMatrices()
+{
+    // The boxes are plain data and are brought up to date at once, so that a
+    // handler that acts on them after its question or wait acts on the
+    // devices as they are; the widgets show them when the handler is done.
+    const DeviceSelection edited = matrix;
+    const DeviceSelection before = m_loadedMatrix;
+    LoadVariablesMatrix();
+    auto keepEdits = [](auto& now, const auto& mine, const auto& old) {
+        for (size_t i = 0; i < now.size(); ++i)
+            if (mine[i] != old[i])
+                now[i] = mine[i];
+    };
+    keepEdits(matrix.Check1, edited.Check1, before.Check1);
+    // Point and invert boxes belong to rows; they carry over while the rows are the same units.
+    if (edited.rows == matrix.rows && before.rows == matrix.rows) {
+        keepEdits(matrix.IOPoint, edited.IOPoint, before.IOPoint);
+        keepEdits(matrix.aInvert, edited.aInvert, before.aInvert);
+    }
+    whenIdle([this] { emit changed(); });
+}
+
 void FrmConfig::enterHandler()
 {
     if (m_busy++ == 0)
@@ -932,6 +962,7 @@ void FrmConfig::LoadVariableBoxes()
             }
             Check1Caption[size_t(v)] = caption;
         }
+        m_loadedMatrix.Check1 = matrix.Check1;
     } catch (...) {
         PluginHost::logTrapped("LoadVariablesMatrix Progress=" + QString::number(progress));
     }
@@ -982,6 +1013,9 @@ void FrmConfig::LoadIOBoxes()
             progress = 3 + r;
         }
         MatrixHeadingsVisible = !matrix.rows.isEmpty();
+        m_loadedMatrix.IOPoint = matrix.IOPoint;
+        m_loadedMatrix.aInvert = matrix.aInvert;
+        m_loadedMatrix.rows = matrix.rows;
     } catch (...) {
         PluginHost::logTrapped("LoadVariablesMatrix Progress=" + QString::number(progress));
     }

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "controller/DeviceSelection.h"
 
@@ -39,6 +40,10 @@ public:
     // one of the dialog's handlers runs (it may be waiting for the controller
     // or asking a question), the unload happens when that handler returns.
     static void Unload();
+    // A model of its own for a caller that must leave the loaded dialog alone
+    // (the status page's Save): only its matrices are read, from the host's
+    // devices; it is never shown and asks nothing.
+    static std::unique_ptr<FrmConfig> Standalone();
 
     ~FrmConfig() override;
 
@@ -130,6 +135,11 @@ public:
     // Either matrix alone: the other keeps its unsaved boxes.
     void LoadVariableBoxes();
     void LoadIOBoxes();
+    // The host's devices changed behind the dialog: the matrices are read
+    // again at once, keeping the boxes the user changed and has not acted on
+    // yet; while one of the dialog's handlers runs, its widgets show them
+    // when the handler has returned.
+    void RefreshMatrices();
     void ShowHouseCodeLabels();
     void UpdateDisconnectCaption();
     void RenameInterface(const QString& oldName, const QString& newName);
@@ -172,6 +182,7 @@ private:
     void remind(const QString& text);
     QString chooseFile(const QString& filter, const QString& current);
 
+    DeviceSelection m_loadedMatrix; // the matrices as last read from the host
     bool m_varsChanged = false;
     bool m_ioChanged = false;
     bool m_irLabelsChanged = false;

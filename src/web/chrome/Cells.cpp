@@ -62,17 +62,7 @@ QString FormatCell(const QString &textIn, const QString &cls, const QString &col
             attributes += QStringLiteral("colspan=\"") + HtmlText::escape(colspan) + QStringLiteral("\" ");
         if (!align.isEmpty())
             attributes += QStringLiteral("align=\"") + HtmlText::escape(align) + QStringLiteral("\" ");
-        QString help;
-        if (upper == QLatin1String("TABLEHEADER") && !text.startsWith(QLatin1Char('<'))) {
-            QString key = text;
-            key.remove(QLatin1Char(' '));
-            key.remove(QLatin1Char('\''));
-            key.remove(QLatin1Char('-'));
-            key = HtmlText::lcase(key).left(15);
-            help = QStringLiteral(" onMouseOver=\"myPopup.startHelp('") + HtmlText::escape(HtmlText::jsString(key))
-                + QStringLiteral("')\" onMouseOut=\"myPopup.clearHelp()\" ");
-        }
-        return QStringLiteral("<td ") + help + attributes + QStringLiteral(">") + text + QStringLiteral("</td>");
+        return QStringLiteral("<td ") + attributes + QStringLiteral(">") + text + QStringLiteral("</td>");
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral(" FormatCell: "));

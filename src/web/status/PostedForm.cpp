@@ -8,6 +8,7 @@
 #include "web/status/SetupBlock.h"
 #include "web/status/StatusPage.h"
 
+#include "automation/Latin1Case.h"
 #include "automation/VbError.h"
 #include "automation/VbString.h"
 #include "bridge/PluginCalls.h"
@@ -18,10 +19,13 @@
 #include "controller/PluginSettings.h"
 #include "controller/PluginState.h"
 #include "controller/PointMap.h"
+#include "controller/SystemMap.h"
+#include "controller/UnitMappings.h"
 #include "controller/ui/FrmConfig.h"
 #include "core/FastString.h"
 #include "core/Logging.h"
 #include "host/Application.h"
+#include "host/DeviceClass.h"
 #include "host/HostGlobals.h"
 #include "host/Setup.h"
 
@@ -83,83 +87,28 @@ QString flag(bool b)
 // One row of the posted page, named by its hidden device-code field.
 struct PostedRow
 {
-    enum Kind { Variable, X10, IO, IRCode, Macro };
+    enum Kind { Variable, X10, IO, IRCode };
     Kind kind = Variable;
     QString disp;  // display code as posted (upper case)
     QString dc;    // the row's device code as posted
-    int number = 0; // variable number, I/O point index, IR location, macro row
+    int number = 0; // variable number, I/O point index, IR location, X10 unit
+    // An I/O row's unit and point, resolved before any device changes.
+    int unit = -1;
+    int point = 0;
 };
 
 const QRegularExpression kVariable(QStringLiteral("^V(\\d{1,3}):[0-9A-F]{2}$"));
 const QRegularExpression kPoint(QStringLiteral("^X(\\d{1,4}):[0-9A-F]{2,3}$"));
 const QRegularExpression kIR(QStringLiteral("^IR(\\d{1,4})$"));
-const QRegularExpression kMacroOrX10(QStringLiteral("^([A-P])(\\d{1,5})$"));
+const QRegularExpression kX10(QStringLiteral("^([A-P])(\\d{1,2})$"));
+const QRegularExpression kMacro(QStringLiteral("^MAC(\\d{1,5})$"));
 
-// The rows whose device-code field the post carries, in the order posted.
-// Fields not shaped like a row's are no rows.
-std::vector<PostedRow> postedRows(const Request &r)
+const umap *unitMap(int unit)
 {
-    std::vector<PostedRow> rows;
-    for (const KeyValuePair &field : r.FormCol().items()) {
-        const QString key = field.Key();
-        if (key.size() < 3 || !key.endsWith(QLatin1String("DC"), Qt::CaseInsensitive))
-            continue;
-        PostedRow row;
-        row.disp = key.left(key.size() - 2).toUpper();
-        row.dc = field.Value();
-        QRegularExpressionMatch m;
-        if ((m = kVariable.match(row.disp)).hasMatch()) {
-            row.kind = PostedRow::Variable;
-            row.number = m.captured(1).toInt();
-            if (row.number > 127)
-                continue;
-        } else if ((m = kPoint.match(row.disp)).hasMatch()) {
-            row.kind = PostedRow::IO;
-            row.number = m.captured(1).toInt();
-        } else if ((m = kIR.match(row.disp)).hasMatch()) {
-            row.kind = PostedRow::IRCode;
-            row.number = m.captured(1).toInt();
-            if (row.number > 1023)
-                continue;
-        } else if ((m = kMacroOrX10.match(row.disp)).hasMatch()) {
-            const int n = m.captured(2).toInt();
-            const bool houseM = m.captured(1) == QLatin1String("M");
-            const bool unitCode = n >= 1 && n <= 16;
-            // A macro row carries its name and text fields and never a Used
-            // box; an X10 row's code names the unit itself.
-            const bool macroFields = houseM && present(r, QStringLiteral("N") + QString::number(n));
-            const bool x10Shape = unitCode
-                && (present(r, row.disp + QStringLiteral("Used")) || row.dc.compare(row.disp, Qt::CaseInsensitive) == 0
-                    || (row.dc.isEmpty() && !macroFields));
-            if (x10Shape) {
-                row.kind = PostedRow::X10;
-                row.number = n;
-            } else if (macroFields) {
-                row.kind = PostedRow::Macro;
-                row.number = n;
-            } else {
-                continue;
-            }
-        } else {
-            continue;
-        }
-        rows.push_back(row);
-    }
-    return rows;
-}
-
-// The macro rows of a post: every "N" & i text field with its name field.
-struct PostedMacro
-{
-    int row = 0;
-    QString name, list, oldText;
-    bool hasOld = false;
-    bool shadowed = false;
-};
-
-void logSkip(const QString &what)
-{
-    LogError(kType, QStringLiteral("Status ClientRequest ") + what);
+    for (const umap &m : gPlugin.UnitMaps)
+        if (m.unit == unit)
+            return &m;
+    return nullptr;
 }
 
 // The unit mapping that a posted I/O row names: by its device code when it
@@ -187,39 +136,207 @@ const umap *pointUnit(const PostedRow &row, int &point)
     return &gPlugin.UnitMaps.at(k);
 }
 
-void usedPass(const Request &r, const std::vector<PostedRow> &rows, FrmConfig &dialog)
+// The rows whose device-code field the post carries, in the order posted.
+// Fields not shaped like a row's are no rows.
+std::vector<PostedRow> postedRows(const Request &r)
 {
+    std::vector<PostedRow> rows;
+    for (const KeyValuePair &field : r.FormCol().items()) {
+        const QString key = field.Key();
+        if (key.size() < 3 || !key.endsWith(QLatin1String("DC"), Qt::CaseInsensitive))
+            continue;
+        PostedRow row;
+        row.disp = key.left(key.size() - 2).toUpper();
+        row.dc = field.Value();
+        QRegularExpressionMatch m;
+        if ((m = kVariable.match(row.disp)).hasMatch()) {
+            row.kind = PostedRow::Variable;
+            row.number = m.captured(1).toInt();
+            if (row.number > 127)
+                continue;
+        } else if ((m = kPoint.match(row.disp)).hasMatch()) {
+            row.kind = PostedRow::IO;
+            row.number = m.captured(1).toInt();
+            if (const umap *u = pointUnit(row, row.point))
+                row.unit = u->unit;
+        } else if ((m = kIR.match(row.disp)).hasMatch()) {
+            row.kind = PostedRow::IRCode;
+            row.number = m.captured(1).toInt();
+            if (row.number > 1023)
+                continue;
+        } else if ((m = kX10.match(row.disp)).hasMatch()) {
+            row.kind = PostedRow::X10;
+            row.number = m.captured(2).toInt();
+            if (row.number < 1 || row.number > 16)
+                continue;
+        } else {
+            continue;
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void logSkip(const QString &what)
+{
+    LogError(kType, QStringLiteral("Status ClientRequest ") + what);
+}
+
+bool deviceExists(const QString &code)
+{
+    if (!hs || code.isEmpty())
+        return false;
+    QString c = code;
+    return hs->DeviceExists(c) > -1;
+}
+
+// The device code the row's point has now, "" when it cannot have one yet.
+QString currentCode(const PostedRow &row)
+{
+    switch (row.kind) {
+    case PostedRow::Variable:
+        return gPlugin.VarsHouseCode != 0 ? UnitMappings::variableCode(row.number) : QString();
+    case PostedRow::X10:
+        return row.disp;
+    case PostedRow::IO: {
+        const umap *m = row.unit >= 0 ? unitMap(row.unit) : nullptr;
+        return m && !m->hc.isEmpty() ? m->hc + QString::number(row.point + 1) : QString();
+    }
+    default:
+        return QString();
+    }
+}
+
+// The in-use flags of the controller's points from the host's devices, so
+// that devices made since start-up (by a script, another page, the dialog)
+// count as used.
+void refreshUsedFlags()
+{
+    // Before the plug-in has met the controller it may not know the
+    // variables' house code yet; their devices tell it.
+    if (gPlugin.VarsHouseCode == 0) {
+        const QString found = UnitMappings::FindVarsHouseCode();
+        if (!found.isEmpty())
+            gPlugin.VarsHouseCode = found.at(0).unicode();
+    }
+    if (!hs)
+        return;
+    // One walk over the devices instead of a look-up per point.
+    QSet<QString> codes;
+    const int count = hs->DeviceCount();
+    for (int i = 1; i <= count; ++i)
+        if (const DeviceClassPtr device = hs->deviceAt(i))
+            codes.insert(Latin1Case::lower(device->code()));
+    auto has = [&](const QString &code) { return !code.isEmpty() && codes.contains(Latin1Case::lower(code)); };
+    for (const umap &m : gPlugin.UnitMaps) {
+        if (m.unit < 0 || m.unit >= int(gPlugin.PointUsed.size()) || m.hc.isEmpty())
+            continue;
+        for (int p = 0; p < 16; ++p)
+            gPlugin.PointUsed[size_t(m.unit)][size_t(p)] = has(m.hc + QString::number(p + 1));
+    }
+    for (int k = 0; k < 256; ++k)
+        gPlugin.X10Used[size_t(k)] = has(QString(QChar('A' + k / 16)) + QString::number(k % 16 + 1));
+    if (gPlugin.VarsHouseCode != 0)
+        for (int n = 0; n < 128; ++n)
+            gPlugin.VarUsed[size_t(n)] = has(UnitMappings::variableCode(n));
+}
+
+// Takes the Used boxes the user changed. A row's posted code says whether
+// its point had a device when the page was built; a box is taken only while
+// that still holds, so a stale page cannot undo what was done since.
+// What the Used boxes taken change.
+struct UsedChanges
+{
+    std::vector<int> x10; // flag indexes of the X10 units
+    bool variables = false;
+    bool points = false;
+};
+
+UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, DeviceSelection &matrix)
+{
+    UsedChanges changes;
     for (const PostedRow &row : rows) {
+        if (row.kind == PostedRow::IRCode)
+            continue;
         const bool used = ticked(r, row.disp + QStringLiteral("Used"));
+        const bool shownUsed = !row.dc.isEmpty();
+        if (used == shownUsed)
+            continue;
+        if (row.kind == PostedRow::IO && row.unit < 0) {
+            logSkip(QStringLiteral("no I/O unit for the row ") + HtmlText::forLog(row.disp));
+            continue;
+        }
+        if (deviceExists(currentCode(row)) != shownUsed) {
+            logSkip(QStringLiteral("the row ") + HtmlText::forLog(row.disp)
+                    + QStringLiteral(" changed since the page was built; its Used box is not taken"));
+            continue;
+        }
         switch (row.kind) {
         case PostedRow::X10: {
-            const int house = row.disp.at(0).unicode() - 'A';
-            gPlugin.X10Used[size_t((house * 16 + row.number - 1) % 256)] = used;
+            const int k = (row.disp.at(0).unicode() - 'A') * 16 + row.number - 1;
+            gPlugin.X10Used[size_t(k)] = used;
+            changes.x10.push_back(k);
             break;
         }
-        case PostedRow::IO: {
-            int point = 0;
-            const umap *m = pointUnit(row, point);
-            if (!m) {
-                logSkip(QStringLiteral("no I/O unit for the row ") + HtmlText::forLog(row.disp));
-                break;
+        case PostedRow::IO:
+            if (matrix.rowOf(row.unit) >= 0) {
+                matrix.setPoint(row.unit, row.point, used);
+                changes.points = true;
             }
-            if (dialog.matrix.rowOf(m->unit) >= 0)
-                dialog.matrix.setPoint(m->unit, point, used);
             break;
-        }
         case PostedRow::Variable:
-            dialog.matrix.setVariable(row.number, used);
+            matrix.setVariable(row.number, used);
+            changes.variables = true;
             break;
         default:
             break;
         }
     }
+    return changes;
+}
+
+// Makes or removes the devices of the X10 units whose box the Save took. A
+// new device is named from the project file; an existing one keeps its name.
+void defineX10(const std::vector<int> &units)
+{
+    SystemMap &map = PointMap::records();
+    const int h = map.localHeading(QStringLiteral("X-10"));
+    for (int k : units) {
+        const QString code = QString(QChar('A' + k / 16)) + QString::number(k % 16 + 1);
+        const bool has = deviceExists(code);
+        if (gPlugin.X10Used[size_t(k)] && !has) {
+            if (h && map.exists(h + k + 1))
+                PointMap::CreateNamedDevice(code, map.text(h + k + 1), false);
+            else
+                logSkip(QStringLiteral("the project file names no X10 unit ") + code + QStringLiteral("; no device made"));
+        } else if (!gPlugin.X10Used[size_t(k)] && has) {
+            DeviceCreation::RemoveDevice(code);
+        }
+    }
+}
+
+// One macro row of a post.
+struct PostedMacro
+{
+    int row = 0;
+    QString name, list;   // as posted
+    QString shownName;    // as the page showed them
+    QString shownList;
+    bool hasShownName = false;
+};
+
+// A macro name the [IRMacro] section cannot hold as a key reads back as
+// another line or not at all.
+bool storableMacro(const QString &name, const QString &list)
+{
+    auto lineBreak = [](const QString &t) { return t.contains(QLatin1Char('\n')) || t.contains(QLatin1Char('\r')); };
+    return !name.contains(QLatin1Char('=')) && !lineBreak(name) && !lineBreak(list);
 }
 
 // Replaces the macros of the posted rows and keeps the ones the page did
 // not carry. A row is matched to its stored macro by the text it was shown
-// with; a name taken twice keeps the first and is logged.
+// with, and changes only the name or list its user edited; a row whose macro
+// is gone since the page was built brings it back only when edited.
 void saveMacros(const Request &r)
 {
     Dictionary &dict = *gIRMacroDictionary;
@@ -230,27 +347,20 @@ void saveMacros(const Request &r)
     std::vector<PostedMacro> posted;
     for (const KeyValuePair &field : r.FormCol().items()) {
         const QString key = field.Key();
-        if (key.size() < 2 || key.at(0).toUpper() != QLatin1Char('N'))
+        if (!key.endsWith(QLatin1String("DC"), Qt::CaseInsensitive))
             continue;
-        bool ok = false;
-        const int i = key.mid(1).toInt(&ok);
-        if (!ok || i < 0 || QString::number(i) != key.mid(1))
+        const QRegularExpressionMatch m = kMacro.match(key.left(key.size() - 2).toUpper());
+        if (!m.hasMatch())
             continue;
+        const QString code = key.left(key.size() - 2);
         PostedMacro pm;
-        pm.row = i;
-        pm.name = r.Form(QStringLiteral("M") + QString::number(i));
-        pm.list = field.Value();
-        if (i > 0) {
-            const QString code = QStringLiteral("M") + QString::number(i);
-            const KeyValuePair *dc = r.FormCol().find(code + QStringLiteral("DC"));
-            if (!dc)
-                continue; // a macro row without its code is not one of the page's rows
-            // Macro rows 1 to 16 share their field names with the X10 units of
-            // house M; when the unit's row came first its code hides the macro's.
-            pm.shadowed = i <= 16 && (dc->Value().isEmpty() || dc->Value().compare(code, Qt::CaseInsensitive) == 0);
-            pm.oldText = dc->Value();
-            pm.hasOld = !pm.shadowed;
-        }
+        pm.row = m.captured(1).toInt();
+        pm.name = r.Form(code);
+        pm.list = r.Form(QStringLiteral("N") + m.captured(1));
+        pm.shownList = field.Value();
+        const KeyValuePair *shown = r.FormCol().find(code + QStringLiteral("Shown"));
+        pm.hasShownName = shown != nullptr;
+        pm.shownName = shown ? shown->Value() : QString();
         posted.push_back(pm);
     }
     if (posted.empty())
@@ -261,31 +371,17 @@ void saveMacros(const Request &r)
     std::vector<int> claim(before.size(), -1);
     std::vector<int> rowOf(posted.size(), -1);
     for (size_t p = 0; p < posted.size(); ++p) {
-        const PostedMacro &pm = posted[p];
-        if (!pm.hasOld)
-            continue;
-        const size_t at = size_t(pm.row - 1);
-        if (at < before.size() && claim[at] < 0 && before[at].second == pm.oldText) {
-            claim[at] = int(p);
-            rowOf[p] = int(at);
-        }
-    }
-    // A row whose shown text is hidden keeps its macro only where its position
-    // still holds a macro whose name or text the row shows unchanged.
-    for (size_t p = 0; p < posted.size(); ++p) {
-        const PostedMacro &pm = posted[p];
-        const size_t at = size_t(pm.row - 1);
-        if (pm.shadowed && at < before.size() && claim[at] < 0
-            && (before[at].first == pm.name || before[at].second == pm.list)) {
+        const size_t at = size_t(posted[p].row - 1);
+        if (posted[p].row > 0 && at < before.size() && claim[at] < 0 && before[at].second == posted[p].shownList) {
             claim[at] = int(p);
             rowOf[p] = int(at);
         }
     }
     for (size_t p = 0; p < posted.size(); ++p) {
-        if (!posted[p].hasOld || rowOf[p] >= 0)
+        if (posted[p].row == 0 || rowOf[p] >= 0)
             continue;
         for (size_t at = 0; at < before.size(); ++at) {
-            if (claim[at] < 0 && before[at].second == posted[p].oldText) {
+            if (claim[at] < 0 && before[at].second == posted[p].shownList) {
                 claim[at] = int(p);
                 rowOf[p] = int(at);
                 break;
@@ -305,17 +401,41 @@ void saveMacros(const Request &r)
         names.insert(name.toLower());
         after.emplace_back(name, list);
     };
+    auto refused = [](const QString &name) {
+        logSkip(QStringLiteral("the macro name ") + HtmlText::forLog(name)
+                + QStringLiteral(" holds \"=\" or a line break, which the settings file cannot keep; not taken"));
+    };
     for (size_t at = 0; at < before.size(); ++at) {
-        if (claim[at] >= 0)
-            add(posted[size_t(claim[at])].name, posted[size_t(claim[at])].list);
-        else
+        if (claim[at] < 0) {
             add(before[at].first, before[at].second);
+            continue;
+        }
+        const PostedMacro &pm = posted[size_t(claim[at])];
+        const bool nameEdited = !pm.hasShownName || pm.name != pm.shownName;
+        QString name = nameEdited ? pm.name : before[at].first;
+        QString list = pm.list != pm.shownList ? pm.list : before[at].second;
+        if (!storableMacro(name, list)) {
+            refused(name);
+            name = before[at].first;
+            list = before[at].second;
+        }
+        add(name, list);
     }
-    // Rows whose macro is gone since the page was built, and the new-macro row.
+    // The new-macro row, and edited rows whose macro is gone since the page was built.
     for (size_t p = 0; p < posted.size(); ++p) {
-        if (rowOf[p] < 0)
-            add(posted[p].name, posted[p].list);
+        const PostedMacro &pm = posted[p];
+        if (rowOf[p] >= 0 || pm.name.isEmpty())
+            continue;
+        if (pm.row > 0 && pm.name == pm.shownName && pm.list == pm.shownList)
+            continue;
+        if (!storableMacro(pm.name, pm.list)) {
+            refused(pm.name);
+            continue;
+        }
+        add(pm.name, pm.list);
     }
+    if (after == before)
+        return;
 
     dict.removeAll();
     if (hs) {
@@ -346,14 +466,49 @@ bool numericSetting(const QString &posted, const QString &stored, const QString 
     return true;
 }
 
+// Whether the user changed a field of the page's options or setup block:
+// its posted value differs from the one the page showed beside it. A post
+// without the shown value counts the field as changed.
+bool changedOnPage(const Request &r, const QString &field, const QString &value)
+{
+    const KeyValuePair *shown = r.FormCol().find(field + QStringLiteral("Shown"));
+    return !shown || shown->Value() != value;
+}
+
+QString boxValue(const Request &r, const QString &field)
+{
+    return ticked(r, field) ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+bool boxChanged(const Request &r, const QString &field)
+{
+    return changedOnPage(r, field, boxValue(r, field));
+}
+
+// A text field of the page that its user changed.
+bool fieldChanged(const Request &r, const QString &field)
+{
+    return present(r, field) && changedOnPage(r, field, r.Form(field));
+}
+
+// A text setting of the setup block is shown as stored, without the quotes
+// around it; it is written only when the post changed it, so that a Save
+// of other things keeps its stored form.
+bool textSetting(const Request &r, const QString &key, const QString &def, QString &value)
+{
+    if (!fieldChanged(r, key) || !hs)
+        return false;
+    value = r.Form(key);
+    return value != StoredText(hs->getIniSetting(kSection, key, def, kHostFile));
+}
+
 void saveSettings(const Request &r)
 {
-    if (present(r, QStringLiteral("SerialIP"))) {
-        const QString v = r.Form(QStringLiteral("SerialIP"));
+    if (QString v; textSetting(r, QStringLiteral("SerialIP"), QString(), v)) {
         gSerialIPAddress = v;
         saveHost(QStringLiteral("SerialIP"), v);
     }
-    if (present(r, QStringLiteral("CommPort"))) {
+    if (fieldChanged(r, QStringLiteral("CommPort"))) {
         const QString stored = hs ? hs->getIniSetting(kSection, QStringLiteral("CommPort"), QStringLiteral("1"), kHostFile)
                                         .remove(QLatin1Char('"'))
                                   : QString();
@@ -364,7 +519,7 @@ void saveSettings(const Request &r)
             saveHost(QStringLiteral("CommPort"), v);
         }
     }
-    if (present(r, QStringLiteral("poll_interval"))) {
+    if (fieldChanged(r, QStringLiteral("poll_interval"))) {
         QString v;
         const QString stored = PluginSettings::setting(QStringLiteral("poll_interval"), QStringLiteral("2000"));
         if (numericSetting(r.Form(QStringLiteral("poll_interval")), stored, QStringLiteral("poll_interval"), v)) {
@@ -378,7 +533,7 @@ void saveSettings(const Request &r)
             }
         }
     }
-    if (present(r, QStringLiteral("PeriodicScriptInterval"))) {
+    if (fieldChanged(r, QStringLiteral("PeriodicScriptInterval"))) {
         QString v;
         const QString stored = PluginSettings::setting(QStringLiteral("PeriodicScriptInterval"), QString());
         if (numericSetting(r.Form(QStringLiteral("PeriodicScriptInterval")), stored,
@@ -387,9 +542,11 @@ void saveSettings(const Request &r)
             SetScriptPeriod(v);
         }
     }
-    gPlugin.DebugLogFlag = ticked(r, QStringLiteral("DebugLog"));
-    savePlugin(QStringLiteral("DebugLog"), gPlugin.DebugLogFlag ? QStringLiteral("True") : QStringLiteral("False"));
-    if (present(r, QStringLiteral("ServerPort"))) {
+    if (boxChanged(r, QStringLiteral("DebugLog"))) {
+        gPlugin.DebugLogFlag = ticked(r, QStringLiteral("DebugLog"));
+        savePlugin(QStringLiteral("DebugLog"), gPlugin.DebugLogFlag ? QStringLiteral("True") : QStringLiteral("False"));
+    }
+    if (fieldChanged(r, QStringLiteral("ServerPort"))) {
         const QString stored =
             hs ? hs->getIniSetting(kSection, QStringLiteral("HTTPPort"), QStringLiteral("8010"), kHostFile).remove(QLatin1Char('"'))
                : QString();
@@ -404,35 +561,64 @@ void saveSettings(const Request &r)
             }
         }
     }
-    if (present(r, QStringLiteral("Background"))) {
-        gBackground = r.Form(QStringLiteral("Background"));
+    if (QString v; textSetting(r, QStringLiteral("Background"), QStringLiteral("#000000"), v)) {
+        gBackground = v;
         saveHost(QStringLiteral("Background"), gBackground);
     }
-    if (present(r, QStringLiteral("StyleSheet"))) {
-        gStyleSheet = r.Form(QStringLiteral("StyleSheet"));
+    if (QString v; textSetting(r, QStringLiteral("StyleSheet"), QStringLiteral("StyleNoBody.css"), v)) {
+        gStyleSheet = v;
         saveHost(QStringLiteral("StyleSheet"), gStyleSheet);
     }
-    gPlugin.LogErrors = ticked(r, QStringLiteral("log_errors")) ? 1 : 0;
-    savePlugin(QStringLiteral("log_errors"), flag(gPlugin.LogErrors));
-    gPlugin.LogComms = ticked(r, QStringLiteral("log_comms")) ? 1 : 0;
-    savePlugin(QStringLiteral("log_comms"), flag(gPlugin.LogComms));
-    savePlugin(QStringLiteral("Recognition"), flag(ticked(r, QStringLiteral("Recognition"))));
+    if (boxChanged(r, QStringLiteral("log_errors"))) {
+        gPlugin.LogErrors = ticked(r, QStringLiteral("log_errors")) ? 1 : 0;
+        savePlugin(QStringLiteral("log_errors"), flag(gPlugin.LogErrors));
+    }
+    if (boxChanged(r, QStringLiteral("log_comms"))) {
+        gPlugin.LogComms = ticked(r, QStringLiteral("log_comms")) ? 1 : 0;
+        savePlugin(QStringLiteral("log_comms"), flag(gPlugin.LogComms));
+    }
+    if (boxChanged(r, QStringLiteral("Recognition")))
+        savePlugin(QStringLiteral("Recognition"), flag(ticked(r, QStringLiteral("Recognition"))));
     for (const char *key : {"ProjectFile", "QPROFile", "IRPROFile"}) {
         const QString k = QString::fromLatin1(key);
-        if (present(r, k))
+        if (fieldChanged(r, k))
             savePlugin(k, r.Form(k));
     }
 }
 
+// What a row showed: its trigger flag and its tag; unknown for a post
+// without it, whose fields are then taken as they are.
+struct Shown
+{
+    bool known = false;
+    bool event = false;
+    QString tag;
+};
+
+Shown shownOf(const Request &r, const QString &disp)
+{
+    const KeyValuePair *field = r.FormCol().find(disp + QStringLiteral("Shown"));
+    if (!field)
+        return {};
+    const QString v = field->Value();
+    return {true, v.startsWith(QLatin1Char('1')), v.mid(1)};
+}
+
+// Stores the tags and trigger flags the user changed. Runs after the
+// devices were made, so that a tag typed in the row whose Used box made the
+// device reaches it.
 void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
 {
     for (const PostedRow &row : rows) {
         const KeyValuePair *tag = r.FormCol().find(row.disp + QStringLiteral("Tag"));
         const bool event = ticked(r, row.disp + QStringLiteral("Event"));
-        ObjectPtr target;
-        if (row.kind == PostedRow::Macro) {
+        const Shown shown = shownOf(r, row.disp);
+        const bool tagEdited = tag && (!shown.known || tag->Value() != shown.tag);
+        const bool eventEdited = !shown.known || event != shown.event;
+        if (!tagEdited && !eventEdited)
             continue;
-        } else if (row.kind == PostedRow::IRCode) {
+        ObjectPtr target;
+        if (row.kind == PostedRow::IRCode) {
             // The code names the slot; a code that disagrees with its row is not this page's.
             if (row.dc.compare(QStringLiteral("R") + QString::number(row.number), Qt::CaseInsensitive) != 0
                 || !gIRSlots || row.number + 1 > gIRSlots->count()) {
@@ -441,9 +627,11 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
             }
             target = gIRSlots->item(Variant::fromLong(row.number + 1)).toObject();
         } else {
-            if (row.dc.isEmpty() || !hs)
+            if (!hs)
                 continue;
-            QString dc = row.dc;
+            QString dc = row.dc.isEmpty() ? currentCode(row) : row.dc;
+            if (dc.isEmpty())
+                continue;
             qint16 ref = hs->DeviceExists(dc);
             if (ref == -1)
                 continue;
@@ -451,43 +639,29 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
         }
         if (!target)
             continue;
-        if (tag)
+        if (tagEdited)
             target->let(QStringLiteral("ScriptTag"), Variant(tag->Value()));
-        target->let(QStringLiteral("TriggerEvent"), Variant(event));
+        if (eventEdited)
+            target->let(QStringLiteral("TriggerEvent"), Variant(event));
     }
 }
 
+// The page's option boxes its user changed; the others keep what they are
+// now, whatever the page showed.
 void saveIncludeOptions(const Request &r)
 {
-    gPlugin.IncludeVariables = ticked(r, QStringLiteral("IncludeVariables"));
-    gPlugin.IncludeX10 = ticked(r, QStringLiteral("IncludeX10"));
-    gPlugin.IncludeIO = ticked(r, QStringLiteral("IncludeIO"));
-    gPlugin.IncludeIR = ticked(r, QStringLiteral("IncludeIR"));
-    gPlugin.IncludeSetup = ticked(r, QStringLiteral("IncludeSetup"));
-    gPlugin.ShowOnlyUsed = ticked(r, QStringLiteral("ShowOnlyUsed"));
-    savePlugin(QStringLiteral("IncludeVariables"), flag(gPlugin.IncludeVariables));
-    savePlugin(QStringLiteral("IncludeIO"), flag(gPlugin.IncludeIO));
-    savePlugin(QStringLiteral("IncludeIR"), flag(gPlugin.IncludeIR));
-    savePlugin(QStringLiteral("IncludeX10"), flag(gPlugin.IncludeX10));
-    savePlugin(QStringLiteral("IncludeSetup"), flag(gPlugin.IncludeSetup));
-    savePlugin(QStringLiteral("ShowOnlyUsed"), flag(gPlugin.ShowOnlyUsed));
-}
-
-// Releases the dialog loaded for a save on every way out.
-struct DialogForSave
-{
-    FrmConfig &dialog = FrmConfig::Load();
-    bool released = false;
-    void release()
-    {
-        if (!released) {
-            released = true;
-            dialog.ResetLoadFlags();
-            FrmConfig::Unload();
-        }
+    const std::pair<const char *, bool *> options[] = {
+        {"IncludeVariables", &gPlugin.IncludeVariables}, {"IncludeIO", &gPlugin.IncludeIO},
+        {"IncludeIR", &gPlugin.IncludeIR},               {"IncludeX10", &gPlugin.IncludeX10},
+        {"IncludeSetup", &gPlugin.IncludeSetup},         {"ShowOnlyUsed", &gPlugin.ShowOnlyUsed}};
+    for (const auto &[name, option] : options) {
+        const QString key = QLatin1String(name);
+        if (!boxChanged(r, key))
+            continue;
+        *option = ticked(r, key);
+        savePlugin(key, flag(*option));
     }
-    ~DialogForSave() { release(); }
-};
+}
 
 void Save(Request &r)
 {
@@ -495,23 +669,37 @@ void Save(Request &r)
     // The setup block's fields are read only from a page that carried them.
     const bool setupPosted = present(r, QStringLiteral("poll_interval")) && gPlugin.IncludeSetup;
     {
-        DialogForSave form;
-        FrmConfig &dialog = form.dialog;
-        usedPass(r, rows, dialog);
+        // A model of the dialog's own, from the host's devices: a dialog the
+        // user has open keeps its unconfirmed boxes and stays open.
+        refreshUsedFlags();
+        const std::unique_ptr<FrmConfig> model = FrmConfig::Standalone();
+        DeviceSelection &matrix = model->matrix;
+        UsedChanges changes = usedPass(r, rows, matrix);
         if (setupPosted) {
-            for (int i = 0; i < 16 && i < dialog.matrix.rows.size(); ++i)
-                dialog.matrix.aInvert[size_t(i)] = ticked(r, QStringLiteral("Y") + QString::number(i)) ? 1 : 0;
+            for (int i = 0; i < 16 && i < matrix.rows.size(); ++i) {
+                const QString box = QStringLiteral("Y") + QString::number(i);
+                const int inverted = ticked(r, box) ? 1 : 0;
+                const KeyValuePair *shown = r.FormCol().find(box + QStringLiteral("Shown"));
+                if (shown && (shown->Value() == QLatin1String("1") ? 1 : 0) == inverted)
+                    continue; // the user left the box as shown
+                if (matrix.aInvert[size_t(i)] != inverted) {
+                    matrix.aInvert[size_t(i)] = inverted;
+                    changes.points = true;
+                }
+            }
         }
-        const int flags = (gPlugin.IncludeVariables ? 1 : 0) + ((gPlugin.IncludeIO || gPlugin.IncludeSetup) ? 2 : 0);
+        // Devices are made and removed only for the kinds whose boxes the
+        // user changed: a page that changed none leaves every device alone.
+        const int flags = (gPlugin.IncludeVariables && changes.variables ? 1 : 0)
+            + ((gPlugin.IncludeIO || gPlugin.IncludeSetup) && changes.points ? 2 : 0);
         if (flags != 0)
-            dialog.CreateVariablesAndIO(flags);
+            model->CreateVariablesAndIO(flags);
         if (gPlugin.IncludeX10)
-            PointMap::DefineTSX10();
+            defineX10(changes.x10);
         if (gPlugin.IncludeIR)
             saveMacros(r);
         if (setupPosted)
             saveSettings(r);
-        form.release();
     }
     tagsPass(r, rows);
     saveIncludeOptions(r);
@@ -525,6 +713,9 @@ void Save(Request &r)
     AddX10Tags();
     if (gHostForm)
         gHostForm->SaveDevices();
+    // An open dialog shows the devices as they are now.
+    if (FrmConfig *dialog = FrmConfig::instance())
+        dialog->RefreshMatrices();
 }
 
 void Sync()
@@ -579,8 +770,9 @@ void rowButton(Request &r)
             device = hs->GetDevice(ref);
     }
     const QString first = ci.left(1).toUpper();
+    const bool macro = kMacro.match(ci.toUpper()).hasMatch();
     if (cv == QLatin1String("OFF") || cv == QLatin1String("ON") || cv == QLatin1String("DIM")) {
-        if (!dc.isEmpty()) {
+        if (!dc.isEmpty() && !macro) {
             if (first == QLatin1String("V")) {
                 PluginCalls::SetIO(device, dc.left(1), dc.mid(1), 19, level);
             } else if (first == QLatin1String("X")) {
@@ -591,7 +783,7 @@ void rowButton(Request &r)
             }
         }
     } else if (cv == QLatin1String("SEND")) {
-        if (first == QLatin1String("M")) {
+        if (macro) {
             QStringList items = dc.split(QLatin1Char(','));
             if (items.size() > kMacroItemLimit) {
                 logSkip(QStringLiteral("a macro of ") + QString::number(items.size()) + QStringLiteral(" items plays its first ")

@@ -90,11 +90,19 @@ DeviceMessageClassPtr recordOf(const QString &tag)
 void AddDisplayOptions(FastString &page)
 {
     page.Add("<tr><tr>");
+    // Each option carries the value shown: a Save takes only what its user changed.
+    auto shownField = [](const char *name, const QString &value) {
+        return QStringLiteral("<input type='hidden' name='") + QLatin1String(name) + QStringLiteral("Shown' value='")
+            + value + QStringLiteral("'>");
+    };
+    auto flagText = [](bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); };
     page.Add(cell(QStringLiteral("<input type='checkbox' name ='ShowReceiveMessages' value='1'")
-                      + CheckedText(gShowReceiveMessages) + QStringLiteral(">&nbsp;Receive xAP Messages"),
+                      + CheckedText(gShowReceiveMessages) + QStringLiteral(">&nbsp;Receive xAP Messages")
+                      + shownField("ShowReceiveMessages", flagText(gShowReceiveMessages)),
                   QStringLiteral("TABLEROWEVEN"), QStringLiteral("1"), QStringLiteral("Left")));
     page.Add(cell(QStringLiteral("<input type='checkbox' name ='ShowReceiveDetail' value='1'")
-                      + CheckedText(gShowReceiveDetail) + QStringLiteral(">&nbsp;Receive xAP Detail"),
+                      + CheckedText(gShowReceiveDetail) + QStringLiteral(">&nbsp;Receive xAP Detail")
+                      + shownField("ShowReceiveDetail", flagText(gShowReceiveDetail)),
                   QStringLiteral("TABLEROWEVEN"), QStringLiteral("1"), QStringLiteral("Left")));
     const int shown = gShowStatus == 0 || gShowStatus == 1 ? gShowStatus : 2;
     auto radio = [&](const char *opening, int value) {
@@ -105,7 +113,7 @@ void AddDisplayOptions(FastString &page)
     const QString r1 = radio("<br><input type='radio' name ='ShowStatus' value='", 1);
     const QString r2 = radio("<br><input type='radio' name ='ShowStatus' value='", 2);
     page.Add(cell(r0 + QStringLiteral(">&nbsp;Dont Show Status") + r1 + QStringLiteral(">&nbsp;Show Status") + r2
-                      + QStringLiteral(">&nbsp;Show Status and Config"),
+                      + QStringLiteral(">&nbsp;Show Status and Config") + shownField("ShowStatus", QString::number(shown)),
                   QStringLiteral("TABLEROWEVEN"), QStringLiteral("3"), QStringLiteral("Left")));
 }
 
@@ -139,7 +147,13 @@ void AddFilter(FastString &page)
                 const QString cls = first < 0 ? QString() : key.mid(first + 1).section(QLatin1Char('~'), 0, 0);
 
                 const DeviceMessageClassPtr record = recordOf(tag);
-                page.Add(cell(record ? FormatLastChange(record->LastChange) : QString(), rowClass, one, center));
+                // The filter's key and what the row showed travel with the row,
+                // so that a post from an older page finds its own filter.
+                const QString carried = QStringLiteral("<input type='hidden' value='") + HtmlText::escape(key)
+                    + QStringLiteral("' name='FilterKey") + n + QStringLiteral("'><input type='hidden' value='")
+                    + HtmlText::escape(items[i].toString()) + QStringLiteral("' name='FilterShown") + n
+                    + QStringLiteral("'>");
+                page.Add(cell(carried + (record ? FormatLastChange(record->LastChange) : QString()), rowClass, one, center));
                 page.Add(cell(QStringLiteral("<input type='text' size='15' value='") + HtmlText::escape(tag)
                                   + QStringLiteral("' name='FilterTag") + n + QStringLiteral("'>"),
                               QStringLiteral("tablecellmisc"), one, left));
@@ -222,66 +236,197 @@ void LoadDisplaySettings()
     gShowReceiveMessages = storedFlag(QStringLiteral("ShowReceiveMessages"));
 }
 
+// Whether the user changed an option on the page: the posted value differs
+// from the one the page showed. A post without the shown value changes it.
+static bool changedOnPage(const QString &field, const QString &value)
+{
+    const Request *request = Headers::PageRequest();
+    const KeyValuePair *shown = request ? request->FormCol().find(field + QStringLiteral("Shown")) : nullptr;
+    return !shown || shown->Value() != value;
+}
+
 void SaveDisplaySettings()
 {
     const double status = VbString::Val(posted(QStringLiteral("ShowStatus")));
-    gShowStatus = qint16(std::fabs(status) < 32768 ? VbString::roundHalfEven(status) : 0);
-    save(QStringLiteral("ShowStatus"), QString::number(gShowStatus));
-    gShowReceiveDetail = !posted(QStringLiteral("ShowReceiveDetail")).isEmpty();
-    save(QStringLiteral("ShowReceiveDetail"), gShowReceiveDetail ? QStringLiteral("True") : QStringLiteral("False"));
-    gShowReceiveMessages = !posted(QStringLiteral("ShowReceiveMessages")).isEmpty();
-    save(QStringLiteral("ShowReceiveMessages"),
-         gShowReceiveMessages ? QStringLiteral("True") : QStringLiteral("False"));
+    const qint16 newStatus = qint16(std::fabs(status) < 32768 ? VbString::roundHalfEven(status) : 0);
+    if (changedOnPage(QStringLiteral("ShowStatus"), posted(QStringLiteral("ShowStatus")))) {
+        gShowStatus = newStatus;
+        save(QStringLiteral("ShowStatus"), QString::number(gShowStatus));
+    }
+    const bool detail = !posted(QStringLiteral("ShowReceiveDetail")).isEmpty();
+    if (changedOnPage(QStringLiteral("ShowReceiveDetail"), detail ? QStringLiteral("1") : QStringLiteral("0"))) {
+        gShowReceiveDetail = detail;
+        save(QStringLiteral("ShowReceiveDetail"), gShowReceiveDetail ? QStringLiteral("True") : QStringLiteral("False"));
+    }
+    const bool messages = !posted(QStringLiteral("ShowReceiveMessages")).isEmpty();
+    if (changedOnPage(QStringLiteral("ShowReceiveMessages"), messages ? QStringLiteral("1") : QStringLiteral("0"))) {
+        gShowReceiveMessages = messages;
+        save(QStringLiteral("ShowReceiveMessages"),
+             gShowReceiveMessages ? QStringLiteral("True") : QStringLiteral("False"));
+    }
 }
+
+namespace {
+
+struct FilterRow
+{
+    QString key;
+    QString item; // "tag;event"
+};
+
+bool present(const QString &field)
+{
+    const Request *request = Headers::PageRequest();
+    return request && request->FormCol().find(field) != nullptr;
+}
+
+// The section keeps "source~class=tag;event" lines: an "=" in the key or the
+// tag, or a ";" in the tag, would read back as another filter; a line break
+// would start a new line.
+bool storable(const QString &key, const QString &tag)
+{
+    auto broken = [](const QString &t) { return t.contains(QLatin1Char('\n')) || t.contains(QLatin1Char('\r')); };
+    return !key.contains(QLatin1Char('=')) && !tag.contains(QLatin1Char('=')) && !tag.contains(QLatin1Char(';'))
+        && !broken(key) && !broken(tag);
+}
+
+QString postedKey(const QString &r)
+{
+    QString cls = posted(QStringLiteral("Class") + r);
+    cls.remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
+    return posted(QStringLiteral("Source") + r) + QLatin1Char('~') + cls;
+}
+
+QString postedTag(const QString &r)
+{
+    return posted(QStringLiteral("FilterTag") + r).replace(QLatin1Char(' '), QLatin1Char('_'));
+}
+
+void logRefused(const QString &r, const QString &key, const QString &tag)
+{
+    LogError(kProgramName, QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, \"=\" or \";\" in ")
+                               + HtmlText::forLog(key + QLatin1Char(' ') + tag));
+}
+
+void addRecord(const QString &tag)
+{
+    if (tag.isEmpty() || gDeviceDictionary->exists(Variant(tag)))
+        return;
+    auto record = std::make_shared<DeviceMessageClass>();
+    record->Tag = tag;
+    record->LastChange = VbDate::dateSerial(2000, 1, 1);
+    gDeviceDictionary->add(Variant(tag), Variant(ObjectPtr(record)));
+}
+
+} // namespace
 
 void SaveFilterSettigs()
 {
-    if (!gFiltersShown)
+    // Only a post that carried the filter table holds its blank row.
+    if (!present(QStringLiteral("Source0")))
         return;
     try {
         if (!gFilterDictionary)
             gFilterDictionary = std::make_shared<Dictionary>(Dictionary::TextCompare);
         if (!gDeviceDictionary)
             gDeviceDictionary = std::make_shared<Dictionary>(Dictionary::TextCompare);
-        const int n = gFilterDictionary->count();
+        std::vector<FilterRow> filters;
+        {
+            const std::vector<Variant> keys = gFilterDictionary->keyList();
+            const std::vector<Variant> items = gFilterDictionary->itemList();
+            for (size_t i = 0; i < keys.size(); ++i)
+                filters.push_back({keys[i].toString(), items[i].toString()});
+        }
+        auto find = [&](const QString &key) {
+            for (size_t i = 0; i < filters.size(); ++i)
+                if (filters[i].key.compare(key, Qt::CaseInsensitive) == 0)
+                    return int(i);
+            return -1;
+        };
+
+        // Each posted row names its filter by key; a filter deleted since the
+        // page was built stays deleted, and only what the row's user changed
+        // is taken.
+        const Request *request = Headers::PageRequest();
+        std::vector<int> rowsPosted;
+        for (const KeyValuePair &field : request->FormCol().items()) {
+            const QString name = field.Key();
+            if (!name.startsWith(QLatin1String("FilterKey"), Qt::CaseInsensitive))
+                continue;
+            bool ok = false;
+            const int n = name.mid(9).toInt(&ok);
+            if (ok && n > 0 && QString::number(n) == name.mid(9))
+                rowsPosted.push_back(n);
+        }
+        std::vector<bool> gone(filters.size(), false);
+        for (int n : rowsPosted) {
+            const QString r = QString::number(n);
+            const int at = find(posted(QStringLiteral("FilterKey") + r));
+            if (at < 0 || gone[size_t(at)])
+                continue;
+            FilterRow &filter = filters[size_t(at)];
+            const QString oldKey = filter.key;
+            const qsizetype first = oldKey.indexOf(QLatin1Char('~'));
+            const QString shownKey = first < 0 ? oldKey : oldKey.left(first) + QLatin1Char('~')
+                    + oldKey.mid(first + 1).section(QLatin1Char('~'), 0, 0);
+            const QStringList shown = posted(QStringLiteral("FilterShown") + r).split(QLatin1Char(';'));
+            const QStringList stored = filter.item.split(QLatin1Char(';'));
+            const QString shownTag = shown.at(0);
+            const QString shownEvent = shown.size() > 1 ? shown.at(1) : QString();
+            QString tag = stored.at(0);
+            QString event = stored.size() > 1 ? stored.at(1) : QString();
+            QString key = oldKey;
+            const QString newKey = postedKey(r);
+            const QString newTag = postedTag(r);
+            const QString newEvent = posted(QStringLiteral("FilterEvent") + r);
+            if (newKey != shownKey)
+                key = newKey;
+            if (newTag != shownTag)
+                tag = newTag;
+            if (newEvent.isEmpty() != shownEvent.isEmpty())
+                event = newEvent;
+            if (key == QLatin1String("~")) {
+                gone[size_t(at)] = true; // the row's source and class were cleared
+                continue;
+            }
+            if (!storable(key, tag)) {
+                logRefused(r, key, tag);
+                continue;
+            }
+            if (key.compare(oldKey, Qt::CaseInsensitive) != 0 && find(key) >= 0) {
+                LogError(kProgramName, QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, ")
+                                           + HtmlText::forLog(key) + QStringLiteral(" is another filter's"));
+                addRecord(tag);
+                continue;
+            }
+            filter.key = key;
+            filter.item = tag + QLatin1Char(';') + event;
+            addRecord(tag);
+        }
+
+        const QString key = postedKey(QStringLiteral("0"));
+        const QString tag = postedTag(QStringLiteral("0"));
+        if (key != QLatin1String("~")) {
+            if (!storable(key, tag)) {
+                logRefused(QStringLiteral("0"), key, tag);
+            } else {
+                if (find(key) < 0) {
+                    filters.push_back({key, tag + QLatin1Char(';') + posted(QStringLiteral("FilterEvent0"))});
+                    gone.push_back(false);
+                }
+                addRecord(tag);
+            }
+        }
+
         QString section = QStringLiteral("Received");
         QString file = kFile;
         host().ClearINISection(section, file);
         gFilterDictionary->removeAll();
-        QList<int> rows;
-        for (int row = 1; row <= n; ++row)
-            rows.append(row);
-        rows.append(0);
-        for (int row : rows) {
-            const QString r = QString::number(row);
-            const QString source = posted(QStringLiteral("Source") + r);
-            QString cls = posted(QStringLiteral("Class") + r);
-            cls.remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
-            const QString tag = posted(QStringLiteral("FilterTag") + r).replace(QLatin1Char(' '), QLatin1Char('_'));
-            const QString event = posted(QStringLiteral("FilterEvent") + r);
-            const QString key = source + QLatin1Char('~') + cls;
-            if (key == QLatin1String("~"))
+        for (size_t i = 0; i < filters.size(); ++i) {
+            if (gone[i] || gFilterDictionary->exists(Variant(filters[i].key)))
                 continue;
-            // The section keeps "source~class=tag;event" lines: an "=" in the
-            // key or the tag, or a ";" in the tag, would read back as another
-            // filter, so such a row is not taken.
-            if (key.contains(QLatin1Char('=')) || tag.contains(QLatin1Char('=')) || tag.contains(QLatin1Char(';'))) {
-                LogError(kProgramName, QStringLiteral("SaveFilterSettigs: row ") + r
-                                           + QStringLiteral(" not saved, \"=\" or \";\" in ")
-                                           + HtmlText::forLog(key + QLatin1Char(' ') + tag));
-                continue;
-            }
-            if (!gFilterDictionary->exists(Variant(key))) {
-                const QString item = tag + QLatin1Char(';') + event;
-                gFilterDictionary->add(Variant(key), Variant(item));
-                host().saveIniSetting(section, key, item, kFile);
-            }
-            if (!gDeviceDictionary->exists(Variant(tag))) {
-                auto record = std::make_shared<DeviceMessageClass>();
-                record->Tag = tag;
-                record->LastChange = VbDate::dateSerial(2000, 1, 1);
-                gDeviceDictionary->add(Variant(tag), Variant(ObjectPtr(record)));
-            }
+            gFilterDictionary->add(Variant(filters[i].key), Variant(filters[i].item));
+            host().saveIniSetting(section, filters[i].key, filters[i].item, kFile);
         }
     } catch (...) {
         PendingError::capture();

@@ -12,6 +12,8 @@
 
 #include "automation/PendingError.h"
 
+#include <QRegularExpression>
+
 
 namespace {
 
@@ -42,6 +44,17 @@ QString unquoted(QString value)
     return value.remove(QLatin1Char('"'));
 }
 
+} // namespace
+
+QString StoredText(const QString &stored)
+{
+    if (stored.size() >= 2 && stored.startsWith(QLatin1Char('"')) && stored.endsWith(QLatin1Char('"')))
+        return stored.mid(1, stored.size() - 2);
+    return stored;
+}
+
+namespace {
+
 QString checkedText(bool b)
 {
     return b ? QStringLiteral(" checked ") : QStringLiteral(" ");
@@ -55,6 +68,24 @@ QString mark(const QString &key)
 void cell(FastString &page, const QString &text, const char *cls, const char *span, const char *align)
 {
     page.Add(HTMLFormatCell(text, QString::fromLatin1(cls), QString::fromLatin1(span), QString::fromLatin1(align)));
+}
+
+// A setting's cell: its field, and beside it a hidden field with the value
+// shown, so that a Save takes only what its user changed on this page.
+void settingCell(FastString &page, const QString &content, const char *cls, const char *span, const char *align)
+{
+    static const QRegularExpression kName(QStringLiteral("name\\s*='([^']*)'"));
+    static const QRegularExpression kValue(QStringLiteral("value='([^']*)'"));
+    const QString name = kName.match(content).captured(1);
+    QString shown;
+    if (content.contains(QLatin1String("type='checkbox'")))
+        shown = content.contains(QLatin1String(" checked")) ? QStringLiteral("1") : QStringLiteral("0");
+    else
+        shown = kValue.match(content).captured(1); // escaped already
+    cell(page,
+         content + QStringLiteral("<input type='hidden' name='") + name + QStringLiteral("Shown' value='") + shown
+             + QStringLiteral("'>"),
+         cls, span, align);
 }
 
 void header(FastString &page, const char *title)
@@ -80,9 +111,12 @@ void unitRows(FastString &page)
         case 12:
             cell(page, number + (type == 11 ? QStringLiteral("&nbsp;SIO16") : QStringLiteral("&nbsp;SIO16I")),
                  "TABLEROWODD", "2", "Left");
+            // The box's shown state goes with it: a Save takes only a box its user changed.
             cell(page,
                  QStringLiteral("<input type='checkbox' ") + GetInvertChecked(n) + QStringLiteral(" name='Y")
-                     + QString::number(pos) + QStringLiteral("'>"),
+                     + QString::number(pos) + QStringLiteral("'><input type='hidden' name='Y") + QString::number(pos)
+                     + QStringLiteral("Shown' value='") + (GetInvertChecked(n).isEmpty() ? QLatin1Char('0') : QLatin1Char('1'))
+                     + QStringLiteral("'>"),
                  "TABLEROWODD", "1", "Center");
             page.Add("</tr><tr>");
             ++pos;
@@ -124,16 +158,16 @@ void writeBlock(FastString &page)
     unitRows(page);
 
     header(page, "Connectivity");
-    cell(page,
+    settingCell(page,
          QStringLiteral("Serial Comm IP Address<br><input type='text' size='16' value='")
-             + attr(unquoted(hostSetting(QStringLiteral("SerialIP"), QString()))) + QStringLiteral("' name='SerialIP'>"),
+             + attr(StoredText(hostSetting(QStringLiteral("SerialIP"), QString()))) + QStringLiteral("' name='SerialIP'>"),
          "TABLEROWODD", "1", "Center");
-    cell(page,
+    settingCell(page,
          QStringLiteral("Serial Comm Port<br><input type='text' size='3' value='")
              + attr(unquoted(hostSetting(QStringLiteral("CommPort"), QStringLiteral("1"))))
              + QStringLiteral("' name='CommPort'>"),
          "TABLEROWODD", "1", "Center");
-    cell(page,
+    settingCell(page,
          QStringLiteral("Variables Poll Interval<br><input type='text' size='4' value='")
              + attr(pluginSetting(QStringLiteral("poll_interval"), QStringLiteral("2000")))
              + QStringLiteral("' name='poll_interval'>"),
@@ -141,12 +175,12 @@ void writeBlock(FastString &page)
     page.Add("</tr><tr>");
 
     header(page, "Script Control / Debug");
-    cell(page,
+    settingCell(page,
          QStringLiteral("Periodic Script Interval&nbsp;<input type='text' name='periodicscriptinterval' value='")
              + attr(pluginSetting(QStringLiteral("PeriodicScriptInterval"), QString()))
              + QStringLiteral("' size='6'>&nbsp;seconds"),
          "TABLEROWODD", "1", "Center");
-    cell(page,
+    settingCell(page,
          QStringLiteral("<input type='checkbox' name ='DebugLog' value='1'") + checkedText(gPlugin.DebugLogFlag)
              + QStringLiteral(">&nbsp;Debug"),
          "TABLEROWODD", "1", "Left");
@@ -154,50 +188,50 @@ void writeBlock(FastString &page)
     page.Add("</tr><tr>");
 
     header(page, "HTTP / Browser");
-    cell(page,
+    settingCell(page,
          QStringLiteral("HTTP Server Port<br><input type='text' size='4' value='")
              + attr(unquoted(hostSetting(QStringLiteral("HTTPPort"), QStringLiteral("8010"))))
              + QStringLiteral("' name='ServerPort'>"),
          "TABLEROWODD", "1", "Center");
-    cell(page,
+    settingCell(page,
          QStringLiteral("Browser Background<br><input type='text' size='8' value='")
-             + attr(unquoted(hostSetting(QStringLiteral("Background"), QStringLiteral("#000000"))))
+             + attr(StoredText(hostSetting(QStringLiteral("Background"), QStringLiteral("#000000"))))
              + QStringLiteral("' name='Background'>"),
          "TABLEROWODD", "1", "Center");
-    cell(page,
+    settingCell(page,
          QStringLiteral("Style Sheet<br><input type='text' size='18' value='")
-             + attr(unquoted(hostSetting(QStringLiteral("StyleSheet"), QStringLiteral("StyleNoBody.css"))))
+             + attr(StoredText(hostSetting(QStringLiteral("StyleSheet"), QStringLiteral("StyleNoBody.css"))))
              + QStringLiteral("' name='StyleSheet'>"),
          "TABLEROWODD", "1", "Center");
     page.Add("</tr><tr>");
 
     header(page, "Logging / IR Recognition");
-    cell(page,
+    settingCell(page,
          QStringLiteral("Log Checksum and Timeout Errors<br><input type='checkbox' name ='log_errors'")
              + mark(QStringLiteral("log_errors")) + QStringLiteral(">"),
          "TABLEROWODD", "1", "Center");
-    cell(page,
+    settingCell(page,
          QStringLiteral("Log Comm Errors<br><input type='checkbox' name ='log_comms'") + mark(QStringLiteral("log_comms"))
              + QStringLiteral(">"),
          "TABLEROWODD", "1", "Center");
-    cell(page,
+    settingCell(page,
          QStringLiteral("Do Not Forward IR Recognition<br><input type='checkbox' name ='Recognition'")
              + mark(QStringLiteral("Recognition")) + QStringLiteral(">"),
          "TABLEROWODD", "1", "Center");
     page.Add("</tr><tr>");
 
     header(page, "QPRO-Related Files");
-    cell(page,
+    settingCell(page,
          QStringLiteral("Project File&nbsp;<input type='text' size='70' value='")
              + attr(pluginSetting(QStringLiteral("ProjectFile"), QString())) + QStringLiteral("' name='ProjectFile'>"),
          "TABLEROWODD", "3", "Right");
     page.Add("</tr><tr>");
-    cell(page,
+    settingCell(page,
          QStringLiteral("QPRO Executable&nbsp;<input type='text' size='70' value='")
              + attr(pluginSetting(QStringLiteral("QPROFile"), QString())) + QStringLiteral("' name='QPROFile'>"),
          "TABLEROWODD", "3", "Right");
     page.Add("</tr><tr>");
-    cell(page,
+    settingCell(page,
          QStringLiteral("IRPro Executable&nbsp;<input type='text' size='70' value='")
              + attr(pluginSetting(QStringLiteral("IRPROFile"), QString())) + QStringLiteral("' name='IRPROFile'>"),
          "TABLEROWODD", "3", "Right");

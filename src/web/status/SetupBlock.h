@@ -15,3 +15,7 @@ void AddSetup(FastString &page);
 // "checked" when the first unit mapping of that unit number has its invert
 // flag set, else "".
 QString GetInvertChecked(int unit);
+
+// A stored text setting as the block shows it: the text itself, without the
+// double quotes around it when it has them.
+QString StoredText(const QString &stored);

@@ -20,11 +20,13 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/Latin1Case.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbError.h"
 
 #include <QCoreApplication>
+#include <QHash>
 
 namespace {
 
@@ -32,6 +34,8 @@ const QString kEven = QStringLiteral("TABLEROWEVEN");
 const QString kOdd = QStringLiteral("TABLEROWODD");
 const QString kOne = QStringLiteral("1");
 const QString kLeft = QStringLiteral("Left");
+// Macro rows are named so that no X10 unit's row (house letter and unit) can share their fields.
+const QString kMacroPrefix = QStringLiteral("MAC");
 
 double neverChanged()
 {
@@ -85,14 +89,33 @@ void splitLabel(const QString &label, StatusRow &row)
     }
 }
 
+// The host's devices by code (without regard to case), the first of a code
+// winning as the host's own look-up does: built once for a page, instead of
+// a walk over every device for each of its rows.
+QHash<QString, DeviceClassPtr> &deviceIndex()
+{
+    static QHash<QString, DeviceClassPtr> index;
+    return index;
+}
+
+void indexDevices()
+{
+    QHash<QString, DeviceClassPtr> &index = deviceIndex();
+    index.clear();
+    const int count = host().DeviceCount();
+    for (int i = 1; i <= count; ++i) {
+        if (const DeviceClassPtr device = host().deviceAt(i)) {
+            const QString key = Latin1Case::lower(device->code());
+            if (!index.contains(key))
+                index.insert(key, device);
+        }
+    }
+}
+
 // The host device of a code, or null.
 DeviceClassPtr existing(const QString &code)
 {
-    QString c = code;
-    qint16 position = host().DeviceExists(c);
-    if (position < 0)
-        return nullptr;
-    return host().GetDevice(position);
+    return deviceIndex().value(Latin1Case::lower(code));
 }
 
 void fromDevice(const DeviceClass &device, const QString &code, StatusRow &row)
@@ -220,7 +243,7 @@ void gatherIR(StatusTable &table, const PointTables &points)
                 continue;
             StatusRow row;
             row.Used = true;
-            row.DCDisplay = QStringLiteral("M") + QString::number(i + 1);
+            row.DCDisplay = kMacroPrefix + QString::number(i + 1);
             row.DCSort = QStringLiteral("S") + padded(int(i + 1), 4);
             row.Buttons = 1;
             row.DC = items[i].toString();
@@ -232,7 +255,7 @@ void gatherIR(StatusTable &table, const PointTables &points)
     }
     StatusRow row;
     row.Used = true;
-    row.DCDisplay = QStringLiteral("M0");
+    row.DCDisplay = kMacroPrefix + QStringLiteral("0");
     row.DCSort = QStringLiteral("S0000");
     row.Buttons = 1;
     row.DC = QStringLiteral("0");
@@ -266,6 +289,13 @@ void writeRows(FastString &out, const StatusTable &table)
         const QString code = HtmlText::ucase(row->DCDisplay);
         out.Add(QStringLiteral("<input type='hidden' value='") + HtmlText::escape(row->DC) + QStringLiteral("' name='")
                 + code + QStringLiteral("DC'>"));
+        // What the row showed: a post then changes only what its user edited,
+        // whatever another page saved since.
+        const QString shown = row->Value.isEmpty()
+            ? (row->Event ? QStringLiteral("1") : QStringLiteral("0")) + row->Tag
+            : row->Name;
+        out.Add(QStringLiteral("<input type='hidden' value='") + HtmlText::escape(shown) + QStringLiteral("' name='")
+                + code + QStringLiteral("Shown'>"));
         if (row->Buttons != 1)
             out.Add(HTMLFormatCell(QStringLiteral("<input type='checkbox' ")
                                        + (row->Used ? QStringLiteral("checked") : QString()) + QStringLiteral(" name='")
@@ -286,7 +316,7 @@ void writeRows(FastString &out, const StatusTable &table)
             out.Add(HTMLFormatCell(QStringLiteral("<input type='text' size='15' name='") + code
                                        + QStringLiteral("' value='") + HtmlText::escape(row->Name) + QStringLiteral("'>"),
                                    rowClass, kOne, kLeft));
-            out.Add(HTMLFormatCell(QStringLiteral("<input type='text' size='15' name='N") + code.mid(1)
+            out.Add(HTMLFormatCell(QStringLiteral("<input type='text' size='15' name='N") + code.mid(kMacroPrefix.size())
                                        + QStringLiteral("' value='") + HtmlText::escape(row->Value)
                                        + QStringLiteral("'>"),
                                    rowClass, kOne, kLeft));
@@ -309,7 +339,7 @@ void writeRows(FastString &out, const StatusTable &table)
         if (row->Buttons > 2)
             buttons.Add(QStringLiteral("<input type ='text' name='") + code + QStringLiteral("Value' value='' size='5'>"));
         if (row->Buttons == 1) {
-            if (code != QLatin1String("M0"))
+            if (code != kMacroPrefix + QLatin1Char('0'))
                 buttons.Add(opening + QStringLiteral("' value='SEND'>"));
             else
                 buttons.Add("<input type='submit' name ='UpdateButton' value='Save'>");
@@ -343,7 +373,10 @@ void optionsTable(FastString &out)
             out.Add("<tr><tr>");
         out.Add(HTMLFormatCell(QStringLiteral("<input type='checkbox' name ='") + QLatin1String(option.name)
                                    + QStringLiteral("' value='1'") + CheckedText(option.flag)
-                                   + QStringLiteral(">&nbsp;") + QLatin1String(option.caption),
+                                   + QStringLiteral(">&nbsp;") + QLatin1String(option.caption)
+                                   + QStringLiteral("<input type='hidden' name='") + QLatin1String(option.name)
+                                   + QStringLiteral("Shown' value='") + (option.flag ? QLatin1Char('1') : QLatin1Char('0'))
+                                   + QStringLiteral("'>"),
                                kEven, kOne, kLeft));
     }
     AddDisplayOptions(out);
@@ -363,6 +396,12 @@ void BuildStatusTable()
 {
     StatusTable &table = CurrentStatusTable();
     table.clear();
+    indexDevices();
+    // The index holds devices only while the table is gathered, whatever way it ends.
+    struct Release
+    {
+        ~Release() { deviceIndex().clear(); }
+    } release;
     const PointTables &points = Points();
     const bool onlyUsed = gPlugin.ShowOnlyUsed;
     if (included(QStringLiteral("IncludeVariables")))

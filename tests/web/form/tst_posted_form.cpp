@@ -110,9 +110,18 @@ TEST_F(PostedForm, RowButtonsPutTheirFramesOnTheLine)
     ASSERT_TRUE(ok(post(button("IR17", "R17", "SEND"))));
     EXPECT_TRUE(waitFor([&] { return sim->irPlayed.contains(17); }));
     sim->irPlayed.clear();
-    Fields macro{{"clientinput", "M1"}, {"clientvalue", "SEND"}, {"M1DC", "3,4,5"}, {"M1", "Lights"}, {"N1", "3,4,5"}};
+    // The X10 unit M1's row comes first on the page, as it does beside macro 1.
+    Fields macro{{"clientinput", "MAC1"}, {"clientvalue", "SEND"}, {"M1DC", "M1"}, {"M1Tag", ""},
+                 {"MAC1DC", "3,4,5"}, {"MAC1", "Lights"}, {"N1", "3,4,5"}};
     ASSERT_TRUE(ok(post(macro)));
     EXPECT_TRUE(waitFor([&] { return sim->irPlayed.size() == 3; }));
+    EXPECT_EQ(sim->irPlayed, (QList<int>{3, 4, 5}));
+    // and the unit's own button still reaches the unit.
+    Fields unit = macro;
+    unit[0].second = "M1";
+    unit[1].second = "ON";
+    ASSERT_TRUE(ok(post(unit)));
+    EXPECT_TRUE(waitFor([&] { return sim->x10Units.value("M1") == "on"; }));
     EXPECT_EQ(sim->irPlayed, (QList<int>{3, 4, 5}));
 
     // The send button of an IR-module point plays no IR location.
@@ -147,7 +156,7 @@ TEST_F(PostedForm, SaveStoresTagsFlagsMacrosSettingsAndCreatesDevices)
                 {pointDisp(10, 2) + "DC", pointCode(10, 2)}, {pointDisp(10, 2) + "Used", "on"},
                 {pointDisp(10, 2) + "Tag", "porch"},
                 {"IR5DC", "R5"},          {"IR5Tag", "tv_power"},          {"IR5Event", "on"},
-                {"M0DC", "0"},            {"M0", "Movie"},                 {"N0", "1,2,3"},
+                {"MAC0DC", "0"},          {"MAC0", "Movie"},               {"N0", "1,2,3"},
                 {"SerialIP", "10.1.2.3"}, {"CommPort", "4002"},           {"poll_interval", "750"},
                 {"periodicscriptinterval", "45"}, {"ServerPort", QString::number(webPort)},
                 {"Background", "#123456"}, {"StyleSheet", "mine.css"},    {"log_errors", "on"},
@@ -161,7 +170,7 @@ TEST_F(PostedForm, SaveStoresTagsFlagsMacrosSettingsAndCreatesDevices)
     // The page built after the post shows what it stored.
     EXPECT_TRUE(page.contains("Tag' value='hall_temp'"));
     EXPECT_TRUE(page.contains("value='750' name='poll_interval'"));
-    EXPECT_TRUE(page.contains("name='M1' value='Movie'"));
+    EXPECT_TRUE(page.contains("name='MAC1' value='Movie'"));
 
     // Tags and trigger flags of the posted rows; variable 1 was not on the page.
     EXPECT_EQ(tagOf(v0), "hall_temp");
@@ -223,10 +232,10 @@ TEST_F(PostedForm, ConflictingRowsAndNonNumericSettingsAreSkippedAndLogged)
     gPlugin.X10Used[size_t(12 * 16)] = true;
     const QString before = iniValue(kPluginIni, "tspi_quillon", "poll_interval");
 
-    Fields rows{// the X10 unit M1 and macro 1 share their display code; the X10 row comes first
+    Fields rows{// the X10 unit M1 beside macro 1
                 {"M1DC", "M1"},          {"M1Used", "on"},      {"M1Tag", "x10tag"},
-                {"M1", "Night"},         {"N1", "7,8"},
-                {"M0DC", "0"},           {"M0", "Night"},       {"N0", "9"},  // a name taken twice
+                {"MAC1DC", "7,8"},       {"MAC1", "Night"},     {"N1", "7,8"},
+                {"MAC0DC", "0"},         {"MAC0", "Night"},     {"N0", "9"},  // a name taken twice
                 {"IR5000DC", "R5000"},   {"IR5000Tag", "bad"},                // no such slot
                 {"IR6DC", "R999"},       {"IR6Tag", "bad"},                   // code and row disagree
                 {"poll_interval", "fast"}, {"periodicscriptinterval", "soon"}, {"CommPort", "COM1"},
@@ -304,9 +313,9 @@ TEST_F(PostedForm, StalePageChangesOnlyTheRowsItCarried)
     gIRMacroDictionary->add(Variant(QStringLiteral("B")), Variant(QStringLiteral("2")));
     const Fields rows{{varDisp(1) + "DC", variableCode(1)}, {varDisp(1) + "Used", "on"}, {varDisp(1) + "Tag", "new1"},
                       {varDisp(2) + "DC", variableCode(2)}, {varDisp(2) + "Used", "on"}, // its tag box is absent
-                      {"M1DC", "1"}, {"M1", "A2"}, {"N1", "1,1"},
-                      {"M2DC", "2"}, {"M2", ""}, {"N2", "2"},
-                      {"M0DC", "0"}, {"M0", ""}, {"N0", "Undefined"}};
+                      {"MAC1DC", "1"}, {"MAC1", "A2"}, {"N1", "1,1"},
+                      {"MAC2DC", "2"}, {"MAC2", ""}, {"N2", "2"},
+                      {"MAC0DC", "0"}, {"MAC0", ""}, {"N0", "Undefined"}};
     ASSERT_TRUE(ok(post(save(rows))));
     EXPECT_EQ(tagOf(variableCode(0)), "t0");
     EXPECT_TRUE(deviceExists(variableCode(0)));
@@ -370,7 +379,7 @@ TEST_F(PostedForm, SaveOnAFullControllerKeepsEveryTag)
     for (int loc = 0; loc < 1024; ++loc)
         rows += {{"IR" + QString::number(loc) + "DC", "R" + QString::number(loc)},
                  {"IR" + QString::number(loc) + "Tag", "ir" + QString::number(loc)}};
-    rows += {{"M0DC", "0"}, {"M0", ""}, {"N0", "Undefined"}};
+    rows += {{"MAC0DC", "0"}, {"MAC0", ""}, {"N0", "Undefined"}};
     ASSERT_GE(codes.size(), 128 + 6 * 16 + 256 - 16);
 
     ASSERT_TRUE(ok(post(save(rows, {{"IncludeVariables", "1"}, {"IncludeIO", "1"}, {"IncludeIR", "1"},
@@ -515,4 +524,128 @@ TEST_F(PostedForm, RowButtonsHandTheRowsDeviceToSetIO)
     ASSERT_TRUE(recorder->devices[1]);
     EXPECT_EQ(recorder->devices[1].get(), deviceOf(point).get());
     EXPECT_FALSE(recorder->devices[2]);
+}
+
+// Two pages built from the same state: the second one's Save makes a device,
+// removes one, retags a row and ticks a trigger; the first one's Save (its
+// user changed one tag) then undoes none of it.
+TEST_F(PostedForm, StalePageTakesOnlyWhatItsUserChanged)
+{
+    startAll();
+    selectAndCreate({0, 1, 2, 5}, {});
+    gPlugin.IncludeVariables = true;
+    const QString v1 = variableCode(1), v2 = variableCode(2), v5 = variableCode(5), v30 = variableCode(30);
+    setTag(v1, "t1");
+    setTag(v2, "t2");
+    ASSERT_FALSE(deviceExists(v30));
+    // Both pages showed these rows: code, Used box, tag and what the row showed.
+    auto rows = [&](const QString &tag1, bool event1, const QString &tag2, bool used5, bool used30, const QString &tag30) {
+        Fields f{{varDisp(1) + "DC", v1}, {varDisp(1) + "Used", "on"}, {varDisp(1) + "Tag", tag1}, {varDisp(1) + "Shown", "0t1"},
+                 {varDisp(2) + "DC", v2}, {varDisp(2) + "Used", "on"}, {varDisp(2) + "Tag", tag2}, {varDisp(2) + "Shown", "0t2"},
+                 {varDisp(5) + "DC", v5}, {varDisp(5) + "Tag", ""}, {varDisp(5) + "Shown", "0"},
+                 {varDisp(30) + "DC", ""}, {varDisp(30) + "Tag", tag30}, {varDisp(30) + "Shown", "0"}};
+        if (event1)
+            f.append({varDisp(1) + "Event", "on"});
+        if (used5)
+            f.append({varDisp(5) + "Used", "on"});
+        if (used30)
+            f.append({varDisp(30) + "Used", "on"});
+        return f;
+    };
+    // The second page: V30 ticked with a tag typed beside it, V5 unticked, V2 retagged, V1's trigger ticked.
+    ASSERT_TRUE(ok(post(save(rows("t1", true, "b2", false, true, "attic"), {{"IncludeVariables", "1"}}))));
+    ASSERT_TRUE(deviceExists(v30));
+    EXPECT_EQ(tagOf(v30), "attic");
+    ASSERT_FALSE(deviceExists(v5));
+    EXPECT_EQ(tagOf(v2), "b2");
+    EXPECT_EQ(eventOf(v1), "True");
+
+    // The first page, as it was built: only V1's tag edited.
+    ASSERT_TRUE(ok(post(save(rows("a1", false, "t2", true, false, ""), {{"IncludeVariables", "1"}}))));
+    EXPECT_TRUE(deviceExists(v30)) << "a device made since the page was built was removed";
+    EXPECT_EQ(tagOf(v30), "attic");
+    EXPECT_FALSE(deviceExists(v5)) << "a device removed since the page was built came back";
+    EXPECT_EQ(tagOf(v1), "a1");
+    EXPECT_EQ(eventOf(v1), "True");
+    EXPECT_EQ(tagOf(v2), "b2");
+
+    // Its user now unticks V5, which is gone already: nothing is made, and the log says why.
+    ASSERT_TRUE(ok(post(save(rows("a1", false, "t2", false, false, ""), {{"IncludeVariables", "1"}}))));
+    EXPECT_FALSE(deviceExists(v5));
+    EXPECT_TRUE(deviceExists(v30));
+    EXPECT_TRUE(loggedSince("changed since the page was built"));
+}
+
+// A Save while the configuration dialog is loaded with boxes its user has
+// not acted on: the page works on its own model, the dialog stays loaded
+// with its boxes, and its matrices show the device the Save made.
+TEST_F(PostedForm, SaveLeavesAnOpenDialogAndItsModel)
+{
+    startAll();
+    selectAndCreate({0, 1}, {});
+    gPlugin.IncludeVariables = true;
+    const QString v0 = variableCode(0), v1 = variableCode(1), v7 = variableCode(7), v9 = variableCode(9);
+    FrmConfig &dialog = FrmConfig::Load();
+    ASSERT_EQ(dialog.matrix.Check1[1], 1);
+    dialog.Check1_Click(1, 0); // to remove V1, not yet acted on
+    dialog.Check1_Click(9, 1); // to make V9
+
+    ASSERT_TRUE(ok(post(save({{varDisp(0) + "DC", v0}, {varDisp(0) + "Used", "on"}, {varDisp(0) + "Tag", "page"},
+                              {varDisp(0) + "Shown", "0"}, {varDisp(7) + "DC", ""}, {varDisp(7) + "Used", "on"},
+                              {varDisp(7) + "Tag", ""}, {varDisp(7) + "Shown", "0"}},
+                             {{"IncludeVariables", "1"}}))));
+    EXPECT_EQ(FrmConfig::instance(), &dialog) << "the Save closed the dialog";
+    EXPECT_TRUE(gPlugin.ConfigDialogOpen);
+    EXPECT_TRUE(dialog.matrixChanged());
+    EXPECT_TRUE(deviceExists(v1)) << "the Save acted on the dialog's unticked box";
+    EXPECT_FALSE(deviceExists(v9)) << "the Save acted on the dialog's ticked box";
+    EXPECT_TRUE(deviceExists(v7));
+    EXPECT_EQ(tagOf(v0), "page");
+    // The dialog's boxes: its user's edits kept, the page's new device shown.
+    EXPECT_EQ(dialog.matrix.Check1[0], 1);
+    EXPECT_EQ(dialog.matrix.Check1[1], 0);
+    EXPECT_EQ(dialog.matrix.Check1[9], 1);
+    EXPECT_EQ(dialog.matrix.Check1[7], 1);
+    EXPECT_TRUE(dialog.Check1Caption[7].contains(v7)) << dialog.Check1Caption[7].toStdString();
+
+    dialog.ResetLoadFlags();
+    FrmConfig::Unload();
+    EXPECT_TRUE(deviceExists(v1));
+}
+
+// The page's option boxes and setup block carry what they showed too: a
+// stale page's Save keeps what another page changed since and takes its own
+// user's change.
+TEST_F(PostedForm, StalePageKeepsOptionsAndSettingsChangedElsewhere)
+{
+    startAll();
+    gPlugin.IncludeSetup = true;
+    gPlugin.IncludeIR = false;
+    auto page = [](const QString &poll, bool debug, bool includeIR, const QString &background) {
+        Fields f{{"IncludeSetup", "1"},       {"IncludeSetupShown", "1"},   {"IncludeIRShown", "0"}, {"IncludeX10Shown", "0"},
+                 {"poll_interval", poll},     {"poll_intervalShown", "2000"}, {"DebugLogShown", "0"},
+                 {"Background", background},  {"BackgroundShown", "#000000"}};
+        if (debug)
+            f.append({QStringLiteral("DebugLog"), QStringLiteral("1")});
+        if (includeIR)
+            f.append({QStringLiteral("IncludeIR"), QStringLiteral("1")});
+        return f;
+    };
+    // Another page: the poll interval, Debug and Include IR changed.
+    ASSERT_TRUE(ok(post(save({}, page("750", true, true, "#000000")))));
+    ASSERT_EQ(iniValue(kPluginIni, "tspi_quillon", "poll_interval"), "750");
+    ASSERT_EQ(iniValue(kPluginIni, "tspi_quillon", "DebugLog"), "True");
+    ASSERT_TRUE(gPlugin.IncludeIR);
+
+    // The stale page, with only its background changed.
+    ASSERT_TRUE(ok(post(save({}, page("2000", false, false, "#111111")))));
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "poll_interval"), "750");
+    EXPECT_EQ(gPlugin.PollInterval, "750");
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "DebugLog"), "True");
+    EXPECT_TRUE(gPlugin.DebugLogFlag);
+    EXPECT_TRUE(gPlugin.IncludeIR);
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "IncludeIR"), "1");
+    EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "Background"), "#111111");
+    // Boxes the pages never showed changed are not written at all.
+    EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "IncludeX10"), "<none>");
 }

@@ -13,19 +13,12 @@ namespace {
 // One ordinary (not touch-screen) cell as the chrome writes it.
 QString cell(const QString &text, const QString &cls, const QString &span, const QString &align)
 {
-    QString help;
-    if (cls.toUpper() == QLatin1String("TABLEHEADER") && !text.startsWith(QLatin1Char('<'))) {
-        QString key = text;
-        key.remove(QLatin1Char(' ')).remove(QLatin1Char('\'')).remove(QLatin1Char('-'));
-        help = QStringLiteral(" onMouseOver=\"myPopup.startHelp('") + key.toLower().left(15)
-            + QStringLiteral("')\" onMouseOut=\"myPopup.clearHelp()\" ");
-    }
     QString attrs = QStringLiteral("class=\"") + cls + QStringLiteral("\" ");
     if (!span.isEmpty())
         attrs += QStringLiteral("colspan=\"") + span + QStringLiteral("\" ");
     if (!align.isEmpty())
         attrs += QStringLiteral("align=\"") + align + QStringLiteral("\" ");
-    return QStringLiteral("<td ") + help + attrs + QStringLiteral(">") + text + QStringLiteral("</td>");
+    return QStringLiteral("<td ") + attrs + QStringLiteral(">") + text + QStringLiteral("</td>");
 }
 
 QString odd(const QString &text, const char *span = "1", const char *align = "Center")
@@ -47,6 +40,18 @@ struct Values
     QString errors, comms, recognition, project, qpro, irpro;
 };
 
+// The hidden field beside a setting with the value it shows.
+QString shown(const char *name, const QString &value)
+{
+    return QStringLiteral("<input type='hidden' name='") + QLatin1String(name) + QStringLiteral("Shown' value='") + value
+        + QStringLiteral("'>");
+}
+
+QString box(const QString &checked)
+{
+    return checked.contains(QLatin1String("checked")) ? QStringLiteral("1") : QStringLiteral("0");
+}
+
 // The block as the page carries it, with the unit rows given.
 QString expected(const QString &unitRows, const Values &v)
 {
@@ -62,42 +67,44 @@ QString expected(const QString &unitRows, const Values &v)
     s += unitRows;
     s += head(QStringLiteral("Connectivity"));
     s += odd(QStringLiteral("Serial Comm IP Address<br><input type='text' size='16' value='") + v.serialIP
-             + QStringLiteral("' name='SerialIP'>"));
+             + QStringLiteral("' name='SerialIP'>") + shown("SerialIP", v.serialIP));
     s += odd(QStringLiteral("Serial Comm Port<br><input type='text' size='3' value='") + v.commPort
-             + QStringLiteral("' name='CommPort'>"));
+             + QStringLiteral("' name='CommPort'>") + shown("CommPort", v.commPort));
     s += odd(QStringLiteral("Variables Poll Interval<br><input type='text' size='4' value='") + v.poll
-             + QStringLiteral("' name='poll_interval'>"));
+             + QStringLiteral("' name='poll_interval'>") + shown("poll_interval", v.poll));
     s += QStringLiteral("</tr><tr>") + head(QStringLiteral("Script Control / Debug"));
     s += odd(QStringLiteral("Periodic Script Interval&nbsp;<input type='text' name='periodicscriptinterval' value='")
-             + v.period + QStringLiteral("' size='6'>&nbsp;seconds"));
+             + v.period + QStringLiteral("' size='6'>&nbsp;seconds") + shown("periodicscriptinterval", v.period));
     s += odd(QStringLiteral("<input type='checkbox' name ='DebugLog' value='1'")
-                 + (v.debug ? QStringLiteral(" checked ") : QStringLiteral(" ")) + QStringLiteral(">&nbsp;Debug"),
+                 + (v.debug ? QStringLiteral(" checked ") : QStringLiteral(" ")) + QStringLiteral(">&nbsp;Debug")
+                 + shown("DebugLog", v.debug ? "1" : "0"),
              "1", "Left");
     s += odd(QStringLiteral("&nbsp;"), "1", "Left");
     s += QStringLiteral("</tr><tr>") + head(QStringLiteral("HTTP / Browser"));
     s += odd(QStringLiteral("HTTP Server Port<br><input type='text' size='4' value='") + v.port
-             + QStringLiteral("' name='ServerPort'>"));
+             + QStringLiteral("' name='ServerPort'>") + shown("ServerPort", v.port));
     s += odd(QStringLiteral("Browser Background<br><input type='text' size='8' value='") + v.background
-             + QStringLiteral("' name='Background'>"));
+             + QStringLiteral("' name='Background'>") + shown("Background", v.background));
     s += odd(QStringLiteral("Style Sheet<br><input type='text' size='18' value='") + v.style
-             + QStringLiteral("' name='StyleSheet'>"));
+             + QStringLiteral("' name='StyleSheet'>") + shown("StyleSheet", v.style));
     s += QStringLiteral("</tr><tr>") + head(QStringLiteral("Logging / IR Recognition"));
     s += odd(QStringLiteral("Log Checksum and Timeout Errors<br><input type='checkbox' name ='log_errors'") + v.errors
-             + QStringLiteral(">"));
-    s += odd(QStringLiteral("Log Comm Errors<br><input type='checkbox' name ='log_comms'") + v.comms + QStringLiteral(">"));
+             + QStringLiteral(">") + shown("log_errors", box(v.errors)));
+    s += odd(QStringLiteral("Log Comm Errors<br><input type='checkbox' name ='log_comms'") + v.comms + QStringLiteral(">")
+             + shown("log_comms", box(v.comms)));
     s += odd(QStringLiteral("Do Not Forward IR Recognition<br><input type='checkbox' name ='Recognition'") + v.recognition
-             + QStringLiteral(">"));
+             + QStringLiteral(">") + shown("Recognition", box(v.recognition)));
     s += QStringLiteral("</tr><tr>") + head(QStringLiteral("QPRO-Related Files"));
     s += odd(QStringLiteral("Project File&nbsp;<input type='text' size='70' value='") + v.project
-                 + QStringLiteral("' name='ProjectFile'>"),
+                 + QStringLiteral("' name='ProjectFile'>") + shown("ProjectFile", v.project),
              "3", "Right");
     s += QStringLiteral("</tr><tr>");
     s += odd(QStringLiteral("QPRO Executable&nbsp;<input type='text' size='70' value='") + v.qpro
-                 + QStringLiteral("' name='QPROFile'>"),
+                 + QStringLiteral("' name='QPROFile'>") + shown("QPROFile", v.qpro),
              "3", "Right");
     s += QStringLiteral("</tr><tr>");
     s += odd(QStringLiteral("IRPro Executable&nbsp;<input type='text' size='70' value='") + v.irpro
-                 + QStringLiteral("' name='IRPROFile'>"),
+                 + QStringLiteral("' name='IRPROFile'>") + shown("IRPROFile", v.irpro),
              "3", "Right");
     s += QStringLiteral("</tr></table>");
     return s;
@@ -112,7 +119,8 @@ QString unitRow(int n, const char *type, const QString &invertCell)
 QString invertBox(const char *checked, int pos)
 {
     return QStringLiteral("<input type='checkbox' ") + QString::fromLatin1(checked) + QStringLiteral(" name='Y")
-        + QString::number(pos) + QStringLiteral("'>");
+        + QString::number(pos) + QStringLiteral("'><input type='hidden' name='Y") + QString::number(pos)
+        + QStringLiteral("Shown' value='") + (*checked ? QLatin1Char('1') : QLatin1Char('0')) + QStringLiteral("'>");
 }
 
 class SetupBlock : public FormFixture

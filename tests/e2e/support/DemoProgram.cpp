@@ -1,0 +1,256 @@
+#include "DemoProgram.h"
+
+#include "QuillonSimProcess.h"
+#include "WaitUntil.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString attribute(const QString &tag, const QString &name)
+{
+    const QRegularExpression re("\\b" + name + "\\s*=\\s*'([^']*)'", QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(tag);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+QString unescape(QString s)
+{
+    s.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"").replace("&#39;", "'");
+    return s.replace("&amp;", "&");
+}
+
+QByteArray encode(const DemoProgram::Fields &fields)
+{
+    QByteArray out;
+    for (const auto &[key, value] : fields) {
+        if (!out.isEmpty())
+            out += '&';
+        out += key.toUtf8().toPercentEncoding("*-._").replace("%20", "+") + '='
+            + value.toUtf8().toPercentEncoding("*-._").replace("%20", "+");
+    }
+    return out;
+}
+
+} // namespace
+
+DemoProgram::DemoProgram()
+{
+    const QDir demo(QStringLiteral(KORVANE_DEMO_DIR));
+    QDirIterator it(demo.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        folder.writeFile(demo.relativeFilePath(file), readFile(file));
+    }
+    QTcpServer probe;
+    if (probe.listen(QHostAddress::LocalHost, 0))
+        webPort = probe.serverPort();
+}
+
+DemoProgram::~DemoProgram()
+{
+    if (program)
+        program->terminate();
+    if (m_sim.state() == QProcess::Running) {
+        m_sim.kill();
+        m_sim.waitForFinished(5000);
+    }
+}
+
+QByteArray DemoProgram::readConfig(const QString &file) const
+{
+    return readFile(folder.path() + "/Config/" + file);
+}
+
+void DemoProgram::editConfig(const QString &file, const QByteArray &old, const QByteArray &line)
+{
+    QList<QByteArray> lines = readConfig(file).split('\n');
+    bool replaced = false;
+    for (QByteArray &l : lines) {
+        if (!old.isEmpty() && !replaced && l.startsWith(old)) {
+            l = line + (l.endsWith('\r') ? "\r" : "");
+            replaced = true;
+        }
+    }
+    if (!replaced) {
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        lines.append(line + "\r");
+        lines.append(QByteArray());
+    }
+    folder.writeFile("Config/" + file, lines.join('\n'));
+}
+
+bool DemoProgram::start()
+{
+    const int simPort = startQuillonSim(m_sim, {"--tcp", "0"}, m_simText);
+    if (simPort <= 0 || webPort == 0)
+        return false;
+    editConfig("tvkXapKorvane.ini", "CommPort=",
+               "CommPort=" + QByteArray::number(simPort) + "\r\nHTTPPort=" + QByteArray::number(webPort));
+    program = std::make_unique<KorvaneProcess>(folder);
+    // The page is whole once the plug-in knows the controller's variables
+    // (their device codes) and its units.
+    return waitUntil([&] { return get().contains("value='[6' name='V5:06DC'"); }, 60000);
+}
+
+bool DemoProgram::stop()
+{
+    const int code = program ? program->terminate() : -1;
+    program.reset();
+    return code == 0;
+}
+
+QString DemoProgram::url() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/status").arg(webPort);
+}
+
+QByteArray DemoProgram::exchange(const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, webPort);
+    if (!socket.waitForConnected(5000))
+        return QByteArray();
+    socket.write(request);
+    QByteArray reply;
+    QElapsedTimer t;
+    t.start();
+    while (socket.state() != QAbstractSocket::UnconnectedState && t.elapsed() < 60000) {
+        socket.waitForReadyRead(200);
+        reply += socket.readAll();
+        m_simText += m_sim.readAllStandardOutput();
+    }
+    return reply + socket.readAll();
+}
+
+QByteArray DemoProgram::get()
+{
+    return exchange("GET /stat HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(webPort) + "\r\n\r\n");
+}
+
+QByteArray DemoProgram::post(const Fields &fields)
+{
+    const QByteArray body = encode(fields);
+    const QByteArray host = "127.0.0.1:" + QByteArray::number(webPort);
+    return exchange("POST /stat HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
+                    + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+                    + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+}
+
+DemoProgram::Fields DemoProgram::collectForm(const QString &page)
+{
+    Fields fields;
+    // Only the page's main form: the two small forms after it post on their own.
+    const QString form = page.left(page.indexOf(QLatin1String("</form>")));
+    const QRegularExpression input("<input\\b[^>]*>", QRegularExpression::CaseInsensitiveOption);
+    for (auto it = input.globalMatch(form); it.hasNext();) {
+        const QString tag = it.next().captured(0);
+        const QString type = attribute(tag, "type").toLower();
+        const QString name = attribute(tag, "name");
+        if (name.isEmpty() || type == "submit" || type == "button")
+            continue;
+        if (type == "checkbox" || type == "radio") {
+            if (QRegularExpression("\\schecked\\b").match(tag).hasMatch()) {
+                const QString value = attribute(tag, "value");
+                fields.append({name, value.isEmpty() ? QStringLiteral("on") : unescape(value)});
+            }
+            continue;
+        }
+        fields.append({name, unescape(attribute(tag, "value"))});
+    }
+    return fields;
+}
+
+QString DemoProgram::value(const Fields &fields, const QString &name)
+{
+    for (const auto &[k, v] : fields)
+        if (k == name)
+            return v;
+    return QStringLiteral("<absent>");
+}
+
+void DemoProgram::set(Fields &fields, const QString &name, const QString &v)
+{
+    for (auto &f : fields)
+        if (f.first == name) {
+            f.second = v;
+            return;
+        }
+    fields.append({name, v});
+}
+
+void DemoProgram::remove(Fields &fields, const QString &name)
+{
+    fields.removeIf([&](const QPair<QString, QString> &f) { return f.first == name; });
+}
+
+QMap<QString, QString> DemoProgram::settings() const
+{
+    QMap<QString, QString> out;
+    for (const char *file : {"tvkXapKorvane.ini", "xaptvkKorvane.ini"}) {
+        QString section;
+        for (const QByteArray &raw : readConfig(QString::fromLatin1(file)).split('\n')) {
+            const QString line = QString::fromLatin1(raw).trimmed();
+            if (line.startsWith('[') && line.endsWith(']') && !line.contains('=')) {
+                section = line.toUpper();
+                continue;
+            }
+            const qsizetype eq = line.indexOf('=');
+            if (eq <= 0)
+                continue;
+            QString value = line.mid(eq + 1);
+            // A stored device's status, value and time of change follow the
+            // controller, not the page: they are left out.
+            if (section == QLatin1String("[PLUGINDEVICES]")) {
+                QStringList fields = value.split(';');
+                for (int i = 7; i <= 9 && i < fields.size(); ++i)
+                    fields[i] = QStringLiteral("*");
+                value = fields.join(';');
+            }
+            out.insert(QString::fromLatin1(file) + '/' + section + '/' + line.left(eq), value);
+        }
+    }
+    return out;
+}
+
+QStringList DemoProgram::changed(const QMap<QString, QString> &before, const QMap<QString, QString> &after)
+{
+    QStringList out;
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        if (!after.contains(it.key()) || after.value(it.key()) != it.value())
+            out << it.key();
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        if (!before.contains(it.key()))
+            out << it.key();
+    out.sort();
+    return out;
+}
+
+bool DemoProgram::sent(const QByteArray &text) const
+{
+    for (const QByteArray &d : listener.received)
+        if (d.contains(text))
+            return true;
+    return false;
+}
+
+const QByteArray &DemoProgram::simOutput()
+{
+    m_simText += m_sim.readAllStandardOutput();
+    return m_simText;
+}
