@@ -4,6 +4,8 @@
 
 #include "core/xap/XapMessage.h"
 
+#include "automation/AnsiCodePage.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -63,6 +65,29 @@ void BM_ToXap(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ToXap);
+
+// Every datagram in and out passes through the code page; Latin-1 is the floor to compare with.
+void BM_CodePageDatagram(benchmark::State& state)
+{
+    const QByteArray datagram = AnsiCodePage::encode(kEvent);
+    for (auto _ : state) {
+        const QString text = AnsiCodePage::decode(datagram);
+        benchmark::DoNotOptimize(AnsiCodePage::encode(text));
+    }
+    state.SetBytesProcessed(state.iterations() * datagram.size());
+}
+BENCHMARK(BM_CodePageDatagram);
+
+void BM_Latin1Datagram(benchmark::State& state)
+{
+    const QByteArray datagram = kEvent.toLatin1();
+    for (auto _ : state) {
+        const QString text = QString::fromLatin1(datagram);
+        benchmark::DoNotOptimize(text.toLatin1());
+    }
+    state.SetBytesProcessed(state.iterations() * datagram.size());
+}
+BENCHMARK(BM_Latin1Datagram);
 
 // Sends a bounded burst to the running program and times its arrival at the dispatcher
 // entry (the program's dispatch trace: one record per text, all of the same size here).

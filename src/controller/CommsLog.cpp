@@ -1,6 +1,7 @@
 #include "CommsLog.h"
 #include "PluginState.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/VbDate.h"
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
@@ -30,7 +31,7 @@ void WriteCommsLog(const QString& text)
     const QString when = VbDate::formatGeneralDate(VbDate::oleNow());
     QFile f(ResolvePathNoCase(gAppPath, "Data/quillon.log"));
     if (!f.open(QIODevice::Append | QIODevice::Text)
-        || f.write((when + " " + text + "\n").toLatin1()) < 0) {
+        || f.write(AnsiCodePage::encode(when + " " + text + "\n")) < 0) {
         LogControllerError("xaptvkKorvane", "Unable to write to ocelog.log file (maybe no disk space)");
     }
 }

@@ -3,6 +3,7 @@
 #include "Frames.h"
 #include "PluginState.h"
 #include "Protocol.h"
+#include "automation/AnsiCodePage.h"
 
 namespace {
 const QString kType = "xaptvkKorvane";
@@ -88,7 +89,7 @@ QByteArray HostCommands::ScreenFrame(int x, int y, const QString& txt, bool back
     int flags = (backlight ? 1 : 0) + (font == 1 ? 2 : 0) + (Clear ? 4 : 0) + (beep ? 8 : 0);
     x = qBound(0, x, 65535);
     y = qBound(0, y, 65535);
-    const QByteArray text = txt.left(40).toLatin1();
+    const QByteArray text = AnsiCodePage::encode(txt.left(40));
     QByteArray content(47, '\0');
     content[0] = char(flags);
     content[1] = char(text.size()); // what is actually sent, at most 40

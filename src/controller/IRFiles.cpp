@@ -3,6 +3,7 @@
 #include "PluginHost.h"
 #include "PluginState.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/VbString.h"
 #include "automation/Latin1Case.h"
 #include "core/ConfigPath.h"
@@ -60,7 +61,7 @@ QStringList IRFiles::readLines(const QString& path, int maxLines)
     QByteArray line;
     bool afterCR = false, cut = false;
     auto finish = [&] {
-        lines.append(QString::fromLatin1(line).remove('"'));
+        lines.append(AnsiCodePage::decode(line).remove('"'));
         line.clear();
     };
     char buf[65536];
@@ -100,7 +101,7 @@ bool IRFiles::writeQuotedLines(const QString& path, const QStringList& lines)
         return false;
     QByteArray out;
     for (const QString& l : lines)
-        out += "\"" + l.toLatin1() + "\"\r\n";
+        out += "\"" + AnsiCodePage::encode(l) + "\"\r\n";
     return f.write(out) == out.size();
 }
 

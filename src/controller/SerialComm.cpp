@@ -2,6 +2,7 @@
 #include "CommsLog.h"
 #include "PluginState.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 
 #include <QElapsedTimer>
@@ -60,7 +61,7 @@ Variant SerialComm::InputDataVariant()
 {
     const QByteArray bytes = InputData();
     if (m_inputMode != 1)
-        return Variant(QString::fromLatin1(bytes));
+        return Variant(AnsiCodePage::decode(bytes));
     std::vector<Variant> values;
     values.reserve(size_t(bytes.size()));
     for (char c : bytes)
@@ -72,7 +73,7 @@ void SerialComm::OutputVariant(const Variant& value)
 {
     QByteArray bytes;
     if (m_inputMode != 1) {
-        bytes = value.toString().toLatin1();
+        bytes = AnsiCodePage::encode(value.toString());
     } else if (value.isArray()) {
         for (const Variant& b : value.array().data())
             bytes.append(char(quint8(b.toLong())));

@@ -2,6 +2,7 @@
 #include "CommsLog.h"
 
 #include "core/Globals.h"
+#include "automation/AnsiCodePage.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,7 +82,7 @@ bool SystemMap::read(const QString& projectFile)
         }
         pos = end;
         r.ID = ++id;
-        const QString line = QString::fromLatin1(r.raw);
+        const QString line = AnsiCodePage::decode(r.raw);
         int tabs = 0;
         while (tabs < line.size() && line[tabs] == '\t')
             ++tabs;
@@ -140,7 +141,7 @@ bool SystemMap::write(const QString& projectFile) const
             line = r.Level2.isEmpty() ? r.Level1 : "\t" + r.Level2;
         else
             line = "\t\t" + r.Level3;
-        out += line.toLatin1() + (r.lineEnd.isEmpty() ? defaultEnd : r.lineEnd);
+        out += AnsiCodePage::encode(line) + (r.lineEnd.isEmpty() ? defaultEnd : r.lineEnd);
     }
     QFile f(projectFile);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(out) != out.size()) {

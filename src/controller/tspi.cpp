@@ -10,6 +10,7 @@
 #include "PointMap.h"
 #include "UnitMappings.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/ClassRegistry.h"
 #include "automation/VbDate.h"
 #include "automation/VbError.h"
@@ -664,7 +665,7 @@ qint16 tspi::xasend(const Variant& buf)
         for (const Variant& b : buf.array().data())
             bytes.append(char(quint8(b.toLong())));
     } else {
-        bytes = buf.toString().toLatin1();
+        bytes = AnsiCodePage::encode(buf.toString());
     }
     return form() ? qint16(form()->cmds.xasend(bytes)) : 0;
 }

@@ -1,5 +1,7 @@
 #include "core/CoreHooks.h"
 
+#include "automation/AnsiCodePage.h"
+
 #include <QFile>
 
 #include <memory>
@@ -17,7 +19,7 @@ std::function<void(const QString&)> traceDispatch()
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return {};
     return [file](const QString& text) {
-        const QByteArray bytes = text.toLatin1();
+        const QByteArray bytes = AnsiCodePage::encode(text);
         file->write(QByteArray::number(bytes.size()) + '\n' + bytes);
     };
 }

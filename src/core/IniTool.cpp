@@ -3,6 +3,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 #include "automation/VbError.h"
 #include "automation/Latin1Case.h"
@@ -57,7 +58,7 @@ QStringList splitLines(const QByteArray& data)
 {
     // Any of CR LF, LF or CR ends a line, as the line reader of a text file does.
     QStringList lines;
-    const QString text = QString::fromLatin1(data);
+    const QString text = AnsiCodePage::decode(data);
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
@@ -284,7 +285,7 @@ bool IniTool::Save()
         // byte is known to be on disk: a full disk then leaves the old file and the old backup
         // whole instead of an empty store and a backup of nothing.
         QSaveFile out(m_file);
-        writeChecked(out, text.toLatin1());
+        writeChecked(out, AnsiCodePage::encode(text));
         std::unique_ptr<QSaveFile> backup;
         if (QFileInfo::exists(m_file)) {
             QFile old(m_file);

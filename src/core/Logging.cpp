@@ -6,6 +6,7 @@
 #include "core/XapQueuedMessage.h"
 #include "core/xap/XapEndpoint.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbError.h"
@@ -150,7 +151,7 @@ void appendToLogFile(const QString& line)
     QDir().mkpath(folder);
     QFile file(ResolvePathNoCase(folder, kProgramName + QStringLiteral(".txt")));
     if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-        file.write((line + QLatin1Char('\n')).toLatin1());
+        file.write(AnsiCodePage::encode(line + QLatin1Char('\n')));
 }
 
 // The same entry over and over (a peer sending one malformed datagram in a loop) is written

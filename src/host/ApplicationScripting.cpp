@@ -9,6 +9,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 
 #include <QFile>
@@ -44,7 +45,7 @@ QString WrapWSF(const QString &scriptName, const QString &procedure, const QStri
         QString text;
         for (const QString &line : lines)
             text += line + QLatin1Char('\n');
-        if (job.write(text.toLatin1()) < 0)
+        if (job.write(AnsiCodePage::encode(text)) < 0)
             throw VbError(75, QStringLiteral("Path/File access error: ") + job.errorString());
         return jobName;
     } catch (...) {

@@ -10,6 +10,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/ClassRegistry.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
@@ -271,7 +272,7 @@ void DeviceStore::ReadDeviceState()
             throw VbError(VbErr::FileNotFound, QStringLiteral("File not found"));
         int lineNumber = 0;
         while (!file.atEnd()) {
-            QString line = QString::fromLatin1(file.readLine());
+            QString line = AnsiCodePage::decode(file.readLine());
             ++lineNumber;
             while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
                 line.chop(1);
@@ -309,7 +310,7 @@ void DeviceStore::SetupIRDictionary()
             QFile file(ConfigFile(name));
             if (file.open(QIODevice::ReadOnly)) {
                 while (!file.atEnd()) {
-                    QString line = QString::fromLatin1(file.readLine());
+                    QString line = AnsiCodePage::decode(file.readLine());
                     while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
                         line.chop(1);
                     lines.append(line.remove(QLatin1Char('"')));

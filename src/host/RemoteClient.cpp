@@ -3,6 +3,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 
 #include <QCoreApplication>
@@ -87,7 +88,7 @@ void RemoteClient::RemoteConnect(const QString &host, qint32 port)
 bool RemoteClient::RemoteSend(const QString &text)
 {
     try {
-        const QByteArray bytes = text.toLatin1();
+        const QByteArray bytes = AnsiCodePage::encode(text);
         if (isConnected()) {
             m_pending.clear();
             // A peer that accepts but never reads must not grow the write buffer for ever.

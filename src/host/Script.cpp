@@ -6,6 +6,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 
@@ -105,7 +106,7 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
         QFile in(path);
         if (!in.open(QIODevice::ReadOnly))
             throw VbError(VbErr::FileNotFound, in.errorString());
-        QString text = QString::fromLatin1(in.readAll());
+        QString text = AnsiCodePage::decode(in.readAll());
         in.close();
 
         loading.open.append(canonical);

@@ -1,5 +1,6 @@
 #include "host/StateTables.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/VbError.h"
 #include "automation/VbString.h"
 
@@ -33,10 +34,15 @@ void StateTables::reset()
 
 StateTables::Slot StateTables::slot(const QString &code) const
 {
-    if (code.isEmpty() || code.at(0).unicode() > 255)
+    if (code.isEmpty())
+        throw VbError(VbErr::SubscriptOutOfRange);
+    // A house character is a byte of the code page: the euro sign is byte 128, as it is on disk.
+    const char16_t first = code.at(0).unicode();
+    const char16_t byte = first <= 255 ? first : AnsiCodePage::fromUnicode(code.at(0));
+    if (first > 255 && byte == '?')
         throw VbError(VbErr::SubscriptOutOfRange);
     Slot s;
-    s.house = m_houseIndex[code.at(0).unicode()];
+    s.house = m_houseIndex[byte];
     const double number = VbString::roundHalfEven(VbString::Val(code.mid(1)));
     s.unit = (std::isfinite(number) && number >= 0 && number < kUnits) ? int(number) : 0;
     return s;

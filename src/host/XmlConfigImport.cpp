@@ -10,6 +10,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 
 #include <QFile>
@@ -75,7 +76,7 @@ QString XmlConfigImport::HexDecode(const QString &text)
             const int code = high + c2 - 65;
             if (code < 0 || code > 255)
                 throw VbError(VbErr::InvalidProcedureCall);
-            builder.Add(QString(QChar(code)));
+            builder.Add(QString(AnsiCodePage::toUnicode(quint8(code))));
         }
     }
     return builder.Value();

@@ -2,6 +2,7 @@
 
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
+#include "automation/AnsiCodePage.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,7 +14,7 @@ QString HelpPage()
     QFile help(file);
     if (!QFileInfo(file).isFile() || !help.open(QIODevice::ReadOnly))
         return QStringLiteral("Sorry, Help from ") + file + QStringLiteral(" is not available");
-    QString text = QString::fromLatin1(help.readAll());
+    QString text = AnsiCodePage::decode(help.readAll());
     text.replace(kProgramName + QStringLiteral("_files"),
                  QStringLiteral("help/") + kProgramName + QLatin1Char('/') + kProgramName + QStringLiteral("_files"),
                  Qt::CaseInsensitive);

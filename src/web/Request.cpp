@@ -4,6 +4,7 @@
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "automation/AnsiCodePage.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ QString Request::Decode(const QString &s)
             int code = hexDigit(s.at(i + 1)) * 16 + hexDigit(s.at(i + 2));
             if (code < 32)
                 code = 32;
-            out += QChar(ushort(code));
+            out += AnsiCodePage::toUnicode(quint8(code));
             i += 2;
         } else {
             out += c;

@@ -9,6 +9,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 #include "automation/VbError.h"
 
@@ -76,7 +77,7 @@ bool Response::sendText(qint16 index, const QByteArray &bytes)
 void Response::Redirect(const QString &)
 {
     try {
-        if (!sendText(m_index, page(QStringLiteral("HTTP/1.1 403 Forbidden"), kRefusalBody).toLatin1()))
+        if (!sendText(m_index, AnsiCodePage::encode(page(QStringLiteral("HTTP/1.1 403 Forbidden"), kRefusalBody))))
             throw VbError(40006, QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
     } catch (...) {
         PendingError::capture();
@@ -94,7 +95,7 @@ void Response::SendTextString(const QString &sResponse, qint16 index)
     try {
         if (m_answered && index == m_index)
             return; // the security gate refused this page already
-        if (!sendText(index, page(QStringLiteral("HTTP/1.1 200 OK"), sResponse).toLatin1()))
+        if (!sendText(index, AnsiCodePage::encode(page(QStringLiteral("HTTP/1.1 200 OK"), sResponse))))
             throw VbError(40006, QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
     } catch (...) {
         PendingError::capture();
@@ -113,7 +114,7 @@ void Response::SendTextFile(const QString &sShortFile, qint16 index)
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             throw VbError(53, QStringLiteral("File not found"));
-        const QString text = QString::fromLatin1(file.readAll());
+        const QString text = AnsiCodePage::decode(file.readAll());
         FastString s;
         s.Add(QStringLiteral("HTTP/1.0 200 OK") + kCrLf);
         s.Add(QStringLiteral("Server: tvk") + kCrLf);
@@ -124,7 +125,7 @@ void Response::SendTextFile(const QString &sShortFile, qint16 index)
         s.Add(QStringLiteral("Content-Length: ") + QString::number(text.size()) + kCrLf);
         s.Add(kCrLf);
         s.Add(text);
-        if (!sendText(index, s.Value().toLatin1())) {
+        if (!sendText(index, AnsiCodePage::encode(s.Value()))) {
             const int state = TCPServer::loaded() ? TCPServer::instance().State(index) : 0;
             LogError(kProgramName, QStringLiteral("TCPServer Unable to send TextFile ") + path
                                        + QStringLiteral(" to socket ") + QString::number(index)
@@ -148,7 +149,7 @@ void Response::SendErrorResponse(qint16 index)
         s.Add(QStringLiteral("Content-Length: ") + QString::number(kNotFoundBody.size()) + kCrLf);
         s.Add(kCrLf);
         s.Add(kNotFoundBody);
-        if (!sendText(index, s.Value().toLatin1()))
+        if (!sendText(index, AnsiCodePage::encode(s.Value())))
             throw VbError(40006, QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
     } catch (...) {
         PendingError::capture();
@@ -165,7 +166,7 @@ void Response::SendBinaryFile(const QString &sFile, qint16 windex)
         if (path.isEmpty()) {
             const QString header = QStringLiteral("HTTP/1.1 404 Not Found") + kCrLf + QStringLiteral("Server: tvk")
                 + kCrLf + QStringLiteral("Date:") + dateText() + kCrLf + kCrLf;
-            if (!sendText(windex, header.toLatin1()))
+            if (!sendText(windex, AnsiCodePage::encode(header)))
                 throw VbError(40006, QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
             return;
         }
@@ -184,7 +185,7 @@ void Response::SendBinaryFile(const QString &sFile, qint16 windex)
         if (windex == m_index)
             m_answered = true;
         if (!TCPServer::loaded()
-            || !TCPServer::instance().sendFile(windex, generationFor(windex), s.Value().toLatin1(), path))
+            || !TCPServer::instance().sendFile(windex, generationFor(windex), AnsiCodePage::encode(s.Value()), path))
             throw VbError(40006, QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
     } catch (...) {
         PendingError::capture();

@@ -17,6 +17,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 #include "automation/VbString.h"
 #include "automation/Latin1Case.h"
@@ -69,7 +70,7 @@ QByteArray errorPage(int status, const QString &reason)
         + QStringLiteral("\r\nServer: tvk\r\nDate: ") + WebClock::mediumDate(WebClock::now())
         + QStringLiteral("\r\nConnection: Close\r\nContent-Type: text/html\r\nContent-Length: ")
         + QString::number(body.size()) + QStringLiteral("\r\n\r\n") + body;
-    return text.toLatin1();
+    return AnsiCodePage::encode(text);
 }
 
 } // namespace
@@ -408,7 +409,7 @@ void TCPServer::frame(int index)
     const qsizetype lineEnd = e.buffer.indexOf("\r\n");
     if (lineEnd >= 0 ? !isRequestLine(e.buffer.left(lineEnd)) : !canBeRequestLine(e.buffer)) {
         refuse(index, 400, QStringLiteral("Bad Request"), QStringLiteral("not an HTTP request line: ")
-                                                             + HtmlText::forLog(QString::fromLatin1(e.buffer.left(lineEnd < 0 ? 80 : lineEnd))));
+                                                             + HtmlText::forLog(AnsiCodePage::decode(e.buffer.left(lineEnd < 0 ? 80 : lineEnd))));
         return;
     }
     const qsizetype headerEnd = e.buffer.indexOf("\r\n\r\n");
@@ -444,7 +445,7 @@ void TCPServer::frame(int index)
         const qint64 number = ok && value.size() <= 12 ? value.toLongLong() : -1;
         if (number < 0 || (seen && number != length)) {
             refuse(index, 400, QStringLiteral("Bad Request"),
-                   QStringLiteral("bad Content-Length ") + HtmlText::forLog(QString::fromLatin1(value)));
+                   QStringLiteral("bad Content-Length ") + HtmlText::forLog(AnsiCodePage::decode(value)));
             return;
         }
         seen = true;
@@ -458,7 +459,7 @@ void TCPServer::frame(int index)
     const qint64 total = headerEnd + 4 + length;
     if (e.buffer.size() < total)
         return;
-    const QString text = QString::fromLatin1(e.buffer.left(total));
+    const QString text = AnsiCodePage::decode(e.buffer.left(total));
     e.buffer.clear();
     e.buffer.squeeze();
     e.phase = Element::Queued;

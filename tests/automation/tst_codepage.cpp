@@ -45,6 +45,54 @@ TEST(AnsiCodePage, EveryByteRoundTripsAndForeignCharactersAreQuestionMarks)
         EXPECT_EQ(AnsiCodePage::fromUnicode(QChar(c)), '?') << int(c);
 }
 
+TEST(AnsiCodePage, WholeTextsPassEveryByteThroughUnchanged)
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    const QString text = AnsiCodePage::decode(all);
+    ASSERT_EQ(text.size(), 256);
+    for (int b = 0; b < 256; ++b)
+        EXPECT_EQ(text.at(b), AnsiCodePage::toUnicode(quint8(b))) << b;
+    EXPECT_EQ(AnsiCodePage::encode(text), all);
+    EXPECT_EQ(AnsiCodePage::decode(QByteArray()), QString());
+    EXPECT_EQ(AnsiCodePage::encode(QString()), QByteArray());
+}
+
+TEST(AnsiCodePage, WholeTextsCarryTheCodePageCharactersAsTheirBytes)
+{
+    // What a script builds with Chr(128) & Chr(150) & Chr(156) goes out as those bytes.
+    EXPECT_EQ(AnsiCodePage::encode(chars({0x20AC, 0x2013, 0x0153, 'A', 0xE9})), QByteArray("\x80\x96\x9c" "A\xe9"));
+    EXPECT_EQ(AnsiCodePage::decode(QByteArray("\x80\x96" "x")), chars({0x20AC, 0x2013, 'x'}));
+    // C1 controls still in memory (read before the code page, or made with ChrW) keep their
+    // own byte instead of becoming "?".
+    QString controls;
+    QByteArray bytes;
+    for (int c = 0x80; c <= 0x9F; ++c) {
+        controls.append(QChar(char16_t(c)));
+        bytes.append(char(c));
+    }
+    EXPECT_EQ(AnsiCodePage::encode(controls), bytes);
+    // Beyond the code page: one "?" per UTF-16 unit, so lengths stay as a reply header counts them.
+    EXPECT_EQ(AnsiCodePage::encode(chars({0x4E00, 0x100, 0xD83D, 0xDE00, 0x2015})), QByteArray("?????"));
+}
+
+TEST(AnsiCodePage, ALoneCodePageCharacterIsFoundAnywhereInAnyLength)
+{
+    // The conversions look for such characters a word at a time: every place counts, the
+    // ragged end of a text too.
+    for (int size = 1; size <= 19; ++size) {
+        for (int at = 0; at < size; ++at) {
+            QByteArray bytes(size, 'a');
+            bytes[at] = char(0x9C);
+            QString text(size, QLatin1Char('a'));
+            text[at] = QChar(0x0153);
+            EXPECT_EQ(AnsiCodePage::decode(bytes), text) << size << " " << at;
+            EXPECT_EQ(AnsiCodePage::encode(text), bytes) << size << " " << at;
+        }
+    }
+}
+
 TEST(ScriptCase, LettersOfTheCodePagePairUp)
 {
     EXPECT_EQ(ScriptCase::upper(chars({0x161, 0x153, 0x17E, 0xFF})), chars({0x160, 0x152, 0x17D, 0x178}));

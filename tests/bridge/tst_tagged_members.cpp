@@ -216,11 +216,13 @@ TEST_F(TaggedMembersTest, SendTCPHoldsTextUntilTheConnectionIsUp)
         return got == "first second";
     })) << got.constData();
     EXPECT_TRUE(RemoteClient::instance().isConnected());
-    runSnippet("SendTCP \"127.0.0.1\", " + port + ", \"third\"\r\n", "0");
+    // The code page's characters go out as their bytes.
+    runSnippet("SendTCP \"127.0.0.1\", " + port + ", \"third\" & Chr(128) & Chr(150)\r\n", "0");
     ASSERT_TRUE(waitUntil([&] {
         got += peer->readAll();
-        return got.endsWith("third");
+        return got.size() >= 19;
     }));
+    EXPECT_EQ(got, QByteArray("first secondthird\x80\x96"));
     EXPECT_FALSE(server.hasPendingConnections()) << "the open connection was not reused";
 
     // Another port closes the first connection and holds its own text.

@@ -65,6 +65,18 @@ TEST_F(LinkTest, BufferedBytesAreReadInOrderAndAnEmptyReadWaitsThenGivesZero)
     EXPECT_GE(t.elapsed(), 900);
 }
 
+TEST_F(LinkTest, TextReadsAreInTheScriptsCodePage)
+{
+    openTcp();
+    SerialComm* c = link->serialCommLink();
+    ASSERT_NE(c, nullptr);
+    sim->sendRaw(QByteArray::fromHex("809C41"));
+    ASSERT_TRUE(waitFor([&] { return c->InBufferCount() == 3; }));
+    c->setInputMode(0);
+    c->setInputLen(0);
+    EXPECT_EQ(c->InputDataVariant().toString(), QString::fromUtf8("\u20ac\u0153A"));
+}
+
 TEST_F(LinkTest, RemoteCloseReconnectsAndTheNextCommandSucceeds)
 {
     openTcp();

@@ -367,4 +367,31 @@ TEST_F(IniToolTest, SkippedLineAndFailedSaveAreLoggedOnceRegistered)
     quiet.Load(write("[A]\r\nno equals here\r\n"));
     QCoreApplication::processEvents();
     EXPECT_EQ(xapOut.logData().size(), 3);
+
+// The settings files are in the scripts' code page: what a script reads is what Chr gives for
+// the byte on disk, and what it stores goes back as that byte.
+TEST_F(IniToolTest, CodePageCharactersSurviveASaveAndReloadByteForByte)
+{
+    QByteArray high;
+    for (int b = 0x80; b <= 0xFF; ++b)
+        high.append(char(b));
+    IniTool ini;
+    ini.Load(write("[Names]\r\nraw=" + high + "\r\n"));
+    const QString raw = ini.Read(QStringLiteral("Names"), QStringLiteral("raw"), QString());
+    ASSERT_EQ(raw.size(), 128);
+    EXPECT_EQ(raw.at(0).unicode(), 0x20AC) << "byte 128 reads as the euro sign";
+    EXPECT_EQ(raw.at(0x96 - 0x80).unicode(), 0x2013) << "byte 150 reads as an en dash";
+    EXPECT_EQ(raw.at(0xE9 - 0x80).unicode(), 0xE9);
+
+    const QString price = QString::fromUtf8("5 € – 6 € œuvre");
+    ini.WriteKey(QStringLiteral("Names"), QStringLiteral("price"), price);
+    ASSERT_TRUE(ini.Save());
+    const QByteArray saved = read(path);
+    EXPECT_TRUE(saved.contains("\r\nraw=" + high + "\r\n")) << "every byte goes back unchanged";
+    EXPECT_TRUE(saved.contains("\r\nprice=5 \x80 \x96 6 \x80 \x9cuvre\r\n")) << saved.toHex(' ').toStdString();
+
+    IniTool again;
+    again.Load(path);
+    EXPECT_EQ(again.Read(QStringLiteral("Names"), QStringLiteral("price"), QString()), price);
+    EXPECT_EQ(again.Read(QStringLiteral("Names"), QStringLiteral("raw"), QString()), raw);
 }

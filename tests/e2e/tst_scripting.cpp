@@ -133,4 +133,59 @@ TEST_F(ScriptingE2E, FilterHitsAndTaggedChangesRunTheScriptAndRecordsSurviveARes
     EXPECT_EQ(program->terminate(), 0);
 }
 
+// Bytes 128-159 of a received value are the code page's characters in the script (Asc 128,
+// equal to Chr(128)), the script's Chr(128) & Chr(150) goes out as those two bytes, and the
+// record written at Exit reads back the same after a restart.
+TEST_F(ScriptingE2E, CodePageBytesPassBetweenTheWireAndTheScriptUnchanged)
+{
+    folder.writeFile("Scripts/xaptvkKorvane.txt",
+                     "Sub Main(tag)\r\n"
+                     "  Dim v\r\n"
+                     "  If tag = \"roof\" Or tag = \"probe\" Then\r\n"
+                     "    v = Request(\"roof\")(\"weather.report.sign\")\r\n"
+                     "    xap.WriteLog \"codepage \" & tag, Asc(v) & \"|\" & (Left(v, 1) = Chr(128)) & \"|\" & v & \"|\" & Chr(128) & Chr(150)\r\n"
+                     "  End If\r\n"
+                     "End Sub\r\n");
+    XapListener listener;
+    ASSERT_TRUE(listener.bound);
+    // The log entry of the script's run for `tag`, sending the message until it comes.
+    auto logOf = [&](const QByteArray &tag, const QByteArray &cls, const QByteArray &source, const QByteArray &body) {
+        QByteArray found;
+        QElapsedTimer since;
+        since.start();
+        qint64 last = -2000;
+        waitUntil(
+            [&] {
+                for (const QByteArray &d : listener.received)
+                    if (d.contains("\nType=codepage " + tag + "\n"))
+                        found = d;
+                if (!found.isEmpty())
+                    return true;
+                if (since.elapsed() - last >= 1000) {
+                    last = since.elapsed();
+                    send(cls, source, body);
+                }
+                return false;
+            },
+            60000);
+        return found;
+    };
+    const QByteArray expected = "\nData=128|True|\x80\x96|\x80\x96\n";
+
+    ASSERT_TRUE(start()) << "the program did not bind its xAP port";
+    const QByteArray first = logOf("roof", "Weather.Report", "acme.wx.pc:roof", "weather.report\n{\nSign=\x80\x96\n}\n");
+    ASSERT_FALSE(first.isEmpty()) << "the script did not run";
+    EXPECT_TRUE(first.contains(expected)) << first.toHex(' ').toStdString();
+    EXPECT_EQ(program->terminate(), 0);
+    const QByteArray saved = ini();
+    EXPECT_TRUE(saved.contains("\r\nroof.weather.report.Sign=\x80\x96\r\n")) << saved.toHex(' ').toStdString();
+
+    listener.received.clear();
+    ASSERT_TRUE(start());
+    const QByteArray second = logOf("probe", "Probe.Request", "acme.wx.pc", "probe\n{\nx=1\n}\n");
+    ASSERT_FALSE(second.isEmpty()) << "the script did not run after the restart";
+    EXPECT_TRUE(second.contains(expected)) << second.toHex(' ').toStdString();
+    EXPECT_EQ(program->terminate(), 0);
+}
+
 } // namespace

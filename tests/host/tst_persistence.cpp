@@ -460,3 +460,33 @@ TEST_F(PersistenceTest, DamagedLinesAreLoggedByPlaceNotByText)
                           "ReadDeviceState skipped 2 malformed line(s) of device_state.txt, the first is line 3",
                       }));
 }
+
+// The store is in the scripts' code page: a name with a euro sign or an en dash goes to disk as
+// bytes 128 and 150 and comes back the same; device_state.txt's pair codes are bytes of it too.
+TEST_F(PersistenceTest, CodePageCharactersOfDevicesSurviveASaveAndARestart)
+{
+    writeFile(configPath("tvkXapKorvane.ini"), "[tspi_quillon]\r\nCommPort=4\r\n");
+    const QString name = QString::fromUtf8("Caf\u00e9 \u20ac \u2013 \u0152uvre");
+    QString newName = name;
+    auto lamp = m_hs->NewDeviceEx(newName);
+    lamp->set(DeviceClass::F_hc, Variant("A"));
+    lamp->set(DeviceClass::F_DC, Variant("1"));
+    lamp->set(DeviceClass::F_location, Variant(QString(QChar(0x2018)) + "Hall" + QChar(0x2019)));
+    writeFile(m_dir.path() + "/device_state.txt", "A1,2,5,1/2/2020," + pairEncoded("\x80\x96\x9f") + "\r\n");
+    DeviceStore::ReadDeviceState();
+    QString code = "A1";
+    EXPECT_EQ(m_hs->DeviceString(code), QString::fromUtf8("\u20ac\u2013\u0178"));
+
+    DeviceStore::SaveDevices();
+    m_hs->FlushIniCache();
+    const QByteArray text = readFile(configPath("tvkXapKorvane.ini"));
+    EXPECT_TRUE(text.contains("\r\nA1=\x91Hall\x92;Caf\xe9 \x80 \x96 \x8cuvre;")) << text.toHex(' ').toStdString();
+    EXPECT_TRUE(text.contains(";\x80\x96\x9f;")) << text.toHex(' ').toStdString();
+
+    restart();
+    EXPECT_TRUE(DeviceStore::InitDevices());
+    ASSERT_TRUE(device("A1"));
+    EXPECT_EQ(device("A1")->name(), name);
+    EXPECT_EQ(device("A1")->location(), QString(QChar(0x2018)) + "Hall" + QChar(0x2019));
+    EXPECT_EQ(m_hs->DeviceString(code), QString::fromUtf8("\u20ac\u2013\u0178"));
+}

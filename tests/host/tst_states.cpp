@@ -66,7 +66,12 @@ TEST(HouseIndex, CodesMapToSlots)
     EXPECT_EQ(t.slot(s("{1")).house, 65);
     EXPECT_EQ(t.slot(s("A99")).unit, 99);
     EXPECT_THROW(t.slot(QString()), VbError);
-    EXPECT_THROW(t.slot(QString(QChar(0x20AC)) + "1"), VbError);
+    // The euro sign is byte 128 of the code page, a house of index 0 like every byte above 126;
+    // a character the code page cannot hold has no slot.
+    const auto euro = t.slot(QString(QChar(0x20AC)) + "3");
+    EXPECT_EQ(euro.house, 0);
+    EXPECT_EQ(euro.unit, 3);
+    EXPECT_THROW(t.slot(QString(QChar(0x4E00)) + "1"), VbError);
 }
 
 TEST_F(StatesTest, SettersAndGettersShareSlotsWhetherOrNotADeviceExists)

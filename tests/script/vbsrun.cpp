@@ -1,6 +1,7 @@
 // Runs one script file the way a command-line script host would: a WScript
 // object with Echo and Quit; errors go to stderr with their number and place.
 #include "Interpreter.h"
+#include "automation/AnsiCodePage.h"
 #include "ScriptControl.h"
 
 #include <QCoreApplication>
@@ -12,7 +13,7 @@ namespace {
 
 QByteArray bytes(const QString &s)
 {
-    return s.toLatin1();
+    return AnsiCodePage::encode(s);
 }
 
 struct QuitRequest {
@@ -77,7 +78,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "vbsrun: cannot read %s\n", qPrintable(args[1]));
         return 2;
     }
-    QString code = QString::fromLatin1(file.readAll());
+    QString code = AnsiCodePage::decode(file.readAll());
     ScriptControl control;
     control.setTimeout(ScriptControl::NoTimeout);
     control.setPromptLog([](const QString &text) { fprintf(stderr, "%s\n", bytes(text).constData()); });

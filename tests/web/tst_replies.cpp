@@ -191,6 +191,23 @@ TEST_F(Replies, StatusBuilderSeesRequestAndChrome)
     EXPECT_EQ(seenForm, QStringLiteral("on"));
 }
 
+// Pages are in the code page: a posted "%80" is the euro sign, and the euro sign of a page
+// goes out as byte 128, one byte per character as Content-Length counts them.
+TEST_F(Replies, CodePageCharactersOfFormsAndPagesAreTheirBytes)
+{
+    QString seenForm;
+    SetStatusPageBuilder([&](Request &request, Response &response) {
+        Headers::RunPageSetup(request, response);
+        seenForm = request.Form(QStringLiteral("clientinput"));
+        return QStringLiteral("<p>") + seenForm + QChar(0x2013) + QStringLiteral("</p>");
+    });
+    const QByteArray body = "clientinput=%80%9C";
+    const QByteArray reply = exchange(
+        {"POST /status HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body});
+    EXPECT_EQ(seenForm, QString::fromUtf8("\u20ac\u0153"));
+    EXPECT_EQ(reply, page("<p>\x80\x9c\x96</p>"));
+}
+
 TEST_F(Replies, BuilderFaultGivesAnEmptyPageAndALogEntry)
 {
     SetStatusPageBuilder([](Request &, Response &) -> QString { throw std::runtime_error("boom"); });

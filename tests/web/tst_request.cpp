@@ -83,6 +83,15 @@ TEST(Request, FormDecoding)
     EXPECT_EQ(r.Form(QStringLiteral("B")), QStringLiteral("2"));
 }
 
+// A browser posts a page of the code page in that code page: "%80" is the euro sign.
+TEST(Request, EscapedBytesAreCharactersOfTheCodePage)
+{
+    Request r;
+    r.AddPostData(QStringLiteral("v=%80+%96+%E9%9F&k%8A=1"));
+    EXPECT_EQ(r.Form(QStringLiteral("v")), QString::fromUtf8("\u20ac \u2013 \u00e9\u0178"));
+    EXPECT_EQ(r.Form(QString::fromUtf8("k\u0160")), QStringLiteral("1"));
+}
+
 TEST(Request, PathIsDecodedAndQuerySplitBeforeDecoding)
 {
     const Request r = parsed(QStringLiteral("GET /a%20b%3Fc?q=%3F%26 HTTP/1.1\r\n\r\n"));

@@ -11,6 +11,7 @@
 #include "controller/PointMap.h"
 #include "controller/UnitMappings.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/VbString.h"
 #include "core/Globals.h"
 #include "host/HostGlobals.h"
@@ -125,10 +126,11 @@ int wholeNumber(const QString& text, int low)
     return v >= low && v <= 65535 ? v : -1;
 }
 
-bool latin1Only(const QString& text)
+// Each character is one the settings files' code page reads back as itself.
+bool codePageOnly(const QString& text)
 {
     for (const QChar c : text)
-        if (c.unicode() > 0xFF)
+        if (AnsiCodePage::toUnicode(AnsiCodePage::fromUnicode(c)) != c)
             return false;
     return true;
 }
@@ -401,14 +403,14 @@ void FrmConfig::refuse(const QString& control, QString& value, const QString& wh
     value = old;
 }
 
-// The settings files are Latin-1: text they cannot hold would read back changed.
+// Text the settings files' code page cannot hold would read back changed.
 void FrmConfig::checkText(const QString& control, QString& value)
 {
     if (value == m_loaded.value(control))
         return;
-    if (!latin1Only(value) || hasControl(value))
+    if (!codePageOnly(value) || hasControl(value))
         refuse(control, value,
-               "This text can hold only Latin-1 characters on one line (the settings files are Latin-1)");
+               "This text can hold only Windows-1252 characters on one line (the settings files are Windows-1252)");
 }
 
 void FrmConfig::checkPort(const QString& control, QString& value, bool devicePathAllowed)
@@ -420,7 +422,7 @@ void FrmConfig::checkPort(const QString& control, QString& value, bool devicePat
         return;
     }
     const QString t = value.trimmed();
-    if (devicePathAllowed && t.startsWith('/') && latin1Only(t) && !hasControl(t)) {
+    if (devicePathAllowed && t.startsWith('/') && codePageOnly(t) && !hasControl(t)) {
         value = t;
         return;
     }
@@ -657,8 +659,8 @@ void FrmConfig::BrowseProjectFile()
     const QString path = chooseFile("Project (*.prj)|*.prj", aProjectFile);
     if (path.isEmpty())
         return;
-    if (!latin1Only(path) || hasControl(path)) {
-        Note = "This path can hold only Latin-1 characters on one line (the settings files are Latin-1); "
+    if (!codePageOnly(path) || hasControl(path)) {
+        Note = "This path can hold only Windows-1252 characters on one line (the settings files are Windows-1252); "
             + quoted(path) + " was not taken, " + quoted(aProjectFile) + " is kept.";
         emit changed();
         return;
@@ -679,8 +681,8 @@ void FrmConfig::BrowseQPROexe()
     const QString path = chooseFile("cpuqx.exe|cpuqx.exe", aQPROexe);
     if (path.isEmpty())
         return;
-    if (!latin1Only(path) || hasControl(path)) {
-        Note = "This path can hold only Latin-1 characters on one line (the settings files are Latin-1); "
+    if (!codePageOnly(path) || hasControl(path)) {
+        Note = "This path can hold only Windows-1252 characters on one line (the settings files are Windows-1252); "
             + quoted(path) + " was not taken, " + quoted(aQPROexe) + " is kept.";
         emit changed();
         return;
@@ -701,8 +703,8 @@ void FrmConfig::BrowseIRProExe()
     const QString path = chooseFile("IR_MAX.exe|IR_MAX.exe", aIRProExe);
     if (path.isEmpty())
         return;
-    if (!latin1Only(path) || hasControl(path)) {
-        Note = "This path can hold only Latin-1 characters on one line (the settings files are Latin-1); "
+    if (!codePageOnly(path) || hasControl(path)) {
+        Note = "This path can hold only Windows-1252 characters on one line (the settings files are Windows-1252); "
             + quoted(path) + " was not taken, " + quoted(aIRProExe) + " is kept.";
         emit changed();
         return;

@@ -101,7 +101,7 @@ public:
     // --- actions ---
     void Form_Load();
     // Saves and unloads. A changed value the settings cannot hold (a port or
-    // poll interval out of range, text outside Latin-1, a remap that is no
+    // poll interval out of range, text outside the code page, a remap that is no
     // location) keeps its old value; the rest is saved and the dialog stays
     // loaded, saying so in Note.
     void OKButton_Click();

@@ -4,6 +4,7 @@
 #include "core/Logging.h"
 #include "core/xap/XapMessage.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 #include "automation/VbError.h"
 #include "automation/Latin1Case.h"
@@ -99,7 +100,7 @@ QString xap::GetMessage()
         return QString();
     const QByteArray bytes = m_queue.dequeue();
     m_queuedBytes -= bytes.size();
-    QString text = QString::fromLatin1(bytes);
+    QString text = AnsiCodePage::decode(bytes);
     // Half drained: what waited in the sockets meanwhile is read again.
     if (m_readingPaused && m_queue.size() <= kMaxQueuedTexts / 2 && m_queuedBytes <= kMaxQueuedBytes / 2) {
         m_readingPaused = false;
@@ -244,7 +245,7 @@ void xap::sendDatagram(const QString& text)
     QUdpSocket* socket = m_network ? m_network : m_loopback;
     if (!socket)
         throw VbError(40006, QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
-    const QByteArray bytes = text.toLatin1();
+    const QByteArray bytes = AnsiCodePage::encode(text);
     if (socket->writeDatagram(bytes, m_remoteHost, kXapPort) != bytes.size())
         throw VbError(10000 + int(socket->error()), socket->errorString());
 }

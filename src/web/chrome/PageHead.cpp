@@ -15,6 +15,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 #include "automation/VbString.h"
 
@@ -295,7 +296,7 @@ QString FileContents(const QString &path)
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             return kNoFile;
-        const QString text = QString::fromLatin1(file.readAll());
+        const QString text = AnsiCodePage::decode(file.readAll());
         if (VbString::Trim(text).isEmpty())
             return kNoFile;
         return text;

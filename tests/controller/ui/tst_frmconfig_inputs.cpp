@@ -121,9 +121,9 @@ TEST_F(FrmConfigInputs, StoredPollIntervalOutOfRangeDoesNotBlockOk)
     }
 }
 
-// The settings files are Latin-1: text they cannot hold is refused, text
-// they can hold reads back unchanged.
-TEST_F(FrmConfigInputs, TextOutsideLatin1IsRefusedAndLatin1ReadsBack)
+// Text the settings files' code page cannot hold is refused, text it can
+// hold reads back unchanged.
+TEST_F(FrmConfigInputs, TextOutsideTheCodePageIsRefusedAndTheRestReadsBack)
 {
     FrmConfig& f = FrmConfig::Load();
     f.aStyleSheet = QString::fromUtf8("Ночь.css");
@@ -134,18 +134,24 @@ TEST_F(FrmConfigInputs, TextOutsideLatin1IsRefusedAndLatin1ReadsBack)
     EXPECT_EQ(f.aStyleSheet, "Dark.css");
     EXPECT_EQ(f.aProjectFile, "");
     EXPECT_EQ(f.aQPROexe, "");
-    EXPECT_TRUE(f.Note.contains("Latin-1"));
+    EXPECT_TRUE(f.Note.contains("Windows-1252"));
     EXPECT_EQ(host("StyleSheet"), "Dark.css");
     EXPECT_EQ(plug("ProjectFile"), "<none>");
     EXPECT_EQ(gStyleSheet == QString::fromUtf8("Ночь.css"), false) << "memory and file never differ";
 
-    f.aStyleSheet = QString::fromUtf8("Café.css");
+    // A C1 control shares its byte with a code page character: it would read back as that one.
+    f.aStyleSheet = QString::fromUtf8("Caf\u0080.css");
+    f.OKButton_Click();
+    ASSERT_EQ(FrmConfig::instance(), &f);
+    EXPECT_EQ(f.aStyleSheet, "Dark.css");
+
+    f.aStyleSheet = QString::fromUtf8("Café – €.css");
     f.aProjectFile = QString::fromUtf8("/srv/Maison été.prj");
     f.OKButton_Click();
     EXPECT_EQ(FrmConfig::instance(), nullptr) << f.Note.toStdString();
     HostIniCache().reset();
     FrmConfig& g = FrmConfig::Load();
-    EXPECT_EQ(g.aStyleSheet, QString::fromUtf8("Café.css"));
+    EXPECT_EQ(g.aStyleSheet, QString::fromUtf8("Café – €.css"));
     EXPECT_EQ(g.aProjectFile, QString::fromUtf8("/srv/Maison été.prj"));
     EXPECT_EQ(gStyleSheet, g.aStyleSheet);
 
@@ -155,7 +161,7 @@ TEST_F(FrmConfigInputs, TextOutsideLatin1IsRefusedAndLatin1ReadsBack)
     g.setPrompts(&prompts);
     g.BrowseProjectFile();
     EXPECT_EQ(g.aProjectFile, QString::fromUtf8("/srv/Maison été.prj"));
-    EXPECT_TRUE(g.Note.contains("Latin-1"));
+    EXPECT_TRUE(g.Note.contains("Windows-1252"));
 }
 
 // A remap is an IR location: a line break would shift every later entry of
