@@ -433,7 +433,7 @@ void TCPServer::frame(int index)
             // Bodies are framed by their length only; a coded one would be read as garbage.
             refuse(index, 411, QStringLiteral("Length Required"),
                    QStringLiteral("body sent with Transfer-Encoding ")
-                       + HtmlText::forLog(QString::fromLatin1(line.mid(colon + 1).trimmed().left(40))));
+                       + HtmlText::forLog(AnsiCodePage::decode(line.mid(colon + 1).trimmed().left(40))));
             return;
         }
         if (name != "content-length")

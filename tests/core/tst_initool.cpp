@@ -367,6 +367,7 @@ TEST_F(IniToolTest, SkippedLineAndFailedSaveAreLoggedOnceRegistered)
     quiet.Load(write("[A]\r\nno equals here\r\n"));
     QCoreApplication::processEvents();
     EXPECT_EQ(xapOut.logData().size(), 3);
+}
 
 // The settings files are in the scripts' code page: what a script reads is what Chr gives for
 // the byte on disk, and what it stores goes back as that byte.
