@@ -36,37 +36,15 @@ QChar lower(QChar c)
     return mapped.unicode() > 0xFF ? mapped : c;
 }
 
-namespace {
-
-// The text with `map` applied to every character; the text itself (shared,
-// not copied) when no character changes, which is the common case.
-template<class Map>
-QString mapped(const QString &text, Map map)
-{
-    const qsizetype size = text.size();
-    const QChar *in = text.constData();
-    qsizetype i = 0;
-    while (i < size && map(in[i]) == in[i])
-        ++i;
-    if (i == size)
-        return text;
-    QString out = text;
-    QChar *data = out.data();
-    for (; i < size; ++i)
-        data[i] = map(data[i]);
-    return out;
-}
-
-} // namespace
 
 QString upper(const QString &text)
 {
-    return mapped(text, [](QChar c) { return upper(c); });
+    return mapEach(text, [](QChar c) { return upper(c); });
 }
 
 QString lower(const QString &text)
 {
-    return mapped(text, [](QChar c) { return lower(c); });
+    return mapEach(text, [](QChar c) { return lower(c); });
 }
 
 bool equalIgnoringCase(const QString &a, const QString &b)

@@ -17,4 +17,23 @@ QString lower(const QString &text);
 // Equal when both lower-cased are equal.
 bool equalIgnoringCase(const QString &a, const QString &b);
 
+// The text with `map` applied to every character; the text itself (shared,
+// not copied) when no character changes, which is the common case.
+template<class Map>
+QString mapEach(const QString &text, Map map)
+{
+    const qsizetype size = text.size();
+    const QChar *in = text.constData();
+    qsizetype i = 0;
+    while (i < size && map(in[i]) == in[i])
+        ++i;
+    if (i == size)
+        return text;
+    QString out = text;
+    QChar *data = out.data();
+    for (; i < size; ++i)
+        data[i] = map(data[i]);
+    return out;
+}
+
 } // namespace Latin1Case

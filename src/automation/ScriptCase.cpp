@@ -9,24 +9,6 @@ namespace {
 constexpr char16_t kSmallYDiaeresis = 0x00FF;
 constexpr char16_t kCapitalYDiaeresis = 0x0178;
 
-// The text itself (shared, not copied) when no character changes.
-template<class Map>
-QString mapped(const QString &text, Map map)
-{
-    const qsizetype size = text.size();
-    const QChar *in = text.constData();
-    qsizetype i = 0;
-    while (i < size && map(in[i]) == in[i])
-        ++i;
-    if (i == size)
-        return text;
-    QString out = text;
-    QChar *data = out.data();
-    for (; i < size; ++i)
-        data[i] = map(data[i]);
-    return out;
-}
-
 } // namespace
 
 QChar upper(QChar c)
@@ -45,12 +27,12 @@ QChar lower(QChar c)
 
 QString upper(const QString &text)
 {
-    return mapped(text, [](QChar c) { return upper(c); });
+    return Latin1Case::mapEach(text, [](QChar c) { return upper(c); });
 }
 
 QString lower(const QString &text)
 {
-    return mapped(text, [](QChar c) { return lower(c); });
+    return Latin1Case::mapEach(text, [](QChar c) { return lower(c); });
 }
 
 } // namespace ScriptCase
