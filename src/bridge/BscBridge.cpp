@@ -115,8 +115,7 @@ void SendXapBSC(const QString &code)
         record->Tag = device->scriptTag();
         record->addItem(QStringLiteral("value"), QString::number(Host().deviceValue(code)));
         record->addItem(QStringLiteral("lastchange"), VbDate::formatGeneralDate(VbDate::oleNow()));
-        if (BridgeHooksInstance().queueDeviceEvent)
-            BridgeHooksInstance().queueDeviceEvent(record);
+        BridgeHooksInstance().queueDeviceEvent.call(record);
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("SendXapBSC "));

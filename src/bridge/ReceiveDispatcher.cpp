@@ -248,7 +248,7 @@ void role(const XapMessage &msg)
     const QString r = Latin1Case::lower(msg.GetItem(QStringLiteral("Role.Query"), QStringLiteral("Role")));
     if (r != QLatin1String("any") && r != QLatin1String("application"))
         return;
-    const QString port = Hooks().httpPort ? Hooks().httpPort() : gHTTPPort;
+    const QString port = Hooks().httpPort.available() ? Hooks().httpPort() : gHTTPPort;
     SendXap(QString(), QStringLiteral("Tessera.Role"), QStringLiteral("Role.Notification"),
             XapBody({{QStringLiteral("Role"), QStringLiteral("Application")},
                      {QStringLiteral("Path"), gExePath},
@@ -289,8 +289,7 @@ void Readmessage(const QString &text)
         auto msg = std::make_shared<XapMessage>();
         msg->Init(QString());
         msg->FromXap(text);
-        if (BridgeHooksInstance().checkReceivedMessage)
-            BridgeHooksInstance().checkReceivedMessage(msg);
+        BridgeHooksInstance().checkReceivedMessage.call(msg);
         if (!msg->CompareTarget(ownSource()) && !msg->CompareTarget(kUnknown))
             return;
         for (const CatalogueEntry &entry : kCatalogue) {

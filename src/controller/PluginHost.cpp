@@ -136,7 +136,6 @@ void LateBoundControllerHost::ValueChangeEvent(const QString& code, long value)
 void LateBoundControllerHost::xAPIR(long code, int zone, const QString& cls)
 {
     PluginHost::ignoring([&] {
-        if (HostHooksInstance().xAPIR)
-            HostHooksInstance().xAPIR(qint32(code), zone, cls);
+        HostHooksInstance().xAPIR.call(qint32(code), zone, cls);
     });
 }

@@ -224,13 +224,13 @@ void ReportLoop::toolHandOff()
     m_form.Timer3.setEnabled(false);
     m_form.link.CloseCommLink(false);
     gPlugin.PortOpenFlag = false;
-    if (gPlugin.ConfigDialogOpen && PluginHooksInstance().dialogPortClosed)
-        PluginHooksInstance().dialogPortClosed();
+    if (gPlugin.ConfigDialogOpen)
+        PluginHooksInstance().dialogPortClosed.call();
     if (!gPlugin.ToolRunRequested)
         return;
     runTool();
     gPlugin.ToolRunRequested = false;
-    if (gPlugin.ConfigDialogOpen && PluginHooksInstance().dialogDisconnectClick) {
+    if (gPlugin.ConfigDialogOpen && PluginHooksInstance().dialogDisconnectClick.available()) {
         PluginHooksInstance().dialogDisconnectClick();
     } else {
         gPlugin.DisconnectRequested = false;

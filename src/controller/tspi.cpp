@@ -48,8 +48,7 @@ void usePort(qint32 port)
 
 void sendXapBSC(const QString& code)
 {
-    if (HostHooksInstance().sendXapBSC)
-        HostHooksInstance().sendXapBSC(code);
+    HostHooksInstance().sendXapBSC.call(code);
 }
 
 // Mirrors a switched output in its host device: value 1 and status on, or 0
@@ -213,8 +212,7 @@ void tspi::ReadOptions()
     gPlugin.IncludeX10 = flag("IncludeX10");
     gPlugin.IncludeSetup = flag("IncludeSetup");
     gPlugin.ShowOnlyUsed = flag("ShowOnlyUsed");
-    if (PluginHooksInstance().loadDisplaySettings)
-        PluginHooksInstance().loadDisplaySettings();
+    PluginHooksInstance().loadDisplaySettings.call();
 }
 
 Variant tspi::SelectMenu(const Variant& strMenu)
@@ -222,8 +220,8 @@ Variant tspi::SelectMenu(const Variant& strMenu)
     if (!registered())
         return Variant();
     PluginHost::trapped("Select Menu", [&] {
-        if (strMenu.toString() == "Setup" && PluginHooksInstance().showConfigDialog)
-            PluginHooksInstance().showConfigDialog(gPlugin.HostVersionAbove1);
+        if (strMenu.toString() == "Setup")
+            PluginHooksInstance().showConfigDialog.call(gPlugin.HostVersionAbove1);
     });
     return Variant();
 }
@@ -307,8 +305,7 @@ QString tspi::InitIO(qint32 port)
             --countdown;
         }
         const bool enabled = VbString::IsNumeric(p) && seconds >= 0 && interval > 0;
-        if (PluginHooksInstance().programPeriodicScript)
-            PluginHooksInstance().programPeriodicScript(interval, countdown, enabled);
+        PluginHooksInstance().programPeriodicScript.call(interval, countdown, enabled);
     });
     gPlugin.IOEnabled = true;
     Protocol::WaitMs(gControllerTiming.initIOWaitMs);
@@ -341,8 +338,7 @@ void tspi::InitPlugin()
     }
     gPlugin.IOPollDue = true;
     const double period = VbString::Val(gPlugin.ScriptPeriod);
-    if (PluginHooksInstance().enablePeriodicScript)
-        PluginHooksInstance().enablePeriodicScript(VbString::IsNumeric(gPlugin.ScriptPeriod) && period >= 0);
+    PluginHooksInstance().enablePeriodicScript.call(VbString::IsNumeric(gPlugin.ScriptPeriod) && period >= 0);
 }
 
 Variant tspi::ShutDownX10()
@@ -370,8 +366,7 @@ void tspi::ShutdownInterface(bool wholeProgram)
     PluginHooks& hooks = PluginHooksInstance();
     if (wholeProgram)
         ignoring([&] {
-            if (hooks.termReceiveMessages)
-                hooks.termReceiveMessages();
+            hooks.termReceiveMessages.call();
         });
     ignoring([] {
         if (form())
@@ -391,12 +386,10 @@ void tspi::ShutdownInterface(bool wholeProgram)
     FrmTimer::unload();
     if (wholeProgram) {
         ignoring([&] {
-            if (hooks.unloadCommAndTimer)
-                hooks.unloadCommAndTimer();
+            hooks.unloadCommAndTimer.call();
         });
         ignoring([&] {
-            if (hooks.unloadTCPServer)
-                hooks.unloadTCPServer();
+            hooks.unloadTCPServer.call();
         });
     }
     gPlugin.IRNameDictionary.clear();

@@ -1,24 +1,39 @@
 #pragma once
 
+#include "core/Hook.h"
+
 #include <QString>
 
-#include <functional>
-
-// Calls from the start-up, the tray menu and Exit into subsystems built on top of core.
-// Each later subsystem fills its hooks at start-up; an empty hook does nothing.
+// Calls from the start-up, the tray menu and Exit into subsystems built on top of core,
+// each filled when its subsystem registers. Required: the host form and the plug-in, which
+// every program that runs the start-up has. Optional: the bridge's part and the port
+// setting, which the core start-up tests run without.
 struct CoreHooks
 {
-    std::function<void()> loadHostForm;                  // load the host form (host object, device store)
-    std::function<void()> unloadHostForm;                // unload the host form: save and release the host side
-    std::function<void()> hostStartup;                   // the host form's Startup, run by Yonder.interface
-    std::function<void()> initReceiveMessages;          // the bridge's InitReceiveMessages
-    std::function<void(const QString&)> readMessage;     // the bridge's Readmessage, once per received text
-    std::function<void()> restartPlugin;                 // create and initialise the plug-in
-    std::function<bool()> pluginNameFails;               // true when the plug-in is missing or reading its name raises
-    std::function<void()> addTags;                       // AddIRTags, AddIOTags, AddXapTags, AddX10Tags
-    std::function<void()> shutdownIO;                    // the plug-in's ShutdownIO, then release it
-    std::function<void(const QString&)> yonderMenu;     // the plug-in's SelectMenu
-    std::function<QString()> httpPort;                   // the HTTPPort setting ("8010" when empty)
+    // Load the host form (host object, device store).
+    RequiredHook<void()> loadHostForm{"CoreHooks.loadHostForm"};
+    // Unload the host form: save and release the host side.
+    RequiredHook<void()> unloadHostForm{"CoreHooks.unloadHostForm"};
+    // The host form's Startup, run by Yonder.interface.
+    RequiredHook<void()> hostStartup{"CoreHooks.hostStartup"};
+    // The bridge's InitReceiveMessages; unset in a program without the bridge.
+    OptionalHook<void()> initReceiveMessages;
+    // The bridge's Readmessage, once per received text; unset in a program without the
+    // bridge, which has nothing to do with what it receives.
+    OptionalHook<void(const QString&)> readMessage;
+    // Create and initialise the plug-in.
+    RequiredHook<void()> restartPlugin{"CoreHooks.restartPlugin"};
+    // True when the plug-in is missing or reading its name raises.
+    RequiredHook<bool()> pluginNameFails{"CoreHooks.pluginNameFails"};
+    // AddIRTags, AddIOTags, AddXapTags, AddX10Tags; unset in a program without the bridge.
+    OptionalHook<void()> addTags;
+    // The plug-in's ShutdownIO, then release it.
+    RequiredHook<void()> shutdownIO{"CoreHooks.shutdownIO"};
+    // The plug-in's SelectMenu.
+    RequiredHook<void(const QString&)> yonderMenu{"CoreHooks.yonderMenu"};
+    // The HTTPPort setting ("8010" when empty); unset in a program without the host, where
+    // the tray menu takes 8010 and the bridge reads the setting itself.
+    OptionalHook<QString()> httpPort;
 };
 
 CoreHooks& Hooks();

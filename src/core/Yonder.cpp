@@ -80,14 +80,12 @@ QString Yonder::getInterface() const
 void Yonder::setInterface(QString& name)
 {
     gInterfaceName = name;
-    if (Hooks().hostStartup)
-        Hooks().hostStartup();
+    Hooks().hostStartup.call();
 }
 
 void Yonder::Menu(QString& sMenu)
 {
-    if (Hooks().yonderMenu)
-        Hooks().yonderMenu(sMenu);
+    Hooks().yonderMenu.call(sMenu);
 }
 
 void EndProcess(int code)

@@ -144,13 +144,10 @@ void xapQuillonForm::runStartup()
         LogError(kProgramName, QStringLiteral("Using xAP port ") + QString::number(port));
 
         CoreHooks& hooks = Hooks();
-        if (hooks.loadHostForm)
-            hooks.loadHostForm();
-        if (hooks.initReceiveMessages)
-            hooks.initReceiveMessages();
+        hooks.loadHostForm.call();
+        hooks.initReceiveMessages.call();
         RestartPlugin();
-        if (hooks.addTags)
-            hooks.addTags();
+        hooks.addTags.call();
 
         Timer1.setInterval(kWatchdogMs);
         Timer1.setEnabled(true);
@@ -164,8 +161,7 @@ void xapQuillonForm::runStartup()
 void xapQuillonForm::RestartPlugin()
 {
     try {
-        if (Hooks().restartPlugin)
-            Hooks().restartPlugin();
+        Hooks().restartPlugin.call();
     } catch (...) {
         PendingError::capture();
         WriteLogFile(kProgramName, QStringLiteral("RestartPlugin"));
@@ -180,7 +176,7 @@ void xapQuillonForm::Timer1_Timer()
         return;
     bool failed = false;
     try {
-        failed = Hooks().pluginNameFails && Hooks().pluginNameFails();
+        failed = Hooks().pluginNameFails.call();
     } catch (...) {
         failed = true;
     }
@@ -209,8 +205,8 @@ void xapQuillonForm::onMessage()
         // until Exit begins.
         while (m_xap && m_xap->queuedCount() > 0 && !gShuttingDown) {
             const QString text = m_xap->GetMessage();
-            if (!text.isEmpty() && Hooks().readMessage)
-                Hooks().readMessage(text);
+            if (!text.isEmpty())
+                Hooks().readMessage.call(text);
         }
     } catch (...) {
         PendingError::capture();
@@ -227,7 +223,7 @@ void xapQuillonForm::TrayIconCallback(long message)
 
 void xapQuillonForm::openBrowser(const QString& page)
 {
-    const QString port = Hooks().httpPort ? Hooks().httpPort() : QString();
+    const QString port = Hooks().httpPort.call();
     QDesktopServices::openUrl(QUrl(QStringLiteral("http://localhost:") + (port.isEmpty() ? QStringLiteral("8010") : port)
                                    + QLatin1Char('/') + page));
 }
@@ -271,8 +267,7 @@ void xapQuillonForm::Exit()
     ignoringErrors([this] { Timer1.setEnabled(false); });
     ignoringErrors([] { gShuttingDown = true; });
     ignoringErrors([] {
-        if (Hooks().shutdownIO)
-            Hooks().shutdownIO();
+        Hooks().shutdownIO.call();
     });
     ignoringErrors([this] {
         while (m_xap && m_xap->queuedCount() > 0)
@@ -280,8 +275,7 @@ void xapQuillonForm::Exit()
     });
     ignoringErrors([this] { m_tray->Update(false); });
     ignoringErrors([] {
-        if (Hooks().unloadHostForm)
-            Hooks().unloadHostForm();
+        Hooks().unloadHostForm.call();
     });
     // Releasing the Yonder unloads this form and ends the process.
     ignoringErrors([] { gYonderObject.reset(); });

@@ -499,8 +499,7 @@ void Application::runStatusScripts(const QString &dev, qint16 status)
         if (!device)
             continue;
         const QStringList parameter{houseOf(dev), unitOf(dev), QString::number(status), QString::number(device->ref())};
-        if (HostHooksInstance().runEx)
-            HostHooksInstance().runEx(entry.left(split), entry.mid(split + 1), Variant(parameter));
+        HostHooksInstance().runEx.call(entry.left(split), entry.mid(split + 1), Variant(parameter));
     }
 }
 

@@ -64,8 +64,8 @@ void Script::Add(const QString &file, const QString &module)
     m_file = file;
     try {
         HostHooks &hooks = HostHooksInstance();
-        if (!m_engine && hooks.scriptEngine)
-            m_engine = hooks.scriptEngine();
+        if (!m_engine)
+            m_engine = hooks.scriptEngine.call();
         if (!m_engine)
             throw VbError(VbErr::ObjectVariableNotSet);
         m_module = m_engine->addModule(module);

@@ -143,8 +143,7 @@ void Setup::App_Initialize()
             XmlConfigImport::ReadXML(QString(gConfigFilePath).replace(QLatin1Char('\\'), QLatin1Char('/')));
             ReadDeviceState();
         }
-        if (HostHooksInstance().loadTCPServer)
-            HostHooksInstance().loadTCPServer();
+        HostHooksInstance().loadTCPServer.call();
         const QString file = DeviceStore::kStoreFile;
         const QString section = QStringLiteral("tspi_quillon");
         auto setting = [&](const char *key, const QString &def) {
@@ -161,7 +160,7 @@ void Setup::App_Initialize()
     }
     gUseSerialComm = gSerialIPAddress.contains(QLatin1Char('.'));
     try {
-        gSerialCommLink = HostHooksInstance().createSerialComm ? HostHooksInstance().createSerialComm() : nullptr;
+        gSerialCommLink = HostHooksInstance().createSerialComm.call();
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("Class_Initialize"));
@@ -205,8 +204,7 @@ void Setup::Startup()
         m_caption = QStringLiteral("Marrowind");
         gNoInterface = gInterfaceName.isEmpty();
         if (gNoInterface) {
-            if (HostHooksInstance().showPluginSelection)
-                HostHooksInstance().showPluginSelection();
+            HostHooksInstance().showPluginSelection.call();
         } else {
             GetSelectedPlugins(Variant(gInterfaceName));
         }
@@ -225,14 +223,12 @@ ObjectPtr Setup::GetTSIface()
 
 void Setup::RegisterMenu(const QString &first, const QString &second)
 {
-    if (HostHooksInstance().acceptMenuCallbacks)
-        HostHooksInstance().acceptMenuCallbacks(first, second, first);
+    HostHooksInstance().acceptMenuCallbacks.call(first, second, first);
 }
 
 void Setup::RegisterMenuEx(const QString &first, const QString &second, const QString &third)
 {
-    if (HostHooksInstance().acceptMenuCallbacks)
-        HostHooksInstance().acceptMenuCallbacks(first, second, third);
+    HostHooksInstance().acceptMenuCallbacks.call(first, second, third);
 }
 
 qint16 Setup::GetNextFreeIOCode()
@@ -257,16 +253,14 @@ qint16 Setup::GetNextFreeIOCode()
 
 void Setup::X10Event(const QString &units, const QString &house, qint16 command, const Variant &a, const Variant &b)
 {
-    if (HostHooksInstance().sendXapX10Event)
-        HostHooksInstance().sendXapX10Event(units, house, command, a, b);
+    HostHooksInstance().sendXapX10Event.call(units, house, command, a, b);
 }
 
 void Setup::IREvent(qint16 code)
 {
     if (code == 0 || gNoInterface)
         return;
-    if (HostHooksInstance().xAPIR)
-        HostHooksInstance().xAPIR(code, 0, QStringLiteral("IR.Receive"));
+    HostHooksInstance().xAPIR.call(code, 0, QStringLiteral("IR.Receive"));
 }
 
 void Setup::ValueChangeEvent(const QString &dc, qint32 value)
@@ -278,8 +272,7 @@ void Setup::ValueChangeEvent(const QString &dc, qint32 value)
     qint16 report = 3;
     if (gHostStarted) {
         hs->SetDeviceValueNoReport(code, v, report);
-        if (HostHooksInstance().sendXapBSC)
-            HostHooksInstance().sendXapBSC(dc);
+        HostHooksInstance().sendXapBSC.call(dc);
         return;
     }
     if (!gNoInterface) {

@@ -581,7 +581,7 @@ void FrmConfig::changeLink(const QString& portText)
     const int port = wholeNumber(gCommPort, 1);
     gPlugin.CommPort = gUseSerialComm ? (port > 0 ? QString::number(port) : gCommPort.trimmed()) : portText;
     PluginHost::ignoring([] {
-        if (HostHooksInstance().createSerialComm)
+        if (HostHooksInstance().createSerialComm.available())
             gSerialCommLink = HostHooksInstance().createSerialComm();
     });
     FrmTimer* f = FrmTimer::instance();
