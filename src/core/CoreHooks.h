@@ -5,8 +5,9 @@
 #include <QString>
 
 // Calls from the start-up, the tray menu and Exit into subsystems built on top of core,
-// each filled when its subsystem registers. Required: the host form and the plug-in, which
-// every program that runs the start-up has. Optional: the bridge's part and the port
+// each filled when its subsystem registers. Required: the host form's and the plug-in's,
+// without which the program has no devices and no controller (a test that runs the
+// start-up without them gets one log entry per hook). Optional: the bridge's and the port
 // setting, which the core start-up tests run without.
 struct CoreHooks
 {

@@ -27,6 +27,9 @@ protected:
         endpoint.setInterfaceAddress(QStringLiteral("127.0.0.1"));
         ASSERT_GT(endpoint.Init(), 0);
         gXapReady = true;
+        // What earlier tests left waiting for the endpoint goes out with the first entry.
+        logged();
+        listener.received.clear();
     }
     void TearDown() override
     {
