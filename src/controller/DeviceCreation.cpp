@@ -1,5 +1,5 @@
 #include "DeviceCreation.h"
-#include "CommsLog.h"
+#include "link/CommsLog.h"
 #include "DeviceSelection.h"
 #include "PluginHost.h"
 #include "PluginSettings.h"

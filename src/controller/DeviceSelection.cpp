@@ -1,5 +1,5 @@
 #include "DeviceSelection.h"
-#include "CommsLog.h"
+#include "link/CommsLog.h"
 #include "DeviceCreation.h"
 #include "PluginHost.h"
 #include "PluginState.h"

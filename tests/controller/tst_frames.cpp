@@ -1,6 +1,6 @@
 // Frame bytes on known vectors, without a controller.
 #include "TestSupport.h"
-#include "controller/Frames.h"
+#include "controller/link/Frames.h"
 
 namespace {
 QByteArray hex(const char* s) { return QByteArray::fromHex(s); }

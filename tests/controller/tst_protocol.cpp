@@ -1,6 +1,6 @@
 // The reply wait and the report parser against the simulator over TCP.
 #include "TestSupport.h"
-#include "controller/Frames.h"
+#include "controller/link/Frames.h"
 
 #include <QDir>
 #include <QFile>
