@@ -1,7 +1,7 @@
 #pragma once
 #include <QObject>
 
-#include "link/CommLink.h"
+#include "ControllerParts.h"
 #include "ControllerStart.h"
 #include "HostCommands.h"
 #include "IrTransmit.h"
