@@ -3,6 +3,7 @@
 #include "core/xapQuillonForm.h"
 #include "controller/PluginRegistration.h"
 #include "controller/ui/UiRegistration.h"
+#include "host/ui/HostUiRegistration.h"
 #include "host/HostRegistration.h"
 #include "bridge/BridgeRegistration.h"
 #include "web/TCPServer.h"
@@ -79,6 +80,7 @@ int main(int argc, char* argv[])
 
     installSignalHandlers(&app);
     registerHostSubsystem();
+    registerHostUi();
     registerControllerSubsystem();
     registerControllerUi();
     registerBridgeSubsystem();

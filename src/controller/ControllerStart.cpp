@@ -1,7 +1,7 @@
 #include "ControllerStart.h"
-#include "CommLink.h"
-#include "CommsLog.h"
-#include "Frames.h"
+#include "link/CommLink.h"
+#include "link/CommsLog.h"
+#include "link/Frames.h"
 #include "PluginState.h"
 #include "Protocol.h"
 

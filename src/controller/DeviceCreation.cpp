@@ -1,5 +1,5 @@
 #include "DeviceCreation.h"
-#include "CommsLog.h"
+#include "link/CommsLog.h"
 #include "DeviceSelection.h"
 #include "PluginHost.h"
 #include "PluginSettings.h"
@@ -329,4 +329,32 @@ void DeviceCreation::CreateKestrelDevice()
 void DeviceCreation::RemoveDevice(const QString& code)
 {
     PluginHost::DeleteDeviceCode(code);
+}
+
+void CreateVariablesAndIO(DeviceSelection& selection, int flags)
+{
+    // The dialog's unit list: row 0 is the controller itself (its variables),
+    // then one row per unit of the unit table in address order. A failure is
+    // logged with the row reached (the row count once the walk is done).
+    int listRow = 0;
+    try {
+        if (flags & 1)
+            DeviceCreation::CreateVarDevices(selection);
+        for (int u = 0; u < 128; ++u) {
+            const int type = gPlugin.UnitTypes[size_t(u)];
+            if (type != 6 && type != 11 && type != 12 && type != 13)
+                continue;
+            ++listRow;
+            const int k = selection.rowOf(u + 1);
+            if ((flags & 2) && type != 6 && k >= 0)
+                DeviceCreation::CreateIODevices(u + 1, k, selection);
+        }
+        ++listRow;
+        UnitMappings::ReadUnitMappings();
+        if (!gPlugin.IOInitialised)
+            LogControllerError(kProgramName, "To use variables and I/O inputs/outputs, make sure the Quillon is "
+                                             "added as an I/O device in the Tessera options");
+    } catch (...) {
+        PluginHost::logTrapped("CreateVariablesAndIO List=" + QString::number(listRow));
+    }
 }

@@ -17,3 +17,7 @@ int CreateOutputRly(const QString& code, int unit, int invert);
 void CreateKestrelDevice();
 void RemoveDevice(const QString& code);
 } // namespace DeviceCreation
+
+// The dialog's CreateVariablesAndIO: flag 1 variables, flag 2 I/O points; the
+// unit mappings are read again afterwards.
+void CreateVariablesAndIO(DeviceSelection& selection, int flags);

@@ -1,6 +1,4 @@
 #include "DeviceSelection.h"
-#include "CommsLog.h"
-#include "DeviceCreation.h"
 #include "PluginHost.h"
 #include "PluginState.h"
 #include "UnitMappings.h"
@@ -76,32 +74,4 @@ void DeviceSelection::setInvert(int unit, bool inverted)
     const int r = rowOf(unit);
     if (r >= 0)
         aInvert[size_t(r)] = inverted ? 1 : 0;
-}
-
-void CreateVariablesAndIO(DeviceSelection& selection, int flags)
-{
-    // The dialog's unit list: row 0 is the controller itself (its variables),
-    // then one row per unit of the unit table in address order. A failure is
-    // logged with the row reached (the row count once the walk is done).
-    int listRow = 0;
-    try {
-        if (flags & 1)
-            DeviceCreation::CreateVarDevices(selection);
-        for (int u = 0; u < 128; ++u) {
-            const int type = gPlugin.UnitTypes[size_t(u)];
-            if (type != 6 && type != 11 && type != 12 && type != 13)
-                continue;
-            ++listRow;
-            const int k = selection.rowOf(u + 1);
-            if ((flags & 2) && type != 6 && k >= 0)
-                DeviceCreation::CreateIODevices(u + 1, k, selection);
-        }
-        ++listRow;
-        UnitMappings::ReadUnitMappings();
-        if (!gPlugin.IOInitialised)
-            LogControllerError(kProgramName, "To use variables and I/O inputs/outputs, make sure the Quillon is "
-                                             "added as an I/O device in the Tessera options");
-    } catch (...) {
-        PluginHost::logTrapped("CreateVariablesAndIO List=" + QString::number(listRow));
-    }
 }

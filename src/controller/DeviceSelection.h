@@ -24,7 +24,3 @@ struct DeviceSelection
     void setPoint(int unit, int point, bool ticked);
     void setInvert(int unit, bool inverted);
 };
-
-// The dialog's CreateVariablesAndIO: flag 1 variables, flag 2 I/O points; the
-// unit mappings are read again afterwards.
-void CreateVariablesAndIO(DeviceSelection& selection, int flags);

@@ -1,12 +1,10 @@
 #include "FrmTimer.h"
-#include "CommsLog.h"
+#include "link/CommsLog.h"
 #include "IRFiles.h"
 #include "PluginHooks.h"
 #include "PluginSettings.h"
 #include "PluginState.h"
-#include "tspi.h"
 
-#include "automation/VbString.h"
 
 #include <QCoreApplication>
 
@@ -26,7 +24,6 @@ void deleteRetired()
         delete f;
     sRetired.clear();
 }
-constexpr int kDefaultPollMs = 500;
 } // namespace
 
 PluginHooks& PluginHooksInstance()
@@ -84,7 +81,6 @@ FrmTimer::FrmTimer()
         Qt::QueuedConnection);
     // Out of the socket's own signal: discovery waits on the link it came from.
     connect(&link, &CommLink::linkRestored, &start, &ControllerStart::Rediscover, Qt::QueuedConnection);
-    start.InitPlugin = [] { tspi::InitPlugin(); };
     start.ReadIRFiles = [] {
         IRFiles::ReadIRMap();
         IRFiles::BuildIRLookup();
@@ -104,18 +100,10 @@ FrmTimer::~FrmTimer()
 
 int FrmTimer::pollIntervalMs()
 {
-    // 0 (or anything below 1 ms) is a timer that never ticks: no polling.
-    const double ms = VbString::Val(gPlugin.PollInterval);
-    if (ms < 1)
-        return 0;
-    return ms <= 86400000 ? int(ms) : kDefaultPollMs;
+    return VariablePoll::pollIntervalMs();
 }
 
 void FrmTimer::EnablePollTimer(bool enable)
 {
-    Timer2.setEnabled(false);
-    if (!enable)
-        return;
-    Timer2.setInterval(pollIntervalMs());
-    Timer2.setEnabled(true); // an interval of 0 never ticks
+    poll.EnablePollTimer(enable);
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include <QObject>
 
-#include "CommLink.h"
+#include "ControllerParts.h"
 #include "ControllerStart.h"
 #include "HostCommands.h"
 #include "IrTransmit.h"
@@ -9,6 +9,7 @@
 #include "ReportLoop.h"
 #include "VariablePoll.h"
 #include "X10Exec.h"
+#include "link/CommLink.h"
 #include "automation/VbTimer.h"
 
 // The plug-in's hidden timer form: the controller link with everything that
@@ -31,8 +32,9 @@ public:
     X10Exec x10{protocol};
     HostCommands cmds{protocol};
     IrTransmit ir{protocol};
-    ReportLoop loop{*this};
-    VariablePoll poll{*this};
+    ControllerParts parts{link, protocol, start, x10, cmds, ir, Timer2, Timer3};
+    VariablePoll poll{parts};
+    ReportLoop loop{parts, poll};
 
     // Timer2 at the poll interval setting (0: it never ticks), or stopped.
     void EnablePollTimer(bool enable);

@@ -1,6 +1,6 @@
 #include "HostCommands.h"
-#include "CommsLog.h"
-#include "Frames.h"
+#include "link/CommsLog.h"
+#include "link/Frames.h"
 #include "PluginState.h"
 #include "Protocol.h"
 #include "automation/AnsiCodePage.h"

@@ -1,5 +1,5 @@
 #include "IRFiles.h"
-#include "CommsLog.h"
+#include "link/CommsLog.h"
 #include "PluginHost.h"
 #include "PluginState.h"
 

@@ -1,5 +1,5 @@
 #include "PluginHost.h"
-#include "CommsLog.h"
+#include "link/CommsLog.h"
 #include "PluginState.h"
 
 #include "automation/PendingError.h"

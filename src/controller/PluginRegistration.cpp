@@ -1,7 +1,6 @@
 #include "PluginRegistration.h"
-#include "FrmTimer.h"
 #include "PluginState.h"
-#include "SerialComm.h"
+#include "link/SerialComm.h"
 #include "tspi.h"
 
 #include "automation/ClassRegistry.h"

@@ -3,6 +3,11 @@
 PluginState gPlugin;
 ControllerTiming gControllerTiming;
 
+namespace {
+// The link works on the plug-in's state from the first link made.
+[[maybe_unused]] const bool sLinkStateShared = (ShareLinkState(gPlugin, gControllerTiming), true);
+} // namespace
+
 void ResetPluginState()
 {
     gPlugin = PluginState{};

@@ -8,6 +8,7 @@
 #include <array>
 
 #include "CommandRing.h"
+#include "link/LinkState.h"
 #include "automation/Dictionary.h"
 #include "automation/Object.h"
 
@@ -21,15 +22,11 @@ struct umap
 };
 
 // State of the controller plug-in shared by its modules (link, protocol, ring,
-// polls, dialog). Single-threaded: touched on the UI thread only.
-struct PluginState
+// polls, dialog). Single-threaded: touched on the UI thread only. The link
+// part is the link's own state, shared with it.
+struct PluginState : LinkState
 {
     // link
-    bool UseSerialComm = false;      // TCP serial-server link instead of a local port
-    QString SerialIPAddress;
-    QString CommPort = "1";          // number (TCP port / COM number) or a device path
-    bool PortOpenFlag = false;
-    bool CommsStarted = false;
     bool ConfigDialogOpen = false;
     bool DisconnectRequested = false;
     bool ToolRunRequested = false;
@@ -43,7 +40,6 @@ struct PluginState
     bool IOPollDue = false;
     bool LinkStartPoll = false;
     int ReplyTimeout = 4;            // seconds
-    std::array<quint8, 501> ReplyBuffer{};
 
     // sides
     bool X10Started = false;
@@ -54,7 +50,6 @@ struct PluginState
     bool Registered = false;
 
     // settings read at start (filled by the settings reader)
-    int LogComms = 0;
     int LogErrors = 1;
     int X10XmitFlag = 1;
     QString KestrelVar = "-1";
@@ -148,12 +143,10 @@ struct TransferBusyScope
 void ResetPluginState();
 
 // Waits the controller needs; shortened only by tests.
-struct ControllerTiming
+struct ControllerTiming : LinkTiming
 {
-    int linkSettleMs = 2000;      // after opening the link
     int unitTableDelayMs = 2000;  // before the unit table reply is awaited
     int parameterDelayMs = 3000;  // between loading a parameter set and reading it
-    int reconnectMs = 2000;       // TCP connect retry period
     int clockSyncDelayMs = 2000;  // before the clock is set
     int initIOWaitMs = 2000;      // before the first variable poll of the I/O start
     int shutdownWaitMs = 2000;    // between stopping the poll and closing the link

@@ -1,5 +1,5 @@
 #include "PointMap.h"
-#include "CommsLog.h"
+#include "link/CommsLog.h"
 #include "DeviceCreation.h"
 #include "IRFiles.h"
 #include "PluginHost.h"

@@ -1,33 +1,15 @@
 #pragma once
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QObject>
+#include "link/SerialProtocol.h"
 
-class CommLink;
-
-// Frames out, replies in: the reply wait every sender uses, and the one parser
-// of the controller's own reports shared by the reply wait and the report loop.
-class Protocol : public QObject
+// The one parser of the controller's own reports, for the reply wait and the
+// report loop alike: X10 traffic, IR matches, I/O point changes and touches,
+// handed to the host under the plug-in's unit mappings.
+class Protocol : public SerialProtocol
 {
-    Q_OBJECT
 public:
-    enum class ReportOutcome { Handled, EndsAckWait, LearnMatched };
-    enum class Context { ReplyWait, ReportLoop };
-
     explicit Protocol(CommLink& link, QObject* parent = nullptr);
-    CommLink& link() { return m_link; }
 
-    int SendFrame(const QByteArray& frame);
-    bool WaitReply(int timeoutSeconds, int length, int firstByte);
-
-    // Reads the complete reports waiting, at most maxUnits of them (anything
-    // else is dropped three bytes at a time, a block reply out of turn whole);
-    // stops at a report whose bytes have not all arrived. True when more waits.
-    bool ReadReports(int maxUnits = 64);
-    // Waits ms milliseconds inside an exchange, handing on the reports that
-    // arrive meanwhile; the reply being waited for is left in the buffer.
-    void Settle(int ms);
-    ReportOutcome HandleReport(const QByteArray& report, Context context);
+    ReportOutcome HandleReport(const QByteArray& report, Context context) override;
 
     void HandleX10Packet(quint8 b0, quint8 b1, quint8 b2);
     void HandleIOPointChange(quint8 module, quint8 point, quint8 value);
@@ -36,47 +18,8 @@ public:
     // Host status (2 on, 3 off) and value of a point under its mapping's rule.
     static void PointStatus(int utype, int point, int invert, int state, int& status, int& value);
 
-    static void Delay(int ms);
-    static void WaitMs(int ms) { if (ms > 0) Delay(ms); }
-    static void WaitSeconds(int s) { if (s > 0) Delay(s * 1000); }
-
-    // A unit that has waited incomplete at the front this long is given up.
-    static constexpr int kStuckMs = 2000;
-    // How long the rest of a given-up block reply is still looked out for, so
-    // that its bytes are dropped when they come instead of read as reports.
-    static constexpr int kRemainderMs = 30000;
-    // Bytes of a given-up block reply still expected (0 when none).
-    int owedRemainder() const { return m_owed; }
     static constexpr int kMaxPendingX10Units = 32;
 
-private:
-    // What waits at the front of the receive buffer.
-    struct Front
-    {
-        enum Kind { Empty, Partial, Report, Block, Other } kind;
-        int length;
-        int first;
-    };
-    Front front(int count);
-    bool stuck(int count);
-    int sleepForData(int ms);
-    QByteArray take(int n);
-    void readReply(int length);
-    // Takes the 264-byte unit at the front into the reply buffer (true), unless
-    // it fails its check and a 2A inside it may begin the real reply: then the
-    // bytes before that 2A go and the wait goes on (false). A failing unit
-    // without one is still taken, for the caller's own check to count.
-    bool takeBlockUnit();
-    // Gives up the incomplete block unit at the front: its bytes go, and the
-    // rest of it is looked out for.
-    void abandonBlockUnit(int count);
-    // Drops what waits at the front as the rest of an abandoned block reply;
-    // true when it dropped anything.
-    bool dropRemainder(int count, bool blockWait);
-    CommLink& m_link;
-    int m_owed = 0;
-    QElapsedTimer m_owedClock;
-    QElapsedTimer m_stuckClock;
-    quint64 m_stuckMark = 0;
-    int m_stuckCount = 0;
+protected:
+    bool LearnWaiting() const override;
 };

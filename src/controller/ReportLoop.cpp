@@ -1,6 +1,13 @@
 #include "ReportLoop.h"
-#include "CommsLog.h"
-#include "FrmTimer.h"
+#include "link/CommsLog.h"
+#include "ControllerStart.h"
+#include "HostCommands.h"
+#include "IrTransmit.h"
+#include "Protocol.h"
+#include "VariablePoll.h"
+#include "X10Exec.h"
+#include "link/CommLink.h"
+#include "automation/VbTimer.h"
 #include "PluginHooks.h"
 #include "PluginHost.h"
 #include "PluginSettings.h"
@@ -33,7 +40,7 @@ bool interactive()
 }
 } // namespace
 
-ReportLoop::ReportLoop(FrmTimer& form) : m_form(form) {}
+ReportLoop::ReportLoop(const ControllerParts& parts, VariablePoll& poll) : m_parts(parts), m_poll(poll) {}
 
 void ReportLoop::QExec(const QString& housecode, const QString& DeviceCode, int command, long brightness, int data1,
                        int data2)
@@ -45,8 +52,8 @@ void ReportLoop::QExec(const QString& housecode, const QString& DeviceCode, int 
 void ReportLoop::logError()
 {
     // The type of the value last read in this pass: a byte array, or nothing yet.
-    const QString type = m_form.link.readCount() != m_passReadMark ? QStringLiteral("Byte()") : QStringLiteral("Empty");
-    PluginHost::logTrapped("Timer3 b=" + type + ", count c=" + QString::number(m_form.link.BytesWaiting()));
+    const QString type = m_parts.link.readCount() != m_passReadMark ? QStringLiteral("Byte()") : QStringLiteral("Empty");
+    PluginHost::logTrapped("Timer3 b=" + type + ", count c=" + QString::number(m_parts.link.BytesWaiting()));
 }
 
 void ReportLoop::Timer3_Timer()
@@ -54,7 +61,7 @@ void ReportLoop::Timer3_Timer()
     if (gPlugin.X10Sending || gPlugin.TransferBusy || gPlugin.TimerRunning)
         return;
     RunningScope running;
-    m_passReadMark = m_form.link.readCount();
+    m_passReadMark = m_parts.link.readCount();
     if (!gPlugin.PortOpenFlag) {
         gPlugin.Ring.clear();
         return;
@@ -68,7 +75,7 @@ void ReportLoop::Timer3_Timer()
         gPlugin.LinkStartPoll = false;
         bool polled = false;
         try {
-            polled = m_form.poll.PollIO();
+            polled = m_poll.PollIO();
         } catch (...) {
             logError();
         }
@@ -88,7 +95,7 @@ void ReportLoop::reports()
 {
     bool more = false;
     try {
-        more = m_form.protocol.ReadReports(kMaxReportsPerPass);
+        more = m_parts.protocol.ReadReports(kMaxReportsPerPass);
     } catch (...) {
         logError();
     }
@@ -118,17 +125,17 @@ void ReportLoop::drain()
 void ReportLoop::Execute(const RingEntry& e)
 {
     if (e.command < 19) {
-        m_form.x10.ExecX10(e.housecode, e.DeviceCode, e.command, int(e.brightness), e.data1, e.data2);
+        m_parts.x10.ExecX10(e.housecode, e.DeviceCode, e.command, int(e.brightness), e.data1, e.data2);
         return;
     }
     switch (e.command) {
     case 19:
-        m_form.cmds.SetVar(int(VbString::Val(e.DeviceCode)), e.brightness);
+        m_parts.cmds.SetVar(int(VbString::Val(e.DeviceCode)), e.brightness);
         break;
     case 100: {
         const int zone = gPlugin.HasIRZoneModules ? e.data1 : 0;
         if (zone < 1 || zone == 17) {
-            m_form.ir.PlayIRLocation(e.brightness);
+            m_parts.ir.PlayIRLocation(e.brightness);
             break;
         }
         int module = 0, port = zone - 1;
@@ -138,14 +145,14 @@ void ReportLoop::Execute(const RingEntry& e)
         }
         if (module >= gPlugin.IRZoneModuleCount)
             module = 0;
-        m_form.ir.PlayIRZone(gPlugin.IRZoneModules.value(module), port, e.brightness);
+        m_parts.ir.PlayIRZone(gPlugin.IRZoneModules.value(module), port, e.brightness);
         break;
     }
     case 101:
-        m_form.cmds.SetModulePoint(e.data1, e.data2, int(e.brightness));
+        m_parts.cmds.SetModulePoint(e.data1, e.data2, int(e.brightness));
         break;
     case 102:
-        m_form.ir.PlayIRZone(int(e.brightness), e.data1, e.data2);
+        m_parts.ir.PlayIRZone(int(e.brightness), e.data1, e.data2);
         break;
     case 103:
         LearnIRPrompt(e.brightness);
@@ -201,7 +208,7 @@ void ReportLoop::MirrorPoints()
 void ReportLoop::LearnIRPrompt(long location)
 {
     gPlugin.TransferBusy = true;
-    m_form.ir.LearnIRStart(location);
+    m_parts.ir.LearnIRStart(location);
     gPlugin.TransferBusy = true;
     if (interactive()) {
         QMessageBox box(QMessageBox::Information, kProgramName,
@@ -212,7 +219,7 @@ void ReportLoop::LearnIRPrompt(long location)
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
         box.exec();
     }
-    m_form.ir.LearnIREnd();
+    m_parts.ir.LearnIREnd();
     if (interactive())
         QApplication::beep();
     gPlugin.TransferBusy = false;
@@ -220,9 +227,9 @@ void ReportLoop::LearnIRPrompt(long location)
 
 void ReportLoop::toolHandOff()
 {
-    m_form.Timer2.setEnabled(false);
-    m_form.Timer3.setEnabled(false);
-    m_form.link.CloseCommLink(false);
+    m_parts.Timer2.setEnabled(false);
+    m_parts.Timer3.setEnabled(false);
+    m_parts.link.CloseCommLink(false);
     gPlugin.PortOpenFlag = false;
     if (gPlugin.ConfigDialogOpen && PluginHooksInstance().dialogPortClosed)
         PluginHooksInstance().dialogPortClosed();
@@ -237,7 +244,7 @@ void ReportLoop::toolHandOff()
         gPlugin.CommsStarted = false;
         // The restart's waits pump events: this pass must not block the next one.
         gPlugin.TimerRunning = false;
-        m_form.start.StartCommunications();
+        m_parts.start.StartCommunications();
         gPlugin.TimerRunning = true;
     }
     PluginHost::ignoring(

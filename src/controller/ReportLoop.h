@@ -2,8 +2,10 @@
 #include <QObject>
 #include <QString>
 
+#include "ControllerParts.h"
+
 struct RingEntry;
-class FrmTimer;
+class VariablePoll;
 
 // The one procedure that talks to the controller: reads its reports, carries
 // out the queued commands in order, polls and mirrors the I/O points when due
@@ -12,7 +14,7 @@ class ReportLoop : public QObject
 {
     Q_OBJECT
 public:
-    explicit ReportLoop(FrmTimer& form);
+    ReportLoop(const ControllerParts& parts, VariablePoll& poll);
 
     // Queues one command (dropped when 50 wait) and runs the loop at once.
     void QExec(const QString& housecode, const QString& DeviceCode, int command, long brightness, int data1,
@@ -32,7 +34,8 @@ private:
     void toolHandOff();
     void runTool();
     void logError();
-    FrmTimer& m_form;
+    ControllerParts m_parts;
+    VariablePoll& m_poll;
     quint64 m_passReadMark = 0; // link bytes read before this pass
     bool m_nextPassQueued = false;
 };

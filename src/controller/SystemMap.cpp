@@ -1,5 +1,5 @@
 #include "SystemMap.h"
-#include "CommsLog.h"
+#include "link/CommsLog.h"
 
 #include "core/Globals.h"
 #include "automation/AnsiCodePage.h"

@@ -1,5 +1,5 @@
 #include "UnitMappings.h"
-#include "CommsLog.h"
+#include "link/CommsLog.h"
 #include "PluginHost.h"
 #include "PluginSettings.h"
 

@@ -1,7 +1,9 @@
 #include "VariablePoll.h"
-#include "CommsLog.h"
-#include "FrmTimer.h"
-#include "Frames.h"
+#include "link/CommsLog.h"
+#include "ControllerStart.h"
+#include "HostCommands.h"
+#include "Protocol.h"
+#include "link/Frames.h"
 #include "PluginHost.h"
 #include "PluginState.h"
 #include "UnitMappings.h"
@@ -9,6 +11,8 @@
 #include "core/Globals.h"
 
 #include "automation/Latin1Case.h"
+#include "automation/VbString.h"
+#include "automation/VbTimer.h"
 
 #include <QTime>
 
@@ -17,9 +21,10 @@ QString hex2(int v)
 {
     return Latin1Case::upper(QString::number(v, 16)).rightJustified(2, '0');
 }
+constexpr int kDefaultPollMs = 500;
 } // namespace
 
-VariablePoll::VariablePoll(FrmTimer& form) : m_form(form)
+VariablePoll::VariablePoll(const ControllerParts& parts) : m_parts(parts)
 {
     currentHour = [] { return QTime::currentTime().hour(); };
 }
@@ -34,9 +39,9 @@ VariablePoll::Read VariablePoll::blockRead(const QByteArray& request, const Text
     bool got = false;
     for (int attempt = 0; attempt < 2 && !got; ++attempt) {
         TransferBusyScope busy;
-        m_form.cmds.xasend(request);
+        m_parts.cmds.xasend(request);
         WriteCommsLog(t.waiting);
-        got = m_form.protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A);
+        got = m_parts.protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A);
     }
     if (!got) {
         ++gPlugin.TimeoutCount;
@@ -125,7 +130,7 @@ void VariablePoll::Timer2_Timer()
     if (gPlugin.PageRefreshFlag == 1)
         gPlugin.PageRefreshFlag = 0;
     if (!gPlugin.DiscoveryComplete)
-        PluginHost::ignoring([&] { m_form.start.ProbeController(); });
+        PluginHost::ignoring([&] { m_parts.start.ProbeController(); });
     bool polled = false;
     PluginHost::ignoring([&] { polled = PollVars(); });
     bool complete = true;
@@ -166,8 +171,8 @@ void VariablePoll::Timer2_Timer()
     }
     if (complete)
         gPlugin.IOPollDue = true;
-    if (m_form.Timer2.interval() != FrmTimer::pollIntervalMs())
-        m_form.EnablePollTimer(true);
+    if (m_parts.Timer2.interval() != pollIntervalMs())
+        EnablePollTimer(true);
     gPlugin.TimerRunning = false;
     // The clock is set once in the hour from 01:00 and again the next day.
     const int hour = currentHour();
@@ -175,7 +180,7 @@ void VariablePoll::Timer2_Timer()
         ClockSynced = 0;
     } else if (ClockSynced != 1) {
         ClockSynced = 1;
-        PluginHost::ignoring([&] { m_form.start.SyncClock(); });
+        PluginHost::ignoring([&] { m_parts.start.SyncClock(); });
     }
     if (gPlugin.PageRefreshFlag == 0)
         gPlugin.PageRefreshFlag = -1;
@@ -186,15 +191,15 @@ int VariablePoll::StartGetAnalog(int, int point)
     if (!gPlugin.IOEnabled)
         return 0;
     TransferBusyScope busy;
-    m_form.cmds.xasend(Frames::Command(0x1F, quint8(qBound(0, point + 10, 255))));
-    m_form.protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
+    m_parts.cmds.xasend(Frames::Command(0x1F, quint8(qBound(0, point + 10, 255))));
+    m_parts.protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
     return 0;
 }
 
 int VariablePoll::analogValue(int unit)
 {
-    m_form.cmds.xasend(Frames::BlockRequest(0x8B, 0xB4));
-    if (!m_form.protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A)) {
+    m_parts.cmds.xasend(Frames::BlockRequest(0x8B, 0xB4));
+    if (!m_parts.protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A)) {
         if (gPlugin.LogErrors != 0)
             LogControllerError("Warning", "Quillon Plug-in, Timeout getting analog I/O");
         gPlugin.InterfaceStatusWord = 1;
@@ -226,9 +231,9 @@ int VariablePoll::GetAnalogInput(int unit, int point)
         return 0;
     }
     TransferBusyScope busy;
-    m_form.cmds.xasend(Frames::Command(0x1F, quint8(qBound(0, point + 10, 255))));
-    m_form.protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
-    m_form.protocol.Settle(1000);
+    m_parts.cmds.xasend(Frames::Command(0x1F, quint8(qBound(0, point + 10, 255))));
+    m_parts.protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
+    m_parts.protocol.Settle(1000);
     return analogValue(unit);
 }
 
@@ -237,4 +242,22 @@ int VariablePoll::GetPoint(int unit, int point, bool digital)
     if (!digital)
         return GetAnalogInput(unit, point);
     return Protocol::GetIOPointState(unit, point);
+}
+
+int VariablePoll::pollIntervalMs()
+{
+    // 0 (or anything below 1 ms) is a timer that never ticks: no polling.
+    const double ms = VbString::Val(gPlugin.PollInterval);
+    if (ms < 1)
+        return 0;
+    return ms <= 86400000 ? int(ms) : kDefaultPollMs;
+}
+
+void VariablePoll::EnablePollTimer(bool enable)
+{
+    m_parts.Timer2.setEnabled(false);
+    if (!enable)
+        return;
+    m_parts.Timer2.setInterval(pollIntervalMs());
+    m_parts.Timer2.setEnabled(true); // an interval of 0 never ticks
 }

@@ -4,7 +4,7 @@
 #include <QString>
 #include <functional>
 
-class FrmTimer;
+#include "ControllerParts.h"
 
 // Reads the controller's variable and I/O state blocks and mirrors changed
 // variables into host devices; single analog readings.
@@ -12,7 +12,7 @@ class VariablePoll : public QObject
 {
     Q_OBJECT
 public:
-    explicit VariablePoll(FrmTimer& form);
+    explicit VariablePoll(const ControllerParts& parts);
 
     bool PollIO();
     bool PollVars();
@@ -27,6 +27,10 @@ public:
 
     static QByteArray VarsRequest();
 
+    // Timer2 at the poll interval setting (0: it never ticks), or stopped.
+    void EnablePollTimer(bool enable);
+    static int pollIntervalMs();
+
 private:
     enum class Read { Timeout, CheckError, WrongBuffer, Good };
     struct Texts
@@ -36,5 +40,5 @@ private:
     };
     Read blockRead(const QByteArray& request, const Texts& texts);
     int analogValue(int unit);
-    FrmTimer& m_form;
+    ControllerParts m_parts;
 };

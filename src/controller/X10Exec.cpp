@@ -1,6 +1,6 @@
 #include "X10Exec.h"
-#include "CommsLog.h"
-#include "Frames.h"
+#include "link/CommsLog.h"
+#include "link/Frames.h"
 #include "PluginState.h"
 #include "Protocol.h"
 

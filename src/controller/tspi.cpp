@@ -1,5 +1,5 @@
 #include "tspi.h"
-#include "CommsLog.h"
+#include "link/CommsLog.h"
 #include "DeviceCreation.h"
 #include "FrmTimer.h"
 #include "IRFiles.h"
@@ -147,7 +147,7 @@ tspi::tspi()
 {
     // The first object binds the timers and the link; later ones share them.
     if (sInstanceCount == 0 || !FrmTimer::instance())
-        FrmTimer::load();
+        FrmTimer::load()->start.InitPlugin = [] { tspi::InitPlugin(); };
     ++sInstanceCount;
 }
 

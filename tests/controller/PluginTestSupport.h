@@ -1,6 +1,7 @@
 #pragma once
 #include "TestSupport.h"
 
+#include "controller/DeviceCreation.h"
 #include "controller/DeviceSelection.h"
 #include "controller/FrmTimer.h"
 #include "controller/tspi.h"

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
-#include "controller/CommsLog.h"
+#include "controller/link/CommsLog.h"
 #include "core/Globals.h"
 
 QStringList& loggedEntries()

@@ -1,5 +1,5 @@
 #pragma once
-#include "controller/CommLink.h"
+#include "controller/link/CommLink.h"
 #include "controller/ControllerHost.h"
 #include "controller/ControllerStart.h"
 #include "controller/HostCommands.h"

@@ -1,6 +1,6 @@
 // Discovery, side switching and every command kind against the simulator.
 #include "TestSupport.h"
-#include "controller/Frames.h"
+#include "controller/link/Frames.h"
 
 namespace {
 QByteArray hex(const char* s) { return QByteArray::fromHex(s); }

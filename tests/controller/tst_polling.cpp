@@ -1,7 +1,7 @@
 #include "PluginTestSupport.h"
 
-#include "controller/CommsLog.h"
-#include "controller/Frames.h"
+#include "controller/link/CommsLog.h"
+#include "controller/link/Frames.h"
 #include "controller/VariablePoll.h"
 #include "core/Globals.h"
 #include "host/Application.h"

@@ -1,8 +1,8 @@
 // A controller that comes up late, answers late or floods the line, against the simulator.
 #include "PluginTestSupport.h"
 
-#include "controller/Frames.h"
-#include "controller/SerialComm.h"
+#include "controller/link/Frames.h"
+#include "controller/link/SerialComm.h"
 #include "host/Application.h"
 #include "host/HostGlobals.h"
 

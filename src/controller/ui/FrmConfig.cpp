@@ -1,6 +1,6 @@
 #include "FrmConfig.h"
 
-#include "controller/CommsLog.h"
+#include "controller/link/CommsLog.h"
 #include "core/PageStyle.h"
 #include "controller/DeviceCreation.h"
 #include "controller/FrmTimer.h"

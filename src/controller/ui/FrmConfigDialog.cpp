@@ -1,7 +1,7 @@
 #include "FrmConfigDialog.h"
-#include "UiDisplay.h"
+#include "host/ui/UiDisplay.h"
 
-#include "controller/CommsLog.h"
+#include "controller/link/CommsLog.h"
 #include "controller/PluginState.h"
 #include "core/Globals.h"
 

@@ -1,10 +1,8 @@
 #include "UiRegistration.h"
 #include "FrmConfig.h"
 #include "FrmConfigDialog.h"
-#include "frmSetupDialog.h"
 
 #include "controller/PluginHooks.h"
-#include "host/HostHooks.h"
 
 void registerControllerUi()
 {
@@ -18,5 +16,4 @@ void registerControllerUi()
         if (FrmConfig* form = FrmConfig::instance())
             form->portClosed();
     };
-    HostHooksInstance().showPluginSelection = [] { frmSetupDialog::showDialog(); };
 }

@@ -1,5 +1,4 @@
 #pragma once
 
-// Wires the configuration dialog and the plug-in selection dialog to the
-// plug-in's menu, the report loop and the host's start-up.
+// Wires the configuration dialog to the plug-in's menu and the report loop.
 void registerControllerUi();

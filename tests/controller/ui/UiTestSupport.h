@@ -3,6 +3,7 @@
 
 #include "controller/ui/FrmConfig.h"
 #include "controller/ui/UiRegistration.h"
+#include "host/ui/HostUiRegistration.h"
 #include "controller/PluginHooks.h"
 #include "core/IniTool.h"
 
@@ -40,6 +41,7 @@ protected:
     {
         PluginFixture::SetUp();
         registerControllerUi();
+        registerHostUi();
     }
     void TearDown() override
     {

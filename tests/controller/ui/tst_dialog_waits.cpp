@@ -3,8 +3,8 @@
 #include "UiTestSupport.h"
 
 #include "controller/ui/FrmConfigDialog.h"
-#include "controller/ui/UiDisplay.h"
-#include "controller/ui/frmSetupDialog.h"
+#include "host/ui/UiDisplay.h"
+#include "host/ui/frmSetupDialog.h"
 #include "controller/UnitMappings.h"
 #include "core/CoreHooks.h"
 #include "host/Application.h"

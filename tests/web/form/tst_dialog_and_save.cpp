@@ -4,7 +4,7 @@
 
 #include "controller/ui/FrmConfig.h"
 #include "controller/ui/FrmConfigDialog.h"
-#include "controller/ui/UiDisplay.h"
+#include "host/ui/UiDisplay.h"
 #include "controller/ui/UiRegistration.h"
 #include "controller/UnitMappings.h"
 #include "host/HostGlobals.h"

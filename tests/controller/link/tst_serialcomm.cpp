@@ -3,7 +3,7 @@
 #include "PluginTestSupport.h"
 
 #include "controller/PluginRegistration.h"
-#include "controller/SerialComm.h"
+#include "controller/link/SerialComm.h"
 #include "automation/ClassRegistry.h"
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"

@@ -1,6 +1,6 @@
 #include "SerialComm.h"
 #include "CommsLog.h"
-#include "PluginState.h"
+#include "LinkState.h"
 
 #include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
@@ -142,7 +142,7 @@ bool SerialComm::openProcedure()
         return false; // one open at a time: the running one keeps trying
     m_inOpenWait = true;
     attempt();
-    m_connectTimer.start(gControllerTiming.reconnectMs);
+    m_connectTimer.start(linkTiming().reconnectMs);
     QEventLoop loop;
     auto c1 = connect(this, &SerialComm::linkUp, &loop, &QEventLoop::quit);
     QTimer tickWatch;
@@ -180,7 +180,7 @@ void SerialComm::onConnectTick()
 void SerialComm::onConnected()
 {
     m_connectTimer.stop();
-    m_lastingTimer.start(gControllerTiming.reconnectMs);
+    m_lastingTimer.start(linkTiming().reconnectMs);
     // Whatever was left of the last connection belongs to exchanges long given up.
     clearBuffer();
     // A serial line has no use for coalescing small writes.
@@ -200,7 +200,7 @@ void SerialComm::onDisconnected()
         return; // closed by us: stays closed
     m_ticks = 0;
     if (!m_connectTimer.isActive())
-        m_connectTimer.start(gControllerTiming.reconnectMs);
+        m_connectTimer.start(linkTiming().reconnectMs);
     // A server that accepts and closes at once (its port held by another client)
     // is tried once more at once and then once a period, and costs one entry.
     if (m_closeLogged)
@@ -224,7 +224,7 @@ void SerialComm::onError(QAbstractSocket::SocketError e)
                                       + ", " + QString::number(SystemErrorNumber(e)) + " " + m_socket.errorString());
     }
     if (!m_connectTimer.isActive())
-        m_connectTimer.start(gControllerTiming.reconnectMs);
+        m_connectTimer.start(linkTiming().reconnectMs);
 }
 
 int SerialComm::SystemErrorNumber(QAbstractSocket::SocketError e)

@@ -1,11 +1,14 @@
 #include "CommLink.h"
 #include "CommsLog.h"
-#include "PluginState.h"
-#include "Protocol.h"
+#include "LinkState.h"
 #include "SerialComm.h"
 #include "SerialPortLink.h"
 
+#include "core/Globals.h"
 #include "host/HostGlobals.h"
+
+#include <QEventLoop>
+#include <QTimer>
 
 CommLink::CommLink(QObject* parent) : QObject(parent), m_serial(new SerialPortLink(this))
 {
@@ -53,10 +56,10 @@ void CommLink::OpenCommLink()
 {
     bool open = false;
     m_opening = true;
-    if (gPlugin.UseSerialComm) {
+    if (linkState().UseSerialComm) {
         ensureTcp();
-        m_tcp->setIP(gPlugin.SerialIPAddress);
-        m_tcp->setCommPort(gPlugin.CommPort.trimmed().toLong());
+        m_tcp->setIP(linkState().SerialIPAddress);
+        m_tcp->setCommPort(linkState().CommPort.trimmed().toLong());
         m_tcp->setInputMode(1);
         m_tcp->setTimeout(1000);
         m_tcp->setRThreshold(1);
@@ -65,17 +68,17 @@ void CommLink::OpenCommLink()
         tcp->setPortOpen(true);
         open = tcp->PortOpen() && m_tcp == tcp;
     } else {
-        m_serial->setCommPort(gPlugin.CommPort);
+        m_serial->setCommPort(linkState().CommPort);
         open = m_serial->setPortOpen(true);
     }
     m_opening = false;
     if (open) {
-        gPlugin.PortOpenFlag = true;
+        linkState().PortOpenFlag = true;
         emit portOpenChanged(true);
-        Protocol::Delay(gControllerTiming.linkSettleMs);
-        gPlugin.CommsStarted = gPlugin.PortOpenFlag;
+        CommLink::Delay(linkTiming().linkSettleMs);
+        linkState().CommsStarted = linkState().PortOpenFlag;
     }
-    LogControllerError("xaptvkKorvane", "Using Comm Port " + gPlugin.SerialIPAddress + " " + gPlugin.CommPort);
+    LogControllerError("xaptvkKorvane", "Using Comm Port " + linkState().SerialIPAddress + " " + linkState().CommPort);
 }
 
 void CommLink::CloseCommLink(bool release)
@@ -92,8 +95,8 @@ void CommLink::CloseCommLink(bool release)
         }
     }
     m_serial->setPortOpen(false);
-    gPlugin.PortOpenFlag = false;
-    gPlugin.CommsStarted = false;
+    linkState().PortOpenFlag = false;
+    linkState().CommsStarted = false;
     emit portOpenChanged(false);
 }
 
@@ -101,23 +104,23 @@ void CommLink::onUp()
 {
     if (m_opening)
         return; // OpenCommLink sets the flags itself after its settle time
-    gPlugin.PortOpenFlag = true;
-    gPlugin.CommsStarted = true;
+    linkState().PortOpenFlag = true;
+    linkState().CommsStarted = true;
     emit portOpenChanged(true);
     emit linkRestored();
 }
 
 void CommLink::onDown()
 {
-    gPlugin.PortOpenFlag = false;
-    gPlugin.CommsStarted = false;
+    linkState().PortOpenFlag = false;
+    linkState().CommsStarted = false;
     emit portOpenChanged(false);
 }
 
 int CommLink::ReadByte()
 {
     ++m_readCount;
-    if (gPlugin.UseSerialComm) {
+    if (linkState().UseSerialComm) {
         if (!m_tcp || m_tcp->InBufferCount() == 0)
             return 0;
         QByteArray b = m_tcp->InputData();
@@ -128,21 +131,21 @@ int CommLink::ReadByte()
 
 int CommLink::PeekByte()
 {
-    if (gPlugin.UseSerialComm)
+    if (linkState().UseSerialComm)
         return m_tcp ? m_tcp->PeekByte() : -1;
     return m_serial->PeekByte();
 }
 
 QByteArray CommLink::Peek(int n)
 {
-    if (gPlugin.UseSerialComm)
+    if (linkState().UseSerialComm)
         return m_tcp ? m_tcp->Peek(n) : QByteArray();
     return m_serial->Peek(n);
 }
 
 int CommLink::BytesWaiting()
 {
-    if (gPlugin.UseSerialComm) {
+    if (linkState().UseSerialComm) {
         if (!m_tcp)
             return 0;
         m_tcp->Refill();
@@ -153,10 +156,20 @@ int CommLink::BytesWaiting()
 
 void CommLink::WriteBytes(const QByteArray& bytes)
 {
-    if (gPlugin.UseSerialComm) {
+    if (linkState().UseSerialComm) {
         if (m_tcp)
             m_tcp->Output(bytes);
     } else {
         m_serial->Output(bytes);
     }
+}
+
+void CommLink::Delay(int ms)
+{
+    // Once the program is exiting no exchange with the controller is worth waiting for.
+    if (ms <= 0 || gShuttingDown)
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }

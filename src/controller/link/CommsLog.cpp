@@ -1,5 +1,5 @@
 #include "CommsLog.h"
-#include "PluginState.h"
+#include "LinkState.h"
 
 #include "automation/AnsiCodePage.h"
 #include "automation/VbDate.h"
@@ -26,7 +26,7 @@ std::function<void(const QString&, const QString&)>& ControllerLogObserver()
 
 void WriteCommsLog(const QString& text)
 {
-    if (gPlugin.LogComms != 1)
+    if (linkState().LogComms != 1)
         return;
     const QString when = VbDate::formatGeneralDate(VbDate::oleNow());
     QFile f(ResolvePathNoCase(gAppPath, "Data/quillon.log"));

@@ -28,6 +28,10 @@ public:
     int BytesWaiting();
     void WriteBytes(const QByteArray& bytes);
 
+    // Lets events run for ms milliseconds; nothing is waited for once the
+    // program is exiting.
+    static void Delay(int ms);
+
     // Bytes read since the link object was made.
     quint64 readCount() const { return m_readCount; }
 

@@ -1,6 +1,6 @@
 #include "SerialPortLink.h"
 #include "CommsLog.h"
-#include "PluginState.h"
+#include "LinkState.h"
 
 SerialPortLink::SerialPortLink(QObject* parent) : QObject(parent)
 {
@@ -92,7 +92,7 @@ void SerialPortLink::closeAfterError()
         return; // closed or opened by the plug-in meanwhile
     if (m_port.isOpen())
         m_port.close();
-    m_reopen.start(gControllerTiming.reconnectMs);
+    m_reopen.start(linkTiming().reconnectMs);
     emit linkDown();
 }
 

@@ -1,8 +1,8 @@
 // Opening, losing and regaining the controller link over TCP and a pseudo-terminal.
 #include "TestSupport.h"
-#include "controller/Frames.h"
-#include "controller/SerialComm.h"
-#include "controller/SerialPortLink.h"
+#include "controller/link/Frames.h"
+#include "controller/link/SerialComm.h"
+#include "controller/link/SerialPortLink.h"
 
 #include <QFile>
 
