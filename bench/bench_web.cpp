@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <memory>
 #include <vector>
+#include "LoopbackClients.h"
 #include "WaitUntil.h"
 
 namespace {
@@ -60,8 +61,7 @@ double load(quint16 port, const QByteArray &target, int total, int concurrency, 
     std::function<void()> launch = [&] {
         if (started >= total)
             return;
-        ++started;
-        auto *socket = new QTcpSocket;
+        QTcpSocket *socket = connectFrom(started++, port);
         auto received = std::make_shared<qint64>(0);
         QObject::connect(socket, &QTcpSocket::connected, [socket, target] {
             socket->write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
@@ -84,7 +84,6 @@ double load(quint16 port, const QByteArray &target, int total, int concurrency, 
                 launch();
             }
         });
-        socket->connectToHost(QHostAddress::LocalHost, port);
     };
     for (int i = 0; i < concurrency; ++i)
         launch();

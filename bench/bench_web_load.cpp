@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <vector>
+#include "LoopbackClients.h"
 #include "WaitUntil.h"
 
 namespace {
@@ -40,19 +41,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile f(path);
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
     f.write(bytes);
-}
-
-// Client i connects from its own loopback address (7 addresses, so no
-// address holds more than 8 of 50 connections).
-QTcpSocket *connectFrom(int i, quint16 port)
-{
-    auto *socket = new QTcpSocket;
-    const QHostAddress source(QStringLiteral("127.0.0.") + QString::number(2 + i % 7));
-    for (int attempt = 0; attempt < 50; ++attempt)
-        if (socket->bind(source, quint16(20000 + QRandomGenerator::global()->bounded(10000))))
-            break;
-    socket->connectToHost(QHostAddress::LocalHost, port);
-    return socket;
 }
 
 struct Figures
