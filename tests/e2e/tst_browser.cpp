@@ -1,14 +1,13 @@
 // The status page in a real browser: the system's Chromium, driven headless by
 // tests/browser/status_page.js, against the whole program and the controller
 // simulator on loopback. Screenshots land in this test's build folder.
+#include "BrowserScript.h"
 #include "BridgeRig.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -17,7 +16,7 @@
 
 namespace {
 
-const QString kChromium = QStringLiteral("/usr/bin/chromium");
+using BrowserScript::kChromium;
 
 quint16 freePort()
 {
@@ -70,24 +69,8 @@ protected:
     bool browse(QJsonObject options)
     {
         options.insert(QStringLiteral("url"), url());
-        options.insert(QStringLiteral("chromium"), kChromium);
         options.insert(QStringLiteral("xapPort"), int(rig.port));
-        QProcess script;
-        script.setProcessChannelMode(QProcess::MergedChannels);
-        script.setWorkingDirectory(QStringLiteral(KORVANE_BROWSER_DIR));
-        script.start(node, {QStringLiteral(KORVANE_BROWSER_DIR "/status_page.js"),
-                            QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact))});
-        if (!script.waitForStarted(10000)) {
-            output = "node did not start";
-            return false;
-        }
-        const bool ended = waitUntil([&] { return script.state() == QProcess::NotRunning; }, 180000);
-        if (!ended) {
-            script.kill();
-            script.waitForFinished(5000);
-        }
-        output = script.readAll();
-        return ended && script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
+        return BrowserScript::run(node, options, output);
     }
 
     QString node;

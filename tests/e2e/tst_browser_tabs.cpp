@@ -2,21 +2,20 @@
 // Chromium, headless, driven by tests/browser/status_page.js): each tab makes
 // its own edits and both save, in either order; the settings files then
 // differ from before in exactly the keys the two users changed.
+#include "BrowserScript.h"
 #include "DemoProgram.h"
 #include "WaitUntil.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-const QString kChromium = QStringLiteral("/usr/bin/chromium");
+using BrowserScript::kChromium;
 const QString kStore = QStringLiteral("tvkXapKorvane.ini/[PLUGINDEVICES]/");
 const QString kReceived = QStringLiteral("tvkXapKorvane.ini/[RECEIVED]/");
 
@@ -65,23 +64,7 @@ protected:
     bool browse(QJsonObject options)
     {
         options.insert(QStringLiteral("url"), demo.url());
-        options.insert(QStringLiteral("chromium"), kChromium);
-        QProcess script;
-        script.setProcessChannelMode(QProcess::MergedChannels);
-        script.setWorkingDirectory(QStringLiteral(KORVANE_BROWSER_DIR));
-        script.start(node, {QStringLiteral(KORVANE_BROWSER_DIR "/status_page.js"),
-                            QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact))});
-        if (!script.waitForStarted(10000)) {
-            output = "node did not start";
-            return false;
-        }
-        const bool ended = waitUntil([&] { return script.state() == QProcess::NotRunning; }, 180000);
-        if (!ended) {
-            script.kill();
-            script.waitForFinished(5000);
-        }
-        output = script.readAll();
-        return ended && script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
+        return BrowserScript::run(node, options, output);
     }
 
     // Both tabs' edits saved in `order` ("ab" or "ba"); returns the keys that changed.

@@ -1,6 +1,7 @@
 // The status page's posted forms against the running program and the
 // simulator executable: the demo's page is fetched, its form collected and
 // posted back as a browser would, with a row button and with Save.
+#include "FormFields.h"
 #include "KorvaneProcess.h"
 #include "QuillonSimProcess.h"
 #include "XapListener.h"
@@ -23,21 +24,10 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-using Fields = QList<QPair<QString, QString>>;
-
-// The attribute of one input tag, written as the page writes it: name='x' or name ='x'.
-QString attribute(const QString& tag, const QString& name)
-{
-    const QRegularExpression re("\\b" + name + "\\s*=\\s*'([^']*)'", QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = re.match(tag);
-    return m.hasMatch() ? m.captured(1) : QString();
-}
-
-QString unescape(QString s)
-{
-    s.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"").replace("&#39;", "'");
-    return s.replace("&amp;", "&");
-}
+using FormFields::attribute;
+using FormFields::encode;
+using FormFields::Fields;
+using FormFields::unescape;
 
 // What a browser posts for the form when no button is pressed: text and
 // hidden fields, ticked check boxes (value "on" unless given).
@@ -61,18 +51,6 @@ Fields collectForm(const QString& page)
         fields.append({name, unescape(attribute(tag, "value"))});
     }
     return fields;
-}
-
-QByteArray encode(const Fields& fields)
-{
-    QByteArray out;
-    for (const auto& [key, value] : fields) {
-        if (!out.isEmpty())
-            out += '&';
-        out += key.toUtf8().toPercentEncoding("*-._").replace("%20", "+") + '='
-            + value.toUtf8().toPercentEncoding("*-._").replace("%20", "+");
-    }
-    return out;
 }
 
 class StatusFormProgram : public ::testing::Test

@@ -2,9 +2,12 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDeadlineTimer>
+#include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -21,6 +24,30 @@ inline void PrintTo(const QString &text, std::ostream *os)
 
 class Request;
 class Response;
+
+// Lets events run for ms milliseconds.
+inline void pause(int ms)
+{
+    QDeadlineTimer t(ms);
+    waitUntil([&] { return t.hasExpired(); }, ms + 1000);
+}
+
+// An open client connection that collects what arrives.
+struct Client
+{
+    explicit Client(quint16 port)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    bool connected() { return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }); }
+    bool closed(int timeoutMs = 15000)
+    {
+        return waitUntil([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
+    }
+    QTcpSocket socket;
+    QByteArray received;
+};
 
 
 // A program folder (loopback-only xAP settings), the host object, a fixed

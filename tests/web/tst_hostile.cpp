@@ -26,32 +26,6 @@
 #include <memory>
 #include <vector>
 
-namespace {
-
-void pause(int ms)
-{
-    QDeadlineTimer t(ms);
-    waitUntil([&] { return t.hasExpired(); }, ms + 1000);
-}
-
-struct Client
-{
-    explicit Client(quint16 port)
-    {
-        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
-        socket.connectToHost(QHostAddress::LocalHost, port);
-    }
-    bool connected() { return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }); }
-    bool closed(int timeoutMs = 15000)
-    {
-        return waitUntil([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
-    }
-    QTcpSocket socket;
-    QByteArray received;
-};
-
-} // namespace
-
 class Hostile : public WebTest
 {
 protected:

@@ -1,5 +1,6 @@
 #include "DemoProgram.h"
 
+#include "FormFields.h"
 #include "QuillonSimProcess.h"
 #include "WaitUntil.h"
 
@@ -21,30 +22,9 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QString attribute(const QString &tag, const QString &name)
-{
-    const QRegularExpression re("\\b" + name + "\\s*=\\s*'([^']*)'", QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = re.match(tag);
-    return m.hasMatch() ? m.captured(1) : QString();
-}
-
-QString unescape(QString s)
-{
-    s.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"").replace("&#39;", "'");
-    return s.replace("&amp;", "&");
-}
-
-QByteArray encode(const DemoProgram::Fields &fields)
-{
-    QByteArray out;
-    for (const auto &[key, value] : fields) {
-        if (!out.isEmpty())
-            out += '&';
-        out += key.toUtf8().toPercentEncoding("*-._").replace("%20", "+") + '='
-            + value.toUtf8().toPercentEncoding("*-._").replace("%20", "+");
-    }
-    return out;
-}
+using FormFields::attribute;
+using FormFields::encode;
+using FormFields::unescape;
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FormFields.h"
 #include "KorvaneProcess.h"
 #include "XapListener.h"
 
@@ -30,7 +31,7 @@ inline void PrintTo(const QStringList &list, std::ostream *os)
 class DemoProgram
 {
 public:
-    using Fields = QList<QPair<QString, QString>>;
+    using Fields = FormFields::Fields;
 
     DemoProgram();
     ~DemoProgram();
