@@ -4,7 +4,7 @@
 #include "web/AllowedHost.h"
 #include "web/HtmlText.h"
 #include "web/PageWait.h"
-#include "web/RefusalLog.h"
+#include "core/RefusalLog.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/StatusPageHook.h"

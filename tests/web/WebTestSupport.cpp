@@ -1,7 +1,7 @@
 #include "WebTestSupport.h"
 
 #include "web/StatusPageHook.h"
-#include "web/RefusalLog.h"
+#include "core/RefusalLog.h"
 #include "web/TCPServer.h"
 #include "web/WebClock.h"
 #include "web/chrome/Headers.h"

@@ -6,7 +6,7 @@
 #include "web/AllowedHost.h"
 #include "web/HelpPage.h"
 #include "web/PageWait.h"
-#include "web/RefusalLog.h"
+#include "core/RefusalLog.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/StatusPageHook.h"

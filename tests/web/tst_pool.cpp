@@ -1,7 +1,7 @@
 // Request framing, limits and the connection pool of the running server.
 #include "WebTestSupport.h"
 
-#include "web/RefusalLog.h"
+#include "core/RefusalLog.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/StatusPageHook.h"

@@ -2,7 +2,7 @@
 
 #include "web/HtmlText.h"
 #include "web/Request.h"
-#include "web/RefusalLog.h"
+#include "core/RefusalLog.h"
 #include "web/Response.h"
 #include "web/WebClock.h"
 #include "web/chrome/ChromeDatabase.h"

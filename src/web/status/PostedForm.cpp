@@ -2,7 +2,7 @@
 
 #include "web/HtmlText.h"
 #include "web/PageWait.h"
-#include "web/RefusalLog.h"
+#include "core/RefusalLog.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/chrome/Headers.h"

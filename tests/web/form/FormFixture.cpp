@@ -1,6 +1,6 @@
 #include "FormFixture.h"
 
-#include "web/RefusalLog.h"
+#include "core/RefusalLog.h"
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/StatusPageHook.h"

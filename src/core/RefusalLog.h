@@ -2,11 +2,11 @@
 
 #include <QString>
 
-// Log entries for refused requests. A client that repeats a refused request
-// thousands of times would otherwise turn each one into a log broadcast: the
-// first refusal of a kind is logged at once, its repeats within the next
-// minute are counted and logged as one entry with the count when the minute
-// is over (and so on, once a minute, while they go on).
+// Log entries for refusals (of web requests, of received messages). A peer that
+// repeats a refused request thousands of times would otherwise turn each one
+// into a log broadcast: the first refusal of a kind is logged at once, its
+// repeats within the next minute are counted and logged as one entry with the
+// count when the minute is over (and so on, once a minute, while they go on).
 namespace RefusalLog {
 
 // `key` names the kind of refusal (what two refusals must share to count as

@@ -1,4 +1,4 @@
-#include "web/RefusalLog.h"
+#include "core/RefusalLog.h"
 
 #include "core/Logging.h"
 
