@@ -3,6 +3,7 @@
 #include "UiTestSupport.h"
 
 #include "controller/IRFiles.h"
+#include "controller/SystemMap.h"
 #include "controller/UnitMappings.h"
 #include "host/Application.h"
 #include "host/HostGlobals.h"
@@ -305,4 +306,23 @@ TEST_F(FrmConfigMatrices, CreateButtonsKeepTheOtherMatrixAndReachTheDisk)
     FrmConfig& g = FrmConfig::Load();
     g.Command1_Click();
     EXPECT_EQ(storedCount(), before + 1);
+}
+
+// A project file refused for its size: the note says so, not that it is no project file.
+TEST_F(FrmConfigInputs, ProjectFileTooLargeSaysSoInTheNote)
+{
+    const QString path = appDir.filePath("huge.prj");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(SystemMap::kMaxBytes + 1)); // sparse: no disk used
+    }
+    FrmConfig& f = FrmConfig::Load();
+    ScriptedPrompts prompts;
+    f.setPrompts(&prompts);
+    f.aProjectFile = path;
+    f.aSyncMaster = 1;
+    f.aSynchronize_Click();
+    EXPECT_TRUE(f.Note.contains("too large")) << f.Note.toStdString();
+    EXPECT_FALSE(f.Note.contains("not a project file")) << f.Note.toStdString();
 }
