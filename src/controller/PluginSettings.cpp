@@ -27,3 +27,15 @@ void PluginSettings::save(const QString& key, const QString& value)
 {
     SavePluginSetting(kFile, kSection, key, value);
 }
+
+int PluginSettings::pollInterval(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 5)
+        return -1;
+    for (const QChar c : t)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+    const int v = t.toInt();
+    return v <= 65535 ? v : -1;
+}

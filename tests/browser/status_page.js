@@ -205,6 +205,13 @@ const cases = {
         await tabs.b.close();
     },
 
+    // One tab's edits saved; the caller reads the files.
+    async save(page) {
+        await open(page);
+        await edit(page, options.steps || []);
+        await submitBy(page, 'input[name="UpdateButton"][value="Save Changes"]');
+    },
+
     // A row's SEND button: the caller reads the controller's line.
     async send(page) {
         await open(page);

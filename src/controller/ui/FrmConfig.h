@@ -167,6 +167,9 @@ private:
     void enterHandler();
     void leaveHandler();
     void flushToDisk();
+    QHash<QString, QString> shownValues() const;
+    bool edited(const QString& control) const;
+    void taken(const QString& control);
     void refuse(const QString& control, QString& value, const QString& why);
     void checkText(const QString& control, QString& value);
     void checkPort(const QString& control, QString& value, bool devicePathAllowed);

@@ -88,6 +88,14 @@ bool DemoProgram::start()
     return waitUntil([&] { return get().contains("value='[6' name='V5:06DC'"); }, 60000);
 }
 
+bool DemoProgram::restart()
+{
+    if (!stop())
+        return false;
+    program = std::make_unique<KorvaneProcess>(folder);
+    return waitUntil([&] { return get().contains("value='[6' name='V5:06DC'"); }, 60000);
+}
+
 bool DemoProgram::stop()
 {
     const int code = program ? program->terminate() : -1;
