@@ -7,6 +7,7 @@
 #include "controller/IRFiles.h"
 #include "controller/PluginHost.h"
 #include "controller/PluginSettings.h"
+#include "core/IniText.h"
 #include "controller/PluginState.h"
 #include "controller/PointMap.h"
 #include "controller/UnitMappings.h"
@@ -467,6 +468,8 @@ void FrmConfig::checkText(const QString& control, QString& value)
     if (!codePageOnly(value) || hasControl(value))
         refuse(control, value,
                "This text can hold only Windows-1252 characters on one line (the settings files are Windows-1252)");
+    else if (const QString fault = IniText::valueFault(value); !fault.isEmpty())
+        refuse(control, value, "This text " + fault); // a double quote, or a blank at its end
 }
 
 void FrmConfig::checkPort(const QString& control, QString& value, bool devicePathAllowed)
