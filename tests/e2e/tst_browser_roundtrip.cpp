@@ -5,6 +5,7 @@
 // per group of fields; the groups are separate test cases so they run side by side.
 #include "BrowserScript.h"
 #include "DemoProgram.h"
+#include "PrivateNetwork.h"
 #include "FormFields.h"
 
 #include <QFileInfo>
@@ -169,6 +170,7 @@ protected:
 // Device tags of the variables' rows, and half of the setup texts.
 TEST_F(BrowserRoundTrip, DeviceTagsAndSetupTexts)
 {
+    RUN_IN_PRIVATE_NETWORK(); // no lock against the other whole-program tests
     ASSERT_TRUE(demo.start());
     QJsonArray steps;
     QList<Typed> typed;
@@ -191,6 +193,7 @@ TEST_F(BrowserRoundTrip, DeviceTagsAndSetupTexts)
 // The filters' source, class and tag fields, each typed in rows of their own.
 TEST_F(BrowserRoundTrip, FilterFields)
 {
+    RUN_IN_PRIVATE_NETWORK(); // no lock against the other whole-program tests
     QByteArray seeds;
     const int n = int(kTexts.size());
     for (int i = 0; i < 3 * n; ++i)
@@ -232,6 +235,7 @@ TEST_F(BrowserRoundTrip, FilterFields)
 // other half of the setup texts.
 TEST_F(BrowserRoundTrip, MacroFieldsAndSetupTexts)
 {
+    RUN_IN_PRIVATE_NETWORK(); // no lock against the other whole-program tests
     QByteArray seeds = "[IRMacro]\r\n";
     const int n = int(kTexts.size());
     for (int i = 0; i < 2 * n; ++i)

@@ -5,6 +5,7 @@
 // only what its own user changed. One program per kind of item.
 #include "BrowserScript.h"
 #include "DemoProgram.h"
+#include "PrivateNetwork.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -96,6 +97,7 @@ protected:
 
 TEST_F(BrowserStaleTabs, Filters)
 {
+    RUN_IN_PRIVATE_NETWORK(); // no lock against the other whole-program tests
     QByteArray seeds;
     for (int i = 1; i <= 6; ++i)
         seeds += QStringLiteral("f%1.src~x.y=t%1;\r\n").arg(i).toLatin1();
@@ -125,6 +127,7 @@ TEST_F(BrowserStaleTabs, Filters)
 
 TEST_F(BrowserStaleTabs, Macros)
 {
+    RUN_IN_PRIVATE_NETWORK(); // no lock against the other whole-program tests
     // m1 and m2 play the same list: a row must be told apart by its name.
     demo.editConfig("tvkXapKorvane.ini", "", "[IRMacro]\r\nm1=5,6\r\nm2=5,6\r\nm3=3\r\nm4=4\r\nm5=5");
     ASSERT_TRUE(demo.start());
@@ -144,6 +147,7 @@ TEST_F(BrowserStaleTabs, Macros)
 
 TEST_F(BrowserStaleTabs, DeviceTags)
 {
+    RUN_IN_PRIVATE_NETWORK(); // no lock against the other whole-program tests
     for (const char *line : {"[4=Bedroom;Temperature;Veltro Quillon;3;;0;Interface Variable;17;0;;;tag3;False",
                              "[5=Boiler;Flow Temperature;Veltro Quillon;3;;0;Interface Variable;17;0;;;tag4;False",
                              "[6=Garden;Light Level;Veltro Quillon;3;;0;Interface Variable;17;0;;;tag5;False",
@@ -167,6 +171,7 @@ TEST_F(BrowserStaleTabs, DeviceTags)
 
 TEST_F(BrowserStaleTabs, SetupFields)
 {
+    RUN_IN_PRIVATE_NETWORK(); // no lock against the other whole-program tests
     demo.editConfig("xaptvkKorvane.ini", "", "ProjectFile=/seed/house.prj\r\nQPROFile=/seed/cpuqx.exe");
     // The RLY-8 unit's points are inverted: no Save may reset them.
     QByteArray store = demo.readConfig("tvkXapKorvane.ini");
