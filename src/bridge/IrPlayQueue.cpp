@@ -4,6 +4,7 @@
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/RefusalLog.h"
 
 #include "automation/PendingError.h"
 
@@ -27,26 +28,14 @@ bool IrPlayQueue::add(const std::vector<Step> &steps)
     if (steps.empty())
         return true;
     if (m_requests >= kMostRequests) {
-        if (!m_dropLogged) {
-            m_dropLogged = true;
-            LogError(kProgramName, QStringLiteral("IR requests dropped: ") + QString::number(m_requests)
-                                       + QStringLiteral(" still wait to play"));
-        }
+        RefusalLog::Log(kProgramName, QStringLiteral("IR requests dropped: ") + QString::number(m_requests)
+                                          + QStringLiteral(" still wait to play"),
+                        QStringLiteral("ir-queue-full"));
         return false;
     }
-    auto next = steps.begin();
-    if (m_steps.empty() && !m_running && !m_timer.isActive()) {
-        // Nothing waits: what needs no pause plays now, as it always did.
-        const std::weak_ptr<int> alive = m_alive;
-        while (next != steps.end() && (next == steps.begin() || !next->pauseBefore)) {
-            run(*next++);
-            if (alive.expired())
-                return true;
-        }
-        if (next == steps.end())
-            return true;
-    }
-    for (; next != steps.end(); ++next)
+    // Even with nothing waiting the codes play from the timer: the receive
+    // path never waits for the controller.
+    for (auto next = steps.begin(); next != steps.end(); ++next)
         m_steps.push_back({*next, next + 1 == steps.end()});
     ++m_requests;
     schedule();
@@ -71,10 +60,8 @@ IrPlayQueue::Queued IrPlayQueue::takeFront()
 
 void IrPlayQueue::tick()
 {
-    if (m_steps.empty()) {
-        m_dropLogged = false;
+    if (m_steps.empty())
         return;
-    }
     if (m_running) {
         m_timer.start(kBusyRetryMs);
         return;
@@ -96,8 +83,6 @@ void IrPlayQueue::tick()
     }
     if (alive.expired())
         return;
-    if (m_steps.empty())
-        m_dropLogged = false;
     schedule();
 }
 

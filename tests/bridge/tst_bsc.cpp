@@ -311,10 +311,11 @@ TEST_F(BscTest, TheFormUnloadedDuringAWriteIsNotTouchedAfterIt)
         CommAndTimer::unload();
     };
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "1");
+    settle(50);
     EXPECT_EQ(setIOCalls(), QStringList{"Nothing,Q,5,19,1,0,0"});
     // A later command finds a new, idle form.
-    settle(50);
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "2");
+    drainWrites();
     EXPECT_EQ(setIOCalls(), QStringList({"Nothing,Q,5,19,1,0,0", "Nothing,Q,5,19,2,0,0"}));
 }
 
@@ -326,6 +327,7 @@ TEST_F(BscTest, MissingPlugInIsLoggedAndTheNextCommandWorks)
     EXPECT_TRUE(logData().first().startsWith(QStringLiteral("SetBSCPoint Line ")));
     gPluginInstance = plugin;
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "1");
+    drainWrites();
     EXPECT_EQ(setIOCalls(), QStringList{"Nothing,Q,5,19,1,0,0"});
 }
 
