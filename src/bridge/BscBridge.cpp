@@ -205,7 +205,9 @@ void BSCCmd(const QString &target, const QString &id, const QString &, const QSt
             SetBSCPoint(k, kSetValue, level);
     } catch (...) {
         PendingError::capture();
-        LogError(kProgramName, QStringLiteral("BSCCmd"));
+        RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd"), QStringLiteral("bsc-cmd-error"));
+        // A repeat is only counted: its error must not reach the next entry logged.
+        PendingError::clear();
     }
 }
 

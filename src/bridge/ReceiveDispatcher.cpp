@@ -295,8 +295,11 @@ void Readmessage(const QString &text)
             }
         }
     } catch (...) {
+        // What a peer sent raised the error: a flood of it leaves one entry a minute.
         PendingError::capture();
-        LogError(kProgramName, QStringLiteral("Readmessage"));
+        RefusalLog::Log(kProgramName, QStringLiteral("Readmessage"), QStringLiteral("readmessage-error"));
+        // A repeat is only counted: its error must not reach the next entry logged.
+        PendingError::clear();
     }
 }
 
