@@ -1,5 +1,6 @@
 #include "bridge/BscWriteQueue.h"
 
+#include "bridge/PluginCallScope.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
 
@@ -65,20 +66,6 @@ void BscWriteQueue::tick()
 
 void BscWriteQueue::run(const Write &write)
 {
-    // The plug-in waits for the controller while pumping events, and an exit
-    // handled meanwhile unloads this queue: after the call, only a queue
-    // still alive is touched.
-    const std::weak_ptr<int> alive = m_alive;
-    struct Running
-    {
-        bool &flag;
-        const std::weak_ptr<int> &alive;
-        Running(bool &f, const std::weak_ptr<int> &a) : flag(f), alive(a) { flag = true; }
-        ~Running()
-        {
-            if (!alive.expired())
-                flag = false;
-        }
-    } running(m_running, alive);
+    const PluginCallScope running(m_running, m_alive);
     PluginCalls::SetIO(write.house, write.unit, write.command, write.level);
 }

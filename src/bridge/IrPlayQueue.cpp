@@ -1,5 +1,6 @@
 #include "bridge/IrPlayQueue.h"
 
+#include "bridge/PluginCallScope.h"
 #include "bridge/PluginCalls.h"
 
 #include "core/Globals.h"
@@ -88,21 +89,7 @@ void IrPlayQueue::tick()
 
 void IrPlayQueue::run(const Step &step)
 {
-    // The plug-in waits for the controller while pumping events, and an exit
-    // handled meanwhile unloads this queue: after the call only a queue still
-    // alive is touched.
-    const std::weak_ptr<int> alive = m_alive;
-    m_running = true;
-    struct Done
-    {
-        bool &flag;
-        const std::weak_ptr<int> &alive;
-        ~Done()
-        {
-            if (!alive.expired())
-                flag = false;
-        }
-    } done{m_running, alive};
+    const PluginCallScope running(m_running, m_alive);
     switch (step.kind) {
     case Step::Play:
         PluginCalls::PlayIR(step.location);

@@ -1,6 +1,7 @@
 #include "bridge/X10RequestQueue.h"
 
 #include "bridge/HostAccess.h"
+#include "bridge/PluginCallScope.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
 
@@ -65,22 +66,10 @@ void X10RequestQueue::run(const Request &request)
 {
     const QString deviceCode = request.house + request.units.join(QLatin1Char('+'));
     bool taken = false;
-    // The plug-in waits for the controller while pumping events, and an exit
-    // handled meanwhile unloads this queue: after the call only a queue still
-    // alive is touched, and nothing is reported once the program is stopping.
+    // Nothing is reported once the queue is gone or the program is stopping.
     const std::weak_ptr<int> alive = m_alive;
     {
-        m_running = true;
-        struct Done
-        {
-            bool &flag;
-            const std::weak_ptr<int> &alive;
-            ~Done()
-            {
-                if (!alive.expired())
-                    flag = false;
-            }
-        } done{m_running, alive};
+        const PluginCallScope running(m_running, m_alive);
         taken = PluginCalls::Exec(HostAccess::DeviceOfCode(deviceCode), request.house,
                                   request.units.join(QLatin1Char('+')), request.code, request.brightness);
     }
