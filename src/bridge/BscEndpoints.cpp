@@ -60,11 +60,16 @@ void BscEndpoints::reset()
     m_all.clear();
     m_lowered.clear();
     m_selected.clear();
+    m_budget = kMatchBudget;
+    m_burst.invalidate();
 }
 
 void BscEndpoints::rebuild()
 {
-    reset();
+    m_built = false;
+    m_all.clear();
+    m_lowered.clear();
+    m_selected.clear();
     m_inputs = current();
     const PointTables &tables = Points();
     Application &host = HostAccess::Host();
@@ -99,7 +104,7 @@ std::optional<std::vector<int>> BscEndpoints::matching(const TargetPattern &patt
         m_burst.start();
         m_burstWork = 0;
     }
-    if (m_burstWork + qint64(endpoints.size()) > kMatchBudget)
+    if (m_burstWork + qint64(endpoints.size()) > m_budget)
         return std::nullopt;
     m_burstWork += qint64(endpoints.size());
     std::vector<int> selected;

@@ -30,8 +30,10 @@ public:
     // Positions in all() of the endpoints the pattern selects; nothing when
     // the burst's matching budget is spent (the caller refuses the request).
     std::optional<std::vector<int>> matching(const TargetPattern &pattern);
-    // Forgets the list (tests, and a plug-in restart).
+    // Forgets the list, and the budget is kMatchBudget again (tests).
     void reset();
+    // The endpoint tests allowed per burst; changed only by tests.
+    void setMatchBudget(int endpointTests) { m_budget = endpointTests; }
 
 private:
     struct Lowered
@@ -61,4 +63,5 @@ private:
     QHash<QString, std::vector<int>> m_selected;
     QElapsedTimer m_burst;
     qint64 m_burstWork = 0;
+    int m_budget = kMatchBudget;
 };
