@@ -384,10 +384,12 @@ std::vector<NamedEntry> ResolveRenames(std::vector<NamedEntry> entries, const st
                 auto rank = [](const NamedEntry &e) { return e.oldName.isNull() ? 2 : e.name == e.oldName ? 0 : 1; };
                 NamedEntry &loser = rank(entries[j]) >= rank(entries[i]) ? entries[j] : entries[i];
                 refused(loser);
-                if (loser.oldName.isNull() || loser.name == loser.oldName)
+                if (loser.oldName.isNull() || loser.name == loser.oldName) {
                     loser.dropped = true;
-                else
+                } else {
                     loser.name = loser.oldName;
+                    loser.value = loser.oldValue;
+                }
                 settled = false;
                 break;
             }
@@ -474,7 +476,7 @@ void saveMacros(const Request &r)
     std::vector<NamedEntry> entries;
     for (size_t at = 0; at < before.size(); ++at) {
         if (claim[at] < 0) {
-            entries.push_back({before[at].first, before[at].second, before[at].first, 0});
+            entries.push_back({before[at].first, before[at].second, before[at].first, before[at].second, 0});
             continue;
         }
         const PostedMacro &pm = posted[size_t(claim[at])];
@@ -488,7 +490,7 @@ void saveMacros(const Request &r)
             name = before[at].first;
             list = before[at].second;
         }
-        entries.push_back({name, list, before[at].first, pm.row});
+        entries.push_back({name, list, before[at].first, before[at].second, pm.row});
     }
     // The new-macro row, and edited rows whose macro is gone since the page was built.
     for (size_t p = 0; p < posted.size(); ++p) {
@@ -501,7 +503,7 @@ void saveMacros(const Request &r)
             refuseText(rowName(pm.row), text, fault);
             continue;
         }
-        entries.push_back({pm.name, pm.list, QString(), pm.row});
+        entries.push_back({pm.name, pm.list, QString(), QString(), pm.row});
     }
     entries = ResolveRenames(std::move(entries), [&](const NamedEntry &e) {
         refuseText(rowName(e.row), e.name, QStringLiteral("is another macro's name"));

@@ -54,12 +54,14 @@ struct NamedEntry
     QString name;
     QString value;
     QString oldName;
+    QString oldValue;
     int row = 0;
     bool dropped = false;
 };
 // Settles the names of one Save's entries at once: no two are equal (case
-// ignored) afterwards. A rename onto a name that stays is refused and falls
-// back to the old name; a new entry onto a taken name is dropped. `refused`
+// ignored) afterwards. A rename onto a name that stays is refused, and the
+// entry falls back to its old name and value; a new entry onto a taken name
+// is dropped. `refused`
 // hears of each, with the name it asked for.
 std::vector<NamedEntry> ResolveRenames(std::vector<NamedEntry> entries,
                                        const std::function<void(const NamedEntry &)> &refused);

@@ -435,7 +435,7 @@ void SaveFilterSettigs()
         std::vector<NamedEntry> entries;
         for (size_t i = 0; i < filters.size(); ++i)
             if (!gone[i])
-                entries.push_back({wanted[i].key, wanted[i].item, filters[i].key, rowOf[i]});
+                entries.push_back({wanted[i].key, wanted[i].item, filters[i].key, filters[i].item, rowOf[i]});
         const QString key = postedKey(QStringLiteral("0"));
         const QString tag = postedTag(QStringLiteral("0"));
         if (key != QLatin1String("~")) {
@@ -447,7 +447,7 @@ void SaveFilterSettigs()
             if (!fault.isEmpty()) {
                 logRefused(QStringLiteral("0"), field, fault);
             } else {
-                entries.push_back({key, tag + QLatin1Char(';') + event, QString(), 0});
+                entries.push_back({key, tag + QLatin1Char(';') + event, QString(), QString(), 0});
                 tags << tag;
             }
         }

@@ -4,6 +4,7 @@
 
 #include "bridge/DeviceMessageClass.h"
 #include "controller/FrmTimer.h"
+#include "controller/PluginSettings.h"
 #include "controller/ui/FrmConfig.h"
 #include "web/status/PostedForm.h"
 #include "host/Application.h"
@@ -256,7 +257,7 @@ TEST_F(PostedForm, ConflictingRowsAndNonNumericSettingsAreSkippedAndLogged)
     EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "poll_interval"), before);
     EXPECT_EQ(gPlugin.PollInterval, "500");
     EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "PeriodicScriptInterval"), "<none>");
-    EXPECT_TRUE(loggedSince("'fast' is not a number"));
+    EXPECT_TRUE(loggedSince("\"fast\": " + PluginSettings::kPollIntervalRule));
     EXPECT_TRUE(loggedSince("'soon' is not a number"));
     EXPECT_TRUE(loggedSince("'COM1' is not a number"));
     EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "HTTPPort"), "\"" + QString::number(webPort) + "\"");
