@@ -83,9 +83,13 @@ protected:
             << "playwright-core is not installed in tests/browser: run tools/deps.sh";
     }
 
-    bool save(const QJsonArray &steps)
+    // `screenshot`: where the note of what the Save refused is pictured.
+    bool save(const QJsonArray &steps, const QString &screenshot = QString())
     {
-        return BrowserScript::run(node, {{"case", "save"}, {"url", demo.url()}, {"steps", steps}}, output);
+        QJsonObject options{{"case", "save"}, {"url", demo.url()}, {"steps", steps}};
+        if (!screenshot.isEmpty())
+            options.insert(QStringLiteral("noteShot"), screenshot);
+        return BrowserScript::run(node, options, output);
     }
 
     // The files without the fields that follow the controller and the clock.
@@ -98,18 +102,25 @@ protected:
     }
 
     // Types every text, saves, restarts, saves untouched, and checks the property.
-    void roundTrip(const QJsonArray &steps, const QList<Typed> &typed)
+    void roundTrip(const QString &name, const QJsonArray &steps, const QList<Typed> &typed)
     {
-        ASSERT_TRUE(save(steps)) << output.constData();
+        ASSERT_TRUE(save(steps, QStringLiteral(KORVANE_SCREENSHOT_DIR "/") + name + QStringLiteral(".png")))
+            << output.constData();
         const QMap<QString, QString> first = files();
+        int refusals = 0;
         for (const Typed &t : typed) {
             const bool taken = t.stored.isNull() ? first.contains(t.storedKey) : first.value(t.storedKey) == t.stored;
             const bool refused = demo.sent(t.refusal.toLatin1());
+            refusals += taken ? 0 : 1;
             EXPECT_TRUE(taken || refused) << t.place.toStdString() << ": \"" << t.text.toStdString()
                                           << "\" was neither stored as typed nor refused with a log entry; "
                                           << t.storedKey.toStdString() << " holds \""
                                           << first.value(t.storedKey, QStringLiteral("<none>")).toStdString() << '"';
         }
+        // The page after the Save tells its user what was not taken.
+        const QRegularExpression note(QStringLiteral("refusal note: \"([^\n]*)\"\n"));
+        const QString shownNote = note.match(QString::fromUtf8(output)).captured(1);
+        EXPECT_EQ(shownNote.isEmpty(), refusals == 0) << "refused: " << refusals << ", note: " << shownNote.toStdString();
         ASSERT_TRUE(demo.restart());
         // What was taken is what the program read back: the page shows it as typed.
         const FormFields::Fields form = FormFields::collect(QString::fromLatin1(demo.get()));
@@ -187,7 +198,7 @@ TEST_F(BrowserRoundTrip, DeviceTagsAndSetupTexts)
                       QStringLiteral("the row ") + disp, QStringLiteral("^%1Tag$").arg(disp)});
     }
     setupFields(0, steps, typed);
-    roundTrip(steps, typed);
+    roundTrip(QStringLiteral("roundtrip-tags"), steps, typed);
 }
 
 // The filters' source, class and tag fields, each typed in rows of their own.
@@ -228,7 +239,7 @@ TEST_F(BrowserRoundTrip, FilterFields)
                           tag + QLatin1Char(';'), refusal, QStringLiteral("^FilterTag\\d+$"), shown});
         }
     }
-    roundTrip(steps, typed);
+    roundTrip(QStringLiteral("roundtrip-filters"), steps, typed);
 }
 
 // The IR macros' names and lists, each typed in rows of their own, and the
@@ -262,5 +273,5 @@ TEST_F(BrowserRoundTrip, MacroFieldsAndSetupTexts)
         }
     }
     setupFields(6, steps, typed);
-    roundTrip(steps, typed);
+    roundTrip(QStringLiteral("roundtrip-macros"), steps, typed);
 }
