@@ -28,7 +28,7 @@ void PluginSettings::save(const QString& key, const QString& value)
     SavePluginSetting(kFile, kSection, key, value);
 }
 
-int PluginSettings::pollInterval(const QString& text)
+int PluginSettings::wholeNumber(const QString& text, int low)
 {
     const QString t = text.trimmed();
     if (t.isEmpty() || t.size() > 5)
@@ -37,5 +37,10 @@ int PluginSettings::pollInterval(const QString& text)
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return -1;
     const int v = t.toInt();
-    return v <= 65535 ? v : -1;
+    return v >= low && v <= 65535 ? v : -1;
+}
+
+int PluginSettings::pollInterval(const QString& text)
+{
+    return wholeNumber(text, 0);
 }

@@ -15,6 +15,9 @@ void SavePluginSetting(const QString& file, const QString& section, const QStrin
 QString setting(const QString& key, const QString& def);
 void save(const QString& key, const QString& value);
 
+// A whole number from `low` to 65535 written in digits (blanks around
+// allowed), or -1: a port or an interval as typed in the dialog or on the page.
+int wholeNumber(const QString& text, int low);
 // The variable poll interval as typed in the dialog or on the status page:
 // milliseconds from 1 to 65535, or 0 for no polling; -1 for anything else.
 int pollInterval(const QString& text);

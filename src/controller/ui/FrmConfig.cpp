@@ -114,18 +114,7 @@ QString deviceLabel(const QString& code)
     return label;
 }
 
-// A whole number from `low` to 65535 written in digits, or -1.
-int wholeNumber(const QString& text, int low)
-{
-    const QString t = text.trimmed();
-    if (t.isEmpty() || t.size() > 5)
-        return -1;
-    for (const QChar c : t)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return -1;
-    const int v = t.toInt();
-    return v >= low && v <= 65535 ? v : -1;
-}
+using PluginSettings::wholeNumber;
 
 // Each character is one the settings files' code page reads back as itself.
 bool codePageOnly(const QString& text)
@@ -608,21 +597,23 @@ void FrmConfig::OKButton_Click()
             });
             ignoring([&] { savePlugin("poll_interval", gPlugin.PollInterval); });
         }
-        if (edited("ChkInvert")) {
-            gPlugin.InvertDefault = ChkInvert;
-            ignoring([&] { savePlugin("invert", QString::number(gPlugin.InvertDefault)); });
-        }
-        if (edited("ChkLogErrors")) {
-            gPlugin.LogErrors = ChkLogErrors;
-            ignoring([&] { savePlugin("log_errors", QString::number(gPlugin.LogErrors)); });
-        }
-        if (edited("ChkLogComms")) {
-            gPlugin.LogComms = ChkLogComms;
-            ignoring([&] { savePlugin("log_comms", QString::number(gPlugin.LogComms)); });
-        }
-        if (edited("aX10Xmit")) {
-            gPlugin.X10XmitFlag = aX10Xmit;
-            ignoring([&] { savePlugin("X10Xmit", QString::number(gPlugin.X10XmitFlag)); });
+        // Boxes whose running option follows at once.
+        struct Box
+        {
+            const char* control;
+            const char* key;
+            int FrmConfig::*value;
+            int* running;
+        };
+        const Box boxes[] = {{"ChkInvert", "invert", &FrmConfig::ChkInvert, &gPlugin.InvertDefault},
+                             {"ChkLogErrors", "log_errors", &FrmConfig::ChkLogErrors, &gPlugin.LogErrors},
+                             {"ChkLogComms", "log_comms", &FrmConfig::ChkLogComms, &gPlugin.LogComms},
+                             {"aX10Xmit", "X10Xmit", &FrmConfig::aX10Xmit, &gPlugin.X10XmitFlag}};
+        for (const Box& b : boxes) {
+            if (!edited(b.control))
+                continue;
+            *b.running = this->*b.value;
+            ignoring([&] { savePlugin(b.key, QString::number(*b.running)); });
         }
         if (linkEdited)
             ignoring([&] { savePlugin("comport", gPlugin.CommPort); });
