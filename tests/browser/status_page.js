@@ -216,6 +216,7 @@ const cases = {
             return div ? div.innerText : '';
         });
         console.log(`refusal note: ${JSON.stringify(note)}`);
+        console.log(`charset: ${await page.evaluate(() => document.characterSet)}`);
         if (options.noteShot && note)
             await page.locator('div.refused').screenshot({ path: options.noteShot });
     },

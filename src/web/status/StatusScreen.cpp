@@ -438,7 +438,10 @@ void FormatScreen()
 {
     try {
         FastString &out = page();
-        out.Add("<html><head>");
+        // The page is sent in Windows-1252 with no charset in its header: left
+        // to guess, a browser may read a page of few accented letters as
+        // another code page, show them changed and post them back changed.
+        out.Add("<html><head><meta charset='windows-1252'>");
         out.Add("<SCRIPT LANGUAGE=\"JavaScript\">");
         out.Add("function ClearSubmit(button) {");
         out.Add("  document.control.clientvalue.value = button.value;");
