@@ -175,7 +175,10 @@ void SaveDeviceDictionary()
         if (renamed > 0)
             LogError(kProgramName, QStringLiteral("SaveDeviceDictionary: ") + QString::number(renamed)
                                        + QStringLiteral(" item name(s) holding \";\" stored with \",\""));
-        host.FlushIniCache();
+        // At Exit the host form's unload flushes right after the device store: each file is
+        // written once, so its backup keeps the version from before the run.
+        if (!gShuttingDown)
+            host.FlushIniCache();
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("SaveDeviceDictionary"));

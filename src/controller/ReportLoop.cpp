@@ -17,6 +17,8 @@
 #include "core/Globals.h"
 
 #include <QApplication>
+#include "core/Shutdown.h"
+
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -217,6 +219,7 @@ void ReportLoop::LearnIRPrompt(long location)
                             + QString::number(location) + "\nPress OK to start learning.",
                         QMessageBox::Ok);
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
+        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [&box] { box.reject(); });
         box.exec();
     }
     m_parts.ir.LearnIREnd();
@@ -267,8 +270,10 @@ void ReportLoop::runTool()
     QObject::connect(&tool, &QProcess::errorOccurred, &wait, &QEventLoop::quit);
     tool.setProgram(path);
     tool.start();
-    if (tool.waitForStarted(5000))
+    if (tool.waitForStarted(5000)) {
+        Shutdown::WaitScope waiting(Shutdown::Wait::ToolRun, wait);
         wait.exec();
+    }
     else
         LogControllerError(kProgramName, "The controller's programming tool could not be started: " + path);
 }

@@ -196,6 +196,11 @@ void DeviceStore::ReadIRDevices()
 
 void DeviceStore::SaveDevices()
 {
+    // Released collections would be written as an empty store over the real one.
+    if (!hs || !DeviceCollectionExists() || !gIRSlots) {
+        LogError(kProgramName, QStringLiteral("SaveDevices not written: the host's devices are gone"));
+        return;
+    }
     QString sectionName = kPluginDevices;
     QString file = kStoreFile;
     hs->ClearINISection(sectionName, file);
@@ -240,10 +245,6 @@ void DeviceStore::SaveDevices()
     };
     sectionName = kIRDevices;
     hs->ClearINISection(sectionName, file);
-    if (!gIRSlots) {
-        logChangedTexts();
-        return;
-    }
     int n = 0;
     for (const Variant &item : gIRSlots->items()) {
         const QString key = QStringLiteral("R") + QString::number(n++);

@@ -226,8 +226,10 @@ std::chrono::steady_clock::time_point Interpreter::activeDeadline()
 
 void Interpreter::checkDeadline()
 {
-    s_checkDeadlineNow = false;
-    if (!m_deadlines.empty() && std::chrono::steady_clock::now() > m_deadlines.back())
+    s_checkDeadlineNow = s_stopRequested.load();
+    if (m_deadlines.empty())
+        return;
+    if (s_stopRequested || std::chrono::steady_clock::now() > m_deadlines.back())
         throw ScriptAbort{ScriptAbort::Timeout, 0};
 }
 

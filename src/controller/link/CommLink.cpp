@@ -7,6 +7,8 @@
 #include "core/Globals.h"
 #include "host/HostGlobals.h"
 
+#include "core/Shutdown.h"
+
 #include <QEventLoop>
 #include <QTimer>
 
@@ -171,5 +173,6 @@ void CommLink::Delay(int ms)
         return;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    Shutdown::WaitScope waiting(Shutdown::Wait::LinkDelay, loop);
     loop.exec();
 }

@@ -4,6 +4,8 @@
 
 #include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
+#include "core/Globals.h"
+#include "core/Shutdown.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -147,12 +149,14 @@ bool SerialComm::openProcedure()
     auto c1 = connect(this, &SerialComm::linkUp, &loop, &QEventLoop::quit);
     QTimer tickWatch;
     connect(&tickWatch, &QTimer::timeout, &loop, [&] {
-        if (m_ticks >= 6 || !m_wanted)
+        if (m_ticks >= 6 || !m_wanted || gShuttingDown)
             loop.quit();
     });
     tickWatch.start(50);
-    if (m_socket.state() != QAbstractSocket::ConnectedState)
+    if (m_socket.state() != QAbstractSocket::ConnectedState && !gShuttingDown) {
+        Shutdown::WaitScope waiting(Shutdown::Wait::LinkOpen, loop);
         loop.exec();
+    }
     disconnect(c1);
     m_inOpenWait = false;
     bool ok = m_socket.state() == QAbstractSocket::ConnectedState;
@@ -307,7 +311,8 @@ QByteArray SerialComm::InputData()
         limit.start(m_readTimeoutMs);
         QElapsedTimer t;
         t.start();
-        while (buffered() == 0 && t.elapsed() < m_readTimeoutMs && limit.isActive())
+        Shutdown::WaitScope waiting(Shutdown::Wait::ScriptSerialRead, loop);
+        while (buffered() == 0 && t.elapsed() < m_readTimeoutMs && limit.isActive() && !gShuttingDown)
             loop.exec();
     }
     if (buffered() == 0)

@@ -3,6 +3,7 @@
 #include "Frames.h"
 #include "LinkState.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,7 +26,11 @@ int SerialProtocol::sleepForData(int ms)
     connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     auto c = connect(&m_link, &CommLink::dataArrived, &loop, &QEventLoop::quit);
     limit.start(ms);
-    loop.exec();
+    {
+        Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply, loop);
+        if (!gShuttingDown)
+            loop.exec();
+    }
     disconnect(c);
     return int(t.elapsed());
 }
@@ -159,6 +164,8 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
     // wait sleep (a flood of reports) still ends it at twice that.
     QElapsedTimer wall;
     wall.start();
+    // Its own processEvents lets a stop in: Exit then waits for this wait to end.
+    Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply);
     qint64 lastEvents = -1;
     int elapsed = 0;
     int count = 0;

@@ -167,6 +167,7 @@ private:
     void enterHandler();
     void leaveHandler();
     void flushToDisk();
+    void flushSettings();  // the settings files only
     void refuse(const QString& control, QString& value, const QString& why);
     void checkText(const QString& control, QString& value);
     void checkPort(const QString& control, QString& value, bool devicePathAllowed);

@@ -4,6 +4,9 @@
 #include "controller/link/CommsLog.h"
 #include "controller/PluginState.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
+
+#include <QApplication>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -92,6 +95,7 @@ void FrmConfigDialog::showDialog(bool modal)
     dialog->refresh();
     if (modal) {
         dialog->setModal(true);
+        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [dialog] { dialog->reject(); });
         dialog->exec();
     } else {
         dialog->show();
@@ -577,7 +581,14 @@ bool FrmConfigDialog::askYesNo(const QString& text)
     QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, windowTitle(), text,
                                                 QMessageBox::Yes | QMessageBox::No, this);
     box->setDefaultButton(QMessageBox::Yes);
-    const int answer = box->exec();
+    int answer = QMessageBox::No;
+    {
+        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [box] {
+            if (box)
+                box->reject();
+        });
+        answer = box->exec();
+    }
     // Events ran while the box was up: neither it nor this dialog is taken for granted.
     if (box)
         delete box.data();
@@ -587,12 +598,22 @@ bool FrmConfigDialog::askYesNo(const QString& text)
 void FrmConfigDialog::remind(const QString& text)
 {
     QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::Ok, this);
-    box->exec();
+    {
+        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [box] {
+            if (box)
+                box->reject();
+        });
+        box->exec();
+    }
     if (box)
         delete box.data();
 }
 
 QString FrmConfigDialog::chooseFile(const QString& filter, const QString& current)
 {
+    Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
     return QFileDialog::getOpenFileName(this, windowTitle(), current, qtFilter(filter));
 }

@@ -27,6 +27,8 @@
 #include "core/FastString.h"
 #include "core/PageStyle.h"
 #include "core/Logging.h"
+#include "core/Globals.h"
+#include "core/Shutdown.h"
 #include "host/Application.h"
 #include "host/DeviceClass.h"
 #include "host/HostGlobals.h"
@@ -738,7 +740,8 @@ void Sync()
 void pauseBetweenItems()
 {
     QDeadlineTimer deadline(100);
-    while (!deadline.hasExpired()) {
+    Shutdown::WaitScope waiting(Shutdown::Wait::MacroPause);
+    while (!deadline.hasExpired() && !gShuttingDown) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         QThread::msleep(5);
     }
@@ -782,6 +785,8 @@ void rowButton(Request &r)
                 for (int i = 0; i < items.size(); ++i) {
                     if (i > 0)
                         pauseBetweenItems();
+                    if (gShuttingDown)
+                        break;
                     const double loc = VbString::Val(items.at(i));
                     if (loc >= 0 && loc <= 1023)
                         PluginCalls::PlayIR(qint32(loc));
