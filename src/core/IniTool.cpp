@@ -321,7 +321,8 @@ bool IniTool::Save()
     } catch (...) {
         PendingError::capture();
         m_lastError = PendingError::current();
-        if (gPluginHostRegistered)
+        // Exit's saves come after the plug-in has gone; a store they cannot write is reported all the same.
+        if (gPluginHostRegistered || gShuttingDown)
             LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file);
         else
             PendingError::clear();

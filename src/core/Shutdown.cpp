@@ -25,6 +25,8 @@ struct State
     quint64 nextId = 1;
     std::vector<std::function<void()>> afterWaits;
     int exitSaves = 0;
+    int cancellable = 0;
+    bool cancelled = false;
 };
 
 State& state()
@@ -75,7 +77,7 @@ WaitScope::WaitScope(Wait kind, std::function<void()> end) : m_end(std::move(end
     m_id = s.nextId++;
     s.ends.push_back({m_id, &m_end});
     // A wait that begins after shutdown has begun ends as soon as it runs.
-    if (gShuttingDown && m_end && QCoreApplication::instance()) {
+    if (waitsEnding() && m_end && QCoreApplication::instance()) {
         QTimer::singleShot(0, QCoreApplication::instance(), [id = m_id] {
             for (const State::Entry& e : state().ends) {
                 if (e.id == id && *e.end)
@@ -126,6 +128,32 @@ void whenNoWait(std::function<void()> action)
         state().afterWaits.push_back(std::move(action));
     else
         action();
+}
+
+CancellableWaits::CancellableWaits()
+{
+    ++state().cancellable;
+}
+
+CancellableWaits::~CancellableWaits()
+{
+    if (--state().cancellable == 0)
+        state().cancelled = false;
+}
+
+bool cancelWaits()
+{
+    State& s = state();
+    if (s.cancellable == 0)
+        return false;
+    s.cancelled = true;
+    endWaits();
+    return true;
+}
+
+bool waitsEnding()
+{
+    return gShuttingDown || state().cancelled;
 }
 
 bool savesAllowed()

@@ -58,6 +58,21 @@ void endWaits();
 // Runs `action` from the event loop once no wait is in progress: at once when none is.
 void whenNoWait(std::function<void()> action);
 
+// A wait its user may give up (the configuration dialog's wait for the controller): while one
+// is marked, cancelWaits() ends every wait as a stop does, until the mark is gone.
+class CancellableWaits
+{
+public:
+    CancellableWaits();
+    ~CancellableWaits();
+    CancellableWaits(const CancellableWaits&) = delete;
+    CancellableWaits& operator=(const CancellableWaits&) = delete;
+};
+// Gives up the marked wait; false when none is marked.
+bool cancelWaits();
+// True when a wait must end now: shutdown has begun, or its user gave it up.
+bool waitsEnding();
+
 // True when a settings file or the device store may be written now: always before Exit,
 // afterwards only inside Exit's own saves.
 bool savesAllowed();

@@ -169,7 +169,7 @@ void CommLink::WriteBytes(const QByteArray& bytes)
 void CommLink::Delay(int ms)
 {
     // Once the program is exiting no exchange with the controller is worth waiting for.
-    if (ms <= 0 || gShuttingDown)
+    if (ms <= 0 || Shutdown::waitsEnding())
         return;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);

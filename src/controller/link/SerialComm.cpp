@@ -149,11 +149,11 @@ bool SerialComm::openProcedure()
     auto c1 = connect(this, &SerialComm::linkUp, &loop, &QEventLoop::quit);
     QTimer tickWatch;
     connect(&tickWatch, &QTimer::timeout, &loop, [&] {
-        if (m_ticks >= 6 || !m_wanted || gShuttingDown)
+        if (m_ticks >= 6 || !m_wanted || Shutdown::waitsEnding())
             loop.quit();
     });
     tickWatch.start(50);
-    if (m_socket.state() != QAbstractSocket::ConnectedState && !gShuttingDown) {
+    if (m_socket.state() != QAbstractSocket::ConnectedState && !Shutdown::waitsEnding()) {
         Shutdown::WaitScope waiting(Shutdown::Wait::LinkOpen, loop);
         loop.exec();
     }

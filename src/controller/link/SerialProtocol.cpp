@@ -28,7 +28,7 @@ int SerialProtocol::sleepForData(int ms)
     limit.start(ms);
     {
         Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply, loop);
-        if (!gShuttingDown)
+        if (!Shutdown::waitsEnding())
             loop.exec();
     }
     disconnect(c);
@@ -175,7 +175,7 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
             QCoreApplication::processEvents();
             lastEvents = wall.elapsed();
         }
-        if (gShuttingDown || wall.elapsed() >= 2 * qint64(limitMs))
+        if (Shutdown::waitsEnding() || wall.elapsed() >= 2 * qint64(limitMs))
             break;
         count = m_link.BytesWaiting();
         if (dropRemainder(count, wantsBlock))
@@ -229,7 +229,7 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
     }
     // The start of a block reply that did not finish in time is given up whole;
     // none of its bytes may be read as anything else.
-    if (wantsBlock && !gShuttingDown) {
+    if (wantsBlock && !Shutdown::waitsEnding()) {
         count = m_link.BytesWaiting();
         if (count > 0 && m_link.PeekByte() == 0x2A)
             abandonBlockUnit(count);
@@ -240,13 +240,13 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
 
 void SerialProtocol::Settle(int ms)
 {
-    if (ms <= 0 || gShuttingDown)
+    if (ms <= 0 || Shutdown::waitsEnding())
         return;
     QElapsedTimer t;
     t.start();
     for (;;) {
         const int left = int(ms - t.elapsed());
-        if (left <= 0 || gShuttingDown)
+        if (left <= 0 || Shutdown::waitsEnding())
             return;
         const int count = m_link.BytesWaiting();
         if (dropRemainder(count, false))

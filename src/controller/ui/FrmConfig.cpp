@@ -14,6 +14,7 @@
 #include "automation/AnsiCodePage.h"
 #include "automation/VbString.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
 
@@ -595,7 +596,26 @@ void FrmConfig::changeLink(const QString& portText)
         f->link.CloseCommLink(false);
     gPlugin.CommsStarted = false;
     LogControllerError(kProgramName, "Initializing X10 Interface on port " + gPlugin.CommPort);
-    // The start below waits for the controller while events run.
+    // The start below waits for the controller while events run; the dialog says what for, and
+    // Cancel gives the wait up.
+    Shutdown::CancellableWaits cancellable;
+    const QString noteBefore = Note;
+    Note = "Waiting for the controller on " + (gUseSerialComm ? gSerialIPAddress + ":" : QStringLiteral("port "))
+        + gPlugin.CommPort + " (Cancel stops waiting)";
+    m_controllerWait = true;
+    emit changed();
+    struct WaitOver {
+        QPointer<FrmConfig> form;
+        QString note;
+        ~WaitOver()
+        {
+            if (!form)
+                return;
+            form->m_controllerWait = false;
+            form->Note = note;
+            emit form->changed();
+        }
+    } over{this, noteBefore};
     if (f && (gPlugin.X10Started || gPlugin.IREnabled || gPlugin.IOEnabled)) {
         f->start.StartCommunications();
     } else {
@@ -608,6 +628,8 @@ void FrmConfig::changeLink(const QString& portText)
 
 void FrmConfig::CancelButton_Click()
 {
+    if (m_controllerWait)
+        Shutdown::cancelWaits();
     Unload();
 }
 

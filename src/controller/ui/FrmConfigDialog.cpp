@@ -131,7 +131,11 @@ FrmConfigDialog::FrmConfigDialog(FrmConfig& model, QWidget* parent) : QDialog(pa
     m_refreshers << [this, version] { version->setText(m_model->lblver); };
     auto* ok = button("OKButton", "Update", &FrmConfig::OKButton_Click);
     ok->setDefault(true);
-    auto* cancel = button("CancelButton", "Cancel", &FrmConfig::CancelButton_Click);
+    auto* cancel = new QPushButton("Cancel");
+    cancel->setObjectName("CancelButton");
+    cancel->setAutoDefault(false);
+    // Also taken while OK waits for the controller: it gives that wait up.
+    connect(cancel, &QPushButton::clicked, this, [this] { cancelOrGiveUpWait(); });
     // What OK did not take, whichever tab it was on.
     auto* note = new QLabel;
     note->setObjectName("Note");
@@ -154,6 +158,9 @@ FrmConfigDialog::FrmConfigDialog(FrmConfig& model, QWidget* parent) : QDialog(pa
     body->setContentsMargins(0, 0, 0, 0);
     body->addWidget(m_tabs);
     body->addLayout(bottom);
+    m_cancel = cancel;
+    m_ok = ok;
+    m_refreshers << [this] { setBusy(m_model->busy()); };
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_body);
     resize(1180, 720);
@@ -178,8 +185,27 @@ void FrmConfigDialog::act(F&& f)
 
 void FrmConfigDialog::setBusy(bool busy)
 {
-    if (m_body)
-        m_body->setEnabled(!busy);
+    if (m_tabs)
+        m_tabs->setEnabled(!busy);
+    if (m_ok)
+        m_ok->setEnabled(!busy);
+    // A wait for the controller can be given up: Cancel stays at hand.
+    if (m_cancel)
+        m_cancel->setEnabled(!busy || (m_model && m_model->waitingForController()));
+}
+
+bool FrmConfigDialog::cancelOrGiveUpWait()
+{
+    if (!m_model || FrmConfig::instance() != m_model)
+        return false;
+    if (m_model->waitingForController()) {
+        m_model->CancelButton_Click();  // ends the wait; the dialog goes once OK has returned
+        return true;
+    }
+    if (m_model->busy())
+        return false;
+    m_model->CancelButton_Click();
+    return true;
 }
 
 void FrmConfigDialog::closeFromModel()
@@ -553,6 +579,7 @@ void FrmConfigDialog::closeEvent(QCloseEvent* event)
     // The close box is a Cancel; while a handler runs it is not taken.
     if (!m_closing && m_model && FrmConfig::instance() == m_model) {
         if (m_model->busy()) {
+            cancelOrGiveUpWait();
             event->ignore();
             return;
         }
@@ -572,8 +599,7 @@ void FrmConfigDialog::reject()
         QDialog::reject();
         return;
     }
-    if (!m_model->busy())
-        m_model->CancelButton_Click();
+    cancelOrGiveUpWait();
 }
 
 bool FrmConfigDialog::askYesNo(const QString& text)
