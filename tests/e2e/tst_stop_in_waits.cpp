@@ -8,6 +8,7 @@
 // from outside; the dialog's waits and prompts need a display and are tested in
 // tests/controller/ui/tst_stop_in_dialog.cpp.
 #include "BridgeRig.h"
+#include "DemoProgram.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -250,6 +251,40 @@ TEST(StopUnderFileSizeLimit, StoreLargerThanTheLimitStaysWholeAndTheFailureIsLog
         entries << BridgeRig::item(d, QStringLiteral("Data"));
     EXPECT_TRUE(entries.join('\n').contains(QStringLiteral("tvkXapKorvane.ini")) || logFile.contains("tvkXapKorvane.ini"))
         << "no log entry of the failed save: " << entries.join('\n').toStdString() << logFile.constData();
+}
+
+// The status page's IR macro pauses between its items: a stop there ends the macro and the
+// program as a plain Exit, without playing the rest of the macro first.
+TEST(StopInWaitsOfThePage, MacroPause)
+{
+    DemoProgram demo;
+    const QString trace = demo.folder.path() + QStringLiteral("/waits.trace");
+    demo.programEnvironment = {{QStringLiteral("KORVANE_TRACE_WAITS"), trace}};
+    ASSERT_TRUE(demo.start());
+    const QByteArray storeBefore = demo.readConfig(QStringLiteral("tvkXapKorvane.ini"));
+    DemoProgram::Fields form = DemoProgram::collectForm(QString::fromLatin1(demo.get()));
+    QStringList items;
+    for (int i = 1; i <= 100; ++i)
+        items << QString::number(i);
+    DemoProgram::set(form, QStringLiteral("clientinput"), QStringLiteral("MAC1"));
+    DemoProgram::set(form, QStringLiteral("MAC1DC"), items.join(QLatin1Char(',')));
+    DemoProgram::set(form, QStringLiteral("clientvalue"), QStringLiteral("SEND"));
+    const std::unique_ptr<QTcpSocket> socket = demo.postWithoutWaiting(form);
+    ASSERT_TRUE(socket);
+    ASSERT_TRUE(waitUntil([&] { return readAll(trace).contains("MacroPause"); }, 20000)) << "the macro never paused";
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(pid_t(demo.program->pid()), SIGTERM);
+    ASSERT_TRUE(waitUntil([&] { return !demo.program->running(); }, 60000)) << "the program did not end";
+    const qint64 stoppedMs = stopping.elapsed();
+    EXPECT_EQ(demo.program->waitForExit(), 0);
+    // The rest of the macro would take ten seconds.
+    EXPECT_LT(stoppedMs, 6000);
+    const QByteArray storeAfter = demo.readConfig(QStringLiteral("tvkXapKorvane.ini"));
+    const auto devicesBefore = deviceLines(storeBefore);
+    ASSERT_FALSE(devicesBefore.isEmpty());
+    EXPECT_EQ(deviceLines(storeAfter).keys(), devicesBefore.keys());
+    EXPECT_EQ(readAll(demo.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini_bck")), storeBefore);
 }
 
 }  // namespace

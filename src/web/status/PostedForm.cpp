@@ -741,7 +741,8 @@ void pauseBetweenItems()
 {
     QDeadlineTimer deadline(100);
     Shutdown::WaitScope waiting(Shutdown::Wait::MacroPause);
-    while (!deadline.hasExpired() && !gShuttingDown) {
+    // A stop signal's own event cannot come through here: the signal ends the pause itself.
+    while (!deadline.hasExpired() && !gShuttingDown && !gStopSignalled) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         QThread::msleep(5);
     }
@@ -785,7 +786,7 @@ void rowButton(Request &r)
                 for (int i = 0; i < items.size(); ++i) {
                     if (i > 0)
                         pauseBetweenItems();
-                    if (gShuttingDown)
+                    if (gShuttingDown || gStopSignalled)
                         break;
                     const double loc = VbString::Val(items.at(i));
                     if (loc >= 0 && loc <= 1023)
