@@ -293,7 +293,8 @@ bool IniTool::Save()
         // whole instead of an empty store and a backup of nothing.
         const QByteArray bytes = AnsiCodePage::encode(text);
         QByteArray previous;
-        const bool existed = QFileInfo::exists(m_file);
+        // Something else in the file's place fails at the write below, as before.
+        const bool existed = QFileInfo(m_file).isFile();
         if (existed) {
             QFile old(m_file);
             if (!old.open(QIODevice::ReadOnly))

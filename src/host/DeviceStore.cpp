@@ -197,7 +197,7 @@ void DeviceStore::ReadIRDevices()
 void DeviceStore::SaveDevices()
 {
     // Released collections would be written as an empty store over the real one.
-    if (!hs || !DeviceCollectionExists() || !gIRSlots) {
+    if (!hs || !DeviceCollectionExists()) {
         LogError(kProgramName, QStringLiteral("SaveDevices not written: the host's devices are gone"));
         return;
     }
@@ -243,6 +243,11 @@ void DeviceStore::SaveDevices()
             LogError(kProgramName, QStringLiteral("SaveDevices stored ") + QString::number(changedTexts)
                                        + QStringLiteral(" text(s) with \";\" written as \",\""));
     };
+    // IR slots never read leave their lines as they are.
+    if (!gIRSlots) {
+        logChangedTexts();
+        return;
+    }
     sectionName = kIRDevices;
     hs->ClearINISection(sectionName, file);
     int n = 0;

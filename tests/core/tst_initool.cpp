@@ -443,6 +443,8 @@ TEST_F(IniToolTest, SavesThatChangeNothingOrComeAfterExitBeganWriteNothing)
     EXPECT_EQ(read(path), second);
     EXPECT_EQ(read(path + QStringLiteral("_bck")), first) << "the second save replaced the backup";
 
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
     struct Case {
         const char* name;
         bool shuttingDown;
@@ -471,4 +473,6 @@ TEST_F(IniToolTest, SavesThatChangeNothingOrComeAfterExitBeganWriteNothing)
         EXPECT_EQ(saved, c.written);
         EXPECT_EQ(read(path) != before, c.written);
     }
+    EXPECT_TRUE(xapOut.logData().join('\n').contains(QStringLiteral("not written: the program is stopping")))
+        << xapOut.logData().join('\n').toStdString();
 }
