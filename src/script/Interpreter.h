@@ -97,6 +97,9 @@ public:
         s_checkDeadlineNow = true;
     }
     static bool stopRequested() { return s_stopRequested; }
+    // Built-ins call this every so often inside a long loop: the same check as
+    // between statements, so a run ends at its time-out inside one call too.
+    static void checkLongWork();
     float rndLast = 0;
     quint32 rndSeed = 0x50000;
 
