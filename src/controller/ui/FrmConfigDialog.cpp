@@ -95,7 +95,8 @@ void FrmConfigDialog::showDialog(bool modal)
     dialog->refresh();
     if (modal) {
         dialog->setModal(true);
-        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [dialog] { dialog->reject(); });
+        // The model's unload closes the dialog, at once or when its running handler returns.
+        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [] { FrmConfig::Unload(); });
         dialog->exec();
     } else {
         dialog->show();
