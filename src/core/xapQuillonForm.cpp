@@ -255,6 +255,9 @@ void xapQuillonForm::MenuArray_Click(int index)
 
 void xapQuillonForm::Exit()
 {
+    // A second stop while Exit runs (its own steps wait too) changes nothing.
+    if (m_exitRunning)
+        return;
     if (m_loading || Shutdown::waiting()) {
         // Inside a wait, the handler that waits still uses what Exit would release: the flag
         // ends its wait and every other one, and Exit runs once the handler has returned.
@@ -276,6 +279,7 @@ void xapQuillonForm::Exit()
     const bool deferred = std::exchange(m_exitPending, false);
     if (gShuttingDown && !deferred)
         return;
+    m_exitRunning = true;
     Shutdown::ExitSaves saves;
     // The watchdog goes first: the plug-in's shutdown pumps events for a while, and a tick
     // then must not find the plug-in gone and recreate it.
