@@ -211,7 +211,9 @@ TEST_F(ProtocolTest, BlockReplyStoppingShortIsGivenUpAndItsLateRestIsNoReport)
     sim->truncateBlockAt = 100;
     EXPECT_FALSE(sendAndWait(Frames::BlockRequest(sim->varBlockHigh, sim->varBlockLow), 264, 0x2A));
     EXPECT_EQ(link->BytesWaiting(), 0) << "the start of the reply was kept";
-    EXPECT_EQ(protocol->owedRemainder(), 164);
+    // The line paused long before the wait gave up: nothing is owed unchecked,
+    // the rest is known by its check when it comes.
+    EXPECT_EQ(protocol->owedRemainder(), 0);
     // The rest arrives with nothing waiting for it: no reports, and the next reply is whole.
     QByteArray reply = QByteArray(1, char(0x2A)) + QByteArray(2, '\0') + "\x4A" + QByteArray(2, '\0')
         + sim->blockData(0x4A, 0x00);
