@@ -356,20 +356,27 @@ void QuillonSim::sendAnswer(const QByteArray& reply, const ReplyFault& fault)
             enqueue(reply + fault.inside + fault.after);
             return;
         }
-        enqueue(reply.left(fault.cutAfter) + fault.inside);
+        const int cutDoneMs = lineDelayMs(fault.cutAfter);
+        enqueue(reply.left(fault.cutAfter));
+        // Reports the controller makes while its answer is stalled go ahead of the rest.
+        QTimer::singleShot(cutDoneMs + fault.insideAfterMs, this, [this, inside = fault.inside] {
+            const bool holding = m_holding;
+            m_holding = false;
+            enqueue(inside);
+            m_holding = holding;
+        });
         if (fault.restAfterMs < 0) {
-            enqueue(fault.after);
+            QTimer::singleShot(cutDoneMs + fault.insideAfterMs, this, [this, after = fault.after] { enqueue(after); });
             return;
         }
         // A line that stalls mid-answer: whatever the controller sends meanwhile
         // waits behind the rest.
-        const QByteArray rest = reply.mid(fault.cutAfter) + fault.after;
-        QTimer::singleShot(lineDelayMs(fault.cutAfter + fault.inside.size()) + fault.restAfterMs, this,
-                           [this, rest] {
+        m_holding = true;
+        QTimer::singleShot(cutDoneMs + fault.restAfterMs, this,
+                           [this, rest = reply.mid(fault.cutAfter) + fault.after] {
                                m_held.prepend(rest);
                                releaseHeld();
                            });
-        m_holding = true;
     };
     if (fault.delayMs > 0)
         QTimer::singleShot(fault.delayMs, this, go);
@@ -379,7 +386,8 @@ void QuillonSim::sendAnswer(const QByteArray& reply, const ReplyFault& fault)
 
 int QuillonSim::lineDelayMs(qsizetype bytes) const
 {
-    // Time the bytes queued ahead take to go out, so a delay counts from the cut itself.
+    // Time the bytes queued ahead and these take to go out, so that a delay
+    // counts from the cut itself.
     return paced ? int((m_out.size() + bytes) * kByteNs / 1000000) : 0;
 }
 

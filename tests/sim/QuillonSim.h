@@ -106,6 +106,7 @@ public:
         int restAfterMs = -1;     // >= 0: the rest of a cut answer this much after the cut; < 0: never
         QByteArray before;        // sent just ahead of the answer
         QByteArray inside;        // sent after the cut part, ahead of the rest
+        int insideAfterMs = 0;    // how long after the cut the inside bytes come
         QByteArray after;         // sent right behind the answer (behind the rest, when it comes)
     };
     QList<ReplyFault> replyFaults;

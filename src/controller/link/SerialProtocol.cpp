@@ -38,13 +38,17 @@ void SerialProtocol::noteArrivals()
         m_arrivals.pop_front();
 }
 
-qint64 SerialProtocol::frontArrivalMs() const
+qint64 SerialProtocol::arrivalMsAt(quint64 offset) const
 {
-    const quint64 read = m_link.readCount();
     for (const Arrival& a : m_arrivals)
-        if (a.end > read)
+        if (a.end > offset)
             return a.ms;
     return m_clock.elapsed();
+}
+
+qint64 SerialProtocol::frontArrivalMs() const
+{
+    return arrivalMsAt(m_link.readCount());
 }
 
 qint64 SerialProtocol::quietMs() const
@@ -174,8 +178,10 @@ void SerialProtocol::readReply(int length)
     }
 }
 
-void SerialProtocol::keepPartial(const QByteArray& start)
+void SerialProtocol::keepPartial(int n)
 {
+    const qint64 lastMs = arrivalMsAt(m_link.readCount() + quint64(n) - 1);
+    const QByteArray start = take(n);
     // Pieces dropped one right after the other are the start of one unit.
     if (!m_partial.isEmpty() && m_partialEnd + quint64(start.size()) == m_link.readCount())
         m_partial += start;
@@ -185,8 +191,8 @@ void SerialProtocol::keepPartial(const QByteArray& start)
     m_partialEnd = m_link.readCount();
     m_partialMs = m_clock.elapsed();
     // Its rest is owed for as long as it follows without a pause.
-    m_owed = Frames::kBlockReplyLength - int(m_partial.size());
-    m_owedLastMs = m_clock.elapsed() - quietMs();
+    m_owed = m_clock.elapsed() - lastMs > kRestGapMs ? 0 : Frames::kBlockReplyLength - int(m_partial.size());
+    m_owedLastMs = lastMs;
 }
 
 void SerialProtocol::abandonBlockUnit(int count)
@@ -195,9 +201,7 @@ void SerialProtocol::abandonBlockUnit(int count)
     if (n <= 0)
         return;
     m_givenUpMs = -1;
-    keepPartial(take(n));
-    if (quietMs() > kRestGapMs)
-        m_owed = 0; // the line has paused since: nothing that comes now is its rest unchecked
+    keepPartial(n);
     WriteCommsLog("Quillon incomplete block reply dropped, " + dec(n) + " bytes");
 }
 
@@ -227,7 +231,7 @@ bool SerialProtocol::dropRemainder(int count, bool blockWait)
         if (n < 0)
             n = int(waiting.size());
     }
-    m_owedLastMs = frontArrivalMs();
+    m_owedLastMs = arrivalMsAt(m_link.readCount() + quint64(n) - 1);
     take(n);
     m_owed -= n;
     return true;
@@ -250,6 +254,16 @@ bool SerialProtocol::dropCheckedRest(int count, Mode mode, int length, bool& hol
             && !(mode == Mode::ShortWait && count <= length);
         return false;
     }
+    // The rest comes after a few reports at most: a stream that has not
+    // completed the unit within that many places will not (a flood, say).
+    if (m_partialEnd != m_restCheckedAt) {
+        m_restCheckedAt = m_partialEnd;
+        m_restChecks = 0;
+    }
+    if (++m_restChecks > kMaxRestChecks) {
+        m_partial.clear();
+        return false;
+    }
     const QByteArray unit = m_partial + m_link.Peek(need);
     if (!Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
         return false;
@@ -269,7 +283,7 @@ bool SerialProtocol::takeBlockUnit()
         // unit whose rest may still come.
         const qsizetype next = unit.indexOf(char(0x2A), 1);
         if (next > 0) {
-            keepPartial(take(int(next)));
+            keepPartial(int(next));
             WriteCommsLog("Quillon block reply failed its check, " + dec(int(next)) + " bytes dropped");
             return false;
         }
@@ -314,10 +328,12 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
         case Front::Report: {
             // A report is handed on the moment its bytes are in, whatever the wait expects.
             const ReportOutcome r = HandleReport(take(f.length), Context::ReplyWait);
-            if (r == ReportOutcome::LearnMatched)
+            // A wait that ends on a report leaves its own reply to come later.
+            if (r == ReportOutcome::LearnMatched || (r == ReportOutcome::EndsAckWait && length == 3)) {
+                if (mode == Mode::ShortWait)
+                    oweAck();
                 return true;
-            if (r == ReportOutcome::EndsAckWait && length == 3)
-                return true;
+            }
             break;
         }
         case Front::Block:
@@ -337,7 +353,10 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
             break;
         case Front::Other:
             if ((firstByte > 0 && f.first != firstByte) || wantsBlock) {
-                m_link.ReadByte(); // not what this wait expects: dropped one byte at a time
+                // Not what this wait expects: an acknowledgement that came late goes
+                // whole, anything else one byte at a time.
+                if (!(wantsBlock && takeLateAck(count)))
+                    m_link.ReadByte();
                 break;
             }
             if (count < length) {
@@ -367,8 +386,35 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
             abandonBlockUnit(count);
         m_givenUpMs = m_clock.elapsed();
     }
+    if (mode == Mode::ShortWait)
+        oweAck();
     WriteCommsLog("Quillon Timeout Expected: " + dec(length) + " Got: " + dec(count));
     return false;
+}
+
+void SerialProtocol::oweAck()
+{
+    m_acksOwed = qMin(m_acksOwed + 1, kMaxAcksOwed);
+    m_ackOwedMs = m_clock.elapsed();
+}
+
+bool SerialProtocol::acksOwed()
+{
+    if (m_acksOwed > 0 && m_clock.elapsed() - m_ackOwedMs >= kRemainderMs)
+        m_acksOwed = 0;
+    return m_acksOwed > 0;
+}
+
+bool SerialProtocol::takeLateAck(int count)
+{
+    // An acknowledgement whose wait gave up or ended on a report comes as one
+    // 3-byte unit; its later bytes may look like the start of a report.
+    if (count < 3 || !acksOwed() || contiguous(count, kLinePauseMs) < 3
+        || m_link.Peek(3).indexOf(char(0x2A), 1) > 0)
+        return false;
+    take(3);
+    --m_acksOwed;
+    return true;
 }
 
 void SerialProtocol::Settle(int ms)
@@ -427,10 +473,11 @@ bool SerialProtocol::ReadReports(int maxUnits)
             abandonBlockUnit(count); // a block reply that stopped: its bytes are no reports
             break;
         case Front::Other:
-            // Not a report (a late acknowledgement, say): its three bytes go
-            // together, so none of them is mistaken for the start of a report.
-            if (count >= 3) {
-                take(3);
+            if (takeLateAck(count))
+                break;
+            // A byte that is nothing known goes alone, so that no report behind it is lost.
+            if (count >= 3 || contiguous(count, kLinePauseMs) < count || !acksOwed()) {
+                m_link.ReadByte();
                 break;
             }
             [[fallthrough]];

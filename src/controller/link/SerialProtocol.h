@@ -76,6 +76,7 @@ private:
     bool stuck(int count);
     // Records when bytes arrived, in chunks, so that a pause in the stream can be told.
     void noteArrivals();
+    qint64 arrivalMsAt(quint64 offset) const;
     qint64 frontArrivalMs() const;
     qint64 quietMs() const;
     // Waiting bytes from the front that came without a pause longer than gapMs.
@@ -95,7 +96,15 @@ private:
     // Gives up the incomplete block unit at the front: its bytes go (those that
     // came together), and the rest of it is looked out for.
     void abandonBlockUnit(int count);
-    void keepPartial(const QByteArray& start);
+    // Takes the n bytes at the front as the start of a unit given up.
+    void keepPartial(int n);
+    // Acknowledgements still to come for waits that ended without theirs.
+    void oweAck();
+    bool acksOwed();
+    bool takeLateAck(int count);
+    static constexpr int kMaxAcksOwed = 8;
+    int m_acksOwed = 0;
+    qint64 m_ackOwedMs = 0;
     // Drops what waits at the front as the rest of an abandoned block reply;
     // true when it dropped anything.
     bool dropRemainder(int count, bool blockWait);
@@ -105,6 +114,9 @@ private:
     QByteArray m_partial;          // start of the given-up unit, until its rest is known
     qint64 m_partialMs = 0;
     quint64 m_partialEnd = 0;      // read count just after it
+    static constexpr int kMaxRestChecks = 48;
+    quint64 m_restCheckedAt = 0;
+    int m_restChecks = 0;
     qint64 m_givenUpMs = -1;       // a block wait gave up then; no unit has come since
     struct Arrival
     {
