@@ -158,9 +158,7 @@ void QuillonSim::onBytes(const QByteArray& bytes)
         if (paced) {
             // Bytes written at once still come in one after the other.
             m_inFreeNs = qMax(m_inFreeNs, m_line.nsecsElapsed()) + f.bytes.size() * kByteNs;
-            const qint64 waitNs = m_inFreeNs - m_line.nsecsElapsed();
-            QTimer::singleShot(int(qMax<qint64>(0, (waitNs + 999999) / 1000000)), Qt::PreciseTimer, this,
-                               [this, f] { handleFrame(f); });
+            at(m_inFreeNs, [this, f] { handleFrame(f); });
         } else {
             handleFrame(f);
         }
@@ -489,8 +487,24 @@ void QuillonSim::pump()
     }
     if (m_out.isEmpty())
         return;
-    const qint64 dueNs = m_outStartNs + kByteNs - m_line.nsecsElapsed();
-    m_pumpTimer.start(int(qMax<qint64>(0, (dueNs + 999999) / 1000000)));
+    m_pumpTimer.start(msUntil(m_outStartNs + kByteNs));
+}
+
+int QuillonSim::msUntil(qint64 dueNs) const
+{
+    // Timers count whole milliseconds and a byte takes 1.04: they are set to
+    // wake no later than due, and the last part is waited out by waking again.
+    return int(qMax<qint64>(0, (dueNs - m_line.nsecsElapsed()) / 1000000));
+}
+
+void QuillonSim::at(qint64 dueNs, const std::function<void()>& f)
+{
+    QTimer::singleShot(msUntil(dueNs), Qt::PreciseTimer, this, [this, dueNs, f] {
+        if (m_line.nsecsElapsed() < dueNs)
+            at(dueNs, f);
+        else
+            f();
+    });
 }
 
 void QuillonSim::startFlood()

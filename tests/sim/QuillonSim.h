@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <functional>
+
 // The controller's side of the serial protocol: answers block reads, acknowledges
 // command and long frames, applies them to its state, sends reports on demand and
 // misbehaves on demand.
@@ -135,6 +137,9 @@ private:
     void answer(const QByteArray& reply);
     void sendAnswer(const QByteArray& reply, const ReplyFault& fault);
     int lineDelayMs(qsizetype bytes) const;
+    int msUntil(qint64 dueNs) const;
+    // Runs f once the line's clock reaches dueNs.
+    void at(qint64 dueNs, const std::function<void()>& f);
     void applyCommand(const QByteArray& f);
     void applyLong(const QByteArray& f);
     void enqueue(const QByteArray& bytes);
