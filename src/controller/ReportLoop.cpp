@@ -223,15 +223,18 @@ void ReportLoop::MirrorPoints()
             int status = 3, value = 0;
             Protocol::PointStatus(m.utype, point, m.invert, Protocol::GetIOPointState(m.unit, point), status, value);
             const QString code = m.hc + QString::number(point + 1);
-            int current = 0;
+            int current = 0, currentValue = 0;
             try {
                 current = PluginHost::DeviceStatus(code);
+                // A store written under an older value convention has the right status
+                // and the wrong value: the value must agree too.
+                currentValue = PluginHost::DeviceValue(code);
             } catch (...) {
                 PluginHost::clearPending();
                 WriteCommsLog("Error calling hs.DeviceStatus, skipping check of IO point");
                 continue;
             }
-            if (current == status)
+            if (current == status && currentValue == value)
                 continue;
             if (!prefix.isEmpty())
                 WriteCommsLog(prefix + code + " to " + QString::number(status));

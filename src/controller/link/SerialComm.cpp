@@ -134,7 +134,8 @@ void SerialComm::setPortOpen(bool open)
 
 bool SerialComm::openProcedure()
 {
-    if (!m_ip.contains('.') || m_commPort < 101) {
+    // A TCP port is 16 bits: a larger number must not reach the socket cut down to another server's port.
+    if (!m_ip.contains('.') || m_commPort < 101 || m_commPort > 65535) {
         LogControllerError("xaptvkKorvane", label() + " is not valid IP:Port");
         return false;
     }
@@ -184,7 +185,7 @@ void SerialComm::onConnectTick()
 void SerialComm::onConnected()
 {
     m_connectTimer.stop();
-    m_lastingTimer.start(linkTiming().reconnectMs);
+    m_lastingTimer.start(linkTiming().healthyMs);
     // Whatever was left of the last connection belongs to exchanges long given up.
     clearBuffer();
     // A serial line has no use for coalescing small writes.
