@@ -83,6 +83,20 @@ QString pathOf(const QString &text)
     return routePath(Request::Decode(target.left(target.indexOf(QLatin1Char('?')))));
 }
 
+bool hostAllowed(const Request &request)
+{
+    return AllowedHost::IsAllowed(request.ServerVariables(QStringLiteral("Host")), AllowedHost::Configured());
+}
+
+// The Host check of a queued request, before it is parsed for its page.
+bool hostAllowed(const QString &text)
+{
+    const qsizetype end = text.indexOf(QLatin1String("\r\n\r\n"));
+    Request head;
+    head.ParsePage(end < 0 ? text : text.left(end + 4));
+    return hostAllowed(head);
+}
+
 QByteArray errorPage(int status, const QString &reason)
 {
     const QString body = QStringLiteral("<html><h1>") + QString::number(status) + QLatin1Char(' ') + reason
@@ -644,8 +658,10 @@ void TCPServer::serveAside()
     m_servingAside = true;
     QPointer<TCPServer> self(this);
     for (auto it = m_queue.begin(); it != m_queue.end();) {
-        if (pathOf(it->text).startsWith(QLatin1String("\\stat"))) {
-            ++it; // status pages are built one at a time, by the drain
+        // Status pages are built one at a time, by the drain; a request the
+        // Host check refuses needs no page.
+        if (pathOf(it->text).startsWith(QLatin1String("\\stat")) && hostAllowed(it->text)) {
+            ++it;
             continue;
         }
         const QueueItem item = *it;
@@ -695,6 +711,10 @@ void TCPServer::ProcessRequestQueue()
         m_lastServed.insert(m_elements[size_t(item.index)].remoteIp, ++m_servedCount);
         if (m_lastServed.size() > 1024)
             m_lastServed.clear(); // forgotten addresses only lose their turn once
+        // Should this request's page wait for the controller, the requests
+        // already queued behind it that need no page are answered meanwhile.
+        if (!m_queue.empty())
+            ServerTimer.start(kQueueDelayMs);
         try {
             dispatch(item.index, item.generation, item.text);
         } catch (...) {
@@ -721,8 +741,8 @@ void TCPServer::dispatch(int index, quint64 generation, const QString &text)
     request.setRemoteip(m_elements[size_t(index)].remoteIp);
     request.setLocalip(m_elements[size_t(index)].localIp);
     request.ParsePage(text);
-    const QString host = request.ServerVariables(QStringLiteral("Host"));
-    if (!AllowedHost::IsAllowed(host, AllowedHost::Configured())) {
+    if (!hostAllowed(request)) {
+        const QString host = request.ServerVariables(QStringLiteral("Host"));
         refuse(index, 421, QStringLiteral("Misdirected Request"), QStringLiteral("Host"),
                QStringLiteral("Host ") + HtmlText::forLog(host, 80) + QStringLiteral(" is no name of this server"),
                QStringLiteral("ProcessRequestQueue "));

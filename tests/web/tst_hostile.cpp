@@ -17,6 +17,7 @@
 #include "host/HostGlobals.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QSysInfo>
@@ -463,4 +464,65 @@ TEST_F(Hostile, FullPoolEvictsFromTheAddressHoldingTheMost)
     // The lone client of the fourth address kept its connection.
     EXPECT_EQ(crowd.back()->socket.state(), QAbstractSocket::ConnectedState);
     drip.stop();
+}
+
+// A page that waits inside its build (a command to a controller that does not
+// answer) holds no other client: help pages, files and refusals are answered
+// meanwhile; status pages of other clients come after it, in turn.
+TEST_F(Hostile, PageWaitingForTheControllerHoldsNoOtherClient)
+{
+    writeFile(QStringLiteral("HTML/Help/xaptvkKorvane/xaptvkKorvane.htm"), "help text");
+    writeFile(QStringLiteral("HTML/style.css"), "body{}");
+    SetStatusPageBuilder([&](Request &request, Response &) {
+        if (!request.Form(QStringLiteral("press")).isEmpty()) {
+            QEventLoop wait; // as the controller link waits for an answer
+            QTimer::singleShot(2500, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
+        return QStringLiteral("page");
+    });
+    struct Case
+    {
+        QByteArray request;
+        QByteArray reply;
+        bool whileWaiting;
+    };
+    const std::vector<Case> cases = {
+        {"GET /help HTTP/1.1\r\n\r\n", "help text", true},
+        {"GET /style.css HTTP/1.1\r\n\r\n", "body{}", true},
+        {"GET /status HTTP/1.1\r\nHost: evil.example\r\n\r\n", "421 Misdirected Request</h1></html>", true},
+        {"GET /nothing.htm HTTP/1.1\r\n\r\n", "404 File Not Found</h1></html>", true},
+        {"GET /status HTTP/1.1\r\n\r\n", "page", false},
+    };
+    QElapsedTimer clock;
+    std::vector<std::unique_ptr<Client>> clients;
+    std::vector<qint64> closedAt(cases.size(), -1);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        clients.push_back(std::make_unique<Client>(m_port, QStringLiteral("127.0.0.") + QString::number(3 + int(i))));
+        ASSERT_TRUE(clients.back()->connected());
+        QObject::connect(&clients.back()->socket, &QTcpSocket::disconnected, [&, i] { closedAt[i] = clock.elapsed(); });
+    }
+    // The others ask while the press's page waits (the test's own code does
+    // not run again before that page is done).
+    QTimer::singleShot(300, [&] {
+        for (size_t i = 0; i < cases.size(); ++i)
+            clients[i]->socket.write(cases[i].request);
+    });
+    Client presser(m_port, QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(presser.connected());
+    clock.start();
+    presser.socket.write(press("1"));
+    EXPECT_TRUE(presser.closed());
+    const qint64 pressDone = clock.elapsed();
+    EXPECT_TRUE(presser.received.endsWith("page"));
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_TRUE(clients[i]->closed()) << i;
+        EXPECT_TRUE(clients[i]->received.endsWith(cases[i].reply))
+            << cases[i].request.toStdString() << " -> " << clients[i]->received.toStdString();
+        if (cases[i].whileWaiting)
+            EXPECT_LT(closedAt[i], 2000) << cases[i].request.toStdString();
+        else
+            EXPECT_GE(closedAt[i], 2400) << cases[i].request.toStdString();
+    }
+    EXPECT_GE(pressDone, 2400);
 }
