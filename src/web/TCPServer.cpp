@@ -25,6 +25,8 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 
+#include <cmath>
+
 #include <sys/socket.h>
 
 namespace {
@@ -166,6 +168,7 @@ void TCPServer::shutDown()
 
 TCPServer::TCPServer()
 {
+    m_clock.start();
     ServerTimer.setSingleShot(true);
     connect(&ServerTimer, &QTimer::timeout, this, &TCPServer::ServerTimer_Timer);
     m_poolRetry.setSingleShot(true);
@@ -276,16 +279,25 @@ int TCPServer::chooseElement()
     return 0;
 }
 
-bool TCPServer::evict(const QString &address)
+QHash<QString, int> TCPServer::heldPerAddress() const
 {
-    const auto evictable = [this](const Element &e) {
-        return (e.phase == Element::Reading || e.phase == Element::Replying || e.phase == Element::Lingering)
-            && e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs;
-    };
     QHash<QString, int> held;
     for (int i = 1; i < kElements; ++i)
         if (m_elements[size_t(i)].phase != Element::Free)
             ++held[m_elements[size_t(i)].remoteIp];
+    return held;
+}
+
+bool TCPServer::evict(const QString &address)
+{
+    // A queued request may go too (it is dropped with its connection); a
+    // request whose reply is being built, or that waits for the controller, stays.
+    const auto evictable = [this](const Element &e) {
+        return (e.phase == Element::Reading || e.phase == Element::Queued || e.phase == Element::Replying
+                || e.phase == Element::Lingering)
+            && !e.dispatching && e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs;
+    };
+    const QHash<QString, int> held = heldPerAddress();
     int chosen = 0;
     for (int i = 1; i < kElements; ++i) {
         const Element &e = m_elements[size_t(i)];
@@ -304,6 +316,12 @@ bool TCPServer::evict(const QString &address)
     if (chosen == 0)
         return false;
     const QString from = m_elements[size_t(chosen)].remoteIp;
+    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+        if (it->index == chosen && it->generation == m_elements[size_t(chosen)].generation) {
+            m_queue.erase(it);
+            break;
+        }
+    }
     const QString kind = address.isEmpty() ? QStringLiteral("pool full") : QStringLiteral("connections per client full");
     RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest ") + kind
                                       + QStringLiteral(": closed a connection from ") + from + QStringLiteral(" (")
@@ -337,10 +355,7 @@ void TCPServer::socket_ConnectionRequest()
                 continue;
             }
             const QString address = peerText(*socket);
-            int fromAddress = 0;
-            for (int i = 1; i < kElements; ++i)
-                fromAddress += m_elements[size_t(i)].phase != Element::Free && m_elements[size_t(i)].remoteIp == address ? 1 : 0;
-            if (fromAddress >= m_maxPerAddress && !evict(address)) {
+            if (heldPerAddress().value(address) >= m_maxPerAddress && !evict(address)) {
                 RefusalLog::Log(kProgramName,
                                 QStringLiteral("socket_ConnectionRequest ") + address + QStringLiteral(" holds ")
                                     + QString::number(m_maxPerAddress) + QStringLiteral(" connections: another one closed"),
@@ -411,6 +426,7 @@ void TCPServer::release(int index)
     }
     e.socket = nullptr;
     e.phase = Element::Free;
+    e.dispatching = false;
     e.buffer.clear();
     e.buffer.squeeze();
     e.requestStarted = false;
@@ -482,8 +498,9 @@ void TCPServer::frame(int index)
     // A line ended by LF alone would otherwise leave the request waiting for
     // a CR LF that never comes.
     const qsizetype headerPart = headerEnd < 0 ? e.buffer.size() : headerEnd + 4;
-    for (qsizetype at = e.buffer.indexOf('\n'); at >= 0 && at < headerPart; at = e.buffer.indexOf('\n', at + 1)) {
-        if (at == 0 || e.buffer.at(at - 1) != '\r') {
+    const char *bytes = e.buffer.constData();
+    for (qsizetype at = 0; at < headerPart; ++at) {
+        if (bytes[at] == '\n' && (at == 0 || bytes[at - 1] != '\r')) {
             refuse(index, 400, QStringLiteral("Bad Request"), QStringLiteral("bare LF"),
                    QStringLiteral("a line ended by LF without CR"));
             return;
@@ -680,6 +697,21 @@ void TCPServer::serveAside()
     m_servingAside = false;
 }
 
+double TCPServer::recentUse(const QString &address) const
+{
+    const auto it = m_use.constFind(address);
+    if (it == m_use.constEnd())
+        return 0;
+    return it->ms * std::exp2(-double(m_clock.elapsed() - it->at) / kUseHalfLifeMs);
+}
+
+void TCPServer::chargeUse(const QString &address, qint64 ms)
+{
+    if (m_use.size() > 1024)
+        m_use.clear(); // forgotten addresses start afresh
+    m_use.insert(address, Use{recentUse(address) + double(ms) + 1, m_clock.elapsed()});
+}
+
 void TCPServer::answerUnanswered(int index, quint64 generation)
 {
     Element &e = m_elements[size_t(index)];
@@ -694,23 +726,32 @@ void TCPServer::ProcessRequestQueue()
 {
     ServerTimer.stop();
     m_draining = true;
+    QElapsedTimer slice;
+    slice.start();
     while (!m_queue.empty()) {
-        // Fair between clients: the request of the address served longest
-        // ago goes first; one address's requests keep their order.
+        // Fair between clients: the request of the address that has taken the
+        // least of the server's time lately goes first, so a browser asking
+        // now and then passes a crowd that keeps the server busy; one
+        // address's requests keep their order.
+        // Between addresses that have used equally little (none yet, as a
+        // crowd arriving at once), the one holding fewer connections first.
+        const QHash<QString, int> held = heldPerAddress();
         auto next = m_queue.begin();
-        quint64 oldest = ~quint64(0);
+        double least = -1;
+        int leastHeld = 0;
         for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
-            const quint64 served = m_lastServed.value(m_elements[size_t(it->index)].remoteIp, 0);
-            if (served < oldest) {
-                oldest = served;
+            const QString &address = m_elements[size_t(it->index)].remoteIp;
+            const double used = recentUse(address);
+            if (least < 0 || used < least || (used == least && held.value(address) < leastHeld)) {
+                least = used;
+                leastHeld = held.value(address);
                 next = it;
             }
         }
         const QueueItem item = *next;
         m_queue.erase(next);
-        m_lastServed.insert(m_elements[size_t(item.index)].remoteIp, ++m_servedCount);
-        if (m_lastServed.size() > 1024)
-            m_lastServed.clear(); // forgotten addresses only lose their turn once
+        const QString address = m_elements[size_t(item.index)].remoteIp;
+        const qint64 began = m_clock.elapsed();
         // Should this request's page wait for the controller, the requests
         // already queued behind it that need no page are answered meanwhile.
         if (!m_queue.empty())
@@ -723,6 +764,11 @@ void TCPServer::ProcessRequestQueue()
         }
         // Every request gets one reply, whatever happened while it was built.
         answerUnanswered(item.index, item.generation);
+        chargeUse(address, m_clock.elapsed() - began);
+        // Clients arriving meanwhile are let in (accepted, read) before the
+        // rest: a backlog of pages must not keep a newcomer out of its turn.
+        if (slice.elapsed() >= kDrainSliceMs)
+            break;
     }
     m_draining = false;
     if (m_unloaded) {
@@ -730,13 +776,30 @@ void TCPServer::ProcessRequestQueue()
         if (sInstance == this)
             sInstance = nullptr;
         deleteLater();
+        return;
     }
+    if (!m_queue.empty())
+        ServerTimer.start(0);
 }
 
 void TCPServer::dispatch(int index, quint64 generation, const QString &text)
 {
     if (m_elements[size_t(index)].generation != generation)
         return;
+    // The connection whose reply is being built is not given away meanwhile.
+    m_elements[size_t(index)].dispatching = true;
+    struct Done
+    {
+        TCPServer *server;
+        int index;
+        quint64 generation;
+        ~Done()
+        {
+            Element &e = server->m_elements[size_t(index)];
+            if (e.generation == generation)
+                e.dispatching = false;
+        }
+    } done{this, index, generation};
     Request request;
     request.setRemoteip(m_elements[size_t(index)].remoteIp);
     request.setLocalip(m_elements[size_t(index)].localIp);

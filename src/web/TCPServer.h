@@ -43,7 +43,8 @@
 // A request whose Host is no name of this machine gets 421; a body sent with
 // Transfer-Encoding gets 411. A status page that waits for the controller's
 // next poll (after a row button) is held while other requests are served.
-// The queue is drained fairly: the client address served longest ago first.
+// The queue is drained fairly: the client address that has used the least of
+// the server's time lately first.
 // While a status page waits inside its drain (a command to a controller that
 // is slow to answer), requests that need no status page (help, files,
 // refusals) are still answered. Refusals are logged through the collapsing
@@ -56,6 +57,7 @@ public:
     static constexpr int kChunk = 1000;            // bytes per paced send
     static constexpr int kBinaryWatchdogMs = 5000; // a chunk goes out at the latest after this
     static constexpr int kQueueDelayMs = 50;
+    static constexpr int kDrainSliceMs = 20; // a drain lets events in after this long
     static constexpr int kMaxHeader = 16 * 1024;
     static constexpr int kMaxBody = 1024 * 1024;
     static constexpr int kMaxPerAddress = 8;
@@ -126,6 +128,7 @@ private:
         std::unique_ptr<QTimer> idleTimer;
         // The header, body or reply deadline of the transfer under way.
         std::unique_ptr<QTimer> deadlineTimer;
+        bool dispatching = false; // its reply is being built
         bool requestStarted = false;
         bool bodyTimed = false;
         // Paced send: "1" while a file goes out.
@@ -179,11 +182,16 @@ private:
     void serveAside();
     // The not-found page for a request that got no reply of its own.
     void answerUnanswered(int index, quint64 generation);
+    double recentUse(const QString &address) const;
+    void chargeUse(const QString &address, qint64 ms);
     int chooseElement();
+    // Open connections per client address.
+    QHash<QString, int> heldPerAddress() const;
     // Makes room for a newcomer: closes a connection of `address` when given,
     // else one of the address holding the most connections; of those, the
     // one that has received nothing the longest. Only connections open for
-    // the eviction time and not in the server's hands (queued, held) go.
+    // the eviction time go, and none whose reply is being built or is held
+    // for the controller's next poll (a queued request goes with its connection).
     bool evict(const QString &address = QString());
     void release(int index);
 
@@ -197,12 +205,19 @@ private:
     bool m_draining = false;
     bool m_servingAside = false;
     bool m_unloaded = false;
-    QHash<QString, quint64> m_lastServed; // client address -> when last served (a count)
-    quint64 m_servedCount = 0;
+    // Time spent on each client address's requests (ms), halved every kUseHalfLifeMs.
+    struct Use
+    {
+        double ms = 0;
+        qint64 at = 0;
+    };
+    static constexpr double kUseHalfLifeMs = 5000;
+    QHash<QString, Use> m_use;
+    QElapsedTimer m_clock;
     int m_roundRobin = 0;
     quint64 m_nextGeneration = 1;
     int m_idleMs = 30000;
-    int m_evictAfterMs = 1000;
+    int m_evictAfterMs = 500;
     int m_maxPerAddress = kMaxPerAddress;
     int m_lingerMs = 2000;
     int m_headerDeadlineMs = kHeaderDeadlineMs;

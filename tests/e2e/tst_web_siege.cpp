@@ -86,6 +86,9 @@ struct Attack
     QByteArray drip = QByteArray(); // sent every half second after the opening
     int readRate = 0;               // bytes per second the client reads; 0: all at once
     bool silentController = false;
+    // The bound stretches with what one such request costs this build on
+    // this machine, timed alone before the row (else one status page).
+    bool timeOneAlone = false;
 };
 
 class Siege : public ::testing::TestWithParam<Attack>
@@ -154,7 +157,9 @@ protected:
         folder.writeFile("Config/tvkXapKorvane.ini", store);
         program = std::make_unique<KorvaneProcess>(folder);
         ASSERT_TRUE(waitUntil([&] {
-            const QByteArray page = exchange(get("/stat"));
+            // (From an address of its own: the ordinary client starts the row
+            // with no share of the server's time used.)
+            const QByteArray page = exchange(get("/stat"), QStringLiteral("127.0.0.200"));
             const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("value='([^']+)' name='V5:06DC'"))
                                                   .match(QString::fromLatin1(page));
             if (m.hasMatch())
@@ -164,9 +169,9 @@ protected:
         pause(500);
     }
 
-    QByteArray exchange(const QByteArray &request)
+    QByteArray exchange(const QByteArray &request, const QString &source = QStringLiteral("127.0.0.1"))
     {
-        Connection c(webPort, QStringLiteral("127.0.0.1"));
+        Connection c(webPort, source);
         if (!waitUntil([&] { return c.socket.state() == QAbstractSocket::ConnectedState; }))
             return QByteArray();
         c.socket.write(request);
@@ -214,6 +219,14 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     startProgram();
     if (HasFatalFailure())
         return;
+    // The ordinary client may wait for the request in progress and one more:
+    // 2 s, or three times what one costs here when a loaded machine makes that more.
+    QElapsedTimer one;
+    one.start();
+    const QByteArray alone = exchange(attack.timeOneAlone ? attack.opening(*this, 0) : get("/stat"), QStringLiteral("127.0.0.200"));
+    const qint64 boundMs = qMax<qint64>(2000, 3 * one.elapsed());
+    ASSERT_TRUE(alone.startsWith("HTTP/1.1 ")) << alone.left(100).toStdString();
+    pause(1000);
     if (attack.silentController)
         sim.silent = true;
 
@@ -265,7 +278,7 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
         const QByteArray reply = exchange(get("/help"));
         latencies.push_back(clock.elapsed());
         leaked = leaked || reply.contains(folderPath);
-        if (!reply.endsWith(kHelp) || clock.elapsed() >= 2000)
+        if (!reply.endsWith(kHelp) || clock.elapsed() >= boundMs)
             failures += "  " + QByteArray::number(siege.elapsed()) + " ms into the row: " + QByteArray::number(clock.elapsed())
                 + " ms, " + reply.left(40).replace("\r\n", " ") + "\n";
         pause(int(qMax<qint64>(0, 1000 - clock.elapsed())));
@@ -276,9 +289,11 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     pause(1000); // log entries still on their way
     const int logs = logBroadcasts(logsBefore);
     const qint64 worst = *std::max_element(latencies.begin(), latencies.end());
-    std::cout << "siege " << attack.name << ": worst /help " << worst << " ms over " << latencies.size()
-              << " requests; " << made << " connections, " << answered << " answered; " << logs << " log broadcasts"
-              << std::endl;
+    std::cout << "siege " << attack.name << ": worst /help " << worst << " ms (bound " << boundMs << ") over " << latencies.size()
+              << " requests; " << made << " connections, " << answered << " answered; " << logs << " log broadcasts;";
+    for (const qint64 ms : latencies)
+        std::cout << ' ' << ms;
+    std::cout << std::endl;
 
     EXPECT_TRUE(failures.isEmpty()) << "help requests too slow or unanswered:\n" << failures.toStdString();
     // A handful of kinds, each logged once and then counted.
@@ -308,19 +323,21 @@ const std::vector<Attack> kAttacks = {
      "y"},
     {"SlowReaders", 4, 8, 13, [](const Siege &s, int) { return s.get("/stat"); }, QByteArray(), 64},
     {"IdleConnections", 4, 8, 13, [](const Siege &, int) { return QByteArray(); }},
-    {"AbsoluteFormFlood", 4, 4, 8, [](const Siege &s, int n) { return s.get("http://x/stat" + QByteArray::number(n)); }},
-    {"DotDotFlood", 4, 4, 8, [](const Siege &s, int n) { return s.get(dotDot(n)); }},
-    {"VariedHostFlood", 4, 4, 8,
+    {"AbsoluteFormFlood", 4, 2, 8, [](const Siege &s, int n) { return s.get("http://x/stat" + QByteArray::number(n)); }},
+    {"DotDotFlood", 4, 2, 8, [](const Siege &s, int n) { return s.get(dotDot(n)); }},
+    {"VariedHostFlood", 4, 2, 8,
      [](const Siege &s, int n) { return s.get("/stat", "h" + QByteArray::number(n) + ".attacker.example"); }},
     {"BareLineFeeds", 4, 8, 10, [](const Siege &s, int) { return "GET /stat HTTP/1.1\nHost: " + s.host() + "\n\n"; }},
-    {"OversizedHeaders", 4, 4, 8,
+    {"OversizedHeaders", 4, 2, 8,
      [](const Siege &s, int) { return "GET /stat HTTP/1.1\r\nHost: " + s.host() + "\r\nX-Big: " + QByteArray(20000, 'b') + "\r\n\r\n"; }},
-    {"Pipelining", 4, 4, 8, [](const Siege &s, int) { return s.get("/stat").repeated(50); }},
-    {"MegabyteBodies", 4, 2, 8,
-     [](const Siege &s, int) { return s.post("clientinput=" + QByteArray(1024 * 1024 - 12, 'm')); }},
+    {"Pipelining", 4, 2, 8, [](const Siege &s, int) { return s.get("/stat").repeated(50); }},
+    {"MegabyteBodies", 4, 1, 8,
+     [](const Siege &s, int) { return s.post("clientinput=" + QByteArray(1024 * 1024 - 12, 'm')); }, QByteArray(), 0, false,
+     true},
     {"RowButtonsWithTheControllerSilent", 4, 1, 12, [](const Siege &s, int n) { return s.rowButton(1000 + n); },
      QByteArray(), 0, true},
-    {"SavesWithTheControllerSilent", 4, 1, 12, [](const Siege &s, int n) { return s.save(n); }, QByteArray(), 0, true},
+    {"SavesWithTheControllerSilent", 4, 1, 12, [](const Siege &s, int n) { return s.save(n); }, QByteArray(), 0, true,
+     true},
 };
 
 } // namespace
