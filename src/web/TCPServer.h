@@ -35,7 +35,7 @@
 // header block must be complete within 10 s of its first byte, and a body
 // and a reply must each go through within 10 s plus the time their length
 // takes at a minimum rate. At a full pool the newcomer takes the place of a
-// connection (open at least a second) of the address holding the most, so
+// connection (open at least half a second) of the address holding the most, so
 // clients that crowd the pool lose their own connections first; one client
 // address holds at most 8 connections. A request line or header line ended
 // by a bare LF is refused at once.
