@@ -13,6 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 // Waits without spinning: the wait here is a minute long.
@@ -39,11 +45,11 @@ QByteArray readFile(const QString& path)
 
 TEST(StartupWithoutNetwork, FirstHeartbeatFailsTheStartUpGoesOnAndTheTimerSendsItLater)
 {
-    if (!insidePrivateNetwork()) {
-        if (!privateNetworksAvailable())
+    if (!PrivateNetwork::inside()) {
+        if (!PrivateNetwork::available())
             GTEST_SKIP() << "no private network namespaces here (unshare -rn failed)";
         int code = -1;
-        const QString output = runInPrivateNetwork(&code);
+        const QString output = PrivateNetwork::runCurrentTest(&code);
         EXPECT_EQ(code, 0) << output.toStdString();
         return;
     }
@@ -66,7 +72,7 @@ TEST(StartupWithoutNetwork, FirstHeartbeatFailsTheStartUpGoesOnAndTheTimerSendsI
     EXPECT_TRUE(listener.received.isEmpty());
 
     // The network comes up: the heartbeat timer's next tick (within a minute) sends it.
-    ASSERT_TRUE(setLoopbackUp());
+    ASSERT_TRUE(PrivateNetwork::setLoopbackUp());
     const auto heartbeat = [&] {
         for (const QByteArray& text : listener.received) {
             if (text.startsWith("xap-hbeat\n"))

@@ -200,11 +200,11 @@ protected:
 
 TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
 {
-    if (!insidePrivateNetwork()) {
-        if (!privateNetworksAvailable())
+    if (!PrivateNetwork::inside()) {
+        if (!PrivateNetwork::available())
             GTEST_SKIP() << "no private network namespaces here (unshare -rn failed)";
         int code = -1;
-        const QString output = runInPrivateNetwork(&code);
+        const QString output = PrivateNetwork::runCurrentTest(&code);
         EXPECT_EQ(code, 0) << output.toStdString();
         // The figures of the row, for whoever runs it by hand.
         for (const QString &line : output.split(QLatin1Char('\n')))
@@ -212,7 +212,7 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
                 std::cout << line.toStdString() << std::endl;
         return;
     }
-    ASSERT_TRUE(setLoopbackUp());
+    ASSERT_TRUE(PrivateNetwork::setLoopbackUp());
     xap = std::make_unique<XapListener>();
     ASSERT_TRUE(xap->bound);
     const Attack &attack = GetParam();

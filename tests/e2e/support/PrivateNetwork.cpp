@@ -11,25 +11,27 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-const char* kInsideVariable = "KORVANE_TEST_PRIVATE_NETWORK";
-}
+namespace PrivateNetwork {
 
-bool insidePrivateNetwork()
+namespace {
+const char *kInsideVariable = "KORVANE_TEST_PRIVATE_NETWORK";
+} // namespace
+
+bool inside()
 {
     return qEnvironmentVariableIsSet(kInsideVariable);
 }
 
-bool privateNetworksAvailable()
+bool available()
 {
     QProcess probe;
     probe.start(QStringLiteral("unshare"), {QStringLiteral("-rn"), QStringLiteral("true")});
     return probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
 }
 
-QString runInPrivateNetwork(int* exitCode)
+QString runCurrentTest(int *exitCode)
 {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QString::fromLatin1(kInsideVariable), QStringLiteral("1"));
@@ -58,3 +60,5 @@ bool setLoopbackUp()
     ::close(fd);
     return ok;
 }
+
+} // namespace PrivateNetwork

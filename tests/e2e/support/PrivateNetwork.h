@@ -2,16 +2,19 @@
 
 #include <QString>
 
-// A test that re-runs itself inside a new user and network namespace: its
-// loopback is its own (nothing it sends reaches another test, and it may bind
-// the xAP port without waiting for anyone), and starts down.
+// Running a test in a network namespace of its own (a user namespace too, so no
+// privilege is needed): its xAP port collides with no other test's, so such
+// tests need no lock and run side by side.
+namespace PrivateNetwork {
 
-// True when this process is the re-run inside the private network.
-bool insidePrivateNetwork();
-// True when `unshare -rn` works here.
-bool privateNetworksAvailable();
-// Runs the current test again inside a new user and network namespace; returns
-// its output and sets *exitCode (-1 on a crash or a hang).
-QString runInPrivateNetwork(int* exitCode);
-// Brings the private network's loopback up.
+// True in the copy of the test that runs inside the namespace.
+bool inside();
+// Whether `unshare -rn` works here.
+bool available();
+// Runs the current test again inside a new namespace whose loopback starts
+// down; returns its output, and its exit code in `exitCode`.
+QString runCurrentTest(int *exitCode);
+// Brings the namespace's loopback up.
 bool setLoopbackUp();
+
+} // namespace PrivateNetwork
