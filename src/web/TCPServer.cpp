@@ -298,10 +298,16 @@ bool TCPServer::evict(const QString &address)
             && !e.dispatching && e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs;
     };
     const QHash<QString, int> held = heldPerAddress();
+    // Only the address holding the most gives way: while its connections are
+    // too new to go, the newcomer waits rather than take a lone client's.
+    int most = 0;
+    for (const int n : held)
+        most = qMax(most, n);
     int chosen = 0;
     for (int i = 1; i < kElements; ++i) {
         const Element &e = m_elements[size_t(i)];
-        if (!evictable(e) || (!address.isEmpty() && e.remoteIp != address))
+        if (!evictable(e) || (!address.isEmpty() && e.remoteIp != address)
+            || (address.isEmpty() && held.value(e.remoteIp) < most))
             continue;
         if (chosen == 0) {
             chosen = i;
