@@ -893,7 +893,8 @@ bool ClientRequest(Request &request, Response &response)
         RefusalLog::Log(kType, QStringLiteral("Status ClientRequest refused a post from ")
                                    + HtmlText::forLog(request.ServerVariables(QStringLiteral("Origin")).isEmpty()
                                                           ? request.ServerVariables(QStringLiteral("Referer"))
-                                                          : request.ServerVariables(QStringLiteral("Origin"))));
+                                                          : request.ServerVariables(QStringLiteral("Origin")), 80),
+                        QStringLiteral("Status ClientRequest cross-site post"));
         response.Redirect(QString());
         return false;
     }
