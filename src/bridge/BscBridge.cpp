@@ -1,8 +1,8 @@
 #include "bridge/BscBridge.h"
 
 #include "bridge/BridgeHooks.h"
-#include "bridge/BscCommandProgress.h"
 #include "bridge/BscEndpoint.h"
+#include "bridge/BscEndpoints.h"
 #include "bridge/BscNaming.h"
 #include "bridge/CommAndTimer.h"
 #include "bridge/DeviceMessageClass.h"
@@ -17,6 +17,7 @@
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/RefusalLog.h"
 
 #include "automation/Latin1Case.h"
 #include "automation/PendingError.h"
@@ -38,21 +39,6 @@ constexpr int kMinReplyBound = 16;
 QString stateBody(const BscEndpoint &e)
 {
     return BscStateBody(e.code, e.isIndex());
-}
-
-// Calls `fn` for every controller endpoint, in host device order.
-template<class F>
-void forEachEndpoint(const PointTables &tables, F fn)
-{
-    const qint16 count = Host().DeviceCount();
-    for (qint16 index = 1; index <= count; ++index) {
-        qint16 position = index;
-        const DeviceClassPtr device = Host().GetDevice(position);
-        if (!device)
-            continue;
-        if (const std::optional<BscEndpoint> e = BscEndpoint::ofDevice(*device, tables))
-            fn(*e);
-    }
 }
 
 // The device code a sub-UID number stands for; empty when none.
@@ -124,27 +110,35 @@ void SendXapBSC(const QString &code)
 
 void BSCQuery(const QString &target, const QString &asker)
 {
-    // The replies go out (or wait) together, once the walk is over; a fault
-    // ends the walk, and the replies found before it still go.
+    // The replies go out (or wait) together, once they are all built; a fault
+    // ends the building, and the replies built before it still go.
     std::vector<CommAndTimer::Reply> replies;
-    int endpoints = 0;
+    CommAndTimer &replyQueue = CommAndTimer::instance();
     const QString key = Latin1Case::lower(asker) + QLatin1Char('\n') + Latin1Case::lower(target);
-    const auto answer = [&] {
-        CommAndTimer::instance().SendOrQueue(key, replies, std::max(kMinReplyBound, kRepliesPerEndpoint * endpoints));
-    };
+    int bound = kMinReplyBound;
+    const auto answer = [&] { replyQueue.SendOrQueue(key, replies, bound); };
     try {
         const std::optional<TargetPattern> pattern = TargetPattern::fromTarget(target);
         if (!pattern)
             return;
         // Asked again while its replies still wait, a query is already being
-        // answered (each reply carries the state of when it goes out); with
-        // the queue full nothing of it could wait. Both are known before the walk.
-        if (!CommAndTimer::instance().Admits(key))
+        // answered (each reply carries the state of when it goes out).
+        if (replyQueue.IsWaiting(key))
             return;
-        forEachEndpoint(Points(), [&](const BscEndpoint &e) {
-            ++endpoints;
-            if (!e.matches(*pattern))
-                return;
+        BscEndpoints &endpoints = BscEndpoints::instance();
+        const std::optional<std::vector<int>> selected = endpoints.matching(*pattern);
+        const std::vector<BscEndpoint> &all = endpoints.all();
+        bound = std::max(kMinReplyBound, kRepliesPerEndpoint * int(all.size()));
+        if (!selected) {
+            RefusalLog::Log(kProgramName, QStringLiteral("BSCQuery: too many queries to match, queries refused"),
+                            QStringLiteral("bsc-query-work"));
+            return;
+        }
+        // What does not fit in the queue is refused whole, before any reply is built.
+        if (!replyQueue.HasRoom(int(selected->size()), bound))
+            return;
+        for (const int i : *selected) {
+            const BscEndpoint &e = all[size_t(i)];
             CommAndTimer::Reply reply;
             reply.message.MsgClass = QStringLiteral("xAPBSC.info");
             reply.message.MsgSection = e.section;
@@ -154,7 +148,7 @@ void BSCQuery(const QString &target, const QString &asker)
             reply.code = e.code;
             reply.withLevel = e.isIndex();
             replies.push_back(reply);
-        });
+        }
         answer();
     } catch (...) {
         PendingError::capture();
@@ -166,13 +160,10 @@ void BSCQuery(const QString &target, const QString &asker)
 
 std::vector<BscEndpoint> ControllerEndpoints()
 {
-    std::vector<BscEndpoint> all;
-    forEachEndpoint(Points(), [&all](const BscEndpoint &e) { all.push_back(e); });
-    return all;
+    return BscEndpoints::instance().all();
 }
 
-void BSCCmd(const QString &target, const QString &id, const QString &, const QString &levelText,
-            BscCommandProgress *progress)
+void BSCCmd(const QString &target, const QString &id, const QString &, const QString &levelText)
 {
     try {
         const std::optional<TargetPattern> pattern = TargetPattern::fromTarget(target);
@@ -184,16 +175,19 @@ void BSCCmd(const QString &target, const QString &id, const QString &, const QSt
         if (level < 0)
             throw VbError(VbErr::Overflow);
         const PointTables &tables = Points();
-        BscCommandProgress own;
-        BscCommandProgress &done = progress ? *progress : own;
 
         if (id == QLatin1String("*")) {
-            for (const BscEndpoint &e : done.endpoints()) {
-                if (!e.matches(*pattern))
-                    continue;
-                done.wrote(e.number);
-                SetBSCPoint(e.number, kSetValue, level);
+            BscEndpoints &endpoints = BscEndpoints::instance();
+            const std::optional<std::vector<int>> selected = endpoints.matching(*pattern);
+            if (!selected) {
+                RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd: too many targets to match, commands refused"),
+                                QStringLiteral("bsc-cmd-work"));
+                return;
             }
+            // Writes only queue, so the list cannot change under this walk.
+            const std::vector<BscEndpoint> &all = endpoints.all();
+            for (const int i : *selected)
+                SetBSCPoint(all[size_t(i)].number, kSetValue, level);
             return;
         }
 
@@ -207,13 +201,13 @@ void BSCCmd(const QString &target, const QString &id, const QString &, const QSt
         if (!device)
             return;
         const std::optional<BscEndpoint> e = BscEndpoint::derive(*device, code, tables);
-        if (e && e->matches(*pattern)) {
-            done.wrote(k);
+        if (e && e->matches(*pattern))
             SetBSCPoint(k, kSetValue, level);
-        }
     } catch (...) {
         PendingError::capture();
-        LogError(kProgramName, QStringLiteral("BSCCmd"));
+        RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd"), QStringLiteral("bsc-cmd-error"));
+        // A repeat is only counted: its error must not reach the next entry logged.
+        PendingError::clear();
     }
 }
 

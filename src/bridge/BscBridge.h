@@ -6,8 +6,6 @@
 
 #include <vector>
 
-class BscCommandProgress;
-
 // The BSC face of the controller on xAP: change events, query replies and
 // commands of the controller's variables and I/O points.
 
@@ -23,9 +21,8 @@ std::vector<BscEndpoint> ControllerEndpoints();
 // The body of an event or reply: "State", and "Level" for variables.
 QString BscStateBody(const QString &code, bool withLevel);
 // Carries out one "output.state" block of a command: ID "*" or one sub-UID in
-// hex. The blocks of one message share `progress`, which records what they wrote.
-void BSCCmd(const QString &target, const QString &id, const QString &state, const QString &level,
-            BscCommandProgress *progress = nullptr);
+// hex.
+void BSCCmd(const QString &target, const QString &id, const QString &state, const QString &level);
 // Writes a point, given by its sub-UID number, through the plug-in; writes
 // after the first of a burst go one per turn of the event loop.
 void SetBSCPoint(int number, int command, int level);

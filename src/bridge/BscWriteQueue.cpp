@@ -1,5 +1,6 @@
 #include "bridge/BscWriteQueue.h"
 
+#include "bridge/PluginCallScope.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
 
@@ -8,7 +9,6 @@
 
 #include "automation/PendingError.h"
 
-#include <algorithm>
 
 namespace {
 
@@ -32,32 +32,29 @@ bool BscWriteQueue::pluginBusy() const
 void BscWriteQueue::add(const QString &house, const QString &unit, int command, int level)
 {
     const QString code = house + unit;
-    m_writes.erase(std::remove_if(m_writes.begin(), m_writes.end(),
-                                  [&code](const Write &w) { return w.house + w.unit == code; }),
-                   m_writes.end());
-    const Write write{house, unit, command, level};
-    if (m_writes.empty() && !m_timer.isActive() && !pluginBusy()) {
-        // The next write, even of the same message, waits for the event loop to have run.
-        m_timer.start(0);
-        run(write);
+    // A write to a point that still waits takes the new value in its place.
+    if (const auto waiting = m_latest.find(code); waiting != m_latest.end()) {
+        waiting->command = command;
+        waiting->level = level;
         return;
     }
-    m_writes.push_back(write);
+    m_latest.insert(code, Write{house, unit, command, level});
+    m_order.push_back(code);
     if (!m_timer.isActive())
         m_timer.start(0);
 }
 
 void BscWriteQueue::tick()
 {
-    if (m_writes.empty())
+    if (m_order.empty())
         return;
     if (pluginBusy()) {
         m_timer.start(kBusyRetryMs);
         return;
     }
-    const Write write = m_writes.front();
-    m_writes.pop_front();
-    if (!m_writes.empty())
+    const Write write = m_latest.take(m_order.front());
+    m_order.pop_front();
+    if (!m_order.empty())
         m_timer.start(0);
     try {
         run(write);
@@ -69,20 +66,6 @@ void BscWriteQueue::tick()
 
 void BscWriteQueue::run(const Write &write)
 {
-    // The plug-in waits for the controller while pumping events, and an exit
-    // handled meanwhile unloads this queue: after the call, only a queue
-    // still alive is touched.
-    const std::weak_ptr<int> alive = m_alive;
-    struct Running
-    {
-        bool &flag;
-        const std::weak_ptr<int> &alive;
-        Running(bool &f, const std::weak_ptr<int> &a) : flag(f), alive(a) { flag = true; }
-        ~Running()
-        {
-            if (!alive.expired())
-                flag = false;
-        }
-    } running(m_running, alive);
+    const PluginCallScope running(m_running, m_alive);
     PluginCalls::SetIO(write.house, write.unit, write.command, write.level);
 }

@@ -5,6 +5,7 @@
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/RefusalLog.h"
 
 #include "automation/PendingError.h"
 
@@ -56,26 +57,27 @@ void CommAndTimer::arm()
 
 void CommAndTimer::logDrop()
 {
-    if (m_dropLogged)
-        return;
-    m_dropLogged = true;
-    LogError(kProgramName, QStringLiteral("BSCQuery: reply queue full (") + QString::number(m_queue.size())
-                               + QStringLiteral(" waiting), replies dropped"));
+    RefusalLog::Log(kProgramName, QStringLiteral("BSCQuery: reply queue full, replies dropped"),
+                    QStringLiteral("bsc-reply-queue"));
 }
 
-bool CommAndTimer::Admits(const QString &asker)
+int CommAndTimer::waitingOf(int replies) const
 {
-    if (m_waiting.contains(asker))
-        return false;
-    if (m_bound >= 0 && qsizetype(m_queue.size()) >= m_bound && BSCTimer.isEnabled()) {
-        logDrop();
-        return false;
-    }
-    return true;
+    return replies > 0 && !BSCTimer.isEnabled() ? replies - 1 : replies;
+}
+
+bool CommAndTimer::HasRoom(int replies, int bound)
+{
+    if (qsizetype(m_queue.size()) + waitingOf(replies) <= bound)
+        return true;
+    logDrop();
+    return false;
 }
 
 void CommAndTimer::SendOrQueue(const QString &asker, const std::vector<Reply> &replies, int bound)
 {
+    if (!HasRoom(int(replies.size()), bound))
+        return;
     auto next = replies.begin();
     if (next != replies.end() && !BSCTimer.isEnabled()) {
         arm();
@@ -84,11 +86,6 @@ void CommAndTimer::SendOrQueue(const QString &asker, const std::vector<Reply> &r
     const auto waiting = replies.end() - next;
     if (waiting == 0)
         return;
-    m_bound = bound;
-    if (qsizetype(m_queue.size()) + waiting > bound) {
-        logDrop();
-        return;
-    }
     for (; next != replies.end(); ++next)
         m_queue.push_back({asker, *next});
     m_waiting[asker] += int(waiting);
@@ -98,7 +95,6 @@ void CommAndTimer::BSCTimer_Timer()
 {
     try {
         if (m_queue.empty()) {
-            m_dropLogged = false;
             BSCTimer.setEnabled(false);
             return;
         }

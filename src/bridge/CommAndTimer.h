@@ -2,6 +2,7 @@
 
 #include "bridge/BscWriteQueue.h"
 #include "bridge/IrPlayQueue.h"
+#include "bridge/X10RequestQueue.h"
 
 #include "core/XapQueuedMessage.h"
 
@@ -44,11 +45,13 @@ public:
         bool withLevel = false;
     };
 
-    // Whether a query named `asker` can be answered: not while replies of the
-    // same name still wait (they keep their place and go out with the state of
-    // their time), nor while the queue is as full as the last bound. A refusal
-    // for a full queue is logged once per burst.
-    bool Admits(const QString &asker);
+    // Replies of a query named `asker` still wait (they keep their place and
+    // go out with the state of their time).
+    bool IsWaiting(const QString &asker) const { return m_waiting.contains(asker); }
+    // Whether `replies` replies of one query fit: the first goes out at once
+    // when the timer is idle, the rest must fit within `bound`. A refusal is
+    // logged once per burst.
+    bool HasRoom(int replies, int bound);
     // The replies of one query: the first goes out at once when the timer is
     // idle, the others wait in the queue. `asker` names who asked for what.
     // When the rest would take the queue past `bound`, none is sent.
@@ -65,6 +68,8 @@ public:
     BscWriteQueue Writes;
     // IR codes of received requests, macros paced by a timer.
     IrPlayQueue IRPlays;
+    // X10 requests received, sent from a timer.
+    X10RequestQueue X10Requests;
     VbTimer ScriptQueueTimer;
     std::shared_ptr<ScriptControl> ScriptControl1;
 
@@ -78,13 +83,9 @@ private:
     CommAndTimer();
     void arm();
     void logDrop();
+    int waitingOf(int replies) const;
 
     std::deque<Pending> m_queue;
     // Replies waiting per asker, so a repeated query is known without a walk.
     QHash<QString, int> m_waiting;
-    // The bound of the last query that had replies to queue.
-    int m_bound = -1;
-    // Set once a drop is logged; cleared when the queue runs empty, so a
-    // flood leaves one entry per burst.
-    bool m_dropLogged = false;
 };

@@ -1,9 +1,11 @@
 #include "bridge/IrPlayQueue.h"
 
+#include "bridge/PluginCallScope.h"
 #include "bridge/PluginCalls.h"
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/RefusalLog.h"
 
 #include "automation/PendingError.h"
 
@@ -27,26 +29,14 @@ bool IrPlayQueue::add(const std::vector<Step> &steps)
     if (steps.empty())
         return true;
     if (m_requests >= kMostRequests) {
-        if (!m_dropLogged) {
-            m_dropLogged = true;
-            LogError(kProgramName, QStringLiteral("IR requests dropped: ") + QString::number(m_requests)
-                                       + QStringLiteral(" still wait to play"));
-        }
+        RefusalLog::Log(kProgramName, QStringLiteral("IR requests dropped: ") + QString::number(m_requests)
+                                          + QStringLiteral(" still wait to play"),
+                        QStringLiteral("ir-queue-full"));
         return false;
     }
-    auto next = steps.begin();
-    if (m_steps.empty() && !m_running && !m_timer.isActive()) {
-        // Nothing waits: what needs no pause plays now, as it always did.
-        const std::weak_ptr<int> alive = m_alive;
-        while (next != steps.end() && (next == steps.begin() || !next->pauseBefore)) {
-            run(*next++);
-            if (alive.expired())
-                return true;
-        }
-        if (next == steps.end())
-            return true;
-    }
-    for (; next != steps.end(); ++next)
+    // Even with nothing waiting the codes play from the timer: the receive
+    // path never waits for the controller.
+    for (auto next = steps.begin(); next != steps.end(); ++next)
         m_steps.push_back({*next, next + 1 == steps.end()});
     ++m_requests;
     schedule();
@@ -71,10 +61,8 @@ IrPlayQueue::Queued IrPlayQueue::takeFront()
 
 void IrPlayQueue::tick()
 {
-    if (m_steps.empty()) {
-        m_dropLogged = false;
+    if (m_steps.empty())
         return;
-    }
     if (m_running) {
         m_timer.start(kBusyRetryMs);
         return;
@@ -96,28 +84,12 @@ void IrPlayQueue::tick()
     }
     if (alive.expired())
         return;
-    if (m_steps.empty())
-        m_dropLogged = false;
     schedule();
 }
 
 void IrPlayQueue::run(const Step &step)
 {
-    // The plug-in waits for the controller while pumping events, and an exit
-    // handled meanwhile unloads this queue: after the call only a queue still
-    // alive is touched.
-    const std::weak_ptr<int> alive = m_alive;
-    m_running = true;
-    struct Done
-    {
-        bool &flag;
-        const std::weak_ptr<int> &alive;
-        ~Done()
-        {
-            if (!alive.expired())
-                flag = false;
-        }
-    } done{m_running, alive};
+    const PluginCallScope running(m_running, m_alive);
     switch (step.kind) {
     case Step::Play:
         PluginCalls::PlayIR(step.location);

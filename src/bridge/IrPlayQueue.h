@@ -31,9 +31,8 @@ public:
 
     IrPlayQueue();
 
-    // Plays one request's steps: those before the first pause at once when
-    // nothing waits (a fault of theirs reaches the caller and drops the rest),
-    // the others from the timer. False when the request was dropped.
+    // Queues one request's steps, played from the timer (the first without a
+    // pause when nothing waits). False when the request was dropped.
     bool add(const std::vector<Step> &steps);
     int waitingRequests() const { return m_requests; }
     bool idle() const { return m_steps.empty() && !m_running; }
@@ -55,6 +54,5 @@ private:
     int m_requests = 0;
     QTimer m_timer;
     bool m_running = false;
-    bool m_dropLogged = false;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };

@@ -8,13 +8,13 @@ namespace PluginCalls {
 
 namespace {
 
-void call(const QString &member, std::vector<Variant> args)
+Variant call(const QString &member, std::vector<Variant> args)
 {
     if (!gPluginInstance)
         throw VbError(VbErr::ObjectVariableNotSet, VbError::standardDescription(VbErr::ObjectVariableNotSet));
     // Hold the plug-in for the call: a restart may replace it while the call pumps events.
     const ObjectPtr plugin = gPluginInstance;
-    plugin->invoke(member, CallKind::Method, args);
+    return plugin->invoke(member, CallKind::Method, args);
 }
 
 Variant integer(int v)
@@ -35,10 +35,12 @@ void SetIO(const ObjectPtr &device, const QString &house, const QString &unit, i
                                    integer(command), integer(level), integer(0), integer(0)});
 }
 
-void Exec(const ObjectPtr &device, const QString &house, const QString &units, int command, int brightness)
+bool Exec(const ObjectPtr &device, const QString &house, const QString &units, int command, int brightness)
 {
-    call(QStringLiteral("Exec"), {device ? Variant(device) : Variant::nothing(), Variant(house), Variant(units),
+    // A plug-in that says nothing of its queue is taken at its word; only False refuses.
+    const Variant taken = call(QStringLiteral("Exec"), {device ? Variant(device) : Variant::nothing(), Variant(house), Variant(units),
                                   integer(command), integer(brightness), integer(0), integer(0)});
+    return !(taken.type() == Variant::Boolean && !taken.toBool());
 }
 
 void PlayIR(qint32 location)

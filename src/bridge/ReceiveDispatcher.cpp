@@ -2,7 +2,7 @@
 
 #include "bridge/BridgeHooks.h"
 #include "bridge/BscBridge.h"
-#include "bridge/BscCommandProgress.h"
+#include "bridge/BscEndpoints.h"
 #include "bridge/BscNaming.h"
 #include "bridge/CommAndTimer.h"
 #include "bridge/IrPlayQueue.h"
@@ -17,6 +17,7 @@
 #include "core/CoreHooks.h"
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/RefusalLog.h"
 #include "core/xap/XapEndpoint.h"
 #include "core/xap/XapMessage.h"
 
@@ -59,10 +60,10 @@ void bscCommand(const XapMessage &msg)
         return;
     // Every block can name every endpoint, so more blocks than endpoints add
     // nothing a peer could want; the rest of the message is not read. A block
-    // that only repeats an earlier one changes nothing and is skipped, and
-    // once every endpoint has been written the rest can only write them again.
-    BscCommandProgress progress;
-    const int most = progress.endpointCount();
+    // that only repeats an earlier one changes nothing and is skipped. Every
+    // other block is carried out in order: a later one may set again what an
+    // earlier one set, and the write queue keeps only the latest value.
+    const int most = int(BscEndpoints::instance().all().size());
     QSet<QString> seen;
     const QString base = QStringLiteral("output.state");
     int n = msg.GetItem(base, QStringLiteral("ID")) == kUnknown ? 1 : 0;
@@ -82,15 +83,14 @@ void bscCommand(const XapMessage &msg)
         if (seen.contains(key))
             continue;
         if (handled == most) {
-            LogError(kProgramName, QStringLiteral("BSCCmd: more blocks than the ") + QString::number(most)
-                                       + QStringLiteral(" endpoints, the rest ignored"));
+            RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd: more blocks than the ") + QString::number(most)
+                                              + QStringLiteral(" endpoints, the rest ignored"),
+                            QStringLiteral("bsc-cmd-blocks"));
             return;
         }
         seen.insert(key);
         ++handled;
-        BSCCmd(msg.MsgTarget(), id, state, level, &progress);
-        if (progress.allWritten())
-            return;
+        BSCCmd(msg.MsgTarget(), id, state, level);
     }
 }
 
@@ -124,8 +124,9 @@ void x10Request(const XapMessage &msg)
     // Each unit costs a frame on the paced line: a house has 16, and a longer
     // list can only repeat them.
     if (given.size() > kMostX10Units) {
-        LogError(kProgramName, QStringLiteral("xap-x10.request: a list of ") + QString::number(given.size())
-                                   + QStringLiteral(" units refused (at most 16)"));
+        RefusalLog::Log(kProgramName, QStringLiteral("xap-x10.request: a list of ") + QString::number(given.size())
+                                          + QStringLiteral(" units refused (at most 16)"),
+                        QStringLiteral("x10-long-list"));
         return;
     }
     QStringList unitList;
@@ -138,22 +139,16 @@ void x10Request(const XapMessage &msg)
             unitList.append(unit);
         }
     }
-    units = unitList.join(QLatin1Char('+'));
 
-    const QString word = Latin1Case::lower(msg.GetItem(section, QStringLiteral("Command")));
-    const int code = x10Code(word);
-    QString count = QStringLiteral("0");
-    if (word == QLatin1String("dim") || word == QLatin1String("bright"))
-        count = msg.GetItem(section, QStringLiteral("Count"));
-
-    const QString deviceCode = house + units;
-    PluginCalls::Exec(HostAccess::DeviceOfCode(deviceCode), house, units, code, ReceivedCInt(count));
-    SendXap(QString(), QStringLiteral("xAP-X10.event"), QStringLiteral("xAP-X10.event"),
-            XapBody({{QStringLiteral("Device"), deviceCode}, {QStringLiteral("Event"), word}}), QString(), QString());
-
-    // Every unit of the request takes the new status, not only the first.
-    for (const QString &unit : unitList)
-        HostAccess::UpdateStatus(house + unit, code);
+    X10RequestQueue::Request request;
+    request.house = house;
+    request.units = unitList;
+    request.word = Latin1Case::lower(msg.GetItem(section, QStringLiteral("Command")));
+    request.code = x10Code(request.word);
+    if (request.word == QLatin1String("dim") || request.word == QLatin1String("bright"))
+        request.brightness = ReceivedCInt(msg.GetItem(section, QStringLiteral("Count")));
+    // Sent, reported and its status set from the queue's timer, once the plug-in took it.
+    CommAndTimer::instance().X10Requests.add(request);
 }
 
 IrPlayQueue::Step play(qint32 location, bool pauseBefore = false)
@@ -234,9 +229,10 @@ void echo(const XapMessage &msg)
     if (query == kUnknown)
         return;
     // The reply's target is the asker's source: a control character there
-    // would reach the header of what we send.
+    // would reach the header of what we send, and a wildcard would make the
+    // reply reach every device it matches.
     for (const QChar c : msg.msgSource()) {
-        if (c.unicode() < 32)
+        if (c.unicode() < 32 || c == QLatin1Char('*') || c == QLatin1Char('>'))
             return;
     }
     SendXap(msg.msgSource(), QStringLiteral("WDT.Echo"), QStringLiteral("Echo.Response"),
@@ -299,8 +295,11 @@ void Readmessage(const QString &text)
             }
         }
     } catch (...) {
+        // What a peer sent raised the error: a flood of it leaves one entry a minute.
         PendingError::capture();
-        LogError(kProgramName, QStringLiteral("Readmessage"));
+        RefusalLog::Log(kProgramName, QStringLiteral("Readmessage"), QStringLiteral("readmessage-error"));
+        // A repeat is only counted: its error must not reach the next entry logged.
+        PendingError::clear();
     }
 }
 

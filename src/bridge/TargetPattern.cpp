@@ -22,10 +22,15 @@ std::optional<TargetPattern> TargetPattern::fromTarget(const QString &target)
 
 bool TargetPattern::matches(const QString &location, const QString &endpoint, const QString &kind) const
 {
-    const QString values[3] = {location, endpoint, kind};
+    return matchesLower(Latin1Case::lower(location), Latin1Case::lower(endpoint), Latin1Case::lower(kind));
+}
+
+bool TargetPattern::matchesLower(const QString &location, const QString &endpoint, const QString &kind) const
+{
+    const QString *values[3] = {&location, &endpoint, &kind};
     for (int i = 0; i < 3; ++i) {
         const QString &p = m_parts.at(i);
-        if (p != QLatin1String("*") && p != Latin1Case::lower(values[i]))
+        if (p != QLatin1String("*") && p != *values[i])
             return false;
     }
     return true;

@@ -17,6 +17,9 @@ public:
     // The endpoint parts are compared lower-cased.
     bool matches(const QString &location, const QString &endpoint, const QString &kind) const;
 
+    // The same for parts already lower-cased.
+    bool matchesLower(const QString &location, const QString &endpoint, const QString &kind) const;
+
     const QStringList &parts() const { return m_parts; }
 
 private:

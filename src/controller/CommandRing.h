@@ -22,6 +22,10 @@ public:
 
     // False (and nothing stored) when the ring is full.
     bool push(const RingEntry& entry);
+    // The same, except that a value for a variable or a module point that
+    // still waits takes the new value in its place: the point ends as the
+    // last write left it, and repeated writes cost one exchange.
+    bool pushMerging(const RingEntry& entry);
     // The oldest entry; only while count() > 0.
     RingEntry take();
     void clear();

@@ -88,7 +88,7 @@ FrmTimer::FrmTimer()
     start.EnablePollTimer = [this](bool enable) { EnablePollTimer(enable); };
     start.GetPluginSetting = [](const QString& key, const QString& def) { return PluginSettings::setting(key, def); };
     ir.QExec = [this](const QString& hc, const QString& dc, int command, long brightness, int d1, int d2) {
-        loop.QExec(hc, dc, command, brightness, d1, d2);
+        return loop.QExec(hc, dc, command, brightness, d1, d2);
     };
 }
 

@@ -34,18 +34,14 @@ bool IrTransmit::PlayIR(long loc)
 {
     if (!keyOk(loc, "PlayIR"))
         return false;
-    if (QExec)
-        QExec("", "", 100, gPlugin.IRKeyLocations[size_t(loc)], gPlugin.CurrentZone, 0);
-    return true;
+    return QExec && QExec("", "", 100, gPlugin.IRKeyLocations[size_t(loc)], gPlugin.CurrentZone, 0);
 }
 
 bool IrTransmit::PlayRemoteIR(int addr, int zone, long loc)
 {
     if (!keyOk(loc, "PlayRemoteIR"))
         return false;
-    if (QExec)
-        QExec("", "", 102, addr, zone, gPlugin.IRKeyLocations[size_t(loc)]);
-    return true;
+    return QExec && QExec("", "", 102, addr, zone, gPlugin.IRKeyLocations[size_t(loc)]);
 }
 
 int IrTransmit::PlayIREx(const QString& loc)

@@ -13,7 +13,8 @@ class IrTransmit : public QObject
 public:
     explicit IrTransmit(Protocol& protocol, QObject* parent = nullptr);
 
-    // Key numbers are 0 to 1023; a key outside that is refused (false) and logged.
+    // Key numbers are 0 to 1023; a key outside that is refused (false) and
+    // logged. False too when the command ring did not take the play.
     bool PlayIR(long loc);
     bool PlayRemoteIR(int addr, int zone, long loc);
     int PlayIREx(const QString& loc);
@@ -22,8 +23,8 @@ public:
     bool LearnIRStart(long loc);
     void LearnIREnd();
 
-    // The command ring's queue entry point, supplied by the plug-in.
-    std::function<void(const QString& housecode, const QString& DeviceCode, int command, long brightness,
+    // The command ring's queue entry point, supplied by the plug-in; false when not queued.
+    std::function<bool(const QString& housecode, const QString& DeviceCode, int command, long brightness,
                        int data1, int data2)> QExec;
 
 private:

@@ -17,6 +17,7 @@
 #include "core/Globals.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -42,11 +43,39 @@ bool interactive()
 
 ReportLoop::ReportLoop(const ControllerParts& parts, VariablePoll& poll) : m_parts(parts), m_poll(poll) {}
 
-void ReportLoop::QExec(const QString& housecode, const QString& DeviceCode, int command, long brightness, int data1,
+bool ReportLoop::controllerSilent()
+{
+    // Any byte read since (a report, a poll's reply) means it answers again.
+    if (m_silent && (m_parts.link.readCount() != m_silentReadMark || !gPlugin.PortOpenFlag))
+        m_silent = m_silentLogged = false;
+    return m_silent;
+}
+
+bool ReportLoop::QExec(const QString& housecode, const QString& DeviceCode, int command, long brightness, int data1,
                        int data2)
 {
-    gPlugin.Ring.push(RingEntry{housecode, DeviceCode, command, brightness, data1, data2});
+    if (controllerSilent()) {
+        if (!m_silentLogged) {
+            m_silentLogged = true;
+            LogControllerError(kProgramName, "Controller not answering: commands refused until it answers again");
+        }
+        return false;
+    }
+    const bool queued = gPlugin.Ring.pushMerging(RingEntry{housecode, DeviceCode, command, brightness, data1, data2});
     Timer3_Timer();
+    return queued;
+}
+
+void ReportLoop::silenced()
+{
+    // The commands still waiting would each wait out the same time-out.
+    m_silent = true;
+    m_silentReadMark = m_parts.link.readCount();
+    const int dropped = gPlugin.Ring.count();
+    gPlugin.Ring.clear();
+    m_silentLogged = true;
+    LogControllerError(kProgramName, "Controller not answering: " + QString::number(dropped)
+                                         + " waiting command(s) dropped, commands refused until it answers again");
 }
 
 void ReportLoop::logError()
@@ -114,8 +143,18 @@ void ReportLoop::drain()
 {
     while (gPlugin.Ring.count() > 0) {
         const RingEntry e = gPlugin.Ring.take();
+        const quint64 readMark = m_parts.link.readCount();
+        QElapsedTimer took;
+        took.start();
         try {
             Execute(e);
+            // Not a byte in a whole reply time: the controller has stopped answering.
+            const qint64 replyMs = qint64(gPlugin.ReplyTimeout) * 1000;
+            if (replyMs > 0 && took.elapsed() >= replyMs && m_parts.link.readCount() == readMark && !gShuttingDown
+                && gPlugin.PortOpenFlag && e.command != 103) {
+                silenced();
+                return;
+            }
         } catch (...) {
             logError();
         }

@@ -16,9 +16,14 @@ class ReportLoop : public QObject
 public:
     ReportLoop(const ControllerParts& parts, VariablePoll& poll);
 
-    // Queues one command (dropped when 50 wait) and runs the loop at once.
-    void QExec(const QString& housecode, const QString& DeviceCode, int command, long brightness, int data1,
+    // Queues one command and runs the loop at once. False when the command was
+    // not queued: the ring is full, or the controller has stopped answering
+    // (then every command fails at once, with one log entry, until a byte
+    // comes from it again). A point write still waiting is updated in place.
+    bool QExec(const QString& housecode, const QString& DeviceCode, int command, long brightness, int data1,
                int data2);
+    // The controller left a command unanswered and has sent nothing since.
+    bool controllerSilent();
     void Timer3_Timer();
     void MirrorPoints();
     void Execute(const RingEntry& e);
@@ -36,6 +41,10 @@ private:
     void logError();
     ControllerParts m_parts;
     VariablePoll& m_poll;
+    void silenced();
     quint64 m_passReadMark = 0; // link bytes read before this pass
     bool m_nextPassQueued = false;
+    bool m_silent = false;
+    bool m_silentLogged = false;
+    quint64 m_silentReadMark = 0; // link bytes read when the controller fell silent
 };

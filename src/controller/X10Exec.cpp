@@ -60,22 +60,40 @@ QList<int> unitWalk(const QString& devicecode)
     return out;
 }
 
-quint8 clampByte(int v, const char* what)
+// What one request could not send as asked, logged as one entry when the
+// request's frames are built: a request naming many bad units is one entry.
+struct Notes
 {
-    if (v < 0 || v > 255) {
-        LogControllerError(kType, QString("ExecX10 %1 %2 out of range, clamped").arg(what).arg(v));
-        return quint8(v < 0 ? 0 : 255);
-    }
-    return quint8(v);
-}
+    QStringList skippedUnits;
+    QStringList other;
 
-bool validUnit(int unit)
-{
-    if (unit >= 1 && unit <= 16)
-        return true;
-    LogControllerError(kType, "ExecX10 unit " + QString::number(unit) + " skipped");
-    return false;
-}
+    quint8 clampByte(int v, const char* what)
+    {
+        if (v < 0 || v > 255) {
+            other << QString("%1 %2 out of range, clamped").arg(what).arg(v);
+            return quint8(v < 0 ? 0 : 255);
+        }
+        return quint8(v);
+    }
+
+    bool validUnit(int unit)
+    {
+        if (unit >= 1 && unit <= 16)
+            return true;
+        if (skippedUnits.size() < 16)
+            skippedUnits << QString::number(unit);
+        return false;
+    }
+
+    void log(const QString& housecode, const QString& devicecode) const
+    {
+        QStringList parts = other;
+        if (!skippedUnits.isEmpty())
+            parts.prepend("unit(s) " + skippedUnits.join(',') + " skipped");
+        if (!parts.isEmpty())
+            LogControllerError(kType, "ExecX10 " + housecode.left(1) + devicecode.left(64) + ": " + parts.join("; "));
+    }
+};
 } // namespace
 
 X10Exec::X10Exec(Protocol& protocol, QObject* parent) : QObject(parent), m_protocol(protocol) {}
@@ -84,6 +102,7 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
                                        int brightness, int data1, int data2)
 {
     QList<QByteArray> frames;
+    Notes notes;
     // "A" is 0; Q (16) is still sent, anything past it or before "A" is refused.
     const int h = housecode.isEmpty() ? -1 : Latin1Case::upper(housecode.at(0)).unicode() - 'A';
     if (h < 0 || h > 16) {
@@ -92,7 +111,7 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
     }
     const quint8 H = quint8(h);
     auto address = [&](int unit) {
-        if (validUnit(unit))
+        if (notes.validUnit(unit))
             frames << Frames::Command(0x37, H, quint8(unit - 1), 1);
     };
     switch (command) {
@@ -108,20 +127,20 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
         for (int u : unitWalk(devicecode))
             address(u);
         quint8 f = quint8(0x10 + command);
-        quint8 v = (command == 4 || command == 5) ? clampByte(steps, "dim steps") : 1;
+        quint8 v = (command == 4 || command == 5) ? notes.clampByte(steps, "dim steps") : 1;
         frames << Frames::Command(0x37, H, f, v);
         break;
     }
     case 7:
         for (int u : unitFields(devicecode))
-            if (validUnit(u))
-                frames << Frames::Command(0x61, H, quint8(u - 1), clampByte(data1, "data1"),
-                                          clampByte(data2, "data2"));
+            if (notes.validUnit(u))
+                frames << Frames::Command(0x61, H, quint8(u - 1), notes.clampByte(data1, "data1"),
+                                          notes.clampByte(data2, "data2"));
         break;
     case 10: {
         int level = qBound(0, brightness, 31);
         if (brightness < 0 || brightness > 31)
-            LogControllerError(kType, "ExecX10 preset level " + QString::number(brightness) + " clamped");
+            notes.other << "preset level " + QString::number(brightness) + " clamped";
         quint8 f = 0x1A;
         if (level > 15) {
             level -= 16;
@@ -134,7 +153,7 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
     }
     default: {
         if (command < 0) {
-            LogControllerError(kType, "ExecX10 command " + QString::number(command) + " not sent");
+            notes.other << "command " + QString::number(command) + " not sent";
             break;
         }
         if (!devicecode.isEmpty())
@@ -144,10 +163,11 @@ QList<QByteArray> X10Exec::BuildFrames(const QString& housecode, const QString& 
         int f = command + 16;
         if (f > 26)
             f -= 1;
-        frames << Frames::Command(0x37, H, clampByte(f, "function"), 1);
+        frames << Frames::Command(0x37, H, notes.clampByte(f, "function"), 1);
         break;
     }
     }
+    notes.log(housecode, devicecode);
     return frames;
 }
 

@@ -409,8 +409,8 @@ void tspi::ShutdownInterface(bool wholeProgram)
 Variant tspi::Exec(const Variant& dv, const QString& housecode, const QString& DeviceCode, qint16 command,
                    qint32 brightness, qint16 data1, qint16 data2)
 {
-    QExec(dv, housecode, DeviceCode, command, brightness, data1, data2);
-    return Variant();
+    // The caller learns whether the command was taken, so it reports only what will be sent.
+    return Variant(QExec(dv, housecode, DeviceCode, command, brightness, data1, data2));
 }
 
 Variant tspi::ExecWait(const Variant& dv, const QString& housecode, const QString& DeviceCode, qint16 command,
@@ -420,11 +420,11 @@ Variant tspi::ExecWait(const Variant& dv, const QString& housecode, const QStrin
     return Variant();
 }
 
-void tspi::QExec(const Variant&, const QString& housecode, const QString& DeviceCode, qint16 command,
+bool tspi::QExec(const Variant&, const QString& housecode, const QString& DeviceCode, qint16 command,
                  qint32 brightness, qint16 data1, qint16 data2)
 {
-    if (FrmTimer* f = form())
-        f->loop.QExec(housecode, DeviceCode, command, brightness, data1, data2);
+    FrmTimer* f = form();
+    return f && f->loop.QExec(housecode, DeviceCode, command, brightness, data1, data2);
 }
 
 qint16 tspi::GetDeviceStatus(const QString& housecode, const QString& DeviceCode)

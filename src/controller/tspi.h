@@ -27,7 +27,8 @@ public:
                  qint32 brightness, qint16 data1, qint16 data2);
     Variant ExecWait(const Variant& dv, const QString& housecode, const QString& DeviceCode, qint16 command,
                      qint32 brightness, qint16 data1, qint16 data2);
-    void QExec(const Variant& dv, const QString& housecode, const QString& DeviceCode, qint16 command,
+    // False when the command was not queued (ring full, or the controller has stopped answering).
+    bool QExec(const Variant& dv, const QString& housecode, const QString& DeviceCode, qint16 command,
                qint32 brightness, qint16 data1, qint16 data2);
     qint16 GetDeviceStatus(const QString& housecode, const QString& DeviceCode);
     qint32 IRPortType() const { return 1; }

@@ -56,9 +56,36 @@ void DeviceClass::describe(DispatchTable<DeviceClass> &t)
     describeFields(t);
 }
 
+namespace {
+quint64 sDescribingRevision = 0;
+
+bool describes(int index)
+{
+    switch (index) {
+    case DeviceClass::F_DC:
+    case DeviceClass::F_hc:
+    case DeviceClass::F_interface:
+    case DeviceClass::F_iomisc:
+    case DeviceClass::F_iotype:
+    case DeviceClass::F_location:
+    case DeviceClass::F_name:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+quint64 DeviceClass::describingRevision()
+{
+    return sDescribingRevision;
+}
+
 void DeviceClass::assignField(int index, const Variant &value)
 {
     const FieldSpec &spec = kFields[index];
+    if (describes(index))
+        ++sDescribingRevision;
     if (!spec.report) {
         storeField(index, value);
         return;

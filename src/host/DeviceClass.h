@@ -48,6 +48,10 @@ public:
 
     // The property setter: converts, compares, stores and reports.
     void assignField(int index, const Variant &value);
+    // Counts the changes, over every device, of the fields that name, place or
+    // type a device (code, interface, location, name, I/O type), so a reader
+    // that derives something from them knows when to derive it again.
+    static quint64 describingRevision();
     void set(Field f, const Variant &value) { assignField(f, value); }
 
     QString hc() const { return field(F_hc).rawString(); }

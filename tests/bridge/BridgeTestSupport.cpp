@@ -1,6 +1,7 @@
 #include "BridgeTestSupport.h"
 
 #include "bridge/BridgeHooks.h"
+#include "bridge/BscEndpoints.h"
 #include "bridge/CommAndTimer.h"
 #include "bridge/ReceiveDispatcher.h"
 
@@ -12,6 +13,7 @@
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/RefusalLog.h"
 #include "core/xap/XapEndpoint.h"
 
 #include <QCoreApplication>
@@ -43,7 +45,7 @@ Variant RecordingPlugin::record(const QString &member, std::vector<Variant> &arg
     calls.push_back(call);
     if (duringCall)
         duringCall(member);
-    return Variant();
+    return member == QLatin1String("Exec") ? execResult : Variant();
 }
 
 void BridgeTest::SetUp()
@@ -65,6 +67,8 @@ void BridgeTest::SetUp()
     BridgeHooksInstance() = BridgeHooks();
     ResetReceiveState();
     CommAndTimer::unload();
+    RefusalLog::Reset();
+    BscEndpoints::instance().reset();
     gLoading = gSuppressXAP = gNoInterface = false;
     gMainFormReady = false;
     gHostStarted = true;
@@ -109,6 +113,14 @@ void BridgeTest::drainWrites()
 void BridgeTest::drainIRPlays()
 {
     ASSERT_TRUE(waitUntil([] { return CommAndTimer::instance().IRPlays.idle(); }));
+}
+
+void BridgeTest::drainPlugin()
+{
+    ASSERT_TRUE(waitUntil([] {
+        CommAndTimer &queues = CommAndTimer::instance();
+        return queues.Writes.idle() && queues.IRPlays.idle() && queues.X10Requests.idle();
+    }));
 }
 
 void BridgeTest::TearDown()

@@ -38,6 +38,8 @@ public:
     const QElapsedTimer *clock = nullptr;
     // Runs inside each call, after it is recorded (a plug-in that pumps events).
     std::function<void(const QString &member)> duringCall;
+    // What Exec answers: nothing (a plug-in that does not say), or whether it queued the command.
+    Variant execResult;
 };
 
 // A message the bridge sent, as the network saw it.
@@ -82,6 +84,9 @@ protected:
     void drainWrites();
     // Lets the event loop run until the IR codes of received requests have played.
     void drainIRPlays();
+    // Lets the event loop run until every queue of plug-in calls (point
+    // writes, IR plays, X10 requests) is empty.
+    void drainPlugin();
     // Lets the event loop run for a while and collects what arrives.
     void settle(int ms);
     // Log entries' Data items.

@@ -3,6 +3,7 @@
 
 #include "bridge/BridgeHooks.h"
 #include "bridge/BscBridge.h"
+#include "bridge/BscEndpoints.h"
 #include "bridge/CommAndTimer.h"
 #include "bridge/DeviceMessageClass.h"
 
@@ -208,6 +209,65 @@ TEST_F(BscTest, RepliesThatWouldPassTheBoundAreDroppedWithOneLogEntry)
     EXPECT_TRUE(logData().first().startsWith(QStringLiteral("BSCQuery: reply queue full"))) << logData().first().toStdString();
 }
 
+// The endpoints are derived once, and again whenever what names them changes:
+// the device store (a device added, removed, renamed, moved) or the point tables.
+TEST_F(BscTest, TheEndpointListFollowsTheDeviceStoreAndThePointTables)
+{
+    const auto answered = [this](const QString &target) {
+        const qsizetype before = sentOf(QStringLiteral("xAPBSC.info")).size();
+        BSCQuery(QStringLiteral("src:") + target, QStringLiteral("peer.") + QString::number(before));
+        settle(30);
+        return sentOf(QStringLiteral("xAPBSC.info")).size() - before;
+    };
+    ASSERT_EQ(answered(QStringLiteral("hall_temp.>")), 1);
+    const struct
+    {
+        const char *change;
+        std::function<void()> apply;
+        const char *target;
+        qsizetype replies;
+    } cases[] = {
+        {"renamed", [this] { device(temp)->set(DeviceClass::F_name, Variant(QStringLiteral("Warmth"))); }, "hall_warmth.>", 1},
+        {"old name gone", [] {}, "hall_temp.>", 0},
+        {"moved", [this] { device(temp)->set(DeviceClass::F_location, Variant(QStringLiteral("Den"))); }, "den_warmth.>", 1},
+        {"point in use", [this] { tables.pointUsed[3][2] = 1; addDevice("[", "3", "Shed", "Switch"); }, "shed_switch.>", 1},
+        {"point out of use", [this] { tables.pointUsed[3][2] = 0; }, "shed_switch.>", 0},
+        {"another interface", [this] { device(relay)->set(DeviceClass::F_interface, Variant(QStringLiteral("Other"))); },
+         "porch_light.>", 0},
+        {"variable added", [this] { tables.varUsed[9] = 1; addDevice("Q", "10", "Loft", "Heat"); }, "loft_heat.>", 1},
+        {"device removed", [this] { int ref = device(temp)->get(QStringLiteral("ref")).toLong(); m_hs->DeleteDevice(ref); },
+         "den_warmth.>", 0},
+    };
+    for (const auto &c : cases) {
+        settle(250); // the reply timer idle again: each answer goes out at once
+        c.apply();
+        EXPECT_EQ(answered(QString::fromLatin1(c.target)), c.replies) << c.change;
+    }
+}
+
+// Matching a new target costs a walk of the endpoints; a flood of distinct
+// targets is bounded per burst, with one log entry, while targets already
+// matched are still answered.
+TEST_F(BscTest, MatchingNewTargetsIsBoundedPerBurst)
+{
+    BscEndpoints::instance().setMatchBudget(6 * 100); // six endpoints: a hundred new targets
+    BSCQuery(QStringLiteral("src:hall_temp.>"), QStringLiteral("peer.known"));
+    ASSERT_TRUE(waitForSent(QStringLiteral("xAPBSC.info"), 1));
+    for (int i = 0; i < 500; ++i)
+        BSCQuery(QStringLiteral("src:nomatch%1.>").arg(i), QStringLiteral("peer.flood"));
+    BSCQuery(QStringLiteral("src:nomatch999.>"), QStringLiteral("peer.new"));
+    settle(250);
+    BSCQuery(QStringLiteral("src:hall_temp.>"), QStringLiteral("peer.known2"));
+    ASSERT_TRUE(waitForSent(QStringLiteral("xAPBSC.info"), 2)) << "a target matched before is still answered";
+    ASSERT_TRUE(waitForSent(QStringLiteral("Tessera.Event"), 1));
+    settle(100);
+    EXPECT_EQ(logData(), QStringList{"BSCQuery: too many queries to match, queries refused"});
+    // The next burst matches again.
+    settle(1000);
+    BSCQuery(QStringLiteral("src:attic_fan.>"), QStringLiteral("peer.later"));
+    EXPECT_TRUE(waitForSent(QStringLiteral("xAPBSC.info"), 3));
+}
+
 TEST_F(BscTest, QueryTargetsSelectEndpoints)
 {
     BSCQuery(QStringLiteral("src"));
@@ -293,9 +353,11 @@ TEST_F(BscTest, LevelsThatDoNotFitAreLoggedAndSetNothing)
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "-5");
     BSCCmd(QStringLiteral("src:>"), "*", "ON", "-1");
     EXPECT_TRUE(setIOCalls().isEmpty());
-    ASSERT_TRUE(waitForSent(QStringLiteral("Tessera.Event"), 5));
-    for (const QString &data : logData())
-        EXPECT_TRUE(data.startsWith(QStringLiteral("BSCCmd Line "))) << data.toStdString();
+    // Five refusals of one kind: the first is logged, the others counted for the minute's entry.
+    ASSERT_TRUE(waitForSent(QStringLiteral("Tessera.Event"), 1));
+    settle(100);
+    ASSERT_EQ(logData().size(), 1);
+    EXPECT_TRUE(logData().first().startsWith(QStringLiteral("BSCCmd Line "))) << logData().first().toStdString();
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "32767");
     BSCCmd(QStringLiteral("src:>"), "41", "ON", "-0.4"); // rounds to 0
     drainWrites();
@@ -311,10 +373,11 @@ TEST_F(BscTest, TheFormUnloadedDuringAWriteIsNotTouchedAfterIt)
         CommAndTimer::unload();
     };
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "1");
+    settle(50);
     EXPECT_EQ(setIOCalls(), QStringList{"Nothing,Q,5,19,1,0,0"});
     // A later command finds a new, idle form.
-    settle(50);
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "2");
+    drainWrites();
     EXPECT_EQ(setIOCalls(), QStringList({"Nothing,Q,5,19,1,0,0", "Nothing,Q,5,19,2,0,0"}));
 }
 
@@ -326,6 +389,7 @@ TEST_F(BscTest, MissingPlugInIsLoggedAndTheNextCommandWorks)
     EXPECT_TRUE(logData().first().startsWith(QStringLiteral("SetBSCPoint Line ")));
     gPluginInstance = plugin;
     BSCCmd(QStringLiteral("src:>"), "05", "ON", "1");
+    drainWrites();
     EXPECT_EQ(setIOCalls(), QStringList{"Nothing,Q,5,19,1,0,0"});
 }
 

@@ -5,6 +5,7 @@
 
 #include "bridge/BridgeHooks.h"
 #include "bridge/CommAndTimer.h"
+#include "bridge/X10RequestQueue.h"
 #include "bridge/ReceiveDispatcher.h"
 #include "bridge/ReceivedNumber.h"
 
@@ -35,6 +36,13 @@ protected:
         addDevice("Q", "5", "Hall", "Mode");
         addDevice("A", "1", "Garden", "Lamp");
         addDevice("A", "3", "Garden", "Fountain");
+    }
+
+    // The calls once every queued one has gone to the plug-in.
+    QStringList played()
+    {
+        drainPlugin();
+        return calls();
     }
 
     QStringList calls(const QString &member = QString()) const
@@ -73,14 +81,13 @@ TEST_F(DispatchTest, EveryMessageReachesTheFilterButOnlyOwnTargetsAct)
 TEST_F(DispatchTest, CommandBlocksAreHandedOnInOrder)
 {
     command(me() + ":>", {{"output.state", {"ID=03", "State=on"}}});
-    EXPECT_EQ(calls(), QStringList{"SetIO(Nothing,Q,3,19,1,0,0)"}) << "the first write goes out at once";
+    EXPECT_TRUE(calls().isEmpty()) << "the receive path never waits for the controller";
+    EXPECT_EQ(played(), QStringList{"SetIO(Nothing,Q,3,19,1,0,0)"});
 
-    drainWrites();
     plugin->calls.clear();
     command(me() + ":>", {{"output.state.1", {"ID=03", "State=on", "Level=50/32767"}},
                           {"output.state.2", {"ID=04", "State=off"}},
                           {"output.state.4", {"ID=05", "State=on"}}});
-    EXPECT_EQ(calls(), QStringList{"SetIO(Nothing,Q,3,19,50,0,0)"}) << "later writes wait for the event loop";
     drainWrites();
     EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,50,0,0)", "SetIO(Nothing,Q,4,19,0,0,0)"}));
 
@@ -94,32 +101,52 @@ TEST_F(DispatchTest, CommandBlocksAreHandedOnInOrder)
     EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,5,19,12,0,0)", "SetIO(Nothing,Q,4,19,16384,0,0)"}));
 }
 
-TEST_F(DispatchTest, ACommandStopsOnceEveryEndpointIsWritten)
+TEST_F(DispatchTest, EveryBlockIsCarriedOutUpToOnePerEndpoint)
 {
     // Five endpoints: three variables and two X10 units (which no command writes).
     Blocks blocks;
     for (int n = 1; n <= 1000; ++n)
         blocks.append({QStringLiteral("output.state.%1").arg(n), {"ID=*", "State=on", QStringLiteral("Level=%1").arg(n)}});
     command(me() + ":>", blocks);
-    drainWrites();
-    // The first block wrote every variable; nothing after it is read.
-    EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,1,0,0)", "SetIO(Nothing,Q,4,19,1,0,0)",
-                                    "SetIO(Nothing,Q,5,19,1,0,0)"}));
-    settle(100);
-    EXPECT_TRUE(logData().isEmpty()) << logData().join('|').toStdString();
+    // Five blocks are read; each later one sets again what the first set, and a
+    // point whose write still waits takes the latest level.
+    EXPECT_EQ(played(), QStringList({"SetIO(Nothing,Q,3,19,5,0,0)", "SetIO(Nothing,Q,4,19,5,0,0)",
+                                     "SetIO(Nothing,Q,5,19,5,0,0)"}));
 
-    // Blocks naming one point read no further than there are endpoints.
     plugin->calls.clear();
     blocks.clear();
     for (int n = 1; n <= 1000; ++n)
         blocks.append({QStringLiteral("output.state.%1").arg(n), {"ID=03", "State=on", QStringLiteral("Level=%1").arg(n)}});
     command(me() + ":>", blocks);
-    drainWrites();
-    // The first write went out at once; later writes to the point that still
-    // waited were replaced, so it ends at the fifth (last read) block's level.
-    EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,1,0,0)", "SetIO(Nothing,Q,3,19,5,0,0)"}));
+    EXPECT_EQ(played(), QStringList({"SetIO(Nothing,Q,3,19,5,0,0)"}));
+    // Two refused messages, one entry: the refusals of a kind collapse.
     ASSERT_TRUE(waitForSent("Tessera.Event", 1));
+    settle(100);
+    ASSERT_EQ(logData().size(), 1) << logData().join('|').toStdString();
     EXPECT_TRUE(logData().first().startsWith("BSCCmd: more blocks than the 5 endpoints")) << logData().first().toStdString();
+}
+
+// A block after one that named every endpoint still counts: whichever block
+// writes a point last decides its value, whatever the blocks before it did.
+TEST_F(DispatchTest, BlocksAfterAWildcardBlockStillApply)
+{
+    const struct
+    {
+        Blocks blocks;
+        QStringList writes;
+    } cases[] = {
+        {{{"output.state.1", {"ID=*", "Level=0"}}, {"output.state.2", {"ID=03", "State=on"}}},
+         {"SetIO(Nothing,Q,3,19,1,0,0)", "SetIO(Nothing,Q,4,19,0,0,0)", "SetIO(Nothing,Q,5,19,0,0,0)"}},
+        {{{"output.state.1", {"ID=*", "State=off"}}, {"output.state.2", {"ID=05", "Level=55"}}},
+         {"SetIO(Nothing,Q,3,19,0,0,0)", "SetIO(Nothing,Q,4,19,0,0,0)", "SetIO(Nothing,Q,5,19,55,0,0)"}},
+        {{{"output.state", {"ID=04", "Level=9"}}, {"output.state.1", {"ID=*", "Level=2"}}, {"output.state.2", {"ID=*", "Level=3"}}},
+         {"SetIO(Nothing,Q,4,19,3,0,0)", "SetIO(Nothing,Q,3,19,3,0,0)", "SetIO(Nothing,Q,5,19,3,0,0)"}},
+    };
+    for (const auto &c : cases) {
+        plugin->calls.clear();
+        command(me() + ":>", c.blocks);
+        EXPECT_EQ(played(), c.writes) << c.blocks.last().second.join(';').toStdString();
+    }
 }
 
 TEST_F(DispatchTest, BlocksRepeatingAnEarlierOneAreSkippedAndNotCounted)
@@ -133,9 +160,8 @@ TEST_F(DispatchTest, BlocksRepeatingAnEarlierOneAreSkippedAndNotCounted)
     blocks.append({"output.state.21", {"ID=03", "State=off", "Level=7"}}); // another state: a block of its own
     blocks.append({"output.state.22", {"ID=04", "State=on", "Level=7"}});
     command(me() + ":>", blocks);
-    drainWrites();
-    EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,7,0,0)", "SetIO(Nothing,Q,3,19,7,0,0)",
-                                    "SetIO(Nothing,Q,4,19,7,0,0)"}));
+    // The two blocks of point 03 differ, so both count; the write of the first still waited and took the second's value.
+    EXPECT_EQ(played(), QStringList({"SetIO(Nothing,Q,3,19,7,0,0)", "SetIO(Nothing,Q,4,19,7,0,0)"}));
     settle(100);
     EXPECT_TRUE(logData().isEmpty()) << logData().join('|').toStdString();
 }
@@ -145,7 +171,7 @@ TEST_F(DispatchTest, QueuedWritesWaitWhileThePlugInIsBusy)
     command(me() + ":>", {{"output.state.1", {"ID=03", "Level=1"}}, {"output.state.2", {"ID=04", "Level=2"}}});
     tables.queuedCommands = 3;
     settle(200);
-    EXPECT_EQ(calls(), QStringList{"SetIO(Nothing,Q,3,19,1,0,0)"});
+    EXPECT_TRUE(calls().isEmpty());
     tables.queuedCommands = 0;
     drainWrites();
     EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,1,0,0)", "SetIO(Nothing,Q,4,19,2,0,0)"}));
@@ -172,7 +198,7 @@ TEST_F(DispatchTest, BadCommandInputIsIgnoredOrLogged)
     ASSERT_TRUE(waitForSent("Tessera.Event", 1));
     EXPECT_TRUE(logData().first().startsWith("BSCCmd Line ")) << logData().first().toStdString();
     command(me() + ":>", {{"output.state.1", {"ID=03", "State=on", "Level=12.5"}}});
-    EXPECT_EQ(calls(), QStringList{"SetIO(Nothing,Q,3,19,12,0,0)"});
+    EXPECT_EQ(played(), QStringList{"SetIO(Nothing,Q,3,19,12,0,0)"});
 }
 
 TEST(ReceivedNumberText, NumbersTooLargeToHoldAreOverflowsNotZero)
@@ -238,8 +264,9 @@ TEST_F(DispatchTest, MalformedMessagesDoNothingOrAreLogged)
     for (const auto &c : cases) {
         plugin->calls.clear();
         receive(message(QString::fromLatin1(c.cls), c.plainTarget ? me() : me() + ":>", c.blocks));
-        EXPECT_EQ(calls(), c.calls) << c.cls << " " << (c.blocks.isEmpty() ? QString() : c.blocks[0].second.join(';')).toStdString();
-        if (c.log)
+        EXPECT_EQ(played(), c.calls) << c.cls << " " << (c.blocks.isEmpty() ? QString() : c.blocks[0].second.join(';')).toStdString();
+        // Refusals of one kind collapse: only the first of each is logged at once.
+        if (c.log && !expectedLogs.contains(QString::fromLatin1(c.log)))
             expectedLogs.append(QString::fromLatin1(c.log));
     }
     ASSERT_TRUE(waitForSent("Tessera.Event", int(expectedLogs.size())));
@@ -254,7 +281,7 @@ TEST_F(DispatchTest, MalformedMessagesDoNothingOrAreLogged)
     // The dispatcher keeps serving.
     plugin->calls.clear();
     command(me() + ":>", {{"output.state", {"ID=03", "State=on", "Level=7"}}});
-    EXPECT_EQ(calls(), QStringList{"SetIO(Nothing,Q,3,19,7,0,0)"});
+    EXPECT_EQ(played(), QStringList{"SetIO(Nothing,Q,3,19,7,0,0)"});
 }
 
 TEST_F(DispatchTest, QueriesAreAnsweredForAnyMatchingTarget)
@@ -278,7 +305,7 @@ TEST_F(DispatchTest, X10RequestsDriveTheControllerAndAreReported)
     m_hs->SetDeviceStatus(a1, off);
     m_hs->SetDeviceStatus(a3, off);
     receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=a1,a3", "Command=ON"}}}));
-    EXPECT_EQ(calls(), QStringList{"Exec(Nothing,A,1+3,2,0,0,0)"});
+    EXPECT_EQ(played(), QStringList{"Exec(Nothing,A,1+3,2,0,0,0)"});
     ASSERT_TRUE(waitForSent("xAP-X10.event", 1));
     EXPECT_EQ(sentOf("xAP-X10.event")[0].item("xAP-X10.event", "Device"), "A1+3");
     EXPECT_EQ(sentOf("xAP-X10.event")[0].item("xAP-X10.event", "Event"), "on");
@@ -289,7 +316,7 @@ TEST_F(DispatchTest, X10RequestsDriveTheControllerAndAreReported)
     receive(message("xap-x10.request", me(), {{"xap-x10.request", {"Device=A1", "Command=dim", "Count=5"}}}));
     receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A3", "Command=hail"}}}));
     receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1", "Command=bright"}}}));
-    EXPECT_EQ(calls(), QStringList({"Exec(dev,A,1,4,5,0,0)", "Exec(dev,A,3,8,0,0,0)", "Exec(dev,A,1,5,0,0,0)"}));
+    EXPECT_EQ(played(), QStringList({"Exec(dev,A,1,4,5,0,0)", "Exec(dev,A,3,8,0,0,0)", "Exec(dev,A,1,5,0,0,0)"}));
     ASSERT_TRUE(waitForSent("xAP-X10.event", 4));
     EXPECT_EQ(sentOf("xAP-X10.event")[2].item("xAP-X10.event", "Event"), "hail");
     EXPECT_EQ(m_hs->deviceStatus("A3"), 8);
@@ -298,7 +325,7 @@ TEST_F(DispatchTest, X10RequestsDriveTheControllerAndAreReported)
 TEST_F(DispatchTest, X10UnitListsLoseRepeatsAndLongOnesAreRefused)
 {
     receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1,a3,A1,01,3", "Command=on"}}}));
-    EXPECT_EQ(calls(), QStringList{"Exec(Nothing,A,1+3,2,0,0,0)"});
+    EXPECT_EQ(played(), QStringList{"Exec(Nothing,A,1+3,2,0,0,0)"});
     ASSERT_TRUE(waitForSent("xAP-X10.event", 1));
     EXPECT_EQ(sentOf("xAP-X10.event")[0].item("xAP-X10.event", "Device"), "A1+3");
 
@@ -307,18 +334,62 @@ TEST_F(DispatchTest, X10UnitListsLoseRepeatsAndLongOnesAreRefused)
     QStringList sixteen(16, QStringLiteral("A1"));
     sixteen[15] = QStringLiteral("A3");
     receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=" + sixteen.join(','), "Command=off"}}}));
-    EXPECT_EQ(calls(), QStringList{"Exec(Nothing,A,1+3,3,0,0,0)"});
+    EXPECT_EQ(played(), QStringList{"Exec(Nothing,A,1+3,3,0,0,0)"});
     plugin->calls.clear();
     receive(message("xap-x10.request", QString(),
                     {{"xap-x10.request", {"Device=" + QStringList(17, QStringLiteral("A1")).join(','), "Command=on"}}}));
     receive(message("xap-x10.request", QString(),
                     {{"xap-x10.request", {"Device=" + QStringList(2001, QStringLiteral("A1")).join(','), "Command=on"}}}));
     EXPECT_TRUE(calls().isEmpty());
-    ASSERT_TRUE(waitForSent("Tessera.Event", 2));
+    ASSERT_TRUE(waitForSent("Tessera.Event", 1));
     settle(200);
     EXPECT_EQ(sentOf("xAP-X10.event").size(), 2) << "a refused request is not reported";
-    EXPECT_EQ(logData(), QStringList({"xap-x10.request: a list of 17 units refused (at most 16)",
-                                      "xap-x10.request: a list of 2001 units refused (at most 16)"}));
+    // One entry for the kind: the second refusal is counted for the minute's summary.
+    EXPECT_EQ(logData(), QStringList({"xap-x10.request: a list of 17 units refused (at most 16)"}));
+}
+
+// Only a request the plug-in took is reported and sets its units' status; the
+// refusals of a burst leave one log entry.
+TEST_F(DispatchTest, X10RequestsThePlugInRefusedAreNotReported)
+{
+    QString a1 = "A1";
+    qint16 off = 3;
+    m_hs->SetDeviceStatus(a1, off);
+    const struct
+    {
+        Variant answer;
+        bool reported;
+    } cases[] = {{Variant(false), false}, {Variant(true), true}, {Variant(), true}, {Variant(false), false}};
+    int reports = 0;
+    for (const auto &c : cases) {
+        plugin->execResult = c.answer;
+        m_hs->SetDeviceStatus(a1, off);
+        receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1", "Command=on"}}}));
+        drainPlugin();
+        settle(50);
+        reports += c.reported ? 1 : 0;
+        EXPECT_EQ(sentOf("xAP-X10.event").size(), reports) << c.answer.toString().toStdString();
+        EXPECT_EQ(m_hs->deviceStatus("A1"), c.reported ? 2 : 3) << c.answer.toString().toStdString();
+    }
+    EXPECT_EQ(calls().size(), 4);
+    EXPECT_EQ(logData(), QStringList{"xap-x10.request: not taken by the controller, not reported"});
+}
+
+// Requests beyond the queue are dropped before they reach the plug-in, with
+// one entry for the burst; every request taken is carried out and reported.
+TEST_F(DispatchTest, X10RequestBurstIsBoundedAndReportsOnlyWhatWasSent)
+{
+    tables.queuedCommands = 1; // the plug-in is busy: the requests wait
+    for (int i = 0; i < 120; ++i)
+        receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1", "Command=on"}}}));
+    EXPECT_TRUE(calls().isEmpty());
+    EXPECT_EQ(CommAndTimer::instance().X10Requests.waiting(), X10RequestQueue::kMostRequests);
+    tables.queuedCommands = 0;
+    drainPlugin();
+    settle(100);
+    EXPECT_EQ(calls().size(), X10RequestQueue::kMostRequests);
+    EXPECT_EQ(sentOf("xAP-X10.event").size(), X10RequestQueue::kMostRequests);
+    EXPECT_EQ(logData(), QStringList{"xap-x10.request: requests dropped, 16 still wait to be sent"});
 }
 
 TEST_F(DispatchTest, X10RequestWithAUnitNotInUseIsDropped)
@@ -361,7 +432,7 @@ TEST_F(DispatchTest, X10RequestsNamingNoX10UnitSwitchNothing)
 
     // Two-digit units stay what the Part reads: "01" is unit 1.
     receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A01,03", "Command=on"}}}));
-    EXPECT_EQ(calls(), QStringList{"Exec(Nothing,A,01+03,2,0,0,0)"});
+    EXPECT_EQ(played(), QStringList{"Exec(Nothing,A,01+03,2,0,0,0)"});
 }
 
 TEST_F(DispatchTest, ControlCharactersInReceivedValuesAddNoItems)
@@ -379,7 +450,7 @@ TEST_F(DispatchTest, ControlCharactersInReceivedValuesAddNoItems)
     EXPECT_TRUE(sentOf("xAP-X10.event").first().raw.endsWith("xAP-X10.event\n{\nDevice=A1\nEvent=ondeviceb2\n}\n"))
         << sentOf("xAP-X10.event").first().raw.toStdString();
     // An unknown word is sent as code 8, as any other word is.
-    EXPECT_EQ(calls(), QStringList{"Exec(dev,A,1,8,0,0,0)"});
+    EXPECT_EQ(played(), QStringList{"Exec(dev,A,1,8,0,0,0)"});
 }
 
 TEST_F(DispatchTest, X10ReportGoesOutEvenWhenTheStatusAlreadyMatches)
@@ -398,7 +469,7 @@ TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
 {
     tables.learnedIR.insert("tv-power", "12");
     receive(message("IR.Transmit", QString(), {{"IR.Signal", {"Device=TV", "Signal=Power", "Location=3"}}}));
-    EXPECT_EQ(calls(), QStringList{"PlayIR(12)"});
+    EXPECT_EQ(played(), QStringList{"PlayIR(12)"});
 
     plugin->calls.clear();
     gIRMacroDictionary->add(Variant(QStringLiteral("movie night")), Variant(QStringLiteral("12,13,14")));
@@ -433,7 +504,7 @@ TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
     gIRMacroDictionary->add(Variant(QStringLiteral("empty macro")), Variant(QString()));
     receive(message(QStringLiteral("IR.Transmit"), QString(), {{"IR.Signal", {"Device=Empty", "Signal=Macro"}}}));
     receive(message(QStringLiteral("IR.Transmit"), QString(), {{"IR.Signal", {"Device=Empty", "Signal=Macro", "Location=9"}}}));
-    EXPECT_EQ(calls(), QStringList{"PlayIR(9)"}) << "an empty macro plays nothing";
+    EXPECT_EQ(played(), QStringList{"PlayIR(9)"}) << "an empty macro plays nothing";
 
     plugin->calls.clear();
     tables.irZoneModules = {0xa0, 0xa1};
@@ -451,7 +522,7 @@ TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
     for (const auto &k : cases) {
         plugin->calls.clear();
         receive(message("IR.Transmit", QString(), {{"IR.Signal", QStringList{"Device=VCR", "Signal=Play"} + k.items}}));
-        EXPECT_EQ(calls(), k.call ? QStringList{QString::fromLatin1(k.call)} : QStringList()) << k.items.join(';').toStdString();
+        EXPECT_EQ(played(), k.call ? QStringList{QString::fromLatin1(k.call)} : QStringList()) << k.items.join(';').toStdString();
     }
 }
 
@@ -465,7 +536,7 @@ TEST_F(DispatchTest, IRMacroBurstKeepsTheDispatcherFreeAndIsBounded)
     for (int i = 0; i < 300; ++i)
         receive(macro);
     EXPECT_LT(clock.elapsed(), 2000) << "the dispatcher waited for the macros to play";
-    EXPECT_EQ(calls(), QStringList{"PlayIR(12)"}) << "only the first code plays at once";
+    EXPECT_TRUE(calls().isEmpty()) << "nothing plays inside the receive path";
     EXPECT_EQ(CommAndTimer::instance().IRPlays.waitingRequests(), IrPlayQueue::kMostRequests);
     ASSERT_TRUE(waitForSent("Tessera.Event", 1));
     EXPECT_EQ(logData(), QStringList{"IR requests dropped: 16 still wait to play"}) << "one entry for the burst";
@@ -486,10 +557,8 @@ TEST_F(DispatchTest, IRMacroBurstKeepsTheDispatcherFreeAndIsBounded)
     receive(macro);
     receive(message("IR.Transmit", QString(), {{"IR.Signal", {"Device=TV", "Signal=Power"}}}));
     receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=7", "Zone=2"}}}));
-    EXPECT_EQ(calls(), QStringList{"PlayIR(12)"});
     drainIRPlays();
     EXPECT_EQ(calls(), QStringList({"PlayIR(12)", "PlayIR(13)", "PlayIR(14)", "PlayIR(30)", "SetZone(2)", "PlayIR(7)"}));
-    // The queue ran empty: a new burst is logged again.
     settle(100);
     EXPECT_EQ(logData().size(), 1);
 }
@@ -499,16 +568,19 @@ TEST_F(DispatchTest, TesseraIRSetsTheZoneThenPlays)
     receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=7", "Zone=2"}}}));
     receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=8"}}}));
     receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Zone=2"}}}));
-    EXPECT_EQ(calls(), QStringList({"SetZone(2)", "PlayIR(7)", "PlayIR(8)"}));
+    EXPECT_EQ(played(), QStringList({"SetZone(2)", "PlayIR(7)", "PlayIR(8)"}));
 }
 
 TEST_F(DispatchTest, EchoRoleAndTime)
 {
     receive(message("WDT.Echo", QString(), {{"Echo.Query", {"Query=Hello"}}}, "acme.pinger.pc"));
     receive(message("WDT.Echo", QString(), {{"Echo.Query", {}}}));
-    // A source with a control character names no one a reply could go to.
+    // A source with a control character names no one a reply could go to,
+    // and one with a wildcard would reach every device it matches.
     for (const QChar c : {QChar(0), QChar(1), QChar(9), QChar(31)})
         receive(message("WDT.Echo", QString(), {{"Echo.Query", {"Query=x"}}}, QStringLiteral("acme.x") + c + QStringLiteral("y.pc")));
+    for (const char *source : {">", "*.*.*", "acme.*.pc", "acme.pinger.>", "acme.pinger.pc:>", "acme.pinger.pc:*.x", "*"})
+        receive(message("WDT.Echo", QString(), {{"Echo.Query", {"Query=x"}}}, QString::fromLatin1(source)));
     ASSERT_TRUE(waitForSent("WDT.Echo", 1));
     settle(200);
     ASSERT_EQ(sentOf("WDT.Echo").size(), 1);
@@ -544,7 +616,7 @@ TEST_F(DispatchTest, AFailingPlugInCallEndsOnlyThatMessage)
     EXPECT_TRUE(logData().first().startsWith("Readmessage Line ")) << logData().first().toStdString();
     gPluginInstance = plugin;
     receive(message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=7"}}}));
-    EXPECT_EQ(calls(), QStringList{"PlayIR(7)"});
+    EXPECT_EQ(played(), QStringList{"PlayIR(7)"});
 }
 
 TEST_F(DispatchTest, MenuCallbacksKeepTheirFirstItem)

@@ -192,6 +192,7 @@ TEST_P(CommandsTest, IRPlayLearnAndQueue)
     QStringList queued;
     ir->QExec = [&](const QString&, const QString&, int c, long b, int d1, int d2) {
         queued << QString("%1 %2 %3 %4").arg(c).arg(b).arg(d1).arg(d2);
+        return true;
     };
     gPlugin.HasIRZoneModules = true;
     gPlugin.IRZoneModules = {3, 9};

@@ -76,7 +76,7 @@ TEST_F(X10Frames, OnOffDimAndStatusRequest)
 TEST_F(X10Frames, UnitsOutsideOneToSixteenAreSkippedAndLogged)
 {
     EXPECT_EQ(X10Exec::BuildFrames("A", "0+17", 3, 0, 0, 0), (QList<QByteArray>{cmd("C8370013010000")}));
-    EXPECT_TRUE(logged("unit 17"));
+    EXPECT_TRUE(logged("unit(s) 0,17 skipped"));
     // House Q (index 16) is still sent; past it, before "A" or missing, nothing is.
     EXPECT_EQ(X10Exec::BuildFrames("q", "1", 2, 0, 0, 0),
               (QList<QByteArray>{cmd("C8371000010000"), cmd("C8371012010000")}));
@@ -84,6 +84,36 @@ TEST_F(X10Frames, UnitsOutsideOneToSixteenAreSkippedAndLogged)
     EXPECT_TRUE(X10Exec::BuildFrames("[", "1", 2, 0, 0, 0).isEmpty());
     EXPECT_TRUE(X10Exec::BuildFrames("", "1", 2, 0, 0, 0).isEmpty());
     EXPECT_TRUE(X10Exec::BuildFrames("@", "1", 2, 0, 0, 0).isEmpty());
+}
+
+// Whatever one request could not send, it leaves one log entry, not one per unit or value.
+TEST_F(X10Frames, OneRequestLogsOneEntryWhateverItSkips)
+{
+    QStringList sixteenBad;
+    for (int u = 17; u < 33; ++u)
+        sixteenBad << QString::number(u);
+    const struct
+    {
+        QString house, units;
+        int command, brightness, data1, data2;
+        int entries;
+        const char* part;
+    } cases[] = {
+        {"A", sixteenBad.join('+'), 2, 0, 0, 0, 1, "unit(s) 17,18"},
+        {"A", "0+40+99", 10, 77, 0, 0, 1, "preset level 77 clamped"},
+        {"A", "0+1+99", 7, 0, 300, -5, 1, "data1 300 out of range"},
+        {"A", "1+2", 4, 5000, 0, 0, 1, "dim steps"},
+        {"A", "99", 40, 0, 0, 0, 1, "unit(s) 99 skipped"},
+        {"A", "1+2", 2, 0, 0, 0, 0, nullptr},
+        {"Z", "0+99", 2, 0, 0, 0, 1, "house Z skipped"},
+    };
+    for (const auto& c : cases) {
+        loggedEntries().clear();
+        X10Exec::BuildFrames(c.house, c.units, c.command, c.brightness, c.data1, c.data2);
+        EXPECT_EQ(loggedEntries().size(), c.entries) << c.units.toStdString() << " " << c.command;
+        if (c.part)
+            EXPECT_TRUE(logged(c.part)) << loggedEntries().join('|').toStdString();
+    }
 }
 
 TEST_F(X10Frames, OnOffWalksPastEmptyUnitsOthersStopAtThem)

@@ -1,5 +1,7 @@
 #include "PluginTestSupport.h"
 
+#include <QElapsedTimer>
+
 #include "automation/ClassRegistry.h"
 #include "automation/VbError.h"
 #include "controller/CommandRing.h"
@@ -33,7 +35,79 @@ TEST(CommandRingTest, KeepsOrderWrapsAndDropsTheFiftyFirst)
     EXPECT_EQ(ring.count(), 0);
 }
 
+// A write to a point that still waits takes the new value in its place; any
+// other command, or a write to another point, takes a slot of its own.
+TEST(CommandRingTest, WritesToAWaitingPointMerge)
+{
+    const struct
+    {
+        RingEntry second;
+        bool merges;
+    } cases[] = {
+        {RingEntry{"81", "4", 19, 9, 0, 0}, true},    // the same variable
+        {RingEntry{"81", "5", 19, 9, 0, 0}, false},   // another variable
+        {RingEntry{"82", "4", 19, 9, 0, 0}, false},   // the second bank's variable 4
+        {RingEntry{"[", "2", 101, 9, 3, 1}, true},    // a module point, named by module and point
+        {RingEntry{"[", "2", 101, 9, 3, 2}, false},
+        {RingEntry{"A", "4", 2, 9, 0, 0}, false},     // X10 requests never merge
+        {RingEntry{"", "", 100, 9, 0, 0}, false},     // nor IR plays
+    };
+    for (const auto& c : cases) {
+        CommandRing ring;
+        ASSERT_TRUE(ring.pushMerging(RingEntry{"81", "4", 19, 1, 0, 0}));
+        ASSERT_TRUE(ring.pushMerging(RingEntry{"[", "1", 101, 1, 3, 1}));
+        ASSERT_TRUE(ring.pushMerging(c.second));
+        EXPECT_EQ(ring.count(), c.merges ? 2 : 3) << c.second.command << " " << c.second.DeviceCode.toStdString();
+        if (c.merges) {
+            const RingEntry first = ring.take();
+            const RingEntry second = ring.take();
+            EXPECT_EQ((c.second.command == 19 ? first : second).brightness, 9) << "the latest value, in the first place";
+        }
+    }
+    // A full ring still takes a value for a point that waits.
+    CommandRing full;
+    for (int i = 0; i < CommandRing::kCapacity; ++i)
+        ASSERT_TRUE(full.pushMerging(RingEntry{"81", QString::number(i), 19, i, 0, 0}));
+    EXPECT_TRUE(full.pushMerging(RingEntry{"81", "7", 19, 70, 0, 0}));
+    EXPECT_FALSE(full.pushMerging(RingEntry{"81", "99", 19, 1, 0, 0}));
+}
+
 using PluginTest = PluginFixture;
+
+// Once the controller left a command unanswered, commands fail at once with
+// one log entry, until a byte comes from it again.
+TEST_F(PluginTest, ASilentControllerFailsCommandsAtOnceUntilItAnswersAgain)
+{
+    startPlugin();
+    gPlugin.ReplyTimeout = 1;
+    sim->silent = true;
+    loggedEntries().clear();
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(plugin->QExec(Variant(), "", "4", 19, 1, 0, 0)) << "queued; it then waits out its time-out";
+    EXPECT_GE(clock.elapsed(), 900);
+    clock.restart();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_FALSE(plugin->QExec(Variant(), "", "5", 19, i, 0, 0));
+        EXPECT_FALSE(plugin->Exec(Variant(), "A", "1", 2, 0, 0, 0).toBool());
+    }
+    EXPECT_LT(clock.elapsed(), 500) << "the refused commands waited for the controller";
+    EXPECT_EQ(loggedEntries().filter("Controller not answering").size(), 1) << loggedEntries().join('|').toStdString();
+
+    // It speaks again (a report of its own): commands go through.
+    sim->silent = false;
+    sim->sendX10(0, 0x66);
+    ASSERT_TRUE(waitFor([&] { return plugin->QExec(Variant(), "", "6", 19, 66, 0, 0); }));
+    EXPECT_TRUE(waitFor([&] { return sim->vars[6] == 66; }));
+    EXPECT_EQ(sim->vars[5], 0) << "a refused command was carried out later";
+
+    // A second silence is logged again, once.
+    sim->silent = true;
+    plugin->QExec(Variant(), "", "7", 19, 7, 0, 0);
+    EXPECT_FALSE(plugin->QExec(Variant(), "", "8", 19, 8, 0, 0));
+    EXPECT_FALSE(plugin->QExec(Variant(), "", "8", 19, 9, 0, 0));
+    EXPECT_EQ(loggedEntries().filter("Controller not answering").size(), 2);
+}
 
 TEST_F(PluginTest, ConstantMembersByName)
 {
@@ -119,7 +193,9 @@ TEST_F(PluginTest, RingCarriesOutFiftyInOrderAndDropsTheNext)
     sim->clearRecord();
     gPlugin.TransferBusy = true; // the loop stays out while a command is in progress
     for (int i = 0; i < 51; ++i)
-        plugin->QExec(Variant(), "", QString::number(i % 100), 19, i, 0, 0);
+        EXPECT_EQ(plugin->QExec(Variant(), "", QString::number(i % 100), 19, i, 0, 0), i < 50) << i;
+    // Exec tells the bridge the same, as a Boolean.
+    EXPECT_FALSE(plugin->Exec(Variant(), "A", "1", 2, 0, 0, 0).toBool());
     gPlugin.TransferBusy = false;
     form().loop.Timer3_Timer();
     const QList<QByteArray> frames = commands(0x29);

@@ -2,6 +2,7 @@
 // re-runs itself in a private network namespace whose loopback starts down, so the first
 // heartbeat has no route, and brings the loopback up later.
 #include "KorvaneProcess.h"
+#include "PrivateNetwork.h"
 #include "XapListener.h"
 
 #include <QFile>
@@ -19,49 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-const char* kInsideVariable = "KORVANE_TEST_PRIVATE_NETWORK";
-
-bool privateNetworksAvailable()
-{
-    QProcess probe;
-    probe.start(QStringLiteral("unshare"), {QStringLiteral("-rn"), QStringLiteral("true")});
-    return probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
-}
-
-// Runs the current test again inside a new user and network namespace; returns its output
-// when it failed, an empty text when it passed.
-QString runInPrivateNetwork(int* exitCode)
-{
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(kInsideVariable), QStringLiteral("1"));
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("unshare"),
-                {QStringLiteral("-rn"), QCoreApplication::applicationFilePath(),
-                 QStringLiteral("--gtest_filter=%1.%2").arg(QString::fromLatin1(info->test_suite_name()),
-                                                            QString::fromLatin1(info->name()))});
-    if (!child.waitForFinished(280000))
-        child.kill();
-    *exitCode = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
-    return QString::fromLocal8Bit(child.readAll());
-}
-
-bool setLoopbackUp()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    ifreq request = {};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags = short(request.ifr_flags | IFF_UP | IFF_RUNNING);
-    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // Waits without spinning: the wait here is a minute long.
 bool waitSlowly(const std::function<bool()>& done, int timeoutMs)
@@ -87,11 +45,11 @@ QByteArray readFile(const QString& path)
 
 TEST(StartupWithoutNetwork, FirstHeartbeatFailsTheStartUpGoesOnAndTheTimerSendsItLater)
 {
-    if (!qEnvironmentVariableIsSet(kInsideVariable)) {
-        if (!privateNetworksAvailable())
+    if (!PrivateNetwork::inside()) {
+        if (!PrivateNetwork::available())
             GTEST_SKIP() << "no private network namespaces here (unshare -rn failed)";
         int code = -1;
-        const QString output = runInPrivateNetwork(&code);
+        const QString output = PrivateNetwork::runCurrentTest(&code);
         EXPECT_EQ(code, 0) << output.toStdString();
         return;
     }
@@ -114,7 +72,7 @@ TEST(StartupWithoutNetwork, FirstHeartbeatFailsTheStartUpGoesOnAndTheTimerSendsI
     EXPECT_TRUE(listener.received.isEmpty());
 
     // The network comes up: the heartbeat timer's next tick (within a minute) sends it.
-    ASSERT_TRUE(setLoopbackUp());
+    ASSERT_TRUE(PrivateNetwork::setLoopbackUp());
     const auto heartbeat = [&] {
         for (const QByteArray& text : listener.received) {
             if (text.startsWith("xap-hbeat\n"))

@@ -57,7 +57,8 @@ KorvaneProcess::KorvaneProcess(const ProgramFolder& folder, const QList<QPair<QS
         env.insert(name, value);
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    m_process.start(QStringLiteral(KORVANE_EXE), {QStringLiteral("--app-path"), folder.path()});
+    // Another build of the program (a release one, an older one) can be run under the same tests.
+    m_process.start(qEnvironmentVariable("KORVANE_PROGRAM_UNDER_TEST", QStringLiteral(KORVANE_EXE)), {QStringLiteral("--app-path"), folder.path()});
     m_process.waitForStarted(10000);
 }
 

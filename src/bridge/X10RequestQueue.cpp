@@ -1,0 +1,89 @@
+#include "bridge/X10RequestQueue.h"
+
+#include "bridge/HostAccess.h"
+#include "bridge/PluginCallScope.h"
+#include "bridge/PluginCalls.h"
+#include "bridge/PointTables.h"
+
+#include "host/HostGlobals.h"
+
+#include "core/Globals.h"
+#include "core/Logging.h"
+#include "core/RefusalLog.h"
+
+#include "automation/PendingError.h"
+
+namespace {
+
+// While the plug-in is still busy with earlier commands the queue looks again after this.
+constexpr int kBusyRetryMs = 10;
+
+} // namespace
+
+X10RequestQueue::X10RequestQueue()
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &X10RequestQueue::tick);
+}
+
+bool X10RequestQueue::add(const Request &request)
+{
+    if (int(m_requests.size()) >= kMostRequests) {
+        RefusalLog::Log(kProgramName,
+                        QStringLiteral("xap-x10.request: requests dropped, ") + QString::number(kMostRequests)
+                            + QStringLiteral(" still wait to be sent"),
+                        QStringLiteral("x10-queue-full"));
+        return false;
+    }
+    m_requests.push_back(request);
+    if (!m_timer.isActive())
+        m_timer.start(0);
+    return true;
+}
+
+void X10RequestQueue::tick()
+{
+    if (m_requests.empty())
+        return;
+    if (m_running || Points().QueuedCommands() > 0) {
+        m_timer.start(kBusyRetryMs);
+        return;
+    }
+    const Request request = m_requests.front();
+    m_requests.pop_front();
+    const std::weak_ptr<int> alive = m_alive;
+    try {
+        run(request);
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("Readmessage"));
+    }
+    if (!alive.expired() && !m_requests.empty() && !m_timer.isActive())
+        m_timer.start(0);
+}
+
+void X10RequestQueue::run(const Request &request)
+{
+    const QString deviceCode = request.house + request.units.join(QLatin1Char('+'));
+    bool taken = false;
+    // Nothing is reported once the queue is gone or the program is stopping.
+    const std::weak_ptr<int> alive = m_alive;
+    {
+        const PluginCallScope running(m_running, m_alive);
+        taken = PluginCalls::Exec(HostAccess::DeviceOfCode(deviceCode), request.house,
+                                  request.units.join(QLatin1Char('+')), request.code, request.brightness);
+    }
+    if (alive.expired() || gShuttingDown)
+        return;
+    if (!taken) {
+        RefusalLog::Log(kProgramName, QStringLiteral("xap-x10.request: not taken by the controller, not reported"),
+                        QStringLiteral("x10-not-taken"));
+        return;
+    }
+    SendXap(QString(), QStringLiteral("xAP-X10.event"), QStringLiteral("xAP-X10.event"),
+            XapBody({{QStringLiteral("Device"), deviceCode}, {QStringLiteral("Event"), request.word}}), QString(),
+            QString());
+    // Every unit of the request takes the new status, not only the first.
+    for (const QString &unit : request.units)
+        HostAccess::UpdateStatus(request.house + unit, request.code);
+}
