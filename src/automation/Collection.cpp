@@ -12,6 +12,16 @@ void Collection::describe(DispatchTable<Collection> &t)
     t.get(QStringLiteral("Count"), &Collection::Count);
 }
 
+namespace {
+
+// An item's slot, its key and the key's place in the index.
+qint64 entryBytes(const QString &key)
+{
+    return qint64(sizeof(Variant) + 64) + MemoryBudget::textBytes(key);
+}
+
+} // namespace
+
 void Collection::add(const Variant &item, const QString &key)
 {
     add(item, key, Variant(), Variant());
@@ -29,6 +39,7 @@ void Collection::add(const Variant &item, const QString &key, const Variant &bef
         at = position(before);
     else if (!after.isEmpty())
         at = position(after) + 1;
+    m_held.add(entryBytes(k));
     m_items.insert(m_items.begin() + qsizetype(at), item);
     m_keys.insert(m_keys.begin() + qsizetype(at), k);
     if (at + 1 == m_items.size()) {
@@ -74,6 +85,7 @@ bool Collection::containsKey(const QString &key) const
 void Collection::remove(const Variant &indexOrKey)
 {
     size_t at = position(indexOrKey);
+    m_held.drop(entryBytes(m_keys[at]));
     m_items.erase(m_items.begin() + qsizetype(at));
     m_keys.erase(m_keys.begin() + qsizetype(at));
     rebuildIndex();
@@ -84,6 +96,7 @@ void Collection::clear()
     m_items.clear();
     m_keys.clear();
     m_index.clear();
+    m_held.clear();
 }
 
 bool Collection::enumerate(std::vector<Variant> &items)

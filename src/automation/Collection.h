@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Dispatch.h"
+#include "MemoryBudget.h"
 
 #include <QHash>
 
@@ -35,6 +36,7 @@ private:
     std::vector<Variant> m_items;
     std::vector<QString> m_keys; // lower-cased, empty for none
     QHash<QString, size_t> m_index;
+    MemoryBudget::Held m_held; // the entries, besides what their items hold
 };
 
 using CollectionPtr = std::shared_ptr<Collection>;

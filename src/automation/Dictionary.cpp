@@ -4,6 +4,12 @@
 
 namespace {
 constexpr qint32 kElementNotFound = 32811;
+
+// An entry's key and item, its slot in the index and the index's copy of the key.
+qint64 entryBytes(const QString &indexKey)
+{
+    return qint64(2 * sizeof(Variant) + 64) + MemoryBudget::textBytes(indexKey);
+}
 }
 
 Dictionary::Dictionary(CompareMode mode)
@@ -74,6 +80,7 @@ void Dictionary::add(const Variant &key, const Variant &item)
     QString k = norm(key);
     if (m_index.contains(k))
         throw VbError(VbErr::DuplicateKey);
+    m_held.add(entryBytes(k));
     m_index.insert(k, m_keys.size());
     m_keys.push_back(key);
     m_items.push_back(item);
@@ -97,6 +104,7 @@ Variant &Dictionary::itemRef(const Variant &key)
     if (it != m_index.constEnd())
         return m_items[*it];
     // Reading a missing key adds it, as the scripting dictionary does.
+    m_held.add(entryBytes(k));
     m_index.insert(k, m_keys.size());
     m_keys.push_back(key);
     m_items.emplace_back();
@@ -116,6 +124,7 @@ void Dictionary::remove(const Variant &key)
         throw VbError(kElementNotFound, QStringLiteral("Element not found"));
     size_t pos = *it;
     m_index.erase(it);
+    m_held.drop(entryBytes(k));
     m_keys.erase(m_keys.begin() + qsizetype(pos));
     m_items.erase(m_items.begin() + qsizetype(pos));
     reindexFrom(pos);
@@ -126,6 +135,7 @@ void Dictionary::removeAll()
     m_keys.clear();
     m_items.clear();
     m_index.clear();
+    m_held.clear();
 }
 
 void Dictionary::renameKey(const Variant &oldKey, const Variant &newKey)
@@ -136,8 +146,10 @@ void Dictionary::renameKey(const Variant &oldKey, const Variant &newKey)
         throw VbError(kElementNotFound, QStringLiteral("Element not found"));
     if (oldNorm != newNorm && m_index.contains(newNorm))
         throw VbError(VbErr::DuplicateKey);
+    m_held.add(entryBytes(newNorm));
     size_t pos = *it;
     m_index.erase(it);
+    m_held.drop(entryBytes(oldNorm));
     m_keys[pos] = newKey;
     m_index.insert(newNorm, pos);
 }
@@ -168,11 +180,13 @@ bool Dictionary::Exists(const Variant &key) const
 
 Variant Dictionary::Items() const
 {
+    MemoryBudget::checkArray(count());
     return Variant(VbArray::fromValues(m_items));
 }
 
 Variant Dictionary::Keys() const
 {
+    MemoryBudget::checkArray(count());
     return Variant(VbArray::fromValues(m_keys));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Dispatch.h"
+#include "MemoryBudget.h"
 
 #include <QHash>
 
@@ -50,6 +51,7 @@ private:
     std::vector<Variant> m_keys;
     std::vector<Variant> m_items;
     QHash<QString, size_t> m_index;
+    MemoryBudget::Held m_held; // the entries, besides what their values hold
 };
 
 using DictionaryPtr = std::shared_ptr<Dictionary>;

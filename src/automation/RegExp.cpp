@@ -72,30 +72,34 @@ const QRegularExpression &RegExp::compiled()
     return m_regex;
 }
 
-std::vector<RegExp::Found> RegExp::find(const QString &text, bool all)
+template<class F>
+void RegExp::find(const QString &text, bool all, F &&each)
 {
     const QRegularExpression &re = compiled();
-    std::vector<Found> found;
+    // The text is checked for broken surrogate pairs once, by the first search;
+    // checking it again at every match would make a global search quadratic.
+    QRegularExpression::MatchOptions options = QRegularExpression::NoMatchOption;
     qsizetype offset = 0;
+    Found f;
     while (offset <= text.size()) {
-        QRegularExpressionMatch m = re.match(text, offset);
+        QRegularExpressionMatch m = re.match(text, offset, QRegularExpression::NormalMatch, options);
         if (!m.hasMatch())
             break;
-        Found f;
+        options = QRegularExpression::DontCheckSubjectStringMatchOption;
         f.start = m.capturedStart(0);
         f.end = m.capturedEnd(0);
-        f.groups.reserve(size_t(m_groups));
+        f.groups.clear();
         for (int g = 1; g <= m_groups; ++g) {
             if (m.capturedStart(g) < 0)
                 f.groups.emplace_back();
             else
                 f.groups.emplace_back(std::make_pair(m.capturedStart(g), m.capturedEnd(g)));
         }
-        found.push_back(std::move(f));
+        each(f);
         if (!all)
             break;
-        offset = found.back().end;
-        if (found.back().start == offset) {
+        offset = f.end;
+        if (f.start == offset) {
             // An empty match: the next search starts one character on (a
             // surrogate pair counts as one).
             if (offset + 1 < text.size() && text.at(offset).isHighSurrogate() && text.at(offset + 1).isLowSurrogate())
@@ -103,57 +107,60 @@ std::vector<RegExp::Found> RegExp::find(const QString &text, bool all)
             else
                 offset += 1;
         }
+        MemoryBudget::checkLongWork();
     }
-    return found;
 }
 
 bool RegExp::test(const QString &text)
 {
-    return !find(text, false).empty();
+    bool found = false;
+    find(text, false, [&](const Found &) { found = true; });
+    return found;
 }
 
 ObjectPtr RegExp::execute(const QString &text)
 {
     std::vector<Variant> matches;
-    for (const Found &f : find(text, m_global)) {
+    find(text, m_global, [&](const Found &f) {
+        MemoryBudget::checkArray(qint64(f.groups.size()) + 1);
         std::vector<Variant> groups;
         groups.reserve(f.groups.size());
         for (const auto &g : f.groups)
             groups.push_back(g ? Variant(text.mid(g->first, g->second - g->first)) : Variant());
+        MemoryBudget::checkString(f.end - f.start);
         matches.emplace_back(ObjectPtr(
             std::make_shared<RegExpMatch>(text.mid(f.start, f.end - f.start), qint32(f.start), std::move(groups))));
-    }
+    });
     return std::make_shared<RegExpMatches>(std::move(matches));
 }
 
-QString RegExp::expand(const QString &replacement, const QString &text, const Found &f)
+void RegExp::expand(MemoryBudget::TextBuilder &out, const QString &replacement, const QString &text, const Found &f)
 {
-    QString out;
     const qsizetype n = replacement.size();
     const int groups = int(f.groups.size());
     auto group = [&](int g) {
         const auto &span = f.groups[size_t(g - 1)];
         if (span)
-            out += QStringView(text).mid(span->first, span->second - span->first);
+            out.append(QStringView(text).mid(span->first, span->second - span->first));
     };
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = replacement.at(i);
         if (c != QLatin1Char('$') || i + 1 >= n) {
-            out += c;
+            out.append(c);
             continue;
         }
         const QChar d = replacement.at(i + 1);
         if (d == QLatin1Char('$')) {
-            out += QLatin1Char('$');
+            out.append(QLatin1Char('$'));
             ++i;
         } else if (d == QLatin1Char('&')) {
-            out += QStringView(text).mid(f.start, f.end - f.start);
+            out.append(QStringView(text).mid(f.start, f.end - f.start));
             ++i;
         } else if (d == QLatin1Char('`')) {
-            out += QStringView(text).left(f.start);
+            out.append(QStringView(text).left(f.start));
             ++i;
         } else if (d == QLatin1Char('\'')) {
-            out += QStringView(text).mid(f.end);
+            out.append(QStringView(text).mid(f.end));
             ++i;
         } else if (d.isDigit() && d.unicode() < 128) {
             // $n, or $nn when the pattern has that many groups; a group the
@@ -171,29 +178,29 @@ QString RegExp::expand(const QString &replacement, const QString &text, const Fo
                 group(one);
                 ++i;
             } else {
-                out += c;
+                out.append(c);
             }
         } else {
-            out += c;
+            out.append(c);
         }
     }
-    return out;
 }
 
 QString RegExp::replace(const QString &text, const QString &replacement)
 {
-    const std::vector<Found> found = find(text, m_global);
-    if (found.empty())
-        return text;
-    QString out;
+    MemoryBudget::TextBuilder out;
     qsizetype last = 0;
-    for (const Found &f : found) {
-        out += QStringView(text).mid(last, f.start - last);
-        out += expand(replacement, text, f);
+    bool any = false;
+    find(text, m_global, [&](const Found &f) {
+        any = true;
+        out.append(QStringView(text).mid(last, f.start - last));
+        expand(out, replacement, text, f);
         last = f.end;
-    }
-    out += QStringView(text).mid(last);
-    return out;
+    });
+    if (!any)
+        return text;
+    out.append(QStringView(text).mid(last));
+    return out.take();
 }
 
 bool RegExp::Test(const Variant &text)

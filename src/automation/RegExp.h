@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Dispatch.h"
+#include "MemoryBudget.h"
 
 #include <QRegularExpression>
 #include <optional>
@@ -30,10 +31,13 @@ private:
     };
 
     const QRegularExpression &compiled();
-    // The matches Global asks for (all, or the first), as the dialect steps
-    // past an empty match: one character on.
-    std::vector<Found> find(const QString &text, bool all);
-    static QString expand(const QString &replacement, const QString &text, const Found &f);
+    // Calls `each` for the matches Global asks for (all, or the first), in
+    // order, as the dialect steps past an empty match: one character on. Each
+    // search starts where the last one ended, so a whole text takes one pass.
+    template<class F>
+    void find(const QString &text, bool all, F &&each);
+    static void expand(MemoryBudget::TextBuilder &out, const QString &replacement, const QString &text,
+                       const Found &f);
 
     QString Pattern() const { return m_pattern; }
     void setPatternText(const QString &pattern) { setPattern(pattern); }

@@ -3,7 +3,9 @@
 #include "RegExpSubMatches.h"
 
 RegExpMatch::RegExpMatch(QString value, qint32 firstIndex, std::vector<Variant> groups)
-    : m_value(std::move(value))
+    : m_held(qint64(sizeof(RegExpMatch) + sizeof(RegExpSubMatches) + 2 * sizeof(Variant) + 64)
+             + MemoryBudget::textBytes(value))
+    , m_value(std::move(value))
     , m_firstIndex(firstIndex)
     , m_subMatches(std::make_shared<RegExpSubMatches>(std::move(groups)))
 {

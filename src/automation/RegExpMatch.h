@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Dispatch.h"
+#include "MemoryBudget.h"
 
 class RegExpSubMatches;
 
@@ -21,6 +22,7 @@ private:
     qint32 Length() const { return qint32(m_value.size()); }
     ObjectPtr SubMatches() const;
 
+    MemoryBudget::Held m_held; // the object and its text, checked before the groups are kept
     QString m_value;
     qint32 m_firstIndex;
     std::shared_ptr<RegExpSubMatches> m_subMatches;

@@ -24,18 +24,81 @@ Variant::Variant(const QString &value)
     : m_type(String)
     , m_string(value)
 {
+    MemoryBudget::charge(MemoryBudget::textBytes(m_string));
 }
 
 Variant::Variant(QString &&value)
     : m_type(String)
     , m_string(std::move(value))
 {
+    MemoryBudget::charge(MemoryBudget::textBytes(m_string));
 }
 
 Variant::Variant(const char *utf8)
     : m_type(String)
     , m_string(QString::fromUtf8(utf8))
 {
+    MemoryBudget::charge(MemoryBudget::textBytes(m_string));
+}
+
+namespace {
+
+// Releases waiting for the outermost one. Allocated once and never freed:
+// values held by other static objects are released after static destructors ran.
+struct ReleaseQueue {
+    int depth = 0;
+    std::vector<ObjectPtr> objects;
+    std::vector<std::shared_ptr<VbArray>> arrays;
+};
+
+ReleaseQueue &releaseQueue()
+{
+    static ReleaseQueue *queue = new ReleaseQueue;
+    return *queue;
+}
+
+// Shallow nesting is released at once, as a script expects of its objects'
+// Class_Terminate; only a chain deeper than this waits in the queue.
+constexpr int kReleaseDepth = 32;
+
+} // namespace
+
+void Variant::releaseHeld() noexcept
+{
+    ReleaseQueue &q = releaseQueue();
+    const bool last = m_type == Object ? m_object.use_count() == 1 : m_array.use_count() == 1;
+    if (!last)
+        return; // only a count goes down
+    if (q.depth >= kReleaseDepth) {
+        try {
+            if (m_type == Object)
+                q.objects.push_back(std::move(m_object));
+            else
+                q.arrays.push_back(std::move(m_array));
+            return;
+        } catch (...) {
+            // No room to queue it: released here after all.
+        }
+    }
+    ++q.depth;
+    if (m_type == Object)
+        m_object.reset();
+    else
+        m_array.reset();
+    if (q.depth == 1) {
+        while (!q.objects.empty() || !q.arrays.empty()) {
+            if (!q.objects.empty()) {
+                ObjectPtr next = std::move(q.objects.back());
+                q.objects.pop_back();
+                next.reset();
+            } else {
+                std::shared_ptr<VbArray> next = std::move(q.arrays.back());
+                q.arrays.pop_back();
+                next.reset();
+            }
+        }
+    }
+    --q.depth;
 }
 
 Variant::Variant(const QStringList &values)
@@ -442,7 +505,9 @@ VbArray::VbArray(std::vector<Bound> bounds)
     }
     if (n > 50'000'000)
         throw VbError(VbErr::OutOfMemory);
+    MemoryBudget::checkArray(qint64(n));
     m_data.resize(n);
+    countSlots();
 }
 
 VbArray VbArray::fromValues(std::vector<Variant> values)
@@ -450,6 +515,7 @@ VbArray VbArray::fromValues(std::vector<Variant> values)
     VbArray a;
     a.m_bounds = {Bound{0, qint32(values.size())}};
     a.m_data = std::move(values);
+    a.countSlots();
     return a;
 }
 
@@ -512,6 +578,10 @@ void VbArray::resizePreserve(std::vector<Bound> bounds)
         inner *= size_t(bounds[d].count);
     if (bounds.back().count < 0)
         throw VbError(VbErr::SubscriptOutOfRange);
+    const size_t n = inner * size_t(bounds.back().count);
+    if (n > m_data.size())
+        MemoryBudget::checkArray(qint64(n - m_data.size()));
     m_bounds = std::move(bounds);
-    m_data.resize(inner * size_t(m_bounds.back().count));
+    m_data.resize(n);
+    countSlots();
 }

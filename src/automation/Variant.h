@@ -1,9 +1,12 @@
 #pragma once
 
+#include "MemoryBudget.h"
+
 #include <QString>
 #include <QStringList>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 class Object;
@@ -111,8 +114,13 @@ public:
     double rawDate() const { return m_num.d; }
     qint32 rawError() const { return m_num.l; }
     const QString &rawString() const { return m_type == String ? m_string : emptyString(); }
-    // The text of a String in place, to grow it without a copy (Strings only).
-    QString &rawStringMut() { return m_string; }
+    // Appends to a String in place, without a copy (Strings only).
+    void appendString(QStringView tail)
+    {
+        const qint64 before = MemoryBudget::textBytes(m_string);
+        m_string.append(tail);
+        MemoryBudget::charge(MemoryBudget::textBytes(m_string) - before);
+    }
     const ObjectPtr &rawObject() const { return m_type == Object ? m_object : nullObject(); }
 
     // VB's TypeName and VarType.
@@ -127,12 +135,27 @@ private:
     void destroy() noexcept
     {
         switch (m_type) {
-        case String: m_string.~QString(); break;
-        case Object: m_object.~ObjectPtr(); break;
-        case Array: m_array.~shared_ptr(); break;
+        case String:
+            MemoryBudget::release(MemoryBudget::textBytes(m_string));
+            m_string.~QString();
+            break;
+        case Object:
+            if (m_object)
+                releaseHeld();
+            m_object.~ObjectPtr();
+            break;
+        case Array:
+            if (m_array)
+                releaseHeld();
+            m_array.~shared_ptr();
+            break;
         default: break;
         }
     }
+    // Drops the object or array held, without one stack frame per link of a
+    // chain of them: a release nested deeply inside another is queued and
+    // done by the outermost one.
+    void releaseHeld() noexcept;
     void copyFrom(const Variant &other);
     void moveFrom(Variant &&other) noexcept;
 
@@ -205,6 +228,47 @@ private:
 
     size_t offset(const std::vector<qint32> &indexes) const;
 
+    // The bytes of the values' slots, counted while the array lives. Declared
+    // before the slots, so that a copy is checked against the budget before
+    // the slots are copied.
+    struct SlotBytes {
+        qint64 bytes = 0;
+        SlotBytes() = default;
+        SlotBytes(const SlotBytes &other)
+            : bytes(other.bytes)
+        {
+            MemoryBudget::checkBytes(bytes);
+            MemoryBudget::charge(bytes);
+        }
+        SlotBytes(SlotBytes &&other) noexcept
+            : bytes(std::exchange(other.bytes, 0))
+        {
+        }
+        SlotBytes &operator=(const SlotBytes &other)
+        {
+            if (this != &other) {
+                MemoryBudget::checkBytes(other.bytes);
+                set(other.bytes);
+            }
+            return *this;
+        }
+        SlotBytes &operator=(SlotBytes &&other) noexcept
+        {
+            if (this != &other) {
+                MemoryBudget::release(bytes);
+                bytes = std::exchange(other.bytes, 0);
+            }
+            return *this;
+        }
+        ~SlotBytes() { MemoryBudget::release(bytes); }
+        void set(qint64 now)
+        {
+            MemoryBudget::charge(now - bytes);
+            bytes = now;
+        }
+    } m_slotBytes;
+    void countSlots() { m_slotBytes.set(qint64(m_data.size()) * qint64(sizeof(Variant))); }
+
     std::vector<Bound> m_bounds;
     std::vector<Variant> m_data;
 };
@@ -213,7 +277,10 @@ inline void Variant::copyFrom(const Variant &other)
 {
     m_num = other.m_num;
     switch (other.m_type) {
-    case String: new (&m_string) QString(other.m_string); break;
+    case String:
+        new (&m_string) QString(other.m_string);
+        MemoryBudget::charge(MemoryBudget::textBytes(m_string));
+        break;
     case Object: new (&m_object) ObjectPtr(other.m_object); break;
     case Array:
         if (other.m_array && other.m_array->pinned()) [[unlikely]]

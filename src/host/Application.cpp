@@ -259,27 +259,37 @@ qint16 Application::DeviceCount()
     return qint16(DeviceCollection().count());
 }
 
+DeviceClassPtr Application::addDevice(const QString &name)
+{
+    qint32 &counter = ReferenceCounter();
+    // An imported ref may already stand at the top of the Long range.
+    if (counter == std::numeric_limits<qint32>::max())
+        throw VbError(VbErr::Overflow, VbError::standardDescription(VbErr::Overflow));
+    ++counter;
+    auto device = std::make_shared<DeviceClass>();
+    device->set(DeviceClass::F_ref, Variant::fromLong(counter));
+    device->set(DeviceClass::F_name, Variant(name));
+    device->set(DeviceClass::F_hc, Variant(QStringLiteral("A")));
+    device->set(DeviceClass::F_DC, Variant(QStringLiteral("1")));
+    DeviceCollection().add(Variant(ObjectPtr(device)));
+    return device;
+}
+
 qint16 Application::NewDevice(QString &name)
 {
     return trapped<qint16>(QStringLiteral("NewDevice"), 0, [&] {
-        qint32 &counter = ReferenceCounter();
-        // An imported ref may already stand at the top of the Long range.
-        if (counter == std::numeric_limits<qint32>::max())
+        addDevice(name);
+        // The count is an Integer: past its range the device is made, but its position cannot be told.
+        const int count = DeviceCollection().count();
+        if (count > std::numeric_limits<qint16>::max())
             throw VbError(VbErr::Overflow, VbError::standardDescription(VbErr::Overflow));
-        ++counter;
-        auto device = std::make_shared<DeviceClass>();
-        device->set(DeviceClass::F_ref, Variant::fromLong(counter));
-        device->set(DeviceClass::F_name, Variant(name));
-        device->set(DeviceClass::F_hc, Variant(QStringLiteral("A")));
-        device->set(DeviceClass::F_DC, Variant(QStringLiteral("1")));
-        DeviceCollection().add(Variant(ObjectPtr(device)));
-        return qint16(DeviceCollection().count());
+        return qint16(count);
     });
 }
 
 DeviceClassPtr Application::NewDeviceEx(QString &name)
 {
-    return trapped<DeviceClassPtr>(QStringLiteral("NewDeviceEx"), nullptr, [&] { return deviceAt(NewDevice(name)); });
+    return trapped<DeviceClassPtr>(QStringLiteral("NewDeviceEx"), nullptr, [&] { return addDevice(name); });
 }
 
 bool Application::DeleteDevice(int &ref)

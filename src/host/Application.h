@@ -144,6 +144,7 @@ public:
         SaveIniSetting(group, key, value, file);
     }
     DeviceClassPtr deviceAt(int position) const; // 1-based; null outside
+    DeviceClassPtr addDevice(const QString &name); // the next ref, appended to the collection
     DeviceClassPtr deviceByCode(const QString &code) const;
 
     // The halves of the fixed properties (see FixedMembers).

@@ -91,15 +91,16 @@ bool RemoteClient::RemoteSend(const QString &text)
         const QByteArray bytes = AnsiCodePage::encode(text);
         if (isConnected()) {
             m_pending.clear();
-            // A peer that accepts but never reads must not grow the write buffer for ever.
-            if (m_socket->bytesToWrite() + bytes.size() > kMaxPendingBytes) {
+            // A peer that accepts but never reads must not grow the write buffer for ever; a
+            // text of any size goes out while little is still waiting.
+            if (m_socket->bytesToWrite() >= kMaxPendingBytes) {
                 drop(bytes.size(), QStringLiteral("the peer is not taking what was sent"));
                 return false;
             }
             m_socket->write(bytes);
             return true;
         }
-        if (m_pending.size() + bytes.size() > kMaxPendingBytes) {
+        if (m_pending.size() >= kMaxPendingBytes) {
             drop(bytes.size(), QStringLiteral("the connection is not up"));
             return false;
         }

@@ -13,8 +13,8 @@ class RemoteClient : public QObject
 {
     Q_OBJECT
 public:
-    // Text held before the connection, or waiting to be written on it, beyond this is
-    // dropped, with one log entry per burst of dropped calls.
+    // While this much is held before the connection, or waits to be written on it, a
+    // further text is dropped, with one log entry per burst of dropped calls.
     static constexpr qsizetype kMaxPendingBytes = 1 << 20;
 
     static RemoteClient &instance();

@@ -23,8 +23,15 @@ namespace {
 const QString kAccumulateLabel = QStringLiteral("Script-AccumulateReferences ");
 const QString kDirective = QStringLiteral("#include");
 
-void logLoadProblem(const QString &text)
+// One entry for a whole load, however many of its directives were left out: a
+// script repeating a bad directive must not flood the log (and the network).
+void logLoadProblems(const QStringList &problems)
 {
+    if (problems.isEmpty())
+        return;
+    QString text = problems.first();
+    if (problems.size() > 1)
+        text += QStringLiteral(" (and %1 more)").arg(problems.size() - 1);
     LogError(kProgramName, kAccumulateLabel + text);
 }
 
@@ -75,38 +82,43 @@ void Script::Add(const QString &file, const QString &module)
         LogError(kProgramName, QStringLiteral("Script-Add"));
         return;
     }
+    m_missing = !QFileInfo(ResolvePath(file)).isFile();
     Loading loading;
     AccumulateReferences(file, loading);
+    logLoadProblems(loading.problems);
 }
 
 void Script::AccumulateReferences(const QString &file, Loading &loading)
 {
     try {
-        const QString path = ResolvePath(file);
-        QFileInfo info(path);
-        if (!info.isFile())
+        auto known = loading.canonical.constFind(file);
+        if (known == loading.canonical.constEnd()) {
+            const QFileInfo info(ResolvePath(file));
+            known = loading.canonical.insert(file, info.isFile() ? info.canonicalFilePath() : QString());
+        }
+        const QString canonical = *known;
+        if (canonical.isEmpty())
             return;
-        const QString canonical = info.canonicalFilePath();
         if (loading.open.contains(canonical)) {
-            logLoadProblem(file + QStringLiteral(" includes itself (through ") + loading.open.join(QStringLiteral(", "))
-                           + QStringLiteral("); the #include is left out"));
+            loading.problems.append(file + QStringLiteral(" includes itself (through ")
+                                    + loading.open.join(QStringLiteral(", "))
+                                    + QStringLiteral("); the #include is left out"));
             return;
         }
         // Each file's text goes in once: a second copy would only redefine the same code, and
-        // expanding it again makes nested includes grow exponentially.
-        if (loading.expanded.contains(canonical)) {
-            logLoadProblem(file + QStringLiteral(" is already included; the #include is left out"));
+        // expanding it again makes nested includes grow exponentially. Libraries sharing a
+        // file is ordinary, so the repeat is left out without a word.
+        if (loading.expanded.contains(canonical))
             return;
-        }
         if (loading.open.size() >= kMaxIncludeDepth) {
-            logLoadProblem(file + QStringLiteral(" is nested deeper than ") + QString::number(kMaxIncludeDepth)
-                           + QStringLiteral(" files; the #include is left out"));
+            loading.problems.append(file + QStringLiteral(" is nested deeper than ") + QString::number(kMaxIncludeDepth)
+                                    + QStringLiteral(" files; the #include is left out"));
             return;
         }
-        QFile in(path);
+        QFile in(canonical);
         if (!in.open(QIODevice::ReadOnly))
             throw VbError(VbErr::FileNotFound, in.errorString());
-        QString text = AnsiCodePage::decode(in.readAll());
+        const QString text = AnsiCodePage::decode(in.readAll());
         in.close();
 
         loading.open.append(canonical);
@@ -117,8 +129,12 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
             ~Pop() { l.open.removeLast(); }
         } pop{loading};
 
+        // One pass: the text between directives is copied out, the directives are not.
+        QString code;
+        qsizetype copied = 0;
         qsizetype at = findDirective(text, 0);
         while (at >= 0) {
+            code += QStringView(text).mid(copied, at - copied);
             // The file's name stands in quotes on the directive's own line: a
             // quote further down belongs to the script's code.
             qsizetype end = text.indexOf(QLatin1Char('\n'), at);
@@ -129,18 +145,17 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
             if (close < 0 || close >= end) {
                 // Without its closing quote the directive has no name: it is
                 // cut to the end of its line and the scan goes on after it.
-                logLoadProblem(file + QStringLiteral(": an #include without its closing quote is left out: ")
-                               + text.mid(at, end - at).trimmed());
-                text.remove(at, end - at);
-                at = findDirective(text, at);
-                continue;
+                loading.problems.append(file + QStringLiteral(": an #include without its closing quote is left out: ")
+                                        + text.mid(at, end - at).trimmed());
+                copied = end;
+            } else {
+                AccumulateReferences(text.mid(open + 1, close - open - 1).trimmed(), loading);
+                copied = close + 1;
             }
-            const QString included = text.mid(open + 1, close - open - 1).trimmed();
-            AccumulateReferences(included, loading);
-            text.remove(at, close - at + 1);
-            at = findDirective(text, at);
+            at = findDirective(text, copied);
         }
-        addText(file, text);
+        code += QStringView(text).mid(copied);
+        addText(file, code);
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, kAccumulateLabel);
@@ -175,6 +190,9 @@ Variant Script::Run(const QString &procedure, const Variant &parameter)
     try {
         if (!m_module)
             throw VbError(VbErr::ObjectVariableNotSet);
+        // Named, and with no line: the caller's line is not where the fault is.
+        if (m_missing)
+            throw VbError(VbErr::FileNotFound, QStringLiteral("File not found: ") + m_file);
         std::vector<Variant> args{parameter};
         result = m_module->Run(procedure, args);
     } catch (const VbError &e) {

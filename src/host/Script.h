@@ -2,6 +2,7 @@
 
 #include "automation/Variant.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -46,6 +47,8 @@ private:
     struct Loading {
         QStringList open; // canonical paths of the files being expanded, outermost first
         QSet<QString> expanded; // canonical paths already expanded by this load
+        QHash<QString, QString> canonical; // a directive's name, to its file's canonical path ("" when none)
+        QStringList problems; // logged once, together, when the load ends
     };
 
     void AccumulateReferences(const QString &file, Loading &loading);
@@ -55,5 +58,6 @@ private:
     std::shared_ptr<ScriptModule> m_module;
     QString m_moduleName;
     QString m_file;
+    bool m_missing = false; // the file Add was given was not there
     double m_fileDate;
 };

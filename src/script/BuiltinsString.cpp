@@ -10,6 +10,8 @@
 #include "automation/Latin1Case.h"
 #include "automation/ScriptCase.h"
 
+#include <limits>
+
 namespace {
 
 using Args = std::vector<Variant>;
@@ -60,7 +62,9 @@ Variant fnLeft(Interpreter &, Frame &, Args &a)
     requireNonNegative(n);
     if (a[0].isNull())
         return Variant::null();
-    return Variant(VbString::Left(str(a[0]), n));
+    const QString s = str(a[0]);
+    MemoryBudget::checkString(std::min<qint64>(n, s.size()));
+    return Variant(VbString::Left(s, n));
 }
 
 Variant fnRight(Interpreter &, Frame &, Args &a)
@@ -71,7 +75,9 @@ Variant fnRight(Interpreter &, Frame &, Args &a)
     requireNonNegative(n);
     if (a[0].isNull())
         return Variant::null();
-    return Variant(VbString::Right(str(a[0]), n));
+    const QString s = str(a[0]);
+    MemoryBudget::checkString(std::min<qint64>(n, s.size()));
+    return Variant(VbString::Right(s, n));
 }
 
 Variant fnMid(Interpreter &, Frame &, Args &a)
@@ -89,6 +95,7 @@ Variant fnMid(Interpreter &, Frame &, Args &a)
     QString s = str(a[0]);
     if (start > s.size())
         return Variant(QString());
+    MemoryBudget::checkString(length < 0 ? s.size() - start + 1 : std::min<qint64>(length, s.size() - start + 1));
     return Variant(length < 0 ? s.mid(start - 1) : s.mid(start - 1, length));
 }
 
@@ -148,23 +155,25 @@ Variant fnReplace(Interpreter &, Frame &, Args &a)
     const Qt::CaseSensitivity cs = textMode(a, 5) ? Qt::CaseInsensitive : Qt::CaseSensitive;
     if (start > s.size())
         return Variant(QString());
-    s = s.mid(start - 1);
-    if (find.isEmpty() || count == 0)
-        return Variant(s);
-    QString out;
+    if (find.isEmpty() || count == 0) {
+        MemoryBudget::checkString(s.size() - start + 1);
+        return Variant(s.mid(start - 1));
+    }
+    const QStringView rest = QStringView(s).mid(start - 1);
+    MemoryBudget::TextBuilder out;
     qsizetype pos = 0;
     int done = 0;
     while (count < 0 || done < count) {
-        qsizetype at = s.indexOf(find, pos, cs);
+        qsizetype at = rest.indexOf(find, pos, cs);
         if (at < 0)
             break;
-        out += QStringView(s).mid(pos, at - pos);
-        out += with;
+        out.append(rest.mid(pos, at - pos));
+        out.append(with);
         pos = at + find.size();
         ++done;
     }
-    out += QStringView(s).mid(pos);
-    return Variant(out);
+    out.append(rest.mid(pos));
+    return Variant(out.take());
 }
 
 Variant fnSplit(Interpreter &, Frame &, Args &a)
@@ -184,6 +193,10 @@ Variant fnSplit(Interpreter &, Frame &, Args &a)
             return Variant::fromArray(std::make_shared<VbArray>(std::vector<VbArray::Bound>{{0, 0}}));
         return Variant(QStringList{s});
     }
+    // The pieces hold at most the text's characters, in at most one slot per delimiter found.
+    const qint64 pieces = std::min<qint64>(s.count(delimiter, text ? Qt::CaseInsensitive : Qt::CaseSensitive) + 1,
+                                           count < 0 ? std::numeric_limits<qint64>::max() : count);
+    MemoryBudget::checkBytes(pieces * qint64(sizeof(Variant) + sizeof(QString)) + qint64(s.size()) * 2);
     QStringList parts = VbString::Split(s, delimiter, count, text);
     if (parts.isEmpty())
         return Variant::fromArray(std::make_shared<VbArray>(std::vector<VbArray::Bound>{{0, 0}}));
@@ -195,16 +208,18 @@ Variant fnJoin(Interpreter &, Frame &, Args &a)
     if (!a[0].isArray() || a[0].array().dimensions() > 1)
         throw VbError(VbErr::TypeMismatch);
     QString delimiter = a.size() < 2 ? QStringLiteral(" ") : (a[1].isNull() ? QString() : str(a[1]));
-    QString out;
+    MemoryBudget::TextBuilder out;
     bool first = true;
     for (const Variant &v : a[0].array().data()) {
         if (!first)
-            out += delimiter;
+            out.append(delimiter);
         first = false;
-        if (!v.isNull())
-            out += str(v);
+        if (v.isString())
+            out.append(v.rawString());
+        else if (!v.isNull())
+            out.append(str(v));
     }
-    return Variant(out);
+    return Variant(out.take());
 }
 
 Variant fnFilter(Interpreter &, Frame &, Args &a)
@@ -216,6 +231,7 @@ Variant fnFilter(Interpreter &, Frame &, Args &a)
     QString value = str(a[1]);
     bool include = Builtins::missing(a, 2) ? true : Operators::operand(a[2]).toBool();
     Qt::CaseSensitivity cs = textMode(a, 3) ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    MemoryBudget::checkArray(qint64(a[0].array().size()));
     QStringList out;
     for (const Variant &v : a[0].array().data()) {
         QString s = v.isNull() ? QString() : str(v);
@@ -232,7 +248,9 @@ Variant textFn(Interpreter &, Frame &, Args &a)
 {
     if (a[0].isNull())
         return Variant::null();
-    return Variant(F(str(a[0])));
+    const QString s = str(a[0]);
+    MemoryBudget::checkString(s.size());
+    return Variant(F(s));
 }
 
 QString lower(const QString &s) { return ScriptCase::lower(s); }
@@ -281,6 +299,7 @@ Variant fnStrComp(Interpreter &, Frame &, Args &a)
 Variant fnStrReverse(Interpreter &, Frame &, Args &a)
 {
     QString s = str(a[0]);
+    MemoryBudget::checkString(s.size());
     std::reverse(s.begin(), s.end());
     return Variant(s);
 }
@@ -366,17 +385,24 @@ Variant fnEscape(Interpreter &, Frame &, Args &a)
     if (a[0].isNull())
         return Variant::null();
     static const QString plain = QStringLiteral("@*_+-./");
-    QString s = str(a[0]), out;
+    static const char hex[] = "0123456789ABCDEF";
+    const QString s = str(a[0]);
+    MemoryBudget::TextBuilder out;
     for (QChar c : s) {
         ushort u = c.unicode();
-        if ((u < 128 && c.isLetterOrNumber()) || plain.contains(c))
-            out += c;
-        else if (u < 256)
-            out += Latin1Case::upper(QStringLiteral("%%1").arg(u, 2, 16, QLatin1Char('0')));
-        else
-            out += QStringLiteral("%u") + Latin1Case::upper(QStringLiteral("%1").arg(u, 4, 16, QLatin1Char('0')));
+        if ((u < 128 && c.isLetterOrNumber()) || plain.contains(c)) {
+            out.append(c);
+        } else if (u < 256) {
+            const QChar code[] = {QLatin1Char('%'), QLatin1Char(hex[u >> 4]), QLatin1Char(hex[u & 15])};
+            out.append(QStringView(code, 3));
+        } else {
+            const QChar code[] = {QLatin1Char('%'), QLatin1Char('u'), QLatin1Char(hex[u >> 12]),
+                                  QLatin1Char(hex[(u >> 8) & 15]), QLatin1Char(hex[(u >> 4) & 15]),
+                                  QLatin1Char(hex[u & 15])};
+            out.append(QStringView(code, 6));
+        }
     }
-    return Variant(out);
+    return Variant(out.take());
 }
 
 Variant fnUnescape(Interpreter &, Frame &, Args &a)
@@ -384,6 +410,7 @@ Variant fnUnescape(Interpreter &, Frame &, Args &a)
     if (a[0].isNull())
         return Variant::null();
     QString s = str(a[0]), out;
+    MemoryBudget::checkString(s.size());
     for (qsizetype i = 0; i < s.size(); ++i) {
         bool ok = false;
         if (s[i] == QLatin1Char('%')) {

@@ -11,6 +11,7 @@ ClassInstance::ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<
     , m_module(std::move(module))
     , m_def(def)
     , m_program(std::move(program))
+    , m_held(qint64(sizeof(ClassInstance) + def->fields.size() * sizeof(Variant)))
     , m_fields(def->fields.size())
 {
 }

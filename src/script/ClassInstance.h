@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ast.h"
+#include "MemoryBudget.h"
 #include "Object.h"
 
 class Interpreter;
@@ -35,6 +36,7 @@ private:
     std::shared_ptr<ScriptModule> m_module;
     const ClassDef *m_def;
     ProgramPtr m_program;
+    MemoryBudget::Held m_held; // checked before the fields are made
     std::vector<Variant> m_fields;
     friend class Interpreter;
 };

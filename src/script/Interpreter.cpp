@@ -30,6 +30,7 @@ Interpreter::Interpreter()
     , m_error(std::make_shared<ScriptError>())
     , m_stackBudget(stackBudget())
 {
+    MemoryBudget::setLongWorkCheck(&Interpreter::checkLongWork);
 }
 
 Interpreter::~Interpreter()
@@ -226,8 +227,14 @@ std::chrono::steady_clock::time_point Interpreter::activeDeadline()
 
 void Interpreter::checkDeadline()
 {
+    checkLongWork();
+}
+
+void Interpreter::checkLongWork()
+{
     s_checkDeadlineNow = false;
-    if (!m_deadlines.empty() && std::chrono::steady_clock::now() > m_deadlines.back())
+    // The innermost run's deadline is never later than an outer one's.
+    if (std::chrono::steady_clock::now() > activeDeadline())
         throw ScriptAbort{ScriptAbort::Timeout, 0};
 }
 
@@ -250,6 +257,10 @@ Flow Interpreter::execBlock(const Block &block, Frame &f)
                 flow = exec(s, f);
             } catch (const VbError &e) {
                 trap(e, f);
+                continue;
+            } catch (const std::bad_alloc &) {
+                // The memory the statement asked for is not there: a run error of that statement.
+                trap(VbError(VbErr::OutOfMemory, VbError::standardDescription(VbErr::OutOfMemory)), f);
                 continue;
             }
         }
@@ -507,8 +518,9 @@ void Interpreter::execAssign(const AssignStmt *s, Frame &f)
         Variant *target = variableRef(static_cast<const NameExpr *>(s->target), f, true);
         if (target && target->isString() && !right.isNull() && !right.isArray()) {
             const QString tail = right.isString() ? right.rawString() : Operators::operand(right).toString();
+            // The string may move to a block of twice its size: both are held for a moment.
             MemoryBudget::checkString(qint64(target->rawString().size()) + tail.size());
-            target->rawStringMut().append(tail);
+            target->appendString(tail);
             return;
         }
         Variant left = eval(b->left, f);

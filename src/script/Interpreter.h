@@ -88,6 +88,9 @@ public:
     static std::chrono::steady_clock::time_point activeDeadline();
     // The next statement of any engine looks at the clock (a host member waited up to the deadline).
     static void checkDeadlineSoon() { s_checkDeadlineNow = true; }
+    // Built-ins call this every so often inside a long loop: the same check as
+    // between statements, so a run ends at its time-out inside one call too.
+    static void checkLongWork();
     float rndLast = 0;
     quint32 rndSeed = 0x50000;
 

@@ -238,7 +238,7 @@ TEST_F(TaggedMembersTest, SendTCPHoldsTextUntilTheConnectionIsUp)
 }
 
 // Text for a peer that is not taking it (the connection not up yet, or a peer that accepts
-// and never reads) stops at 1 MiB; the rest is dropped with one log entry per burst.
+// and never reads) stops once 1 MiB waits; the rest is dropped with one log entry per burst.
 TEST_F(TaggedMembersTest, SendTCPToAPeerThatNeverReadsStopsAtItsBound)
 {
     QTcpServer server;
@@ -256,7 +256,8 @@ TEST_F(TaggedMembersTest, SendTCPToAPeerThatNeverReadsStopsAtItsBound)
     ASSERT_TRUE(waitUntil([&] { return RemoteClient::instance().isConnected(); }));
     for (int round = 0; round < 4; ++round) {
         runSnippet(burst, "0");
-        EXPECT_LE(RemoteClient::instance().bytesWaiting(), RemoteClient::kMaxPendingBytes) << "round " << round;
+        // The last text accepted may take what waits past the bound, by its own size at most.
+        EXPECT_LT(RemoteClient::instance().bytesWaiting(), RemoteClient::kMaxPendingBytes + 65536) << "round " << round;
         waitUntil([] { return false; }, 100);
     }
     const int entries = int(logData().filter("RemoteSend").size());
