@@ -1,6 +1,10 @@
 #include "LiveXap.h"
 
 #include "core/IniTool.h"
+#include "core/Globals.h"
+#include "core/Shutdown.h"
+
+#include "automation/AnsiCodePage.h"
 
 #include <QCoreApplication>
 
@@ -9,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <optional>
 
 #include <sys/resource.h>
 
@@ -395,4 +400,79 @@ TEST_F(IniToolTest, CodePageCharactersSurviveASaveAndReloadByteForByte)
     again.Load(path);
     EXPECT_EQ(again.Read(QStringLiteral("Names"), QStringLiteral("price"), QString()), price);
     EXPECT_EQ(again.Read(QStringLiteral("Names"), QStringLiteral("raw"), QString()), raw);
+}
+
+// Every byte of the code page in a section name and a key comes back after a save and a
+// reload: the upper-cased section line never holds a capital the code page lacks ("ƒ").
+TEST_F(IniToolTest, EveryCodePageByteInSectionAndKeyNamesSurvivesASaveAndReload)
+{
+    QByteArray text;
+    // Each byte in names of their own: a letter and its capital would be one name.
+    auto named = [](const char* prefix, int b) { return prefix + QByteArray::number(b, 16) + char(b); };
+    for (int b = 0x80; b <= 0xFF; ++b)
+        text += "[" + named("s", b) + "]\r\n" + named("k", b) + "=" + QByteArray::number(b) + "\r\n";
+    IniTool ini;
+    ini.Load(write(text));
+    ini.WriteKey(QStringLiteral("changed"), QStringLiteral("so"), QStringLiteral("it saves"));
+    ASSERT_TRUE(ini.Save());
+    const QByteArray saved = read(path);
+    EXPECT_FALSE(saved.contains('?')) << "a name left the code page";
+    IniTool again;
+    again.Load(path);
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        const QString section = AnsiCodePage::decode(named("s", b));
+        const QString key = AnsiCodePage::decode(named("k", b));
+        EXPECT_EQ(again.Read(section, key, QStringLiteral("lost")), QString::number(b)) << "byte 0x" << std::hex << b;
+    }
+}
+
+// A save whose text is the file's writes nothing, so the backup keeps the version before the
+// last real change; once Exit has begun only Exit's own saves write.
+TEST_F(IniToolTest, SavesThatChangeNothingOrComeAfterExitBeganWriteNothing)
+{
+    const QByteArray first = "[A]\r\nk=1\r\n";
+    const QByteArray second = "[A]\r\nk=2\r\n";
+    write(first);
+    IniTool ini;
+    ini.Load(path);
+    ASSERT_TRUE(ini.Save());
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral("_bck"))) << "an unchanged save wrote";
+    ini.WriteKey(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2"));
+    ASSERT_TRUE(ini.Save());
+    ASSERT_TRUE(ini.Save());
+    EXPECT_EQ(read(path), second);
+    EXPECT_EQ(read(path + QStringLiteral("_bck")), first) << "the second save replaced the backup";
+
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    struct Case {
+        const char* name;
+        bool shuttingDown;
+        bool exitSaves;
+        bool written;
+    };
+    const Case cases[] = {
+        {"running", false, false, true},
+        {"after Exit began, from a handler", true, false, false},
+        {"after Exit began, Exit's own save", true, true, true},
+    };
+    int value = 3;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray before = read(path);
+        ini.WriteKey(QStringLiteral("A"), QStringLiteral("k"), QString::number(value++));
+        gShuttingDown = c.shuttingDown;
+        bool saved = false;
+        {
+            std::optional<Shutdown::ExitSaves> exitSaves;
+            if (c.exitSaves)
+                exitSaves.emplace();
+            saved = ini.Save();
+        }
+        gShuttingDown = false;
+        EXPECT_EQ(saved, c.written);
+        EXPECT_EQ(read(path) != before, c.written);
+    }
+    EXPECT_TRUE(xapOut.logData().join('\n').contains(QStringLiteral("not written: the program is stopping")))
+        << xapOut.logData().join('\n').toStdString();
 }

@@ -14,6 +14,7 @@
 #include "automation/AnsiCodePage.h"
 #include "automation/VbString.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
 
@@ -307,6 +308,11 @@ void FrmConfig::whenIdle(std::function<void()> action)
 void FrmConfig::flushToDisk()
 {
     PluginHost::ignoring([] { PluginHost::callback("SaveDevices"); });
+    flushSettings();
+}
+
+void FrmConfig::flushSettings()
+{
     PluginHost::ignoring([] { PluginHost::hs("FlushIniCache"); });
 }
 
@@ -520,7 +526,8 @@ void FrmConfig::OKButton_Click()
                 gCommPort = numeric;
             }
         });
-        if (!self)
+        // The link's start waited with events running: the dialog or the program may be going.
+        if (!self || gShuttingDown)
             return;
 
         ignoring([&] { gBackground = abca; });
@@ -589,7 +596,26 @@ void FrmConfig::changeLink(const QString& portText)
         f->link.CloseCommLink(false);
     gPlugin.CommsStarted = false;
     LogControllerError(kProgramName, "Initializing X10 Interface on port " + gPlugin.CommPort);
-    // The start below waits for the controller while events run.
+    // The start below waits for the controller while events run; the dialog says what for, and
+    // Cancel gives the wait up.
+    Shutdown::CancellableWaits cancellable;
+    const QString noteBefore = Note;
+    Note = "Waiting for the controller on " + (gUseSerialComm ? gSerialIPAddress + ":" : QStringLiteral("port "))
+        + gPlugin.CommPort + " (Cancel stops waiting)";
+    m_controllerWait = true;
+    emit changed();
+    struct WaitOver {
+        QPointer<FrmConfig> form;
+        QString note;
+        ~WaitOver()
+        {
+            if (!form)
+                return;
+            form->m_controllerWait = false;
+            form->Note = note;
+            emit form->changed();
+        }
+    } over{this, noteBefore};
     if (f && (gPlugin.X10Started || gPlugin.IREnabled || gPlugin.IOEnabled)) {
         f->start.StartCommunications();
     } else {
@@ -602,11 +628,18 @@ void FrmConfig::changeLink(const QString& portText)
 
 void FrmConfig::CancelButton_Click()
 {
+    if (m_controllerWait)
+        Shutdown::cancelWaits();
     Unload();
 }
 
 void FrmConfig::Form_Unload()
 {
+    // At Exit nobody is there to answer: changes not confirmed are not acted on.
+    if (gShuttingDown) {
+        gPlugin.ConfigDialogOpen = false;
+        return;
+    }
     if ((matrixChanged() || m_irLabelsChanged) && m_ready) {
         if (ask("Changes were made to Variables or IO Point Devices.  Should these changes be acted upon?")) {
             CreateVariablesAndIO(3);
@@ -657,7 +690,8 @@ void FrmConfig::BrowseProjectFile()
         return;
     FrmConfigBusy busy(*this);
     const QString path = chooseFile("Project (*.prj)|*.prj", aProjectFile);
-    if (path.isEmpty())
+    // The file dialog let events run: a choice made as the program stops is not taken.
+    if (path.isEmpty() || gShuttingDown)
         return;
     if (!codePageOnly(path) || hasControl(path)) {
         Note = "This path can hold only Windows-1252 characters on one line (the settings files are Windows-1252); "
@@ -670,6 +704,8 @@ void FrmConfig::BrowseProjectFile()
         aProjectFile = path;
     }
     PluginSettings::save("ProjectFile", aProjectFile);
+    // Taken at once: a choice must survive a process killed before Exit.
+    flushSettings();
     emit changed();
 }
 
@@ -679,7 +715,8 @@ void FrmConfig::BrowseQPROexe()
         return;
     FrmConfigBusy busy(*this);
     const QString path = chooseFile("cpuqx.exe|cpuqx.exe", aQPROexe);
-    if (path.isEmpty())
+    // The file dialog let events run: a choice made as the program stops is not taken.
+    if (path.isEmpty() || gShuttingDown)
         return;
     if (!codePageOnly(path) || hasControl(path)) {
         Note = "This path can hold only Windows-1252 characters on one line (the settings files are Windows-1252); "
@@ -692,6 +729,8 @@ void FrmConfig::BrowseQPROexe()
         aQPROexe = path;
     }
     SaveQPROFile();
+    // Taken at once: a choice must survive a process killed before Exit.
+    flushSettings();
     emit changed();
 }
 
@@ -701,7 +740,8 @@ void FrmConfig::BrowseIRProExe()
         return;
     FrmConfigBusy busy(*this);
     const QString path = chooseFile("IR_MAX.exe|IR_MAX.exe", aIRProExe);
-    if (path.isEmpty())
+    // The file dialog let events run: a choice made as the program stops is not taken.
+    if (path.isEmpty() || gShuttingDown)
         return;
     if (!codePageOnly(path) || hasControl(path)) {
         Note = "This path can hold only Windows-1252 characters on one line (the settings files are Windows-1252); "
@@ -714,6 +754,8 @@ void FrmConfig::BrowseIRProExe()
         aIRProExe = path;
     }
     SaveIRPROFile();
+    // Taken at once: a choice must survive a process killed before Exit.
+    flushSettings();
     emit changed();
 }
 
@@ -760,6 +802,7 @@ void FrmConfig::aSynchronize_Click()
     Note.clear();
     PluginHost::trapped("aSynchronize_Click", [&] {
         SaveIncludeOptions();
+        flushSettings();
         if (QFileInfo::exists(aProjectFile) && !QFileInfo(aProjectFile).isFile()) {
             // A pipe or a device would block the program or never end.
             LogControllerError(kProgramName, "aSynchronize_Click: " + aProjectFile + " is not a regular file; not read");
@@ -781,7 +824,7 @@ void FrmConfig::aSynchronize_Click()
         } else {
             question = QStringLiteral("Are you certain you want to overwrite QPRO System Map definitions?");
         }
-        if (!ask(question))
+        if (!ask(question) || gShuttingDown)
             return;
         PointMap::Includes includes;
         includes.variables = aIncludeVariables != 0;
@@ -789,6 +832,7 @@ void FrmConfig::aSynchronize_Click()
         includes.io = aIncludeIO != 0;
         includes.ir = aIncludeIR != 0;
         PointMap::Synchronize(qproMaster ? 1 : 0, aProjectFile, includes);
+        flushToDisk();
         if (!PointMap::ReadError().isEmpty())
             Note = "The project file " + quoted(aProjectFile) + " was not read: it is not a project file (see the log).";
     });
@@ -808,7 +852,7 @@ void FrmConfig::Disconnect_Click()
             gPlugin.CommsStarted = false;
             f->start.StartCommunications();
         }
-        if (!self)
+        if (!self || gShuttingDown)
             return;
     }
     PortOpen = gPlugin.PortOpenFlag ? 1 : 0;

@@ -27,6 +27,8 @@
 #include "core/FastString.h"
 #include "core/PageStyle.h"
 #include "core/Logging.h"
+#include "core/Globals.h"
+#include "core/Shutdown.h"
 #include "host/Application.h"
 #include "host/DeviceClass.h"
 #include "host/HostGlobals.h"
@@ -738,7 +740,9 @@ void Sync()
 void pauseBetweenItems()
 {
     QDeadlineTimer deadline(100);
-    while (!deadline.hasExpired()) {
+    Shutdown::WaitScope waiting(Shutdown::Wait::MacroPause);
+    // A stop signal's own event cannot come through here: the signal ends the pause itself.
+    while (!deadline.hasExpired() && !gShuttingDown && !gStopSignalled) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         QThread::msleep(5);
     }
@@ -782,6 +786,8 @@ void rowButton(Request &r)
                 for (int i = 0; i < items.size(); ++i) {
                     if (i > 0)
                         pauseBetweenItems();
+                    if (gShuttingDown || gStopSignalled)
+                        break;
                     const double loc = VbString::Val(items.at(i));
                     if (loc >= 0 && loc <= 1023)
                         PluginCalls::PlayIR(qint32(loc));
@@ -887,7 +893,8 @@ bool ClientRequest(Request &request, Response &response)
         RefusalLog::Log(kType, QStringLiteral("Status ClientRequest refused a post from ")
                                    + HtmlText::forLog(request.ServerVariables(QStringLiteral("Origin")).isEmpty()
                                                           ? request.ServerVariables(QStringLiteral("Referer"))
-                                                          : request.ServerVariables(QStringLiteral("Origin"))));
+                                                          : request.ServerVariables(QStringLiteral("Origin")), 80),
+                        QStringLiteral("Status ClientRequest cross-site post"));
         response.Redirect(QString());
         return false;
     }
