@@ -1,5 +1,6 @@
 #include "LiveXap.h"
 
+#include "core/IniText.h"
 #include "core/IniTool.h"
 #include "core/Globals.h"
 #include "core/Shutdown.h"
@@ -475,4 +476,45 @@ TEST_F(IniToolTest, SavesThatChangeNothingOrComeAfterExitBeganWriteNothing)
     }
     EXPECT_TRUE(xapOut.logData().join('\n').contains(QStringLiteral("not written: the program is stopping")))
         << xapOut.logData().join('\n').toStdString();
+}
+
+// What the typed-text rules let through comes back from the file unchanged,
+// and what the file would change they refuse: a key and a value written,
+// saved and loaded again, for a table of texts a user might type.
+TEST_F(IniToolTest, TypedTextRulesMatchWhatTheFileKeeps)
+{
+    const QStringList texts = {QStringLiteral("plain"),       QStringLiteral(";first"),     QStringLiteral(" lead"),
+                               QStringLiteral("trail "),      QStringLiteral("x=y"),        QStringLiteral("[bracket"),
+                               QStringLiteral("[bracket]"),   QStringLiteral("a&b<c>"),     QStringLiteral("semi;colon"),
+                               QStringLiteral("tab\tinside"), QStringLiteral("line\nbreak"), QStringLiteral("\u00e9\u20ac"),
+                               QStringLiteral("\u0101"),      QStringLiteral("q\"uote"),    QStringLiteral("'single'")};
+    for (const QString& text : texts) {
+        const QString value = QStringLiteral("v]"); // a value that ends a section heading
+        IniTool out;
+        out.Load(path);
+        out.Clear();
+        out.WriteKey(QStringLiteral("S"), text, value);
+        out.WriteKey(QStringLiteral("S"), QStringLiteral("k"), text);
+        out.Save();
+        IniTool in;
+        in.Load(path);
+        const bool keyKept = in.Keys(QStringLiteral("S")).contains(text) && in.Read(QStringLiteral("S"), text, "") == value;
+        const bool valueKept = in.Read(QStringLiteral("S"), QStringLiteral("k"), "") == text;
+        const QString keyFault = IniText::keyFault(text, value);
+        const QString valueFault = IniText::valueFault(text);
+        if (!keyKept)
+            EXPECT_FALSE(keyFault.isEmpty()) << "the key \"" << text.toStdString() << "\" is lost yet allowed";
+        if (keyFault.isEmpty())
+            EXPECT_TRUE(keyKept) << text.toStdString();
+        if (!valueKept)
+            EXPECT_FALSE(valueFault.isEmpty()) << "the value \"" << text.toStdString() << "\" is lost yet allowed";
+        if (valueFault.isEmpty())
+            EXPECT_TRUE(valueKept) << text.toStdString();
+    }
+    // The readers of the stored sections drop every double quote; a ";" splits a stored record.
+    EXPECT_FALSE(IniText::keyFault(QStringLiteral("q\"uote")).isEmpty());
+    EXPECT_FALSE(IniText::valueFault(QStringLiteral("q\"uote")).isEmpty());
+    EXPECT_FALSE(IniText::fieldFault(QStringLiteral("semi;colon")).isEmpty());
+    EXPECT_FALSE(IniText::valueFault(QStringLiteral("x=y"), true).isEmpty());
+    EXPECT_TRUE(IniText::fieldFault(QStringLiteral(" spaced = fine ")).isEmpty());
 }

@@ -169,6 +169,9 @@ private:
     void enterHandler();
     void leaveHandler();
     void flushToDisk();
+    QHash<QString, QString> shownValues() const;
+    bool edited(const QString& control) const;
+    void taken(const QString& control);
     void flushSettings();  // the settings files only
     void refuse(const QString& control, QString& value, const QString& why);
     void checkText(const QString& control, QString& value);

@@ -143,13 +143,23 @@ FrmConfigDialog::FrmConfigDialog(FrmConfig& model, QWidget* parent) : QDialog(pa
     note->setWordWrap(true);
     note->setTextFormat(Qt::PlainText);
     note->setStyleSheet("color: #b00000");
-    m_refreshers << [this, note] {
+    note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // However long the note, the dialog keeps its height: past a few lines it scrolls.
+    auto* noteArea = new QScrollArea;
+    noteArea->setObjectName("NoteArea");
+    noteArea->setWidget(note);
+    noteArea->setWidgetResizable(true);
+    noteArea->setFrameShape(QFrame::NoFrame);
+    noteArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    noteArea->setMaximumHeight(note->fontMetrics().lineSpacing() * 4 + 6);
+    m_refreshers << [this, note, noteArea] {
         note->setText(m_model->Note);
         note->setVisible(!m_model->Note.isEmpty());
+        noteArea->setVisible(!m_model->Note.isEmpty());
     };
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(version);
-    bottom->addWidget(note, 1);
+    bottom->addWidget(noteArea, 1);
     bottom->addStretch();
     bottom->addWidget(ok);
     bottom->addWidget(cancel);

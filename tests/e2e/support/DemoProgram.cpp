@@ -88,6 +88,14 @@ bool DemoProgram::start()
     return waitUntil([&] { return get().contains("value='[6' name='V5:06DC'"); }, 60000);
 }
 
+bool DemoProgram::restart()
+{
+    if (!stop())
+        return false;
+    program = std::make_unique<KorvaneProcess>(folder);
+    return waitUntil([&] { return get().contains("value='[6' name='V5:06DC'"); }, 60000);
+}
+
 bool DemoProgram::stop()
 {
     const int code = program ? program->terminate() : -1;
@@ -150,26 +158,7 @@ std::unique_ptr<QTcpSocket> DemoProgram::postWithoutWaiting(const Fields &fields
 
 DemoProgram::Fields DemoProgram::collectForm(const QString &page)
 {
-    Fields fields;
-    // Only the page's main form: the two small forms after it post on their own.
-    const QString form = page.left(page.indexOf(QLatin1String("</form>")));
-    const QRegularExpression input("<input\\b[^>]*>", QRegularExpression::CaseInsensitiveOption);
-    for (auto it = input.globalMatch(form); it.hasNext();) {
-        const QString tag = it.next().captured(0);
-        const QString type = attribute(tag, "type").toLower();
-        const QString name = attribute(tag, "name");
-        if (name.isEmpty() || type == "submit" || type == "button")
-            continue;
-        if (type == "checkbox" || type == "radio") {
-            if (QRegularExpression("\\schecked\\b").match(tag).hasMatch()) {
-                const QString value = attribute(tag, "value");
-                fields.append({name, value.isEmpty() ? QStringLiteral("on") : unescape(value)});
-            }
-            continue;
-        }
-        fields.append({name, unescape(attribute(tag, "value"))});
-    }
-    return fields;
+    return FormFields::collect(page);
 }
 
 QString DemoProgram::value(const Fields &fields, const QString &name)

@@ -45,6 +45,8 @@ public:
     bool start();
     // Stops the program (it saves its store); true when it ended cleanly.
     bool stop();
+    // Stops the program and starts it again on the same folder and simulator.
+    bool restart();
 
     QString url() const;
     QByteArray get();
