@@ -290,16 +290,21 @@ QHash<QString, int> TCPServer::heldPerAddress() const
 
 bool TCPServer::evict(const QString &address)
 {
-    // A queued request may go too (it is dropped with its connection); a
-    // request whose reply is being built, or that waits for the controller, stays.
+    // A request already taken whole (queued, being answered, held for the
+    // controller) keeps its connection: only a client still sending, or one
+    // its reply is still going to, can be made to give way.
+    // A reply goes only when it has stopped moving (or has gone out whole)
+    // for as long: a client taking its reply at speed keeps it.
     const auto evictable = [this](const Element &e) {
-        return (e.phase == Element::Reading || e.phase == Element::Queued || e.phase == Element::Replying
-                || e.phase == Element::Lingering)
-            && !e.dispatching && e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs;
+        if (e.phase == Element::Reading)
+            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs;
+        return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
+            && e.lastSentAt.elapsed() >= m_evictAfterMs;
     };
     const QHash<QString, int> held = heldPerAddress();
-    // Only the address holding the most gives way: while its connections are
-    // too new to go, the newcomer waits rather than take a lone client's.
+    // The address holding the most gives way first. A client's only
+    // connection is not taken while any address holds several: then the
+    // newcomer waits until one of theirs may go.
     int most = 0;
     for (const int n : held)
         most = qMax(most, n);
@@ -307,7 +312,7 @@ bool TCPServer::evict(const QString &address)
     for (int i = 1; i < kElements; ++i) {
         const Element &e = m_elements[size_t(i)];
         if (!evictable(e) || (!address.isEmpty() && e.remoteIp != address)
-            || (address.isEmpty() && held.value(e.remoteIp) < most))
+            || (address.isEmpty() && most > 1 && held.value(e.remoteIp) < 2))
             continue;
         if (chosen == 0) {
             chosen = i;
@@ -322,12 +327,6 @@ bool TCPServer::evict(const QString &address)
     if (chosen == 0)
         return false;
     const QString from = m_elements[size_t(chosen)].remoteIp;
-    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
-        if (it->index == chosen && it->generation == m_elements[size_t(chosen)].generation) {
-            m_queue.erase(it);
-            break;
-        }
-    }
     const QString kind = address.isEmpty() ? QStringLiteral("pool full") : QStringLiteral("connections per client full");
     RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest ") + kind
                                       + QStringLiteral(": closed a connection from ") + from + QStringLiteral(" (")
@@ -348,7 +347,7 @@ void TCPServer::socket_ConnectionRequest()
                 // Every element carries a request that is still arriving or being
                 // answered: the newcomer waits in the listener until one frees.
                 if (!m_poolRetry.isActive())
-                    m_poolRetry.start(250);
+                    m_poolRetry.start(50);
                 return;
             }
             QTcpSocket *socket = m_listener.nextPendingConnection();
@@ -404,6 +403,7 @@ void TCPServer::socket_ConnectionRequest()
                 if (el.socket && el.phase == Element::Replying) {
                     // Progress: the client is reading (its deadline still holds).
                     el.idleTimer->start(m_idleMs);
+                    el.lastSentAt.start();
                     if (el.socket->bytesToWrite() == 0)
                         Socket_SendComplete(index);
                 }
@@ -432,12 +432,12 @@ void TCPServer::release(int index)
     }
     e.socket = nullptr;
     e.phase = Element::Free;
-    e.dispatching = false;
     e.buffer.clear();
     e.buffer.squeeze();
     e.requestStarted = false;
     e.bodyTimed = false;
     e.acceptedAt.invalidate();
+    e.lastSentAt.invalidate();
     e.answered = false;
     e.Tag = QStringLiteral("0");
     e.sendDone = true;
@@ -463,8 +463,7 @@ void TCPServer::socket_Close(int index)
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("socket_Close "));
     }
-    if (m_listener.hasPendingConnections())
-        QTimer::singleShot(0, this, &TCPServer::socket_ConnectionRequest);
+    takePending();
 }
 
 // ---- receiving ----
@@ -625,10 +624,7 @@ void TCPServer::idleTimeout(int index)
         release(index);
         break;
     case Element::Replying:
-        RefusalLog::Log(kProgramName,
-                        QStringLiteral("TCPServer reply to ") + e.remoteIp + QStringLiteral(" stalled; connection closed"),
-                        QStringLiteral("TCPServer reply stalled"));
-        release(index);
+        dropReply(index, QStringLiteral("stalled"));
         break;
     case Element::Lingering:
         release(index);
@@ -636,6 +632,20 @@ void TCPServer::idleTimeout(int index)
     default:
         return;
     }
+    takePending();
+}
+
+void TCPServer::dropReply(int index, const QString &why)
+{
+    RefusalLog::Log(kProgramName,
+                    QStringLiteral("TCPServer reply to ") + m_elements[size_t(index)].remoteIp + QLatin1Char(' ') + why
+                        + QStringLiteral("; connection closed"),
+                    QStringLiteral("TCPServer reply ") + why);
+    release(index);
+}
+
+void TCPServer::takePending()
+{
     if (m_listener.hasPendingConnections())
         QTimer::singleShot(0, this, &TCPServer::socket_ConnectionRequest);
 }
@@ -652,16 +662,12 @@ void TCPServer::deadlineExpired(int index)
                        + QStringLiteral(" ms after its first byte"));
         return;
     case Element::Replying:
-        RefusalLog::Log(kProgramName,
-                        QStringLiteral("TCPServer reply to ") + e.remoteIp + QStringLiteral(" not taken in time; connection closed"),
-                        QStringLiteral("TCPServer reply too slow"));
-        release(index);
+        dropReply(index, QStringLiteral("not taken in time"));
         break;
     default:
         return;
     }
-    if (m_listener.hasPendingConnections())
-        QTimer::singleShot(0, this, &TCPServer::socket_ConnectionRequest);
+    takePending();
 }
 
 // ---- queue ----
@@ -792,20 +798,6 @@ void TCPServer::dispatch(int index, quint64 generation, const QString &text)
 {
     if (m_elements[size_t(index)].generation != generation)
         return;
-    // The connection whose reply is being built is not given away meanwhile.
-    m_elements[size_t(index)].dispatching = true;
-    struct Done
-    {
-        TCPServer *server;
-        int index;
-        quint64 generation;
-        ~Done()
-        {
-            Element &e = server->m_elements[size_t(index)];
-            if (e.generation == generation)
-                e.dispatching = false;
-        }
-    } done{this, index, generation};
     Request request;
     request.setRemoteip(m_elements[size_t(index)].remoteIp);
     request.setLocalip(m_elements[size_t(index)].localIp);
@@ -856,6 +848,7 @@ bool TCPServer::sendReply(int index, quint64 generation, const QByteArray &bytes
         return false;
     e.answered = true;
     e.phase = Element::Replying;
+    e.lastSentAt.start();
     e.Tag = QStringLiteral("0");
     e.idleTimer->start(m_idleMs);
     startTransferDeadline(index, bytes.size());
@@ -878,6 +871,7 @@ bool TCPServer::sendFile(int index, quint64 generation, const QByteArray &header
     }
     e.answered = true;
     e.phase = Element::Replying;
+    e.lastSentAt.start();
     e.Tag = QStringLiteral("1");
     startTransferDeadline(index, header.size() + file->size());
     e.file = std::move(file);
@@ -1030,6 +1024,7 @@ void TCPServer::finishReply(int index)
     // bytes it still sends are read and dropped, so the close does not reset
     // the connection under a reply the client has not read yet.
     e.phase = Element::Lingering;
+    e.lastSentAt.start();
     e.deadlineTimer->stop();
     ::shutdown(int(e.socket->socketDescriptor()), SHUT_WR);
     e.idleTimer->start(m_lingerMs);

@@ -125,10 +125,10 @@ private:
         QString localIp;
         QElapsedTimer lastByteAt;
         QElapsedTimer acceptedAt;
+        QElapsedTimer lastSentAt; // the reply last moved (or went out whole)
         std::unique_ptr<QTimer> idleTimer;
         // The header, body or reply deadline of the transfer under way.
         std::unique_ptr<QTimer> deadlineTimer;
-        bool dispatching = false; // its reply is being built
         bool requestStarted = false;
         bool bodyTimed = false;
         // Paced send: "1" while a file goes out.
@@ -177,6 +177,10 @@ private:
     void finishReply(int index);
     void idleTimeout(int index);
     void deadlineExpired(int index);
+    // Closes a connection whose client does not take its reply (logged as `why`).
+    void dropReply(int index, const QString &why);
+    // Lets a newcomer waiting in the listener try again.
+    void takePending();
     void startTransferDeadline(int index, qint64 bytes);
     // Requests that need no status page, answered while a drain's page waits.
     void serveAside();
@@ -188,10 +192,11 @@ private:
     // Open connections per client address.
     QHash<QString, int> heldPerAddress() const;
     // Makes room for a newcomer: closes a connection of `address` when given,
-    // else one of the address holding the most connections; of those, the
-    // one that has received nothing the longest. Only connections open for
-    // the eviction time go, and none whose reply is being built or is held
-    // for the controller's next poll (a queued request goes with its connection).
+    // else one of the address holding the most connections that has one to
+    // spare (never a client's only one while others hold several); of
+    // those, the one that has received nothing the longest. Only connections open for
+    // the eviction time go, none whose request is queued or being answered,
+    // and a reply only once it has not moved for as long.
     bool evict(const QString &address = QString());
     void release(int index);
 

@@ -37,12 +37,6 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void pause(int ms)
-{
-    QDeadlineTimer t(ms);
-    waitUntil([&] { return t.hasExpired(); }, ms + 1000);
-}
-
 const QByteArray kHelp = "<html>help</html>";
 
 // A connection from a chosen loopback address. Its own port is picked below
@@ -219,16 +213,21 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     startProgram();
     if (HasFatalFailure())
         return;
-    // The ordinary client may wait for the request in progress and one more:
-    // 2 s, or four times what one costs here when a loaded machine makes that more.
-    QElapsedTimer one;
-    one.start();
-    const QByteArray alone = exchange(attack.timeOneAlone ? attack.opening(*this, 0) : get("/stat"), QStringLiteral("127.0.0.200"));
-    const qint64 boundMs = qMax<qint64>(2000, 4 * one.elapsed());
-    ASSERT_TRUE(alone.startsWith("HTTP/1.1 ")) << alone.left(100).toStdString();
-    pause(1000);
     if (attack.silentController)
         sim.silent = true;
+    // The ordinary client may wait for the request in progress and one more:
+    // 2 s, or four times what one costs here (the longer of two tries) when a
+    // loaded machine makes that more.
+    qint64 oneMs = 0;
+    for (int n = 0; n < 2; ++n) {
+        QElapsedTimer one;
+        one.start();
+        const QByteArray alone = exchange(attack.timeOneAlone ? attack.opening(*this, n) : get("/stat"), QStringLiteral("127.0.0.200"));
+        oneMs = qMax(oneMs, one.elapsed());
+        ASSERT_TRUE(alone.startsWith("HTTP/1.1 ")) << alone.left(100).toStdString();
+    }
+    const qint64 boundMs = qMax<qint64>(2000, 4 * oneMs);
+    pause(1000);
 
     const qsizetype logsBefore = xap->received.size();
     const QByteArray folderPath = folder.path().toLatin1();

@@ -25,12 +25,6 @@ inline void PrintTo(const QString &text, std::ostream *os)
 class Request;
 class Response;
 
-// Lets events run for ms milliseconds.
-inline void pause(int ms)
-{
-    QDeadlineTimer t(ms);
-    waitUntil([&] { return t.hasExpired(); }, ms + 1000);
-}
 
 // An open client connection that collects what arrives, from `source` (any
 // loopback address) when given. A client with `readBuffer` set takes only
