@@ -237,7 +237,7 @@ const HostileRow kRows[] = {
     {"EscapePastTheBudget", "", "x = Escape(String(50000000, \" \"))\r\n", 1, {114}, 0},
     {"RegExpReplacePastTheBudget", "",
      "Set re = New RegExp: re.Global = True: re.Pattern = \".\"\r\n"
-     "x = re.Replace(String(1000000, \"x\"), Space(1000))\r\n",
+     "x = re.Replace(String(200000, \"x\"), Space(5000))\r\n",
      1, {114}, 0},
     {"DictionaryGrowth", "",
      "Set d = CreateObject(\"Scripting.Dictionary\")\r\n"
