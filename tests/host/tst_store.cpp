@@ -5,6 +5,8 @@
 
 #include "core/Globals.h"
 
+#include <functional>
+
 namespace {
 using StoreTest = HostTest;
 
@@ -170,4 +172,37 @@ TEST_F(StoreTest, NextFreeIOCodeWalksTheCharactersInOrder)
     }
     EXPECT_EQ(order, "^_`{|}~!#$%&'()*+,-./:<>?@") << "the quote, ; and = are never handed out";
     EXPECT_EQ(form.GetNextFreeIOCode(), -1);
+}
+
+// Counts and positions are Integers: past 32,767 the members returning one raise 6
+// "Overflow" (their trap, where they have one, returns 0) instead of a negative number, and
+// the Ex members return what they made.
+TEST_F(StoreTest, CountsPastTheIntegerRangeOverflow)
+{
+    QString name = "d";
+    for (int i = 0; i < 32767; ++i) {
+        m_hs->NewDevice(name);
+        m_hs->NewEvent(name);
+    }
+    EXPECT_EQ(m_hs->DeviceCount(), 32767);
+    EXPECT_EQ(m_hs->EventCount(), 32767);
+    QString over = "over", past = "past";
+    EXPECT_EQ(m_hs->NewDevice(over), 0);
+    EXPECT_EQ(m_hs->NewEvent(over), 0);
+    EXPECT_EQ(m_hs->GetEventIndex(over), 0);
+    const DeviceClassPtr device = m_hs->NewDeviceEx(past);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->name(), "past");
+    EXPECT_EQ(device->ref(), 32769);
+    const EventClassPtr event = m_hs->NewEventEx(past);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->field(EventClass::F_name).toString(), "past");
+    for (const auto &[member, count] : std::vector<std::pair<const char *, std::function<qint16()>>>{
+             {"DeviceCount", [&] { return m_hs->DeviceCount(); }}, {"EventCount", [&] { return m_hs->EventCount(); }}}) {
+        try {
+            ADD_FAILURE() << member << " gave " << count();
+        } catch (const VbError &e) {
+            EXPECT_EQ(e.number, VbErr::Overflow) << member;
+        }
+    }
 }

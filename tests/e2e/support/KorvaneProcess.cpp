@@ -80,16 +80,31 @@ KorvaneProcess::~KorvaneProcess()
     }
 }
 
-qint64 KorvaneProcess::residentKb() const
+namespace {
+
+// A "Name:   123 kB" line of /proc/PID/status.
+qint64 statusKb(qint64 pid, const QByteArray& field)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
+}
+
+}  // namespace
+
+qint64 KorvaneProcess::residentKb() const
+{
+    return statusKb(pid(), "VmRSS");
+}
+
+qint64 KorvaneProcess::peakResidentKb() const
+{
+    return statusKb(pid(), "VmHWM");
 }
 
 int KorvaneProcess::terminate()

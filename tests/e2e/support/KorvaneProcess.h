@@ -39,6 +39,8 @@ public:
     qint64 pid() const { return m_process.processId(); }
     // Resident memory in kB (VmRSS), -1 when it cannot be read.
     qint64 residentKb() const;
+    // The most it has been resident so far, in kB (VmHWM), -1 when it cannot be read.
+    qint64 peakResidentKb() const;
     // Sends SIGTERM and waits; returns the exit code, or -1 on a crash or a hang.
     int terminate();
     // Waits for the process to end by itself; returns the exit code, -1 on a crash or a hang.
