@@ -15,6 +15,7 @@
 
 #include "automation/VbString.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -222,15 +223,18 @@ void ReportLoop::MirrorPoints()
             int status = 3, value = 0;
             Protocol::PointStatus(m.utype, point, m.invert, Protocol::GetIOPointState(m.unit, point), status, value);
             const QString code = m.hc + QString::number(point + 1);
-            int current = 0;
+            int current = 0, currentValue = 0;
             try {
                 current = PluginHost::DeviceStatus(code);
+                // A store written under an older value convention has the right status
+                // and the wrong value: the value must agree too.
+                currentValue = PluginHost::DeviceValue(code);
             } catch (...) {
                 PluginHost::clearPending();
                 WriteCommsLog("Error calling hs.DeviceStatus, skipping check of IO point");
                 continue;
             }
-            if (current == status)
+            if (current == status && currentValue == value)
                 continue;
             if (!prefix.isEmpty())
                 WriteCommsLog(prefix + code + " to " + QString::number(status));
@@ -256,6 +260,7 @@ void ReportLoop::LearnIRPrompt(long location)
                             + QString::number(location) + "\nPress OK to start learning.",
                         QMessageBox::Ok);
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
+        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [&box] { box.reject(); });
         box.exec();
     }
     m_parts.ir.LearnIREnd();
@@ -306,8 +311,10 @@ void ReportLoop::runTool()
     QObject::connect(&tool, &QProcess::errorOccurred, &wait, &QEventLoop::quit);
     tool.setProgram(path);
     tool.start();
-    if (tool.waitForStarted(5000))
+    if (tool.waitForStarted(5000)) {
+        Shutdown::WaitScope waiting(Shutdown::Wait::ToolRun, wait);
         wait.exec();
+    }
     else
         LogControllerError(kProgramName, "The controller's programming tool could not be started: " + path);
 }

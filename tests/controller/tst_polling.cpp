@@ -244,3 +244,48 @@ TEST_F(PollingTest, PollIntervalZeroMeansNoPolling)
     EXPECT_EQ(form().Timer2.interval(), 750);
     EXPECT_TRUE(form().Timer2.isRunning());
 }
+
+TEST_F(PollingTest, OutputsStoredUnderTheOldValueConventionAreBroughtToTheCurrentOneByThePoll)
+{
+    startPlugin();
+    selectAndCreate({}, {{1, 8}, {1, 9}, {10, 0}, {10, 1}, {5, 0}});
+    const QString sio = houseOf(1), rly = houseOf(10), sioi = houseOf(5);
+    sim->setPointLevel(1, 8, 1);  // driven: on
+    sim->setPointLevel(1, 9, 0);  // released: off
+    sim->setPointLevel(10, 0, 1);
+    sim->setPointLevel(10, 1, 0);
+    gPlugin.IOPollDue = true;
+    form().loop.Timer3_Timer();
+    struct Row
+    {
+        QString code;
+        int status;
+        int storedValue; // the value an older store kept with the right status
+        int value;
+    };
+    const Row rows[] = {{sio + "9", 2, 0, 1}, {sio + "10", 3, 1, 0}, {rly + "1", 2, 0, 1}, {rly + "2", 3, 1, 0}};
+    for (const Row& r : rows) {
+        QString code = r.code;
+        int v = r.storedValue;
+        qint16 report = 0;
+        hs->SetDeviceValueNoReport(code, v, report);
+        ASSERT_EQ(status(r.code), r.status) << r.code.toStdString();
+    }
+    const int inputValue = value(sioi + "1");
+    bscAnnounced.clear();
+    gPlugin.IOPollDue = true;
+    form().loop.Timer3_Timer();
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.code.toStdString());
+        EXPECT_EQ(status(r.code), r.status);
+        EXPECT_EQ(value(r.code), r.value);
+        EXPECT_TRUE(bscAnnounced.contains(r.code));
+    }
+    EXPECT_EQ(value(sioi + "1"), inputValue);
+    EXPECT_FALSE(bscAnnounced.contains(sioi + "1")) << "a point that agreed was announced again";
+    // Once they agree, the poll leaves them alone.
+    bscAnnounced.clear();
+    gPlugin.IOPollDue = true;
+    form().loop.Timer3_Timer();
+    EXPECT_TRUE(bscAnnounced.isEmpty()) << bscAnnounced.join(" ").toStdString();
+}

@@ -107,13 +107,14 @@ TEST(LinkOutage, ServerThatAcceptsAndClosesIsTriedOncePerPeriodWithOneEntry)
     ASSERT_TRUE(waitUntil([&] { return levelReported(rig, QStringLiteral("52/32767")); }, 30000))
         << "the controller is not read again once the server lets the program in";
 
-    // A second outage is an outage of its own.
+    // A server that lets the program in for a few seconds and drops it again is
+    // still the same outage: only a minute of a healthy link ends it.
     const qsizetype second = rig.listener.received.size();
-    idle(3000); // the connection has lasted
+    idle(3000);
     rig.transport.closeOnAccept = true;
     rig.transport.disconnectClient();
     idle(5000);
-    EXPECT_EQ(logEntries(rig, second, QStringLiteral("IP Connection Closed")), 1);
+    EXPECT_EQ(logEntries(rig, second, QStringLiteral("IP Connection Closed")), 0) << logTexts(rig, second).toStdString();
 }
 
 } // namespace

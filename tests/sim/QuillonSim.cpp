@@ -6,7 +6,6 @@ namespace {
 constexpr quint8 kBlock = 0x2A;
 constexpr quint8 kCommand = 0xC8;
 constexpr quint8 kLong = 0xF1;
-constexpr int kPacedBytesPerSecond = 960;
 constexpr int kFloodBlock = 64 * 1024;
 // The controller's table of house codes that carry the preset-dim levels 0 to 15.
 constexpr int kPresetDimHouse[16] = {12, 13, 14, 15, 2, 3, 0, 1, 4, 5, 6, 7, 10, 11, 8, 9};
@@ -24,7 +23,9 @@ int presetLevel(int houseByte)
 
 QuillonSim::QuillonSim(QObject* parent) : QObject(parent)
 {
-    m_pumpTimer.setInterval(3);
+    m_line.start();
+    m_pumpTimer.setSingleShot(true);
+    m_pumpTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pumpTimer, &QTimer::timeout, this, &QuillonSim::pump);
     m_floodTimer.setInterval(5);
     connect(&m_floodTimer, &QTimer::timeout, this, &QuillonSim::floodTick);
@@ -154,11 +155,13 @@ void QuillonSim::onBytes(const QByteArray& bytes)
             f.kind = sum8(f.bytes, 49) == quint8(f.bytes[49]) ? FrameKind::LongFrame : FrameKind::BadCheck;
         received << f;
         emit frameReceived(f.bytes);
-        if (paced) // the frame itself took this long on a 9600-baud line
-            QTimer::singleShot(int(f.bytes.size() * 1000 / kPacedBytesPerSecond), this,
-                               [this, f] { handleFrame(f); });
-        else
+        if (paced) {
+            // Bytes written at once still come in one after the other.
+            m_inFreeNs = qMax(m_inFreeNs, m_line.nsecsElapsed()) + f.bytes.size() * kByteNs;
+            at(m_inFreeNs, [this, f] { handleFrame(f); });
+        } else {
             handleFrame(f);
+        }
     }
 }
 
@@ -178,12 +181,24 @@ void QuillonSim::handleFrame(const Frame& f)
         return;
     }
     const QByteArray& b = f.bytes;
+    ReplyFault fault;
+    for (qsizetype i = 0; i < replyFaults.size(); ++i)
+        if (replyFaults[i].on == f.kind) {
+            fault = replyFaults.takeAt(i);
+            break;
+        }
+    if (fault.drop) {
+        if (f.kind == FrameKind::Command)
+            applyCommand(b);
+        return;
+    }
     if (f.kind == FrameKind::BlockRead) {
         quint8 hi = quint8(b[3]), lo = quint8(b[4]);
         const bool faulty = faultBlock == 0 || faultBlock == quint16(hi << 8 | lo);
-        const bool odd = faulty && oddHeaderCount > 0;
+        bool odd = faulty && oddHeaderCount > 0;
         if (odd)
             --oddHeaderCount;
+        odd = odd || fault.oddHeader;
         QByteArray reply;
         reply.append(char(kBlock)).append(odd ? char(0x11) : '\0').append(odd ? char(0x22) : '\0');
         if (wrongEchoCount > 0) {
@@ -213,10 +228,10 @@ void QuillonSim::handleFrame(const Frame& f)
             }
             return;
         }
-        answer(reply);
+        sendAnswer(reply, fault);
     } else if (f.kind == FrameKind::Command) {
         applyCommand(b);
-        answer(QByteArray().append(char(0x06)).append(b[1]).append('\0'));
+        sendAnswer(QByteArray().append(char(ackFirstByte)).append(b[1]).append('\0'), fault);
         quint8 op = quint8(b[1]);
         if ((op == 0x37 || op == 0x61) && echoX10Transmit)
             sendX10(quint8(b[2]), quint8(b[3]), true);
@@ -224,7 +239,7 @@ void QuillonSim::handleFrame(const Frame& f)
             QTimer::singleShot(50, this, [this] { sendIRMatch(0, learnMatchByte); });
     } else if (f.kind == FrameKind::LongFrame) {
         applyLong(b);
-        answer(QByteArray().append(char(0x06)).append(b[1]).append('\0'));
+        sendAnswer(QByteArray().append(char(0x06)).append(b[1]).append('\0'), fault);
     }
 }
 
@@ -324,6 +339,56 @@ void QuillonSim::applyLong(const QByteArray& f)
     }
 }
 
+void QuillonSim::sendAnswer(const QByteArray& reply, const ReplyFault& fault)
+{
+    if (fault.delayMs == 0 && fault.cutAfter <= 0 && fault.before.isEmpty() && fault.inside.isEmpty()
+        && fault.after.isEmpty()) {
+        answer(reply);
+        return;
+    }
+    const QByteArray before = reportBeforeAnswer + fault.before;
+    reportBeforeAnswer.clear();
+    auto go = [this, before, reply, fault] {
+        enqueue(before);
+        if (fault.cutAfter <= 0 || fault.cutAfter >= reply.size()) {
+            enqueue(reply + fault.inside + fault.after);
+            return;
+        }
+        const int cutDoneMs = lineDelayMs(fault.cutAfter);
+        enqueue(reply.left(fault.cutAfter));
+        // Reports the controller makes while its answer is stalled go ahead of the rest.
+        QTimer::singleShot(cutDoneMs + fault.insideAfterMs, this, [this, inside = fault.inside] {
+            const bool holding = m_holding;
+            m_holding = false;
+            enqueue(inside);
+            m_holding = holding;
+        });
+        if (fault.restAfterMs < 0) {
+            QTimer::singleShot(cutDoneMs + fault.insideAfterMs, this, [this, after = fault.after] { enqueue(after); });
+            return;
+        }
+        // A line that stalls mid-answer: whatever the controller sends meanwhile
+        // waits behind the rest.
+        m_holding = true;
+        QTimer::singleShot(cutDoneMs + fault.restAfterMs, this,
+                           [this, rest = reply.mid(fault.cutAfter) + fault.after] {
+                               m_held.prepend(rest);
+                               releaseHeld();
+                           });
+    };
+    if (fault.delayMs > 0)
+        QTimer::singleShot(fault.delayMs, this, go);
+    else
+        go();
+}
+
+int QuillonSim::lineDelayMs(qsizetype bytes) const
+{
+    // Time the bytes queued ahead and these take to go out, so that a delay
+    // counts from the cut itself.
+    return paced ? int((m_out.size() + bytes) * kByteNs / 1000000) : 0;
+}
+
 void QuillonSim::answer(const QByteArray& reply)
 {
     QByteArray before = reportBeforeAnswer;
@@ -382,7 +447,7 @@ void QuillonSim::releaseHeld()
 
 void QuillonSim::enqueue(const QByteArray& bytes)
 {
-    if (!m_transport)
+    if (!m_transport || bytes.isEmpty())
         return;
     if (m_holding) {
         m_held.append(bytes);
@@ -392,32 +457,54 @@ void QuillonSim::enqueue(const QByteArray& bytes)
         m_transport->write(bytes);
         return;
     }
+    if (m_out.isEmpty()) // an idle line starts at once
+        m_outStartNs = m_line.nsecsElapsed();
     m_out.append(bytes);
-    if (!m_pumpTimer.isActive()) {
-        m_paceClock.start();
-        m_paceCredit = 0;
-        m_pumpTimer.start();
-    }
+    if (!m_pumpTimer.isActive())
+        pump();
 }
 
 void QuillonSim::pump()
 {
-    if (m_out.isEmpty() || !m_transport) {
-        m_pumpTimer.stop();
+    if (m_out.isEmpty() || !m_transport)
+        return;
+    if (!paced) {
+        const int n = 1 + int(QRandomGenerator::global()->bounded(3));
+        m_transport->write(m_out.left(n));
+        m_out.remove(0, qMin<qsizetype>(n, m_out.size()));
+        if (!m_out.isEmpty())
+            m_pumpTimer.start(3);
         return;
     }
-    int n;
-    if (paced) {
-        m_paceCredit += m_paceClock.restart() * kPacedBytesPerSecond / 1000.0;
-        n = int(m_paceCredit);
-        m_paceCredit -= n;
-    } else {
-        n = 1 + int(QRandomGenerator::global()->bounded(3));
+    // Every byte whose ten bits are on the line by now goes; the next tick is
+    // due when the following byte is complete.
+    const qint64 now = m_line.nsecsElapsed();
+    const qsizetype done = qMin<qsizetype>(m_out.size(), (now - m_outStartNs) / kByteNs);
+    if (done > 0) {
+        m_transport->write(m_out.left(done));
+        m_out.remove(0, done);
+        m_outStartNs += done * kByteNs;
     }
-    if (n <= 0)
+    if (m_out.isEmpty())
         return;
-    m_transport->write(m_out.left(n));
-    m_out.remove(0, qMin<qsizetype>(n, m_out.size()));
+    m_pumpTimer.start(msUntil(m_outStartNs + kByteNs));
+}
+
+int QuillonSim::msUntil(qint64 dueNs) const
+{
+    // Timers count whole milliseconds and a byte takes 1.04: they are set to
+    // wake no later than due, and the last part is waited out by waking again.
+    return int(qMax<qint64>(0, (dueNs - m_line.nsecsElapsed()) / 1000000));
+}
+
+void QuillonSim::at(qint64 dueNs, const std::function<void()>& f)
+{
+    QTimer::singleShot(msUntil(dueNs), Qt::PreciseTimer, this, [this, dueNs, f] {
+        if (m_line.nsecsElapsed() < dueNs)
+            at(dueNs, f);
+        else
+            f();
+    });
 }
 
 void QuillonSim::startFlood()

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <functional>
+
 // The controller's side of the serial protocol: answers block reads, acknowledges
 // command and long frames, applies them to its state, sends reports on demand and
 // misbehaves on demand.
@@ -55,6 +57,7 @@ public:
     QList<QVector<int>> irZonePlayed; // {module, port, location}
     QList<int> irLearned;          // locations asked to learn
     bool echoX10Transmit = false;  // send FB after each X10 frame
+    quint8 ackFirstByte = 0x06;    // first byte of every command's 3-byte answer
     int learnMatchByte = -1;       // >= 0: a learn ends with an FD report carrying it
 
     // Puts module types at addresses and sets their points to the idle level.
@@ -93,9 +96,28 @@ public:
     // controller sends meanwhile waits behind it; < 0: the rest never comes.
     int remainderAfterMs = -1;
     int oddHeaderCount = 0;      // the next n replies have header bytes 1, 2 and 5 not zero
+    // What may go wrong with one answer. Faults are taken in order, one by each
+    // answer to a frame of their kind.
+    struct ReplyFault
+    {
+        FrameKind on = FrameKind::BlockRead; // the kind of frame whose answer it spoils
+        bool drop = false;        // no answer at all
+        int delayMs = 0;          // the whole answer (with what goes around it) this late
+        bool oddHeader = false;   // header bytes 1, 2 and 5 of a block reply not zero
+        int cutAfter = 0;         // > 0: the answer stops after this many bytes
+        int restAfterMs = -1;     // >= 0: the rest of a cut answer this much after the cut; < 0: never
+        QByteArray before;        // sent just ahead of the answer
+        QByteArray inside;        // sent after the cut part, ahead of the rest
+        int insideAfterMs = 0;    // how long after the cut the inside bytes come
+        QByteArray after;         // sent right behind the answer (behind the rest, when it comes)
+    };
+    QList<ReplyFault> replyFaults;
     bool closeAfterNextFrame = false;
     bool splitWrites = false;    // answers leave in pieces of 1 to 3 bytes
-    bool paced = false;          // 960 bytes per second, like a 9600-baud line
+    // Both directions as on a 9600-baud 8N1 line: ten bit times a byte, one byte
+    // after the other; a frame is acted on once its last byte is in.
+    bool paced = false;
+    static constexpr qint64 kByteNs = 10 * 1000000000LL / 9600;
     void dropConnection();
     // Random bytes in 64 KB blocks for as long as the program takes them.
     void startFlood();
@@ -113,6 +135,11 @@ private:
     void onBytes(const QByteArray& bytes);
     void handleFrame(const Frame& f);
     void answer(const QByteArray& reply);
+    void sendAnswer(const QByteArray& reply, const ReplyFault& fault);
+    int lineDelayMs(qsizetype bytes) const;
+    int msUntil(qint64 dueNs) const;
+    // Runs f once the line's clock reaches dueNs.
+    void at(qint64 dueNs, const std::function<void()>& f);
     void applyCommand(const QByteArray& f);
     void applyLong(const QByteArray& f);
     void enqueue(const QByteArray& bytes);
@@ -125,8 +152,9 @@ private:
     QByteArray m_in;
     QByteArray m_out;
     QTimer m_pumpTimer;
-    QElapsedTimer m_paceClock;
-    double m_paceCredit = 0;
+    QElapsedTimer m_line;       // the clock of both directions when paced
+    qint64 m_outStartNs = 0;    // when the first byte of m_out began on the line
+    qint64 m_inFreeNs = 0;      // when the program's last byte has come in whole
     int m_activeParameterSet = -1;
     QList<QPair<int, int>> m_x10Addressed; // house, unit index since the last function
     QTimer m_floodTimer;

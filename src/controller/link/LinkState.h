@@ -22,6 +22,7 @@ struct LinkTiming
 {
     int linkSettleMs = 2000;      // after opening the link
     int reconnectMs = 2000;       // TCP connect retry period
+    int healthyMs = 60000;        // a connection up this long ends an outage
 };
 
 // The state and waits the link works with. Whoever owns the link (the

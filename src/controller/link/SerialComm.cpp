@@ -4,6 +4,8 @@
 
 #include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
+#include "core/Globals.h"
+#include "core/Shutdown.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -132,7 +134,8 @@ void SerialComm::setPortOpen(bool open)
 
 bool SerialComm::openProcedure()
 {
-    if (!m_ip.contains('.') || m_commPort < 101) {
+    // A TCP port is 16 bits: a larger number must not reach the socket cut down to another server's port.
+    if (!m_ip.contains('.') || m_commPort < 101 || m_commPort > 65535) {
         LogControllerError("xaptvkKorvane", label() + " is not valid IP:Port");
         return false;
     }
@@ -147,12 +150,14 @@ bool SerialComm::openProcedure()
     auto c1 = connect(this, &SerialComm::linkUp, &loop, &QEventLoop::quit);
     QTimer tickWatch;
     connect(&tickWatch, &QTimer::timeout, &loop, [&] {
-        if (m_ticks >= 6 || !m_wanted)
+        if (m_ticks >= 6 || !m_wanted || Shutdown::waitsEnding())
             loop.quit();
     });
     tickWatch.start(50);
-    if (m_socket.state() != QAbstractSocket::ConnectedState)
+    if (m_socket.state() != QAbstractSocket::ConnectedState && !Shutdown::waitsEnding()) {
+        Shutdown::WaitScope waiting(Shutdown::Wait::LinkOpen, loop);
         loop.exec();
+    }
     disconnect(c1);
     m_inOpenWait = false;
     bool ok = m_socket.state() == QAbstractSocket::ConnectedState;
@@ -180,7 +185,7 @@ void SerialComm::onConnectTick()
 void SerialComm::onConnected()
 {
     m_connectTimer.stop();
-    m_lastingTimer.start(linkTiming().reconnectMs);
+    m_lastingTimer.start(linkTiming().healthyMs);
     // Whatever was left of the last connection belongs to exchanges long given up.
     clearBuffer();
     // A serial line has no use for coalescing small writes.
@@ -307,7 +312,8 @@ QByteArray SerialComm::InputData()
         limit.start(m_readTimeoutMs);
         QElapsedTimer t;
         t.start();
-        while (buffered() == 0 && t.elapsed() < m_readTimeoutMs && limit.isActive())
+        Shutdown::WaitScope waiting(Shutdown::Wait::ScriptSerialRead, loop);
+        while (buffered() == 0 && t.elapsed() < m_readTimeoutMs && limit.isActive() && !gShuttingDown)
             loop.exec();
     }
     if (buffered() == 0)

@@ -11,8 +11,9 @@
 // sequence (PortOpen, InputData, Output, InBufferCount...). While the link is
 // wanted and down it retries every reconnect period, one attempt at a time.
 // An outage (the link lost, or no connection that lasts) logs its close and
-// its first error once each; it ends with a connection that stays up for a
-// reconnect period (a server's "busy" text before it closes does not end it).
+// its first error once each; it ends only with a connection that stays up
+// about a minute, so a server that keeps each connection a few seconds and
+// drops it is one outage, not one entry per connection.
 // At most kMaxBuffered received bytes wait unread; beyond that the socket is
 // not read, so a flooding server is held back by TCP itself.
 // Scripts create it by name and drive it through the same members; its

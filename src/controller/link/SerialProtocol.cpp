@@ -3,6 +3,7 @@
 #include "Frames.h"
 #include "LinkState.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,7 +14,60 @@ namespace {
 QString dec(int v) { return QString::number(v); }
 }
 
-SerialProtocol::SerialProtocol(CommLink& link, QObject* parent) : QObject(parent), m_link(link) {}
+SerialProtocol::SerialProtocol(CommLink& link, QObject* parent) : QObject(parent), m_link(link)
+{
+    m_clock.start();
+    // Arrival times are taken as the bytes come, not when someone next looks.
+    connect(&m_link, &CommLink::dataArrived, this, &SerialProtocol::noteArrivals);
+}
+
+void SerialProtocol::noteArrivals()
+{
+    const quint64 read = m_link.readCount();
+    const quint64 end = read + quint64(qMax(0, m_link.BytesWaiting()));
+    const qint64 now = m_clock.elapsed();
+    if (end < m_streamEnd) {
+        // The link threw its buffer away (a new connection): nothing before counts.
+        m_arrivals.clear();
+        m_owed = 0;
+    }
+    if (end != m_streamEnd && end > read)
+        m_arrivals.push_back({end, now});
+    m_streamEnd = end;
+    // Kept: the chunk holding the front byte and the one before it.
+    while (m_arrivals.size() >= 2 && m_arrivals[1].end <= read)
+        m_arrivals.pop_front();
+}
+
+qint64 SerialProtocol::arrivalMsAt(quint64 offset) const
+{
+    for (const Arrival& a : m_arrivals)
+        if (a.end > offset)
+            return a.ms;
+    return m_clock.elapsed();
+}
+
+qint64 SerialProtocol::frontArrivalMs() const
+{
+    return arrivalMsAt(m_link.readCount());
+}
+
+qint64 SerialProtocol::quietMs() const
+{
+    return m_arrivals.empty() ? m_clock.elapsed() : m_clock.elapsed() - m_arrivals.back().ms;
+}
+
+int SerialProtocol::contiguous(int count, int gapMs) const
+{
+    const quint64 read = m_link.readCount();
+    const Arrival* previous = nullptr;
+    for (const Arrival& a : m_arrivals) {
+        if (a.end > read && previous && previous->end > read && a.ms - previous->ms > gapMs)
+            return int(qMin<quint64>(quint64(count), previous->end - read));
+        previous = &a;
+    }
+    return count;
+}
 
 int SerialProtocol::sleepForData(int ms)
 {
@@ -25,13 +79,20 @@ int SerialProtocol::sleepForData(int ms)
     connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     auto c = connect(&m_link, &CommLink::dataArrived, &loop, &QEventLoop::quit);
     limit.start(ms);
-    loop.exec();
+    {
+        Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply, loop);
+        if (!Shutdown::waitsEnding())
+            loop.exec();
+    }
     disconnect(c);
     return int(t.elapsed());
 }
 
 int SerialProtocol::SendFrame(const QByteArray& frame)
 {
+    // What comes after a new request is no longer the rest of an old reply
+    // unless its check says so.
+    m_owed = 0;
     if (linkState().CommsStarted)
         m_link.WriteBytes(frame);
     return 0;
@@ -45,23 +106,60 @@ QByteArray SerialProtocol::take(int n)
     return out;
 }
 
-SerialProtocol::Front SerialProtocol::front(int count)
+SerialProtocol::Front SerialProtocol::front(int count, Mode mode, int length)
 {
     if (count <= 0)
         return {Front::Empty, 0, -1};
-    const QByteArray head = m_link.Peek(Frames::kBlockHeaderLength);
-    if (head.isEmpty())
+    const int b0 = m_link.PeekByte();
+    if (b0 < 0)
         return {Front::Empty, 0, -1};
-    const quint8 b0 = quint8(head[0]);
-    if (const int len = Frames::ReportLength(b0))
+    if (const int len = Frames::ReportLength(quint8(b0)))
         return {count >= len ? Front::Report : Front::Partial, len, b0};
-    if (b0 == 0x2A) {
-        if (count < Frames::kBlockHeaderLength)
-            return {Front::Partial, Frames::kBlockHeaderLength, b0}; // header not yet known
-        if (Frames::IsBlockHeader(head))
-            return {count >= Frames::kBlockReplyLength ? Front::Block : Front::Partial, Frames::kBlockReplyLength, b0};
-    }
+    if (b0 == 0x2A)
+        return frontBlock(count, mode, length);
     return {Front::Other, 1, b0};
+}
+
+SerialProtocol::Front SerialProtocol::frontBlock(int count, Mode mode, int length)
+{
+    constexpr int kUnit = Frames::kBlockReplyLength;
+    const Front partial{Front::Partial, kUnit, 0x2A};
+    const Front stale{Front::Stale, kUnit, 0x2A};
+    const Front block{Front::Block, kUnit, 0x2A};
+    const Front other{Front::Other, 1, 0x2A};
+    // Bytes that came after a pause do not belong to a unit that had stopped before it.
+    const bool stalled = count < kUnit && contiguous(count) < count;
+    if (mode == Mode::BlockWait) {
+        // Whatever its header says, a unit that starts with 2A is judged whole, by its check.
+        if (count >= kUnit)
+            return block;
+        return stalled ? stale : partial;
+    }
+    const QByteArray head = m_link.Peek(Frames::kBlockHeaderLength);
+    const bool header = Frames::IsBlockHeader(head);
+    if (count >= kUnit) {
+        const QByteArray unit = m_link.Peek(kUnit);
+        if (header || Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
+            return block;
+        return other;
+    }
+    const qint64 age = m_clock.elapsed() - frontArrivalMs();
+    // Still coming about as fast as the line carries a unit.
+    const bool live = !stalled && quietMs() < kLinePauseMs && age < kUnitLineMs;
+    if (mode == Mode::ShortWait) {
+        // An acknowledgement may begin with 2A: only a stream that goes on past
+        // it can still be a block reply out of turn.
+        if (count > length && live)
+            return partial;
+        // A block reply that stopped: more than an acknowledgement and a few reports.
+        if (header && count >= 16)
+            return stale;
+        return other;
+    }
+    const bool givenUp = m_givenUpMs >= 0 && m_clock.elapsed() - m_givenUpMs < kRemainderMs;
+    if (!stalled && (live || ((header || givenUp) && age < kStuckMs)))
+        return partial;
+    return header || givenUp ? stale : other;
 }
 
 bool SerialProtocol::stuck(int count)
@@ -85,15 +183,30 @@ void SerialProtocol::readReply(int length)
     }
 }
 
+void SerialProtocol::keepPartial(int n)
+{
+    const qint64 lastMs = arrivalMsAt(m_link.readCount() + quint64(n) - 1);
+    const QByteArray start = take(n);
+    // Pieces dropped one right after the other are the start of one unit.
+    if (!m_partial.isEmpty() && m_partialEnd + quint64(start.size()) == m_link.readCount())
+        m_partial += start;
+    else
+        m_partial = start;
+    m_partial = m_partial.left(Frames::kBlockReplyLength - 1);
+    m_partialEnd = m_link.readCount();
+    m_partialMs = m_clock.elapsed();
+    // Its rest is owed for as long as it follows without a pause.
+    m_owed = m_clock.elapsed() - lastMs > kRestGapMs ? 0 : Frames::kBlockReplyLength - int(m_partial.size());
+    m_owedLastMs = lastMs;
+}
+
 void SerialProtocol::abandonBlockUnit(int count)
 {
-    const int n = qMin(count, Frames::kBlockReplyLength - 1);
+    const int n = qMin(contiguous(count), Frames::kBlockReplyLength - 1);
     if (n <= 0)
         return;
-    for (int i = 0; i < n; ++i)
-        m_link.ReadByte();
-    m_owed = Frames::kBlockReplyLength - n;
-    m_owedClock.start();
+    m_givenUpMs = -1;
+    keepPartial(n);
     WriteCommsLog("Quillon incomplete block reply dropped, " + dec(n) + " bytes");
 }
 
@@ -101,11 +214,11 @@ bool SerialProtocol::dropRemainder(int count, bool blockWait)
 {
     if (m_owed <= 0 || count <= 0)
         return false;
-    if (m_owedClock.elapsed() >= kRemainderMs) {
-        m_owed = 0;
+    if (frontArrivalMs() - m_owedLastMs > kRestGapMs) {
+        m_owed = 0; // a pause: a report byte starts a report again
         return false;
     }
-    const QByteArray waiting = m_link.Peek(qMin(count, m_owed));
+    const QByteArray waiting = m_link.Peek(qMin(contiguous(count), m_owed));
     if (waiting.isEmpty())
         return false;
     int n;
@@ -123,9 +236,46 @@ bool SerialProtocol::dropRemainder(int count, bool blockWait)
         if (n < 0)
             n = int(waiting.size());
     }
-    for (int i = 0; i < n; ++i)
-        m_link.ReadByte();
+    m_owedLastMs = arrivalMsAt(m_link.readCount() + quint64(n) - 1);
+    take(n);
     m_owed -= n;
+    return true;
+}
+
+bool SerialProtocol::dropCheckedRest(int count, Mode mode, int length, bool& hold)
+{
+    hold = false;
+    if (m_partial.isEmpty() || count <= 0)
+        return false;
+    if (m_clock.elapsed() - m_partialMs >= kRemainderMs) {
+        m_partial.clear();
+        return false;
+    }
+    const int need = Frames::kBlockReplyLength - int(m_partial.size());
+    if (count < need) {
+        // Bytes still streaming in may yet make up the rest; an acknowledgement
+        // that came alone is no rest.
+        hold = quietMs() < kLinePauseMs && m_clock.elapsed() - frontArrivalMs() < kUnitLineMs
+            && !(mode == Mode::ShortWait && count <= length);
+        return false;
+    }
+    // The rest comes after a few reports at most: a stream that has not
+    // completed the unit within that many places will not (a flood, say).
+    if (m_partialEnd != m_restCheckedAt) {
+        m_restCheckedAt = m_partialEnd;
+        m_restChecks = 0;
+    }
+    if (++m_restChecks > kMaxRestChecks) {
+        m_partial.clear();
+        return false;
+    }
+    const QByteArray unit = m_partial + m_link.Peek(need);
+    if (!Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
+        return false;
+    take(need);
+    m_partial.clear();
+    m_owed = 0;
+    WriteCommsLog("Quillon rest of a given-up block reply dropped, " + dec(need) + " bytes");
     return true;
 }
 
@@ -134,19 +284,16 @@ bool SerialProtocol::takeBlockUnit()
     const QByteArray unit = m_link.Peek(Frames::kBlockReplyLength);
     if (!Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData()))) {
         // Bytes of an earlier unit followed by the start of a new one: the new one
-        // begins at one of the 2As inside.
+        // begins at one of the 2As inside. What goes before it is the start of a
+        // unit whose rest may still come.
         const qsizetype next = unit.indexOf(char(0x2A), 1);
         if (next > 0) {
-            for (qsizetype i = 0; i < next; ++i)
-                m_link.ReadByte();
-            m_owed = qMax(0, m_owed - int(next));
+            keepPartial(int(next));
             WriteCommsLog("Quillon block reply failed its check, " + dec(int(next)) + " bytes dropped");
             return false;
         }
-    } else {
-        // A reply that checks arrived after anything still owed would have.
-        m_owed = 0;
     }
+    m_givenUpMs = -1;
     readReply(Frames::kBlockReplyLength);
     return true;
 }
@@ -155,10 +302,16 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
 {
     const int limitMs = timeoutSeconds * 1000;
     const bool wantsBlock = length == Frames::kBlockReplyLength;
+    // A 2A may begin an acknowledgement as well as a block reply; only a wait for
+    // fewer bytes than a block header takes it as its reply.
+    const Mode mode = wantsBlock ? Mode::BlockWait
+                                 : length < Frames::kBlockHeaderLength ? Mode::ShortWait : Mode::Loop;
     // Only the sleeps count toward the time-out; a stream that never lets the
     // wait sleep (a flood of reports) still ends it at twice that.
     QElapsedTimer wall;
     wall.start();
+    // Its own processEvents lets a stop in: Exit then waits for this wait to end.
+    Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply);
     qint64 lastEvents = -1;
     int elapsed = 0;
     int count = 0;
@@ -168,99 +321,149 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
             QCoreApplication::processEvents();
             lastEvents = wall.elapsed();
         }
-        if (gShuttingDown || wall.elapsed() >= 2 * qint64(limitMs))
+        if (Shutdown::waitsEnding() || wall.elapsed() >= 2 * qint64(limitMs))
             break;
+        noteArrivals();
         count = m_link.BytesWaiting();
         if (dropRemainder(count, wantsBlock))
             continue;
-        const Front f = front(count);
         bool sleep = false;
-        if (wantsBlock && f.first == 0x2A) {
-            // Whatever its header says, a unit that starts with 2A is judged whole, by its check.
-            if (count < Frames::kBlockReplyLength)
-                sleep = true;
-            else if (takeBlockUnit())
+        if (dropCheckedRest(count, mode, length, sleep))
+            continue;
+        const Front f = sleep ? Front{Front::Partial, 0, -1} : front(count, mode, length);
+        switch (f.kind) {
+        case Front::Report: {
+            // A report is handed on the moment its bytes are in, whatever the wait expects.
+            const ReportOutcome r = HandleReport(take(f.length), Context::ReplyWait);
+            // A wait that ends on a report leaves its own reply to come later.
+            if (r == ReportOutcome::LearnMatched || (r == ReportOutcome::EndsAckWait && length == 3)) {
+                if (mode == Mode::ShortWait)
+                    oweAck();
                 return true;
-        } else {
-            switch (f.kind) {
-            case Front::Report: {
-                // A report is handed on the moment its bytes are in, whatever the wait expects.
-                const ReportOutcome r = HandleReport(take(f.length), Context::ReplyWait);
-                if (r == ReportOutcome::LearnMatched)
-                    return true;
-                if (r == ReportOutcome::EndsAckWait && length == 3)
+            }
+            break;
+        }
+        case Front::Block:
+            if (wantsBlock) {
+                if (takeBlockUnit())
                     return true;
                 break;
             }
-            case Front::Block:
-                // A block reply that came after its own wait gave up: one unit, never an acknowledgement.
-                take(Frames::kBlockReplyLength);
-                WriteCommsLog("Quillon block reply out of turn dropped");
+            // A block reply that came after its own wait gave up: one unit, never an acknowledgement.
+            take(Frames::kBlockReplyLength);
+            m_givenUpMs = -1;
+            WriteCommsLog("Quillon block reply out of turn dropped");
+            break;
+        case Front::Stale:
+            // A reply that stopped and was followed, after a pause, by something else.
+            abandonBlockUnit(count);
+            break;
+        case Front::Other:
+            if ((firstByte > 0 && f.first != firstByte) || wantsBlock) {
+                // Not what this wait expects: an acknowledgement that came late goes
+                // whole, anything else one byte at a time.
+                if (!(wantsBlock && takeLateAck(count)))
+                    m_link.ReadByte();
                 break;
-            case Front::Other:
-                if ((firstByte > 0 && f.first != firstByte) || wantsBlock) {
-                    m_link.ReadByte(); // not what this wait expects: dropped one byte at a time
-                    break;
-                }
-                if (count < length) {
-                    sleep = true;
-                    break;
-                }
-                readReply(length);
-                return true;
-            case Front::Partial:
-            case Front::Empty:
+            }
+            if (count < length) {
                 sleep = true;
                 break;
             }
+            readReply(length);
+            return true;
+        case Front::Partial:
+        case Front::Empty:
+            sleep = true;
+            break;
         }
         if (sleep) {
-            elapsed += sleepForData(200);
+            // Waiting bytes are looked at again as soon as more come or a hold may end.
+            elapsed += sleepForData(count > 0 ? kLinePauseMs : 200);
             if (elapsed >= limitMs)
                 break;
         }
     }
     // The start of a block reply that did not finish in time is given up whole;
-    // none of its bytes may be read as anything else.
-    if (wantsBlock && !gShuttingDown) {
+    // none of its bytes may be read as anything else. Later ones are held a while.
+    if (wantsBlock && !Shutdown::waitsEnding()) {
+        noteArrivals();
         count = m_link.BytesWaiting();
         if (count > 0 && m_link.PeekByte() == 0x2A)
             abandonBlockUnit(count);
+        m_givenUpMs = m_clock.elapsed();
     }
+    if (mode == Mode::ShortWait)
+        oweAck();
     WriteCommsLog("Quillon Timeout Expected: " + dec(length) + " Got: " + dec(count));
     return false;
 }
 
+void SerialProtocol::oweAck()
+{
+    m_acksOwed = qMin(m_acksOwed + 1, kMaxAcksOwed);
+    m_ackOwedMs = m_clock.elapsed();
+}
+
+bool SerialProtocol::acksOwed()
+{
+    if (m_acksOwed > 0 && m_clock.elapsed() - m_ackOwedMs >= kRemainderMs)
+        m_acksOwed = 0;
+    return m_acksOwed > 0;
+}
+
+bool SerialProtocol::takeLateAck(int count)
+{
+    // An acknowledgement whose wait gave up or ended on a report comes as one
+    // 3-byte unit; its later bytes may look like the start of a report.
+    if (count < 3 || !acksOwed() || contiguous(count, kLinePauseMs) < 3
+        || m_link.Peek(3).indexOf(char(0x2A), 1) > 0)
+        return false;
+    take(3);
+    --m_acksOwed;
+    return true;
+}
+
 void SerialProtocol::Settle(int ms)
 {
-    if (ms <= 0 || gShuttingDown)
+    if (ms <= 0 || Shutdown::waitsEnding())
         return;
     QElapsedTimer t;
     t.start();
     for (;;) {
         const int left = int(ms - t.elapsed());
-        if (left <= 0 || gShuttingDown)
+        if (left <= 0 || Shutdown::waitsEnding())
             return;
+        noteArrivals();
         const int count = m_link.BytesWaiting();
         if (dropRemainder(count, false))
             continue;
-        const Front f = front(count);
+        bool hold = false;
+        if (dropCheckedRest(count, Mode::Loop, 0, hold))
+            continue;
+        const Front f = hold ? Front{Front::Partial, 0, -1} : front(count, Mode::Loop);
         // An IR match during a learn belongs to the learn's own wait.
         if (f.kind == Front::Report && !(f.first == 0xFD && LearnWaiting())) {
             HandleReport(take(f.length), Context::ReplyWait);
             continue;
         }
-        sleepForData(left);
+        sleepForData(qMin(left, count > 0 ? kLinePauseMs : left));
     }
 }
 
 bool SerialProtocol::ReadReports(int maxUnits)
 {
     for (int n = 0; n < maxUnits; ++n) {
+        noteArrivals();
         const int count = m_link.BytesWaiting();
         if (dropRemainder(count, false))
             continue;
-        const Front f = front(count);
+        bool hold = false;
+        if (dropCheckedRest(count, Mode::Loop, 0, hold))
+            continue;
+        if (hold)
+            return false; // looked at again by the next pass, which the loop's timer brings
+        const Front f = front(count, Mode::Loop);
         switch (f.kind) {
         case Front::Empty:
             return false;
@@ -270,23 +473,26 @@ bool SerialProtocol::ReadReports(int maxUnits)
         case Front::Block:
             // A late reply is one unit: its data must never be read as reports.
             take(Frames::kBlockReplyLength);
+            m_givenUpMs = -1;
             WriteCommsLog("Quillon block reply out of turn dropped");
             break;
+        case Front::Stale:
+            abandonBlockUnit(count); // a block reply that stopped: its bytes are no reports
+            break;
         case Front::Other:
-            // Not a report (a late acknowledgement, say): its three bytes go
-            // together, so none of them is mistaken for the start of a report.
-            if (count >= 3) {
-                take(3);
+            if (takeLateAck(count))
+                break;
+            // A byte that is nothing known goes alone, so that no report behind it is lost.
+            if (count >= 3 || contiguous(count, kLinePauseMs) < count || !acksOwed()) {
+                m_link.ReadByte();
                 break;
             }
             [[fallthrough]];
         case Front::Partial:
+            if (f.first == 0x2A)
+                return false; // held: its hold ends by time as well as by bytes
             if (!stuck(count))
                 return false;
-            if (f.first == 0x2A && f.length == Frames::kBlockReplyLength) {
-                abandonBlockUnit(count); // a block reply that stopped: its bytes are no reports
-                break;
-            }
             // Bytes that never became a whole unit: the first goes, the rest is read afresh.
             m_link.ReadByte();
             break;

@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <deque>
+
 #include "CommLink.h"
 
 // Frames out, replies in: the reply wait every sender uses, and the framing of
@@ -36,11 +38,20 @@ public:
     static void WaitMs(int ms) { if (ms > 0) Delay(ms); }
     static void WaitSeconds(int s) { if (s > 0) Delay(s * 1000); }
 
-    // A unit that has waited incomplete at the front this long is given up.
+    // A unit that has waited incomplete at the front this long is given up; so
+    // long, too, a 2A is held for the reply of a block request given up.
     static constexpr int kStuckMs = 2000;
-    // How long the rest of a given-up block reply is still looked out for, so
-    // that its bytes are dropped when they come instead of read as reports.
-    static constexpr int kRemainderMs = 30000;
+    // Bytes that follow a given-up unit without a pause longer than this are
+    // its rest; after such a pause the stream starts afresh.
+    static constexpr int kRestGapMs = 500;
+    // A 2A outside a block wait is one 264-byte unit only when the unit comes
+    // about as fast as the line carries it (275 ms at 9600 baud).
+    static constexpr int kUnitLineMs = 500;
+    // A stream quiet this long has stopped for now.
+    static constexpr int kLinePauseMs = 100;
+    // How long the start of a given-up block reply is kept, so that its rest is
+    // known by the check when it comes later, wherever it comes.
+    static constexpr int kRemainderMs = 10000;
     // Bytes of a given-up block reply still expected (0 when none).
     int owedRemainder() const { return m_owed; }
 
@@ -49,15 +60,31 @@ protected:
     virtual bool LearnWaiting() const { return false; }
 
 private:
-    // What waits at the front of the receive buffer.
+    // Who is looking at the stream: a wait for a block reply, a wait for a short
+    // reply (an acknowledgement), or nobody (the report loop, a settle time).
+    enum class Mode { BlockWait, ShortWait, Loop };
+    // What waits at the front of the receive buffer. A Block is a whole 264-byte
+    // unit; a Stale one is the start of a unit that will not be completed.
     struct Front
     {
-        enum Kind { Empty, Partial, Report, Block, Other } kind;
+        enum Kind { Empty, Partial, Report, Block, Stale, Other } kind;
         int length;
         int first;
     };
-    Front front(int count);
+    Front front(int count, Mode mode, int length = 0);
+    Front frontBlock(int count, Mode mode, int length);
     bool stuck(int count);
+    // Records when bytes arrived, in chunks, so that a pause in the stream can be told.
+    void noteArrivals();
+    qint64 arrivalMsAt(quint64 offset) const;
+    qint64 frontArrivalMs() const;
+    qint64 quietMs() const;
+    // Waiting bytes from the front that came without a pause longer than gapMs.
+    int contiguous(int count, int gapMs = kRestGapMs) const;
+    // Drops the rest of a given-up unit when the bytes at the front complete it
+    // to one that passes the check; true when it dropped them. hold is set when
+    // they may still do so once more bytes are in.
+    bool dropCheckedRest(int count, Mode mode, int length, bool& hold);
     int sleepForData(int ms);
     QByteArray take(int n);
     void readReply(int length);
@@ -66,15 +93,39 @@ private:
     // bytes before that 2A go and the wait goes on (false). A failing unit
     // without one is still taken, for the caller's own check to count.
     bool takeBlockUnit();
-    // Gives up the incomplete block unit at the front: its bytes go, and the
-    // rest of it is looked out for.
+    // Gives up the incomplete block unit at the front: its bytes go (those that
+    // came together), and the rest of it is looked out for.
     void abandonBlockUnit(int count);
+    // Takes the n bytes at the front as the start of a unit given up.
+    void keepPartial(int n);
+    // Acknowledgements still to come for waits that ended without theirs.
+    void oweAck();
+    bool acksOwed();
+    bool takeLateAck(int count);
+    static constexpr int kMaxAcksOwed = 8;
+    int m_acksOwed = 0;
+    qint64 m_ackOwedMs = 0;
     // Drops what waits at the front as the rest of an abandoned block reply;
     // true when it dropped anything.
     bool dropRemainder(int count, bool blockWait);
     CommLink& m_link;
     int m_owed = 0;
-    QElapsedTimer m_owedClock;
+    qint64 m_owedLastMs = 0;       // arrival of the last byte counted to the owed rest
+    QByteArray m_partial;          // start of the given-up unit, until its rest is known
+    qint64 m_partialMs = 0;
+    quint64 m_partialEnd = 0;      // read count just after it
+    static constexpr int kMaxRestChecks = 48;
+    quint64 m_restCheckedAt = 0;
+    int m_restChecks = 0;
+    qint64 m_givenUpMs = -1;       // a block wait gave up then; no unit has come since
+    struct Arrival
+    {
+        quint64 end;               // stream offset just after the chunk
+        qint64 ms;
+    };
+    std::deque<Arrival> m_arrivals;
+    quint64 m_streamEnd = 0;
+    QElapsedTimer m_clock;
     QElapsedTimer m_stuckClock;
     quint64 m_stuckMark = 0;
     int m_stuckCount = 0;

@@ -1,0 +1,199 @@
+// Whatever happens to a block reply (stopped, odd header, late, late rest,
+// garbage around it) and wherever it lands (in its own wait, after every wait
+// gave up, just ahead of the retry's answer), the reports the controller made
+// around it are delivered, none is made up from its bytes, and the commands
+// that follow get their acknowledgements at once.
+#include "ProtocolFixture.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+
+namespace {
+
+enum class Fault { Cut, OddHeader, LateWhole, LateRest, Garbage };
+enum class Timing { InsideAWait, OutsideAWait, BeforeTheRetrysAnswer };
+
+struct Row
+{
+    Fault fault;
+    Timing timing;
+    bool paced;
+};
+
+void PrintTo(const Row& row, std::ostream* os)
+{
+    *os << int(row.fault) << "/" << int(row.timing) << (row.paced ? " paced" : "");
+}
+
+std::string rowName(const ::testing::TestParamInfo<Row>& info)
+{
+    static const char* faults[] = {"Cut", "OddHeader", "LateWhole", "LateRest", "Garbage"};
+    static const char* timings[] = {"InsideAWait", "OutsideAWait", "BeforeTheRetrysAnswer"};
+    return std::string(faults[int(info.param.fault)]) + "_" + timings[int(info.param.timing)]
+        + (info.param.paced ? "_Paced" : "_AtOnce");
+}
+
+constexpr int kTimeoutS = 2;
+constexpr int kT = kTimeoutS * 1000;
+// Reports longer than the link's pause after a stopped reply: they are no part of it.
+constexpr int kAfterPauseMs = 900;
+
+// The real reports: an X10 address and function pair and a door contact's change,
+// ahead of the answer, inside it (while it is stalled) and behind it.
+const QByteArray kBefore = hex("FE0104" "FE0112" "F0050200");
+const QByteArray kInside = hex("FE0207" "FE0213" "F0050201");
+const QByteArray kAfter = hex("FE0300" "FE0312");
+// Bytes that are neither a report nor the start of a reply.
+const QByteArray kGarbage = hex("0107135580113C00");
+
+QStringList expectedCalls()
+{
+    QStringList l{"X10Event B5 B 2 [] []", "SetDeviceStatus #3 2", "ValueChangeEvent #3 1",
+                  "X10Event C8 C 3 [] []", "SetDeviceStatus #3 3", "ValueChangeEvent #3 0",
+                  "X10Event D1 D 2 [] []"};
+    l.sort();
+    return l;
+}
+
+class ReplyFaults : public ProtocolTest, public ::testing::WithParamInterface<Row>
+{
+protected:
+    void SetUp() override
+    {
+        ProtocolTest::SetUp();
+        gPlugin.UnitMaps = {umap{5, 12, "#", 0}};
+        // The I/O block reads as reports of other points and units wherever a
+        // reader falls out of step with it.
+        const QByteArray misread = hex("F0050300" "FE0405" "FE0412");
+        for (int i = 0; i < 256; ++i)
+            sim->ioBlock[i] = misread[i % misread.size()];
+    }
+
+    // The I/O poll: a block read and one retry.
+    bool poll()
+    {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            protocol->SendFrame(Frames::BlockRequest(0x8D, 0xB5));
+            if (protocol->WaitReply(kTimeoutS, 264, 0x2A))
+                return true;
+        }
+        return false;
+    }
+
+    // The report loop's passes, every 100 ms, for ms milliseconds.
+    void reportLoop(int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            protocol->ReadReports();
+            waitFor([] { return false; }, 100);
+        }
+    }
+
+    // The answers to the poll's two requests, spoilt as the row says.
+    QList<QuillonSim::ReplyFault> faults(Fault fault, Timing timing)
+    {
+        QuillonSim::ReplyFault f;
+        f.before = kBefore;
+        f.after = kAfter;
+        switch (fault) {
+        case Fault::Cut:
+            f.cutAfter = 150;
+            f.inside = kInside;
+            f.insideAfterMs = kAfterPauseMs;
+            break;
+        case Fault::OddHeader:
+            f.oddHeader = true;
+            break;
+        case Fault::LateWhole:
+            f.delayMs = kT / 2;
+            break;
+        case Fault::LateRest:
+            f.cutAfter = 150;
+            f.inside = kInside;
+            f.insideAfterMs = kAfterPauseMs;
+            f.restAfterMs = kAfterPauseMs + 400;
+            break;
+        case Fault::Garbage:
+            f.before = kGarbage + kBefore + kGarbage;
+            f.after = kAfter + kGarbage;
+            break;
+        }
+        QuillonSim::ReplyFault drop;
+        drop.drop = true;
+        switch (timing) {
+        case Timing::InsideAWait:
+            return {f};
+        case Timing::OutsideAWait:
+            // The first request goes unanswered; the retry's answer comes after its wait gave up.
+            f.delayMs = kT + 600;
+            return {drop, f};
+        case Timing::BeforeTheRetrysAnswer:
+            switch (fault) {
+            case Fault::Cut:
+                f.delayMs = kT - 300; // stops right before the first wait gives up
+                return {f};
+            case Fault::LateRest:
+                f.restAfterMs = kT + 100; // the retry's answer queues behind the rest
+                return {f};
+            case Fault::OddHeader:
+            case Fault::LateWhole: {
+                f.delayMs = kT + 50;
+                QuillonSim::ReplyFault retry;
+                retry.delayMs = 300;
+                return {f, retry};
+            }
+            case Fault::Garbage:
+                return {drop, f};
+            }
+        }
+        return {};
+    }
+};
+
+TEST_P(ReplyFaults, NoReportMadeUpNoneLostEveryAcknowledgementTaken)
+{
+    const Row row = GetParam();
+    sim->paced = row.paced;
+    sim->replyFaults = faults(row.fault, row.timing);
+    const bool lateWholeInside = row.fault == Fault::LateWhole && row.timing == Timing::InsideAWait;
+    if (row.fault != Fault::Cut && row.fault != Fault::LateRest) // reports in the wait, ahead of the answer
+        QTimer::singleShot(300, sim.get(), [this] { sim->sendRaw(kInside); });
+
+    const bool got = poll();
+    if (row.timing == Timing::InsideAWait && (row.fault == Fault::OddHeader || row.fault == Fault::Garbage
+                                              || lateWholeInside))
+        EXPECT_TRUE(got) << "a whole reply that passes its check is the reply";
+    if (got)
+        EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
+    reportLoop(4000);
+
+    QStringList calls = host.calls;
+    calls.sort();
+    EXPECT_EQ(calls, expectedCalls());
+    EXPECT_TRUE(sim->replyFaults.isEmpty()) << "the fault was never played";
+
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer t;
+        t.start();
+        EXPECT_TRUE(command()) << "command " << i;
+        EXPECT_LT(t.elapsed(), 1000) << "command " << i << " waited for its acknowledgement";
+    }
+    EXPECT_EQ(sim->vars[1], 7);
+}
+
+std::vector<Row> allRows()
+{
+    std::vector<Row> rows;
+    for (bool paced : {false, true})
+        for (Fault f : {Fault::Cut, Fault::OddHeader, Fault::LateWhole, Fault::LateRest, Fault::Garbage})
+            for (Timing t : {Timing::InsideAWait, Timing::OutsideAWait, Timing::BeforeTheRetrysAnswer})
+                rows.push_back({f, t, paced});
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ReplyFaults, ::testing::ValuesIn(allRows()), rowName);
+
+} // namespace
