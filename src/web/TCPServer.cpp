@@ -777,15 +777,21 @@ void TCPServer::ProcessRequestQueue()
         // Between addresses that have used equally little (none yet, as a
         // crowd arriving at once), the one holding fewer connections first.
         const QHash<QString, int> held = heldPerAddress();
+        // Requests that need no status page (help, files, refusals) cost next
+        // to nothing and go before pages.
         auto next = m_queue.begin();
         double least = -1;
         int leastHeld = 0;
+        bool leastPage = true;
         for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
             const QString &address = m_elements[size_t(it->index)].remoteIp;
             const double used = recentUse(address);
-            if (least < 0 || used < least || (used == least && held.value(address) < leastHeld)) {
+            const bool page = pathOf(it->text).startsWith(QLatin1String("\\stat"));
+            if (least < 0 || (leastPage && !page)
+                || (page == leastPage && (used < least || (used == least && held.value(address) < leastHeld)))) {
                 least = used;
                 leastHeld = held.value(address);
+                leastPage = page;
                 next = it;
             }
         }
