@@ -162,6 +162,13 @@ void TCPServer::shutDown()
     m_heldTimer.stop();
     m_held.clear();
     m_queue.clear();
+    for (QTcpSocket *socket : m_waiting) {
+        if (socket) {
+            socket->abort();
+            socket->deleteLater();
+        }
+    }
+    m_waiting.clear();
     for (int i = 1; i < kElements; ++i)
         release(i);
 }
@@ -339,26 +346,48 @@ bool TCPServer::evict(const QString &address)
 void TCPServer::socket_ConnectionRequest()
 {
     try {
-        while (m_listener.hasPendingConnections()) {
+        for (;;) {
+            // Newcomers wait in a line of our own, so that a place that frees
+            // goes to the one whose address holds the fewest connections, not
+            // to the first of a crowd that arrived just before it.
+            while (m_waiting.size() < size_t(kMaxWaiting) && m_listener.hasPendingConnections()) {
+                QTcpSocket *socket = m_listener.nextPendingConnection();
+                if (!socket)
+                    break;
+                m_waiting.push_back(socket);
+            }
+            for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+                QTcpSocket *socket = *it;
+                if (socket && socket->state() == QAbstractSocket::ConnectedState && !socket->peerAddress().isNull()) {
+                    ++it;
+                    continue;
+                }
+                // Reset before we took it: nobody to answer, and no address to count it under.
+                if (socket) {
+                    socket->abort();
+                    socket->deleteLater();
+                }
+                it = m_waiting.erase(it);
+            }
+            if (m_waiting.empty())
+                return;
             int index = chooseElement();
             if (index == 0 && evict())
                 index = chooseElement();
             if (index == 0) {
                 // Every element carries a request that is still arriving or being
-                // answered: the newcomer waits in the listener until one frees.
+                // answered: the newcomers wait until one frees.
                 if (!m_poolRetry.isActive())
                     m_poolRetry.start(50);
                 return;
             }
-            QTcpSocket *socket = m_listener.nextPendingConnection();
-            if (!socket)
-                return;
-            if (socket->state() != QAbstractSocket::ConnectedState || socket->peerAddress().isNull()) {
-                // Reset before we took it: nobody to answer, and no address to count it under.
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
+            const QHash<QString, int> holding = heldPerAddress();
+            auto next = m_waiting.begin();
+            for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it)
+                if (holding.value(peerText(**it)) < holding.value(peerText(**next)))
+                    next = it;
+            QTcpSocket *socket = *next;
+            m_waiting.erase(next);
             const QString address = peerText(*socket);
             if (heldPerAddress().value(address) >= m_maxPerAddress && !evict(address)) {
                 RefusalLog::Log(kProgramName,
@@ -646,7 +675,7 @@ void TCPServer::dropReply(int index, const QString &why)
 
 void TCPServer::takePending()
 {
-    if (m_listener.hasPendingConnections())
+    if (m_listener.hasPendingConnections() || !m_waiting.empty())
         QTimer::singleShot(0, this, &TCPServer::socket_ConnectionRequest);
 }
 
@@ -748,15 +777,21 @@ void TCPServer::ProcessRequestQueue()
         // Between addresses that have used equally little (none yet, as a
         // crowd arriving at once), the one holding fewer connections first.
         const QHash<QString, int> held = heldPerAddress();
+        // Requests that need no status page (help, files, refusals) cost next
+        // to nothing and go before pages.
         auto next = m_queue.begin();
         double least = -1;
         int leastHeld = 0;
+        bool leastPage = true;
         for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
             const QString &address = m_elements[size_t(it->index)].remoteIp;
             const double used = recentUse(address);
-            if (least < 0 || used < least || (used == least && held.value(address) < leastHeld)) {
+            const bool page = pathOf(it->text).startsWith(QLatin1String("\\stat"));
+            if (least < 0 || (leastPage && !page)
+                || (page == leastPage && (used < least || (used == least && held.value(address) < leastHeld)))) {
                 least = used;
                 leastHeld = held.value(address);
+                leastPage = page;
                 next = it;
             }
         }

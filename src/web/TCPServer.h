@@ -203,6 +203,9 @@ private:
     QTcpServer m_listener;
     std::array<Element, kElements> m_elements;
     std::deque<QueueItem> m_queue;
+    // Connections taken from the listener that wait for an element.
+    static constexpr int kMaxWaiting = 32;
+    std::deque<QPointer<QTcpSocket>> m_waiting;
     QTimer ServerTimer;
     QTimer m_poolRetry;
     QTimer m_heldTimer;
