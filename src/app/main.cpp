@@ -8,6 +8,7 @@
 #include "bridge/BridgeRegistration.h"
 #include "web/TCPServer.h"
 #include "web/WebRegistration.h"
+#include "script/Interpreter.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -26,6 +27,8 @@ int sSignalPipe[2] = {-1, -1};
 void onTerminateSignal(int)
 {
     gStopSignalled = 1;
+    // A script that loops never returns to the event loop: it ends at its next statement.
+    Interpreter::requestStop();
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(sSignalPipe[1], &byte, 1);
 }
@@ -59,6 +62,9 @@ void installSignalHandlers(QObject* owner)
 
 int main(int argc, char* argv[])
 {
+    // Under a file-size limit a write past it must fail like a full disk (old file and backup
+    // kept, a log entry), not end the process before anything is saved.
+    ::signal(SIGXFSZ, SIG_IGN);
     // Without a display the program runs headless: no tray icon, every prompt answered by default.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

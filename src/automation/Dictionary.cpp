@@ -4,6 +4,7 @@
 
 namespace {
 constexpr qint32 kElementNotFound = 32811;
+constexpr qint64 kEmptyBytes = qint64(sizeof(Dictionary)) + 2048;
 
 // An entry's key and item, its slot in the index and the index's copy of the key.
 qint64 entryBytes(const QString &indexKey)
@@ -15,6 +16,8 @@ qint64 entryBytes(const QString &indexKey)
 Dictionary::Dictionary(CompareMode mode)
     : m_mode(mode)
 {
+    // The object, and the first block of its index, which even one key takes.
+    m_held.add(kEmptyBytes);
 }
 
 void Dictionary::describe(DispatchTable<Dictionary> &t)
@@ -135,7 +138,7 @@ void Dictionary::removeAll()
     m_keys.clear();
     m_items.clear();
     m_index.clear();
-    m_held.clear();
+    m_held.drop(m_held.bytes() - kEmptyBytes);
 }
 
 void Dictionary::renameKey(const Variant &oldKey, const Variant &newKey)

@@ -1,5 +1,7 @@
 #include "automation/Latin1Case.h"
 
+#include "automation/AnsiCodePage.h"
+
 namespace Latin1Case {
 
 namespace {
@@ -16,6 +18,23 @@ bool isSmall(char16_t u)
     return (u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7);
 }
 
+bool inCodePage(QChar c)
+{
+    return AnsiCodePage::fromUnicode(c) != '?';
+}
+
+// A character beyond Latin-1 takes its mapping when that stays beyond Latin-1, and, for a
+// character of the code page, when the code page holds the mapped one too: "ƒ" (byte 0x83)
+// has a capital the code page lacks, which a file would get as "?".
+QChar mappedBeyondLatin1(QChar c, QChar mapped)
+{
+    if (mapped.unicode() <= 0xFF)
+        return c;
+    if (inCodePage(c) && !inCodePage(mapped))
+        return c;
+    return mapped;
+}
+
 } // namespace
 
 QChar upper(QChar c)
@@ -23,8 +42,7 @@ QChar upper(QChar c)
     const char16_t u = c.unicode();
     if (u <= 0xFF)
         return isSmall(u) ? QChar(char16_t(u - 0x20)) : c;
-    const QChar mapped = c.toUpper();
-    return mapped.unicode() > 0xFF ? mapped : c;
+    return mappedBeyondLatin1(c, c.toUpper());
 }
 
 QChar lower(QChar c)
@@ -32,8 +50,7 @@ QChar lower(QChar c)
     const char16_t u = c.unicode();
     if (u <= 0xFF)
         return isCapital(u) ? QChar(char16_t(u + 0x20)) : c;
-    const QChar mapped = c.toLower();
-    return mapped.unicode() > 0xFF ? mapped : c;
+    return mappedBeyondLatin1(c, c.toLower());
 }
 
 

@@ -7,7 +7,8 @@
 // Latin-1 map to each other one for one ("ß" and "ÿ" have no capital there and
 // stay as they are), so a text never changes its length or leaves the 8-bit
 // range by changing case. Characters beyond Latin-1 (only scripts make them)
-// take their simple Unicode mapping when it stays beyond Latin-1.
+// take their simple Unicode mapping when it stays beyond Latin-1 and, for a character of the
+// code page, inside the code page ("ƒ" stays as it is).
 namespace Latin1Case {
 
 QChar upper(QChar c);

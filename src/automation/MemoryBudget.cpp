@@ -58,11 +58,15 @@ void MemoryBudget::checkLongWork()
 
 void MemoryBudget::TextBuilder::grow(qint64 chars)
 {
-    // Half as much again as held, so that a long build reallocates seldom.
+    // Half as much again as held, so that a long build reallocates seldom. While
+    // the text moves to its new block both blocks are held: the new one is checked whole.
     const qint64 held = m_text.capacity();
     const qint64 wanted = std::max<qint64>(chars, held + held / 2 + 64);
-    checkString(chars - held);
-    const qint64 capacity = fits((wanted - held) * qint64(sizeof(QChar))) ? wanted : chars;
+    checkString(chars);
+    // Near the budget: what is left of it, so that growing to the end is not one copy per piece.
+    const qint64 capacity = fits(wanted * qint64(sizeof(QChar)))
+        ? wanted
+        : std::max(chars, (sBudget - s_used) / qint64(sizeof(QChar)));
     m_text.reserve(qsizetype(capacity));
     m_held.recount(qint64(m_text.capacity()) * qint64(sizeof(QChar)));
 }

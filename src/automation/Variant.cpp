@@ -505,7 +505,7 @@ VbArray::VbArray(std::vector<Bound> bounds)
     }
     if (n > 50'000'000)
         throw VbError(VbErr::OutOfMemory);
-    MemoryBudget::checkArray(qint64(n));
+    MemoryBudget::checkArray(qint64(n) + 4);
     m_data.resize(n);
     countSlots();
 }

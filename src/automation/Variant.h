@@ -267,7 +267,12 @@ private:
             bytes = now;
         }
     } m_slotBytes;
-    void countSlots() { m_slotBytes.set(qint64(m_data.size()) * qint64(sizeof(Variant))); }
+    // The slots, and the array's own block and bounds besides.
+    void countSlots()
+    {
+        m_slotBytes.set(qint64(m_data.size()) * qint64(sizeof(Variant))
+                        + qint64(sizeof(VbArray) + 32 + m_bounds.size() * sizeof(Bound)));
+    }
 
     std::vector<Bound> m_bounds;
     std::vector<Variant> m_data;

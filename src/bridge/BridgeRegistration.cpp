@@ -17,6 +17,7 @@
 #include "host/HostHooks.h"
 
 #include "core/CoreHooks.h"
+#include "script/Interpreter.h"
 
 #include "automation/ClassRegistry.h"
 
@@ -55,6 +56,7 @@ void registerBridgeSubsystem()
     CoreHooks &core = Hooks();
     core.initReceiveMessages = [] { InitReceiveMessages(); };
     core.addTags = [] { AddAllTags(); };
+    core.stopScripts = [] { Interpreter::requestStop(); };
     // A hook already there (the dispatch trace of tests) keeps seeing every text.
     core.readMessage = [before = core.readMessage](const QString &text) {
         if (before)

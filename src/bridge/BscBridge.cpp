@@ -41,21 +41,6 @@ QString stateBody(const BscEndpoint &e)
     return BscStateBody(e.code, e.isIndex());
 }
 
-// The device code a sub-UID number stands for; empty when none.
-QString codeOfNumber(int number, const PointTables &tables)
-{
-    const int vhc = tables.VarsHouseCode();
-    if (number <= 64)
-        return QString(QChar(vhc)) + QString::number(number);
-    if (number <= 128)
-        return QString(QChar(vhc + 1)) + QString::number(number - 64);
-    const int m = (number - 129) / 16;
-    const QStringList keys = tables.ModuleKeys();
-    if (m >= keys.size())
-        return QString();
-    return keys.at(m) + QString::number(((number - 1) & 15) + 1);
-}
-
 } // namespace
 
 QString BscStateBody(const QString &code, bool withLevel)
@@ -163,11 +148,35 @@ std::vector<BscEndpoint> ControllerEndpoints()
     return BscEndpoints::instance().all();
 }
 
-void BSCCmd(const QString &target, const QString &id, const QString &, const QString &levelText)
+BscCommand::BscCommand(const QString &target) : m_pattern(TargetPattern::fromTarget(target)) {}
+
+BscCommand::~BscCommand()
 {
     try {
-        const std::optional<TargetPattern> pattern = TargetPattern::fromTarget(target);
-        if (!pattern)
+        BscWriteQueue &writes = CommAndTimer::instance().Writes;
+        for (const QString &code : m_order) {
+            const auto own = m_own.constFind(code);
+            const bool ownIsLater = own != m_own.constEnd() && (!m_wildcarded.contains(code) || own->block > m_wildcardBlock);
+            writes.add(code.left(1), code.mid(1), kSetValue, ownIsLater ? own->level : m_wildcardLevel);
+        }
+    } catch (...) {
+        PendingError::capture();
+        LogError(kProgramName, QStringLiteral("SetBSCPoint"));
+    }
+}
+
+void BscCommand::named(const QString &code)
+{
+    if (!m_named.contains(code)) {
+        m_named.insert(code);
+        m_order.push_back(code);
+    }
+}
+
+void BscCommand::block(const QString &id, const QString &levelText)
+{
+    try {
+        if (!m_pattern)
             return;
         // A level beyond 16 bits raises the overflow that the handler logs;
         // one below 0 would reach the controller as a large unsigned value.
@@ -175,34 +184,46 @@ void BSCCmd(const QString &target, const QString &id, const QString &, const QSt
         if (level < 0)
             throw VbError(VbErr::Overflow);
         const PointTables &tables = Points();
+        ++m_block;
 
         if (id == QLatin1String("*")) {
-            BscEndpoints &endpoints = BscEndpoints::instance();
-            const std::optional<std::vector<int>> selected = endpoints.matching(*pattern);
-            if (!selected) {
-                RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd: too many targets to match, commands refused"),
-                                QStringLiteral("bsc-cmd-work"));
-                return;
+            // Every "*" block of a message selects the same endpoints: the
+            // first walks them, a later one only sets the level they take.
+            if (m_wildcardBlock < 0) {
+                BscEndpoints &endpoints = BscEndpoints::instance();
+                const std::optional<std::vector<int>> selected = endpoints.matching(*m_pattern);
+                if (!selected) {
+                    RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd: too many targets to match, commands refused"),
+                                    QStringLiteral("bsc-cmd-work"));
+                    return;
+                }
+                for (const int i : *selected) {
+                    const QString &code = endpoints.writeCode(i);
+                    if (code.isEmpty())
+                        continue;
+                    m_wildcarded.insert(code);
+                    named(code);
+                }
             }
-            // Writes only queue, so the list cannot change under this walk.
-            const std::vector<BscEndpoint> &all = endpoints.all();
-            for (const int i : *selected)
-                SetBSCPoint(all[size_t(i)].number, kSetValue, level);
+            m_wildcardLevel = level;
+            m_wildcardBlock = m_block;
             return;
         }
 
         const int k = FromHexPair(id);
         if (k < 1)
             return;
-        const QString code = codeOfNumber(k, tables);
+        const QString code = BscEndpoints::codeOfNumber(k, tables);
         if (code.isEmpty())
             return;
         const DeviceClassPtr device = HostAccess::DeviceOfCode(code);
         if (!device)
             return;
         const std::optional<BscEndpoint> e = BscEndpoint::derive(*device, code, tables);
-        if (e && e->matches(*pattern))
-            SetBSCPoint(k, kSetValue, level);
+        if (e && e->matches(*m_pattern)) {
+            m_own.insert(code, {level, m_block});
+            named(code);
+        }
     } catch (...) {
         PendingError::capture();
         RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd"), QStringLiteral("bsc-cmd-error"));
@@ -211,13 +232,18 @@ void BSCCmd(const QString &target, const QString &id, const QString &, const QSt
     }
 }
 
+void BSCCmd(const QString &target, const QString &id, const QString &, const QString &levelText)
+{
+    BscCommand(target).block(id, levelText);
+}
+
 void SetBSCPoint(int number, int command, int level)
 {
     try {
         if (number < 1)
             return;
         const PointTables &tables = Points();
-        const QString code = codeOfNumber(number, tables);
+        const QString code = BscEndpoints::codeOfNumber(number, tables);
         if (code.isEmpty() || DefinedDevice(code, tables).isEmpty())
             return;
         CommAndTimer::instance().Writes.add(code.left(1), code.mid(1), command, level);

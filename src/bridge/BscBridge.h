@@ -1,6 +1,12 @@
 #pragma once
 
 #include "bridge/BscEndpoint.h"
+#include "bridge/TargetPattern.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <optional>
 
 #include <QString>
 
@@ -20,8 +26,42 @@ void BSCQuery(const QString &target, const QString &asker = QString());
 std::vector<BscEndpoint> ControllerEndpoints();
 // The body of an event or reply: "State", and "Level" for variables.
 QString BscStateBody(const QString &code, bool withLevel);
-// Carries out one "output.state" block of a command: ID "*" or one sub-UID in
-// hex.
+// The blocks of one command message, carried out in order. The writes reach
+// the write queue when the message is done (when this goes): each point once,
+// where it was first named, with the level of the last block that named it,
+// which is what writing them block by block into the queue would leave. So a
+// message of many "*" blocks costs one walk of its endpoints, not one per block.
+class BscCommand
+{
+public:
+    explicit BscCommand(const QString &target);
+    ~BscCommand();
+    BscCommand(const BscCommand &) = delete;
+    BscCommand &operator=(const BscCommand &) = delete;
+
+    // One "output.state" block: ID "*" or one sub-UID in hex. A fault is
+    // logged and ends only this block.
+    void block(const QString &id, const QString &levelText);
+
+private:
+    struct Own
+    {
+        int level = 0;
+        int block = 0;
+    };
+    void named(const QString &code);
+
+    std::optional<TargetPattern> m_pattern;
+    std::vector<QString> m_order;
+    QSet<QString> m_named;
+    QHash<QString, Own> m_own;        // points named by their own ID
+    QSet<QString> m_wildcarded;       // points the "*" blocks select
+    int m_wildcardLevel = 0;
+    int m_wildcardBlock = -1;         // the last "*" block, -1 before any
+    int m_block = 0;
+};
+
+// Carries out one "output.state" block of a command on its own.
 void BSCCmd(const QString &target, const QString &id, const QString &state, const QString &level);
 // Writes a point, given by its sub-UID number, through the plug-in; writes
 // after the first of a burst go one per turn of the event loop.

@@ -1,5 +1,6 @@
 #include "bridge/BscEndpoints.h"
 
+#include "bridge/BscNaming.h"
 #include "bridge/HostAccess.h"
 #include "bridge/PointTables.h"
 #include "bridge/TargetPattern.h"
@@ -37,6 +38,20 @@ size_t tablesHash(const PointTables &tables)
 
 } // namespace
 
+QString BscEndpoints::codeOfNumber(int number, const PointTables &tables)
+{
+    const int vhc = tables.VarsHouseCode();
+    if (number <= 64)
+        return QString(QChar(vhc)) + QString::number(number);
+    if (number <= 128)
+        return QString(QChar(vhc + 1)) + QString::number(number - 64);
+    const int m = (number - 129) / 16;
+    const QStringList keys = tables.ModuleKeys();
+    if (m >= keys.size())
+        return QString();
+    return keys.at(m) + QString::number(((number - 1) & 15) + 1);
+}
+
 BscEndpoints &BscEndpoints::instance()
 {
     static BscEndpoints endpoints;
@@ -54,22 +69,25 @@ BscEndpoints::Inputs BscEndpoints::current() const
     return in;
 }
 
-void BscEndpoints::reset()
+void BscEndpoints::forget()
 {
     m_built = false;
     m_all.clear();
     m_lowered.clear();
+    m_writeCodes.clear();
     m_selected.clear();
+}
+
+void BscEndpoints::reset()
+{
+    forget();
     m_budget = kMatchBudget;
     m_burst.invalidate();
 }
 
 void BscEndpoints::rebuild()
 {
-    m_built = false;
-    m_all.clear();
-    m_lowered.clear();
-    m_selected.clear();
+    forget();
     m_inputs = current();
     const PointTables &tables = Points();
     Application &host = HostAccess::Host();
@@ -82,6 +100,8 @@ void BscEndpoints::rebuild()
         if (const std::optional<BscEndpoint> e = BscEndpoint::ofDevice(*device, tables)) {
             m_all.push_back(*e);
             m_lowered.push_back({e->infoLocation(), e->infoName(), e->infoKind()});
+            const QString code = e->number >= 1 ? codeOfNumber(e->number, tables) : QString();
+            m_writeCodes.push_back(code.isEmpty() || BscNaming::DefinedDevice(code, tables).isEmpty() ? QString() : code);
         }
     }
     m_built = true;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+class PointTables;
 class TargetPattern;
 
 // The controller's endpoints among the host devices, in host device order,
@@ -30,6 +31,12 @@ public:
     // Positions in all() of the endpoints the pattern selects; nothing when
     // the burst's matching budget is spent (the caller refuses the request).
     std::optional<std::vector<int>> matching(const TargetPattern &pattern);
+    // The point code that SetBSCPoint writes for the endpoint at `position`
+    // of all() (derived with the list); empty when its number names no point
+    // in use (X10 units among them).
+    const QString &writeCode(int position) const { return m_writeCodes[size_t(position)]; }
+    // The device code a sub-UID number stands for; empty when none.
+    static QString codeOfNumber(int number, const PointTables &tables);
     // Forgets the list, and the budget is kMatchBudget again (tests).
     void reset();
     // The endpoint tests allowed per burst; changed only by tests.
@@ -42,7 +49,7 @@ private:
         QString name;
         QString kind;
     };
-    bool stale() const;
+    void forget();
     void rebuild();
     // The inputs the list was derived from.
     struct Inputs
@@ -60,6 +67,7 @@ private:
     bool m_built = false;
     std::vector<BscEndpoint> m_all;
     std::vector<Lowered> m_lowered;
+    std::vector<QString> m_writeCodes;
     QHash<QString, std::vector<int>> m_selected;
     QElapsedTimer m_burst;
     qint64 m_burstWork = 0;

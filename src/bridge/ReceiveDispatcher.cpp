@@ -65,6 +65,7 @@ void bscCommand(const XapMessage &msg)
     // earlier one set, and the write queue keeps only the latest value.
     const int most = int(BscEndpoints::instance().all().size());
     QSet<QString> seen;
+    BscCommand command(msg.MsgTarget());
     const QString base = QStringLiteral("output.state");
     int n = msg.GetItem(base, QStringLiteral("ID")) == kUnknown ? 1 : 0;
     for (int handled = 0;; ++n) {
@@ -90,7 +91,7 @@ void bscCommand(const XapMessage &msg)
         }
         seen.insert(key);
         ++handled;
-        BSCCmd(msg.MsgTarget(), id, state, level);
+        command.block(id, level);
     }
 }
 

@@ -128,6 +128,11 @@ void InitDeviceDictionary()
 
 void SaveDeviceDictionary()
 {
+    // A released dictionary would be written as empty sections over the tagged records.
+    if (!gDeviceDictionary) {
+        LogError(kProgramName, QStringLiteral("SaveDeviceDictionary not written: the tagged devices are gone"));
+        return;
+    }
     try {
         Application &host = HostAccess::Host();
         QString file = kFile;
@@ -139,7 +144,7 @@ void SaveDeviceDictionary()
         // as two names and lose its value, so it is stored with "," instead.
         int renamed = 0;
         const auto storedName = [](const Variant &key) { return key.toString().replace(QLatin1Char(';'), QLatin1Char(',')); };
-        if (gDeviceDictionary) {
+        {
             const std::vector<Variant> keys = gDeviceDictionary->keyList();
             const std::vector<Variant> items = gDeviceDictionary->itemList();
             for (size_t i = 0; i < keys.size(); ++i) {
@@ -175,7 +180,10 @@ void SaveDeviceDictionary()
         if (renamed > 0)
             LogError(kProgramName, QStringLiteral("SaveDeviceDictionary: ") + QString::number(renamed)
                                        + QStringLiteral(" item name(s) holding \";\" stored with \",\""));
-        host.FlushIniCache();
+        // At Exit the host form's unload flushes right after the device store: each file is
+        // written once, so its backup keeps the version from before the run.
+        if (!gShuttingDown)
+            host.FlushIniCache();
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("SaveDeviceDictionary"));

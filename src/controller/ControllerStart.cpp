@@ -6,6 +6,7 @@
 #include "Protocol.h"
 
 #include "core/Globals.h"
+#include "core/Shutdown.h"
 
 #include <exception>
 
@@ -70,8 +71,8 @@ QString ControllerStart::FindCPUQX()
     gPlugin.DiscoveryComplete = false;
     auto timedOut = [&](const QString& text) {
         gPlugin.InterfaceStatusWord = 1;
-        // A wait cut short by Exit is no fault of the controller.
-        if (!gShuttingDown)
+        // A wait cut short by Exit or its user is no fault of the controller.
+        if (!Shutdown::waitsEnding())
             LogControllerError(kType, text);
         result = kTimeout;
         ++failures;

@@ -27,3 +27,20 @@ void PluginSettings::save(const QString& key, const QString& value)
 {
     SavePluginSetting(kFile, kSection, key, value);
 }
+
+int PluginSettings::wholeNumber(const QString& text, int low)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 5)
+        return -1;
+    for (const QChar c : t)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+    const int v = t.toInt();
+    return v >= low && v <= 65535 ? v : -1;
+}
+
+int PluginSettings::pollInterval(const QString& text)
+{
+    return wholeNumber(text, 0);
+}

@@ -14,4 +14,14 @@ void SavePluginSetting(const QString& file, const QString& section, const QStrin
 // The plug-in's own section.
 QString setting(const QString& key, const QString& def);
 void save(const QString& key, const QString& value);
+
+// A whole number from `low` to 65535 written in digits (blanks around
+// allowed), or -1: a port or an interval as typed in the dialog or on the page.
+int wholeNumber(const QString& text, int low);
+// The variable poll interval as typed in the dialog or on the status page:
+// milliseconds from 1 to 65535, or 0 for no polling; -1 for anything else.
+int pollInterval(const QString& text);
+// What both say when they refuse one.
+inline const QString kPollIntervalRule =
+    QStringLiteral("The poll interval must be a whole number of milliseconds from 1 to 65535, or 0 for no polling");
 } // namespace PluginSettings

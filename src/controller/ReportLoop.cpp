@@ -15,6 +15,7 @@
 
 #include "automation/VbString.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -259,6 +260,7 @@ void ReportLoop::LearnIRPrompt(long location)
                             + QString::number(location) + "\nPress OK to start learning.",
                         QMessageBox::Ok);
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
+        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [&box] { box.reject(); });
         box.exec();
     }
     m_parts.ir.LearnIREnd();
@@ -309,8 +311,10 @@ void ReportLoop::runTool()
     QObject::connect(&tool, &QProcess::errorOccurred, &wait, &QEventLoop::quit);
     tool.setProgram(path);
     tool.start();
-    if (tool.waitForStarted(5000))
+    if (tool.waitForStarted(5000)) {
+        Shutdown::WaitScope waiting(Shutdown::Wait::ToolRun, wait);
         wait.exec();
+    }
     else
         LogControllerError(kProgramName, "The controller's programming tool could not be started: " + path);
 }

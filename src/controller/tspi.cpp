@@ -500,11 +500,13 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
             LogControllerError(kProgramName, "SetIO: no controller variable for device " + code);
             return;
         }
-        ignoring([&] {
-            if (PluginHost::DeviceValue(code) != level)
-                PluginHost::hs("SetDeviceLastChange", {Variant(code), Variant::fromDate(VbDate::oleNow())});
-        });
-        QExec(dv, QString::number(house), QString::number(n), 19, level, data1, data2);
+        bool changes = false;
+        ignoring([&] { changes = PluginHost::DeviceValue(code) != level; });
+        // A value the controller did not take is not announced as set.
+        if (!QExec(dv, QString::number(house), QString::number(n), 19, level, data1, data2))
+            return;
+        if (changes)
+            ignoring([&] { PluginHost::hs("SetDeviceLastChange", {Variant(code), Variant::fromDate(VbDate::oleNow())}); });
         // The State goes with the value, as the poll stores it, so the event of the change carries both new.
         ignoring([&] {
             PluginHost::hs("SetDeviceStatusNoReport",
@@ -536,8 +538,8 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
         LogControllerError(kProgramName, "SetIO: level " + QString::number(value) + " for " + code + " clamped to 0-255");
         value = qBound(0, value, 255);
     }
-    ignoring([&] { setOutput(code, value); });
-    QExec(dv, housecode, DeviceCode, 101, value, module, point);
+    if (QExec(dv, housecode, DeviceCode, 101, value, module, point))
+        ignoring([&] { setOutput(code, value); });
 }
 
 Variant tspi::GetUnit(qint16 unitnum)

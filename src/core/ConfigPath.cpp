@@ -32,3 +32,12 @@ QString ConfigFile(const QString& name)
 {
     return ResolvePathNoCase(gAppPath, QStringLiteral("Config/") + name);
 }
+
+QString ProgramRelative(const QString& path)
+{
+    const QString clean = QDir::cleanPath(path);
+    const QString root = QDir::cleanPath(gAppPath);
+    if (!root.isEmpty() && clean.startsWith(root + QLatin1Char('/')))
+        return clean.mid(root.size() + 1);
+    return QFileInfo(clean).fileName();
+}

@@ -10,3 +10,8 @@ QString ResolvePathNoCase(const QString& dir, const QString& name);
 
 // A file of the Config folder of the program folder (see ResolvePathNoCase).
 QString ConfigFile(const QString& name);
+
+// A path as it may be shown to a client or written to a log read on other
+// machines: relative to the program folder when it lies under it, else its
+// file name alone. Where this machine keeps the program is nobody's business.
+QString ProgramRelative(const QString& path);

@@ -28,6 +28,10 @@ struct CoreHooks
     RequiredHook<bool()> pluginNameFails{"CoreHooks.pluginNameFails"};
     // AddIRTags, AddIOTags, AddXapTags, AddX10Tags; unset in a program without the bridge.
     OptionalHook<void()> addTags;
+    // Ask every running script to end at its next statement; unset in a program without scripts.
+    OptionalHook<void()> stopScripts;
+    // Unload the configuration dialog (without its questions); unset in a program without it.
+    OptionalHook<void()> unloadConfigDialog;
     // The plug-in's ShutdownIO, then release it.
     RequiredHook<void()> shutdownIO{"CoreHooks.shutdownIO"};
     // The plug-in's SelectMenu.

@@ -2,6 +2,7 @@
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/Shutdown.h"
 
 #include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
@@ -235,6 +236,12 @@ void writeChecked(QSaveFile& out, const QByteArray& bytes)
 
 bool IniTool::Save()
 {
+    if (!Shutdown::savesAllowed()) {
+        // A handler still running after Exit began would write over what Exit saves.
+        m_lastError = VbError(75, QStringLiteral("Path/File access error"));
+        LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file + QStringLiteral(" not written: the program is stopping"));
+        return false;
+    }
     struct Row {
         QString header;
         QString key;
@@ -284,16 +291,25 @@ bool IniTool::Save()
         // Both files are written beside their targets and renamed over them only once every
         // byte is known to be on disk: a full disk then leaves the old file and the old backup
         // whole instead of an empty store and a backup of nothing.
-        QSaveFile out(m_file);
-        writeChecked(out, AnsiCodePage::encode(text));
-        std::unique_ptr<QSaveFile> backup;
-        if (QFileInfo::exists(m_file)) {
+        const QByteArray bytes = AnsiCodePage::encode(text);
+        QByteArray previous;
+        // Something else in the file's place fails at the write below, as before.
+        const bool existed = QFileInfo(m_file).isFile();
+        if (existed) {
             QFile old(m_file);
             if (!old.open(QIODevice::ReadOnly))
                 throw VbError(70, QStringLiteral("Permission denied"));
-            const QByteArray previous = old.readAll();
+            previous = old.readAll();
             if (old.error() != QFileDevice::NoError)
                 throw VbError(70, QStringLiteral("Permission denied"));
+            // Nothing changed: the backup keeps the version before the last real change.
+            if (previous == bytes)
+                return true;
+        }
+        QSaveFile out(m_file);
+        writeChecked(out, bytes);
+        std::unique_ptr<QSaveFile> backup;
+        if (existed) {
             backup = std::make_unique<QSaveFile>(m_file + QStringLiteral("_bck"));
             writeChecked(*backup, previous);
         }
@@ -306,7 +322,8 @@ bool IniTool::Save()
     } catch (...) {
         PendingError::capture();
         m_lastError = PendingError::current();
-        if (gPluginHostRegistered)
+        // Exit's saves come after the plug-in has gone; a store they cannot write is reported all the same.
+        if (gPluginHostRegistered || gShuttingDown)
             LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file);
         else
             PendingError::clear();

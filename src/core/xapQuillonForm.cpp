@@ -3,6 +3,7 @@
 #include "core/CoreHooks.h"
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/Shutdown.h"
 #include "core/TrayIcon.h"
 #include "core/Yonder.h"
 #include "core/xap/XapEndpoint.h"
@@ -13,6 +14,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QMenu>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QUrl>
 
@@ -253,19 +255,37 @@ void xapQuillonForm::MenuArray_Click(int index)
 
 void xapQuillonForm::Exit()
 {
-    if (m_loading) {
-        // The start-up's waits end at once on the flag; the rest of Exit waits for it to return.
-        m_exitPending = true;
+    // A second stop while Exit runs (its own steps wait too) changes nothing.
+    if (m_exitRunning)
+        return;
+    if (m_loading || Shutdown::waiting()) {
+        // Inside a wait, the handler that waits still uses what Exit would release: the flag
+        // ends its wait and every other one, and Exit runs once the handler has returned.
         gShuttingDown = true;
+        m_exitPending = true;
+        Hooks().stopScripts.call();
+        Shutdown::endWaits();
+        if (!m_loading && !std::exchange(m_exitScheduled, true)) {
+            QPointer<xapQuillonForm> self(this);
+            Shutdown::whenNoWait([self] {
+                if (!self)
+                    return;
+                self->m_exitScheduled = false;
+                self->Exit();
+            });
+        }
         return;
     }
     const bool deferred = std::exchange(m_exitPending, false);
     if (gShuttingDown && !deferred)
         return;
+    m_exitRunning = true;
+    Shutdown::ExitSaves saves;
     // The watchdog goes first: the plug-in's shutdown pumps events for a while, and a tick
     // then must not find the plug-in gone and recreate it.
     ignoringErrors([this] { Timer1.setEnabled(false); });
     ignoringErrors([] { gShuttingDown = true; });
+    ignoringErrors([] { Hooks().stopScripts.call(); });
     ignoringErrors([] {
         Hooks().shutdownIO.call();
     });
@@ -274,6 +294,8 @@ void xapQuillonForm::Exit()
             m_xap->GetMessage();
     });
     ignoringErrors([this] { m_tray->Update(false); });
+    // The dialog works on the host's objects: it goes before them, as the plug-in selection does.
+    ignoringErrors([] { Hooks().unloadConfigDialog.call(); });
     ignoringErrors([] {
         Hooks().unloadHostForm.call();
     });

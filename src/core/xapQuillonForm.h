@@ -57,4 +57,6 @@ private:
     bool m_drainBusy = false;
     bool m_loading = false;      // the start-up sequence is running (it pumps events)
     bool m_exitPending = false;  // Exit was asked for meanwhile; it runs once start-up returns
+    bool m_exitScheduled = false;  // Exit is due once no handler waits any more
+    bool m_exitRunning = false;    // Exit's steps have begun
 };

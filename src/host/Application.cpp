@@ -23,6 +23,15 @@
 
 namespace {
 
+// A count or position returned as an Integer: past its range it is 6 "Overflow", never a
+// negative number a script would take for a position.
+qint16 integerOf(int n)
+{
+    if (n > std::numeric_limits<qint16>::max() || n < std::numeric_limits<qint16>::min())
+        throw VbError(VbErr::Overflow, VbError::standardDescription(VbErr::Overflow));
+    return qint16(n);
+}
+
 DeviceClassPtr asDevice(const Variant &item)
 {
     return item.isObject() ? std::dynamic_pointer_cast<DeviceClass>(item.rawObject()) : nullptr;
@@ -256,7 +265,7 @@ CollectionPtr Application::GetDeviceList()
 
 qint16 Application::DeviceCount()
 {
-    return qint16(DeviceCollection().count());
+    return integerOf(DeviceCollection().count());
 }
 
 DeviceClassPtr Application::addDevice(const QString &name)
@@ -278,12 +287,9 @@ DeviceClassPtr Application::addDevice(const QString &name)
 qint16 Application::NewDevice(QString &name)
 {
     return trapped<qint16>(QStringLiteral("NewDevice"), 0, [&] {
+        // Past the Integer's range the device is made, but its position cannot be told.
         addDevice(name);
-        // The count is an Integer: past its range the device is made, but its position cannot be told.
-        const int count = DeviceCollection().count();
-        if (count > std::numeric_limits<qint16>::max())
-            throw VbError(VbErr::Overflow, VbError::standardDescription(VbErr::Overflow));
-        return qint16(count);
+        return integerOf(DeviceCollection().count());
     });
 }
 
@@ -334,16 +340,22 @@ int Application::eventIndex(const QString &eventName) const
 qint16 Application::NewEvent(QString &name)
 {
     return trapped<qint16>(QStringLiteral("NewEvent"), 0, [&] {
-        auto event = std::make_shared<EventClass>();
-        event->storeField(EventClass::F_name, Variant(name));
-        EventCollection().add(Variant(ObjectPtr(event)));
-        return qint16(EventCollection().count());
+        addEvent(name);
+        return integerOf(EventCollection().count());
     });
 }
 
 EventClassPtr Application::NewEventEx(QString &name)
 {
-    return trapped<EventClassPtr>(QStringLiteral("NewEventEx"), nullptr, [&] { return eventAt(NewEvent(name)); });
+    return trapped<EventClassPtr>(QStringLiteral("NewEventEx"), nullptr, [&] { return addEvent(name); });
+}
+
+EventClassPtr Application::addEvent(const QString &name)
+{
+    auto event = std::make_shared<EventClass>();
+    event->storeField(EventClass::F_name, Variant(name));
+    EventCollection().add(Variant(ObjectPtr(event)));
+    return event;
 }
 
 EventClassPtr Application::GetEvent(qint16 &index)
@@ -353,7 +365,7 @@ EventClassPtr Application::GetEvent(qint16 &index)
 
 qint16 Application::GetEventIndex(QString &eventName)
 {
-    return trapped<qint16>(QStringLiteral("GetEventIndex"), 0, [&] { return qint16(eventIndex(eventName)); });
+    return trapped<qint16>(QStringLiteral("GetEventIndex"), 0, [&] { return integerOf(eventIndex(eventName)); });
 }
 
 EventClassPtr Application::GetEventEx(QString &eventName)
@@ -390,7 +402,7 @@ void Application::DisableEvent(QString &evname)
 
 qint16 Application::EventCount()
 {
-    return qint16(EventCollection().count());
+    return integerOf(EventCollection().count());
 }
 
 CollectionPtr Application::GetEventList()

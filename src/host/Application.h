@@ -163,6 +163,7 @@ private:
 
     DeviceClassPtr deviceByName(const QString &locationAndName, int *position) const;
     EventClassPtr eventAt(int position) const;
+    EventClassPtr addEvent(const QString &name); // appended to the collection
     int eventIndex(const QString &eventName) const;
     void fireCallbacks(int slot, const QStringList &texts);
     void runStatusScripts(const QString &dev, qint16 status);

@@ -8,6 +8,7 @@
 #include "host/clsString.h"
 
 #include "core/CWaitNDispatch.h"
+#include "core/Shutdown.h"
 #include "core/Globals.h"
 #include "core/Logging.h"
 
@@ -176,6 +177,7 @@ void Application::WaitSecs(Variant &secs)
 
 void Application::WaitEvents()
 {
+    Shutdown::WaitScope waiting(Shutdown::Wait::ScriptEvents);
     QCoreApplication::processEvents();
 }
 

@@ -196,6 +196,11 @@ void DeviceStore::ReadIRDevices()
 
 void DeviceStore::SaveDevices()
 {
+    // Released collections would be written as an empty store over the real one.
+    if (!hs || !DeviceCollectionExists()) {
+        LogError(kProgramName, QStringLiteral("SaveDevices not written: the host's devices are gone"));
+        return;
+    }
     QString sectionName = kPluginDevices;
     QString file = kStoreFile;
     hs->ClearINISection(sectionName, file);
@@ -238,12 +243,13 @@ void DeviceStore::SaveDevices()
             LogError(kProgramName, QStringLiteral("SaveDevices stored ") + QString::number(changedTexts)
                                        + QStringLiteral(" text(s) with \";\" written as \",\""));
     };
-    sectionName = kIRDevices;
-    hs->ClearINISection(sectionName, file);
+    // IR slots never read leave their lines as they are.
     if (!gIRSlots) {
         logChangedTexts();
         return;
     }
+    sectionName = kIRDevices;
+    hs->ClearINISection(sectionName, file);
     int n = 0;
     for (const Variant &item : gIRSlots->items()) {
         const QString key = QStringLiteral("R") + QString::number(n++);

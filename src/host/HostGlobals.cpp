@@ -66,6 +66,11 @@ CollectionPtr DeviceCollectionPtr()
     return created(gDevices);
 }
 
+bool DeviceCollectionExists()
+{
+    return gDevices != nullptr;
+}
+
 Collection &DeviceCollection()
 {
     return *created(gDevices);

@@ -59,6 +59,8 @@ extern bool gUseSerialComm;
 // Created on first use by whoever needs them first.
 Collection &DeviceCollection();
 CollectionPtr DeviceCollectionPtr();
+// False before the host form made it and once its unload released it.
+bool DeviceCollectionExists();
 Collection &EventCollection();
 CollectionPtr EventCollectionPtr();
 // Slot 0 to 6 of the event-callback table.

@@ -13,6 +13,7 @@
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/Shutdown.h"
 
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
@@ -137,6 +138,9 @@ void Setup::App_Initialize()
     gCommPort = QStringLiteral("1");
     gSerialIPAddress.clear();
 
+    // The device collection exists from here on, also with no device: the store's save
+    // takes a missing one for a host already released.
+    DeviceCollection();
     try {
         CreateFolders(QDir(gAppPath).filePath(QStringLiteral("Data/") + kProgramName + QStringLiteral("/x")));
         if (!InitDevices()) {
@@ -177,6 +181,8 @@ void Setup::Form_Unload()
 
 void Setup::App_Terminate()
 {
+    // The host form goes only at Exit: these are Exit's own saves.
+    Shutdown::ExitSaves saves;
     ignoringErrors([this] { SaveDevices(); });
     ignoringErrors([] {
         if (hs)

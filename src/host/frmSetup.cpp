@@ -9,6 +9,7 @@
 #include "core/Globals.h"
 #include "core/IniTool.h"
 #include "core/Logging.h"
+#include "core/Shutdown.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -272,6 +273,8 @@ void frmSetup::aRetrievePlugins_Click()
 
 void frmSetup::Form_unload()
 {
+    // Closed by its user or by Exit: either way its own save.
+    Shutdown::ExitSaves saves;
     trapped(QStringLiteral("Form_UnLoad"), [&] {
         IniTool *ini = settingsIni();
         if (!ini)

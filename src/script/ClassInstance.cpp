@@ -11,7 +11,7 @@ ClassInstance::ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<
     , m_module(std::move(module))
     , m_def(def)
     , m_program(std::move(program))
-    , m_held(qint64(sizeof(ClassInstance) + def->fields.size() * sizeof(Variant)))
+    , m_held(qint64(sizeof(ClassInstance) + 64 + def->fields.size() * sizeof(Variant))) // with its control block
     , m_fields(def->fields.size())
 {
 }

@@ -232,9 +232,11 @@ void Interpreter::checkDeadline()
 
 void Interpreter::checkLongWork()
 {
-    s_checkDeadlineNow = false;
-    // The innermost run's deadline is never later than an outer one's.
-    if (std::chrono::steady_clock::now() > activeDeadline())
+    s_checkDeadlineNow = s_stopRequested.load();
+    if (runningDeadlines().empty())
+        return;
+    // The innermost run's deadline is never later than an outer one's; a stop ends every run.
+    if (s_stopRequested || std::chrono::steady_clock::now() > activeDeadline())
         throw ScriptAbort{ScriptAbort::Timeout, 0};
 }
 

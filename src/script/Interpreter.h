@@ -6,6 +6,7 @@
 #include "ScriptError.h"
 #include "ScriptModule.h"
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -88,6 +89,14 @@ public:
     static std::chrono::steady_clock::time_point activeDeadline();
     // The next statement of any engine looks at the clock (a host member waited up to the deadline).
     static void checkDeadlineSoon() { s_checkDeadlineNow = true; }
+    // The program is stopping: every run in progress, and any started later, ends at its next
+    // statement as at its time-out. Safe to call from a signal handler.
+    static void requestStop()
+    {
+        s_stopRequested = true;
+        s_checkDeadlineNow = true;
+    }
+    static bool stopRequested() { return s_stopRequested; }
     // Built-ins call this every so often inside a long loop: the same check as
     // between statements, so a run ends at its time-out inside one call too.
     static void checkLongWork();
@@ -195,7 +204,9 @@ private:
     char *m_stackBase = nullptr;
     size_t m_stackBudget = 0;
     quint32 m_ticks = 0;
-    static inline bool s_checkDeadlineNow = false;
+    // Atomic, as a stop signal's handler sets them; lock-free, so reading them costs a plain load.
+    static inline std::atomic<bool> s_checkDeadlineNow = false;
+    static inline std::atomic<bool> s_stopRequested = false;
     std::vector<std::chrono::steady_clock::time_point> m_deadlines;
     bool m_tearingDown = false;
     // Every live object of a script class, so that the end of the engine can

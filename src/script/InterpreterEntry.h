@@ -67,8 +67,10 @@ public:
         } catch (const ScriptAbort &a) {
             if (a.reason == ScriptAbort::Quit)
                 throw;
-            VbError e(TimeoutError, QStringLiteral("The script ran past its time-out and was stopped"), runtimeErrorSource(),
-                      m_in.m_line, m_in.m_column);
+            VbError e(TimeoutError,
+                      stopRequested() ? QStringLiteral("The script was stopped: the program is stopping")
+                                      : QStringLiteral("The script ran past its time-out and was stopped"),
+                      runtimeErrorSource(), m_in.m_line, m_in.m_column);
             m_in.m_error->set(e);
             throw e;
         } catch (const std::bad_alloc &) {

@@ -13,7 +13,7 @@ QString HelpPage()
                                                          + kProgramName + QStringLiteral(".htm"));
     QFile help(file);
     if (!QFileInfo(file).isFile() || !help.open(QIODevice::ReadOnly))
-        return QStringLiteral("Sorry, Help from ") + file + QStringLiteral(" is not available");
+        return QStringLiteral("Sorry, Help from ") + ProgramRelative(file) + QStringLiteral(" is not available");
     QString text = AnsiCodePage::decode(help.readAll());
     text.replace(kProgramName + QStringLiteral("_files"),
                  QStringLiteral("help/") + kProgramName + QLatin1Char('/') + kProgramName + QStringLiteral("_files"),

@@ -4,6 +4,7 @@
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/RefusalLog.h"
 #include "automation/AnsiCodePage.h"
 
 namespace {
@@ -25,6 +26,16 @@ bool isAbsoluteTarget(const QString &target)
 {
     return target.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
         || target.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
+// Headers the security checks and the framing read. HTTP lets blanks stand
+// around the colon; a check that missed "Host:x" would let it through.
+bool isGuardedHeader(const QString &name)
+{
+    for (const char *guarded : {"host", "origin", "referer", "content-length", "transfer-encoding"})
+        if (name.compare(QLatin1String(guarded), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -95,10 +106,13 @@ void Request::ParsePage(const QString &sData)
     m_method = sData.left(blank);
     const QString target = sData.mid(blank + 1, lastBlank - blank - 1);
     if (target.isEmpty() || isAbsoluteTarget(target)) {
-        LogError(kProgramName, QStringLiteral("ParsePage i=") + QString::number(blank + 1) + QStringLiteral(",j=")
-                                   + QString::number(version + 1) + QStringLiteral(",len=")
-                                   + QString::number(sData.size()) + QStringLiteral(", Data=")
-                                   + HtmlText::forLog(sData));
+        // A client can repeat this at will: one entry per minute, and of its
+        // text only the request line.
+        RefusalLog::Log(kProgramName,
+                        QStringLiteral("ParsePage i=") + QString::number(blank + 1) + QStringLiteral(",j=")
+                            + QString::number(version + 1) + QStringLiteral(",len=") + QString::number(sData.size())
+                            + QStringLiteral(", Data=") + HtmlText::forLog(sData.left(lineEnd), 80),
+                        QStringLiteral("ParsePage request target"));
         return;
     }
     const qsizetype question = target.indexOf(QLatin1Char('?'));
@@ -131,12 +145,19 @@ void Request::ParsePage(const QString &sData)
 
     const QStringList lines = m_header.split(QLatin1String("\r\n"));
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QStringList parts = lines.at(i).split(QLatin1String(": "));
-        if (parts.size() != 2)
-            continue;
+        const QString &line = lines.at(i);
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
         KeyValuePair pair;
-        pair.setKey(parts.at(0));
-        pair.setValue(parts.at(1));
+        if (colon > 0 && isGuardedHeader(line.left(colon).trimmed())) {
+            pair.setKey(line.left(colon).trimmed());
+            pair.setValue(line.mid(colon + 1).trimmed());
+        } else {
+            const QStringList parts = line.split(QLatin1String(": "));
+            if (parts.size() != 2)
+                continue;
+            pair.setKey(parts.at(0));
+            pair.setValue(parts.at(1));
+        }
         m_headers.add(pair);
     }
 }

@@ -1,5 +1,7 @@
 #include "web/Response.h"
 
+#include "core/RefusalLog.h"
+
 #include "web/HtmlText.h"
 #include "web/TCPServer.h"
 #include "web/WebClock.h"
@@ -127,7 +129,7 @@ void Response::SendTextFile(const QString &sShortFile, qint16 index)
         s.Add(text);
         if (!sendText(index, AnsiCodePage::encode(s.Value()))) {
             const int state = TCPServer::loaded() ? TCPServer::instance().State(index) : 0;
-            LogError(kProgramName, QStringLiteral("TCPServer Unable to send TextFile ") + path
+            LogError(kProgramName, QStringLiteral("TCPServer Unable to send TextFile ") + ProgramRelative(path)
                                        + QStringLiteral(" to socket ") + QString::number(index)
                                        + QStringLiteral(" because State is ") + QString::number(state));
         }
@@ -199,21 +201,21 @@ QString Response::fileUnderRoot(const QString &shortFile)
     relative.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const QString root = TCPServer::loaded() ? TCPServer::instance().htmlRoot()
                                              : ResolvePathNoCase(gAppPath, QStringLiteral("HTML"));
-    if (relative.contains(QLatin1String(".."))) {
-        LogError(kProgramName, QStringLiteral("TCPServer refused a path outside ") + root + QStringLiteral(": ")
-                                   + HtmlText::forLog(shortFile));
+    const auto refuse = [&] {
+        RefusalLog::Log(kProgramName,
+                        QStringLiteral("TCPServer refused a path outside the HTML folder: ") + HtmlText::forLog(shortFile, 80),
+                        QStringLiteral("TCPServer path outside"));
         return QString();
-    }
+    };
+    if (relative.contains(QLatin1String("..")))
+        return refuse();
     const QString path = ResolvePathNoCase(root, relative);
     const QFileInfo info(path);
     if (!info.isFile() || info.fileName().startsWith(QLatin1Char('.')))
         return QString();
     const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
-    if (canonicalRoot.isEmpty() || !info.canonicalFilePath().startsWith(canonicalRoot + QLatin1Char('/'))) {
-        LogError(kProgramName, QStringLiteral("TCPServer refused a path outside ") + root + QStringLiteral(": ")
-                                   + HtmlText::forLog(shortFile));
-        return QString();
-    }
+    if (canonicalRoot.isEmpty() || !info.canonicalFilePath().startsWith(canonicalRoot + QLatin1Char('/')))
+        return refuse();
     return path;
 }
 

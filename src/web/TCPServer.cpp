@@ -25,6 +25,8 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 
+#include <cmath>
+
 #include <sys/socket.h>
 
 namespace {
@@ -60,6 +62,41 @@ QString peerText(const QTcpSocket &socket)
     if (ok)
         address = QHostAddress(v4);
     return address.toString();
+}
+
+// A request path as the dispatch tests it: lower case, backslash as separator.
+QString routePath(const QString &page)
+{
+    QString path = HtmlText::lcase(page);
+    path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return path;
+}
+
+// The dispatch path of a queued request, from its request line alone.
+QString pathOf(const QString &text)
+{
+    const qsizetype lineEnd = text.indexOf(QLatin1String("\r\n"));
+    const QString line = text.left(lineEnd < 0 ? text.size() : lineEnd);
+    const qsizetype first = line.indexOf(QLatin1Char(' '));
+    const qsizetype last = line.lastIndexOf(QLatin1Char(' '));
+    if (first < 0 || last <= first)
+        return QString();
+    const QString target = line.mid(first + 1, last - first - 1);
+    return routePath(Request::Decode(target.left(target.indexOf(QLatin1Char('?')))));
+}
+
+bool hostAllowed(const Request &request)
+{
+    return AllowedHost::IsAllowed(request.ServerVariables(QStringLiteral("Host")), AllowedHost::Configured());
+}
+
+// The Host check of a queued request, before it is parsed for its page.
+bool hostAllowed(const QString &text)
+{
+    const qsizetype end = text.indexOf(QLatin1String("\r\n\r\n"));
+    Request head;
+    head.ParsePage(end < 0 ? text : text.left(end + 4));
+    return hostAllowed(head);
 }
 
 QByteArray errorPage(int status, const QString &reason)
@@ -131,6 +168,7 @@ void TCPServer::shutDown()
 
 TCPServer::TCPServer()
 {
+    m_clock.start();
     ServerTimer.setSingleShot(true);
     connect(&ServerTimer, &QTimer::timeout, this, &TCPServer::ServerTimer_Timer);
     m_poolRetry.setSingleShot(true);
@@ -143,6 +181,9 @@ TCPServer::TCPServer()
         e.idleTimer = std::make_unique<QTimer>();
         e.idleTimer->setSingleShot(true);
         connect(e.idleTimer.get(), &QTimer::timeout, this, [this, i] { idleTimeout(i); });
+        e.deadlineTimer = std::make_unique<QTimer>();
+        e.deadlineTimer->setSingleShot(true);
+        connect(e.deadlineTimer.get(), &QTimer::timeout, this, [this, i] { deadlineExpired(i); });
         e.TCPBinarySendTimer = std::make_unique<QTimer>();
         e.TCPBinarySendTimer->setSingleShot(true);
         connect(e.TCPBinarySendTimer.get(), &QTimer::timeout, this, [this, i] { TCPBinarySendTimer_Timer(i); });
@@ -238,27 +279,60 @@ int TCPServer::chooseElement()
     return 0;
 }
 
-bool TCPServer::evictOldestIdle(const QString &address)
+QHash<QString, int> TCPServer::heldPerAddress() const
 {
-    int oldest = 0;
-    qint64 age = -1;
+    QHash<QString, int> held;
+    for (int i = 1; i < kElements; ++i)
+        if (m_elements[size_t(i)].phase != Element::Free)
+            ++held[m_elements[size_t(i)].remoteIp];
+    return held;
+}
+
+bool TCPServer::evict(const QString &address)
+{
+    // A request already taken whole (queued, being answered, held for the
+    // controller) keeps its connection: only a client still sending, or one
+    // its reply is still going to, can be made to give way.
+    // A reply goes only when it has stopped moving (or has gone out whole)
+    // for as long: a client taking its reply at speed keeps it.
+    const auto evictable = [this](const Element &e) {
+        if (e.phase == Element::Reading)
+            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs;
+        return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
+            && e.lastSentAt.elapsed() >= m_evictAfterMs;
+    };
+    const QHash<QString, int> held = heldPerAddress();
+    // The address holding the most gives way first. A client's only
+    // connection is not taken while any address holds several: then the
+    // newcomer waits until one of theirs may go.
+    int most = 0;
+    for (const int n : held)
+        most = qMax(most, n);
+    int chosen = 0;
     for (int i = 1; i < kElements; ++i) {
         const Element &e = m_elements[size_t(i)];
-        if (e.phase != Element::Reading || e.lastByteAt.elapsed() < m_evictAfterMs
-            || (!address.isEmpty() && e.remoteIp != address))
+        if (!evictable(e) || (!address.isEmpty() && e.remoteIp != address)
+            || (address.isEmpty() && most > 1 && held.value(e.remoteIp) < 2))
             continue;
-        if (e.lastByteAt.elapsed() > age) {
-            age = e.lastByteAt.elapsed();
-            oldest = i;
+        if (chosen == 0) {
+            chosen = i;
+            continue;
         }
+        const Element &c = m_elements[size_t(chosen)];
+        const int mine = held.value(e.remoteIp);
+        const int theirs = held.value(c.remoteIp);
+        if (mine > theirs || (mine == theirs && e.lastByteAt.elapsed() > c.lastByteAt.elapsed()))
+            chosen = i;
     }
-    if (oldest == 0)
+    if (chosen == 0)
         return false;
-    const QString from = m_elements[size_t(oldest)].remoteIp;
-    RefusalLog::Log(kProgramName,
-                    QStringLiteral("socket_ConnectionRequest ") + (address.isEmpty() ? QStringLiteral("pool full") : QStringLiteral("connections per client full"))
-                        + QStringLiteral(": closed idle connection from ") + from);
-    release(oldest);
+    const QString from = m_elements[size_t(chosen)].remoteIp;
+    const QString kind = address.isEmpty() ? QStringLiteral("pool full") : QStringLiteral("connections per client full");
+    RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest ") + kind
+                                      + QStringLiteral(": closed a connection from ") + from + QStringLiteral(" (")
+                                      + QString::number(held.value(from)) + QStringLiteral(" open)"),
+                    QStringLiteral("socket_ConnectionRequest ") + kind);
+    release(chosen);
     return true;
 }
 
@@ -267,25 +341,30 @@ void TCPServer::socket_ConnectionRequest()
     try {
         while (m_listener.hasPendingConnections()) {
             int index = chooseElement();
-            if (index == 0 && evictOldestIdle())
+            if (index == 0 && evict())
                 index = chooseElement();
             if (index == 0) {
                 // Every element carries a request that is still arriving or being
                 // answered: the newcomer waits in the listener until one frees.
                 if (!m_poolRetry.isActive())
-                    m_poolRetry.start(250);
+                    m_poolRetry.start(50);
                 return;
             }
             QTcpSocket *socket = m_listener.nextPendingConnection();
             if (!socket)
                 return;
+            if (socket->state() != QAbstractSocket::ConnectedState || socket->peerAddress().isNull()) {
+                // Reset before we took it: nobody to answer, and no address to count it under.
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
             const QString address = peerText(*socket);
-            int fromAddress = 0;
-            for (int i = 1; i < kElements; ++i)
-                fromAddress += m_elements[size_t(i)].phase != Element::Free && m_elements[size_t(i)].remoteIp == address ? 1 : 0;
-            if (fromAddress >= m_maxPerAddress && !evictOldestIdle(address)) {
-                RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest ") + address + QStringLiteral(" holds ")
-                                                  + QString::number(m_maxPerAddress) + QStringLiteral(" connections: another one closed"));
+            if (heldPerAddress().value(address) >= m_maxPerAddress && !evict(address)) {
+                RefusalLog::Log(kProgramName,
+                                QStringLiteral("socket_ConnectionRequest ") + address + QStringLiteral(" holds ")
+                                    + QString::number(m_maxPerAddress) + QStringLiteral(" connections: another one closed"),
+                                QStringLiteral("socket_ConnectionRequest per client"));
                 socket->abort();
                 socket->deleteLater();
                 continue;
@@ -298,6 +377,8 @@ void TCPServer::socket_ConnectionRequest()
             e.generation = m_nextGeneration++;
             e.buffer.clear();
             e.phase = Element::Reading;
+            e.requestStarted = false;
+            e.bodyTimed = false;
             e.answered = false;
             e.Tag = QStringLiteral("0");
             e.sendDone = true;
@@ -313,13 +394,16 @@ void TCPServer::socket_ConnectionRequest()
                     : local.toString();
             }
             e.lastByteAt.start();
+            e.acceptedAt.start();
             e.idleTimer->start(m_idleMs);
             connect(socket, &QTcpSocket::readyRead, this, [this, index] { socket_DataArrival(index); });
             connect(socket, &QTcpSocket::disconnected, this, [this, index] { socket_Close(index); });
             connect(socket, &QTcpSocket::bytesWritten, this, [this, index] {
                 Element &el = m_elements[size_t(index)];
                 if (el.socket && el.phase == Element::Replying) {
-                    el.idleTimer->start(m_idleMs); // progress: the client is reading
+                    // Progress: the client is reading (its deadline still holds).
+                    el.idleTimer->start(m_idleMs);
+                    el.lastSentAt.start();
                     if (el.socket->bytesToWrite() == 0)
                         Socket_SendComplete(index);
                 }
@@ -337,6 +421,7 @@ void TCPServer::release(int index)
 {
     Element &e = m_elements[size_t(index)];
     e.idleTimer->stop();
+    e.deadlineTimer->stop();
     e.TCPBinarySendTimer->stop();
     e.file.reset();
     if (e.socket) {
@@ -349,6 +434,10 @@ void TCPServer::release(int index)
     e.phase = Element::Free;
     e.buffer.clear();
     e.buffer.squeeze();
+    e.requestStarted = false;
+    e.bodyTimed = false;
+    e.acceptedAt.invalidate();
+    e.lastSentAt.invalidate();
     e.answered = false;
     e.Tag = QStringLiteral("0");
     e.sendDone = true;
@@ -374,8 +463,7 @@ void TCPServer::socket_Close(int index)
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("socket_Close "));
     }
-    if (m_listener.hasPendingConnections())
-        QTimer::singleShot(0, this, &TCPServer::socket_ConnectionRequest);
+    takePending();
 }
 
 // ---- receiving ----
@@ -391,8 +479,13 @@ void TCPServer::socket_DataArrival(int index)
             return; // bytes after the request (or after a refusal) are not kept
         // A client still sending is not idle; the whole request must still
         // come within the idle time of the accept.
-        if (!data.isEmpty())
+        if (!data.isEmpty()) {
             e.lastByteAt.start();
+            if (!e.requestStarted) {
+                e.requestStarted = true;
+                e.deadlineTimer->start(m_headerDeadlineMs);
+            }
+        }
         e.buffer.append(data);
         frame(index);
     } catch (...) {
@@ -406,22 +499,35 @@ void TCPServer::frame(int index)
     Element &e = m_elements[size_t(index)];
     while (e.buffer.startsWith("\r\n"))
         e.buffer.remove(0, 2);
+    const qsizetype headerEnd = e.buffer.indexOf("\r\n\r\n");
+    // A line ended by LF alone would otherwise leave the request waiting for
+    // a CR LF that never comes.
+    const qsizetype headerPart = headerEnd < 0 ? e.buffer.size() : headerEnd + 4;
+    const char *bytes = e.buffer.constData();
+    for (qsizetype at = 0; at < headerPart; ++at) {
+        if (bytes[at] == '\n' && (at == 0 || bytes[at - 1] != '\r')) {
+            refuse(index, 400, QStringLiteral("Bad Request"), QStringLiteral("bare LF"),
+                   QStringLiteral("a line ended by LF without CR"));
+            return;
+        }
+    }
     const qsizetype lineEnd = e.buffer.indexOf("\r\n");
     if (lineEnd >= 0 ? !isRequestLine(e.buffer.left(lineEnd)) : !canBeRequestLine(e.buffer)) {
-        refuse(index, 400, QStringLiteral("Bad Request"), QStringLiteral("not an HTTP request line: ")
-                                                             + HtmlText::forLog(AnsiCodePage::decode(e.buffer.left(lineEnd < 0 ? 80 : lineEnd))));
+        refuse(index, 400, QStringLiteral("Bad Request"), QStringLiteral("request line"),
+               QStringLiteral("not an HTTP request line: ")
+                   + HtmlText::forLog(AnsiCodePage::decode(e.buffer.left(lineEnd < 0 ? 80 : qMin<qsizetype>(lineEnd, 80)))));
         return;
     }
-    const qsizetype headerEnd = e.buffer.indexOf("\r\n\r\n");
     if ((headerEnd < 0 && e.buffer.size() > kMaxHeader) || headerEnd + 4 > kMaxHeader) {
-        refuse(index, 431, QStringLiteral("Request Header Fields Too Large"),
+        refuse(index, 431, QStringLiteral("Request Header Fields Too Large"), QStringLiteral("header size"),
                QStringLiteral("header block above ") + QString::number(kMaxHeader) + QStringLiteral(" bytes"));
         return;
     }
     if (headerEnd < 0)
         return;
     qint64 length = 0;
-    bool seen = false;
+    int lengths = 0;
+    int hosts = 0;
     const QList<QByteArray> lines = e.buffer.left(headerEnd).split('\n');
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray line = lines.at(i).trimmed();
@@ -431,51 +537,75 @@ void TCPServer::frame(int index)
         const auto name = Latin1Case::lower(line.left(colon).trimmed());
         if (name == "transfer-encoding") {
             // Bodies are framed by their length only; a coded one would be read as garbage.
-            refuse(index, 411, QStringLiteral("Length Required"),
+            refuse(index, 411, QStringLiteral("Length Required"), QStringLiteral("transfer coding"),
                    QStringLiteral("body sent with Transfer-Encoding ")
                        + HtmlText::forLog(AnsiCodePage::decode(line.mid(colon + 1).trimmed().left(40))));
             return;
         }
+        // Two of these would let the security checks read one value and the
+        // framing (or a proxy in front) another.
+        if (name == "host" && ++hosts > 1) {
+            refuse(index, 400, QStringLiteral("Bad Request"), QStringLiteral("two Host lines"),
+                   QStringLiteral("two Host lines"));
+            return;
+        }
         if (name != "content-length")
             continue;
+        if (++lengths > 1) {
+            refuse(index, 400, QStringLiteral("Bad Request"), QStringLiteral("two Content-Length lines"),
+                   QStringLiteral("two Content-Length lines"));
+            return;
+        }
         const QByteArray value = line.mid(colon + 1).trimmed();
         bool ok = !value.isEmpty();
         for (const char c : value)
             ok = ok && c >= '0' && c <= '9';
-        const qint64 number = ok && value.size() <= 12 ? value.toLongLong() : -1;
-        if (number < 0 || (seen && number != length)) {
-            refuse(index, 400, QStringLiteral("Bad Request"),
-                   QStringLiteral("bad Content-Length ") + HtmlText::forLog(AnsiCodePage::decode(value)));
+        length = ok && value.size() <= 12 ? value.toLongLong() : -1;
+        if (length < 0) {
+            refuse(index, 400, QStringLiteral("Bad Request"), QStringLiteral("Content-Length"),
+                   QStringLiteral("bad Content-Length ") + HtmlText::forLog(AnsiCodePage::decode(value.left(40))));
             return;
         }
-        seen = true;
-        length = number;
     }
     if (length > kMaxBody) {
-        refuse(index, 413, QStringLiteral("Payload Too Large"),
+        refuse(index, 413, QStringLiteral("Payload Too Large"), QStringLiteral("body size"),
                QStringLiteral("body of ") + QString::number(length) + QStringLiteral(" bytes"));
         return;
     }
     const qint64 total = headerEnd + 4 + length;
-    if (e.buffer.size() < total)
+    if (e.buffer.size() < total) {
+        if (!e.bodyTimed) {
+            e.bodyTimed = true;
+            startTransferDeadline(index, length);
+        }
         return;
+    }
     const QString text = AnsiCodePage::decode(e.buffer.left(total));
     e.buffer.clear();
     e.buffer.squeeze();
     e.phase = Element::Queued;
     e.idleTimer->stop();
+    e.deadlineTimer->stop();
     m_queue.push_back(QueueItem{index, e.generation, text});
     emit requestQueued(index);
-    if (!m_draining && !ServerTimer.isActive())
+    if (!ServerTimer.isActive())
         ServerTimer.start(kQueueDelayMs);
 }
 
-void TCPServer::refuse(int index, int status, const QString &reason, const QString &why, const QString &label)
+void TCPServer::startTransferDeadline(int index, qint64 bytes)
+{
+    const qint64 ms = m_graceMs + bytes * 1000 / m_minRate;
+    m_elements[size_t(index)].deadlineTimer->start(int(qMin<qint64>(ms, 24 * 3600 * 1000)));
+}
+
+void TCPServer::refuse(int index, int status, const QString &reason, const QString &kind, const QString &why,
+                       const QString &label)
 {
     Element &e = m_elements[size_t(index)];
     RefusalLog::Log(kProgramName,
                     label + QString::number(status) + QLatin1Char(' ') + reason + QStringLiteral(" from ") + e.remoteIp
-                        + QStringLiteral(": ") + why);
+                        + QStringLiteral(": ") + why,
+                    label + QString::number(status) + QLatin1Char(' ') + kind);
     e.buffer.clear();
     e.buffer.squeeze();
     sendReply(index, e.generation, errorPage(status, reason));
@@ -487,16 +617,14 @@ void TCPServer::idleTimeout(int index)
     switch (e.phase) {
     case Element::Reading:
         if (!e.buffer.isEmpty()) {
-            refuse(index, 408, QStringLiteral("Request Timeout"),
+            refuse(index, 408, QStringLiteral("Request Timeout"), QStringLiteral("idle"),
                    QStringLiteral("request incomplete after ") + QString::number(m_idleMs) + QStringLiteral(" ms"));
             return;
         }
         release(index);
         break;
     case Element::Replying:
-        LogError(kProgramName, QStringLiteral("TCPServer reply to ") + e.remoteIp
-                                   + QStringLiteral(" stalled; connection closed"));
-        release(index);
+        dropReply(index, QStringLiteral("stalled"));
         break;
     case Element::Lingering:
         release(index);
@@ -504,38 +632,142 @@ void TCPServer::idleTimeout(int index)
     default:
         return;
     }
+    takePending();
+}
+
+void TCPServer::dropReply(int index, const QString &why)
+{
+    RefusalLog::Log(kProgramName,
+                    QStringLiteral("TCPServer reply to ") + m_elements[size_t(index)].remoteIp + QLatin1Char(' ') + why
+                        + QStringLiteral("; connection closed"),
+                    QStringLiteral("TCPServer reply ") + why);
+    release(index);
+}
+
+void TCPServer::takePending()
+{
     if (m_listener.hasPendingConnections())
         QTimer::singleShot(0, this, &TCPServer::socket_ConnectionRequest);
+}
+
+void TCPServer::deadlineExpired(int index)
+{
+    Element &e = m_elements[size_t(index)];
+    switch (e.phase) {
+    case Element::Reading:
+        refuse(index, 408, QStringLiteral("Request Timeout"), QStringLiteral("deadline"),
+               e.bodyTimed ? QStringLiteral("body slower than ") + QString::number(m_minRate)
+                       + QStringLiteral(" bytes/s")
+                           : QStringLiteral("header incomplete ") + QString::number(m_headerDeadlineMs)
+                       + QStringLiteral(" ms after its first byte"));
+        return;
+    case Element::Replying:
+        dropReply(index, QStringLiteral("not taken in time"));
+        break;
+    default:
+        return;
+    }
+    takePending();
 }
 
 // ---- queue ----
 
 void TCPServer::ServerTimer_Timer()
 {
-    ProcessRequestQueue();
+    if (m_draining)
+        serveAside();
+    else
+        ProcessRequestQueue();
+}
+
+void TCPServer::serveAside()
+{
+    if (m_servingAside || m_unloaded)
+        return;
+    m_servingAside = true;
+    QPointer<TCPServer> self(this);
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        // Status pages are built one at a time, by the drain; a request the
+        // Host check refuses needs no page.
+        if (pathOf(it->text).startsWith(QLatin1String("\\stat")) && hostAllowed(it->text)) {
+            ++it;
+            continue;
+        }
+        const QueueItem item = *it;
+        m_queue.erase(it);
+        try {
+            dispatch(item.index, item.generation, item.text);
+        } catch (...) {
+            PendingError::capture();
+            LogError(kProgramName, QStringLiteral("ProcessRequestQueue "));
+        }
+        if (!self || m_unloaded)
+            return;
+        answerUnanswered(item.index, item.generation);
+        it = m_queue.begin();
+    }
+    m_servingAside = false;
+}
+
+double TCPServer::recentUse(const QString &address) const
+{
+    const auto it = m_use.constFind(address);
+    if (it == m_use.constEnd())
+        return 0;
+    return it->ms * std::exp2(-double(m_clock.elapsed() - it->at) / kUseHalfLifeMs);
+}
+
+void TCPServer::chargeUse(const QString &address, qint64 ms)
+{
+    if (m_use.size() > 1024)
+        m_use.clear(); // forgotten addresses start afresh
+    m_use.insert(address, Use{recentUse(address) + double(ms) + 1, m_clock.elapsed()});
+}
+
+void TCPServer::answerUnanswered(int index, quint64 generation)
+{
+    Element &e = m_elements[size_t(index)];
+    if (e.phase == Element::Queued && e.generation == generation && !e.answered) {
+        Response fallback;
+        fallback.setIndex(qint16(index));
+        fallback.SendErrorResponse(qint16(index));
+    }
 }
 
 void TCPServer::ProcessRequestQueue()
 {
     ServerTimer.stop();
     m_draining = true;
+    QElapsedTimer slice;
+    slice.start();
     while (!m_queue.empty()) {
-        // Fair between clients: the request of the address served longest
-        // ago goes first; one address's requests keep their order.
+        // Fair between clients: the request of the address that has taken the
+        // least of the server's time lately goes first, so a browser asking
+        // now and then passes a crowd that keeps the server busy; one
+        // address's requests keep their order.
+        // Between addresses that have used equally little (none yet, as a
+        // crowd arriving at once), the one holding fewer connections first.
+        const QHash<QString, int> held = heldPerAddress();
         auto next = m_queue.begin();
-        quint64 oldest = ~quint64(0);
+        double least = -1;
+        int leastHeld = 0;
         for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
-            const quint64 served = m_lastServed.value(m_elements[size_t(it->index)].remoteIp, 0);
-            if (served < oldest) {
-                oldest = served;
+            const QString &address = m_elements[size_t(it->index)].remoteIp;
+            const double used = recentUse(address);
+            if (least < 0 || used < least || (used == least && held.value(address) < leastHeld)) {
+                least = used;
+                leastHeld = held.value(address);
                 next = it;
             }
         }
         const QueueItem item = *next;
         m_queue.erase(next);
-        m_lastServed.insert(m_elements[size_t(item.index)].remoteIp, ++m_servedCount);
-        if (m_lastServed.size() > 1024)
-            m_lastServed.clear(); // forgotten addresses only lose their turn once
+        const QString address = m_elements[size_t(item.index)].remoteIp;
+        const qint64 began = m_clock.elapsed();
+        // Should this request's page wait for the controller, the requests
+        // already queued behind it that need no page are answered meanwhile.
+        if (!m_queue.empty())
+            ServerTimer.start(kQueueDelayMs);
         try {
             dispatch(item.index, item.generation, item.text);
         } catch (...) {
@@ -543,12 +775,12 @@ void TCPServer::ProcessRequestQueue()
             LogError(kProgramName, QStringLiteral("ProcessRequestQueue "));
         }
         // Every request gets one reply, whatever happened while it was built.
-        Element &e = m_elements[size_t(item.index)];
-        if (e.phase == Element::Queued && e.generation == item.generation && !e.answered) {
-            Response fallback;
-            fallback.setIndex(qint16(item.index));
-            fallback.SendErrorResponse(qint16(item.index));
-        }
+        answerUnanswered(item.index, item.generation);
+        chargeUse(address, m_clock.elapsed() - began);
+        // Clients arriving meanwhile are let in (accepted, read) before the
+        // rest: a backlog of pages must not keep a newcomer out of its turn.
+        if (slice.elapsed() >= kDrainSliceMs)
+            break;
     }
     m_draining = false;
     if (m_unloaded) {
@@ -556,7 +788,10 @@ void TCPServer::ProcessRequestQueue()
         if (sInstance == this)
             sInstance = nullptr;
         deleteLater();
+        return;
     }
+    if (!m_queue.empty())
+        ServerTimer.start(0);
 }
 
 void TCPServer::dispatch(int index, quint64 generation, const QString &text)
@@ -567,17 +802,16 @@ void TCPServer::dispatch(int index, quint64 generation, const QString &text)
     request.setRemoteip(m_elements[size_t(index)].remoteIp);
     request.setLocalip(m_elements[size_t(index)].localIp);
     request.ParsePage(text);
-    const QString host = request.ServerVariables(QStringLiteral("Host"));
-    if (!AllowedHost::IsAllowed(host, AllowedHost::Configured())) {
-        refuse(index, 421, QStringLiteral("Misdirected Request"),
-               QStringLiteral("Host ") + HtmlText::forLog(host.left(80)) + QStringLiteral(" is no name of this server"),
+    if (!hostAllowed(request)) {
+        const QString host = request.ServerVariables(QStringLiteral("Host"));
+        refuse(index, 421, QStringLiteral("Misdirected Request"), QStringLiteral("Host"),
+               QStringLiteral("Host ") + HtmlText::forLog(host, 80) + QStringLiteral(" is no name of this server"),
                QStringLiteral("ProcessRequestQueue "));
         return;
     }
     Response response;
     response.setIndex(qint16(index));
-    QString path = HtmlText::lcase(request.page());
-    path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    const QString path = routePath(request.page());
     const QString ext = path.right(4);
     if (ext == QLatin1String(".jpg") || ext == QLatin1String(".gif") || ext == QLatin1String(".png")
         || ext == QLatin1String(".wmz"))
@@ -614,8 +848,10 @@ bool TCPServer::sendReply(int index, quint64 generation, const QByteArray &bytes
         return false;
     e.answered = true;
     e.phase = Element::Replying;
+    e.lastSentAt.start();
     e.Tag = QStringLiteral("0");
     e.idleTimer->start(m_idleMs);
+    startTransferDeadline(index, bytes.size());
     e.socket->write(bytes);
     return true;
 }
@@ -630,12 +866,14 @@ bool TCPServer::sendFile(int index, quint64 generation, const QByteArray &header
         return false;
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::ReadOnly)) {
-        LogError(kProgramName, QStringLiteral("TCPServer_SendBinaryFile cannot open ") + path);
+        LogError(kProgramName, QStringLiteral("TCPServer_SendBinaryFile cannot open ") + ProgramRelative(path));
         return false;
     }
     e.answered = true;
     e.phase = Element::Replying;
+    e.lastSentAt.start();
     e.Tag = QStringLiteral("1");
+    startTransferDeadline(index, header.size() + file->size());
     e.file = std::move(file);
     e.idleTimer->start(m_idleMs);
     e.socket->write(header);
@@ -786,6 +1024,8 @@ void TCPServer::finishReply(int index)
     // bytes it still sends are read and dropped, so the close does not reset
     // the connection under a reply the client has not read yet.
     e.phase = Element::Lingering;
+    e.lastSentAt.start();
+    e.deadlineTimer->stop();
     ::shutdown(int(e.socket->socketDescriptor()), SHUT_WR);
     e.idleTimer->start(m_lingerMs);
 }

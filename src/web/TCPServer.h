@@ -31,14 +31,24 @@
 // queue. Limits: header block 16 KiB (431), body 1 MiB (413), a first line
 // that is no HTTP request line (400). A connection that has not sent a whole
 // request within the idle time is closed (408 when it had sent part of one).
-// Idle time counts from the last byte received. At a full pool the connection
-// idle the longest (at least a second) makes room for a newcomer; one client
-// address holds at most 8 connections.
+// A client that drips its request cannot keep its connection either: the
+// header block must be complete within 10 s of its first byte, and a body
+// and a reply must each go through within 10 s plus the time their length
+// takes at a minimum rate. At a full pool the newcomer takes the place of a
+// connection (open at least half a second) of the address holding the most, so
+// clients that crowd the pool lose their own connections first; one client
+// address holds at most 8 connections. A request line or header line ended
+// by a bare LF is refused at once.
 //
 // A request whose Host is no name of this machine gets 421; a body sent with
 // Transfer-Encoding gets 411. A status page that waits for the controller's
 // next poll (after a row button) is held while other requests are served.
-// The queue is drained fairly: the client address served longest ago first.
+// The queue is drained fairly: the client address that has used the least of
+// the server's time lately first.
+// While a status page waits inside its drain (a command to a controller that
+// is slow to answer), requests that need no status page (help, files,
+// refusals) are still answered. Refusals are logged through the collapsing
+// refusal log, one entry per kind of refusal.
 class TCPServer : public QObject
 {
     Q_OBJECT
@@ -47,9 +57,15 @@ public:
     static constexpr int kChunk = 1000;            // bytes per paced send
     static constexpr int kBinaryWatchdogMs = 5000; // a chunk goes out at the latest after this
     static constexpr int kQueueDelayMs = 50;
+    static constexpr int kDrainSliceMs = 20; // a drain lets events in after this long
     static constexpr int kMaxHeader = 16 * 1024;
     static constexpr int kMaxBody = 1024 * 1024;
     static constexpr int kMaxPerAddress = 8;
+    static constexpr int kHeaderDeadlineMs = 10000;
+    // A body or a reply of n bytes must go through within the grace time
+    // plus n / kMinTransferRate seconds.
+    static constexpr int kTransferGraceMs = 10000;
+    static constexpr int kMinTransferRate = 16 * 1024; // bytes per second
 
     static TCPServer &instance();
     static bool loaded();
@@ -86,6 +102,9 @@ public:
     void setIdleTimeoutMs(int ms) { m_idleMs = ms; }
     void setEvictAfterMs(int ms) { m_evictAfterMs = ms; }
     void setMaxPerAddress(int count) { m_maxPerAddress = count; }
+    // The header deadline and the transfer grace time together.
+    void setTransferDeadlineMs(int ms) { m_headerDeadlineMs = m_graceMs = ms; }
+    void setMinTransferRate(int bytesPerSecond) { m_minRate = bytesPerSecond; }
     // Status page replies held until the controller's next poll (tests).
     int heldReplies() const { return int(m_held.size()); }
     // Sizes of the pieces of a paced send as they are written (diagnostics and tests).
@@ -105,7 +124,13 @@ private:
         QString remoteIp;
         QString localIp;
         QElapsedTimer lastByteAt;
+        QElapsedTimer acceptedAt;
+        QElapsedTimer lastSentAt; // the reply last moved (or went out whole)
         std::unique_ptr<QTimer> idleTimer;
+        // The header, body or reply deadline of the transfer under way.
+        std::unique_ptr<QTimer> deadlineTimer;
+        bool requestStarted = false;
+        bool bodyTimed = false;
         // Paced send: "1" while a file goes out.
         QString Tag = QStringLiteral("0");
         bool sendDone = true;
@@ -141,7 +166,8 @@ private:
     void dispatch(int index, quint64 generation, const QString &text);
 
     void frame(int index);
-    void refuse(int index, int status, const QString &reason, const QString &why,
+    // `kind` names the refusal for the collapsing log (never text the client chose).
+    void refuse(int index, int status, const QString &reason, const QString &kind, const QString &why,
                 const QString &label = QStringLiteral("socket_DataArrival "));
     bool hold(int index, quint64 generation, const Request &request);
     void releaseHeld();
@@ -150,10 +176,28 @@ private:
     void sendNextChunk(int index);
     void finishReply(int index);
     void idleTimeout(int index);
+    void deadlineExpired(int index);
+    // Closes a connection whose client does not take its reply (logged as `why`).
+    void dropReply(int index, const QString &why);
+    // Lets a newcomer waiting in the listener try again.
+    void takePending();
+    void startTransferDeadline(int index, qint64 bytes);
+    // Requests that need no status page, answered while a drain's page waits.
+    void serveAside();
+    // The not-found page for a request that got no reply of its own.
+    void answerUnanswered(int index, quint64 generation);
+    double recentUse(const QString &address) const;
+    void chargeUse(const QString &address, qint64 ms);
     int chooseElement();
-    // Closes the connection (of `address` when given) that has received
-    // nothing the longest, if that is at least the eviction time.
-    bool evictOldestIdle(const QString &address = QString());
+    // Open connections per client address.
+    QHash<QString, int> heldPerAddress() const;
+    // Makes room for a newcomer: closes a connection of `address` when given,
+    // else one of the address holding the most connections that has one to
+    // spare (never a client's only one while others hold several); of
+    // those, the one that has received nothing the longest. Only connections open for
+    // the eviction time go, none whose request is queued or being answered,
+    // and a reply only once it has not moved for as long.
+    bool evict(const QString &address = QString());
     void release(int index);
 
     QTcpServer m_listener;
@@ -164,13 +208,24 @@ private:
     QTimer m_heldTimer;
     std::vector<HeldReply> m_held;
     bool m_draining = false;
+    bool m_servingAside = false;
     bool m_unloaded = false;
-    QHash<QString, quint64> m_lastServed; // client address -> when last served (a count)
-    quint64 m_servedCount = 0;
+    // Time spent on each client address's requests (ms), halved every kUseHalfLifeMs.
+    struct Use
+    {
+        double ms = 0;
+        qint64 at = 0;
+    };
+    static constexpr double kUseHalfLifeMs = 5000;
+    QHash<QString, Use> m_use;
+    QElapsedTimer m_clock;
     int m_roundRobin = 0;
     quint64 m_nextGeneration = 1;
     int m_idleMs = 30000;
-    int m_evictAfterMs = 1000;
+    int m_evictAfterMs = 500;
     int m_maxPerAddress = kMaxPerAddress;
     int m_lingerMs = 2000;
+    int m_headerDeadlineMs = kHeaderDeadlineMs;
+    int m_graceMs = kTransferGraceMs;
+    int m_minRate = kMinTransferRate;
 };

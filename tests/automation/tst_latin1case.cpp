@@ -1,5 +1,6 @@
 // Case of 8-bit text: one for one within Latin-1, never a change of length.
 #include "automation/Latin1Case.h"
+#include "automation/AnsiCodePage.h"
 
 #include <gtest/gtest.h>
 
@@ -43,6 +44,20 @@ TEST(Latin1Case, CharactersBeyondLatin1KeepTheirOwnCaseOnly)
     EXPECT_EQ(Latin1Case::lower(QString(QChar(0x212a))), QString(QChar(0x212a)));
     EXPECT_EQ(Latin1Case::lower(QString(QChar(0x178))), QString(QChar(0x178)));
     EXPECT_EQ(Latin1Case::upper(QString(QChar(0x17f))), QString(QChar(0x17f)));
+}
+
+// A character of the code page never changes case into one the code page lacks, which a
+// file would hold as "?": "ƒ" (byte 0x83) has a capital outside it and stays as it is.
+TEST(Latin1Case, CaseNeverLeavesTheCodePage)
+{
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        const QChar c = AnsiCodePage::toUnicode(quint8(b));
+        for (const QChar mapped : {Latin1Case::upper(c), Latin1Case::lower(c)})
+            EXPECT_NE(AnsiCodePage::fromUnicode(mapped), '?') << "byte 0x" << std::hex << b;
+    }
+    EXPECT_EQ(Latin1Case::upper(QString(QChar(0x0192))), QString(QChar(0x0192)));
+    EXPECT_EQ(Latin1Case::upper(QString(QChar(0x0161))), QString(QChar(0x0160))) << "the code page's own pairs still map";
+    EXPECT_EQ(Latin1Case::lower(QString(QChar(0x0152))), QString(QChar(0x0153)));
 }
 
 TEST(Latin1Case, EqualIgnoringCase)

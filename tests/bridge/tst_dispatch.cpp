@@ -141,6 +141,13 @@ TEST_F(DispatchTest, BlocksAfterAWildcardBlockStillApply)
          {"SetIO(Nothing,Q,3,19,0,0,0)", "SetIO(Nothing,Q,4,19,0,0,0)", "SetIO(Nothing,Q,5,19,55,0,0)"}},
         {{{"output.state", {"ID=04", "Level=9"}}, {"output.state.1", {"ID=*", "Level=2"}}, {"output.state.2", {"ID=*", "Level=3"}}},
          {"SetIO(Nothing,Q,4,19,3,0,0)", "SetIO(Nothing,Q,3,19,3,0,0)", "SetIO(Nothing,Q,5,19,3,0,0)"}},
+        {{{"output.state.1", {"ID=*", "Level=1"}}, {"output.state.2", {"ID=03", "Level=7"}}, {"output.state.3", {"ID=*", "Level=2"}}},
+         {"SetIO(Nothing,Q,3,19,2,0,0)", "SetIO(Nothing,Q,4,19,2,0,0)", "SetIO(Nothing,Q,5,19,2,0,0)"}},
+        {{{"output.state.1", {"ID=*", "Level=1"}}, {"output.state.2", {"ID=*", "Level=2"}}, {"output.state.3", {"ID=04", "Level=7"}}},
+         {"SetIO(Nothing,Q,3,19,2,0,0)", "SetIO(Nothing,Q,4,19,7,0,0)", "SetIO(Nothing,Q,5,19,2,0,0)"}},
+        // A block whose level does not fit is logged and skipped; the others still count.
+        {{{"output.state.1", {"ID=03", "Level=5"}}, {"output.state.2", {"ID=*", "Level=1e10"}}, {"output.state.3", {"ID=05", "Level=6"}}},
+         {"SetIO(Nothing,Q,3,19,5,0,0)", "SetIO(Nothing,Q,5,19,6,0,0)"}},
     };
     for (const auto &c : cases) {
         plugin->calls.clear();

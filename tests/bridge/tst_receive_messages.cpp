@@ -248,3 +248,18 @@ TEST_F(ReceiveMessagesTest, AListSetToNothingReadsAsEmpty)
     EXPECT_TRUE(ini.contains("\r\nRoof=")) << ini.constData();
     EXPECT_TRUE(ini.contains("\r\nOther=")) << ini.constData();
 }
+
+// Released at Exit, the dictionary must not be saved as empty sections over the records.
+TEST_F(ReceiveMessagesTest, AReleasedDictionaryLeavesTheStoredRecordsAndIsLogged)
+{
+    start("[Received]\r\nacme.wx.pc~Weather.Report=Roof;1\r\n");
+    receive(weather("acme.wx.pc", {"TempC=21.5"}));
+    SaveDeviceDictionary();
+    const QByteArray before = readIni();
+    ASSERT_TRUE(before.contains("Roof.weather.report.TempC=21.5")) << before.constData();
+    gDeviceDictionary.reset();
+    SaveDeviceDictionary();
+    m_hs->FlushIniCache();
+    EXPECT_EQ(readIni(), before);
+    EXPECT_FALSE(logData().filter("SaveDeviceDictionary not written").isEmpty());
+}

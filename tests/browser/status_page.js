@@ -205,6 +205,22 @@ const cases = {
         await tabs.b.close();
     },
 
+    // One tab's edits saved; the caller reads the files, and the note of
+    // what the Save refused as the page after it shows it.
+    async save(page) {
+        await open(page);
+        await edit(page, options.steps || []);
+        await submitBy(page, 'input[name="UpdateButton"][value="Save Changes"]');
+        const note = await page.evaluate(() => {
+            const div = document.querySelector('div.refused');
+            return div ? div.innerText : '';
+        });
+        console.log(`refusal note: ${JSON.stringify(note)}`);
+        console.log(`charset: ${await page.evaluate(() => document.characterSet)}`);
+        if (options.noteShot && note)
+            await page.locator('div.refused').screenshot({ path: options.noteShot });
+    },
+
     // A row's SEND button: the caller reads the controller's line.
     async send(page) {
         await open(page);

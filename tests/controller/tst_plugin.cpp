@@ -246,6 +246,28 @@ TEST_F(PluginTest, PlayCommandFollowsTheZoneRule)
     EXPECT_TRUE(sim->received.isEmpty());
 }
 
+// A write the silent controller refused leaves the host's device as it was:
+// nothing is announced as set that never went out.
+TEST_F(PluginTest, WritesRefusedForASilentControllerChangeNoDevice)
+{
+    startPlugin();
+    selectAndCreate({0, 5, 70}, {});
+    gPlugin.ReplyTimeout = 1;
+    plugin->SetIO(Variant(), "[", "6", 19, 7, 0, 0);
+    ASSERT_EQ(value("[6"), 7);
+    sim->silent = true;
+    plugin->SetIO(Variant(), "[", "6", 19, 8, 0, 0); // taken, and left unanswered
+    bscAnnounced.clear();
+    const int statusBefore = status("[6");
+    const int valueBefore = value("[6");
+    plugin->SetIO(Variant(), "[", "6", 19, 9, 0, 0);
+    plugin->SetIO(Variant(), "\\", "7", 19, 1234, 0, 0);
+    EXPECT_EQ(value("[6"), valueBefore);
+    EXPECT_EQ(status("[6"), statusBefore);
+    EXPECT_NE(value("\\7"), 1234);
+    EXPECT_TRUE(bscAnnounced.isEmpty()) << bscAnnounced.join(' ').toStdString();
+}
+
 TEST_F(PluginTest, SetIOOnVariablesQueuesTheValueAndAnnouncesIt)
 {
     startPlugin();

@@ -1,6 +1,11 @@
 #include "LiveXap.h"
 
+#include "core/IniText.h"
 #include "core/IniTool.h"
+#include "core/Globals.h"
+#include "core/Shutdown.h"
+
+#include "automation/AnsiCodePage.h"
 
 #include <QCoreApplication>
 
@@ -9,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <optional>
 
 #include <sys/resource.h>
 
@@ -395,4 +401,123 @@ TEST_F(IniToolTest, CodePageCharactersSurviveASaveAndReloadByteForByte)
     again.Load(path);
     EXPECT_EQ(again.Read(QStringLiteral("Names"), QStringLiteral("price"), QString()), price);
     EXPECT_EQ(again.Read(QStringLiteral("Names"), QStringLiteral("raw"), QString()), raw);
+}
+
+// Every byte of the code page in a section name and a key comes back after a save and a
+// reload: the upper-cased section line never holds a capital the code page lacks ("ƒ").
+TEST_F(IniToolTest, EveryCodePageByteInSectionAndKeyNamesSurvivesASaveAndReload)
+{
+    QByteArray text;
+    // Each byte in names of their own: a letter and its capital would be one name.
+    auto named = [](const char* prefix, int b) { return prefix + QByteArray::number(b, 16) + char(b); };
+    for (int b = 0x80; b <= 0xFF; ++b)
+        text += "[" + named("s", b) + "]\r\n" + named("k", b) + "=" + QByteArray::number(b) + "\r\n";
+    IniTool ini;
+    ini.Load(write(text));
+    ini.WriteKey(QStringLiteral("changed"), QStringLiteral("so"), QStringLiteral("it saves"));
+    ASSERT_TRUE(ini.Save());
+    const QByteArray saved = read(path);
+    EXPECT_FALSE(saved.contains('?')) << "a name left the code page";
+    IniTool again;
+    again.Load(path);
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        const QString section = AnsiCodePage::decode(named("s", b));
+        const QString key = AnsiCodePage::decode(named("k", b));
+        EXPECT_EQ(again.Read(section, key, QStringLiteral("lost")), QString::number(b)) << "byte 0x" << std::hex << b;
+    }
+}
+
+// A save whose text is the file's writes nothing, so the backup keeps the version before the
+// last real change; once Exit has begun only Exit's own saves write.
+TEST_F(IniToolTest, SavesThatChangeNothingOrComeAfterExitBeganWriteNothing)
+{
+    const QByteArray first = "[A]\r\nk=1\r\n";
+    const QByteArray second = "[A]\r\nk=2\r\n";
+    write(first);
+    IniTool ini;
+    ini.Load(path);
+    ASSERT_TRUE(ini.Save());
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral("_bck"))) << "an unchanged save wrote";
+    ini.WriteKey(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("2"));
+    ASSERT_TRUE(ini.Save());
+    ASSERT_TRUE(ini.Save());
+    EXPECT_EQ(read(path), second);
+    EXPECT_EQ(read(path + QStringLiteral("_bck")), first) << "the second save replaced the backup";
+
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    struct Case {
+        const char* name;
+        bool shuttingDown;
+        bool exitSaves;
+        bool written;
+    };
+    const Case cases[] = {
+        {"running", false, false, true},
+        {"after Exit began, from a handler", true, false, false},
+        {"after Exit began, Exit's own save", true, true, true},
+    };
+    int value = 3;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray before = read(path);
+        ini.WriteKey(QStringLiteral("A"), QStringLiteral("k"), QString::number(value++));
+        gShuttingDown = c.shuttingDown;
+        bool saved = false;
+        {
+            std::optional<Shutdown::ExitSaves> exitSaves;
+            if (c.exitSaves)
+                exitSaves.emplace();
+            saved = ini.Save();
+        }
+        gShuttingDown = false;
+        EXPECT_EQ(saved, c.written);
+        EXPECT_EQ(read(path) != before, c.written);
+    }
+    EXPECT_TRUE(xapOut.logData().join('\n').contains(QStringLiteral("not written: the program is stopping")))
+        << xapOut.logData().join('\n').toStdString();
+}
+
+// What the typed-text rules let through comes back from the file unchanged,
+// and what the file would change they refuse: a key and a value written,
+// saved and loaded again, for a table of texts a user might type.
+TEST_F(IniToolTest, TypedTextRulesMatchWhatTheFileKeeps)
+{
+    // The saves that leave keys out log it: sent at once, not left queued for later tests.
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    const QStringList texts = {QStringLiteral("plain"),       QStringLiteral(";first"),     QStringLiteral(" lead"),
+                               QStringLiteral("trail "),      QStringLiteral("x=y"),        QStringLiteral("[bracket"),
+                               QStringLiteral("[bracket]"),   QStringLiteral("a&b<c>"),     QStringLiteral("semi;colon"),
+                               QStringLiteral("tab\tinside"), QStringLiteral("line\nbreak"), QStringLiteral("\u00e9\u20ac"),
+                               QStringLiteral("\u0101"),      QStringLiteral("q\"uote"),    QStringLiteral("'single'")};
+    for (const QString& text : texts) {
+        const QString value = QStringLiteral("v]"); // a value that ends a section heading
+        IniTool out;
+        out.Load(path);
+        out.Clear();
+        out.WriteKey(QStringLiteral("S"), text, value);
+        out.WriteKey(QStringLiteral("S"), QStringLiteral("k"), text);
+        out.Save();
+        IniTool in;
+        in.Load(path);
+        const bool keyKept = in.Keys(QStringLiteral("S")).contains(text) && in.Read(QStringLiteral("S"), text, "") == value;
+        const bool valueKept = in.Read(QStringLiteral("S"), QStringLiteral("k"), "") == text;
+        const QString keyFault = IniText::keyFault(text, value);
+        const QString valueFault = IniText::valueFault(text);
+        if (!keyKept)
+            EXPECT_FALSE(keyFault.isEmpty()) << "the key \"" << text.toStdString() << "\" is lost yet allowed";
+        if (keyFault.isEmpty())
+            EXPECT_TRUE(keyKept) << text.toStdString();
+        if (!valueKept)
+            EXPECT_FALSE(valueFault.isEmpty()) << "the value \"" << text.toStdString() << "\" is lost yet allowed";
+        if (valueFault.isEmpty())
+            EXPECT_TRUE(valueKept) << text.toStdString();
+    }
+    // The readers of the stored sections drop every double quote; a ";" splits a stored record.
+    EXPECT_FALSE(IniText::keyFault(QStringLiteral("q\"uote")).isEmpty());
+    EXPECT_FALSE(IniText::valueFault(QStringLiteral("q\"uote")).isEmpty());
+    EXPECT_FALSE(IniText::fieldFault(QStringLiteral("semi;colon")).isEmpty());
+    EXPECT_FALSE(IniText::valueFault(QStringLiteral("x=y"), true).isEmpty());
+    EXPECT_TRUE(IniText::fieldFault(QStringLiteral(" spaced = fine ")).isEmpty());
 }

@@ -5,6 +5,7 @@
 
 #include "core/CoreHooks.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
 #include "core/Yonder.h"
 #include "core/xapQuillonForm.h"
 #include "core/xap/XapEndpoint.h"
@@ -16,6 +17,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -114,6 +116,42 @@ TEST_F(MainFormTest, WatchdogTickDuringExitRestartsNothing)
     EXPECT_EQ(calls().steps, QStringList({"loadHostForm", "initReceiveMessages", "shutdownIO", "unloadHostForm"}));
     EXPECT_FALSE(logged().join('|').contains(QStringLiteral("Restarted")));
     EXPECT_TRUE(ProcessEnded());
+}
+
+// Exit asked for inside a wait that lets events through ends that wait and runs only once the
+// handler that waited is back in the event loop; asked for again during its own steps, it does
+// not run twice.
+TEST_F(MainFormTest, ExitInsideAWaitRunsAfterTheHandlerAndOnlyOnce)
+{
+    xapQuillonForm* form = xapQuillonForm::instance();
+    // A second stop arrives while one of Exit's own steps waits, and the plug-in's shutdown
+    // pause lets events through afterwards.
+    calls().duringShutdown = [form] {
+        {
+            QEventLoop own;
+            QTimer::singleShot(0, form, [form] { form->MenuArray_Click(xapQuillonForm::ExitItem); });
+            QTimer::singleShot(50, &own, &QEventLoop::quit);
+            Shutdown::WaitScope waiting(Shutdown::Wait::LinkDelay, own);
+            own.exec();
+        }
+        pump(50);
+    };
+    QEventLoop loop;
+    QTimer::singleShot(0, form, [form] { form->MenuArray_Click(xapQuillonForm::ExitItem); });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    QElapsedTimer waited;
+    waited.start();
+    {
+        Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply, loop);
+        loop.exec();
+    }
+    EXPECT_LT(waited.elapsed(), 5000) << "the wait did not end when Exit was asked for";
+    EXPECT_TRUE(gShuttingDown);
+    EXPECT_FALSE(ProcessEnded()) << "Exit ran inside the wait";
+    EXPECT_EQ(calls().steps, QStringList({"loadHostForm", "initReceiveMessages"}));
+    pump(200);
+    EXPECT_TRUE(ProcessEnded());
+    EXPECT_EQ(calls().steps, QStringList({"loadHostForm", "initReceiveMessages", "shutdownIO", "unloadHostForm"}));
 }
 
 // Outside Exit the watchdog does its work: a plug-in whose name cannot be read is recreated.

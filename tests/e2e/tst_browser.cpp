@@ -35,12 +35,7 @@ class BrowserTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!QFileInfo::exists(kChromium))
-            GTEST_SKIP() << "no Chromium at " << kChromium.toStdString() << ": tools/deps.sh installs it";
-        node = QStandardPaths::findExecutable(QStringLiteral("node"));
-        ASSERT_FALSE(node.isEmpty()) << "no node on PATH: tools/deps.sh installs it";
-        ASSERT_TRUE(QFileInfo::exists(QStringLiteral(KORVANE_BROWSER_DIR "/node_modules/playwright-core/package.json")))
-            << "playwright-core is not installed in tests/browser: run tools/deps.sh";
+        REQUIRE_BROWSER_DRIVER(node);
         httpPort = freePort();
         ASSERT_GT(httpPort, 0);
         rig.bridgeSettings = "HTTPPort=" + QByteArray::number(httpPort) + "\r\n";

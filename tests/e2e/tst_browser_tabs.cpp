@@ -32,12 +32,7 @@ class BrowserTabs : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!QFileInfo::exists(kChromium))
-            GTEST_SKIP() << "no Chromium at " << kChromium.toStdString() << ": tools/deps.sh installs it";
-        node = QStandardPaths::findExecutable(QStringLiteral("node"));
-        ASSERT_FALSE(node.isEmpty()) << "no node on PATH: tools/deps.sh installs it";
-        ASSERT_TRUE(QFileInfo::exists(QStringLiteral(KORVANE_BROWSER_DIR "/node_modules/playwright-core/package.json")))
-            << "playwright-core is not installed in tests/browser: run tools/deps.sh";
+        REQUIRE_BROWSER_DRIVER(node);
         // Every point of the controller, so that rows without devices show; no
         // IR rows, which keeps the page small.
         demo.editConfig("xaptvkKorvane.ini", "ShowOnlyUsed=", "ShowOnlyUsed=0");

@@ -25,7 +25,7 @@ const struct
 } kShapes[] = {
     {Shape::OneSource, "one source", 1500},  {Shape::ManySources, "many sources", 1500},
     {Shape::NoMatch, "no match", 1500},      {Shape::Wildcards, "wildcards", 1500},
-    {Shape::Largest, "largest", 40},         {Shape::Invalid, "invalid", 1500},
+    {Shape::Largest, "largest", 25},         {Shape::Invalid, "invalid", 1500},
     {Shape::Stream, "stream", 0},
 };
 
@@ -60,6 +60,14 @@ QString padding(int size)
 {
     return QStringLiteral("Note=") + QString(size, QLatin1Char('p'));
 }
+
+// Every unit of house A, each in use: a request may name sixteen units.
+const QString kAllUnits = [] {
+    QStringList units;
+    for (int u = 1; u <= 16; ++u)
+        units << QStringLiteral("A%1").arg(u);
+    return QStringLiteral("Device=") + units.join(QLatin1Char(','));
+}();
 
 QString own(const BridgeRig &rig, const QString &sub = QStringLiteral(">"))
 {
@@ -112,16 +120,16 @@ const MessageClass kClasses[] = {
          case Shape::NoMatch:
              return {QStringLiteral(">:nomatch%1.>").arg(i), {{"xap-x10.request", {"Device=A5", command}}}, {}};
          case Shape::Wildcards:
-             return {QStringLiteral("*.*.*"), {{"xap-x10.request", {"Device=A5,A6,A5,A6,A5,A6,A5,A6,A5,A6,A5,A6,A5,A6,A5,A6", command}}}, {}};
+             return {QStringLiteral("*.*.*"), {{"xap-x10.request", {kAllUnits, command}}}, {}};
          case Shape::Largest:
-             return {{}, {{"xap-x10.request", {"Device=A5,A6", command, padding(60000)}}}, {}};
+             return {{}, {{"xap-x10.request", {kAllUnits, command, padding(60000)}}}, {}};
          case Shape::Invalid: {
              const QString bad[] = {QStringLiteral("Device=") + QStringList(2001, QStringLiteral("A5")).join(','),
                                     QStringLiteral("Device=A99"), QStringLiteral("Device=Q5")};
              return {{}, {{"xap-x10.request", {bad[i % 3], command}}}, {}};
          }
          default:
-             return {{}, {{"xap-x10.request", {"Device=A5,A6", command}}}, {}};
+             return {{}, {{"xap-x10.request", {kAllUnits, command}}}, {}};
          }
      }},
     {"IR.Transmit", [](const BridgeRig &) { return QString(); },
@@ -292,8 +300,17 @@ TEST_P(FloodCatalogue, EveryShapeOfBurstLeavesTheProgramAnswering)
     rig.programEnvironment = {{QStringLiteral("ASAN_OPTIONS"),
                                qEnvironmentVariable("ASAN_OPTIONS") + QStringLiteral(":quarantine_size_mb=16")},
                               {QStringLiteral("KORVANE_TRACE_DISPATCH"), QString()}};
-    // A controller on a real line: every exchange takes its time at 9600 baud.
+    // A controller as full as they come, on a real line: every exchange takes
+    // its time at 9600 baud, and every query or "*" command has some 180
+    // endpoints to consider.
     rig.sim.paced = true;
+    rig.extraUnits = BridgeRig::kManyEndpointUnits;
+    rig.store = BridgeRig::manyEndpointsStore();
+    for (int u = 1; u <= 16; ++u) {
+        if (u != 5 && u != 6)
+            rig.store += QByteArray("A") + QByteArray::number(u) + "=Yard;Unit" + QByteArray::number(u)
+                + ";Veltro Quillon;0;;0;X10;3;0;;;;False\r\n";
+    }
     ASSERT_TRUE(rig.start()) << "the program did not come up against the simulator";
     waitUntil([] { return false; }, 1000);
     const qint64 startKb = rig.program->residentKb();

@@ -2,13 +2,21 @@
 // end, lists of a record set to Nothing, a long WaitSecs and an include fan-out. Each ends
 // with a run error or at once; the program answers afterwards, serves its status page and
 // stops on SIGTERM with its records saved.
+//
+// Then a table of hostile scripts, one program each: every row ends within the script
+// time-out plus a second with the run error due (trapped by the script itself), the
+// program's peak resident memory stays under the script budget plus 150 MB over what it
+// needed before the script, an echo is answered right after, and SIGTERM saves the store.
 #include "BridgeRig.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 namespace {
 
@@ -122,3 +130,254 @@ TEST(HostileScripts, EachEndsAndTheProgramAnswersServesAndStops)
     EXPECT_TRUE(store.readAll().contains("\r\nroof=")) << "the records were not saved";
     rig.program.reset();
 }
+
+namespace {
+
+constexpr qint64 kBudgetKb = 256 * 1024; // the scripts' memory budget
+constexpr qint64 kSlackKb = 150 * 1024;  // what a script's work may take besides
+constexpr int kScriptTimeoutMs = 60000;
+
+// Each trigger runs Main once; Main calls the row's Hostile under On Error Resume Next and
+// reports to the controller: the run's number times 100 plus the error it trapped (cellar,
+// variable 64) and the row's own `report` (attic, variable 65).
+const char kTableStore[] =
+    "[PluginDevices]\r\n"
+    "Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;hall;False\r\n"
+    "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;cellar;False\r\n"
+    "R2=Attic;Level;Veltro Quillon;3;;0;Variable;3;0;;;attic;False\r\n"
+    "[Received]\r\n"
+    "acme.wx.pc:roof~Weather.Report=roof;1\r\n"
+    "acme.wx.pc:warm~Weather.Report=warm;1\r\n";
+
+// "warm" only answers, once the program runs scripts for received messages.
+const char kTableScript[] =
+    "Dim keep(9), runs, report\r\n"
+    "Sub Main(tag)\r\n"
+    "  If tag = \"warm\" Then\r\n"
+    "    Response \"cellar\", 1\r\n"
+    "    Exit Sub\r\n"
+    "  End If\r\n"
+    "  runs = runs + 1\r\n"
+    "  report = 0\r\n"
+    "  On Error Resume Next\r\n"
+    "  Hostile\r\n"
+    "  r = Err.Number\r\n"
+    "  On Error GoTo 0\r\n"
+    "  Response \"attic\", report\r\n"
+    "  Response \"cellar\", runs * 100 + r\r\n"
+    "End Sub\r\n";
+
+struct HostileRow {
+    const char *name;
+    const char *head; // script text before the table's own (classes, #include lines)
+    const char *body; // Hostile's body; %PORT% stands for the test's TCP server
+    int runs;         // triggers, one after the other
+    std::set<int> cellar; // what the last run reports (runs * 100 + the error trapped)
+    int attic;        // the row's report, or -1 for any
+    const char *logged = "";   // a log entry due
+    const char *unlogged = ""; // a log entry that must not come
+    const char *asan = "";     // extra sanitizer options for the program
+    QList<QPair<QString, QByteArray>> files = {};
+    int tcpBytes = 0; // what the test's TCP server receives: 5 bytes in the first run, 2 MiB in each other
+};
+
+void PrintTo(const HostileRow &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+QByteArray includeLines(const char *file, int count)
+{
+    QByteArray text;
+    for (int i = 0; i < count; ++i)
+        text += "#include \"" + QByteArray(file) + "\"\r\n";
+    return text;
+}
+
+const HostileRow kRows[] = {
+    {"ChainsOfObjectsDictionariesAndArrays", "Class Link\r\n  Public nx\r\nEnd Class\r\n",
+     "Set h = Nothing\r\n"
+     "For i = 1 To 100000: Set n = New Link: Set n.nx = h: Set h = n: Next\r\n"
+     "Set n = Nothing: Set h = Nothing\r\n"
+     "For i = 1 To 50000: Set e = CreateObject(\"Scripting.Dictionary\"): e.Add \"n\", h: Set h = e: Next\r\n"
+     "Set e = Nothing: Set h = Nothing\r\n"
+     "a = Array(): For i = 1 To 100000: a = Array(a): Next\r\n"
+     "a = Empty\r\n"
+     "report = 1\r\n",
+     1, {100}, 1},
+    // Eight replaces of 25,000 characters against one of 200,000: linear gives 10, quadratic 80.
+    {"RegExpGlobalReplaceIsLinear", "",
+     "Set re = New RegExp: re.Global = True: re.Pattern = \"x\"\r\n"
+     "s = String(25000, \"x\"): t = Timer: For k = 1 To 8: x = re.Replace(s, \"yy\"): Next: small = Timer - t\r\n"
+     "s = String(200000, \"x\"): t = Timer: x = re.Replace(s, \"yy\"): large = Timer - t\r\n"
+     "If small < 0.02 Then small = 0.02\r\n"
+     "report = Int(10 * large / small)\r\n"
+     "If report > 999 Then report = 999\r\n",
+     1, {100}, -1},
+    {"ReplaceGrowingPastTheBudget", "", "x = Replace(String(120000000, \"x\"), \"x\", \"xxxxxxxxxx\")\r\n", 1, {114}, 0},
+    {"JoinPastTheBudget", "",
+     "s = String(1000000, \"y\"): ReDim a(299): For i = 0 To 299: a(i) = s: Next\r\nx = Join(a, \",\")\r\n", 1,
+     {114}, 0},
+    {"SplitIntoTooManyPieces", "", "a = Split(String(20000000, \",\"), \",\")\r\n", 1, {107}, 0},
+    {"EscapePastTheBudget", "", "x = Escape(String(50000000, \" \"))\r\n", 1, {114}, 0},
+    {"RegExpReplacePastTheBudget", "",
+     "Set re = New RegExp: re.Global = True: re.Pattern = \".\"\r\n"
+     "x = re.Replace(String(1000000, \"x\"), Space(1000))\r\n",
+     1, {114}, 0},
+    {"DictionaryGrowth", "",
+     "Set d = CreateObject(\"Scripting.Dictionary\")\r\n"
+     "For i = 1 To 10000: d.Add Space(100000) & i, i: Next\r\n",
+     1, {107, 114}, 0},
+    {"ReDimsKeptInAnArray", "",
+     "ReDim k(9)\r\nFor i = 0 To 9: ReDim t(5000000): k(i) = t: Next\r\n", 1, {107}, 0},
+    // A real allocation failure: the sanitizer refuses any block over 64 MB, well inside the budget.
+    {"AllocationFailureIsTrappable", "", "x = Space(50000000)\r\nreport = 1\r\n", 1, {107}, 0, "", "",
+     ":max_allocation_size_mb=64:allocator_may_return_null=1"},
+    {"IncludeRepeatsAndADiamond",
+     "#include \"a.txt\"\r\n#include \"b.txt\"\r\n#include \"big.txt\"\r\n",
+     "report = Lib() + 1\r\n", 1, {100}, 43, "", "Script-AccumulateReferences", "",
+     {{"lib.txt", "Function Lib()\r\n  Lib = 42\r\nEnd Function\r\n"},
+      {"a.txt", includeLines("lib.txt", 3000) + "Function A()\r\nEnd Function\r\n"},
+      {"b.txt", "#include \"lib.txt\"\r\nFunction B()\r\nEnd Function\r\n"},
+      {"big.txt", includeLines("lib.txt", 63000)}}},
+    {"SendTCPOfTwoMiB", "",
+     "If runs = 1 Then\r\n"
+     "  SendTCP \"127.0.0.1\", %PORT%, \"hello\"\r\n"
+     "Else\r\n"
+     "  SendTCP \"127.0.0.1\", %PORT%, String(2097152, \"a\")\r\n"
+     "End If\r\n",
+     3, {300}, 0, "", "RemoteSend", "", {}, 5 + 2 * 2097152},
+    {"NewDevicePastTheIntegerRange", "",
+     "For i = 1 To 32766: xap.NewDevice \"d\" & i: Next\r\n"
+     "n = xap.NewDevice(\"over\")\r\n"
+     "Set d = xap.NewDeviceEx(\"past\")\r\n"
+     "If n = 0 Then report = 1\r\n"
+     "If Not d Is Nothing Then If d.name = \"past\" Then report = report + 2\r\n",
+     1, {100}, 3, "NewDevice"},
+    {"RunOfAMissingFile", "", "xap.Run \"nothere.txt\"\r\n", 1, {100}, 0,
+     "Script Run Error 53 - File not found: nothere.txt"},
+    // What the per-string budget covered already, now with the results kept across runs.
+    {"DoublingAStringKeptAcrossRuns", "", "m = \"x\"\r\nDo\r\n  m = m & m\r\n  keep(runs) = m\r\nLoop\r\n", 3, {314},
+     0},
+    {"ReDimKeptAcrossRuns", "", "ReDim t(5000000)\r\nkeep(runs) = t\r\n", 4, {407}, 0},
+    {"SpaceKeptAcrossRuns", "", "keep(runs) = Space(60000000)\r\n", 4, {414}, 0},
+    {"StringKeptAcrossRuns", "", "keep(runs) = String(60000000, \"s\")\r\n", 4, {414}, 0},
+};
+
+qint64 peakResidentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+class HostileTable : public ::testing::TestWithParam<HostileRow>
+{
+};
+
+}  // namespace
+
+TEST_P(HostileTable, EndsWithinBoundsAndTheProgramAnswersAndSaves)
+{
+    const HostileRow &row = GetParam();
+    QTcpServer peer;
+    ASSERT_TRUE(peer.listen(QHostAddress::LocalHost));
+    QByteArray received;
+    QList<QTcpSocket *> connections;
+    QObject::connect(&peer, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *c = peer.nextPendingConnection()) {
+            connections.append(c);
+            QObject::connect(c, &QTcpSocket::readyRead, [&received, c] { received += c->readAll(); });
+        }
+    });
+
+    BridgeRig rig;
+    rig.store = kTableStore;
+    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+    // A small quarantine, so that freed blocks are not counted against the program.
+    rig.programEnvironment = {{QStringLiteral("ASAN_OPTIONS"), qEnvironmentVariable("ASAN_OPTIONS")
+                                                                   + QStringLiteral(":quarantine_size_mb=16")
+                                                                   + QLatin1String(row.asan)}};
+    QByteArray body = row.body;
+    body.replace("%PORT%", QByteArray::number(peer.serverPort()));
+    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+                         QByteArray(row.head) + kTableScript + "Sub Hostile\r\n" + body + "End Sub\r\n");
+    for (const auto &[name, text] : row.files)
+        rig.folder.writeFile(QStringLiteral("Scripts/") + name, text);
+    ASSERT_TRUE(rig.start()) << "the program did not come up";
+
+    const QByteArray trigger = rig.message(QStringLiteral("Weather.Report"), QString(),
+                                           {{"weather.report", {"TempC=21.5"}}}, QStringLiteral("acme.wx.pc:roof"));
+    const auto events = [&] { return rig.of(QStringLiteral("Tessera.Event")).join("\n").toStdString(); };
+    const QByteArray warm = rig.message(QStringLiteral("Weather.Report"), QString(),
+                                        {{"weather.report", {"TempC=21.5"}}}, QStringLiteral("acme.wx.pc:warm"));
+    qint64 last = -10000;
+    ASSERT_TRUE(waitUntil([&] {
+        if (rig.sim.vars[64] == 1)
+            return true;
+        if (rig.elapsedMs() - last > 2000) {
+            last = rig.elapsedMs();
+            rig.send(warm);
+        }
+        return false;
+    }, 60000)) << "no script ran for a received message\n" << events();
+    // What the program itself needs, before any hostile script ran (under the sanitizers
+    // far more than in a release build).
+    const qint64 ownKb = rig.program->residentKb();
+    ASSERT_GT(ownKb, 0);
+    for (int run = 1; run <= row.runs; ++run) {
+        // The peer has taken everything sent so far: nothing is waiting when the next text comes.
+        if (row.tcpBytes && run > 1)
+            EXPECT_TRUE(waitUntil([&] { return received.size() == 5 + (run - 2) * 2097152; }, 20000))
+                << "before run " << run << " the peer has " << received.size() << " bytes\n" << events();
+        QElapsedTimer clock;
+        clock.start();
+        rig.send(trigger);
+        const bool reported = waitUntil(
+            [&] { return rig.sim.vars[64] / 100 == run || !rig.program->running(); }, kScriptTimeoutMs + 1000);
+        ASSERT_TRUE(reported && rig.program->running())
+            << "run " << run << " did not report within " << clock.elapsed() << " ms; the program "
+            << (rig.program->running() ? "runs" : "ended") << "; cellar " << rig.sim.vars[64] << "\n" << events();
+    }
+    EXPECT_TRUE(row.cellar.count(rig.sim.vars[64])) << "cellar " << rig.sim.vars[64];
+    if (row.attic >= 0) {
+        EXPECT_EQ(rig.sim.vars[65], row.attic);
+    } else {
+        // The ratio of the long replace to the short ones, times ten.
+        EXPECT_LT(rig.sim.vars[65], 30) << "quadratic";
+    }
+    const qint64 peakKb = peakResidentKb(rig.program->pid());
+    EXPECT_GT(peakKb, 0);
+    EXPECT_LT(peakKb - ownKb, kBudgetKb + kSlackKb)
+        << "peak resident memory " << peakKb / 1024 << " MB, " << ownKb / 1024 << " MB before the script";
+
+    EXPECT_GE(rig.echoAnswerMs(5000), 0) << "no echo answered after the script";
+    const auto logged = [&](const QByteArray &text) {
+        for (const QByteArray &d : rig.of(QStringLiteral("Tessera.Event")))
+            if (d.contains(text))
+                return true;
+        return false;
+    };
+    if (*row.logged)
+        EXPECT_TRUE(waitUntil([&] { return logged(row.logged); }, 5000)) << "not logged: " << row.logged;
+    if (*row.unlogged)
+        EXPECT_FALSE(logged(row.unlogged)) << "logged: " << row.unlogged << "\n" << events();
+    if (row.tcpBytes) {
+        EXPECT_TRUE(waitUntil([&] { return received.size() >= row.tcpBytes; }, 20000));
+        EXPECT_EQ(received.size(), row.tcpBytes);
+    }
+
+    EXPECT_EQ(rig.program->terminate(), 0);
+    QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
+    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(store.readAll().contains("\r\nroof=")) << "the records were not saved";
+    rig.program.reset();
+    qDeleteAll(connections);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HostileTable, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<HostileRow> &info) { return std::string(info.param.name); });

@@ -29,29 +29,7 @@ using FormFields::encode;
 using FormFields::Fields;
 using FormFields::unescape;
 
-// What a browser posts for the form when no button is pressed: text and
-// hidden fields, ticked check boxes (value "on" unless given).
-Fields collectForm(const QString& page)
-{
-    Fields fields;
-    const QRegularExpression input("<input\\b[^>]*>", QRegularExpression::CaseInsensitiveOption);
-    for (auto it = input.globalMatch(page); it.hasNext();) {
-        const QString tag = it.next().captured(0);
-        const QString type = attribute(tag, "type").toLower();
-        const QString name = attribute(tag, "name");
-        if (name.isEmpty() || type == "submit" || type == "button")
-            continue;
-        if (type == "checkbox") {
-            if (QRegularExpression("\\schecked\\b").match(tag).hasMatch()) {
-                const QString value = attribute(tag, "value");
-                fields.append({name, value.isEmpty() ? QStringLiteral("on") : unescape(value)});
-            }
-            continue;
-        }
-        fields.append({name, unescape(attribute(tag, "value"))});
-    }
-    return fields;
-}
+using FormFields::collect;
 
 class StatusFormProgram : public ::testing::Test
 {
@@ -162,7 +140,7 @@ TEST_F(StatusFormProgram, RowButtonAndSaveFromTheCollectedPage)
 {
     startProgram();
     const QString page = QString::fromLatin1(exchange(get()));
-    Fields form = collectForm(page);
+    Fields form = collect(page);
     const QString dc = value(form, "V5:06DC");
     ASSERT_FALSE(dc.isEmpty());
 

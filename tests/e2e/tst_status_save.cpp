@@ -138,7 +138,7 @@ TEST(StatusSave, NewDeviceTagsMacroNamesAndQuotedSettings)
     EXPECT_TRUE(store.contains("\r\nSerialIP=\"127.0.0.1\"\r\n"));
     EXPECT_TRUE(store.contains("\r\nBackground=#0\"0\"0\r\n"));
     EXPECT_TRUE(store.contains("\r\nStyleSheet=\"my \"best\".css\"\r\n"));
-    EXPECT_TRUE(waitUntil([&] { return demo.sent("the settings file cannot keep"); }));
+    EXPECT_TRUE(waitUntil([&] { return demo.sent("which ends a key in the settings files"); }));
 
     // A typed change is stored as typed.
     form = saveOf(demo.get());

@@ -30,12 +30,6 @@ quint16 freePort()
     return probe.serverPort();
 }
 
-void pause(int ms)
-{
-    QDeadlineTimer t(ms);
-    waitUntil([&] { return t.hasExpired(); }, ms + 1000);
-}
-
 struct Client
 {
     // `source`: the client's own loopback address (the server takes at most 8

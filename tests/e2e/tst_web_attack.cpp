@@ -34,12 +34,6 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void pause(int ms)
-{
-    QDeadlineTimer t(ms);
-    waitUntil([&] { return t.hasExpired(); }, ms + 1000);
-}
-
 // A client connection from a chosen loopback address (the server holds at
 // most 8 connections per address). Its own port is picked below the range
 // the system hands out, so it never takes a port another test's server wants.

@@ -490,3 +490,53 @@ TEST_F(PersistenceTest, CodePageCharactersOfDevicesSurviveASaveAndARestart)
     EXPECT_EQ(device("A1")->location(), QString(QChar(0x2018)) + "Hall" + QChar(0x2019));
     EXPECT_EQ(m_hs->DeviceString(code), QString::fromUtf8("\u20ac\u2013\u0178"));
 }
+
+// The store is rewritten from the host's collections: once one of them is gone (Exit's unload
+// released it) a save must leave the file as it is and say so, not write it empty.
+TEST_F(PersistenceTest, SavesOfReleasedCollectionsLeaveTheStoreAndAreLogged)
+{
+    struct Case {
+        const char *name;
+        std::function<void()> release;
+        std::function<void()> save;
+        const char *logged;
+    };
+    const Case cases[] = {
+        {"host object", [] { hs.reset(); }, [] { DeviceStore::SaveDevices(); }, "SaveDevices not written"},
+        {"device collection", [] { ReleaseHostCollections(); }, [] { DeviceStore::SaveDevices(); }, "SaveDevices not written"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        LiveXap xapOut;
+        ASSERT_TRUE(xapOut.ready);
+        writeStore("A1=Hall;Lamp;Veltro Quillon;0;;0;X10;2;0;;;;False\r\n");
+        restart();
+        hs = m_hs;
+        ASSERT_TRUE(DeviceStore::InitDevices());
+        const QByteArray before = readFile(configPath("tvkXapKorvane.ini"));
+        c.release();
+        c.save();
+        m_hs->FlushIniCache();
+        EXPECT_EQ(readFile(configPath("tvkXapKorvane.ini")), before);
+        EXPECT_FALSE(xapOut.logData().filter(c.logged).isEmpty()) << xapOut.logData().join('\n').toStdString();
+        hs = m_hs;
+    }
+}
+
+// IR slots never read are no empty slots: their lines stay while the devices are saved.
+TEST_F(PersistenceTest, IRSlotsNeverReadKeepTheirLines)
+{
+    writeFile(configPath("tvkXapKorvane.ini"),
+              "[IRDevices]\r\nR9=2/29/2024 1:05:07 PM;remote;False\r\n[PluginDevices]\r\nA1=Hall;Lamp;Veltro Quillon;0;;0;X10;2;0;;;;False\r\n");
+    restart();
+    ASSERT_TRUE(DeviceStore::InitDevices());
+    QString code = "A1";
+    qint16 off = 3;
+    m_hs->SetDeviceStatus(code, off);
+    gIRSlots.reset();
+    DeviceStore::SaveDevices();
+    m_hs->FlushIniCache();
+    const QByteArray file = readFile(configPath("tvkXapKorvane.ini"));
+    EXPECT_TRUE(file.contains("R9=2/29/2024 1:05:07 PM;remote;False")) << file.constData();
+    EXPECT_TRUE(file.contains("A1=Hall;Lamp;Veltro Quillon;0;;0;X10;3;")) << file.constData();
+}

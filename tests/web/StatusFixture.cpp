@@ -305,7 +305,7 @@ QString StatusTest::expectedPage(const QStringList &ids, const QString &filterTa
         QStringLiteral("Korvane Status&nbsp;&nbsp;<small><font size='1'></b> V1.0.0</font></small>"), QString(),
         QString(), QStringLiteral("x"), QString()};
     QString out = QStringLiteral(
-        "<html><head><SCRIPT LANGUAGE=\"JavaScript\">function ClearSubmit(button) {"
+        "<html><head><meta charset='windows-1252'><SCRIPT LANGUAGE=\"JavaScript\">function ClearSubmit(button) {"
         "  document.control.clientvalue.value = button.value;"
         "  document.control.clientinput.value = button.name;"
         "  document.control.submit();}</script>");

@@ -38,13 +38,6 @@ void WebTest::SetUp()
     QDir(m_dir.path()).mkpath(QStringLiteral("Config"));
     QDir(m_dir.path()).mkpath(QStringLiteral("HTML"));
     writeConfig(QStringLiteral("tvkXap.ini"), "[Interface]\r\nBroadcastAddress=127.0.0.1\r\nInterfaceAddress=127.0.0.1\r\n");
-    {
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-        m_port = probe.serverPort();
-    }
-    writeConfig(QStringLiteral("tvkXapKorvane.ini"),
-                "[tspi_quillon]\r\nHTTPPort=\"" + QByteArray::number(m_port) + "\"\r\n");
     HostIniCache().reset();
     hs = std::make_shared<Application>();
     Headers::Reset();
@@ -52,7 +45,22 @@ void WebTest::SetUp()
     WebClock::set([] { return fixedNow(); });
     RefusalLog::Reset();
 
-    TCPServer::load();
+    // A free port found by a probe can be taken by another test's client before the server
+    // binds it (ctest runs test programs side by side): try a few.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        {
+            QTcpServer probe;
+            ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+            m_port = probe.serverPort();
+        }
+        writeConfig(QStringLiteral("tvkXapKorvane.ini"),
+                    "[tspi_quillon]\r\nHTTPPort=\"" + QByteArray::number(m_port) + "\"\r\n");
+        HostIniCache().reset();
+        TCPServer::load();
+        if (TCPServer::instance().isListening())
+            break;
+        TCPServer::unload();
+    }
     ASSERT_TRUE(TCPServer::instance().isListening());
 }
 

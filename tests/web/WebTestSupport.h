@@ -25,21 +25,26 @@ inline void PrintTo(const QString &text, std::ostream *os)
 class Request;
 class Response;
 
-// Lets events run for ms milliseconds.
-inline void pause(int ms)
-{
-    QDeadlineTimer t(ms);
-    waitUntil([&] { return t.hasExpired(); }, ms + 1000);
-}
 
-// An open client connection that collects what arrives.
+// An open client connection that collects what arrives, from `source` (any
+// loopback address) when given. A client with `readBuffer` set takes only
+// that many bytes at a time off the connection, and only when asked to
+// (takeSome): a client that reads slowly.
 struct Client
 {
-    explicit Client(quint16 port)
+    explicit Client(quint16 port, const QString &source = QString(), int readBuffer = 0)
     {
-        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        if (readBuffer == 0)
+            QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        if (!source.isEmpty())
+            socket.bind(QHostAddress(source));
+        if (readBuffer > 0) {
+            socket.setReadBufferSize(readBuffer);
+            socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, readBuffer);
+        }
         socket.connectToHost(QHostAddress::LocalHost, port);
     }
+    void takeSome() { received += socket.read(socket.readBufferSize()); }
     bool connected() { return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }); }
     bool closed(int timeoutMs = 15000)
     {

@@ -15,6 +15,11 @@
 #include <QTcpSocket>
 
 #include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 class Pool : public WebTest
@@ -226,4 +231,31 @@ TEST_F(Pool, PortSettings)
     TCPServer::load();
     EXPECT_TRUE(TCPServer::instance().isListening());
     EXPECT_EQ(TCPServer::instance().serverPort(), m_port);
+}
+
+// Connections reset before the server took them have no peer address: they
+// are closed, and none of them counts against an address (which would make
+// them share one bucket and shut out the next such client).
+TEST_F(Pool, ConnectionsResetBeforeTheyAreTakenAreDropped)
+{
+    const int mark = logMark();
+    for (int i = 0; i < 2 * TCPServer::kMaxPerAddress; ++i) {
+        // Connect and reset without letting the server's events run in between.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(m_port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+        const linger reset = {1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(fd);
+    }
+    pause(300);
+    EXPECT_EQ(TCPServer::instance().openCount(), 0);
+    for (int i = 1; i < TCPServer::kElements; ++i)
+        EXPECT_EQ(TCPServer::instance().State(i), TCPServer::Closed) << i;
+    EXPECT_FALSE(anyLogContains(mark, QStringLiteral("holds"))) << logsSince(mark).join('\n').toStdString();
+    EXPECT_TRUE(get("/status").endsWith("form=/"));
 }

@@ -4,6 +4,13 @@
 #include "web/chrome/HeaderParameters.h"
 #include "web/chrome/Headers.h"
 
+#include "core/RefusalLog.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include <vector>
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -169,7 +176,10 @@ TEST_F(Security, PageNameAndRefusalLog)
     mark = logMark();
     Headers::LogAuthorized();
     EXPECT_TRUE(Headers::PageRefused());
-    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("Anonymous Guest at 10.0.0.7 attempted to access status")));
+    // A refusal of the same kind within the minute is counted, not logged again.
+    EXPECT_FALSE(anyLogContains(mark, QStringLiteral("Anonymous Guest at 10.0.0.7")));
+    RefusalLog::Flush();
+    EXPECT_TRUE(anyLogContains(mark, QStringLiteral("Anonymous Guest at 127.0.0.1 attempted to access status at 12/5/2026 3:04:05 PM.  (repeated 1 more times)")));
 
     // With no request to name the page, the name is "" and the fault is logged with its label.
     Headers::Reset();
@@ -228,4 +238,62 @@ TEST_F(Security, RefusedStatusRequestOverTheWire)
     const QByteArray allowed = get("/status", "AUTH_USER: admin\r\n");
     EXPECT_TRUE(allowed.startsWith("HTTP/1.1 200 OK\r\n"));
     EXPECT_TRUE(allowed.contains("<td nowrap><b>User:</b> ADMIN</td>"));
+}
+
+// A row written for an IPv4 address admits the same client when it comes in
+// over IPv6: an IPv4-mapped address as its IPv4 address, the machine's own
+// ::1 as 127.0.0.1. Other IPv6 addresses match only a row of their own.
+TEST_F(Security, IPv6ClientsMatchTheirRows)
+{
+    standardDatabase();
+    setting(QStringLiteral("usesecurity"), QStringLiteral("ENHANCED"));
+    setting(QStringLiteral("dbpath"), path(QStringLiteral("Data/chrome.db")));
+    setting(QStringLiteral("touchscreenips"), QStringLiteral("10.1.1.1,127.0.0.1"));
+    struct Case
+    {
+        QString address;
+        QString user;
+        bool touchScreen;
+    };
+    const std::vector<Case> cases = {
+        {QStringLiteral("::1"), QStringLiteral("alice"), true},
+        {QStringLiteral("::ffff:127.0.0.1"), QStringLiteral("alice"), true},
+        {QStringLiteral("::ffff:10.1.1.1"), QStringLiteral("bob"), true},
+        {QStringLiteral("0:0:0:0:0:0:0:1"), QStringLiteral("alice"), true},
+        {QStringLiteral("::2"), QStringLiteral("None"), false},
+        {QStringLiteral("fe80::1"), QStringLiteral("None"), false},
+        {QStringLiteral("::ffff:10.1.1.2"), QStringLiteral("None"), false},
+        {QStringLiteral("::127.0.0.1"), QStringLiteral("None"), false}, // IPv4-compatible, not mapped
+    };
+    for (const Case &c : cases) {
+        request({}, c.address);
+        EXPECT_EQ(gUserName, c.user) << c.address.toStdString();
+        EXPECT_EQ(Headers::gTouchScreen, c.touchScreen) << c.address.toStdString();
+    }
+    // The row matched is the one whose session time is kept.
+    EXPECT_NE(lastSession(QStringLiteral("bob")), QStringLiteral("NULL"));
+}
+
+// The browser of the machine itself, connecting over ::1, gets the page a
+// row for 127.0.0.1 allows.
+TEST_F(Security, LocalBrowserOverIPv6)
+{
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHostIPv6, m_port);
+    if (!probe.waitForConnected(2000))
+        GTEST_SKIP() << "no IPv6 loopback here";
+    probe.abort();
+    standardDatabase();
+    setting(QStringLiteral("usesecurity"), QStringLiteral("ENHANCED"));
+    setting(QStringLiteral("dbpath"), path(QStringLiteral("Data/chrome.db")));
+    const int mark = logMark();
+    QTcpSocket client;
+    QByteArray reply;
+    QObject::connect(&client, &QTcpSocket::readyRead, [&] { reply += client.readAll(); });
+    client.connectToHost(QHostAddress::LocalHostIPv6, m_port);
+    ASSERT_TRUE(client.waitForConnected(5000));
+    client.write("GET /status HTTP/1.1\r\nHost: localhost:" + QByteArray::number(m_port) + "\r\n\r\n");
+    EXPECT_TRUE(waitUntil([&] { return client.state() == QAbstractSocket::UnconnectedState; }, 15000));
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 200 OK\r\n")) << reply.left(300).toStdString();
+    EXPECT_FALSE(logTypesSince(mark).contains(QStringLiteral("Unauthorized"))) << logsSince(mark).join('\n').toStdString();
 }

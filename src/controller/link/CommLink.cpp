@@ -7,6 +7,8 @@
 #include "core/Globals.h"
 #include "host/HostGlobals.h"
 
+#include "core/Shutdown.h"
+
 #include <QEventLoop>
 #include <QTimer>
 
@@ -167,9 +169,10 @@ void CommLink::WriteBytes(const QByteArray& bytes)
 void CommLink::Delay(int ms)
 {
     // Once the program is exiting no exchange with the controller is worth waiting for.
-    if (ms <= 0 || gShuttingDown)
+    if (ms <= 0 || Shutdown::waitsEnding())
         return;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    Shutdown::WaitScope waiting(Shutdown::Wait::LinkDelay, loop);
     loop.exec();
 }

@@ -4,6 +4,8 @@
 
 #include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
+#include "core/Globals.h"
+#include "core/Shutdown.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -148,12 +150,14 @@ bool SerialComm::openProcedure()
     auto c1 = connect(this, &SerialComm::linkUp, &loop, &QEventLoop::quit);
     QTimer tickWatch;
     connect(&tickWatch, &QTimer::timeout, &loop, [&] {
-        if (m_ticks >= 6 || !m_wanted)
+        if (m_ticks >= 6 || !m_wanted || Shutdown::waitsEnding())
             loop.quit();
     });
     tickWatch.start(50);
-    if (m_socket.state() != QAbstractSocket::ConnectedState)
+    if (m_socket.state() != QAbstractSocket::ConnectedState && !Shutdown::waitsEnding()) {
+        Shutdown::WaitScope waiting(Shutdown::Wait::LinkOpen, loop);
         loop.exec();
+    }
     disconnect(c1);
     m_inOpenWait = false;
     bool ok = m_socket.state() == QAbstractSocket::ConnectedState;
@@ -308,7 +312,8 @@ QByteArray SerialComm::InputData()
         limit.start(m_readTimeoutMs);
         QElapsedTimer t;
         t.start();
-        while (buffered() == 0 && t.elapsed() < m_readTimeoutMs && limit.isActive())
+        Shutdown::WaitScope waiting(Shutdown::Wait::ScriptSerialRead, loop);
+        while (buffered() == 0 && t.elapsed() < m_readTimeoutMs && limit.isActive() && !gShuttingDown)
             loop.exec();
     }
     if (buffered() == 0)

@@ -3,6 +3,7 @@
 #include "Frames.h"
 #include "LinkState.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -84,7 +85,11 @@ int SerialProtocol::sleepForData(int ms)
     connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     auto c = connect(&m_link, &CommLink::dataArrived, &loop, &QEventLoop::quit);
     limit.start(ms);
-    loop.exec();
+    {
+        Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply, loop);
+        if (!Shutdown::waitsEnding())
+            loop.exec();
+    }
     disconnect(c);
     return int(t.elapsed());
 }
@@ -311,6 +316,8 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
     // wait sleep (a flood of reports) still ends it at twice that.
     QElapsedTimer wall;
     wall.start();
+    // Its own processEvents lets a stop in: Exit then waits for this wait to end.
+    Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply);
     qint64 lastEvents = -1;
     int elapsed = 0;
     int count = 0;
@@ -320,7 +327,7 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
             QCoreApplication::processEvents();
             lastEvents = wall.elapsed();
         }
-        if (gShuttingDown || wall.elapsed() >= 2 * qint64(limitMs))
+        if (Shutdown::waitsEnding() || wall.elapsed() >= 2 * qint64(limitMs))
             break;
         noteArrivals();
         count = m_link.BytesWaiting();
@@ -385,7 +392,7 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
     }
     // The start of a block reply that did not finish in time is given up whole;
     // none of its bytes may be read as anything else. Later ones are held a while.
-    if (wantsBlock && !gShuttingDown) {
+    if (wantsBlock && !Shutdown::waitsEnding()) {
         noteArrivals();
         count = m_link.BytesWaiting();
         if (count > 0 && m_link.PeekByte() == 0x2A)
@@ -425,13 +432,13 @@ bool SerialProtocol::takeLateAck(int count)
 
 void SerialProtocol::Settle(int ms)
 {
-    if (ms <= 0 || gShuttingDown)
+    if (ms <= 0 || Shutdown::waitsEnding())
         return;
     QElapsedTimer t;
     t.start();
     for (;;) {
         const int left = int(ms - t.elapsed());
-        if (left <= 0 || gShuttingDown)
+        if (left <= 0 || Shutdown::waitsEnding())
             return;
         noteArrivals();
         const int count = m_link.BytesWaiting();

@@ -7,6 +7,7 @@
 #include "controller/IRFiles.h"
 #include "controller/PluginHost.h"
 #include "controller/PluginSettings.h"
+#include "core/IniText.h"
 #include "controller/PluginState.h"
 #include "controller/PointMap.h"
 #include "controller/UnitMappings.h"
@@ -14,6 +15,7 @@
 #include "automation/AnsiCodePage.h"
 #include "automation/VbString.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
 
@@ -113,18 +115,7 @@ QString deviceLabel(const QString& code)
     return label;
 }
 
-// A whole number from `low` to 65535 written in digits, or -1.
-int wholeNumber(const QString& text, int low)
-{
-    const QString t = text.trimmed();
-    if (t.isEmpty() || t.size() > 5)
-        return -1;
-    for (const QChar c : t)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return -1;
-    const int v = t.toInt();
-    return v >= low && v <= 65535 ? v : -1;
-}
+using PluginSettings::wholeNumber;
 
 // Each character is one the settings files' code page reads back as itself.
 bool codePageOnly(const QString& text)
@@ -163,6 +154,24 @@ bool remapTarget(const QString& text)
         return true;
     const int v = wholeNumber(t, 0);
     return v >= 0 && v <= 1023;
+}
+
+// Ascending numbers as ranges, "0-35, 40, 72-75"; a long list ends in "...".
+QString ranges(const QList<int>& numbers)
+{
+    QStringList parts;
+    for (qsizetype i = 0; i < numbers.size();) {
+        qsizetype j = i;
+        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1)
+            ++j;
+        if (parts.size() == 8) {
+            parts << QStringLiteral("...");
+            break;
+        }
+        parts << (i == j ? QString::number(numbers[i]) : QString::number(numbers[i]) + "-" + QString::number(numbers[j]));
+        i = j + 1;
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 // Holds the updating flag while a handler sets controls itself.
@@ -307,6 +316,11 @@ void FrmConfig::whenIdle(std::function<void()> action)
 void FrmConfig::flushToDisk()
 {
     PluginHost::ignoring([] { PluginHost::callback("SaveDevices"); });
+    flushSettings();
+}
+
+void FrmConfig::flushSettings()
+{
     PluginHost::ignoring([] { PluginHost::hs("FlushIniCache"); });
 }
 
@@ -385,14 +399,52 @@ void FrmConfig::Form_Load()
         return; // the handlers that skip their work while updating keep doing so
     }
     PluginHost::ignoring([] { PluginHost::callback("ForceFront", {Variant(0)}); });
-    m_loaded = {{"TxtPoll", TxtPoll},         {"aCommPort", aCommPort},       {"aServerPort", aServerPort},
-                {"aSerialIP", aSerialIP},     {"aStyleSheet", aStyleSheet},   {"abca", abca},
-                {"aProjectFile", aProjectFile}, {"aQPROexe", aQPROexe},       {"aIRProExe", aIRProExe}};
+    m_loaded = shownValues();
     m_varsChanged = false;
     m_ioChanged = false;
     m_irLabelsChanged = false;
     m_updating = false;
     emit changed();
+}
+
+// What each control shows, by control name: at load, the settings as read.
+QHash<QString, QString> FrmConfig::shownValues() const
+{
+    return {{"TxtPoll", TxtPoll},
+            {"aCommPort", aCommPort},
+            {"aServerPort", aServerPort},
+            {"aSerialIP", aSerialIP},
+            {"aStyleSheet", aStyleSheet},
+            {"abca", abca},
+            {"aProjectFile", aProjectFile},
+            {"aQPROexe", aQPROexe},
+            {"aIRProExe", aIRProExe},
+            {"showInMenu", box(showInMenu)},
+            {"ChkInvert", box(ChkInvert)},
+            {"ChkLogErrors", box(ChkLogErrors)},
+            {"ChkLogComms", box(ChkLogComms)},
+            {"aIRRecognitionForward", box(aIRRecognitionForward)},
+            {"aX10Xmit", box(aX10Xmit)},
+            {"aIncludeVariables", box(aIncludeVariables)},
+            {"aIncludeX10", box(aIncludeX10)},
+            {"aIncludeIO", box(aIncludeIO)},
+            {"aIncludeIR", box(aIncludeIR)},
+            {"aIncludeMessages", box(aIncludeMessages)}};
+}
+
+// The dialog's user changed the control since the dialog loaded (or since
+// its last save). Only such controls are written: the status page may have
+// saved the same settings meanwhile, and OK must not put back what the dialog
+// happened to show.
+bool FrmConfig::edited(const QString& control) const
+{
+    return shownValues().value(control) != m_loaded.value(control);
+}
+
+// After a control's value was written it is the dialog's starting point.
+void FrmConfig::taken(const QString& control)
+{
+    m_loaded.insert(control, shownValues().value(control));
 }
 
 void FrmConfig::refuse(const QString& control, QString& value, const QString& why)
@@ -411,6 +463,8 @@ void FrmConfig::checkText(const QString& control, QString& value)
     if (!codePageOnly(value) || hasControl(value))
         refuse(control, value,
                "This text can hold only Windows-1252 characters on one line (the settings files are Windows-1252)");
+    else if (const QString fault = IniText::valueFault(value); !fault.isEmpty())
+        refuse(control, value, "This text " + fault); // a double quote, or a blank at its end
 }
 
 void FrmConfig::checkPort(const QString& control, QString& value, bool devicePathAllowed)
@@ -435,17 +489,18 @@ void FrmConfig::checkPoll()
 {
     if (TxtPoll.trimmed() == m_loaded.value("TxtPoll").trimmed())
         return;
-    if (wholeNumber(TxtPoll, 0) >= 0) {
+    if (PluginSettings::pollInterval(TxtPoll) >= 0) {
         TxtPoll = TxtPoll.trimmed();
         return;
     }
-    refuse("TxtPoll", TxtPoll,
-           "The poll interval must be a whole number of milliseconds from 1 to 65535, or 0 for no polling");
+    refuse("TxtPoll", TxtPoll, PluginSettings::kPollIntervalRule);
 }
 
 // A remap names an IR location; anything else would shift or break irmap.cfg.
+// The refused ones make one line of the note, however many there are.
 void FrmConfig::checkRemaps()
 {
+    QList<int> refused;
     for (int i = 0; i < 1008; ++i) {
         const QString old = gPlugin.IRMapEntries.value(i);
         QString& entry = m_irMap[i];
@@ -455,13 +510,18 @@ void FrmConfig::checkRemaps()
             entry = entry.trimmed();
             continue;
         }
-        Note += (Note.isEmpty() ? QString() : QStringLiteral("\n")) + "The remap of " + QString::number(i)
-            + " must be an IR location from 0 to 1023 or empty; " + quoted(entry) + " was not taken, " + quoted(old)
-            + " is kept.";
+        refused << i;
         entry = old;
     }
     for (int i = 0; i < 36; ++i)
         aRemap[size_t(i)] = m_irMap.value(m_pageOffset + i);
+    if (refused.isEmpty())
+        return;
+    const QString what = refused.size() == 1 ? QStringLiteral("1 remap was") : QString::number(refused.size()) + " remaps were";
+    const QString line = what + " not taken: " + (refused.size() == 1 ? QStringLiteral("location ") : QStringLiteral("locations "))
+        + ranges(refused) + " (a remap is an IR location from 0 to 1023 or empty; the stored ones are kept).";
+    LogControllerError(kProgramName, "FrmConfig OK: " + line);
+    Note += (Note.isEmpty() ? QString() : QStringLiteral("\n")) + line;
 }
 
 void FrmConfig::OKButton_Click()
@@ -498,54 +558,76 @@ void FrmConfig::OKButton_Click()
             if (!PageStyle::IsSafeBackground(abca))
                 abca = gBackground;
         }
-        ignoring([&] { saveHost("StyleSheet", aStyleSheet); });
-        ignoring([&] { saveHost("Background", abca); });
-        ignoring([&] { saveHost("HTTPPort", aServerPort); });
-        ignoring([&] { saveHost("CommPort", aCommPort); });
-        ignoring([&] { saveHost("SerialIP", aSerialIP); });
-        ignoring([&] { gHTTPPort = aServerPort; });
-
-        ignoring([&] {
-            const bool linkChanged = aSerialIP != gSerialIPAddress || aCommPort != gCommPort;
-            const bool wasTcp = gUseSerialComm;
-            gSerialIPAddress = aSerialIP;
-            gUseSerialComm = gSerialIPAddress.contains('.');
-            // A device path is kept as written; a number loses its leading zeros.
-            const int number = wholeNumber(aCommPort, 0);
-            const QString numeric = number >= 0 ? QString::number(number) : aCommPort.trimmed();
-            if (linkChanged || wasTcp != gUseSerialComm) {
-                gCommPort = gUseSerialComm ? aCommPort : numeric;
-                changeLink(numeric);
-            } else {
-                gCommPort = numeric;
-            }
-        });
-        if (!self)
-            return;
-
-        ignoring([&] { gBackground = abca; });
-        ignoring([&] { gStyleSheet = aStyleSheet; });
-        if (TxtPoll.trimmed() != m_loaded.value("TxtPoll").trimmed()) {
+        // Only what this dialog's user changed is written and put to use: a
+        // status-page Save since the dialog loaded keeps what it saved.
+        if (edited("aStyleSheet")) {
+            ignoring([&] { saveHost("StyleSheet", aStyleSheet); });
+            ignoring([&] { gStyleSheet = aStyleSheet; });
+        }
+        if (edited("abca")) {
+            ignoring([&] { saveHost("Background", abca); });
+            ignoring([&] { gBackground = abca; });
+        }
+        if (edited("aServerPort")) {
+            ignoring([&] { saveHost("HTTPPort", aServerPort); });
+            ignoring([&] { gHTTPPort = aServerPort; });
+        }
+        const bool linkEdited = edited("aCommPort") || edited("aSerialIP");
+        if (linkEdited) {
+            ignoring([&] { saveHost("CommPort", aCommPort); });
+            ignoring([&] { saveHost("SerialIP", aSerialIP); });
             ignoring([&] {
-                gPlugin.PollInterval = QString::number(wholeNumber(TxtPoll, 0));
+                const bool linkChanged = aSerialIP != gSerialIPAddress || aCommPort != gCommPort;
+                const bool wasTcp = gUseSerialComm;
+                gSerialIPAddress = aSerialIP;
+                gUseSerialComm = gSerialIPAddress.contains('.');
+                // A device path is kept as written; a number loses its leading zeros.
+                const int number = wholeNumber(aCommPort, 0);
+                const QString numeric = number >= 0 ? QString::number(number) : aCommPort.trimmed();
+                if (linkChanged || wasTcp != gUseSerialComm) {
+                    gCommPort = gUseSerialComm ? aCommPort : numeric;
+                    changeLink(numeric);
+                } else {
+                    gCommPort = numeric;
+                }
+            });
+            // The link's start waited with events running: the dialog or the program may be going.
+            if (!self || gShuttingDown)
+                return;
+        }
+
+        if (edited("TxtPoll")) {
+            ignoring([&] {
+                gPlugin.PollInterval = QString::number(PluginSettings::pollInterval(TxtPoll));
                 if (FrmTimer* f = FrmTimer::instance(); f && f->Timer2.isEnabled())
                     f->EnablePollTimer(true); // the new interval applies at once
             });
-        }
-        gPlugin.InvertDefault = ChkInvert;
-        gPlugin.LogErrors = ChkLogErrors;
-        gPlugin.LogComms = ChkLogComms;
-        gPlugin.X10XmitFlag = aX10Xmit;
-
-        ignoring([&] { savePlugin("comport", gPlugin.CommPort); });
-        if (TxtPoll.trimmed() != m_loaded.value("TxtPoll").trimmed())
             ignoring([&] { savePlugin("poll_interval", gPlugin.PollInterval); });
-        ignoring([&] { savePlugin("invert", QString::number(gPlugin.InvertDefault)); });
-        ignoring([&] { savePlugin("log_errors", QString::number(gPlugin.LogErrors)); });
-        ignoring([&] { savePlugin("log_comms", QString::number(gPlugin.LogComms)); });
-        ignoring([&] { savePlugin("showInMenu", box(showInMenu)); });
-        ignoring([&] { savePlugin("Recognition", box(aIRRecognitionForward)); });
-        ignoring([&] { savePlugin("X10Xmit", QString::number(gPlugin.X10XmitFlag)); });
+        }
+        // Boxes whose running option follows at once.
+        struct Box
+        {
+            const char* control;
+            const char* key;
+            int FrmConfig::*value;
+            int* running;
+        };
+        const Box boxes[] = {{"ChkInvert", "invert", &FrmConfig::ChkInvert, &gPlugin.InvertDefault},
+                             {"ChkLogErrors", "log_errors", &FrmConfig::ChkLogErrors, &gPlugin.LogErrors},
+                             {"ChkLogComms", "log_comms", &FrmConfig::ChkLogComms, &gPlugin.LogComms},
+                             {"aX10Xmit", "X10Xmit", &FrmConfig::aX10Xmit, &gPlugin.X10XmitFlag}};
+        for (const Box& b : boxes) {
+            if (!edited(b.control))
+                continue;
+            *b.running = this->*b.value;
+            ignoring([&] { savePlugin(b.key, QString::number(*b.running)); });
+        }
+        if (linkEdited)
+            ignoring([&] { savePlugin("comport", gPlugin.CommPort); });
+        if (edited("showInMenu"))
+            ignoring([&] { savePlugin("showInMenu", box(showInMenu)); });
+        if (edited("aIRRecognitionForward"))
+            ignoring([&] { savePlugin("Recognition", box(aIRRecognitionForward)); });
 
         ignoring([&] { SaveIncludeOptions(); });
         ignoring([&] { SaveQPROFile(); });
@@ -561,9 +643,7 @@ void FrmConfig::OKButton_Click()
         }
         flushToDisk();
         // What was taken is now the dialog's starting point.
-        m_loaded = {{"TxtPoll", TxtPoll},         {"aCommPort", aCommPort},       {"aServerPort", aServerPort},
-                    {"aSerialIP", aSerialIP},     {"aStyleSheet", aStyleSheet},   {"abca", abca},
-                    {"aProjectFile", aProjectFile}, {"aQPROexe", aQPROexe},       {"aIRProExe", aIRProExe}};
+        m_loaded = shownValues();
     }
     if (!Note.isEmpty()) {
         emit changed(); // stays open to say what was not taken
@@ -589,7 +669,26 @@ void FrmConfig::changeLink(const QString& portText)
         f->link.CloseCommLink(false);
     gPlugin.CommsStarted = false;
     LogControllerError(kProgramName, "Initializing X10 Interface on port " + gPlugin.CommPort);
-    // The start below waits for the controller while events run.
+    // The start below waits for the controller while events run; the dialog says what for, and
+    // Cancel gives the wait up.
+    Shutdown::CancellableWaits cancellable;
+    const QString noteBefore = Note;
+    Note = "Waiting for the controller on " + (gUseSerialComm ? gSerialIPAddress + ":" : QStringLiteral("port "))
+        + gPlugin.CommPort + " (Cancel stops waiting)";
+    m_controllerWait = true;
+    emit changed();
+    struct WaitOver {
+        QPointer<FrmConfig> form;
+        QString note;
+        ~WaitOver()
+        {
+            if (!form)
+                return;
+            form->m_controllerWait = false;
+            form->Note = note;
+            emit form->changed();
+        }
+    } over{this, noteBefore};
     if (f && (gPlugin.X10Started || gPlugin.IREnabled || gPlugin.IOEnabled)) {
         f->start.StartCommunications();
     } else {
@@ -602,11 +701,18 @@ void FrmConfig::changeLink(const QString& portText)
 
 void FrmConfig::CancelButton_Click()
 {
+    if (m_controllerWait)
+        Shutdown::cancelWaits();
     Unload();
 }
 
 void FrmConfig::Form_Unload()
 {
+    // At Exit nobody is there to answer: changes not confirmed are not acted on.
+    if (gShuttingDown) {
+        gPlugin.ConfigDialogOpen = false;
+        return;
+    }
     if ((matrixChanged() || m_irLabelsChanged) && m_ready) {
         if (ask("Changes were made to Variables or IO Point Devices.  Should these changes be acted upon?")) {
             CreateVariablesAndIO(3);
@@ -628,27 +734,49 @@ void FrmConfig::Form_Unload()
 void FrmConfig::SaveIncludeOptions()
 {
     using PluginHost::ignoring;
-    ignoring([&] { savePlugin("IncludeVariables", box(aIncludeVariables)); });
-    ignoring([&] { savePlugin("IncludeIO", box(aIncludeIO)); });
-    ignoring([&] { savePlugin("IncludeIR", box(aIncludeIR)); });
-    ignoring([&] { savePlugin("IncludeX10", box(aIncludeX10)); });
-    ignoring([&] { savePlugin("IncludeMessages", box(aIncludeMessages)); });
-    ignoring([&] { savePlugin("ProjectFile", aProjectFile); });
-    // The messages box has a key of its own; the setup-block flag is the status page's.
-    gPlugin.IncludeVariables = aIncludeVariables != 0;
-    gPlugin.IncludeX10 = aIncludeX10 != 0;
-    gPlugin.IncludeIR = aIncludeIR != 0;
-    gPlugin.IncludeIO = aIncludeIO != 0;
+    // Each box its user changed: written, put to use, and from then on what
+    // the dialog starts from; the others keep what the status page saved.
+    struct Box
+    {
+        const char* control;
+        const char* key;
+        int FrmConfig::*value;
+        bool* option; // the running option, or none
+    };
+    const Box boxes[] = {{"aIncludeVariables", "IncludeVariables", &FrmConfig::aIncludeVariables, &gPlugin.IncludeVariables},
+                         {"aIncludeIO", "IncludeIO", &FrmConfig::aIncludeIO, &gPlugin.IncludeIO},
+                         {"aIncludeIR", "IncludeIR", &FrmConfig::aIncludeIR, &gPlugin.IncludeIR},
+                         {"aIncludeX10", "IncludeX10", &FrmConfig::aIncludeX10, &gPlugin.IncludeX10},
+                         // The messages box has a key of its own; the setup-block flag is the status page's.
+                         {"aIncludeMessages", "IncludeMessages", &FrmConfig::aIncludeMessages, nullptr}};
+    for (const Box& b : boxes) {
+        if (!edited(b.control))
+            continue;
+        ignoring([&] { savePlugin(b.key, box(this->*b.value)); });
+        if (b.option)
+            *b.option = this->*b.value != 0;
+        taken(b.control);
+    }
+    if (edited("aProjectFile")) {
+        ignoring([&] { savePlugin("ProjectFile", aProjectFile); });
+        taken("aProjectFile");
+    }
 }
 
 void FrmConfig::SaveQPROFile()
 {
+    if (!edited("aQPROexe"))
+        return;
     savePlugin("QPROFile", aQPROexe);
+    taken("aQPROexe");
 }
 
 void FrmConfig::SaveIRPROFile()
 {
+    if (!edited("aIRProExe"))
+        return;
     savePlugin("IRPROFile", aIRProExe);
+    taken("aIRProExe");
 }
 
 void FrmConfig::BrowseProjectFile()
@@ -657,7 +785,8 @@ void FrmConfig::BrowseProjectFile()
         return;
     FrmConfigBusy busy(*this);
     const QString path = chooseFile("Project (*.prj)|*.prj", aProjectFile);
-    if (path.isEmpty())
+    // The file dialog let events run: a choice made as the program stops is not taken.
+    if (path.isEmpty() || gShuttingDown)
         return;
     if (!codePageOnly(path) || hasControl(path)) {
         Note = "This path can hold only Windows-1252 characters on one line (the settings files are Windows-1252); "
@@ -670,6 +799,9 @@ void FrmConfig::BrowseProjectFile()
         aProjectFile = path;
     }
     PluginSettings::save("ProjectFile", aProjectFile);
+    taken("aProjectFile");
+    // Taken at once: a choice must survive a process killed before Exit.
+    flushSettings();
     emit changed();
 }
 
@@ -679,7 +811,8 @@ void FrmConfig::BrowseQPROexe()
         return;
     FrmConfigBusy busy(*this);
     const QString path = chooseFile("cpuqx.exe|cpuqx.exe", aQPROexe);
-    if (path.isEmpty())
+    // The file dialog let events run: a choice made as the program stops is not taken.
+    if (path.isEmpty() || gShuttingDown)
         return;
     if (!codePageOnly(path) || hasControl(path)) {
         Note = "This path can hold only Windows-1252 characters on one line (the settings files are Windows-1252); "
@@ -692,6 +825,8 @@ void FrmConfig::BrowseQPROexe()
         aQPROexe = path;
     }
     SaveQPROFile();
+    // Taken at once: a choice must survive a process killed before Exit.
+    flushSettings();
     emit changed();
 }
 
@@ -701,7 +836,8 @@ void FrmConfig::BrowseIRProExe()
         return;
     FrmConfigBusy busy(*this);
     const QString path = chooseFile("IR_MAX.exe|IR_MAX.exe", aIRProExe);
-    if (path.isEmpty())
+    // The file dialog let events run: a choice made as the program stops is not taken.
+    if (path.isEmpty() || gShuttingDown)
         return;
     if (!codePageOnly(path) || hasControl(path)) {
         Note = "This path can hold only Windows-1252 characters on one line (the settings files are Windows-1252); "
@@ -714,6 +850,8 @@ void FrmConfig::BrowseIRProExe()
         aIRProExe = path;
     }
     SaveIRPROFile();
+    // Taken at once: a choice must survive a process killed before Exit.
+    flushSettings();
     emit changed();
 }
 
@@ -760,6 +898,7 @@ void FrmConfig::aSynchronize_Click()
     Note.clear();
     PluginHost::trapped("aSynchronize_Click", [&] {
         SaveIncludeOptions();
+        flushSettings();
         if (QFileInfo::exists(aProjectFile) && !QFileInfo(aProjectFile).isFile()) {
             // A pipe or a device would block the program or never end.
             LogControllerError(kProgramName, "aSynchronize_Click: " + aProjectFile + " is not a regular file; not read");
@@ -781,7 +920,7 @@ void FrmConfig::aSynchronize_Click()
         } else {
             question = QStringLiteral("Are you certain you want to overwrite QPRO System Map definitions?");
         }
-        if (!ask(question))
+        if (!ask(question) || gShuttingDown)
             return;
         PointMap::Includes includes;
         includes.variables = aIncludeVariables != 0;
@@ -789,8 +928,12 @@ void FrmConfig::aSynchronize_Click()
         includes.io = aIncludeIO != 0;
         includes.ir = aIncludeIR != 0;
         PointMap::Synchronize(qproMaster ? 1 : 0, aProjectFile, includes);
-        if (!PointMap::ReadError().isEmpty())
-            Note = "The project file " + quoted(aProjectFile) + " was not read: it is not a project file (see the log).";
+        flushToDisk();
+        if (const QString error = PointMap::ReadError(); !error.isEmpty()) {
+            // The reader names the file first, then why it refused it.
+            const QString why = error.startsWith(aProjectFile + ' ') ? error.mid(aProjectFile.size() + 1) : error;
+            Note = "The project file " + quoted(aProjectFile) + " " + why + ".";
+        }
     });
     emit changed();
 }
@@ -808,7 +951,7 @@ void FrmConfig::Disconnect_Click()
             gPlugin.CommsStarted = false;
             f->start.StartCommunications();
         }
-        if (!self)
+        if (!self || gShuttingDown)
             return;
     }
     PortOpen = gPlugin.PortOpenFlag ? 1 : 0;

@@ -94,6 +94,8 @@ public:
 
     // While a handler runs the dialog takes no other click and no close.
     bool busy() const { return m_busy > 0; }
+    // OK waits for the controller on a new link; Cancel gives that wait up.
+    bool waitingForController() const { return m_controllerWait; }
     // Runs `action` now, or when the running handler returns (for changes
     // made from outside the dialog, such as matrices to show again).
     void whenIdle(std::function<void()> action);
@@ -167,6 +169,10 @@ private:
     void enterHandler();
     void leaveHandler();
     void flushToDisk();
+    QHash<QString, QString> shownValues() const;
+    bool edited(const QString& control) const;
+    void taken(const QString& control);
+    void flushSettings();  // the settings files only
     void refuse(const QString& control, QString& value, const QString& why);
     void checkText(const QString& control, QString& value);
     void checkPort(const QString& control, QString& value, bool devicePathAllowed);
@@ -192,6 +198,7 @@ private:
     QStringList m_irMap;
     FrmConfigPrompts* m_prompts = nullptr;
     int m_busy = 0;
+    bool m_controllerWait = false;
     bool m_unloadPending = false;
     bool m_unloading = false;
     QList<std::function<void()>> m_idleActions;

@@ -4,6 +4,9 @@
 #include "controller/link/CommsLog.h"
 #include "controller/PluginState.h"
 #include "core/Globals.h"
+#include "core/Shutdown.h"
+
+#include <QApplication>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -92,6 +95,8 @@ void FrmConfigDialog::showDialog(bool modal)
     dialog->refresh();
     if (modal) {
         dialog->setModal(true);
+        // The model's unload closes the dialog, at once or when its running handler returns.
+        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [] { FrmConfig::Unload(); });
         dialog->exec();
     } else {
         dialog->show();
@@ -127,20 +132,34 @@ FrmConfigDialog::FrmConfigDialog(FrmConfig& model, QWidget* parent) : QDialog(pa
     m_refreshers << [this, version] { version->setText(m_model->lblver); };
     auto* ok = button("OKButton", "Update", &FrmConfig::OKButton_Click);
     ok->setDefault(true);
-    auto* cancel = button("CancelButton", "Cancel", &FrmConfig::CancelButton_Click);
+    auto* cancel = new QPushButton("Cancel");
+    cancel->setObjectName("CancelButton");
+    cancel->setAutoDefault(false);
+    // Also taken while OK waits for the controller: it gives that wait up.
+    connect(cancel, &QPushButton::clicked, this, [this] { cancelOrGiveUpWait(); });
     // What OK did not take, whichever tab it was on.
     auto* note = new QLabel;
     note->setObjectName("Note");
     note->setWordWrap(true);
     note->setTextFormat(Qt::PlainText);
     note->setStyleSheet("color: #b00000");
-    m_refreshers << [this, note] {
+    note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // However long the note, the dialog keeps its height: past a few lines it scrolls.
+    auto* noteArea = new QScrollArea;
+    noteArea->setObjectName("NoteArea");
+    noteArea->setWidget(note);
+    noteArea->setWidgetResizable(true);
+    noteArea->setFrameShape(QFrame::NoFrame);
+    noteArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    noteArea->setMaximumHeight(note->fontMetrics().lineSpacing() * 4 + 6);
+    m_refreshers << [this, note, noteArea] {
         note->setText(m_model->Note);
         note->setVisible(!m_model->Note.isEmpty());
+        noteArea->setVisible(!m_model->Note.isEmpty());
     };
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(version);
-    bottom->addWidget(note, 1);
+    bottom->addWidget(noteArea, 1);
     bottom->addStretch();
     bottom->addWidget(ok);
     bottom->addWidget(cancel);
@@ -150,6 +169,9 @@ FrmConfigDialog::FrmConfigDialog(FrmConfig& model, QWidget* parent) : QDialog(pa
     body->setContentsMargins(0, 0, 0, 0);
     body->addWidget(m_tabs);
     body->addLayout(bottom);
+    m_cancel = cancel;
+    m_ok = ok;
+    m_refreshers << [this] { setBusy(m_model->busy()); };
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_body);
     resize(1180, 720);
@@ -174,8 +196,27 @@ void FrmConfigDialog::act(F&& f)
 
 void FrmConfigDialog::setBusy(bool busy)
 {
-    if (m_body)
-        m_body->setEnabled(!busy);
+    if (m_tabs)
+        m_tabs->setEnabled(!busy);
+    if (m_ok)
+        m_ok->setEnabled(!busy);
+    // A wait for the controller can be given up: Cancel stays at hand.
+    if (m_cancel)
+        m_cancel->setEnabled(!busy || (m_model && m_model->waitingForController()));
+}
+
+bool FrmConfigDialog::cancelOrGiveUpWait()
+{
+    if (!m_model || FrmConfig::instance() != m_model)
+        return false;
+    if (m_model->waitingForController()) {
+        m_model->CancelButton_Click();  // ends the wait; the dialog goes once OK has returned
+        return true;
+    }
+    if (m_model->busy())
+        return false;
+    m_model->CancelButton_Click();
+    return true;
 }
 
 void FrmConfigDialog::closeFromModel()
@@ -549,6 +590,7 @@ void FrmConfigDialog::closeEvent(QCloseEvent* event)
     // The close box is a Cancel; while a handler runs it is not taken.
     if (!m_closing && m_model && FrmConfig::instance() == m_model) {
         if (m_model->busy()) {
+            cancelOrGiveUpWait();
             event->ignore();
             return;
         }
@@ -568,8 +610,7 @@ void FrmConfigDialog::reject()
         QDialog::reject();
         return;
     }
-    if (!m_model->busy())
-        m_model->CancelButton_Click();
+    cancelOrGiveUpWait();
 }
 
 bool FrmConfigDialog::askYesNo(const QString& text)
@@ -577,7 +618,14 @@ bool FrmConfigDialog::askYesNo(const QString& text)
     QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, windowTitle(), text,
                                                 QMessageBox::Yes | QMessageBox::No, this);
     box->setDefaultButton(QMessageBox::Yes);
-    const int answer = box->exec();
+    int answer = QMessageBox::No;
+    {
+        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [box] {
+            if (box)
+                box->reject();
+        });
+        answer = box->exec();
+    }
     // Events ran while the box was up: neither it nor this dialog is taken for granted.
     if (box)
         delete box.data();
@@ -587,12 +635,22 @@ bool FrmConfigDialog::askYesNo(const QString& text)
 void FrmConfigDialog::remind(const QString& text)
 {
     QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::Ok, this);
-    box->exec();
+    {
+        Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [box] {
+            if (box)
+                box->reject();
+        });
+        box->exec();
+    }
     if (box)
         delete box.data();
 }
 
 QString FrmConfigDialog::chooseFile(const QString& filter, const QString& current)
 {
+    Shutdown::WaitScope waiting(Shutdown::Wait::Prompt, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
     return QFileDialog::getOpenFileName(this, windowTitle(), current, qtFilter(filter));
 }

@@ -62,10 +62,14 @@ private:
     void act(F&& f);
     void closeFromModel();
     void setBusy(bool busy);
+    // Cancel, Escape and the close box: close, or give up OK's wait for the controller.
+    bool cancelOrGiveUpWait();
 
     QPointer<FrmConfig> m_model;
     QTabWidget* m_tabs = nullptr;
-    QWidget* m_body = nullptr;    // everything a click reaches; off while a handler runs
+    QWidget* m_body = nullptr;    // everything a click reaches
+    QPushButton* m_ok = nullptr;  // off, with the tabs, while a handler runs
+    QPushButton* m_cancel = nullptr;  // on while a handler runs only to give up a wait
     QList<std::function<void()>> m_refreshers;
     QList<QCheckBox*> m_check1;
     QList<QCheckBox*> m_ioPoint;

@@ -3,6 +3,7 @@
 #include "FrmConfigDialog.h"
 
 #include "controller/PluginHooks.h"
+#include "core/CoreHooks.h"
 
 void registerControllerUi()
 {
@@ -16,4 +17,5 @@ void registerControllerUi()
         if (FrmConfig* form = FrmConfig::instance())
             form->portClosed();
     };
+    Hooks().unloadConfigDialog = [] { FrmConfig::Unload(); };
 }

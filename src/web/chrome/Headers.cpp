@@ -18,6 +18,8 @@
 #include "automation/VbError.h"
 #include "automation/VbString.h"
 
+#include <QHostAddress>
+
 namespace Headers {
 
 namespace {
@@ -73,6 +75,21 @@ QString AppFile(const QString &relative)
     return ResolvePathNoCase(gAppPath, relative);
 }
 
+QStringList ClientAddressForms(const QString &address)
+{
+    QStringList forms{address};
+    QHostAddress parsed;
+    if (!parsed.setAddress(address) || parsed.protocol() != QAbstractSocket::IPv6Protocol)
+        return forms;
+    bool mapped = false;
+    const quint32 v4 = parsed.toIPv4Address(&mapped);
+    if (mapped)
+        forms.append(QHostAddress(v4).toString());
+    else if (parsed.isEqual(QHostAddress(QHostAddress::LocalHostIPv6)))
+        forms.append(QStringLiteral("127.0.0.1"));
+    return forms;
+}
+
 void Reset()
 {
     Settings() = WebSettings();
@@ -126,9 +143,15 @@ void XSecurityCheck()
         if (mode == QLatin1String("ENHANCED")) {
             if (s.dbpath == QLatin1String("NA") || s.dbpath.isEmpty())
                 return;
-            const QString address = remoteAddress();
-            const auto rows = ChromeDatabase::select(
-                s.dbpath, QStringLiteral("SELECT UserID, SecureLevel, SecID FROM MenuUsers WHERE SecID = ?"), {address});
+            QString address;
+            std::vector<ChromeDatabase::Row> rows;
+            for (const QString &form : ClientAddressForms(remoteAddress())) {
+                address = form;
+                rows = ChromeDatabase::select(
+                    s.dbpath, QStringLiteral("SELECT UserID, SecureLevel, SecID FROM MenuUsers WHERE SecID = ?"), {address});
+                if (!rows.empty())
+                    break;
+            }
             if (rows.empty()) {
                 gSecureLevel = 0;
                 gUserName = QStringLiteral("None");
@@ -170,9 +193,9 @@ bool xStartHeaderASP()
     try {
         gTouchScreen = false;
         WebSettings &s = Settings();
-        const QString address = remoteAddress();
+        const QStringList addresses = ClientAddressForms(remoteAddress());
         for (const QString &entry : s.touchScreenAddresses) {
-            if (entry == address) {
+            if (addresses.contains(entry)) {
                 gTouchScreen = true;
                 s.rowstyle = s.audreyrowstyle;
                 break;
@@ -215,8 +238,9 @@ void LogAuthorized()
         const QString address = remoteAddress();
         const QString when = WebClock::generalDate(WebClock::now());
         const QString shownPage = HtmlText::forLog(page);
-        // Repeats of one client's refusal collapse into one entry a minute.
-        const QString kind = gUserName + QLatin1Char('\x01') + address + QLatin1Char('\x01') + page;
+        // Repeats collapse into one entry a minute; the page name and the
+        // user a BASIC client names are its own choice, so they are no part of the kind.
+        const QString kind = mode + QLatin1Char('\x01') + (mode == QLatin1String("ENHANCED") ? gUserName : QString());
         if (mode == QLatin1String("ENHANCED"))
             RefusalLog::Log(QStringLiteral("Unauthorized"), HtmlText::forLog(gUserName) + QStringLiteral(" at ") + address
                                                                  + QStringLiteral(" attempted to access ") + shownPage

@@ -70,6 +70,12 @@ void SaveSetting(const QString &file, const QString &section, const QString &key
 // A file under the program folder, found without regard to case.
 QString AppFile(const QString &relative);
 
+// The addresses a client's row (MenuUsers SecID, a touch-screen entry) may be
+// written as, the client's own first: an IPv4-mapped IPv6 address also as
+// its IPv4 address, and the machine's own ::1 also as 127.0.0.1, so a row
+// for the machine admits its browser whichever way "localhost" resolves.
+QStringList ClientAddressForms(const QString &address);
+
 // Back to the state of a fresh start (tests).
 void Reset();
 

@@ -254,12 +254,17 @@ QString ssmItems()
         }
 
         const QString address = PageRequest() ? PageRequest()->ServerVariables(QStringLiteral("REMOTE_ADDR")) : QString();
-        const auto rows = ChromeDatabase::select(
-            dbpath,
-            QStringLiteral("SELECT P.MenuID, P.MenuText, P.MenuURL, M.MenuItem, M.MenuURL, P.IsHeader, P.IsActive FROM "
-                           "MenuPOP P LEFT JOIN Menus M ON P.MenuID = M.MenuID WHERE P.IsActive=1 AND P.UserID = "
-                           "(SELECT UserID FROM MenuUsers WHERE SecID = ? LIMIT 1) ORDER BY P.SortOrder, M.MenuItem"),
-            {address});
+        std::vector<ChromeDatabase::Row> rows;
+        for (const QString &form : ClientAddressForms(address)) {
+            rows = ChromeDatabase::select(
+                dbpath,
+                QStringLiteral("SELECT P.MenuID, P.MenuText, P.MenuURL, M.MenuItem, M.MenuURL, P.IsHeader, P.IsActive FROM "
+                               "MenuPOP P LEFT JOIN Menus M ON P.MenuID = M.MenuID WHERE P.IsActive=1 AND P.UserID = "
+                               "(SELECT UserID FROM MenuUsers WHERE SecID = ? LIMIT 1) ORDER BY P.SortOrder, M.MenuItem"),
+                {form});
+            if (!rows.empty())
+                break;
+        }
         if (rows.empty())
             return QStringLiteral(" ");
         FastString items;

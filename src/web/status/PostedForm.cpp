@@ -27,6 +27,9 @@
 #include "core/FastString.h"
 #include "core/PageStyle.h"
 #include "core/Logging.h"
+#include "core/IniText.h"
+#include "core/Globals.h"
+#include "core/Shutdown.h"
 #include "host/Application.h"
 #include "host/DeviceClass.h"
 #include "host/HostGlobals.h"
@@ -41,7 +44,9 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
 #include <exception>
+#include <utility>
 #include <set>
 
 namespace {
@@ -52,6 +57,12 @@ const QString kType = QStringLiteral("xaptvkKorvane");
 constexpr int kMacroItemLimit = 100;
 const QString kHostFile = QStringLiteral("tvkXapKorvane.ini");
 const QString kSection = QStringLiteral("tspi_quillon");
+
+QStringList &refusalNotes()
+{
+    static QStringList notes;
+    return notes;
+}
 
 PostedFormBridgeCalls &bridgeCalls()
 {
@@ -326,18 +337,78 @@ struct PostedMacro
     bool hasShownName = false;
 };
 
-// A macro name the [IRMacro] section cannot hold as a key reads back as
-// another line or not at all.
-bool storableMacro(const QString &name, const QString &list)
+} // namespace
+
+void NoteRefusal(const QString &text)
 {
-    auto lineBreak = [](const QString &t) { return t.contains(QLatin1Char('\n')) || t.contains(QLatin1Char('\r')); };
-    return !name.contains(QLatin1Char('=')) && !lineBreak(name) && !lineBreak(list);
+    refusalNotes().append(text);
 }
 
+QStringList TakeRefusalNotes()
+{
+    return std::exchange(refusalNotes(), QStringList());
+}
+
+namespace {
+
+// A typed text the settings files cannot keep as typed: logged, and noted on
+// the page built after the Save.
+void refuseText(const QString &what, const QString &text, const QString &fault)
+{
+    logSkip(what + QStringLiteral(" \"") + HtmlText::forLog(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken"));
+    NoteRefusal(what + QStringLiteral(" \"") + text + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."));
+}
+
+// Why a macro's name or list would not read back from [IRMacro] as typed,
+// and which of the two it is; no fault when both would.
+std::pair<QString, QString> macroFault(const QString &name, const QString &list)
+{
+    if (QString fault = IniText::keyFault(name, list); !fault.isEmpty())
+        return {fault, name};
+    return {IniText::valueFault(list, true), list};
+}
+
+} // namespace
+
+std::vector<NamedEntry> ResolveRenames(std::vector<NamedEntry> entries, const std::function<void(const NamedEntry &)> &refused)
+{
+    // All renames of one Save are weighed together, whatever the rows' order:
+    // a name kept as it was wins over a rename onto it, a rename over a new
+    // entry, and an earlier row over a later one. A refused rename falls back
+    // to the old name, which may in turn meet another entry's.
+    for (bool settled = false; !settled;) {
+        settled = true;
+        for (size_t i = 0; i < entries.size() && settled; ++i) {
+            for (size_t j = i + 1; j < entries.size(); ++j) {
+                if (entries[i].dropped || entries[j].dropped
+                    || entries[i].name.compare(entries[j].name, Qt::CaseInsensitive) != 0)
+                    continue;
+                auto rank = [](const NamedEntry &e) { return e.oldName.isNull() ? 2 : e.name == e.oldName ? 0 : 1; };
+                NamedEntry &loser = rank(entries[j]) >= rank(entries[i]) ? entries[j] : entries[i];
+                refused(loser);
+                if (loser.oldName.isNull() || loser.name == loser.oldName) {
+                    loser.dropped = true;
+                } else {
+                    loser.name = loser.oldName;
+                    loser.value = loser.oldValue;
+                }
+                settled = false;
+                break;
+            }
+        }
+    }
+    entries.erase(std::remove_if(entries.begin(), entries.end(), [](const NamedEntry &e) { return e.dropped; }),
+                  entries.end());
+    return entries;
+}
+
+namespace {
+
 // Replaces the macros of the posted rows and keeps the ones the page did
-// not carry. A row is matched to its stored macro by the text it was shown
-// with, and changes only the name or list its user edited; a row whose macro
-// is gone since the page was built brings it back only when edited.
+// not carry. A row is matched to its stored macro by the name it showed
+// (case ignored), or by its list when the post carries no shown name, and
+// changes only the name or list its user edited; a row whose macro is gone
+// since the page was built brings it back only when edited.
 void saveMacros(const Request &r)
 {
     Dictionary &dict = *gIRMacroDictionary;
@@ -367,60 +438,61 @@ void saveMacros(const Request &r)
     if (posted.empty())
         return;
 
-    // Each stored macro is claimed by at most one posted row: first the row
-    // at its own position with its own text, then any row with its text.
+    // Each stored macro is claimed by at most one posted row.
     std::vector<int> claim(before.size(), -1);
     std::vector<int> rowOf(posted.size(), -1);
+    auto take = [&](size_t p, size_t at) {
+        claim[at] = int(p);
+        rowOf[p] = int(at);
+    };
     for (size_t p = 0; p < posted.size(); ++p) {
-        const size_t at = size_t(posted[p].row - 1);
-        if (posted[p].row > 0 && at < before.size() && claim[at] < 0 && before[at].second == posted[p].shownList) {
-            claim[at] = int(p);
-            rowOf[p] = int(at);
+        if (posted[p].row == 0 || !posted[p].hasShownName)
+            continue;
+        for (size_t at = 0; at < before.size(); ++at) {
+            if (claim[at] < 0 && before[at].first.compare(posted[p].shownName, Qt::CaseInsensitive) == 0) {
+                take(p, at);
+                break;
+            }
         }
     }
+    // A post without the shown names: the row at its own position with its
+    // own list, then any row with its list.
     for (size_t p = 0; p < posted.size(); ++p) {
-        if (posted[p].row == 0 || rowOf[p] >= 0)
+        const size_t at = size_t(posted[p].row - 1);
+        if (posted[p].row > 0 && !posted[p].hasShownName && at < before.size() && claim[at] < 0
+            && before[at].second == posted[p].shownList)
+            take(p, at);
+    }
+    for (size_t p = 0; p < posted.size(); ++p) {
+        if (posted[p].row == 0 || posted[p].hasShownName || rowOf[p] >= 0)
             continue;
         for (size_t at = 0; at < before.size(); ++at) {
             if (claim[at] < 0 && before[at].second == posted[p].shownList) {
-                claim[at] = int(p);
-                rowOf[p] = int(at);
+                take(p, at);
                 break;
             }
         }
     }
 
-    std::vector<std::pair<QString, QString>> after;
-    QSet<QString> names;
-    auto add = [&](const QString &name, const QString &list) {
-        if (name.isEmpty())
-            return;
-        if (names.contains(name.toLower())) {
-            logSkip(QStringLiteral("the macro name ") + HtmlText::forLog(name) + QStringLiteral(" is taken; skipped"));
-            return;
-        }
-        names.insert(name.toLower());
-        after.emplace_back(name, list);
-    };
-    auto refused = [](const QString &name) {
-        logSkip(QStringLiteral("the macro name ") + HtmlText::forLog(name)
-                + QStringLiteral(" holds \"=\" or a line break, which the settings file cannot keep; not taken"));
-    };
+    auto rowName = [](int row) { return QStringLiteral("the macro row MAC") + QString::number(row); };
+    std::vector<NamedEntry> entries;
     for (size_t at = 0; at < before.size(); ++at) {
         if (claim[at] < 0) {
-            add(before[at].first, before[at].second);
+            entries.push_back({before[at].first, before[at].second, before[at].first, before[at].second, 0});
             continue;
         }
         const PostedMacro &pm = posted[size_t(claim[at])];
         const bool nameEdited = !pm.hasShownName || pm.name != pm.shownName;
         QString name = nameEdited ? pm.name : before[at].first;
         QString list = pm.list != pm.shownList ? pm.list : before[at].second;
-        if (!storableMacro(name, list)) {
-            refused(name);
+        if (name.isEmpty())
+            continue; // the row's name was cleared: the macro goes
+        if (const auto [fault, text] = macroFault(name, list); !fault.isEmpty()) {
+            refuseText(rowName(pm.row), text, fault);
             name = before[at].first;
             list = before[at].second;
         }
-        add(name, list);
+        entries.push_back({name, list, before[at].first, before[at].second, pm.row});
     }
     // The new-macro row, and edited rows whose macro is gone since the page was built.
     for (size_t p = 0; p < posted.size(); ++p) {
@@ -429,12 +501,18 @@ void saveMacros(const Request &r)
             continue;
         if (pm.row > 0 && pm.name == pm.shownName && pm.list == pm.shownList)
             continue;
-        if (!storableMacro(pm.name, pm.list)) {
-            refused(pm.name);
+        if (const auto [fault, text] = macroFault(pm.name, pm.list); !fault.isEmpty()) {
+            refuseText(rowName(pm.row), text, fault);
             continue;
         }
-        add(pm.name, pm.list);
+        entries.push_back({pm.name, pm.list, QString(), QString(), pm.row});
     }
+    entries = ResolveRenames(std::move(entries), [&](const NamedEntry &e) {
+        refuseText(rowName(e.row), e.name, QStringLiteral("is another macro's name"));
+    });
+    std::vector<std::pair<QString, QString>> after;
+    for (const NamedEntry &e : entries)
+        after.emplace_back(e.name, e.value);
     if (after == before)
         return;
 
@@ -492,6 +570,15 @@ bool fieldChanged(const Request &r, const QString &field)
     return present(r, field) && changedOnPage(r, field, r.Form(field));
 }
 
+// A typed setting that would not read back as typed is refused.
+bool storableSetting(const QString &key, const QString &value)
+{
+    const QString fault = IniText::valueFault(value);
+    if (!fault.isEmpty())
+        refuseText(key, value, fault);
+    return fault.isEmpty();
+}
+
 // A text setting of the setup block is shown as stored, without the quotes
 // around it; it is written only when the post changed it, so that a Save
 // of other things keeps its stored form.
@@ -500,7 +587,9 @@ bool textSetting(const Request &r, const QString &key, const QString &def, QStri
     if (!fieldChanged(r, key) || !hs)
         return false;
     value = r.Form(key);
-    return value != StoredText(hs->getIniSetting(kSection, key, def, kHostFile));
+    if (value == StoredText(hs->getIniSetting(kSection, key, def, kHostFile)))
+        return false;
+    return storableSetting(key, value);
 }
 
 void saveSettings(const Request &r)
@@ -521,17 +610,19 @@ void saveSettings(const Request &r)
         }
     }
     if (fieldChanged(r, QStringLiteral("poll_interval"))) {
-        QString v;
+        const QString typed = r.Form(QStringLiteral("poll_interval"));
         const QString stored = PluginSettings::setting(QStringLiteral("poll_interval"), QStringLiteral("2000"));
-        if (numericSetting(r.Form(QStringLiteral("poll_interval")), stored, QStringLiteral("poll_interval"), v)) {
-            const double n = VbString::Val(v);
-            if (n < 1 || n > 65535 || n != std::floor(n)) {
-                logSkip(QStringLiteral("poll_interval ") + HtmlText::forLog(v)
-                        + QStringLiteral(" is not a whole number from 1 to 65535; kept"));
-            } else {
-                gPlugin.PollInterval = QString::number(qint64(n));
-                savePlugin(QStringLiteral("poll_interval"), gPlugin.PollInterval);
-            }
+        const int ms = PluginSettings::pollInterval(typed);
+        if (ms < 0) {
+            logSkip(QStringLiteral("poll_interval \"") + HtmlText::forLog(typed) + QStringLiteral("\": ")
+                    + PluginSettings::kPollIntervalRule + QStringLiteral("; ") + HtmlText::forLog(stored) + QStringLiteral(" is kept"));
+            NoteRefusal(PluginSettings::kPollIntervalRule + QStringLiteral("; \"") + typed + QStringLiteral("\" was not taken."));
+        } else if (QString::number(ms) != stored) {
+            gPlugin.PollInterval = QString::number(ms);
+            savePlugin(QStringLiteral("poll_interval"), gPlugin.PollInterval);
+            // A running poll with no interval (0) never ticks to take the new one.
+            if (FrmTimer *f = FrmTimer::instance(); f && f->Timer2.isEnabled())
+                f->EnablePollTimer(true);
         }
     }
     if (fieldChanged(r, QStringLiteral("PeriodicScriptInterval"))) {
@@ -562,13 +653,18 @@ void saveSettings(const Request &r)
             }
         }
     }
-    if (QString v; textSetting(r, QStringLiteral("Background"), QStringLiteral("#000000"), v)
-                   && PageStyle::TakeBackground(gBackground, v, QStringLiteral("Status ClientRequest"))) {
-        saveHost(QStringLiteral("Background"), gBackground);
+    if (QString v; textSetting(r, QStringLiteral("Background"), QStringLiteral("#000000"), v)) {
+        if (PageStyle::TakeBackground(gBackground, v, QStringLiteral("Status ClientRequest")))
+            saveHost(QStringLiteral("Background"), gBackground);
+        else
+            NoteRefusal(QStringLiteral("Background \"") + v + QStringLiteral("\" is not a colour; not taken."));
     }
-    if (QString v; textSetting(r, QStringLiteral("StyleSheet"), QStringLiteral("StyleNoBody.css"), v)
-                   && PageStyle::TakeStyleSheet(gStyleSheet, v, QStringLiteral("Status ClientRequest"))) {
-        saveHost(QStringLiteral("StyleSheet"), gStyleSheet);
+    if (QString v; textSetting(r, QStringLiteral("StyleSheet"), QStringLiteral("StyleNoBody.css"), v)) {
+        if (PageStyle::TakeStyleSheet(gStyleSheet, v, QStringLiteral("Status ClientRequest")))
+            saveHost(QStringLiteral("StyleSheet"), gStyleSheet);
+        else
+            NoteRefusal(QStringLiteral("StyleSheet \"") + v
+                        + QStringLiteral("\" is not a relative path under the HTML folder; not taken."));
     }
     if (boxChanged(r, QStringLiteral("log_errors"))) {
         gPlugin.LogErrors = ticked(r, QStringLiteral("log_errors")) ? 1 : 0;
@@ -582,7 +678,7 @@ void saveSettings(const Request &r)
         savePlugin(QStringLiteral("Recognition"), flag(ticked(r, QStringLiteral("Recognition"))));
     for (const char *key : {"ProjectFile", "QPROFile", "IRPROFile"}) {
         const QString k = QString::fromLatin1(key);
-        if (fieldChanged(r, k))
+        if (fieldChanged(r, k) && storableSetting(k, r.Form(k)))
             savePlugin(k, r.Form(k));
     }
 }
@@ -614,8 +710,14 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
         const KeyValuePair *tag = r.FormCol().find(row.disp + QStringLiteral("Tag"));
         const bool event = ticked(r, row.disp + QStringLiteral("Event"));
         const Shown shown = shownOf(r, row.disp);
-        const bool tagEdited = tag && (!shown.known || tag->Value() != shown.tag);
+        bool tagEdited = tag && (!shown.known || tag->Value() != shown.tag);
         const bool eventEdited = !shown.known || event != shown.event;
+        if (tagEdited) {
+            if (const QString fault = IniText::fieldFault(tag->Value()); !fault.isEmpty()) {
+                refuseText(QStringLiteral("the tag of the row ") + row.disp, tag->Value(), fault);
+                tagEdited = false;
+            }
+        }
         if (!tagEdited && !eventEdited)
             continue;
         ObjectPtr target;
@@ -668,7 +770,9 @@ void Save(Request &r)
 {
     const std::vector<PostedRow> rows = postedRows(r);
     // The setup block's fields are read only from a page that carried them.
-    const bool setupPosted = present(r, QStringLiteral("poll_interval")) && gPlugin.IncludeSetup;
+    // Decided by the post alone: another tab may have switched the block off
+    // since this page was built, and its user's edits still count.
+    const bool setupPosted = present(r, QStringLiteral("poll_interval"));
     {
         // A model of the dialog's own, from the host's devices: a dialog the
         // user has open keeps its unconfirmed boxes and stays open.
@@ -681,7 +785,8 @@ void Save(Request &r)
                 const QString box = QStringLiteral("Y") + QString::number(i);
                 const int inverted = ticked(r, box) ? 1 : 0;
                 const KeyValuePair *shown = r.FormCol().find(box + QStringLiteral("Shown"));
-                if (shown && (shown->Value() == QLatin1String("1") ? 1 : 0) == inverted)
+                // A unit without a box (an RLY-8) posts no shown state: nothing to take.
+                if (!shown || (shown->Value() == QLatin1String("1") ? 1 : 0) == inverted)
                     continue; // the user left the box as shown
                 if (matrix.aInvert[size_t(i)] != inverted) {
                     matrix.aInvert[size_t(i)] = inverted;
@@ -738,7 +843,9 @@ void Sync()
 void pauseBetweenItems()
 {
     QDeadlineTimer deadline(100);
-    while (!deadline.hasExpired()) {
+    Shutdown::WaitScope waiting(Shutdown::Wait::MacroPause);
+    // A stop signal's own event cannot come through here: the signal ends the pause itself.
+    while (!deadline.hasExpired() && !gShuttingDown && !gStopSignalled) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         QThread::msleep(5);
     }
@@ -782,6 +889,8 @@ void rowButton(Request &r)
                 for (int i = 0; i < items.size(); ++i) {
                     if (i > 0)
                         pauseBetweenItems();
+                    if (gShuttingDown || gStopSignalled)
+                        break;
                     const double loc = VbString::Val(items.at(i));
                     if (loc >= 0 && loc <= 1023)
                         PluginCalls::PlayIR(qint32(loc));
@@ -883,11 +992,13 @@ bool IsCrossSitePost(const Request &request)
 
 bool ClientRequest(Request &request, Response &response)
 {
+    refusalNotes().clear();
     if (IsCrossSitePost(request)) {
         RefusalLog::Log(kType, QStringLiteral("Status ClientRequest refused a post from ")
                                    + HtmlText::forLog(request.ServerVariables(QStringLiteral("Origin")).isEmpty()
                                                           ? request.ServerVariables(QStringLiteral("Referer"))
-                                                          : request.ServerVariables(QStringLiteral("Origin"))));
+                                                          : request.ServerVariables(QStringLiteral("Origin")), 80),
+                        QStringLiteral("Status ClientRequest cross-site post"));
         response.Redirect(QString());
         return false;
     }

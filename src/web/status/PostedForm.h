@@ -4,7 +4,10 @@
 
 #include <QString>
 
+#include <QStringList>
+
 #include <functional>
+#include <vector>
 
 class Request;
 class Response;
@@ -37,3 +40,28 @@ bool ClientRequest(Request &request, Response &response);
 // True when the request is a POST that another site made the browser send.
 bool IsCrossSitePost(const Request &request);
 
+
+// What the Saves since the last page refused, for the page built next to
+// show; taking them clears them.
+void NoteRefusal(const QString &text);
+QStringList TakeRefusalNotes();
+
+// An entry of a named list that a Save may rename (a macro, a filter):
+// its new name and value, the name it had (null for a new entry) and the
+// page row that posted it.
+struct NamedEntry
+{
+    QString name;
+    QString value;
+    QString oldName;
+    QString oldValue;
+    int row = 0;
+    bool dropped = false;
+};
+// Settles the names of one Save's entries at once: no two are equal (case
+// ignored) afterwards. A rename onto a name that stays is refused, and the
+// entry falls back to its old name and value; a new entry onto a taken name
+// is dropped. `refused`
+// hears of each, with the name it asked for.
+std::vector<NamedEntry> ResolveRenames(std::vector<NamedEntry> entries,
+                                       const std::function<void(const NamedEntry &)> &refused);

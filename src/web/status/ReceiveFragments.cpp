@@ -5,6 +5,7 @@
 #include "web/Request.h"
 #include "web/WebClock.h"
 #include "web/chrome/Headers.h"
+#include "web/status/PostedForm.h"
 #include "web/status/StatusPage.h"
 
 #include "bridge/BscBridge.h"
@@ -17,6 +18,7 @@
 #include "core/FastString.h"
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/IniText.h"
 
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
@@ -280,14 +282,33 @@ bool present(const QString &field)
     return request && request->FormCol().find(field) != nullptr;
 }
 
-// The section keeps "source~class=tag;event" lines: an "=" in the key or the
-// tag, or a ";" in the tag, would read back as another filter; a line break
-// would start a new line.
-bool storable(const QString &key, const QString &tag)
+// Why a filter row would not read back from the "source~class=tag;event"
+// lines of its section as typed, with the field at fault; "" when it would.
+QString filterFault(const QString &key, const QString &tag, const QString &event, QString &field)
 {
-    auto broken = [](const QString &t) { return t.contains(QLatin1Char('\n')) || t.contains(QLatin1Char('\r')); };
-    return !key.contains(QLatin1Char('=')) && !tag.contains(QLatin1Char('=')) && !tag.contains(QLatin1Char(';'))
-        && !broken(key) && !broken(tag);
+    field = key;
+    if (QString fault = IniText::keyFault(key, tag + QLatin1Char(';') + event); !fault.isEmpty())
+        return fault;
+    for (const QString &text : {tag, event}) {
+        field = text;
+        if (QString fault = IniText::valueFault(text, true); !fault.isEmpty())
+            return fault;
+        if (text.contains(QLatin1Char(';')))
+            return QStringLiteral("holds \";\", which separates a filter's tag from its event");
+    }
+    return QString();
+}
+
+// A "~" typed into a source or class would move the split between them: the
+// page would show, and messages would have to match, other texts.
+QString tildeFault(const QString &r, QString &field)
+{
+    for (const char *name : {"Source", "Class"}) {
+        field = posted(QLatin1String(name) + r);
+        if (field.contains(QLatin1Char('~')))
+            return QStringLiteral("holds \"~\", which separates a filter's source from its class");
+    }
+    return QString();
 }
 
 QString postedKey(const QString &r)
@@ -302,10 +323,12 @@ QString postedTag(const QString &r)
     return posted(QStringLiteral("FilterTag") + r).replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
-void logRefused(const QString &r, const QString &key, const QString &tag)
+void logRefused(const QString &r, const QString &text, const QString &fault)
 {
-    LogError(kProgramName, QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, \"=\" or \";\" in ")
-                               + HtmlText::forLog(key + QLatin1Char(' ') + tag));
+    LogError(kProgramName, QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, \"")
+                               + HtmlText::forLog(text) + QStringLiteral("\" ") + fault);
+    NoteRefusal(QStringLiteral("Filter row ") + r + QStringLiteral(" \"") + text + QStringLiteral("\" ") + fault
+                + QStringLiteral("; not saved."));
 }
 
 void addRecord(const QString &tag)
@@ -346,7 +369,8 @@ void SaveFilterSettigs()
 
         // Each posted row names its filter by key; a filter deleted since the
         // page was built stays deleted, and only what the row's user changed
-        // is taken.
+        // is taken. Every row is read before any key changes, so renames do
+        // not depend on the rows' order.
         const Request *request = Headers::PageRequest();
         std::vector<int> rowsPosted;
         for (const KeyValuePair &field : request->FormCol().items()) {
@@ -358,13 +382,17 @@ void SaveFilterSettigs()
             if (ok && n > 0 && QString::number(n) == name.mid(9))
                 rowsPosted.push_back(n);
         }
+        std::vector<int> rowOf(filters.size(), 0);
+        std::vector<FilterRow> wanted = filters;
         std::vector<bool> gone(filters.size(), false);
+        QStringList tags;
         for (int n : rowsPosted) {
             const QString r = QString::number(n);
             const int at = find(posted(QStringLiteral("FilterKey") + r));
-            if (at < 0 || gone[size_t(at)])
+            if (at < 0 || rowOf[size_t(at)] != 0)
                 continue;
-            FilterRow &filter = filters[size_t(at)];
+            rowOf[size_t(at)] = n;
+            const FilterRow &filter = filters[size_t(at)];
             const QString oldKey = filter.key;
             const qsizetype first = oldKey.indexOf(QLatin1Char('~'));
             const QString shownKey = first < 0 ? oldKey : oldKey.left(first) + QLatin1Char('~')
@@ -379,8 +407,14 @@ void SaveFilterSettigs()
             const QString newKey = postedKey(r);
             const QString newTag = postedTag(r);
             const QString newEvent = posted(QStringLiteral("FilterEvent") + r);
-            if (newKey != shownKey)
+            if (newKey != shownKey) {
+                QString field;
+                if (const QString fault = tildeFault(r, field); !fault.isEmpty()) {
+                    logRefused(r, field, fault);
+                    continue;
+                }
                 key = newKey;
+            }
             if (newTag != shownTag)
                 tag = newTag;
             if (newEvent.isEmpty() != shownEvent.isEmpty())
@@ -389,44 +423,51 @@ void SaveFilterSettigs()
                 gone[size_t(at)] = true; // the row's source and class were cleared
                 continue;
             }
-            if (!storable(key, tag)) {
-                logRefused(r, key, tag);
+            QString field;
+            if (const QString fault = filterFault(key, tag, event, field); !fault.isEmpty()) {
+                logRefused(r, field, fault);
                 continue;
             }
-            if (key.compare(oldKey, Qt::CaseInsensitive) != 0 && find(key) >= 0) {
-                LogError(kProgramName, QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, ")
-                                           + HtmlText::forLog(key) + QStringLiteral(" is another filter's"));
-                addRecord(tag);
-                continue;
-            }
-            filter.key = key;
-            filter.item = tag + QLatin1Char(';') + event;
-            addRecord(tag);
+            wanted[size_t(at)] = {key, tag + QLatin1Char(';') + event};
+            tags << tag;
         }
 
+        std::vector<NamedEntry> entries;
+        for (size_t i = 0; i < filters.size(); ++i)
+            if (!gone[i])
+                entries.push_back({wanted[i].key, wanted[i].item, filters[i].key, filters[i].item, rowOf[i]});
         const QString key = postedKey(QStringLiteral("0"));
         const QString tag = postedTag(QStringLiteral("0"));
         if (key != QLatin1String("~")) {
-            if (!storable(key, tag)) {
-                logRefused(QStringLiteral("0"), key, tag);
+            const QString event = posted(QStringLiteral("FilterEvent0"));
+            QString field;
+            QString fault = tildeFault(QStringLiteral("0"), field);
+            if (fault.isEmpty())
+                fault = filterFault(key, tag, event, field);
+            if (!fault.isEmpty()) {
+                logRefused(QStringLiteral("0"), field, fault);
             } else {
-                if (find(key) < 0) {
-                    filters.push_back({key, tag + QLatin1Char(';') + posted(QStringLiteral("FilterEvent0"))});
-                    gone.push_back(false);
-                }
-                addRecord(tag);
+                entries.push_back({key, tag + QLatin1Char(';') + event, QString(), QString(), 0});
+                tags << tag;
             }
         }
+        entries = ResolveRenames(std::move(entries), [](const NamedEntry &e) {
+            LogError(kProgramName, QStringLiteral("SaveFilterSettigs: row ") + QString::number(e.row)
+                                       + QStringLiteral(" not saved, ") + HtmlText::forLog(e.name)
+                                       + QStringLiteral(" is another filter's"));
+            NoteRefusal(QStringLiteral("Filter row ") + QString::number(e.row) + QStringLiteral(" \"") + e.name
+                        + QStringLiteral("\" is another filter's; not saved."));
+        });
+        for (const QString &t : tags)
+            addRecord(t);
 
         QString section = QStringLiteral("Received");
         QString file = kFile;
         host().ClearINISection(section, file);
         gFilterDictionary->removeAll();
-        for (size_t i = 0; i < filters.size(); ++i) {
-            if (gone[i] || gFilterDictionary->exists(Variant(filters[i].key)))
-                continue;
-            gFilterDictionary->add(Variant(filters[i].key), Variant(filters[i].item));
-            host().saveIniSetting(section, filters[i].key, filters[i].item, kFile);
+        for (const NamedEntry &e : entries) {
+            gFilterDictionary->add(Variant(e.name), Variant(e.value));
+            host().saveIniSetting(section, e.name, e.value, kFile);
         }
     } catch (...) {
         PendingError::capture();

@@ -2,6 +2,7 @@
 
 #include "web/HTMLIncludes.h"
 #include "web/HtmlText.h"
+#include "web/status/PostedForm.h"
 #include "web/status/ReceiveFragments.h"
 #include "web/status/StatusPage.h"
 #include "web/status/StatusTable.h"
@@ -280,6 +281,22 @@ QString statusText(const QString &code, const QString &dc)
     }
 }
 
+// What the last Save did not take, so that its user sees it beside the
+// fields; a post of many refused rows shows the first few and a count.
+void refusalNote(FastString &out)
+{
+    constexpr int kShown = 8;
+    const QStringList notes = TakeRefusalNotes();
+    if (notes.isEmpty())
+        return;
+    out.Add("<div class='refused' style='color:#b00000;text-align:left'>");
+    for (int i = 0; i < notes.size() && i < kShown; ++i)
+        out.Add(HtmlText::escape(notes.at(i)) + QStringLiteral("<br>"));
+    if (notes.size() > kShown)
+        out.Add(QStringLiteral("and %1 more (see the log)<br>").arg(notes.size() - kShown));
+    out.Add("</div><br>");
+}
+
 void writeRows(FastString &out, const StatusTable &table)
 {
     FastString buttons;
@@ -421,7 +438,10 @@ void FormatScreen()
 {
     try {
         FastString &out = page();
-        out.Add("<html><head>");
+        // The page is sent in Windows-1252 with no charset in its header: left
+        // to guess, a browser may read a page of few accented letters as
+        // another code page, show them changed and post them back changed.
+        out.Add("<html><head><meta charset='windows-1252'>");
         out.Add("<SCRIPT LANGUAGE=\"JavaScript\">");
         out.Add("function ClearSubmit(button) {");
         out.Add("  document.control.clientvalue.value = button.value;");
@@ -436,6 +456,7 @@ void FormatScreen()
         out.Add("<input type='hidden' name='clientinput' value='yes'>");
         out.Add("<input type='hidden' name='clientvalue' value='yes'>");
         out.Add("<center><input type='submit' name ='UpdateButton' value='Save Changes'></center><br>");
+        refusalNote(out);
         optionsTable(out);
         out.Add("<br>");
         if (gPlugin.IncludeSetup && StatusPagePartsInstance().AddSetup) {

@@ -348,3 +348,39 @@ TEST_F(DialogWidgetsTest, ClickOnAPathBoxOpensTheFileDialog)
     EXPECT_EQ(FrmConfig::instance()->aQPROexe, "");
     EXPECT_EQ(setting("QPROFile"), "<none>");
 }
+
+// Every remap of a page refused at once, with a bad poll interval and port
+// beside them: the note says one line per kind of refusal, and the dialog with
+// its note still fits a 1280x800 screen with OK and Cancel on it.
+TEST_F(DialogWidgetsTest, ManyRefusalsMakeAShortNoteAndTheDialogFits)
+{
+    FrmConfigDialog::showDialog(false);
+    FrmConfigDialog* dialog = FrmConfigDialog::current();
+    ASSERT_NE(dialog, nullptr);
+    dialog->tabs()->setCurrentIndex(3);
+    for (int i = 0; i < 36; ++i)
+        QTest::keyClicks(dialog->findChild<QLineEdit*>("aRemap_" + QString::number(i)), "x" + QString::number(i));
+    for (const char* name : {"TxtPoll", "aServerPort"}) {
+        auto* edit = dialog->findChild<QLineEdit*>(name);
+        edit->selectAll();
+        QTest::keyClicks(edit, "99999");
+    }
+    dialog->findChild<QPushButton*>("OKButton")->click();
+    ASSERT_NE(FrmConfig::instance(), nullptr) << "the dialog stays open to show its note";
+    const QString note = FrmConfig::instance()->Note;
+    const QStringList lines = note.split('\n');
+    EXPECT_EQ(lines.size(), 3) << note.toStdString();
+    EXPECT_TRUE(note.contains("36 remaps were not taken: locations 0-35")) << note.toStdString();
+    EXPECT_TRUE(note.contains("99999"));
+    QCoreApplication::processEvents();
+    const QSize size = dialog->size().expandedTo(dialog->minimumSizeHint());
+    EXPECT_LE(size.height(), 800);
+    EXPECT_LE(size.width(), 1280);
+    const QRect inside = dialog->rect();
+    for (const char* name : {"OKButton", "CancelButton"}) {
+        auto* b = dialog->findChild<QPushButton*>(name);
+        EXPECT_TRUE(inside.contains(QRect(b->mapTo(dialog, QPoint(0, 0)), b->size()))) << name << " is off the dialog";
+    }
+    const QString path = screenshot(dialog, "FrmConfig-refusal-note");
+    EXPECT_FALSE(path.isEmpty());
+}

@@ -144,7 +144,7 @@ TEST_F(FrmConfigTest, OkWritesExactlyTheChangedKeys)
     EXPECT_TRUE(gPlugin.IncludeIO);
     EXPECT_FALSE(gPlugin.IncludeSetup);
     EXPECT_EQ(gBackground, "#FFFFFF");
-    EXPECT_EQ(gHTTPPort, "8099");
+    EXPECT_EQ(gHTTPPort, "8010") << "a port its user left alone is not put to use from the file";
 }
 
 TEST_F(FrmConfigTest, CancelWritesNothing)
@@ -205,6 +205,8 @@ TEST_F(FrmConfigTest, StyleSheetAndBackgroundMustStayLocal)
     FrmConfig& f = FrmConfig::Load();
     const QString sheet = f.aStyleSheet; // as stored
     const QString colour = f.abca;
+    const QString sheetInUse = gStyleSheet;
+    const QString colourInUse = gBackground;
     f.aStyleSheet = "//evil.example/x.css";
     f.abca = "red;background-image:url(//evil.example/y.png)";
     f.OKButton_Click();
@@ -212,22 +214,25 @@ TEST_F(FrmConfigTest, StyleSheetAndBackgroundMustStayLocal)
     EXPECT_TRUE(f.Note.contains("must be a colour")) << f.Note.toStdString();
     EXPECT_EQ(f.aStyleSheet, sheet);
     EXPECT_EQ(f.abca, colour);
-    EXPECT_EQ(gStyleSheet, sheet);
-    EXPECT_EQ(gBackground, colour);
+    EXPECT_EQ(gStyleSheet, sheetInUse);
+    EXPECT_EQ(gBackground, colourInUse);
     EXPECT_EQ(section("tvkXapKorvane.ini").value("stylesheet").remove('"'), hostBefore.value("stylesheet").remove('"'));
     EXPECT_EQ(section("tvkXapKorvane.ini").value("background"), hostBefore.value("background"));
     if (FrmConfig::instance())
         FrmConfig::Unload();
 }
 
-TEST_F(FrmConfigTest, UnchangedLinkOpensNothingAndDropsLeadingZeros)
+// OK leaves a link its user did not touch as it is, in the file and in use.
+TEST_F(FrmConfigTest, UnchangedLinkOpensNothingAndKeepsItsText)
 {
     useGivenFiles();
     writeConfig("tvkXapKorvane.ini", "[tspi_quillon]\r\nCommPort=004\r\n");
     gCommPort = "004";
     FrmConfig& f = FrmConfig::Load();
     f.OKButton_Click();
-    EXPECT_EQ(gCommPort, "4");
+    EXPECT_EQ(gCommPort, "004");
+    flush();
+    EXPECT_EQ(section("tvkXapKorvane.ini").value("commport"), "004");
     EXPECT_FALSE(logged("Initializing X10 Interface"));
 }
 

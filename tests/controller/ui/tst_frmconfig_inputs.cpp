@@ -3,6 +3,7 @@
 #include "UiTestSupport.h"
 
 #include "controller/IRFiles.h"
+#include "controller/SystemMap.h"
 #include "controller/UnitMappings.h"
 #include "host/Application.h"
 #include "host/HostGlobals.h"
@@ -58,7 +59,7 @@ TEST_F(FrmConfigInputs, PortsOutOfRangeKeepTheirOldValues)
         FrmConfig& f = FrmConfig::Load();
         f.aServerPort = bad;
         f.aCommPort = bad;
-        f.abca = "#0000" + QString::number(bad.size()); // taken: the rest of OK is saved
+        f.abca = "#0000" + QString::number(bad.size()).rightJustified(2, '0'); // taken: the rest of OK is saved
         f.OKButton_Click();
         ASSERT_EQ(FrmConfig::instance(), &f) << bad.toStdString() << ": the dialog stays to say why";
         EXPECT_EQ(f.aServerPort, "8099") << bad.toStdString();
@@ -181,8 +182,8 @@ TEST_F(FrmConfigInputs, RemapTextThatIsNoLocationIsRefused)
     EXPECT_EQ(f.aRemap[3], "40");
     EXPECT_EQ(f.aRemap[4], "17");
     EXPECT_EQ(f.aRemap[5], "");
-    EXPECT_EQ(f.Note.count("was not taken"), 3) << f.Note.toStdString();
-    EXPECT_FALSE(f.Note.contains('\n' + QString("34"))) << "the note quotes on one line";
+    EXPECT_EQ(f.Note, "3 remaps were not taken: locations 2-3, 5 (a remap is an IR location from 0 to 1023 or empty; "
+                      "the stored ones are kept).");
     const QList<QByteArray> lines = readConfig("irmap.cfg").split('\n');
     ASSERT_EQ(lines.size(), 1009) << "1008 lines and the last line end";
     EXPECT_EQ(lines[2].trimmed(), "\"\"");
@@ -305,4 +306,23 @@ TEST_F(FrmConfigMatrices, CreateButtonsKeepTheOtherMatrixAndReachTheDisk)
     FrmConfig& g = FrmConfig::Load();
     g.Command1_Click();
     EXPECT_EQ(storedCount(), before + 1);
+}
+
+// A project file refused for its size: the note says so, not that it is no project file.
+TEST_F(FrmConfigInputs, ProjectFileTooLargeSaysSoInTheNote)
+{
+    const QString path = appDir.filePath("huge.prj");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(SystemMap::kMaxBytes + 1)); // sparse: no disk used
+    }
+    FrmConfig& f = FrmConfig::Load();
+    ScriptedPrompts prompts;
+    f.setPrompts(&prompts);
+    f.aProjectFile = path;
+    f.aSyncMaster = 1;
+    f.aSynchronize_Click();
+    EXPECT_TRUE(f.Note.contains("too large")) << f.Note.toStdString();
+    EXPECT_FALSE(f.Note.contains("not a project file")) << f.Note.toStdString();
 }

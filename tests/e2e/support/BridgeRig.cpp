@@ -133,7 +133,7 @@ bool BridgeRig::launch()
 {
     const qsizetype before = listener.received.size();
     const qsizetype infosBefore = of(QStringLiteral("xAPBSC.info")).size();
-    program = std::make_unique<KorvaneProcess>(folder, programEnvironment);
+    program = std::make_unique<KorvaneProcess>(folder, programEnvironment, fileSizeLimit);
     QByteArray heartbeat;
     if (!waitUntil([&] {
             for (qsizetype i = before; i < listener.received.size(); ++i) {

@@ -76,6 +76,8 @@ public:
     QByteArray store = defaultStore();
     // Controller modules (address, type) the simulator has besides module 3, an SIO16.
     QList<QPair<int, int>> extraUnits;
+    // The program's file-size limit in bytes (RLIMIT_FSIZE); 0: none.
+    qint64 fileSizeLimit = 0;
     // Environment the program is started with, besides this process's own.
     QList<QPair<QString, QString>> programEnvironment;
     QElapsedTimer clock;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QJsonObject>
+#include <QStandardPaths>
 #include <QString>
 
 // The browser driver (tests/browser/status_page.js) under node, against
@@ -16,3 +18,16 @@ inline const QString kChromium = QStringLiteral("/usr/bin/chromium");
 bool run(const QString &node, QJsonObject options, QByteArray &output);
 
 } // namespace BrowserScript
+
+// In a fixture's SetUp: skips the test where there is no Chromium, fails it
+// where node or playwright-core is missing, and sets `node` to node's path.
+#define REQUIRE_BROWSER_DRIVER(node)                                                                          \
+    do {                                                                                                      \
+        if (!QFileInfo::exists(BrowserScript::kChromium))                                                     \
+            GTEST_SKIP() << "no Chromium at " << BrowserScript::kChromium.toStdString()                      \
+                         << ": tools/deps.sh installs it";                                                    \
+        (node) = QStandardPaths::findExecutable(QStringLiteral("node"));                                      \
+        ASSERT_FALSE((node).isEmpty()) << "no node on PATH: tools/deps.sh installs it";                       \
+        ASSERT_TRUE(QFileInfo::exists(QStringLiteral(KORVANE_BROWSER_DIR "/node_modules/playwright-core/package.json"))) \
+            << "playwright-core is not installed in tests/browser: run tools/deps.sh";                       \
+    } while (false)

@@ -82,9 +82,17 @@ bool DemoProgram::start()
         return false;
     editConfig("tvkXapKorvane.ini", "CommPort=",
                "CommPort=" + QByteArray::number(simPort) + "\r\nHTTPPort=" + QByteArray::number(webPort));
-    program = std::make_unique<KorvaneProcess>(folder);
+    program = std::make_unique<KorvaneProcess>(folder, programEnvironment);
     // The page is whole once the plug-in knows the controller's variables
     // (their device codes) and its units.
+    return waitUntil([&] { return get().contains("value='[6' name='V5:06DC'"); }, 60000);
+}
+
+bool DemoProgram::restart()
+{
+    if (!stop())
+        return false;
+    program = std::make_unique<KorvaneProcess>(folder);
     return waitUntil([&] { return get().contains("value='[6' name='V5:06DC'"); }, 60000);
 }
 
@@ -123,37 +131,34 @@ QByteArray DemoProgram::get()
     return exchange("GET /stat HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(webPort) + "\r\n\r\n");
 }
 
-QByteArray DemoProgram::post(const Fields &fields)
+QByteArray DemoProgram::postRequest(const Fields &fields) const
 {
     const QByteArray body = encode(fields);
     const QByteArray host = "127.0.0.1:" + QByteArray::number(webPort);
-    return exchange("POST /stat HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
-                    + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: "
-                    + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    return "POST /stat HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
+        + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\n\r\n" + body;
+}
+
+QByteArray DemoProgram::post(const Fields &fields)
+{
+    return exchange(postRequest(fields));
+}
+
+std::unique_ptr<QTcpSocket> DemoProgram::postWithoutWaiting(const Fields &fields)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, webPort);
+    if (!socket->waitForConnected(5000))
+        return nullptr;
+    socket->write(postRequest(fields));
+    socket->flush();
+    return socket;
 }
 
 DemoProgram::Fields DemoProgram::collectForm(const QString &page)
 {
-    Fields fields;
-    // Only the page's main form: the two small forms after it post on their own.
-    const QString form = page.left(page.indexOf(QLatin1String("</form>")));
-    const QRegularExpression input("<input\\b[^>]*>", QRegularExpression::CaseInsensitiveOption);
-    for (auto it = input.globalMatch(form); it.hasNext();) {
-        const QString tag = it.next().captured(0);
-        const QString type = attribute(tag, "type").toLower();
-        const QString name = attribute(tag, "name");
-        if (name.isEmpty() || type == "submit" || type == "button")
-            continue;
-        if (type == "checkbox" || type == "radio") {
-            if (QRegularExpression("\\schecked\\b").match(tag).hasMatch()) {
-                const QString value = attribute(tag, "value");
-                fields.append({name, value.isEmpty() ? QStringLiteral("on") : unescape(value)});
-            }
-            continue;
-        }
-        fields.append({name, unescape(attribute(tag, "value"))});
-    }
-    return fields;
+    return FormFields::collect(page);
 }
 
 QString DemoProgram::value(const Fields &fields, const QString &name)

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTcpSocket>
 
 #include <memory>
 #include <ostream>
@@ -44,10 +45,14 @@ public:
     bool start();
     // Stops the program (it saves its store); true when it ended cleanly.
     bool stop();
+    // Stops the program and starts it again on the same folder and simulator.
+    bool restart();
 
     QString url() const;
     QByteArray get();
     QByteArray post(const Fields &fields);
+    // Sends the post and returns at once, the reply left on the socket.
+    std::unique_ptr<QTcpSocket> postWithoutWaiting(const Fields &fields);
 
     // What a browser posts for a page with no button pressed: text and hidden
     // fields and the ticked boxes (value "on" unless given).
@@ -70,10 +75,13 @@ public:
     XapListener listener;
     ProgramFolder folder;
     quint16 webPort = 0;
+    // Environment the program is started with, besides this process's own.
+    QList<QPair<QString, QString>> programEnvironment;
     std::unique_ptr<KorvaneProcess> program;
 
 private:
     QByteArray exchange(const QByteArray &request);
+    QByteArray postRequest(const Fields &fields) const;
     QProcess m_sim;
     QByteArray m_simText;
 };

@@ -38,4 +38,30 @@ inline QByteArray encode(const Fields &fields)
     return out;
 }
 
+// What a browser posts for a page with no button pressed: text and hidden
+// fields and the ticked boxes (value "on" unless given) of the page's main form.
+inline Fields collect(const QString &page)
+{
+    Fields fields;
+    // Only the page's main form: the two small forms after it post on their own.
+    const QString form = page.left(page.indexOf(QLatin1String("</form>")));
+    const QRegularExpression input("<input\\b[^>]*>", QRegularExpression::CaseInsensitiveOption);
+    for (auto it = input.globalMatch(form); it.hasNext();) {
+        const QString tag = it.next().captured(0);
+        const QString type = attribute(tag, "type").toLower();
+        const QString name = attribute(tag, "name");
+        if (name.isEmpty() || type == "submit" || type == "button")
+            continue;
+        if (type == "checkbox" || type == "radio") {
+            if (QRegularExpression("\\schecked\\b").match(tag).hasMatch()) {
+                const QString value = attribute(tag, "value");
+                fields.append({name, value.isEmpty() ? QStringLiteral("on") : unescape(value)});
+            }
+            continue;
+        }
+        fields.append({name, unescape(attribute(tag, "value"))});
+    }
+    return fields;
+}
+
 } // namespace FormFields

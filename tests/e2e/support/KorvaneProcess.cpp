@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QSysInfo>
 
+#include <sys/resource.h>
+
 ProgramFolder::ProgramFolder(const QByteArray& tvkXapIni)
 {
     writeFile(QStringLiteral("Config/tvkXap.ini"), tvkXapIni);
@@ -48,8 +50,16 @@ QList<QByteArray> ProgramFolder::dispatched() const
     return texts;
 }
 
-KorvaneProcess::KorvaneProcess(const ProgramFolder& folder, const QList<QPair<QString, QString>>& environment)
+KorvaneProcess::KorvaneProcess(const ProgramFolder& folder, const QList<QPair<QString, QString>>& environment,
+                               qint64 fileSizeLimit)
 {
+    if (fileSizeLimit > 0) {
+        // Set in the child before exec, as a service manager or a container would.
+        m_process.setChildProcessModifier([fileSizeLimit] {
+            const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("KORVANE_TRACE_DISPATCH"), folder.tracePath());

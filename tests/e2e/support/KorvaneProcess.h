@@ -29,8 +29,10 @@ private:
 class KorvaneProcess
 {
 public:
-    // `environment` adds to or replaces variables of this process's environment.
-    explicit KorvaneProcess(const ProgramFolder& folder, const QList<QPair<QString, QString>>& environment = {});
+    // `environment` adds to or replaces variables of this process's environment;
+    // `fileSizeLimit`, when above 0, is the program's RLIMIT_FSIZE in bytes.
+    explicit KorvaneProcess(const ProgramFolder& folder, const QList<QPair<QString, QString>>& environment = {},
+                            qint64 fileSizeLimit = 0);
     ~KorvaneProcess();
 
     bool running() const { return m_process.state() == QProcess::Running; }

@@ -16,3 +16,10 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
     }
     return true;
 }
+
+// Lets events run for ms milliseconds.
+inline void pause(int ms)
+{
+    QDeadlineTimer t(ms);
+    waitUntil([&] { return t.hasExpired(); }, ms + 1000);
+}

@@ -1,6 +1,7 @@
 // The status page's Save while the configuration dialog is open on the same
 // controller: during its question, during its reconnect, and after Escape.
 #include "FormFixture.h"
+#include "FormFields.h"
 
 #include "controller/ui/FrmConfig.h"
 #include "controller/ui/FrmConfigDialog.h"
@@ -8,6 +9,9 @@
 #include "controller/ui/UiRegistration.h"
 #include "controller/UnitMappings.h"
 #include "host/HostGlobals.h"
+#include "controller/PluginSettings.h"
+#include "core/Globals.h"
+#include "core/Logging.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -160,4 +164,77 @@ TEST_F(DialogAndSave, SaveAfterEscapeActsOnNothingFromTheDialog)
     ASSERT_TRUE(saveVariable7());
     expectNoDeviceLost();
     EXPECT_FALSE(deviceExists(UnitMappings::variableCode(3)));
+}
+
+namespace {
+// One setting that both the page and the dialog show: what the page's Save
+// types into it, and where the value lives.
+struct Shared
+{
+    const char *field;  // the page's field
+    const char *value;  // what the page's user sets ("" unticks a box)
+    const char *file;
+    const char *key;
+    const char *stored; // what the file holds after the page's Save
+};
+const Shared kShared[] = {
+    {"IncludeX10", "1", "xaptvkKorvane.ini", "IncludeX10", "1"},
+    {"IncludeIO", "1", "xaptvkKorvane.ini", "IncludeIO", "1"},
+    {"SerialIP", "127.0.0.2", "tvkXapKorvane.ini", "SerialIP", "127.0.0.2"},
+    {"CommPort", "4999", "tvkXapKorvane.ini", "CommPort", "4999"},
+    {"poll_interval", "750", "xaptvkKorvane.ini", "poll_interval", "750"},
+    {"ServerPort", "8123", "tvkXapKorvane.ini", "HTTPPort", "8123"},
+    {"Background", "#123456", "tvkXapKorvane.ini", "Background", "#123456"},
+    {"log_errors", "", "xaptvkKorvane.ini", "log_errors", "0"},
+    {"log_comms", "on", "xaptvkKorvane.ini", "log_comms", "1"},
+    {"Recognition", "on", "xaptvkKorvane.ini", "Recognition", "1"},
+    {"ProjectFile", "/nowhere/house.prj", "xaptvkKorvane.ini", "ProjectFile", "/nowhere/house.prj"},
+    {"QPROFile", "/nowhere/cpuqx.exe", "xaptvkKorvane.ini", "QPROFile", "/nowhere/cpuqx.exe"},
+};
+} // namespace
+
+// With the dialog open, a page Save changes settings the dialog also shows;
+// OK then writes only what the dialog's own user changed: the page's values
+// stay in the files and in the running options, and the link does not move.
+TEST_F(DialogAndSave, OkAfterAPageSaveWritesOnlyWhatTheDialogsUserChanged)
+{
+    gPlugin.IncludeSetup = true;
+    PluginSettings::save("IncludeSetup", "1");
+    PluginSettings::save("log_errors", "1");
+    gPlugin.LogErrors = 1;
+    FrmConfigDialog* dialog = showDialog();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_EQ(dialog->model()->aIncludeX10, 0);
+
+    FormFields::Fields form = FormFields::collect(QString::fromLatin1(post({{"clientinput", "yes"}})));
+    ASSERT_TRUE(std::any_of(form.begin(), form.end(), [](const auto &f) { return f.first == "poll_interval"; })) << "the page carries its setup block";
+    for (const Shared &s : kShared) {
+        form.removeIf([&](const QPair<QString, QString> &f) { return f.first.compare(s.field, Qt::CaseInsensitive) == 0; });
+        if (*s.value)
+            form.append(qMakePair(QString::fromLatin1(s.field), QString::fromLatin1(s.value)));
+    }
+    form.append(qMakePair(QStringLiteral("UpdateButton"), QStringLiteral("Save Changes")));
+    logMark = PendingXapMessageCount();
+    ASSERT_TRUE(post(form).startsWith("HTTP/1.1 200"));
+    for (const Shared &s : kShared)
+        ASSERT_EQ(iniValue(s.file, "tspi_quillon", s.key), QString::fromLatin1(s.stored)) << s.key << " after the page's Save";
+    ASSERT_TRUE(gPlugin.IncludeX10);
+
+    // The dialog's user ticks one box and presses OK.
+    dialog->findChild<QCheckBox*>("showInMenu")->click();
+    dialog->findChild<QPushButton*>("OKButton")->click();
+    EXPECT_EQ(FrmConfig::instance(), nullptr) << dialog->model()->Note.toStdString();
+    for (const Shared &s : kShared)
+        EXPECT_EQ(iniValue(s.file, "tspi_quillon", s.key), QString::fromLatin1(s.stored)) << s.key << " after the dialog's OK";
+    EXPECT_EQ(iniValue("xaptvkKorvane.ini", "tspi_quillon", "showInMenu"), "0") << "the box its user changed";
+    EXPECT_TRUE(gPlugin.IncludeX10);
+    EXPECT_TRUE(gPlugin.IncludeIO);
+    EXPECT_EQ(gSerialIPAddress, QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(gCommPort, QStringLiteral("4999"));
+    EXPECT_EQ(gHTTPPort, QStringLiteral("8123"));
+    EXPECT_EQ(gBackground, QStringLiteral("#123456"));
+    EXPECT_EQ(gPlugin.PollInterval, QStringLiteral("750"));
+    EXPECT_EQ(gPlugin.LogErrors, 0);
+    EXPECT_EQ(gPlugin.LogComms, 1);
+    EXPECT_FALSE(loggedSince("Initializing X10 Interface")) << "OK moved the link";
 }

@@ -4,6 +4,7 @@
 
 #include "bridge/DeviceMessageClass.h"
 #include "controller/FrmTimer.h"
+#include "controller/PluginSettings.h"
 #include "controller/ui/FrmConfig.h"
 #include "web/status/PostedForm.h"
 #include "host/Application.h"
@@ -256,7 +257,7 @@ TEST_F(PostedForm, ConflictingRowsAndNonNumericSettingsAreSkippedAndLogged)
     EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "poll_interval"), before);
     EXPECT_EQ(gPlugin.PollInterval, "500");
     EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "PeriodicScriptInterval"), "<none>");
-    EXPECT_TRUE(loggedSince("'fast' is not a number"));
+    EXPECT_TRUE(loggedSince("\"fast\": " + PluginSettings::kPollIntervalRule));
     EXPECT_TRUE(loggedSince("'soon' is not a number"));
     EXPECT_TRUE(loggedSince("'COM1' is not a number"));
     EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "HTTPPort"), "\"" + QString::number(webPort) + "\"");
@@ -648,4 +649,32 @@ TEST_F(PostedForm, StalePageKeepsOptionsAndSettingsChangedElsewhere)
     EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "Background"), "#111111");
     // Boxes the pages never showed changed are not written at all.
     EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "IncludeX10"), "<none>");
+}
+
+// The page takes the poll interval by the dialog's rule: 0 (no polling) to
+// 65535 in digits; anything else keeps the stored one, is logged and shown on
+// the page built after the Save in the dialog's words.
+TEST_F(PostedForm, PollIntervalFollowsTheDialogsRule)
+{
+    startAll();
+    gPlugin.IncludeSetup = true;
+    const struct
+    {
+        const char *typed;
+        const char *stored; // nullptr: refused
+    } cases[] = {{"0", "0"},    {"65535", "65535"}, {" 250 ", "250"}, {"65536", nullptr},
+                 {"-1", nullptr}, {"1e3", nullptr},   {"12.5", nullptr}, {"", nullptr}};
+    for (const auto &c : cases) {
+        const QString before = iniValue(kPluginIni, "tspi_quillon", "poll_interval");
+        const QByteArray page = post(save({{"poll_interval", c.typed}, {"poll_intervalShown", "x"}}));
+        ASSERT_TRUE(ok(page)) << c.typed;
+        if (c.stored) {
+            EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "poll_interval"), c.stored) << c.typed;
+            EXPECT_EQ(gPlugin.PollInterval, c.stored) << c.typed;
+        } else {
+            EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "poll_interval"), before) << c.typed;
+            EXPECT_TRUE(page.contains(PluginSettings::kPollIntervalRule.toLatin1())) << c.typed << ": no note on the page";
+            EXPECT_TRUE(loggedSince(PluginSettings::kPollIntervalRule)) << c.typed;
+        }
+    }
 }
