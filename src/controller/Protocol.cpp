@@ -67,6 +67,12 @@ void Protocol::HandleX10Packet(quint8, quint8 b1, quint8 b2)
 {
     if (!gPlugin.X10Started)
         return;
+    // Sixteen houses, A to P: a larger house byte is line noise read as a report,
+    // and would otherwise name devices of another kind (house Q, R...).
+    if (b1 > 15) {
+        WriteCommsLog("X10 report with house byte " + dec(b1) + " ignored");
+        return;
+    }
     const QString house = QString(QChar('A' + b1));
     if (b2 < 16) {
         // Addresses without a function in between: a real sequence names each unit

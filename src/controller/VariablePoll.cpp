@@ -115,10 +115,16 @@ bool VariablePoll::PollVars()
                               "Warning, Quillon returned wrong buffer for variable buffer request, ignoring data", false});
     if (r == Read::Timeout || r == Read::CheckError)
         return false;
-    if (r == Read::Good)
+    // Another block's reply keeps the values last read; before any was read
+    // there are none, and the host's values must not be compared with zeros.
+    if (r == Read::WrongBuffer && !m_varsRead)
+        return false;
+    if (r == Read::Good) {
         for (int i = 0; i < 128; ++i)
             gPlugin.ControllerVars[size_t(i)] =
                 long(gPlugin.ReplyBuffer[size_t(7 + 2 * i)]) * 256 + gPlugin.ReplyBuffer[size_t(6 + 2 * i)];
+        m_varsRead = true;
+    }
     return true;
 }
 

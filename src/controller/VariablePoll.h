@@ -41,4 +41,5 @@ private:
     Read blockRead(const QByteArray& request, const Texts& texts);
     int analogValue(int unit);
     ControllerParts m_parts;
+    bool m_varsRead = false; // the variables block has been read whole at least once
 };

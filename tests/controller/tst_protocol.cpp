@@ -240,3 +240,14 @@ TEST_F(ProtocolTest, BlockReplyStoppingShortIsGivenUpAndItsLateRestIsNoReport)
     ASSERT_TRUE(sendAndWait(Frames::BlockRequest(sim->varBlockHigh, sim->varBlockLow), 264, 0x2A));
     EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
 }
+
+TEST_F(ProtocolTest, X10ReportsNamingNoHouseAreIgnored)
+{
+    // House bytes 16 and up name no X10 house: noise that reads as reports.
+    sim->sendRaw(hex("FE1004") + hex("FE1012") + hex("FEFF00") + hex("FE0012") + hex("FE0104") + hex("FE1113")
+                 + hex("FE0112"));
+    ASSERT_TRUE(waitFor([&] { return link->BytesWaiting() == 21; }));
+    protocol->ReadReports();
+    // The one real pair is B5 on; A's function had no address of its own house.
+    EXPECT_EQ(host.calls, (QStringList{"X10Event  A 2 [] []", "X10Event B5 B 2 [] []"}));
+}

@@ -31,8 +31,14 @@ void SerialProtocol::noteArrivals()
         m_arrivals.clear();
         m_owed = 0;
     }
-    if (end != m_streamEnd && end > read)
-        m_arrivals.push_back({end, now});
+    if (end != m_streamEnd && end > read) {
+        // Bytes coming within a few milliseconds are one chunk: a stream read a
+        // byte at a time must not leave an entry per byte.
+        if (!m_arrivals.empty() && m_arrivals.back().end > read && now - m_arrivals.back().ms <= kChunkMs)
+            m_arrivals.back().end = end;
+        else
+            m_arrivals.push_back({end, now});
+    }
     m_streamEnd = end;
     // Kept: the chunk holding the front byte and the one before it.
     while (m_arrivals.size() >= 2 && m_arrivals[1].end <= read)

@@ -123,6 +123,7 @@ private:
         quint64 end;               // stream offset just after the chunk
         qint64 ms;
     };
+    static constexpr int kChunkMs = 20;
     std::deque<Arrival> m_arrivals;
     quint64 m_streamEnd = 0;
     QElapsedTimer m_clock;

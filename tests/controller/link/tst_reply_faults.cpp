@@ -140,9 +140,10 @@ protected:
                 return {f};
             case Fault::OddHeader:
             case Fault::LateWhole: {
-                f.delayMs = kT + 50;
+                // Clear of the first wait's end, however loaded the machine.
+                f.delayMs = kT + 400;
                 QuillonSim::ReplyFault retry;
-                retry.delayMs = 300;
+                retry.delayMs = 700;
                 return {f, retry};
             }
             case Fault::Garbage:
