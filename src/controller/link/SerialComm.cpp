@@ -313,7 +313,7 @@ QByteArray SerialComm::InputData()
         QElapsedTimer t;
         t.start();
         Shutdown::WaitScope waiting(Shutdown::Wait::ScriptSerialRead, loop);
-        while (buffered() == 0 && t.elapsed() < m_readTimeoutMs && limit.isActive() && !gShuttingDown)
+        while (buffered() == 0 && t.elapsed() < m_readTimeoutMs && limit.isActive() && !Shutdown::waitsEnding())
             loop.exec();
     }
     if (buffered() == 0)
