@@ -8,6 +8,7 @@
 // from outside; the dialog's waits and prompts need a display and are tested in
 // tests/controller/ui/tst_stop_in_dialog.cpp.
 #include "BridgeRig.h"
+#include "TestPorts.h"
 #include "DemoProgram.h"
 
 #include <QElapsedTimer>
@@ -138,10 +139,7 @@ TEST_P(StopInWaits, ExitInsideTheWaitEndsAsAPlainExit)
 {
     const Row& row = GetParam();
     ASSERT_TRUE(silentServer.listen(QHostAddress::LocalHost));
-    QTcpServer closed;
-    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const QByteArray refusing = QByteArray::number(closed.serverPort());
-    closed.close();
+    const QByteArray refusing = QByteArray::number(TestPorts::tcp());
     rig.store = BridgeRig::defaultStore() + kProbeFilter;
     rig.pluginSettings = "poll_interval=200\r\nPeriodicScriptInterval=off\r\n";
     rig.programEnvironment = {{QStringLiteral("KORVANE_TRACE_WAITS"), tracePath()}};
