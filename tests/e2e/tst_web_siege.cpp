@@ -188,19 +188,8 @@ protected:
 
 TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
 {
-    if (!PrivateNetwork::inside()) {
-        if (!PrivateNetwork::available())
-            GTEST_SKIP() << "no private network namespaces here (unshare -rn failed)";
-        int code = -1;
-        const QString output = PrivateNetwork::runCurrentTest(&code);
-        EXPECT_EQ(code, 0) << output.toStdString();
-        // The figures of the row, for whoever runs it by hand.
-        for (const QString &line : output.split(QLatin1Char('\n')))
-            if (line.startsWith(QLatin1String("siege ")))
-                std::cout << line.toStdString() << std::endl;
-        return;
-    }
-    ASSERT_TRUE(PrivateNetwork::setLoopbackUp());
+    // (The row's figures, its "siege " lines, are in the output printed.)
+    RUN_IN_PRIVATE_NETWORK(.onlyThere = true);
     xap = std::make_unique<XapListener>();
     ASSERT_TRUE(xap->bound);
     const Attack &attack = GetParam();
