@@ -59,7 +59,7 @@ QString quoted(const QString &text)
 // Keys the code reads that a user does not set: the program writes them itself, or keeps them
 // only for the configuration dialog's own boxes.
 const QSet<QString> kKeptForItself = {
-    QStringLiteral("comport"),             // the dialog's copy of the running link's port
+    QStringLiteral("comport"),             // written by the dialog; the README names it where its log entry shows
     QStringLiteral("invert"),              // the dialog's invert default for new units
     QStringLiteral("kestrel_var"),         // written by "Create Kestrel"
     QStringLiteral("showInMenu"),          // whether the plug-in registers its tray entry
