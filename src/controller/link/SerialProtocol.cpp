@@ -382,11 +382,17 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
                 }
                 break;
             }
-            if (count < length || (count == length && wary() && quietMs() < kLinePauseMs)) {
+            if (count < length) {
                 sleep = true;
                 break;
             }
-            if (!ackFits(count, length)) {
+            // A short reply is looked at with what follows it, after trouble as
+            // soon as the stream pauses behind it.
+            if (mode == Mode::ShortWait && count == length && wary() && quietMs() < kLinePauseMs) {
+                sleep = true;
+                break;
+            }
+            if (mode == Mode::ShortWait && !ackFits(count, length)) {
                 // Followed by a byte that begins nothing: line garbage, not the reply.
                 m_link.ReadByte();
                 noteTrouble();
