@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program and the controller simulator, starts the simulator
-# as the demo controller on loopback and runs the program in the demo program folder.
+# Installs what is missing, builds the program and the controller simulator (no tests), starts the
+# simulator as the demo controller on loopback and runs the program in the demo program folder,
+# in the foreground until Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_BUILD_TESTS=ON
-cmake --build build -j "$(nproc)" --target xaptvkKorvane quillonsim
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_SIM=ON
+cmake --build build -j "${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}" --target xaptvkKorvane quillonsim
 APP=demo/run
 SIM_PORT=${KORVANE_SIM_PORT:-10001}
 mkdir -p "$APP"

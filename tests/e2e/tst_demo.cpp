@@ -32,15 +32,15 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Copies the demo's Config and Scripts as the run command does.
+// Copies the demo's Config, Scripts and HTML, with their subfolders, as the run command does.
 void copyDemo(const ProgramFolder& folder)
 {
     const QDir demo(QStringLiteral(KORVANE_DEMO_DIR));
-    for (const QString& sub : {QStringLiteral("Config"), QStringLiteral("Scripts"), QStringLiteral("HTML/xaptvkKorvane")}) {
-        QDirIterator it(demo.filePath(sub), QDir::Files);
+    for (const QString& sub : {QStringLiteral("Config"), QStringLiteral("Scripts"), QStringLiteral("HTML")}) {
+        QDirIterator it(demo.filePath(sub), QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString file = it.next();
-            folder.writeFile(sub + "/" + QFileInfo(file).fileName(), readFile(file));
+            folder.writeFile(demo.relativeFilePath(file), readFile(file));
         }
     }
 }
@@ -247,6 +247,58 @@ TEST_F(DemoTest, StatusPageListsTheLiveControllersDevices)
     // The demo's receive filter is in the filter table.
     EXPECT_TRUE(page.contains("value='demo.weather.garden' name='Source1'")) << "no filter row for the demo's filter";
     EXPECT_TRUE(page.contains("value='Garden_Weather' name='FilterTag1'"));
+}
+
+TEST_F(DemoTest, HelpServesTheShippedPageAndEveryPictureItShows)
+{
+    XapListener listener; // holds the xAP port, so the program's broadcasts stay with this test
+    ASSERT_TRUE(listener.bound);
+    const quint16 httpPort = freePort();
+    ASSERT_TRUE(startDemo("HTTPPort=" + QByteArray::number(httpPort) + "\r\n"));
+    const QString helpDir = QStringLiteral(KORVANE_DEMO_DIR) + "/HTML/Help/xaptvkKorvane";
+    QByteArray shipped = readFile(helpDir + "/xaptvkKorvane.htm");
+    ASSERT_FALSE(shipped.isEmpty()) << "no help page in the demo";
+    // The page names its pictures by its files folder; the server moves them under the help path.
+    shipped.replace("xaptvkKorvane_files/", "help/xaptvkKorvane/xaptvkKorvane_files/");
+
+    // Every path the menu's help link may take gives the same page.
+    QByteArray page;
+    for (const QByteArray target : {"/help", "/HELP", "/help?topic=1", "/help/x.xml"}) {
+        QByteArray reply;
+        waitUntil([&] { return (reply = httpGet(httpPort, target)).startsWith("HTTP/1.1 200 OK\r\n"); }, 30000);
+        SCOPED_TRACE(target.constData());
+        ASSERT_TRUE(reply.startsWith("HTTP/1.1 200 OK\r\n")) << reply.left(300).constData();
+        const QByteArray body = reply.mid(reply.indexOf("\r\n\r\n") + 4);
+        EXPECT_FALSE(body.contains("Sorry, Help from"));
+        EXPECT_EQ(body, shipped);
+        page = body;
+    }
+
+    // Each picture the page shows, fetched as a browser at /help resolves it, is the shipped file,
+    // and every file of the files folder is shown.
+    static const QRegularExpression img(QStringLiteral("<img[^>]*\\ssrc=\"([^\"]+)\""),
+                                        QRegularExpression::CaseInsensitiveOption);
+    QStringList shown;
+    for (auto it = img.globalMatch(QString::fromLatin1(page)); it.hasNext();)
+        shown << it.next().captured(1);
+    QStringList files = QDir(helpDir + "/xaptvkKorvane_files").entryList(QDir::Files, QDir::Name);
+    ASSERT_FALSE(files.isEmpty());
+    QStringList shownFiles;
+    for (const QString& src : shown) {
+        SCOPED_TRACE(src.toStdString());
+        ASSERT_TRUE(src.startsWith(QStringLiteral("help/xaptvkKorvane/xaptvkKorvane_files/")));
+        const QByteArray reply = httpGet(httpPort, "/" + src.toLatin1());
+        EXPECT_TRUE(reply.startsWith("HTTP/1.1 200 OK\r\n")) << reply.left(300).constData();
+        const QString name = src.section(QLatin1Char('/'), -1);
+        const QByteArray bytes = readFile(helpDir + "/xaptvkKorvane_files/" + name);
+        EXPECT_FALSE(bytes.isEmpty());
+        EXPECT_TRUE(reply.endsWith(bytes)) << "the reply is not the picture " << name.toStdString();
+        EXPECT_TRUE(reply.left(reply.indexOf("\r\n\r\n")).contains("image/png"));
+        shownFiles << name;
+    }
+    shownFiles.sort();
+    shownFiles.removeDuplicates();
+    EXPECT_EQ(shownFiles, files);
 }
 
 } // namespace
