@@ -247,8 +247,9 @@ std::vector<Row> allRows()
             for (Timing t : {Timing::InsideAWait, Timing::OutsideAWait, Timing::BeforeTheRetrysAnswer,
                              Timing::AmidCommands, Timing::AheadOfAnAck, Timing::BehindAnAck,
                              Timing::AmidTwoAAcks}) {
-                // Among commands a whole reply that comes at once is plainly one
-                // unit wherever it lands: one timing of those is enough.
+                // Written at once, an answer that comes whole or whose rest follows
+                // reads the same wherever it lands among commands: one timing of
+                // those is enough.
                 const bool whole = f == Fault::OddHeader || f == Fault::LateWhole || f == Fault::LateRest;
                 if (t > Timing::AmidCommands && whole && !paced)
                     continue;
