@@ -110,6 +110,43 @@ TEST_F(PollingTest, VariablesReachTheHostOnlyWhenTheyChange)
     EXPECT_TRUE(gPlugin.IOPollDue);
 }
 
+TEST_F(PollingTest, AnotherBlocksReplyBeforeTheVariablesWereReadComparesNothing)
+{
+    // The variables request is answered with another block's reply, from the
+    // plug-in's start on, until spoil is cleared.
+    bool spoil = true;
+    QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(), [&](const QByteArray& f) {
+        if (spoil && f.size() == 8 && quint8(f[0]) == 0x2A && quint8(f[3]) == sim->varBlockHigh
+            && quint8(f[4]) == sim->varBlockLow)
+            sim->wrongEchoCount = 1;
+    });
+    startPlugin();
+    selectAndCreate({5}, {});
+    // The host still holds the value the controller has: nothing is to change.
+    QString code = "[6";
+    int v = 55;
+    hs->SetDeviceValue(code, v);
+    sim->vars[5] = 55;
+    bscAnnounced.clear();
+    form().poll.Timer2_Timer();
+    EXPECT_EQ(value("[6"), 55) << "compared with values never read";
+    EXPECT_TRUE(bscAnnounced.isEmpty());
+    spoil = false;
+    form().poll.Timer2_Timer();
+    EXPECT_EQ(value("[6"), 55);
+    EXPECT_TRUE(bscAnnounced.isEmpty());
+    // Once read, another block's reply keeps the values last read.
+    sim->vars[5] = 56;
+    form().poll.Timer2_Timer();
+    EXPECT_EQ(value("[6"), 56);
+    sim->vars[5] = 57;
+    spoil = true;
+    bscAnnounced.clear();
+    form().poll.Timer2_Timer();
+    EXPECT_EQ(value("[6"), 56);
+    EXPECT_TRUE(bscAnnounced.isEmpty());
+}
+
 TEST_F(PollingTest, WithoutVariableHouseTheIOPollIsStillMarkedDue)
 {
     startPlugin();

@@ -231,15 +231,31 @@ void QuillonSim::handleFrame(const Frame& f)
         sendAnswer(reply, fault);
     } else if (f.kind == FrameKind::Command) {
         applyCommand(b);
+        for (Riding& r : m_riding)
+            --r.commandsLeft;
+        rideWithCommand(false);
         sendAnswer(QByteArray().append(char(ackFirstByte)).append(b[1]).append('\0'), fault);
         quint8 op = quint8(b[1]);
         if ((op == 0x37 || op == 0x61) && echoX10Transmit)
             sendX10(quint8(b[2]), quint8(b[3]), true);
         if (op == 0x5B && learnMatchByte >= 0)
             QTimer::singleShot(50, this, [this] { sendIRMatch(0, learnMatchByte); });
+        rideWithCommand(true);
     } else if (f.kind == FrameKind::LongFrame) {
         applyLong(b);
         sendAnswer(QByteArray().append(char(0x06)).append(b[1]).append('\0'), fault);
+    }
+}
+
+void QuillonSim::rideWithCommand(bool behindItsAck)
+{
+    for (qsizetype i = 0; i < m_riding.size();) {
+        if (m_riding[i].commandsLeft <= 0 && m_riding[i].behind == behindItsAck) {
+            const auto go = m_riding.takeAt(i).go;
+            go();
+        } else {
+            ++i;
+        }
     }
 }
 
@@ -342,7 +358,7 @@ void QuillonSim::applyLong(const QByteArray& f)
 void QuillonSim::sendAnswer(const QByteArray& reply, const ReplyFault& fault)
 {
     if (fault.delayMs == 0 && fault.cutAfter <= 0 && fault.before.isEmpty() && fault.inside.isEmpty()
-        && fault.after.isEmpty()) {
+        && fault.after.isEmpty() && fault.withCommand <= 0) {
         answer(reply);
         return;
     }
@@ -376,7 +392,9 @@ void QuillonSim::sendAnswer(const QByteArray& reply, const ReplyFault& fault)
                                releaseHeld();
                            });
     };
-    if (fault.delayMs > 0)
+    if (fault.withCommand > 0)
+        m_riding.append({fault.withCommand, fault.behindThatAck, go});
+    else if (fault.delayMs > 0)
         QTimer::singleShot(fault.delayMs, this, go);
     else
         go();
@@ -432,6 +450,7 @@ void QuillonSim::dropConnection()
     m_out.clear();
     m_held.clear();
     m_holding = false;
+    m_riding.clear();
     m_pumpTimer.stop();
     if (m_transport)
         m_transport->disconnectClient();

@@ -110,6 +110,11 @@ public:
         QByteArray inside;        // sent after the cut part, ahead of the rest
         int insideAfterMs = 0;    // how long after the cut the inside bytes come
         QByteArray after;         // sent right behind the answer (behind the rest, when it comes)
+        // > 0: instead of after delayMs, the answer goes out when the nth command
+        // frame after it has come in: ahead of that command's acknowledgement, or
+        // right behind it.
+        int withCommand = 0;
+        bool behindThatAck = false;
     };
     QList<ReplyFault> replyFaults;
     bool closeAfterNextFrame = false;
@@ -161,4 +166,12 @@ private:
     qint64 m_flooded = 0;
     bool m_holding = false; // a stopped reply's rest is still to go
     QByteArray m_held;
+    struct Riding
+    {
+        int commandsLeft;
+        bool behind;
+        std::function<void()> go;
+    };
+    QList<Riding> m_riding; // answers waiting for a command frame to go with
+    void rideWithCommand(bool behindItsAck);
 };

@@ -99,6 +99,8 @@ int SerialProtocol::SendFrame(const QByteArray& frame)
     // What comes after a new request is no longer the rest of an old reply
     // unless its check says so.
     m_owed = 0;
+    noteArrivals();
+    m_sentAt = m_streamEnd;
     if (linkState().CommsStarted)
         m_link.WriteBytes(frame);
     return 0;
@@ -157,6 +159,9 @@ SerialProtocol::Front SerialProtocol::frontBlock(int count, Mode mode, int lengt
         // it can still be a block reply out of turn.
         if (count > length && live)
             return partial;
+        // Just as long, after trouble, while it may still go on (a late reply's first bytes).
+        if (wary() && !stalled && quietMs() < kLinePauseMs && age < kUnitLineMs)
+            return partial;
         // A block reply that stopped: more than an acknowledgement and a few reports.
         if (header && count >= 16)
             return stale;
@@ -193,6 +198,7 @@ void SerialProtocol::keepPartial(int n)
 {
     const qint64 lastMs = arrivalMsAt(m_link.readCount() + quint64(n) - 1);
     const QByteArray start = take(n);
+    noteTrouble();
     // Pieces dropped one right after the other are the start of one unit.
     if (!m_partial.isEmpty() && m_partialEnd + quint64(start.size()) == m_link.readCount())
         m_partial += start;
@@ -248,7 +254,7 @@ bool SerialProtocol::dropRemainder(int count, bool blockWait)
     return true;
 }
 
-bool SerialProtocol::dropCheckedRest(int count, Mode mode, int length, bool& hold)
+bool SerialProtocol::dropCheckedRest(int count, bool& hold)
 {
     hold = false;
     if (m_partial.isEmpty() || count <= 0)
@@ -259,10 +265,9 @@ bool SerialProtocol::dropCheckedRest(int count, Mode mode, int length, bool& hol
     }
     const int need = Frames::kBlockReplyLength - int(m_partial.size());
     if (count < need) {
-        // Bytes still streaming in may yet make up the rest; an acknowledgement
-        // that came alone is no rest.
-        hold = quietMs() < kLinePauseMs && m_clock.elapsed() - frontArrivalMs() < kUnitLineMs
-            && !(mode == Mode::ShortWait && count <= length);
+        // Bytes still streaming in may yet make up the rest, even those that
+        // would make a report or an acknowledgement on their own.
+        hold = quietMs() < kLinePauseMs && m_clock.elapsed() - frontArrivalMs() < kUnitLineMs;
         return false;
     }
     // The rest comes after a few reports at most: a stream that has not
@@ -334,7 +339,7 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
         if (dropRemainder(count, wantsBlock))
             continue;
         bool sleep = false;
-        if (dropCheckedRest(count, mode, length, sleep))
+        if (dropCheckedRest(count, sleep))
             continue;
         const Front f = sleep ? Front{Front::Partial, 0, -1} : front(count, mode, length);
         switch (f.kind) {
@@ -358,9 +363,12 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
             // A block reply that came after its own wait gave up: one unit, never an acknowledgement.
             take(Frames::kBlockReplyLength);
             m_givenUpMs = -1;
+            noteTrouble();
             WriteCommsLog("Quillon block reply out of turn dropped");
             break;
         case Front::Stale:
+            if (mode == Mode::ShortWait && takeAckBehindStoppedUnit(count, length))
+                return true;
             // A reply that stopped and was followed, after a pause, by something else.
             abandonBlockUnit(count);
             break;
@@ -368,12 +376,26 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
             if ((firstByte > 0 && f.first != firstByte) || wantsBlock) {
                 // Not what this wait expects: an acknowledgement that came late goes
                 // whole, anything else one byte at a time.
-                if (!(wantsBlock && takeLateAck(count)))
+                if (!(wantsBlock && takeLateAck(count))) {
                     m_link.ReadByte();
+                    noteTrouble();
+                }
                 break;
             }
             if (count < length) {
                 sleep = true;
+                break;
+            }
+            // A short reply is looked at with what follows it, after trouble as
+            // soon as the stream pauses behind it.
+            if (mode == Mode::ShortWait && count == length && wary() && quietMs() < kLinePauseMs) {
+                sleep = true;
+                break;
+            }
+            if (mode == Mode::ShortWait && !ackFits(count, length)) {
+                // Followed by a byte that begins nothing: line garbage, not the reply.
+                m_link.ReadByte();
+                noteTrouble();
                 break;
             }
             readReply(length);
@@ -401,8 +423,35 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
     }
     if (mode == Mode::ShortWait)
         oweAck();
+    noteTrouble();
     WriteCommsLog("Quillon Timeout Expected: " + dec(length) + " Got: " + dec(count));
     return false;
+}
+
+bool SerialProtocol::ackFits(int count, int length) const
+{
+    // A reply is followed by nothing yet, by a report or by the next reply.
+    if (count <= length)
+        return true;
+    const quint8 next = quint8(m_link.Peek(length + 1).at(length));
+    return next == 0x2A || Frames::ReportLength(next) > 0;
+}
+
+bool SerialProtocol::takeAckBehindStoppedUnit(int count, int length)
+{
+    // A block reply that stopped in a command's wait: the controller answers
+    // the command after it, so the last bytes of the run, when they came after
+    // the command went out, are its acknowledgement. The run goes as the start
+    // of a given-up unit, whole, so that a rest coming later is still known.
+    const int n = qMin(contiguous(count), Frames::kBlockReplyLength - 1);
+    const quint64 tail = m_link.readCount() + quint64(n) - quint64(length);
+    if (n <= length || tail < m_sentAt)
+        return false;
+    const QByteArray run = m_link.Peek(n);
+    for (int i = 0; i < length && i < int(linkState().ReplyBuffer.size()); ++i)
+        linkState().ReplyBuffer[size_t(i)] = quint8(run[n - length + i]);
+    abandonBlockUnit(n);
+    return true;
 }
 
 void SerialProtocol::oweAck()
@@ -445,7 +494,7 @@ void SerialProtocol::Settle(int ms)
         if (dropRemainder(count, false))
             continue;
         bool hold = false;
-        if (dropCheckedRest(count, Mode::Loop, 0, hold))
+        if (dropCheckedRest(count, hold))
             continue;
         const Front f = hold ? Front{Front::Partial, 0, -1} : front(count, Mode::Loop);
         // An IR match during a learn belongs to the learn's own wait.
@@ -465,7 +514,7 @@ bool SerialProtocol::ReadReports(int maxUnits)
         if (dropRemainder(count, false))
             continue;
         bool hold = false;
-        if (dropCheckedRest(count, Mode::Loop, 0, hold))
+        if (dropCheckedRest(count, hold))
             continue;
         if (hold)
             return false; // looked at again by the next pass, which the loop's timer brings
@@ -480,6 +529,7 @@ bool SerialProtocol::ReadReports(int maxUnits)
             // A late reply is one unit: its data must never be read as reports.
             take(Frames::kBlockReplyLength);
             m_givenUpMs = -1;
+            noteTrouble();
             WriteCommsLog("Quillon block reply out of turn dropped");
             break;
         case Front::Stale:
@@ -491,6 +541,7 @@ bool SerialProtocol::ReadReports(int maxUnits)
             // A byte that is nothing known goes alone, so that no report behind it is lost.
             if (count >= 3 || contiguous(count, kLinePauseMs) < count || !acksOwed()) {
                 m_link.ReadByte();
+                noteTrouble();
                 break;
             }
             [[fallthrough]];

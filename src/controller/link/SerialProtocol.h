@@ -84,7 +84,7 @@ private:
     // Drops the rest of a given-up unit when the bytes at the front complete it
     // to one that passes the check; true when it dropped them. hold is set when
     // they may still do so once more bytes are in.
-    bool dropCheckedRest(int count, Mode mode, int length, bool& hold);
+    bool dropCheckedRest(int count, bool& hold);
     int sleepForData(int ms);
     QByteArray take(int n);
     void readReply(int length);
@@ -103,6 +103,18 @@ private:
     bool acksOwed();
     bool takeLateAck(int count);
     static constexpr int kMaxAcksOwed = 8;
+    // After a wait gave up or bytes had to be thrown away, the stream may carry
+    // a late reply or line garbage for a while: an acknowledgement is then taken
+    // only once the bytes behind it show it is one.
+    void noteTrouble() { m_troubleMs = m_clock.elapsed(); }
+    bool wary() const { return m_troubleMs >= 0 && m_clock.elapsed() - m_troubleMs < kRemainderMs; }
+    qint64 m_troubleMs = -1;
+    // Whether the n bytes at the front may be a short reply as they stand.
+    bool ackFits(int count, int length) const;
+    // In a command's wait, takes the acknowledgement that came right behind a
+    // block reply that stopped, giving the stopped unit up; true when it did.
+    bool takeAckBehindStoppedUnit(int count, int length);
+    quint64 m_sentAt = 0;          // stream offset when the last frame went out
     int m_acksOwed = 0;
     qint64 m_ackOwedMs = 0;
     // Drops what waits at the front as the rest of an abandoned block reply;

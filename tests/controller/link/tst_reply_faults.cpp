@@ -1,6 +1,7 @@
 // Whatever happens to a block reply (stopped, odd header, late, late rest,
 // garbage around it) and wherever it lands (in its own wait, after every wait
-// gave up, just ahead of the retry's answer), the reports the controller made
+// gave up, just ahead of the retry's answer, among commands sent back to back
+// whose acknowledgements it delays), the reports the controller made
 // around it are delivered, none is made up from its bytes, and the commands
 // that follow get their acknowledgements at once.
 #include "ProtocolFixture.h"
@@ -12,7 +13,20 @@
 namespace {
 
 enum class Fault { Cut, OddHeader, LateWhole, LateRest, Garbage };
-enum class Timing { InsideAWait, OutsideAWait, BeforeTheRetrysAnswer };
+enum class Timing {
+    InsideAWait,
+    OutsideAWait,
+    BeforeTheRetrysAnswer,
+    // The retry's answer comes while the ring sends commands one after the other:
+    // some time after its wait gave up, ahead of a command's acknowledgement
+    // (just after that command's wait began), or right behind one (as the next
+    // command goes out).
+    AmidCommands,
+    AheadOfAnAck,
+    BehindAnAck,
+    // As among commands, with acknowledgements that begin with 2A as a block reply does.
+    AmidTwoAAcks,
+};
 
 struct Row
 {
@@ -29,7 +43,8 @@ void PrintTo(const Row& row, std::ostream* os)
 std::string rowName(const ::testing::TestParamInfo<Row>& info)
 {
     static const char* faults[] = {"Cut", "OddHeader", "LateWhole", "LateRest", "Garbage"};
-    static const char* timings[] = {"InsideAWait", "OutsideAWait", "BeforeTheRetrysAnswer"};
+    static const char* timings[] = {"InsideAWait",  "OutsideAWait", "BeforeTheRetrysAnswer",
+                                    "AmidCommands", "AheadOfAnAck", "BehindAnAck",  "AmidTwoAAcks"};
     return std::string(faults[int(info.param.fault)]) + "_" + timings[int(info.param.timing)]
         + (info.param.paced ? "_Paced" : "_AtOnce");
 }
@@ -38,6 +53,13 @@ constexpr int kTimeoutS = 2;
 constexpr int kT = kTimeoutS * 1000;
 // Reports longer than the link's pause after a stopped reply: they are no part of it.
 constexpr int kAfterPauseMs = 900;
+// A stalled answer's rest comes this long after the stall; what the controller
+// sends meanwhile, acknowledgements too, waits behind it.
+constexpr int kRestAfterMs = kAfterPauseMs + 400;
+// How long the ring keeps sending commands while a late answer comes in.
+constexpr int kCommandsMs = 3500;
+// The command whose acknowledgement a late answer goes with.
+constexpr int kRiddenCommand = 5;
 
 // The real reports: an X10 address and function pair and a door contact's change,
 // ahead of the answer, inside it (while it is stalled) and behind it.
@@ -114,7 +136,7 @@ protected:
             f.cutAfter = 150;
             f.inside = kInside;
             f.insideAfterMs = kAfterPauseMs;
-            f.restAfterMs = kAfterPauseMs + 400;
+            f.restAfterMs = kRestAfterMs;
             break;
         case Fault::Garbage:
             f.before = kGarbage + kBefore + kGarbage;
@@ -149,8 +171,34 @@ protected:
             case Fault::Garbage:
                 return {drop, f};
             }
+            break;
+        case Timing::AmidCommands:
+        case Timing::AmidTwoAAcks:
+            f.delayMs = kT + 600;
+            return {drop, f};
+        case Timing::AheadOfAnAck:
+        case Timing::BehindAnAck:
+            f.withCommand = kRiddenCommand;
+            f.behindThatAck = timing == Timing::BehindAnAck;
+            return {drop, f};
         }
         return {};
+    }
+
+    // Commands one after the other, as the ring drains them, while the late answer
+    // comes in: each takes its acknowledgement (or ends on a report) without
+    // waiting beyond what the line itself holds it.
+    void commandsBackToBack(Fault fault)
+    {
+        const int heldMs = fault == Fault::LateRest ? kRestAfterMs : 0;
+        QElapsedTimer all;
+        all.start();
+        for (int i = 0; all.elapsed() < kCommandsMs; ++i) {
+            QElapsedTimer t;
+            t.start();
+            EXPECT_TRUE(command()) << "command " << i << " timed out";
+            EXPECT_LT(t.elapsed(), heldMs + 1000) << "command " << i << " waited for its acknowledgement";
+        }
     }
 };
 
@@ -159,11 +207,17 @@ TEST_P(ReplyFaults, NoReportMadeUpNoneLostEveryAcknowledgementTaken)
     const Row row = GetParam();
     sim->paced = row.paced;
     sim->replyFaults = faults(row.fault, row.timing);
+    if (row.timing == Timing::AmidTwoAAcks)
+        sim->ackFirstByte = 0x2A;
     const bool lateWholeInside = row.fault == Fault::LateWhole && row.timing == Timing::InsideAWait;
     if (row.fault != Fault::Cut && row.fault != Fault::LateRest) // reports in the wait, ahead of the answer
         QTimer::singleShot(300, sim.get(), [this] { sim->sendRaw(kInside); });
 
     const bool got = poll();
+    if (row.timing >= Timing::AmidCommands) {
+        EXPECT_FALSE(got) << "both requests went unanswered in time";
+        commandsBackToBack(row.fault);
+    }
     if (row.timing == Timing::InsideAWait && (row.fault == Fault::OddHeader || row.fault == Fault::Garbage
                                               || lateWholeInside))
         EXPECT_TRUE(got) << "a whole reply that passes its check is the reply";
@@ -190,8 +244,17 @@ std::vector<Row> allRows()
     std::vector<Row> rows;
     for (bool paced : {false, true})
         for (Fault f : {Fault::Cut, Fault::OddHeader, Fault::LateWhole, Fault::LateRest, Fault::Garbage})
-            for (Timing t : {Timing::InsideAWait, Timing::OutsideAWait, Timing::BeforeTheRetrysAnswer})
+            for (Timing t : {Timing::InsideAWait, Timing::OutsideAWait, Timing::BeforeTheRetrysAnswer,
+                             Timing::AmidCommands, Timing::AheadOfAnAck, Timing::BehindAnAck,
+                             Timing::AmidTwoAAcks}) {
+                // Written at once, an answer that comes whole or whose rest follows
+                // reads the same wherever it lands among commands: one timing of
+                // those is enough.
+                const bool whole = f == Fault::OddHeader || f == Fault::LateWhole || f == Fault::LateRest;
+                if (t > Timing::AmidCommands && whole && !paced)
+                    continue;
                 rows.push_back({f, t, paced});
+            }
     return rows;
 }
 
