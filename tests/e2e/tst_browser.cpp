@@ -9,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
@@ -17,13 +16,6 @@
 namespace {
 
 using BrowserScript::kChromium;
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 QString screenshot(const QString &name)
 {
@@ -36,9 +28,7 @@ protected:
     void SetUp() override
     {
         REQUIRE_BROWSER_DRIVER(node);
-        httpPort = freePort();
-        ASSERT_GT(httpPort, 0);
-        rig.bridgeSettings = "HTTPPort=" + QByteArray::number(httpPort) + "\r\n";
+        rig.serveWeb = true;
         rig.pluginSettings += "IncludeVariables=1\r\nIncludeX10=1\r\nIncludeIO=1\r\n";
         // The demo's stylesheet, so that the screenshots are readable.
         QFile css(QStringLiteral(KORVANE_DEMO_DIR "/HTML/xaptvkKorvane/StyleNoBody.css"));
@@ -52,12 +42,12 @@ protected:
             return false;
         return waitUntil([this] {
             QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, httpPort);
+            probe.connectToHost(QHostAddress::LocalHost, rig.webPort);
             return probe.waitForConnected(200);
         }, 30000);
     }
 
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/status").arg(httpPort); }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/status").arg(rig.webPort); }
 
     // Runs one case of the browser script while this process keeps serving the
     // simulator and the listener; true when the case passed.
@@ -69,7 +59,6 @@ protected:
     }
 
     QString node;
-    quint16 httpPort = 0;
     BridgeRig rig;
     QByteArray output;
 };
@@ -204,7 +193,7 @@ TEST_F(BrowserTest, ColumnHeadingsSortThePageAndTheOrderIsKept)
     ASSERT_TRUE(rig.restart());
     ASSERT_TRUE(waitUntil([this] {
         QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, httpPort);
+        probe.connectToHost(QHostAddress::LocalHost, rig.webPort);
         return probe.waitForConnected(200);
     }, 30000));
     const QJsonArray kept{QJsonObject{{"key", "Name"}, {"direction", "DESC"}, {"first", "V4:05"}}};

@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
@@ -43,13 +42,6 @@ void copyDemo(const ProgramFolder& folder)
             folder.writeFile(demo.relativeFilePath(file), readFile(file));
         }
     }
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 // One GET on its own connection; the server closes it after the reply.
@@ -102,7 +94,8 @@ protected:
     }
 
     // The demo as the run command sets it up, its controller link pointed at the simulator.
-    bool startDemo(const QByteArray& extraSettings = QByteArray())
+    // With `webPort` given, the status page is served on a free port, written there.
+    bool startDemo(const QByteArray& extraSettings = QByteArray(), quint16* webPort = nullptr)
     {
         const int simPort = startSimulator();
         if (simPort <= 0)
@@ -114,9 +107,15 @@ protected:
         store.replace("CommPort=10001", "CommPort=" + QByteArray::number(simPort));
         if (!store.endsWith("\r\n"))
             store += "\r\n";
-        folder.writeFile("Config/tvkXapKorvane.ini", store + extraSettings);
-        program = std::make_unique<KorvaneProcess>(folder);
-        return true;
+        const auto launch = [&](const QByteArray& more) {
+            folder.writeFile("Config/tvkXapKorvane.ini", store + extraSettings + more);
+            program = std::make_unique<KorvaneProcess>(folder);
+            return program->pid();
+        };
+        if (!webPort)
+            return launch(QByteArray()) > 0;
+        *webPort = startOnFreeWebPort([&](quint16 port) { return launch("HTTPPort=" + QByteArray::number(port) + "\r\n"); });
+        return *webPort != 0;
     }
 
     ProgramFolder folder;
@@ -205,8 +204,8 @@ TEST_F(DemoTest, StatusPageListsTheLiveControllersDevices)
 {
     XapListener listener; // holds the xAP port, so the program's broadcasts stay with this test
     ASSERT_TRUE(listener.bound);
-    const quint16 httpPort = freePort();
-    ASSERT_TRUE(startDemo("HTTPPort=" + QByteArray::number(httpPort) + "\r\n"));
+    quint16 httpPort = 0;
+    ASSERT_TRUE(startDemo(QByteArray(), &httpPort));
     QByteArray page;
     QStringList cells;
     // The simulator raises variable 0 every 10 seconds: the page follows it.
@@ -253,8 +252,8 @@ TEST_F(DemoTest, HelpServesTheShippedPageAndEveryPictureItShows)
 {
     XapListener listener; // holds the xAP port, so the program's broadcasts stay with this test
     ASSERT_TRUE(listener.bound);
-    const quint16 httpPort = freePort();
-    ASSERT_TRUE(startDemo("HTTPPort=" + QByteArray::number(httpPort) + "\r\n"));
+    quint16 httpPort = 0;
+    ASSERT_TRUE(startDemo(QByteArray(), &httpPort));
     const QString helpDir = QStringLiteral(KORVANE_DEMO_DIR) + "/HTML/Help/xaptvkKorvane";
     QByteArray shipped = readFile(helpDir + "/xaptvkKorvane.htm");
     ASSERT_FALSE(shipped.isEmpty()) << "no help page in the demo";

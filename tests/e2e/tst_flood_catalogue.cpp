@@ -285,17 +285,8 @@ protected:
 
 TEST_P(FloodCatalogue, EveryShapeOfBurstLeavesTheProgramAnswering)
 {
-    if (!PrivateNetwork::inside()) {
-        // Each class runs in a network of its own, so the classes run side by side.
-        if (!PrivateNetwork::available())
-            GTEST_SKIP() << "no private network namespaces here (unshare -rn failed)";
-        int code = -1;
-        const QString output = PrivateNetwork::runCurrentTest(&code);
-        std::printf("%s", output.toLocal8Bit().constData());
-        EXPECT_EQ(code, 0);
-        return;
-    }
-    ASSERT_TRUE(PrivateNetwork::setLoopbackUp());
+    // Each class runs in a network of its own, so the classes run side by side.
+    RUN_IN_PRIVATE_NETWORK(.onlyThere = true);
     const MessageClass &c = kClasses[GetParam()];
     rig.programEnvironment = {{QStringLiteral("ASAN_OPTIONS"),
                                qEnvironmentVariable("ASAN_OPTIONS") + QStringLiteral(":quarantine_size_mb=16")},

@@ -78,13 +78,6 @@ bool logged(const BridgeRig &rig, const QByteArray &text)
     return false;
 }
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
 QByteArray httpGet(quint16 port, const QByteArray &target)
 {
     QTcpSocket socket;
@@ -105,9 +98,8 @@ QByteArray httpGet(quint16 port, const QByteArray &target)
 TEST(HostileScripts, EachEndsAndTheProgramAnswersServesAndStops)
 {
     BridgeRig rig;
-    const quint16 httpPort = freePort();
     rig.store = kStore;
-    rig.bridgeSettings = "HTTPPort=" + QByteArray::number(httpPort) + "\r\n";
+    rig.serveWeb = true;
     rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
     rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), kScript);
     for (int n = 1; n <= 9; ++n) {
@@ -131,7 +123,7 @@ TEST(HostileScripts, EachEndsAndTheProgramAnswersServesAndStops)
     const qsizetype echoes = rig.of(QStringLiteral("WDT.Echo")).size();
     rig.send(rig.message(QStringLiteral("WDT.Echo"), rig.source, {{"Echo.Query", {"Query=after"}}}, QStringLiteral("acme.pinger.pc")));
     EXPECT_TRUE(waitUntil([&] { return rig.of(QStringLiteral("WDT.Echo")).size() > echoes; }, 5000));
-    EXPECT_TRUE(httpGet(httpPort, "/status").startsWith("HTTP/1.1 200")) << "no status page";
+    EXPECT_TRUE(httpGet(rig.webPort, "/status").startsWith("HTTP/1.1 200")) << "no status page";
 
     // A script waiting 1000 s does not hold SIGTERM back.
     rig.send(rig.message(QStringLiteral("Probe.Request"), QString(), {{"probe", {"x=1"}}}, QStringLiteral("acme.wx.pc")));

@@ -38,6 +38,19 @@ QString logTexts(const BridgeRig &rig, qsizetype from)
     return out.join(QStringLiteral(" | "));
 }
 
+// Class and Data (or Level) of each datagram from `from` on, one a line.
+QString received(const BridgeRig &rig, qsizetype from)
+{
+    QString out;
+    for (qsizetype i = from; i < rig.listener.received.size(); ++i) {
+        const QByteArray &d = rig.listener.received.at(i);
+        out += QString::number(rig.arrivals.value(i)) + QStringLiteral(" ms ") + BridgeRig::item(d, QStringLiteral("class"))
+            + QLatin1Char(' ') + BridgeRig::item(d, QStringLiteral("source")) + QLatin1Char(' ')
+            + BridgeRig::item(d, QStringLiteral("Data")) + BridgeRig::item(d, QStringLiteral("Level")) + QLatin1Char('\n');
+    }
+    return out;
+}
+
 bool levelReported(const BridgeRig &rig, const QString &level)
 {
     for (const QByteArray &e : rig.of(QStringLiteral("xapBSC.Event"))) {
@@ -46,6 +59,20 @@ bool levelReported(const BridgeRig &rig, const QString &level)
             return true;
     }
     return false;
+}
+
+// The rig is ready once the program answers queries, which it does from inside its start-up's
+// waits; the start-up is over, as far as the link goes, once the I/O side has sent the controller
+// its enabling command. (The I/O side's start takes the plug-in's own comm-port setting while
+// the link is down: an outage before it would be a failed start, not the outage tested.)
+bool startUpOver(const BridgeRig &rig)
+{
+    return waitUntil([&] {
+        for (const QByteArray &f : rig.sim.framesOf(QuillonSim::FrameKind::Command))
+            if (f.startsWith(QByteArray::fromHex("c828100002")))
+                return true;
+        return false;
+    }, 60000);
 }
 
 void idle(int ms)
@@ -58,9 +85,11 @@ TEST(LinkOutage, SerialAdapterPulledOutCostsOneEntryAndIsUsedAgainWhenPluggedIn)
     BridgeRig rig;
     rig.overSerialLine = true;
     ASSERT_TRUE(rig.start()) << "the program did not come up on the serial line";
+    ASSERT_TRUE(startUpOver(rig)) << "the I/O side never started";
 
     for (int outage = 1; outage <= 2; ++outage) {
         const qsizetype from = rig.listener.received.size();
+        const qint64 unplugged = rig.elapsedMs();
         rig.unplugSerialLine();
         idle(10000);
         const qsizetype datagrams = rig.listener.received.size() - from;
@@ -72,11 +101,14 @@ TEST(LinkOutage, SerialAdapterPulledOutCostsOneEntryAndIsUsedAgainWhenPluggedIn)
 
         const QString level = QStringLiteral("%1/32767").arg(40 + outage);
         rig.sim.vars[4] = quint16(40 + outage);
+        const qint64 plugged = rig.elapsedMs();
         ASSERT_TRUE(rig.plugSerialLine());
         QElapsedTimer back;
         back.start();
         ASSERT_TRUE(waitUntil([&] { return levelReported(rig, level); }, 30000))
-            << "the controller is not read again after outage " << outage;
+            << "the controller is not read again after outage " << outage << " (out at " << unplugged
+            << " ms, back at " << plugged << " ms); since it began:\n"
+            << received(rig, from).toStdString();
         std::printf("outage %d: variable read again %lld ms after the adapter came back\n", outage,
                     qlonglong(back.elapsed()));
         EXPECT_EQ(logEntries(rig, from, QStringLiteral("Serial port")), 1) << logTexts(rig, from).toStdString();
@@ -87,6 +119,7 @@ TEST(LinkOutage, ServerThatAcceptsAndClosesIsTriedOncePerPeriodWithOneEntry)
 {
     BridgeRig rig;
     ASSERT_TRUE(rig.start()) << "the program did not come up";
+    ASSERT_TRUE(startUpOver(rig)) << "the I/O side never started";
 
     const qsizetype from = rig.listener.received.size();
     const int acceptedBefore = rig.transport.accepted();

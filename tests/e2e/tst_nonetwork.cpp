@@ -45,14 +45,7 @@ QByteArray readFile(const QString& path)
 
 TEST(StartupWithoutNetwork, FirstHeartbeatFailsTheStartUpGoesOnAndTheTimerSendsItLater)
 {
-    if (!PrivateNetwork::inside()) {
-        if (!PrivateNetwork::available())
-            GTEST_SKIP() << "no private network namespaces here (unshare -rn failed)";
-        int code = -1;
-        const QString output = PrivateNetwork::runCurrentTest(&code);
-        EXPECT_EQ(code, 0) << output.toStdString();
-        return;
-    }
+    RUN_IN_PRIVATE_NETWORK(.loopbackUp = false, .onlyThere = true);
 
     // Inside: the loopback is down, so nothing can be sent yet.
     QUdpSocket probe;

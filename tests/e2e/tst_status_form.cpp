@@ -11,7 +11,6 @@
 #include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
@@ -66,16 +65,16 @@ protected:
                 folder.writeFile(sub + "/" + QFileInfo(file).fileName(), readFile(file));
             }
         }
-        {
-            QTcpServer probe;
-            ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-            webPort = probe.serverPort();
-        }
-        QByteArray store = readFile(folder.path() + "/Config/tvkXapKorvane.ini");
-        store.replace("CommPort=10001", "CommPort=" + QByteArray::number(simPort) + "\r\nHTTPPort="
-                                              + QByteArray::number(webPort));
-        folder.writeFile("Config/tvkXapKorvane.ini", store);
-        program = std::make_unique<KorvaneProcess>(folder);
+        const QByteArray demoStore = readFile(folder.path() + "/Config/tvkXapKorvane.ini");
+        webPort = startOnFreeWebPort([&](quint16 port) {
+            QByteArray store = demoStore;
+            store.replace("CommPort=10001", "CommPort=" + QByteArray::number(simPort) + "\r\nHTTPPort="
+                                                  + QByteArray::number(port));
+            folder.writeFile("Config/tvkXapKorvane.ini", store);
+            program = std::make_unique<KorvaneProcess>(folder);
+            return program->pid();
+        });
+        ASSERT_GT(webPort, 0);
         // The page lists the controller's variables once the program is up.
         ASSERT_TRUE(waitUntil([&] { return exchange(get()).contains("name='V5:06DC'"); }, 60000));
     }

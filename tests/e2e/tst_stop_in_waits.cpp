@@ -5,13 +5,17 @@
 // and no log entry of a step that ran against what Exit had released.
 //
 // One row per entry of Shutdown::Wait (src/core/Shutdown.h) that a running program can reach
-// from outside; the dialog's waits and prompts need a display and are tested in
+// from outside. Two need a display and its user: ToolRun begins only after the configuration
+// dialog's button for the programming tool, and the Prompts are the dialog's own and the IR
+// learning's message box, shown only on a display. The dialog's waits are tested in
 // tests/controller/ui/tst_stop_in_dialog.cpp.
 #include "BridgeRig.h"
+#include "TestPorts.h"
 #include "DemoProgram.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -61,24 +65,40 @@ QList<QByteArray> lasting(QList<QByteArray> fields)
 }
 
 // SIGTERM, then the ms until the process has ended; -1 when it has not ended within a minute.
-qint64 stopMs(KorvaneProcess& program)
+// With `traceGrewMs`: the ms until the file `trace` grew, -1 when it did not.
+qint64 stopMs(KorvaneProcess& program, const QString& trace = QString(), qint64* traceGrewMs = nullptr)
 {
+    const qint64 traceSize = QFileInfo(trace).size();
     QElapsedTimer stopping;
     stopping.start();
     ::kill(pid_t(program.pid()), SIGTERM);
-    return waitUntil([&] { return !program.running(); }, 60000) ? stopping.elapsed() : -1;
+    return waitUntil([&] {
+        if (traceGrewMs && *traceGrewMs < 0 && QFileInfo(trace).size() > traceSize)
+            *traceGrewMs = stopping.elapsed();
+        return !program.running();
+    }, 60000) ? stopping.elapsed() : -1;
 }
 
 const QByteArray kProbeFilter = "[Received]\r\nacme.wx.pc~Probe.Request=probe;1\r\n";
+
+// When the program is stopped.
+enum class At {
+    Running,        // after the start-up
+    StartUp,        // during the start-up
+    SilentStartUp,  // during the start-up's discovery of a controller that never answers
+};
 
 struct Row
 {
     const char* name;
     const char* wait;     // the wait the program is stopped in, as the wait trace names it; null: none of the list
     QByteArray script;    // body of Sub Main, run by a probe; "%SILENT%" and "%REFUSING%" are ports
-    bool duringStartUp;   // the controller is silent from the start: stopped in the start-up's discovery
+    At at;
     bool silentCommand;   // the controller stops answering, then a command waits for it
     int stopWithinMs;     // from the signal to the end of the process
+    // Above 0: what the program does after the wait (the wait trace's next entry) begins within
+    // this many ms of the signal: the wait ended at the stop rather than when it was over.
+    int waitEndsWithinMs = 0;
 };
 
 std::ostream& operator<<(std::ostream& out, const Row& row)
@@ -138,10 +158,7 @@ TEST_P(StopInWaits, ExitInsideTheWaitEndsAsAPlainExit)
 {
     const Row& row = GetParam();
     ASSERT_TRUE(silentServer.listen(QHostAddress::LocalHost));
-    QTcpServer closed;
-    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const QByteArray refusing = QByteArray::number(closed.serverPort());
-    closed.close();
+    const QByteArray refusing = QByteArray::number(TestPorts::tcp());
     rig.store = BridgeRig::defaultStore() + kProbeFilter;
     rig.pluginSettings = "poll_interval=200\r\nPeriodicScriptInterval=off\r\n";
     rig.programEnvironment = {{QStringLiteral("KORVANE_TRACE_WAITS"), tracePath()}};
@@ -150,11 +167,12 @@ TEST_P(StopInWaits, ExitInsideTheWaitEndsAsAPlainExit)
         body.replace("%SILENT%", QByteArray::number(silentServer.serverPort())).replace("%REFUSING%", refusing);
         rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), "Sub Main(tag)\r\n  Dim c, b\r\n  xap.WriteLog \"script\", \"looping\"\r\n" + body + "End Sub\r\n");
     }
-    if (row.duringStartUp) {
-        // The start-up's discovery waits for a controller that does not answer.
+    if (row.at != At::Running) {
         ASSERT_TRUE(rig.transport.listen());
         rig.sim.attach(&rig.transport);
-        rig.sim.silent = true;
+        rig.sim.setUnit(3, 11);
+        // Silent: the start-up's discovery waits for a controller that does not answer.
+        rig.sim.silent = row.at == At::SilentStartUp;
         rig.folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
                              rig.store + "[tspi_quillon]\r\nSerialIP=127.0.0.1\r\nCommPort="
                                  + QByteArray::number(rig.transport.port()) + "\r\n");
@@ -173,15 +191,20 @@ TEST_P(StopInWaits, ExitInsideTheWaitEndsAsAPlainExit)
         rig.send(rig.message(QStringLiteral("xAPBSC.cmd"), rig.source + QStringLiteral(":>"),
                              {{"output.state.1", {"ID=05", "State=on", "Level=100/32767"}}}));
     }
-    ASSERT_TRUE(probeUntilIn(row.wait, row.duringStartUp ? 0 : before, !row.script.isEmpty()))
+    ASSERT_TRUE(probeUntilIn(row.wait, row.at != At::Running ? 0 : before, !row.script.isEmpty()))
         << "the program never entered the wait " << (row.wait ? row.wait : "of the script");
     if (!row.wait)
         waitUntil([] { return false; }, 300);  // inside WaitSecs
     const qsizetype logsBefore = rig.of(QStringLiteral("Tessera.Event")).size();
 
     // The simulator lives in this process: it goes on (not) answering while the program stops.
-    const qint64 stoppedMs = stopMs(*rig.program);
+    qint64 waitEndedMs = -1;
+    const qint64 stoppedMs = stopMs(*rig.program, tracePath(), &waitEndedMs);
     ASSERT_GE(stoppedMs, 0) << "the program did not end";
+    if (row.waitEndsWithinMs > 0) {
+        EXPECT_GE(waitEndedMs, 0) << "nothing followed the wait";
+        EXPECT_LT(waitEndedMs, row.waitEndsWithinMs) << "the wait ran on after the stop";
+    }
     EXPECT_EQ(rig.program->waitForExit(), 0);
     rig.program.reset();
     EXPECT_LT(stoppedMs, row.stopWithinMs);
@@ -216,18 +239,21 @@ TEST_P(StopInWaits, ExitInsideTheWaitEndsAsAPlainExit)
 
 // Scripts loop around their wait, as a user's script waiting for something would.
 const Row kRows[] = {
-    {"ControllerReply", "ControllerReply", {}, false, true, 20000},
-    {"StartUpDiscovery", "ControllerReply", {}, true, false, 20000},
-    {"ScriptWaitSecs", nullptr, "  Do\r\n    xap.WaitSecs 1\r\n  Loop\r\n", false, false, 3000},
-    {"ScriptEvents", "ScriptEvents", "  Do\r\n    xap.WaitEvents\r\n  Loop\r\n", false, false, 3000},
+    {"ControllerReply", "ControllerReply", {}, At::Running, true, 20000},
+    {"StartUpDiscovery", "ControllerReply", {}, At::SilentStartUp, false, 20000},
+    // The link's settle delay (2 s) after it opened at the start-up. Exit waits for the end of
+    // the start-up anyway, so the delay's early end is what shows the stop reached it.
+    {"LinkDelay", "LinkDelay", {}, At::StartUp, false, 20000, 1500},
+    {"ScriptWaitSecs", nullptr, "  Do\r\n    xap.WaitSecs 1\r\n  Loop\r\n", At::Running, false, 3000},
+    {"ScriptEvents", "ScriptEvents", "  Do\r\n    xap.WaitEvents\r\n  Loop\r\n", At::Running, false, 3000},
     {"ScriptSerialRead", "ScriptSerialRead",
-     scriptLink("%SILENT%") + "  c.PortOpen = True\r\n  Do\r\n    b = c.InputData\r\n  Loop\r\n", false, false, 3000},
-    {"LinkOpen", "LinkOpen", scriptLink("%REFUSING%") + "  Do\r\n    c.PortOpen = True\r\n  Loop\r\n", false, false, 3000},
+     scriptLink("%SILENT%") + "  c.PortOpen = True\r\n  Do\r\n    b = c.InputData\r\n  Loop\r\n", At::Running, false, 3000},
+    {"LinkOpen", "LinkOpen", scriptLink("%REFUSING%") + "  Do\r\n    c.PortOpen = True\r\n  Loop\r\n", At::Running, false, 3000},
     // No wait at all: the stop finds the script inside one long built-in call.
     {"LongBuiltIn", nullptr,
      "  Dim re, t\r\n  t = String(3000000, \"a\")\r\n  Set re = New RegExp\r\n  re.Global = True\r\n  re.Pattern = \"a\"\r\n"
      "  Do\r\n    b = re.Replace(t, \"bb\")\r\n  Loop\r\n",
-     false, false, 3000},
+     At::Running, false, 3000},
 };
 
 INSTANTIATE_TEST_SUITE_P(Waits, StopInWaits, ::testing::ValuesIn(kRows),

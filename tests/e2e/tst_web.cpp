@@ -9,10 +9,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -23,24 +21,15 @@
 
 namespace {
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 struct Client
 {
     // `source`: the client's own loopback address (the server takes at most 8
-    // connections from one address); its port is picked below the range the
-    // system hands out, so it never takes a port another test's server wants.
+    // connections from one address).
     explicit Client(quint16 port, const QString &source = QString())
     {
         QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
-        for (int attempt = 0; !source.isEmpty() && attempt < 50; ++attempt)
-            if (socket.bind(QHostAddress(source), quint16(20000 + QRandomGenerator::global()->bounded(10000))))
-                break;
+        if (!source.isEmpty())
+            socket.bind(QHostAddress(source));
         socket.connectToHost(QHostAddress::LocalHost, port);
     }
     bool connected() { return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }); }
@@ -69,15 +58,18 @@ class WebProgram : public ::testing::Test
 protected:
     void SetUp() override
     {
-        port = freePort();
-        folder.writeFile("Config/tvkXapKorvane.ini", "[tspi_quillon]\r\nHTTPPort=" + QByteArray::number(port)
-                                                         + "\r\nCommPort=/dev/null/none\r\n[Settings]\r\n" + settings);
         folder.writeFile("Config/includes.ini", includes);
         folder.writeFile("HTML/Help/xaptvkKorvane/xaptvkKorvane.htm", kHelp);
         folder.writeFile("HTML/images/big.gif", imageBytes());
         folder.writeFile("HTML/style.css", "body { color: red; }");
         folder.writeFile("secret.css", "SECRET");
-        program = std::make_unique<KorvaneProcess>(folder);
+        port = startOnFreeWebPort([this](quint16 p) {
+            folder.writeFile("Config/tvkXapKorvane.ini", "[tspi_quillon]\r\nHTTPPort=" + QByteArray::number(p)
+                                                             + "\r\nCommPort=/dev/null/none\r\n[Settings]\r\n" + settings);
+            program = std::make_unique<KorvaneProcess>(folder);
+            return program->pid();
+        });
+        ASSERT_GT(port, 0);
         ASSERT_TRUE(waitUntil([this] {
             QTcpSocket probe;
             probe.connectToHost(QHostAddress::LocalHost, port);

@@ -12,11 +12,9 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -35,16 +33,13 @@ QByteArray readFile(const QString &path)
 }
 
 // A client connection from a chosen loopback address (the server holds at
-// most 8 connections per address). Its own port is picked below the range
-// the system hands out, so it never takes a port another test's server wants.
+// most 8 connections per address).
 struct Client
 {
     Client(quint16 port, const QString &source = QStringLiteral("127.0.0.1"))
     {
         QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
-        for (int attempt = 0; attempt < 50; ++attempt)
-            if (socket.bind(QHostAddress(source), quint16(20000 + QRandomGenerator::global()->bounded(10000))))
-                break;
+        socket.bind(QHostAddress(source));
         socket.connectToHost(QHostAddress::LocalHost, port);
     }
     bool connected() { return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }); }
@@ -89,22 +84,22 @@ protected:
             }
         }
         folder.writeFile("HTML/xaptvkKorvane/xaptvkKorvane_links.htm", "<a href=\"/stat\">Status</a>");
-        {
-            QTcpServer probe;
-            ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-            webPort = probe.serverPort();
-        }
-        QByteArray store = readFile(folder.path() + "/Config/tvkXapKorvane.ini");
-        store.replace("CommPort=10001", "CommPort=" + QByteArray::number(simPort) + "\r\nHTTPPort="
-                                              + QByteArray::number(webPort) + "\r\n" + pageSettings);
-        if (!settings.isEmpty())
-            store += "\r\n[Settings]\r\n" + settings;
-        folder.writeFile("Config/tvkXapKorvane.ini", store);
         QByteArray pluginIni = readFile(folder.path() + "/Config/xaptvkKorvane.ini");
         for (const auto &[from, to] : plugin)
             pluginIni.replace(from, to);
         folder.writeFile("Config/xaptvkKorvane.ini", pluginIni);
-        program = std::make_unique<KorvaneProcess>(folder);
+        const QByteArray demoStore = readFile(folder.path() + "/Config/tvkXapKorvane.ini");
+        webPort = startOnFreeWebPort([&](quint16 port) {
+            QByteArray store = demoStore;
+            store.replace("CommPort=10001", "CommPort=" + QByteArray::number(simPort) + "\r\nHTTPPort="
+                                                  + QByteArray::number(port) + "\r\n" + pageSettings);
+            if (!settings.isEmpty())
+                store += "\r\n[Settings]\r\n" + settings;
+            folder.writeFile("Config/tvkXapKorvane.ini", store);
+            program = std::make_unique<KorvaneProcess>(folder);
+            return program->pid();
+        });
+        ASSERT_GT(webPort, 0);
         // The page lists the controller's variables once the program is up
         // (a guest in a security mode sees no page: then the port is enough).
         ASSERT_TRUE(waitUntil([&] {

@@ -15,9 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -39,17 +37,13 @@ QByteArray readFile(const QString &path)
 
 const QByteArray kHelp = "<html>help</html>";
 
-// A connection from a chosen loopback address. Its own port is picked below
-// the range the system hands out, so it never takes a port the program wants.
-// With `readRate` set it takes only that many bytes a second off the
+// A connection from a chosen loopback address. With `readRate` set it takes only that many bytes a second off the
 // connection, through a small receive buffer.
 struct Connection
 {
     Connection(quint16 port, const QString &source, int readRate = 0) : readRate(readRate)
     {
-        for (int attempt = 0; attempt < 50; ++attempt)
-            if (socket.bind(QHostAddress(source), quint16(20000 + QRandomGenerator::global()->bounded(10000))))
-                break;
+        socket.bind(QHostAddress(source));
         if (readRate > 0) {
             socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 2048);
             socket.setReadBufferSize(256);
@@ -140,16 +134,16 @@ protected:
         }
         folder.writeFile("HTML/Help/xaptvkKorvane/xaptvkKorvane.htm", kHelp);
         folder.writeFile("HTML/xaptvkKorvane/xaptvkKorvane_links.htm", "<a href=\"/stat\">Status</a>");
-        {
-            QTcpServer probe;
-            ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-            webPort = probe.serverPort();
-        }
-        QByteArray store = readFile(folder.path() + "/Config/tvkXapKorvane.ini");
-        store.replace("CommPort=10001", "CommPort=" + QByteArray::number(tcp.port()) + "\r\nHTTPPort="
-                                              + QByteArray::number(webPort) + "\r\n");
-        folder.writeFile("Config/tvkXapKorvane.ini", store);
-        program = std::make_unique<KorvaneProcess>(folder);
+        const QByteArray demoStore = readFile(folder.path() + "/Config/tvkXapKorvane.ini");
+        webPort = startOnFreeWebPort([&](quint16 port) {
+            QByteArray store = demoStore;
+            store.replace("CommPort=10001", "CommPort=" + QByteArray::number(tcp.port()) + "\r\nHTTPPort="
+                                                  + QByteArray::number(port) + "\r\n");
+            folder.writeFile("Config/tvkXapKorvane.ini", store);
+            program = std::make_unique<KorvaneProcess>(folder);
+            return program->pid();
+        });
+        ASSERT_GT(webPort, 0);
         ASSERT_TRUE(waitUntil([&] {
             // (From an address of its own: the ordinary client starts the row
             // with no share of the server's time used.)
@@ -194,19 +188,8 @@ protected:
 
 TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
 {
-    if (!PrivateNetwork::inside()) {
-        if (!PrivateNetwork::available())
-            GTEST_SKIP() << "no private network namespaces here (unshare -rn failed)";
-        int code = -1;
-        const QString output = PrivateNetwork::runCurrentTest(&code);
-        EXPECT_EQ(code, 0) << output.toStdString();
-        // The figures of the row, for whoever runs it by hand.
-        for (const QString &line : output.split(QLatin1Char('\n')))
-            if (line.startsWith(QLatin1String("siege ")))
-                std::cout << line.toStdString() << std::endl;
-        return;
-    }
-    ASSERT_TRUE(PrivateNetwork::setLoopbackUp());
+    // (The row's figures, its "siege " lines, are in the output printed.)
+    RUN_IN_PRIVATE_NETWORK(.onlyThere = true);
     xap = std::make_unique<XapListener>();
     ASSERT_TRUE(xap->bound);
     const Attack &attack = GetParam();

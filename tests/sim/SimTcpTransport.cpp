@@ -1,6 +1,6 @@
 #include "SimTcpTransport.h"
 
-#include <unistd.h>
+#include "TestPorts.h"
 
 SimTcpTransport::SimTcpTransport(QObject* parent) : SimTransport(parent)
 {
@@ -11,11 +11,11 @@ bool SimTcpTransport::listen(quint16 port)
 {
     if (!port && !m_port) {
         // Tests stop the server and listen again on the same port. A port the system hands
-        // out could meanwhile be handed to another test's server running alongside, so the
-        // first port is taken below the system's range, from a start that differs per process.
-        for (int i = 0; i < 10000; ++i) {
-            const quint16 candidate = quint16(20000 + (::getpid() * 37 + i) % 10000);
-            if (m_server.listen(QHostAddress::LocalHost, candidate)) {
+        // out could meanwhile be handed to another test's client, so it comes from outside
+        // the system's range.
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            const quint16 candidate = TestPorts::tcp();
+            if (candidate && m_server.listen(QHostAddress::LocalHost, candidate)) {
                 m_port = candidate;
                 return true;
             }

@@ -1,4 +1,5 @@
 #include "WebTestSupport.h"
+#include "TestPorts.h"
 
 #include "web/StatusPageHook.h"
 #include "core/RefusalLog.h"
@@ -21,7 +22,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -45,14 +45,11 @@ void WebTest::SetUp()
     WebClock::set([] { return fixedNow(); });
     RefusalLog::Reset();
 
-    // A free port found by a probe can be taken by another test's client before the server
-    // binds it (ctest runs test programs side by side): try a few.
+    // A port found free can still be taken by another test program before the server binds
+    // it (ctest runs test programs side by side): try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        {
-            QTcpServer probe;
-            ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-            m_port = probe.serverPort();
-        }
+        m_port = TestPorts::tcp();
+        ASSERT_GT(m_port, 0);
         writeConfig(QStringLiteral("tvkXapKorvane.ini"),
                     "[tspi_quillon]\r\nHTTPPort=\"" + QByteArray::number(m_port) + "\"\r\n");
         HostIniCache().reset();

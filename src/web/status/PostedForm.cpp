@@ -189,9 +189,11 @@ std::vector<PostedRow> postedRows(const Request &r)
     return rows;
 }
 
+// A post can carry any number of rows (a body of up to a megabyte): what it skips is logged
+// as refusals are, so that a hostile post costs a bounded number of log entries.
 void logSkip(const QString &what)
 {
-    LogError(kType, QStringLiteral("Status ClientRequest ") + what);
+    RefusalLog::Log(kType, QStringLiteral("Status ClientRequest ") + what);
 }
 
 bool deviceExists(const QString &code)

@@ -1,6 +1,7 @@
 // The dialogs' widgets while a handler waits for the controller, Escape, and
 // how the dialog fits a 1280x800 screen with a named controller.
 #include "UiTestSupport.h"
+#include "SimTcpTransport.h"
 
 #include "controller/ui/FrmConfigDialog.h"
 #include "host/ui/UiDisplay.h"
@@ -53,9 +54,11 @@ struct BoxAnswerer : QObject
 
 quint16 refusingPort()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort(); // closed again: connections are refused
+    // (From outside the system's range for clients, as the simulator's own.)
+    SimTcpTransport probe;
+    probe.listen();
+    probe.stopListening();
+    return probe.port(); // closed again: connections are refused
 }
 } // namespace
 

@@ -92,8 +92,9 @@ void BridgeRig::writeStore()
 {
     const QByteArray link = overSerialLine ? "SerialIP=\r\nCommPort=" + serialDevice().toLocal8Bit()
                                            : "SerialIP=127.0.0.1\r\nCommPort=" + QByteArray::number(transport.port());
+    const QByteArray web = webPort ? "HTTPPort=" + QByteArray::number(webPort) + "\r\n" : QByteArray();
     folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
-                     store + "[tspi_quillon]\r\n" + link + "\r\n" + bridgeSettings);
+                     store + "[tspi_quillon]\r\n" + link + "\r\n" + web + bridgeSettings);
 }
 
 bool BridgeRig::start()
@@ -133,7 +134,19 @@ bool BridgeRig::launch()
 {
     const qsizetype before = listener.received.size();
     const qsizetype infosBefore = of(QStringLiteral("xAPBSC.info")).size();
-    program = std::make_unique<KorvaneProcess>(folder, programEnvironment, fileSizeLimit);
+    if (serveWeb && webPort == 0) {
+        // (A restart keeps the port, and the store the program saved.)
+        webPort = startOnFreeWebPort([this](quint16 port) {
+            webPort = port;
+            writeStore();
+            program = std::make_unique<KorvaneProcess>(folder, programEnvironment, fileSizeLimit);
+            return program->pid();
+        });
+        if (webPort == 0)
+            return false;
+    } else {
+        program = std::make_unique<KorvaneProcess>(folder, programEnvironment, fileSizeLimit);
+    }
     QByteArray heartbeat;
     if (!waitUntil([&] {
             for (qsizetype i = before; i < listener.received.size(); ++i) {

@@ -60,6 +60,9 @@ public:
     QByteArray pluginSettings = "poll_interval=200\r\n";
     // Lines added to [tspi_quillon] of Config/tvkXapKorvane.ini after the link's settings.
     QByteArray bridgeSettings;
+    // True: the program serves its status page, on a free port the first start picks (webPort).
+    bool serveWeb = false;
+    quint16 webPort = 0;
     // False: the serial-device server's port is chosen but not listened on, for a
     // test to bring the server up later (transport.listen(transport.port())).
     bool serverAtStart = true;

@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 namespace {
@@ -36,9 +35,6 @@ DemoProgram::DemoProgram()
         const QString file = it.next();
         folder.writeFile(demo.relativeFilePath(file), readFile(file));
     }
-    QTcpServer probe;
-    if (probe.listen(QHostAddress::LocalHost, 0))
-        webPort = probe.serverPort();
 }
 
 DemoProgram::~DemoProgram()
@@ -78,11 +74,18 @@ void DemoProgram::editConfig(const QString &file, const QByteArray &old, const Q
 bool DemoProgram::start()
 {
     const int simPort = startQuillonSim(m_sim, {"--tcp", "0"}, m_simText);
-    if (simPort <= 0 || webPort == 0)
+    if (simPort <= 0)
         return false;
-    editConfig("tvkXapKorvane.ini", "CommPort=",
-               "CommPort=" + QByteArray::number(simPort) + "\r\nHTTPPort=" + QByteArray::number(webPort));
-    program = std::make_unique<KorvaneProcess>(folder, programEnvironment);
+    const QByteArray store = readConfig("tvkXapKorvane.ini");
+    webPort = startOnFreeWebPort([&](quint16 port) {
+        folder.writeFile("Config/tvkXapKorvane.ini", store);
+        editConfig("tvkXapKorvane.ini", "CommPort=",
+                   "CommPort=" + QByteArray::number(simPort) + "\r\nHTTPPort=" + QByteArray::number(port));
+        program = std::make_unique<KorvaneProcess>(folder, programEnvironment);
+        return program->pid();
+    });
+    if (webPort == 0)
+        return false;
     // The page is whole once the plug-in knows the controller's variables
     // (their device codes) and its units.
     return waitUntil([&] { return get().contains("value='[6' name='V5:06DC'"); }, 60000);

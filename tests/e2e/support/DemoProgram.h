@@ -28,7 +28,7 @@ inline void PrintTo(const QStringList &list, std::ostream *os)
 
 // The demo's program folder (settings, scripts, page files) run by the real
 // program against the simulator executable, with the status page on a free
-// loopback port. A test may change the demo's settings files before start().
+// port (chosen by start()). A test may change the demo's settings files before start().
 class DemoProgram
 {
 public:

@@ -1,14 +1,19 @@
 #include "KorvaneProcess.h"
 
+#include "TestPorts.h"
+#include "WaitUntil.h"
 #include "XapListener.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QSysInfo>
 
 #include <sys/resource.h>
+
+#include <iostream>
 
 ProgramFolder::ProgramFolder(const QByteArray& tvkXapIni)
 {
@@ -133,7 +138,10 @@ QByteArray expectedHeartbeat(int port)
         + "\ninterval=600\nport=" + QByteArray::number(port) + "\n}\n";
 }
 
-quint16 boundXapPort(qint64 pid)
+namespace {
+
+// The inodes of the process's open sockets.
+QSet<QByteArray> socketInodes(qint64 pid)
 {
     QSet<QByteArray> inodes;
     const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
@@ -143,19 +151,77 @@ quint16 boundXapPort(qint64 pid)
         if (name.startsWith(QStringLiteral("socket:[")))
             inodes.insert(name.mid(8, name.size() - 9).toLatin1());
     }
-    QFile table(QStringLiteral("/proc/net/udp"));
+    return inodes;
+}
+
+struct SocketLine
+{
+    QByteArray address; // hex, as the table has it
+    quint16 port = 0;
+    QByteArray state;   // "0A": listening
+    QByteArray inode;   // "0": no socket left (TIME_WAIT)
+};
+
+QList<SocketLine> socketTable(const QString& name)
+{
+    QList<SocketLine> lines;
+    QFile table(QStringLiteral("/proc/net/") + name);
     if (!table.open(QIODevice::ReadOnly))
-        return 0;
+        return lines;
     for (const QByteArray& line : table.readAll().split('\n')) {
         const QList<QByteArray> f = line.simplified().split(' ');
-        if (f.size() < 10 || !inodes.contains(f.at(9)))
+        const QList<QByteArray> local = f.value(1).split(':');
+        if (f.size() < 10 || local.size() != 2)
             continue;
-        const QList<QByteArray> local = f.at(1).split(':');
-        if (local.size() != 2 || local.at(0) != "0100007F")
-            continue;
-        const quint16 port = quint16(local.at(1).toUInt(nullptr, 16));
-        if (port >= 32768)
-            return port;
+        lines.append({local.at(0), quint16(local.at(1).toUInt(nullptr, 16)), f.at(3), f.at(9)});
+    }
+    return lines;
+}
+
+}  // namespace
+
+quint16 boundXapPort(qint64 pid)
+{
+    const QSet<QByteArray> inodes = socketInodes(pid);
+    for (const SocketLine& s : socketTable(QStringLiteral("udp")))
+        if (inodes.contains(s.inode) && s.address == "0100007F" && s.port >= 32768)
+            return s.port;
+    return 0;
+}
+
+quint16 startOnFreeWebPort(const std::function<qint64(quint16)>& start, int timeoutMs)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const quint16 port = TestPorts::tcp();
+        const qint64 pid = port ? start(port) : 0;
+        if (pid <= 0)
+            return 0;
+        bool listening = false;
+        QByteArray taken;
+        QElapsedTimer sinceLook;
+        waitUntil([&] {
+            // The tables are long while other tests hold thousands of connections: a look
+            // now and then leaves the machine to the programs.
+            if (sinceLook.isValid() && sinceLook.elapsed() < 100)
+                return false;
+            sinceLook.start();
+            // The tables first: a socket the program makes after its list of sockets was
+            // read would pass for another program's.
+            const QList<SocketLine> sockets = socketTable(QStringLiteral("tcp")) + socketTable(QStringLiteral("tcp6"));
+            const QSet<QByteArray> own = socketInodes(pid);
+            for (const SocketLine& s : sockets) {
+                if (s.port != port || s.inode == "0")
+                    continue;
+                listening = listening || (own.contains(s.inode) && s.state == "0A");
+                if (!own.contains(s.inode))
+                    taken = s.address + " state " + s.state + " inode " + s.inode;
+            }
+            return listening || !taken.isEmpty();
+        }, timeoutMs);
+        if (listening || taken.isEmpty())
+            return port; // (not up in time: the caller's own wait says what is missing)
+        std::cerr << "web port " << port << " was taken first (" << taken.constData()
+                  << "); starting again on another\n";
     }
     return 0;
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
+
 // A throw-away program folder whose Config/tvkXap.ini keeps all xAP traffic on loopback.
 class ProgramFolder
 {
@@ -54,6 +56,13 @@ private:
 // The UDP port the process has bound on 127.0.0.1 from 32768 on (its xAP
 // receive port), found from /proc without listening on the xAP port; 0 while none.
 quint16 boundXapPort(qint64 pid);
+
+// Runs `start(port)`, which starts the program with its web server on `port` and returns
+// its process id (0 when it did not start), on ports from TestPorts until the program
+// listens on its port: a port found free can still be taken by another program before
+// this one binds it. Returns the port, 0 when the program did not start. A program that
+// is not listening after `timeoutMs` keeps its port, for the caller's own wait to report.
+quint16 startOnFreeWebPort(const std::function<qint64(quint16 port)>& start, int timeoutMs = 60000);
 
 // "tvk.Korvane." and this machine's name up to its first ".".
 QString programSource();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <net/if.h>
 #include <sys/ioctl.h>
@@ -59,6 +60,28 @@ bool setLoopbackUp()
     ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
     ::close(fd);
     return ok;
+}
+
+bool rerun(const Rerun &how)
+{
+    if (inside()) {
+        if (!how.loopbackUp || setLoopbackUp())
+            return false;
+        ADD_FAILURE() << "the private network's loopback did not come up";
+        return true;
+    }
+    if (!available()) {
+        if (!how.onlyThere)
+            return false;
+        [] { GTEST_SKIP() << "no private network namespaces here (unshare -rn failed)"; }();
+        return true;
+    }
+    int code = -1;
+    const QString output = runCurrentTest(&code);
+    std::printf("%s", output.toLocal8Bit().constData());
+    std::fflush(stdout);
+    EXPECT_EQ(code, 0) << "the run in a private network failed; its output is above";
+    return true;
 }
 
 } // namespace PrivateNetwork

@@ -1,4 +1,5 @@
 #include "FormFixture.h"
+#include "TestPorts.h"
 
 #include "core/RefusalLog.h"
 #include "web/Request.h"
@@ -21,17 +22,13 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 void FormFixture::SetUp()
 {
     PluginFixture::SetUp();
-    {
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-        webPort = probe.serverPort();
-    }
+    webPort = TestPorts::tcp();
+    ASSERT_GT(webPort, 0);
     writeConfig("tvkXapKorvane.ini", "[tspi_quillon]\r\nHTTPPort=\"" + QByteArray::number(webPort) + "\"\r\n");
     HostIniCache().reset();
     // The bridge reads the plug-in's point tables, as the program wires it.

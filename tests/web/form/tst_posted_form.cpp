@@ -265,6 +265,27 @@ TEST_F(PostedForm, ConflictingRowsAndNonNumericSettingsAreSkippedAndLogged)
     EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "IncludeX10"), "1");
 }
 
+// A post of a thousand rows whose tags cannot be stored costs a bounded number of log entries,
+// as repeated refusals do, not one a row; the first of them is logged as it stands.
+TEST_F(PostedForm, ManyRefusedTextsCostABoundedNumberOfLogEntries)
+{
+    startAll();
+    gPlugin.IncludeIR = true;
+    Fields rows;
+    for (int loc = 0; loc < 1024; ++loc)
+        rows += {{"IR" + QString::number(loc) + "DC", "R" + QString::number(loc)},
+                 {"IR" + QString::number(loc) + "Tag", "a;" + QString::number(loc)}};
+    ASSERT_TRUE(ok(post(save(rows, {{"IncludeIR", "1"}}))));
+    const QStringList bodies = PendingXapBodies();
+    int refusals = 0;
+    for (qsizetype i = logMark; i < bodies.size(); ++i)
+        refusals += bodies.at(i).contains("the tag of the row IR") ? 1 : 0;
+    EXPECT_TRUE(loggedSince("the tag of the row IR0 \"a;0\""));
+    EXPECT_LE(refusals, 300);
+    EXPECT_EQ(irTag(0), "");
+    EXPECT_EQ(irTag(1023), "");
+}
+
 TEST_F(PostedForm, CrossSitePostIsRefusedAndChangesNothing)
 {
     startAll();
