@@ -168,6 +168,7 @@ TEST_P(StopInWaits, ExitInsideTheWaitEndsAsAPlainExit)
         rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), "Sub Main(tag)\r\n  Dim c, b\r\n  xap.WriteLog \"script\", \"looping\"\r\n" + body + "End Sub\r\n");
     }
     if (row.at != At::Running) {
+        ASSERT_TRUE(rig.listener.listen());
         ASSERT_TRUE(rig.transport.listen());
         rig.sim.attach(&rig.transport);
         rig.sim.setUnit(3, 11);

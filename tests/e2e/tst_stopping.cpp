@@ -59,7 +59,7 @@ TEST(Stopping, HangUpAndQuitSaveLikeExit)
 TEST(Stopping, TerminateDuringStartUpSendsNothingAfterExit)
 {
     BridgeRig rig;
-    ASSERT_TRUE(rig.listener.bound);
+    ASSERT_TRUE(rig.listener.listen());
     ASSERT_TRUE(rig.transport.listen());
     rig.sim.attach(&rig.transport);
     rig.sim.setUnit(3, 11);

@@ -99,7 +99,7 @@ void BridgeRig::writeStore()
 
 bool BridgeRig::start()
 {
-    if (!listener.bound || !transport.listen())
+    if (!listener.listen() || !transport.listen())
         return false;
     if (!serverAtStart)
         transport.stopListening();

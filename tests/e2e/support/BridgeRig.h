@@ -48,7 +48,7 @@ public:
     // The value of `key=` in a datagram's text; empty when missing.
     static QString item(const QByteArray &datagram, const QString &key);
 
-    XapListener listener;
+    XapListener listener{3639, XapListener::AtListen};
     ProgramFolder folder;
     SimTcpTransport transport;
     QuillonSim sim;

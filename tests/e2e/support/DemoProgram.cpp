@@ -73,6 +73,8 @@ void DemoProgram::editConfig(const QString &file, const QByteArray &old, const Q
 
 bool DemoProgram::start()
 {
+    if (!listener.listen())
+        return false;
     const int simPort = startQuillonSim(m_sim, {"--tcp", "0"}, m_simText);
     if (simPort <= 0)
         return false;

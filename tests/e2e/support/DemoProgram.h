@@ -72,7 +72,7 @@ public:
     // Whether a datagram the program sent (its log entries among them) holds the text.
     bool sent(const QByteArray &text) const;
 
-    XapListener listener;
+    XapListener listener{3639, XapListener::AtListen};
     ProgramFolder folder;
     quint16 webPort = 0;
     // Environment the program is started with, besides this process's own.
