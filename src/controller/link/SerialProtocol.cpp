@@ -361,10 +361,7 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
                 break;
             }
             // A block reply that came after its own wait gave up: one unit, never an acknowledgement.
-            take(Frames::kBlockReplyLength);
-            m_givenUpMs = -1;
-            noteTrouble();
-            WriteCommsLog("Quillon block reply out of turn dropped");
+            dropBlockOutOfTurn();
             break;
         case Front::Stale:
             if (mode == Mode::ShortWait && takeAckBehindStoppedUnit(count, length))
@@ -454,6 +451,15 @@ bool SerialProtocol::takeAckBehindStoppedUnit(int count, int length)
     return true;
 }
 
+void SerialProtocol::dropBlockOutOfTurn()
+{
+    // A late reply is one unit: its data must never be read as reports.
+    take(Frames::kBlockReplyLength);
+    m_givenUpMs = -1;
+    noteTrouble();
+    WriteCommsLog("Quillon block reply out of turn dropped");
+}
+
 void SerialProtocol::oweAck()
 {
     m_acksOwed = qMin(m_acksOwed + 1, kMaxAcksOwed);
@@ -526,11 +532,7 @@ bool SerialProtocol::ReadReports(int maxUnits)
             HandleReport(take(f.length), Context::ReportLoop);
             break;
         case Front::Block:
-            // A late reply is one unit: its data must never be read as reports.
-            take(Frames::kBlockReplyLength);
-            m_givenUpMs = -1;
-            noteTrouble();
-            WriteCommsLog("Quillon block reply out of turn dropped");
+            dropBlockOutOfTurn();
             break;
         case Front::Stale:
             abandonBlockUnit(count); // a block reply that stopped: its bytes are no reports

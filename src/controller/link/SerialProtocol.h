@@ -114,6 +114,8 @@ private:
     // In a command's wait, takes the acknowledgement that came right behind a
     // block reply that stopped, giving the stopped unit up; true when it did.
     bool takeAckBehindStoppedUnit(int count, int length);
+    // Drops a whole block reply that came when none was awaited.
+    void dropBlockOutOfTurn();
     quint64 m_sentAt = 0;          // stream offset when the last frame went out
     int m_acksOwed = 0;
     qint64 m_ackOwedMs = 0;
