@@ -122,6 +122,7 @@ private:
         enum Phase { Free, Reading, Queued, Holding, Replying, Lingering } phase = Free;
         bool answered = false;
         QString remoteIp;
+        QString group; // the address, or an IPv6 address's /64: what one client counts as
         QString localIp;
         QElapsedTimer lastByteAt;
         QElapsedTimer acceptedAt;
@@ -189,8 +190,13 @@ private:
     double recentUse(const QString &address) const;
     void chargeUse(const QString &address, qint64 ms);
     int chooseElement();
-    // Open connections per client address.
+    // Open connections per client (an address, or an IPv6 /64).
     QHash<QString, int> heldPerAddress() const;
+    // Whether a connection still being read has sent a whole request line.
+    static bool hasRequestLine(const Element &e);
+    // Takes what waits in the listener into the line, closing at once a
+    // newcomer that would only wait while its client holds or waits already.
+    void takeFromListener();
     // Makes room for a newcomer: closes a connection of `address` when given,
     // else one of the address holding the most connections that has one to
     // spare (never a client's only one while others hold several); of
@@ -203,9 +209,10 @@ private:
     QTcpServer m_listener;
     std::array<Element, kElements> m_elements;
     std::deque<QueueItem> m_queue;
-    // Connections taken from the listener that wait for an element.
-    static constexpr int kMaxWaiting = 32;
+    // Connections taken from the listener that wait for an element; the
+    // line and the pool together stay within the descriptor budget.
     std::deque<QPointer<QTcpSocket>> m_waiting;
+    int m_descriptorBudget = 0;
     QTimer ServerTimer;
     QTimer m_poolRetry;
     QTimer m_heldTimer;
@@ -226,6 +233,8 @@ private:
     quint64 m_nextGeneration = 1;
     int m_idleMs = 30000;
     int m_evictAfterMs = 500;
+    // A connection that has not sent a whole request line goes sooner.
+    static constexpr int kEvictWithoutLineMs = 150;
     int m_maxPerAddress = kMaxPerAddress;
     int m_lingerMs = 2000;
     int m_headerDeadlineMs = kHeaderDeadlineMs;
