@@ -85,12 +85,6 @@ int descriptorBudget()
     return int(qMin(limit.rlim_cur - kKeptForTheRest, kMost));
 }
 
-// The waiting connection's first bytes already hold a whole request line.
-bool sentRequestLine(QTcpSocket &socket)
-{
-    return socket.bytesAvailable() > 0 && socket.peek(4096).contains("\r\n");
-}
-
 QString peerText(const QTcpSocket &socket)
 {
     QHostAddress address = socket.peerAddress();
@@ -199,7 +193,8 @@ void TCPServer::shutDown()
     m_heldTimer.stop();
     m_held.clear();
     m_queue.clear();
-    for (QTcpSocket *socket : m_waiting) {
+    for (const Waiting &waiting : m_waiting) {
+        QTcpSocket *socket = waiting.socket;
         if (socket) {
             socket->abort();
             socket->deleteLater();
@@ -328,13 +323,25 @@ int TCPServer::chooseElement()
     return 0;
 }
 
-QHash<QString, int> TCPServer::heldPerAddress() const
+QHash<QString, int> TCPServer::heldPerAddress(bool lingering) const
 {
     QHash<QString, int> held;
     for (int i = 1; i < kElements; ++i)
-        if (m_elements[size_t(i)].phase != Element::Free)
+        if (m_elements[size_t(i)].phase != Element::Free && (lingering || m_elements[size_t(i)].phase != Element::Lingering))
             ++held[m_elements[size_t(i)].group];
     return held;
+}
+
+bool TCPServer::sentRequestLine(Waiting &waiting)
+{
+    if (waiting.line || !waiting.socket)
+        return waiting.line;
+    const qint64 available = waiting.socket->bytesAvailable();
+    if (available != waiting.seen) {
+        waiting.seen = available;
+        waiting.line = waiting.socket->peek(qMin<qint64>(available, kMaxHeader)).contains("\r\n");
+    }
+    return waiting.line;
 }
 
 bool TCPServer::hasRequestLine(const Element &e)
@@ -417,23 +424,28 @@ void TCPServer::socket_ConnectionRequest()
             // Across the whole line: the client holding the fewest
             // connections first, of those one that has sent its request line
             // already (an ordinary browser does at once), then the earliest.
+            // A connection whose reply has gone out whole does not count: its
+            // client may well ask again before it has closed it.
             const QHash<QString, int> holding = heldPerAddress();
+            const QHash<QString, int> busy = heldPerAddress(false);
             auto next = m_waiting.end();
             int nextHeld = 0;
             bool nextLine = false;
             for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
-                const int held = holding.value(clientGroup(**it));
-                const bool line = sentRequestLine(**it);
+                const int held = busy.value(it->group);
+                if (next != m_waiting.end() && (held > nextHeld || (held == nextHeld && nextLine)))
+                    continue;
+                const bool line = sentRequestLine(*it);
                 if (next == m_waiting.end() || held < nextHeld || (held == nextHeld && line && !nextLine)) {
                     next = it;
                     nextHeld = held;
                     nextLine = line;
                 }
             }
-            QTcpSocket *socket = *next;
+            QTcpSocket *socket = next->socket;
+            const QString group = next->group;
             m_waiting.erase(next);
             const QString address = peerText(*socket);
-            const QString group = clientGroup(*socket);
             if (holding.value(group) >= m_maxPerAddress && !evict(group)) {
                 RefusalLog::Log(kProgramName,
                                 QStringLiteral("socket_ConnectionRequest ") + group + QStringLiteral(" holds ")
@@ -495,14 +507,14 @@ void TCPServer::socket_ConnectionRequest()
 void TCPServer::takeFromListener()
 {
     const int budget = m_descriptorBudget > 0 ? m_descriptorBudget : descriptorBudget();
-    QHash<QString, int> claims; // per client: connections held and waiting
-    for (int i = 1; i < kElements; ++i)
-        if (m_elements[size_t(i)].phase != Element::Free)
-            ++claims[m_elements[size_t(i)].group];
+    // Per client: connections held and waiting. One whose reply has gone
+    // out whole only waits for its client to close it: a browser asking
+    // again right after its last page is no surplus.
+    QHash<QString, int> claims = heldPerAddress(false);
     for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-        QTcpSocket *socket = *it;
+        QTcpSocket *socket = it->socket;
         if (socket && socket->state() == QAbstractSocket::ConnectedState && !socket->peerAddress().isNull()) {
-            ++claims[clientGroup(*socket)];
+            ++claims[it->group];
             ++it;
             continue;
         }
@@ -525,20 +537,21 @@ void TCPServer::takeFromListener()
             socket->deleteLater();
             continue;
         }
-        int &claimed = claims[clientGroup(*socket)];
+        const QString group = clientGroup(*socket);
+        int &claimed = claims[group];
         // With no place free, a second connection of a client that holds or
         // waits already would only stand in the line before others.
         if (closeSurplus && poolFull && claimed > 0) {
             RefusalLog::Log(kProgramName,
                             QStringLiteral("socket_ConnectionRequest pool full: closed another waiting connection from ")
-                                + clientGroup(*socket),
+                                + group,
                             QStringLiteral("socket_ConnectionRequest waiting surplus"));
             socket->abort();
             socket->deleteLater();
             continue;
         }
         ++claimed;
-        m_waiting.push_back(socket);
+        m_waiting.push_back({socket, group});
         poolFull = poolFull || openCount() + int(m_waiting.size()) >= kElements - 1;
     }
 }

@@ -191,7 +191,8 @@ private:
     void chargeUse(const QString &address, qint64 ms);
     int chooseElement();
     // Open connections per client (an address, or an IPv6 /64).
-    QHash<QString, int> heldPerAddress() const;
+    // `lingering`: count connections whose reply has gone out whole too.
+    QHash<QString, int> heldPerAddress(bool lingering = true) const;
     // Whether a connection still being read has sent a whole request line.
     static bool hasRequestLine(const Element &e);
     // Takes what waits in the listener into the line, closing at once a
@@ -211,7 +212,17 @@ private:
     std::deque<QueueItem> m_queue;
     // Connections taken from the listener that wait for an element; the
     // line and the pool together stay within the descriptor budget.
-    std::deque<QPointer<QTcpSocket>> m_waiting;
+    struct Waiting
+    {
+        QPointer<QTcpSocket> socket;
+        QString group;
+        qint64 seen = 0;   // bytes it had sent when last looked at
+        bool line = false; // they hold a whole request line
+    };
+    // Whether a waiting connection has sent a whole request line (looked at
+    // again only when more has come).
+    static bool sentRequestLine(Waiting &waiting);
+    std::deque<Waiting> m_waiting;
     int m_descriptorBudget = 0;
     QTimer ServerTimer;
     QTimer m_poolRetry;
