@@ -14,8 +14,8 @@ namespace {
 
 // Distinct kinds tracked at once; kinds beyond it share one count, so an
 // attack that varies its requests cannot grow the table either.
-constexpr int kMaxKinds = 256;
-constexpr int kMaxKindsPerLabel = 16;
+constexpr int kMaxKinds = 1024;
+constexpr int kMaxKindsPerLabel = 32;
 constexpr QChar kLabelEnd = QChar(0x1f);
 const QString kOtherKinds = QStringLiteral("\x01other");
 // Texts used as their own key all share one label.

@@ -159,13 +159,13 @@ TEST(RefusalLogKinds, BoundedAndCountedPerKind)
         RefusalLog::Log(QStringLiteral("T"), QStringLiteral("refused ") + QString::number(i % 2), QString());
     for (int i = 0; i < 600; ++i)
         RefusalLog::Log(QStringLiteral("T"), QStringLiteral("varied ") + QString::number(i), QString());
-    // Two kinds, then 14 more distinct ones until the texts' share of the table is full, then one shared kind.
-    EXPECT_EQ(WebTest::logsSince(mark).size(), 2 + 14 + 1);
+    // Two kinds, then 30 more distinct ones until the texts' share of the table is full, then one shared kind.
+    EXPECT_EQ(WebTest::logsSince(mark).size(), 2 + 30 + 1);
     RefusalLog::Flush();
     const QStringList logs = WebTest::logsSince(mark);
     EXPECT_TRUE(logs.contains(QStringLiteral("refused 0 (repeated 499 more times)")));
     EXPECT_TRUE(logs.contains(QStringLiteral("refused 1 (repeated 499 more times)")));
-    EXPECT_TRUE(logs.contains(QStringLiteral("further refusals of other kinds, the first: varied 14 (repeated 585 more times)")));
+    EXPECT_TRUE(logs.contains(QStringLiteral("further refusals of other kinds, the first: varied 30 (repeated 569 more times)")));
     RefusalLog::Reset();
 }
 
@@ -191,7 +191,7 @@ TEST(RefusalLogKinds, NoSourceCrowdsOutAnother)
         const int mark = WebTest::logMark();
         for (int i = 0; i < 2000; ++i)
             flood.refuse(i);
-        EXPECT_LE(WebTest::logsSince(mark).size(), 8 * 17) << flood.name;
+        EXPECT_LE(WebTest::logsSince(mark).size(), 8 * 33) << flood.name;
         RefusalLog::Log(QStringLiteral("T"), QStringLiteral("foreign Host"), QStringLiteral("misdirected"));
         EXPECT_EQ(WebTest::logsSince(mark).value(WebTest::logsSince(mark).size() - 1), QStringLiteral("foreign Host"))
             << flood.name;

@@ -195,19 +195,21 @@ std::vector<PostedRow> postedRows(const Request &r)
 }
 
 // A post can carry many rows and any values: what it skips is logged as
-// refusals are, keyed by the field (`field`, one of the page's kinds of
-// field) and the fault, never by the value, so that a hostile post costs a
-// bounded number of log entries and cannot crowd out other refusals.
-void logSkip(const QString &field, const QString &fault, const QString &text)
+// refusals are, keyed by the kind of field (`field`), the field itself
+// (`where`, a row of the page) and the fault, never by the value, so that
+// a hostile post costs a bounded number of log entries and cannot crowd
+// out other refusals.
+void logSkip(const QString &field, const QString &fault, const QString &text, const QString &where = QString())
 {
     RefusalLog::Log(kType, QStringLiteral("Status ClientRequest ") + text,
-                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, fault));
+                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, where + QLatin1Char(' ') + fault));
 }
 
 // A field the Save refused: logged, and noted on the page built after it.
-void refuseField(const QString &field, const QString &fault, const QString &logText, const QString &note)
+void refuseField(const QString &field, const QString &fault, const QString &logText, const QString &note,
+                 const QString &where = QString())
 {
-    logSkip(field, fault, logText);
+    logSkip(field, fault, logText, where);
     NoteRefusal(note);
 }
 
@@ -324,7 +326,8 @@ UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, Devic
             refuseField(QStringLiteral("Used"), QStringLiteral("no I/O unit"),
                         QStringLiteral("no I/O unit for the row ") + HtmlText::forLog(row.disp),
                         QStringLiteral("The Used box of the row ") + row.disp
-                            + QStringLiteral(" names no I/O unit of the controller; not taken."));
+                            + QStringLiteral(" names no I/O unit of the controller; not taken."),
+                        row.disp);
             continue;
         }
         if (devices.exists(currentCode(row)) != shownUsed) {
@@ -332,7 +335,8 @@ UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, Devic
                         QStringLiteral("the row ") + HtmlText::forLog(row.disp)
                             + QStringLiteral(" changed since the page was built; its Used box is not taken"),
                         QStringLiteral("The row ") + row.disp
-                            + QStringLiteral(" changed since the page was built; its Used box was not taken."));
+                            + QStringLiteral(" changed since the page was built; its Used box was not taken."),
+                        row.disp);
             continue;
         }
         switch (row.kind) {
@@ -374,7 +378,8 @@ void defineX10(const std::vector<int> &units)
             else
                 refuseField(QStringLiteral("Used"), QStringLiteral("no X10 unit in the project file"),
                             QStringLiteral("the project file names no X10 unit ") + code + QStringLiteral("; no device made"),
-                            QStringLiteral("The project file names no X10 unit ") + code + QStringLiteral("; no device was made."));
+                            QStringLiteral("The project file names no X10 unit ") + code + QStringLiteral("; no device was made."),
+                            code);
         } else if (!gPlugin.X10Used[size_t(k)] && has) {
             DeviceCreation::RemoveDevice(code);
         }
@@ -411,7 +416,7 @@ void refuseText(const QString &field, const QString &what, const QString &text, 
 {
     refuseField(field, fault,
                 what + QStringLiteral(" \"") + HtmlText::forLog(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken"),
-                what + QStringLiteral(" \"") + text + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."));
+                what + QStringLiteral(" \"") + text + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."), what);
 }
 
 // Why a macro's name or list would not read back from [IRMacro] as typed,
@@ -819,7 +824,8 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
                 refuseField(QStringLiteral("tag"), QStringLiteral("no IR slot"),
                             QStringLiteral("no IR slot for the row ") + HtmlText::forLog(row.disp),
                             QStringLiteral("The controller has no IR slot for the row ") + row.disp
-                                + QStringLiteral("; its tag and event were not taken."));
+                                + QStringLiteral("; its tag and event were not taken."),
+                            row.disp);
                 continue;
             }
             target = gIRSlots->item(Variant::fromLong(row.number + 1)).toObject();
