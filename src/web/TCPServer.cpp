@@ -525,8 +525,6 @@ void TCPServer::takeFromListener()
         }
         it = m_waiting.erase(it);
     }
-    // (Only while one client may not fill the pool alone.)
-    const bool closeSurplus = m_maxPerAddress < kElements - 1;
     bool poolFull = openCount() + int(m_waiting.size()) >= kElements - 1;
     while (openCount() + int(m_waiting.size()) < budget && m_listener.hasPendingConnections()) {
         QTcpSocket *socket = m_listener.nextPendingConnection();
@@ -539,9 +537,9 @@ void TCPServer::takeFromListener()
         }
         const QString group = clientGroup(*socket);
         int &claimed = claims[group];
-        // With no place free, a second connection of a client that holds or
-        // waits already would only stand in the line before others.
-        if (closeSurplus && poolFull && claimed > 0) {
+        // With no place free, a client holding and waiting for as many
+        // places as it may hold would only stand in the line before others.
+        if (poolFull && claimed >= m_maxPerAddress) {
             RefusalLog::Log(kProgramName,
                             QStringLiteral("socket_ConnectionRequest pool full: closed another waiting connection from ")
                                 + group,
