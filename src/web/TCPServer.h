@@ -34,10 +34,15 @@
 // A client that drips its request cannot keep its connection either: the
 // header block must be complete within 10 s of its first byte, and a body
 // and a reply must each go through within 10 s plus the time their length
-// takes at a minimum rate. At a full pool the newcomer takes the place of a
-// connection (open at least half a second) of the address holding the most, so
+// takes at a minimum rate. Every connection waiting in the system is taken at
+// once into a line of our own (pool and line within a budget of descriptors
+// from the process's file limit); a place goes to the client holding the
+// fewest, one that has sent its request line first. At a full pool the
+// newcomer takes the place of a connection (open at least half a second, or
+// 0.15 s without a whole request line) of the client holding the most, so
 // clients that crowd the pool lose their own connections first; one client
-// address holds at most 8 connections. A request line or header line ended
+// (an address, or an IPv6 /64) holds at most 8 connections, and while the
+// pool is full it cannot wait for more places than that. A request line or header line ended
 // by a bare LF is refused at once.
 //
 // A request whose Host is no name of this machine gets 421; a body sent with
