@@ -8,6 +8,7 @@
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/SavedFiles.h"
 
 #include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
@@ -39,14 +40,13 @@ QString WrapWSF(const QString &scriptName, const QString &procedure, const QStri
             QStringLiteral("</Script>"),
             QStringLiteral("</Job>"),
         };
-        QFile job(ResolvePathNoCase(gAppPath, QStringLiteral("Scripts/") + jobName));
-        if (!job.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            throw VbError(75, QStringLiteral("Path/File access error: ") + job.errorString());
         QString text;
         for (const QString &line : lines)
             text += line + QLatin1Char('\n');
-        if (job.write(AnsiCodePage::encode(text)) < 0)
-            throw VbError(75, QStringLiteral("Path/File access error: ") + job.errorString());
+        const SavedFiles::Result saved = SavedFiles::save(
+            SavedFiles::Writer::ScriptJob, ResolvePathNoCase(gAppPath, QStringLiteral("Scripts/") + jobName), AnsiCodePage::encode(text));
+        if (!saved.ok)
+            throw VbError(75, QStringLiteral("Path/File access error: ") + saved.why);
         return jobName;
     } catch (...) {
         PendingError::capture();
