@@ -15,6 +15,9 @@ namespace SavedFiles {
 
 namespace {
 
+// How far back from its end a log file is searched for the end of its last whole line.
+constexpr qint64 kTailBytes = 64 * 1024;
+
 constexpr std::array<WriterInfo, 8> kWriters{{
     {Writer::Settings, "settings file", false},
     {Writer::IrMap, "IR remap", false},
@@ -153,8 +156,31 @@ bool append(Writer writer, const QString& path, const QByteArray& line)
         already = true;
         return false;
     }
-    const qint64 start = file.size();
-    if (file.write(line) == line.size() && file.flush()) {
+    qint64 start = file.size();
+    QByteArray bytes = line;
+    if (start > 0) {
+        // A process killed in the middle of a line left it cut: it goes before this one joins it.
+        QFile tail(path);
+        if (tail.open(QIODevice::ReadOnly) && tail.seek(std::max<qint64>(0, start - kTailBytes))) {
+            const QByteArray end = tail.readAll();
+            if (!end.endsWith('\n')) {
+                const qsizetype lastEnd = end.lastIndexOf('\n');
+                if (lastEnd >= 0 || start <= kTailBytes) {
+                    file.close();
+                    start = start - end.size() + lastEnd + 1;
+                    QFile::resize(path, start);
+                    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+                        record(writer, path, reason(file, QStringLiteral("the file cannot be opened")), !already);
+                        already = true;
+                        return false;
+                    }
+                } else {
+                    bytes.prepend('\n');
+                }
+            }
+        }
+    }
+    if (file.write(bytes) == bytes.size() && file.flush()) {
         already = false;
         return true;
     }
