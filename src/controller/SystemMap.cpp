@@ -140,8 +140,9 @@ bool SystemMap::write(const QString& projectFile) const
         out += AnsiCodePage::encode(line) + (r.lineEnd.isEmpty() ? defaultEnd : r.lineEnd);
     }
     // The file as it was becomes the copy, but only once the new one is in place.
-    if (!SavedFiles::save(SavedFiles::Writer::ProjectFile, projectFile, out, copy).ok) {
-        LogControllerError(kProgramName, "WriteSystemMap: cannot write " + projectFile + "; file left unchanged");
+    if (const SavedFiles::Result saved = SavedFiles::save(SavedFiles::Writer::ProjectFile, projectFile, out, copy, true);
+        !saved.ok) {
+        LogControllerError(kProgramName, "WriteSystemMap: cannot write " + projectFile + " (" + saved.why + "); file left unchanged");
         return false;
     }
     return true;

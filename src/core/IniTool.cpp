@@ -288,6 +288,7 @@ bool IniTool::Save()
         return a.key.compare(b.key, Qt::CaseInsensitive) < 0;
     });
 
+    QString why;
     try {
         QString text;
         QString current;
@@ -300,8 +301,9 @@ bool IniTool::Save()
             }
             text += row.key + QLatin1Char('=') + row.value + QStringLiteral("\r\n");
         }
-        const SavedFiles::Result saved =
-            SavedFiles::save(SavedFiles::Writer::Settings, m_file, AnsiCodePage::encode(text), m_file + QStringLiteral("_bck"));
+        const SavedFiles::Result saved = SavedFiles::save(SavedFiles::Writer::Settings, m_file, AnsiCodePage::encode(text),
+                                                          m_file + QStringLiteral("_bck"), true);
+        why = saved.why;
         if (!saved.ok)
             throw VbError(saved.vbNumber, saved.vbNumber == 61 ? QStringLiteral("Disk full")
                                               : saved.vbNumber == 70 ? QStringLiteral("Permission denied")
@@ -312,7 +314,7 @@ bool IniTool::Save()
         m_lastError = PendingError::current();
         // Exit's saves come after the plug-in has gone; a store they cannot write is reported all the same.
         if (gPluginHostRegistered || gShuttingDown)
-            LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file);
+            LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file + (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
         else
             PendingError::clear();
         return false;

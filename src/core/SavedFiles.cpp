@@ -63,28 +63,28 @@ void record(Writer writer, const QString& path, const QString& why, bool log = t
     reporting() = false;
 }
 
-Result failed(Writer writer, const QString& path, int number, const QString& why)
+Result failed(Writer writer, const QString& path, int number, const QString& why, bool log = true)
 {
-    record(writer, path, why);
+    record(writer, path, why, log);
     return Result{false, number, why};
 }
 
 QString reason(const QFileDevice& f, const QString& fallback)
 {
     const QString text = f.errorString();
-    return text.isEmpty() || f.error() == QFileDevice::NoError ? fallback : fallback + QStringLiteral(" (") + text + QLatin1Char(')');
+    return text.isEmpty() || text == QLatin1String("Unknown error") || f.error() == QFileDevice::NoError ? fallback : fallback + QStringLiteral(" (") + text + QLatin1Char(')');
 }
 
 // Opens the file beside the target and writes every byte through to the disk, so that a full
 // disk or a size limit shows here, before any rename.
-Result writeBeside(Writer writer, QSaveFile& out, const QByteArray& bytes)
+Result writeBeside(Writer writer, QSaveFile& out, const QByteArray& bytes, bool log)
 {
     if (!out.open(QIODevice::WriteOnly))
-        return failed(writer, out.fileName(), 75, reason(out, QStringLiteral("the folder cannot be written")));
+        return failed(writer, out.fileName(), 75, reason(out, QStringLiteral("the folder cannot be written")), log);
     if (out.write(bytes) != bytes.size() || !out.flush() || out.error() != QFileDevice::NoError) {
         const QString why = reason(out, QStringLiteral("the disk is full or the file too large"));
         out.cancelWriting();
-        return failed(writer, out.fileName(), 61, why);
+        return failed(writer, out.fileName(), 61, why, log);
     }
     return Result{};
 }
@@ -105,28 +105,29 @@ const WriterInfo& info(Writer writer)
     return kWriters.front();
 }
 
-Result save(Writer writer, const QString& path, const QByteArray& bytes, const QString& backup)
+Result save(Writer writer, const QString& path, const QByteArray& bytes, const QString& backup, bool callerLogs)
 {
+    const bool log = !callerLogs;
     QByteArray previous;
     const bool existed = QFileInfo(path).isFile();
     if (existed) {
         QFile old(path);
         if (!old.open(QIODevice::ReadOnly))
-            return failed(writer, path, 70, reason(old, QStringLiteral("the old file cannot be read")));
+            return failed(writer, path, 70, reason(old, QStringLiteral("the old file cannot be read")), log);
         previous = old.readAll();
         if (old.error() != QFileDevice::NoError)
-            return failed(writer, path, 70, reason(old, QStringLiteral("the old file cannot be read")));
+            return failed(writer, path, 70, reason(old, QStringLiteral("the old file cannot be read")), log);
         // Nothing changed: the backup keeps the version before the last real change.
-        if (previous == bytes && (backup.isEmpty() || QFileInfo(backup).isFile()))
+        if (previous == bytes)
             return Result{};
     }
     QSaveFile out(path);
-    if (Result r = writeBeside(writer, out, bytes); !r.ok)
+    if (Result r = writeBeside(writer, out, bytes, log); !r.ok)
         return r;
     std::unique_ptr<QSaveFile> copy;
     if (existed && !backup.isEmpty()) {
         copy = std::make_unique<QSaveFile>(backup);
-        if (Result r = writeBeside(writer, *copy, previous); !r.ok) {
+        if (Result r = writeBeside(writer, *copy, previous, log); !r.ok) {
             out.cancelWriting();
             return r;
         }
@@ -135,13 +136,13 @@ Result save(Writer writer, const QString& path, const QByteArray& bytes, const Q
     if (!out.commit()) {
         if (copy)
             copy->cancelWriting();
-        return failed(writer, path, 61, reason(out, QStringLiteral("the new file could not be put in place")));
+        return failed(writer, path, 61, reason(out, QStringLiteral("the new file could not be put in place")), log);
     }
     if (QFileInfo(path).size() != bytes.size())
-        return failed(writer, path, 61, QStringLiteral("the file on disk is not the size written"));
+        return failed(writer, path, 61, QStringLiteral("the file on disk is not the size written"), log);
     // The new file is in place; a backup that cannot be renamed keeps the one before.
     if (copy && !copy->commit())
-        return failed(writer, backup, 61, reason(*copy, QStringLiteral("the backup could not be put in place")));
+        return failed(writer, backup, 61, reason(*copy, QStringLiteral("the backup could not be put in place")), log);
     return Result{};
 }
 

@@ -47,8 +47,10 @@ struct Result {
 
 // Writes `bytes` as the whole new content of `path`. With `backup`, the content the file had
 // before becomes the backup, but only when it differs and only after the new file is in place.
-// A failure is logged with the file's name and recorded for failuresSince().
-Result save(Writer writer, const QString& path, const QByteArray& bytes, const QString& backup = QString());
+// A failure is recorded for failuresSince() and logged with the file's name, unless the caller
+// logs it in words of its own (`callerLogs`), naming the file and Result::why.
+Result save(Writer writer, const QString& path, const QByteArray& bytes, const QString& backup = QString(),
+            bool callerLogs = false);
 
 // Appends one whole line (with its line end) to a log file; a short write is cut back off.
 bool append(Writer writer, const QString& path, const QByteArray& line);

@@ -43,10 +43,11 @@ QString WrapWSF(const QString &scriptName, const QString &procedure, const QStri
         QString text;
         for (const QString &line : lines)
             text += line + QLatin1Char('\n');
-        const SavedFiles::Result saved = SavedFiles::save(
-            SavedFiles::Writer::ScriptJob, ResolvePathNoCase(gAppPath, QStringLiteral("Scripts/") + jobName), AnsiCodePage::encode(text));
+        const QString path = ResolvePathNoCase(gAppPath, QStringLiteral("Scripts/") + jobName);
+        const SavedFiles::Result saved =
+            SavedFiles::save(SavedFiles::Writer::ScriptJob, path, AnsiCodePage::encode(text), QString(), true);
         if (!saved.ok)
-            throw VbError(75, QStringLiteral("Path/File access error: ") + saved.why);
+            throw VbError(75, QStringLiteral("Path/File access error: ") + path + QStringLiteral(": ") + saved.why);
         return jobName;
     } catch (...) {
         PendingError::capture();

@@ -171,5 +171,5 @@ TEST(StatusSave, ASaveOnAReadOnlyConfigNamesTheFileInTheNote)
     EXPECT_TRUE(reply.contains("Not saved: the file ")) << reply.constData();
     EXPECT_TRUE(reply.contains("tvkXapKorvane.ini could not be written"));
     EXPECT_FALSE(demo.readConfig("tvkXapKorvane.ini").contains("Background=#102030"));
-    EXPECT_TRUE(waitUntil([&] { return demo.sent("Cannot write the settings file"); }));
+    EXPECT_TRUE(waitUntil([&] { return demo.sent("IniTool Save "); }));
 }
