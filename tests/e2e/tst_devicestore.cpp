@@ -57,6 +57,28 @@ bool writingInto(pid_t pid, const QString& folder)
     return false;
 }
 
+// An XML configuration of device rows as the host's export writes it, around `rows`.
+QByteArray deviceXml(const QByteArray& rows)
+{
+    return R"(<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'
+ xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'
+ xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>
+<s:Schema id='RowsetSchema'>
+ <s:ElementType name='row' content='eltOnly'>
+  <s:AttributeType name='record_type'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='can_dim'><s:datatype dt:type='boolean'/></s:AttributeType>
+  <s:AttributeType name='hc'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='dc'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='name'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='location'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='ref'><s:datatype dt:type='int'/></s:AttributeType>
+  <s:AttributeType name='CS_Status'><s:datatype dt:type='int'/></s:AttributeType>
+ </s:ElementType>
+</s:Schema>
+<rs:data>
+)" + rows + "</rs:data>\n</xml>\n";
+}
+
 // Drops what earlier runs sent, so that only the next start's heartbeat counts.
 void drain(XapListener& listener)
 {
@@ -180,27 +202,9 @@ TEST(DeviceStore, ImportedTextsCannotAddDevicesOrSettings)
     ProgramFolder folder;
     folder.writeFile(QStringLiteral("Config/Settings.ini"), "[Settings]\r\nconfigfile=" + folder.path().toLatin1() + "/house.xml\r\n");
     folder.writeFile(kStore, "[tspi_quillon]\r\nHTTPPort=0\r\n");
-    folder.writeFile(QStringLiteral("house.xml"), R"(<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'
- xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'
- xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>
-<s:Schema id='RowsetSchema'>
- <s:ElementType name='row' content='eltOnly'>
-  <s:AttributeType name='record_type'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='can_dim'><s:datatype dt:type='boolean'/></s:AttributeType>
-  <s:AttributeType name='hc'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='dc'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='name'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='location'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='ref'><s:datatype dt:type='int'/></s:AttributeType>
-  <s:AttributeType name='CS_Status'><s:datatype dt:type='int'/></s:AttributeType>
- </s:ElementType>
-</s:Schema>
-<rs:data>
-<z:row record_type='1' can_dim='0' hc='A' dc='1' name='Lamp; hall&#13;&#10;Z9=Ghost;Device&#13;&#10;[TSPI_QUILLON]&#13;&#10;HTTPPort=6666'
+    folder.writeFile(QStringLiteral("house.xml"), deviceXml(R"(<z:row record_type='1' can_dim='0' hc='A' dc='1' name='Lamp; hall&#13;&#10;Z9=Ghost;Device&#13;&#10;[TSPI_QUILLON]&#13;&#10;HTTPPort=6666'
  location='Hall' ref='40000' CS_Status='0'/>
-</rs:data>
-</xml>
-)");
+)"));
     for (int run = 0; run < 2; ++run) {
         ASSERT_EQ(runOnce(folder, listener), 0) << "run " << run;
         const QByteArray store = readAll(folder.path() + "/" + kStore);
@@ -222,29 +226,12 @@ TEST(DeviceStore, AStopDuringTheImportEndsSoonAndTheNextStartImportsAgain)
     ProgramFolder folder;
     folder.writeFile(QStringLiteral("Config/Settings.ini"), "[Settings]\r\nconfigfile=" + folder.path().toLatin1() + "/house.xml\r\n");
     folder.writeFile(kStore, "[tspi_quillon]\r\nHTTPPort=0\r\n");
-    QByteArray xml = R"(<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'
- xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'
- xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>
-<s:Schema id='RowsetSchema'>
- <s:ElementType name='row' content='eltOnly'>
-  <s:AttributeType name='record_type'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='can_dim'><s:datatype dt:type='boolean'/></s:AttributeType>
-  <s:AttributeType name='hc'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='dc'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='name'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='location'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='ref'><s:datatype dt:type='int'/></s:AttributeType>
-  <s:AttributeType name='CS_Status'><s:datatype dt:type='int'/></s:AttributeType>
- </s:ElementType>
-</s:Schema>
-<rs:data>
-)";
-    xml.reserve(xml.size() + kRows * 90);
+    QByteArray rows;
+    rows.reserve(kRows * 110);
     for (int i = 0; i < kRows; ++i)
-        xml += "<z:row record_type='1' can_dim='0' hc='" + QByteArray(1, char('A' + i % 16)) + "' dc='" + QByteArray::number(i / 16 % 99 + 1)
+        rows += "<z:row record_type='1' can_dim='0' hc='" + QByteArray(1, char('A' + i % 16)) + "' dc='" + QByteArray::number(i / 16 % 99 + 1)
             + "' name='Lamp " + QByteArray::number(i) + "' location='Room' ref='" + QByteArray::number(40000 + i) + "' CS_Status='0'/>\n";
-    xml += "</rs:data>\n</xml>\n";
-    folder.writeFile(QStringLiteral("house.xml"), xml);
+    folder.writeFile(QStringLiteral("house.xml"), deviceXml(rows));
 
     {
         KorvaneProcess program(folder);
