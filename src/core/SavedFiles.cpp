@@ -50,11 +50,15 @@ bool& reporting()
 
 void record(Writer writer, const QString& path, const QString& why, bool log = true)
 {
-    Failures& f = failures();
-    f.recent.push_back(Failure{path, why});
-    if (f.recent.size() > 32)
-        f.recent.pop_front();
-    ++f.serial;
+    // Only whole-file saves are someone's request: a log line that did not fit is not the
+    // page's or the dialog's change.
+    if (!info(writer).appends) {
+        Failures& f = failures();
+        f.recent.push_back(Failure{path, why});
+        if (f.recent.size() > 32)
+            f.recent.pop_front();
+        ++f.serial;
+    }
     if (!log || reporting())
         return;
     reporting() = true;

@@ -59,7 +59,7 @@ struct Failure {
     QString path;
     QString why;
 };
-// A running count of failed saves, to take the ones a request caused.
+// A running count of failed whole-file saves (not log lines), to take the ones a request caused.
 quint64 failureSerial();
 // The failed saves after `serial` (at most the last few dozen), oldest first.
 QList<Failure> failuresSince(quint64 serial);
