@@ -165,23 +165,23 @@ bool append(Writer writer, const QString& path, const QByteArray& line)
     QByteArray bytes = line;
     if (start > 0) {
         // A process killed in the middle of a line left it cut: it goes before this one joins it.
+        // The last byte first: only a cut line costs reading the tail.
         QFile tail(path);
-        if (tail.open(QIODevice::ReadOnly) && tail.seek(std::max<qint64>(0, start - kTailBytes))) {
-            const QByteArray end = tail.readAll();
-            if (!end.endsWith('\n')) {
-                const qsizetype lastEnd = end.lastIndexOf('\n');
-                if (lastEnd >= 0 || start <= kTailBytes) {
-                    file.close();
-                    start = start - end.size() + lastEnd + 1;
-                    QFile::resize(path, start);
-                    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-                        record(writer, path, reason(file, QStringLiteral("the file cannot be opened")), !already);
-                        already = true;
-                        return false;
-                    }
-                } else {
-                    bytes.prepend('\n');
+        if (tail.open(QIODevice::ReadOnly) && tail.seek(start - 1) && tail.read(1) != "\n"
+            && tail.seek(std::max<qint64>(0, start - kTailBytes))) {
+            const QByteArray end = tail.read(kTailBytes);
+            const qsizetype lastEnd = end.lastIndexOf('\n');
+            if (lastEnd >= 0 || start <= kTailBytes) {
+                file.close();
+                start = start - end.size() + lastEnd + 1;
+                QFile::resize(path, start);
+                if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+                    record(writer, path, reason(file, QStringLiteral("the file cannot be opened")), !already);
+                    already = true;
+                    return false;
                 }
+            } else {
+                bytes.prepend('\n');
             }
         }
     }
