@@ -16,11 +16,30 @@ ClassInstance::ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<
 {
 }
 
-ClassInstance::~ClassInstance()
+std::shared_ptr<ClassInstance> ClassInstance::create(std::weak_ptr<Interpreter> engine,
+                                                     std::shared_ptr<ScriptModule> module, const ClassDef *def,
+                                                     ProgramPtr program)
 {
-    if (auto engine = m_engine.lock())
-        engine->runTerminate(*this);
+    return std::shared_ptr<ClassInstance>(
+        new ClassInstance(std::move(engine), std::move(module), def, std::move(program)), &lastReferenceGone);
 }
+
+void ClassInstance::lastReferenceGone(ClassInstance *instance)
+{
+    if (!instance->m_terminated) {
+        instance->m_terminated = true;
+        if (auto engine = instance->m_engine.lock()) {
+            // A new owner for Class_Terminate's Me (the expired one is replaced in
+            // weak_from_this): a reference the terminate keeps is a real one.
+            std::shared_ptr<ClassInstance> owner(instance, &lastReferenceGone);
+            engine->runTerminate(*instance, owner);
+            return; // the object goes with `owner` unless the terminate kept it
+        }
+    }
+    delete instance;
+}
+
+ClassInstance::~ClassInstance() = default;
 
 QString ClassInstance::typeName() const
 {
@@ -60,8 +79,5 @@ void ClassInstance::releaseFields()
 
 ObjectPtr ClassInstance::self()
 {
-    if (auto owned = weak_from_this().lock())
-        return owned;
-    // Inside Class_Terminate: nobody owns the object any more.
-    return ObjectPtr(ObjectPtr(), this);
+    return shared_from_this();
 }
