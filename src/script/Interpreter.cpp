@@ -200,7 +200,7 @@ void Interpreter::runTerminate(ClassInstance &self, const std::shared_ptr<ClassI
 {
     // A terminate that makes objects whose terminates make more would never end: past the
     // time-out no more of them run, and the run they are part of ends at its next check.
-    if (m_tearingDown || !self.definition()->terminate || runOver())
+    if (!terminateRuns(self))
         return;
     try {
         track(owner);

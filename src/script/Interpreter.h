@@ -77,6 +77,10 @@ public:
     Variant callProcedureRef(ScriptModule &module, const Procedure &procedure, std::vector<Variant> &args);
     // Class_Terminate, with the object's new owner: runs no script once the run is over its time-out or stopping.
     void runTerminate(ClassInstance &self, const std::shared_ptr<ClassInstance> &owner) noexcept;
+    bool terminateRuns(const ClassInstance &self) const
+    {
+        return !m_tearingDown && self.definition()->terminate && !runOver();
+    }
     void track(const std::shared_ptr<ClassInstance> &instance); // a new object of a script class
 
     // For built-ins.
