@@ -93,6 +93,21 @@ QByteArray httpGet(quint16 port, const QByteArray &target)
     return reply + socket.readAll();
 }
 
+// 1.5 s into a script that is still running, SIGTERM ends the program within 5 s, and the
+// records are saved.
+void stopsAtOnceWithTheRecordsSaved(BridgeRig &rig)
+{
+    waitUntil([] { return false; }, 1500);
+    QElapsedTimer stopping;
+    stopping.start();
+    EXPECT_EQ(rig.program->terminate(), 0);
+    EXPECT_LT(stopping.elapsed(), 5000);
+    QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
+    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(store.readAll().contains("\r\nroof=")) << "the records were not saved";
+    rig.program.reset();
+}
+
 }  // namespace
 
 TEST(HostileScripts, EachEndsAndTheProgramAnswersServesAndStops)
@@ -127,15 +142,7 @@ TEST(HostileScripts, EachEndsAndTheProgramAnswersServesAndStops)
 
     // A script waiting 1000 s does not hold SIGTERM back.
     rig.send(rig.message(QStringLiteral("Probe.Request"), QString(), {{"probe", {"x=1"}}}, QStringLiteral("acme.wx.pc")));
-    waitUntil([] { return false; }, 1500);
-    QElapsedTimer stopping;
-    stopping.start();
-    EXPECT_EQ(rig.program->terminate(), 0);
-    EXPECT_LT(stopping.elapsed(), 5000);
-    QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
-    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(store.readAll().contains("\r\nroof=")) << "the records were not saved";
-    rig.program.reset();
+    stopsAtOnceWithTheRecordsSaved(rig);
 }
 
 namespace {
@@ -342,15 +349,7 @@ TEST(HostileScripts, ALongParseEndsAtAStop)
                          "Sub Main(tag)\r\n  Response \"cellar\", 1\r\n  Execute String(60000000, \":\")\r\nEnd Sub\r\n");
     ASSERT_TRUE(rig.start()) << "the program did not come up";
     ASSERT_TRUE(sendUntil(rig, weatherReport(rig), [&] { return rig.sim.vars[64] == 1; }, 2000));
-    waitUntil([] { return false; }, 1500);
-    QElapsedTimer stopping;
-    stopping.start();
-    EXPECT_EQ(rig.program->terminate(), 0);
-    EXPECT_LT(stopping.elapsed(), 5000);
-    QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
-    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(store.readAll().contains("\r\nroof=")) << "the records were not saved";
-    rig.program.reset();
+    stopsAtOnceWithTheRecordsSaved(rig);
 }
 
 TEST_P(HostileTable, EndsWithinBoundsAndTheProgramAnswersAndSaves)
