@@ -130,11 +130,14 @@ struct PluginState : LinkState
 
 extern PluginState gPlugin;
 
-// Holds TransferBusy from here to the end of the scope, on every exit.
+// Holds TransferBusy from here to the end of the scope, on every exit, and then
+// gives back what it found: an exchange started inside another one's wait must
+// not free the line for the timers while the outer one still holds it.
 struct TransferBusyScope
 {
-    TransferBusyScope() { gPlugin.TransferBusy = true; }
-    ~TransferBusyScope() { gPlugin.TransferBusy = false; }
+    TransferBusyScope() : m_was(gPlugin.TransferBusy) { gPlugin.TransferBusy = true; }
+    ~TransferBusyScope() { gPlugin.TransferBusy = m_was; }
+    bool m_was;
     TransferBusyScope(const TransferBusyScope&) = delete;
     TransferBusyScope& operator=(const TransferBusyScope&) = delete;
 };
