@@ -1,0 +1,235 @@
+// One exchange on the line at a time. Whatever sends to the controller may be
+// started by code that runs inside another exchange's wait (a script's direct
+// command, a page button, a timer): it must not take the outer reply's bytes
+// as its own, nor free the line for the timers, nor leave a report unread.
+// And whatever block reply comes (late, twice, naming another block, or an
+// acknowledgement owed from earlier that begins like one) no read takes
+// another block's data for its own and no report is lost or made up.
+#include "ProtocolFixture.h"
+
+#include <QElapsedTimer>
+
+
+namespace {
+
+// An X10 address and function pair: one event.
+const QByteArray kReport = hex("FE0104" "FE0112");
+const QString kReportEvent = "X10Event B5 B 2 [] []";
+// The I/O block reads as reports of other points and units wherever a reader
+// falls out of step with it.
+const QByteArray kMisread = hex("F0050300" "FE0405" "FE0412");
+
+class LineFixture : public ProtocolTest
+{
+protected:
+    void SetUp() override
+    {
+        ProtocolTest::SetUp();
+        gPlugin.UnitMaps = {umap{5, 12, "#", 0}};
+        for (int i = 0; i < 256; ++i)
+            sim->ioBlock[i] = kMisread[i % kMisread.size()];
+        sim->setUnit(3, 11);
+        sim->setUnit(7, 13);
+        sim->setUnit(112, 12);
+        sim->parameterSets[4] = QVector<quint16>(128, 0);
+        sim->parameterSets[4][2] = 777;
+        sim->paced = true;
+    }
+
+    bool readBlock(quint8 hi, quint8 lo)
+    {
+        protocol->SendFrame(Frames::BlockRequest(hi, lo));
+        return protocol->WaitReply(2, 264, 0x2A) && gPlugin.ReplyBuffer[3] == hi && gPlugin.ReplyBuffer[4] == lo;
+    }
+
+    // What the start-up discovery found, as the table reads it.
+    void expectDiscovered()
+    {
+        EXPECT_EQ(gPlugin.VarBlockHigh, 0x4A);
+        EXPECT_EQ(gPlugin.IRLocationCount, 1008);
+        for (int k = 0; k < 128; ++k)
+            EXPECT_EQ(gPlugin.UnitTypes[size_t(k)], sim->unitTypes[k]) << "unit " << k + 1;
+    }
+
+    void expectLineFree()
+    {
+        for (int i = 0; i < 3; ++i) {
+            QElapsedTimer t;
+            t.start();
+            EXPECT_TRUE(command()) << "command " << i;
+            EXPECT_LT(t.elapsed(), 1000) << "command " << i << " waited for its acknowledgement";
+        }
+        EXPECT_EQ(sim->vars[1], 7);
+    }
+
+    // The report loop's passes, for ms milliseconds.
+    void reportLoop(int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            protocol->ReadReports();
+            waitFor([] { return false; }, 100);
+        }
+    }
+
+    QStringList sortedCalls() const
+    {
+        QStringList c = host.calls;
+        c.sort();
+        return c;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Every sender, started inside every kind of wait.
+
+enum class Nested { SetVar, WriteScreen, GetParameter, PlayIR, IRLearnStart, X10, BlockRead };
+enum class Outer { BlockWait, CommandWait, Discovery, ParameterRead };
+
+struct NestRow
+{
+    Nested nested;
+    Outer outer;
+};
+
+void PrintTo(const NestRow& r, std::ostream* os) { *os << int(r.nested) << "/" << int(r.outer); }
+
+std::string nestName(const ::testing::TestParamInfo<NestRow>& info)
+{
+    static const char* nested[] = {"SetVar", "WriteScreen", "GetParameter", "PlayIR", "IRLearnStart", "X10", "BlockRead"};
+    static const char* outer[] = {"InABlockWait", "InACommandWait", "InDiscovery", "InAParameterRead"};
+    return std::string(nested[int(info.param.nested)]) + "_" + outer[int(info.param.outer)];
+}
+
+class NestedExchanges : public LineFixture, public ::testing::WithParamInterface<NestRow>
+{
+protected:
+    int m_fired = 0;
+    int m_reportsSent = 0;
+    bool m_inNested = false;
+    bool m_busyAfterNested = false;
+    bool m_outerRunning = false;
+    QList<bool> m_nestedOk;
+
+    // The nested sender, run as a script's direct command would be.
+    void runNested(Nested n)
+    {
+        m_inNested = true;
+        bool ok = true;
+        switch (n) {
+        case Nested::SetVar:
+            cmds->SetVar(20 + m_fired, 1000 + m_fired);
+            ok = sim->vars[20 + m_fired] == 1000 + m_fired;
+            break;
+        case Nested::WriteScreen:
+            cmds->WriteScreen(1, 2, "hello", true, 0, false, false);
+            ok = sim->screenText.startsWith("hello");
+            break;
+        case Nested::GetParameter:
+            ok = cmds->GetParameter(3, 5) == 777;
+            break;
+        case Nested::PlayIR:
+            ir->PlayIRLocation(300 + m_fired);
+            ok = sim->irPlayed.contains(300 + m_fired);
+            break;
+        case Nested::IRLearnStart:
+            gPlugin.IRKeyLocations[size_t(12)] = 400 + m_fired;
+            ir->LearnIRStart(12);
+            ok = sim->irLearned.contains(400 + m_fired);
+            break;
+        case Nested::X10:
+            x10->ExecX10("C", "3", 2, 0, 0, 0);
+            ok = sim->x10Units.value("C3") == "on";
+            break;
+        case Nested::BlockRead:
+            ok = readBlock(0x00, 0x7F)
+                && gPlugin.ReplyBuffer[6 + 244] + 256 * gPlugin.ReplyBuffer[6 + 245] == 1008;
+            break;
+        }
+        m_nestedOk << ok;
+        ++m_fired;
+        // The outer exchange still holds the line.
+        m_busyAfterNested = m_busyAfterNested || !gPlugin.TransferBusy;
+        m_inNested = false;
+    }
+};
+
+TEST_P(NestedExchanges, RunAfterTheOuterReplyNothingMadeUpNothingLost)
+{
+    const NestRow row = GetParam();
+    if (row.outer == Outer::Discovery)
+        gControllerTiming.unitTableDelayMs = 400; // a settle with the module table's reply outstanding
+    if (row.outer == Outer::ParameterRead)
+        gControllerTiming.parameterDelayMs = 400;
+    // Every answer comes a while after its frame, so the outer one is still owed
+    // when the nested sender starts.
+    sim->lateAnswerMs = 250;
+    // A nested sender starts right after each frame of the outer exchange has
+    // reached the controller, and a report comes between it and its answer.
+    QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(), [this, row](const QByteArray&) {
+        if (m_inNested || !m_outerRunning || m_fired >= 3)
+            return;
+        sim->sendRaw(kReport);
+        ++m_reportsSent;
+        QTimer::singleShot(20, sim.get(), [this, row] {
+            if (!m_inNested && m_outerRunning && m_fired < 3)
+                runNested(row.nested);
+        });
+    });
+
+    m_outerRunning = true;
+    bool outerOk = false;
+    {
+        TransferBusyScope busy;
+        switch (row.outer) {
+        case Outer::BlockWait:
+            outerOk = readBlock(0x8D, 0xB5) && Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data());
+            break;
+        case Outer::CommandWait:
+            outerOk = command() && sim->vars[1] == 7;
+            break;
+        case Outer::Discovery:
+            start->FindCPUQX();
+            outerOk = gPlugin.DiscoveryComplete;
+            break;
+        case Outer::ParameterRead:
+            outerOk = cmds->GetParameter(3, 5) == 777;
+            break;
+        }
+    }
+    m_outerRunning = false;
+    EXPECT_TRUE(outerOk) << "the outer exchange got another reply than its own";
+    EXPECT_FALSE(gPlugin.TransferBusy);
+    EXPECT_GE(m_fired, 1) << "no sender was started inside the wait";
+    for (int i = 0; i < m_nestedOk.size(); ++i)
+        EXPECT_TRUE(m_nestedOk[i]) << "nested exchange " << i;
+    EXPECT_FALSE(m_busyAfterNested) << "a nested exchange freed the line under the outer one";
+    if (row.outer == Outer::Discovery)
+        expectDiscovered();
+
+    sim->lateAnswerMs = 0;
+    reportLoop(600);
+    // Each report the controller sent arrives once, and nothing else does (the
+    // IR play's own announcement aside).
+    QStringList events;
+    for (const QString& c : host.calls)
+        if (!c.endsWith("IR.Info"))
+            events << c;
+    EXPECT_EQ(events, QStringList(m_reportsSent, kReportEvent));
+    expectLineFree();
+}
+
+std::vector<NestRow> nestRows()
+{
+    std::vector<NestRow> rows;
+    for (Outer o : {Outer::BlockWait, Outer::CommandWait, Outer::Discovery, Outer::ParameterRead})
+        for (Nested n : {Nested::SetVar, Nested::WriteScreen, Nested::GetParameter, Nested::PlayIR,
+                         Nested::IRLearnStart, Nested::X10, Nested::BlockRead})
+            rows.push_back({n, o});
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, NestedExchanges, ::testing::ValuesIn(nestRows()), nestName);
+
+} // namespace
