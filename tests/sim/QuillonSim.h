@@ -115,6 +115,12 @@ public:
         // right behind it.
         int withCommand = 0;
         bool behindThatAck = false;
+        // > 0: only the answer to a block read of this address (high byte first).
+        quint16 onBlock = 0;
+        bool twice = false;       // the whole answer goes out twice, back to back
+        // The answer is another block's reply (its header and its data), as a
+        // controller that mixed up two requests would send.
+        bool otherBlock = false;
     };
     QList<ReplyFault> replyFaults;
     bool closeAfterNextFrame = false;

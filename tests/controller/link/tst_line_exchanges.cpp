@@ -232,4 +232,148 @@ std::vector<NestRow> nestRows()
 
 INSTANTIATE_TEST_SUITE_P(Table, NestedExchanges, ::testing::ValuesIn(nestRows()), nestName);
 
+// ---------------------------------------------------------------------------
+// Every block read, answered late, twice, or with another block's reply: each
+// read takes its own block or none, and a read that follows takes its own too.
+
+enum class Read { Identify, IRSize, ModuleTable, Parameter, IOPoll };
+enum class Answer { Late, Twice, OtherBlock };
+
+struct ReadRow
+{
+    Read read;
+    Answer answer;
+};
+
+void PrintTo(const ReadRow& r, std::ostream* os) { *os << int(r.read) << "/" << int(r.answer); }
+
+std::string readName(const ::testing::TestParamInfo<ReadRow>& info)
+{
+    static const char* reads[] = {"Identify", "IRSize", "ModuleTable", "Parameter", "IOPoll"};
+    static const char* answers[] = {"AnsweredLate", "AnsweredTwice", "AnsweredByAnotherBlock"};
+    return std::string(reads[int(info.param.read)]) + "_" + answers[int(info.param.answer)];
+}
+
+class BlockReads : public LineFixture, public ::testing::WithParamInterface<ReadRow>
+{};
+
+TEST_P(BlockReads, EachReadTakesItsOwnBlockOrNone)
+{
+    const ReadRow row = GetParam();
+    gControllerTiming.discoveryReplySeconds = 2;
+    static const quint16 address[] = {0x8FB7, 0x007F, 0x01B0, 0x8BB4, 0x8DB5};
+    QuillonSim::ReplyFault f;
+    f.onBlock = address[int(row.read)];
+    switch (row.answer) {
+    case Answer::Late:
+        f.delayMs = 2500; // after its wait gave up
+        break;
+    case Answer::Twice:
+        f.twice = true;
+        break;
+    case Answer::OtherBlock:
+        f.otherBlock = true;
+        break;
+    }
+    sim->replyFaults = {f};
+    // A report on the line while the reads go on.
+    QTimer::singleShot(300, sim.get(), [this] { sim->sendRaw(kReport); });
+
+    if (row.read <= Read::ModuleTable) {
+        start->FindCPUQX();
+        if (row.read == Read::ModuleTable && row.answer == Answer::Late) {
+            // Its one wait gave up: nothing found, and nothing made up.
+            EXPECT_FALSE(gPlugin.DiscoveryComplete);
+            for (int k = 0; k < 128; ++k)
+                EXPECT_EQ(gPlugin.UnitTypes[size_t(k)], 0) << "unit " << k + 1;
+        } else {
+            EXPECT_TRUE(gPlugin.DiscoveryComplete);
+            expectDiscovered();
+        }
+    } else if (row.read == Read::Parameter) {
+        EXPECT_EQ(cmds->GetParameter(3, 5), 777);
+    } else {
+        bool got = false;
+        for (int attempt = 0; attempt < 2 && !got; ++attempt)
+            got = readBlock(0x8D, 0xB5);
+        EXPECT_TRUE(got);
+    }
+    // Whatever of the fault is still on its way reaches a read that follows.
+    for (const Read next : {Read::IRSize, Read::IOPoll}) {
+        const bool ok = next == Read::IRSize ? readBlock(0x00, 0x7F) : readBlock(0x8D, 0xB5);
+        EXPECT_TRUE(ok) << "the read after the fault took another block";
+    }
+    EXPECT_TRUE(sim->replyFaults.isEmpty()) << "the fault was never played";
+    reportLoop(600);
+    EXPECT_EQ(host.calls, QStringList{kReportEvent});
+    expectLineFree();
+}
+
+std::vector<ReadRow> readRows()
+{
+    std::vector<ReadRow> rows;
+    for (Read r : {Read::Identify, Read::IRSize, Read::ModuleTable, Read::Parameter, Read::IOPoll})
+        for (Answer a : {Answer::Late, Answer::Twice, Answer::OtherBlock})
+            rows.push_back({r, a});
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BlockReads, ::testing::ValuesIn(readRows()), readName);
+
+// ---------------------------------------------------------------------------
+// An acknowledgement owed from a command whose wait ended on a report, coming
+// with a door change right behind it, in each kind of wait that follows.
+
+enum class Next { BlockRead, ParameterRead, Command, ReportLoop };
+
+std::string nextName(const ::testing::TestParamInfo<Next>& info)
+{
+    static const char* next[] = {"InABlockWait", "InAParameterRead", "InACommandWait", "InTheReportLoop"};
+    return std::string("OwedAcknowledgement_") + next[int(info.param)];
+}
+
+class OwedAcknowledgements : public LineFixture, public ::testing::WithParamInterface<Next>
+{};
+
+TEST_P(OwedAcknowledgements, IsNoBlockReplyAndTheReportBehindItIsKept)
+{
+    const Next next = GetParam();
+    // Acknowledgements begin as block replies do.
+    sim->ackFirstByte = 0x2A;
+    // The command's answer: a door change at once (which ends its wait), the
+    // acknowledgement itself later, with the door's next change right behind it.
+    sim->reportBeforeAnswer = hex("F0050200");
+    QuillonSim::ReplyFault f;
+    f.on = QuillonSim::FrameKind::Command;
+    f.delayMs = 250;
+    f.after = hex("F0050201");
+    sim->replyFaults = {f};
+    ASSERT_TRUE(sendAndWait(Frames::Command(0x29, 2, 9), 3, 0));
+    ASSERT_TRUE(waitFor([this] { return !host.calls.isEmpty(); }, 2000));
+
+    switch (next) {
+    case Next::BlockRead:
+        EXPECT_TRUE(readBlock(0x8D, 0xB5));
+        break;
+    case Next::ParameterRead:
+        EXPECT_EQ(cmds->GetParameter(3, 5), 777);
+        break;
+    case Next::Command:
+        EXPECT_TRUE(command());
+        break;
+    case Next::ReportLoop:
+        break;
+    }
+    reportLoop(600);
+    QStringList expected{"SetDeviceStatus #3 2", "ValueChangeEvent #3 1", "SetDeviceStatus #3 3",
+                         "ValueChangeEvent #3 0"};
+    EXPECT_EQ(host.calls, expected);
+    EXPECT_TRUE(readBlock(0x8D, 0xB5));
+    expectLineFree();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, OwedAcknowledgements,
+                         ::testing::Values(Next::BlockRead, Next::ParameterRead, Next::Command, Next::ReportLoop),
+                         nextName);
+
 } // namespace
