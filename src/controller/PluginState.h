@@ -156,5 +156,6 @@ struct ControllerTiming : LinkTiming
     int rediscoveryProbeMs = 30000; // between looks for a controller that did not answer at start
     int discoveryReplySeconds = 3;  // reply wait of the discovery's first two block reads
     int startReplyTimeout = 4;      // the reply wait the controller start sets, in seconds
+    int irFloodLogMs = 60000;       // IR codes held back for their rate are logged once per this
 };
 extern ControllerTiming gControllerTiming;

@@ -372,6 +372,37 @@ TEST_P(OwedAcknowledgements, IsNoBlockReplyAndTheReportBehindItIsKept)
     expectLineFree();
 }
 
+// ---------------------------------------------------------------------------
+// A line that delivers IR codes without pause.
+
+TEST_F(LineFixture, IRCodesWithoutPauseGoOnAtARemotesRateTheRestCountedOncePerPeriod)
+{
+    gControllerTiming.irFloodLogMs = 2500; // longer than the flood lasts
+    loggedEntries().clear();
+    constexpr int kSent = 300;
+    QByteArray flood;
+    for (int i = 0; i < kSent; ++i)
+        flood += hex("FD") + QByteArray(1, char(i % 200 + 1)) + hex("00");
+    QElapsedTimer t;
+    t.start();
+    sim->sendRaw(flood); // about a second on the line
+    reportLoop(1500);
+    const qint64 seconds = (t.elapsed() + 999) / 1000;
+    const int delivered = int(host.calls.filter("IREvent").size());
+    EXPECT_GE(delivered, Protocol::kIRBurst);
+    EXPECT_LE(delivered, Protocol::kIRBurst + Protocol::kIRPerSecond * seconds);
+    ASSERT_TRUE(waitFor([] { return !loggedEntries().filter("not sent on xAP").isEmpty(); }, 5000));
+    waitFor([] { return false; }, 1000);
+    const QStringList entries = loggedEntries().filter("not sent on xAP");
+    ASSERT_EQ(entries.size(), 1) << entries.join("\n").toStdString();
+    EXPECT_TRUE(entries[0].contains(": " + QString::number(kSent - delivered) + " not sent")) << entries[0].toStdString();
+    // After the flood, a person's remote is heard at once.
+    host.calls.clear();
+    sim->sendRaw(hex("FD0700"));
+    reportLoop(300);
+    EXPECT_EQ(host.calls, QStringList{"IREvent 7"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, OwedAcknowledgements,
                          ::testing::Values(Next::BlockRead, Next::ParameterRead, Next::Command, Next::ReportLoop),
                          nextName);
