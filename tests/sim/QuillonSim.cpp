@@ -494,6 +494,19 @@ void QuillonSim::pump()
 {
     if (m_out.isEmpty() || !m_transport)
         return;
+    if (!trickleGapsMs.isEmpty()) {
+        if (m_line.nsecsElapsed() < m_outStartNs) { // still in the last byte's gap
+            m_pumpTimer.start(msUntil(m_outStartNs));
+            return;
+        }
+        m_transport->write(m_out.left(1));
+        m_out.remove(0, 1);
+        const int gap = trickleGapsMs.takeFirst();
+        m_outStartNs = m_line.nsecsElapsed() + qint64(gap) * 1000000;
+        if (!m_out.isEmpty())
+            m_pumpTimer.start(gap);
+        return;
+    }
     if (!paced) {
         const int n = 1 + int(QRandomGenerator::global()->bounded(3));
         m_transport->write(m_out.left(n));

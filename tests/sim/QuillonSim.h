@@ -123,6 +123,10 @@ public:
         bool otherBlock = false;
     };
     QList<ReplyFault> replyFaults;
+    // While not empty: the line carries one byte at a time, each followed by
+    // the gap at the front (taken off), as a serial server sending every byte
+    // in a segment of its own; whatever is sent meanwhile waits its turn.
+    QList<int> trickleGapsMs;
     bool closeAfterNextFrame = false;
     bool splitWrites = false;    // answers leave in pieces of 1 to 3 bytes
     // Both directions as on a 9600-baud 8N1 line: ten bit times a byte, one byte

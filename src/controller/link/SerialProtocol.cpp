@@ -291,7 +291,9 @@ void SerialProtocol::keepPartial(int n)
 
 void SerialProtocol::abandonBlockUnit(int count)
 {
-    const int n = qMin(contiguous(count), Frames::kBlockReplyLength - 1);
+    // Only the bytes that came at the line's pace go as the unit's start; what
+    // came after a pause may be its rest or a report, and waits for the check.
+    const int n = qMin(contiguous(count, kLinePauseMs), Frames::kBlockReplyLength - 1);
     if (n <= 0)
         return;
     m_givenUpMs = -1;
@@ -342,9 +344,11 @@ bool SerialProtocol::dropCheckedRest(int count, bool& hold)
     }
     const int need = Frames::kBlockReplyLength - int(m_partial.size());
     if (count < need) {
-        // Bytes still streaming in may yet make up the rest, even those that
-        // would make a report or an acknowledgement on their own.
-        hold = quietMs() < kLinePauseMs && m_clock.elapsed() - frontArrivalMs() < kUnitLineMs;
+        // Bytes still coming, however slowly (a reply trickling a byte at a
+        // time), may yet make up the rest, even those that would make a report
+        // or an acknowledgement on their own: the check decides once they are
+        // in. Only a line quiet for longer lets them go as what they are.
+        hold = quietMs() < kRestGapMs;
         return false;
     }
     // The rest comes after a few reports at most: a stream that has not

@@ -373,6 +373,67 @@ TEST_P(OwedAcknowledgements, IsNoBlockReplyAndTheReportBehindItIsKept)
 }
 
 // ---------------------------------------------------------------------------
+// A reply that trickles in a byte at a time, or stops and is followed by a
+// report: the reply's bytes are never reports, the report is never lost.
+
+struct StopRow
+{
+    const char* name;
+    int trickleSlowGaps;   // > 0: the reply trickles with this many gaps of 400 ms
+    int reportAfterStopMs; // >= 0: the reply stops, a report follows this late
+};
+
+void PrintTo(const StopRow& r, std::ostream* os) { *os << r.name; }
+
+class StoppedReplies : public LineFixture, public ::testing::WithParamInterface<StopRow>
+{
+protected:
+    bool m_trickled = false;
+};
+
+TEST_P(StoppedReplies, NoReportMadeUpNoneLost)
+{
+    const StopRow row = GetParam();
+    if (row.trickleSlowGaps > 0) {
+        // Gaps of 1 to 400 ms between single bytes: a few long ones among short.
+        QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(), [this, row](const QByteArray& f) {
+            if (quint8(f[0]) != 0x2A || !sim->trickleGapsMs.isEmpty() || m_trickled)
+                return;
+            m_trickled = true;
+            static const int kGaps[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 30};
+            for (int i = 0; i < 264; ++i)
+                sim->trickleGapsMs << kGaps[i % 10];
+            for (int k = 1; k <= row.trickleSlowGaps; ++k)
+                sim->trickleGapsMs[k * 264 / (row.trickleSlowGaps + 1)] = 400;
+        });
+        QTimer::singleShot(300, sim.get(), [this] { sim->sendRaw(kReport); });
+    } else {
+        QuillonSim::ReplyFault f;
+        f.cutAfter = 160;
+        f.inside = kReport;
+        f.insideAfterMs = row.reportAfterStopMs;
+        sim->replyFaults = {f};
+    }
+    bool got = false;
+    for (int attempt = 0; attempt < 2 && !got; ++attempt)
+        got = readBlock(0x8D, 0xB5);
+    EXPECT_TRUE(got);
+    reportLoop(1500);
+    EXPECT_EQ(host.calls, QStringList{kReportEvent});
+    EXPECT_TRUE(readBlock(0x8D, 0xB5));
+    expectLineFree();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StoppedReplies,
+                         ::testing::Values(StopRow{"TricklingWithinItsWait", 1, -1},
+                                           StopRow{"TricklingPastItsWait", 5, -1},
+                                           StopRow{"ReportAfterAStop_100ms", 0, 100},
+                                           StopRow{"ReportAfterAStop_200ms", 0, 200},
+                                           StopRow{"ReportAfterAStop_300ms", 0, 300},
+                                           StopRow{"ReportAfterAStop_450ms", 0, 450}),
+                         [](const ::testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
 // A line that delivers IR codes without pause.
 
 TEST_F(LineFixture, IRCodesWithoutPauseGoOnAtARemotesRateTheRestCountedOncePerPeriod)
