@@ -50,35 +50,6 @@ protected:
         for (int k = 0; k < 128; ++k)
             EXPECT_EQ(gPlugin.UnitTypes[size_t(k)], sim->unitTypes[k]) << "unit " << k + 1;
     }
-
-    void expectLineFree()
-    {
-        for (int i = 0; i < 3; ++i) {
-            QElapsedTimer t;
-            t.start();
-            EXPECT_TRUE(command()) << "command " << i;
-            EXPECT_LT(t.elapsed(), 1000) << "command " << i << " waited for its acknowledgement";
-        }
-        EXPECT_EQ(sim->vars[1], 7);
-    }
-
-    // The report loop's passes, for ms milliseconds.
-    void reportLoop(int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            protocol->ReadReports();
-            waitFor([] { return false; }, 100);
-        }
-    }
-
-    QStringList sortedCalls() const
-    {
-        QStringList c = host.calls;
-        c.sort();
-        return c;
-    }
 };
 
 // ---------------------------------------------------------------------------
