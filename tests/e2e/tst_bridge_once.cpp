@@ -46,9 +46,25 @@ qsizetype eventsOf(const BridgeRig &rig, const char *endpoint)
     return eventsFrom(rig, QLatin1String(endpoint)).size();
 }
 
-TEST(Once, EveryChangeGivesOneEvent)
+// The hall temperature is tagged with its trigger set: each of its changes
+// runs the script, which counts the runs into the cellar variable.
+const QByteArray kCountingScript = "Dim runs\r\n"
+                                   "Sub Main(tag)\r\n"
+                                   "  If tag = \"hall\" Then\r\n"
+                                   "    runs = runs + 1\r\n"
+                                   "    Response \"cellar\", runs\r\n"
+                                   "  End If\r\n"
+                                   "End Sub\r\n";
+
+TEST(Once, EveryChangeGivesOneEventAndOneScriptRun)
 {
     BridgeRig rig;
+    rig.store.replace("Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;;False",
+                      "Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;hall;True");
+    rig.store.replace("R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;;False",
+                      "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;cellar;False");
+    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), kCountingScript);
     ASSERT_TRUE(rig.start());
     pause(1000); // the first polls store what the controller holds
     const struct
@@ -59,8 +75,8 @@ TEST(Once, EveryChangeGivesOneEvent)
     } rows[] = {
         {"variable by level", rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=05", "Level=321"}}}),
          "Hall_Temp.Quillon_Var__V004.Index"},
-        {"variable by state", rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=41", "State=on"}}}),
-         "Cellar_Level.Quillon_Var__V064.Index"},
+        {"variable by state", rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=05", "State=off"}}}),
+         "Hall_Temp.Quillon_Var__V004.Index"},
         {"relay output", rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=89", "State=on"}}}),
          "Porch_Light.SIO16_X8____Pt_9.Relay"},
         {"X10 unit", rig.message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A5", "Command=on"}}}),
@@ -73,6 +89,10 @@ TEST(Once, EveryChangeGivesOneEvent)
         pause(1500); // several polls read the point back
         EXPECT_EQ(eventsOf(rig, row.endpoint) - before, 1) << row.what;
     }
+    // Two changes of the hall ran the script twice, and each of its writes to
+    // the cellar was announced once.
+    EXPECT_EQ(rig.sim.vars[64], 2) << "script runs";
+    EXPECT_EQ(eventsFrom(rig, "Cellar_Level.Quillon_Var__V064.Index").size(), 2) << "events of the script's writes";
 }
 
 // Blocks that come back to an earlier value after a block between them
