@@ -37,9 +37,6 @@ const struct
 // for the receive queue to fill many times over, short enough for the suite).
 constexpr int kStreamMs = 4000;
 constexpr int kStreamPerSecond = 250;
-// An echo after a burst may take this much longer than one in the quiet
-// before it: a deaf program (5 s and more) fails, a loaded machine does not.
-constexpr int kEchoRoomMs = 3000;
 // Targets of the "500 targets" burst, each named in turn.
 constexpr int kDistinctTargets = 500;
 // A datagram of the "many blocks" burst holds about this much.
@@ -383,7 +380,7 @@ TEST_P(FloodCatalogue, EveryShapeOfBurstLeavesTheProgramAnswering)
         std::printf("row %s / %s: echo %lld ms (quiet %lld ms), %lld log broadcasts, resident +%lld kB\n", c.cls,
                     s.name, answerMs, quietMs, qint64(burstLogs), grownKb);
         EXPECT_GE(answerMs, 0) << c.cls << " / " << s.name << ": no echo answer";
-        EXPECT_LT(answerMs, quietMs + kEchoRoomMs) << c.cls << " / " << s.name;
+        EXPECT_LT(answerMs, quietMs + BridgeRig::kEchoRoomMs) << c.cls << " / " << s.name;
         EXPECT_LE(burstLogs, kMostLogsPerBurst) << c.cls << " / " << s.name;
         EXPECT_LT(grownKb, kMostGrowthKb) << c.cls << " / " << s.name;
         ASSERT_TRUE(rig.program->running()) << c.cls << " / " << s.name;
