@@ -169,14 +169,15 @@ TEST_F(BridgeHostile, ABurstOfIRMacrosLeavesTheProgramAnswering)
 TEST_F(BridgeHostile, AnEchoFromASourceWithAControlCharacterIsNotAnswered)
 {
     start();
+    const qsizetype before = rig.of("WDT.Echo").size(); // the quiet echo's answer
     for (const QChar c : {QChar(1), QChar(9), QChar(27)}) {
         rig.send(rig.message("WDT.Echo", rig.source, {{"Echo.Query", {"Query=odd"}}},
                              QStringLiteral("acme.x") + c + QStringLiteral("y.pc")));
     }
     rig.send(rig.message("WDT.Echo", rig.source, {{"Echo.Query", {"Query=plain"}}}, "acme.plain.pc"));
-    ASSERT_TRUE(rig.waitFor("WDT.Echo", 1));
+    ASSERT_TRUE(rig.waitFor("WDT.Echo", before + 1));
     pause(500);
-    const QList<QByteArray> replies = rig.of("WDT.Echo");
+    const QList<QByteArray> replies = rig.of("WDT.Echo").mid(before);
     ASSERT_EQ(replies.size(), 1);
     EXPECT_EQ(BridgeRig::item(replies.first(), "target"), "acme.plain.pc");
     EXPECT_EQ(BridgeRig::item(replies.first(), "Response"), "plain");
