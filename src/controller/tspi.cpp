@@ -522,7 +522,7 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
         // write is announced here, so the poll that reads it back must not
         // announce it again.
         gPlugin.HostVarValues[size_t(n + 1)] = level;
-        ++gPlugin.VarWrites;
+        gPlugin.VarWrittenAt[size_t(n)] = ++gPlugin.VarWrites;
         if (changes)
             ignoring([&] { PluginHost::hs("SetDeviceLastChange", {Variant(code), Variant::fromDate(VbDate::oleNow())}); });
         // The State goes with the value, as the poll stores it, so the event of the change carries both new.
