@@ -94,15 +94,13 @@ QStringList IRFiles::readLines(const QString& path, int maxLines)
     return lines;
 }
 
-bool IRFiles::writeQuotedLines(const QString& path, const QStringList& lines)
+bool IRFiles::writeQuotedLines(SavedFiles::Writer writer, const QString& path, const QStringList& lines,
+                               const QString& backup)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
     QByteArray out;
     for (const QString& l : lines)
         out += "\"" + AnsiCodePage::encode(l) + "\"\r\n";
-    return f.write(out) == out.size();
+    return SavedFiles::save(writer, path, out, backup).ok;
 }
 
 bool IRFiles::ReadIRCfg()
@@ -156,7 +154,7 @@ void IRFiles::SaveIRMap()
         QStringList lines = gPlugin.IRMapEntries;
         while (lines.size() < 1008)
             lines.append(QString());
-        if (!writeQuotedLines(mapPath(), lines.mid(0, 1008)))
+        if (!writeQuotedLines(SavedFiles::Writer::IrMap, mapPath(), lines.mid(0, 1008)))
             LogControllerError(kProgramName, "SaveIRMap: cannot write " + mapPath());
     });
 }

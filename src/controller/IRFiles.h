@@ -2,6 +2,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/SavedFiles.h"
+
 // The IR configuration files of the Config folder: irlbl.cfg (device names and
 // location labels), irzones.cfg (the zone of each IR device) and irmap.cfg (key
 // to location remapping), and the tables built from them.
@@ -22,5 +24,7 @@ void SetupIRDictionary();
 // at most maxLines (and never more than 1040), overlong lines cut and logged.
 // Empty when the file does not exist.
 QStringList readLines(const QString& path, int maxLines = -1);
-bool writeQuotedLines(const QString& path, const QStringList& lines);
+// Writes the whole file or leaves it as it was (see SavedFiles); false, logged, when not.
+bool writeQuotedLines(SavedFiles::Writer writer, const QString& path, const QStringList& lines,
+                      const QString& backup = QString());
 } // namespace IRFiles

@@ -278,7 +278,7 @@ void PointMap::DefineTSIO()
                 for (int i = 0; i < 16; ++i)
                     lines.append("1");
                 const QFileInfo zones(irZonesFile());
-                if (IRFiles::writeQuotedLines(zones.dir().filePath("Synchronized " + zones.fileName()), lines))
+                if (IRFiles::writeQuotedLines(SavedFiles::Writer::IrZones, zones.dir().filePath("Synchronized " + zones.fileName()), lines))
                     gPlugin.IRZonesWritten = true;
                 continue;
             }
@@ -312,8 +312,6 @@ void PointMap::DefineTSIR()
             }
             probe.close();
             IRFiles::ReadIRCfg();
-            QFile::remove(labels + "_Bck");
-            QFile::copy(labels, labels + "_Bck");
         }
         const int h = gRecords.localHeading("Infra-Red");
         if (!h)
@@ -330,7 +328,8 @@ void PointMap::DefineTSIR()
             const QString text = gRecords.text(id);
             lines.append(text.startsWith("IR #") ? QString() : StripPrefix(text, gPlugin.IRGroupNames.value(i / 36)));
         }
-        if (!IRFiles::writeQuotedLines(labels, lines))
+        // The labels as they were become the backup once the new ones are in place.
+        if (!IRFiles::writeQuotedLines(SavedFiles::Writer::IrLabels, labels, lines, labels + "_Bck"))
             LogControllerError(kProgramName, "DefineTSIR: cannot write " + labels);
         // IRZonesWritten stays as it is: a synchronisation runs this after
         // DefineTSIO, and clearing the flag here would leave the zone file

@@ -2,6 +2,7 @@
 #include "link/CommsLog.h"
 
 #include "core/Globals.h"
+#include "core/SavedFiles.h"
 #include "automation/AnsiCodePage.h"
 
 #include <QDir>
@@ -117,11 +118,6 @@ bool SystemMap::write(const QString& projectFile) const
         return true;
     const QFileInfo info(projectFile);
     const QString copy = info.dir().filePath("Copy of " + info.fileName());
-    QFile::remove(copy);
-    if (!QFile::copy(projectFile, copy)) {
-        LogControllerError(kProgramName, "WriteSystemMap: cannot make the copy " + copy + "; file left unchanged");
-        return false;
-    }
     QByteArray out;
     QByteArray defaultEnd = "\r\n";
     for (const Row& r : m_rows)
@@ -143,9 +139,10 @@ bool SystemMap::write(const QString& projectFile) const
             line = "\t\t" + r.Level3;
         out += AnsiCodePage::encode(line) + (r.lineEnd.isEmpty() ? defaultEnd : r.lineEnd);
     }
-    QFile f(projectFile);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(out) != out.size()) {
-        LogControllerError(kProgramName, "WriteSystemMap: cannot write " + projectFile);
+    // The file as it was becomes the copy, but only once the new one is in place.
+    if (const SavedFiles::Result saved = SavedFiles::save(SavedFiles::Writer::ProjectFile, projectFile, out, copy, true);
+        !saved.ok) {
+        LogControllerError(kProgramName, "WriteSystemMap: cannot write " + projectFile + " (" + saved.why + "); file left unchanged");
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/SavedFiles.h"
 #include "core/Shutdown.h"
 
 #include "automation/AnsiCodePage.h"
@@ -11,7 +12,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <memory>
@@ -19,6 +19,8 @@
 namespace {
 
 const QChar kKeySeparator(3);
+// A log entry names this many repeated sections and keys, then counts the rest.
+constexpr qsizetype kNamedDuplicates = 10;
 
 QString trimSpaces(const QString& text)
 {
@@ -113,6 +115,11 @@ void IniTool::Load(const QString& file)
         data.remove(0, 3);
     QString section;
     int lineNumber = 0;
+    // A user who appends a second block of a section sees its repeated keys ignored, and gone
+    // at the next save: the log says which, once per load.
+    QStringList repeatedSections;
+    QStringList droppedKeys;
+    int droppedCount = 0;
     for (const QString& raw : splitLines(data)) {
         ++lineNumber;
         const QString line = trimSpaces(raw);
@@ -120,6 +127,10 @@ void IniTool::Load(const QString& file)
             continue;
         if (line.size() >= 2 && line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             section = line.mid(1, line.size() - 2);
+            if (find(section)) {
+                if (repeatedSections.size() < kNamedDuplicates)
+                    repeatedSections.append(QLatin1Char('[') + section + QLatin1Char(']'));
+            }
             addSection(section);
             continue;
         }
@@ -131,8 +142,25 @@ void IniTool::Load(const QString& file)
             continue;
         }
         const QString key = valueKey(section, line.left(eq));
-        if (!find(key))
+        if (!find(key)) {
             insert(key, line.mid(eq + 1), false);
+        } else {
+            if (droppedKeys.size() < kNamedDuplicates)
+                droppedKeys.append(QLatin1Char('[') + section + QLatin1Char(']') + line.left(eq));
+            ++droppedCount;
+        }
+    }
+    if (!repeatedSections.isEmpty() || droppedCount > 0) {
+        QString text = QStringLiteral("IniTool ") + file + QStringLiteral(": the first of equal sections and keys is kept;");
+        if (!repeatedSections.isEmpty())
+            text += QStringLiteral(" repeated section(s) ") + repeatedSections.join(QStringLiteral(", ")) + QLatin1Char(';');
+        if (droppedCount > 0) {
+            text += QStringLiteral(" ") + QString::number(droppedCount) + QStringLiteral(" later key(s) dropped: ")
+                + droppedKeys.join(QStringLiteral(", "));
+            if (droppedCount > droppedKeys.size())
+                text += QStringLiteral(", ...");
+        }
+        LogError(kProgramName, text);
     }
 }
 
@@ -218,22 +246,6 @@ void IniTool::Clear()
     m_index.clear();
 }
 
-namespace {
-
-// Writes and flushes the whole text so that a full disk shows here, before the rename that
-// would put a short file in place of the real one.
-void writeChecked(QSaveFile& out, const QByteArray& bytes)
-{
-    if (!out.open(QIODevice::WriteOnly))
-        throw VbError(75, QStringLiteral("Path/File access error"));
-    if (out.write(bytes) != bytes.size() || !out.flush() || out.error() != QFileDevice::NoError) {
-        out.cancelWriting();
-        throw VbError(61, QStringLiteral("Disk full"));
-    }
-}
-
-}  // namespace
-
 bool IniTool::Save()
 {
     if (!Shutdown::savesAllowed()) {
@@ -276,6 +288,7 @@ bool IniTool::Save()
         return a.key.compare(b.key, Qt::CaseInsensitive) < 0;
     });
 
+    QString why;
     try {
         QString text;
         QString current;
@@ -288,43 +301,20 @@ bool IniTool::Save()
             }
             text += row.key + QLatin1Char('=') + row.value + QStringLiteral("\r\n");
         }
-        // Both files are written beside their targets and renamed over them only once every
-        // byte is known to be on disk: a full disk then leaves the old file and the old backup
-        // whole instead of an empty store and a backup of nothing.
-        const QByteArray bytes = AnsiCodePage::encode(text);
-        QByteArray previous;
-        // Something else in the file's place fails at the write below, as before.
-        const bool existed = QFileInfo(m_file).isFile();
-        if (existed) {
-            QFile old(m_file);
-            if (!old.open(QIODevice::ReadOnly))
-                throw VbError(70, QStringLiteral("Permission denied"));
-            previous = old.readAll();
-            if (old.error() != QFileDevice::NoError)
-                throw VbError(70, QStringLiteral("Permission denied"));
-            // Nothing changed: the backup keeps the version before the last real change.
-            if (previous == bytes)
-                return true;
-        }
-        QSaveFile out(m_file);
-        writeChecked(out, bytes);
-        std::unique_ptr<QSaveFile> backup;
-        if (existed) {
-            backup = std::make_unique<QSaveFile>(m_file + QStringLiteral("_bck"));
-            writeChecked(*backup, previous);
-        }
-        if (!out.commit())
-            throw VbError(61, QStringLiteral("Disk full"));
-        // The new file is in place; a backup that cannot be renamed keeps the one before.
-        if (backup && !backup->commit())
-            throw VbError(61, QStringLiteral("Disk full"));
+        const SavedFiles::Result saved = SavedFiles::save(SavedFiles::Writer::Settings, m_file, AnsiCodePage::encode(text),
+                                                          m_file + QStringLiteral("_bck"), true);
+        why = saved.why;
+        if (!saved.ok)
+            throw VbError(saved.vbNumber, saved.vbNumber == 61 ? QStringLiteral("Disk full")
+                                              : saved.vbNumber == 70 ? QStringLiteral("Permission denied")
+                                                                     : QStringLiteral("Path/File access error"));
         return true;
     } catch (...) {
         PendingError::capture();
         m_lastError = PendingError::current();
         // Exit's saves come after the plug-in has gone; a store they cannot write is reported all the same.
         if (gPluginHostRegistered || gShuttingDown)
-            LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file);
+            LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file + (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
         else
             PendingError::clear();
         return false;

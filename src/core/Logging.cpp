@@ -3,6 +3,7 @@
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
 #include "core/IniTool.h"
+#include "core/SavedFiles.h"
 #include "core/XapQueuedMessage.h"
 #include "core/xap/XapEndpoint.h"
 
@@ -149,9 +150,8 @@ void appendToLogFile(const QString& line)
 {
     const QString folder = ResolvePathNoCase(gAppPath, QStringLiteral("Data/") + kProgramName);
     QDir().mkpath(folder);
-    QFile file(ResolvePathNoCase(folder, kProgramName + QStringLiteral(".txt")));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-        file.write(AnsiCodePage::encode(line + QLatin1Char('\n')));
+    SavedFiles::append(SavedFiles::Writer::ProgramLog, ResolvePathNoCase(folder, kProgramName + QStringLiteral(".txt")),
+                       AnsiCodePage::encode(line + QLatin1Char('\n')));
 }
 
 // The same entry over and over (a peer sending one malformed datagram in a loop) is written

@@ -10,6 +10,9 @@
 #include "automation/ClassRegistry.h"
 
 #include <QCoreApplication>
+#include <QTimer>
+
+#include <utility>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
@@ -102,6 +105,18 @@ void EndProcess(int code)
 bool ProcessEnded()
 {
     return sEnded;
+}
+
+void ResetProcessEnd()
+{
+    if (!std::exchange(sEnded, false))
+        return;
+    sExitCode = 0;
+    // Only the main loop clears the exit request: one turn of it, ended at once.
+    if (QCoreApplication::instance()) {
+        QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
 }
 
 int ProcessExitCode()

@@ -33,4 +33,8 @@ void Main();
 // loop has not started yet).
 void EndProcess(int code);
 bool ProcessEnded();
+// Forgets an ended run, so that Main can start the program again in the same process (the
+// tests that run a start and an Exit each): also lets event loops run again, which the end's
+// exit request stops at once while no main loop has taken it.
+void ResetProcessEnd();
 int ProcessExitCode();

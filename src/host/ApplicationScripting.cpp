@@ -8,6 +8,7 @@
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/SavedFiles.h"
 
 #include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
@@ -39,14 +40,14 @@ QString WrapWSF(const QString &scriptName, const QString &procedure, const QStri
             QStringLiteral("</Script>"),
             QStringLiteral("</Job>"),
         };
-        QFile job(ResolvePathNoCase(gAppPath, QStringLiteral("Scripts/") + jobName));
-        if (!job.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            throw VbError(75, QStringLiteral("Path/File access error: ") + job.errorString());
         QString text;
         for (const QString &line : lines)
             text += line + QLatin1Char('\n');
-        if (job.write(AnsiCodePage::encode(text)) < 0)
-            throw VbError(75, QStringLiteral("Path/File access error: ") + job.errorString());
+        const QString path = ResolvePathNoCase(gAppPath, QStringLiteral("Scripts/") + jobName);
+        const SavedFiles::Result saved =
+            SavedFiles::save(SavedFiles::Writer::ScriptJob, path, AnsiCodePage::encode(text), QString(), true);
+        if (!saved.ok)
+            throw VbError(75, QStringLiteral("Path/File access error: ") + path + QStringLiteral(": ") + saved.why);
         return jobName;
     } catch (...) {
         PendingError::capture();

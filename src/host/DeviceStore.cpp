@@ -201,6 +201,10 @@ void DeviceStore::SaveDevices()
         LogError(kProgramName, QStringLiteral("SaveDevices not written: the host's devices are gone"));
         return;
     }
+    if (XmlConfigImport::stopped()) {
+        LogError(kProgramName, QStringLiteral("SaveDevices not written: the start-up's import was stopped part-way"));
+        return;
+    }
     QString sectionName = kPluginDevices;
     QString file = kStoreFile;
     hs->ClearINISection(sectionName, file);

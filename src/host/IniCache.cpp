@@ -1,6 +1,7 @@
 #include "host/IniCache.h"
 
 #include "core/ConfigPath.h"
+#include "core/SavedFiles.h"
 
 #include "automation/VbError.h"
 #include "automation/Latin1Case.h"
@@ -41,10 +42,8 @@ int IniCache::index(const QString &file, bool noReload)
     QFileInfo info(path);
     if (!info.exists()) {
         QDir().mkpath(info.absolutePath());
-        QFile created(path);
-        if (!created.open(QIODevice::WriteOnly))
+        if (!SavedFiles::save(SavedFiles::Writer::Settings, path, QByteArray()).ok)
             throw VbError(75, QStringLiteral("Path/File access error"));
-        created.close();
         info.refresh();
     }
     const QDateTime modified = info.lastModified();

@@ -221,6 +221,11 @@ void Setup::Startup()
 
 void Setup::GetSelectedPlugins(const Variant &) {}
 
+void Setup::aSetupButton_Click()
+{
+    HostHooksInstance().showPluginSelection.call();
+}
+
 ObjectPtr Setup::GetTSIface()
 {
     gTSIfaceHandedOut = hs != nullptr;

@@ -21,6 +21,8 @@ public:
     void App_Terminate();
     void Startup();
     void GetSelectedPlugins(const Variant &name);
+    // The form's own button: loads and shows the plug-in selection dialog.
+    void aSetupButton_Click();
 
     // Callback interface of the plug-in.
     ObjectPtr GetTSIface();

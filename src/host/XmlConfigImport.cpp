@@ -98,7 +98,18 @@ bool XmlConfigImport::ReadXML(const QString &path)
         std::vector<Element> elements;
         QXmlStreamReader reader(&file);
         reader.setNamespaceProcessing(false);
+        // The import runs before the event loop: a stop signal is seen only by looking.
+        s_stopped = false;
+        auto stopping = [](size_t count) {
+            if (count % kStopCheckRows != 0 || !gStopSignalled)
+                return false;
+            s_stopped = true;
+            LogError(kProgramName, QStringLiteral("ReadXML stopped: the program is stopping; the import runs again at the next start"));
+            return true;
+        };
         while (!reader.atEnd()) {
+            if (stopping(elements.size()))
+                return false;
             if (reader.readNext() != QXmlStreamReader::StartElement)
                 continue;
             Element e;
@@ -114,8 +125,11 @@ bool XmlConfigImport::ReadXML(const QString &path)
             return false;
         }
         XmlConfigImport walk;
-        for (const Element &e : elements)
-            walk.element(e.name, e.attributes);
+        for (size_t i = 0; i < elements.size(); ++i) {
+            if (stopping(i + 1))
+                return false;
+            walk.element(elements[i].name, elements[i].attributes);
+        }
         walk.AddPendingEvent();
         return true;
     } catch (...) {

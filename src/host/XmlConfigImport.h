@@ -22,7 +22,14 @@ public:
     // length or a character code outside 0 to 255.
     static QString HexDecode(const QString &text);
 
+    // True when the last import gave up on a stop signal: what it made is only part of the
+    // file and must not be stored as the devices.
+    static bool stopped() { return s_stopped; }
+
 private:
+    static constexpr size_t kStopCheckRows = 256;
+    static inline bool s_stopped = false;
+
     struct Attribute {
         QString name;
         QString value;

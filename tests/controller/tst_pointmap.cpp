@@ -7,7 +7,27 @@
 #include "host/Application.h"
 #include "host/HostGlobals.h"
 
+#include "controller/link/CommsLog.h"
+#include "controller/link/LinkState.h"
+#include "core/Globals.h"
+#include "core/Logging.h"
+#include "core/SavedFiles.h"
+#include "host/IniCache.h"
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include <csignal>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 // A project file as the programming tool writes it: variables, X-10 and IR
@@ -273,5 +293,250 @@ TEST_F(PointMapTest, DamagedProjectFilesAreLoggedAndNeverCorrupted)
         for (int i = 0; i < before.size(); ++i)
             if (!c.changedRows.contains(i + 1))
                 EXPECT_EQ(now[i], before[i]) << "row " << i + 1;
+    }
+}
+
+// Every writer of the program, driven through its real code, against what can stop a write
+// half-way: the file afterwards is the old one or the new one, whole; its backup is a whole
+// earlier version; and the log names the file. The program folder sits on a small tmpfs of
+// its own so that the disk can be filled and made read-only.
+class SavedFilesTest : public PointMapTest
+{
+protected:
+    static constexpr const char* kMountOptions = "size=4m,mode=0755";
+
+    void SetUp() override
+    {
+        PointMapTest::SetUp();
+        // Mounts end with the process, also when a test dies half-way.
+        static const bool ownMounts = ::unshare(CLONE_NEWNS) == 0
+            && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        mnt = appDir.filePath("mnt");
+        QDir().mkpath(mnt);
+        if (!ownMounts || ::mount("tmpfs", QFile::encodeName(mnt).constData(), "tmpfs", 0, kMountOptions) != 0)
+            GTEST_SKIP() << "no tmpfs can be mounted here (needs root and a mount namespace)";
+        mounted = true;
+        for (const char* dir : {"Config", "Data", "Scripts"})
+            QDir(mnt).mkpath(dir);
+        for (const QString& name : QDir(appDir.filePath("Config")).entryList(QDir::Files))
+            QFile::copy(appDir.filePath("Config/" + name), mnt + "/Config/" + name);
+        gAppPath = mnt;
+        HostIniCache().reset();
+        projects[0] = mnt + "/house.prj";
+        projects[1] = mnt + "/house2.prj";
+        QFile::copy(path, projects[0]);
+        QByteArray second = readFile(path);
+        second.replace("TV Power", "TV Power with a much longer label than before");
+        second.replace("IR Zone Lounge", "IR Zone Lounge and the long room beyond the kitchen");
+        writeFile(projects[1], second);
+        path = projects[0];
+        writeFile(mnt + "/Config/irZones.cfg", "\"\"\r\n");
+        linkState().LogComms = 1;
+    }
+    void TearDown() override
+    {
+        if (mounted) {
+            ::umount2(QFile::encodeName(mnt).constData(), MNT_DETACH);
+            gAppPath = appDir.path();
+        }
+        linkState().LogComms = 0;
+        PointMapTest::TearDown();
+    }
+
+    static QByteArray readFile(const QString& file)
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static void writeFile(const QString& file, const QByteArray& bytes)
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    }
+    void remount(bool readOnly)
+    {
+        ASSERT_EQ(::mount("tmpfs", QFile::encodeName(mnt).constData(), "tmpfs", MS_REMOUNT | (readOnly ? MS_RDONLY : 0),
+                          kMountOptions),
+                  0);
+    }
+    // Fills the disk to its last byte; the caller removes the filler.
+    void fillDisk()
+    {
+        QFile filler(mnt + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        const QByteArray byte(1, 'f');
+        while (filler.write(byte) == 1 && filler.flush()) {
+        }
+    }
+    // A log entry after the first `skip` that says the file could not be written.
+    static bool logNames(const QString& file, int skip)
+    {
+        const QString name = QFileInfo(file).fileName();
+        for (const QString& body : PendingXapBodies().mid(skip))
+            if (body.contains(name) && (body.contains("annot write") || body.contains("IniTool Save") || body.contains("Path/File access error")))
+                return true;
+        return false;
+    }
+
+    QString mnt;
+    bool mounted = false;
+    QString projects[2];
+};
+
+namespace {
+struct WriterRow {
+    SavedFiles::Writer writer;
+    QString file;                           // under the program folder
+    QString backup;                         // empty: none
+    std::function<void(int version)> write; // the real writer, content 1 (short) or 2 (longer)
+};
+
+// A log line: "entry <n> <padding> END"; the longer one does not fit in what is left of a
+// filled disk's last page.
+QString logLine(int n, int version)
+{
+    return QString("entry %1 %2 END").arg(n).arg(QString(version == 1 ? 10 : 6000, 'x'));
+}
+} // namespace
+
+TEST_F(SavedFilesTest, EveryWriterKeepsItsFileWholeThroughFullDiskSizeLimitReadOnlyFolderAndKill)
+{
+    int entry = 0;
+    const std::vector<WriterRow> rows{
+        {SavedFiles::Writer::Settings, "Config/settings.ini", "Config/settings.ini_bck",
+         [](int v) {
+             HostIniCache().write("settings.ini", "Test", "Key", QString(v == 1 ? 10 : 3000, v == 1 ? 'a' : 'b'));
+             try {
+                 HostIniCache().flush();
+             } catch (const VbError&) {
+             }
+         }},
+        {SavedFiles::Writer::IrMap, "Config/irmap.cfg", "",
+         [](int v) {
+             gPlugin.IRMapEntries = QStringList(1008);
+             if (v == 2)
+                 for (int i = 0; i < 1008; i += 2)
+                     gPlugin.IRMapEntries[i] = QString::number(1007 - i);
+             IRFiles::SaveIRMap();
+         }},
+        {SavedFiles::Writer::IrLabels, "Config/irLbl.cfg", "Config/irLbl.cfg_Bck",
+         [this](int v) { PointMap::Synchronize(1, projects[v - 1], PointMap::Includes{false, false, false, true}); }},
+        {SavedFiles::Writer::IrZones, "Config/Synchronized irZones.cfg", "",
+         [this](int v) { PointMap::Synchronize(1, projects[v - 1], PointMap::Includes{false, false, true, false}); }},
+        {SavedFiles::Writer::ProjectFile, "house.prj", "Copy of house.prj",
+         [this](int v) {
+             hs->deviceByCode("#1")->let("name", Variant(v == 1 ? "Freezer" : "Freezer that stands in the cellar below"));
+             PointMap::Synchronize(0, projects[0], PointMap::Includes{true, false, false, false});
+         }},
+        {SavedFiles::Writer::ScriptJob, "Scripts/~job.wsf", "",
+         [](int v) {
+             QString name = "job.txt", proc = "main", param = QString(v == 1 ? 1 : 600, 'p');
+             hs->Spawn(name, proc, param);
+         }},
+        {SavedFiles::Writer::ProgramLog, "Data/xaptvkKorvane/xaptvkKorvane.txt", "",
+         [&entry](int v) { WriteLogFile("test", logLine(++entry, v)); }},
+        {SavedFiles::Writer::CommsLog, "Data/quillon.log", "", [&entry](int v) { WriteCommsLog(logLine(++entry, v)); }},
+    };
+    // A writer added to the program joins this table.
+    ASSERT_EQ(rows.size(), SavedFiles::writers().size());
+    for (const SavedFiles::WriterInfo& w : SavedFiles::writers())
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const WriterRow& r) { return r.writer == w.writer; }))
+            << w.name << " has no row";
+
+    ::signal(SIGXFSZ, SIG_IGN);
+    std::mt19937 random(44);
+    for (const WriterRow& row : rows) {
+        SCOPED_TRACE(row.file.toStdString());
+        const bool appends = SavedFiles::info(row.writer).appends;
+        ASSERT_FALSE(QFile::exists(mnt + "/filler"));
+        const QString file = mnt + "/" + row.file;
+        const QString backup = row.backup.isEmpty() ? QString() : mnt + "/" + row.backup;
+        // The two whole versions, and the file left at the first with the second as its backup.
+        row.write(1);
+        const QByteArray first = readFile(file);
+        row.write(2);
+        const QByteArray second = readFile(file);
+        row.write(1);
+        ASSERT_FALSE(first.isEmpty());
+        if (!appends) {
+            ASSERT_NE(first, second);
+            ASSERT_EQ(readFile(file), first);
+            if (!backup.isEmpty())
+                ASSERT_EQ(readFile(backup), second);
+        }
+        const QByteArray backupBefore = backup.isEmpty() ? QByteArray() : readFile(backup);
+
+        struct Condition {
+            const char* what;
+            std::function<void()> apply, undo;
+        };
+        const std::vector<Condition> conditions{
+            {"full disk", [&] { fillDisk(); }, [&] { QFile::remove(mnt + "/filler"); }},
+            {"file-size limit below the file",
+             [&] {
+                 const qint64 size = readFile(file).size();
+                 // Whole files: below the longer version; logs: half-way into the next line.
+                 const rlimit limit{rlim_t(appends ? size + 100 : second.size() - 1), RLIM_INFINITY};
+                 ::setrlimit(RLIMIT_FSIZE, &limit);
+             },
+             [] {
+                 const rlimit none{RLIM_INFINITY, RLIM_INFINITY};
+                 ::setrlimit(RLIMIT_FSIZE, &none);
+             }},
+            {"read-only folder", [&] { remount(true); }, [&] { remount(false); }},
+        };
+        for (const Condition& c : conditions) {
+            SCOPED_TRACE(c.what);
+            const QByteArray before = readFile(file);
+            const int pendingBefore = PendingXapMessageCount();
+            c.apply();
+            row.write(2);
+            c.undo();
+            EXPECT_EQ(readFile(file), before) << "the old file, whole";
+            if (!backup.isEmpty())
+                EXPECT_EQ(readFile(backup), backupBefore) << "the backup, as it was";
+            EXPECT_GT(PendingXapMessageCount(), pendingBefore);
+            EXPECT_TRUE(logNames(file, pendingBefore)) << PendingXapBodies().mid(pendingBefore).join("\n").toStdString();
+            // Space back: the next write goes in whole, and starts on a line of its own.
+            row.write(appends ? 2 : 1);
+            if (appends)
+                EXPECT_TRUE(readFile(file).startsWith(before)) << "nothing of the cut line left";
+        }
+
+        // Killed at any moment of the write: the old or the new file, whole.
+        for (int round = 0; round < 12; ++round) {
+            // A log the loop grew would fill the small disk before the next row.
+            if (appends)
+                QFile::remove(file);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                for (int v = 0;; ++v)
+                    row.write(v % 2 + 1);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+            ::kill(child, SIGKILL);
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            const QByteArray now = readFile(file);
+            if (appends) {
+                // A line the kill cut goes before the next one is added.
+                row.write(1);
+                const QByteArray now = readFile(file);
+                ASSERT_TRUE(now.endsWith('\n')) << "round " << round;
+                for (const QByteArray& line : now.trimmed().split('\n'))
+                    EXPECT_TRUE(line.contains("entry ") && line.contains(" END")) << line.toStdString();
+            } else {
+                EXPECT_TRUE(now == first || now == second) << "round " << round << ": " << now.size() << " bytes";
+                if (!backup.isEmpty()) {
+                    const QByteArray b = readFile(backup);
+                    EXPECT_TRUE(b == first || b == second) << "round " << round << ": backup " << b.size() << " bytes";
+                }
+            }
+        }
     }
 }

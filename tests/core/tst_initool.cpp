@@ -521,3 +521,42 @@ TEST_F(IniToolTest, TypedTextRulesMatchWhatTheFileKeeps)
     EXPECT_FALSE(IniText::valueFault(QStringLiteral("x=y"), true).isEmpty());
     EXPECT_TRUE(IniText::fieldFault(QStringLiteral(" spaced = fine ")).isEmpty());
 }
+
+// A second block of a section that is already in the file, or a key given twice, is read as
+// the first one only: one log entry per load names the file and what was dropped, and a file
+// without repeats logs nothing.
+TEST_F(IniToolTest, RepeatedSectionsAndKeysAreLoggedOncePerLoad)
+{
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    struct Case {
+        const char* what;
+        QByteArray text;
+        QStringList named;  // what the one entry names; empty: no entry
+    };
+    const std::vector<Case> cases{
+        {"no repeats", "[Settings]\r\na=1\r\n[Other]\r\na=2\r\n", {}},
+        {"an appended block", "[Settings]\r\ngWebPassword=old\r\n[Other]\r\nx=1\r\n[settings]\r\ngWebPassword=new\r\nb=2\r\n",
+         {"[settings]", "1 later key(s) dropped: [settings]gWebPassword"}},
+        {"a key twice in one block", "[A]\r\nk=1\r\nK=2\r\n", {"[A]K"}},
+        {"many repeats are counted", "[A]\r\n" + QByteArray("k=1\r\n").repeated(15), {"14 later key(s) dropped", ", ..."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        IniTool ini;
+        ini.Load(write(c.text));
+        QCoreApplication::processEvents();
+        if (c.named.isEmpty()) {
+            EXPECT_TRUE(xapOut.logData().isEmpty()) << xapOut.logData().join('\n').toStdString();
+            continue;
+        }
+        ASSERT_TRUE(xapOut.listener.waitForCount(1));
+        const QStringList logged = xapOut.logData();
+        ASSERT_EQ(logged.size(), 1) << logged.join('\n').toStdString();
+        EXPECT_TRUE(logged.at(0).contains(path));
+        for (const QString& part : c.named)
+            EXPECT_TRUE(logged.at(0).contains(part)) << logged.at(0).toStdString();
+        EXPECT_FALSE(logged.at(0).contains("new")) << "no value is logged";
+        xapOut.listener.received.clear();
+    }
+}

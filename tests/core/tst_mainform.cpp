@@ -1,6 +1,5 @@
 // The main form's start-up, watchdog, receive drain and Exit, driven in-process with the
-// later subsystems replaced by recording hooks. Each test runs in a process of its own
-// (the form is a process singleton): see CMakeLists.txt.
+// later subsystems replaced by recording hooks. Each test starts the program and ends it.
 #include "XapListener.h"
 
 #include "core/CoreHooks.h"
@@ -54,6 +53,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(listener.bound);
+        calls() = Calls();
         CoreHooks& h = Hooks();
         h.loadHostForm = [] { calls().steps << QStringLiteral("loadHostForm"); };
         h.unloadHostForm = [] { calls().steps << QStringLiteral("unloadHostForm"); };
@@ -73,6 +73,16 @@ protected:
         ASSERT_TRUE(xapQuillonForm::instance());
         ASSERT_TRUE(gMainFormReady);
         ASSERT_EQ(calls().restarts, 1);
+    }
+
+    // The next test starts the program anew in this process.
+    void TearDown() override
+    {
+        gYonderObject.reset();
+        xapQuillonForm::unload();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Hooks() = CoreHooks();
+        ResetProcessEnd();
     }
 
     // The "Data" items of the log entries received so far.

@@ -57,6 +57,28 @@ bool writingInto(pid_t pid, const QString& folder)
     return false;
 }
 
+// An XML configuration of device rows as the host's export writes it, around `rows`.
+QByteArray deviceXml(const QByteArray& rows)
+{
+    return R"(<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'
+ xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'
+ xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>
+<s:Schema id='RowsetSchema'>
+ <s:ElementType name='row' content='eltOnly'>
+  <s:AttributeType name='record_type'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='can_dim'><s:datatype dt:type='boolean'/></s:AttributeType>
+  <s:AttributeType name='hc'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='dc'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='name'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='location'><s:datatype dt:type='string'/></s:AttributeType>
+  <s:AttributeType name='ref'><s:datatype dt:type='int'/></s:AttributeType>
+  <s:AttributeType name='CS_Status'><s:datatype dt:type='int'/></s:AttributeType>
+ </s:ElementType>
+</s:Schema>
+<rs:data>
+)" + rows + "</rs:data>\n</xml>\n";
+}
+
 // Drops what earlier runs sent, so that only the next start's heartbeat counts.
 void drain(XapListener& listener)
 {
@@ -75,12 +97,27 @@ bool heartbeatSeen(XapListener& listener)
     });
 }
 
+// The plug-in registers once the host form has loaded the devices (and made its import): a
+// stop before that would end the import and leave the store as it was.
+bool loadedSeen(XapListener& listener)
+{
+    return waitUntil(
+        [&] {
+            for (const QByteArray& text : listener.received) {
+                if (text.contains("Registered with Setup"))
+                    return true;
+            }
+            return false;
+        },
+        60000);
+}
+
 // Starts the program, waits until it is up, then stops it with SIGTERM.
 int runOnce(const ProgramFolder& folder, XapListener& listener)
 {
     drain(listener);
     KorvaneProcess program(folder);
-    if (!heartbeatSeen(listener))
+    if (!heartbeatSeen(listener) || !loadedSeen(listener))
         return -2;
     return program.terminate();
 }
@@ -165,27 +202,9 @@ TEST(DeviceStore, ImportedTextsCannotAddDevicesOrSettings)
     ProgramFolder folder;
     folder.writeFile(QStringLiteral("Config/Settings.ini"), "[Settings]\r\nconfigfile=" + folder.path().toLatin1() + "/house.xml\r\n");
     folder.writeFile(kStore, "[tspi_quillon]\r\nHTTPPort=0\r\n");
-    folder.writeFile(QStringLiteral("house.xml"), R"(<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'
- xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'
- xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>
-<s:Schema id='RowsetSchema'>
- <s:ElementType name='row' content='eltOnly'>
-  <s:AttributeType name='record_type'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='can_dim'><s:datatype dt:type='boolean'/></s:AttributeType>
-  <s:AttributeType name='hc'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='dc'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='name'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='location'><s:datatype dt:type='string'/></s:AttributeType>
-  <s:AttributeType name='ref'><s:datatype dt:type='int'/></s:AttributeType>
-  <s:AttributeType name='CS_Status'><s:datatype dt:type='int'/></s:AttributeType>
- </s:ElementType>
-</s:Schema>
-<rs:data>
-<z:row record_type='1' can_dim='0' hc='A' dc='1' name='Lamp; hall&#13;&#10;Z9=Ghost;Device&#13;&#10;[TSPI_QUILLON]&#13;&#10;HTTPPort=6666'
+    folder.writeFile(QStringLiteral("house.xml"), deviceXml(R"(<z:row record_type='1' can_dim='0' hc='A' dc='1' name='Lamp; hall&#13;&#10;Z9=Ghost;Device&#13;&#10;[TSPI_QUILLON]&#13;&#10;HTTPPort=6666'
  location='Hall' ref='40000' CS_Status='0'/>
-</rs:data>
-</xml>
-)");
+)"));
     for (int run = 0; run < 2; ++run) {
         ASSERT_EQ(runOnce(folder, listener), 0) << "run " << run;
         const QByteArray store = readAll(folder.path() + "/" + kStore);
@@ -194,4 +213,40 @@ TEST(DeviceStore, ImportedTextsCannotAddDevicesOrSettings)
         EXPECT_EQ(store.count("\r\n"), 4) << store.constData();
         EXPECT_TRUE(store.endsWith("[TSPI_QUILLON]\r\nHTTPPort=0\r\n")) << store.constData();
     }
+}
+
+// SIGTERM in the middle of the start-up's import of a large XML configuration ends the program
+// within seconds, and what the import had made by then is not stored as the devices: the next
+// start imports the whole file again.
+TEST(DeviceStore, AStopDuringTheImportEndsSoonAndTheNextStartImportsAgain)
+{
+    constexpr int kRows = 100000;
+    XapListener listener;
+    ASSERT_TRUE(listener.bound);
+    ProgramFolder folder;
+    folder.writeFile(QStringLiteral("Config/Settings.ini"), "[Settings]\r\nconfigfile=" + folder.path().toLatin1() + "/house.xml\r\n");
+    folder.writeFile(kStore, "[tspi_quillon]\r\nHTTPPort=0\r\n");
+    QByteArray rows;
+    rows.reserve(kRows * 110);
+    for (int i = 0; i < kRows; ++i)
+        rows += "<z:row record_type='1' can_dim='0' hc='" + QByteArray(1, char('A' + i % 16)) + "' dc='" + QByteArray::number(i / 16 % 99 + 1)
+            + "' name='Lamp " + QByteArray::number(i) + "' location='Room' ref='" + QByteArray::number(40000 + i) + "' CS_Status='0'/>\n";
+    folder.writeFile(QStringLiteral("house.xml"), deviceXml(rows));
+
+    {
+        KorvaneProcess program(folder);
+        QThread::msleep(500);
+        QElapsedTimer stopping;
+        stopping.start();
+        ASSERT_EQ(::kill(pid_t(program.pid()), SIGTERM), 0);
+        EXPECT_EQ(program.waitForExit(), 0);
+        EXPECT_LT(stopping.elapsed(), 5000) << "the import went on after the stop";
+    }
+    EXPECT_FALSE(readAll(folder.path() + "/" + kStore).contains("[PLUGINDEVICES]")) << "a part of the import was stored";
+
+    ASSERT_EQ(runOnce(folder, listener), 0);
+    // 16 house codes by 99 units: every code the file names is stored.
+    const QByteArray store = readAll(folder.path() + "/" + kStore);
+    EXPECT_TRUE(store.contains("[PLUGINDEVICES]\r\nA1=Room;Lamp ")) << "the next start imported: " << store.left(300).constData();
+    EXPECT_GE(store.count("=Room;Lamp "), 16 * 99);
 }

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
+
 namespace {
 
 // A project file as the programming tool writes it, naming three X10 units.
@@ -146,4 +149,27 @@ TEST(StatusSave, NewDeviceTagsMacroNamesAndQuotedSettings)
     ASSERT_TRUE(ok(demo.post(form)));
     EXPECT_TRUE(demo.readConfig("tvkXapKorvane.ini").contains("\r\nBackground=#102030\r\n"));
     EXPECT_TRUE(demo.readConfig("tvkXapKorvane.ini").contains("\r\nSerialIP=\"127.0.0.1\"\r\n"));
+}
+
+// A Save whose files cannot be written says which in the page's note and in the log; the
+// change is not shown as stored.
+TEST(StatusSave, ASaveOnAReadOnlyConfigNamesTheFileInTheNote)
+{
+    // A read-only bind mount stops root as well; the program started below inherits it.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        GTEST_SKIP() << "no mount namespace can be made here (needs root)";
+    DemoProgram demo;
+    ASSERT_TRUE(demo.start());
+    const QByteArray config = QFile::encodeName(demo.folder.path() + "/Config");
+    ASSERT_EQ(::mount(config.constData(), config.constData(), nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(::mount(nullptr, config.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    DemoProgram::Fields form = saveOf(demo.get());
+    DemoProgram::set(form, "Background", "#102030");
+    const QByteArray reply = demo.post(form);
+    ::umount2(config.constData(), MNT_DETACH);
+    ASSERT_TRUE(ok(reply));
+    EXPECT_TRUE(reply.contains("Not saved: the file ")) << reply.constData();
+    EXPECT_TRUE(reply.contains("tvkXapKorvane.ini could not be written"));
+    EXPECT_FALSE(demo.readConfig("tvkXapKorvane.ini").contains("Background=#102030"));
+    EXPECT_TRUE(waitUntil([&] { return demo.sent("IniTool Save "); }));
 }

@@ -6,6 +6,7 @@
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/SavedFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -29,9 +30,7 @@ void WriteCommsLog(const QString& text)
     if (linkState().LogComms != 1)
         return;
     const QString when = VbDate::formatGeneralDate(VbDate::oleNow());
-    QFile f(ResolvePathNoCase(gAppPath, "Data/quillon.log"));
-    if (!f.open(QIODevice::Append | QIODevice::Text)
-        || f.write(AnsiCodePage::encode(when + " " + text + "\n")) < 0) {
+    if (!SavedFiles::append(SavedFiles::Writer::CommsLog, ResolvePathNoCase(gAppPath, "Data/quillon.log"),
+                            AnsiCodePage::encode(when + " " + text + "\n")))
         LogControllerError("xaptvkKorvane", "Unable to write to ocelog.log file (maybe no disk space)");
-    }
 }

@@ -15,6 +15,7 @@
 #include "automation/AnsiCodePage.h"
 #include "automation/VbString.h"
 #include "core/Globals.h"
+#include "core/SavedFiles.h"
 #include "core/Shutdown.h"
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
@@ -324,6 +325,17 @@ void FrmConfig::flushSettings()
     PluginHost::ignoring([] { PluginHost::hs("FlushIniCache"); });
 }
 
+void FrmConfig::noteFailedSaves(quint64 serial)
+{
+    const QList<SavedFiles::Failure> failed = SavedFiles::failuresSince(serial);
+    if (failed.isEmpty())
+        return;
+    // The log already says why, per file; the note keeps the dialog open until its user saw it.
+    QString line = SavedFiles::describe(failed);
+    line[0] = line[0].toUpper();
+    Note += (Note.isEmpty() ? QString() : QStringLiteral("\n")) + line + QStringLiteral("; the change is not on disk.");
+}
+
 bool FrmConfig::ask(const QString& text)
 {
     return m_prompts ? m_prompts->askYesNo(text) : true;
@@ -530,6 +542,7 @@ void FrmConfig::OKButton_Click()
     FrmConfigBusy busy(*this);
     QPointer<FrmConfig> self(this);
     Note.clear();
+    const quint64 saveSerial = SavedFiles::failureSerial();
     if (m_ready) {
         checkText("aStyleSheet", aStyleSheet);
         checkText("abca", abca);
@@ -645,6 +658,7 @@ void FrmConfig::OKButton_Click()
         // What was taken is now the dialog's starting point.
         m_loaded = shownValues();
     }
+    noteFailedSaves(saveSerial);
     if (!Note.isEmpty()) {
         emit changed(); // stays open to say what was not taken
         return;
@@ -896,6 +910,7 @@ void FrmConfig::aSynchronize_Click()
 {
     FrmConfigBusy busy(*this);
     Note.clear();
+    const quint64 saveSerial = SavedFiles::failureSerial();
     PluginHost::trapped("aSynchronize_Click", [&] {
         SaveIncludeOptions();
         flushSettings();
@@ -935,6 +950,7 @@ void FrmConfig::aSynchronize_Click()
             Note = "The project file " + quoted(aProjectFile) + " " + why + ".";
         }
     });
+    noteFailedSaves(saveSerial);
     emit changed();
 }
 

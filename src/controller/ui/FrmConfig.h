@@ -173,6 +173,8 @@ private:
     bool edited(const QString& control) const;
     void taken(const QString& control);
     void flushSettings();  // the settings files only
+    // Adds to the note every file that could not be written since `serial`.
+    void noteFailedSaves(quint64 serial);
     void refuse(const QString& control, QString& value, const QString& why);
     void checkText(const QString& control, QString& value);
     void checkPort(const QString& control, QString& value, bool devicePathAllowed);

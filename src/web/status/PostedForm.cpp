@@ -29,6 +29,7 @@
 #include "core/Logging.h"
 #include "core/IniText.h"
 #include "core/Globals.h"
+#include "core/SavedFiles.h"
 #include "core/Shutdown.h"
 #include "host/Application.h"
 #include "host/DeviceClass.h"
@@ -1007,6 +1008,7 @@ bool ClientRequest(Request &request, Response &response)
         response.Redirect(QString());
         return false;
     }
+    const quint64 saveSerial = SavedFiles::failureSerial();
     try {
         if (!request.Form(QStringLiteral("UpdateButton")).isEmpty()) {
             Save(request);
@@ -1030,6 +1032,9 @@ bool ClientRequest(Request &request, Response &response)
     } catch (const std::exception &e) {
         LogError(kType, QStringLiteral("Status ClientRequest ") + QString::fromLocal8Bit(e.what()));
     }
+    // The page built next must not show as stored what never reached the disk.
+    if (const QList<SavedFiles::Failure> failed = SavedFiles::failuresSince(saveSerial); !failed.isEmpty())
+        refusalNotes().prepend(QStringLiteral("Not saved: ") + SavedFiles::describe(failed) + QLatin1Char('.'));
     return true;
 }
 

@@ -258,6 +258,19 @@ TEST_F(DialogWidgetsTest, WithoutADisplayNothingIsShown)
     EXPECT_EQ(frmSetup::instance(), nullptr);
 }
 
+TEST_F(DialogWidgetsTest, TheHostFormsSetupButtonShowsThePluginSelection)
+{
+    ASSERT_EQ(frmSetupDialog::current(), nullptr);
+    gHostForm->aSetupButton_Click();
+    frmSetupDialog* dialog = frmSetupDialog::current();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_NE(frmSetup::instance(), nullptr);
+    gHostForm->aSetupButton_Click();
+    EXPECT_EQ(frmSetupDialog::current(), dialog) << "a second click shows the same dialog";
+    dialog->reject();
+}
+
 TEST_F(DialogWidgetsTest, PluginSelectionListsPluginsAndOpensTheirMenus)
 {
     writeConfig("Settings.ini", "[Plugins]\r\nxaptvkKorvane=true\r\nother=true\r\n");

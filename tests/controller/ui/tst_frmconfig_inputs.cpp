@@ -12,6 +12,9 @@
 #include <QFile>
 #include <QTcpServer>
 
+#include <sched.h>
+#include <sys/mount.h>
+
 namespace {
 // The Config file as it is on disk now (nothing flushed by the test).
 QString onDisk(const QTemporaryDir& dir, const QString& file, const QString& key)
@@ -34,6 +37,17 @@ struct UnloadingPrompts : ScriptedPrompts
     }
 };
 } // namespace
+
+// Makes `dir` read-only also for root: a read-only bind mount, in a mount namespace of the
+// test process's own so that it ends with the process. False where that is not allowed.
+bool mountReadOnly(const QString& dir)
+{
+    static const bool ownMounts = ::unshare(CLONE_NEWNS) == 0
+        && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    const QByteArray path = QFile::encodeName(dir);
+    return ownMounts && ::mount(path.constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0
+        && ::mount(nullptr, path.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+}
 
 class FrmConfigInputs : public DialogFixture
 {
@@ -325,4 +339,23 @@ TEST_F(FrmConfigInputs, ProjectFileTooLargeSaysSoInTheNote)
     f.aSynchronize_Click();
     EXPECT_TRUE(f.Note.contains("too large")) << f.Note.toStdString();
     EXPECT_FALSE(f.Note.contains("not a project file")) << f.Note.toStdString();
+}
+
+// OK whose settings cannot reach the disk says which file, and stays open; once the folder can
+// be written again, the same OK stores them and closes.
+TEST_F(FrmConfigInputs, OkOnAReadOnlyConfigNamesTheFileAndStaysOpen)
+{
+    const QString config = appDir.filePath("Config");
+    if (!mountReadOnly(config))
+        GTEST_SKIP() << "no read-only bind mount can be made here (needs root and a mount namespace)";
+    FrmConfig& f = FrmConfig::Load();
+    f.abca = "#102030";
+    f.OKButton_Click();
+    ::umount2(QFile::encodeName(config).constData(), MNT_DETACH);
+    ASSERT_EQ(FrmConfig::instance(), &f) << "the dialog stays to say what was not saved";
+    EXPECT_TRUE(f.Note.contains("tvkXapKorvane.ini could not be written")) << f.Note.toStdString();
+    EXPECT_NE(host("Background"), "#102030");
+    f.OKButton_Click();
+    EXPECT_EQ(FrmConfig::instance(), nullptr) << f.Note.toStdString();
+    EXPECT_EQ(host("Background"), "#102030");
 }

@@ -63,6 +63,8 @@ protected:
         gYonderObject.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         Hooks() = CoreHooks();
+        // An Exit the test ran ended the process: the next test starts a run of its own.
+        ResetProcessEnd();
     }
     // The link settings on the simulator, a device, and the store written with it.
     void startWithStore()
