@@ -130,11 +130,14 @@ struct PluginState : LinkState
 
 extern PluginState gPlugin;
 
-// Holds TransferBusy from here to the end of the scope, on every exit.
+// Holds TransferBusy from here to the end of the scope, on every exit, and then
+// gives back what it found: an exchange started inside another one's wait must
+// not free the line for the timers while the outer one still holds it.
 struct TransferBusyScope
 {
-    TransferBusyScope() { gPlugin.TransferBusy = true; }
-    ~TransferBusyScope() { gPlugin.TransferBusy = false; }
+    TransferBusyScope() : m_was(gPlugin.TransferBusy) { gPlugin.TransferBusy = true; }
+    ~TransferBusyScope() { gPlugin.TransferBusy = m_was; }
+    bool m_was;
     TransferBusyScope(const TransferBusyScope&) = delete;
     TransferBusyScope& operator=(const TransferBusyScope&) = delete;
 };
@@ -153,5 +156,6 @@ struct ControllerTiming : LinkTiming
     int rediscoveryProbeMs = 30000; // between looks for a controller that did not answer at start
     int discoveryReplySeconds = 3;  // reply wait of the discovery's first two block reads
     int startReplyTimeout = 4;      // the reply wait the controller start sets, in seconds
+    int irFloodLogMs = 60000;       // IR codes held back for their rate are logged once per this
 };
 extern ControllerTiming gControllerTiming;
