@@ -111,6 +111,8 @@ struct PluginState : LinkState
     // polling
     std::array<long, 129> HostVarValues{};
     bool VarCacheFilled = false;
+    // Counts writes of host values to variables; a poll that read across one compares nothing.
+    quint64 VarWrites = 0;
     int TimeoutCount = 0;
     int CheckErrorCount = 0;
     int PageRefreshFlag = 0;
