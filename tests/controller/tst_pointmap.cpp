@@ -540,3 +540,46 @@ TEST_F(SavedFilesTest, EveryWriterKeepsItsFileWholeThroughFullDiskSizeLimitReadO
         }
     }
 }
+
+// A line cut by a kill is taken off before the next entry, however long it was: the program
+// log gets its longest lines exactly when an entry did not fit in a datagram. Every log writer
+// × the shapes of what a kill leaves behind.
+TEST_F(SavedFilesTest, ALogLineCutByAKillGoesBeforeTheNextEntryWhateverItsLength)
+{
+    struct LogRow {
+        QString file;
+        std::function<void(const QString&)> write;
+    };
+    const std::vector<LogRow> logs{
+        {"Data/xaptvkKorvane/xaptvkKorvane.txt", [](const QString& text) { WriteLogFile("test", text); }},
+        {"Data/quillon.log", [](const QString& text) { WriteCommsLog(text); }},
+    };
+    struct Leftover {
+        const char* what;
+        QByteArray whole;   // the whole lines before the cut one
+        QByteArray cut;     // no line end: where the kill came
+    };
+    const std::vector<Leftover> leftovers{
+        {"a short cut line", "a whole earlier line\n", "CUT" + QByteArray(200, 'z')},
+        {"a cut line longer than a read of the tail", "a whole earlier line\n", "CUT" + QByteArray(69000, 'z')},
+        {"a long whole line, then a long cut one", "W" + QByteArray(100000, 'w') + "\n", "CUT" + QByteArray(150000, 'z')},
+        {"only a cut line, longer than a read of the tail", "", "CUT" + QByteArray(300000, 'z')},
+    };
+    int entry = 0;
+    for (const LogRow& log : logs) {
+        for (const Leftover& l : leftovers) {
+            SCOPED_TRACE(log.file.toStdString() + ": " + l.what);
+            const QString file = mnt + "/" + log.file;
+            QDir().mkpath(QFileInfo(file).absolutePath());
+            writeFile(file, l.whole + l.cut);
+            // Each entry its own text: a repeated one is only counted.
+            log.write(QString("after the kill %1 END").arg(++entry));
+            const QByteArray now = readFile(file);
+            EXPECT_TRUE(now.startsWith(l.whole)) << "the whole lines kept";
+            EXPECT_FALSE(now.contains("CUT")) << "the cut line left in: " << now.size() << " bytes";
+            EXPECT_TRUE(now.endsWith('\n') && now.trimmed().split('\n').last().contains(QString("after the kill %1 END").arg(entry).toLatin1()))
+                << now.right(80).constData();
+            EXPECT_EQ(now.count('\n'), l.whole.count('\n') + 1);
+        }
+    }
+}
