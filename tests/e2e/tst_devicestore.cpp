@@ -260,23 +260,14 @@ TEST(DeviceStore, AStopDuringTheImportEndsSoonAndTheNextStartImportsAgain)
 // configuration and a moment; a step that joins the start-up gets a row here.
 TEST(DeviceStore, AStopAnywhereInTheStartUpEndsItWithinSeconds)
 {
-    // Every row its own device code: the look for the controller's points searches them all.
-    auto distinctRows = [](int count) {
+    // Rows of `units` unit codes per house code: with as many as rows, every row its own device,
+    // and the look for the controller's points searches them all.
+    auto deviceRows = [](int count, int units) {
         QByteArray rows;
         rows.reserve(count * 110);
         for (int i = 0; i < count; ++i)
             rows += "<z:row record_type='1' can_dim='0' hc='" + QByteArray(1, char('A' + i % 16)) + "' dc='"
-                + QByteArray::number(i / 16 + 1) + "' name='Lamp " + QByteArray::number(i) + "' location='Room' ref='"
-                + QByteArray::number(40000 + i) + "' CS_Status='0'/>\n";
-        return deviceXml(rows);
-    };
-    // The same codes again and again.
-    auto repeatedRows = [](int count) {
-        QByteArray rows;
-        rows.reserve(count * 110);
-        for (int i = 0; i < count; ++i)
-            rows += "<z:row record_type='1' can_dim='0' hc='" + QByteArray(1, char('A' + i % 16)) + "' dc='"
-                + QByteArray::number(i / 16 % 99 + 1) + "' name='Lamp " + QByteArray::number(i) + "' location='Room' ref='"
+                + QByteArray::number(i / 16 % units + 1) + "' name='Lamp " + QByteArray::number(i) + "' location='Room' ref='"
                 + QByteArray::number(40000 + i) + "' CS_Status='0'/>\n";
         return deviceXml(rows);
     };
@@ -297,10 +288,10 @@ TEST(DeviceStore, AStopAnywhereInTheStartUpEndsItWithinSeconds)
         bool importStopped;  // the stop came inside the import: it says so
     };
     const std::vector<Row> rows{
-        {"early in the import", [&] { return distinctRows(100000); }, AfterMs, 500, true},
-        {"late in the import, many devices made", [&] { return distinctRows(100000); }, AfterMs, 6000, true},
+        {"early in the import", [&] { return deviceRows(100000, 100000); }, AfterMs, 500, true},
+        {"late in the import, many devices made", [&] { return deviceRows(100000, 100000); }, AfterMs, 6000, true},
         // Exit then saves every imported device, which takes its own time: few devices here.
-        {"after the import, at the plug-in's registration", [&] { return repeatedRows(2000); }, AtRegistration, 0, false},
+        {"after the import, at the plug-in's registration", [&] { return deviceRows(2000, 99); }, AtRegistration, 0, false},
         {"in a file of few elements and many comments", [&] { return comments(1500000); }, AfterMs, 500, true},
     };
     XapListener listener;
