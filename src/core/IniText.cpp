@@ -61,3 +61,10 @@ QString IniText::fieldFault(const QString& field)
         return QStringLiteral("holds \";\", which separates the stored fields");
     return QString();
 }
+
+QString IniText::tagFault(const QString& tag)
+{
+    if (const QString fault = fieldFault(tag); !fault.isEmpty())
+        return fault;
+    return keyFault(tag);
+}

@@ -17,5 +17,8 @@ QString keyFault(const QString& key, const QString& value = QString());
 QString valueFault(const QString& value, bool pair = false);
 // One field of a value joined by ";" (a device's or an IR slot's tag).
 QString fieldFault(const QString& field);
+// A tag typed for a device or an IR slot: one field of its value, and the
+// key of its tag record in the records' section.
+QString tagFault(const QString& tag);
 
 } // namespace IniText

@@ -14,20 +14,26 @@ namespace {
 
 // Distinct kinds tracked at once; kinds beyond it share one count, so an
 // attack that varies its requests cannot grow the table either.
-constexpr int kMaxKinds = 256;
+constexpr int kMaxKinds = 1024;
+constexpr int kMaxKindsPerLabel = 32;
+constexpr QChar kLabelEnd = QChar(0x1f);
 const QString kOtherKinds = QStringLiteral("\x01other");
+// Texts used as their own key all share one label.
+const QString kTextLabel = QStringLiteral("\x02text");
 
-struct Kind
+struct Held
 {
     QString type;
     QString text;
+    QString label;
     qint64 loggedAt = 0;
     int repeats = 0;
 };
 
 struct State
 {
-    QHash<QString, Kind> kinds;
+    QHash<QString, Held> kinds;
+    QHash<QString, int> perLabel; // kinds held under each label
     int windowMs = 60000;
     QPointer<QTimer> flushTimer;
 };
@@ -48,7 +54,7 @@ qint64 now()
     return clock.elapsed();
 }
 
-void logRepeats(Kind &kind)
+void logRepeats(Held &kind)
 {
     if (kind.repeats == 0)
         return;
@@ -68,6 +74,8 @@ void flushDue()
     for (auto it = s.kinds.begin(); it != s.kinds.end();) {
         if (t - it->loggedAt >= s.windowMs) {
             if (it->repeats == 0) {
+                if (auto label = s.perLabel.find(it->label); label != s.perLabel.end() && --*label <= 0)
+                    s.perLabel.erase(label);
                 it = s.kinds.erase(it);
                 continue;
             }
@@ -84,7 +92,7 @@ void armFlush()
     if (!QCoreApplication::instance())
         return;
     qint64 next = -1;
-    for (const Kind &kind : std::as_const(s.kinds))
+    for (const Held &kind : std::as_const(s.kinds))
         if (kind.repeats > 0 && (next < 0 || kind.loggedAt < next))
             next = kind.loggedAt;
     if (next < 0)
@@ -104,7 +112,14 @@ void armFlush()
 void Log(const QString &type, const QString &text, const QString &key)
 {
     State &s = state();
+    const qsizetype end = key.indexOf(kLabelEnd);
+    const QString label = type + QLatin1Char('\x01') + (key.isEmpty() ? kTextLabel : end < 0 ? key : key.left(end));
     QString id = type + QLatin1Char('\x01') + (key.isEmpty() ? text : key);
+    bool labelFull = false;
+    if (!s.kinds.contains(id) && s.perLabel.value(label) >= kMaxKindsPerLabel) {
+        id = label + QStringLiteral("\x01other");
+        labelFull = true;
+    }
     if (!s.kinds.contains(id) && s.kinds.size() >= kMaxKinds)
         id = kOtherKinds;
     const qint64 t = now();
@@ -116,17 +131,25 @@ void Log(const QString &type, const QString &text, const QString &key)
     }
     if (it != s.kinds.end())
         logRepeats(*it);
-    Kind &kind = s.kinds[id];
+    if (it == s.kinds.end() && id != kOtherKinds)
+        ++s.perLabel[label];
+    Held &kind = s.kinds[id];
     kind.type = type;
-    kind.text = id == kOtherKinds ? QStringLiteral("further refusals of other kinds, the first: ") + text : text;
+    kind.label = label;
+    kind.text = id == kOtherKinds || labelFull ? QStringLiteral("further refusals of other kinds, the first: ") + text : text;
     kind.loggedAt = t;
     kind.repeats = 0;
     LogError(type, kind.text);
 }
 
+QString Kind(const QString &label, const QString &detail)
+{
+    return label + kLabelEnd + detail;
+}
+
 void Flush()
 {
-    for (Kind &kind : state().kinds)
+    for (Held &kind : state().kinds)
         logRepeats(kind);
 }
 
@@ -134,6 +157,7 @@ void Reset()
 {
     State &s = state();
     s.kinds.clear();
+    s.perLabel.clear();
     s.windowMs = 60000;
     if (s.flushTimer)
         s.flushTimer->stop();

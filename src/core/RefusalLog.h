@@ -10,8 +10,15 @@
 namespace RefusalLog {
 
 // `key` names the kind of refusal (what two refusals must share to count as
-// repeats); "" means the text itself.
+// repeats); "" means the text itself. A key made by Kind() belongs to its
+// label: one label holds a few kinds at most, and its further kinds share
+// one count, so that refusals of one source, however varied, never crowd
+// out the kinds of another.
 void Log(const QString &type, const QString &text, const QString &key = QString());
+// The key of a kind of refusal: the label (a fixed text of the code, the
+// field or check that refused) and the detail (the fault, never the
+// refused value itself).
+QString Kind(const QString &label, const QString &detail);
 // Logs the counted repeats now (shutdown and tests).
 void Flush();
 // Forgets every kind and count (tests).

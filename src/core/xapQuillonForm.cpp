@@ -1,5 +1,7 @@
 #include "core/xapQuillonForm.h"
 
+#include "core/DrainSlices.h"
+
 #include "core/CoreHooks.h"
 #include "core/Globals.h"
 #include "core/StartupStop.h"
@@ -14,9 +16,11 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 #include <utility>
@@ -212,8 +216,18 @@ void xapQuillonForm::onMessage()
     m_drainBusy = true;
     try {
         // The dispatcher may pump events; texts arriving meanwhile are taken by this loop,
-        // until Exit begins.
+        // until Exit begins. After a slice the rest waits for the next turn of the event
+        // loop, so that a backlog of costly texts leaves the echo and the page answered.
+        QElapsedTimer slice;
+        slice.start();
         while (m_xap && m_xap->queuedCount() > 0 && !gShuttingDown) {
+            if (slice.elapsed() >= DrainSlices::kReceivedTextsMs) {
+                QTimer::singleShot(0, this, [self = QPointer<xapQuillonForm>(this)] {
+                    if (self)
+                        self->onMessage();
+                });
+                break;
+            }
             const QString text = m_xap->GetMessage();
             if (!text.isEmpty())
                 Hooks().readMessage.call(text);

@@ -4,6 +4,20 @@
 
 #include "automation/Latin1Case.h"
 
+namespace {
+
+// What one object takes in memory: its own block, its owner's control block and its
+// fields' block, each with the allocator's header, and its entries in the engine's list
+// of objects and in the release queue.
+qint64 chargedBytes(const ClassDef *def)
+{
+    constexpr qint64 kHeader = 16;
+    const qint64 fields = qint64(def->fields.size() * sizeof(Variant));
+    return qint64(sizeof(ClassInstance)) + kHeader + 48 + kHeader + (fields ? fields + kHeader : 0) + 2 * 16 + 16;
+}
+
+} // namespace
+
 ClassInstance::ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module,
                              const ClassDef *def, ProgramPtr program)
     : m_engine(std::move(engine))
@@ -11,16 +25,36 @@ ClassInstance::ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<
     , m_module(std::move(module))
     , m_def(def)
     , m_program(std::move(program))
-    , m_held(qint64(sizeof(ClassInstance) + 64 + def->fields.size() * sizeof(Variant))) // with its control block
+    , m_held(chargedBytes(def))
     , m_fields(def->fields.size())
 {
 }
 
-ClassInstance::~ClassInstance()
+std::shared_ptr<ClassInstance> ClassInstance::create(std::weak_ptr<Interpreter> engine,
+                                                     std::shared_ptr<ScriptModule> module, const ClassDef *def,
+                                                     ProgramPtr program)
 {
-    if (auto engine = m_engine.lock())
-        engine->runTerminate(*this);
+    return std::shared_ptr<ClassInstance>(
+        new ClassInstance(std::move(engine), std::move(module), def, std::move(program)), &lastReferenceGone);
 }
+
+void ClassInstance::lastReferenceGone(ClassInstance *instance)
+{
+    if (!instance->m_terminated) {
+        instance->m_terminated = true;
+        auto engine = instance->m_engine.lock();
+        if (engine && engine->terminateRuns(*instance)) {
+            // A new owner for Class_Terminate's Me (the expired one is replaced in
+            // weak_from_this): a reference the terminate keeps is a real one.
+            std::shared_ptr<ClassInstance> owner(instance, &lastReferenceGone);
+            engine->runTerminate(*instance, owner);
+            return; // the object goes with `owner` unless the terminate kept it
+        }
+    }
+    delete instance;
+}
+
+ClassInstance::~ClassInstance() = default;
 
 QString ClassInstance::typeName() const
 {
@@ -60,8 +94,5 @@ void ClassInstance::releaseFields()
 
 ObjectPtr ClassInstance::self()
 {
-    if (auto owned = weak_from_this().lock())
-        return owned;
-    // Inside Class_Terminate: nobody owns the object any more.
-    return ObjectPtr(ObjectPtr(), this);
+    return shared_from_this();
 }

@@ -9,12 +9,15 @@ class ScriptModule;
 
 // An object of a class the script declared. Its variables live here; its
 // procedures run in the interpreter with this object as Me. Class_Terminate
-// runs when the last reference goes.
+// runs once, when the last reference goes: it runs with Me owned again, so
+// whatever it stores Me into keeps the object alive, and the object goes when
+// that last reference goes in turn.
 class ClassInstance : public Object
 {
 public:
-    ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module, const ClassDef *def,
-                  ProgramPtr program);
+    static std::shared_ptr<ClassInstance> create(std::weak_ptr<Interpreter> engine,
+                                                 std::shared_ptr<ScriptModule> module, const ClassDef *def,
+                                                 ProgramPtr program);
     ~ClassInstance() override;
 
     QString typeName() const override;
@@ -27,10 +30,15 @@ public:
     // Empties every variable of the object (the engine is ending).
     void releaseFields();
 
-    // Me as a value; also while Class_Terminate runs, when no owner is left.
+    // Me as a value.
     ObjectPtr self();
 
 private:
+    ClassInstance(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module, const ClassDef *def,
+                  ProgramPtr program);
+    static void lastReferenceGone(ClassInstance *instance);
+
+    bool m_terminated = false;
     std::weak_ptr<Interpreter> m_engine;
     const Interpreter *m_engineId; // which engine runs its procedures, compared without locking
     std::shared_ptr<ScriptModule> m_module;

@@ -196,16 +196,22 @@ Variant Interpreter::callProcedureRef(ScriptModule &module, const Procedure &pro
     return invokeProcedure(&procedure, &module, nullptr, ptrs.data(), int(ptrs.size()));
 }
 
-void Interpreter::runTerminate(ClassInstance &self)
+void Interpreter::runTerminate(ClassInstance &self, const std::shared_ptr<ClassInstance> &owner) noexcept
 {
-    if (m_tearingDown || !self.definition()->terminate)
+    // A terminate that makes objects whose terminates make more would never end: past the
+    // time-out no more of them run, and the run they are part of ends at its next check.
+    if (!terminateRuns(self))
         return;
     try {
+        track(owner);
         Entry entry(*this);
         int line = m_line, column = m_column;
         invokeProcedure(self.definition()->terminate, self.module(), &self, nullptr, 0);
         m_line = line;
         m_column = column;
+    } catch (const ScriptAbort &) {
+        // Nowhere to throw it from a release; the run's next statement meets it again.
+        s_checkDeadlineNow = true;
     } catch (...) {
         // An error in Class_Terminate has nowhere to go.
     }
@@ -230,14 +236,23 @@ void Interpreter::checkDeadline()
     checkLongWork();
 }
 
+bool Interpreter::runOver()
+{
+    if (runningDeadlines().empty())
+        return false;
+    // The innermost run's deadline is never later than an outer one's; a stop ends every run.
+    return s_stopRequested || std::chrono::steady_clock::now() > activeDeadline();
+}
+
 void Interpreter::checkLongWork()
 {
     s_checkDeadlineNow = s_stopRequested.load();
-    if (runningDeadlines().empty())
-        return;
-    // The innermost run's deadline is never later than an outer one's; a stop ends every run.
-    if (s_stopRequested || std::chrono::steady_clock::now() > activeDeadline())
+    if (runOver()) {
+        // Every check from here on looks again, until the run has ended: whatever swallows
+        // this one (a release running Class_Terminate) cannot keep the run going.
+        s_checkDeadlineNow = true;
         throw ScriptAbort{ScriptAbort::Timeout, 0};
+    }
 }
 
 void Interpreter::trap(const VbError &e, Frame &)
@@ -250,6 +265,7 @@ void Interpreter::trap(const VbError &e, Frame &)
 
 Flow Interpreter::execBlock(const Block &block, Frame &f)
 {
+    checkStack();
     for (const Stmt *s : block) {
         Flow flow;
         if (!f.resumeNext) {

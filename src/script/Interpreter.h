@@ -75,7 +75,12 @@ public:
     // Calls coming from objects.
     Variant invokeMember(ClassInstance &self, const QString &name, CallKind kind, std::vector<Variant> &args);
     Variant callProcedureRef(ScriptModule &module, const Procedure &procedure, std::vector<Variant> &args);
-    void runTerminate(ClassInstance &self);
+    // Class_Terminate, with the object's new owner: runs no script once the run is over its time-out or stopping.
+    void runTerminate(ClassInstance &self, const std::shared_ptr<ClassInstance> &owner) noexcept;
+    bool terminateRuns(const ClassInstance &self) const
+    {
+        return !m_tearingDown && self.definition()->terminate && !runOver();
+    }
     void track(const std::shared_ptr<ClassInstance> &instance); // a new object of a script class
 
     // For built-ins.
@@ -100,6 +105,8 @@ public:
     // Built-ins call this every so often inside a long loop: the same check as
     // between statements, so a run ends at its time-out inside one call too.
     static void checkLongWork();
+    // Whether the innermost run is past its time-out, or the program is stopping.
+    static bool runOver();
     float rndLast = 0;
     quint32 rndSeed = 0x50000;
 
@@ -144,6 +151,7 @@ public:
     bool truth(const Expr *e, Frame &f);
 private:
     Variant evalName(const NameExpr *n, Frame &f);
+    Variant evalChain(const BinaryExpr *top, Frame &f);
     static bool isPlain(const Expr *e);
     // The value of e, in place when it is a literal or a frame's variable,
     // otherwise evaluated into scratch.
@@ -166,7 +174,12 @@ private:
     Variant indexValue(const Variant &v, const std::vector<Expr *> &args, Frame &f);
 
     // calls
-    Variant callTarget(const Expr *callee, const std::vector<Expr *> &args, Frame &f, bool statement);
+    // called: the name is called (a statement, or parentheses after it), not only read.
+    Variant callTarget(const Expr *callee, const std::vector<Expr *> &args, Frame &f, bool statement,
+                       bool called = false);
+    // A variable's value, indexed by args; calling one that holds neither an object nor an
+    // array is a type mismatch (what an undefined procedure is at run time).
+    Variant calledValue(const Variant &v, const std::vector<Expr *> &args, Frame &f, bool called);
     Variant callUser(const Procedure *p, ScriptModule *module, ClassInstance *me, const std::vector<Expr *> &args,
                      Frame &caller, const Variant *extra = nullptr);
     // movable: bit i set when args[i] is a value of the call's own, free to be moved.

@@ -364,6 +364,18 @@ const Variant &Interpreter::evalRef(const Expr *e, Frame &f, std::optional<Varia
     return scratch.emplace(eval(e, f));
 }
 
+// Whether the left spine is long enough to be walked in a loop.
+static bool longChain(const BinaryExpr *b)
+{
+    const Expr *e = b;
+    for (int depth = 0; depth < 16; ++depth) {
+        if (e->kind != EK::Binary)
+            return false;
+        e = static_cast<const BinaryExpr *>(e)->left;
+    }
+    return true;
+}
+
 Variant Interpreter::eval(const Expr *e, Frame &f)
 {
     switch (e->kind) {
@@ -378,17 +390,23 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
         return evalName(n, f);
     }
     case EK::Member:
+        checkStack();
         return evalMember(static_cast<const MemberExpr *>(e), f);
     case EK::Call: {
+        checkStack();
         auto *c = static_cast<const CallExpr *>(e);
-        return callTarget(c->target, c->args, f, false);
+        return callTarget(c->target, c->args, f, false, true);
     }
     case EK::Unary: {
+        checkStack();
         auto *u = static_cast<const UnaryExpr *>(e);
         return Operators::unary(u->op, eval(u->operand, f));
     }
     case EK::Binary: {
+        checkStack();
         auto *b = static_cast<const BinaryExpr *>(e);
+        if (b->left->kind == EK::Binary && longChain(b))
+            return evalChain(b, f);
         std::optional<Variant> lt, rt;
         // The left operand is read in place only when the right one cannot
         // change it; the right one always can be.
@@ -403,11 +421,29 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
             throw VbError(VbErr::ObjectRequired);
         return Variant(f.me->self());
     case EK::Paren:
+        checkStack();
         return eval(static_cast<const ParenExpr *>(e)->inner, f);
     case EK::Missing:
         return Variant();
     }
     return Variant();
+}
+
+// a + b + c + ... is a tree as deep as the text is long: its left spine is
+// walked in a loop, each operand in the order the recursion would take.
+Variant Interpreter::evalChain(const BinaryExpr *top, Frame &f)
+{
+    std::vector<const BinaryExpr *> spine;
+    const Expr *e = top;
+    for (; e->kind == EK::Binary; e = static_cast<const BinaryExpr *>(e)->left)
+        spine.push_back(static_cast<const BinaryExpr *>(e));
+    Variant value = eval(e, f);
+    for (auto it = spine.rbegin(); it != spine.rend(); ++it) {
+        std::optional<Variant> rt;
+        const Variant &r = evalRef((*it)->right, f, rt);
+        value = Operators::binary((*it)->op, value, r);
+    }
+    return value;
 }
 
 const Variant &Interpreter::memberBase(const MemberExpr *m, Frame &f, std::optional<Variant> &scratch)
@@ -465,7 +501,7 @@ Variant Interpreter::evalNew(const NewExpr *n, Frame &f)
         throw VbError(506);
     }
     auto module = std::static_pointer_cast<ScriptModule>(owner->shared_from_this());
-    auto instance = std::make_shared<ClassInstance>(weak_from_this(), module, def, program);
+    auto instance = ClassInstance::create(weak_from_this(), module, def, program);
     track(instance);
     for (size_t i = 0; i < def->fields.size(); ++i) {
         const ClassField &field = def->fields[i];
@@ -600,17 +636,26 @@ void Interpreter::assignTo(const Expr *target, Variant &&value, Frame &f, bool i
 
 // ------------------------------------------------------------------- calls
 
-Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &args, Frame &f, bool statement)
+Variant Interpreter::calledValue(const Variant &v, const std::vector<Expr *> &args, Frame &f, bool called)
 {
+    if (called && args.empty() && !v.isObject() && !v.isArray())
+        throw VbError(VbErr::TypeMismatch);
+    return indexValue(v, args, f);
+}
+
+Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &args, Frame &f, bool statement,
+                                bool called)
+{
+    called = called || statement;
     switch (callee->kind) {
     case EK::Name: {
         auto *n = static_cast<const NameExpr *>(callee);
         NameBinding &b = n->bind;
         switch (b.kind) {
         case RefKind::Local:
-            return indexValue(*f.vars[b.slot], args, f);
+            return calledValue(*f.vars[b.slot], args, f, called);
         case RefKind::Field:
-            return indexValue(f.me->field(b.slot), args, f);
+            return calledValue(f.me->field(b.slot), args, f, called);
         case RefKind::MeMember:
             return callMeMember(f, n->lower, CallKind::Method, args);
         case RefKind::Dynamic:
@@ -623,14 +668,12 @@ Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &a
             ScriptModule::Global &g = b.module->global(b.index);
             if (g.procedure)
                 return callUser(g.procedure, b.module, nullptr, args, f);
-            if (statement && !args.empty() && !g.value.isObject() && !g.value.isArray())
-                throw VbError(VbErr::TypeMismatch);
-            return indexValue(g.value, args, f);
+            return calledValue(g.value, args, f, called);
         }
         case RunKind::ImplicitLocal:
-            return indexValue(*f.vars[b.slot], args, f);
+            return calledValue(*f.vars[b.slot], args, f, called);
         case RunKind::FrameLocal:
-            return indexValue(*b.frameLocal, args, f);
+            return calledValue(*b.frameLocal, args, f, called);
         case RunKind::Constant:
             if (!args.empty())
                 throw VbError(VbErr::TypeMismatch);

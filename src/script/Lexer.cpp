@@ -1,5 +1,7 @@
 #include "Lexer.h"
 
+#include "MemoryBudget.h"
+
 #include "SyntaxError.h"
 #include "VbDate.h"
 
@@ -75,6 +77,7 @@ std::vector<Token> Lexer::tokenize()
     auto lastType = [&]() { return out.empty() ? Tok::NewLine : out.back().type; };
     const int n = int(m_text.size());
     m_space = true;
+    quint32 turns = 0;
     while (true) {
         // Blanks and line continuations.
         while (m_pos < n) {
@@ -100,6 +103,9 @@ std::vector<Token> Lexer::tokenize()
             }
             break;
         }
+        // A long text is a long piece of work: the run's time-out and a stop end it.
+        if ((++turns & 0xFFF) == 0) [[unlikely]]
+            MemoryBudget::checkLongWork();
         m_tokLine = m_line;
         m_tokColumn = m_pos - m_lineStart + 1;
         if (m_pos >= n) {

@@ -3,6 +3,8 @@
 #include "Ast.h"
 #include "Token.h"
 
+#include "MemoryBudget.h"
+
 // Recursive descent over the tokens of one text, building a Program and
 // binding each scope's names as it closes. Raises VbError with a compile error
 // number and the place of the offending token.
@@ -24,7 +26,14 @@ private:
     bool atKw(Kw k) const { return cur().type == Tok::Keyword && cur().kw == k; }
     bool atWord(const char *lower) const;
     bool atEndOfStatement() const { return at(Tok::NewLine) || at(Tok::End); }
-    void next() { if (m_i + 1 < m_toks.size()) ++m_i; }
+    void next()
+    {
+        if (m_i + 1 < m_toks.size())
+            ++m_i;
+        // The run's time-out and a stop end a long parse too.
+        if ((m_i & 0xFFF) == 0) [[unlikely]]
+            MemoryBudget::checkLongWork();
+    }
     [[noreturn]] void fail(qint32 number) const;
     [[noreturn]] void failAt(qint32 number, const Token &t) const;
     void expect(Tok t, qint32 error);

@@ -7,6 +7,8 @@
 #include "core/RefusalLog.h"
 #include "automation/AnsiCodePage.h"
 
+#include <QStringDecoder>
+
 namespace {
 
 int hexDigit(QChar c)
@@ -74,7 +76,38 @@ QString Request::Decode(const QString &s)
     return out;
 }
 
-void Request::ParseKeyValues(const QString &text, FieldCollection &target)
+QString Request::DecodeForm(const QString &s)
+{
+    QByteArray bytes;
+    bytes.reserve(s.size());
+    bool escapedHigh = false;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const QChar c = s.at(i);
+        if (c == QLatin1Char('+')) {
+            bytes += ' ';
+        } else if (c == QLatin1Char('%') && i + 2 < s.size() && hexDigit(s.at(i + 1)) >= 0
+                   && hexDigit(s.at(i + 2)) >= 0) {
+            const int code = hexDigit(s.at(i + 1)) * 16 + hexDigit(s.at(i + 2));
+            bytes += char(code < 32 ? 32 : code);
+            escapedHigh = escapedHigh || code >= 0x80;
+            i += 2;
+        } else if (c.unicode() < 0x80) {
+            bytes += char(c.unicode());
+        } else {
+            // Sent unescaped: a character of the request's own text, not a byte of UTF-8.
+            return Decode(s);
+        }
+    }
+    if (!escapedHigh)
+        return QString::fromLatin1(bytes);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        return Decode(s);
+    return text;
+}
+
+void Request::ParseKeyValues(const QString &text, FieldCollection &target, QString (*decode)(const QString &))
 {
     if (text.isEmpty())
         return;
@@ -83,8 +116,8 @@ void Request::ParseKeyValues(const QString &text, FieldCollection &target)
             continue;
         const QStringList parts = piece.split(QLatin1Char('='));
         KeyValuePair pair;
-        pair.setKey(Decode(parts.at(0)));
-        pair.setValue(parts.size() > 1 ? Decode(parts.at(1)) : QString());
+        pair.setKey(decode(parts.at(0)));
+        pair.setValue(parts.size() > 1 ? decode(parts.at(1)) : QString());
         target.add(pair);
     }
 }
@@ -137,7 +170,7 @@ void Request::ParsePage(const QString &sData)
             QString body = sData.mid(bodyStart);
             body.remove(QLatin1String("\r\n"));
             m_payload = Decode(body);
-            ParseKeyValues(body, m_formFields);
+            ParseKeyValues(body, m_formFields, &DecodeForm);
         }
     } else {
         m_header = sData.mid(version);
@@ -174,5 +207,5 @@ Request Request::withoutForm() const
 
 void Request::AddPostData(const QString &s)
 {
-    ParseKeyValues(s, m_formFields);
+    ParseKeyValues(s, m_formFields, &DecodeForm);
 }

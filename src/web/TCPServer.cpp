@@ -27,6 +27,7 @@
 
 #include <cmath>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 namespace {
@@ -52,6 +53,36 @@ bool isRequestLine(const QByteArray &line)
     static const QRegularExpression pattern(QStringLiteral("^[A-Za-z]+ [\\x21-\\xFF]+ HTTP/[0-9]\\.[0-9]$"),
                                             QRegularExpression::CaseInsensitiveOption);
     return pattern.match(QString::fromLatin1(line)).hasMatch();
+}
+
+// What one client counts as: its address, or for IPv6 the /64 it is in
+// (one host owns a whole /64 and can use any address of it).
+QString clientGroup(const QTcpSocket &socket)
+{
+    QHostAddress address = socket.peerAddress();
+    bool ok = false;
+    const quint32 v4 = address.toIPv4Address(&ok);
+    if (ok)
+        return QHostAddress(v4).toString();
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    for (int i = 8; i < 16; ++i)
+        bytes[i] = 0;
+    return QHostAddress(bytes).toString() + QStringLiteral("/64");
+}
+
+// How many connections the pool and its line may hold together: what the
+// process's file limit leaves after the descriptors the rest of the program
+// needs (files, the xAP and controller sockets, scripts).
+int descriptorBudget()
+{
+    constexpr rlim_t kKeptForTheRest = 256;
+    constexpr rlim_t kMost = 8192;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return int(kMost);
+    if (limit.rlim_cur <= kKeptForTheRest + TCPServer::kElements + 32)
+        return TCPServer::kElements + 32;
+    return int(qMin(limit.rlim_cur - kKeptForTheRest, kMost));
 }
 
 QString peerText(const QTcpSocket &socket)
@@ -162,7 +193,8 @@ void TCPServer::shutDown()
     m_heldTimer.stop();
     m_held.clear();
     m_queue.clear();
-    for (QTcpSocket *socket : m_waiting) {
+    for (const Waiting &waiting : m_waiting) {
+        QTcpSocket *socket = waiting.socket;
         if (socket) {
             socket->abort();
             socket->deleteLater();
@@ -232,6 +264,11 @@ void TCPServer::StartListening()
         return;
     }
     m_listener.close();
+    // Every connection waiting in the kernel is taken at once into our own
+    // line, so that the choice between them is ours, not first come first served.
+    m_descriptorBudget = descriptorBudget();
+    m_listener.setMaxPendingConnections(m_descriptorBudget);
+    m_listener.setListenBacklogSize(m_descriptorBudget);
     if (!m_listener.listen(QHostAddress::Any, quint16(number)))
         LogError(kProgramName, QStringLiteral("StartListening port ") + port + QStringLiteral(": ")
                                    + m_listener.errorString());
@@ -286,13 +323,30 @@ int TCPServer::chooseElement()
     return 0;
 }
 
-QHash<QString, int> TCPServer::heldPerAddress() const
+QHash<QString, int> TCPServer::heldPerAddress(bool lingering) const
 {
     QHash<QString, int> held;
     for (int i = 1; i < kElements; ++i)
-        if (m_elements[size_t(i)].phase != Element::Free)
-            ++held[m_elements[size_t(i)].remoteIp];
+        if (m_elements[size_t(i)].phase != Element::Free && (lingering || m_elements[size_t(i)].phase != Element::Lingering))
+            ++held[m_elements[size_t(i)].group];
     return held;
+}
+
+bool TCPServer::sentRequestLine(Waiting &waiting)
+{
+    if (waiting.line || !waiting.socket)
+        return waiting.line;
+    const qint64 available = waiting.socket->bytesAvailable();
+    if (available != waiting.seen) {
+        waiting.seen = available;
+        waiting.line = waiting.socket->peek(qMin<qint64>(available, kMaxHeader)).contains("\r\n");
+    }
+    return waiting.line;
+}
+
+bool TCPServer::hasRequestLine(const Element &e)
+{
+    return e.phase != Element::Reading || e.buffer.contains("\r\n");
 }
 
 bool TCPServer::evict(const QString &address)
@@ -302,9 +356,12 @@ bool TCPServer::evict(const QString &address)
     // its reply is still going to, can be made to give way.
     // A reply goes only when it has stopped moving (or has gone out whole)
     // for as long: a client taking its reply at speed keeps it.
+    // A connection that has not even sent its request line within a
+    // fraction of that time is a client too slow to be worth its place.
     const auto evictable = [this](const Element &e) {
         if (e.phase == Element::Reading)
-            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs;
+            return e.acceptedAt.isValid()
+                && e.acceptedAt.elapsed() >= (hasRequestLine(e) ? m_evictAfterMs : m_evictAfterMs * 3 / 10);
         return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
             && e.lastSentAt.elapsed() >= m_evictAfterMs;
     };
@@ -318,22 +375,26 @@ bool TCPServer::evict(const QString &address)
     int chosen = 0;
     for (int i = 1; i < kElements; ++i) {
         const Element &e = m_elements[size_t(i)];
-        if (!evictable(e) || (!address.isEmpty() && e.remoteIp != address)
-            || (address.isEmpty() && most > 1 && held.value(e.remoteIp) < 2))
+        if (!evictable(e) || (!address.isEmpty() && e.group != address)
+            || (address.isEmpty() && most > 1 && held.value(e.group) < 2))
             continue;
         if (chosen == 0) {
             chosen = i;
             continue;
         }
         const Element &c = m_elements[size_t(chosen)];
-        const int mine = held.value(e.remoteIp);
-        const int theirs = held.value(c.remoteIp);
-        if (mine > theirs || (mine == theirs && e.lastByteAt.elapsed() > c.lastByteAt.elapsed()))
+        const int mine = held.value(e.group);
+        const int theirs = held.value(c.group);
+        const bool myLine = hasRequestLine(e);
+        const bool theirLine = hasRequestLine(c);
+        if (mine > theirs
+            || (mine == theirs
+                && (theirLine && !myLine || (myLine == theirLine && e.lastByteAt.elapsed() > c.lastByteAt.elapsed()))))
             chosen = i;
     }
     if (chosen == 0)
         return false;
-    const QString from = m_elements[size_t(chosen)].remoteIp;
+    const QString from = m_elements[size_t(chosen)].group;
     const QString kind = address.isEmpty() ? QStringLiteral("pool full") : QStringLiteral("connections per client full");
     RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest ") + kind
                                       + QStringLiteral(": closed a connection from ") + from + QStringLiteral(" (")
@@ -347,28 +408,7 @@ void TCPServer::socket_ConnectionRequest()
 {
     try {
         for (;;) {
-            // Newcomers wait in a line of our own, so that a place that frees
-            // goes to the one whose address holds the fewest connections, not
-            // to the first of a crowd that arrived just before it.
-            while (m_waiting.size() < size_t(kMaxWaiting) && m_listener.hasPendingConnections()) {
-                QTcpSocket *socket = m_listener.nextPendingConnection();
-                if (!socket)
-                    break;
-                m_waiting.push_back(socket);
-            }
-            for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-                QTcpSocket *socket = *it;
-                if (socket && socket->state() == QAbstractSocket::ConnectedState && !socket->peerAddress().isNull()) {
-                    ++it;
-                    continue;
-                }
-                // Reset before we took it: nobody to answer, and no address to count it under.
-                if (socket) {
-                    socket->abort();
-                    socket->deleteLater();
-                }
-                it = m_waiting.erase(it);
-            }
+            takeFromListener();
             if (m_waiting.empty())
                 return;
             int index = chooseElement();
@@ -381,17 +421,34 @@ void TCPServer::socket_ConnectionRequest()
                     m_poolRetry.start(50);
                 return;
             }
+            // Across the whole line: the client holding the fewest
+            // connections first, of those one that has sent its request line
+            // already (an ordinary browser does at once), then the earliest.
+            // A connection whose reply has gone out whole does not count: its
+            // client may well ask again before it has closed it.
             const QHash<QString, int> holding = heldPerAddress();
-            auto next = m_waiting.begin();
-            for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it)
-                if (holding.value(peerText(**it)) < holding.value(peerText(**next)))
+            const QHash<QString, int> busy = heldPerAddress(false);
+            auto next = m_waiting.end();
+            int nextHeld = 0;
+            bool nextLine = false;
+            for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
+                const int held = busy.value(it->group);
+                if (next != m_waiting.end() && (held > nextHeld || (held == nextHeld && nextLine)))
+                    continue;
+                const bool line = sentRequestLine(*it);
+                if (next == m_waiting.end() || held < nextHeld || (held == nextHeld && line && !nextLine)) {
                     next = it;
-            QTcpSocket *socket = *next;
+                    nextHeld = held;
+                    nextLine = line;
+                }
+            }
+            QTcpSocket *socket = next->socket;
+            const QString group = next->group;
             m_waiting.erase(next);
             const QString address = peerText(*socket);
-            if (heldPerAddress().value(address) >= m_maxPerAddress && !evict(address)) {
+            if (holding.value(group) >= m_maxPerAddress && !evict(group)) {
                 RefusalLog::Log(kProgramName,
-                                QStringLiteral("socket_ConnectionRequest ") + address + QStringLiteral(" holds ")
+                                QStringLiteral("socket_ConnectionRequest ") + group + QStringLiteral(" holds ")
                                     + QString::number(m_maxPerAddress) + QStringLiteral(" connections: another one closed"),
                                 QStringLiteral("socket_ConnectionRequest per client"));
                 socket->abort();
@@ -412,6 +469,7 @@ void TCPServer::socket_ConnectionRequest()
             e.Tag = QStringLiteral("0");
             e.sendDone = true;
             e.remoteIp = address;
+            e.group = group;
             {
                 QHostAddress local = socket->localAddress();
                 bool ok = false;
@@ -446,6 +504,56 @@ void TCPServer::socket_ConnectionRequest()
     }
 }
 
+void TCPServer::takeFromListener()
+{
+    const int budget = m_descriptorBudget > 0 ? m_descriptorBudget : descriptorBudget();
+    // Per client: connections held and waiting. One whose reply has gone
+    // out whole only waits for its client to close it: a browser asking
+    // again right after its last page is no surplus.
+    QHash<QString, int> claims = heldPerAddress(false);
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+        QTcpSocket *socket = it->socket;
+        if (socket && socket->state() == QAbstractSocket::ConnectedState && !socket->peerAddress().isNull()) {
+            ++claims[it->group];
+            ++it;
+            continue;
+        }
+        // Reset before we took it: nobody to answer, and no address to count it under.
+        if (socket) {
+            socket->abort();
+            socket->deleteLater();
+        }
+        it = m_waiting.erase(it);
+    }
+    bool poolFull = openCount() + int(m_waiting.size()) >= kElements - 1;
+    while (openCount() + int(m_waiting.size()) < budget && m_listener.hasPendingConnections()) {
+        QTcpSocket *socket = m_listener.nextPendingConnection();
+        if (!socket)
+            break;
+        if (socket->state() != QAbstractSocket::ConnectedState || socket->peerAddress().isNull()) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        const QString group = clientGroup(*socket);
+        int &claimed = claims[group];
+        // With no place free, a client holding and waiting for as many
+        // places as it may hold would only stand in the line before others.
+        if (poolFull && claimed >= m_maxPerAddress) {
+            RefusalLog::Log(kProgramName,
+                            QStringLiteral("socket_ConnectionRequest pool full: closed another waiting connection from ")
+                                + group,
+                            QStringLiteral("socket_ConnectionRequest waiting surplus"));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++claimed;
+        m_waiting.push_back({socket, group});
+        poolFull = poolFull || openCount() + int(m_waiting.size()) >= kElements - 1;
+    }
+}
+
 void TCPServer::release(int index)
 {
     Element &e = m_elements[size_t(index)];
@@ -471,6 +579,7 @@ void TCPServer::release(int index)
     e.Tag = QStringLiteral("0");
     e.sendDone = true;
     e.remoteIp.clear();
+    e.group.clear();
     e.localIp.clear();
 }
 

@@ -2,6 +2,8 @@
 
 #include "web/Request.h"
 
+#include "core/DrainSlices.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -34,10 +36,15 @@
 // A client that drips its request cannot keep its connection either: the
 // header block must be complete within 10 s of its first byte, and a body
 // and a reply must each go through within 10 s plus the time their length
-// takes at a minimum rate. At a full pool the newcomer takes the place of a
-// connection (open at least half a second) of the address holding the most, so
+// takes at a minimum rate. Every connection waiting in the system is taken at
+// once into a line of our own (pool and line within a budget of descriptors
+// from the process's file limit); a place goes to the client holding the
+// fewest, one that has sent its request line first. At a full pool the
+// newcomer takes the place of a connection (open at least half a second, or
+// 0.15 s without a whole request line) of the client holding the most, so
 // clients that crowd the pool lose their own connections first; one client
-// address holds at most 8 connections. A request line or header line ended
+// (an address, or an IPv6 /64) holds at most 8 connections, and while the
+// pool is full it cannot wait for more places than that. A request line or header line ended
 // by a bare LF is refused at once.
 //
 // A request whose Host is no name of this machine gets 421; a body sent with
@@ -57,7 +64,7 @@ public:
     static constexpr int kChunk = 1000;            // bytes per paced send
     static constexpr int kBinaryWatchdogMs = 5000; // a chunk goes out at the latest after this
     static constexpr int kQueueDelayMs = 50;
-    static constexpr int kDrainSliceMs = 20; // a drain lets events in after this long
+    static constexpr int kDrainSliceMs = DrainSlices::kPageRequestsMs; // a drain lets events in after this long
     static constexpr int kMaxHeader = 16 * 1024;
     static constexpr int kMaxBody = 1024 * 1024;
     static constexpr int kMaxPerAddress = 8;
@@ -122,6 +129,7 @@ private:
         enum Phase { Free, Reading, Queued, Holding, Replying, Lingering } phase = Free;
         bool answered = false;
         QString remoteIp;
+        QString group; // the address, or an IPv6 address's /64: what one client counts as
         QString localIp;
         QElapsedTimer lastByteAt;
         QElapsedTimer acceptedAt;
@@ -189,8 +197,14 @@ private:
     double recentUse(const QString &address) const;
     void chargeUse(const QString &address, qint64 ms);
     int chooseElement();
-    // Open connections per client address.
-    QHash<QString, int> heldPerAddress() const;
+    // Open connections per client (an address, or an IPv6 /64).
+    // `lingering`: count connections whose reply has gone out whole too.
+    QHash<QString, int> heldPerAddress(bool lingering = true) const;
+    // Whether a connection still being read has sent a whole request line.
+    static bool hasRequestLine(const Element &e);
+    // Takes what waits in the listener into the line, closing at once a
+    // newcomer that would only wait while its client holds or waits already.
+    void takeFromListener();
     // Makes room for a newcomer: closes a connection of `address` when given,
     // else one of the address holding the most connections that has one to
     // spare (never a client's only one while others hold several); of
@@ -203,9 +217,20 @@ private:
     QTcpServer m_listener;
     std::array<Element, kElements> m_elements;
     std::deque<QueueItem> m_queue;
-    // Connections taken from the listener that wait for an element.
-    static constexpr int kMaxWaiting = 32;
-    std::deque<QPointer<QTcpSocket>> m_waiting;
+    // Connections taken from the listener that wait for an element; the
+    // line and the pool together stay within the descriptor budget.
+    struct Waiting
+    {
+        QPointer<QTcpSocket> socket;
+        QString group;
+        qint64 seen = 0;   // bytes it had sent when last looked at
+        bool line = false; // they hold a whole request line
+    };
+    // Whether a waiting connection has sent a whole request line (looked at
+    // again only when more has come).
+    static bool sentRequestLine(Waiting &waiting);
+    std::deque<Waiting> m_waiting;
+    int m_descriptorBudget = 0;
     QTimer ServerTimer;
     QTimer m_poolRetry;
     QTimer m_heldTimer;
@@ -226,6 +251,8 @@ private:
     quint64 m_nextGeneration = 1;
     int m_idleMs = 30000;
     int m_evictAfterMs = 500;
+    // A connection that has not sent a whole request line goes sooner.
+    static constexpr int kEvictWithoutLineMs = 150;
     int m_maxPerAddress = kMaxPerAddress;
     int m_lingerMs = 2000;
     int m_headerDeadlineMs = kHeaderDeadlineMs;

@@ -36,6 +36,9 @@ const QStringList kTexts = {
     QStringLiteral("'single'"),
     QStringLiteral("back\\slash~tilde"),
     QString(255, QLatin1Char('L')),
+    // Outside the settings files' code page: stored as typed or refused, never as a character reference.
+    QStringLiteral("Greek \u03a9"),
+    QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442"),
 };
 
 // A text as the settings files' bytes read as Latin-1 (as DemoProgram::settings reads them).
@@ -102,6 +105,9 @@ protected:
         ASSERT_TRUE(save(steps, QStringLiteral(KORVANE_SCREENSHOT_DIR "/") + name + QStringLiteral(".png")))
             << output.constData();
         const QMap<QString, QString> first = files();
+        for (auto it = first.begin(); it != first.end(); ++it)
+            EXPECT_FALSE(it.value().contains(QLatin1String("&#")) || it.key().contains(QLatin1String("&#")))
+                << it.key().toStdString() << " holds a character reference nobody typed: " << it.value().toStdString();
         int refusals = 0;
         for (const Typed &t : typed) {
             const bool taken = t.stored.isNull() ? first.contains(t.storedKey) : first.value(t.storedKey) == t.stored;

@@ -183,3 +183,22 @@ TEST_F(BrowserStaleTabs, SetupFields)
          QJsonArray{fill("ProjectFile", ""), QJsonArray{"uncheck", "input[name=\"IncludeSetup\"]"}},
          {{kPlugin + "ProjectFile", "<none>"}, {kPlugin + "QPROFile", "<none>"}, {kPlugin + "IncludeSetup", "0"}}});
 }
+
+// Tab b turns a block off; the stale tab a, built while it was on, edits in
+// it: a's edits are taken, as the page it was built from showed them.
+TEST_F(BrowserStaleTabs, BlocksTurnedOffByAnotherTab)
+{
+    RUN_IN_PRIVATE_NETWORK(); // no lock against the other whole-program tests
+    demo.editConfig("tvkXapKorvane.ini", "", "[IRMacro]\r\nm1=5,6");
+    ASSERT_TRUE(demo.start());
+    const QString macros = kHost + QStringLiteral("[IRMACRO]/");
+    const QString devices = kHost + QStringLiteral("[PLUGINDEVICES]/");
+    const QString m1 = QString::number(rowOf(QStringLiteral("MAC"), QStringLiteral("m1")));
+    auto off = [](const char *option) { return QJsonArray{"uncheck", QStringLiteral("input[name=\"%1\"]").arg(QLatin1String(option))}; };
+    run({"IncludeIR off", QJsonArray{fill("MAC" + m1, "m1a"), fill("MAC0", "a_new"), fill("N0", "3")},
+         QJsonArray{off("IncludeIR")},
+         {{macros + "m1", "<none>"}, {macros + "m1a", "5,6"}, {macros + "a_new", "3"}, {kPlugin + "IncludeIR", "0"}}});
+    run({"IncludeVariables off", QJsonArray{QJsonArray{"uncheck", "input[name=\"V8:09Used\"]"}},
+         QJsonArray{off("IncludeVariables")},
+         {{devices + "[9", "<none>"}, {kPlugin + "IncludeVariables", "0"}}});
+}

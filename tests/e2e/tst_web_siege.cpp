@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
@@ -37,6 +38,17 @@ QByteArray readFile(const QString &path)
 
 const QByteArray kHelp = "<html>help</html>";
 
+// The loopback address of a crowd's n-th client (all of 127/8 and the test's own IPv6
+// /64 on the loopback are local); 127.0.0.1 and 127.0.0.200 are the ordinary client's.
+QString crowdAddress(int n, bool ipv6)
+{
+    if (ipv6)
+        return QStringLiteral("fd00::") + QString::number(n + 2, 16);
+    if (n < 190)
+        return QStringLiteral("127.0.0.") + QString::number(2 + n);
+    return QStringLiteral("127.1.") + QString::number(n / 200) + QLatin1Char('.') + QString::number(n % 200 + 1);
+}
+
 // A connection from a chosen loopback address. With `readRate` set it takes only that many bytes a second off the
 // connection, through a small receive buffer.
 struct Connection
@@ -50,7 +62,9 @@ struct Connection
         } else {
             QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
         }
-        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.connectToHost(QHostAddress(source).protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::LocalHostIPv6
+                                                                                               : QHostAddress::LocalHost,
+                             port);
         clock.start();
     }
     bool closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
@@ -77,6 +91,13 @@ struct Attack
     // The bound stretches with what one such request costs this build on
     // this machine, timed alone before the row (else one status page).
     bool timeOneAlone = false;
+    // The crowd's addresses are IPv6 ones of one /64 (one host's).
+    bool ipv6 = false;
+    // After the row a request with a foreign Host must still be logged.
+    bool foreignHostAfter = false;
+    // When set, the ordinary client's median time must stay below it: a crowd
+    // it queues behind costs it on every request, not once.
+    int medianBoundMs = 0;
 };
 
 class Siege : public ::testing::TestWithParam<Attack>
@@ -98,6 +119,13 @@ public:
     {
         return post("clientinput=V5%3A06&clientvalue=ON&V5%3A06DC=" + variableCode + "&V5%3A06Value="
                     + QByteArray::number(value));
+    }
+    // A Save of the setup block with values the page refuses, each one new.
+    QByteArray badSave(int n) const
+    {
+        return post("clientinput=yes&clientvalue=yes&UpdateButton=Save+Changes&poll_interval=p" + QByteArray::number(n)
+                    + "&ServerPort=" + QByteArray::number(70000 + n) + "&CommPort=c" + QByteArray::number(n)
+                    + "&Background=b" + QByteArray::number(n) + "%28");
     }
     QByteArray save(int n) const
     {
@@ -193,6 +221,11 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     xap = std::make_unique<XapListener>();
     ASSERT_TRUE(xap->bound);
     const Attack &attack = GetParam();
+    if (attack.ipv6) {
+        // The /64 on the namespace's own loopback: no address that leaves it.
+        for (int n = 0; n < attack.addresses; ++n)
+            ASSERT_EQ(QProcess::execute(QStringLiteral("ip"), {"-6", "addr", "add", crowdAddress(n, true) + "/64", "dev", "lo", "nodad"}), 0);
+    }
     startProgram();
     if (HasFatalFailure())
         return;
@@ -219,7 +252,7 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     bool leaked = false;
     std::vector<std::unique_ptr<Connection>> crowd(size_t(attack.addresses * attack.perAddress));
     const auto open = [&](size_t slot) {
-        const QString source = QStringLiteral("127.0.0.") + QString::number(2 + int(slot) / attack.perAddress);
+        const QString source = crowdAddress(int(slot) / attack.perAddress, attack.ipv6);
         crowd[slot] = std::make_unique<Connection>(webPort, source, attack.readRate);
         crowd[slot]->socket.write(attack.opening(*this, made++));
     };
@@ -270,6 +303,20 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
         harvest(*c);
     pause(1000); // log entries still on their way
     const int logs = logBroadcasts(logsBefore);
+    if (attack.foreignHostAfter) {
+        // Whatever the row refused, a refusal of another kind is logged at once.
+        const qsizetype before = xap->received.size();
+        exchange(get("/stat", "foreign.attacker.example"));
+        exchange("GET /stat HTTP/1.1\r\nHost: " + host() + "\r\nHost: doubled.example\r\n\r\n");
+        const auto logged = [&](const QByteArray &text) {
+            for (qsizetype i = before; i < xap->received.size(); ++i)
+                if (xap->received.at(i).contains("Event.Log") && xap->received.at(i).contains(text))
+                    return true;
+            return false;
+        };
+        EXPECT_TRUE(waitUntil([&] { return logged("foreign.attacker.example"); }, 5000)) << "the foreign Host left no entry";
+        EXPECT_TRUE(waitUntil([&] { return logged("two Host lines"); }, 5000)) << "the doubled Host left no entry";
+    }
     const qint64 worst = *std::max_element(latencies.begin(), latencies.end());
     std::cout << "siege " << attack.name << ": worst /help " << worst << " ms (bound " << boundMs << ") over " << latencies.size()
               << " requests; " << made << " connections, " << answered << " answered; " << logs << " log broadcasts;";
@@ -278,6 +325,11 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     std::cout << std::endl;
 
     EXPECT_TRUE(failures.isEmpty()) << "help requests too slow or unanswered:\n" << failures.toStdString();
+    if (attack.medianBoundMs > 0) {
+        std::vector<qint64> sorted = latencies;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_LT(sorted[sorted.size() / 2], attack.medianBoundMs) << "the ordinary client waits behind the crowd";
+    }
     // A whole request, however odd, gets its answer (a refusal at least) at once.
     if (attack.drip.isEmpty() && attack.readRate == 0 && !attack.opening(*this, 0).isEmpty())
         EXPECT_GE(2 * answered, made) << answered << " of " << made << " connections answered";
@@ -323,6 +375,18 @@ const std::vector<Attack> kAttacks = {
      QByteArray(), 0, true},
     {"SavesWithTheControllerSilent", 4, 1, 12, [](const Siege &s, int n) { return s.save(n); }, QByteArray(), 0, true,
      true},
+    // Crowds beyond the pool and its line: every one drips, none sends a whole request.
+    {"HundredAddressesDripping", 100, 1, 10, [](const Siege &, int) { return QByteArray("G"); }, "E", 0, false, false,
+     false, false, 800},
+    {"ThreeHundredAddressesDripping", 300, 1, 10, [](const Siege &, int) { return QByteArray("G"); }, "E", 0, false,
+     false, false, false, 800},
+    {"ThirteenAddressesOfEight", 13, 8, 10,
+     [](const Siege &s, int) { return "GET /stat HTTP/1.1\r\nHost: " + s.host() + "\r\nX-Drip: "; }, "x", 0, false,
+     false, false, false, 800},
+    {"HundredAddressesOfOneIPv6Net", 100, 1, 10, [](const Siege &, int) { return QByteArray("G"); }, "E", 0, false, false,
+     true, false, 800},
+    {"SavesWithVariedBadValues", 4, 1, 12, [](const Siege &s, int n) { return s.badSave(n); }, QByteArray(), 0, false,
+     true, false, true},
 };
 
 } // namespace

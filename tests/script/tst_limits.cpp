@@ -186,12 +186,22 @@ struct LongRow {
     const char *body;
 };
 
-// Each takes seconds without a look at the clock inside the built-in.
+// Each takes seconds without a look at the clock inside the built-in (or the engine's own
+// work that no statement of the script marks).
 const LongRow kLongRows[] = {
     {"Replace", "x = Replace(String(60000000, \"x\"), \"x\", \"\")"},
     {"RegExpReplace", "Set re = New RegExp: re.Global = True: re.Pattern = \"x\": x = re.Replace(String(60000000, \"x\"), \"\")"},
     {"Escape", "x = Escape(String(40000000, \"a\"))"},
     {"Join", "ReDim a(6000000): x = Join(a, \"\")"},
+    // Reading and parsing a long text.
+    {"ExecuteOfALongLine", "Execute String(10000000, \":\")"},
+    {"ExecuteOfManyStatements", "Execute Replace(String(300000, \".\"), \".\", \"x = 1\" & vbCrLf)"},
+    {"EvalOfALongChain", "x = Eval(Replace(String(300000, \".\"), \".\", \"1 + \") & \"1\")"},
+    // Every object that goes makes two more.
+    {"TerminateMakingObjects",
+     "ExecuteGlobal \"Class Breeder\" & vbCrLf & \"Private Sub Class_Terminate\" & vbCrLf & \"Set a = New Breeder\" & vbCrLf"
+     " & \"Set b = New Breeder\" & vbCrLf & \"End Sub\" & vbCrLf & \"End Class\"\n"
+     "Set x = New Breeder: Set x = Nothing\nDo: Loop"},
 };
 
 class LongBuiltins : public ::testing::TestWithParam<LongRow>

@@ -310,7 +310,7 @@ QString StatusTest::expectedPage(const QStringList &ids, const QString &filterTa
         "  document.control.clientinput.value = button.name;"
         "  document.control.submit();}</script>");
     out += CustomHeader(head) + QStringLiteral("\r\n");
-    out += QStringLiteral("<div><center><small><table border='5' width= '600'><tr><form name='control' method='post'>"
+    out += QStringLiteral("<div><center><small><table border='5' width= '600'><tr><form name='control' method='post' accept-charset='UTF-8'>"
                           "<input type='hidden' name='clientinput' value='yes'>"
                           "<input type='hidden' name='clientvalue' value='yes'>"
                           "<center><input type='submit' name ='UpdateButton' value='Save Changes'></center><br>");
@@ -334,11 +334,11 @@ QString StatusTest::expectedPage(const QStringList &ids, const QString &filterTa
                           "<Table width='600' border='5' frame='box'><tr>");
     out += td(QStringLiteral("Refresh"), QStringLiteral("TABLEHEADER"), QStringLiteral("2"), QStringLiteral("Center"));
     out += QStringLiteral("</tr><tr>");
-    out += td(QStringLiteral("<form name='no redraw' method='post' target='hiddenframe'><input type='submit' "
+    out += td(QStringLiteral("<form name='no redraw' method='post' accept-charset='UTF-8' target='hiddenframe'><input type='submit' "
                              "name='script' value='Read Script xaptvkKorvane.txt'><input type='hidden' "
                              "name='clientinput' value='yes'></form>"),
               QStringLiteral("TABLEROWODD"), QStringLiteral("1"), QStringLiteral("Center"));
-    out += td(QStringLiteral("<form name='redraw' method='post'><input type='submit' name='query' value='Query BSC'>"
+    out += td(QStringLiteral("<form name='redraw' method='post' accept-charset='UTF-8'><input type='submit' name='query' value='Query BSC'>"
                              "<input type='hidden' name='clientinput' value='yes'></form>"),
               QStringLiteral("TABLEROWODD"), QStringLiteral("1"), QStringLiteral("Center"));
     out += QStringLiteral("</tr></table></table></small></center></div></body></html>");

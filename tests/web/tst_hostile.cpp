@@ -16,6 +16,7 @@
 #include "host/Application.h"
 #include "host/HostGlobals.h"
 
+#include <functional>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QDeadlineTimer>
@@ -158,13 +159,43 @@ TEST(RefusalLogKinds, BoundedAndCountedPerKind)
         RefusalLog::Log(QStringLiteral("T"), QStringLiteral("refused ") + QString::number(i % 2), QString());
     for (int i = 0; i < 600; ++i)
         RefusalLog::Log(QStringLiteral("T"), QStringLiteral("varied ") + QString::number(i), QString());
-    // Two kinds, then 254 more distinct ones until the table is full, then one shared kind.
-    EXPECT_EQ(WebTest::logsSince(mark).size(), 2 + 254 + 1);
+    // Two kinds, then 30 more distinct ones until the texts' share of the table is full, then one shared kind.
+    EXPECT_EQ(WebTest::logsSince(mark).size(), 2 + 30 + 1);
     RefusalLog::Flush();
     const QStringList logs = WebTest::logsSince(mark);
     EXPECT_TRUE(logs.contains(QStringLiteral("refused 0 (repeated 499 more times)")));
     EXPECT_TRUE(logs.contains(QStringLiteral("refused 1 (repeated 499 more times)")));
-    EXPECT_TRUE(logs.contains(QStringLiteral("further refusals of other kinds, the first: varied 254 (repeated 345 more times)")));
+    EXPECT_TRUE(logs.contains(QStringLiteral("further refusals of other kinds, the first: varied 30 (repeated 569 more times)")));
+    RefusalLog::Reset();
+}
+
+// However varied the refusals of one source, those of another are still
+// logged at once: each row floods one source, then a refusal of a kind not
+// seen yet must appear.
+TEST(RefusalLogKinds, NoSourceCrowdsOutAnother)
+{
+    struct Flood
+    {
+        const char *name;
+        std::function<void(int)> refuse;
+    };
+    const Flood floods[] = {
+        {"texts as their own kind", [](int i) { RefusalLog::Log(QStringLiteral("T"), QStringLiteral("text ") + QString::number(i)); }},
+        {"one label, varied details",
+         [](int i) { RefusalLog::Log(QStringLiteral("T"), QStringLiteral("x"), RefusalLog::Kind(QStringLiteral("form"), QString::number(i))); }},
+        {"one label, varied types",
+         [](int i) { RefusalLog::Log(QStringLiteral("T") + QString::number(i % 8), QStringLiteral("y"), RefusalLog::Kind(QStringLiteral("a"), QString::number(i))); }},
+    };
+    for (const Flood &flood : floods) {
+        RefusalLog::Reset();
+        const int mark = WebTest::logMark();
+        for (int i = 0; i < 2000; ++i)
+            flood.refuse(i);
+        EXPECT_LE(WebTest::logsSince(mark).size(), 8 * 33) << flood.name;
+        RefusalLog::Log(QStringLiteral("T"), QStringLiteral("foreign Host"), QStringLiteral("misdirected"));
+        EXPECT_EQ(WebTest::logsSince(mark).value(WebTest::logsSince(mark).size() - 1), QStringLiteral("foreign Host"))
+            << flood.name;
+    }
     RefusalLog::Reset();
 }
 

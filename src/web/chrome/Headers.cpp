@@ -240,7 +240,8 @@ void LogAuthorized()
         const QString shownPage = HtmlText::forLog(page);
         // Repeats collapse into one entry a minute; the page name and the
         // user a BASIC client names are its own choice, so they are no part of the kind.
-        const QString kind = mode + QLatin1Char('\x01') + (mode == QLatin1String("ENHANCED") ? gUserName : QString());
+        const QString kind = RefusalLog::Kind(QStringLiteral("Unauthorized ") + mode,
+                                              mode == QLatin1String("ENHANCED") ? gUserName : QString());
         if (mode == QLatin1String("ENHANCED"))
             RefusalLog::Log(QStringLiteral("Unauthorized"), HtmlText::forLog(gUserName) + QStringLiteral(" at ") + address
                                                                  + QStringLiteral(" attempted to access ") + shownPage

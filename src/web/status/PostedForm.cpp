@@ -56,6 +56,11 @@ const QString kType = QStringLiteral("xaptvkKorvane");
 // A macro plays with 100 ms between its items while the page waits: the
 // longest one a post may play keeps that wait within seconds.
 constexpr int kMacroItemLimit = 100;
+// The most rows of one kind (device rows of a kind, macros, filters) a Save
+// may carry: several times the largest controller's page, so that a stale
+// tab holding rows deleted since still fits, while a post of tens of
+// thousands of rows is refused whole instead of holding the program.
+constexpr int kMostRowsOfAKind = 4096;
 const QString kHostFile = QStringLiteral("tvkXapKorvane.ini");
 const QString kSection = QStringLiteral("tspi_quillon");
 
@@ -190,12 +195,52 @@ std::vector<PostedRow> postedRows(const Request &r)
     return rows;
 }
 
-// A post can carry any number of rows (a body of up to a megabyte): what it skips is logged
-// as refusals are, so that a hostile post costs a bounded number of log entries.
-void logSkip(const QString &what)
+// A post can carry many rows and any values: what it skips is logged as
+// refusals are, keyed by the kind of field (`field`), the field itself
+// (`where`, a row of the page) and the fault, never by the value, so that
+// a hostile post costs a bounded number of log entries and cannot crowd
+// out other refusals.
+void logSkip(const QString &field, const QString &fault, const QString &text, const QString &where = QString())
 {
-    RefusalLog::Log(kType, QStringLiteral("Status ClientRequest ") + what);
+    RefusalLog::Log(kType, QStringLiteral("Status ClientRequest ") + text,
+                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, where + QLatin1Char(' ') + fault));
 }
+
+// A field the Save refused: logged, and noted on the page built after it.
+void refuseField(const QString &field, const QString &fault, const QString &logText, const QString &note,
+                 const QString &where = QString())
+{
+    logSkip(field, fault, logText, where);
+    NoteRefusal(note);
+}
+
+// The host's devices by code, read once per pass: looking each posted row
+// up in the device list would cost a scan of every device per row.
+class DeviceCodes
+{
+public:
+    DeviceCodes()
+    {
+        if (!hs)
+            return;
+        const int count = hs->DeviceCount();
+        m_devices.reserve(count);
+        for (int i = 1; i <= count; ++i)
+            if (const DeviceClassPtr device = hs->deviceAt(i)) {
+                // The first of a code, as DeviceExists finds it.
+                if (const QString code = Latin1Case::lower(device->code()); !m_devices.contains(code))
+                    m_devices.insert(code, device);
+            }
+    }
+    DeviceClassPtr find(const QString &code) const
+    {
+        return code.isEmpty() ? nullptr : m_devices.value(Latin1Case::lower(code));
+    }
+    bool exists(const QString &code) const { return !code.isEmpty() && m_devices.contains(Latin1Case::lower(code)); }
+
+private:
+    QHash<QString, DeviceClassPtr> m_devices;
+};
 
 bool deviceExists(const QString &code)
 {
@@ -270,6 +315,7 @@ struct UsedChanges
 UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, DeviceSelection &matrix)
 {
     UsedChanges changes;
+    const DeviceCodes devices;
     for (const PostedRow &row : rows) {
         if (row.kind == PostedRow::IRCode)
             continue;
@@ -278,12 +324,20 @@ UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, Devic
         if (used == shownUsed)
             continue;
         if (row.kind == PostedRow::IO && row.unit < 0) {
-            logSkip(QStringLiteral("no I/O unit for the row ") + HtmlText::forLog(row.disp));
+            refuseField(QStringLiteral("Used"), QStringLiteral("no I/O unit"),
+                        QStringLiteral("no I/O unit for the row ") + HtmlText::forLog(row.disp),
+                        QStringLiteral("The Used box of the row ") + row.disp
+                            + QStringLiteral(" names no I/O unit of the controller; not taken."),
+                        row.disp);
             continue;
         }
-        if (deviceExists(currentCode(row)) != shownUsed) {
-            logSkip(QStringLiteral("the row ") + HtmlText::forLog(row.disp)
-                    + QStringLiteral(" changed since the page was built; its Used box is not taken"));
+        if (devices.exists(currentCode(row)) != shownUsed) {
+            refuseField(QStringLiteral("Used"), QStringLiteral("changed since"),
+                        QStringLiteral("the row ") + HtmlText::forLog(row.disp)
+                            + QStringLiteral(" changed since the page was built; its Used box is not taken"),
+                        QStringLiteral("The row ") + row.disp
+                            + QStringLiteral(" changed since the page was built; its Used box was not taken."),
+                        row.disp);
             continue;
         }
         switch (row.kind) {
@@ -323,7 +377,10 @@ void defineX10(const std::vector<int> &units)
             if (h && map.exists(h + k + 1))
                 PointMap::CreateNamedDevice(code, map.text(h + k + 1), false);
             else
-                logSkip(QStringLiteral("the project file names no X10 unit ") + code + QStringLiteral("; no device made"));
+                refuseField(QStringLiteral("Used"), QStringLiteral("no X10 unit in the project file"),
+                            QStringLiteral("the project file names no X10 unit ") + code + QStringLiteral("; no device made"),
+                            QStringLiteral("The project file names no X10 unit ") + code + QStringLiteral("; no device was made."),
+                            code);
         } else if (!gPlugin.X10Used[size_t(k)] && has) {
             DeviceCreation::RemoveDevice(code);
         }
@@ -356,10 +413,11 @@ namespace {
 
 // A typed text the settings files cannot keep as typed: logged, and noted on
 // the page built after the Save.
-void refuseText(const QString &what, const QString &text, const QString &fault)
+void refuseText(const QString &field, const QString &what, const QString &text, const QString &fault)
 {
-    logSkip(what + QStringLiteral(" \"") + HtmlText::forLog(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken"));
-    NoteRefusal(what + QStringLiteral(" \"") + text + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."));
+    refuseField(field, fault,
+                what + QStringLiteral(" \"") + HtmlText::forLog(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken"),
+                what + QStringLiteral(" \"") + text + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."), what);
 }
 
 // Why a macro's name or list would not read back from [IRMacro] as typed,
@@ -378,25 +436,44 @@ std::vector<NamedEntry> ResolveRenames(std::vector<NamedEntry> entries, const st
     // All renames of one Save are weighed together, whatever the rows' order:
     // a name kept as it was wins over a rename onto it, a rename over a new
     // entry, and an earlier row over a later one. A refused rename falls back
-    // to the old name, which may in turn meet another entry's.
-    for (bool settled = false; !settled;) {
-        settled = true;
-        for (size_t i = 0; i < entries.size() && settled; ++i) {
-            for (size_t j = i + 1; j < entries.size(); ++j) {
-                if (entries[i].dropped || entries[j].dropped
-                    || entries[i].name.compare(entries[j].name, Qt::CaseInsensitive) != 0)
-                    continue;
-                auto rank = [](const NamedEntry &e) { return e.oldName.isNull() ? 2 : e.name == e.oldName ? 0 : 1; };
-                NamedEntry &loser = rank(entries[j]) >= rank(entries[i]) ? entries[j] : entries[i];
-                refused(loser);
-                if (loser.oldName.isNull() || loser.name == loser.oldName) {
-                    loser.dropped = true;
-                } else {
-                    loser.name = loser.oldName;
-                    loser.value = loser.oldValue;
-                }
-                settled = false;
-                break;
+    // to the old name, which may in turn meet another entry's. Each entry
+    // falls back at most once, so a post of many clashing rows costs time in
+    // proportion to its rows, not to their square.
+    auto rank = [](const NamedEntry &e) { return e.oldName.isNull() ? 2 : e.name == e.oldName ? 0 : 1; };
+    QHash<QString, size_t> holder; // case-folded name -> entry holding it
+    holder.reserve(qsizetype(entries.size()));
+    std::vector<size_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return rank(entries[a]) < rank(entries[b]); });
+    std::vector<size_t> pending;
+    for (const size_t first : order) {
+        pending.push_back(first);
+        while (!pending.empty()) {
+            const size_t i = pending.back();
+            pending.pop_back();
+            NamedEntry &entry = entries[i];
+            const QString folded = entry.name.toCaseFolded();
+            const auto it = holder.constFind(folded);
+            if (it == holder.constEnd()) {
+                holder.insert(folded, i);
+                continue;
+            }
+            const size_t h = *it;
+            // Equal ranks: the earlier row keeps the name.
+            const bool entryLoses = rank(entry) > rank(entries[h]) || (rank(entry) == rank(entries[h]) && i > h);
+            const size_t loserAt = entryLoses ? i : h;
+            if (!entryLoses)
+                holder.insert(folded, i);
+            NamedEntry &loser = entries[loserAt];
+            refused(loser);
+            if (loser.oldName.isNull() || loser.name == loser.oldName) {
+                loser.dropped = true;
+            } else {
+                loser.name = loser.oldName;
+                loser.value = loser.oldValue;
+                pending.push_back(loserAt);
             }
         }
     }
@@ -441,22 +518,26 @@ void saveMacros(const Request &r)
     if (posted.empty())
         return;
 
-    // Each stored macro is claimed by at most one posted row.
+    // Each stored macro is claimed by at most one posted row. The look-ups
+    // go through tables, so a post of many rows costs no scan per row.
     std::vector<int> claim(before.size(), -1);
     std::vector<int> rowOf(posted.size(), -1);
     auto take = [&](size_t p, size_t at) {
         claim[at] = int(p);
         rowOf[p] = int(at);
     };
+    QHash<QString, size_t> byName;
+    QHash<QString, std::vector<size_t>> byList; // stored macros of a list, in order
+    for (size_t at = 0; at < before.size(); ++at) {
+        byName.insert(before[at].first.toCaseFolded(), at);
+        byList[before[at].second].push_back(at);
+    }
     for (size_t p = 0; p < posted.size(); ++p) {
         if (posted[p].row == 0 || !posted[p].hasShownName)
             continue;
-        for (size_t at = 0; at < before.size(); ++at) {
-            if (claim[at] < 0 && before[at].first.compare(posted[p].shownName, Qt::CaseInsensitive) == 0) {
-                take(p, at);
-                break;
-            }
-        }
+        const auto it = byName.constFind(posted[p].shownName.toCaseFolded());
+        if (it != byName.constEnd() && claim[*it] < 0)
+            take(p, *it);
     }
     // A post without the shown names: the row at its own position with its
     // own list, then any row with its list.
@@ -466,15 +547,18 @@ void saveMacros(const Request &r)
             && before[at].second == posted[p].shownList)
             take(p, at);
     }
+    QHash<QString, size_t> listCursor; // stored macros of a list already looked at
     for (size_t p = 0; p < posted.size(); ++p) {
         if (posted[p].row == 0 || posted[p].hasShownName || rowOf[p] >= 0)
             continue;
-        for (size_t at = 0; at < before.size(); ++at) {
-            if (claim[at] < 0 && before[at].second == posted[p].shownList) {
-                take(p, at);
-                break;
-            }
-        }
+        const auto it = byList.constFind(posted[p].shownList);
+        if (it == byList.constEnd())
+            continue;
+        size_t &cursor = listCursor[posted[p].shownList];
+        while (cursor < it->size() && claim[(*it)[cursor]] >= 0)
+            ++cursor;
+        if (cursor < it->size())
+            take(p, (*it)[cursor]);
     }
 
     auto rowName = [](int row) { return QStringLiteral("the macro row MAC") + QString::number(row); };
@@ -491,7 +575,7 @@ void saveMacros(const Request &r)
         if (name.isEmpty())
             continue; // the row's name was cleared: the macro goes
         if (const auto [fault, text] = macroFault(name, list); !fault.isEmpty()) {
-            refuseText(rowName(pm.row), text, fault);
+            refuseText(QStringLiteral("macro"), rowName(pm.row), text, fault);
             name = before[at].first;
             list = before[at].second;
         }
@@ -505,13 +589,13 @@ void saveMacros(const Request &r)
         if (pm.row > 0 && pm.name == pm.shownName && pm.list == pm.shownList)
             continue;
         if (const auto [fault, text] = macroFault(pm.name, pm.list); !fault.isEmpty()) {
-            refuseText(rowName(pm.row), text, fault);
+            refuseText(QStringLiteral("macro"), rowName(pm.row), text, fault);
             continue;
         }
         entries.push_back({pm.name, pm.list, QString(), QString(), pm.row});
     }
     entries = ResolveRenames(std::move(entries), [&](const NamedEntry &e) {
-        refuseText(rowName(e.row), e.name, QStringLiteral("is another macro's name"));
+        refuseText(QStringLiteral("macro"), rowName(e.row), e.name, QStringLiteral("is another macro's name"));
     });
     std::vector<std::pair<QString, QString>> after;
     for (const NamedEntry &e : entries)
@@ -540,8 +624,10 @@ bool numericSetting(const QString &posted, const QString &stored, const QString 
         return false;
     const QString t = posted.trimmed();
     if (!VbString::IsNumeric(t)) {
-        logSkip(what + QStringLiteral(" '") + HtmlText::forLog(posted) + QStringLiteral("' is not a number; ")
-                + HtmlText::forLog(stored) + QStringLiteral(" is kept"));
+        refuseField(what, QStringLiteral("not a number"),
+                    what + QStringLiteral(" '") + HtmlText::forLog(posted) + QStringLiteral("' is not a number; ")
+                        + HtmlText::forLog(stored) + QStringLiteral(" is kept"),
+                    what + QStringLiteral(" \"") + posted + QStringLiteral("\" is not a number; not taken."));
         return false;
     }
     value = t;
@@ -578,7 +664,7 @@ bool storableSetting(const QString &key, const QString &value)
 {
     const QString fault = IniText::valueFault(value);
     if (!fault.isEmpty())
-        refuseText(key, value, fault);
+        refuseText(key, key, value, fault);
     return fault.isEmpty();
 }
 
@@ -617,9 +703,11 @@ void saveSettings(const Request &r)
         const QString stored = PluginSettings::setting(QStringLiteral("poll_interval"), QStringLiteral("2000"));
         const int ms = PluginSettings::pollInterval(typed);
         if (ms < 0) {
-            logSkip(QStringLiteral("poll_interval \"") + HtmlText::forLog(typed) + QStringLiteral("\": ")
-                    + PluginSettings::kPollIntervalRule + QStringLiteral("; ") + HtmlText::forLog(stored) + QStringLiteral(" is kept"));
-            NoteRefusal(PluginSettings::kPollIntervalRule + QStringLiteral("; \"") + typed + QStringLiteral("\" was not taken."));
+            refuseField(QStringLiteral("poll_interval"), PluginSettings::kPollIntervalRule,
+                        QStringLiteral("poll_interval \"") + HtmlText::forLog(typed) + QStringLiteral("\": ")
+                            + PluginSettings::kPollIntervalRule + QStringLiteral("; ") + HtmlText::forLog(stored)
+                            + QStringLiteral(" is kept"),
+                        PluginSettings::kPollIntervalRule + QStringLiteral("; \"") + typed + QStringLiteral("\" was not taken."));
         } else if (QString::number(ms) != stored) {
             gPlugin.PollInterval = QString::number(ms);
             savePlugin(QStringLiteral("poll_interval"), gPlugin.PollInterval);
@@ -649,25 +737,30 @@ void saveSettings(const Request &r)
         if (numericSetting(r.Form(QStringLiteral("ServerPort")), stored, QStringLiteral("ServerPort"), v)) {
             const double n = VbString::Val(v);
             if (n < 1 || n > 65535 || n != std::floor(n)) {
-                logSkip(QStringLiteral("ServerPort ") + HtmlText::forLog(v) + QStringLiteral(" is no TCP port; kept"));
+                refuseField(QStringLiteral("ServerPort"), QStringLiteral("no TCP port"),
+                            QStringLiteral("ServerPort ") + HtmlText::forLog(v) + QStringLiteral(" is no TCP port; kept"),
+                            QStringLiteral("ServerPort \"") + r.Form(QStringLiteral("ServerPort"))
+                                + QStringLiteral("\" is no TCP port (1 to 65535); not taken."));
             } else {
                 gHTTPPort = QString::number(qint64(n));
                 saveHost(QStringLiteral("HTTPPort"), gHTTPPort);
             }
         }
     }
+    // Checked here first: a refused value is logged through the refusal
+    // log, keyed by its field, however many different ones are posted.
     if (QString v; textSetting(r, QStringLiteral("Background"), QStringLiteral("#000000"), v)) {
-        if (PageStyle::TakeBackground(gBackground, v, QStringLiteral("Status ClientRequest")))
+        if (PageStyle::IsSafeBackground(v) && PageStyle::TakeBackground(gBackground, v, QStringLiteral("Status ClientRequest")))
             saveHost(QStringLiteral("Background"), gBackground);
         else
-            NoteRefusal(QStringLiteral("Background \"") + v + QStringLiteral("\" is not a colour; not taken."));
+            refuseText(QStringLiteral("Background"), QStringLiteral("Background"), v, QStringLiteral("is not a colour"));
     }
     if (QString v; textSetting(r, QStringLiteral("StyleSheet"), QStringLiteral("StyleNoBody.css"), v)) {
-        if (PageStyle::TakeStyleSheet(gStyleSheet, v, QStringLiteral("Status ClientRequest")))
+        if (PageStyle::IsSafeStyleSheet(v) && PageStyle::TakeStyleSheet(gStyleSheet, v, QStringLiteral("Status ClientRequest")))
             saveHost(QStringLiteral("StyleSheet"), gStyleSheet);
         else
-            NoteRefusal(QStringLiteral("StyleSheet \"") + v
-                        + QStringLiteral("\" is not a relative path under the HTML folder; not taken."));
+            refuseText(QStringLiteral("StyleSheet"), QStringLiteral("StyleSheet"), v,
+                       QStringLiteral("is not a relative path under the HTML folder"));
     }
     if (boxChanged(r, QStringLiteral("log_errors"))) {
         gPlugin.LogErrors = ticked(r, QStringLiteral("log_errors")) ? 1 : 0;
@@ -709,6 +802,7 @@ Shown shownOf(const Request &r, const QString &disp)
 // device reaches it.
 void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
 {
+    const DeviceCodes devices;
     for (const PostedRow &row : rows) {
         const KeyValuePair *tag = r.FormCol().find(row.disp + QStringLiteral("Tag"));
         const bool event = ticked(r, row.disp + QStringLiteral("Event"));
@@ -716,8 +810,8 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
         bool tagEdited = tag && (!shown.known || tag->Value() != shown.tag);
         const bool eventEdited = !shown.known || event != shown.event;
         if (tagEdited) {
-            if (const QString fault = IniText::fieldFault(tag->Value()); !fault.isEmpty()) {
-                refuseText(QStringLiteral("the tag of the row ") + row.disp, tag->Value(), fault);
+            if (const QString fault = IniText::tagFault(tag->Value()); !fault.isEmpty()) {
+                refuseText(QStringLiteral("tag"), QStringLiteral("the tag of the row ") + row.disp, tag->Value(), fault);
                 tagEdited = false;
             }
         }
@@ -728,7 +822,11 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
             // The code names the slot; a code that disagrees with its row is not this page's.
             if (row.dc.compare(QStringLiteral("R") + QString::number(row.number), Qt::CaseInsensitive) != 0
                 || !gIRSlots || row.number + 1 > gIRSlots->count()) {
-                logSkip(QStringLiteral("no IR slot for the row ") + HtmlText::forLog(row.disp));
+                refuseField(QStringLiteral("tag"), QStringLiteral("no IR slot"),
+                            QStringLiteral("no IR slot for the row ") + HtmlText::forLog(row.disp),
+                            QStringLiteral("The controller has no IR slot for the row ") + row.disp
+                                + QStringLiteral("; its tag and event were not taken."),
+                            row.disp);
                 continue;
             }
             target = gIRSlots->item(Variant::fromLong(row.number + 1)).toObject();
@@ -738,10 +836,7 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
             QString dc = row.dc.isEmpty() ? currentCode(row) : row.dc;
             if (dc.isEmpty())
                 continue;
-            qint16 ref = hs->DeviceExists(dc);
-            if (ref == -1)
-                continue;
-            target = hs->GetDevice(ref);
+            target = devices.find(dc);
         }
         if (!target)
             continue;
@@ -769,9 +864,44 @@ void saveIncludeOptions(const Request &r)
     }
 }
 
+// The kind of row of which the post carries more than a Save takes, "" when
+// none.
+QString overfullKind(const Request &r, const std::vector<PostedRow> &rows)
+{
+    int counts[4] = {};
+    for (const PostedRow &row : rows)
+        ++counts[row.kind];
+    static const char *const kNames[4] = {"variable", "X10", "I/O", "IR"};
+    for (int k = 0; k < 4; ++k)
+        if (counts[k] > kMostRowsOfAKind)
+            return QLatin1String(kNames[k]);
+    int macros = 0;
+    int filters = 0;
+    for (const KeyValuePair &field : r.FormCol().items()) {
+        const QString &key = field.Key();
+        if (key.startsWith(QLatin1String("MAC"), Qt::CaseInsensitive) && key.endsWith(QLatin1String("DC"), Qt::CaseInsensitive))
+            ++macros;
+        else if (key.startsWith(QLatin1String("FilterKey"), Qt::CaseInsensitive))
+            ++filters;
+    }
+    if (macros > kMostRowsOfAKind)
+        return QStringLiteral("macro");
+    if (filters > kMostRowsOfAKind)
+        return QStringLiteral("filter");
+    return QString();
+}
+
 void Save(Request &r)
 {
     const std::vector<PostedRow> rows = postedRows(r);
+    if (const QString kind = overfullKind(r, rows); !kind.isEmpty()) {
+        const QString text = QStringLiteral("a Save of more than ") + QString::number(kMostRowsOfAKind) + QLatin1Char(' ')
+            + kind + QStringLiteral(" rows");
+        RefusalLog::Log(kType, QStringLiteral("Status ClientRequest refused ") + text + QStringLiteral("; nothing taken"),
+                        RefusalLog::Kind(QStringLiteral("Status ClientRequest Save"), QStringLiteral("rows of a kind")));
+        NoteRefusal(QStringLiteral("The page refused ") + text + QStringLiteral("; nothing was saved."));
+        return;
+    }
     // The setup block's fields are read only from a page that carried them.
     // Decided by the post alone: another tab may have switched the block off
     // since this page was built, and its user's edits still count.
@@ -799,14 +929,14 @@ void Save(Request &r)
         }
         // Devices are made and removed only for the kinds whose boxes the
         // user changed: a page that changed none leaves every device alone.
-        const int flags = (gPlugin.IncludeVariables && changes.variables ? 1 : 0)
-            + ((gPlugin.IncludeIO || gPlugin.IncludeSetup) && changes.points ? 2 : 0);
+        // Each block counts when the post carries its rows, whatever the
+        // options are now: another tab may have switched a block off since
+        // this page was built, and its user's edits still count.
+        const int flags = (changes.variables ? 1 : 0) + (changes.points ? 2 : 0);
         if (flags != 0)
             model->CreateVariablesAndIO(flags);
-        if (gPlugin.IncludeX10)
-            defineX10(changes.x10);
-        if (gPlugin.IncludeIR)
-            saveMacros(r);
+        defineX10(changes.x10);
+        saveMacros(r);
         if (setupPosted)
             saveSettings(r);
     }
@@ -884,7 +1014,8 @@ void rowButton(Request &r)
         if (macro) {
             QStringList items = dc.split(QLatin1Char(','));
             if (items.size() > kMacroItemLimit) {
-                logSkip(QStringLiteral("a macro of ") + QString::number(items.size()) + QStringLiteral(" items plays its first ")
+                logSkip(QStringLiteral("macro button"), QStringLiteral("too many items"),
+                        QStringLiteral("a macro of ") + QString::number(items.size()) + QStringLiteral(" items plays its first ")
                         + QString::number(kMacroItemLimit));
                 items = items.mid(0, kMacroItemLimit);
             }
@@ -898,7 +1029,8 @@ void rowButton(Request &r)
                     if (loc >= 0 && loc <= 1023)
                         PluginCalls::PlayIR(qint32(loc));
                     else
-                        logSkip(QStringLiteral("no IR location ") + HtmlText::forLog(items.at(i)));
+                        logSkip(QStringLiteral("macro button"), QStringLiteral("no IR location"),
+                                QStringLiteral("no IR location ") + HtmlText::forLog(items.at(i)));
                 }
             }
         } else if (ci.startsWith(QLatin1String("IR"), Qt::CaseInsensitive)) {
@@ -907,7 +1039,8 @@ void rowButton(Request &r)
                 PluginCalls::PlayIR(qint32(loc));
         } else {
             // The send button of an IR-module point names no IR location of its own.
-            logSkip(QStringLiteral("no IR location for the row ") + HtmlText::forLog(ci));
+            logSkip(QStringLiteral("send button"), QStringLiteral("no IR location"),
+                    QStringLiteral("no IR location for the row ") + HtmlText::forLog(ci));
         }
     }
     PageWait::Request();

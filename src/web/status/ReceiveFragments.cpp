@@ -1,5 +1,7 @@
 #include "web/status/ReceiveFragments.h"
 
+#include "core/RefusalLog.h"
+
 #include "web/HTMLIncludes.h"
 #include "web/HtmlText.h"
 #include "web/Request.h"
@@ -204,12 +206,12 @@ void AddScriptButton(FastString &page)
         page.Add(cell(QStringLiteral("Refresh"), QStringLiteral("TABLEHEADER"), QStringLiteral("2"),
                       QStringLiteral("Center")));
         page.Add("</tr><tr>");
-        page.Add(cell(QStringLiteral("<form name='no redraw' method='post' target='hiddenframe'><input type='submit' "
+        page.Add(cell(QStringLiteral("<form name='no redraw' method='post' accept-charset='UTF-8' target='hiddenframe'><input type='submit' "
                                      "name='script' value='Read Script ")
                           + kProgramName
                           + QStringLiteral(".txt'><input type='hidden' name='clientinput' value='yes'></form>"),
                       QStringLiteral("TABLEROWODD"), QStringLiteral("1"), QStringLiteral("Center")));
-        page.Add(cell(QStringLiteral("<form name='redraw' method='post'><input type='submit' name='query' "
+        page.Add(cell(QStringLiteral("<form name='redraw' method='post' accept-charset='UTF-8'><input type='submit' name='query' "
                                      "value='Query BSC'><input type='hidden' name='clientinput' value='yes'></form>"),
                       QStringLiteral("TABLEROWODD"), QStringLiteral("1"), QStringLiteral("Center")));
         page.Add("</tr></table>");
@@ -323,10 +325,14 @@ QString postedTag(const QString &r)
     return posted(QStringLiteral("FilterTag") + r).replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
+// Through the refusal log, keyed by the row and the fault, never the text: a
+// post of many filter rows costs a bounded number of log entries.
 void logRefused(const QString &r, const QString &text, const QString &fault)
 {
-    LogError(kProgramName, QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, \"")
-                               + HtmlText::forLog(text) + QStringLiteral("\" ") + fault);
+    RefusalLog::Log(kProgramName,
+                    QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, \"") + HtmlText::forLog(text)
+                        + QStringLiteral("\" ") + fault,
+                    RefusalLog::Kind(QStringLiteral("SaveFilterSettigs"), r + QLatin1Char(' ') + fault));
     NoteRefusal(QStringLiteral("Filter row ") + r + QStringLiteral(" \"") + text + QStringLiteral("\" ") + fault
                 + QStringLiteral("; not saved."));
 }
@@ -360,12 +366,11 @@ void SaveFilterSettigs()
             for (size_t i = 0; i < keys.size(); ++i)
                 filters.push_back({keys[i].toString(), items[i].toString()});
         }
-        auto find = [&](const QString &key) {
-            for (size_t i = 0; i < filters.size(); ++i)
-                if (filters[i].key.compare(key, Qt::CaseInsensitive) == 0)
-                    return int(i);
-            return -1;
-        };
+        QHash<QString, int> byKey; // case-folded key -> first filter of it
+        for (size_t i = 0; i < filters.size(); ++i)
+            if (const QString folded = filters[i].key.toCaseFolded(); !byKey.contains(folded))
+                byKey.insert(folded, int(i));
+        auto find = [&](const QString &key) { return byKey.value(key.toCaseFolded(), -1); };
 
         // Each posted row names its filter by key; a filter deleted since the
         // page was built stays deleted, and only what the row's user changed
@@ -452,11 +457,7 @@ void SaveFilterSettigs()
             }
         }
         entries = ResolveRenames(std::move(entries), [](const NamedEntry &e) {
-            LogError(kProgramName, QStringLiteral("SaveFilterSettigs: row ") + QString::number(e.row)
-                                       + QStringLiteral(" not saved, ") + HtmlText::forLog(e.name)
-                                       + QStringLiteral(" is another filter's"));
-            NoteRefusal(QStringLiteral("Filter row ") + QString::number(e.row) + QStringLiteral(" \"") + e.name
-                        + QStringLiteral("\" is another filter's; not saved."));
+            logRefused(QString::number(e.row), e.name, QStringLiteral("is another filter's"));
         });
         for (const QString &t : tags)
             addRecord(t);

@@ -452,7 +452,7 @@ void FormatScreen()
         out.Add("\r\n");
         out.Add("<div><center><small>");
         out.Add("<table border='5' width= '600'><tr>");
-        out.Add("<form name='control' method='post'>");
+        out.Add("<form name='control' method='post' accept-charset='UTF-8'>");
         out.Add("<input type='hidden' name='clientinput' value='yes'>");
         out.Add("<input type='hidden' name='clientvalue' value='yes'>");
         out.Add("<center><input type='submit' name ='UpdateButton' value='Save Changes'></center><br>");
