@@ -179,6 +179,12 @@ bool append(Writer writer, const QString& path, const QByteArray& line)
     // A full disk fails every line: the first failure is logged, and again after one went in.
     static std::array<bool, kWriters.size()> failing{};
     bool& already = failing[size_t(writer)];
+    // A pipe would block the open until a reader came, the whole program with it.
+    if (const QFileInfo at(path); at.exists() && !at.isFile()) {
+        record(writer, path, QStringLiteral("it is not a plain file"), !already);
+        already = true;
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         record(writer, path, reason(file, QStringLiteral("the file cannot be opened")), !already);

@@ -26,6 +26,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -541,19 +542,27 @@ TEST_F(SavedFilesTest, EveryWriterKeepsItsFileWholeThroughFullDiskSizeLimitReadO
     }
 }
 
+namespace {
+// Every writer that appends to a log, each entry through the program's own call.
+struct LogRow {
+    QString file;
+    std::function<void(const QString&)> write;
+};
+std::vector<LogRow> logWriters()
+{
+    return {
+        {"Data/xaptvkKorvane/xaptvkKorvane.txt", [](const QString& text) { WriteLogFile("test", text); }},
+        {"Data/quillon.log", [](const QString& text) { WriteCommsLog(text); }},
+    };
+}
+} // namespace
+
 // A line cut by a kill is taken off before the next entry, however long it was: the program
 // log gets its longest lines exactly when an entry did not fit in a datagram. Every log writer
 // × the shapes of what a kill leaves behind.
 TEST_F(SavedFilesTest, ALogLineCutByAKillGoesBeforeTheNextEntryWhateverItsLength)
 {
-    struct LogRow {
-        QString file;
-        std::function<void(const QString&)> write;
-    };
-    const std::vector<LogRow> logs{
-        {"Data/xaptvkKorvane/xaptvkKorvane.txt", [](const QString& text) { WriteLogFile("test", text); }},
-        {"Data/quillon.log", [](const QString& text) { WriteCommsLog(text); }},
-    };
+    const std::vector<LogRow> logs = logWriters();
     struct Leftover {
         const char* what;
         QByteArray whole;   // the whole lines before the cut one
@@ -583,3 +592,54 @@ TEST_F(SavedFilesTest, ALogLineCutByAKillGoesBeforeTheNextEntryWhateverItsLength
         }
     }
 }
+
+// Something other than a file at a log's path (a pipe, a folder) is refused and logged, and the
+// program goes on: opening a pipe to append would wait for a reader for good.
+TEST_F(SavedFilesTest, ALogPathThatIsNoFileIsRefusedWithoutWaiting)
+{
+    const std::vector<LogRow> logs = logWriters();
+    struct Obstacle {
+        const char* what;
+        std::function<bool(const QString&)> make;
+    };
+    const std::vector<Obstacle> obstacles{
+        {"a pipe", [](const QString& file) { return ::mkfifo(QFile::encodeName(file).constData(), 0644) == 0; }},
+        {"a folder", [](const QString& file) { return QDir().mkpath(file); }},
+    };
+    int entry = 0;
+    for (const LogRow& log : logs) {
+        for (const Obstacle& o : obstacles) {
+            SCOPED_TRACE(log.file.toStdString() + ": " + o.what);
+            const QString file = mnt + "/" + log.file;
+            QDir().mkpath(QFileInfo(file).absolutePath());
+            // A good line first: the refusal below starts a failing streak, whose first entry is logged.
+            log.write(QString("a good line %1 END").arg(++entry));
+            QFile::remove(file);
+            QDir(file).removeRecursively();
+            ASSERT_TRUE(o.make(file));
+            const int pendingBefore = PendingXapMessageCount();
+            // In a child: a write that waits for good must fail the row, not hang the run.
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                log.write(QString("into no file %1 END").arg(entry));
+                ::_exit(0);
+            }
+            int status = -1;
+            for (int i = 0; i < 100 && ::waitpid(child, &status, WNOHANG) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const bool ended = ::waitpid(child, &status, WNOHANG) != 0 || WIFEXITED(status);
+            if (!ended) {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, &status, 0);
+            }
+            ASSERT_TRUE(ended) << "the write waited on the path";
+            // The same write here, now known not to wait: the refusal is logged with the file.
+            log.write(QString("into no file %1 END").arg(++entry));
+            EXPECT_TRUE(logNames(file, pendingBefore)) << PendingXapBodies().mid(pendingBefore).join("\n").toStdString();
+            QFile::remove(file);
+            QDir(file).removeRecursively();
+        }
+    }
+}
+
