@@ -643,3 +643,24 @@ TEST_F(SavedFilesTest, ALogPathThatIsNoFileIsRefusedWithoutWaiting)
     }
 }
 
+// On a full disk every line of the controller traffic fails: its entry goes out once for the
+// streak, and again for the next streak once a line went in.
+TEST_F(SavedFilesTest, AFullDiskLogsTheControllerLogsFailureOncePerStreak)
+{
+    auto unableEntries = [](int from) {
+        return int(PendingXapBodies().mid(from).filter("Unable to write to ocelog.log").size());
+    };
+    WriteCommsLog("a good line");
+    for (int streak = 0; streak < 2; ++streak) {
+        SCOPED_TRACE(streak);
+        const int before = PendingXapMessageCount();
+        fillDisk();
+        for (int i = 0; i < 50; ++i)
+            WriteCommsLog(QString("traffic %1 %2").arg(i).arg(QString(200, 'x')));
+        QFile::remove(mnt + "/filler");
+        EXPECT_EQ(unableEntries(before), 1);
+        WriteCommsLog("space again");
+        EXPECT_EQ(unableEntries(before), 1);
+    }
+}
+
