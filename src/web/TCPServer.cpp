@@ -356,12 +356,12 @@ bool TCPServer::evict(const QString &address)
     // its reply is still going to, can be made to give way.
     // A reply goes only when it has stopped moving (or has gone out whole)
     // for as long: a client taking its reply at speed keeps it.
-    // A connection that has not even sent its request line within a
-    // fraction of that time is a client too slow to be worth its place.
+    // A connection that has not sent its whole request (line, headers and
+    // body) within a fraction of that time is a client too slow to be worth
+    // its place: a browser sends a page's request at once.
     const auto evictable = [this](const Element &e) {
         if (e.phase == Element::Reading)
-            return e.acceptedAt.isValid()
-                && e.acceptedAt.elapsed() >= (hasRequestLine(e) ? m_evictAfterMs : m_evictAfterMs * 3 / 10);
+            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs * 3 / 10;
         return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
             && e.lastSentAt.elapsed() >= m_evictAfterMs;
     };
@@ -400,8 +400,24 @@ bool TCPServer::evict(const QString &address)
                                       + QStringLiteral(": closed a connection from ") + from + QStringLiteral(" (")
                                       + QString::number(held.value(from)) + QStringLiteral(" open)"),
                     QStringLiteral("socket_ConnectionRequest ") + kind);
+    if (m_evictedAt.size() >= kSlowClientsKept) {
+        for (auto it = m_evictedAt.begin(); it != m_evictedAt.end();)
+            it = it.value().elapsed() >= kSlowClientMemoryMs ? m_evictedAt.erase(it) : std::next(it);
+        if (m_evictedAt.size() >= kSlowClientsKept)
+            m_evictedAt.clear();
+    }
+    // Only a client too slow to send its request or take its reply is
+    // remembered; a browser's connection kept open after its reply is not.
+    if (address.isEmpty() && m_elements[size_t(chosen)].phase != Element::Lingering)
+        m_evictedAt[from].start();
     release(chosen);
     return true;
+}
+
+bool TCPServer::evictedLately(const QString &group) const
+{
+    const auto it = m_evictedAt.constFind(group);
+    return it != m_evictedAt.constEnd() && it.value().elapsed() < kSlowClientMemoryMs;
 }
 
 void TCPServer::socket_ConnectionRequest()
@@ -422,23 +438,31 @@ void TCPServer::socket_ConnectionRequest()
                 return;
             }
             // Across the whole line: the client holding the fewest
-            // connections first, of those one that has sent its request line
-            // already (an ordinary browser does at once), then the earliest.
-            // A connection whose reply has gone out whole does not count: its
-            // client may well ask again before it has closed it.
+            // connections first, of those one none of whose connections had
+            // to be closed for slowness lately (a crowd that reconnects at
+            // once would otherwise stand level with a browser), then one
+            // that has sent its request line already (an ordinary browser
+            // does at once), then the earliest. A connection whose reply has
+            // gone out whole does not count: its client may well ask again
+            // before it has closed it.
             const QHash<QString, int> holding = heldPerAddress();
             const QHash<QString, int> busy = heldPerAddress(false);
             auto next = m_waiting.end();
             int nextHeld = 0;
+            bool nextSlow = false;
             bool nextLine = false;
             for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
                 const int held = busy.value(it->group);
-                if (next != m_waiting.end() && (held > nextHeld || (held == nextHeld && nextLine)))
+                if (next != m_waiting.end() && held > nextHeld)
+                    continue;
+                const bool slow = evictedLately(it->group);
+                if (next != m_waiting.end() && held == nextHeld && (slow > nextSlow || (slow == nextSlow && nextLine)))
                     continue;
                 const bool line = sentRequestLine(*it);
-                if (next == m_waiting.end() || held < nextHeld || (held == nextHeld && line && !nextLine)) {
+                if (next == m_waiting.end() || held < nextHeld || slow < nextSlow || (line && !nextLine)) {
                     next = it;
                     nextHeld = held;
+                    nextSlow = slow;
                     nextLine = line;
                 }
             }
