@@ -1,5 +1,7 @@
 #include "web/TCPServer.h"
 
+#include <tuple>
+
 #include "web/HelpPage.h"
 #include "web/AllowedHost.h"
 #include "web/HtmlText.h"
@@ -332,16 +334,26 @@ QHash<QString, int> TCPServer::heldPerAddress(bool lingering) const
     return held;
 }
 
-bool TCPServer::sentRequestLine(Waiting &waiting)
+void TCPServer::lookAtRequest(Waiting &waiting)
 {
-    if (waiting.line || !waiting.socket)
-        return waiting.line;
+    if (waiting.whole || !waiting.socket)
+        return;
     const qint64 available = waiting.socket->bytesAvailable();
-    if (available != waiting.seen) {
-        waiting.seen = available;
-        waiting.line = waiting.socket->peek(qMin<qint64>(available, kMaxHeader)).contains("\r\n");
+    if (available == waiting.seen)
+        return;
+    waiting.seen = available;
+    const QByteArray sent = waiting.socket->peek(qMin<qint64>(available, kMaxHeader));
+    waiting.line = sent.contains("\r\n");
+    const qsizetype end = sent.indexOf("\r\n\r\n");
+    if (end < 0)
+        return;
+    qint64 length = 0;
+    for (const QByteArray &header : sent.left(end).split('\n')) {
+        const qsizetype colon = header.indexOf(':');
+        if (colon > 0 && header.left(colon).trimmed().compare("Content-Length", Qt::CaseInsensitive) == 0)
+            length = header.mid(colon + 1).trimmed().toLongLong();
     }
-    return waiting.line;
+    waiting.whole = available - (end + 4) >= length;
 }
 
 bool TCPServer::hasRequestLine(const Element &e)
@@ -360,8 +372,10 @@ bool TCPServer::evict(const QString &address)
     // body) within a fraction of that time is a client too slow to be worth
     // its place: a browser sends a page's request at once.
     const auto evictable = [this](const Element &e) {
+        // Bytes not yet read are ours to be slow about, not the client's.
         if (e.phase == Element::Reading)
-            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs * 3 / 10;
+            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs * 3 / 10
+                && !(e.socket && e.socket->bytesAvailable() > 0);
         return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
             && e.lastSentAt.elapsed() >= m_evictAfterMs;
     };
@@ -438,32 +452,31 @@ void TCPServer::socket_ConnectionRequest()
                 return;
             }
             // Across the whole line: the client holding the fewest
-            // connections first, of those one none of whose connections had
-            // to be closed for slowness lately (a crowd that reconnects at
-            // once would otherwise stand level with a browser), then one
-            // that has sent its request line already (an ordinary browser
-            // does at once), then the earliest. A connection whose reply has
-            // gone out whole does not count: its client may well ask again
-            // before it has closed it.
+            // connections first; of those one that has sent its whole
+            // request (an ordinary browser does at once), then one none of
+            // whose connections had to be closed for slowness lately (a crowd
+            // that reconnects at once would otherwise stand level with a
+            // browser), then one that has sent its request line, then the
+            // earliest. A connection whose reply has gone out whole does not
+            // count: its client may well ask again before it has closed it.
             const QHash<QString, int> holding = heldPerAddress();
             const QHash<QString, int> busy = heldPerAddress(false);
+            const auto rank = [this](Waiting &w) {
+                lookAtRequest(w);
+                return std::tuple(!w.whole, evictedLately(w.group), !w.line);
+            };
             auto next = m_waiting.end();
             int nextHeld = 0;
-            bool nextSlow = false;
-            bool nextLine = false;
+            std::tuple<bool, bool, bool> nextRank;
             for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
                 const int held = busy.value(it->group);
                 if (next != m_waiting.end() && held > nextHeld)
                     continue;
-                const bool slow = evictedLately(it->group);
-                if (next != m_waiting.end() && held == nextHeld && (slow > nextSlow || (slow == nextSlow && nextLine)))
-                    continue;
-                const bool line = sentRequestLine(*it);
-                if (next == m_waiting.end() || held < nextHeld || slow < nextSlow || (line && !nextLine)) {
+                const auto r = rank(*it);
+                if (next == m_waiting.end() || held < nextHeld || r < nextRank) {
                     next = it;
                     nextHeld = held;
-                    nextSlow = slow;
-                    nextLine = line;
+                    nextRank = r;
                 }
             }
             QTcpSocket *socket = next->socket;

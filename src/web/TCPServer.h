@@ -223,12 +223,12 @@ private:
     {
         QPointer<QTcpSocket> socket;
         QString group;
-        qint64 seen = 0;   // bytes it had sent when last looked at
-        bool line = false; // they hold a whole request line
+        qint64 seen = 0;    // bytes it had sent when last looked at
+        bool line = false;  // they hold a whole request line
+        bool whole = false; // and the whole request: headers and body
     };
-    // Whether a waiting connection has sent a whole request line (looked at
-    // again only when more has come).
-    static bool sentRequestLine(Waiting &waiting);
+    // Looks again at what a waiting connection has sent, when more has come.
+    static void lookAtRequest(Waiting &waiting);
     std::deque<Waiting> m_waiting;
     int m_descriptorBudget = 0;
     QTimer ServerTimer;
