@@ -2,6 +2,8 @@
 
 #include <tuple>
 
+#include <sys/ioctl.h>
+
 #include "web/HelpPage.h"
 #include "web/AllowedHost.h"
 #include "web/HtmlText.h"
@@ -356,6 +358,20 @@ void TCPServer::lookAtRequest(Waiting &waiting)
     waiting.whole = available - (end + 4) >= length;
 }
 
+namespace {
+
+bool unread(QTcpSocket *socket)
+{
+    if (!socket)
+        return false;
+    if (socket->bytesAvailable() > 0)
+        return true;
+    int pending = 0;
+    return socket->socketDescriptor() >= 0 && ::ioctl(int(socket->socketDescriptor()), FIONREAD, &pending) == 0 && pending > 0;
+}
+
+} // namespace
+
 bool TCPServer::hasRequestLine(const Element &e)
 {
     return e.phase != Element::Reading || e.buffer.contains("\r\n");
@@ -372,10 +388,10 @@ bool TCPServer::evict(const QString &address)
     // body) within a fraction of that time is a client too slow to be worth
     // its place: a browser sends a page's request at once.
     const auto evictable = [this](const Element &e) {
-        // Bytes not yet read are ours to be slow about, not the client's.
+        // Bytes not yet read (by Qt or by us) are ours to be slow about, not
+        // the client's: on a loaded machine its readyRead may come late.
         if (e.phase == Element::Reading)
-            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs * 3 / 10
-                && !(e.socket && e.socket->bytesAvailable() > 0);
+            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs * 3 / 10 && !unread(e.socket);
         return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
             && e.lastSentAt.elapsed() >= m_evictAfterMs;
     };
