@@ -16,6 +16,7 @@
 #include "automation/VbError.h"
 #include "automation/VbString.h"
 #include "core/Globals.h"
+#include "core/StartupStop.h"
 #include "host/HostHooks.h"
 
 #include <QCoreApplication>
@@ -338,6 +339,9 @@ void tspi::InitPlugin()
     gPlugin.VarsHouseCode = vars.isEmpty() ? 0 : vars.at(0).unicode();
     UnitMappings::ReadUnitMappings();
     DeviceCreation::DiscoverDevices();
+    // A stop during the start-up: the poll and the project file would only delay Exit.
+    if (StartupStopping())
+        return;
     // The X10, IR and I/O sides each run this; the project file is read by the first.
     if (!gPlugin.ProjectMapTried && (!gPlugin.PointNameDictionary || gPlugin.PointNameDictionary->count() == 0)) {
         gPlugin.ProjectMapTried = true;
