@@ -3,11 +3,13 @@
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
 #include "core/IniTool.h"
+#include "core/RefusalLog.h"
 #include "core/SavedFiles.h"
 #include "core/XapQueuedMessage.h"
 #include "core/xap/XapEndpoint.h"
 
 #include "automation/AnsiCodePage.h"
+#include "automation/MemoryBudget.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbError.h"
@@ -18,6 +20,7 @@
 #include <QTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSysInfo>
 
 #include <deque>
@@ -129,10 +132,22 @@ QStringList PendingXapBodies()
 void LogError(const QString& type, const QString& data)
 {
     QString suffix;
+    qint32 number = 0;
     if (PendingError::isPending()) {
         const VbError& err = PendingError::current();
         suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + err.description;
+        number = err.number;
         PendingError::clear();
+    }
+    // A member a script calls in a loop can fail once per call, hundreds of thousands of
+    // times: while a script drives, one kind of entry (the entry's text and the error) is
+    // broadcast once and its repeats counted. The refusal log sends through here again.
+    static bool collapsing = false;
+    if (MemoryBudget::scriptDriven() && !collapsing) {
+        collapsing = true;
+        const auto reset = qScopeGuard([] { collapsing = false; });
+        RefusalLog::Log(type, data + suffix, RefusalLog::Kind(data, QString::number(number)));
+        return;
     }
     const QChar item(0);
     const QChar eq(1);
