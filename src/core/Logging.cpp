@@ -20,7 +20,6 @@
 #include <QTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QSysInfo>
 
 #include <deque>
@@ -132,22 +131,10 @@ QStringList PendingXapBodies()
 void LogError(const QString& type, const QString& data)
 {
     QString suffix;
-    qint32 number = 0;
     if (PendingError::isPending()) {
         const VbError& err = PendingError::current();
         suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + err.description;
-        number = err.number;
         PendingError::clear();
-    }
-    // A member a script calls in a loop can fail once per call, hundreds of thousands of
-    // times: while a script drives, one kind of entry (the entry's text and the error) is
-    // broadcast once and its repeats counted. The refusal log sends through here again.
-    static bool collapsing = false;
-    if (MemoryBudget::scriptDriven() && !collapsing) {
-        collapsing = true;
-        const auto reset = qScopeGuard([] { collapsing = false; });
-        RefusalLog::Log(type, data + suffix, RefusalLog::Kind(data, QString::number(number)));
-        return;
     }
     const QChar item(0);
     const QChar eq(1);
@@ -155,6 +142,26 @@ void LogError(const QString& type, const QString& data)
         + QStringLiteral("Type") + eq + XapItemValue(type) + item
         + QStringLiteral("Data") + eq + XapItemValue(data + suffix);
     SendXap(QString(), QStringLiteral("Tessera.Event"), QStringLiteral("Event.Log"), body, QString(), QString());
+}
+
+void LogTrapped(const QString& type, const QString& label)
+{
+    // A member a script calls in a loop can fail once per call, hundreds of thousands of
+    // times: while a script drives, one member's error is broadcast once and its repeats
+    // counted. The refusal log sends through LogError.
+    if (!MemoryBudget::scriptDriven()) {
+        LogError(type, label);
+        return;
+    }
+    QString suffix;
+    qint32 number = 0;
+    if (PendingError::isPending()) {
+        const VbError& err = PendingError::current();
+        suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + err.description;
+        number = err.number;
+        PendingError::clear();
+    }
+    RefusalLog::Log(type, label + suffix, RefusalLog::Kind(label, QString::number(number)));
 }
 
 namespace {
