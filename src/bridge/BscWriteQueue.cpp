@@ -1,5 +1,7 @@
 #include "bridge/BscWriteQueue.h"
 
+#include "core/DrainSlices.h"
+
 #include "bridge/PluginCallScope.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
@@ -9,6 +11,8 @@
 
 #include "automation/PendingError.h"
 
+
+static_assert(DrainSlices::kPointWritesPerTick == 1, "tick() runs one write");
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "bridge/CommAndTimer.h"
 
+#include "core/DrainSlices.h"
+
 #include "bridge/BscBridge.h"
 #include "bridge/ScriptQueue.h"
 
@@ -13,6 +15,8 @@
 #include "ScriptControl.h"
 
 #include <memory>
+
+static_assert(DrainSlices::kBscRepliesPerTick == 1, "BSCTimer_Timer() sends one reply");
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "bridge/IrPlayQueue.h"
 
+#include "core/DrainSlices.h"
+
 #include "bridge/PluginCallScope.h"
 #include "bridge/PluginCalls.h"
 
@@ -8,6 +10,8 @@
 #include "core/RefusalLog.h"
 
 #include "automation/PendingError.h"
+
+static_assert(DrainSlices::kIrStepsPerTick == 1, "tick() plays one step");
 
 namespace {
 

@@ -58,17 +58,17 @@ void bscCommand(const XapMessage &msg)
 {
     if (!msg.CompareTarget(ownSource()))
         return;
-    // Every block can name every endpoint, so more blocks than endpoints add
-    // nothing a peer could want; the rest of the message is not read. A block
-    // that only repeats an earlier one changes nothing and is skipped. Every
-    // other block is carried out in order: a later one may set again what an
-    // earlier one set, and the write queue keeps only the latest value.
+    // Every block is carried out in order, a repeat too: a block between may
+    // have changed the point, and the write queue keeps only the latest value
+    // per point, so a repeat costs no frame. Every block can name every
+    // endpoint, so more distinct blocks than endpoints add nothing a peer
+    // could want; the rest of the message is not read.
     const int most = int(BscEndpoints::instance().all().size());
     QSet<QString> seen;
     BscCommand command(msg.MsgTarget());
     const QString base = QStringLiteral("output.state");
     int n = msg.GetItem(base, QStringLiteral("ID")) == kUnknown ? 1 : 0;
-    for (int handled = 0;; ++n) {
+    for (int distinct = 0;; ++n) {
         const QString block = n == 0 ? base : base + QLatin1Char('.') + QString::number(n);
         const QString id = msg.GetItem(block, QStringLiteral("ID"));
         if (id == kUnknown)
@@ -81,16 +81,16 @@ void bscCommand(const XapMessage &msg)
             level = state == QLatin1String("ON") ? QStringLiteral("1") : QStringLiteral("0");
         level = valText(level);
         const QString key = Latin1Case::upper(id) + QChar(0) + state + QChar(0) + level;
-        if (seen.contains(key))
-            continue;
-        if (handled == most) {
-            RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd: more blocks than the ") + QString::number(most)
-                                              + QStringLiteral(" endpoints, the rest ignored"),
-                            QStringLiteral("bsc-cmd-blocks"));
-            return;
+        if (!seen.contains(key)) {
+            if (distinct == most) {
+                RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd: more blocks than the ") + QString::number(most)
+                                                  + QStringLiteral(" endpoints, the rest ignored"),
+                                QStringLiteral("bsc-cmd-blocks"));
+                return;
+            }
+            seen.insert(key);
+            ++distinct;
         }
-        seen.insert(key);
-        ++handled;
         command.block(id, level);
     }
 }

@@ -19,12 +19,16 @@
 
 #include "ScriptControl.h"
 
+#include "core/DrainSlices.h"
+
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPointer>
 
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <unordered_set>
 
 namespace {
 
@@ -35,6 +39,9 @@ constexpr int kScriptTimeoutMs = 60000;
 const QString kScriptName = QStringLiteral("xaptvkKorvane.txt");
 
 std::deque<ObjectPtr> sPending;
+// The records in sPending, and whether a periodic run waits there too.
+std::unordered_set<const Object *> sWaitingRecords;
+bool sPeriodicWaiting = false;
 std::shared_ptr<Script> sStartupScript;
 bool sDraining = false;
 bool sReloadAfterDrain = false;
@@ -138,6 +145,10 @@ void LoadScripts()
 
 void QueueDeviceEvent(const ObjectPtr &record)
 {
+    // A record that already waits is not queued again: its run reads the
+    // record as it is then, the latest message among them.
+    if (record ? sWaitingRecords.count(record.get()) > 0 : sPeriodicWaiting)
+        return;
     if (sPending.size() >= size_t(kMaxPendingScriptEvents)) {
         if (!sOverflowLogged)
             LogError(kProgramName, QStringLiteral("QueueDeviceEvent: ") + QString::number(kMaxPendingScriptEvents)
@@ -146,6 +157,10 @@ void QueueDeviceEvent(const ObjectPtr &record)
         return;
     }
     sPending.push_back(record);
+    if (record)
+        sWaitingRecords.insert(record.get());
+    else
+        sPeriodicWaiting = true;
     CommAndTimer &form = CommAndTimer::instance();
     if (!form.ScriptQueueTimer.isEnabled()) {
         form.ScriptQueueTimer.setInterval(kFirstRunMs);
@@ -161,11 +176,24 @@ void ScriptQueueTimer_Timer()
     sDraining = true;
     const QPointer<CommAndTimer> form = &CommAndTimer::instance();
     try {
+        QElapsedTimer slice;
+        slice.start();
         while (!sPending.empty()) {
+            // The rest waits for the next tick: the echo and the page are answered between.
+            if (slice.elapsed() >= DrainSlices::kScriptRunsMs) {
+                if (form)
+                    form->ScriptQueueTimer.setInterval(kFirstRunMs);
+                sDraining = false;
+                return;
+            }
             if (form)
                 form->ScriptQueueTimer.setInterval(kRunningMs);
             const ObjectPtr entry = sPending.front();
             sPending.pop_front();
+            if (entry)
+                sWaitingRecords.erase(entry.get());
+            else
+                sPeriodicWaiting = false;
             const QString tag = entry ? entry->get(QStringLiteral("Tag")).toString() : QString();
             gCurrentScriptRecord = entry;
             // Held for the run: a reload during it must not free the running script.
@@ -235,6 +263,8 @@ int PendingScriptEvents()
 void ResetScriptQueue()
 {
     sPending.clear();
+    sWaitingRecords.clear();
+    sPeriodicWaiting = false;
     sStartupScript.reset();
     sDraining = false;
     sReloadAfterDrain = false;

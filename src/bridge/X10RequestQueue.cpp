@@ -1,5 +1,7 @@
 #include "bridge/X10RequestQueue.h"
 
+#include "core/DrainSlices.h"
+
 #include "bridge/HostAccess.h"
 #include "bridge/PluginCallScope.h"
 #include "bridge/PluginCalls.h"
@@ -12,6 +14,8 @@
 #include "core/RefusalLog.h"
 
 #include "automation/PendingError.h"
+
+static_assert(DrainSlices::kX10RequestsPerTick == 1, "tick() runs one request");
 
 namespace {
 
@@ -28,14 +32,16 @@ X10RequestQueue::X10RequestQueue()
 
 bool X10RequestQueue::add(const Request &request)
 {
-    if (int(m_requests.size()) >= kMostRequests) {
+    const int frames = framesOf(request);
+    if (m_frames + frames > kMostFrames) {
         RefusalLog::Log(kProgramName,
-                        QStringLiteral("xap-x10.request: requests dropped, ") + QString::number(kMostRequests)
-                            + QStringLiteral(" still wait to be sent"),
+                        QStringLiteral("xap-x10.request: requests dropped, ") + QString::number(m_frames)
+                            + QStringLiteral(" frames still wait to be sent"),
                         QStringLiteral("x10-queue-full"));
         return false;
     }
     m_requests.push_back(request);
+    m_frames += frames;
     if (!m_timer.isActive())
         m_timer.start(0);
     return true;
@@ -51,6 +57,7 @@ void X10RequestQueue::tick()
     }
     const Request request = m_requests.front();
     m_requests.pop_front();
+    m_frames -= framesOf(request);
     const std::weak_ptr<int> alive = m_alive;
     try {
         run(request);

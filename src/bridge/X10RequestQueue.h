@@ -12,14 +12,16 @@
 // puts its frames on the line and waits for every acknowledgement, so the
 // requests go to the plug-in from a timer, one at a time and only while its
 // command ring has nothing else waiting: the receive path never waits for the
-// controller. At most kMostRequests wait; a request beyond that is dropped.
-// A request is reported (and its units' status set) only once the plug-in
-// has taken it.
+// controller. The queue is bounded by the line time it holds: at most
+// kMostFrames frames wait (each unit's address and the function, about 12 ms
+// each on the line, so some 3 s), however they are split into requests; a
+// request that would go beyond that is dropped. A request is reported (and
+// its units' status set) only once the plug-in has taken it.
 class X10RequestQueue : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kMostRequests = 16;
+    static constexpr int kMostFrames = 256;
 
     struct Request
     {
@@ -35,6 +37,9 @@ public:
     // False (logged once per burst) when the request was dropped.
     bool add(const Request &request);
     int waiting() const { return int(m_requests.size()); }
+    int framesWaiting() const { return m_frames; }
+    // The frames a request puts on the line.
+    static int framesOf(const Request &request) { return int(request.units.size()) + 1; }
     bool idle() const { return m_requests.empty() && !m_running; }
 
 private:
@@ -42,6 +47,7 @@ private:
     void run(const Request &request);
 
     std::deque<Request> m_requests;
+    int m_frames = 0;
     QTimer m_timer;
     bool m_running = false;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);

@@ -111,6 +111,8 @@ struct PluginState : LinkState
     // polling
     std::array<long, 129> HostVarValues{};
     bool VarCacheFilled = false;
+    // Counts writes of host values to variables; a poll that read across one compares nothing.
+    quint64 VarWrites = 0;
     int TimeoutCount = 0;
     int CheckErrorCount = 0;
     int PageRefreshFlag = 0;
@@ -130,11 +132,14 @@ struct PluginState : LinkState
 
 extern PluginState gPlugin;
 
-// Holds TransferBusy from here to the end of the scope, on every exit.
+// Holds TransferBusy from here to the end of the scope, on every exit, and then
+// gives back what it found: an exchange started inside another one's wait must
+// not free the line for the timers while the outer one still holds it.
 struct TransferBusyScope
 {
-    TransferBusyScope() { gPlugin.TransferBusy = true; }
-    ~TransferBusyScope() { gPlugin.TransferBusy = false; }
+    TransferBusyScope() : m_was(gPlugin.TransferBusy) { gPlugin.TransferBusy = true; }
+    ~TransferBusyScope() { gPlugin.TransferBusy = m_was; }
+    bool m_was;
     TransferBusyScope(const TransferBusyScope&) = delete;
     TransferBusyScope& operator=(const TransferBusyScope&) = delete;
 };
@@ -153,5 +158,6 @@ struct ControllerTiming : LinkTiming
     int rediscoveryProbeMs = 30000; // between looks for a controller that did not answer at start
     int discoveryReplySeconds = 3;  // reply wait of the discovery's first two block reads
     int startReplyTimeout = 4;      // the reply wait the controller start sets, in seconds
+    int irFloodLogMs = 60000;       // IR codes held back for their rate are logged once per this
 };
 extern ControllerTiming gControllerTiming;

@@ -7,7 +7,36 @@ namespace {
 QString dec(int v) { return QString::number(v); }
 }
 
-Protocol::Protocol(CommLink& link, QObject* parent) : SerialProtocol(link, parent) {}
+Protocol::Protocol(CommLink& link, QObject* parent) : SerialProtocol(link, parent)
+{
+    m_irClock.start();
+    m_irLog.setSingleShot(true);
+    connect(&m_irLog, &QTimer::timeout, this, &Protocol::logHeldIRCodes);
+}
+
+bool Protocol::irCodeMayGo()
+{
+    const qint64 now = m_irClock.elapsed();
+    m_irTokens = qMin<double>(kIRBurst, m_irTokens + double(now - m_irLastMs) * kIRPerSecond / 1000.0);
+    m_irLastMs = now;
+    if (m_irTokens >= 1.0) {
+        m_irTokens -= 1.0;
+        return true;
+    }
+    ++m_irHeld;
+    if (!m_irLog.isActive())
+        m_irLog.start(gControllerTiming.irFloodLogMs);
+    return false;
+}
+
+void Protocol::logHeldIRCodes()
+{
+    if (m_irHeld <= 0)
+        return;
+    LogControllerError("xaptvkKorvane", "Quillon IR codes received faster than " + dec(kIRPerSecond)
+                                            + " a second: " + dec(m_irHeld) + " not sent on xAP");
+    m_irHeld = 0;
+}
 
 bool Protocol::LearnWaiting() const
 {
@@ -40,7 +69,7 @@ Protocol::ReportOutcome Protocol::HandleReport(const QByteArray& r, Context ctx)
         // loop from its middle one.
         const int location = inWait ? b(2) : b(1);
         WriteCommsLog((inWait ? "**** Quillon says IR Match (1) " : "*** Quillon says IR Match ") + dec(location));
-        if (host)
+        if (host && irCodeMayGo())
             host->IREvent(location);
         break;
     }

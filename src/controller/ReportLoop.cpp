@@ -250,6 +250,7 @@ void ReportLoop::MirrorPoints()
 
 void ReportLoop::LearnIRPrompt(long location)
 {
+    const bool was = gPlugin.TransferBusy;
     gPlugin.TransferBusy = true;
     m_parts.ir.LearnIRStart(location);
     gPlugin.TransferBusy = true;
@@ -266,7 +267,7 @@ void ReportLoop::LearnIRPrompt(long location)
     m_parts.ir.LearnIREnd();
     if (interactive())
         QApplication::beep();
-    gPlugin.TransferBusy = false;
+    gPlugin.TransferBusy = was;
 }
 
 void ReportLoop::toolHandOff()

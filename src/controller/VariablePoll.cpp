@@ -138,7 +138,12 @@ void VariablePoll::Timer2_Timer()
     if (!gPlugin.DiscoveryComplete)
         PluginHost::ignoring([&] { m_parts.start.ProbeController(); });
     bool polled = false;
+    const quint64 writesBefore = gPlugin.VarWrites;
     PluginHost::ignoring([&] { polled = PollVars(); });
+    // A value written while the block was on its way may be newer than what
+    // the block holds: the next pass compares.
+    if (gPlugin.VarWrites != writesBefore)
+        polled = false;
     bool complete = true;
     if (polled && gPlugin.VarsHouseCode != 0) {
         for (int n = 0; n < 128; ++n) {

@@ -177,11 +177,13 @@ int X10Exec::ExecX10(const QString& housecode, const QString& devicecode, int co
     const QList<QByteArray> frames = BuildFrames(housecode, devicecode, command, brightness, data1, data2);
     if (frames.isEmpty())
         return 0;
+    // Given back as found: a run started inside another one's wait leaves it held.
+    const bool was = gPlugin.X10Sending;
     gPlugin.X10Sending = true;
     for (const QByteArray& f : frames) {
         m_protocol.SendFrame(f);
         m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
     }
-    gPlugin.X10Sending = false;
+    gPlugin.X10Sending = was;
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "automation/VbError.h"
 #include "automation/VbString.h"
 #include "core/Globals.h"
+#include "core/StartupStop.h"
 #include "host/HostHooks.h"
 
 #include <QCoreApplication>
@@ -64,6 +65,19 @@ void setOutput(const QString& code, int level)
         PluginHost::SetDeviceValue(code, value);
         sendXapBSC(code);
     }
+}
+
+// The output as the poll would read it back once the controller switched it,
+// so that a mirror pass before the next block read does not see the old level
+// and announce the point switched back.
+void rememberOutput(int module, int point, int level)
+{
+    if (module < 1 || module > 128 || point < 0 || point > 15)
+        return;
+    const int byte = 2 * module - 2 + (point >= 8 ? 1 : 0);
+    const quint8 bit = quint8(1u << (point % 8));
+    quint8& v = gPlugin.IOPointStates[size_t(byte)];
+    v = level != 0 ? quint8(v | bit) : quint8(v & ~bit);
 }
 
 // A form's name; the host form answers to its type name when it has no name member.
@@ -325,6 +339,9 @@ void tspi::InitPlugin()
     gPlugin.VarsHouseCode = vars.isEmpty() ? 0 : vars.at(0).unicode();
     UnitMappings::ReadUnitMappings();
     DeviceCreation::DiscoverDevices();
+    // A stop during the start-up: the poll and the project file would only delay Exit.
+    if (StartupStopping())
+        return;
     // The X10, IR and I/O sides each run this; the project file is read by the first.
     if (!gPlugin.ProjectMapTried && (!gPlugin.PointNameDictionary || gPlugin.PointNameDictionary->count() == 0)) {
         gPlugin.ProjectMapTried = true;
@@ -505,6 +522,11 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
         // A value the controller did not take is not announced as set.
         if (!QExec(dv, QString::number(house), QString::number(n), 19, level, data1, data2))
             return;
+        // The poll compares what it reads with the value last written: the
+        // write is announced here, so the poll that reads it back must not
+        // announce it again.
+        gPlugin.HostVarValues[size_t(n + 1)] = level;
+        ++gPlugin.VarWrites;
         if (changes)
             ignoring([&] { PluginHost::hs("SetDeviceLastChange", {Variant(code), Variant::fromDate(VbDate::oleNow())}); });
         // The State goes with the value, as the poll stores it, so the event of the change carries both new.
@@ -538,8 +560,10 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
         LogControllerError(kProgramName, "SetIO: level " + QString::number(value) + " for " + code + " clamped to 0-255");
         value = qBound(0, value, 255);
     }
-    if (QExec(dv, housecode, DeviceCode, 101, value, module, point))
+    if (QExec(dv, housecode, DeviceCode, 101, value, module, point)) {
+        rememberOutput(module, point, value);
         ignoring([&] { setOutput(code, value); });
+    }
 }
 
 Variant tspi::GetUnit(qint16 unitnum)

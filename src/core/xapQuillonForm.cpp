@@ -1,7 +1,10 @@
 #include "core/xapQuillonForm.h"
 
+#include "core/DrainSlices.h"
+
 #include "core/CoreHooks.h"
 #include "core/Globals.h"
+#include "core/StartupStop.h"
 #include "core/Logging.h"
 #include "core/Shutdown.h"
 #include "core/TrayIcon.h"
@@ -13,9 +16,11 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 #include <utility>
@@ -146,9 +151,16 @@ void xapQuillonForm::runStartup()
         LogError(kProgramName, QStringLiteral("Using xAP port ") + QString::number(port));
 
         CoreHooks& hooks = Hooks();
+        // After a stop the rest is left out; Exit copes with a start-up that ended part-way.
         hooks.loadHostForm.call();
+        if (StartupStopping())
+            return;
         hooks.initReceiveMessages.call();
+        if (StartupStopping())
+            return;
         RestartPlugin();
+        if (StartupStopping())
+            return;
         hooks.addTags.call();
 
         Timer1.setInterval(kWatchdogMs);
@@ -204,8 +216,18 @@ void xapQuillonForm::onMessage()
     m_drainBusy = true;
     try {
         // The dispatcher may pump events; texts arriving meanwhile are taken by this loop,
-        // until Exit begins.
+        // until Exit begins. After a slice the rest waits for the next turn of the event
+        // loop, so that a backlog of costly texts leaves the echo and the page answered.
+        QElapsedTimer slice;
+        slice.start();
         while (m_xap && m_xap->queuedCount() > 0 && !gShuttingDown) {
+            if (slice.elapsed() >= DrainSlices::kReceivedTextsMs) {
+                QTimer::singleShot(0, this, [self = QPointer<xapQuillonForm>(this)] {
+                    if (self)
+                        self->onMessage();
+                });
+                break;
+            }
             const QString text = m_xap->GetMessage();
             if (!text.isEmpty())
                 Hooks().readMessage.call(text);

@@ -2,6 +2,8 @@
 
 #include "web/Request.h"
 
+#include "core/DrainSlices.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -62,7 +64,7 @@ public:
     static constexpr int kChunk = 1000;            // bytes per paced send
     static constexpr int kBinaryWatchdogMs = 5000; // a chunk goes out at the latest after this
     static constexpr int kQueueDelayMs = 50;
-    static constexpr int kDrainSliceMs = 20; // a drain lets events in after this long
+    static constexpr int kDrainSliceMs = DrainSlices::kPageRequestsMs; // a drain lets events in after this long
     static constexpr int kMaxHeader = 16 * 1024;
     static constexpr int kMaxBody = 1024 * 1024;
     static constexpr int kMaxPerAddress = 8;

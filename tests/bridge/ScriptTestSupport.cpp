@@ -196,5 +196,8 @@ Variant ScriptTest::runSnippet(const QString &code, const QString &expression)
 
 void ScriptTest::drain()
 {
-    ScriptQueueTimer_Timer();
+    // A tick runs a slice of the queue; the rest waits for the next.
+    do
+        ScriptQueueTimer_Timer();
+    while (PendingScriptEvents() > 0);
 }

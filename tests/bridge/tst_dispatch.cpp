@@ -156,7 +156,40 @@ TEST_F(DispatchTest, BlocksAfterAWildcardBlockStillApply)
     }
 }
 
-TEST_F(DispatchTest, BlocksRepeatingAnEarlierOneAreSkippedAndNotCounted)
+// A block that comes back to an earlier value after another block changed the
+// point is carried out in its place: the point ends as the last block left it.
+TEST_F(DispatchTest, RepeatedBlocksAreCarriedOutInOrder)
+{
+    const struct
+    {
+        const char *what;
+        const char *target; // after the program's own address
+        Blocks blocks;
+        const char *write;
+    } cases[] = {
+        {"Level A-B-A", ":>",
+         {{"output.state.1", {"ID=03", "Level=10"}}, {"output.state.2", {"ID=03", "Level=20"}},
+          {"output.state.3", {"ID=03", "Level=10"}}},
+         "SetIO(Nothing,Q,3,19,10,0,0)"},
+        {"State A-B-A", ":>",
+         {{"output.state.1", {"ID=03", "State=on"}}, {"output.state.2", {"ID=03", "State=off"}},
+          {"output.state.3", {"ID=03", "State=on"}}},
+         "SetIO(Nothing,Q,3,19,1,0,0)"},
+        // The wildcard names the hall temperature alone, which is 03.
+        {"* then ID then *", ":hall_temp.>",
+         {{"output.state.1", {"ID=*", "Level=7"}}, {"output.state.2", {"ID=03", "Level=5"}},
+          {"output.state.3", {"ID=*", "Level=7"}}},
+         "SetIO(Nothing,Q,3,19,7,0,0)"},
+    };
+    for (const auto &c : cases) {
+        plugin->calls.clear();
+        command(me() + QLatin1String(c.target), c.blocks);
+        drainWrites();
+        EXPECT_EQ(calls(), QStringList{QString::fromLatin1(c.write)}) << c.what;
+    }
+}
+
+TEST_F(DispatchTest, BlocksRepeatingAnEarlierOneAreNotCounted)
 {
     // Five endpoints allow five blocks; repeats of a block are not among them.
     Blocks blocks;
@@ -387,16 +420,20 @@ TEST_F(DispatchTest, X10RequestsThePlugInRefusedAreNotReported)
 TEST_F(DispatchTest, X10RequestBurstIsBoundedAndReportsOnlyWhatWasSent)
 {
     tables.queuedCommands = 1; // the plug-in is busy: the requests wait
-    for (int i = 0; i < 120; ++i)
+    // A single unit is two frames on the line: its address and the function.
+    const int fit = X10RequestQueue::kMostFrames / 2;
+    for (int i = 0; i < fit + 40; ++i)
         receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1", "Command=on"}}}));
     EXPECT_TRUE(calls().isEmpty());
-    EXPECT_EQ(CommAndTimer::instance().X10Requests.waiting(), X10RequestQueue::kMostRequests);
+    EXPECT_EQ(CommAndTimer::instance().X10Requests.waiting(), fit);
     tables.queuedCommands = 0;
     drainPlugin();
     settle(100);
-    EXPECT_EQ(calls().size(), X10RequestQueue::kMostRequests);
-    EXPECT_EQ(sentOf("xAP-X10.event").size(), X10RequestQueue::kMostRequests);
-    EXPECT_EQ(logData(), QStringList{"xap-x10.request: requests dropped, 16 still wait to be sent"});
+    EXPECT_EQ(calls().size(), fit);
+    EXPECT_EQ(sentOf("xAP-X10.event").size(), fit);
+    EXPECT_EQ(logData(), QStringList{"xap-x10.request: requests dropped, "
+                                     + QString::number(X10RequestQueue::kMostFrames) + " frames still wait to be sent"});
+    EXPECT_EQ(CommAndTimer::instance().X10Requests.framesWaiting(), 0);
 }
 
 TEST_F(DispatchTest, X10RequestWithAUnitNotInUseIsDropped)

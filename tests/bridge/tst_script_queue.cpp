@@ -296,13 +296,61 @@ TEST_F(ScriptQueueTest, WithoutAScriptEntriesAreStillTakenAndAReadAfterDeletionS
 
 TEST_F(ScriptQueueTest, AFloodOfEventsIsBoundedWithOneLogEntry)
 {
-    for (int i = 0; i < kMaxPendingScriptEvents + 50; ++i)
-        QueueDeviceEvent(nullptr);
+    std::vector<DeviceMessageClassPtr> records;
+    for (int i = 0; i < kMaxPendingScriptEvents + 50; ++i) {
+        records.push_back(recordOf(QString::number(i)));
+        QueueDeviceEvent(records.back());
+    }
     EXPECT_EQ(PendingScriptEvents(), kMaxPendingScriptEvents);
     drain();
     QueueDeviceEvent(nullptr);
     EXPECT_EQ(PendingScriptEvents(), 1);
     EXPECT_EQ(logData().filter("further events are dropped").size(), 1);
+}
+
+// Many messages for one record make one run, which reads the record as the
+// last of them left it; a message that comes while the run goes on makes another.
+TEST_F(ScriptQueueTest, ARecordThatWaitsIsNotQueuedAgain)
+{
+    writeScript(kRecorder);
+    InitScriptControl();
+    const DeviceMessageClassPtr roof = recordOf("roof");
+    const DeviceMessageClassPtr door = recordOf("door");
+    for (int i = 0; i < 1000; ++i) {
+        QueueDeviceEvent(roof);
+        QueueDeviceEvent(door);
+        QueueDeviceEvent(nullptr);
+    }
+    EXPECT_EQ(PendingScriptEvents(), 3);
+    drain();
+    EXPECT_EQ(calls(), "[roof][door]<nothing>[]");
+    QueueDeviceEvent(roof);
+    EXPECT_EQ(PendingScriptEvents(), 1);
+    drain();
+    EXPECT_EQ(calls(), "[roof][door]<nothing>[][roof]");
+}
+
+// Runs of a slow script: a tick takes a slice of the queue and leaves the rest
+// to later ticks, in order, so the event loop turns between them.
+TEST_F(ScriptQueueTest, ASlowScriptRunsASliceATick)
+{
+    writeScript("Dim calls\r\nSub Main(tag)\r\n  calls = calls & tag & \",\"\r\n  t = Timer\r\n"
+                "  Do While Timer - t < 0.005 And Timer >= t\r\n  Loop\r\nEnd Sub\r\n");
+    InitScriptControl();
+    std::vector<DeviceMessageClassPtr> records;
+    QString wanted;
+    for (int i = 0; i < 200; ++i) {
+        records.push_back(recordOf(QString::number(i)));
+        QueueDeviceEvent(records.back());
+        wanted += QString::number(i) + ",";
+    }
+    ScriptQueueTimer_Timer();
+    // 200 runs of 5 ms are a second; one tick takes some 20 ms of them.
+    EXPECT_GT(PendingScriptEvents(), 100);
+    EXPECT_LT(PendingScriptEvents(), 200);
+    EXPECT_TRUE(CommAndTimer::instance().ScriptQueueTimer.isEnabled()) << "the rest waits for the next tick";
+    drain();
+    EXPECT_EQ(calls(), wanted);
 }
 
 } // namespace

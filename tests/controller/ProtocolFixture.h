@@ -3,6 +3,8 @@
 #include "TestSupport.h"
 #include "controller/link/Frames.h"
 
+#include <QElapsedTimer>
+
 inline QByteArray hex(const char* s) { return QByteArray::fromHex(s); }
 
 class ProtocolTest : public LinkFixture
@@ -22,5 +24,27 @@ protected:
     {
         protocol->SendFrame(f);
         return protocol->WaitReply(2, len, first);
+    }
+    // Three commands after whatever a test did to the line: each gets its
+    // acknowledgement at once.
+    void expectLineFree()
+    {
+        for (int i = 0; i < 3; ++i) {
+            QElapsedTimer t;
+            t.start();
+            EXPECT_TRUE(command()) << "command " << i;
+            EXPECT_LT(t.elapsed(), 1000) << "command " << i << " waited for its acknowledgement";
+        }
+        EXPECT_EQ(sim->vars[1], 7);
+    }
+    // The report loop's passes, every 100 ms, for ms milliseconds.
+    void reportLoop(int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            protocol->ReadReports();
+            waitFor([] { return false; }, 100);
+        }
     }
 };

@@ -204,17 +204,22 @@ TEST_F(PollingTest, TimeoutsAndCheckErrorsWarnOnEverySecond)
     EXPECT_EQ(warnings("Quillon Plug-in, Timeout getting realtime I/O"), 2);
 }
 
-TEST_F(PollingTest, WrongBufferKeepsTheOldStatesButCountsAsGood)
+TEST_F(PollingTest, AnotherBlocksReplyIsNeverReadAsTheIOBlock)
 {
     startPlugin();
     ASSERT_TRUE(form().poll.PollIO());
     const auto before = gPlugin.IOPointStates;
     sim->setPointLevel(1, 0, 0);
+    // Answered with another block's reply: the poll asks again and reads its own.
     sim->wrongEchoCount = 1;
     EXPECT_TRUE(form().poll.PollIO());
-    EXPECT_EQ(gPlugin.IOPointStates, before);
-    EXPECT_TRUE(form().poll.PollIO());
     EXPECT_NE(gPlugin.IOPointStates, before);
+    // Never answered with its own: the states stay as they were.
+    const auto after = gPlugin.IOPointStates;
+    sim->setPointLevel(1, 0, 1);
+    sim->wrongEchoCount = 8;
+    EXPECT_FALSE(form().poll.PollIO());
+    EXPECT_EQ(gPlugin.IOPointStates, after);
 }
 
 TEST_F(PollingTest, AnalogReadingIsTheFirstByteOfTheUnitsSlot)

@@ -19,7 +19,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
@@ -208,6 +210,26 @@ TEST_F(MainFormTest, TextsWaitingAtExitNeverReachTheDispatcher)
     form->MenuArray_Click(xapQuillonForm::ExitItem);
     EXPECT_EQ(calls().dispatched.size(), 1) << calls().dispatched.join('|').toStdString();
     EXPECT_EQ(endpoint->queuedCount(), 0);
+}
+
+// Texts whose dispatch takes its time: the drain hands over a slice of them a
+// turn of the event loop, so a timer waits for one slice, not for the backlog.
+TEST_F(MainFormTest, ASlowDispatcherLetsTheEventLoopTurn)
+{
+    xap* endpoint = xapQuillonForm::instance()->endpoint();
+    Hooks().readMessage = [](const QString& text) {
+        calls().dispatched << text;
+        QThread::msleep(8);
+    };
+    QUdpSocket sender;
+    constexpr int kTexts = 150;
+    for (int i = 0; i < kTexts; ++i)
+        sender.writeDatagram("xap-header\n{\nclass=slow\n}\ns\n{\n}\n", QHostAddress(QHostAddress::LocalHost),
+                             quint16(endpoint->localPort()));
+    // All taken into the receive queue before the drain's first turn would be over a second in one go.
+    const qint64 longest = longestTurnMs([] { return calls().dispatched.size() == kTexts; });
+    ASSERT_GE(longest, 0) << calls().dispatched.size() << " texts dispatched";
+    EXPECT_LT(longest, 250) << "the event loop waited " << longest << " ms";
 }
 
 // Releasing a Yonder that a script created ends the program through the same Exit as the

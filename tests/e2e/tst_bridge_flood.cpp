@@ -23,6 +23,8 @@ protected:
         rig.programEnvironment = {{QStringLiteral("ASAN_OPTIONS"),
                                    qEnvironmentVariable("ASAN_OPTIONS") + QStringLiteral(":quarantine_size_mb=16")}};
         ASSERT_TRUE(rig.start()) << "the program did not come up against the simulator";
+        quietMs = echoAnswerMs(QStringLiteral("quiet"), 20000);
+        ASSERT_GE(quietMs, 0) << "no echo answer in the quiet";
     }
 
     // Sends an echo query and returns the ms until its answer, -1 when none came in `timeoutMs`.
@@ -50,21 +52,23 @@ protected:
     }
 
     BridgeRig rig;
+    qint64 quietMs = 0;
 };
 
-TEST_F(BridgeFlood, AThousandBlockCommandLeavesTheProgramAnswering)
+TEST_F(BridgeFlood, TheLargestCommandLeavesTheProgramAnswering)
 {
+    // One block for every endpoint a two-digit ID can name: the most a peer has reason to send.
     QList<QPair<QString, QStringList>> blocks;
-    for (int n = 1; n <= 1000; ++n)
+    for (int n = 1; n <= 255; ++n)
         blocks.append({QStringLiteral("output.state.%1").arg(n), {"ID=*", "State=on", "Level=1/32767"}});
     const QByteArray command = rig.message("xAPBSC.cmd", rig.source + ":>", blocks);
-    ASSERT_GT(command.size(), 40000);
+    ASSERT_GT(command.size(), 10000);
     rig.send(command);
     // Let the command be taken up, then ask.
     waitUntil([] { return false; }, 100);
     const qint64 answer = echoAnswerMs(QStringLiteral("busy"), 10000);
     ASSERT_GE(answer, 0) << "no echo answer";
-    EXPECT_LT(answer, 1000) << "echo answered " << answer << " ms after it was sent";
+    EXPECT_LT(answer, quietMs + BridgeRig::kEchoRoomMs) << "echo answered " << answer << " ms after it was sent";
 
     // The command did reach the points: the relay and the variables are set.
     EXPECT_TRUE(waitUntil([&] { return rig.sim.pointLevel(3, 8) == 1 && rig.sim.vars[4] == 1 && rig.sim.vars[64] == 1; }));
@@ -136,6 +140,8 @@ TEST(ReceiveFlood, LargeTextsCannotGrowMemoryOrSilenceTheProgram)
                               {QStringLiteral("KORVANE_TRACE_DISPATCH"), QString()}};
     ASSERT_TRUE(rig.start()) << "the program did not come up against the simulator";
     waitUntil([] { return false; }, 2000);
+    const qint64 quietMs = rig.echoAnswerMs();
+    ASSERT_GE(quietMs, 0) << "no echo answer in the quiet";
     const qint64 before = rig.program->residentKb();
     ASSERT_GT(before, 0);
 
@@ -171,7 +177,8 @@ TEST(ReceiveFlood, LargeTextsCannotGrowMemoryOrSilenceTheProgram)
     }, 10000)) << "no echo answer";
     const qint64 answeredAfter = rig.arrivals.at(rig.listener.received.indexOf(rig.of("WDT.Echo").at(echoes))) - floodEnd;
     std::printf("first echo answer %lld ms after the flood\n", answeredAfter);
-    EXPECT_LT(answeredAfter, 1000) << "echo answered " << answeredAfter << " ms after the flood ended";
+    EXPECT_LT(answeredAfter, quietMs + BridgeRig::kEchoRoomMs)
+        << "echo answered " << answeredAfter << " ms after the flood ended";
 
     bool dropLogged = false;
     for (const QByteArray& d : rig.of("Tessera.Event"))

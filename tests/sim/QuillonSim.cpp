@@ -182,8 +182,9 @@ void QuillonSim::handleFrame(const Frame& f)
     }
     const QByteArray& b = f.bytes;
     ReplyFault fault;
+    const quint16 address = f.kind == FrameKind::BlockRead ? quint16(quint8(f.bytes[3]) << 8 | quint8(f.bytes[4])) : 0;
     for (qsizetype i = 0; i < replyFaults.size(); ++i)
-        if (replyFaults[i].on == f.kind) {
+        if (replyFaults[i].on == f.kind && (replyFaults[i].onBlock == 0 || replyFaults[i].onBlock == address)) {
             fault = replyFaults.takeAt(i);
             break;
         }
@@ -194,6 +195,10 @@ void QuillonSim::handleFrame(const Frame& f)
     }
     if (f.kind == FrameKind::BlockRead) {
         quint8 hi = quint8(b[3]), lo = quint8(b[4]);
+        if (fault.otherBlock) {
+            hi ^= 0x01;
+            lo ^= 0x10;
+        }
         const bool faulty = faultBlock == 0 || faultBlock == quint16(hi << 8 | lo);
         bool odd = faulty && oddHeaderCount > 0;
         if (odd)
@@ -215,6 +220,8 @@ void QuillonSim::handleFrame(const Frame& f)
             crc ^= 0x5A5A;
         }
         reply.append(char(crc & 0xFF)).append(char(crc >> 8));
+        if (fault.twice)
+            reply += reply;
         if (faulty && truncateBlockAt > 0 && truncateBlockAt < reply.size()) {
             const QByteArray rest = reply.mid(truncateBlockAt);
             reply.truncate(truncateBlockAt);
@@ -487,6 +494,19 @@ void QuillonSim::pump()
 {
     if (m_out.isEmpty() || !m_transport)
         return;
+    if (!trickleGapsMs.isEmpty()) {
+        if (m_line.nsecsElapsed() < m_outStartNs) { // still in the last byte's gap
+            m_pumpTimer.start(msUntil(m_outStartNs));
+            return;
+        }
+        m_transport->write(m_out.left(1));
+        m_out.remove(0, 1);
+        const int gap = trickleGapsMs.takeFirst();
+        m_outStartNs = m_line.nsecsElapsed() + qint64(gap) * 1000000;
+        if (!m_out.isEmpty())
+            m_pumpTimer.start(gap);
+        return;
+    }
     if (!paced) {
         const int n = 1 + int(QRandomGenerator::global()->bounded(3));
         m_transport->write(m_out.left(n));

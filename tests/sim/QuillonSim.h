@@ -115,8 +115,18 @@ public:
         // right behind it.
         int withCommand = 0;
         bool behindThatAck = false;
+        // > 0: only the answer to a block read of this address (high byte first).
+        quint16 onBlock = 0;
+        bool twice = false;       // the whole answer goes out twice, back to back
+        // The answer is another block's reply (its header and its data), as a
+        // controller that mixed up two requests would send.
+        bool otherBlock = false;
     };
     QList<ReplyFault> replyFaults;
+    // While not empty: the line carries one byte at a time, each followed by
+    // the gap at the front (taken off), as a serial server sending every byte
+    // in a segment of its own; whatever is sent meanwhile waits its turn.
+    QList<int> trickleGapsMs;
     bool closeAfterNextFrame = false;
     bool splitWrites = false;    // answers leave in pieces of 1 to 3 bytes
     // Both directions as on a 9600-baud 8N1 line: ten bit times a byte, one byte

@@ -118,7 +118,8 @@ void SerialComm::setPortOpen(bool open)
     if (open) {
         m_ticks = 0;
         m_wanted = true;
-        m_closeLogged = m_errorLogged = false;
+        // An open does not end an outage (at start-up each side opens the link
+        // in turn): only a connection that stays up does.
         m_portOpen = m_socket.state() == QAbstractSocket::ConnectedState || openProcedure();
         return;
     }

@@ -12,6 +12,45 @@
 
 namespace {
 QString dec(int v) { return QString::number(v); }
+// How many event pumps of the link are on the stack: code that runs inside one
+// is nested in whatever exchange pumped it.
+int s_pumpDepth = 0;
+struct Pumping
+{
+    Pumping() { ++s_pumpDepth; }
+    ~Pumping() { --s_pumpDepth; }
+    Pumping(const Pumping&) = delete;
+    Pumping& operator=(const Pumping&) = delete;
+};
+} // namespace
+
+struct SerialProtocol::Wait
+{
+    int limitMs;
+    int length;
+    int firstByte;
+    Mode mode;
+    bool wantsBlock;
+    QElapsedTimer wall;
+    qint64 lastEvents = -1;
+    int elapsed = 0;
+    int count = 0;
+    bool done = false;
+    bool result = false;
+    // Its reply was taken by a sender nested inside it: kept here, as the
+    // nested exchange's own reply overwrites the buffer.
+    bool takenByNested = false;
+    std::array<quint8, 264> reply{};
+    // A reply naming another block came: the request goes once more.
+    bool foreignSeen = false;
+    bool retried = false;
+    Wait* outer = nullptr;
+};
+
+void SerialProtocol::Delay(int ms)
+{
+    Pumping p;
+    CommLink::Delay(ms);
 }
 
 SerialProtocol::SerialProtocol(CommLink& link, QObject* parent) : QObject(parent), m_link(link)
@@ -86,6 +125,7 @@ int SerialProtocol::sleepForData(int ms)
     auto c = connect(&m_link, &CommLink::dataArrived, &loop, &QEventLoop::quit);
     limit.start(ms);
     {
+        Pumping p;
         Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply, loop);
         if (!Shutdown::waitsEnding())
             loop.exec();
@@ -94,8 +134,45 @@ int SerialProtocol::sleepForData(int ms)
     return int(t.elapsed());
 }
 
+bool SerialProtocol::exchangeOutstanding() const
+{
+    return (m_wait && !m_wait->done) || m_sent.pending;
+}
+
+void SerialProtocol::finishOutstanding()
+{
+    if (m_wait && !m_wait->done) {
+        Wait& w = *m_wait;
+        drive(w);
+        w.takenByNested = true;
+        w.reply = {};
+        std::copy_n(linkState().ReplyBuffer.begin(), w.reply.size(), w.reply.begin());
+        return;
+    }
+    if (!m_sent.pending || m_sent.depth >= s_pumpDepth)
+        return; // nothing sent, or sent by this very caller, whose wait follows
+    // Sent by someone pumping events before its wait (a settle time): its reply
+    // is taken now and handed to that wait when it begins.
+    const int depth = m_sent.depth;
+    const bool block = m_sent.block;
+    m_sent.pending = false;
+    const bool result = waitFor(m_lastTimeoutS, block ? Frames::kBlockReplyLength : 3, block ? 0x2A : 0);
+    TakenAhead t{depth, result, {}};
+    std::copy_n(linkState().ReplyBuffer.begin(), t.reply.size(), t.reply.begin());
+    // Kept only while its owner may still come for it.
+    while (m_takenAhead.size() >= kMaxTakenAhead)
+        m_takenAhead.erase(m_takenAhead.begin());
+    m_takenAhead.push_back(t);
+}
+
 int SerialProtocol::SendFrame(const QByteArray& frame)
 {
+    finishOutstanding();
+    const bool block = frame.size() == 8 && quint8(frame[0]) == 0x2A;
+    if (block)
+        m_blockRequest = frame;
+    if (linkState().CommsStarted)
+        m_sent = {true, block, frame, s_pumpDepth};
     // What comes after a new request is no longer the rest of an old reply
     // unless its check says so.
     m_owed = 0;
@@ -214,7 +291,9 @@ void SerialProtocol::keepPartial(int n)
 
 void SerialProtocol::abandonBlockUnit(int count)
 {
-    const int n = qMin(contiguous(count), Frames::kBlockReplyLength - 1);
+    // Only the bytes that came at the line's pace go as the unit's start; what
+    // came after a pause may be its rest or a report, and waits for the check.
+    const int n = qMin(contiguous(count, kLinePauseMs), Frames::kBlockReplyLength - 1);
     if (n <= 0)
         return;
     m_givenUpMs = -1;
@@ -265,9 +344,11 @@ bool SerialProtocol::dropCheckedRest(int count, bool& hold)
     }
     const int need = Frames::kBlockReplyLength - int(m_partial.size());
     if (count < need) {
-        // Bytes still streaming in may yet make up the rest, even those that
-        // would make a report or an acknowledgement on their own.
-        hold = quietMs() < kLinePauseMs && m_clock.elapsed() - frontArrivalMs() < kUnitLineMs;
+        // Bytes still coming, however slowly (a reply trickling a byte at a
+        // time), may yet make up the rest, even those that would make a report
+        // or an acknowledgement on their own: the check decides once they are
+        // in. Only a line quiet for longer lets them go as what they are.
+        hold = quietMs() < kRestGapMs;
         return false;
     }
     // The rest comes after a few reports at most: a stream that has not
@@ -311,104 +392,173 @@ bool SerialProtocol::takeBlockUnit()
 
 bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
 {
-    const int limitMs = timeoutSeconds * 1000;
-    const bool wantsBlock = length == Frames::kBlockReplyLength;
+    // A reply taken ahead for this level's frame while it pumped events.
+    if (!m_takenAhead.empty() && m_takenAhead.back().depth == s_pumpDepth && !m_sent.pending) {
+        const TakenAhead t = m_takenAhead.back();
+        m_takenAhead.pop_back();
+        std::copy_n(t.reply.begin(), t.reply.size(), linkState().ReplyBuffer.begin());
+        return t.result;
+    }
+    // A wait begun inside another one (a learn's, say) lets that one end first.
+    if (!m_sent.pending || m_sent.depth < s_pumpDepth)
+        finishOutstanding();
+    m_sent.pending = false;
+    m_lastTimeoutS = timeoutSeconds;
+    return waitFor(timeoutSeconds, length, firstByte);
+}
+
+bool SerialProtocol::waitFor(int timeoutSeconds, int length, int firstByte)
+{
+    Wait w;
+    w.limitMs = timeoutSeconds * 1000;
+    w.length = length;
+    w.firstByte = firstByte;
+    w.wantsBlock = length == Frames::kBlockReplyLength;
     // A 2A may begin an acknowledgement as well as a block reply; only a wait for
     // fewer bytes than a block header takes it as its reply.
-    const Mode mode = wantsBlock ? Mode::BlockWait
-                                 : length < Frames::kBlockHeaderLength ? Mode::ShortWait : Mode::Loop;
+    w.mode = w.wantsBlock ? Mode::BlockWait : length < Frames::kBlockHeaderLength ? Mode::ShortWait : Mode::Loop;
     // Only the sleeps count toward the time-out; a stream that never lets the
     // wait sleep (a flood of reports) still ends it at twice that.
-    QElapsedTimer wall;
-    wall.start();
-    // Its own processEvents lets a stop in: Exit then waits for this wait to end.
-    Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply);
-    qint64 lastEvents = -1;
-    int elapsed = 0;
-    int count = 0;
-    for (;;) {
-        // Pending events run every few milliseconds, not once per byte of a busy stream.
-        if (lastEvents < 0 || wall.elapsed() - lastEvents >= 5) {
+    w.wall.start();
+    w.outer = m_wait;
+    m_wait = &w;
+    {
+        // Its own processEvents lets a stop in: Exit then waits for this wait to end.
+        Shutdown::WaitScope waiting(Shutdown::Wait::ControllerReply);
+        drive(w);
+    }
+    m_wait = w.outer;
+    if (w.takenByNested)
+        std::copy_n(w.reply.begin(), w.reply.size(), linkState().ReplyBuffer.begin());
+    return w.result;
+}
+
+void SerialProtocol::drive(Wait& w)
+{
+    while (!w.done)
+        if (!step(w) && !w.done)
+            endWait(w);
+}
+
+bool SerialProtocol::step(Wait& w)
+{
+    const int length = w.length;
+    const int firstByte = w.firstByte;
+    const Mode mode = w.mode;
+    const bool wantsBlock = w.wantsBlock;
+    // Pending events run every few milliseconds, not once per byte of a busy stream.
+    if (w.lastEvents < 0 || w.wall.elapsed() - w.lastEvents >= 5) {
+        {
+            Pumping p;
             QCoreApplication::processEvents();
-            lastEvents = wall.elapsed();
         }
-        if (Shutdown::waitsEnding() || wall.elapsed() >= 2 * qint64(limitMs))
-            break;
-        noteArrivals();
-        count = m_link.BytesWaiting();
-        if (dropRemainder(count, wantsBlock))
-            continue;
-        bool sleep = false;
-        if (dropCheckedRest(count, sleep))
-            continue;
-        const Front f = sleep ? Front{Front::Partial, 0, -1} : front(count, mode, length);
-        switch (f.kind) {
-        case Front::Report: {
-            // A report is handed on the moment its bytes are in, whatever the wait expects.
-            const ReportOutcome r = HandleReport(take(f.length), Context::ReplyWait);
-            // A wait that ends on a report leaves its own reply to come later.
-            if (r == ReportOutcome::LearnMatched || (r == ReportOutcome::EndsAckWait && length == 3)) {
-                if (mode == Mode::ShortWait)
-                    oweAck();
+        w.lastEvents = w.wall.elapsed();
+        if (w.done)
+            return true; // a sender nested in it took the reply meanwhile
+    }
+    if (Shutdown::waitsEnding() || w.wall.elapsed() >= 2 * qint64(w.limitMs))
+        return false;
+    noteArrivals();
+    const int count = w.count = m_link.BytesWaiting();
+    if (dropRemainder(count, wantsBlock))
+        return true;
+    bool sleep = false;
+    if (dropCheckedRest(count, sleep))
+        return true;
+    if (wantsBlock && !sleep && takeOwedAckInBlockWait(count))
+        return true;
+    const Front f = sleep ? Front{Front::Partial, 0, -1} : front(count, mode, length);
+    switch (f.kind) {
+    case Front::Report: {
+        // A report is handed on the moment its bytes are in, whatever the wait expects.
+        const ReportOutcome r = HandleReport(take(f.length), Context::ReplyWait);
+        // A wait that ends on a report leaves its own reply to come later.
+        if (r == ReportOutcome::LearnMatched || (r == ReportOutcome::EndsAckWait && length == 3)) {
+            if (mode == Mode::ShortWait)
+                oweAck();
+            w.done = w.result = true;
+            return true;
+        }
+        break;
+    }
+    case Front::Block:
+        if (wantsBlock) {
+            if (foreignBlock(m_link.Peek(Frames::kBlockReplyLength))) {
+                // Another block's reply, late or doubled: never this read's.
+                dropBlockOutOfTurn();
+                w.foreignSeen = true;
+                break;
+            }
+            if (takeBlockUnit()) {
+                w.done = w.result = true;
                 return true;
             }
             break;
         }
-        case Front::Block:
-            if (wantsBlock) {
-                if (takeBlockUnit())
-                    return true;
-                break;
-            }
-            // A block reply that came after its own wait gave up: one unit, never an acknowledgement.
-            dropBlockOutOfTurn();
-            break;
-        case Front::Stale:
-            if (mode == Mode::ShortWait && takeAckBehindStoppedUnit(count, length))
-                return true;
-            // A reply that stopped and was followed, after a pause, by something else.
-            abandonBlockUnit(count);
-            break;
-        case Front::Other:
-            if ((firstByte > 0 && f.first != firstByte) || wantsBlock) {
-                // Not what this wait expects: an acknowledgement that came late goes
-                // whole, anything else one byte at a time.
-                if (!(wantsBlock && takeLateAck(count))) {
-                    m_link.ReadByte();
-                    noteTrouble();
-                }
-                break;
-            }
-            if (count < length) {
-                sleep = true;
-                break;
-            }
-            // A short reply is looked at with what follows it, after trouble as
-            // soon as the stream pauses behind it.
-            if (mode == Mode::ShortWait && count == length && wary() && quietMs() < kLinePauseMs) {
-                sleep = true;
-                break;
-            }
-            if (mode == Mode::ShortWait && !ackFits(count, length)) {
-                // Followed by a byte that begins nothing: line garbage, not the reply.
+        // A block reply that came after its own wait gave up: one unit, never an acknowledgement.
+        dropBlockOutOfTurn();
+        break;
+    case Front::Stale:
+        if (mode == Mode::ShortWait && takeAckBehindStoppedUnit(count, length)) {
+            w.done = w.result = true;
+            return true;
+        }
+        // A reply that stopped and was followed, after a pause, by something else.
+        abandonBlockUnit(count);
+        break;
+    case Front::Other:
+        if ((firstByte > 0 && f.first != firstByte) || wantsBlock) {
+            // Not what this wait expects: an acknowledgement that came late goes
+            // whole, anything else one byte at a time.
+            if (!(wantsBlock && takeLateAck(count))) {
                 m_link.ReadByte();
                 noteTrouble();
-                break;
             }
-            readReply(length);
-            return true;
-        case Front::Partial:
-        case Front::Empty:
+            break;
+        }
+        if (count < length) {
             sleep = true;
             break;
         }
-        if (sleep) {
-            // Waiting bytes are looked at again as soon as more come or a hold may end.
-            elapsed += sleepForData(count > 0 ? kLinePauseMs : 200);
-            if (elapsed >= limitMs)
-                break;
+        // A short reply is looked at with what follows it, after trouble as
+        // soon as the stream pauses behind it.
+        if (mode == Mode::ShortWait && count == length && wary() && quietMs() < kLinePauseMs) {
+            sleep = true;
+            break;
         }
+        if (mode == Mode::ShortWait && !ackFits(count, length)) {
+            // Followed by a byte that begins nothing: line garbage, not the reply.
+            m_link.ReadByte();
+            noteTrouble();
+            break;
+        }
+        readReply(length);
+        w.done = w.result = true;
+        return true;
+    case Front::Partial:
+    case Front::Empty:
+        sleep = true;
+        break;
     }
+    if (sleep) {
+        // Nothing came behind another block's reply: the controller answered
+        // that instead of this read, which is asked once more.
+        if (count == 0 && w.foreignSeen && quietMs() >= kUnitLineMs && resendAfterForeign(w))
+            return true;
+        // Waiting bytes are looked at again as soon as more come or a hold may end.
+        w.elapsed += sleepForData(count > 0 ? kLinePauseMs : qMin(200, kUnitLineMs));
+        if (w.done)
+            return true;
+        if (w.elapsed >= w.limitMs)
+            return false;
+    }
+    return true;
+}
+
+void SerialProtocol::endWait(Wait& w)
+{
+    const bool wantsBlock = w.wantsBlock;
+    int count = w.count;
     // The start of a block reply that did not finish in time is given up whole;
     // none of its bytes may be read as anything else. Later ones are held a while.
     if (wantsBlock && !Shutdown::waitsEnding()) {
@@ -418,11 +568,69 @@ bool SerialProtocol::WaitReply(int timeoutSeconds, int length, int firstByte)
             abandonBlockUnit(count);
         m_givenUpMs = m_clock.elapsed();
     }
-    if (mode == Mode::ShortWait)
+    if (w.mode == Mode::ShortWait)
         oweAck();
     noteTrouble();
-    WriteCommsLog("Quillon Timeout Expected: " + dec(length) + " Got: " + dec(count));
-    return false;
+    WriteCommsLog("Quillon Timeout Expected: " + dec(w.length) + " Got: " + dec(count));
+    // The read went unanswered behind another block's reply: it is asked once more.
+    if (resendAfterForeign(w))
+        return;
+    w.done = true;
+    w.result = false;
+}
+
+bool SerialProtocol::resendAfterForeign(Wait& w)
+{
+    if (!w.wantsBlock || !w.foreignSeen || w.retried || Shutdown::waitsEnding() || m_blockRequest.isEmpty()
+        || !linkState().CommsStarted)
+        return false;
+    w.retried = true;
+    w.foreignSeen = false;
+    w.elapsed = 0;
+    w.wall.restart();
+    w.lastEvents = -1;
+    noteArrivals();
+    m_owed = 0;
+    m_sentAt = m_streamEnd;
+    WriteCommsLog("Quillon block read asked again");
+    m_link.WriteBytes(m_blockRequest);
+    return true;
+}
+
+bool SerialProtocol::foreignBlock(const QByteArray& unit) const
+{
+    // The header's address bytes echo the request; a unit that fails its check
+    // is left to the check.
+    if (m_blockRequest.size() < 5 || unit.size() < Frames::kBlockReplyLength
+        || !Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
+        return false;
+    return unit[3] != m_blockRequest[3] || unit[4] != m_blockRequest[4];
+}
+
+bool SerialProtocol::takeOwedAckInBlockWait(int count)
+{
+    // A command's wait that ended on a report left its acknowledgement to come;
+    // when it begins with 2A it is no block reply: the bytes where a reply's
+    // header names its block carry something else (reports, most often).
+    if (!acksOwed() || count < 3 || m_link.PeekByte() != 0x2A)
+        return false;
+    const QByteArray head = m_link.Peek(Frames::kBlockHeaderLength);
+    if (m_blockRequest.size() < 5)
+        return false;
+    if (count >= Frames::kBlockReplyLength) {
+        const QByteArray unit = m_link.Peek(Frames::kBlockReplyLength);
+        if (Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
+            return false; // a whole reply: its header decides, not this
+    }
+    if (head.size() < Frames::kBlockHeaderLength) {
+        // Too few bytes to tell yet: they are looked at again as more come.
+        return false;
+    }
+    if (head[3] == m_blockRequest[3] && head[4] == m_blockRequest[4])
+        return false;
+    take(3);
+    --m_acksOwed;
+    return true;
 }
 
 bool SerialProtocol::ackFits(int count, int length) const
@@ -514,6 +722,9 @@ void SerialProtocol::Settle(int ms)
 
 bool SerialProtocol::ReadReports(int maxUnits)
 {
+    // A wait is running below: it reads what comes, reports too.
+    if (m_wait && !m_wait->done)
+        return false;
     for (int n = 0; n < maxUnits; ++n) {
         noteArrivals();
         const int count = m_link.BytesWaiting();

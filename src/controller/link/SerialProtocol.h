@@ -3,7 +3,9 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <array>
 #include <deque>
+#include <vector>
 
 #include "CommLink.h"
 
@@ -20,8 +22,20 @@ public:
     explicit SerialProtocol(CommLink& link, QObject* parent = nullptr);
     CommLink& link() { return m_link; }
 
+    // Only one exchange is on the line at a time. Every frame to the controller
+    // goes out here, and its reply is taken by the WaitReply that follows. The
+    // senders: the command ring's pass (X10, variable and point writes), the
+    // variable and I/O polls with their writes and analog reads, a script's
+    // direct host commands and GetParameter, IR play and the IR learn pair,
+    // start-up discovery with its side commands and the clock sync, the page's
+    // buttons and the configuration dialog (through these same calls). Any of
+    // them may be started from code that runs inside another's wait (a script,
+    // a timer, a page request): a frame asked for while a reply is outstanding
+    // first lets that reply come whole, or its wait end, on its owner's behalf.
     int SendFrame(const QByteArray& frame);
     bool WaitReply(int timeoutSeconds, int length, int firstByte);
+    // True while a frame's reply is still to be taken (or a wait runs).
+    bool exchangeOutstanding() const;
 
     // Reads the complete reports waiting, at most maxUnits of them (anything
     // else is dropped three bytes at a time, a block reply out of turn whole);
@@ -34,7 +48,7 @@ public:
     // alone knows no report: it reads them and lets them go.
     virtual ReportOutcome HandleReport(const QByteArray& report, Context context);
 
-    static void Delay(int ms) { CommLink::Delay(ms); }
+    static void Delay(int ms);
     static void WaitMs(int ms) { if (ms > 0) Delay(ms); }
     static void WaitSeconds(int s) { if (s > 0) Delay(s * 1000); }
 
@@ -60,6 +74,41 @@ protected:
     virtual bool LearnWaiting() const { return false; }
 
 private:
+    struct Wait;
+    // Lets the reply outstanding (or the wait running) below the caller come to
+    // its end before anything else goes on the line.
+    void finishOutstanding();
+    void drive(Wait& w);
+    bool waitFor(int timeoutSeconds, int length, int firstByte);
+    int m_lastTimeoutS = 2;
+    static constexpr size_t kMaxTakenAhead = 8;
+    bool step(Wait& w);
+    void endWait(Wait& w);
+    Wait* m_wait = nullptr;             // the innermost wait running
+    // The frame sent last, until a wait for its reply begins.
+    struct Sent
+    {
+        bool pending = false;
+        bool block = false;
+        QByteArray frame;
+        int depth = 0;                  // event-pumping depth it was sent at
+    } m_sent;
+    // The last block request, whose reply's header must name its block.
+    QByteArray m_blockRequest;
+    // Replies taken on behalf of a sender whose own wait has not begun yet
+    // (it was pumping events between its frame and its wait).
+    struct TakenAhead
+    {
+        int depth;
+        bool result;
+        std::array<quint8, 264> reply;
+    };
+    std::vector<TakenAhead> m_takenAhead;
+    // A whole unit with a valid check whose header names another block.
+    bool foreignBlock(const QByteArray& unit) const;
+    bool resendAfterForeign(Wait& w);
+    // In a block wait, an acknowledgement owed from an earlier command's wait.
+    bool takeOwedAckInBlockWait(int count);
     // Who is looking at the stream: a wait for a block reply, a wait for a short
     // reply (an acknowledgement), or nobody (the report loop, a settle time).
     enum class Mode { BlockWait, ShortWait, Loop };

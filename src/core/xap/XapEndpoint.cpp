@@ -2,6 +2,7 @@
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/RefusalLog.h"
 #include "core/xap/XapMessage.h"
 
 #include "automation/AnsiCodePage.h"
@@ -354,10 +355,27 @@ bool xap::queueFull() const
     return m_queue.size() >= kMaxQueuedTexts || m_queuedBytes >= kMaxQueuedBytes;
 }
 
+int xap::blockCount(const QByteArray& text, int most)
+{
+    // A block opens with a line that starts with "{"; a value never spans lines, so no
+    // value can open one.
+    int blocks = text.startsWith('{') ? 1 : 0;
+    for (qsizetype at = text.indexOf("\n{"); at >= 0 && blocks <= most; at = text.indexOf("\n{", at + 2))
+        ++blocks;
+    return blocks;
+}
+
 void xap::ProcessReceivedMessage(const QByteArray& text)
 {
     if (gShuttingDown)
         return;
+    if (blockCount(text) > kMostBlocks) {
+        RefusalLog::Log(kProgramName,
+                        QStringLiteral("xAP message of more than ") + QString::number(kMostBlocks)
+                            + QStringLiteral(" blocks refused"),
+                        QStringLiteral("xap-many-blocks"));
+        return;
+    }
     if (m_filterHeartbeats && Latin1Case::lower(QString::fromLatin1(text.left(8))) != QLatin1StringView("xap-head"))
         return;
     m_queue.enqueue(text);

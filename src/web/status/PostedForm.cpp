@@ -147,11 +147,14 @@ const umap *pointUnit(const PostedRow &row, int &point)
         }
         return nullptr;
     }
+    // The page lists the units found on the controller without devices after the mapped ones.
+    static QList<umap> listed;
+    listed = UnitMappings::ListedUnits(gPlugin.UnitMaps, gPlugin.UnitTypes);
     const int k = row.number / 16;
-    if (k < 0 || k >= gPlugin.UnitMaps.size())
+    if (k < 0 || k >= listed.size())
         return nullptr;
     point = row.number % 16;
-    return &gPlugin.UnitMaps.at(k);
+    return &listed.at(k);
 }
 
 // The rows whose device-code field the post carries, in the order posted.

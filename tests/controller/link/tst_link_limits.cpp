@@ -77,3 +77,20 @@ TEST_F(LinkLimits, ServerKeepingEachConnectionBrieflyIsOneOutageUntilTheLinkStay
     ASSERT_TRUE(waitFor([&] { return loggedEntries().filter("IP Connection Closed").size() == 2; }, 5000))
         << loggedEntries().join("\n").toStdString();
 }
+
+TEST_F(LinkLimits, ServerDroppingEveryConnectionAtStartIsOneOutageWhoeverOpensTheLink)
+{
+    gControllerTiming.reconnectMs = 100;
+    gControllerTiming.healthyMs = 1500;
+    attachSim(Path::Tcp);
+    QObject::connect(tcp.get(), &SimTransport::clientConnected, sim.get(),
+                     [&] { QTimer::singleShot(30, sim.get(), [&] { sim->dropConnection(); }); });
+    loggedEntries().clear();
+    // The host form's open, the plug-in's and a later look for the controller.
+    for (int side = 0; side < 3; ++side) {
+        link->OpenCommLink();
+        waitFor([] { return false; }, 400);
+    }
+    EXPECT_GE(tcp->accepted(), 3) << "the server was not tried again";
+    EXPECT_EQ(loggedEntries().filter("IP Connection Closed").size(), 1) << loggedEntries().join("\n").toStdString();
+}

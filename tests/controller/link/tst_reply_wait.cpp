@@ -14,15 +14,21 @@ TEST_F(ProtocolTest, BlockReadDeliversTheWholeReplyWithAGoodCrc)
     EXPECT_EQ(link->BytesWaiting(), 0);
 }
 
-TEST_F(ProtocolTest, CorruptCrcAndWrongEchoAreVisibleToTheCaller)
+TEST_F(ProtocolTest, CorruptCrcIsVisibleToTheCallerAnotherBlocksReplyIsAskedAgain)
 {
     sim->corruptCrcCount = 1;
     ASSERT_TRUE(sendAndWait(Frames::BlockRequest(0x8D, 0xB5), 264, 0x2A));
     EXPECT_FALSE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
     sim->wrongEchoCount = 1;
+    sim->clearRecord();
+    QElapsedTimer t;
+    t.start();
     ASSERT_TRUE(sendAndWait(Frames::BlockRequest(0x8D, 0xB5), 264, 0x2A));
+    EXPECT_LT(t.elapsed(), 1900) << "the read was asked again only when its wait gave up";
     EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
-    EXPECT_NE(gPlugin.ReplyBuffer[4], 0xB5);
+    EXPECT_EQ(gPlugin.ReplyBuffer[3], 0x8D);
+    EXPECT_EQ(gPlugin.ReplyBuffer[4], 0xB5);
+    EXPECT_EQ(sim->count(QuillonSim::FrameKind::BlockRead), 2);
     // The next read is clean again.
     ASSERT_TRUE(sendAndWait(Frames::BlockRequest(0x8D, 0xB5), 264, 0x2A));
     EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));

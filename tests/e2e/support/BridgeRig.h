@@ -36,6 +36,10 @@ public:
     // Sends echo queries (again every 250 ms while none is answered) and
     // returns the ms from the first one to an answer; -1 when none came in `timeoutMs`.
     qint64 echoAnswerMs(int timeoutMs = 20000);
+    // How much longer than a quiet echo of the same run an echo after a burst
+    // may take: a deaf program (5 s and more) fails; a loaded machine, where the
+    // sanitizer build works off a burst several times slower, does not.
+    static constexpr int kEchoRoomMs = 4500;
     void send(const QByteArray &datagram);
     // A message to this program: class, target sub-address, blocks as "name", "k=v"...
     QByteArray message(const QString &cls, const QString &target, const QList<QPair<QString, QStringList>> &blocks,

@@ -2,6 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <functional>
 
@@ -22,4 +26,25 @@ inline void pause(int ms)
 {
     QDeadlineTimer t(ms);
     waitUntil([&] { return t.hasExpired(); }, ms + 1000);
+}
+
+// Waits for a condition like waitUntil and returns the longest time the event
+// loop went without turning meanwhile (-1 when the condition never held): what
+// a timer, an echo or a page would have waited for behind the work.
+inline qint64 longestTurnMs(const std::function<bool()>& done, int timeoutMs = 20000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer beat;
+    beat.setInterval(1);
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    beat.start();
+    if (!waitUntil(done, timeoutMs))
+        return -1;
+    return std::max(longest, clock.elapsed() - last);
 }
