@@ -417,9 +417,13 @@ bool TCPServer::evict(const QString &address)
         const int theirs = held.value(c.group);
         const bool myLine = hasRequestLine(e);
         const bool theirLine = hasRequestLine(c);
-        if (mine > theirs
-            || (mine == theirs
-                && (theirLine && !myLine || (myLine == theirLine && e.lastByteAt.elapsed() > c.lastByteAt.elapsed()))))
+        // Of two equally placed, the one that has been sending the longest
+        // goes: a crowd's connection has dripped for seconds, while a browser's
+        // new one, whose first bytes a loaded machine delays, is young.
+        const bool bothReading = e.phase == Element::Reading && c.phase == Element::Reading;
+        const bool staler = bothReading ? e.acceptedAt.elapsed() > c.acceptedAt.elapsed()
+                                        : e.lastByteAt.elapsed() > c.lastByteAt.elapsed();
+        if (mine > theirs || (mine == theirs && (theirLine && !myLine || (myLine == theirLine && staler))))
             chosen = i;
     }
     if (chosen == 0)
