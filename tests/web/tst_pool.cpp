@@ -177,9 +177,9 @@ TEST_F(Pool, FullPoolClosesOnlyTheOldestIdleConnection)
     EXPECT_TRUE(anyLogContains(mark, QStringLiteral("pool full")));
 }
 
-// A full pool of connections whose requests are still arriving: the newcomer
-// waits for a free element instead of dropping anyone.
-TEST_F(Pool, NewcomerWaitsWhileEveryConnectionIsBusy)
+// A full pool of connections whose bodies have stalled: the newcomer is not
+// turned away, and it costs the crowd one connection, not all of them.
+TEST_F(Pool, ANewcomerTakesThePlaceOfOneStalledRequest)
 {
     TCPServer::instance().setMaxPerAddress(TCPServer::kElements);
     std::vector<std::unique_ptr<Client>> busy;
@@ -190,16 +190,14 @@ TEST_F(Pool, NewcomerWaitsWhileEveryConnectionIsBusy)
     }
     ASSERT_TRUE(waitUntil([] { return TCPServer::instance().openCount() == TCPServer::kElements - 1; }));
     Client late(m_port);
-    ASSERT_TRUE(late.connected()); // the system accepts it; the pool takes it later
+    ASSERT_TRUE(late.connected()); // the system accepts it; the pool takes it once a stalled one may go
     late.socket.write("GET /status HTTP/1.1\r\n\r\n");
-    pause(300);
-    EXPECT_EQ(late.received, QByteArray());
-    busy.front()->socket.write("a=1");
-    EXPECT_TRUE(busy.front()->closed());
     EXPECT_TRUE(late.closed());
     EXPECT_TRUE(late.received.endsWith("form=/"));
-    for (size_t i = 1; i < busy.size(); ++i)
-        EXPECT_EQ(busy[i]->socket.state(), QAbstractSocket::ConnectedState) << i;
+    size_t open = 0;
+    for (const auto &b : busy)
+        open += b->socket.state() == QAbstractSocket::ConnectedState ? 1 : 0;
+    EXPECT_EQ(open, busy.size() - 1);
 }
 
 TEST_F(Pool, UnloadClosesEverythingAndStopsListening)

@@ -200,20 +200,22 @@ std::vector<PostedRow> postedRows(const Request &r)
 }
 
 // A post can carry many rows and any values: what it skips is logged as
-// refusals are, keyed by the kind of field (`field`) and the fault only.
-// Neither the value nor the row (both chosen by the poster) is in the key,
-// so a hostile post costs one entry per kind of refusal and cannot crowd
-// out other refusals.
-void logSkip(const QString &field, const QString &fault, const QString &text)
+// refusals are, keyed by the kind of field (`field`), the field itself
+// (`where`, a row of the page) and the fault, never by the value, so that
+// a hostile post costs a bounded number of log entries (one label holds a
+// bounded number of kinds) and cannot crowd out other refusals, while each
+// refused row of a user's Save is named once.
+void logSkip(const QString &field, const QString &fault, const QString &text, const QString &where = QString())
 {
     RefusalLog::Log(kType, QStringLiteral("Status ClientRequest ") + text,
-                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, fault));
+                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, where + QLatin1Char(' ') + fault));
 }
 
 // A field the Save refused: logged, and noted on the page built after it.
-void refuseField(const QString &field, const QString &fault, const QString &logText, const QString &note)
+void refuseField(const QString &field, const QString &fault, const QString &logText, const QString &note,
+                 const QString &where = QString())
 {
-    logSkip(field, fault, logText);
+    logSkip(field, fault, logText, where);
     NoteRefusal(note);
 }
 
@@ -330,7 +332,8 @@ UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, Devic
             refuseField(QStringLiteral("Used"), QStringLiteral("no I/O unit"),
                         QStringLiteral("no I/O unit for the row ") + HtmlText::forLog(row.disp),
                         QStringLiteral("The Used box of the row ") + row.disp
-                            + QStringLiteral(" names no I/O unit of the controller; not taken."));
+                            + QStringLiteral(" names no I/O unit of the controller; not taken."),
+                        row.disp);
             continue;
         }
         if (devices.exists(currentCode(row)) != shownUsed) {
@@ -338,7 +341,8 @@ UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, Devic
                         QStringLiteral("the row ") + HtmlText::forLog(row.disp)
                             + QStringLiteral(" changed since the page was built; its Used box is not taken"),
                         QStringLiteral("The row ") + row.disp
-                            + QStringLiteral(" changed since the page was built; its Used box was not taken."));
+                            + QStringLiteral(" changed since the page was built; its Used box was not taken."),
+                        row.disp);
             continue;
         }
         switch (row.kind) {
@@ -380,7 +384,8 @@ void defineX10(const std::vector<int> &units)
             else
                 refuseField(QStringLiteral("Used"), QStringLiteral("no X10 unit in the project file"),
                             QStringLiteral("the project file names no X10 unit ") + code + QStringLiteral("; no device made"),
-                            QStringLiteral("The project file names no X10 unit ") + code + QStringLiteral("; no device was made."));
+                            QStringLiteral("The project file names no X10 unit ") + code + QStringLiteral("; no device was made."),
+                            code);
         } else if (!gPlugin.X10Used[size_t(k)] && has) {
             DeviceCreation::RemoveDevice(code);
         }
@@ -417,7 +422,8 @@ void refuseText(const QString &field, const QString &what, const QString &text, 
 {
     refuseField(field, fault,
                 what + QStringLiteral(" \"") + HtmlText::forLog(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken"),
-                what + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."));
+                what + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."),
+                what);
 }
 
 // Why a macro's name or list would not read back from [IRMacro] as typed,
@@ -830,7 +836,8 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
                 refuseField(QStringLiteral("tag"), QStringLiteral("no IR slot"),
                             QStringLiteral("no IR slot for the row ") + HtmlText::forLog(row.disp),
                             QStringLiteral("The controller has no IR slot for the row ") + row.disp
-                                + QStringLiteral("; its tag and event were not taken."));
+                                + QStringLiteral("; its tag and event were not taken."),
+                            row.disp);
                 continue;
             }
             target = gIRSlots->item(Variant::fromLong(row.number + 1)).toObject();

@@ -325,14 +325,14 @@ QString postedTag(const QString &r)
     return posted(QStringLiteral("FilterTag") + r).replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
-// Through the refusal log, keyed by the fault alone, never the row or the
-// text (both the poster's): a post of many filter rows costs one entry per fault.
+// Through the refusal log, keyed by the row and the fault, never the text: a
+// post of many filter rows costs a bounded number of log entries.
 void logRefused(const QString &r, const QString &text, const QString &fault)
 {
     RefusalLog::Log(kProgramName,
                     QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, \"") + HtmlText::forLog(text)
                         + QStringLiteral("\" ") + fault,
-                    RefusalLog::Kind(QStringLiteral("SaveFilterSettigs"), fault));
+                    RefusalLog::Kind(QStringLiteral("SaveFilterSettigs"), r + QLatin1Char(' ') + fault));
     NoteRefusal(QStringLiteral("Filter row ") + r + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\" ") + fault
                 + QStringLiteral("; not saved."));
 }
