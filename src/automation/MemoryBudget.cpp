@@ -12,6 +12,8 @@ MemoryBudget::LongWorkCheck sLongWork = nullptr;
 
 bool fits(qint64 bytes)
 {
+    if (!MemoryBudget::scriptDriven())
+        return true;
     return bytes >= 0 && bytes <= sBudget - MemoryBudget::s_used;
 }
 
@@ -29,13 +31,13 @@ void MemoryBudget::setBytes(qint64 bytes)
 
 void MemoryBudget::checkString(qint64 chars)
 {
-    if (chars > sBudget || !fits(chars * qint64(sizeof(QChar))))
+    if ((MemoryBudget::scriptDriven() && chars > sBudget) || !fits(chars * qint64(sizeof(QChar))))
         throw VbError(VbErr::OutOfStringSpace, VbError::standardDescription(VbErr::OutOfStringSpace));
 }
 
 void MemoryBudget::checkArray(qint64 elements)
 {
-    if (elements > sBudget || !fits(elements * qint64(sizeof(Variant))))
+    if ((MemoryBudget::scriptDriven() && elements > sBudget) || !fits(elements * qint64(sizeof(Variant))))
         throw VbError(VbErr::OutOfMemory, VbError::standardDescription(VbErr::OutOfMemory));
 }
 

@@ -24,6 +24,34 @@ inline void release(qint64 bytes) { s_used -= bytes; }
 // What a text counts: the block it holds (a shared block counts for each holder).
 inline qint64 textBytes(const QString &s) { return qint64(s.capacity()) * qint64(sizeof(QChar)); }
 
+// Only work a script drives is ever refused: the engine marks its runs (and the host members
+// they call) as script work. The program's own work - storing a received record, logging,
+// settings, the web server - is charged but never refused, also when it runs inside a wait
+// of a script, because a script that filled the budget must not cost the program its data.
+// (The same mark tells the logger that an entry comes from a member a script called.)
+inline int s_scriptWork = 0;
+inline bool scriptDriven() { return s_scriptWork > 0; }
+class ScriptWork
+{
+public:
+    ScriptWork() { ++s_scriptWork; }
+    ~ScriptWork() { --s_scriptWork; }
+    ScriptWork(const ScriptWork &) = delete;
+    ScriptWork &operator=(const ScriptWork &) = delete;
+};
+// The program's own work inside a script's run (a wait that pumps events).
+class OwnWork
+{
+public:
+    OwnWork() : m_saved(s_scriptWork) { s_scriptWork = 0; }
+    ~OwnWork() { s_scriptWork = m_saved; }
+    OwnWork(const OwnWork &) = delete;
+    OwnWork &operator=(const OwnWork &) = delete;
+
+private:
+    int m_saved;
+};
+
 // Raise 14 "Out of string space" when a string of `chars` more characters would not fit.
 void checkString(qint64 chars);
 // Raise 7 "Out of memory" when an array of `elements` more values would not fit.

@@ -22,6 +22,22 @@ QString replacementOf(const Variant &v)
     return x.toString();
 }
 
+bool hasBrokenSurrogate(const QString &text)
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate()) {
+            if (i + 1 >= n || !text.at(i + 1).isLowSurrogate())
+                return true;
+            ++i;
+        } else if (c.isLowSurrogate()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 void RegExp::describe(DispatchTable<RegExp> &t)
@@ -83,6 +99,17 @@ void RegExp::find(const QString &text, bool all, F &&each)
     Found f;
     while (offset <= text.size()) {
         QRegularExpressionMatch m = re.match(text, offset, QRegularExpression::NormalMatch, options);
+        if (!m.isValid()) {
+            // The library gives up (match or depth limit, typically nested
+            // repetition such as "(a+)+" on a long near-miss) the same way it
+            // reports no match; answering "no match" then would be a wrong answer.
+            // Text with broken surrogate pairs is refused by the first search's
+            // check and has always been read as no match.
+            if (options == QRegularExpression::NoMatchOption && hasBrokenSurrogate(text))
+                break;
+            throw VbError(5017, QStringLiteral("Regular expression too complex: the search of this text "
+                                               "backtracks past the limit (nested repetition such as (a+)+)"));
+        }
         if (!m.hasMatch())
             break;
         options = QRegularExpression::DontCheckSubjectStringMatchOption;

@@ -69,3 +69,8 @@ QVector<int> PluginPointTables::IRZoneModules() const
 {
     return gPlugin.IRZoneModules.mid(0, std::max(0, gPlugin.IRZoneModuleCount));
 }
+
+std::array<quint8, 129> PluginPointTables::UnitTypes() const
+{
+    return gPlugin.UnitTypes;
+}

@@ -15,4 +15,5 @@ public:
     QString PointName(const QString &key) const override;
     std::optional<QString> LearnedIR(const QString &key) const override;
     QVector<int> IRZoneModules() const override;
+    std::array<quint8, 129> UnitTypes() const override;
 };

@@ -1,5 +1,7 @@
 #include "bridge/PointTables.h"
 
+#include "controller/UnitMappings.h"
+
 #include "automation/Latin1Case.h"
 #include "automation/VbError.h"
 
@@ -45,6 +47,11 @@ QList<umap> PointTables::ModulesInUnitOrder() const
         return a.unit != b.unit ? a.unit < b.unit : a.utype < b.utype;
     });
     return modules;
+}
+
+QList<umap> PointTables::ListedModules() const
+{
+    return UnitMappings::ListedUnits(UnitMaps(), UnitTypes());
 }
 
 QStringList PointTables::ModuleKeys() const

@@ -39,6 +39,12 @@ public:
     virtual std::optional<QString> LearnedIR(const QString &key) const = 0;
     // Addresses of the SIO16IR units in the order found.
     virtual QVector<int> IRZoneModules() const = 0;
+    // The controller's unit table: the type code of unit n at n - 1 (0: none).
+    virtual std::array<quint8, 129> UnitTypes() const = 0;
+
+    // The I/O units the status page lists: UnitMaps, then the units found on
+    // the controller that have no device yet (with an empty house code).
+    QList<umap> ListedModules() const;
 
     // The unit map in controller module order (unit number, then type). The
     // plug-in finds its units in the order of the host's device store, which a
@@ -63,6 +69,7 @@ public:
     QString PointName(const QString &key) const override;
     std::optional<QString> LearnedIR(const QString &key) const override;
     QVector<int> IRZoneModules() const override { return irZoneModules; }
+    std::array<quint8, 129> UnitTypes() const override { return unitTypes; }
 
     // Appends a unit-map entry and returns its position.
     int addUnit(int unit, int utype, const QString &hc);
@@ -75,6 +82,7 @@ public:
     QHash<QString, QString> pointNames;   // keys upper case
     QHash<QString, QString> learnedIR;    // keys as stored
     QVector<int> irZoneModules;
+    std::array<quint8, 129> unitTypes{};
     int queuedCommands = 0;
 };
 

@@ -8,6 +8,7 @@
 #include "automation/VbString.h"
 #include "automation/Latin1Case.h"
 #include "core/Globals.h"
+#include "core/StartupStop.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -130,8 +131,12 @@ void DeviceCreation::DiscoverDevices()
     PluginHost::trapped("DiscoverDevices", [] {
         if (gPlugin.DevicesDiscovered)
             return;
+        // Each look is a search of every device: with a large collection this takes seconds,
+        // before the event loop could deliver a stop. A stopped pass leaves the flags undone.
         // Point and X10 flags do not depend on the variables' house code.
         for (const umap& m : gPlugin.UnitMaps) {
+            if (StartupStopping())
+                return;
             if (m.unit < 0 || m.unit >= int(gPlugin.PointUsed.size())) {
                 LogControllerError(kProgramName, "DiscoverDevices unit " + QString::number(m.unit) + " out of range");
                 continue;
@@ -142,14 +147,22 @@ void DeviceCreation::DiscoverDevices()
             for (int p = 0; p < 16; ++p)
                 gPlugin.PointUsed[size_t(m.unit)][size_t(p)] = exists(m.hc + QString::number(p + 1));
         }
-        for (int h = 0; h < 16; ++h)
+        for (int h = 0; h < 16; ++h) {
+            if (StartupStopping())
+                return;
             for (int u = 0; u < 16; ++u)
                 gPlugin.X10Used[size_t(h * 16 + u)] = exists(QString(QChar('A' + h)) + QString::number(u + 1));
+        }
         if (gPlugin.VarsHouseCode == 0)
             return; // tried again at the next call
         gPlugin.DevicesDiscovered = true;
-        for (int n = 0; n < 128; ++n)
+        for (int n = 0; n < 128; ++n) {
+            if (StartupStopping()) {
+                gPlugin.DevicesDiscovered = false;
+                return;
+            }
             gPlugin.VarUsed[size_t(n)] = exists(UnitMappings::variableCode(n));
+        }
     });
 }
 

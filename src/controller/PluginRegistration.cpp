@@ -8,6 +8,7 @@
 #include "automation/VbString.h"
 #include "core/CoreHooks.h"
 #include "core/Globals.h"
+#include "core/StartupStop.h"
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
 #include "host/Setup.h"
@@ -47,7 +48,7 @@ void RestartPlugin()
     const double port = VbString::Val(gCommPort);
     const std::pair<int, const char*> sides[] = {{1, "InitX10"}, {2, "InitIR"}, {4, "InitIO"}};
     for (const auto& [bit, member] : sides) {
-        if (!gPluginInstance || gShuttingDown)
+        if (!gPluginInstance || StartupStopping())
             return;
         if (gPluginInstance->get("Capabilities").toLong() & bit)
             gPluginInstance->call(member, {Variant(port)});

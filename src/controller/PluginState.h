@@ -111,8 +111,10 @@ struct PluginState : LinkState
     // polling
     std::array<long, 129> HostVarValues{};
     bool VarCacheFilled = false;
-    // Counts writes of host values to variables; a poll that read across one compares nothing.
+    // Counts writes of host values to variables, and stamps each variable with the count of its
+    // last write: a poll leaves alone the variables written while its block read was on its way.
     quint64 VarWrites = 0;
+    std::array<quint64, 128> VarWrittenAt{};
     int TimeoutCount = 0;
     int CheckErrorCount = 0;
     int PageRefreshFlag = 0;

@@ -7,6 +7,8 @@
 #include "automation/Latin1Case.h"
 #include "core/Globals.h"
 
+#include <algorithm>
+
 namespace {
 using PluginHost::get;
 
@@ -121,6 +123,24 @@ void UnitMappings::ReadUnitMappings()
             gPlugin.UnitMapIndex.insert(m.hc, int(gPlugin.UnitMaps.size()) + 1);
         gPlugin.UnitMaps.append(m);
     }
+}
+
+QList<umap> UnitMappings::ListedUnits(const QList<umap>& maps, const std::array<quint8, 129>& unitTypes)
+{
+    QList<umap> listed = maps;
+    // Only the units the dialog's matrix holds (the first 16 in address order) can have
+    // devices made for them; a box beyond them would be ticked for nothing.
+    int rows = 0;
+    for (int k = 0; k < 128 && rows < 16; ++k) {
+        const int type = unitTypes[size_t(k)];
+        if (type != 11 && type != 12 && type != 13)
+            continue;
+        ++rows;
+        const bool mapped = std::any_of(maps.begin(), maps.end(), [&](const umap& m) { return m.unit == k + 1; });
+        if (!mapped)
+            listed.append(umap{k + 1, type, QString(), 0});
+    }
+    return listed;
 }
 
 const umap* UnitMappings::byHouseCode(const QString& hc)

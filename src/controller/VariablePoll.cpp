@@ -140,14 +140,12 @@ void VariablePoll::Timer2_Timer()
     bool polled = false;
     const quint64 writesBefore = gPlugin.VarWrites;
     PluginHost::ignoring([&] { polled = PollVars(); });
-    // A value written while the block was on its way may be newer than what
-    // the block holds: the next pass compares.
-    if (gPlugin.VarWrites != writesBefore)
-        polled = false;
     bool complete = true;
     if (polled && gPlugin.VarsHouseCode != 0) {
         for (int n = 0; n < 128; ++n) {
-            if (gPlugin.VarUsed[size_t(n)]) {
+            // A value written while the block was on its way may be newer than what the
+            // block holds: that variable waits for the next pass, the others are compared.
+            if (gPlugin.VarUsed[size_t(n)] && gPlugin.VarWrittenAt[size_t(n)] <= writesBefore) {
                 const QString code = UnitMappings::variableCode(n);
                 long& cached = gPlugin.HostVarValues[size_t(n + 1)];
                 bool readable = true;
@@ -170,11 +168,14 @@ void VariablePoll::Timer2_Timer()
                     });
                     PluginHost::ignoring(
                         [&] { PluginHost::callback("ValueChangeEvent", {Variant(code), Variant(int(now))}); });
+                    // Queued commands go first; the rest waits for the next pass. Only after a
+                    // change was announced: a steady stream of commands must not keep the walk
+                    // from ever reaching the variables further on.
+                    if (!gPlugin.Ring.isEmpty()) {
+                        complete = false;
+                        break;
+                    }
                 }
-            }
-            if (!gPlugin.Ring.isEmpty()) {
-                complete = false; // queued commands go first; the rest waits for the next pass
-                break;
             }
         }
         if (complete)

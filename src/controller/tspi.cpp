@@ -16,6 +16,7 @@
 #include "automation/VbError.h"
 #include "automation/VbString.h"
 #include "core/Globals.h"
+#include "core/StartupStop.h"
 #include "host/HostHooks.h"
 
 #include <QCoreApplication>
@@ -338,6 +339,9 @@ void tspi::InitPlugin()
     gPlugin.VarsHouseCode = vars.isEmpty() ? 0 : vars.at(0).unicode();
     UnitMappings::ReadUnitMappings();
     DeviceCreation::DiscoverDevices();
+    // A stop during the start-up: the poll and the project file would only delay Exit.
+    if (StartupStopping())
+        return;
     // The X10, IR and I/O sides each run this; the project file is read by the first.
     if (!gPlugin.ProjectMapTried && (!gPlugin.PointNameDictionary || gPlugin.PointNameDictionary->count() == 0)) {
         gPlugin.ProjectMapTried = true;
@@ -522,7 +526,7 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
         // write is announced here, so the poll that reads it back must not
         // announce it again.
         gPlugin.HostVarValues[size_t(n + 1)] = level;
-        ++gPlugin.VarWrites;
+        gPlugin.VarWrittenAt[size_t(n)] = ++gPlugin.VarWrites;
         if (changes)
             ignoring([&] { PluginHost::hs("SetDeviceLastChange", {Variant(code), Variant::fromDate(VbDate::oleNow())}); });
         // The State goes with the value, as the poll stores it, so the event of the change carries both new.

@@ -4,8 +4,14 @@
 
 namespace {
 
+// Far above any name, tag, list or path typed by hand; a longer text would
+// only grow the settings files that every later save rewrites whole.
+constexpr qsizetype kLongest = 255;
+
 QString common(const QString& text)
 {
+    if (text.size() > kLongest)
+        return QStringLiteral("is longer than ") + QString::number(kLongest) + QStringLiteral(" characters");
     if (text.contains(QLatin1Char('"')))
         return QStringLiteral("holds a double quote, which the settings files drop");
     for (const QChar c : text) {

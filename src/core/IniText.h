@@ -4,7 +4,8 @@
 // Whether a text typed by a user reads back from a settings file exactly as
 // typed. The readers drop every double quote, a line that starts with ";" is
 // a comment, the first "=" ends a key, a line loses its blanks at either end,
-// and the files hold Windows-1252 only. Each function gives why the text
+// and the files hold Windows-1252 only; a text longer than 255 characters is
+// refused too. Each function gives why the text
 // would come back changed, or "" when it comes back as typed.
 namespace IniText {
 

@@ -11,6 +11,7 @@
 #include "automation/Latin1Case.h"
 
 #include <QFile>
+#include <QSet>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -75,6 +76,13 @@ QStringList splitLines(const QByteArray& data)
     if (start < text.size())
         lines.append(text.mid(start));
     return lines;
+}
+
+// The files whose save failed before the plug-in registered, and has not succeeded since.
+QSet<QString>& failingBeforeRegistration()
+{
+    static QSet<QString> files;
+    return files;
 }
 
 }  // namespace
@@ -308,15 +316,24 @@ bool IniTool::Save()
             throw VbError(saved.vbNumber, saved.vbNumber == 61 ? QStringLiteral("Disk full")
                                               : saved.vbNumber == 70 ? QStringLiteral("Permission denied")
                                                                      : QStringLiteral("Path/File access error"));
+        failingBeforeRegistration().remove(m_file);
         return true;
     } catch (...) {
         PendingError::capture();
         m_lastError = PendingError::current();
-        // Exit's saves come after the plug-in has gone; a store they cannot write is reported all the same.
-        if (gPluginHostRegistered || gShuttingDown)
-            LogError(kProgramName, QStringLiteral("IniTool Save ") + m_file + (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
-        else
+        // Exit's saves come after the plug-in has gone, the start-up's (its import's) before it
+        // registers: a file they cannot write is reported all the same, the start-up's once,
+        // since its saves repeat until the plug-in is up.
+        const QString entry = QStringLiteral("IniTool Save ") + m_file + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
+        if (gPluginHostRegistered || gShuttingDown) {
+            LogError(kProgramName, entry);
+        } else {
             PendingError::clear();
+            if (!failingBeforeRegistration().contains(m_file)) {
+                failingBeforeRegistration().insert(m_file);
+                LogError(kProgramName, entry);
+            }
+        }
         return false;
     }
 }

@@ -3,11 +3,13 @@
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
 #include "core/IniTool.h"
+#include "core/RefusalLog.h"
 #include "core/SavedFiles.h"
 #include "core/XapQueuedMessage.h"
 #include "core/xap/XapEndpoint.h"
 
 #include "automation/AnsiCodePage.h"
+#include "automation/MemoryBudget.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 #include "automation/VbError.h"
@@ -140,6 +142,26 @@ void LogError(const QString& type, const QString& data)
         + QStringLiteral("Type") + eq + XapItemValue(type) + item
         + QStringLiteral("Data") + eq + XapItemValue(data + suffix);
     SendXap(QString(), QStringLiteral("Tessera.Event"), QStringLiteral("Event.Log"), body, QString(), QString());
+}
+
+void LogTrapped(const QString& type, const QString& label)
+{
+    // A member a script calls in a loop can fail once per call, hundreds of thousands of
+    // times: while a script drives, one member's error is broadcast once and its repeats
+    // counted. The refusal log sends through LogError.
+    if (!MemoryBudget::scriptDriven()) {
+        LogError(type, label);
+        return;
+    }
+    QString suffix;
+    qint32 number = 0;
+    if (PendingError::isPending()) {
+        const VbError& err = PendingError::current();
+        suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + err.description;
+        number = err.number;
+        PendingError::clear();
+    }
+    RefusalLog::Log(type, label + suffix, RefusalLog::Kind(label, QString::number(number)));
 }
 
 namespace {

@@ -30,6 +30,9 @@ QString XapItemValue(const QString& value);
 // The program-wide logger: one "Tessera.Event" message with the items Time, Type and Data;
 // a pending error adds " Line ", its line and its description to Data, and is cleared.
 void LogError(const QString& type, const QString& data);
+// The log entry of a member's trapped error (`label` names the member): as LogError, except
+// that inside a script's run the repeats of one member's error are counted, not each sent.
+void LogTrapped(const QString& type, const QString& label);
 
 // The xAP layer's own log: appends one line to Data/xaptvkKorvane/xaptvkKorvane.txt,
 // creating the folder when needed; never raises. Clears the pending error.

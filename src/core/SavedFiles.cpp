@@ -15,8 +15,10 @@ namespace SavedFiles {
 
 namespace {
 
-// How far back from its end a log file is searched for the end of its last whole line.
+// A log file is read back from its end in pieces of kTailBytes when its last line was cut; past
+// kTailSearchBytes without a line end it is no log of ours, and is left as it is.
 constexpr qint64 kTailBytes = 64 * 1024;
+constexpr qint64 kTailSearchBytes = 16 * 1024 * 1024;
 
 constexpr std::array<WriterInfo, 8> kWriters{{
     {Writer::Settings, "settings file", false},
@@ -93,6 +95,28 @@ Result writeBeside(Writer writer, QSaveFile& out, const QByteArray& bytes, bool 
     return Result{};
 }
 
+// Where the last whole line of a log file of `size` bytes ends: `size` when it ends on a line
+// end, 0 when no line end is in it, -1 when none is within kTailSearchBytes of its end. The
+// last byte first: only a cut line costs reading back.
+qint64 wholeLinesEnd(const QString& path, qint64 size)
+{
+    QFile tail(path);
+    if (!tail.open(QIODevice::ReadOnly) || !tail.seek(size - 1) || tail.read(1) == "\n")
+        return size;
+    for (qint64 end = size; end > 0 && size - end < kTailSearchBytes;) {
+        const qint64 from = std::max<qint64>(0, end - kTailBytes);
+        if (!tail.seek(from))
+            return size;
+        const QByteArray piece = tail.read(end - from);
+        if (piece.size() != end - from)
+            return size;
+        if (const qsizetype at = piece.lastIndexOf('\n'); at >= 0)
+            return from + at + 1;
+        end = from;
+    }
+    return size <= kTailSearchBytes ? 0 : -1;
+}
+
 }  // namespace
 
 std::span<const WriterInfo> writers()
@@ -155,6 +179,12 @@ bool append(Writer writer, const QString& path, const QByteArray& line)
     // A full disk fails every line: the first failure is logged, and again after one went in.
     static std::array<bool, kWriters.size()> failing{};
     bool& already = failing[size_t(writer)];
+    // A pipe would block the open until a reader came, the whole program with it.
+    if (const QFileInfo at(path); at.exists() && !at.isFile()) {
+        record(writer, path, QStringLiteral("it is not a plain file"), !already);
+        already = true;
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         record(writer, path, reason(file, QStringLiteral("the file cannot be opened")), !already);
@@ -165,23 +195,19 @@ bool append(Writer writer, const QString& path, const QByteArray& line)
     QByteArray bytes = line;
     if (start > 0) {
         // A process killed in the middle of a line left it cut: it goes before this one joins it.
-        // The last byte first: only a cut line costs reading the tail.
-        QFile tail(path);
-        if (tail.open(QIODevice::ReadOnly) && tail.seek(start - 1) && tail.read(1) != "\n"
-            && tail.seek(std::max<qint64>(0, start - kTailBytes))) {
-            const QByteArray end = tail.read(kTailBytes);
-            const qsizetype lastEnd = end.lastIndexOf('\n');
-            if (lastEnd >= 0 || start <= kTailBytes) {
-                file.close();
-                start = start - end.size() + lastEnd + 1;
+        if (const qint64 lastEnd = wholeLinesEnd(path, start); lastEnd != start) {
+            file.close();
+            if (lastEnd >= 0) {
+                start = lastEnd;
                 QFile::resize(path, start);
-                if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-                    record(writer, path, reason(file, QStringLiteral("the file cannot be opened")), !already);
-                    already = true;
-                    return false;
-                }
             } else {
+                // No line end within reach: the fragment stays, but on a line of its own.
                 bytes.prepend('\n');
+            }
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+                record(writer, path, reason(file, QStringLiteral("the file cannot be opened")), !already);
+                already = true;
+                return false;
             }
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "automation/MemoryBudget.h"
+
 #include <QString>
 
 #include <functional>
@@ -47,6 +49,9 @@ public:
     WaitScope& operator=(const WaitScope&) = delete;
 
 private:
+    // What runs inside the wait (a received record, a web request) is the program's own
+    // work, even when the wait is a script's.
+    MemoryBudget::OwnWork m_ownWork;
     std::function<void()> m_end;
     quint64 m_id = 0;
 };

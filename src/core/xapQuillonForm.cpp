@@ -4,6 +4,7 @@
 
 #include "core/CoreHooks.h"
 #include "core/Globals.h"
+#include "core/StartupStop.h"
 #include "core/Logging.h"
 #include "core/Shutdown.h"
 #include "core/TrayIcon.h"
@@ -150,9 +151,16 @@ void xapQuillonForm::runStartup()
         LogError(kProgramName, QStringLiteral("Using xAP port ") + QString::number(port));
 
         CoreHooks& hooks = Hooks();
+        // After a stop the rest is left out; Exit copes with a start-up that ended part-way.
         hooks.loadHostForm.call();
+        if (StartupStopping())
+            return;
         hooks.initReceiveMessages.call();
+        if (StartupStopping())
+            return;
         RestartPlugin();
+        if (StartupStopping())
+            return;
         hooks.addTags.call();
 
         Timer1.setInterval(kWatchdogMs);

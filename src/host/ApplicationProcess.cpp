@@ -127,7 +127,7 @@ int Application::Launch(QString &name, Variant &params, Variant &)
 
 void Application::Keys(QString &k, QString &title, Variant &)
 {
-    LogError(kProgramName, QStringLiteral("Keys: no window \"") + title
+    LogTrapped(kProgramName, QStringLiteral("Keys: no window \"") + title
                                + QStringLiteral("\" can be activated or sent keystrokes here; not sent: ") + k);
 }
 

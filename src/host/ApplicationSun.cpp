@@ -93,7 +93,7 @@ Variant Application::NightTime(Variant &iMinutesOffset)
         sunrise = secondOfDay(textAsDate(gSunriseText));
         sunset = secondOfDay(textAsDate(gSunsetText));
     } catch (...) {
-        LogError(kProgramName, QStringLiteral("NightTime: the sunrise \"") + gSunriseText + QStringLiteral("\" or sunset \"")
+        LogTrapped(kProgramName, QStringLiteral("NightTime: the sunrise \"") + gSunriseText + QStringLiteral("\" or sunset \"")
                                    + gSunsetText + QStringLiteral("\" is not a time"));
         PendingError::clear();
         return Variant(false);

@@ -35,7 +35,7 @@ RemoteClient::RemoteClient()
         // which the next SendTCP starts.
         if (error == QAbstractSocket::RemoteHostClosedError)
             return;
-        LogError(kProgramName, QStringLiteral("RemoteConnect ") + m_host + QLatin1Char(':') + QString::number(m_port)
+        LogTrapped(kProgramName, QStringLiteral("RemoteConnect ") + m_host + QLatin1Char(':') + QString::number(m_port)
                                    + QStringLiteral(" ") + m_socket->errorString());
     });
 }
@@ -81,7 +81,7 @@ void RemoteClient::RemoteConnect(const QString &host, qint32 port)
         m_socket->connectToHost(host, quint16(port));
     } catch (...) {
         PendingError::capture();
-        LogError(kProgramName, QStringLiteral("RemoteConnect"));
+        LogTrapped(kProgramName, QStringLiteral("RemoteConnect"));
     }
 }
 
@@ -107,7 +107,7 @@ bool RemoteClient::RemoteSend(const QString &text)
         m_pending += bytes;
     } catch (...) {
         PendingError::capture();
-        LogError(kProgramName, QStringLiteral("RemoteSend"));
+        LogTrapped(kProgramName, QStringLiteral("RemoteSend"));
     }
     return false;
 }
@@ -117,7 +117,7 @@ void RemoteClient::drop(qsizetype bytes, const QString &why)
     if (m_dropping)
         return;
     m_dropping = true;
-    LogError(kProgramName, QStringLiteral("RemoteSend: ") + QString::number(bytes) + QStringLiteral(" bytes to ") + m_host
+    LogTrapped(kProgramName, QStringLiteral("RemoteSend: ") + QString::number(bytes) + QStringLiteral(" bytes to ") + m_host
                                + QLatin1Char(':') + QString::number(m_port) + QStringLiteral(" dropped, ") + why
                                + QStringLiteral("; more may follow unlogged"));
 }

@@ -12,6 +12,7 @@
 
 #include "core/ConfigPath.h"
 #include "core/Globals.h"
+#include "core/StartupStop.h"
 #include "core/Logging.h"
 #include "core/Shutdown.h"
 
@@ -145,7 +146,8 @@ void Setup::App_Initialize()
         CreateFolders(QDir(gAppPath).filePath(QStringLiteral("Data/") + kProgramName + QStringLiteral("/x")));
         if (!InitDevices()) {
             XmlConfigImport::ReadXML(QString(gConfigFilePath).replace(QLatin1Char('\\'), QLatin1Char('/')));
-            ReadDeviceState();
+            if (!StartupStopping())
+                ReadDeviceState();
         }
         HostHooksInstance().loadTCPServer.call();
         const QString file = DeviceStore::kStoreFile;

@@ -30,7 +30,7 @@ double hourAngleCosine(const char *label, double lat, double solarDec)
     if (c >= -1.0 && c <= 1.0)
         return c;
     PendingError::set(VbError(VbErr::InvalidProcedureCall));
-    LogError(kProgramName, QString::fromLatin1(label) + QStringLiteral(" Lat=") + VbString::formatDouble(lat)
+    LogTrapped(kProgramName, QString::fromLatin1(label) + QStringLiteral(" Lat=") + VbString::formatDouble(lat)
                                + QStringLiteral(",SolarDec=") + VbString::formatDouble(solarDec));
     return std::clamp(c, -1.0, 1.0);
 }

@@ -170,7 +170,7 @@ Variant Response(Application &app, Args &a)
         if (const ObjectPtr record = recordOf(tag)) {
             const QString dc = record->get(QStringLiteral("DC")).toString();
             if (dc.isEmpty()) {
-                LogError(kProgramName, QStringLiteral("Tag ") + tag
+                LogTrapped(kProgramName, QStringLiteral("Tag ") + tag
                                            + QStringLiteral(" is a receive message tag and cannot control internal points"));
                 return Variant();
             }
@@ -191,7 +191,7 @@ Variant Response(Application &app, Args &a)
         }
         const QString code = codeOfScriptTag(app, tag, true);
         if (code.isEmpty()) {
-            LogError(kProgramName, QStringLiteral("Tag ") + tag + QStringLiteral(" not recognized in Response"));
+            LogTrapped(kProgramName, QStringLiteral("Tag ") + tag + QStringLiteral(" not recognized in Response"));
             return Variant();
         }
         const Variant house(code.left(1));
@@ -208,7 +208,7 @@ Variant Response(Application &app, Args &a)
         }
     } catch (...) {
         PendingError::clear();
-        LogError(kProgramName, QStringLiteral("Response ") + tag + QLatin1Char('=') + valueText);
+        LogTrapped(kProgramName, QStringLiteral("Response ") + tag + QLatin1Char('=') + valueText);
     }
     return Variant();
 }

@@ -16,7 +16,7 @@ R trapped(const QString &label, R fallback, F &&body)
         return body();
     } catch (...) {
         PendingError::capture();
-        LogError(kProgramName, label);
+        LogTrapped(kProgramName, label);
         return fallback;
     }
 }
@@ -28,6 +28,6 @@ void trappedVoid(const QString &label, F &&body)
         body();
     } catch (...) {
         PendingError::capture();
-        LogError(kProgramName, label);
+        LogTrapped(kProgramName, label);
     }
 }

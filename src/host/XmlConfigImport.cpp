@@ -96,21 +96,34 @@ bool XmlConfigImport::ReadXML(const QString &path)
             std::vector<Attribute> attributes;
         };
         std::vector<Element> elements;
-        QXmlStreamReader reader(&file);
+        // Fed a piece at a time, the reader comes back to this loop after every piece: a file of
+        // a few elements and endless comments or text sees the stop as soon as one of many rows.
+        QXmlStreamReader reader;
         reader.setNamespaceProcessing(false);
         // The import runs before the event loop: a stop signal is seen only by looking.
         s_stopped = false;
-        auto stopping = [](size_t count) {
-            if (count % kStopCheckRows != 0 || !gStopSignalled)
+        auto stopping = [] {
+            if (!gStopSignalled)
                 return false;
             s_stopped = true;
             LogError(kProgramName, QStringLiteral("ReadXML stopped: the program is stopping; the import runs again at the next start"));
             return true;
         };
-        while (!reader.atEnd()) {
-            if (stopping(elements.size()))
+        for (;;) {
+            if (stopping())
                 return false;
-            if (reader.readNext() != QXmlStreamReader::StartElement)
+            const QXmlStreamReader::TokenType token = reader.readNext();
+            if (token == QXmlStreamReader::Invalid && reader.error() == QXmlStreamReader::PrematureEndOfDocumentError
+                && !file.atEnd()) {
+                const QByteArray piece = file.read(kReadPieceBytes);
+                if (piece.isEmpty())
+                    break;
+                reader.addData(piece);
+                continue;
+            }
+            if (token == QXmlStreamReader::Invalid || reader.atEnd())
+                break;
+            if (token != QXmlStreamReader::StartElement)
                 continue;
             Element e;
             e.name = reader.qualifiedName().toString();
@@ -126,7 +139,7 @@ bool XmlConfigImport::ReadXML(const QString &path)
         }
         XmlConfigImport walk;
         for (size_t i = 0; i < elements.size(); ++i) {
-            if (stopping(i + 1))
+            if (stopping())
                 return false;
             walk.element(elements[i].name, elements[i].attributes);
         }

@@ -27,7 +27,7 @@ public:
     static bool stopped() { return s_stopped; }
 
 private:
-    static constexpr size_t kStopCheckRows = 256;
+    static constexpr qint64 kReadPieceBytes = 64 * 1024;
     static inline bool s_stopped = false;
 
     struct Attribute {

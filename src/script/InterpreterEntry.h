@@ -81,6 +81,8 @@ public:
     }
 
 private:
+    // Whatever this entry allocates is the script's: it may be refused.
+    MemoryBudget::ScriptWork m_scriptWork;
     Interpreter &m_in;
     int m_line;
     int m_column;

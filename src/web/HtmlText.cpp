@@ -113,4 +113,10 @@ QString forLog(const QString &text, int limit)
     return out;
 }
 
+QString shortQuote(const QString &text)
+{
+    constexpr qsizetype kLongest = 80;
+    return text.size() > kLongest ? text.left(kLongest) + QLatin1String("...") : text;
+}
+
 } // namespace HtmlText

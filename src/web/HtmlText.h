@@ -30,5 +30,8 @@ QString StripHTML(const QString &text);
 // A text from outside made fit for a log entry: control characters become
 // "?", and it is cut to `limit` characters with "..." after it.
 QString forLog(const QString &text, int limit = 200);
+// A posted text quoted back in a note of the page: as typed, but cut to its
+// first 80 characters with "..." after them when longer.
+QString shortQuote(const QString &text);
 
 } // namespace HtmlText

@@ -1,5 +1,9 @@
 #include "web/TCPServer.h"
 
+#include <tuple>
+
+#include <sys/ioctl.h>
+
 #include "web/HelpPage.h"
 #include "web/AllowedHost.h"
 #include "web/HtmlText.h"
@@ -332,17 +336,41 @@ QHash<QString, int> TCPServer::heldPerAddress(bool lingering) const
     return held;
 }
 
-bool TCPServer::sentRequestLine(Waiting &waiting)
+void TCPServer::lookAtRequest(Waiting &waiting)
 {
-    if (waiting.line || !waiting.socket)
-        return waiting.line;
+    if (waiting.whole || !waiting.socket)
+        return;
     const qint64 available = waiting.socket->bytesAvailable();
-    if (available != waiting.seen) {
-        waiting.seen = available;
-        waiting.line = waiting.socket->peek(qMin<qint64>(available, kMaxHeader)).contains("\r\n");
+    if (available == waiting.seen)
+        return;
+    waiting.seen = available;
+    const QByteArray sent = waiting.socket->peek(qMin<qint64>(available, kMaxHeader));
+    waiting.line = sent.contains("\r\n");
+    const qsizetype end = sent.indexOf("\r\n\r\n");
+    if (end < 0)
+        return;
+    qint64 length = 0;
+    for (const QByteArray &header : sent.left(end).split('\n')) {
+        const qsizetype colon = header.indexOf(':');
+        if (colon > 0 && header.left(colon).trimmed().compare("Content-Length", Qt::CaseInsensitive) == 0)
+            length = header.mid(colon + 1).trimmed().toLongLong();
     }
-    return waiting.line;
+    waiting.whole = available - (end + 4) >= length;
 }
+
+namespace {
+
+bool unread(QTcpSocket *socket)
+{
+    if (!socket)
+        return false;
+    if (socket->bytesAvailable() > 0)
+        return true;
+    int pending = 0;
+    return socket->socketDescriptor() >= 0 && ::ioctl(int(socket->socketDescriptor()), FIONREAD, &pending) == 0 && pending > 0;
+}
+
+} // namespace
 
 bool TCPServer::hasRequestLine(const Element &e)
 {
@@ -356,12 +384,14 @@ bool TCPServer::evict(const QString &address)
     // its reply is still going to, can be made to give way.
     // A reply goes only when it has stopped moving (or has gone out whole)
     // for as long: a client taking its reply at speed keeps it.
-    // A connection that has not even sent its request line within a
-    // fraction of that time is a client too slow to be worth its place.
+    // A connection that has not sent its whole request (line, headers and
+    // body) within a fraction of that time is a client too slow to be worth
+    // its place: a browser sends a page's request at once.
     const auto evictable = [this](const Element &e) {
+        // Bytes not yet read (by Qt or by us) are ours to be slow about, not
+        // the client's: on a loaded machine its readyRead may come late.
         if (e.phase == Element::Reading)
-            return e.acceptedAt.isValid()
-                && e.acceptedAt.elapsed() >= (hasRequestLine(e) ? m_evictAfterMs : m_evictAfterMs * 3 / 10);
+            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs * 3 / 10 && !unread(e.socket);
         return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
             && e.lastSentAt.elapsed() >= m_evictAfterMs;
     };
@@ -387,9 +417,13 @@ bool TCPServer::evict(const QString &address)
         const int theirs = held.value(c.group);
         const bool myLine = hasRequestLine(e);
         const bool theirLine = hasRequestLine(c);
-        if (mine > theirs
-            || (mine == theirs
-                && (theirLine && !myLine || (myLine == theirLine && e.lastByteAt.elapsed() > c.lastByteAt.elapsed()))))
+        // Of two equally placed, the one that has been sending the longest
+        // goes: a crowd's connection has dripped for seconds, while a browser's
+        // new one, whose first bytes a loaded machine delays, is young.
+        const bool bothReading = e.phase == Element::Reading && c.phase == Element::Reading;
+        const bool staler = bothReading ? e.acceptedAt.elapsed() > c.acceptedAt.elapsed()
+                                        : e.lastByteAt.elapsed() > c.lastByteAt.elapsed();
+        if (mine > theirs || (mine == theirs && (theirLine && !myLine || (myLine == theirLine && staler))))
             chosen = i;
     }
     if (chosen == 0)
@@ -400,8 +434,24 @@ bool TCPServer::evict(const QString &address)
                                       + QStringLiteral(": closed a connection from ") + from + QStringLiteral(" (")
                                       + QString::number(held.value(from)) + QStringLiteral(" open)"),
                     QStringLiteral("socket_ConnectionRequest ") + kind);
+    if (m_evictedAt.size() >= kSlowClientsKept) {
+        for (auto it = m_evictedAt.begin(); it != m_evictedAt.end();)
+            it = it.value().elapsed() >= kSlowClientMemoryMs ? m_evictedAt.erase(it) : std::next(it);
+        if (m_evictedAt.size() >= kSlowClientsKept)
+            m_evictedAt.clear();
+    }
+    // Only a client too slow to send its request or take its reply is
+    // remembered; a browser's connection kept open after its reply is not.
+    if (address.isEmpty() && m_elements[size_t(chosen)].phase != Element::Lingering)
+        m_evictedAt[from].start();
     release(chosen);
     return true;
+}
+
+bool TCPServer::evictedLately(const QString &group) const
+{
+    const auto it = m_evictedAt.constFind(group);
+    return it != m_evictedAt.constEnd() && it.value().elapsed() < kSlowClientMemoryMs;
 }
 
 void TCPServer::socket_ConnectionRequest()
@@ -422,24 +472,31 @@ void TCPServer::socket_ConnectionRequest()
                 return;
             }
             // Across the whole line: the client holding the fewest
-            // connections first, of those one that has sent its request line
-            // already (an ordinary browser does at once), then the earliest.
-            // A connection whose reply has gone out whole does not count: its
-            // client may well ask again before it has closed it.
+            // connections first; of those one that has sent its whole
+            // request (an ordinary browser does at once), then one none of
+            // whose connections had to be closed for slowness lately (a crowd
+            // that reconnects at once would otherwise stand level with a
+            // browser), then one that has sent its request line, then the
+            // earliest. A connection whose reply has gone out whole does not
+            // count: its client may well ask again before it has closed it.
             const QHash<QString, int> holding = heldPerAddress();
             const QHash<QString, int> busy = heldPerAddress(false);
+            const auto rank = [this](Waiting &w) {
+                lookAtRequest(w);
+                return std::tuple(!w.whole, evictedLately(w.group), !w.line);
+            };
             auto next = m_waiting.end();
             int nextHeld = 0;
-            bool nextLine = false;
+            std::tuple<bool, bool, bool> nextRank;
             for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
                 const int held = busy.value(it->group);
-                if (next != m_waiting.end() && (held > nextHeld || (held == nextHeld && nextLine)))
+                if (next != m_waiting.end() && held > nextHeld)
                     continue;
-                const bool line = sentRequestLine(*it);
-                if (next == m_waiting.end() || held < nextHeld || (held == nextHeld && line && !nextLine)) {
+                const auto r = rank(*it);
+                if (next == m_waiting.end() || held < nextHeld || r < nextRank) {
                     next = it;
                     nextHeld = held;
-                    nextLine = line;
+                    nextRank = r;
                 }
             }
             QTcpSocket *socket = next->socket;

@@ -223,12 +223,12 @@ private:
     {
         QPointer<QTcpSocket> socket;
         QString group;
-        qint64 seen = 0;   // bytes it had sent when last looked at
-        bool line = false; // they hold a whole request line
+        qint64 seen = 0;    // bytes it had sent when last looked at
+        bool line = false;  // they hold a whole request line
+        bool whole = false; // and the whole request: headers and body
     };
-    // Whether a waiting connection has sent a whole request line (looked at
-    // again only when more has come).
-    static bool sentRequestLine(Waiting &waiting);
+    // Looks again at what a waiting connection has sent, when more has come.
+    static void lookAtRequest(Waiting &waiting);
     std::deque<Waiting> m_waiting;
     int m_descriptorBudget = 0;
     QTimer ServerTimer;
@@ -251,8 +251,12 @@ private:
     quint64 m_nextGeneration = 1;
     int m_idleMs = 30000;
     int m_evictAfterMs = 500;
-    // A connection that has not sent a whole request line goes sooner.
-    static constexpr int kEvictWithoutLineMs = 150;
+    // Clients one of whose connections was closed to make room, and when:
+    // in the line they come after clients never found that slow.
+    static constexpr int kSlowClientMemoryMs = 3000;
+    static constexpr int kSlowClientsKept = 4096;
+    QHash<QString, QElapsedTimer> m_evictedAt;
+    bool evictedLately(const QString &group) const;
     int m_maxPerAddress = kMaxPerAddress;
     int m_lingerMs = 2000;
     int m_headerDeadlineMs = kHeaderDeadlineMs;

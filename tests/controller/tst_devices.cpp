@@ -183,3 +183,47 @@ TEST_F(DevicesTest, OneTouchScreenDeviceAtMost)
     EXPECT_EQ(hs->DeviceCount(), 1);
     EXPECT_EQ(UnitMappings::FindVarsHouseCode(), "");
 }
+
+// The status page's I/O units: the mapped ones as they are, then the units of
+// the controller that could get devices from the page, and no other.
+TEST(ListedUnits, MappedFirstThenTheUnitsTheMatrixHolds)
+{
+    struct Case
+    {
+        const char *name;
+        QList<umap> maps;
+        QList<QPair<int, int>> units; // address, type code
+        QList<int> listed;            // unit numbers, in order
+    };
+    const QList<Case> cases = {
+        {"nothing found", {}, {}, {}},
+        {"no devices: every I/O unit in address order, no IR zone unit", {}, {{9, 13}, {3, 11}, {4, 6}, {5, 12}}, {3, 5, 9}},
+        {"a mapped unit first, in mapping order, and only once", {{9, 13, "]", 0}}, {{3, 11}, {9, 13}}, {9, 3}},
+        {"a mapping of a unit the controller no longer reports stays", {{7, 11, "[", 0}}, {{3, 11}}, {7, 3}},
+        {"unknown type codes are no units", {}, {{2, 7}, {3, 0}, {4, 12}}, {4}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::array<quint8, 129> types{};
+        for (const auto &[address, type] : c.units)
+            types[size_t(address - 1)] = quint8(type);
+        QList<int> listed;
+        for (const umap &u : UnitMappings::ListedUnits(c.maps, types)) {
+            listed << u.unit;
+            const bool mapped = std::any_of(c.maps.begin(), c.maps.end(), [&](const umap &m) { return m.unit == u.unit; });
+            EXPECT_EQ(u.hc.isEmpty(), !mapped) << u.unit;
+        }
+        EXPECT_EQ(listed, c.listed);
+    }
+    // Twenty SIO16 units: the matrix holds the first sixteen, mapped or not.
+    std::array<quint8, 129> types{};
+    for (int a = 1; a <= 20; ++a)
+        types[size_t(a - 1)] = 11;
+    QList<int> listed;
+    for (const umap &u : UnitMappings::ListedUnits({{2, 11, "[", 0}}, types))
+        listed << u.unit;
+    QList<int> expected{2, 1};
+    for (int a = 3; a <= 16; ++a)
+        expected << a;
+    EXPECT_EQ(listed, expected);
+}

@@ -26,6 +26,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -540,3 +541,126 @@ TEST_F(SavedFilesTest, EveryWriterKeepsItsFileWholeThroughFullDiskSizeLimitReadO
         }
     }
 }
+
+namespace {
+// Every writer that appends to a log, each entry through the program's own call.
+struct LogRow {
+    QString file;
+    std::function<void(const QString&)> write;
+};
+std::vector<LogRow> logWriters()
+{
+    return {
+        {"Data/xaptvkKorvane/xaptvkKorvane.txt", [](const QString& text) { WriteLogFile("test", text); }},
+        {"Data/quillon.log", [](const QString& text) { WriteCommsLog(text); }},
+    };
+}
+} // namespace
+
+// A line cut by a kill is taken off before the next entry, however long it was: the program
+// log gets its longest lines exactly when an entry did not fit in a datagram. Every log writer
+// × the shapes of what a kill leaves behind.
+TEST_F(SavedFilesTest, ALogLineCutByAKillGoesBeforeTheNextEntryWhateverItsLength)
+{
+    const std::vector<LogRow> logs = logWriters();
+    struct Leftover {
+        const char* what;
+        QByteArray whole;   // the whole lines before the cut one
+        QByteArray cut;     // no line end: where the kill came
+    };
+    const std::vector<Leftover> leftovers{
+        {"a short cut line", "a whole earlier line\n", "CUT" + QByteArray(200, 'z')},
+        {"a cut line longer than a read of the tail", "a whole earlier line\n", "CUT" + QByteArray(69000, 'z')},
+        {"a long whole line, then a long cut one", "W" + QByteArray(100000, 'w') + "\n", "CUT" + QByteArray(150000, 'z')},
+        {"only a cut line, longer than a read of the tail", "", "CUT" + QByteArray(300000, 'z')},
+    };
+    int entry = 0;
+    for (const LogRow& log : logs) {
+        for (const Leftover& l : leftovers) {
+            SCOPED_TRACE(log.file.toStdString() + ": " + l.what);
+            const QString file = mnt + "/" + log.file;
+            QDir().mkpath(QFileInfo(file).absolutePath());
+            writeFile(file, l.whole + l.cut);
+            // Each entry its own text: a repeated one is only counted.
+            log.write(QString("after the kill %1 END").arg(++entry));
+            const QByteArray now = readFile(file);
+            EXPECT_TRUE(now.startsWith(l.whole)) << "the whole lines kept";
+            EXPECT_FALSE(now.contains("CUT")) << "the cut line left in: " << now.size() << " bytes";
+            EXPECT_TRUE(now.endsWith('\n') && now.trimmed().split('\n').last().contains(QString("after the kill %1 END").arg(entry).toLatin1()))
+                << now.right(80).constData();
+            EXPECT_EQ(now.count('\n'), l.whole.count('\n') + 1);
+        }
+    }
+}
+
+// Something other than a file at a log's path (a pipe, a folder) is refused and logged, and the
+// program goes on: opening a pipe to append would wait for a reader for good.
+TEST_F(SavedFilesTest, ALogPathThatIsNoFileIsRefusedWithoutWaiting)
+{
+    const std::vector<LogRow> logs = logWriters();
+    struct Obstacle {
+        const char* what;
+        std::function<bool(const QString&)> make;
+    };
+    const std::vector<Obstacle> obstacles{
+        {"a pipe", [](const QString& file) { return ::mkfifo(QFile::encodeName(file).constData(), 0644) == 0; }},
+        {"a folder", [](const QString& file) { return QDir().mkpath(file); }},
+    };
+    int entry = 0;
+    for (const LogRow& log : logs) {
+        for (const Obstacle& o : obstacles) {
+            SCOPED_TRACE(log.file.toStdString() + ": " + o.what);
+            const QString file = mnt + "/" + log.file;
+            QDir().mkpath(QFileInfo(file).absolutePath());
+            // A good line first: the refusal below starts a failing streak, whose first entry is logged.
+            log.write(QString("a good line %1 END").arg(++entry));
+            QFile::remove(file);
+            QDir(file).removeRecursively();
+            ASSERT_TRUE(o.make(file));
+            const int pendingBefore = PendingXapMessageCount();
+            // In a child: a write that waits for good must fail the row, not hang the run.
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                log.write(QString("into no file %1 END").arg(entry));
+                ::_exit(0);
+            }
+            int status = -1;
+            for (int i = 0; i < 100 && ::waitpid(child, &status, WNOHANG) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const bool ended = ::waitpid(child, &status, WNOHANG) != 0 || WIFEXITED(status);
+            if (!ended) {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, &status, 0);
+            }
+            ASSERT_TRUE(ended) << "the write waited on the path";
+            // The same write here, now known not to wait: the refusal is logged with the file.
+            log.write(QString("into no file %1 END").arg(++entry));
+            EXPECT_TRUE(logNames(file, pendingBefore)) << PendingXapBodies().mid(pendingBefore).join("\n").toStdString();
+            QFile::remove(file);
+            QDir(file).removeRecursively();
+        }
+    }
+}
+
+// On a full disk every line of the controller traffic fails: its entry goes out once for the
+// streak, and again for the next streak once a line went in.
+TEST_F(SavedFilesTest, AFullDiskLogsTheControllerLogsFailureOncePerStreak)
+{
+    auto unableEntries = [](int from) {
+        return int(PendingXapBodies().mid(from).filter("Unable to write to ocelog.log").size());
+    };
+    WriteCommsLog("a good line");
+    for (int streak = 0; streak < 2; ++streak) {
+        SCOPED_TRACE(streak);
+        const int before = PendingXapMessageCount();
+        fillDisk();
+        for (int i = 0; i < 50; ++i)
+            WriteCommsLog(QString("traffic %1 %2").arg(i).arg(QString(200, 'x')));
+        QFile::remove(mnt + "/filler");
+        EXPECT_EQ(unableEntries(before), 1);
+        WriteCommsLog("space again");
+        EXPECT_EQ(unableEntries(before), 1);
+    }
+}
+

@@ -6,6 +6,7 @@
 #include "core/Globals.h"
 #include "host/Application.h"
 #include "host/HostGlobals.h"
+#include "host/HostHooks.h"
 
 #include <QFile>
 
@@ -145,6 +146,57 @@ TEST_F(PollingTest, AnotherBlocksReplyBeforeTheVariablesWereReadComparesNothing)
     form().poll.Timer2_Timer();
     EXPECT_EQ(value("[6"), 56);
     EXPECT_TRUE(bscAnnounced.isEmpty());
+}
+
+// Commands to one variable arriving while every block read is on its way: the poll leaves
+// only that variable to its writer, and keeps announcing what the controller changes elsewhere,
+// wherever those variables sit in the walk.
+TEST_F(PollingTest, AStreamOfWritesToOneVariableHidesNoOtherChange)
+{
+    startPlugin();
+    selectAndCreate({0, 20, 30}, {});
+    form().poll.Timer2_Timer();
+    struct Row {
+        const char* name;
+        int written;          // the variable the stream writes
+        QList<int> changing;  // variables the controller changes meanwhile
+    };
+    const Row rows[] = {{"written first in the walk", 0, {20, 30}}, {"written between", 20, {0, 30}},
+                        {"written last", 30, {0, 20}}};
+    int level = 100;
+    bool writing = false;
+    int written = 0;
+    QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(), [&](const QByteArray& f) {
+        if (writing && f.size() == 8 && quint8(f[0]) == 0x2A && quint8(f[3]) == sim->varBlockHigh
+            && quint8(f[4]) == sim->varBlockLow)
+            plugin->SetIO(Variant(), "[", QString::number(written + 1), 19, qint16(++level), 0, 0);
+    });
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        written = row.written;
+        const QString writtenCode = "[" + QString::number(written + 1);
+        QMap<QString, int> events;
+        HostHooksInstance().sendXapBSC = [&](const QString& dc) { ++events[dc]; };
+        writing = true;
+        const int writesBefore = level;
+        const int changes = 4;
+        for (int change = 1; change <= changes; ++change) {
+            for (int v : row.changing)
+                sim->vars[v] = quint16(1000 * change + v);
+            for (int pass = 0; pass < 3; ++pass) {
+                form().poll.Timer2_Timer();
+                form().loop.Timer3_Timer(); // the write queued during the read goes out
+            }
+        }
+        writing = false;
+        for (int v : row.changing)
+            EXPECT_EQ(events.value("[" + QString::number(v + 1)), changes) << "variable " << v;
+        EXPECT_EQ(events.value(writtenCode), level - writesBefore) << "one event per write";
+        form().poll.Timer2_Timer();
+        form().loop.Timer3_Timer();
+        EXPECT_EQ(sim->vars[written], level);
+        EXPECT_EQ(events.value(writtenCode), level - writesBefore) << "the poll announced a write again";
+    }
 }
 
 TEST_F(PollingTest, WithoutVariableHouseTheIOPollIsStillMarkedDue)

@@ -3,6 +3,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 #include "core/xap/XapEndpoint.h"
+#include "core/xap/XapMessage.h"
 
 #include "automation/VbTimer.h"
 
@@ -291,6 +292,67 @@ TEST_F(EndpointTest, ReceiveQueueIsBoundedByCountAndSize)
     EXPECT_EQ(endpoint.queuedCount(), fitting);
     EXPECT_LT(endpoint.queuedBytes(), xap::kMaxQueuedBytes + big.size());
     EXPECT_EQ(queueFullEntries(), entriesBefore + 2) << "a second burst, after the queue drained, logs again";
+}
+
+// The parser opens a section at every "}" line followed by another line, whatever comes
+// after it; the bound on blocks must see every layout it accepts, or a peer leaves out
+// the "{" lines and gets thousands of sections parsed and carried out.
+TEST_F(EndpointTest, TooManyBlocksAreRefusedInEveryLayoutTheParserTakes)
+{
+    struct Layout {
+        const char* name;
+        QByteArray (*block)(int n);
+        bool finalLf;
+    };
+    const Layout layouts[] = {
+        {"braces", [](int n) { return "output.state." + QByteArray::number(n) + "\n{\nID=01\nLevel=4\n}\n"; }, true},
+        {"no opening brace", [](int n) { return "output.state." + QByteArray::number(n) + "\nID=01\nLevel=4\n}\n"; }, true},
+        {"name only", [](int n) { return "s" + QByteArray::number(n) + "\n}\n"; }, true},
+        {"brace on the name line", [](int n) { return "{" + QByteArray::number(n) + "\n}\n"; }, true},
+        {"no final line feed", [](int n) { return "s" + QByteArray::number(n) + "\n}\n"; }, false},
+    };
+    const auto message = [](const Layout& l, int blocks) {
+        QByteArray text = "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=xAPBSC.cmd\nsource=acme.probe.one\n"
+                          "target=tvk.Korvane.pc1\n}\n";
+        for (int n = 1; n <= blocks; ++n)
+            text += l.block(n);
+        if (!l.finalLf)
+            text.chop(1);
+        return text;
+    };
+    const auto parsedSections = [](const QByteArray& text) {
+        XapMessage m;
+        m.FromXap(QString::fromLatin1(text));
+        int n = 0;
+        while (m.msgCollection(n))
+            ++n;
+        return n;
+    };
+
+    const int port = endpoint.Init();
+    ASSERT_GT(port, 0);
+    QStringList drained;
+    endpoint.RegisterNewMessageCallback([&] {
+        for (QString t = endpoint.GetMessage(); !t.isEmpty(); t = endpoint.GetMessage())
+            drained.append(t);
+    });
+    QUdpSocket sender;
+    const auto send = [&](const QByteArray& text) { sender.writeDatagram(text, QHostAddress(QHostAddress::LocalHost), quint16(port)); };
+    const int largest = xap::kMostBlocks - 1; // a command to every endpoint a two-digit ID names
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(l.name);
+        const QByteArray fits = message(l, largest);
+        const QByteArray tooMany = message(l, largest + 40);
+        EXPECT_EQ(xap::blockCount(fits), parsedSections(fits)) << "counted otherwise than the parser finds them";
+        EXPECT_GT(xap::blockCount(tooMany), xap::kMostBlocks);
+        drained.clear();
+        send(tooMany);
+        send(fits);
+        ASSERT_TRUE(waitUntil([&] { return !drained.isEmpty(); }));
+        waitUntil([] { return false; }, 50);
+        EXPECT_EQ(drained.size(), 1) << "a message of " << parsedSections(tooMany) << " sections was queued";
+        EXPECT_EQ(drained.last(), QString::fromLatin1(fits));
+    }
 }
 
 TEST(EndpointBytes, HighAndLowByteOfAWord)

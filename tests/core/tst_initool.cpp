@@ -375,6 +375,59 @@ TEST_F(IniToolTest, SkippedLineAndFailedSaveAreLoggedOnceRegistered)
     EXPECT_EQ(xapOut.logData().size(), 3);
 }
 
+// A failed save is logged with the file and why whenever it comes: once the plug-in is up, at
+// Exit, and at the start-up before the plug-in registers (the import's save), where the saves
+// repeat and one entry stands for all of them until a save succeeds.
+TEST_F(IniToolTest, AFailedSaveIsLoggedWithTheFileAndWhyWheneverItComes)
+{
+    LiveXap xapOut;
+    ASSERT_TRUE(xapOut.ready);
+    struct Moment {
+        const char* when;
+        bool registered, exiting;
+        int entries;   // for three failed saves, one good one and one more failed
+    };
+    const Moment moments[] = {
+        {"the plug-in registered", true, false, 4},
+        {"Exit", false, true, 4},
+        {"the start-up, before the plug-in registers", false, false, 2},
+    };
+    qsizetype seen = 0;
+    for (const Moment& m : moments) {
+        SCOPED_TRACE(m.when);
+        gPluginHostRegistered = m.registered;
+        gShuttingDown = m.exiting;
+        std::optional<Shutdown::ExitSaves> exitSaves;
+        if (m.exiting)
+            exitSaves.emplace();
+        IniTool ini;
+        ini.Load(write("[A]\r\nk=1\r\n"));
+        ini.WriteKey(QStringLiteral("A"), QStringLiteral("big"), filler('v', 5000));
+        auto failingSave = [&] {
+            FileSizeLimit full(1000);
+            ASSERT_TRUE(full.ok);
+            EXPECT_FALSE(ini.Save());
+        };
+        for (int i = 0; i < 3; ++i)
+            failingSave();
+        EXPECT_TRUE(ini.Save());
+        ini.WriteKey(QStringLiteral("A"), QStringLiteral("big"), filler('w', 5000));
+        failingSave();
+        exitSaves.reset();
+        gPluginHostRegistered = false;
+        gShuttingDown = false;
+
+        xapOut.listener.waitForCount(seen + m.entries);
+        waitUntil([] { return false; }, 300);
+        const QStringList logged = xapOut.logData().mid(seen);
+        seen += logged.size();
+        EXPECT_EQ(logged.size(), m.entries) << logged.join(QStringLiteral("\n")).toStdString();
+        for (const QString& entry : logged)
+            EXPECT_TRUE(entry.startsWith(QStringLiteral("IniTool Save ") + path + QStringLiteral(": the disk is full")))
+                << entry.toStdString();
+    }
+}
+
 // The settings files are in the scripts' code page: what a script reads is what Chr gives for
 // the byte on disk, and what it stores goes back as that byte.
 TEST_F(IniToolTest, CodePageCharactersSurviveASaveAndReloadByteForByte)

@@ -3,6 +3,7 @@
 // the page or the dialog reads must be in the table or be one the program keeps for itself.
 #include <QDirIterator>
 #include <QFile>
+#include <QMultiHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
@@ -16,7 +17,8 @@ struct Row
     QString key;
     QString file;
     QString section;
-    QString defaultText; // the default as written in the code, or empty when the table says it in words
+    QString defaultCell; // the Default column as written
+    QStringList defaults; // the literals (`...`) of that column: every default the code reads the key with
 };
 
 QString readText(const QString &path)
@@ -30,12 +32,14 @@ QList<Row> tableRows()
     static const QRegularExpression row(
         QStringLiteral("^\\| `(\\w+)` \\| `([\\w.]+)` \\[([^\\]]+)\\] \\| ([^|]*) \\|"),
         QRegularExpression::MultilineOption);
-    static const QRegularExpression literal(QStringLiteral("^`([^`]*)`$"));
+    static const QRegularExpression literal(QStringLiteral("`([^`]*)`"));
     QList<Row> rows;
     for (auto it = row.globalMatch(readText(QStringLiteral(KORVANE_SOURCE_DIR "/README.md"))); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
-        const QRegularExpressionMatch d = literal.match(m.captured(4).trimmed());
-        rows.append({m.captured(1), m.captured(2), m.captured(3), d.hasMatch() ? d.captured(1) : QString()});
+        Row r{m.captured(1), m.captured(2), m.captured(3), m.captured(4).trimmed(), {}};
+        for (auto d = literal.globalMatch(r.defaultCell); d.hasNext();)
+            r.defaults << d.next().captured(1);
+        rows.append(r);
     }
     return rows;
 }
@@ -76,21 +80,38 @@ TEST(ReadmeSettings, EveryKeyOfTheTableIsReadWithItsFileSectionAndDefault)
     ASSERT_GE(rows.size(), 25) << "the README's settings table was not found";
     const QStringList lines = sourceLines();
     const QString all = lines.join(QLatin1Char('\n'));
+    QSet<QString> keys;
+    for (const Row &row : rows)
+        keys.insert(row.key);
+    // A literal that follows a quoted key in a read: the default it is read with (looked
+    // ahead, so that the key of Read(section, key, default) is not taken as the section's default).
+    static const QRegularExpression read(QStringLiteral("\"(\\w+)\"(?=\\)?\\s*,\\s*(?:QStringLiteral\\()?\"([^\"]*)\")"));
+    QMultiHash<QString, QString> defaultsRead;
+    for (const QString &line : lines) {
+        if (line.contains(QLatin1String("save"), Qt::CaseInsensitive))
+            continue; // a write names a value, not a default
+        for (auto it = read.globalMatch(line); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            defaultsRead.insert(m.captured(1), m.captured(2));
+        }
+    }
     for (const Row &row : rows) {
         SCOPED_TRACE(row.key.toStdString());
         EXPECT_TRUE(all.contains(quoted(row.key))) << "no code reads this key";
         EXPECT_TRUE(all.contains(quoted(row.file))) << "no code names the file " << row.file.toStdString();
         EXPECT_TRUE(all.contains(quoted(row.section))) << "no code names the section " << row.section.toStdString();
-        if (row.defaultText.isEmpty())
-            continue;
-        // The default is the argument that follows the key in the read.
-        const QRegularExpression read(QRegularExpression::escape(quoted(row.key))
-                                      + QStringLiteral("\\)?\\s*,\\s*(?:QStringLiteral\\()?")
-                                      + QRegularExpression::escape(quoted(row.defaultText)));
-        const bool found = std::any_of(lines.begin(), lines.end(), [&](const QString &line) {
-            return read.match(line).hasMatch();
-        });
-        EXPECT_TRUE(found) << "no line reads it with the default " << row.defaultText.toStdString();
+        // Every literal default the code reads the key with: a key read with two
+        // defaults must say both, and say where each holds.
+        QSet<QString> readWith;
+        for (const QString &d : defaultsRead.values(row.key))
+            if (!keys.contains(d)) // a list of keys, not a read
+                readWith.insert(d);
+        for (const QString &d : readWith)
+            EXPECT_TRUE(row.defaults.contains(d) || (d.isEmpty() && row.defaultCell.startsWith(QLatin1String("empty"))))
+                << "the code reads it with the default \"" << d.toStdString() << "\", which the table's \""
+                << row.defaultCell.toStdString() << "\" does not give";
+        for (const QString &d : row.defaults)
+            EXPECT_TRUE(readWith.contains(d)) << "no line reads it with the default " << d.toStdString();
     }
 }
 
@@ -101,11 +122,20 @@ TEST(ReadmeSettings, EveryKeyTheProgramReadsIsInTheTable)
         listed.insert(row.key);
     ASSERT_FALSE(listed.isEmpty());
     // The ways the program, the page and the dialog read a setting by its literal key.
+    // An argument before the key: a literal, a named constant or a call without arguments.
+    const QString arg = QStringLiteral("(?:QStringLiteral\\(\"[^\"]*\"\\)|\"[^\"]*\"|[\\w:]+(?:\\(\\))?)");
     static const QList<QRegularExpression> reads = {
         QRegularExpression(QStringLiteral("(?:PluginSettings::setting|\\bsetting|pluginSetting|hostSetting|statusSetting|"
                                           "\\bflag|\\bmark|storedFlag)\\(\\s*(?:QStringLiteral\\()?\"(\\w+)\"")),
         QRegularExpression(QStringLiteral("(?:getIniSetting|GetIniSetting|(?:\\.|->)Read)\\(\\s*(?:QStringLiteral\\()?"
                                           "(?:\"[\\w.]+\"|\\w+)\\)?\\s*,\\s*(?:QStringLiteral\\()?\"(\\w+)\"")),
+        // The page frame's reads: Setting(file, section, key), over several lines at times.
+        QRegularExpression(QStringLiteral("\\bSetting\\(\\s*") + arg + QStringLiteral("\\s*,\\s*") + arg
+                           + QStringLiteral("\\s*,\\s*(?:QStringLiteral\\()?\"(\\w+)\"")),
+        // and its helpers that name only the key, or a section and the key.
+        QRegularExpression(QStringLiteral("\\b(?:include|includeOr)\\(\\s*(?:QStringLiteral\\()?\"(\\w+)\"")),
+        QRegularExpression(QStringLiteral("\\bread\\(\\s*\"[\\w.]+\"\\s*,\\s*\"(\\w+)\"")),
+        QRegularExpression(QStringLiteral("\\b(?:shown|forecast)\\(\\s*\"(\\w+)\"")),
     };
     QSet<QString> read;
     const QString all = sourceLines().join(QLatin1Char('\n'));
@@ -113,7 +143,9 @@ TEST(ReadmeSettings, EveryKeyTheProgramReadsIsInTheTable)
         for (auto it = re.globalMatch(all); it.hasNext();)
             read.insert(it.next().captured(1));
     // The scan itself must keep finding the keys it is known to find.
-    for (const char *known : {"poll_interval", "HTTPPort", "BroadcastAddress", "AllowedHosts", "configfile", "IncludeSetup"})
+    for (const char *known : {"poll_interval", "HTTPPort", "BroadcastAddress", "AllowedHosts", "configfile", "IncludeSetup",
+                              "UseSecurity", "touchscreenips", "logpagehits", "rowstyle", "strShowLinks", "Report_City",
+                              "logoShowClock", "ExtForecast0"})
         EXPECT_TRUE(read.contains(QLatin1String(known))) << known << " was not found as read";
     for (const QString &key : read)
         EXPECT_TRUE(listed.contains(key) || kKeptForItself.contains(key))

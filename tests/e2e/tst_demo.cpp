@@ -298,6 +298,30 @@ TEST_F(DemoTest, HelpServesTheShippedPageAndEveryPictureItShows)
     shownFiles.sort();
     shownFiles.removeDuplicates();
     EXPECT_EQ(shownFiles, files);
+
+    // What the help says the program serves: the status page at its menu link and at /status,
+    // the help at /help (the status page itself has no link to it), and nothing else the menu
+    // bar links to, its own Help link included.
+    const QByteArray status = httpGet(httpPort, "/status");
+    ASSERT_TRUE(status.startsWith("HTTP/1.1 200 OK\r\n"));
+    static const QRegularExpression href(QStringLiteral("href\\s*=\\s*\"(/[^\"#]*)\""));
+    QStringList links;
+    for (auto it = href.globalMatch(QString::fromLatin1(status)); it.hasNext();) {
+        const QString link = it.next().captured(1);
+        if (!link.endsWith(QLatin1String(".css")) && !links.contains(link))
+            links << link;
+    }
+    ASSERT_TRUE(links.contains(QStringLiteral("/stat"))) << links.join(' ').toStdString();
+    ASSERT_TRUE(links.contains(QStringLiteral("/html_help/hlp_contents.htm"))) << "the menu bar's Help link";
+    for (const QString &link : links) {
+        SCOPED_TRACE(link.toStdString());
+        EXPECT_FALSE(link.startsWith(QLatin1String("/help"), Qt::CaseInsensitive));
+        const QByteArray reply = httpGet(httpPort, link.toLatin1());
+        if (link == QLatin1String("/stat") || link == QLatin1String("/status"))
+            EXPECT_TRUE(reply.startsWith("HTTP/1.1 200 OK\r\n"));
+        else
+            EXPECT_TRUE(reply.startsWith("HTTP/1.1 404")) << reply.left(100).constData();
+    }
 }
 
 } // namespace

@@ -12,8 +12,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -250,3 +253,75 @@ TEST(DeviceStore, AStopDuringTheImportEndsSoonAndTheNextStartImportsAgain)
     EXPECT_TRUE(store.contains("[PLUGINDEVICES]\r\nA1=Room;Lamp ")) << "the next start imported: " << store.left(300).constData();
     EXPECT_GE(store.count("=Room;Lamp "), 16 * 99);
 }
+
+// SIGTERM at any moment of a start-up that imports a large XML configuration ends the program
+// within seconds: the import itself, and each long step after it (registration, the link,
+// the look for every controller point over the imported devices) sees the stop. Each row a
+// configuration and a moment; a step that joins the start-up gets a row here.
+TEST(DeviceStore, AStopAnywhereInTheStartUpEndsItWithinSeconds)
+{
+    // Rows of `units` unit codes per house code: with as many as rows, every row its own device,
+    // and the look for the controller's points searches them all.
+    auto deviceRows = [](int count, int units) {
+        QByteArray rows;
+        rows.reserve(count * 110);
+        for (int i = 0; i < count; ++i)
+            rows += "<z:row record_type='1' can_dim='0' hc='" + QByteArray(1, char('A' + i % 16)) + "' dc='"
+                + QByteArray::number(i / 16 % units + 1) + "' name='Lamp " + QByteArray::number(i) + "' location='Room' ref='"
+                + QByteArray::number(40000 + i) + "' CS_Status='0'/>\n";
+        return deviceXml(rows);
+    };
+    // A few elements, the rest comments: the reader works as long as for many rows.
+    auto comments = [](int count) {
+        QByteArray rows;
+        rows.reserve(count * 32);
+        for (int i = 0; i < count; ++i)
+            rows += "<!-- filler comment " + QByteArray::number(i) + " -->\n";
+        return deviceXml(rows);
+    };
+    enum Moment { AfterMs, AtRegistration };
+    struct Row {
+        const char* what;
+        std::function<QByteArray()> xml;
+        Moment moment;
+        int ms;
+        bool importStopped;  // the stop came inside the import: it says so
+    };
+    const std::vector<Row> rows{
+        {"early in the import", [&] { return deviceRows(100000, 100000); }, AfterMs, 300, true},
+        {"late in the import, many devices made", [&] { return deviceRows(100000, 100000); }, AfterMs, 5000, true},
+        // Exit then saves every imported device, which takes its own time: few devices here.
+        {"after the import, at the plug-in's registration", [&] { return deviceRows(2000, 99); }, AtRegistration, 0, false},
+        {"in a file of few elements and many comments", [&] { return comments(1500000); }, AfterMs, 300, true},
+    };
+    XapListener listener;
+    ASSERT_TRUE(listener.bound);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ProgramFolder folder;
+        folder.writeFile(QStringLiteral("Config/Settings.ini"), "[Settings]\r\nconfigfile=" + folder.path().toLatin1() + "/house.xml\r\n");
+        folder.writeFile(kStore, "[tspi_quillon]\r\nHTTPPort=0\r\n");
+        folder.writeFile(QStringLiteral("house.xml"), row.xml());
+        drain(listener);
+        KorvaneProcess program(folder);
+        // The heartbeat goes out just before the import begins (and after the stop handler is
+        // in place): the moments count from there, whatever the load on this machine.
+        ASSERT_TRUE(heartbeatSeen(listener));
+        if (row.moment == AtRegistration)
+            ASSERT_TRUE(loadedSeen(listener));
+        else
+            QThread::msleep(row.ms);
+        QElapsedTimer stopping;
+        stopping.start();
+        ASSERT_EQ(::kill(pid_t(program.pid()), SIGTERM), 0);
+        EXPECT_EQ(program.waitForExit(), 0);
+        EXPECT_LT(stopping.elapsed(), 5000) << "the start-up went on after the stop";
+        if (row.importStopped) {
+            EXPECT_TRUE(waitUntil([&] {
+                return std::any_of(listener.received.begin(), listener.received.end(),
+                                   [](const QByteArray& text) { return text.contains("ReadXML stopped"); });
+            }, 2000)) << "the import's stop was not logged";
+        }
+    }
+}
+

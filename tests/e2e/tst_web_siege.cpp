@@ -385,6 +385,15 @@ const std::vector<Attack> kAttacks = {
      false, false, false, 800},
     {"HundredAddressesOfOneIPv6Net", 100, 1, 10, [](const Siege &, int) { return QByteArray("G"); }, "E", 0, false, false,
      true, false, 800},
+    // One step further into the request: a whole request line, then headers
+    // dripping; or a whole header block, then a body that stalls.
+    {"ThreeHundredAddressesLineThenHeadersDripping", 300, 1, 10, [](const Siege &, int) { return QByteArray("GET /help HTTP/1.1\r\n"); },
+     "X-a: b\r\n", 0, false, false, false, false, 800},
+    {"ThreeHundredAddressesSlowBodies", 300, 1, 10,
+     [](const Siege &s, int) {
+         return "POST /stat HTTP/1.1\r\nHost: " + s.host() + "\r\nContent-Length: 100000\r\n\r\ncl";
+     },
+     "y", 0, false, false, false, false, 800},
     {"SavesWithVariedBadValues", 4, 1, 12, [](const Siege &s, int n) { return s.badSave(n); }, QByteArray(), 0, false,
      true, false, true},
 };

@@ -1,5 +1,7 @@
 #include "HostScriptSupport.h"
 
+#include "core/RefusalLog.h"
+
 #include "host/HostClock.h"
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
@@ -36,6 +38,7 @@ void HostScriptTest::SetUp()
     ini.close();
 
     ReleaseHostCollections();
+    RefusalLog::Reset();
     States().reset();
     HostIniCache().reset();
     ReferenceCounter() = 0;

@@ -6,6 +6,9 @@
 #include "MemoryBudget.h"
 #include "ScriptControl.h"
 
+#include "automation/Collection.h"
+#include "automation/Dictionary.h"
+
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
@@ -98,6 +101,31 @@ TEST_P(MemoryLimits, RaisesATrappableErrorAndGivesEverythingBack)
         EXPECT_EQ(sc.Eval(QStringLiteral("Len(Space(1000) & \"x\")")).toLong(), 1001);
     }
     EXPECT_EQ(MemoryBudget::used(), before) << "the count of what values hold did not come back";
+}
+
+// A script that filled the budget and keeps it costs the program none of its own work (a
+// received record stored, a log line built): only what a script drives is refused.
+TEST_F(MemoryLimits, ABudgetFilledByAScriptRefusesOnlyScripts)
+{
+    ScriptControl sc;
+    sc.setTimeout(60000);
+    sc.AddCode(QStringLiteral("Dim keep\nSub Hostile\n  Set keep = CreateObject(\"Scripting.Dictionary\")\n"
+                              "  For i = 1 To 10000000: keep.Add Space(1000) & i, i: Next\nEnd Sub\n")
+               + QLatin1String(kHarness));
+    ASSERT_EQ(sc.Run(QStringLiteral("Trial")).toLong(), 7);
+    const std::pair<const char *, std::function<void()>> ownWork[] = {
+        {"Dictionary", [] { Dictionary d; d.add(Variant(QString(5000, QLatin1Char('k'))), Variant(1)); }},
+        {"Collection", [] { Collection c; c.add(Variant(QString(5000, QLatin1Char('v'))), QStringLiteral("key")); }},
+        {"Text", [] {
+             MemoryBudget::TextBuilder t;
+             t.append(QString(50000, QLatin1Char('t')));
+         }},
+        {"Array", [] { MemoryBudget::checkArray(100000); }},
+    };
+    for (const auto &[name, work] : ownWork)
+        EXPECT_NO_THROW(work()) << name;
+    // The script's own next allocation is still refused.
+    EXPECT_EQ(runHostile(sc, QStringLiteral("x = Space(1000000)")), 14);
 }
 
 // Values kept in module variables stay counted from one run to the next.

@@ -30,7 +30,12 @@ void WriteCommsLog(const QString& text)
     if (linkState().LogComms != 1)
         return;
     const QString when = VbDate::formatGeneralDate(VbDate::oleNow());
-    if (!SavedFiles::append(SavedFiles::Writer::CommsLog, ResolvePathNoCase(gAppPath, "Data/quillon.log"),
-                            AnsiCodePage::encode(when + " " + text + "\n")))
+    // On a full disk every line of the traffic fails: one entry for the streak, not hundreds a
+    // second on the network.
+    static bool failing = false;
+    const bool written = SavedFiles::append(SavedFiles::Writer::CommsLog, ResolvePathNoCase(gAppPath, "Data/quillon.log"),
+                                            AnsiCodePage::encode(when + " " + text + "\n"));
+    if (!written && !failing)
         LogControllerError("xaptvkKorvane", "Unable to write to ocelog.log file (maybe no disk space)");
+    failing = !written;
 }

@@ -357,11 +357,19 @@ bool xap::queueFull() const
 
 int xap::blockCount(const QByteArray& text, int most)
 {
-    // A block opens with a line that starts with "{"; a value never spans lines, so no
-    // value can open one.
-    int blocks = text.startsWith('{') ? 1 : 0;
-    for (qsizetype at = text.indexOf("\n{"); at >= 0 && blocks <= most; at = text.indexOf("\n{", at + 2))
+    // Counted as the parser finds them: from the third line on, every "}" line with a line
+    // after it opens a section, and the line after it is that section's name, whatever it
+    // holds. No "{" is needed, so none is looked for.
+    const qsizetype first = text.indexOf('\n');
+    qsizetype at = first < 0 ? -1 : text.indexOf('\n', first + 1);
+    int blocks = 0;
+    while (at >= 0 && blocks <= most) {
+        at = text.indexOf("\n}\n", at);
+        if (at < 0)
+            break;
         ++blocks;
+        at = text.indexOf('\n', at + 3); // past the name line
+    }
     return blocks;
 }
 

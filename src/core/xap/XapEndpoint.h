@@ -25,11 +25,12 @@ public:
     // them reading waits until half is taken, and the socket's buffer holds or drops the rest.
     static constexpr int kMaxQueuedTexts = 20000;
     static constexpr qsizetype kMaxQueuedBytes = 8 * 1024 * 1024;
-    // Blocks, the header among them, in the largest message a peer has reason to send: a
-    // command with one block for every endpoint a two-digit ID can name (255). A message of
-    // more is refused when it arrives, before it is queued or parsed.
+    // Sections the parser finds in the largest message a peer has reason to send: a command
+    // with one block for every endpoint a two-digit ID can name (255), and the empty one the
+    // final "}" line opens. A message of more is refused when it arrives, before it is queued
+    // or parsed.
     static constexpr int kMostBlocks = 256;
-    // The blocks of a message's text, counted by their opening lines and no further than past `most`.
+    // The sections the parser would find in a message's text, counted no further than past `most`.
     static int blockCount(const QByteArray& text, int most = kMostBlocks);
     // Datagrams read per wake-up, so that a flood leaves the event loop turning.
     static constexpr int kDatagramsPerRead = 64;

@@ -53,9 +53,10 @@
 namespace {
 
 const QString kType = QStringLiteral("xaptvkKorvane");
-// A macro plays with 100 ms between its items while the page waits: the
-// longest one a post may play keeps that wait within seconds.
-constexpr int kMacroItemLimit = 100;
+// A macro plays with 100 ms between its items and nothing but sent events
+// runs in those pauses; the list comes from the post, so its length is
+// bounded to keep the whole program's wait under a second per button.
+constexpr int kMacroItemLimit = 10;
 // The most rows of one kind (device rows of a kind, macros, filters) a Save
 // may carry: several times the largest controller's page, so that a stale
 // tab holding rows deleted since still fits, while a post of tens of
@@ -147,11 +148,14 @@ const umap *pointUnit(const PostedRow &row, int &point)
         }
         return nullptr;
     }
+    // The page lists the units found on the controller without devices after the mapped ones.
+    static QList<umap> listed;
+    listed = UnitMappings::ListedUnits(gPlugin.UnitMaps, gPlugin.UnitTypes);
     const int k = row.number / 16;
-    if (k < 0 || k >= gPlugin.UnitMaps.size())
+    if (k < 0 || k >= listed.size())
         return nullptr;
     point = row.number % 16;
-    return &gPlugin.UnitMaps.at(k);
+    return &listed.at(k);
 }
 
 // The rows whose device-code field the post carries, in the order posted.
@@ -196,21 +200,20 @@ std::vector<PostedRow> postedRows(const Request &r)
 }
 
 // A post can carry many rows and any values: what it skips is logged as
-// refusals are, keyed by the kind of field (`field`), the field itself
-// (`where`, a row of the page) and the fault, never by the value, so that
-// a hostile post costs a bounded number of log entries and cannot crowd
+// refusals are, keyed by the kind of field (`field`) and the fault only.
+// Neither the value nor the row (both chosen by the poster) is in the key,
+// so a hostile post costs one entry per kind of refusal and cannot crowd
 // out other refusals.
-void logSkip(const QString &field, const QString &fault, const QString &text, const QString &where = QString())
+void logSkip(const QString &field, const QString &fault, const QString &text)
 {
     RefusalLog::Log(kType, QStringLiteral("Status ClientRequest ") + text,
-                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, where + QLatin1Char(' ') + fault));
+                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, fault));
 }
 
 // A field the Save refused: logged, and noted on the page built after it.
-void refuseField(const QString &field, const QString &fault, const QString &logText, const QString &note,
-                 const QString &where = QString())
+void refuseField(const QString &field, const QString &fault, const QString &logText, const QString &note)
 {
-    logSkip(field, fault, logText, where);
+    logSkip(field, fault, logText);
     NoteRefusal(note);
 }
 
@@ -327,8 +330,7 @@ UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, Devic
             refuseField(QStringLiteral("Used"), QStringLiteral("no I/O unit"),
                         QStringLiteral("no I/O unit for the row ") + HtmlText::forLog(row.disp),
                         QStringLiteral("The Used box of the row ") + row.disp
-                            + QStringLiteral(" names no I/O unit of the controller; not taken."),
-                        row.disp);
+                            + QStringLiteral(" names no I/O unit of the controller; not taken."));
             continue;
         }
         if (devices.exists(currentCode(row)) != shownUsed) {
@@ -336,8 +338,7 @@ UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, Devic
                         QStringLiteral("the row ") + HtmlText::forLog(row.disp)
                             + QStringLiteral(" changed since the page was built; its Used box is not taken"),
                         QStringLiteral("The row ") + row.disp
-                            + QStringLiteral(" changed since the page was built; its Used box was not taken."),
-                        row.disp);
+                            + QStringLiteral(" changed since the page was built; its Used box was not taken."));
             continue;
         }
         switch (row.kind) {
@@ -379,8 +380,7 @@ void defineX10(const std::vector<int> &units)
             else
                 refuseField(QStringLiteral("Used"), QStringLiteral("no X10 unit in the project file"),
                             QStringLiteral("the project file names no X10 unit ") + code + QStringLiteral("; no device made"),
-                            QStringLiteral("The project file names no X10 unit ") + code + QStringLiteral("; no device was made."),
-                            code);
+                            QStringLiteral("The project file names no X10 unit ") + code + QStringLiteral("; no device was made."));
         } else if (!gPlugin.X10Used[size_t(k)] && has) {
             DeviceCreation::RemoveDevice(code);
         }
@@ -417,7 +417,7 @@ void refuseText(const QString &field, const QString &what, const QString &text, 
 {
     refuseField(field, fault,
                 what + QStringLiteral(" \"") + HtmlText::forLog(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken"),
-                what + QStringLiteral(" \"") + text + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."), what);
+                what + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."));
 }
 
 // Why a macro's name or list would not read back from [IRMacro] as typed,
@@ -627,7 +627,12 @@ bool numericSetting(const QString &posted, const QString &stored, const QString 
         refuseField(what, QStringLiteral("not a number"),
                     what + QStringLiteral(" '") + HtmlText::forLog(posted) + QStringLiteral("' is not a number; ")
                         + HtmlText::forLog(stored) + QStringLiteral(" is kept"),
-                    what + QStringLiteral(" \"") + posted + QStringLiteral("\" is not a number; not taken."));
+                    what + QStringLiteral(" \"") + HtmlText::shortQuote(posted) + QStringLiteral("\" is not a number; not taken."));
+        return false;
+    }
+    // Stored as typed: the settings file's own limits hold for it too.
+    if (const QString fault = IniText::valueFault(t); !fault.isEmpty()) {
+        refuseText(what, what, t, fault);
         return false;
     }
     value = t;
@@ -707,7 +712,7 @@ void saveSettings(const Request &r)
                         QStringLiteral("poll_interval \"") + HtmlText::forLog(typed) + QStringLiteral("\": ")
                             + PluginSettings::kPollIntervalRule + QStringLiteral("; ") + HtmlText::forLog(stored)
                             + QStringLiteral(" is kept"),
-                        PluginSettings::kPollIntervalRule + QStringLiteral("; \"") + typed + QStringLiteral("\" was not taken."));
+                        PluginSettings::kPollIntervalRule + QStringLiteral("; \"") + HtmlText::shortQuote(typed) + QStringLiteral("\" was not taken."));
         } else if (QString::number(ms) != stored) {
             gPlugin.PollInterval = QString::number(ms);
             savePlugin(QStringLiteral("poll_interval"), gPlugin.PollInterval);
@@ -739,7 +744,7 @@ void saveSettings(const Request &r)
             if (n < 1 || n > 65535 || n != std::floor(n)) {
                 refuseField(QStringLiteral("ServerPort"), QStringLiteral("no TCP port"),
                             QStringLiteral("ServerPort ") + HtmlText::forLog(v) + QStringLiteral(" is no TCP port; kept"),
-                            QStringLiteral("ServerPort \"") + r.Form(QStringLiteral("ServerPort"))
+                            QStringLiteral("ServerPort \"") + HtmlText::shortQuote(r.Form(QStringLiteral("ServerPort")))
                                 + QStringLiteral("\" is no TCP port (1 to 65535); not taken."));
             } else {
                 gHTTPPort = QString::number(qint64(n));
@@ -825,8 +830,7 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
                 refuseField(QStringLiteral("tag"), QStringLiteral("no IR slot"),
                             QStringLiteral("no IR slot for the row ") + HtmlText::forLog(row.disp),
                             QStringLiteral("The controller has no IR slot for the row ") + row.disp
-                                + QStringLiteral("; its tag and event were not taken."),
-                            row.disp);
+                                + QStringLiteral("; its tag and event were not taken."));
                 continue;
             }
             target = gIRSlots->item(Variant::fromLong(row.number + 1)).toObject();
@@ -1014,9 +1018,12 @@ void rowButton(Request &r)
         if (macro) {
             QStringList items = dc.split(QLatin1Char(','));
             if (items.size() > kMacroItemLimit) {
-                logSkip(QStringLiteral("macro button"), QStringLiteral("too many items"),
-                        QStringLiteral("a macro of ") + QString::number(items.size()) + QStringLiteral(" items plays its first ")
-                        + QString::number(kMacroItemLimit));
+                const QString text = QStringLiteral("a macro of ") + QString::number(items.size())
+                    + QStringLiteral(" items plays its first ") + QString::number(kMacroItemLimit);
+                refuseField(QStringLiteral("macro button"), QStringLiteral("too many items"), text,
+                            QStringLiteral("The macro button carried ") + QString::number(items.size())
+                                + QStringLiteral(" items; the page played its first ") + QString::number(kMacroItemLimit)
+                                + QStringLiteral(" only."));
                 items = items.mid(0, kMacroItemLimit);
             }
             if (!dc.trimmed().isEmpty()) {

@@ -325,15 +325,15 @@ QString postedTag(const QString &r)
     return posted(QStringLiteral("FilterTag") + r).replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
-// Through the refusal log, keyed by the row and the fault, never the text: a
-// post of many filter rows costs a bounded number of log entries.
+// Through the refusal log, keyed by the fault alone, never the row or the
+// text (both the poster's): a post of many filter rows costs one entry per fault.
 void logRefused(const QString &r, const QString &text, const QString &fault)
 {
     RefusalLog::Log(kProgramName,
                     QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, \"") + HtmlText::forLog(text)
                         + QStringLiteral("\" ") + fault,
-                    RefusalLog::Kind(QStringLiteral("SaveFilterSettigs"), r + QLatin1Char(' ') + fault));
-    NoteRefusal(QStringLiteral("Filter row ") + r + QStringLiteral(" \"") + text + QStringLiteral("\" ") + fault
+                    RefusalLog::Kind(QStringLiteral("SaveFilterSettigs"), fault));
+    NoteRefusal(QStringLiteral("Filter row ") + r + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\" ") + fault
                 + QStringLiteral("; not saved."));
 }
 
@@ -391,21 +391,35 @@ void SaveFilterSettigs()
         std::vector<FilterRow> wanted = filters;
         std::vector<bool> gone(filters.size(), false);
         QStringList tags;
+        // The source~class pair a row shows of its filter's key.
+        auto shownKeyOf = [](const QString &key) {
+            const qsizetype first = key.indexOf(QLatin1Char('~'));
+            return first < 0 ? key : key.left(first) + QLatin1Char('~') + key.mid(first + 1).section(QLatin1Char('~'), 0, 0);
+        };
         for (int n : rowsPosted) {
             const QString r = QString::number(n);
-            const int at = find(posted(QStringLiteral("FilterKey") + r));
-            if (at < 0 || rowOf[size_t(at)] != 0)
+            const QString postedFilter = posted(QStringLiteral("FilterKey") + r);
+            const int at = find(postedFilter);
+            const QStringList shown = posted(QStringLiteral("FilterShown") + r).split(QLatin1Char(';'));
+            const QString shownTag = shown.at(0);
+            const QString shownEvent = shown.size() > 1 ? shown.at(1) : QString();
+            if (at < 0) {
+                // Another page deleted the filter since this one was built: it
+                // stays deleted, but an edit of it is not lost in silence.
+                const QString newKey = postedKey(r);
+                const bool edited = newKey != shownKeyOf(postedFilter) || postedTag(r) != shownTag
+                    || posted(QStringLiteral("FilterEvent") + r).isEmpty() != shownEvent.isEmpty();
+                if (edited && newKey != QLatin1String("~"))
+                    logRefused(r, postedFilter, QStringLiteral("was deleted since the page was built"));
+                continue;
+            }
+            if (rowOf[size_t(at)] != 0)
                 continue;
             rowOf[size_t(at)] = n;
             const FilterRow &filter = filters[size_t(at)];
             const QString oldKey = filter.key;
-            const qsizetype first = oldKey.indexOf(QLatin1Char('~'));
-            const QString shownKey = first < 0 ? oldKey : oldKey.left(first) + QLatin1Char('~')
-                    + oldKey.mid(first + 1).section(QLatin1Char('~'), 0, 0);
-            const QStringList shown = posted(QStringLiteral("FilterShown") + r).split(QLatin1Char(';'));
+            const QString shownKey = shownKeyOf(oldKey);
             const QStringList stored = filter.item.split(QLatin1Char(';'));
-            const QString shownTag = shown.at(0);
-            const QString shownEvent = shown.size() > 1 ? shown.at(1) : QString();
             QString tag = stored.at(0);
             QString event = stored.size() > 1 ? stored.at(1) : QString();
             QString key = oldKey;

@@ -188,15 +188,16 @@ int ioButtons(int utype, int point)
 void gatherIO(StatusTable &table, const PointTables &points, bool onlyUsed)
 {
     int k = 0;
-    for (const umap &module : points.UnitMaps()) {
+    for (const umap &module : points.ListedModules()) {
         for (int p = 0; p < 16; ++p) {
             if (!points.PointUsed(module.unit, p) && onlyUsed)
                 continue;
             StatusRow row;
-            const QString code = module.hc + QString::number(p + 1);
+            // A unit without devices has no house code yet: its points have no device code.
+            const QString code = module.hc.isEmpty() ? QString() : module.hc + QString::number(p + 1);
             const int n = k * 16 + p;
             const QString display = QStringLiteral("X") + QString::number(n) + QLatin1Char(':') + BscNaming::ToHex(n + 129);
-            if (const DeviceClassPtr device = existing(code)) {
+            if (const DeviceClassPtr device = code.isEmpty() ? nullptr : existing(code)) {
                 fromDevice(*device, code, row);
                 row.Buttons = ioButtons(module.utype, p);
                 row.Used = true;

@@ -5,6 +5,7 @@
 #include "bridge/DeviceMessageClass.h"
 #include "controller/FrmTimer.h"
 #include "controller/PluginSettings.h"
+#include "controller/UnitMappings.h"
 #include "controller/ui/FrmConfig.h"
 #include "web/status/PostedForm.h"
 #include "host/Application.h"
@@ -699,3 +700,74 @@ TEST_F(PostedForm, PollIntervalFollowsTheDialogsRule)
         }
     }
 }
+
+// A headless install has no dialog: the page alone must list the points of
+// every I/O unit the controller has, devices or not, and a ticked Used box of
+// such a point must make its device on the unit it was listed for.
+struct UnlistedUnitCase
+{
+    const char *name;
+    QStringList before; // a device before the page: code, iotype and iomisc
+    QList<int> order;   // the units the page lists, in order
+    int unit, point;    // the point ticked on the page
+};
+
+// The simulator's controller: SIO16 at 1, SIO16IR at 3 and 9, SIO16I at 5, RELAY08 at 10.
+const UnlistedUnitCase kUnlistedUnitCases[] = {
+    {"NoDevicesAtAll", {}, {1, 5, 10}, 5, 2},
+    {"AMappedUnitComesFirst", {"]1", "1", "10!13!0!0"}, {10, 1, 5}, 1, 9},
+    {"ARelayOfAnUnmappedRly8", {"]4", "0", "5!12!3!0"}, {5, 1, 10}, 10, 3},
+};
+
+void PrintTo(const UnlistedUnitCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class UnitsWithoutDevices : public PostedForm, public ::testing::WithParamInterface<UnlistedUnitCase>
+{
+};
+
+TEST_P(UnitsWithoutDevices, AreListedAndTheirUsedBoxesMakeTheirDevices)
+{
+    const UnlistedUnitCase &c = GetParam();
+    static const QRegularExpression usedBox(QStringLiteral("name='(X\\d+:[0-9A-F]+)Used'"));
+    startAll();
+    if (!c.before.isEmpty()) {
+        addDevice(c.before[0], c.before[1].toInt(), c.before[2]);
+        UnitMappings::ReadUnitMappings();
+    }
+    // The first Save stores "Include IO"; the page built after it lists the points.
+    const QByteArray page = post(save({}, {{"IncludeIO", "1"}}));
+    ASSERT_TRUE(ok(page));
+    QStringList listed;
+    for (auto it = usedBox.globalMatch(QString::fromUtf8(page)); it.hasNext();)
+        listed << it.next().captured(1);
+    // 16 rows for each SIO16, SIO16I and RLY-8; the SIO16IR units get none.
+    ASSERT_EQ(listed.size(), 16 * c.order.size());
+    const int n = 16 * int(c.order.indexOf(c.unit)) + c.point;
+    const QString disp = QStringLiteral("X") + QString::number(n) + QLatin1Char(':') + hex2(n + 129);
+    ASSERT_EQ(listed.at(n), disp);
+    ASSERT_TRUE(page.contains(("value='' name='" + disp + "DC'").toUtf8())) << "the row has a device already";
+
+    ASSERT_TRUE(ok(post(save({{disp + "DC", ""}, {disp + "Used", "on"}, {disp + "Tag", ""}}, {{"IncludeIO", "1"}}))));
+    const QString code = pointCode(c.unit, c.point);
+    ASSERT_TRUE(deviceExists(code)) << code.toStdString();
+    EXPECT_TRUE(deviceProperty(code, "iomisc").startsWith(QString::number(c.unit) + "!"));
+    // Its unit keeps no point 1 of its own once another point is ticked;
+    // the other units keep theirs, as the dialog's Create does.
+    EXPECT_FALSE(deviceExists(pointCode(c.unit, 0)));
+    EXPECT_EQ(int(gPlugin.UnitMaps.size()), int(c.order.size()));
+    if (!c.before.isEmpty())
+        EXPECT_TRUE(deviceExists(c.before[0]));
+
+    // The new device mirrors its point.
+    const bool input = c.unit == 5 || (c.unit == 1 && c.point < 8);
+    sim->setPointLevel(c.unit, c.point, input ? 0 : 1);
+    gPlugin.IOPollDue = true;
+    form().loop.Timer3_Timer();
+    EXPECT_EQ(status(code), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(PostedForm, UnitsWithoutDevices, ::testing::ValuesIn(kUnlistedUnitCases),
+                         [](const auto &info) { return std::string(info.param.name); });

@@ -16,7 +16,9 @@
 #include "core/RefusalLog.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <iostream>
 
@@ -221,5 +223,167 @@ TEST_F(PostedLimits, HugePostsAreRefusedAtOnceAndLargeOnesSettledInTime)
                 EXPECT_LE(logEntriesSince("is another macro's name"), 33);
             }
         }
+    }
+}
+
+// Every button whose post makes the program wait: the macro's list comes
+// from the post, and only sent events run in the pauses between its items,
+// so however long the posted list, the program must not be held a second.
+TEST_F(PostedLimits, ButtonsThatWaitHoldTheProgramUnderASecond)
+{
+    startAll();
+    gPlugin.IncludeIR = true;
+    auto list = [](int items) {
+        QStringList l;
+        for (int i = 0; i < items; ++i)
+            l << QString::number(i);
+        return l.join(QLatin1Char(','));
+    };
+    const struct
+    {
+        const char *name;
+        Fields fields;
+        int played;
+        bool noted;
+    } rows[] = {
+        {"macro of 100 items", {{"clientinput", "MAC1"}, {"clientvalue", "SEND"}, {"MAC1DC", list(100)}}, 10, true},
+        {"macro of 10 items", {{"clientinput", "MAC1"}, {"clientvalue", "SEND"}, {"MAC1DC", list(10)}}, 10, false},
+        {"IR code", {{"clientinput", "IR17"}, {"clientvalue", "SEND"}, {"IR17DC", "R17"}}, 1, false},
+    };
+    for (const auto &row : rows) {
+        sim->irPlayed.clear();
+        // The longest time no timer of the program could run.
+        QElapsedTimer sinceTick;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            longestGap = qMax(longestGap, sinceTick.restart());
+        });
+        sinceTick.start();
+        ticker.start(10);
+        const QByteArray page = post(row.fields);
+        longestGap = qMax(longestGap, sinceTick.elapsed());
+        ticker.stop();
+        ASSERT_TRUE(ok(page)) << row.name;
+        std::cout << row.name << ": program held at most " << longestGap << " ms" << std::endl;
+        EXPECT_LT(longestGap, 1800) << row.name;
+        EXPECT_TRUE(waitFor([&] { return sim->irPlayed.size() >= row.played; }, 5000)) << row.name;
+        waitFor([] { return false; }, 200);
+        EXPECT_EQ(sim->irPlayed.size(), row.played) << row.name;
+        EXPECT_EQ(noted(page, "items; the page played its first"), row.noted) << row.name;
+    }
+}
+
+// Every text field of the page is stored in a settings file that each
+// later save rewrites whole: a text far longer than anyone types is refused
+// with its note, never stored.
+TEST_F(PostedLimits, TextsLongerThanAnyTypedAreRefused)
+{
+    startAll();
+    gPlugin.IncludeIR = gPlugin.IncludeSetup = true;
+    const QString longText = QString(300, QLatin1Char('L'));
+    const QString longNumber = QLatin1Char('1') + QString(299, QLatin1Char('0'));
+    const Fields filter0{{"Source0", "s.a"}, {"Class0", "c.a"}, {"FilterTag0", "ok"}, {"FilterEvent0", "1"}};
+    const struct
+    {
+        const char *name;
+        Fields fields;
+    } rows[] = {
+        {"macro name", {{"MAC0DC", "0"}, {"MAC0", longText}, {"N0", "1"}}},
+        {"macro list", {{"MAC0DC", "0"}, {"MAC0", "m"}, {"N0", "1," + longNumber}}},
+        {"IR tag", {{"IR5DC", "R5"}, {"IR5Tag", longText}, {"IR5Shown", "0"}}},
+        {"filter source", {{"Source0", longText}, {"Class0", "c.a"}, {"FilterTag0", "t"}, {"FilterEvent0", "1"}}},
+        {"filter class", {{"Source0", "s.a"}, {"Class0", longText}, {"FilterTag0", "t"}, {"FilterEvent0", "1"}}},
+        {"filter tag", {{"Source0", "s.a"}, {"Class0", "c.a"}, {"FilterTag0", longText}, {"FilterEvent0", "1"}}},
+        {"SerialIP", {{"SerialIP", longText}}},
+        {"ProjectFile", {{"ProjectFile", longText}}},
+        {"QPROFile", {{"QPROFile", longText}}},
+        {"IRPROFile", {{"IRPROFile", longText}}},
+        {"Background", {{"Background", longText}}},
+        {"StyleSheet", {{"StyleSheet", longText}}},
+        {"PeriodicScriptInterval", {{"PeriodicScriptInterval", longNumber}}},
+    };
+    const Fields setup{{"poll_interval", "2000"}, {"poll_intervalShown", "2000"}};
+    for (const auto &row : rows) {
+        const QByteArray page = post(save(row.fields + setup));
+        ASSERT_TRUE(ok(page)) << row.name;
+        EXPECT_TRUE(noted(page, "is longer than 255 characters")) << row.name << ": no note on the page";
+        for (const QString &file : {kHostIni, kPluginIni}) {
+            EXPECT_FALSE(configText(file).contains(longText)) << row.name << " stored in " << file.toStdString();
+            EXPECT_FALSE(configText(file).contains(longNumber)) << row.name << " stored in " << file.toStdString();
+        }
+    }
+    // A long name within the bound is still taken.
+    ASSERT_TRUE(ok(post(save({{"MAC0DC", "0"}, {"MAC0", QString(255, QLatin1Char('n'))}, {"N0", "1"}}))));
+    EXPECT_TRUE(gIRMacroDictionary->exists(Variant(QString(255, QLatin1Char('n')))));
+}
+
+// A stale tab's edit of a filter another tab deleted since is not taken
+// (the filter stays deleted) but is noted; a row it left as shown is not.
+TEST_F(PostedLimits, StaleEditOfADeletedFilterIsNoted)
+{
+    startAll();
+    const Fields blank{{"Source0", ""}, {"Class0", ""}, {"FilterTag0", ""}};
+    const Fields shown{{"FilterKey1", "s.a~c.a"}, {"FilterShown1", "Old;1"}, {"Source1", "s.a"}, {"Class1", "c.a"},
+                       {"FilterEvent1", "1"}};
+    const struct
+    {
+        const char *name;
+        Fields fields;
+        bool noted;
+    } rows[] = {
+        {"tag edited", Fields{{"FilterTag1", "New"}}, true},
+        {"source edited", Fields{{"FilterTag1", "Old"}, {"Source1", "s.b"}}, true},
+        {"left as shown", Fields{{"FilterTag1", "Old"}}, false},
+        {"deleted here too", Fields{{"FilterTag1", "Old"}, {"Source1", ""}, {"Class1", ""}}, false},
+    };
+    for (const auto &row : rows) {
+        if (gFilterDictionary)
+            gFilterDictionary->removeAll();
+        Fields fields = blank + row.fields;
+        for (const auto &f : shown)
+            if (std::none_of(fields.begin(), fields.end(), [&](const auto &g) { return g.first == f.first; }))
+                fields.append(f);
+        const QByteArray page = post(save(fields));
+        ASSERT_TRUE(ok(page)) << row.name;
+        EXPECT_EQ(noted(page, "was deleted since the page was built"), row.noted) << row.name;
+        EXPECT_EQ(gFilterDictionary->count(), 0) << row.name;
+    }
+}
+
+// The rows are numbered by the poster: refusals of one kind on many rows
+// cost one log entry, not one per row.
+TEST_F(PostedLimits, RefusalsOfOneKindOnManyRowsAreLoggedOnce)
+{
+    startAll();
+    gPlugin.IncludeIR = true;
+    const struct
+    {
+        const char *name;
+        std::function<Fields(int)> row;
+        const char *logged;
+    } kinds[] = {
+        {"macro name", [](int n) { return Fields{{"MAC" + QString::number(n + 1) + "DC", "1"}, {"MAC" + QString::number(n + 1), "a=" + QString::number(n)}}; },
+         "holds \"=\""},
+        {"IR tag", [](int n) { return Fields{{"IR" + QString::number(n) + "DC", "R" + QString::number(n)}, {"IR" + QString::number(n) + "Tag", " t" + QString::number(n)}}; },
+         "starts or ends with a blank"},
+        {"no IR slot", [](int n) { return Fields{{"IR" + QString::number(100 + n) + "DC", "R9999"}, {"IR" + QString::number(100 + n) + "Tag", "t"}}; },
+         "no IR slot for the row"},
+        {"filter tag", [](int n) { return Fields{{"FilterKey" + QString::number(n + 1), "s~c" + QString::number(n)}, {"FilterShown" + QString::number(n + 1), "x;1"}, {"Source" + QString::number(n + 1), "s"}, {"Class" + QString::number(n + 1), "c" + QString::number(n)}, {"FilterTag" + QString::number(n + 1), "a=b"}}; },
+         "not saved"},
+    };
+    if (!gFilterDictionary)
+        gFilterDictionary = std::make_shared<Dictionary>(Dictionary::TextCompare);
+    for (const auto &kind : kinds) {
+        gFilterDictionary->removeAll();
+        for (int n = 0; n < 40; ++n)
+            gFilterDictionary->add(Variant("s~c" + QString::number(n)), Variant(QStringLiteral("x;1")));
+        RefusalLog::Reset();
+        logMark = PendingXapMessageCount();
+        Fields rows{{"Source0", ""}, {"Class0", ""}};
+        for (int n = 0; n < 40; ++n)
+            rows += kind.row(n);
+        ASSERT_TRUE(ok(post(save(rows)))) << kind.name;
+        EXPECT_EQ(logEntriesSince(kind.logged), 1) << kind.name;
     }
 }
