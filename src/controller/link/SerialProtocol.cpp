@@ -218,7 +218,10 @@ SerialProtocol::Front SerialProtocol::frontBlock(int count, Mode mode, int lengt
         // Whatever its header says, a unit that starts with 2A is judged whole, by its check.
         if (count >= kUnit)
             return block;
-        return stalled ? stale : partial;
+        // So is a unit the line has stopped delivering for as long: what came
+        // just before the stop (a report behind a cut reply) is then not kept
+        // until the wait gives up.
+        return stalled || quietMs() >= kRestGapMs ? stale : partial;
     }
     const QByteArray head = m_link.Peek(Frames::kBlockHeaderLength);
     const bool header = Frames::IsBlockHeader(head);

@@ -36,10 +36,10 @@ protected:
         sim->paced = true;
     }
 
-    bool readBlock(quint8 hi, quint8 lo)
+    bool readBlock(quint8 hi, quint8 lo, int waitS = 2)
     {
         protocol->SendFrame(Frames::BlockRequest(hi, lo));
-        return protocol->WaitReply(2, 264, 0x2A) && gPlugin.ReplyBuffer[3] == hi && gPlugin.ReplyBuffer[4] == lo;
+        return protocol->WaitReply(waitS, 264, 0x2A) && gPlugin.ReplyBuffer[3] == hi && gPlugin.ReplyBuffer[4] == lo;
     }
 
     // What the start-up discovery found, as the table reads it.
@@ -385,12 +385,30 @@ TEST_P(StoppedReplies, NoReportMadeUpNoneLost)
         f.insideAfterMs = row.reportAfterStopMs;
         sim->replyFaults = {f};
     }
+    QElapsedTimer sinceRead;
+    sinceRead.start();
+    qint64 reportedAfterMs = -1;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (reportedAfterMs < 0 && host.calls.contains(kReportEvent))
+            reportedAfterMs = sinceRead.elapsed();
+    });
+    watch.start(5);
+    // A wait long enough that a report kept until its end is seen to be late.
+    const int waitS = row.reportAfterStopMs >= 0 ? 6 : 2;
     bool got = false;
     for (int attempt = 0; attempt < 2 && !got; ++attempt)
-        got = readBlock(0x8D, 0xB5);
+        got = readBlock(0x8D, 0xB5, waitS);
     EXPECT_TRUE(got);
     reportLoop(1500);
+    watch.stop();
     EXPECT_EQ(host.calls, QStringList{kReportEvent});
+    if (row.reportAfterStopMs >= 0) {
+        // Handed on once the line has been quiet a moment after it, not when
+        // the wait for the rest of the reply gives up.
+        EXPECT_GE(reportedAfterMs, 0);
+        EXPECT_LT(reportedAfterMs, row.reportAfterStopMs + 2500) << "report kept back";
+    }
     EXPECT_TRUE(readBlock(0x8D, 0xB5));
     expectLineFree();
 }
