@@ -154,22 +154,42 @@ BscCommand::~BscCommand()
 {
     try {
         BscWriteQueue &writes = CommAndTimer::instance().Writes;
-        for (const QString &code : m_order) {
-            const auto own = m_own.constFind(code);
-            const bool ownIsLater = own != m_own.constEnd() && (!m_wildcarded.contains(code) || own->block > m_wildcardBlock);
-            writes.add(code.left(1), code.mid(1), kSetValue, ownIsLater ? own->level : m_wildcardLevel);
+        // The points go to the queue in the order first named: those named by
+        // their ID before the first "*" block, then the ones it selected, then
+        // those named by their ID afterwards. Whichever block named a point
+        // last gives its level.
+        QSet<QString> wildcardSet;
+        bool wildcardSetBuilt = false;
+        const auto wildcarded = [&](const QString &code) {
+            if (m_wildcardBlock < 0)
+                return false;
+            if (!wildcardSetBuilt) {
+                wildcardSet = QSet<QString>(m_wildcarded.begin(), m_wildcarded.end());
+                wildcardSetBuilt = true;
+            }
+            return wildcardSet.contains(code);
+        };
+        const auto write = [&](const QString &code, bool selected) {
+            const auto own = m_own.isEmpty() ? m_own.constEnd() : m_own.constFind(code);
+            const bool ownIsLater = own != m_own.constEnd() && (!selected || own->block > m_wildcardBlock);
+            writes.add(code, kSetValue, ownIsLater ? own->level : m_wildcardLevel);
+        };
+        for (const QString &code : m_ownOrder) {
+            if (m_own.value(code).beforeWildcard)
+                write(code, wildcarded(code));
+        }
+        for (const QString &code : m_wildcarded) {
+            if (!m_own.isEmpty() && m_own.value(code).beforeWildcard)
+                continue;
+            write(code, true);
+        }
+        for (const QString &code : m_ownOrder) {
+            if (!m_own.value(code).beforeWildcard && !wildcarded(code))
+                write(code, false);
         }
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("SetBSCPoint"));
-    }
-}
-
-void BscCommand::named(const QString &code)
-{
-    if (!m_named.contains(code)) {
-        m_named.insert(code);
-        m_order.push_back(code);
     }
 }
 
@@ -197,12 +217,11 @@ void BscCommand::block(const QString &id, const QString &levelText)
                                     QStringLiteral("bsc-cmd-work"));
                     return;
                 }
+                m_wildcarded.reserve(selected->size());
                 for (const int i : *selected) {
                     const QString &code = endpoints.writeCode(i);
-                    if (code.isEmpty())
-                        continue;
-                    m_wildcarded.insert(code);
-                    named(code);
+                    if (!code.isEmpty())
+                        m_wildcarded.push_back(code);
                 }
             }
             m_wildcardLevel = level;
@@ -221,8 +240,13 @@ void BscCommand::block(const QString &id, const QString &levelText)
             return;
         const std::optional<BscEndpoint> e = BscEndpoint::derive(*device, code, tables);
         if (e && e->matches(*m_pattern)) {
-            m_own.insert(code, {level, m_block});
-            named(code);
+            if (const auto own = m_own.find(code); own != m_own.end()) {
+                own->level = level;
+                own->block = m_block;
+            } else {
+                m_own.insert(code, {level, m_block, m_wildcardBlock < 0});
+                m_ownOrder.push_back(code);
+            }
         }
     } catch (...) {
         PendingError::capture();
@@ -246,7 +270,7 @@ void SetBSCPoint(int number, int command, int level)
         const QString code = BscEndpoints::codeOfNumber(number, tables);
         if (code.isEmpty() || DefinedDevice(code, tables).isEmpty())
             return;
-        CommAndTimer::instance().Writes.add(code.left(1), code.mid(1), command, level);
+        CommAndTimer::instance().Writes.add(code, command, level);
     } catch (...) {
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("SetBSCPoint"));

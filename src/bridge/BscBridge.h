@@ -48,14 +48,17 @@ private:
     {
         int level = 0;
         int block = 0;
+        bool beforeWildcard = false; // first named before any "*" block
     };
-    void named(const QString &code);
 
     std::optional<TargetPattern> m_pattern;
-    std::vector<QString> m_order;
-    QSet<QString> m_named;
-    QHash<QString, Own> m_own;        // points named by their own ID
-    QSet<QString> m_wildcarded;       // points the "*" blocks select
+    // Points named by their own ID, in the order first named. A "*" block
+    // selects up to every endpoint, so its points are kept as one list
+    // (endpoint order) with no per-point bookkeeping: a burst of "*"
+    // commands costs little more than the writes it merges.
+    std::vector<QString> m_ownOrder;
+    QHash<QString, Own> m_own;
+    std::vector<QString> m_wildcarded; // points the "*" blocks select
     int m_wildcardLevel = 0;
     int m_wildcardBlock = -1;         // the last "*" block, -1 before any
     int m_block = 0;

@@ -33,16 +33,15 @@ bool BscWriteQueue::pluginBusy() const
     return m_running || Points().QueuedCommands() > 0;
 }
 
-void BscWriteQueue::add(const QString &house, const QString &unit, int command, int level)
+void BscWriteQueue::add(const QString &code, int command, int level)
 {
-    const QString code = house + unit;
     // A write to a point that still waits takes the new value in its place.
     if (const auto waiting = m_latest.find(code); waiting != m_latest.end()) {
         waiting->command = command;
         waiting->level = level;
         return;
     }
-    m_latest.insert(code, Write{house, unit, command, level});
+    m_latest.insert(code, Write{code.left(1), code.mid(1), command, level});
     m_order.push_back(code);
     if (!m_timer.isActive())
         m_timer.start(0);

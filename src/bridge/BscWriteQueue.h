@@ -22,7 +22,7 @@ public:
 
     // Queues the write; it runs from the timer, so the receive path never
     // waits for the controller. What the plug-in raises is logged as "SetBSCPoint".
-    void add(const QString &house, const QString &unit, int command, int level);
+    void add(const QString &code, int command, int level);
     int count() const { return int(m_order.size()); }
     // Nothing waits or runs.
     bool idle() const { return m_order.empty() && !m_running; }

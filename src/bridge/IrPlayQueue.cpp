@@ -32,9 +32,13 @@ bool IrPlayQueue::add(const std::vector<Step> &steps)
 {
     if (steps.empty())
         return true;
-    if (m_requests >= kMostRequests) {
-        RefusalLog::Log(kProgramName, QStringLiteral("IR requests dropped: ") + QString::number(m_requests)
-                                          + QStringLiteral(" still wait to play"),
+    int ms = 0;
+    for (const Step &step : steps)
+        ms += msOf(step);
+    if (!m_steps.empty() && m_waitingMs + ms > kMostWaitMs) {
+        RefusalLog::Log(kProgramName,
+                        QStringLiteral("IR requests dropped, ") + QString::number(m_waitingMs)
+                            + QStringLiteral(" ms of codes still wait to play"),
                         QStringLiteral("ir-queue-full"));
         return false;
     }
@@ -43,6 +47,7 @@ bool IrPlayQueue::add(const std::vector<Step> &steps)
     for (auto next = steps.begin(); next != steps.end(); ++next)
         m_steps.push_back({*next, next + 1 == steps.end()});
     ++m_requests;
+    m_waitingMs += ms;
     schedule();
     return true;
 }
@@ -58,6 +63,7 @@ IrPlayQueue::Queued IrPlayQueue::takeFront()
 {
     Queued front = m_steps.front();
     m_steps.pop_front();
+    m_waitingMs -= msOf(front.step);
     if (front.lastOfRequest)
         --m_requests;
     return front;

@@ -2,9 +2,14 @@
 #include "BridgeTestSupport.h"
 
 #include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+
+#include <functional>
 
 #include "bridge/BridgeHooks.h"
 #include "bridge/CommAndTimer.h"
+#include "bridge/IrPlayQueue.h"
 #include "bridge/X10RequestQueue.h"
 #include "bridge/ReceiveDispatcher.h"
 #include "bridge/ReceivedNumber.h"
@@ -13,6 +18,7 @@
 
 #include "core/Globals.h"
 #include "core/Logging.h"
+#include "core/RefusalLog.h"
 
 #include "automation/VbError.h"
 
@@ -215,6 +221,81 @@ TEST_F(DispatchTest, QueuedWritesWaitWhileThePlugInIsBusy)
     tables.queuedCommands = 0;
     drainWrites();
     EXPECT_EQ(calls(), QStringList({"SetIO(Nothing,Q,3,19,1,0,0)", "SetIO(Nothing,Q,4,19,2,0,0)"}));
+}
+
+// Every queue a timer drains hands its consumer one entry per turn of the
+// event loop: behind a consumer that takes 25 ms an entry, a backlog of 40
+// never keeps a timer, an echo or a page waiting for more than a few
+// entries. (The BSC replies' consumer is a send, which cannot be slow; the
+// row holds it to one reply a turn.) A queue drained by a timer joins here.
+TEST_F(DispatchTest, EveryQueueLetsTheEventLoopTurnBehindASlowConsumer)
+{
+    tables.learnedIR.insert("tv-power", "30");
+    plugin->duringCall = [](const QString &) { QThread::msleep(25); };
+    CommAndTimer &queues = CommAndTimer::instance();
+    const struct
+    {
+        const char *queue;
+        std::function<void()> fill;
+        std::function<int()> waiting;
+        int least; // entries waiting after the fill
+    } rows[] = {
+        {"BSC replies", [&] { receive(message("xAPBSC.query", ">:>", {{"request", {}}})); },
+         [&] { return queues.queuedCount(); }, 2},
+        {"point writes",
+         [&] {
+             for (int v = 10; v < 50; ++v) {
+                 tables.varUsed[size_t(v)] = 1;
+                 addDevice("Q", QString::number(v + 1), "Room", QStringLiteral("Var%1").arg(v));
+             }
+             command(me() + ":>", {{"output.state", {"ID=*", "Level=7"}}});
+         },
+         [&] { return queues.Writes.count(); }, 42},
+        {"X10 requests",
+         [&] {
+             for (int i = 0; i < 40; ++i)
+                 receive(message("xap-x10.request", QString(),
+                                 {{"xap-x10.request", {"Device=A1", i % 2 ? "Command=off" : "Command=on"}}}));
+         },
+         [&] { return queues.X10Requests.waiting(); }, 39},
+        {"IR plays",
+         [&] {
+             for (int i = 0; i < 40; ++i)
+                 receive(message("IR.Transmit", QString(), {{"IR.Signal", {"Device=TV", "Signal=Power"}}}));
+         },
+         [&] { return queues.IRPlays.waitingRequests(); }, 39},
+    };
+    for (const auto &row : rows) {
+        plugin->calls.clear();
+        row.fill();
+        // (An idle queue hands its first entry over at once.)
+        int last = row.waiting();
+        EXPECT_GE(last, row.least) << row.queue;
+        // A posted call runs at the start of every turn of the event loop,
+        // before the turn's timers: it counts the entries each turn took.
+        int mostInATurn = 0;
+        qint64 longestTurn = 0;
+        QElapsedTimer sinceLastTurn;
+        sinceLastTurn.start();
+        bool counting = true;
+        QObject context;
+        std::function<void()> turn = [&] {
+            const int now = row.waiting();
+            mostInATurn = std::max(mostInATurn, last - now);
+            last = now;
+            longestTurn = std::max(longestTurn, sinceLastTurn.restart());
+            if (counting)
+                QMetaObject::invokeMethod(&context, turn, Qt::QueuedConnection);
+        };
+        QMetaObject::invokeMethod(&context, turn, Qt::QueuedConnection);
+        EXPECT_TRUE(waitUntil([&] { return row.waiting() == 0; }, 60000)) << row.queue;
+        drainPlugin();
+        counting = false;
+        settle(10);
+        EXPECT_LE(mostInATurn, 1) << row.queue << ": entries taken in one turn";
+        // A drain of the whole backlog in one go would take a second.
+        EXPECT_LT(longestTurn, 400) << row.queue << ": the longest turn, ms";
+    }
 }
 
 TEST_F(DispatchTest, CommandsNeedTheProgramsOwnAddress)
@@ -581,13 +662,17 @@ TEST_F(DispatchTest, IRMacroBurstKeepsTheDispatcherFreeAndIsBounded)
         receive(macro);
     EXPECT_LT(clock.elapsed(), 2000) << "the dispatcher waited for the macros to play";
     EXPECT_TRUE(calls().isEmpty()) << "nothing plays inside the receive path";
-    EXPECT_EQ(CommAndTimer::instance().IRPlays.waitingRequests(), IrPlayQueue::kMostRequests);
+    // Three codes and two pauses a macro: as many as the queue's time holds.
+    const int macroMs = 3 * IrPlayQueue::kCodeMs + 2 * IrPlayQueue::kPauseMs;
+    const int fit = IrPlayQueue::kMostWaitMs / macroMs;
+    EXPECT_EQ(CommAndTimer::instance().IRPlays.waitingRequests(), fit);
     ASSERT_TRUE(waitForSent("Tessera.Event", 1));
-    EXPECT_EQ(logData(), QStringList{"IR requests dropped: 16 still wait to play"}) << "one entry for the burst";
+    EXPECT_EQ(logData(), QStringList{QStringLiteral("IR requests dropped, %1 ms of codes still wait to play").arg(fit * macroMs)})
+        << "one entry for the burst";
 
     drainIRPlays();
     QStringList expected;
-    for (int i = 0; i < IrPlayQueue::kMostRequests; ++i)
+    for (int i = 0; i < fit; ++i)
         expected << "PlayIR(12)" << "PlayIR(13)" << "PlayIR(14)";
     ASSERT_EQ(calls(), expected);
     const auto &c = plugin->calls;
@@ -605,6 +690,60 @@ TEST_F(DispatchTest, IRMacroBurstKeepsTheDispatcherFreeAndIsBounded)
     EXPECT_EQ(calls(), QStringList({"PlayIR(12)", "PlayIR(13)", "PlayIR(14)", "PlayIR(30)", "SetZone(2)", "PlayIR(7)"}));
     settle(100);
     EXPECT_EQ(logData().size(), 1);
+}
+
+// The IR queue holds what the line plays in a few seconds, however it is
+// split into requests: a scene of single codes is taken whole, a burst is cut
+// where its time runs out, and a macro longer than the whole bound is still
+// taken when nothing waits before it.
+TEST_F(DispatchTest, IRRequestsAreBoundedByTheTimeTheyWait)
+{
+    tables.learnedIR.insert("tv-power", "30");
+    QStringList longMacro;
+    for (int i = 1; i <= 40; ++i)
+        longMacro << QString::number(i);
+    gIRMacroDictionary->add(Variant(QStringLiteral("movie night")), Variant(QStringLiteral("12,13,14")));
+    gIRMacroDictionary->add(Variant(QStringLiteral("all on")), Variant(longMacro.join(',')));
+    const QByteArray code = message("IR.Transmit", QString(), {{"IR.Signal", {"Device=TV", "Signal=Power"}}});
+    const QByteArray macro = message("IR.Transmit", QString(), {{"IR.Signal", {"Device=Movie", "Signal=Night"}}});
+    const QByteArray zoned = message("Tessera.IR", QString(), {{"IR.Transmit", {"Location=7", "Zone=2"}}});
+    const QByteArray longOne = message("IR.Transmit", QString(), {{"IR.Signal", {"Device=All", "Signal=On"}}});
+    const int macroMs = 3 * IrPlayQueue::kCodeMs + 2 * IrPlayQueue::kPauseMs;
+    const struct
+    {
+        const char *what;
+        QList<QByteArray> requests;
+        int taken;
+    } rows[] = {
+        {"a scene of 24 codes", QList<QByteArray>(24, code), 24},
+        {"a scene of 24 codes, each with its zone", QList<QByteArray>(24, zoned), 24},
+        {"300 codes", QList<QByteArray>(300, code), IrPlayQueue::kMostWaitMs / IrPlayQueue::kCodeMs},
+        {"40 macros", QList<QByteArray>(40, macro), IrPlayQueue::kMostWaitMs / macroMs},
+        {"a macro longer than the bound, alone", {longOne}, 1},
+        {"a macro longer than the bound, behind a code", {code, longOne}, 1},
+    };
+    for (const auto &row : rows) {
+        CommAndTimer::unload();
+        RefusalLog::Reset();
+        const qsizetype logs = logData().size();
+        for (const QByteArray &r : row.requests)
+            receive(r);
+        const IrPlayQueue &plays = CommAndTimer::instance().IRPlays;
+        EXPECT_EQ(plays.waitingRequests(), row.taken) << row.what;
+        const bool dropped = row.taken < row.requests.size();
+        if (row.taken > 1)
+            EXPECT_LE(plays.waitingMs(), IrPlayQueue::kMostWaitMs) << row.what;
+        settle(50);
+        EXPECT_EQ(logData().size() - logs, dropped ? 1 : 0) << row.what << ": " << logData().join('|').toStdString();
+    }
+    // What a scene asked is what plays.
+    CommAndTimer::unload();
+    plugin->calls.clear();
+    for (int i = 0; i < 24; ++i)
+        receive(code);
+    drainIRPlays();
+    EXPECT_EQ(calls(), QStringList(24, QStringLiteral("PlayIR(30)")));
+    EXPECT_EQ(CommAndTimer::instance().IRPlays.waitingMs(), 0);
 }
 
 TEST_F(DispatchTest, TesseraIRSetsTheZoneThenPlays)

@@ -160,20 +160,34 @@ TEST_F(PollingTest, AStreamOfWritesToOneVariableHidesNoOtherChange)
         const char* name;
         int written;          // the variable the stream writes
         QList<int> changing;  // variables the controller changes meanwhile
+        int perRead = 1;      // writes during each block read; the ring merges the later ones
     };
-    const Row rows[] = {{"written first in the walk", 0, {20, 30}}, {"written between", 20, {0, 30}},
-                        {"written last", 30, {0, 20}}};
+    const Row rows[] = {{"written first in the walk", 0, {20, 30}},
+                        {"written between", 20, {0, 30}},
+                        {"written last", 30, {0, 20}},
+                        {"written twice a read, merged in the ring", 20, {0, 30}, 2}};
     int level = 100;
     bool writing = false;
     int written = 0;
+    int perRead = 1;
     QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(), [&](const QByteArray& f) {
         if (writing && f.size() == 8 && quint8(f[0]) == 0x2A && quint8(f[3]) == sim->varBlockHigh
-            && quint8(f[4]) == sim->varBlockLow)
-            plugin->SetIO(Variant(), "[", QString::number(written + 1), 19, qint16(++level), 0, 0);
+            && quint8(f[4]) == sim->varBlockLow) {
+            for (int n = 0; n < perRead; ++n)
+                plugin->SetIO(Variant(), "[", QString::number(written + 1), 19, qint16(++level), 0, 0);
+        }
     });
+    const auto writeFrames = [&] {
+        int n = 0;
+        for (const QByteArray& f : sim->framesOf(QuillonSim::FrameKind::Command))
+            n += quint8(f[1]) == 0x29 && quint8(f[2]) == written ? 1 : 0;
+        return n;
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         written = row.written;
+        perRead = row.perRead;
+        const int framesBefore = writeFrames();
         const QString writtenCode = "[" + QString::number(written + 1);
         QMap<QString, int> events;
         HostHooksInstance().sendXapBSC = [&](const QString& dc) { ++events[dc]; };
@@ -196,6 +210,7 @@ TEST_F(PollingTest, AStreamOfWritesToOneVariableHidesNoOtherChange)
         form().loop.Timer3_Timer();
         EXPECT_EQ(sim->vars[written], level);
         EXPECT_EQ(events.value(writtenCode), level - writesBefore) << "the poll announced a write again";
+        EXPECT_EQ(writeFrames() - framesBefore, (level - writesBefore) / row.perRead) << "frames of the writes";
     }
 }
 

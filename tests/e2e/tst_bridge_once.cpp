@@ -4,6 +4,11 @@
 // in a few seconds is carried out whole.
 #include "BridgeRig.h"
 
+#include <QTcpSocket>
+#include <QUrl>
+
+#include <functional>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -35,64 +40,120 @@ QByteArray lastFrame(const QuillonSim &sim, const QByteArray &prefixHex)
 }
 
 // The events a change gives: BSC events of an endpoint, or X10 events of a unit.
-qsizetype eventsOf(const BridgeRig &rig, const char *endpoint)
+qsizetype eventsOf(const BridgeRig &rig, const QString &endpoint)
 {
-    if (QByteArray(endpoint).startsWith("X10 ")) {
+    if (endpoint.startsWith(QLatin1String("X10 "))) {
         qsizetype n = 0;
         for (const QByteArray &e : rig.of("xAP-X10.event"))
-            n += BridgeRig::item(e, "Device") == QLatin1String(endpoint + 4) ? 1 : 0;
+            n += BridgeRig::item(e, "Device") == endpoint.mid(4) ? 1 : 0;
         return n;
     }
-    return eventsFrom(rig, QLatin1String(endpoint)).size();
+    return eventsFrom(rig, endpoint).size();
 }
 
-// The hall temperature is tagged with its trigger set: each of its changes
-// runs the script, which counts the runs into the cellar variable.
+// The hall temperature and the porch light are tagged with their trigger
+// set: each of their changes runs the script, which counts the runs into the
+// cellar variable. Two received filters make the script write the hall itself.
 const QByteArray kCountingScript = "Dim runs\r\n"
                                    "Sub Main(tag)\r\n"
-                                   "  If tag = \"hall\" Then\r\n"
+                                   "  If tag = \"hall\" Or tag = \"porch\" Then\r\n"
                                    "    runs = runs + 1\r\n"
                                    "    Response \"cellar\", runs\r\n"
+                                   "  ElseIf tag = \"setvar\" Then\r\n"
+                                   "    xap.GetPlugins(1).SetVar 4, 55\r\n"
+                                   "  ElseIf tag = \"setio\" Then\r\n"
+                                   "    xap.GetPlugins(1).SetIO Nothing, \"Q\", \"5\", 19, 66, 0, 0\r\n"
                                    "  End If\r\n"
                                    "End Sub\r\n";
+
+// A button of the status page, as the browser posts it.
+bool pressButton(const BridgeRig &rig, const QByteArray &row, const QByteArray &code, const QByteArray &button,
+                 const QByteArray &value = QByteArray())
+{
+    const QByteArray field = QUrl::toPercentEncoding(QString::fromLatin1(row));
+    const QByteArray body = "clientinput=" + field + "&clientvalue=" + button + "&" + field
+        + "DC=" + QUrl::toPercentEncoding(QString::fromLatin1(code)) + "&" + field + "Value=" + value;
+    const QByteArray host = "127.0.0.1:" + QByteArray::number(rig.webPort);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, rig.webPort);
+    if (!waitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 10000))
+        return false;
+    socket.write("POST /stat HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
+                 + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+                 + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray reply;
+    waitUntil(
+        [&] {
+            reply += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        20000);
+    return reply.startsWith("HTTP/1.1 ");
+}
 
 TEST(Once, EveryChangeGivesOneEventAndOneScriptRun)
 {
     BridgeRig rig;
+    rig.serveWeb = true;
     rig.store.replace("Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;;False",
                       "Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;hall;True");
     rig.store.replace("R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;;False",
                       "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;cellar;False");
+    rig.store.replace("[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;;False",
+                      "[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;porch;True");
+    rig.store += "[Received]\r\nacme.probe.pc~Probe.SetVar=setvar;1\r\nacme.probe.pc~Probe.SetIO=setio;1\r\n"
+                 "[Devices]\r\nsetvar=1/1/2000\r\nsetio=1/1/2000\r\n";
     rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
     rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), kCountingScript);
+    // The controller reports the X10 frames it sends too: the program's own
+    // X10 commands come back to it as reports.
+    rig.sim.echoX10Transmit = true;
     ASSERT_TRUE(rig.start());
     pause(1000); // the first polls store what the controller holds
+    const auto xapSend = [&rig](const QByteArray &message) {
+        return [&rig, message] {
+            rig.send(message);
+            return true;
+        };
+    };
+    const auto probe = [&rig, &xapSend](const char *cls) {
+        return xapSend(rig.message(QLatin1String(cls), QString(), {{"probe", {"x=1"}}}, "acme.probe.pc"));
+    };
+    const QString hall = QStringLiteral("Hall_Temp.Quillon_Var__V004.Index");
+    const QString porch = QStringLiteral("Porch_Light.SIO16_X8____Pt_9.Relay");
     const struct
     {
         const char *what;
-        QByteArray message;
-        const char *endpoint; // "X10 <device>" for the X10 events of a unit
+        std::function<bool()> write;
+        QString endpoint; // "X10 <device>" for the X10 events of a unit
+        int runs;         // X10 units are no BSC endpoints: their changes run no script
     } rows[] = {
-        {"variable by level", rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=05", "Level=321"}}}),
-         "Hall_Temp.Quillon_Var__V004.Index"},
-        {"variable by state", rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=05", "State=off"}}}),
-         "Hall_Temp.Quillon_Var__V004.Index"},
-        {"relay output", rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=89", "State=on"}}}),
-         "Porch_Light.SIO16_X8____Pt_9.Relay"},
-        {"X10 unit", rig.message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A5", "Command=on"}}}),
-         "X10 A5"},
+        {"xAP, variable by level", xapSend(rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=05", "Level=321"}}})),
+         hall, 1},
+        {"xAP, variable by state", xapSend(rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=05", "State=off"}}})),
+         hall, 1},
+        {"xAP, relay output", xapSend(rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=89", "State=on"}}})),
+         porch, 1},
+        {"xAP, X10 unit", xapSend(rig.message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A5", "Command=on"}}})),
+         "X10 A5", 0},
+        {"page, variable row", [&] { return pressButton(rig, "V4:05", "Q5", "ON", "77"); }, hall, 1},
+        {"page, relay row", [&] { return pressButton(rig, "X8:89", "[9", "OFF"); }, porch, 1},
+        {"page, X10 row", [&] { return pressButton(rig, "A6", "A6", "ON"); }, "X10 A6", 0},
+        {"script, SetVar", probe("Probe.SetVar"), hall, 1},
+        {"script, the plug-in's SetIO", probe("Probe.SetIO"), hall, 1},
     };
     for (const auto &row : rows) {
         const qsizetype before = eventsOf(rig, row.endpoint);
-        rig.send(row.message);
+        const int runsBefore = rig.sim.vars[64];
+        EXPECT_TRUE(row.write()) << row.what << ": not sent";
         EXPECT_TRUE(waitUntil([&] { return eventsOf(rig, row.endpoint) > before; }, 20000)) << row.what << ": no event";
         pause(1500); // several polls read the point back
         EXPECT_EQ(eventsOf(rig, row.endpoint) - before, 1) << row.what;
+        EXPECT_EQ(rig.sim.vars[64] - runsBefore, row.runs) << row.what << ": script runs";
     }
-    // Two changes of the hall ran the script twice, and each of its writes to
-    // the cellar was announced once.
-    EXPECT_EQ(rig.sim.vars[64], 2) << "script runs";
-    EXPECT_EQ(eventsFrom(rig, "Cellar_Level.Quillon_Var__V064.Index").size(), 2) << "events of the script's writes";
+    EXPECT_EQ(rig.sim.vars[4], 66);
+    // Each of the script's counting writes to the cellar was announced once.
+    EXPECT_EQ(eventsFrom(rig, "Cellar_Level.Quillon_Var__V064.Index").size(), rig.sim.vars[64]);
 }
 
 // Blocks that come back to an earlier value after a block between them

@@ -76,6 +76,7 @@ struct Connection
 
 class Siege;
 
+
 // One row of the catalogue: what each connection of the crowd does.
 struct Attack
 {
@@ -234,12 +235,13 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     // The ordinary client may wait for the request in progress and one more:
     // 2 s, or four times what one costs here (the longer of two tries) when a
     // loaded machine makes that more.
+    // Times are the program's own: what it waited for a processor that a
+    // loaded machine gave to others is taken out.
     qint64 oneMs = 0;
     for (int n = 0; n < 2; ++n) {
-        QElapsedTimer one;
-        one.start();
+        const OwnClock one(*program);
         const QByteArray alone = exchange(attack.timeOneAlone ? attack.opening(*this, n) : get("/stat"), QStringLiteral("127.0.0.200"));
-        oneMs = qMax(oneMs, one.elapsed());
+        oneMs = qMax(oneMs, one.ownMs());
         ASSERT_TRUE(alone.startsWith("HTTP/1.1 ")) << alone.left(100).toStdString();
     }
     const qint64 boundMs = qMax<qint64>(2000, 4 * oneMs);
@@ -284,19 +286,22 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
 
     // The ordinary client: the help page once a second, from 127.0.0.1.
     std::vector<qint64> latencies;
+    std::vector<qint64> waitedForCpu;
     QByteArray failures;
     QElapsedTimer siege;
     siege.start();
     while (siege.elapsed() < attack.seconds * 1000) {
-        QElapsedTimer clock;
-        clock.start();
+        const OwnClock clock(*program);
         const QByteArray reply = exchange(get("/help"));
-        latencies.push_back(clock.elapsed());
+        const qint64 ownMs = clock.ownMs();
+        latencies.push_back(ownMs);
+        waitedForCpu.push_back(clock.elapsedMs() - ownMs);
         leaked = leaked || reply.contains(folderPath);
-        if (!reply.endsWith(kHelp) || clock.elapsed() >= boundMs)
-            failures += "  " + QByteArray::number(siege.elapsed()) + " ms into the row: " + QByteArray::number(clock.elapsed())
-                + " ms, " + reply.left(40).replace("\r\n", " ") + "\n";
-        pause(int(qMax<qint64>(0, 1000 - clock.elapsed())));
+        if (!reply.endsWith(kHelp) || ownMs >= boundMs)
+            failures += "  " + QByteArray::number(siege.elapsed()) + " ms into the row: " + QByteArray::number(ownMs)
+                + " ms (" + QByteArray::number(clock.elapsedMs()) + " ms in all), " + reply.left(40).replace("\r\n", " ")
+                + "\n";
+        pause(int(qMax<qint64>(0, 1000 - clock.elapsedMs())));
     }
     drive.stop();
     for (auto &c : crowd)
@@ -321,6 +326,9 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     std::cout << "siege " << attack.name << ": worst /help " << worst << " ms (bound " << boundMs << ") over " << latencies.size()
               << " requests; " << made << " connections, " << answered << " answered; " << logs << " log broadcasts;";
     for (const qint64 ms : latencies)
+        std::cout << ' ' << ms;
+    std::cout << "; waited for a processor:";
+    for (const qint64 ms : waitedForCpu)
         std::cout << ' ' << ms;
     std::cout << std::endl;
 

@@ -65,9 +65,10 @@ QByteArray BridgeRig::manyEndpointsStore()
     return store;
 }
 
-qint64 BridgeRig::echoAnswerMs(int timeoutMs)
+BridgeRig::Echo BridgeRig::echo(int timeoutMs)
 {
     const qsizetype before = of(QStringLiteral("WDT.Echo")).size();
+    const OwnClock clock(*program);
     const qint64 first = elapsedMs();
     qint64 last = first - 1000;
     int sent = 0;
@@ -85,7 +86,7 @@ qint64 BridgeRig::echoAnswerMs(int timeoutMs)
             return false;
         },
         timeoutMs);
-    return answered ? elapsedMs() - first : -1;
+    return answered ? Echo::of(clock) : Echo();
 }
 
 void BridgeRig::writeStore()
@@ -224,11 +225,17 @@ QByteArray BridgeRig::message(const QString &cls, const QString &target, const Q
 
 QList<QByteArray> BridgeRig::of(const QString &cls) const
 {
-    QList<QByteArray> out;
-    for (const QByteArray &d : listener.received) {
-        if (item(d, QStringLiteral("class")).compare(cls, Qt::CaseInsensitive) == 0)
-            out.append(d);
+    // Waits call this on every turn of their loop while a burst's answers pile
+    // up: each datagram's class is read once, when it is first looked at.
+    if (m_classed > listener.received.size()) {
+        m_classed = 0;
+        m_byClass.clear();
     }
+    for (; m_classed < listener.received.size(); ++m_classed)
+        m_byClass[item(listener.received.at(m_classed), QStringLiteral("class")).toLower()].append(m_classed);
+    QList<QByteArray> out;
+    for (const qsizetype i : m_byClass.value(cls.toLower()))
+        out.append(listener.received.at(i));
     return out;
 }
 
@@ -239,8 +246,14 @@ bool BridgeRig::waitFor(const QString &cls, qsizetype n, int timeoutMs)
 
 QString BridgeRig::item(const QByteArray &datagram, const QString &key)
 {
-    const QRegularExpression re(QStringLiteral("\n") + QRegularExpression::escape(key) + QStringLiteral("=([^\n]*)\n"),
-                                QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = re.match(QString::fromLatin1(datagram));
-    return m.hasMatch() ? m.captured(1) : QString();
+    // "\nkey=value\n", the key in any case.
+    const QByteArray wanted = '\n' + key.toLatin1().toLower() + '=';
+    for (qsizetype at = 0; (at = datagram.indexOf('\n', at)) >= 0; ++at) {
+        if (datagram.size() - at < wanted.size() || datagram.mid(at, wanted.size()).toLower() != wanted)
+            continue;
+        const qsizetype end = datagram.indexOf('\n', at + wanted.size());
+        if (end >= 0)
+            return QString::fromLatin1(datagram.mid(at + wanted.size(), end - at - wanted.size()));
+    }
+    return QString();
 }

@@ -8,6 +8,7 @@
 #include "SimTcpTransport.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 
 #include <memory>
 
@@ -35,7 +36,22 @@ public:
     static const QList<QPair<int, int>> kManyEndpointUnits;
     // Sends echo queries (again every 250 ms while none is answered) and
     // returns the ms from the first one to an answer; -1 when none came in `timeoutMs`.
-    qint64 echoAnswerMs(int timeoutMs = 20000);
+    qint64 echoAnswerMs(int timeoutMs = 20000) { return echo(timeoutMs).ms; }
+    // The same, with what the program's event loop did meanwhile (OwnClock):
+    // the ms it ran, and the ms it was ready but waited for a processor.
+    struct Echo
+    {
+        qint64 ms = -1;
+        qint64 ranMs = 0;
+        qint64 waitedForCpuMs = 0;
+        // The wait that was the program's own doing: -1 when none came.
+        qint64 ownMs() const { return ms < 0 ? -1 : ms - waitedForCpuMs; }
+        static Echo of(const OwnClock &clock)
+        {
+            return {clock.elapsedMs(), clock.ranMs(), clock.waitedForCpuMs()};
+        }
+    };
+    Echo echo(int timeoutMs = 20000);
     // How much longer than a quiet echo of the same run an echo after a burst
     // may take: a deaf program (5 s and more) fails; a loaded machine, where the
     // sanitizer build works off a burst several times slower, does not.
@@ -93,4 +109,8 @@ public:
 private:
     bool launch();
     void writeStore();
+
+    // Indexes into listener.received by lower-cased class, up to m_classed.
+    mutable QHash<QString, QList<qsizetype>> m_byClass;
+    mutable qsizetype m_classed = 0;
 };

@@ -4,6 +4,8 @@
 #include "WaitUntil.h"
 #include "XapListener.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -105,6 +107,42 @@ qint64 statusKb(qint64 pid, const QByteArray& field)
 qint64 KorvaneProcess::residentKb() const
 {
     return statusKb(pid(), "VmRSS");
+}
+
+KorvaneProcess::CpuTimes KorvaneProcess::cpuTimes() const
+{
+    // "on-cpu-ns run-queue-ns timeslices" of the thread whose id is the process's.
+    QFile stat(QStringLiteral("/proc/%1/schedstat").arg(pid()));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QList<QByteArray> fields = stat.readAll().trimmed().split(' ');
+    bool runningOk = false;
+    bool waitingOk = false;
+    const qint64 running = fields.value(0).toLongLong(&runningOk);
+    const qint64 waiting = fields.value(1).toLongLong(&waitingOk);
+    if (!runningOk || !waitingOk)
+        return {};
+    return {running / 1000000, waiting / 1000000};
+}
+
+OwnClock::OwnClock(const KorvaneProcess& program) : m_program(program), m_start(program.cpuTimes())
+{
+    m_clock.start();
+}
+
+qint64 OwnClock::waitedForCpuMs() const
+{
+    const qint64 all = m_clock.elapsed();
+    const KorvaneProcess::CpuTimes now = m_program.cpuTimes();
+    if (m_start.waitingMs < 0 || now.waitingMs < 0)
+        return 0;
+    return std::clamp<qint64>(now.waitingMs - m_start.waitingMs, 0, all);
+}
+
+qint64 OwnClock::ranMs() const
+{
+    const KorvaneProcess::CpuTimes now = m_program.cpuTimes();
+    return m_start.runningMs < 0 || now.runningMs < 0 ? 0 : now.runningMs - m_start.runningMs;
 }
 
 qint64 KorvaneProcess::peakResidentKb() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QProcess>
 #include <QString>
@@ -43,6 +44,15 @@ public:
     qint64 residentKb() const;
     // The most it has been resident so far, in kB (VmHWM), -1 when it cannot be read.
     qint64 peakResidentKb() const;
+    // How long its main thread, the one that runs the event loop, has been on a
+    // processor, and how long it has waited for one while ready to run (ms;
+    // -1 each when /proc does not tell).
+    struct CpuTimes
+    {
+        qint64 runningMs = -1;
+        qint64 waitingMs = -1;
+    };
+    CpuTimes cpuTimes() const;
     // Sends SIGTERM and waits; returns the exit code, or -1 on a crash or a hang.
     int terminate();
     // Waits for the process to end by itself; returns the exit code, -1 on a crash or a hang.
@@ -51,6 +61,25 @@ public:
 
 private:
     QProcess m_process;
+};
+
+// A stopwatch of a wait for the program: the ms since it was made, and of
+// them the ones its event loop spent ready to run but waiting for a processor
+// that a loaded machine gave to others. What is left (ownMs) is what the
+// program itself took: its work and its own waits.
+class OwnClock
+{
+public:
+    explicit OwnClock(const KorvaneProcess& program);
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+    qint64 waitedForCpuMs() const;
+    qint64 ranMs() const;
+    qint64 ownMs() const { return elapsedMs() - waitedForCpuMs(); }
+
+private:
+    const KorvaneProcess& m_program;
+    const KorvaneProcess::CpuTimes m_start;
+    QElapsedTimer m_clock;
 };
 
 // The UDP port the process has bound on 127.0.0.1 from 32768 on (its xAP
