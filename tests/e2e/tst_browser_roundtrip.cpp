@@ -119,10 +119,10 @@ protected:
         for (const Typed &t : typed) {
             const bool taken = t.stored.isNull() ? first.contains(t.storedKey) : first.value(t.storedKey) == t.stored;
             // Its own line of the note names the field and quotes the text (a
-            // long one by its beginning; a filter's source or class within its key).
+            // filter's source or class within its key, which a note cuts after 80 characters).
             const QStringList lines = shownNote.split(QLatin1Char('\n'));
             const bool refused = std::any_of(lines.begin(), lines.end(), [&](const QString &line) {
-                return line.startsWith(t.refusal + QLatin1Char('"'), Qt::CaseInsensitive) && line.contains(t.text.left(80));
+                return line.startsWith(t.refusal + QLatin1Char('"'), Qt::CaseInsensitive) && line.contains(t.text.left(40));
             });
             refusals += taken ? 0 : 1;
             EXPECT_TRUE(taken || refused) << t.place.toStdString() << ": \"" << t.text.toStdString()
