@@ -54,7 +54,12 @@ QString Request::ServerVariables(const QString &name) const
     return m_headers.value(name);
 }
 
-QString Request::Decode(const QString &s)
+namespace {
+
+// "+" as a blank and each %XX escape as one byte of the code page; every
+// other character stands for itself. `controls`: whether an escaped control
+// character stays one (else it becomes a blank).
+QString decodeEscapes(const QString &s, bool controls)
 {
     QString out;
     out.reserve(s.size());
@@ -65,7 +70,7 @@ QString Request::Decode(const QString &s)
         } else if (c == QLatin1Char('%') && i + 2 < s.size() && hexDigit(s.at(i + 1)) >= 0
                    && hexDigit(s.at(i + 2)) >= 0) {
             int code = hexDigit(s.at(i + 1)) * 16 + hexDigit(s.at(i + 2));
-            if (code < 32)
+            if (code < 32 && !controls)
                 code = 32;
             out += AnsiCodePage::toUnicode(quint8(code));
             i += 2;
@@ -74,6 +79,13 @@ QString Request::Decode(const QString &s)
         }
     }
     return out;
+}
+
+} // namespace
+
+QString Request::Decode(const QString &s)
+{
+    return decodeEscapes(s, false);
 }
 
 QString Request::DecodeForm(const QString &s)
@@ -112,21 +124,7 @@ QString Request::DecodeForm(const QString &s)
     }
     // Bytes that are no UTF-8, or text sent unescaped: each escape is one
     // byte of the code page, every other character stands for itself.
-    QString out;
-    out.reserve(s.size());
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const QChar c = s.at(i);
-        if (c == QLatin1Char('+')) {
-            out += QLatin1Char(' ');
-        } else if (c == QLatin1Char('%') && i + 2 < s.size() && hexDigit(s.at(i + 1)) >= 0
-                   && hexDigit(s.at(i + 2)) >= 0) {
-            out += AnsiCodePage::toUnicode(quint8(hexDigit(s.at(i + 1)) * 16 + hexDigit(s.at(i + 2))));
-            i += 2;
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return decodeEscapes(s, true);
 }
 
 void Request::ParseKeyValues(const QString &text, FieldCollection &target, QString (*decode)(const QString &))
