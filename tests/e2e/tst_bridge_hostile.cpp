@@ -19,7 +19,7 @@ protected:
     void start()
     {
         ASSERT_TRUE(rig.start()) << "the program did not come up against the simulator";
-        quietMs = rig.echoAnswerMs();
+        quietMs = rig.echo().ownMs();
         ASSERT_GE(quietMs, 0) << "no echo answer in the quiet";
     }
     void startMany()
@@ -56,14 +56,17 @@ protected:
     static void pause(int ms) { waitUntil([] { return false; }, ms); }
 
     // An echo query is answered within a bound measured against the quiet
-    // echo taken at the start; the time is printed for the record.
+    // echo taken at the start, both the program's own time (what a loaded
+    // machine kept it waiting for a processor left out); the times are
+    // printed for the record.
     void expectAnswering(const char *after)
     {
-        const qint64 echo = rig.echoAnswerMs();
-        std::printf("echo answered %lld ms after %s (quiet %lld ms)\n", static_cast<long long>(echo), after,
+        const BridgeRig::Echo echo = rig.echo(60000);
+        std::printf("echo answered %lld ms after %s, %lld of them waiting for a processor (quiet %lld ms)\n",
+                    static_cast<long long>(echo.ms), after, static_cast<long long>(echo.waitedForCpuMs),
                     static_cast<long long>(quietMs));
-        ASSERT_GE(echo, 0) << "no echo answer after " << after;
-        EXPECT_LT(echo, quietMs + BridgeRig::kEchoRoomMs) << "echo answered " << echo << " ms after " << after;
+        ASSERT_GE(echo.ms, 0) << "no echo answer after " << after;
+        EXPECT_LT(echo.ownMs(), quietMs + BridgeRig::kEchoRoomMs) << "echo answered " << echo.ms << " ms after " << after;
     }
 
     BridgeRig rig;
@@ -157,10 +160,13 @@ TEST_F(BridgeHostile, ABurstOfIRMacrosLeavesTheProgramAnswering)
         rig.send(macro);
     expectAnswering("the burst of IR macros");
 
-    // At most sixteen requests wait; the codes of each keep their order and spacing.
-    ASSERT_TRUE(waitUntil([&] { return rig.sim.irPlayed.size() >= 48; }, 30000)) << rig.sim.irPlayed.size() << " codes played";
-    pause(1000);
-    EXPECT_EQ(rig.sim.irPlayed.size(), 48);
+    // The queue holds some 3 s of codes and pauses (twelve of these macros);
+    // what plays while the burst still arrives makes room for a few more, far
+    // from all 300. The codes of each macro keep their order.
+    ASSERT_TRUE(waitUntil([&] { return rig.sim.irPlayed.size() >= 36; }, 30000)) << rig.sim.irPlayed.size() << " codes played";
+    pause(3000);
+    EXPECT_EQ(rig.sim.irPlayed.size() % 3, 0);
+    EXPECT_LE(rig.sim.irPlayed.size(), 150);
     for (int i = 0; i < rig.sim.irPlayed.size(); ++i)
         EXPECT_EQ(rig.sim.irPlayed.at(i), 12 + i % 3) << "code " << i;
     EXPECT_EQ(logCount("IR requests dropped"), 1) << logData().join('|').toStdString();
