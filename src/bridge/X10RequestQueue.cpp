@@ -77,10 +77,14 @@ void X10RequestQueue::run(const Request &request)
     const std::weak_ptr<int> alive = m_alive;
     {
         const PluginCallScope running(m_running, m_alive);
+        m_carried = &request;
         taken = PluginCalls::Exec(HostAccess::DeviceOfCode(deviceCode), request.house,
                                   request.units.join(QLatin1Char('+')), request.code, request.brightness);
     }
-    if (alive.expired() || gShuttingDown)
+    if (alive.expired())
+        return;
+    m_carried = nullptr;
+    if (gShuttingDown)
         return;
     if (!taken) {
         RefusalLog::Log(kProgramName, QStringLiteral("xap-x10.request: not taken by the controller, not reported"),
@@ -93,4 +97,16 @@ void X10RequestQueue::run(const Request &request)
     // Every unit of the request takes the new status, not only the first.
     for (const QString &unit : request.units)
         HostAccess::UpdateStatus(request.house + unit, request.code);
+}
+
+bool X10RequestQueue::carrying(const QString &house, int unit, int function) const
+{
+    if (!m_carried || !m_running || m_carried->code != function
+        || m_carried->house.compare(house, Qt::CaseInsensitive) != 0)
+        return false;
+    for (const QString &u : m_carried->units) {
+        if (u.toInt() == unit)
+            return true;
+    }
+    return false;
 }

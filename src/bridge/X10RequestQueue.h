@@ -41,12 +41,19 @@ public:
     // The frames a request puts on the line.
     static int framesOf(const Request &request) { return int(request.units.size()) + 1; }
     bool idle() const { return m_requests.empty() && !m_running; }
+    // Whether the request being handed to the plug-in right now names this
+    // unit with this function. The controller may report the frames it sends
+    // while the plug-in still waits for them; the request's own report
+    // follows once the plug-in took it, so that report of the controller is
+    // not broadcast a second time.
+    bool carrying(const QString &house, int unit, int function) const;
 
 private:
     void tick();
     void run(const Request &request);
 
     std::deque<Request> m_requests;
+    const Request *m_carried = nullptr; // the request inside the plug-in's call
     int m_frames = 0;
     QTimer m_timer;
     bool m_running = false;

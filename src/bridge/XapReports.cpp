@@ -1,5 +1,6 @@
 #include "bridge/XapReports.h"
 
+#include "bridge/CommAndTimer.h"
 #include "bridge/HostAccess.h"
 #include "bridge/PointTables.h"
 #include "bridge/ReceivedNumber.h"
@@ -37,7 +38,8 @@ void SendXapX10Event(const QString &unitsArg, const QString &house, int command)
             // Units past 16 belong to no flag of this house.
             const bool exists = unit <= 16 && tables.X10Used(base + unit - 1) != 0;
             const QString code = house + element;
-            if (!HostAccess::UpdateStatus(code, command) || !exists)
+            if (!HostAccess::UpdateStatus(code, command) || !exists
+                || CommAndTimer::instance().X10Requests.carrying(h, unit, command))
                 continue;
             const QString event = gX10FunctionNames.value(command & 15);
             SendXap(QString(), QStringLiteral("xAP-X10.event"), QStringLiteral("xAP-X10.event"),

@@ -13,6 +13,7 @@
 #include "bridge/X10RequestQueue.h"
 #include "bridge/ReceiveDispatcher.h"
 #include "bridge/ReceivedNumber.h"
+#include "bridge/XapReports.h"
 
 #include "host/HostGlobals.h"
 
@@ -588,6 +589,46 @@ TEST_F(DispatchTest, X10ReportGoesOutEvenWhenTheStatusAlreadyMatches)
     receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1", "Command=on"}}}));
     ASSERT_TRUE(waitForSent("xAP-X10.event", 1));
     EXPECT_EQ(m_hs->deviceLastChange("A1"), 40000.0) << "status unchanged: last change kept";
+}
+
+// A controller that reports the X10 frames it sends: the report of a
+// request's own frames gives no second event, whether it comes while the
+// plug-in still waits for the frames or after; a report of another function
+// during the request is a change of its own.
+TEST_F(DispatchTest, AnX10RequestIsReportedOnceWhenTheControllerReportsItsFrames)
+{
+    const struct
+    {
+        const char *what;
+        int reportedFunction; // what the controller reports for A1
+        bool duringTheCall;
+        QStringList events;
+    } rows[] = {
+        {"its own frames, while the plug-in waits", 2, true, {"A1 on"}},
+        {"its own frames, after", 2, false, {"A1 on"}},
+        {"another function, while the plug-in waits", 3, true, {"A1 off", "A1 on"}},
+    };
+    for (const auto &row : rows) {
+        QString a1 = "A1";
+        qint16 unknown = 17;
+        m_hs->SetDeviceStatus(a1, unknown);
+        settle(50);
+        sent.clear();
+        plugin->duringCall = [&](const QString &member) {
+            if (member == QLatin1String("Exec") && row.duringTheCall)
+                SendXapX10Event("1", "A", row.reportedFunction);
+        };
+        receive(message("xap-x10.request", QString(), {{"xap-x10.request", {"Device=A1", "Command=on"}}}));
+        drainPlugin();
+        if (!row.duringTheCall)
+            SendXapX10Event("1", "A", row.reportedFunction);
+        settle(100);
+        QStringList events;
+        for (const SentMessage &m : sentOf("xAP-X10.event"))
+            events << m.item("xAP-X10.event", "Device") + ' ' + m.item("xAP-X10.event", "Event");
+        EXPECT_EQ(events, row.events) << row.what;
+        EXPECT_EQ(m_hs->deviceStatus("A1"), 2) << row.what;
+    }
 }
 
 TEST_F(DispatchTest, IRTransmitByNameMacroAndLocation)
