@@ -319,6 +319,12 @@ inline void Variant::moveFrom(Variant &&other) noexcept
 
 inline Variant::Variant(const Variant &other)
 {
+    // A number is its two words: no call for it.
+    if (other.m_type != String && other.m_type != Object && other.m_type != Array) [[likely]] {
+        m_num = other.m_num;
+        m_type = other.m_type;
+        return;
+    }
     copyFrom(other);
 }
 

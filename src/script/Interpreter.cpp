@@ -326,7 +326,7 @@ inline Flow Interpreter::exec(const Stmt *s, Frame &f)
 // A statement's header fails under On Error Resume Next: VBScript goes on
 // with the next statement, which is the first one of the header's block.
 template<class F>
-bool Interpreter::headerFails(Frame &f, F &&header)
+inline bool Interpreter::headerFails(Frame &f, F &&header)
 {
     if (!f.resumeNext) {
         header();

@@ -134,7 +134,7 @@ private:
     void runInScope(Frame &frame, const Program &program); // Execute's text, in its caller's scope
     void trap(const VbError &e, Frame &f);
     template<class F>
-    bool headerFails(Frame &f, F &&header);
+    [[gnu::always_inline]] inline bool headerFails(Frame &f, F &&header);
     Flow runUninitialisedLoop(const Block &body, Frame &f, qint32 error);
     // Every 1024th statement or loop turn looks at the clock.
     void tick()
@@ -154,7 +154,13 @@ private:
     Variant evalName(const NameExpr *n, Frame &f);
     Variant evalBinary(const BinaryExpr *b, Frame &f);
     Variant evalChain(const BinaryExpr *top, Frame &f);
-    static bool isPlain(const Expr *e);
+    static bool isPlain(const Expr *e)
+    {
+        if (e->kind == EK::Literal)
+            return true;
+        return e->kind == EK::Name && isPlainName(static_cast<const NameExpr *>(e));
+    }
+    static bool isPlainName(const NameExpr *n);
     // The value of e, in place when it is a literal or a frame's variable,
     // otherwise evaluated into scratch.
     const Variant &evalRef(const Expr *e, Frame &f, std::optional<Variant> &scratch)
@@ -199,7 +205,8 @@ private:
     Variant invokeProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **args, int count,
                             quint64 movable = 0);
     // Runs p's body over its variables, already bound (params first, then the rest).
-    Variant enterProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **bound);
+    [[gnu::always_inline]] inline Variant enterProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me,
+                                                         Variant **bound);
     Variant callObject(const ObjectPtr &object, const QString &name, CallKind kind, const std::vector<Expr *> &args,
                        Frame &f, const Variant *extra = nullptr, const MemberExpr *site = nullptr);
     Variant callMeMember(Frame &f, const QString &lower, CallKind kind, const std::vector<Expr *> &args,

@@ -93,28 +93,23 @@ public:
     }
     ~CallSlots()
     {
-        releaseOwn();
+        const quint64 late = m_late;
         if (m_count > N) {
+            for (size_t i = 0; i < m_count; ++i)
+                if (!(i < 64 && (late >> i) & 1))
+                    m_data[i] = Variant();
+            unpin();
             for (size_t i = 0; i < m_count; ++i)
                 m_data[i].~Variant();
             ::operator delete(m_data);
             return;
         }
-        for (quint64 built = m_built; built; built &= built - 1)
-            m_data[__builtin_ctzll(built)].~Variant();
-    }
-    // Releases every slot but the late ones, in order.
-    void releaseOwn() noexcept
-    {
-        if (m_count > N) {
-            for (size_t i = 0; i < m_count; ++i)
-                if (!(i < 64 && (m_late >> i) & 1))
-                    m_data[i] = Variant();
-            return;
-        }
-        for (quint64 own = m_built & ~m_late; own; own &= own - 1)
+        const quint64 built = m_built;
+        for (quint64 own = built & ~late; own; own &= own - 1)
             m_data[__builtin_ctzll(own)].~Variant();
-        m_built &= m_late;
+        unpin();
+        for (quint64 rest = built & late; rest; rest &= rest - 1)
+            m_data[__builtin_ctzll(rest)].~Variant();
     }
     CallSlots(const CallSlots &) = delete;
     CallSlots &operator=(const CallSlots &) = delete;
@@ -148,12 +143,31 @@ public:
         return m_data + i;
     }
 
+    // ByRef array elements: a reference to the element itself while the
+    // call runs, its array pinned so that the element stays in place. The
+    // callee's own variables go before the pins; the caller's temporaries after.
+    void pin(const std::shared_ptr<VbArray> &array)
+    {
+        if (!m_pins)
+            m_pins = std::make_unique<std::vector<std::shared_ptr<VbArray>>>();
+        m_pins->push_back(array);
+        array->pin();
+    }
+
 private:
+    void unpin() noexcept
+    {
+        if (m_pins)
+            for (const auto &a : *m_pins)
+                a->unpin();
+    }
+
     alignas(Variant) unsigned char m_inline[N * sizeof(Variant)];
     size_t m_count;
     Variant *m_data;
     quint64 m_built = 0;
     quint64 m_late = 0;
+    std::unique_ptr<std::vector<std::shared_ptr<VbArray>>> m_pins; // made by the first element
 };
 
 template<class T, size_t N>
@@ -373,13 +387,8 @@ static inline Variant *knownGlobal(const NameExpr *n)
     return b.globalValue;
 }
 
-bool Interpreter::isPlain(const Expr *e)
+bool Interpreter::isPlainName(const NameExpr *n)
 {
-    if (e->kind == EK::Literal)
-        return true;
-    if (e->kind != EK::Name)
-        return false;
-    auto *n = static_cast<const NameExpr *>(e);
     const RefKind k = n->bind.kind;
     return k == RefKind::Local || k == RefKind::Field || knownGlobal(n);
 }
@@ -753,6 +762,27 @@ Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &a
     }
 }
 
+inline Variant Interpreter::enterProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **bound)
+{
+    checkStack();
+    Frame f;
+    f.module = module;
+    f.proc = p;
+    f.me = me;
+    f.vars = bound;
+    f.optionExplicit = p->optionExplicit;
+    const int line = m_line, column = m_column;
+    for (const ConstStmt *c : p->consts)
+        execConst(c, f);
+    execBlock(p->body, f);
+    // Back in the caller's statement: its errors are reported there.
+    m_line = line;
+    m_column = column;
+    if (p->resultSlot >= 0)
+        return std::move(*bound[p->resultSlot]);
+    return Variant();
+}
+
 Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassInstance *me,
                               const std::vector<Expr *> &args, Frame &caller, const Variant *extra)
 {
@@ -765,20 +795,6 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
     CallSlots<8> store(vars);
     PointerSlots<Variant, 8> slotSlots(vars);
     Variant **bound = slotSlots.data();
-    // ByRef array elements: a reference to the element itself while the
-    // call runs, its array pinned so that the element stays in place. The
-    // callee's own variables go before the pins; the caller's temporaries after.
-    struct Pins {
-        CallSlots<8> &store;
-        std::unique_ptr<std::vector<std::shared_ptr<VbArray>>> arrays; // made by the first element
-        ~Pins()
-        {
-            store.releaseOwn();
-            if (arrays)
-                for (const auto &a : *arrays)
-                    a->unpin();
-        }
-    } pins{store, {}};
     for (size_t i = 0; i < args.size(); ++i) {
         const Expr *a = args[i];
         const bool byRef = !p->params[i].byVal;
@@ -799,10 +815,7 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
                         if (r && r->isArray()) {
                             VbArray &array = r->arrayMut();
                             bound[i] = &array.at(at);
-                            if (!pins.arrays)
-                                pins.arrays = std::make_unique<std::vector<std::shared_ptr<VbArray>>>();
-                            pins.arrays->push_back(r->arrayShared());
-                            array.pin();
+                            store.pin(r->arrayShared());
                             continue;
                         }
                     }
@@ -837,27 +850,6 @@ Variant Interpreter::invokeProcedure(const Procedure *p, ScriptModule *module, C
             slotPtrs[i] = store.make(size_t(i), *args[i]);
     }
     return enterProcedure(p, module, me, slotPtrs);
-}
-
-Variant Interpreter::enterProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **bound)
-{
-    checkStack();
-    Frame f;
-    f.module = module;
-    f.proc = p;
-    f.me = me;
-    f.vars = bound;
-    f.optionExplicit = p->optionExplicit;
-    const int line = m_line, column = m_column;
-    for (const ConstStmt *c : p->consts)
-        execConst(c, f);
-    execBlock(p->body, f);
-    // Back in the caller's statement: its errors are reported there.
-    m_line = line;
-    m_column = column;
-    if (p->resultSlot >= 0)
-        return std::move(*bound[p->resultSlot]);
-    return Variant();
 }
 
 Variant Interpreter::callMeMember(Frame &f, const QString &lower, CallKind kind, const std::vector<Expr *> &args,
