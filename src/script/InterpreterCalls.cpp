@@ -91,7 +91,7 @@ public:
                 new (m_data + i) Variant();
         }
     }
-    ~CallSlots()
+    [[gnu::always_inline]] ~CallSlots()
     {
         const quint64 late = m_late;
         if (m_count > N) {
