@@ -423,6 +423,138 @@ INSTANTIATE_TEST_SUITE_P(Table, StoppedReplies,
                          [](const ::testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
+// A steady stream of door changes (an alarm panel with a few active sensors)
+// running through start-up or through polls, while acknowledgements begin as
+// block replies do: every change is reported once and soon, and no command
+// waits out its time with its acknowledgement already in.
+
+enum class Phase { StartUp, Polls };
+
+struct StreamRow
+{
+    const char* name;
+    Phase phase;
+    int periodMs;
+    bool ackTwice = false; // one command's acknowledgement comes twice (one not owed)
+};
+
+void PrintTo(const StreamRow& r, std::ostream* os) { *os << r.name; }
+
+class ReportStreams : public LineFixture, public ::testing::WithParamInterface<StreamRow>
+{};
+
+TEST_P(ReportStreams, EveryChangeReportedOnceAndSoonNoCommandTimesOut)
+{
+    const StreamRow row = GetParam();
+    constexpr int kPoints = 7;
+    constexpr int kLatencyMs = 3000;
+    sim->ackFirstByte = 0x2A;
+    // As the program runs it: the module table is awaited after a settle time.
+    gControllerTiming.unitTableDelayMs = 2000;
+    gPlugin.ReplyTimeout = 4;
+    if (row.ackTwice) {
+        QuillonSim::ReplyFault f;
+        f.on = QuillonSim::FrameKind::Command;
+        f.twice = true;
+        sim->replyFaults = {f};
+    }
+
+    // Per point, the events its changes must give, and when each change went out.
+    QVector<QStringList> expected(kPoints);
+    QVector<QList<qint64>> sentAt(kPoints);
+    QElapsedTimer clock;
+    clock.start();
+    int changes = 0;
+    QTimer stream;
+    QObject::connect(&stream, &QTimer::timeout, [&] {
+        const int point = changes % kPoints;
+        // Each point alternates, starting by coming on.
+        const int level = (changes / kPoints) % 2;
+        const QString code = "#" + QString::number(point + 1);
+        expected[point] << "SetDeviceStatus " + code + (level ? " 3" : " 2")
+                        << "ValueChangeEvent " + code + (level ? " 0" : " 1");
+        sentAt[point] << clock.elapsed();
+        sim->sendIOChange(5, point, level);
+        ++changes;
+    });
+    QVector<QList<qint64>> seenAt(kPoints);
+    qsizetype watched = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (; watched < host.calls.size(); ++watched) {
+            const QString& c = host.calls[watched];
+            if (c.startsWith("SetDeviceStatus #"))
+                seenAt[c.mid(17, 1).toInt() - 1] << clock.elapsed();
+        }
+    });
+    watch.start(5);
+    stream.start(row.periodMs);
+
+    QList<qint64> slowCommands; // ms, of each command that waited its time out
+    auto timed = [&](const std::function<bool()>& f) {
+        QElapsedTimer t;
+        t.start();
+        if (!f() || t.elapsed() >= 1500)
+            slowCommands << t.elapsed();
+    };
+    if (row.phase == Phase::StartUp) {
+        start->FindCPUQX();
+        EXPECT_TRUE(gPlugin.DiscoveryComplete);
+        expectDiscovered();
+        // The side switches as a start sends them: off, then on again. A wait
+        // may end on a report, before the controller has the frame.
+        timed([&] { return start->SendIOCommand(false), true; });
+        timed([&] { return start->SendX10Command(false), true; });
+        timed([&] { return start->SendIRCommands(false), true; });
+        timed([&] { return start->SendCommand07(), true; });
+        timed([&] { return start->SendIRCommands(true), true; });
+        timed([&] { return start->SendIOCommand(true), true; });
+        timed([&] { return start->SendX10Command(true), true; });
+    }
+    // The polls' cycle: a block read, a command between.
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_TRUE(readBlock(0x8D, 0xB5, 4)) << "poll " << i;
+        timed([&] { return command(); });
+    }
+    if (row.phase == Phase::StartUp) {
+        EXPECT_EQ(sim->ioSide, 2);
+        EXPECT_EQ(sim->x10Side, 1);
+        EXPECT_EQ(sim->irSide, 1);
+    }
+    stream.stop();
+    reportLoop(1500);
+    watch.stop();
+
+    EXPECT_TRUE(slowCommands.isEmpty()) << "commands that waited their time out (ms): "
+                                        << QStringList([&] {
+                                               QStringList l;
+                                               for (qint64 ms : slowCommands)
+                                                   l << QString::number(ms);
+                                               return l;
+                                           }()).join(", ").toStdString();
+    for (int p = 0; p < kPoints; ++p) {
+        QStringList got;
+        const QString code = "#" + QString::number(p + 1) + " ";
+        for (const QString& c : host.calls)
+            if (c.contains(code))
+                got << c;
+        EXPECT_EQ(got, expected[p]) << "point " << p;
+        for (qsizetype i = 0; i < qMin(sentAt[p].size(), seenAt[p].size()); ++i)
+            EXPECT_LT(seenAt[p][i] - sentAt[p][i], kLatencyMs) << "point " << p << " change " << i;
+    }
+    expectLineFree();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ReportStreams,
+                         ::testing::Values(StreamRow{"Every150msThroughStartUp", Phase::StartUp, 150},
+                                           StreamRow{"Every200msThroughStartUp", Phase::StartUp, 200},
+                                           StreamRow{"Every150msThroughPolls", Phase::Polls, 150},
+                                           StreamRow{"Every200msThroughPolls", Phase::Polls, 200},
+                                           StreamRow{"Every150msThroughStartUp_AnAckTwice", Phase::StartUp, 150, true},
+                                           StreamRow{"Every150msThroughPolls_AnAckTwice", Phase::Polls, 150, true}),
+                         [](const ::testing::TestParamInfo<StreamRow>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
 // A line that delivers IR codes without pause.
 
 TEST_F(LineFixture, IRCodesWithoutPauseGoOnAtARemotesRateTheRestCountedOncePerPeriod)
