@@ -151,6 +151,8 @@ private:
     void oweAck();
     bool acksOwed();
     bool takeLateAck(int count);
+    // An owed acknowledgement at the front, followed by another or by a report.
+    bool owedAckAtFront(int count);
     // A start alone sends nine side commands, a script dozens, and in a steady
     // report stream each of their waits may end on a report: an owed
     // acknowledgement left uncounted is later given up as a block reply's

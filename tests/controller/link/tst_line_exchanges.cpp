@@ -8,6 +8,7 @@
 #include "ProtocolFixture.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 
 
 namespace {
@@ -435,7 +436,8 @@ struct StreamRow
     const char* name;
     Phase phase;
     int periodMs;
-    bool ackTwice = false; // one command's acknowledgement comes twice (one not owed)
+    // Acknowledgements 2A 00 00: a few back to back look like a block reply's header.
+    bool zeroAcks = false;
 };
 
 void PrintTo(const StreamRow& r, std::ostream* os) { *os << r.name; }
@@ -449,15 +451,10 @@ TEST_P(ReportStreams, EveryChangeReportedOnceAndSoonNoCommandTimesOut)
     constexpr int kPoints = 7;
     constexpr int kLatencyMs = 3000;
     sim->ackFirstByte = 0x2A;
+    sim->ackEchoesCode = !row.zeroAcks;
     // As the program runs it: the module table is awaited after a settle time.
     gControllerTiming.unitTableDelayMs = 2000;
     gPlugin.ReplyTimeout = 4;
-    if (row.ackTwice) {
-        QuillonSim::ReplyFault f;
-        f.on = QuillonSim::FrameKind::Command;
-        f.twice = true;
-        sim->replyFaults = {f};
-    }
 
     // Per point, the events its changes must give, and when each change went out.
     QVector<QStringList> expected(kPoints);
@@ -465,8 +462,7 @@ TEST_P(ReportStreams, EveryChangeReportedOnceAndSoonNoCommandTimesOut)
     QElapsedTimer clock;
     clock.start();
     int changes = 0;
-    QTimer stream;
-    QObject::connect(&stream, &QTimer::timeout, [&] {
+    auto change = [&] {
         const int point = changes % kPoints;
         // Each point alternates, starting by coming on.
         const int level = (changes / kPoints) % 2;
@@ -476,7 +472,9 @@ TEST_P(ReportStreams, EveryChangeReportedOnceAndSoonNoCommandTimesOut)
         sentAt[point] << clock.elapsed();
         sim->sendIOChange(5, point, level);
         ++changes;
-    });
+    };
+    QTimer stream;
+    QObject::connect(&stream, &QTimer::timeout, change);
     QVector<QList<qint64>> seenAt(kPoints);
     qsizetype watched = 0;
     QTimer watch;
@@ -488,7 +486,21 @@ TEST_P(ReportStreams, EveryChangeReportedOnceAndSoonNoCommandTimesOut)
         }
     });
     watch.start(5);
-    stream.start(row.periodMs);
+    if (row.phase == Phase::StartUp) {
+        // The stream sets in behind the module table's reply with a few changes
+        // at once, so that the first side commands' waits end on them and their
+        // acknowledgements come back to back.
+        QObject::connect(sim.get(), &QuillonSim::frameReceived, &stream, [&](const QByteArray& f) {
+            if (f.startsWith(Frames::BlockRequest(0x01, 0xB0)) && !stream.isActive())
+                QTimer::singleShot(50, &stream, [&] {
+                    for (int i = 0; i < 5; ++i)
+                        change();
+                    stream.start(row.periodMs);
+                });
+        });
+    } else {
+        stream.start(row.periodMs);
+    }
 
     QList<qint64> slowCommands; // ms, of each command that waited its time out
     auto timed = [&](const std::function<bool()>& f) {
@@ -507,6 +519,9 @@ TEST_P(ReportStreams, EveryChangeReportedOnceAndSoonNoCommandTimesOut)
         timed([&] { return start->SendX10Command(false), true; });
         timed([&] { return start->SendIRCommands(false), true; });
         timed([&] { return start->SendCommand07(), true; });
+        // The start's own work before it switches the sides on (the IR files,
+        // the devices): no one reads the line meanwhile.
+        QThread::msleep(300);
         timed([&] { return start->SendIRCommands(true), true; });
         timed([&] { return start->SendIOCommand(true), true; });
         timed([&] { return start->SendX10Command(true), true; });
@@ -550,8 +565,9 @@ INSTANTIATE_TEST_SUITE_P(Table, ReportStreams,
                                            StreamRow{"Every200msThroughStartUp", Phase::StartUp, 200},
                                            StreamRow{"Every150msThroughPolls", Phase::Polls, 150},
                                            StreamRow{"Every200msThroughPolls", Phase::Polls, 200},
-                                           StreamRow{"Every150msThroughStartUp_AnAckTwice", Phase::StartUp, 150, true},
-                                           StreamRow{"Every150msThroughPolls_AnAckTwice", Phase::Polls, 150, true}),
+                                           StreamRow{"Every150msThroughStartUp_ZeroAcks", Phase::StartUp, 150, true},
+                                           StreamRow{"Every200msThroughStartUp_ZeroAcks", Phase::StartUp, 200, true},
+                                           StreamRow{"Every150msThroughPolls_ZeroAcks", Phase::Polls, 150, true}),
                          [](const ::testing::TestParamInfo<StreamRow>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
