@@ -167,6 +167,10 @@ void SerialProtocol::finishOutstanding()
 
 int SerialProtocol::SendFrame(const QByteArray& frame)
 {
+    // Once waits are ending (a stop, a wait given up by its user) no reply can
+    // be waited for: a frame sent now would be followed at once by the next.
+    if (Shutdown::waitsEnding())
+        return 0;
     finishOutstanding();
     const bool block = frame.size() == 8 && quint8(frame[0]) == 0x2A;
     if (block)

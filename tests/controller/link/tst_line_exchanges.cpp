@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "core/Shutdown.h"
+
 
 namespace {
 
@@ -569,6 +571,57 @@ INSTANTIATE_TEST_SUITE_P(Table, ReportStreams,
                                            StreamRow{"Every200msThroughStartUp_ZeroAcks", Phase::StartUp, 200, true},
                                            StreamRow{"Every150msThroughPolls_ZeroAcks", Phase::Polls, 150, true}),
                          [](const ::testing::TestParamInfo<StreamRow>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// A stop (or a wait its user gave up) inside an exchange that goes on to more
+// frames or tries again: nothing more goes on the line, and a wait the stop
+// ended is logged as no time-out of the controller's.
+
+enum class Sender { Parameter, Discovery, X10Sequence };
+
+void PrintTo(const Sender& s, std::ostream* os) { *os << int(s); }
+
+std::string senderName(const ::testing::TestParamInfo<Sender>& info)
+{
+    static const char* names[] = {"GetParameter", "Discovery", "X10Sequence"};
+    return std::string("StoppedInItsFirstWait_") + names[int(info.param)];
+}
+
+class StopInsideAnExchange : public LineFixture, public ::testing::WithParamInterface<Sender>
+{};
+
+TEST_P(StopInsideAnExchange, NothingMoreSentNoTimeOutLogged)
+{
+    Shutdown::CancellableWaits mark;
+    startLogCapture();
+    sim->dropAnswers = 1000; // every wait would run to its end
+    int frames = 0;
+    QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(), [&](const QByteArray&) {
+        if (++frames == 1)
+            QTimer::singleShot(100, sim.get(), [] { Shutdown::cancelWaits(); });
+    });
+    QElapsedTimer t;
+    t.start();
+    switch (GetParam()) {
+    case Sender::Parameter:
+        EXPECT_EQ(cmds->GetParameter(3, 5), 0);
+        break;
+    case Sender::Discovery:
+        start->FindCPUQX();
+        EXPECT_FALSE(gPlugin.DiscoveryComplete);
+        break;
+    case Sender::X10Sequence:
+        x10->ExecX10("C", "3", 2, 0, 0, 0);
+        break;
+    }
+    EXPECT_LT(t.elapsed(), 1500) << "the stop did not end the exchange";
+    waitFor([] { return false; }, 300); // frames written last reach the controller
+    EXPECT_EQ(frames, 1) << "frames sent after the stop";
+    EXPECT_EQ(loggedEntries().filter("Timeout"), QStringList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StopInsideAnExchange,
+                         ::testing::Values(Sender::Parameter, Sender::Discovery, Sender::X10Sequence), senderName);
 
 // ---------------------------------------------------------------------------
 // A line that delivers IR codes without pause.
