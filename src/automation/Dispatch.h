@@ -321,4 +321,9 @@ public:
     }
 
     bool hasMember(const QString &name) const override { return DispatchTable<T>::instance().has(name); }
+
+private:
+    // The object's block, its owner's count and the allocator's header: millions of small
+    // objects made by a script are refused like any other memory.
+    MemoryBudget::Held m_objectBytes{qint64(sizeof(T)) + 48};
 };

@@ -1,4 +1,6 @@
 #include "Interpreter.h"
+
+#include <utility>
 #include "InterpreterEntry.h"
 
 #include "MemoryBudget.h"
@@ -108,8 +110,11 @@ ScriptModulePtr Interpreter::addModule(const QString &name)
     auto fresh = std::make_shared<ScriptModule>(name, weak_from_this());
     for (auto &m : m_modules) {
         if (m->name().compare(name, Qt::CaseInsensitive) == 0) {
-            m = fresh;
+            // An object of the old module that the host still keeps holds that module: its
+            // variables go now, or an object in one of them would keep both for ever.
+            const ScriptModulePtr old = std::exchange(m, fresh);
             ++m_generation;
+            old->releaseValues();
             return fresh;
         }
     }

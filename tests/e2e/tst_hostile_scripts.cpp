@@ -384,6 +384,36 @@ const HostileRow kRows[] = {
      "For i = 1 To 60000: Set a = New Pair: Set b = New Pair: Set a.other = b: Set b.other = a: Next\r\n"
      "If runs = 3 Then TopOff keep(runs): report = 1\r\n",
      3, {300}, 1, "", "CheckReceivedMessage"},
+    // What a script leaves behind in objects, host members and compiled texts: each is
+    // charged, so the budget refuses it long before the machine's memory is gone.
+    {"RegExpPatternsKept", "",
+     "ReDim a(400)\r\n"
+     "For i = 0 To 400: Set a(i) = New RegExp: a(i).Pattern = String(1000000, \"p\") & i: Next\r\n",
+     1, {107, 114}, 0},
+    {"RegExpObjectsKept", "", "ReDim a(3000000)\r\nFor i = 0 To 3000000: Set a(i) = New RegExp: Next\r\n", 1,
+     {107}, 0},
+    {"ClassStringItems", "",
+     "Set s = xap.CreateClassString\r\nFor i = 1 To 400: s.Add String(1000000, \"c\") & i: Next\r\n", 1,
+     {107, 114}, 0},
+    // Refused with an entry logged; once the section is cleared the script may write again.
+    {"SettingsWrittenByAScript", "",
+     "On Error Resume Next\r\n"
+     "For i = 1 To 400: xap.SaveIniSetting \"S\", \"k\" & i, String(1000000, \"v\"), \"hostile.ini\": Next\r\n"
+     "e = Err.Number: Err.Clear\r\n"
+     "xap.ClearINISection \"S\", \"hostile.ini\"\r\n"
+     "xap.SaveIniSetting \"S\", \"k\", String(1000000, \"w\"), \"hostile.ini\"\r\n"
+     "If Err.Number = 0 And e = 7 Then report = 1\r\n",
+     1, {100}, 1, "SaveIniSetting"},
+    {"StatusChangeCallbacks", "",
+     "For i = 1 To 400: xap.RegisterStatusChangeCB String(1000000, \"s\") & i, \"f\": Next\r\n", 1, {107, 114},
+     0},
+    {"ALargeExecute", "", "Execute Replace(Space(1500000), \" \", \"x=1:\")\r\n", 1, {107}, 0},
+    // Each run defines one long function again and again: the old definitions go.
+    {"ExecuteGlobalRedefinitions", "",
+     "b = Replace(Space(10000), \" \", \"x = 1\" & vbCrLf)\r\n"
+     "For i = 1 To 20: ExecuteGlobal \"Function F()\" & vbCrLf & b & \"F = \" & i & vbCrLf & \"End Function\": Next\r\n"
+     "report = F()\r\n",
+     5, {500}, 20},
 };
 
 class HostileTable : public ::testing::TestWithParam<HostileRow>
