@@ -734,14 +734,17 @@ void Application::SaveIniSetting(QString &group, QString &Key, QString &Value, Q
 QString Application::GetINISection(QString &group, QString &sFile)
 {
     return trapped<QString>(QStringLiteral("GetINISection "), QString(),
-                            [&] { return HostIniCache().section(sFile, group); });
+                            [&] {
+                                MemoryBudget::checkString(HostIniCache().sectionChars(sFile, group));
+                                return HostIniCache().section(sFile, group);
+                            });
 }
 
 void Application::ClearINISection(QString &group, QString &sFile)
 {
     trappedVoid(QStringLiteral("ClearINISection "), [&] {
         if (MemoryBudget::scriptDriven())
-            keepForScript(-2 * qint64(HostIniCache().section(sFile, group).size()), QString());
+            keepForScript(-2 * HostIniCache().sectionChars(sFile, group), QString());
         HostIniCache().clearSection(sFile, group);
     });
 }
