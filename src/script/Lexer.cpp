@@ -106,7 +106,7 @@ std::vector<Token> Lexer::tokenize()
         // A long text is a long piece of work: the run's time-out and a stop end it.
         if ((++turns & 0xFFF) == 0) [[unlikely]] {
             MemoryBudget::checkLongWork();
-            m_held.add(qint64(out.size()) * kTokenBytes - m_held.bytes());
+            m_held.add(qint64(out.size()) * kTokenBytes + qint64(m_pos) * kTextBytesPerChar - m_held.bytes());
         }
         m_tokLine = m_line;
         m_tokColumn = m_pos - m_lineStart + 1;

@@ -17,6 +17,8 @@ public:
     // What one token holds (its texts' blocks aside): a long text's tokens are charged
     // as they are made, before any tree is built from them.
     static constexpr qint64 kTokenBytes = qint64(sizeof(Token)) + 32;
+    // and its texts, as written and lower-cased: at most this per character read.
+    static constexpr qint64 kTextBytesPerChar = 4;
 
 private:
     QChar peek(int ahead = 0) const;
