@@ -56,9 +56,9 @@ void RegExp::setPattern(const QString &pattern)
 {
     if (pattern == m_pattern)
         return;
-    // The object keeps the text after the value it came in goes; the compiled form of the
-    // old one goes with it.
-    const qint64 held = kBaseBytes + MemoryBudget::textBytes(pattern);
+    // The object keeps the text after the value it came in goes, and the library's compiled
+    // form of it (about twice the text), made at the first search; the old one's goes now.
+    const qint64 held = kBaseBytes + 3 * MemoryBudget::textBytes(pattern);
     if (held > m_held.bytes())
         MemoryBudget::checkBytes(held - m_held.bytes());
     m_pattern = pattern;
@@ -85,12 +85,7 @@ const QRegularExpression &RegExp::compiled()
 {
     if (m_dirty) {
         RegExpDialect::Translation t = RegExpDialect::translate(m_pattern, m_multiline);
-        // The library's compiled form takes about as much again as the text it is made from.
-        const qint64 held = kBaseBytes + MemoryBudget::textBytes(m_pattern) + 2 * MemoryBudget::textBytes(t.pcre);
         m_regex = QRegularExpression();
-        if (held > m_held.bytes())
-            MemoryBudget::checkBytes(held - m_held.bytes());
-        m_held.recount(held);
         QRegularExpression re(t.pcre, m_ignoreCase ? QRegularExpression::CaseInsensitiveOption
                                                    : QRegularExpression::NoPatternOption);
         if (!re.isValid())

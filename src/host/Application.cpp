@@ -644,6 +644,16 @@ void Application::SetDeviceValueNoReport(QString &dev, int &Value, qint16 &iRepo
 
 void Application::SetDeviceString(QString &dev, QString &str, Variant &)
 {
+    if (MemoryBudget::scriptDriven()) {
+        qint64 old = -1;
+        try {
+            old = States().string(States().slot(dev)).size();
+        } catch (...) {
+            PendingError::clear(); // logged below, where the device is used
+        }
+        if (old >= 0)
+            keepForScript(2 * (qint64(str.size()) - old), QStringLiteral("SetDeviceString"));
+    }
     trappedVoid(QStringLiteral("SetDeviceString"), [&] {
         const StateTables::Slot slot = States().slot(dev);
         if (States().string(slot) == str)

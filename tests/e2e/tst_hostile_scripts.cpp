@@ -403,6 +403,9 @@ const HostileRow kRows[] = {
      "For i = 1 To 400: xap.RegisterStatusChangeCB String(1000000, \"s\") & i, \"f\": Next\r\n", 1, {107, 114},
      0},
     {"ALargeExecute", "", "Execute Replace(Space(1500000), \" \", \"x=1:\")\r\n", 1, {107}, 0},
+    // A value the host cannot keep is an error the script sees, not a success that kept nothing.
+    {"SaveVarPastTheBudget", "",
+     "s = String(1000000, \"a\")\r\nFor i = 1 To 400: xap.SaveVar \"big\" & i, s & i: Next\r\n", 1, {107, 114}, 0},
     // Each run defines one long function again and again: the old definitions go.
     {"ExecuteGlobalRedefinitions", "",
      "b = Replace(Space(10000), \" \", \"x = 1\" & vbCrLf)\r\n"
