@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QString>
+#include <algorithm>
 #include <functional>
 #include <tuple>
 #include <type_traits>
@@ -230,7 +231,7 @@ public:
     {
         auto &e = entry(name);
         e.get = dispatch_detail::adapt(getter);
-        e.let = dispatch_detail::adapt(setter);
+        e.let = keepingText(getter, dispatch_detail::adapt(setter));
         return *this;
     }
 
@@ -295,6 +296,41 @@ private:
 
     Member &entry(const QString &name) { return m_members[Latin1Case::lower(name)]; }
 
+    static qint64 textHeld(const QString &text) { return MemoryBudget::textBytes(text); }
+    static qint64 textHeld(const Variant &value)
+    {
+        return value.type() == Variant::String ? MemoryBudget::textBytes(value.toString()) : 0;
+    }
+    template<class V>
+    static qint64 textHeld(const V &)
+    {
+        return 0;
+    }
+
+    // A text a property keeps outlives the value it came in: the object is charged for what
+    // its getter then gives, checked first against the value's own size.
+    template<class G>
+    static dispatch_detail::Fn keepingText(G getter, dispatch_detail::Fn let)
+    {
+        using Got = std::decay_t<std::invoke_result_t<G, T &>>;
+        if constexpr (!std::is_same_v<Got, QString> && !std::is_same_v<Got, Variant>) {
+            return let;
+        } else {
+            return [getter, let = std::move(let)](Object &o, std::vector<Variant> &args) {
+                T &self = static_cast<T &>(o);
+                const qint64 before = textHeld(std::invoke(getter, self));
+                if (!args.empty()) {
+                    const qint64 coming = textHeld(args.back());
+                    if (coming > before)
+                        MemoryBudget::checkBytes(coming - before);
+                }
+                Variant result = let(o, args);
+                self.keepText(textHeld(std::invoke(getter, self)) - before);
+                return result;
+            };
+        }
+    }
+
     template<class F>
     dispatch_detail::Fn bind(F fn, Optional optional) const
     {
@@ -321,4 +357,13 @@ public:
     }
 
     bool hasMember(const QString &name) const override { return DispatchTable<T>::instance().has(name); }
+
+    // A text the object now keeps (negative: lets go of), already checked by the caller.
+    void keepText(qint64 bytes) { m_objectBytes.recount(std::max(kBaseBytes, m_objectBytes.bytes() + bytes)); }
+
+private:
+    // The object's block, its owner's count and the allocator's header: millions of small
+    // objects made by a script are refused like any other memory.
+    static constexpr qint64 kBaseBytes = qint64(sizeof(T)) + 48;
+    MemoryBudget::Held m_objectBytes{kBaseBytes};
 };

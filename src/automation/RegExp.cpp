@@ -54,9 +54,17 @@ void RegExp::describe(DispatchTable<RegExp> &t)
 
 void RegExp::setPattern(const QString &pattern)
 {
-    if (pattern != m_pattern)
-        m_dirty = true;
+    if (pattern == m_pattern)
+        return;
+    // The object keeps the text after the value it came in goes, and the library's compiled
+    // form of it (about twice the text), made at the first search; the old one's goes now.
+    const qint64 held = kBaseBytes + 3 * MemoryBudget::textBytes(pattern);
+    if (held > m_held.bytes())
+        MemoryBudget::checkBytes(held - m_held.bytes());
     m_pattern = pattern;
+    m_regex = QRegularExpression();
+    m_held.recount(held);
+    m_dirty = true;
 }
 
 void RegExp::setIgnoreCase(bool on)
@@ -77,6 +85,7 @@ const QRegularExpression &RegExp::compiled()
 {
     if (m_dirty) {
         RegExpDialect::Translation t = RegExpDialect::translate(m_pattern, m_multiline);
+        m_regex = QRegularExpression();
         QRegularExpression re(t.pcre, m_ignoreCase ? QRegularExpression::CaseInsensitiveOption
                                                    : QRegularExpression::NoPatternOption);
         if (!re.isValid())

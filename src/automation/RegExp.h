@@ -51,7 +51,10 @@ private:
     ObjectPtr Execute(const Variant &text);
     QString Replace(const Variant &text, const Variant &replacement);
 
+    // The library's private block behind an unused expression.
+    static constexpr qint64 kBaseBytes = 256;
     QString m_pattern;
+    MemoryBudget::Held m_held{kBaseBytes}; // the pattern's text and its compiled form
     bool m_global = false;
     bool m_ignoreCase = false;
     bool m_multiline = false;

@@ -274,11 +274,12 @@ private:
             bytes = now;
         }
     } m_slotBytes;
-    // The slots, and the array's own block and bounds besides.
+    // The slots, and the array's own block and bounds besides: with its owner's count and
+    // the allocator's header on each of its three blocks, as a million small arrays take.
     void countSlots()
     {
         m_slotBytes.set(qint64(m_data.size()) * qint64(sizeof(Variant))
-                        + qint64(sizeof(VbArray) + 32 + m_bounds.size() * sizeof(Bound)));
+                        + qint64(sizeof(VbArray) + 96 + m_bounds.size() * sizeof(Bound)));
     }
 
     std::vector<Bound> m_bounds;

@@ -19,9 +19,40 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
+
+// What scripts add to the lists and settings the program keeps for the rest of its life
+// (and writes at exit): charged, so that no run after run can grow them past the budget.
+MemoryBudget::Held &keptForScripts()
+{
+    static MemoryBudget::Held held;
+    return held;
+}
+
+// Charges `bytes` more kept for a script, or drops what it no longer keeps. Refused: the
+// entry is logged under `label` and the error goes back to the script, which may trap it.
+void keepForScript(qint64 bytes, const QString &label)
+{
+    if (bytes <= 0) {
+        keptForScripts().drop(std::min(-bytes, keptForScripts().bytes()));
+        return;
+    }
+    try {
+        keptForScripts().add(bytes);
+    } catch (const VbError &e) {
+        PendingError::set(e);
+        LogTrapped(kProgramName, label);
+        throw;
+    }
+}
+
+qint64 settingBytes(const QString &key, const QString &value)
+{
+    return value.isNull() ? 0 : 2 * qint64(key.size() + value.size()) + 64;
+}
 
 // A count or position returned as an Integer: past its range it is 6 "Overflow", never a
 // negative number a script would take for a position.
@@ -613,6 +644,16 @@ void Application::SetDeviceValueNoReport(QString &dev, int &Value, qint16 &iRepo
 
 void Application::SetDeviceString(QString &dev, QString &str, Variant &)
 {
+    if (MemoryBudget::scriptDriven()) {
+        qint64 old = -1;
+        try {
+            old = States().string(States().slot(dev)).size();
+        } catch (...) {
+            PendingError::clear(); // logged below, where the device is used
+        }
+        if (old >= 0)
+            keepForScript(2 * (qint64(str.size()) - old), QStringLiteral("SetDeviceString"));
+    }
     trappedVoid(QStringLiteral("SetDeviceString"), [&] {
         const StateTables::Slot slot = States().slot(dev);
         if (States().string(slot) == str)
@@ -673,8 +714,11 @@ void Application::RegisterEventCB(int &evtype, Variant &obj)
 
 Variant Application::RegisterStatusChangeCB(QString &Script, QString &func)
 {
-    if (!gLoading)
+    if (!gLoading) {
+        if (MemoryBudget::scriptDriven())
+            keepForScript(2 * qint64(Script.size() + func.size()) + 64, QStringLiteral("RegisterStatusChangeCB"));
         StatusChangeScripts().append(Script + QChar(0) + func);
+    }
     return Variant();
 }
 
@@ -688,18 +732,31 @@ QString Application::GetIniSetting(QString &group, QString &Key, QString &defaul
 
 void Application::SaveIniSetting(QString &group, QString &Key, QString &Value, QString &sFile)
 {
+    if (MemoryBudget::scriptDriven()) {
+        QString old;
+        trappedVoid(QStringLiteral("SaveIniSetting "), [&] { old = HostIniCache().read(sFile, group, Key, QString()); });
+        keepForScript(settingBytes(Key, Value.isNull() ? QStringLiteral("") : Value) - settingBytes(Key, old),
+                      QStringLiteral("SaveIniSetting "));
+    }
     trappedVoid(QStringLiteral("SaveIniSetting "), [&] { HostIniCache().write(sFile, group, Key, Value); });
 }
 
 QString Application::GetINISection(QString &group, QString &sFile)
 {
     return trapped<QString>(QStringLiteral("GetINISection "), QString(),
-                            [&] { return HostIniCache().section(sFile, group); });
+                            [&] {
+                                MemoryBudget::checkString(HostIniCache().sectionChars(sFile, group));
+                                return HostIniCache().section(sFile, group);
+                            });
 }
 
 void Application::ClearINISection(QString &group, QString &sFile)
 {
-    trappedVoid(QStringLiteral("ClearINISection "), [&] { HostIniCache().clearSection(sFile, group); });
+    trappedVoid(QStringLiteral("ClearINISection "), [&] {
+        if (MemoryBudget::scriptDriven())
+            keepForScript(-2 * HostIniCache().sectionChars(sFile, group), QString());
+        HostIniCache().clearSection(sFile, group);
+    });
 }
 
 void Application::FlushIniCache()

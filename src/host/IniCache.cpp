@@ -91,6 +91,15 @@ QString IniCache::section(const QString &file, const QString &sectionName)
     return text.mid(1);
 }
 
+qint64 IniCache::sectionChars(const QString &file, const QString &sectionName)
+{
+    const IniTool &ini = *m_slots[size_t(index(file, false))].ini;
+    qint64 chars = 0;
+    for (const QString &key : ini.Keys(sectionName))
+        chars += key.size() + 2 + ini.Read(sectionName, key, QString()).size();
+    return chars;
+}
+
 void IniCache::clearSection(const QString &file, const QString &sectionName)
 {
     Slot &slot = m_slots[size_t(index(file, false))];

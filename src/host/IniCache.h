@@ -22,6 +22,8 @@ public:
     void write(const QString &file, const QString &section, const QString &key, const QString &value);
     // key=value items of the section joined by Chr(0); "" when it has none.
     QString section(const QString &file, const QString &section);
+    // The length section() would give, without making the text.
+    qint64 sectionChars(const QString &file, const QString &section);
     void clearSection(const QString &file, const QString &section);
     // Saves every changed file; a file that cannot be written stays changed, and once
     // the others are saved the failure is raised.

@@ -44,6 +44,12 @@ Variant ignoring(Variant fallback, F &&step)
 {
     try {
         return step();
+    } catch (const VbError &e) {
+        // The budget's refusal is the script's to see: ignored, it would pass for success.
+        if (e.number == VbErr::OutOfMemory || e.number == VbErr::OutOfStringSpace)
+            throw;
+        PendingError::clear();
+        return fallback;
     } catch (...) {
         PendingError::clear();
         return fallback;

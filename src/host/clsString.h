@@ -10,10 +10,13 @@ class clsString : public DispatchObject<clsString>
 public:
     static void describe(DispatchTable<clsString> &t);
 
-    void Reset() { m_pieces.clear(); }
-    QString Value() const { return m_pieces.join(QString()); }
-    void Add(const QString &strValue) { m_pieces.append(strValue); }
+    void Reset();
+    QString Value() const;
+    void Add(const QString &strValue);
 
 private:
     QStringList m_pieces;
+    qint64 m_chars = 0;
+    // The pieces outlive the values they came in: each is charged with its slot in the list.
+    MemoryBudget::Held m_held;
 };

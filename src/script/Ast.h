@@ -328,6 +328,9 @@ struct Program {
     template<class T>
     T *make(int line, int column)
     {
+        // A node's block with the allocator's header, its slot in `nodes` and the
+        // names and lists it holds: a text's tree costs its node count times this.
+        held.add(qint64(sizeof(T)) + kNodeExtraBytes);
         auto node = std::make_unique<T>();
         node->line = line;
         node->column = column;
@@ -336,6 +339,8 @@ struct Program {
         return raw;
     }
 
+    static constexpr qint64 kNodeExtraBytes = 64;
+    MemoryBudget::Held held; // the tree, released with it
     std::vector<std::unique_ptr<Node>> nodes;
     std::vector<Procedure *> procedures; // module-level Sub/Function
     std::vector<ClassDef *> classes;

@@ -1,4 +1,6 @@
 #include "Interpreter.h"
+
+#include <utility>
 #include "InterpreterEntry.h"
 
 #include "MemoryBudget.h"
@@ -59,6 +61,7 @@ void Interpreter::releaseScriptObjects()
         if (auto instance = weak.lock())
             instance->releaseFields();
     m_instances.clear();
+    m_tracked.clear();
     m_tearingDown = wasTearingDown;
 }
 
@@ -69,6 +72,15 @@ void Interpreter::track(const std::shared_ptr<ClassInstance> &instance)
         m_pruneAt = std::max<size_t>(64, m_instances.size() * 2);
     }
     m_instances.push_back(instance);
+    // Each entry keeps its object's count block until the next prune, also once the object
+    // is gone: a storm of Class_Terminate making objects leaves as many of those as objects.
+    constexpr qint64 kCountBlockBytes = 64;
+    const qint64 held = qint64(m_instances.capacity()) * qint64(sizeof(std::weak_ptr<ClassInstance>))
+        + qint64(m_instances.size()) * kCountBlockBytes;
+    if (held > m_tracked.bytes())
+        m_tracked.add(held - m_tracked.bytes());
+    else
+        m_tracked.recount(held);
 }
 
 void Interpreter::addObject(const QString &name, const ObjectPtr &object, bool addMembers)
@@ -108,8 +120,11 @@ ScriptModulePtr Interpreter::addModule(const QString &name)
     auto fresh = std::make_shared<ScriptModule>(name, weak_from_this());
     for (auto &m : m_modules) {
         if (m->name().compare(name, Qt::CaseInsensitive) == 0) {
-            m = fresh;
+            // An object of the old module that the host still keeps holds that module: its
+            // variables go now, or an object in one of them would keep both for ever.
+            const ScriptModulePtr old = std::exchange(m, fresh);
             ++m_generation;
+            old->releaseValues();
             return fresh;
         }
     }

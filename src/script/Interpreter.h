@@ -251,4 +251,5 @@ private:
     // break the cycles they form.
     std::vector<std::weak_ptr<ClassInstance>> m_instances;
     size_t m_pruneAt = 64;
+    MemoryBudget::Held m_tracked; // the list above
 };

@@ -991,5 +991,5 @@ ObjectPtr Interpreter::getRef(Frame &f, const QString &name)
     if (!p)
         throw VbError(VbErr::InvalidProcedureCall);
     auto module = std::static_pointer_cast<ScriptModule>(owner->shared_from_this());
-    return std::make_shared<ProcRef>(weak_from_this(), module, p);
+    return std::make_shared<ProcRef>(weak_from_this(), module, p, module->programOf(p));
 }

@@ -39,8 +39,11 @@ public:
     {
         runningDeadlines().pop_back();
         m_in.m_deadlines.pop_back();
-        if (--m_in.m_entryDepth == 0)
+        if (--m_in.m_entryDepth == 0) {
             m_in.m_stackLimit = nullptr;
+            for (const ScriptModulePtr &module : m_in.m_modules)
+                module->dropReplaced();
+        }
         // An error leaving keeps the place where it happened for the report.
         if (std::uncaught_exceptions() == m_unwinding) {
             m_in.m_line = m_line;

@@ -104,8 +104,10 @@ std::vector<Token> Lexer::tokenize()
             break;
         }
         // A long text is a long piece of work: the run's time-out and a stop end it.
-        if ((++turns & 0xFFF) == 0) [[unlikely]]
+        if ((++turns & 0xFFF) == 0) [[unlikely]] {
             MemoryBudget::checkLongWork();
+            m_held.add(qint64(out.size()) * kTokenBytes + qint64(m_pos) * kTextBytesPerChar - m_held.bytes());
+        }
         m_tokLine = m_line;
         m_tokColumn = m_pos - m_lineStart + 1;
         if (m_pos >= n) {

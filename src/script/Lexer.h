@@ -14,6 +14,11 @@ public:
     std::vector<Token> tokenize();
 
     static Kw keyword(const QString &lower);
+    // What one token holds (its texts' blocks aside): a long text's tokens are charged
+    // as they are made, before any tree is built from them.
+    static constexpr qint64 kTokenBytes = qint64(sizeof(Token)) + 32;
+    // and its texts, as written and lower-cased: at most this per character read.
+    static constexpr qint64 kTextBytesPerChar = 4;
 
 private:
     QChar peek(int ahead = 0) const;
@@ -33,4 +38,5 @@ private:
     int m_tokLine = 1;
     int m_tokColumn = 1;
     bool m_space = false;
+    MemoryBudget::Held m_held;
 };

@@ -50,6 +50,7 @@ int precedence(const Token &t, Op &op)
 
 Parser::Parser(const QString &text, const Procedure *outerProc, const ClassDef *outerClass)
     : m_toks(Lexer(text).tokenize())
+    , m_tokensHeld(qint64(m_toks.size()) * Lexer::kTokenBytes + qint64(text.size()) * Lexer::kTextBytesPerChar)
     , m_prog(std::make_shared<Program>())
     , m_outerProc(outerProc)
     , m_outerClass(outerClass)

@@ -91,6 +91,7 @@ private:
     int depthGuard();
 
     std::vector<Token> m_toks;
+    MemoryBudget::Held m_tokensHeld;
     size_t m_i = 0;
     ProgramPtr m_prog;
     const Procedure *m_outerProc;

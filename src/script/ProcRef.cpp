@@ -2,10 +2,12 @@
 
 #include "Interpreter.h"
 
-ProcRef::ProcRef(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module, const Procedure *procedure)
+ProcRef::ProcRef(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module, const Procedure *procedure,
+                 ProgramPtr program)
     : m_engine(std::move(engine))
     , m_module(std::move(module))
     , m_procedure(procedure)
+    , m_program(std::move(program))
 {
 }
 

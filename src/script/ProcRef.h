@@ -11,7 +11,8 @@ class ScriptModule;
 class ProcRef : public Object
 {
 public:
-    ProcRef(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module, const Procedure *procedure);
+    ProcRef(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule> module, const Procedure *procedure,
+            ProgramPtr program);
 
     QString typeName() const override { return QStringLiteral("Object"); }
     Variant invoke(const QString &name, CallKind kind, std::vector<Variant> &args) override;
@@ -21,4 +22,5 @@ private:
     std::weak_ptr<Interpreter> m_engine;
     std::shared_ptr<ScriptModule> m_module;
     const Procedure *m_procedure;
+    ProgramPtr m_program; // the procedure's text, kept while the reference is, even once redefined
 };

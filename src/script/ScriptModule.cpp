@@ -1,5 +1,8 @@
 #include "ScriptModule.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "Interpreter.h"
 #include "SyntaxError.h"
 
@@ -90,16 +93,46 @@ void ScriptModule::adopt(const ProgramPtr &program)
         define(name);
         m_declared.insert(name);
     }
+    bool replaces = false;
     for (const Procedure *p : program->procedures) {
         m_declared.insert(p->lower);
         Global &g = m_globals[size_t(define(p->lower))];
+        replaces = replaces || g.procedure;
         g.procedure = p;
         g.value = Variant();
     }
     for (const ClassDef *c : program->classes)
         m_classes.insert(c->lower, {c, program});
-    if (!program->procedures.empty() || !program->classes.empty())
-        m_programs.push_back(program);
+    if (program->procedures.empty() && program->classes.empty())
+        return;
+    m_programs.push_back(program);
+    // A text whose definitions were all replaced (ExecuteGlobal run again and again) is
+    // not kept for ever: it goes once no frame can be running its code.
+    if (replaces) {
+        auto gone = std::stable_partition(m_programs.begin(), m_programs.end(),
+                                          [this](const ProgramPtr &p) { return defines(*p); });
+        std::move(gone, m_programs.end(), std::back_inserter(m_replaced));
+        m_programs.erase(gone, m_programs.end());
+    }
+}
+
+bool ScriptModule::defines(const Program &program) const
+{
+    for (const Procedure *p : program.procedures)
+        if (findProcedure(p->lower) == p)
+            return true;
+    for (const ClassDef *c : program.classes)
+        if (findClass(c->lower) == c)
+            return true;
+    return false;
+}
+
+ProgramPtr ScriptModule::programOf(const Procedure *procedure) const
+{
+    for (const ProgramPtr &p : m_programs)
+        if (std::find(p->procedures.begin(), p->procedures.end(), procedure) != p->procedures.end())
+            return p;
+    return nullptr;
 }
 
 void ScriptModule::releaseValues()

@@ -40,12 +40,18 @@ public:
     void adopt(const ProgramPtr &program);
     const ClassDef *findClass(const QString &lower, ProgramPtr *owner = nullptr) const;
     const Procedure *findProcedure(const QString &lower) const;
+    // The compiled text that defines a module-level procedure.
+    ProgramPtr programOf(const Procedure *procedure) const;
+    // Frees the texts whose every definition was replaced since: called when no frame
+    // of the engine runs, so none of their code is in use.
+    void dropReplaced() { m_replaced.clear(); }
     // Empties every variable (objects go, their Class_Terminate runs) while
     // the module itself stays whole.
     void releaseValues();
 
 private:
     void checkNames(const Program &program) const;
+    bool defines(const Program &program) const;
 
     QString m_name;
     std::weak_ptr<Interpreter> m_engine;
@@ -54,6 +60,7 @@ private:
     QSet<QString> m_declared; // by Dim, Const, ReDim, Sub or Function
     QHash<QString, std::pair<const ClassDef *, ProgramPtr>> m_classes;
     std::vector<ProgramPtr> m_programs;
+    std::vector<ProgramPtr> m_replaced; // kept until no frame can be running them
 };
 
 using ScriptModulePtr = std::shared_ptr<ScriptModule>;

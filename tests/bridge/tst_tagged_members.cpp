@@ -151,6 +151,24 @@ TEST_F(TaggedMembersTest, GlobalVariablesLiveByNameWithoutRegardToCase)
     EXPECT_EQ(runSnippet("Set g = CreateObject(\"xaptvkKorvane.GlobalVar\")\r\ng.Data = 12\r\n", "g.Data * 2").toText(), "24");
 }
 
+// An object of a script class saved by name works from any later run; it is released with
+// the engine, not left holding the compiled script when the program ends.
+TEST_F(TaggedMembersTest, AScriptObjectSavedByNameWorksInLaterRuns)
+{
+    // Plain, and holding itself through a field: the module that made it is replaced by
+    // the next run's.
+    const char *const fields[] = {"", "  Dim self\r\n", "  Public self\r\n"};
+    for (const char *field : fields) {
+        const QString cycle = *field ? QStringLiteral("Set k.self = k\r\n") : QString();
+        runSnippet(QStringLiteral("Class Kept\r\n  Public v\r\n%1End Class\r\n"
+                                  "Set k = New Kept: k.v = 3\r\n%2xap.SaveVar \"kept\", k\r\n")
+                       .arg(QLatin1String(field), cycle),
+                   "0");
+        EXPECT_EQ(eval("GetVar(\"kept\").v + 1"), "4") << field;
+        EXPECT_EQ(eval("TypeName(GetVar(\"kept\"))"), "Kept") << field;
+    }
+}
+
 TEST_F(TaggedMembersTest, DerivativeSmoothsTheRateAndControlTemperatureDecides)
 {
     EXPECT_EQ(eval("Derivative(\"t\", 10)"), "0");
