@@ -11,6 +11,7 @@
 #include "core/Yonder.h"
 #include "core/xap/XapEndpoint.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 
 #include <QApplication>
@@ -308,6 +309,14 @@ void xapQuillonForm::Exit()
     ignoringErrors([this] { Timer1.setEnabled(false); });
     ignoringErrors([] { gShuttingDown = true; });
     ignoringErrors([] { Hooks().stopScripts.call(); });
+    // What came in before the stop (also while a script held the event loop) is in the
+    // store that is saved; the controller and the scripts no longer act on it.
+    ignoringErrors([this] {
+        if (!m_xap)
+            return;
+        for (const QByteArray& text : m_xap->takeReceived())
+            ignoringErrors([&] { Hooks().storeRecord.call(AnsiCodePage::decode(text)); });
+    });
     ignoringErrors([] {
         Hooks().shutdownIO.call();
     });
