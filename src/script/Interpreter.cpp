@@ -73,6 +73,8 @@ void Interpreter::deferTerminate(std::shared_ptr<ClassInstance> owner)
                 }
             },
             Qt::QueuedConnection);
+    } else {
+        runPendingTerminates(); // no event loop to come back to
     }
 }
 
