@@ -428,7 +428,7 @@ class HostileTable : public ::testing::TestWithParam<HostileRow>
 // saved with the others.
 TEST(HostileScripts, AStopEndsTheRunAndSavesWhatCameDuringIt)
 {
-    for (const char *busy : {"Execute String(60000000, \":\")", "Do: Loop", "xap.WaitSecs 1000"}) {
+    for (const char *busy : {"Execute String(60000000, \":\")", "Do: Loop", "Do: xap.WaitSecs 2: Loop"}) {
         SCOPED_TRACE(busy);
         BridgeRig rig;
         rig.store = kTableStore;
@@ -437,8 +437,12 @@ TEST(HostileScripts, AStopEndsTheRunAndSavesWhatCameDuringIt)
                              "Sub Main(tag)\r\n  If tag <> \"roof\" Then Exit Sub\r\n  Response \"cellar\", 1\r\n  "
                                  + QByteArray(busy) + "\r\nEnd Sub\r\n");
         ASSERT_TRUE(rig.start()) << "the program did not come up";
-        ASSERT_TRUE(sendUntil(rig, weatherReport(rig), [&] { return rig.sim.vars[64] == 1; }, 2000));
+        ASSERT_TRUE(sendUntil(rig, weatherReport(rig), [&] { return rig.sim.vars[64] == 1; }, 5000));
+        // Echo queries after it, as a peer keeps asking while the program does not answer.
         rig.send(weatherReport(rig, "late"));
+        for (int i = 0; i < 3; ++i)
+            rig.send(rig.message(QStringLiteral("WDT.Echo"), rig.source, {{"Echo.Query", {"Query=busy"}}},
+                                 QStringLiteral("acme.pinger.pc")));
         stopsAtOnceWithTheRecordsSaved(rig, "late");
     }
 }

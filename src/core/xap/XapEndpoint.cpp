@@ -399,8 +399,6 @@ int xap::blockCount(const QByteArray& text, int most)
 
 void xap::ProcessReceivedMessage(const QByteArray& text)
 {
-    if (gShuttingDown)
-        return;
     if (blockCount(text) > kMostBlocks) {
         RefusalLog::Log(kProgramName,
                         QStringLiteral("xAP message of more than ") + QString::number(kMostBlocks)
