@@ -101,6 +101,20 @@ void Variant::releaseHeld() noexcept
     --q.depth;
 }
 
+Variant &Variant::replaceHeld(Variant &&other) noexcept
+{
+    if (this == &other)
+        return *this;
+    // The old value goes last, once the new one is in place: other may live
+    // inside it (an element of its array), and its release may run script
+    // code (Class_Terminate) that reads this very variable.
+    Variant old(std::move(*this));
+    destroy();
+    m_type = Empty;
+    moveFrom(std::move(other));
+    return *this;
+}
+
 Variant::Variant(const QStringList &values)
     : m_type(Array)
     , m_array()

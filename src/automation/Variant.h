@@ -43,7 +43,12 @@ public:
     Variant &operator=(const Variant &other);
     Variant(Variant &&other) noexcept;
     Variant &operator=(Variant &&other) noexcept;
-    ~Variant() { destroy(); }
+    ~Variant()
+    {
+        // Most values hold no payload: no call for them.
+        if (m_type == String || m_type == Object || m_type == Array)
+            destroy();
+    }
     Variant(bool value);
     Variant(int value); // Long
     Variant(qint64 value) = delete; // say which: fromLong/fromCurrency/Double
@@ -158,6 +163,8 @@ private:
     void releaseHeld() noexcept;
     void copyFrom(const Variant &other);
     void moveFrom(Variant &&other) noexcept;
+    // Move-assignment over a value that holds a payload.
+    Variant &replaceHeld(Variant &&other) noexcept;
 
     Type m_type = Empty;
     union Num {
@@ -312,6 +319,12 @@ inline void Variant::moveFrom(Variant &&other) noexcept
 
 inline Variant::Variant(const Variant &other)
 {
+    // A number is its two words: no call for it.
+    if (other.m_type != String && other.m_type != Object && other.m_type != Array) [[likely]] {
+        m_num = other.m_num;
+        m_type = other.m_type;
+        return;
+    }
     copyFrom(other);
 }
 
@@ -329,20 +342,12 @@ inline Variant &Variant::operator=(const Variant &other)
 
 inline Variant &Variant::operator=(Variant &&other) noexcept
 {
-    if (this == &other)
-        return *this;
-    if (m_type != String && m_type != Object && m_type != Array) {
-        moveFrom(std::move(other));
+    if (m_type != String && m_type != Object && m_type != Array) [[likely]] {
+        if (this != &other)
+            moveFrom(std::move(other));
         return *this;
     }
-    // The old value goes last, once the new one is in place: other may live
-    // inside it (an element of its array), and its release may run script
-    // code (Class_Terminate) that reads this very variable.
-    Variant old(std::move(*this));
-    destroy();
-    m_type = Empty;
-    moveFrom(std::move(other));
-    return *this;
+    return replaceHeld(std::move(other));
 }
 
 inline Variant::Variant(bool value)

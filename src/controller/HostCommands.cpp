@@ -1,4 +1,5 @@
 #include "HostCommands.h"
+#include "core/Shutdown.h"
 #include "link/CommsLog.h"
 #include "link/Frames.h"
 #include "PluginState.h"
@@ -71,6 +72,9 @@ long HostCommands::GetParameter(int unit, int pnum)
             size_t lo = size_t(6 + 2 * (unit - 1));
             return long(gPlugin.ReplyBuffer[lo + 1]) * 256 + gPlugin.ReplyBuffer[lo];
         }
+        // A wait ended by a stop is no time-out of the controller's.
+        if (Shutdown::waitsEnding())
+            return 0;
         LogControllerError("Warning", "Quillon Plug-in, Timeout getting parameter, retrying ...");
         gPlugin.InterfaceStatusWord = 1;
     }

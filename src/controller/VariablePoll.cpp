@@ -1,4 +1,5 @@
 #include "VariablePoll.h"
+#include "core/Shutdown.h"
 #include "link/CommsLog.h"
 #include "ControllerStart.h"
 #include "HostCommands.h"
@@ -44,6 +45,8 @@ VariablePoll::Read VariablePoll::blockRead(const QByteArray& request, const Text
         got = m_parts.protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A);
     }
     if (!got) {
+        if (Shutdown::waitsEnding())
+            return Read::Timeout; // ended by a stop: no time-out of the controller's
         ++gPlugin.TimeoutCount;
         if (gPlugin.LogErrors != 0 && gPlugin.TimeoutCount > 1) {
             LogControllerError("Warning", t.timeout);
@@ -212,7 +215,7 @@ int VariablePoll::analogValue(int unit)
 {
     m_parts.cmds.xasend(Frames::BlockRequest(0x8B, 0xB4));
     if (!m_parts.protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A)) {
-        if (gPlugin.LogErrors != 0)
+        if (gPlugin.LogErrors != 0 && !Shutdown::waitsEnding())
             LogControllerError("Warning", "Quillon Plug-in, Timeout getting analog I/O");
         gPlugin.InterfaceStatusWord = 1;
         return 0;

@@ -62,6 +62,9 @@ struct NameBinding {
     RunKind run = RunKind::Unresolved;
     int index = -1;
     ScriptModule *module = nullptr;
+    // The Global entry's two fields (module->global(index)), which stay where they are.
+    Variant *globalValue = nullptr;
+    const Procedure *const *globalProcedure = nullptr;
     const Builtin *builtin = nullptr;
     Object *host = nullptr;
     Variant *frameLocal = nullptr; // valid while the text that holds the name runs

@@ -316,6 +316,11 @@ void Interpreter::checkLongWork()
     }
 }
 
+void Interpreter::outOfStack()
+{
+    throw VbError(VbErr::OutOfStackSpace);
+}
+
 void Interpreter::trap(const VbError &e, Frame &)
 {
     VbError copy = e;
@@ -324,34 +329,7 @@ void Interpreter::trap(const VbError &e, Frame &)
     m_err->set(copy);
 }
 
-Flow Interpreter::execBlock(const Block &block, Frame &f)
-{
-    checkStack();
-    for (const Stmt *s : block) {
-        Flow flow;
-        if (!f.resumeNext) {
-            flow = exec(s, f);
-        } else {
-            try {
-                flow = exec(s, f);
-            } catch (const VbError &e) {
-                trap(e, f);
-                continue;
-            } catch (const std::bad_alloc &) {
-                // The memory the statement asked for is not there: a run error of that statement.
-                trap(VbError(VbErr::OutOfMemory, VbError::standardDescription(VbErr::OutOfMemory)), f);
-                continue;
-            }
-        }
-        if (!m_pendingTerminates.empty())
-            runPendingTerminates();
-        if (flow != Flow::Normal)
-            return flow;
-    }
-    return Flow::Normal;
-}
-
-Flow Interpreter::exec(const Stmt *s, Frame &f)
+inline Flow Interpreter::exec(const Stmt *s, Frame &f)
 {
     m_line = s->line;
     m_column = s->column;
@@ -409,7 +387,7 @@ Flow Interpreter::exec(const Stmt *s, Frame &f)
 // A statement's header fails under On Error Resume Next: VBScript goes on
 // with the next statement, which is the first one of the header's block.
 template<class F>
-bool Interpreter::headerFails(Frame &f, F &&header)
+inline bool Interpreter::headerFails(Frame &f, F &&header)
 {
     if (!f.resumeNext) {
         header();
@@ -424,7 +402,7 @@ bool Interpreter::headerFails(Frame &f, F &&header)
     }
 }
 
-Flow Interpreter::execIf(const IfStmt *s, Frame &f)
+inline Flow Interpreter::execIf(const IfStmt *s, Frame &f)
 {
     for (const auto &[cond, body] : s->branches) {
         bool taken = false;
@@ -432,6 +410,33 @@ Flow Interpreter::execIf(const IfStmt *s, Frame &f)
             return execBlock(body, f);
     }
     return execBlock(s->elseBody, f);
+}
+
+Flow Interpreter::execBlock(const Block &block, Frame &f)
+{
+    checkStack();
+    for (const Stmt *s : block) {
+        Flow flow;
+        if (!f.resumeNext) {
+            flow = exec(s, f);
+        } else {
+            try {
+                flow = exec(s, f);
+            } catch (const VbError &e) {
+                trap(e, f);
+                continue;
+            } catch (const std::bad_alloc &) {
+                // The memory the statement asked for is not there: a run error of that statement.
+                trap(VbError(VbErr::OutOfMemory, VbError::standardDescription(VbErr::OutOfMemory)), f);
+                continue;
+            }
+        }
+        if (!m_pendingTerminates.empty())
+            runPendingTerminates();
+        if (flow != Flow::Normal)
+            return flow;
+    }
+    return Flow::Normal;
 }
 
 Flow Interpreter::execSelect(const SelectStmt *s, Frame &f)
@@ -508,7 +513,11 @@ Flow Interpreter::execFor(const ForStmt *s, Frame &f)
         if (flow != Flow::Normal)
             return flow;
         var = variableRef(s->var, f, true);
-        *var = Operators::add(*var, step);
+        qint64 n = 0;
+        if (const Operators::Whole w = Operators::whole(Op::Add, *var, step, n); w != Operators::Whole::None)
+            *var = Operators::wholeValue(w, n);
+        else
+            *var = Operators::add(*var, step);
         tick();
     }
     return Flow::Normal;
@@ -614,6 +623,13 @@ void Interpreter::execAssign(const AssignStmt *s, Frame &f)
             throw VbError(VbErr::ObjectRequired);
     } else if (v.isObject()) {
         v = v.defaultValue();
+    }
+    if (s->target->kind == EK::Name) {
+        const NameBinding &b = static_cast<const NameExpr *>(s->target)->bind;
+        if (b.kind == RefKind::Local) {
+            *f.vars[b.slot] = std::move(v);
+            return;
+        }
     }
     assignTo(s->target, std::move(v), f, s->isSet);
 }

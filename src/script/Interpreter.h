@@ -122,8 +122,9 @@ private:
 
     // statements
     Flow execBlock(const Block &block, Frame &f);
-    Flow exec(const Stmt *s, Frame &f);
-    Flow execIf(const IfStmt *s, Frame &f);
+    // Inlined into execBlock, which runs every statement.
+    [[gnu::always_inline]] inline Flow exec(const Stmt *s, Frame &f);
+    [[gnu::always_inline]] inline Flow execIf(const IfStmt *s, Frame &f);
     Flow execSelect(const SelectStmt *s, Frame &f);
     Flow execFor(const ForStmt *s, Frame &f);
     Flow execForEach(const ForEachStmt *s, Frame &f);
@@ -139,7 +140,7 @@ private:
     void runInScope(Frame &frame, const Program &program); // Execute's text, in its caller's scope
     void trap(const VbError &e, Frame &f);
     template<class F>
-    bool headerFails(Frame &f, F &&header);
+    [[gnu::always_inline]] inline bool headerFails(Frame &f, F &&header);
     Flow runUninitialisedLoop(const Block &body, Frame &f, qint32 error);
     // Every 1024th statement or loop turn looks at the clock.
     void tick()
@@ -157,11 +158,29 @@ public:
     bool truth(const Expr *e, Frame &f);
 private:
     Variant evalName(const NameExpr *n, Frame &f);
+    Variant evalBinary(const BinaryExpr *b, Frame &f);
     Variant evalChain(const BinaryExpr *top, Frame &f);
-    static bool isPlain(const Expr *e);
+    static bool isPlain(const Expr *e)
+    {
+        if (e->kind == EK::Literal)
+            return true;
+        return e->kind == EK::Name && isPlainName(static_cast<const NameExpr *>(e));
+    }
+    static bool isPlainName(const NameExpr *n);
     // The value of e, in place when it is a literal or a frame's variable,
     // otherwise evaluated into scratch.
-    const Variant &evalRef(const Expr *e, Frame &f, std::optional<Variant> &scratch);
+    const Variant &evalRef(const Expr *e, Frame &f, std::optional<Variant> &scratch)
+    {
+        if (e->kind == EK::Name) {
+            const NameBinding &b = static_cast<const NameExpr *>(e)->bind;
+            if (b.kind == RefKind::Local)
+                return *f.vars[b.slot];
+        } else if (e->kind == EK::Literal) {
+            return static_cast<const LiteralExpr *>(e)->value;
+        }
+        return evalRefOther(e, f, scratch);
+    }
+    const Variant &evalRefOther(const Expr *e, Frame &f, std::optional<Variant> &scratch);
     Variant evalMember(const MemberExpr *m, Frame &f);
     Variant evalCall(const CallExpr *c, Frame &f);
     Variant evalNew(const NewExpr *n, Frame &f);
@@ -191,6 +210,9 @@ private:
     // movable: bit i set when args[i] is a value of the call's own, free to be moved.
     Variant invokeProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **args, int count,
                             quint64 movable = 0);
+    // Runs p's body over its variables, already bound (params first, then the rest).
+    [[gnu::always_inline]] inline Variant enterProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me,
+                                                         Variant **bound);
     Variant callObject(const ObjectPtr &object, const QString &name, CallKind kind, const std::vector<Expr *> &args,
                        Frame &f, const Variant *extra = nullptr, const MemberExpr *site = nullptr);
     Variant callMeMember(Frame &f, const QString &lower, CallKind kind, const std::vector<Expr *> &args,
@@ -198,12 +220,13 @@ private:
     Variant callMemberOf(ClassInstance &self, const QString &lower, CallKind kind, const std::vector<Expr *> &args,
                          Frame &f, const Variant *extra, bool fromOutside, MemberCache *cache = nullptr);
     Variant callBuiltin(const Builtin *b, const std::vector<Expr *> &args, Frame &f);
+    // On every recursive path of the evaluator: one comparison, the throw kept out of line.
     void checkStack()
     {
-        char *here = static_cast<char *>(__builtin_frame_address(0));
-        if (m_stackBase && size_t(m_stackBase - here) > m_stackBudget) [[unlikely]]
-            throw VbError(VbErr::OutOfStackSpace);
+        if (static_cast<char *>(__builtin_frame_address(0)) < m_stackLimit) [[unlikely]]
+            outOfStack();
     }
+    [[noreturn]] static void outOfStack();
 
     std::vector<ScriptModulePtr> m_modules;
     struct HostItem {
@@ -220,7 +243,9 @@ private:
     int m_line = 0;
     int m_column = 0;
     int m_entryDepth = 0;
-    char *m_stackBase = nullptr;
+    // The lowest address the script's frames may reach; null while no entry runs, so that
+    // no frame is ever below it.
+    char *m_stackLimit = nullptr;
     size_t m_stackBudget = 0;
     quint32 m_ticks = 0;
     // Atomic, as a stop signal's handler sets them; lock-free, so reading them costs a plain load.

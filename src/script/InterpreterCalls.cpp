@@ -73,7 +73,9 @@ MemberTarget findMember(ClassInstance &self, const QString &name, CallKind kind,
 
 // Variants for one call, on the stack when few. Each is made only when the
 // call needs it, in place from its value (a Variant is not free to make,
-// to move into and to destroy).
+// to move into and to destroy). Late ones (the values of ByRef arguments
+// that are no variables) go after the others, as the caller's temporaries
+// outlive the callee's variables.
 template<size_t N>
 class CallSlots
 {
@@ -89,23 +91,34 @@ public:
                 new (m_data + i) Variant();
         }
     }
-    ~CallSlots()
+    [[gnu::always_inline]] ~CallSlots()
     {
+        const quint64 late = m_late;
         if (m_count > N) {
+            for (size_t i = 0; i < m_count; ++i)
+                if (!(i < 64 && (late >> i) & 1))
+                    m_data[i] = Variant();
+            unpin();
             for (size_t i = 0; i < m_count; ++i)
                 m_data[i].~Variant();
             ::operator delete(m_data);
             return;
         }
-        for (quint64 built = m_built; built; built &= built - 1)
-            m_data[__builtin_ctzll(built)].~Variant();
+        const quint64 built = m_built;
+        for (quint64 own = built & ~late; own; own &= own - 1)
+            m_data[__builtin_ctzll(own)].~Variant();
+        unpin();
+        for (quint64 rest = built & late; rest; rest &= rest - 1)
+            m_data[__builtin_ctzll(rest)].~Variant();
     }
     CallSlots(const CallSlots &) = delete;
     CallSlots &operator=(const CallSlots &) = delete;
 
     template<class V>
-    Variant *make(size_t i, V &&value)
+    Variant *make(size_t i, V &&value, bool late = false)
     {
+        if (late && i < 64)
+            m_late |= quint64(1) << i;
         if (m_count > N) {
             m_data[i] = std::forward<V>(value);
         } else {
@@ -115,12 +128,46 @@ public:
         return m_data + i;
     }
     Variant *make(size_t i) { return make(i, Variant()); }
+    // The value fn returns, made in its slot without a move.
+    template<class F>
+    Variant *emplace(size_t i, F &&fn, bool late)
+    {
+        if (late && i < 64)
+            m_late |= quint64(1) << i;
+        if (m_count > N) {
+            m_data[i] = fn();
+        } else {
+            new (m_data + i) Variant(fn());
+            m_built |= quint64(1) << i;
+        }
+        return m_data + i;
+    }
+
+    // ByRef array elements: a reference to the element itself while the
+    // call runs, its array pinned so that the element stays in place. The
+    // callee's own variables go before the pins; the caller's temporaries after.
+    void pin(const std::shared_ptr<VbArray> &array)
+    {
+        if (!m_pins)
+            m_pins = std::make_unique<std::vector<std::shared_ptr<VbArray>>>();
+        m_pins->push_back(array);
+        array->pin();
+    }
 
 private:
+    void unpin() noexcept
+    {
+        if (m_pins)
+            for (const auto &a : *m_pins)
+                a->unpin();
+    }
+
     alignas(Variant) unsigned char m_inline[N * sizeof(Variant)];
     size_t m_count;
     Variant *m_data;
     quint64 m_built = 0;
+    quint64 m_late = 0;
+    std::unique_ptr<std::vector<std::shared_ptr<VbArray>>> m_pins; // made by the first element
 };
 
 template<class T, size_t N>
@@ -181,6 +228,16 @@ Variant *Interpreter::frameLocal(Frame &f, const QString &lower, bool create)
     return v;
 }
 
+static void bindGlobal(NameBinding &b, ScriptModule *m, int index)
+{
+    ScriptModule::Global &g = m->global(index);
+    b.run = RunKind::Global;
+    b.module = m;
+    b.index = index;
+    b.globalValue = &g.value;
+    b.globalProcedure = &g.procedure;
+}
+
 void Interpreter::resolve(NameExpr *n, Frame &f)
 {
     NameBinding &b = n->bind;
@@ -199,9 +256,7 @@ void Interpreter::resolve(NameExpr *n, Frame &f)
             m = g;
     }
     if (i >= 0) {
-        b.run = RunKind::Global;
-        b.module = m;
-        b.index = i;
+        bindGlobal(b, m, i);
         return;
     }
     b.generation = m_generation;
@@ -236,9 +291,7 @@ void Interpreter::resolve(NameExpr *n, Frame &f)
         b.frameLocal = frameLocal(f, n->lower, true);
         return;
     }
-    b.run = RunKind::Global;
-    b.module = f.module;
-    b.index = f.module->define(n->lower);
+    bindGlobal(b, f.module, f.module->define(n->lower));
     ++m_generation;
 }
 
@@ -263,10 +316,8 @@ Variant *Interpreter::variableRef(const NameExpr *n, Frame &f, bool)
     if (needsResolve(b, m_generation))
         resolve(const_cast<NameExpr *>(n), f);
     switch (b.run) {
-    case RunKind::Global: {
-        ScriptModule::Global &g = b.module->global(b.index);
-        return g.procedure ? nullptr : &g.value;
-    }
+    case RunKind::Global:
+        return *b.globalProcedure ? nullptr : b.globalValue;
     case RunKind::ImplicitLocal:
         return f.vars[b.slot];
     case RunKind::FrameLocal:
@@ -331,24 +382,18 @@ bool Interpreter::truth(const Expr *e, Frame &f)
 static inline Variant *knownGlobal(const NameExpr *n)
 {
     const NameBinding &b = n->bind;
-    if (b.kind != RefKind::Dynamic || b.run != RunKind::Global)
+    if (b.kind != RefKind::Dynamic || b.run != RunKind::Global || *b.globalProcedure)
         return nullptr;
-    ScriptModule::Global &g = b.module->global(b.index);
-    return g.procedure ? nullptr : &g.value;
+    return b.globalValue;
 }
 
-bool Interpreter::isPlain(const Expr *e)
+bool Interpreter::isPlainName(const NameExpr *n)
 {
-    if (e->kind == EK::Literal)
-        return true;
-    if (e->kind != EK::Name)
-        return false;
-    auto *n = static_cast<const NameExpr *>(e);
     const RefKind k = n->bind.kind;
     return k == RefKind::Local || k == RefKind::Field || knownGlobal(n);
 }
 
-const Variant &Interpreter::evalRef(const Expr *e, Frame &f, std::optional<Variant> &scratch)
+const Variant &Interpreter::evalRefOther(const Expr *e, Frame &f, std::optional<Variant> &scratch)
 {
     if (e->kind == EK::Literal)
         return static_cast<const LiteralExpr *>(e)->value;
@@ -387,6 +432,8 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
             return *f.vars[n->bind.slot];
         if (n->bind.kind == RefKind::Field)
             return f.me->field(n->bind.slot);
+        if (const Variant *v = knownGlobal(n))
+            return *v;
         return evalName(n, f);
     }
     case EK::Member:
@@ -395,6 +442,13 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
     case EK::Call: {
         checkStack();
         auto *c = static_cast<const CallExpr *>(e);
+        // A module's procedure, once its name is known to be one: what callTarget would call.
+        if (c->target->kind == EK::Name) {
+            const NameBinding &b = static_cast<const NameExpr *>(c->target)->bind;
+            if (b.kind == RefKind::Dynamic && b.run == RunKind::Global)
+                if (const Procedure *p = *b.globalProcedure)
+                    return callUser(p, b.module, nullptr, c->args, f);
+        }
         return callTarget(c->target, c->args, f, false, true);
     }
     case EK::Unary: {
@@ -402,18 +456,9 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
         auto *u = static_cast<const UnaryExpr *>(e);
         return Operators::unary(u->op, eval(u->operand, f));
     }
-    case EK::Binary: {
+    case EK::Binary:
         checkStack();
-        auto *b = static_cast<const BinaryExpr *>(e);
-        if (b->left->kind == EK::Binary && longChain(b))
-            return evalChain(b, f);
-        std::optional<Variant> lt, rt;
-        // The left operand is read in place only when the right one cannot
-        // change it; the right one always can be.
-        const Variant &l = isPlain(b->right) ? evalRef(b->left, f, lt) : lt.emplace(eval(b->left, f));
-        const Variant &r = evalRef(b->right, f, rt);
-        return Operators::binary(b->op, l, r);
-    }
+        return evalBinary(static_cast<const BinaryExpr *>(e), f);
     case EK::New:
         return evalNew(static_cast<const NewExpr *>(e), f);
     case EK::Me:
@@ -427,6 +472,21 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
         return Variant();
     }
     return Variant();
+}
+
+Variant Interpreter::evalBinary(const BinaryExpr *b, Frame &f)
+{
+    if (b->left->kind == EK::Binary && longChain(b))
+        return evalChain(b, f);
+    std::optional<Variant> lt, rt;
+    // The left operand is read in place only when the right one cannot
+    // change it; the right one always can be.
+    const Variant &l = isPlain(b->right) ? evalRef(b->left, f, lt) : lt.emplace(eval(b->left, f));
+    const Variant &r = evalRef(b->right, f, rt);
+    qint64 n = 0;
+    if (const Operators::Whole w = Operators::whole(b->op, l, r, n); w != Operators::Whole::None)
+        return Operators::wholeValue(w, n);
+    return Operators::binary(b->op, l, r);
 }
 
 // a + b + c + ... is a tree as deep as the text is long: its left spine is
@@ -664,12 +724,10 @@ Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &a
         if (needsResolve(b, m_generation))
             resolve(const_cast<NameExpr *>(n), f);
         switch (b.run) {
-        case RunKind::Global: {
-            ScriptModule::Global &g = b.module->global(b.index);
-            if (g.procedure)
-                return callUser(g.procedure, b.module, nullptr, args, f);
-            return calledValue(g.value, args, f, called);
-        }
+        case RunKind::Global:
+            if (const Procedure *p = *b.globalProcedure)
+                return callUser(p, b.module, nullptr, args, f);
+            return calledValue(*b.globalValue, args, f, called);
         case RunKind::ImplicitLocal:
             return calledValue(*f.vars[b.slot], args, f, called);
         case RunKind::FrameLocal:
@@ -704,33 +762,46 @@ Variant Interpreter::callTarget(const Expr *callee, const std::vector<Expr *> &a
     }
 }
 
+inline Variant Interpreter::enterProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **bound)
+{
+    checkStack();
+    Frame f;
+    f.module = module;
+    f.proc = p;
+    f.me = me;
+    f.vars = bound;
+    f.optionExplicit = p->optionExplicit;
+    const int line = m_line, column = m_column;
+    for (const ConstStmt *c : p->consts)
+        execConst(c, f);
+    execBlock(p->body, f);
+    // Back in the caller's statement: its errors are reported there.
+    m_line = line;
+    m_column = column;
+    if (p->resultSlot >= 0)
+        return std::move(*bound[p->resultSlot]);
+    return Variant();
+}
+
 Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassInstance *me,
                               const std::vector<Expr *> &args, Frame &caller, const Variant *extra)
 {
     const size_t count = args.size() + (extra ? 1 : 0);
     if (count != p->params.size())
         throw VbError(VbErr::WrongArgumentCount);
-    CallSlots<6> temps(count);
-    PointerSlots<Variant, 6> ptrSlots(count);
-    Variant **ptrs = ptrSlots.data();
-    quint64 movable = 0; // arguments that are values of their own (bit i: argument i)
-    // ByRef array elements: a reference to the element itself while the
-    // call runs, its array pinned so that the element stays in place.
-    struct Pins {
-        std::unique_ptr<std::vector<std::shared_ptr<VbArray>>> arrays; // made by the first element
-        ~Pins()
-        {
-            if (arrays)
-                for (const auto &a : *arrays)
-                    a->unpin();
-        }
-    } pins;
+    // The callee's variables are bound here, each argument straight into its slot: a
+    // value of the call's own is made once, where the callee reads it.
+    const size_t vars = std::max(size_t(p->slotCount), count);
+    CallSlots<8> store(vars);
+    PointerSlots<Variant, 8> slotSlots(vars);
+    Variant **bound = slotSlots.data();
     for (size_t i = 0; i < args.size(); ++i) {
         const Expr *a = args[i];
-        if (!p->params[i].byVal) {
+        const bool byRef = !p->params[i].byVal;
+        if (byRef) {
             if (isVariable(a)) {
                 if (Variant *r = variableRef(static_cast<const NameExpr *>(a), caller, true)) {
-                    ptrs[i] = r;
+                    bound[i] = r;
                     continue;
                 }
             } else if (a->kind == EK::Call) {
@@ -743,27 +814,21 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
                         r = variableRef(n, caller, true); // the indexes may have run code
                         if (r && r->isArray()) {
                             VbArray &array = r->arrayMut();
-                            ptrs[i] = &array.at(at);
-                            if (!pins.arrays)
-                                pins.arrays = std::make_unique<std::vector<std::shared_ptr<VbArray>>>();
-                            pins.arrays->push_back(r->arrayShared());
-                            array.pin();
+                            bound[i] = &array.at(at);
+                            store.pin(r->arrayShared());
                             continue;
                         }
                     }
                 }
             }
         }
-        ptrs[i] = temps.make(i, eval(a, caller));
-        if (i < 64)
-            movable |= quint64(1) << i;
+        bound[i] = store.emplace(i, [&] { return eval(a, caller); }, byRef);
     }
-    if (extra) {
-        ptrs[count - 1] = temps.make(count - 1, *extra);
-        if (count - 1 < 64)
-            movable |= quint64(1) << (count - 1);
-    }
-    return invokeProcedure(p, module, me, ptrs, int(count), movable);
+    if (extra)
+        bound[count - 1] = store.make(count - 1, *extra, !p->params[count - 1].byVal);
+    for (size_t i = count; i < vars; ++i)
+        bound[i] = store.make(i);
+    return enterProcedure(p, module, me, bound);
 }
 
 Variant Interpreter::invokeProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **args,
@@ -784,22 +849,7 @@ Variant Interpreter::invokeProcedure(const Procedure *p, ScriptModule *module, C
         else
             slotPtrs[i] = store.make(size_t(i), *args[i]);
     }
-    Frame f;
-    f.module = module;
-    f.proc = p;
-    f.me = me;
-    f.vars = slotPtrs;
-    f.optionExplicit = p->optionExplicit;
-    const int line = m_line, column = m_column;
-    for (const ConstStmt *c : p->consts)
-        execConst(c, f);
-    execBlock(p->body, f);
-    // Back in the caller's statement: its errors are reported there.
-    m_line = line;
-    m_column = column;
-    if (p->resultSlot >= 0)
-        return std::move(*slotPtrs[p->resultSlot]);
-    return Variant();
+    return enterProcedure(p, module, me, slotPtrs);
 }
 
 Variant Interpreter::callMeMember(Frame &f, const QString &lower, CallKind kind, const std::vector<Expr *> &args,

@@ -25,7 +25,7 @@ public:
         , m_unwinding(std::uncaught_exceptions())
     {
         if (m_in.m_entryDepth++ == 0)
-            m_in.m_stackBase = static_cast<char *>(__builtin_frame_address(0));
+            m_in.m_stackLimit = static_cast<char *>(__builtin_frame_address(0)) - m_in.m_stackBudget;
         auto now = std::chrono::steady_clock::now();
         auto deadline = m_in.timeout > 0 ? now + std::chrono::milliseconds(m_in.timeout)
                                          : std::chrono::steady_clock::time_point::max();
@@ -43,7 +43,7 @@ public:
         runningDeadlines().pop_back();
         m_in.m_deadlines.pop_back();
         if (--m_in.m_entryDepth == 0)
-            m_in.m_stackBase = nullptr;
+            m_in.m_stackLimit = nullptr;
         // An error leaving keeps the place where it happened for the report.
         if (std::uncaught_exceptions() == m_unwinding) {
             m_in.m_line = m_line;

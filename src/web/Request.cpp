@@ -54,7 +54,12 @@ QString Request::ServerVariables(const QString &name) const
     return m_headers.value(name);
 }
 
-QString Request::Decode(const QString &s)
+namespace {
+
+// "+" as a blank and each %XX escape as one byte of the code page; every
+// other character stands for itself. `controls`: whether an escaped control
+// character stays one (else it becomes a blank).
+QString decodeEscapes(const QString &s, bool controls)
 {
     QString out;
     out.reserve(s.size());
@@ -65,7 +70,7 @@ QString Request::Decode(const QString &s)
         } else if (c == QLatin1Char('%') && i + 2 < s.size() && hexDigit(s.at(i + 1)) >= 0
                    && hexDigit(s.at(i + 2)) >= 0) {
             int code = hexDigit(s.at(i + 1)) * 16 + hexDigit(s.at(i + 2));
-            if (code < 32)
+            if (code < 32 && !controls)
                 code = 32;
             out += AnsiCodePage::toUnicode(quint8(code));
             i += 2;
@@ -76,11 +81,22 @@ QString Request::Decode(const QString &s)
     return out;
 }
 
+} // namespace
+
+QString Request::Decode(const QString &s)
+{
+    return decodeEscapes(s, false);
+}
+
 QString Request::DecodeForm(const QString &s)
 {
+    // Control characters are kept as posted (a request line's are not): the
+    // checks of what is stored then refuse them with a note, where blanks
+    // put in their place would be stored as if typed.
     QByteArray bytes;
     bytes.reserve(s.size());
     bool escapedHigh = false;
+    bool unescaped = false; // a character of the request's own text above ASCII
     for (qsizetype i = 0; i < s.size(); ++i) {
         const QChar c = s.at(i);
         if (c == QLatin1Char('+')) {
@@ -88,23 +104,27 @@ QString Request::DecodeForm(const QString &s)
         } else if (c == QLatin1Char('%') && i + 2 < s.size() && hexDigit(s.at(i + 1)) >= 0
                    && hexDigit(s.at(i + 2)) >= 0) {
             const int code = hexDigit(s.at(i + 1)) * 16 + hexDigit(s.at(i + 2));
-            bytes += char(code < 32 ? 32 : code);
+            bytes += char(code);
             escapedHigh = escapedHigh || code >= 0x80;
             i += 2;
         } else if (c.unicode() < 0x80) {
             bytes += char(c.unicode());
         } else {
-            // Sent unescaped: a character of the request's own text, not a byte of UTF-8.
-            return Decode(s);
+            unescaped = true;
+            break;
         }
     }
-    if (!escapedHigh)
+    if (!escapedHigh && !unescaped)
         return QString::fromLatin1(bytes);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        return Decode(s);
-    return text;
+    if (!unescaped) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8.decode(bytes);
+        if (!utf8.hasError())
+            return text;
+    }
+    // Bytes that are no UTF-8, or text sent unescaped: each escape is one
+    // byte of the code page, every other character stands for itself.
+    return decodeEscapes(s, true);
 }
 
 void Request::ParseKeyValues(const QString &text, FieldCollection &target, QString (*decode)(const QString &))

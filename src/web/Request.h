@@ -45,9 +45,10 @@ public:
     // codes below 32 become a blank; an escape that is not two hex digits is
     // kept as it stands.
     static QString Decode(const QString &s);
-    // The same for a posted form field: the page's forms post UTF-8, so the
-    // escaped bytes are read as UTF-8 when they are that; bytes that are no
-    // UTF-8 (a client posting Windows-1252) are read one by one as before.
+    // The same for a posted form field, except that control characters stay
+    // as posted: the page's forms post UTF-8, so the escaped bytes are read
+    // as UTF-8 when they are that; bytes that are no UTF-8 (a client posting
+    // Windows-1252) are read one by one.
     static QString DecodeForm(const QString &s);
 
 private:

@@ -84,6 +84,17 @@ int descriptorBudget()
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return int(kMost);
+    // A service's usual soft limit (1,024) would leave so few places that a crowd of idle
+    // connections queues a browser behind it in the system's queue; the soft limit is only a
+    // default, so take what the hard limit allows, up to what the pool can use.
+    const rlim_t wanted = limit.rlim_max == RLIM_INFINITY ? kMost + kKeptForTheRest
+                                                           : qMin(limit.rlim_max, kMost + kKeptForTheRest);
+    if (limit.rlim_cur < wanted) {
+        rlimit raised = limit;
+        raised.rlim_cur = wanted;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
     if (limit.rlim_cur <= kKeptForTheRest + TCPServer::kElements + 32)
         return TCPServer::kElements + 32;
     return int(qMin(limit.rlim_cur - kKeptForTheRest, kMost));

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/resource.h>
+
 namespace {
 
 int portOf(const QByteArray& heartbeat)
@@ -124,4 +126,48 @@ TEST(Startup, MalformedSettingsFileLoadsWhatItCan)
     ASSERT_TRUE(listener.waitForCount(2));
     EXPECT_EQ(listener.received.at(0), expectedHeartbeat(portOf(listener.received.at(0))));
     EXPECT_EQ(program.terminate(), 0);
+}
+
+namespace {
+
+// The soft and hard open-file limits of a running process, from /proc; {-1, -1} when unknown.
+QPair<qint64, qint64> openFileLimits(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/limits").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return {-1, -1};
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Max open files\\s+(\\d+)\\s+(\\d+)"))
+                                          .match(QString::fromLatin1(f.readAll()));
+    return m.hasMatch() ? qMakePair(m.captured(1).toLongLong(), m.captured(2).toLongLong()) : qMakePair(-1LL, -1LL);
+}
+
+}  // namespace
+
+// A service starts with a soft open-file limit of 1,024 under a much higher hard one: the
+// page's server takes what the hard limit allows, up to what its pool can use, so that a
+// crowd of idle connections does not fill its places; a hard limit is never passed.
+TEST(Startup, TheWebServerTakesTheOpenFilesTheHardLimitAllows)
+{
+    // (A hard limit can only be lowered: the highest row is this test's own.)
+    rlimit own{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &own), 0);
+    const qint64 ownHard = own.rlim_max == RLIM_INFINITY ? qint64(1) << 20 : qint64(own.rlim_max);
+    ASSERT_GE(ownHard, 4096);
+    struct Row { qint64 soft, hard, expectedSoft; };
+    const Row rows[] = {{1024, 4096, 4096}, {1024, ownHard, qMin<qint64>(ownHard, 8448)}, {700, 700, 700}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.hard);
+        ProgramFolder folder;
+        std::unique_ptr<KorvaneProcess> program;
+        const quint16 port = startOnFreeWebPort([&](quint16 p) {
+            folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
+                             "[tspi_quillon]\r\nHTTPPort=" + QByteArray::number(p) + "\r\n");
+            program = std::make_unique<KorvaneProcess>(folder, QList<QPair<QString, QString>>{}, 0,
+                                                       qMakePair(row.soft, row.hard));
+            return program->pid();
+        });
+        ASSERT_GT(port, 0);
+        EXPECT_EQ(openFileLimits(program->pid()), qMakePair(row.expectedSoft, row.hard));
+        EXPECT_EQ(program->terminate(), 0);
+    }
 }

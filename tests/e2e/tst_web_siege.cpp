@@ -123,9 +123,15 @@ public:
     // A Save of the setup block with values the page refuses, each one new.
     QByteArray badSave(int n) const
     {
-        return post("clientinput=yes&clientvalue=yes&UpdateButton=Save+Changes&poll_interval=p" + QByteArray::number(n)
-                    + "&ServerPort=" + QByteArray::number(70000 + n) + "&CommPort=c" + QByteArray::number(n)
-                    + "&Background=b" + QByteArray::number(n) + "%28");
+        // Values and row numbers are the poster's: each Save names other rows.
+        const QByteArray k = QByteArray::number(n), ir = QByteArray::number(n % 1024);
+        return post("clientinput=yes&clientvalue=yes&UpdateButton=Save+Changes&poll_interval=p" + k
+                    + "&ServerPort=" + QByteArray::number(70000 + n) + "&CommPort=c" + k + "&Background=b" + k + "%28"
+                    + "&MAC" + QByteArray::number(n + 1) + "DC=1&MAC" + QByteArray::number(n + 1) + "=bad%3D" + k
+                    + "&IR" + ir + "DC=R" + ir + "&IR" + ir + "Tag=+b" + k + "+&SerialIP=ip" + k
+                    + "&Source0=&Class0=&FilterKey" + QByteArray::number(n + 1) + "=gone~" + k + "&FilterShown"
+                    + QByteArray::number(n + 1) + "=x%3B1&Source" + QByteArray::number(n + 1) + "=s" + k + "&Class"
+                    + QByteArray::number(n + 1) + "=c");
     }
     QByteArray save(int n) const
     {

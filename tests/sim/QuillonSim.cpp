@@ -241,7 +241,7 @@ void QuillonSim::handleFrame(const Frame& f)
         for (Riding& r : m_riding)
             --r.commandsLeft;
         rideWithCommand(false);
-        sendAnswer(QByteArray().append(char(ackFirstByte)).append(b[1]).append('\0'), fault);
+        sendAnswer(QByteArray().append(char(ackFirstByte)).append(ackEchoesCode ? b[1] : '\0').append('\0'), fault);
         quint8 op = quint8(b[1]);
         if ((op == 0x37 || op == 0x61) && echoX10Transmit)
             sendX10(quint8(b[2]), quint8(b[3]), true);

@@ -58,6 +58,7 @@ public:
     QList<int> irLearned;          // locations asked to learn
     bool echoX10Transmit = false;  // send FB after each X10 frame
     quint8 ackFirstByte = 0x06;    // first byte of every command's 3-byte answer
+    bool ackEchoesCode = true;     // its second byte repeats the command's code (else 00)
     int learnMatchByte = -1;       // >= 0: a learn ends with an FD report carrying it
 
     // Puts module types at addresses and sets their points to the idle level.

@@ -167,6 +167,10 @@ void SerialProtocol::finishOutstanding()
 
 int SerialProtocol::SendFrame(const QByteArray& frame)
 {
+    // Once waits are ending (a stop, a wait given up by its user) no reply can
+    // be waited for: a frame sent now would be followed at once by the next.
+    if (Shutdown::waitsEnding())
+        return 0;
     finishOutstanding();
     const bool block = frame.size() == 8 && quint8(frame[0]) == 0x2A;
     if (block)
@@ -223,6 +227,13 @@ SerialProtocol::Front SerialProtocol::frontBlock(int count, Mode mode, int lengt
         // until the wait gives up.
         return stalled || quietMs() >= kRestGapMs ? stale : partial;
     }
+    // Acknowledgements owed from waits that ended on reports come back to back
+    // with reports between them, and a few of those (2A 00 00 2A 00 00) read as
+    // a block header: where a header names its block they carry the next
+    // acknowledgement or a report. Given up as a reply's start, they would hold
+    // every byte behind them.
+    if (owedAckAtFront(count))
+        return other;
     const QByteArray head = m_link.Peek(Frames::kBlockHeaderLength);
     const bool header = Frames::IsBlockHeader(head);
     if (count >= kUnit) {
@@ -636,6 +647,14 @@ bool SerialProtocol::takeOwedAckInBlockWait(int count)
     return true;
 }
 
+bool SerialProtocol::owedAckAtFront(int count)
+{
+    if (count <= 3 || !acksOwed() || m_link.PeekByte() != 0x2A)
+        return false;
+    const quint8 next = quint8(m_link.Peek(4).at(3));
+    return next == 0x2A || Frames::ReportLength(next) > 0;
+}
+
 bool SerialProtocol::ackFits(int count, int length) const
 {
     // A reply is followed by nothing yet, by a report or by the next reply.
@@ -719,6 +738,8 @@ void SerialProtocol::Settle(int ms)
             HandleReport(take(f.length), Context::ReplyWait);
             continue;
         }
+        if (f.kind == Front::Other && takeLateAck(count))
+            continue;
         sleepForData(qMin(left, count > 0 ? kLinePauseMs : left));
     }
 }

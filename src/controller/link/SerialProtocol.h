@@ -151,7 +151,14 @@ private:
     void oweAck();
     bool acksOwed();
     bool takeLateAck(int count);
-    static constexpr int kMaxAcksOwed = 8;
+    // An owed acknowledgement at the front, followed by another or by a report.
+    bool owedAckAtFront(int count);
+    // A start alone sends nine side commands, a script dozens, and in a steady
+    // report stream each of their waits may end on a report: an owed
+    // acknowledgement left uncounted is later given up as a block reply's
+    // start, and every byte behind it is held. The count lapses anyway
+    // kRemainderMs after the last one owed.
+    static constexpr int kMaxAcksOwed = 64;
     // After a wait gave up or bytes had to be thrown away, the stream may carry
     // a late reply or line garbage for a while: an acknowledgement is then taken
     // only once the bytes behind it show it is one.

@@ -47,6 +47,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <limits>
 #include <utility>
 #include <set>
 
@@ -200,22 +201,21 @@ std::vector<PostedRow> postedRows(const Request &r)
 }
 
 // A post can carry many rows and any values: what it skips is logged as
-// refusals are, keyed by the kind of field (`field`), the field itself
-// (`where`, a row of the page) and the fault, never by the value, so that
-// a hostile post costs a bounded number of log entries (one label holds a
-// bounded number of kinds) and cannot crowd out other refusals, while each
-// refused row of a user's Save is named once.
-void logSkip(const QString &field, const QString &fault, const QString &text, const QString &where = QString())
+// refusals are, keyed by the kind of field (`field`) and the fault only.
+// Neither the value nor the row (both chosen by the poster) is in the key:
+// a post costs one entry per kind of refusal, whose first text names one
+// row and its value and whose repeats are counted, and it cannot crowd out
+// other refusals. Each refused row is still named in the page's note.
+void logSkip(const QString &field, const QString &fault, const QString &text)
 {
     RefusalLog::Log(kType, QStringLiteral("Status ClientRequest ") + text,
-                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, where + QLatin1Char(' ') + fault));
+                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, fault));
 }
 
 // A field the Save refused: logged, and noted on the page built after it.
-void refuseField(const QString &field, const QString &fault, const QString &logText, const QString &note,
-                 const QString &where = QString())
+void refuseField(const QString &field, const QString &fault, const QString &logText, const QString &note)
 {
-    logSkip(field, fault, logText, where);
+    logSkip(field, fault, logText);
     NoteRefusal(note);
 }
 
@@ -332,8 +332,7 @@ UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, Devic
             refuseField(QStringLiteral("Used"), QStringLiteral("no I/O unit"),
                         QStringLiteral("no I/O unit for the row ") + HtmlText::forLog(row.disp),
                         QStringLiteral("The Used box of the row ") + row.disp
-                            + QStringLiteral(" names no I/O unit of the controller; not taken."),
-                        row.disp);
+                            + QStringLiteral(" names no I/O unit of the controller; not taken."));
             continue;
         }
         if (devices.exists(currentCode(row)) != shownUsed) {
@@ -341,8 +340,7 @@ UsedChanges usedPass(const Request &r, const std::vector<PostedRow> &rows, Devic
                         QStringLiteral("the row ") + HtmlText::forLog(row.disp)
                             + QStringLiteral(" changed since the page was built; its Used box is not taken"),
                         QStringLiteral("The row ") + row.disp
-                            + QStringLiteral(" changed since the page was built; its Used box was not taken."),
-                        row.disp);
+                            + QStringLiteral(" changed since the page was built; its Used box was not taken."));
             continue;
         }
         switch (row.kind) {
@@ -384,8 +382,7 @@ void defineX10(const std::vector<int> &units)
             else
                 refuseField(QStringLiteral("Used"), QStringLiteral("no X10 unit in the project file"),
                             QStringLiteral("the project file names no X10 unit ") + code + QStringLiteral("; no device made"),
-                            QStringLiteral("The project file names no X10 unit ") + code + QStringLiteral("; no device was made."),
-                            code);
+                            QStringLiteral("The project file names no X10 unit ") + code + QStringLiteral("; no device was made."));
         } else if (!gPlugin.X10Used[size_t(k)] && has) {
             DeviceCreation::RemoveDevice(code);
         }
@@ -422,8 +419,7 @@ void refuseText(const QString &field, const QString &what, const QString &text, 
 {
     refuseField(field, fault,
                 what + QStringLiteral(" \"") + HtmlText::forLog(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken"),
-                what + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."),
-                what);
+                what + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\" ") + fault + QStringLiteral("; not taken."));
 }
 
 // Why a macro's name or list would not read back from [IRMacro] as typed,
@@ -692,18 +688,60 @@ bool textSetting(const Request &r, const QString &key, const QString &def, QStri
     return storableSetting(key, value);
 }
 
+// The serial-device server the link connects to when the address holds a
+// ".": an IPv4 address or a host name. Without a "." the link takes the
+// serial port, so a text such as "abc" or "::1" would be stored and then
+// silently not used; empty is the way to ask for the serial port.
+QString serverAddressFault(const QString &address)
+{
+    static const QRegularExpression ipv4(QStringLiteral("^(25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)(\\.(25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)){3}$"));
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    if (address.isEmpty())
+        return QString();
+    static const QString fault =
+        QStringLiteral("is no IPv4 address or host name of a serial-device server (leave it empty for a serial port)");
+    const QStringList labels = address.split(QLatin1Char('.'));
+    if (labels.size() < 2)
+        return fault;
+    bool digitsOnly = true;
+    for (const QString &l : labels) {
+        if (!label.match(l).hasMatch())
+            return fault;
+        digitsOnly = digitsOnly && std::all_of(l.begin(), l.end(), [](QChar c) { return c.isDigit(); });
+    }
+    // Digits and dots only: read as an address, so it must be one.
+    return digitsOnly && !ipv4.match(address).hasMatch() ? fault : QString();
+}
+
+// The periodic clock counts whole seconds in a Long; other numeric forms
+// (signs, fractions, exponents, "&H") read differently in different places
+// and a negative period cannot be counted at all.
+bool wholeSeconds(const QString &text)
+{
+    static const QRegularExpression digits(QStringLiteral("^\\d{1,10}$"));
+    return digits.match(text).hasMatch() && text.toLongLong() <= std::numeric_limits<qint32>::max();
+}
+
 void saveSettings(const Request &r)
 {
     if (QString v; textSetting(r, QStringLiteral("SerialIP"), QString(), v)) {
-        gSerialIPAddress = v;
-        saveHost(QStringLiteral("SerialIP"), v);
+        if (const QString fault = serverAddressFault(v); !fault.isEmpty()) {
+            refuseText(QStringLiteral("SerialIP"), QStringLiteral("SerialIP"), v, fault);
+        } else {
+            gSerialIPAddress = v;
+            saveHost(QStringLiteral("SerialIP"), v);
+        }
     }
     if (fieldChanged(r, QStringLiteral("CommPort"))) {
         const QString stored = hs ? hs->getIniSetting(kSection, QStringLiteral("CommPort"), QStringLiteral("1"), kHostFile)
                                         .remove(QLatin1Char('"'))
                                   : QString();
         QString v;
-        if (numericSetting(r.Form(QStringLiteral("CommPort")), stored, QStringLiteral("CommPort"), v)) {
+        if (numericSetting(r.Form(QStringLiteral("CommPort")), stored, QStringLiteral("CommPort"), v)
+            && PluginSettings::wholeNumber(v, 1) < 0) {
+            refuseText(QStringLiteral("CommPort"), QStringLiteral("CommPort"), v,
+                       QStringLiteral("is no port (a whole number from 1 to 65535)"));
+        } else if (!v.isEmpty()) {
             v = QString::number(qint64(VbString::Val(v)));
             gCommPort = v;
             saveHost(QStringLiteral("CommPort"), v);
@@ -731,7 +769,11 @@ void saveSettings(const Request &r)
         QString v;
         const QString stored = PluginSettings::setting(QStringLiteral("PeriodicScriptInterval"), QString());
         if (numericSetting(r.Form(QStringLiteral("PeriodicScriptInterval")), stored,
-                           QStringLiteral("PeriodicScriptInterval"), v)) {
+                           QStringLiteral("PeriodicScriptInterval"), v)
+            && !wholeSeconds(v)) {
+            refuseText(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("PeriodicScriptInterval"), v,
+                       QStringLiteral("is no whole number of seconds from 0 to 2147483647"));
+        } else if (!v.isEmpty()) {
             savePlugin(QStringLiteral("PeriodicScriptInterval"), v);
             SetScriptPeriod(v);
         }
@@ -836,8 +878,7 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
                 refuseField(QStringLiteral("tag"), QStringLiteral("no IR slot"),
                             QStringLiteral("no IR slot for the row ") + HtmlText::forLog(row.disp),
                             QStringLiteral("The controller has no IR slot for the row ") + row.disp
-                                + QStringLiteral("; its tag and event were not taken."),
-                            row.disp);
+                                + QStringLiteral("; its tag and event were not taken."));
                 continue;
             }
             target = gIRSlots->item(Variant::fromLong(row.number + 1)).toObject();

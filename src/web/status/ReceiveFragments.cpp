@@ -325,14 +325,24 @@ QString postedTag(const QString &r)
     return posted(QStringLiteral("FilterTag") + r).replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
-// Through the refusal log, keyed by the row and the fault, never the text: a
-// post of many filter rows costs a bounded number of log entries.
+// A tag is saved with its blanks as "_"; it also keys its record in the
+// records' section. What would not come back as typed there, or whose
+// blanks at either end would turn into "_" nobody sees, is refused.
+QString typedTagFault(const QString &r, QString &field)
+{
+    field = posted(QStringLiteral("FilterTag") + r);
+    return IniText::tagFault(field);
+}
+
+// Through the refusal log, keyed by the fault alone, never the row or the
+// text (both the poster's): a post of many filter rows costs one entry per
+// fault, its repeats counted; the page's note names every row.
 void logRefused(const QString &r, const QString &text, const QString &fault)
 {
     RefusalLog::Log(kProgramName,
                     QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, \"") + HtmlText::forLog(text)
                         + QStringLiteral("\" ") + fault,
-                    RefusalLog::Kind(QStringLiteral("SaveFilterSettigs"), r + QLatin1Char(' ') + fault));
+                    RefusalLog::Kind(QStringLiteral("SaveFilterSettigs"), fault));
     NoteRefusal(QStringLiteral("Filter row ") + r + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\" ") + fault
                 + QStringLiteral("; not saved."));
 }
@@ -434,8 +444,14 @@ void SaveFilterSettigs()
                 }
                 key = newKey;
             }
-            if (newTag != shownTag)
+            if (newTag != shownTag) {
+                QString field;
+                if (const QString fault = typedTagFault(r, field); !fault.isEmpty()) {
+                    logRefused(r, field, fault);
+                    continue;
+                }
                 tag = newTag;
+            }
             if (newEvent.isEmpty() != shownEvent.isEmpty())
                 event = newEvent;
             if (key == QLatin1String("~")) {
@@ -461,6 +477,8 @@ void SaveFilterSettigs()
             const QString event = posted(QStringLiteral("FilterEvent0"));
             QString field;
             QString fault = tildeFault(QStringLiteral("0"), field);
+            if (fault.isEmpty())
+                fault = typedTagFault(QStringLiteral("0"), field);
             if (fault.isEmpty())
                 fault = filterFault(key, tag, event, field);
             if (!fault.isEmpty()) {

@@ -21,6 +21,7 @@
 #include "core/Globals.h"
 #include "core/Logging.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/Latin1Case.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
@@ -282,19 +283,45 @@ QString statusText(const QString &code, const QString &dc)
     }
 }
 
+// A note quotes what its user typed: the page is Windows-1252, so a
+// character it cannot hold goes as a character reference instead of "?",
+// and a control character as its visible symbol.
+QString noteHtml(const QString &note)
+{
+    const QString escaped = HtmlText::escape(note);
+    QString out;
+    out.reserve(escaped.size());
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        const QChar c = escaped.at(i);
+        char32_t code = c.unicode();
+        if (c.isHighSurrogate() && i + 1 < escaped.size() && escaped.at(i + 1).isLowSurrogate())
+            code = QChar::surrogateToUcs4(c, escaped.at(++i));
+        else if (code < 0x20 || code == 0x7f)
+            code = code == 0x7f ? 0x2421 : 0x2400 + code;
+        else if (AnsiCodePage::toUnicode(AnsiCodePage::fromUnicode(c)) == c)
+            code = 0;
+        if (code == 0)
+            out += c;
+        else
+            out += QStringLiteral("&#") + QString::number(quint32(code)) + QLatin1Char(';');
+    }
+    return out;
+}
+
 // What the last Save did not take, so that its user sees it beside the
-// fields; a post of many refused rows shows the first few and a count.
+// fields: every refused field by name, up to far more rows than a page
+// holds, so that a hostile post's page stays bounded.
 void refusalNote(FastString &out)
 {
-    constexpr int kShown = 8;
+    constexpr int kShown = 1024;
     const QStringList notes = TakeRefusalNotes();
     if (notes.isEmpty())
         return;
     out.Add("<div class='refused' style='color:#b00000;text-align:left'>");
     for (int i = 0; i < notes.size() && i < kShown; ++i)
-        out.Add(HtmlText::escape(notes.at(i)) + QStringLiteral("<br>"));
+        out.Add(noteHtml(notes.at(i)) + QStringLiteral("<br>"));
     if (notes.size() > kShown)
-        out.Add(QStringLiteral("and %1 more (see the log)<br>").arg(notes.size() - kShown));
+        out.Add(QStringLiteral("and %1 more<br>").arg(notes.size() - kShown));
     out.Add("</div><br>");
 }
 

@@ -8,6 +8,9 @@
 #include "ProtocolFixture.h"
 
 #include <QElapsedTimer>
+#include <QThread>
+
+#include "core/Shutdown.h"
 
 
 namespace {
@@ -421,6 +424,204 @@ INSTANTIATE_TEST_SUITE_P(Table, StoppedReplies,
                                            StopRow{"ReportAfterAStop_300ms", 0, 300},
                                            StopRow{"ReportAfterAStop_450ms", 0, 450}),
                          [](const ::testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// A steady stream of door changes (an alarm panel with a few active sensors)
+// running through start-up or through polls, while acknowledgements begin as
+// block replies do: every change is reported once and soon, and no command
+// waits out its time with its acknowledgement already in.
+
+enum class Phase { StartUp, Polls };
+
+struct StreamRow
+{
+    const char* name;
+    Phase phase;
+    int periodMs;
+    // Acknowledgements 2A 00 00: a few back to back look like a block reply's header.
+    bool zeroAcks = false;
+};
+
+void PrintTo(const StreamRow& r, std::ostream* os) { *os << r.name; }
+
+class ReportStreams : public LineFixture, public ::testing::WithParamInterface<StreamRow>
+{};
+
+TEST_P(ReportStreams, EveryChangeReportedOnceAndSoonNoCommandTimesOut)
+{
+    const StreamRow row = GetParam();
+    constexpr int kPoints = 7;
+    constexpr int kLatencyMs = 3000;
+    sim->ackFirstByte = 0x2A;
+    sim->ackEchoesCode = !row.zeroAcks;
+    // As the program runs it: the module table is awaited after a settle time.
+    gControllerTiming.unitTableDelayMs = 2000;
+    gPlugin.ReplyTimeout = 4;
+
+    // Per point, the events its changes must give, and when each change went out.
+    QVector<QStringList> expected(kPoints);
+    QVector<QList<qint64>> sentAt(kPoints);
+    QElapsedTimer clock;
+    clock.start();
+    int changes = 0;
+    auto change = [&] {
+        const int point = changes % kPoints;
+        // Each point alternates, starting by coming on.
+        const int level = (changes / kPoints) % 2;
+        const QString code = "#" + QString::number(point + 1);
+        expected[point] << "SetDeviceStatus " + code + (level ? " 3" : " 2")
+                        << "ValueChangeEvent " + code + (level ? " 0" : " 1");
+        sentAt[point] << clock.elapsed();
+        sim->sendIOChange(5, point, level);
+        ++changes;
+    };
+    QTimer stream;
+    QObject::connect(&stream, &QTimer::timeout, change);
+    QVector<QList<qint64>> seenAt(kPoints);
+    qsizetype watched = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (; watched < host.calls.size(); ++watched) {
+            const QString& c = host.calls[watched];
+            if (c.startsWith("SetDeviceStatus #"))
+                seenAt[c.mid(17, 1).toInt() - 1] << clock.elapsed();
+        }
+    });
+    watch.start(5);
+    if (row.phase == Phase::StartUp) {
+        // The stream sets in behind the module table's reply with a few changes
+        // at once, so that the first side commands' waits end on them and their
+        // acknowledgements come back to back.
+        QObject::connect(sim.get(), &QuillonSim::frameReceived, &stream, [&](const QByteArray& f) {
+            if (f.startsWith(Frames::BlockRequest(0x01, 0xB0)) && !stream.isActive())
+                QTimer::singleShot(50, &stream, [&] {
+                    for (int i = 0; i < 5; ++i)
+                        change();
+                    stream.start(row.periodMs);
+                });
+        });
+    } else {
+        stream.start(row.periodMs);
+    }
+
+    QList<qint64> slowCommands; // ms, of each command that waited its time out
+    auto timed = [&](const std::function<bool()>& f) {
+        QElapsedTimer t;
+        t.start();
+        if (!f() || t.elapsed() >= 1500)
+            slowCommands << t.elapsed();
+    };
+    if (row.phase == Phase::StartUp) {
+        start->FindCPUQX();
+        EXPECT_TRUE(gPlugin.DiscoveryComplete);
+        expectDiscovered();
+        // The side switches as a start sends them: off, then on again. A wait
+        // may end on a report, before the controller has the frame.
+        timed([&] { return start->SendIOCommand(false), true; });
+        timed([&] { return start->SendX10Command(false), true; });
+        timed([&] { return start->SendIRCommands(false), true; });
+        timed([&] { return start->SendCommand07(), true; });
+        // The start's own work before it switches the sides on (the IR files,
+        // the devices): no one reads the line meanwhile.
+        QThread::msleep(300);
+        timed([&] { return start->SendIRCommands(true), true; });
+        timed([&] { return start->SendIOCommand(true), true; });
+        timed([&] { return start->SendX10Command(true), true; });
+    }
+    // The polls' cycle: a block read, a command between.
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_TRUE(readBlock(0x8D, 0xB5, 4)) << "poll " << i;
+        timed([&] { return command(); });
+    }
+    if (row.phase == Phase::StartUp) {
+        EXPECT_EQ(sim->ioSide, 2);
+        EXPECT_EQ(sim->x10Side, 1);
+        EXPECT_EQ(sim->irSide, 1);
+    }
+    stream.stop();
+    reportLoop(1500);
+    watch.stop();
+
+    EXPECT_TRUE(slowCommands.isEmpty()) << "commands that waited their time out (ms): "
+                                        << QStringList([&] {
+                                               QStringList l;
+                                               for (qint64 ms : slowCommands)
+                                                   l << QString::number(ms);
+                                               return l;
+                                           }()).join(", ").toStdString();
+    for (int p = 0; p < kPoints; ++p) {
+        QStringList got;
+        const QString code = "#" + QString::number(p + 1) + " ";
+        for (const QString& c : host.calls)
+            if (c.contains(code))
+                got << c;
+        EXPECT_EQ(got, expected[p]) << "point " << p;
+        for (qsizetype i = 0; i < qMin(sentAt[p].size(), seenAt[p].size()); ++i)
+            EXPECT_LT(seenAt[p][i] - sentAt[p][i], kLatencyMs) << "point " << p << " change " << i;
+    }
+    expectLineFree();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ReportStreams,
+                         ::testing::Values(StreamRow{"Every150msThroughStartUp", Phase::StartUp, 150},
+                                           StreamRow{"Every200msThroughStartUp", Phase::StartUp, 200},
+                                           StreamRow{"Every150msThroughPolls", Phase::Polls, 150},
+                                           StreamRow{"Every200msThroughPolls", Phase::Polls, 200},
+                                           StreamRow{"Every150msThroughStartUp_ZeroAcks", Phase::StartUp, 150, true},
+                                           StreamRow{"Every200msThroughStartUp_ZeroAcks", Phase::StartUp, 200, true},
+                                           StreamRow{"Every150msThroughPolls_ZeroAcks", Phase::Polls, 150, true}),
+                         [](const ::testing::TestParamInfo<StreamRow>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// A stop (or a wait its user gave up) inside an exchange that goes on to more
+// frames or tries again: nothing more goes on the line, and a wait the stop
+// ended is logged as no time-out of the controller's.
+
+enum class Sender { Parameter, Discovery, X10Sequence };
+
+void PrintTo(const Sender& s, std::ostream* os) { *os << int(s); }
+
+std::string senderName(const ::testing::TestParamInfo<Sender>& info)
+{
+    static const char* names[] = {"GetParameter", "Discovery", "X10Sequence"};
+    return std::string("StoppedInItsFirstWait_") + names[int(info.param)];
+}
+
+class StopInsideAnExchange : public LineFixture, public ::testing::WithParamInterface<Sender>
+{};
+
+TEST_P(StopInsideAnExchange, NothingMoreSentNoTimeOutLogged)
+{
+    Shutdown::CancellableWaits mark;
+    startLogCapture();
+    sim->dropAnswers = 1000; // every wait would run to its end
+    int frames = 0;
+    QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(), [&](const QByteArray&) {
+        if (++frames == 1)
+            QTimer::singleShot(100, sim.get(), [] { Shutdown::cancelWaits(); });
+    });
+    QElapsedTimer t;
+    t.start();
+    switch (GetParam()) {
+    case Sender::Parameter:
+        EXPECT_EQ(cmds->GetParameter(3, 5), 0);
+        break;
+    case Sender::Discovery:
+        start->FindCPUQX();
+        EXPECT_FALSE(gPlugin.DiscoveryComplete);
+        break;
+    case Sender::X10Sequence:
+        x10->ExecX10("C", "3", 2, 0, 0, 0);
+        break;
+    }
+    EXPECT_LT(t.elapsed(), 1500) << "the stop did not end the exchange";
+    waitFor([] { return false; }, 300); // frames written last reach the controller
+    EXPECT_EQ(frames, 1) << "frames sent after the stop";
+    EXPECT_EQ(loggedEntries().filter("Timeout"), QStringList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StopInsideAnExchange,
+                         ::testing::Values(Sender::Parameter, Sender::Discovery, Sender::X10Sequence), senderName);
 
 // ---------------------------------------------------------------------------
 // A line that delivers IR codes without pause.

@@ -56,13 +56,19 @@ QList<QByteArray> ProgramFolder::dispatched() const
 }
 
 KorvaneProcess::KorvaneProcess(const ProgramFolder& folder, const QList<QPair<QString, QString>>& environment,
-                               qint64 fileSizeLimit)
+                               qint64 fileSizeLimit, QPair<qint64, qint64> openFiles)
 {
-    if (fileSizeLimit > 0) {
+    if (fileSizeLimit > 0 || openFiles.first > 0) {
         // Set in the child before exec, as a service manager or a container would.
-        m_process.setChildProcessModifier([fileSizeLimit] {
-            const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
+        m_process.setChildProcessModifier([fileSizeLimit, openFiles] {
+            if (fileSizeLimit > 0) {
+                const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (openFiles.first > 0) {
+                const rlimit limit{rlim_t(openFiles.first), rlim_t(openFiles.second)};
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            }
         });
     }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -32,9 +32,10 @@ class KorvaneProcess
 {
 public:
     // `environment` adds to or replaces variables of this process's environment;
-    // `fileSizeLimit`, when above 0, is the program's RLIMIT_FSIZE in bytes.
+    // `fileSizeLimit`, when above 0, is the program's RLIMIT_FSIZE in bytes; `openFiles`,
+    // when its soft limit is above 0, the program's RLIMIT_NOFILE (soft, hard).
     explicit KorvaneProcess(const ProgramFolder& folder, const QList<QPair<QString, QString>>& environment = {},
-                            qint64 fileSizeLimit = 0);
+                            qint64 fileSizeLimit = 0, QPair<qint64, qint64> openFiles = {});
     ~KorvaneProcess();
 
     bool running() const { return m_process.state() == QProcess::Running; }
