@@ -32,7 +32,7 @@ void logLoadProblems(const QStringList &problems)
     QString text = problems.first();
     if (problems.size() > 1)
         text += QStringLiteral(" (and %1 more)").arg(problems.size() - 1);
-    LogMemberError(kProgramName, kAccumulateLabel + text, kAccumulateLabel, QStringLiteral("left out"));
+    LogMemberError(kProgramName, kAccumulateLabel + text, kAccumulateLabel, text);
 }
 
 // Case-insensitive search, as the directive may be written in any case.
@@ -177,7 +177,7 @@ void Script::addText(const QString &file, const QString &text)
                        QStringLiteral("Error in script syntax") + QStringLiteral(" / ") + file + QLatin1Char(' ')
                            + error->Description() + QStringLiteral("@ Line ") + QString::number(error->Line())
                            + QStringLiteral(" col ") + QString::number(error->Column()),
-                       QStringLiteral("Error in script syntax"), QString::number(error->Number()));
+                       QStringLiteral("Error in script syntax"), QString::number(error->Number()) + QLatin1Char(' ') + file);
         error->Clear();
     }
 }
@@ -215,7 +215,7 @@ Variant Script::Run(const QString &procedure, const Variant &parameter)
                    QStringLiteral("Script Run Error ") + QString::number(failure.number) + QStringLiteral(" - ")
                        + failure.description + QStringLiteral("@ Script Line ") + QString::number(failure.line)
                        + QStringLiteral(" col ") + QString::number(failure.column),
-                   QStringLiteral("Script Run Error"), QString::number(failure.number));
+                   QStringLiteral("Script Run Error"), QString::number(failure.number) + QLatin1Char(' ') + m_file);
     if (error)
         error->Clear();
     PendingError::clear();
