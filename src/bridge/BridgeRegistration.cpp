@@ -63,4 +63,5 @@ void registerBridgeSubsystem()
             before(text);
         Readmessage(text);
     };
+    core.storeRecord = [](const QString &text) { StoreReceivedRecord(text); };
 }

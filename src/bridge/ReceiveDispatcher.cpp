@@ -9,6 +9,7 @@
 #include "bridge/HostAccess.h"
 #include "bridge/PluginCalls.h"
 #include "bridge/PointTables.h"
+#include "bridge/ReceiveMessages.h"
 #include "bridge/ReceivedNumber.h"
 
 #include "host/Application.h"
@@ -300,6 +301,18 @@ void Readmessage(const QString &text)
         PendingError::capture();
         RefusalLog::Log(kProgramName, QStringLiteral("Readmessage"), QStringLiteral("readmessage-error"));
         // A repeat is only counted: its error must not reach the next entry logged.
+        PendingError::clear();
+    }
+}
+
+void StoreReceivedRecord(const QString &text)
+{
+    try {
+        XapMessage msg;
+        msg.Init(QString());
+        msg.FromXap(text);
+        CheckReceivedMessage(msg, false);
+    } catch (...) {
         PendingError::clear();
     }
 }

@@ -6,6 +6,8 @@
 // the receive filters, and carries out what is addressed to this program
 // (BSC queries and commands, X10 requests, IR transmits, echo, role and time).
 void Readmessage(const QString &text);
+// The record a received text updates, and nothing else (no script run, no command).
+void StoreReceivedRecord(const QString &text);
 
 // Registers a plug-in menu under first~second; a known key keeps its first item.
 QString AcceptMenuCallbacks(const QString &first, const QString &second, const QString &third);

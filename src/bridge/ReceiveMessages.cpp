@@ -190,7 +190,7 @@ void SaveDeviceDictionary()
     }
 }
 
-void CheckReceivedMessage(const XapMessage &message)
+void CheckReceivedMessage(const XapMessage &message, bool runScripts)
 {
     try {
         if (!gFilterDictionary || gFilterDictionary->count() == 0)
@@ -233,7 +233,7 @@ void CheckReceivedMessage(const XapMessage &message)
         // Past 2^31 - 1 stores the counter wraps rather than overflowing.
         sMessageSequence = qint32(quint32(sMessageSequence) + 1u);
         record->Sequence = sMessageSequence;
-        if (!event.isEmpty())
+        if (runScripts && !event.isEmpty())
             QueueDeviceEvent(record);
     } catch (...) {
         PendingError::capture();

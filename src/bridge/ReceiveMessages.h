@@ -20,7 +20,7 @@ void InitDeviceDictionary();
 // record that cannot be written is logged and the others still are.
 void SaveDeviceDictionary();
 // Stores a received message in the record of the filter it matches.
-void CheckReceivedMessage(const XapMessage &message);
+void CheckReceivedMessage(const XapMessage &message, bool runScripts = true);
 
 // Raised for every stored message of any tag; not kept across a restart.
 qint32 &MessageSequence();

@@ -22,6 +22,8 @@ struct CoreHooks
     // The bridge's Readmessage, once per received text; unset in a program without the
     // bridge, which has nothing to do with what it receives.
     OptionalHook<void(const QString&)> readMessage;
+    // At a stop: only the record a received text updates, without a script run or a command.
+    OptionalHook<void(const QString&)> storeRecord;
     // Create and initialise the plug-in.
     RequiredHook<void()> restartPlugin{"CoreHooks.restartPlugin"};
     // True when the plug-in is missing or reading its name raises.

@@ -164,6 +164,14 @@ void LogTrapped(const QString& type, const QString& label)
     RefusalLog::Log(type, label + suffix, RefusalLog::Kind(label, QString::number(number)));
 }
 
+void LogMemberError(const QString& type, const QString& text, const QString& member, const QString& error)
+{
+    if (MemoryBudget::scriptDriven())
+        RefusalLog::Log(type, text, RefusalLog::Kind(member, error));
+    else
+        LogError(type, text);
+}
+
 namespace {
 
 constexpr qint64 kRepeatWindowMs = 60000;

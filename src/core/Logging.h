@@ -33,6 +33,9 @@ void LogError(const QString& type, const QString& data);
 // The log entry of a member's trapped error (`label` names the member): as LogError, except
 // that inside a script's run the repeats of one member's error are counted, not each sent.
 void LogTrapped(const QString& type, const QString& label);
+// An entry of a member's failure: while a script drives, its repeats of one member and
+// error within a minute are counted, not each broadcast; otherwise LogError.
+void LogMemberError(const QString& type, const QString& text, const QString& member, const QString& error);
 
 // The xAP layer's own log: appends one line to Data/xaptvkKorvane/xaptvkKorvane.txt,
 // creating the folder when needed; never raises. Clears the pending error.

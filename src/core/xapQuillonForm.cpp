@@ -11,6 +11,7 @@
 #include "core/Yonder.h"
 #include "core/xap/XapEndpoint.h"
 
+#include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 
 #include <QApplication>
@@ -207,8 +208,7 @@ void xapQuillonForm::onMessage()
         return;
     if (gShuttingDown) {
         // Texts received before Exit must not drive the controller while its link closes.
-        while (m_xap->queuedCount() > 0)
-            m_xap->GetMessage();
+        storeReceivedRecords();
         return;
     }
     if (m_drainBusy)
@@ -237,6 +237,18 @@ void xapQuillonForm::onMessage()
         WriteLogFile(kProgramName, QStringLiteral("Main OnMessage"));
     }
     m_drainBusy = false;
+}
+
+void xapQuillonForm::storeReceivedRecords()
+{
+    // What came in before the store is saved at a stop (also while a script held the event
+    // loop) is in it; the controller and the scripts no longer act on it.
+    ignoringErrors([this] {
+        if (!m_xap)
+            return;
+        for (const QByteArray& text : m_xap->takeReceived())
+            ignoringErrors([&] { Hooks().storeRecord.call(AnsiCodePage::decode(text)); });
+    });
 }
 
 void xapQuillonForm::TrayIconCallback(long message)
@@ -308,13 +320,11 @@ void xapQuillonForm::Exit()
     ignoringErrors([this] { Timer1.setEnabled(false); });
     ignoringErrors([] { gShuttingDown = true; });
     ignoringErrors([] { Hooks().stopScripts.call(); });
+    storeReceivedRecords();
     ignoringErrors([] {
         Hooks().shutdownIO.call();
     });
-    ignoringErrors([this] {
-        while (m_xap && m_xap->queuedCount() > 0)
-            m_xap->GetMessage();
-    });
+    storeReceivedRecords();
     ignoringErrors([this] { m_tray->Update(false); });
     // The dialog works on the host's objects: it goes before them, as the plug-in selection does.
     ignoringErrors([] { Hooks().unloadConfigDialog.call(); });

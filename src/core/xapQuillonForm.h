@@ -27,6 +27,8 @@ public:
     static void unload();
 
     void onMessage();
+    // At a stop: the records of the texts received so far are stored, nothing else is done.
+    void storeReceivedRecords();
     void TrayIconCallback(long message);
     void MenuArray_Click(int index);
 

@@ -51,7 +51,7 @@ QString WrapWSF(const QString &scriptName, const QString &procedure, const QStri
         return jobName;
     } catch (...) {
         PendingError::capture();
-        LogError(kProgramName, QStringLiteral("WrapWSF"));
+        LogTrapped(kProgramName, QStringLiteral("WrapWSF"));
         return QString();
     }
 }
@@ -80,7 +80,9 @@ ObjectPtr Application::Spawn(QString &sScriptName, QString &sProcedure, QString 
     const QString job = WrapWSF(sScriptName, sProcedure, sScriptParm);
     // No Windows script host exists here to run the job.
     if (!job.isEmpty())
-        LogError(kProgramName, QStringLiteral("Spawn: no script host is available to start ") + gAppPath
-                               + QStringLiteral("/Scripts/") + job);
+        LogMemberError(kProgramName,
+                       QStringLiteral("Spawn: no script host is available to start ") + gAppPath
+                           + QStringLiteral("/Scripts/") + job,
+                       QStringLiteral("Spawn"), QStringLiteral("no script host"));
     return nullptr;
 }

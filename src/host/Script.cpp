@@ -32,7 +32,7 @@ void logLoadProblems(const QStringList &problems)
     QString text = problems.first();
     if (problems.size() > 1)
         text += QStringLiteral(" (and %1 more)").arg(problems.size() - 1);
-    LogError(kProgramName, kAccumulateLabel + text);
+    LogMemberError(kProgramName, kAccumulateLabel + text, kAccumulateLabel, text);
 }
 
 // Case-insensitive search, as the directive may be written in any case.
@@ -79,7 +79,7 @@ void Script::Add(const QString &file, const QString &module)
     } catch (...) {
         m_module.reset();
         PendingError::capture();
-        LogError(kProgramName, QStringLiteral("Script-Add"));
+        LogTrapped(kProgramName, QStringLiteral("Script-Add"));
         return;
     }
     m_missing = !QFileInfo(ResolvePath(file)).isFile();
@@ -158,7 +158,7 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
         addText(file, code);
     } catch (...) {
         PendingError::capture();
-        LogError(kProgramName, kAccumulateLabel);
+        LogTrapped(kProgramName, kAccumulateLabel);
     }
 }
 
@@ -172,9 +172,12 @@ void Script::addText(const QString &file, const QString &text)
     }
     std::shared_ptr<ScriptError> error = m_engine->Error();
     if (failed || error->Number() != 0) {
-        LogError(kProgramName, QStringLiteral("Error in script syntax") + QStringLiteral(" / ") + file + QLatin1Char(' ')
-                                   + error->Description() + QStringLiteral("@ Line ") + QString::number(error->Line())
-                                   + QStringLiteral(" col ") + QString::number(error->Column()));
+        // Inside a run (Run, RunEx) a loop over one failing file would log once per call.
+        LogMemberError(kProgramName,
+                       QStringLiteral("Error in script syntax") + QStringLiteral(" / ") + file + QLatin1Char(' ')
+                           + error->Description() + QStringLiteral("@ Line ") + QString::number(error->Line())
+                           + QStringLiteral(" col ") + QString::number(error->Column()),
+                       QStringLiteral("Error in script syntax"), QString::number(error->Number()) + QLatin1Char(' ') + file);
         error->Clear();
     }
 }
@@ -208,9 +211,11 @@ Variant Script::Run(const QString &procedure, const Variant &parameter)
     }
     if (!failed)
         return result;
-    LogError(kProgramName, QStringLiteral("Script Run Error ") + QString::number(failure.number) + QStringLiteral(" - ")
-                               + failure.description + QStringLiteral("@ Script Line ") + QString::number(failure.line)
-                               + QStringLiteral(" col ") + QString::number(failure.column));
+    LogMemberError(kProgramName,
+                   QStringLiteral("Script Run Error ") + QString::number(failure.number) + QStringLiteral(" - ")
+                       + failure.description + QStringLiteral("@ Script Line ") + QString::number(failure.line)
+                       + QStringLiteral(" col ") + QString::number(failure.column),
+                   QStringLiteral("Script Run Error"), QString::number(failure.number) + QLatin1Char(' ') + m_file);
     if (error)
         error->Clear();
     PendingError::clear();

@@ -46,9 +46,8 @@ void ClassInstance::lastReferenceGone(ClassInstance *instance)
         if (engine && engine->terminateRuns(*instance)) {
             // A new owner for Class_Terminate's Me (the expired one is replaced in
             // weak_from_this): a reference the terminate keeps is a real one.
-            std::shared_ptr<ClassInstance> owner(instance, &lastReferenceGone);
-            engine->runTerminate(*instance, owner);
-            return; // the object goes with `owner` unless the terminate kept it
+            engine->deferTerminate(std::shared_ptr<ClassInstance>(instance, &lastReferenceGone));
+            return; // the object goes with its new owner unless the terminate keeps it
         }
     }
     delete instance;

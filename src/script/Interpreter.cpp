@@ -9,6 +9,9 @@
 
 #include "automation/Latin1Case.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 #include <algorithm>
 #include <limits>
 
@@ -41,15 +44,73 @@ Interpreter::~Interpreter()
     releaseScriptObjects();
     m_modules.clear();
     m_items.clear();
+    dropPendingTerminates();
+}
+
+void Interpreter::dropPendingTerminates() noexcept
+{
+    // Releasing one may queue more (its fields' objects): never destroy inside the queue itself.
+    while (!m_pendingTerminates.empty()) {
+        auto batch = std::move(m_pendingTerminates);
+        m_pendingTerminates.clear();
+        batch.clear();
+    }
+}
+
+void Interpreter::deferTerminate(std::shared_ptr<ClassInstance> owner)
+{
+    m_pendingTerminates.push_back(std::move(owner));
+    if (m_entryDepth > 0 || m_runningTerminates || m_terminatesPosted)
+        return;
+    // Dropped by the host outside any run: the host may be in the middle of changing the
+    // container that held it, so the terminates run once control is back in the event loop.
+    if (auto *app = QCoreApplication::instance()) {
+        m_terminatesPosted = true;
+        QMetaObject::invokeMethod(
+            app,
+            [weak = weak_from_this()] {
+                if (auto engine = weak.lock()) {
+                    engine->m_terminatesPosted = false;
+                    engine->runPendingTerminates();
+                }
+            },
+            Qt::QueuedConnection);
+    } else {
+        runPendingTerminates(); // no event loop to come back to
+    }
+}
+
+void Interpreter::runPendingTerminates() noexcept
+{
+    // A terminate's own releases join the queue this loop is taking.
+    if (m_runningTerminates || m_pendingTerminates.empty())
+        return;
+    m_runningTerminates = true;
+    {
+        // Outside a run this entry is the one time-out every waiting terminate shares.
+        Entry entry(*this);
+        while (!m_pendingTerminates.empty()) {
+            auto owner = std::move(m_pendingTerminates.front());
+            m_pendingTerminates.pop_front();
+            runTerminate(*owner, owner);
+        }
+        m_runningTerminates = false;
+    }
 }
 
 void Interpreter::releaseScriptObjects()
 {
     // Objects of script classes hold their module: release them first. A
     // Class_Terminate may store new objects again; a few passes take those.
-    for (int pass = 0; pass < 4 && !m_tearingDown; ++pass)
-        for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
-            m->releaseValues();
+    // The teardown is one run: its terminates share one time-out and end at a stop.
+    if (!m_tearingDown) {
+        Entry entry(*this);
+        for (int pass = 0; pass < 4 && !runOver(); ++pass) {
+            for (const auto &m : std::vector<ScriptModulePtr>(m_modules))
+                m->releaseValues();
+            runPendingTerminates();
+        }
+    }
     // What is left was stored by a Class_Terminate that keeps doing so, or
     // lives in a cycle of objects referring to each other: empty them all
     // without running more script.
@@ -385,6 +446,8 @@ Flow Interpreter::execBlock(const Block &block, Frame &f)
                 continue;
             }
         }
+        if (!m_pendingTerminates.empty())
+            runPendingTerminates();
         if (flow != Flow::Normal)
             return flow;
     }

@@ -77,6 +77,12 @@ public:
     Variant callProcedureRef(ScriptModule &module, const Procedure &procedure, std::vector<Variant> &args);
     // Class_Terminate, with the object's new owner: runs no script once the run is over its time-out or stopping.
     void runTerminate(ClassInstance &self, const std::shared_ptr<ClassInstance> &owner) noexcept;
+    // An object whose last reference went: its Class_Terminate waits until the operation that
+    // released it is over (a container the terminate changes may still be walking its storage).
+    void deferTerminate(std::shared_ptr<ClassInstance> owner);
+    // Runs the waiting terminates: between statements, when the outermost entry leaves, or (for
+    // objects the host dropped outside any run) from the event loop, all under one time-out.
+    void runPendingTerminates() noexcept;
     bool terminateRuns(const ClassInstance &self) const
     {
         return !m_tearingDown && self.definition()->terminate && !runOver();
@@ -252,4 +258,8 @@ private:
     std::vector<std::weak_ptr<ClassInstance>> m_instances;
     size_t m_pruneAt = 64;
     MemoryBudget::Held m_tracked; // the list above
+    std::deque<std::shared_ptr<ClassInstance>> m_pendingTerminates;
+    bool m_runningTerminates = false;
+    bool m_terminatesPosted = false;
+    void dropPendingTerminates() noexcept;
 };

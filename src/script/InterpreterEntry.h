@@ -37,6 +37,9 @@ public:
     }
     ~Entry()
     {
+        // What the run released on its way out is still the run's, under its time-out.
+        if (m_in.m_entryDepth == 1 && !m_in.m_pendingTerminates.empty())
+            m_in.runPendingTerminates();
         runningDeadlines().pop_back();
         m_in.m_deadlines.pop_back();
         if (--m_in.m_entryDepth == 0) {

@@ -101,8 +101,8 @@ QByteArray httpGet(quint16 port, const QByteArray &target)
 }
 
 // 1.5 s into a script that is still running, SIGTERM ends the program within 5 s, and the
-// records are saved.
-void stopsAtOnceWithTheRecordsSaved(BridgeRig &rig)
+// records are saved (`alsoSaved` too, when given).
+void stopsAtOnceWithTheRecordsSaved(BridgeRig &rig, const char *alsoSaved = nullptr)
 {
     waitUntil([] { return false; }, 1500);
     QElapsedTimer stopping;
@@ -111,7 +111,10 @@ void stopsAtOnceWithTheRecordsSaved(BridgeRig &rig)
     EXPECT_LT(stopping.elapsed(), 5000);
     QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
     ASSERT_TRUE(store.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(store.readAll().contains("\r\nroof=")) << "the records were not saved";
+    const QByteArray saved = store.readAll();
+    EXPECT_TRUE(saved.contains("\r\nroof=")) << "the records were not saved";
+    if (alsoSaved)
+        EXPECT_TRUE(saved.contains("\r\n" + QByteArray(alsoSaved) + "=")) << alsoSaved << " was not saved";
     rig.program.reset();
 }
 
@@ -373,6 +376,34 @@ const HostileRow kRows[] = {
      {100}, 1, "nosuch", "", "", {}, 0, false, 2},
     // A script that fills the budget to the brim and keeps it: the records received after it
     // are still stored.
+    // A Class_Terminate changing the container whose change released its object (also the
+    // program's own record): the change completes, the terminate runs after it.
+    {"TerminateChangesItsContainer",
+     "Dim gD, gArr, gMode\r\n"
+     "Class Churn\r\n  Private Sub Class_Terminate()\r\n    Select Case gMode\r\n"
+     "      Case 1: gD.RemoveAll: For i = 1 To 20: gD.Add \"t\" & i, String(200, \"y\"): Next\r\n"
+     "      Case 2: ReDim gArr(0): gArr(0) = String(1000, \"z\")\r\n"
+     "      Case 3: Set c = Request(\"roof\"): For i = 1 To 30: c.Add String(300, \"c\"), \"k\" & i: Next\r\n"
+     "    End Select\r\n  End Sub\r\nEnd Class\r\n",
+     "Set gD = CreateObject(\"Scripting.Dictionary\"): gMode = 1\r\n"
+     "For i = 1 To 5: gD.Add i, New Churn: Next\r\n"
+     "gD.Remove 3: If gD.Count = 20 Then report = report + 1\r\n"
+     "For i = 1 To 5: gD.Add \"o\" & i, New Churn: Next\r\n"
+     "gD.RemoveAll: If gD.Count = 20 Then report = report + 2\r\n"
+     "gMode = 2: ReDim gArr(100): For i = 0 To 100: Set gArr(i) = New Churn: Next\r\n"
+     "ReDim Preserve gArr(3): If UBound(gArr) = 0 Then report = report + 4\r\n"
+     "gMode = 3: Set c = Request(\"roof\"): c.Add New Churn, \"rec.obj\"\r\n"
+     "c.Remove \"rec.obj\": If c.Count >= 30 Then report = report + 8\r\n"
+     "gMode = 0\r\n",
+     1, {100}, 15},
+    // Members that start other scripts, failing in a loop: each kind of entry is sent once.
+    {"SpawnInALoop", "", "For i = 1 To 1000: Set r = Spawn(\"job\", \"Main\", \"p\"): Next\r\nreport = 1\r\n", 1, {100}, 1,
+     "Spawn", "", "", {}, 0, false, 2},
+    {"RunOfFailingFilesInALoop", "",
+     "For i = 1 To 300\r\n  r = RunEx(\"bad.txt\", \"Main\", \"p\"): r = RunEx(\"missing.txt\", \"Main\", \"p\")\r\n"
+     "  Run \"syntax.txt\"\r\nNext\r\nreport = 1\r\n",
+     1, {100}, 1, "Script Run Error", "", "",
+     {{"bad.txt", "Sub Main(p)\r\n  x = 1 / 0\r\nEnd Sub\r\n"}, {"syntax.txt", "If Then\r\n"}}, 0, false, 6},
     {"BudgetFilledByAModuleDictionary", kTopOff,
      "Set keep(runs) = CreateObject(\"Scripting.Dictionary\"): TopOff keep(runs): report = 1\r\n", 1, {100}, 1, "",
      "CheckReceivedMessage"},
@@ -420,17 +451,28 @@ class HostileTable : public ::testing::TestWithParam<HostileRow>
 
 }  // namespace
 
-// The text of one Execute takes a minute to read: SIGTERM still ends the program at once.
-TEST(HostileScripts, ALongParseEndsAtAStop)
+// A run that holds the event loop (the text of one Execute takes a minute to read, a loop, a
+// long wait): SIGTERM still ends the program at once, and a record received while it ran is
+// saved with the others.
+TEST(HostileScripts, AStopEndsTheRunAndSavesWhatCameDuringIt)
 {
-    BridgeRig rig;
-    rig.store = kTableStore;
-    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
-    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
-                         "Sub Main(tag)\r\n  Response \"cellar\", 1\r\n  Execute String(60000000, \":\")\r\nEnd Sub\r\n");
-    ASSERT_TRUE(rig.start()) << "the program did not come up";
-    ASSERT_TRUE(sendUntil(rig, weatherReport(rig), [&] { return rig.sim.vars[64] == 1; }, 2000));
-    stopsAtOnceWithTheRecordsSaved(rig);
+    for (const char *busy : {"Execute String(60000000, \":\")", "Do: Loop", "Do: xap.WaitSecs 2: Loop"}) {
+        SCOPED_TRACE(busy);
+        BridgeRig rig;
+        rig.store = kTableStore;
+        rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+        rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+                             "Sub Main(tag)\r\n  If tag <> \"roof\" Then Exit Sub\r\n  Response \"cellar\", 1\r\n  "
+                                 + QByteArray(busy) + "\r\nEnd Sub\r\n");
+        ASSERT_TRUE(rig.start()) << "the program did not come up";
+        ASSERT_TRUE(sendUntil(rig, weatherReport(rig), [&] { return rig.sim.vars[64] == 1; }, 5000));
+        // Echo queries after it, as a peer keeps asking while the program does not answer.
+        rig.send(weatherReport(rig, "late"));
+        for (int i = 0; i < 3; ++i)
+            rig.send(rig.message(QStringLiteral("WDT.Echo"), rig.source, {{"Echo.Query", {"Query=busy"}}},
+                                 QStringLiteral("acme.pinger.pc")));
+        stopsAtOnceWithTheRecordsSaved(rig, "late");
+    }
 }
 
 TEST_P(HostileTable, EndsWithinBoundsAndTheProgramAnswersAndSaves)

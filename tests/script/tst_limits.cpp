@@ -9,6 +9,7 @@
 #include "automation/Collection.h"
 #include "automation/Dictionary.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
@@ -263,4 +264,109 @@ TEST_P(LongBuiltins, EndAtTheTimeOut)
     }
     EXPECT_EQ(error, Interpreter::TimeoutError);
     EXPECT_LT(clock.elapsed(), 2000);
+}
+
+namespace {
+
+// Class_Terminate of an object that a built-in releases changes the very container the
+// built-in is working on: the built-in's change completes, the terminate runs after it.
+const char kChurn[] = "Dim gD, gArr, gMode, n\n"
+                      "Set gD = CreateObject(\"Scripting.Dictionary\")\n"
+                      "Class Churn\n"
+                      "  Private Sub Class_Terminate\n"
+                      "    n = n + 1\n"
+                      "    Select Case gMode\n"
+                      "      Case 1: gD.RemoveAll: For i = 1 To 20: gD.Add \"t\" & i, String(200, \"y\"): Next\n"
+                      "      Case 2: ReDim gArr(0): gArr(0) = String(1000, \"z\")\n"
+                      "      Case 3: gD.Add Me, Me: gD.Add \"me\" & n, Array(Me, Me)\n"
+                      "    End Select\n"
+                      "  End Sub\n"
+                      "End Class\n";
+
+struct ContainerRow {
+    const char *name;
+    const char *body;
+    const char *result; // n (terminates run) / what the container holds after the statement
+};
+
+const ContainerRow kContainerRows[] = {
+    {"DictionaryRemove", "gMode = 1: For i = 1 To 5: gD.Add i, New Churn: Next\ngD.Remove 3\nr = n & \"/\" & gD.Count",
+     "5/20"},
+    {"DictionaryRemoveAll", "gMode = 1: For i = 1 To 5: gD.Add i, New Churn: Next\ngD.RemoveAll\nr = n & \"/\" & gD.Count",
+     "5/20"},
+    {"DictionaryRemoveKeepingMeInIt", "gMode = 3: gD.Add \"x\", New Churn\ngD.Remove \"x\"\nr = n & \"/\" & gD.Count",
+     "1/2"},
+    {"DictionaryItemSet", "gMode = 1: gD.Add \"a\", New Churn\ngD(\"a\") = 5\nr = n & \"/\" & gD.Count", "1/20"},
+    {"DictionaryKeyChange",
+     "gMode = 1: Set o = New Churn: gD.Add o, 1: Set o = Nothing\ngD.Key(gD.Keys()(0)) = \"k\"\nr = n & \"/\" & gD.Count",
+     "1/20"},
+    {"RemoveInsideForEach",
+     "gMode = 1: For i = 1 To 5: gD.Add i, New Churn: Next\nFor Each k In gD: If gD.Exists(k) Then gD.Remove k\nNext\n"
+     "r = n & \"/\" & gD.Count",
+     "5/20"},
+    {"ReDimPreserve", "gMode = 2: ReDim gArr(100): For i = 0 To 100: Set gArr(i) = New Churn: Next\nReDim Preserve gArr(3)\n"
+     "r = n & \"/\" & UBound(gArr)", "101/0"},
+    {"ReDim", "gMode = 2: ReDim gArr(5): For i = 0 To 5: Set gArr(i) = New Churn: Next\nReDim gArr(7)\n"
+     "r = n & \"/\" & UBound(gArr)", "6/0"},
+    {"Erase", "gMode = 2: ReDim gArr(5): For i = 0 To 5: Set gArr(i) = New Churn: Next\nErase gArr\n"
+     "r = n & \"/\" & UBound(gArr)", "6/0"},
+    {"ElementAssignment", "gMode = 2: ReDim gArr(2): Set gArr(1) = New Churn\ngArr(1) = 5\nr = n & \"/\" & UBound(gArr)",
+     "1/0"},
+    {"LastReferenceSetToNothingInAWalk",
+     "gMode = 1: For i = 1 To 3: gD.Add i, New Churn: Next\n"
+     "For Each k In gD.Keys: If gD.Exists(k) Then Set o = gD(k): gD.Remove k: Set o = Nothing\n"
+     "Next\nr = n & \"/\" & gD.Count",
+     "3/20"},
+};
+
+class TerminateInItsContainer : public ::testing::TestWithParam<ContainerRow>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, TerminateInItsContainer, ::testing::ValuesIn(kContainerRows),
+                         [](const ::testing::TestParamInfo<ContainerRow> &info) { return std::string(info.param.name); });
+
+// Objects whose Class_Terminate never ends.
+const char kEndless[] = "Class Endless\n"
+                        "  Private Sub Class_Terminate\n"
+                        "    Do: Loop\n"
+                        "  End Sub\n"
+                        "End Class\n"
+                        "Dim gA, gB, gC\n"
+                        "Function Three()\n"
+                        "  Three = Array(New Endless, New Endless, New Endless)\n"
+                        "End Function\n";
+
+} // namespace
+
+TEST_P(TerminateInItsContainer, RunsAfterTheChange)
+{
+    ScriptControl sc;
+    sc.AddCode(QLatin1String(kChurn));
+    sc.AddCode(QString::fromLatin1(GetParam().body));
+    EXPECT_EQ(sc.Eval(QStringLiteral("r")).toString(), QLatin1String(GetParam().result));
+}
+
+// What the host drops outside a run (a reset, a value it held) shares one time-out, however
+// many objects go.
+TEST(TerminateOutsideARun, ResetAndHostReleasesShareOneTimeOut)
+{
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    ScriptControl sc;
+    sc.setTimeout(1000);
+    sc.AddCode(QLatin1String(kEndless));
+    sc.AddCode(QStringLiteral("Set gA = New Endless: Set gB = New Endless: Set gC = New Endless"));
+    QElapsedTimer clock;
+    clock.start();
+    sc.Reset();
+    EXPECT_LT(clock.elapsed(), 2500) << "reset";
+
+    sc.AddCode(QLatin1String(kEndless));
+    Variant held = sc.Eval(QStringLiteral("Three()"));
+    clock.restart();
+    held = Variant();
+    QCoreApplication::processEvents();
+    EXPECT_LT(clock.elapsed(), 2500) << "host release";
+    EXPECT_EQ(sc.Eval(QStringLiteral("1 + 1")).toLong(), 2);
 }

@@ -339,6 +339,30 @@ void xap::readPending(QUdpSocket* socket)
         scheduleRead(socket);
 }
 
+QList<QByteArray> xap::takeReceived()
+{
+    QList<QByteArray> texts(m_queue.begin(), m_queue.end());
+    qsizetype bytes = m_queuedBytes;
+    m_queue.clear();
+    m_queuedBytes = 0;
+    for (QUdpSocket* socket : {m_loopback, m_network}) {
+        while (socket && socket->hasPendingDatagrams() && texts.size() < kMaxQueuedTexts && bytes < kMaxQueuedBytes) {
+            const qint64 size = socket->pendingDatagramSize();
+            QByteArray data(size > 0 ? size : kLargestDatagram, Qt::Uninitialized);
+            const qint64 got = socket->readDatagram(data.data(), data.size());
+            if (got < 0)
+                continue;
+            data.truncate(got);
+            ++m_datagramsRead;
+            if (blockCount(data) > kMostBlocks)
+                continue;
+            bytes += data.size();
+            texts.append(std::move(data));
+        }
+    }
+    return texts;
+}
+
 void xap::scheduleRead(QUdpSocket* socket)
 {
     if (!socket)
@@ -375,8 +399,6 @@ int xap::blockCount(const QByteArray& text, int most)
 
 void xap::ProcessReceivedMessage(const QByteArray& text)
 {
-    if (gShuttingDown)
-        return;
     if (blockCount(text) > kMostBlocks) {
         RefusalLog::Log(kProgramName,
                         QStringLiteral("xAP message of more than ") + QString::number(kMostBlocks)

@@ -83,6 +83,9 @@ public:
     QString localIp() const { return m_localIp; }
     int heartbeatIntervalMs() const { return m_hbeatTimer.isRunning() ? m_hbeatTimer.interval() : 0; }
     int queuedCount() const { return int(m_queue.size()); }
+    // At a stop: the texts queued and those still waiting in the sockets (bounded like the
+    // queue), in the order received; the queue is left empty.
+    QList<QByteArray> takeReceived();
     qsizetype queuedBytes() const { return m_queuedBytes; }
     bool readingPaused() const { return m_readingPaused; }
     qint64 datagramsRead() const { return m_datagramsRead; }
