@@ -788,14 +788,15 @@ void saveSettings(const Request &r)
                : QString();
         QString v;
         if (numericSetting(r.Form(QStringLiteral("ServerPort")), stored, QStringLiteral("ServerPort"), v)) {
-            const double n = VbString::Val(v);
-            if (n < 1 || n > 65535 || n != std::floor(n)) {
+            // Digits only, as the link's port: Val would also take "1e3", "&H1F90" or "+8012".
+            const int n = PluginSettings::wholeNumber(v, 1);
+            if (n < 0) {
                 refuseField(QStringLiteral("ServerPort"), QStringLiteral("no TCP port"),
                             QStringLiteral("ServerPort ") + HtmlText::forLog(v) + QStringLiteral(" is no TCP port; kept"),
                             QStringLiteral("ServerPort \"") + HtmlText::shortQuote(r.Form(QStringLiteral("ServerPort")))
                                 + QStringLiteral("\" is no TCP port (1 to 65535); not taken."));
             } else {
-                gHTTPPort = QString::number(qint64(n));
+                gHTTPPort = QString::number(n);
                 saveHost(QStringLiteral("HTTPPort"), gHTTPPort);
             }
         }
