@@ -87,8 +87,8 @@ int descriptorBudget()
     // A service's usual soft limit (1,024) would leave so few places that a crowd of idle
     // connections queues a browser behind it in the system's queue; the soft limit is only a
     // default, so take what the hard limit allows, up to what the pool can use.
-    const rlim_t wanted = limit.rlim_max == RLIM_INFINITY ? kMost + kKeptForTheRest
-                                                           : qMin(limit.rlim_max, kMost + kKeptForTheRest);
+    // (RLIM_INFINITY is the largest rlim_t, so an unlimited hard limit needs no case of its own.)
+    const rlim_t wanted = qMin(limit.rlim_max, kMost + kKeptForTheRest);
     if (limit.rlim_cur < wanted) {
         rlimit raised = limit;
         raised.rlim_cur = wanted;
