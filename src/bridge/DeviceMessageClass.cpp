@@ -32,6 +32,25 @@ void DeviceMessageClass::describe(DispatchTable<DeviceMessageClass> &t)
     t.set("MessageKeyList", &D::setMessageKeyList);
 }
 
+namespace {
+
+bool convertsWithoutScript(const Variant &item)
+{
+    return !item.isObject() && !item.isArray() && !item.isNull();
+}
+
+} // namespace
+
+QString DeviceMessageClass::storedText(const Variant &item)
+{
+    return convertsWithoutScript(item) ? item.toString() : QString();
+}
+
+QString DeviceMessageClass::shownText(const Variant &item)
+{
+    return convertsWithoutScript(item) ? item.toString() : item.typeName();
+}
+
 void DeviceMessageClass::addItem(const QString &key, const QString &value)
 {
     MessageList->add(Variant(value), key);

@@ -307,6 +307,11 @@ std::chrono::steady_clock::time_point Interpreter::activeDeadline()
     return deadlines.empty() ? std::chrono::steady_clock::time_point::max() : deadlines.back();
 }
 
+bool Interpreter::scriptCodeRunning()
+{
+    return !runningDeadlines().empty();
+}
+
 void Interpreter::checkDeadline()
 {
     checkLongWork();
