@@ -51,3 +51,12 @@ void DeviceMessageClass::setMessageKeyList(const Variant &v)
     CollectionPtr list = asCollection(v);
     MessageKeyList = list ? list : std::make_shared<Collection>();
 }
+
+void DeviceMessageClass::visitHeld(HeldValues &visitor)
+{
+    visitor.object(Link);
+    for (const CollectionPtr &list : {MessageList, MessageKeyList}) {
+        ObjectPtr held = list;
+        visitor.object(held);
+    }
+}

@@ -21,6 +21,7 @@ public:
 
     // Adds one item under its key, to both lists.
     void addItem(const QString &key, const QString &value);
+    void visitHeld(HeldValues &visitor) override;
 
 private:
     Variant getSequence() const { return Variant::fromLong(Sequence); }
