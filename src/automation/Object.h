@@ -20,6 +20,8 @@ class HeldValues
 public:
     virtual void value(Variant &held) = 0;
     virtual void object(ObjectPtr &held) = 0;
+    // An object the holder keeps that is never replaced (a list it owns).
+    virtual void part(ObjectPtr held) = 0;
 
 protected:
     ~HeldValues() = default;

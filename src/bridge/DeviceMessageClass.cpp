@@ -55,8 +55,6 @@ void DeviceMessageClass::setMessageKeyList(const Variant &v)
 void DeviceMessageClass::visitHeld(HeldValues &visitor)
 {
     visitor.object(Link);
-    for (const CollectionPtr &list : {MessageList, MessageKeyList}) {
-        ObjectPtr held = list;
-        visitor.object(held);
-    }
+    visitor.part(MessageList);
+    visitor.part(MessageKeyList);
 }

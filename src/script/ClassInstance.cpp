@@ -127,10 +127,18 @@ class EndedObjectSweep : public HeldValues
 public:
     void value(Variant &held) override { m_values.push_back(&held); }
     void object(ObjectPtr &held) override { m_objects.push_back(&held); }
+    void part(ObjectPtr held) override { m_parts.push_back(std::move(held)); }
 
     int run()
     {
-        while (!m_values.empty() || !m_objects.empty()) {
+        while (!m_values.empty() || !m_objects.empty() || !m_parts.empty()) {
+            if (!m_parts.empty()) {
+                const ObjectPtr part = std::move(m_parts.back());
+                m_parts.pop_back();
+                if (part && m_seen.insert(part.get()).second)
+                    part->visitHeld(*this);
+                continue;
+            }
             if (!m_objects.empty()) {
                 ObjectPtr *held = m_objects.back();
                 m_objects.pop_back();
@@ -177,6 +185,7 @@ private:
 
     std::vector<Variant *> m_values;
     std::vector<ObjectPtr *> m_objects;
+    std::vector<ObjectPtr> m_parts;
     std::unordered_set<const Object *> m_seen;
     std::vector<ObjectPtr> m_released;
     int m_dropped = 0;
