@@ -29,7 +29,7 @@ public:
     Variant &field(int slot) { return m_fields[size_t(slot)]; }
     // Empties every variable of the object (the engine is ending).
     void releaseFields();
-    // Its script was read again or replaced: its variables are gone and none of its code runs.
+    // Its script was read again: its variables are gone and none of its code runs.
     bool orphaned() const;
 
     // Me as a value.

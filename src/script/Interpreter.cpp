@@ -190,7 +190,6 @@ ScriptModulePtr Interpreter::addModule(const QString &name)
             const ScriptModulePtr old = std::exchange(m, fresh);
             ++m_generation;
             old->releaseValues();
-            old->end();
             return fresh;
         }
     }

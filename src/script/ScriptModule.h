@@ -48,7 +48,7 @@ public:
     // Empties every variable (objects go, their Class_Terminate runs) while
     // the module itself stays whole.
     void releaseValues();
-    // The engine let go of the module (the script was read again or replaced): objects and
+    // The engine let go of the module (the script was read again): objects and
     // procedure references of it that the host still keeps are dead and act as Nothing.
     void end() { m_ended = true; }
     bool ended() const { return m_ended; }

@@ -1,5 +1,4 @@
-// What the host keeps of a script outlives the script: once the script is read again (or its
-// module replaced), an object or procedure reference of it that the host still holds must
+// What the host keeps of a script outlives the script: once the script is read again, an object or procedure reference of it that the host still holds must
 // never run with its variables silently emptied. It acts as Nothing, and the host's sweep
 // turns it into Nothing wherever it lies, leaving everything else as it was.
 #include "ClassInstance.h"
@@ -145,20 +144,4 @@ TEST_P(KeptAcrossReload, ActsAsNothingAndIsSweptToNothing)
     kept = Variant();
     QCoreApplication::processEvents();
     EXPECT_EQ(sc.Eval(QStringLiteral("1 + 1")).toLong(), 2);
-}
-
-TEST(KeptAcrossReload, AModuleReplacedEndsItsObjects)
-{
-    int argc = 0;
-    QCoreApplication app(argc, nullptr);
-    ScriptControl sc;
-    ScriptModulePtr first = sc.addModule(QStringLiteral("Job"));
-    first->AddCode(QLatin1String(kKept));
-    Variant kept = first->Eval(QStringLiteral("Make(\"job\")"));
-    ScriptModulePtr second = sc.addModule(QStringLiteral("Job"));
-    second->AddCode(QLatin1String(kKept));
-    std::vector<Variant> none;
-    EXPECT_THROW(kept.rawObject()->invoke(QStringLiteral("Hello"), CallKind::Method, none), VbError);
-    EXPECT_EQ(dropEndedScriptObjects(kept), 1);
-    EXPECT_EQ(second->Eval(QStringLiteral("Make(\"two\").Hello()")).toString(), QStringLiteral("tag=two count=1"));
 }
