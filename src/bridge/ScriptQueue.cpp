@@ -16,6 +16,7 @@
 
 #include "automation/PendingError.h"
 #include "automation/VbString.h"
+#include "script/Interpreter.h"
 
 #include "ScriptControl.h"
 
@@ -174,6 +175,17 @@ void QueueDeviceEvent(const ObjectPtr &record)
     }
 }
 
+namespace {
+void dropPendingRuns()
+{
+    const size_t dropped = sPending.size();
+    sPending.clear();
+    sWaitingRecords.clear();
+    sPeriodicWaiting = false;
+    LogError(kProgramName, QString::number(dropped) + QStringLiteral(" waiting script runs dropped: the program is stopping"));
+}
+} // namespace
+
 void ScriptQueueTimer_Timer()
 {
     // A tick that comes while a run pumps events leaves the entries to the drain in progress.
@@ -191,6 +203,12 @@ void ScriptQueueTimer_Timer()
                     form->ScriptQueueTimer.setInterval(kFirstRunMs);
                 sDraining = false;
                 return;
+            }
+            // Runs still waiting at a stop would each start only to fail at once, one log
+            // entry apiece: they go together, with one entry saying how many.
+            if (gShuttingDown || Interpreter::stopRequested()) {
+                dropPendingRuns();
+                break;
             }
             if (form)
                 form->ScriptQueueTimer.setInterval(kRunningMs);
