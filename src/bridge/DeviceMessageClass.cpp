@@ -70,3 +70,10 @@ void DeviceMessageClass::setMessageKeyList(const Variant &v)
     CollectionPtr list = asCollection(v);
     MessageKeyList = list ? list : std::make_shared<Collection>();
 }
+
+void DeviceMessageClass::visitHeld(HeldValues &visitor)
+{
+    visitor.object(Link);
+    visitor.part(MessageList);
+    visitor.part(MessageKeyList);
+}

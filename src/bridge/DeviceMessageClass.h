@@ -21,6 +21,7 @@ public:
 
     // Adds one item under its key, to both lists.
     void addItem(const QString &key, const QString &value);
+    void visitHeld(HeldValues &visitor) override;
 
     // An item as the store keeps it and as the page shows it. A script may have put an
     // object, an array or Null in the lists; turning an object into text would run the

@@ -111,6 +111,12 @@ void setUpEngine()
     try {
         ScriptControl &engine = *CommAndTimer::instance().ScriptControl1;
         engine.Reset();
+        // Objects of the script read before that the program still keeps cannot be used
+        // any more (their variables and code went with it): they become Nothing, at once.
+        if (const int dropped = DropEndedScriptObjectsKept(); dropped > 0)
+            LogError(kProgramName, QStringLiteral("Read Script: %1 object(s) of the script read before, kept by the "
+                                                  "program, set to Nothing")
+                                       .arg(dropped));
         engine.setLanguage(QStringLiteral("VBScript"));
         engine.setAllowUI(true);
         engine.AddObject(QStringLiteral("xap"), hs, true);

@@ -85,7 +85,7 @@ public:
     void runPendingTerminates() noexcept;
     bool terminateRuns(const ClassInstance &self) const
     {
-        return !m_tearingDown && self.definition()->terminate && !runOver();
+        return !m_tearingDown && self.definition()->terminate && !self.orphaned() && !runOver();
     }
     void track(const std::shared_ptr<ClassInstance> &instance); // a new object of a script class
 

@@ -48,12 +48,17 @@ public:
     // Empties every variable (objects go, their Class_Terminate runs) while
     // the module itself stays whole.
     void releaseValues();
+    // The engine let go of the module (the script was read again): objects and
+    // procedure references of it that the host still keeps are dead and act as Nothing.
+    void end() { m_ended = true; }
+    bool ended() const { return m_ended; }
 
 private:
     void checkNames(const Program &program) const;
     bool defines(const Program &program) const;
 
     QString m_name;
+    bool m_ended = false;
     std::weak_ptr<Interpreter> m_engine;
     std::deque<Global> m_globals; // a deque: references stay valid as globals are added
     QHash<QString, int> m_index;
