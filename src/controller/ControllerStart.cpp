@@ -44,7 +44,11 @@ QString ControllerStart::InitCPUQX()
             gPlugin.DiscoveryTried = true;
             gPlugin.DiscoveryComplete = false;
             gPlugin.InterfaceStatusWord = 1;
-            LogControllerError(kType, "Quillon Plug-in Error, the link to the CPU-QX/Quillon did not open");
+            // Each side opens the link on its own start: one entry per outage,
+            // which ends when the controller answers again.
+            if (!m_openFailLogged)
+                LogControllerError(kType, "Quillon Plug-in Error, the link to the CPU-QX/Quillon did not open");
+            m_openFailLogged = true;
             return kTimeout;
         }
         QString result = FindCPUQX();
@@ -102,6 +106,8 @@ QString ControllerStart::FindCPUQX()
     m_protocol.Settle(gControllerTiming.unitTableDelayMs);
     if (m_protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A)) {
         gPlugin.DiscoveryComplete = parametersRead;
+        if (parametersRead)
+            m_openFailLogged = false; // the outage is over
         gPlugin.IRZoneModuleCount = 0;
         gPlugin.IRZoneModules.clear();
         for (int k = 0; k < 128; ++k) {

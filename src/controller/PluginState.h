@@ -68,6 +68,17 @@ struct PluginState : LinkState
     int IRZoneModuleCount = 0;
     std::array<int, 16> PresetDimTable{12, 13, 14, 15, 2, 3, 0, 1, 4, 5, 6, 7, 10, 11, 8, 9};
     std::array<quint8, 257> IOPointStates{};
+    // Each point set by a report or an output written, in order: a block read
+    // that was on its way meanwhile holds an older state for it.
+    quint64 IOPointSets = 0;
+    std::array<quint64, 256 * 8> IOPointSetAt{};
+    void SetIOPointBit(int byte, int bit, bool on)
+    {
+        quint8& v = IOPointStates[size_t(byte)];
+        v = on ? quint8(v | (1u << bit)) : quint8(v & ~(1u << bit));
+        if (byte < 256)
+            IOPointSetAt[size_t(byte * 8 + bit)] = ++IOPointSets;
+    }
     std::array<long, 129> ControllerVars{};
     QString PendingX10Units;
 

@@ -171,10 +171,7 @@ void Protocol::HandleIOPointChange(quint8 module, quint8 point, quint8 value)
 {
     WriteCommsLog("IO point change mod= " + dec(module) + " point= " + dec(point) + " newval= " + dec(value));
     if (point < 16 && module >= 1 && module <= 128) {
-        int byte = 2 * module - 2 + (point >= 8 ? 1 : 0);
-        quint8 bit = quint8(1u << (point % 8));
-        quint8& v = gPlugin.IOPointStates[size_t(byte)];
-        v = value == 1 ? quint8(v | bit) : quint8(v & ~bit);
+        gPlugin.SetIOPointBit(2 * module - 2 + (point >= 8 ? 1 : 0), point % 8, value == 1);
     }
     const umap* m = nullptr;
     for (const umap& u : gPlugin.UnitMaps)

@@ -93,6 +93,7 @@ bool VariablePoll::PollIO()
 {
     if (!gPlugin.IOEnabled || gPlugin.TransferBusy)
         return false;
+    const quint64 setsBefore = gPlugin.IOPointSets;
     const Read r = blockRead(Frames::BlockRequest(0x8D, 0xB5),
                              {"Waiting for IO info from Quillon", "Quillon Plug-in, Timeout getting realtime I/O",
                               "Quillon Plug-in, Checksum error reading io points: ",
@@ -100,8 +101,17 @@ bool VariablePoll::PollIO()
     if (r == Read::Timeout || r == Read::CheckError)
         return false;
     if (r == Read::Good)
-        for (int i = 0; i < 256; ++i)
-            gPlugin.IOPointStates[size_t(i)] = gPlugin.ReplyBuffer[size_t(6 + i)];
+        for (int i = 0; i < 256; ++i) {
+            // A point reported (or written) while the block was on its way
+            // (a script's command inside this wait reads the reports behind
+            // the block) keeps that newer state.
+            quint8 keep = 0;
+            for (int bit = 0; bit < 8; ++bit)
+                if (gPlugin.IOPointSetAt[size_t(i * 8 + bit)] > setsBefore)
+                    keep |= quint8(1u << bit);
+            const quint8 block = gPlugin.ReplyBuffer[size_t(6 + i)];
+            gPlugin.IOPointStates[size_t(i)] = quint8((block & ~keep) | (gPlugin.IOPointStates[size_t(i)] & keep));
+        }
     gPlugin.InterfaceStatusWord = 0;
     return true;
 }

@@ -74,10 +74,7 @@ void rememberOutput(int module, int point, int level)
 {
     if (module < 1 || module > 128 || point < 0 || point > 15)
         return;
-    const int byte = 2 * module - 2 + (point >= 8 ? 1 : 0);
-    const quint8 bit = quint8(1u << (point % 8));
-    quint8& v = gPlugin.IOPointStates[size_t(byte)];
-    v = level != 0 ? quint8(v | bit) : quint8(v & ~bit);
+    gPlugin.SetIOPointBit(2 * module - 2 + (point >= 8 ? 1 : 0), point % 8, level != 0);
 }
 
 // A form's name; the host form answers to its type name when it has no name member.

@@ -272,3 +272,46 @@ TEST_F(Discovery, PacedLineCarriesCommandsNearItsCeiling)
     ASSERT_TRUE(start->FindCPUQX().isEmpty());
     EXPECT_EQ(gPlugin.IRLocationCount, 1008);
 }
+
+// Each side opens the link on its own start; a link that will not open is one
+// outage, whether the server refuses or accepts and closes at once.
+class StartOutage : public LinkFixture, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(StartOutage, EachSidesFailedOpenIsOneEntryPerOutage)
+{
+    const bool refused = GetParam();
+    attachSim(Path::Tcp);
+    if (refused)
+        tcp->stopListening();
+    else
+        tcp->closeOnAccept = true;
+    auto entries = [] {
+        return loggedEntries().filter("the link to the CPU-QX/Quillon did not open").size();
+    };
+    for (int round = 0; round < 2; ++round) {
+        start->StartIR(gPlugin.CommPort);
+        start->StartIO(gPlugin.CommPort);
+        start->StartX10(gPlugin.CommPort);
+        EXPECT_EQ(entries(), 1) << "round " << round;
+    }
+    if (refused)
+        return;
+    // The controller answers: the outage is over, and the next one is logged again.
+    tcp->closeOnAccept = false;
+    start->StartIR(gPlugin.CommPort);
+    ASSERT_TRUE(waitFor([] { return gPlugin.DiscoveryComplete; }, 10000));
+    link->CloseCommLink(false);
+    gPlugin.CommsStarted = false;
+    tcp->closeOnAccept = true;
+    tcp->disconnectClient();
+    start->StartIO(gPlugin.CommPort);
+    start->StartX10(gPlugin.CommPort);
+    EXPECT_EQ(entries(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StartOutage, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& i) {
+                             return std::string(i.param ? "Refused" : "AcceptedAndClosed");
+                         });

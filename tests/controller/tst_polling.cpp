@@ -9,6 +9,7 @@
 #include "host/HostHooks.h"
 
 #include <QFile>
+#include <QTimer>
 
 using PollingTest = PluginFixture;
 
@@ -397,4 +398,22 @@ TEST_F(PollingTest, OutputsStoredUnderTheOldValueConventionAreBroughtToTheCurren
     gPlugin.IOPollDue = true;
     form().loop.Timer3_Timer();
     EXPECT_TRUE(bscAnnounced.isEmpty()) << bscAnnounced.join(" ").toStdString();
+}
+
+// A script's command run inside the I/O poll's wait lets the poll's block come
+// whole and then reads the report behind it: the block, older, must not put
+// the point back.
+TEST_F(PollingTest, APointReportedBehindThePollsBlockKeepsItsNewerState)
+{
+    startPlugin();
+    sim->setPointLevel(1, 0, 0);
+    QuillonSim::ReplyFault f;
+    f.delayMs = 300;
+    f.after = QByteArray::fromHex("F0010001");
+    sim->replyFaults = {f};
+    QTimer::singleShot(100, &form(), [this] { form().cmds.SetVar(3, 9); });
+    EXPECT_TRUE(form().poll.PollIO());
+    EXPECT_TRUE(sim->replyFaults.isEmpty()) << "the fault was never played";
+    EXPECT_EQ(sim->vars[3], 9);
+    EXPECT_EQ(gPlugin.IOPointStates[0] & 1, 1) << "the report behind the block was undone by it";
 }

@@ -298,6 +298,7 @@ void SerialProtocol::keepPartial(int n)
     m_partial = m_partial.left(Frames::kBlockReplyLength - 1);
     m_partialEnd = m_link.readCount();
     m_partialMs = m_clock.elapsed();
+    m_partialLastMs = lastMs;
     // Its rest is owed for as long as it follows without a pause.
     m_owed = m_clock.elapsed() - lastMs > kRestGapMs ? 0 : Frames::kBlockReplyLength - int(m_partial.size());
     m_owedLastMs = lastMs;
@@ -362,7 +363,11 @@ bool SerialProtocol::dropCheckedRest(int count, bool& hold)
         // time), may yet make up the rest, even those that would make a report
         // or an acknowledgement on their own: the check decides once they are
         // in. Only a line quiet for longer lets them go as what they are.
-        hold = quietMs() < kRestGapMs;
+        // A trickle's gaps are short: bytes behind a longer pause (after the
+        // start or among them) can be its rest only as a late rest coming
+        // whole at the line's pace, so only while they still come that way.
+        const bool afterPause = frontArrivalMs() - m_partialLastMs > kRestGapMs || contiguous(count) < count;
+        hold = quietMs() < (afterPause ? kLinePauseMs : kRestGapMs);
         return false;
     }
     // The rest comes after a few reports at most: a stream that has not
@@ -513,8 +518,8 @@ bool SerialProtocol::step(Wait& w)
         dropBlockOutOfTurn();
         break;
     case Front::Stale:
-        if (mode == Mode::ShortWait && takeAckBehindStoppedUnit(count, length)) {
-            w.done = w.result = true;
+        if (bool answered = false; mode == Mode::ShortWait && takeAckBehindStoppedUnit(count, length, answered)) {
+            w.done = w.result = answered;
             return true;
         }
         // A reply that stopped and was followed, after a pause, by something else.
@@ -664,7 +669,7 @@ bool SerialProtocol::ackFits(int count, int length) const
     return next == 0x2A || Frames::ReportLength(next) > 0;
 }
 
-bool SerialProtocol::takeAckBehindStoppedUnit(int count, int length)
+bool SerialProtocol::takeAckBehindStoppedUnit(int count, int length, bool& answered)
 {
     // A block reply that stopped in a command's wait: the controller answers
     // the command after it, so the last bytes of the run, when they came after
@@ -675,9 +680,21 @@ bool SerialProtocol::takeAckBehindStoppedUnit(int count, int length)
     if (n <= length || tail < m_sentAt)
         return false;
     const QByteArray run = m_link.Peek(n);
+    const int unit = qMin(contiguous(count, kLinePauseMs), n);
+    abandonBlockUnit(unit);
+    if (n - unit >= length) {
+        // The controller answers in turn: what came apart from the unit,
+        // after the stop, answers frames sent after it, and the unit's rest
+        // will not come. So those bytes are read as they stand, not held for it.
+        m_partial.clear();
+        m_owed = 0;
+        return true;
+    }
+    // The last bytes came with the unit: they may yet be its own, so its rest
+    // is still looked out for.
     for (int i = 0; i < length && i < int(linkState().ReplyBuffer.size()); ++i)
         linkState().ReplyBuffer[size_t(i)] = quint8(run[n - length + i]);
-    abandonBlockUnit(n);
+    answered = true;
     return true;
 }
 

@@ -167,9 +167,11 @@ private:
     qint64 m_troubleMs = -1;
     // Whether the n bytes at the front may be a short reply as they stand.
     bool ackFits(int count, int length) const;
-    // In a command's wait, takes the acknowledgement that came right behind a
-    // block reply that stopped, giving the stopped unit up; true when it did.
-    bool takeAckBehindStoppedUnit(int count, int length);
+    // In a command's wait, gives up a block reply that stopped when an
+    // acknowledgement came right behind it; true when it did. answered is set
+    // when that acknowledgement came with the unit and was taken with it;
+    // otherwise what followed the unit is left to be read as it stands.
+    bool takeAckBehindStoppedUnit(int count, int length, bool& answered);
     // Drops a whole block reply that came when none was awaited.
     void dropBlockOutOfTurn();
     quint64 m_sentAt = 0;          // stream offset when the last frame went out
@@ -183,6 +185,7 @@ private:
     qint64 m_owedLastMs = 0;       // arrival of the last byte counted to the owed rest
     QByteArray m_partial;          // start of the given-up unit, until its rest is known
     qint64 m_partialMs = 0;
+    qint64 m_partialLastMs = 0;    // arrival of its last byte
     quint64 m_partialEnd = 0;      // read count just after it
     static constexpr int kMaxRestChecks = 48;
     quint64 m_restCheckedAt = 0;
