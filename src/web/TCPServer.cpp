@@ -415,8 +415,12 @@ bool TCPServer::evict(const QString &address)
     const auto evictable = [this](const Element &e) {
         // Bytes not yet read (by Qt or by us) are ours to be slow about, not
         // the client's: on a loaded machine its readyRead may come late.
+        // A client never found slow gets longer to speak: a loaded machine
+        // may keep a browser from sending the request it has ready.
         if (e.phase == Element::Reading)
-            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs * 3 / 10 && !unread(e.socket);
+            return e.acceptedAt.isValid()
+                && e.acceptedAt.elapsed() >= (evictedLately(e.group) ? m_evictAfterMs * 3 / 10 : m_evictAfterMs * 2)
+                && !unread(e.socket);
         return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
             && e.lastSentAt.elapsed() >= m_evictAfterMs;
     };

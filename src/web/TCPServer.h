@@ -257,7 +257,7 @@ private:
     int m_evictAfterMs = 500;
     // Clients one of whose connections was closed to make room, and when:
     // in the line they come after clients never found that slow.
-    static constexpr int kSlowClientMemoryMs = 3000;
+    static constexpr int kSlowClientMemoryMs = 10000;
     static constexpr int kSlowClientsKept = 4096;
     QHash<QString, QElapsedTimer> m_evictedAt;
     bool evictedLately(const QString &group) const;
