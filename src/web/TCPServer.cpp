@@ -419,7 +419,7 @@ bool TCPServer::evict(const QString &address)
         // may keep a browser from sending the request it has ready.
         if (e.phase == Element::Reading)
             return e.acceptedAt.isValid()
-                && e.acceptedAt.elapsed() >= (evictedLately(e.group) ? m_evictAfterMs * 3 / 10 : m_evictAfterMs * 2)
+                && e.acceptedAt.elapsed() >= (evictedLately(e.group) ? m_evictAfterMs * 3 / 10 : m_evictAfterMs)
                 && !unread(e.socket);
         return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
             && e.lastSentAt.elapsed() >= m_evictAfterMs;
