@@ -74,13 +74,18 @@ QString clientGroup(const QTcpSocket &socket)
     return QHostAddress(bytes).toString() + QStringLiteral("/64");
 }
 
-// How many connections the pool and its line may hold together: what the
-// process's file limit leaves after the descriptors the rest of the program
-// needs (files, the xAP and controller sockets, scripts).
+// How many descriptors the web server may hold (the pool, its line and what
+// the listener has accepted for us): what the process's file limit leaves
+// after the descriptors the rest of the program needs (settings and record
+// files, the log, the xAP and controller sockets, scripts). A crowd may
+// fill the web server's share, never theirs.
 int descriptorBudget()
 {
     constexpr rlim_t kKeptForTheRest = 256;
-    constexpr rlim_t kMost = 8192;
+    // Every connection held is looked at by each turn of the event loop: a
+    // line far longer than the pool costs the whole program its time, while
+    // one that closes its silent members keeps a crowd of any size moving.
+    constexpr rlim_t kMost = 2048;
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return int(kMost);
@@ -95,9 +100,16 @@ int descriptorBudget()
         if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
             limit = raised;
     }
-    if (limit.rlim_cur <= kKeptForTheRest + TCPServer::kElements + 32)
-        return TCPServer::kElements + 32;
-    return int(qMin(limit.rlim_cur - kKeptForTheRest, kMost));
+    // Under a tiny limit the rest keeps three quarters: the page is the
+    // program's least part.
+    const rlim_t kept = qMin(kKeptForTheRest, limit.rlim_cur * 3 / 4);
+    return int(qMin(limit.rlim_cur - kept, kMost));
+}
+
+// The part of the budget the listener may hold accepted for us.
+int listenerShare(int budget)
+{
+    return qBound(1, budget / 8, 16);
 }
 
 QString peerText(const QTcpSocket &socket)
@@ -282,7 +294,9 @@ void TCPServer::StartListening()
     // Every connection waiting in the kernel is taken at once into our own
     // line, so that the choice between them is ours, not first come first served.
     m_descriptorBudget = descriptorBudget();
-    m_listener.setMaxPendingConnections(m_descriptorBudget);
+    // What the listener has accepted and not yet handed over holds
+    // descriptors too: it gets a small share of the budget, the line the rest.
+    m_listener.setMaxPendingConnections(listenerShare(m_descriptorBudget));
     m_listener.setListenBacklogSize(m_descriptorBudget);
     if (!m_listener.listen(QHostAddress::Any, quint16(number)))
         LogError(kProgramName, QStringLiteral("StartListening port ") + port + QStringLiteral(": ")
@@ -401,8 +415,12 @@ bool TCPServer::evict(const QString &address)
     const auto evictable = [this](const Element &e) {
         // Bytes not yet read (by Qt or by us) are ours to be slow about, not
         // the client's: on a loaded machine its readyRead may come late.
+        // A client never found slow gets longer to speak: a loaded machine
+        // may keep a browser from sending the request it has ready.
         if (e.phase == Element::Reading)
-            return e.acceptedAt.isValid() && e.acceptedAt.elapsed() >= m_evictAfterMs * 3 / 10 && !unread(e.socket);
+            return e.acceptedAt.isValid()
+                && e.acceptedAt.elapsed() >= (evictedLately(e.group) ? m_evictAfterMs * 3 / 10 : m_evictAfterMs)
+                && !unread(e.socket);
         return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
             && e.lastSentAt.elapsed() >= m_evictAfterMs;
     };
@@ -434,7 +452,16 @@ bool TCPServer::evict(const QString &address)
         const bool bothReading = e.phase == Element::Reading && c.phase == Element::Reading;
         const bool staler = bothReading ? e.acceptedAt.elapsed() > c.acceptedAt.elapsed()
                                         : e.lastByteAt.elapsed() > c.lastByteAt.elapsed();
-        if (mine > theirs || (mine == theirs && (theirLine && !myLine || (myLine == theirLine && staler))))
+        // A client already found too slow goes before one never found so: on
+        // a loaded machine a browser may not have sent its request by the
+        // time its connection can be taken, while a crowd that reconnects at
+        // once is found slow over and over. No clock decides it.
+        const bool mySlow = evictedLately(e.group);
+        const bool theirSlow = evictedLately(c.group);
+        if (mine > theirs
+            || (mine == theirs
+                && ((mySlow && !theirSlow)
+                    || (mySlow == theirSlow && (theirLine && !myLine || (myLine == theirLine && staler))))))
             chosen = i;
     }
     if (chosen == 0)
@@ -563,7 +590,12 @@ void TCPServer::socket_ConnectionRequest()
                         Socket_SendComplete(index);
                 }
             });
-            if (socket->bytesAvailable() > 0)
+            // What it sent while it waited may still be in the system's
+            // buffer with no notice to come: a client that has spoken is not
+            // to wait for a next packet that a whole request never sends.
+            if (socket->bytesAvailable() == 0 && unread(socket))
+                socket->waitForReadyRead(0);
+            if (socket->bytesAvailable() > 0 && m_elements[size_t(index)].socket == socket)
                 socket_DataArrival(index);
         }
     } catch (...) {
@@ -593,8 +625,11 @@ void TCPServer::takeFromListener()
         }
         it = m_waiting.erase(it);
     }
+    const int room = budget - listenerShare(budget);
     bool poolFull = openCount() + int(m_waiting.size()) >= kElements - 1;
-    while (openCount() + int(m_waiting.size()) < budget && m_listener.hasPendingConnections()) {
+    size_t silentFrom = 0;
+    while (m_listener.hasPendingConnections()
+           && (openCount() + int(m_waiting.size()) < room || closeSilentWaiting(silentFrom))) {
         QTcpSocket *socket = m_listener.nextPendingConnection();
         if (!socket)
             break;
@@ -618,8 +653,43 @@ void TCPServer::takeFromListener()
         }
         ++claimed;
         m_waiting.push_back({socket, group});
+        m_waiting.back().since.start();
         poolFull = poolFull || openCount() + int(m_waiting.size()) >= kElements - 1;
     }
+}
+
+bool TCPServer::closeSilentWaiting(size_t &from)
+{
+    // A full line would leave every newcomer in the system's queue, and a
+    // newcomer finding that full is not even let in: the line's oldest
+    // connection that has sent nothing makes way. A client with something to
+    // say keeps its place whatever its age; a silent one closed comes back at
+    // the end like any other newcomer. Only one given a moment to speak goes.
+    constexpr int kMomentToSpeakMs = 50;
+    for (; from < m_waiting.size(); ++from) {
+        Waiting &w = m_waiting[from];
+        if (!w.socket) {
+            m_waiting.erase(m_waiting.begin() + qsizetype(from));
+            return true;
+        }
+        if (w.since.elapsed() < kMomentToSpeakMs) {
+            // The rest of the line is younger still: look again soon.
+            if (!m_poolRetry.isActive())
+                m_poolRetry.start(kMomentToSpeakMs);
+            return false;
+        }
+        if (unread(w.socket))
+            continue;
+        RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest line full: closed a connection from ")
+                                          + w.group + QStringLiteral(" that sent nothing"),
+                        QStringLiteral("socket_ConnectionRequest line full"));
+        // Deleted at once, not later: its descriptor goes back to the system
+        // now and may come back as the very next connection taken.
+        delete w.socket.data();
+        m_waiting.erase(m_waiting.begin() + qsizetype(from));
+        return true;
+    }
+    return false;
 }
 
 void TCPServer::release(int index)

@@ -205,6 +205,9 @@ private:
     // Takes what waits in the listener into the line, closing at once a
     // newcomer that would only wait while its client holds or waits already.
     void takeFromListener();
+    // Closes the oldest connection of a full line that has sent nothing,
+    // looking from `from` on (where the last call stopped); false when none may go.
+    bool closeSilentWaiting(size_t &from);
     // Makes room for a newcomer: closes a connection of `address` when given,
     // else one of the address holding the most connections that has one to
     // spare (never a client's only one while others hold several); of
@@ -226,6 +229,7 @@ private:
         qint64 seen = 0;    // bytes it had sent when last looked at
         bool line = false;  // they hold a whole request line
         bool whole = false; // and the whole request: headers and body
+        QElapsedTimer since; // taken into the line
     };
     // Looks again at what a waiting connection has sent, when more has come.
     static void lookAtRequest(Waiting &waiting);
@@ -253,7 +257,7 @@ private:
     int m_evictAfterMs = 500;
     // Clients one of whose connections was closed to make room, and when:
     // in the line they come after clients never found that slow.
-    static constexpr int kSlowClientMemoryMs = 3000;
+    static constexpr int kSlowClientMemoryMs = 10000;
     static constexpr int kSlowClientsKept = 4096;
     QHash<QString, QElapsedTimer> m_evictedAt;
     bool evictedLately(const QString &group) const;

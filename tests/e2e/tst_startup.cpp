@@ -154,7 +154,7 @@ TEST(Startup, TheWebServerTakesTheOpenFilesTheHardLimitAllows)
     const qint64 ownHard = own.rlim_max == RLIM_INFINITY ? qint64(1) << 20 : qint64(own.rlim_max);
     ASSERT_GE(ownHard, 4096);
     struct Row { qint64 soft, hard, expectedSoft; };
-    const Row rows[] = {{1024, 4096, 4096}, {1024, ownHard, qMin<qint64>(ownHard, 8448)}, {700, 700, 700}};
+    const Row rows[] = {{1024, 2048, 2048}, {1024, 4096, 2304}, {1024, ownHard, qMin<qint64>(ownHard, 2304)}, {700, 700, 700}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.hard);
         ProgramFolder folder;

@@ -257,3 +257,51 @@ TEST_F(Pool, ConnectionsResetBeforeTheyAreTakenAreDropped)
     EXPECT_FALSE(anyLogContains(mark, QStringLiteral("holds"))) << logsSince(mark).join('\n').toStdString();
     EXPECT_TRUE(get("/status").endsWith("form=/"));
 }
+
+// A browser on a loaded machine may not have sent its request by the time
+// its connection could be taken, and a crowd that reconnects at once brings
+// connections younger than it: the crowd's, found slow before, go first.
+TEST_F(Pool, AClientFoundSlowGivesWayBeforeOneNeverFoundSo)
+{
+    TCPServer::instance().setEvictAfterMs(100);
+    const auto crowdAddress = [](int n) { return QStringLiteral("127.0.5.") + QString::number(10 + n); };
+    const int places = TCPServer::kElements - 1;
+    const auto wave = [&](std::vector<std::unique_ptr<Client>> &into, int count) {
+        for (int n = 0; n < count; ++n) {
+            into.push_back(std::make_unique<Client>(m_port, crowdAddress(n)));
+            ASSERT_TRUE(into.back()->connected());
+        }
+    };
+    std::vector<std::unique_ptr<Client>> first, second, third;
+    wave(first, places);
+    ASSERT_TRUE(waitUntil([&] { return TCPServer::instance().openCount() == places; }));
+    pause(60);
+    // Each newcomer of the crowd takes the place of one of its silent connections.
+    wave(second, places);
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto &c : first)
+            if (c->socket.state() != QAbstractSocket::UnconnectedState)
+                return false;
+        return TCPServer::instance().openCount() == places;
+    }));
+    second.clear();
+    ASSERT_TRUE(waitUntil([] { return TCPServer::instance().openCount() == 0; }));
+
+    Client browser(m_port, QStringLiteral("127.0.5.200"));
+    ASSERT_TRUE(browser.connected());
+    ASSERT_TRUE(waitUntil([] { return TCPServer::instance().openCount() == 1; }));
+    pause(20);
+    wave(third, places - 1);
+    ASSERT_TRUE(waitUntil([&] { return TCPServer::instance().openCount() == places; }));
+    pause(60);
+
+    Client newcomer(m_port, QStringLiteral("127.0.5.201"));
+    ASSERT_TRUE(newcomer.connected());
+    newcomer.socket.write("GET /status HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(newcomer.closed());
+    EXPECT_TRUE(newcomer.received.endsWith("form=/")) << newcomer.received.toStdString();
+    EXPECT_EQ(browser.socket.state(), QAbstractSocket::ConnectedState) << "the browser's connection was taken";
+    browser.socket.write("GET /status HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(browser.closed());
+    EXPECT_TRUE(browser.received.endsWith("form=/")) << browser.received.toStdString();
+}
