@@ -28,16 +28,25 @@ void PluginSettings::save(const QString& key, const QString& value)
     SavePluginSetting(kFile, kSection, key, value);
 }
 
-int PluginSettings::wholeNumber(const QString& text, int low)
+qint64 PluginSettings::digitsNumber(const QString &text, qint64 high)
 {
     const QString t = text.trimmed();
-    if (t.isEmpty() || t.size() > 5)
+    if (t.isEmpty())
         return -1;
-    for (const QChar c : t)
+    qint64 v = 0;
+    for (const QChar c : t) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return -1;
-    const int v = t.toInt();
-    return v >= low && v <= 65535 ? v : -1;
+        // Leading zeros cost nothing; the value stops growing once past the bound.
+        v = qMin(v * 10 + (c.unicode() - '0'), high + 1);
+    }
+    return v <= high ? v : -1;
+}
+
+int PluginSettings::wholeNumber(const QString& text, int low)
+{
+    const qint64 v = digitsNumber(text, 65535);
+    return v >= low ? int(v) : -1;
 }
 
 int PluginSettings::pollInterval(const QString& text)

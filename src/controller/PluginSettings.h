@@ -15,8 +15,11 @@ void SavePluginSetting(const QString& file, const QString& section, const QStrin
 QString setting(const QString& key, const QString& def);
 void save(const QString& key, const QString& value);
 
-// A whole number from `low` to 65535 written in digits (blanks around
-// allowed), or -1: a port or an interval as typed in the dialog or on the page.
+// A whole number from 0 to `high` written in decimal digits only (blanks
+// around and leading zeros allowed; no sign, point, exponent or "&H"), or -1.
+qint64 digitsNumber(const QString &text, qint64 high);
+// The same from `low` to 65535: a port or an interval as typed in the dialog
+// or on the page.
 int wholeNumber(const QString& text, int low);
 // The variable poll interval as typed in the dialog or on the status page:
 // milliseconds from 1 to 65535, or 0 for no polling; -1 for anything else.

@@ -26,14 +26,26 @@ struct Held
     QString type;
     QString text;
     QString label;
+    QString budget;
     qint64 loggedAt = 0;
     int repeats = 0;
+};
+
+// The entries a budget logged in its window and the refusals it held back.
+struct Budget
+{
+    QString type;
+    QString first; // the first refusal held back
+    qint64 openedAt = 0;
+    int logged = 0;
+    int withheld = 0;
 };
 
 struct State
 {
     QHash<QString, Held> kinds;
     QHash<QString, int> perLabel; // kinds held under each label
+    QHash<QString, Budget> budgets;
     int windowMs = 60000;
     QPointer<QTimer> flushTimer;
 };
@@ -54,12 +66,56 @@ qint64 now()
     return clock.elapsed();
 }
 
+// Logs the count of what a budget held back, and opens its next window.
+void closeBudget(const QString &name, Budget &b, qint64 t)
+{
+    if (b.withheld > 0)
+        LogError(b.type, name + QStringLiteral(": ") + QString::number(b.withheld)
+                             + QStringLiteral(" further refusals within a minute, not logged one by one; the first: ") + b.first);
+    b.first.clear();
+    b.withheld = 0;
+    b.logged = 0;
+    b.openedAt = t;
+}
+
+// Whether the budget may log one more entry now; its window rolls on first.
+bool budgetOpen(const QString &name, qint64 t)
+{
+    if (name.isEmpty())
+        return true;
+    State &s = state();
+    auto it = s.budgets.find(name);
+    if (it == s.budgets.end())
+        it = s.budgets.insert(name, Budget{QString(), QString(), t, 0, 0});
+    if (t - it->openedAt >= s.windowMs)
+        closeBudget(name, *it, t);
+    return it->logged < kEntriesPerBudget;
+}
+
+// Logs an entry of the budget (none: always), or counts its refusals as held back.
+void spend(const QString &budget, const QString &type, const QString &text, int refusals)
+{
+    if (budgetOpen(budget, now())) {
+        if (!budget.isEmpty())
+            ++state().budgets[budget].logged;
+        LogError(type, text);
+        return;
+    }
+    Budget &b = state().budgets[budget];
+    if (b.withheld == 0) {
+        b.type = type;
+        b.first = text;
+    }
+    b.withheld += refusals;
+}
+
 void logRepeats(Held &kind)
 {
     if (kind.repeats == 0)
         return;
-    LogError(kind.type, kind.text + QStringLiteral(" (repeated ") + QString::number(kind.repeats)
-                            + QStringLiteral(" more times)"));
+    spend(kind.budget, kind.type,
+          kind.text + QStringLiteral(" (repeated ") + QString::number(kind.repeats) + QStringLiteral(" more times)"),
+          kind.repeats);
     kind.repeats = 0;
     kind.loggedAt = now();
 }
@@ -83,6 +139,9 @@ void flushDue()
         }
         ++it;
     }
+    for (auto it = s.budgets.begin(); it != s.budgets.end(); ++it)
+        if (it->withheld > 0 && t - it->openedAt >= s.windowMs)
+            closeBudget(it.key(), *it, t);
     armFlush();
 }
 
@@ -95,6 +154,9 @@ void armFlush()
     for (const Held &kind : std::as_const(s.kinds))
         if (kind.repeats > 0 && (next < 0 || kind.loggedAt < next))
             next = kind.loggedAt;
+    for (const Budget &b : std::as_const(s.budgets))
+        if (b.withheld > 0 && (next < 0 || b.openedAt < next))
+            next = b.openedAt;
     if (next < 0)
         return;
     if (!s.flushTimer) {
@@ -110,6 +172,11 @@ void armFlush()
 } // namespace
 
 void Log(const QString &type, const QString &text, const QString &key)
+{
+    Log(type, text, key, QString());
+}
+
+void Log(const QString &type, const QString &text, const QString &key, const QString &budget)
 {
     State &s = state();
     const qsizetype end = key.indexOf(kLabelEnd);
@@ -131,15 +198,21 @@ void Log(const QString &type, const QString &text, const QString &key)
     }
     if (it != s.kinds.end())
         logRepeats(*it);
+    if (!budgetOpen(budget, t)) {
+        spend(budget, type, text, 1);
+        armFlush();
+        return;
+    }
     if (it == s.kinds.end() && id != kOtherKinds)
         ++s.perLabel[label];
     Held &kind = s.kinds[id];
     kind.type = type;
     kind.label = label;
     kind.text = id == kOtherKinds || labelFull ? QStringLiteral("further refusals of other kinds, the first: ") + text : text;
+    kind.budget = budget;
     kind.loggedAt = t;
     kind.repeats = 0;
-    LogError(type, kind.text);
+    spend(budget, type, kind.text, 1);
 }
 
 QString Kind(const QString &label, const QString &detail)
@@ -151,6 +224,10 @@ void Flush()
 {
     for (Held &kind : state().kinds)
         logRepeats(kind);
+    const qint64 t = now();
+    for (auto it = state().budgets.begin(); it != state().budgets.end(); ++it)
+        if (it->withheld > 0)
+            closeBudget(it.key(), *it, t);
 }
 
 void Reset()
@@ -158,6 +235,7 @@ void Reset()
     State &s = state();
     s.kinds.clear();
     s.perLabel.clear();
+    s.budgets.clear();
     s.windowMs = 60000;
     if (s.flushTimer)
         s.flushTimer->stop();

@@ -15,6 +15,12 @@ namespace RefusalLog {
 // one count, so that refusals of one source, however varied, never crowd
 // out the kinds of another.
 void Log(const QString &type, const QString &text, const QString &key = QString());
+// The same for refusals that share a budget of log entries (all of one kind
+// of client's requests, whatever their kinds): at most a few entries of the
+// budget are logged per window, first entries and counted repeats alike, and
+// what goes beyond is counted in one entry at the window's end. `budget`
+// names the budget and begins that entry.
+void Log(const QString &type, const QString &text, const QString &key, const QString &budget);
 // The key of a kind of refusal: the label (a fixed text of the code, the
 // field or check that refused) and the detail (the fault, never the
 // refused value itself).
@@ -25,5 +31,7 @@ void Flush();
 void Reset();
 // The length of the counting window; shortened only by tests.
 void SetWindowMs(int ms);
+// The entries one budget may log per window, besides its count.
+inline constexpr int kEntriesPerBudget = 12;
 
 } // namespace RefusalLog

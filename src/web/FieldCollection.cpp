@@ -5,8 +5,13 @@
 bool FieldCollection::add(const KeyValuePair &pair)
 {
     const QString key = HtmlText::lcase(pair.Key());
-    if (m_index.contains(key))
+    if (m_index.contains(key)) {
+        if (!m_repeatedIndex.contains(key)) {
+            m_repeatedIndex.insert(key);
+            m_repeated.push_back(pair.Key());
+        }
         return false;
+    }
     m_index.insert(key, qsizetype(m_items.size()));
     m_items.push_back(pair);
     return true;

@@ -3,7 +3,9 @@
 #include "web/KeyValuePair.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -19,8 +21,12 @@ public:
     QString value(const QString &key) const;
     const std::vector<KeyValuePair> &items() const { return m_items; }
     int count() const { return int(m_items.size()); }
+    // The keys that came more than once, each once, as first repeated.
+    const QStringList &repeated() const { return m_repeated; }
 
 private:
     std::vector<KeyValuePair> m_items;
     QHash<QString, qsizetype> m_index; // lower-cased key -> position
+    QStringList m_repeated;
+    QSet<QString> m_repeatedIndex;
 };

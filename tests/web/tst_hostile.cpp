@@ -21,6 +21,7 @@
 #include <QEventLoop>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTcpSocket>
 #include <QTimer>
@@ -561,4 +562,57 @@ TEST_F(Hostile, PageWaitingForTheControllerHoldsNoOtherClient)
             EXPECT_GE(closedAt[i], 2400) << cases[i].request.toStdString();
     }
     EXPECT_GE(pressDone, 2400);
+}
+
+// A client cycling through many kinds of refusal under one budget buys no
+// entry per kind: the budget's entries per window are bounded, repeats
+// included, the rest is counted in one entry at the window's end, and the
+// refusals of another source are still logged at once.
+TEST(RefusalLogKinds, ABudgetBoundsEveryKindItsClientsCause)
+{
+    RefusalLog::Reset();
+    const QString budget = QStringLiteral("posts");
+    auto cycle = [&](int kinds, int times) {
+        for (int t = 0; t < times; ++t)
+            for (int k = 0; k < kinds; ++k)
+                RefusalLog::Log(QStringLiteral("T"), QStringLiteral("field %1 fault, value %2").arg(k).arg(t),
+                                RefusalLog::Kind(QStringLiteral("field ") + QString::number(k), QStringLiteral("fault")), budget);
+    };
+    auto refusalsIn = [](const QStringList &logs) {
+        // Each first entry stands for one refusal; a counted one for its count.
+        static const QRegularExpression count(QStringLiteral("(\\(repeated (\\d+) more times\\)$)|(^posts: (\\d+) further refusals)"));
+        int n = 0;
+        for (const QString &entry : logs) {
+            const QRegularExpressionMatch m = count.match(entry);
+            n += !m.hasMatch() ? 1 : m.captured(2).isEmpty() ? m.captured(4).toInt() : m.captured(2).toInt();
+        }
+        return n;
+    };
+    int mark = WebTest::logMark();
+    cycle(78, 3);
+    EXPECT_EQ(WebTest::logsSince(mark).size(), RefusalLog::kEntriesPerBudget);
+    RefusalLog::Log(QStringLiteral("T"), QStringLiteral("foreign Host"), QStringLiteral("misdirected"));
+    EXPECT_EQ(WebTest::logsSince(mark).value(RefusalLog::kEntriesPerBudget), QStringLiteral("foreign Host"));
+    RefusalLog::Flush();
+    QStringList logs = WebTest::logsSince(mark);
+    logs.removeAll(QStringLiteral("foreign Host"));
+    EXPECT_EQ(logs.size(), RefusalLog::kEntriesPerBudget + 1);
+    EXPECT_TRUE(logs.last().startsWith(QStringLiteral("posts: 222 further refusals"))) << logs.last().toStdString();
+    EXPECT_EQ(refusalsIn(logs), 78 * 3) << "refusals lost from the count";
+
+    // Window after window, by itself: the bound holds and the count goes out.
+    RefusalLog::Reset();
+    RefusalLog::SetWindowMs(300);
+    mark = WebTest::logMark();
+    for (int window = 0; window < 3; ++window) {
+        const int before = int(WebTest::logsSince(mark).size());
+        cycle(78, 2);
+        EXPECT_LE(int(WebTest::logsSince(mark).size()) - before, RefusalLog::kEntriesPerBudget + 1) << "window " << window;
+        EXPECT_TRUE(waitUntil([&] { return WebTest::logsSince(mark).filter(QStringLiteral("further refusals")).size() == window + 1; },
+                              5000))
+            << "window " << window << ": no counted entry";
+    }
+    RefusalLog::Flush();
+    EXPECT_EQ(refusalsIn(WebTest::logsSince(mark)), 3 * 78 * 2) << "refusals lost from the count";
+    RefusalLog::Reset();
 }

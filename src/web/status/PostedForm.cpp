@@ -209,7 +209,7 @@ std::vector<PostedRow> postedRows(const Request &r)
 void logSkip(const QString &field, const QString &fault, const QString &text)
 {
     RefusalLog::Log(kType, QStringLiteral("Status ClientRequest ") + text,
-                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, fault));
+                    RefusalLog::Kind(QStringLiteral("Status ClientRequest ") + field, fault), kPostedFormLogBudget);
 }
 
 // A field the Save refused: logged, and noted on the page built after it.
@@ -695,22 +695,25 @@ bool textSetting(const Request &r, const QString &key, const QString &def, QStri
 QString serverAddressFault(const QString &address)
 {
     static const QRegularExpression ipv4(QStringLiteral("^(25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)(\\.(25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)){3}$"));
-    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    // Labels as name look-ups take them: LAN names often hold "_", and a
+    // fully qualified name may end in ".".
+    static const QRegularExpression name(QStringLiteral("^([A-Za-z0-9_-]{1,63}\\.)*[A-Za-z0-9_-]{1,63}\\.?$"));
     if (address.isEmpty())
         return QString();
     static const QString fault =
         QStringLiteral("is no IPv4 address or host name of a serial-device server (leave it empty for a serial port)");
-    const QStringList labels = address.split(QLatin1Char('.'));
-    if (labels.size() < 2)
+    if (!address.contains(QLatin1Char('.')))
         return fault;
-    bool digitsOnly = true;
-    for (const QString &l : labels) {
-        if (!label.match(l).hasMatch())
-            return fault;
-        digitsOnly = digitsOnly && std::all_of(l.begin(), l.end(), [](QChar c) { return c.isDigit(); });
-    }
-    // Digits and dots only: read as an address, so it must be one.
-    return digitsOnly && !ipv4.match(address).hasMatch() ? fault : QString();
+    // Digits and dots only: read as an address, so it must be one in its plain
+    // form ("127.1" or "010.1.1.1" are read differently by different readers).
+    if (std::all_of(address.begin(), address.end(), [](QChar c) { return c == QLatin1Char('.') || (c >= QLatin1Char('0') && c <= QLatin1Char('9')); }))
+        return ipv4.match(address).hasMatch() ? QString() : fault;
+    // The link's socket looks a name up in its international (ASCII) form,
+    // and cannot look up one that has none.
+    const QByteArray ace = QUrl::toAce(address);
+    if (ace.isEmpty() || ace.size() > 254 || !name.match(QString::fromLatin1(ace)).hasMatch())
+        return fault;
+    return QString();
 }
 
 // The periodic clock counts whole seconds in a Long; other numeric forms
@@ -718,8 +721,7 @@ QString serverAddressFault(const QString &address)
 // and a negative period cannot be counted at all.
 bool wholeSeconds(const QString &text)
 {
-    static const QRegularExpression digits(QStringLiteral("^\\d{1,10}$"));
-    return digits.match(text).hasMatch() && text.toLongLong() <= std::numeric_limits<qint32>::max();
+    return PluginSettings::digitsNumber(text, std::numeric_limits<qint32>::max()) >= 0;
 }
 
 void saveSettings(const Request &r)
@@ -767,8 +769,14 @@ void saveSettings(const Request &r)
     }
     if (fieldChanged(r, QStringLiteral("PeriodicScriptInterval"))) {
         QString v;
-        const QString stored = PluginSettings::setting(QStringLiteral("PeriodicScriptInterval"), QString());
-        if (numericSetting(r.Form(QStringLiteral("PeriodicScriptInterval")), stored,
+        const QString stored = PluginSettings::setting(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("0"));
+        if (r.Form(QStringLiteral("PeriodicScriptInterval")).trimmed().isEmpty()) {
+            // An emptied period is no number: the script no longer runs by itself.
+            if (!stored.isEmpty()) {
+                savePlugin(QStringLiteral("PeriodicScriptInterval"), QString());
+                SetScriptPeriod(QString());
+            }
+        } else if (numericSetting(r.Form(QStringLiteral("PeriodicScriptInterval")), stored,
                            QStringLiteral("PeriodicScriptInterval"), v)
             && !wholeSeconds(v)) {
             refuseText(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("PeriodicScriptInterval"), v,
@@ -944,6 +952,47 @@ QString overfullKind(const Request &r, const std::vector<PostedRow> &rows)
     return QString();
 }
 
+// Fields a hand-made post carries that the Save would otherwise drop in
+// silence: a second copy of a field (the first is taken), the setup block's
+// fields without the block, and row fields that name no row the page has.
+void noteDroppedFields(const Request &r, const std::vector<PostedRow> &rows, bool setupPosted)
+{
+    for (const QString &key : r.FormCol().repeated())
+        refuseField(QStringLiteral("post"), QStringLiteral("field repeated"),
+                    QStringLiteral("the field ") + HtmlText::forLog(key, 80) + QStringLiteral(" posted more than once; the first taken"),
+                    QStringLiteral("The post carried the field ") + key
+                        + QStringLiteral(" more than once; only its first copy was taken."));
+    if (!setupPosted) {
+        static const char *const kSetupFields[] = {"SerialIP",   "CommPort",   "PeriodicScriptInterval", "DebugLog",
+                                                   "ServerPort", "Background", "StyleSheet", "log_errors", "log_comms",
+                                                   "Recognition", "ProjectFile", "QPROFile", "IRPROFile"};
+        for (const char *name : kSetupFields) {
+            if (!present(r, QLatin1String(name)))
+                continue;
+            refuseField(QStringLiteral("post"), QStringLiteral("setup without poll_interval"),
+                        QStringLiteral("setup fields posted without poll_interval; none taken"),
+                        QStringLiteral("The post carried setup fields without poll_interval, which the setup block always "
+                                       "posts; no setup field was taken."));
+            break;
+        }
+    }
+    // A row's fields go with its hidden code field, and only rows the
+    // controller can have are read.
+    static const QRegularExpression rowField(QStringLiteral("^(V\\d+:.*|X\\d+:.*|IR\\d+|[A-P]\\d+)(TAG|USED|EVENT)$"));
+    QSet<QString> known;
+    for (const PostedRow &row : rows)
+        known.insert(row.disp);
+    for (const KeyValuePair &field : r.FormCol().items()) {
+        const QRegularExpressionMatch m = rowField.match(field.Key().toUpper());
+        if (!m.hasMatch() || known.contains(m.captured(1)))
+            continue;
+        refuseField(QStringLiteral("post"), QStringLiteral("no such row"),
+                    QStringLiteral("the field ") + HtmlText::forLog(field.Key(), 80) + QStringLiteral(" names no row of the page"),
+                    QStringLiteral("The post carried the field ") + field.Key()
+                        + QStringLiteral(", which names no row of the page; not taken."));
+    }
+}
+
 void Save(Request &r)
 {
     const std::vector<PostedRow> rows = postedRows(r);
@@ -951,7 +1000,8 @@ void Save(Request &r)
         const QString text = QStringLiteral("a Save of more than ") + QString::number(kMostRowsOfAKind) + QLatin1Char(' ')
             + kind + QStringLiteral(" rows");
         RefusalLog::Log(kType, QStringLiteral("Status ClientRequest refused ") + text + QStringLiteral("; nothing taken"),
-                        RefusalLog::Kind(QStringLiteral("Status ClientRequest Save"), QStringLiteral("rows of a kind")));
+                        RefusalLog::Kind(QStringLiteral("Status ClientRequest Save"), QStringLiteral("rows of a kind")),
+                        kPostedFormLogBudget);
         NoteRefusal(QStringLiteral("The page refused ") + text + QStringLiteral("; nothing was saved."));
         return;
     }
@@ -959,6 +1009,7 @@ void Save(Request &r)
     // Decided by the post alone: another tab may have switched the block off
     // since this page was built, and its user's edits still count.
     const bool setupPosted = present(r, QStringLiteral("poll_interval"));
+    noteDroppedFields(r, rows, setupPosted);
     {
         // A model of the dialog's own, from the host's devices: a dialog the
         // user has open keeps its unconfirmed boxes and stays open.
@@ -1190,7 +1241,7 @@ bool ClientRequest(Request &request, Response &response)
                                    + HtmlText::forLog(request.ServerVariables(QStringLiteral("Origin")).isEmpty()
                                                           ? request.ServerVariables(QStringLiteral("Referer"))
                                                           : request.ServerVariables(QStringLiteral("Origin")), 80),
-                        QStringLiteral("Status ClientRequest cross-site post"));
+                        QStringLiteral("Status ClientRequest cross-site post"), kPostedFormLogBudget);
         response.Redirect(QString());
         return false;
     }

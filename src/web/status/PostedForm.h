@@ -41,6 +41,11 @@ bool ClientRequest(Request &request, Response &response);
 bool IsCrossSitePost(const Request &request);
 
 
+// The log entries every client's posts share, whatever they refuse: a
+// client cycling through many kinds of refusal would otherwise buy itself
+// two entries a minute with each kind.
+inline const QString kPostedFormLogBudget = QStringLiteral("Status ClientRequest");
+
 // What the Saves since the last page refused, for the page built next to
 // show; taking them clears them.
 void NoteRefusal(const QString &text);

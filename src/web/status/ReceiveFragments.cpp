@@ -342,7 +342,7 @@ void logRefused(const QString &r, const QString &text, const QString &fault)
     RefusalLog::Log(kProgramName,
                     QStringLiteral("SaveFilterSettigs: row ") + r + QStringLiteral(" not saved, \"") + HtmlText::forLog(text)
                         + QStringLiteral("\" ") + fault,
-                    RefusalLog::Kind(QStringLiteral("SaveFilterSettigs"), fault));
+                    RefusalLog::Kind(QStringLiteral("SaveFilterSettigs"), fault), kPostedFormLogBudget);
     NoteRefusal(QStringLiteral("Filter row ") + r + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\" ") + fault
                 + QStringLiteral("; not saved."));
 }

@@ -175,9 +175,11 @@ void writeBlock(FastString &page)
     page.Add("</tr><tr>");
 
     header(page, "Script Control / Debug");
+    // A missing key runs the script every minute, as "0" does; an empty field
+    // would say it never runs, which is what an emptied one means.
     settingCell(page,
          QStringLiteral("Periodic Script Interval&nbsp;<input type='text' name='periodicscriptinterval' value='")
-             + attr(pluginSetting(QStringLiteral("PeriodicScriptInterval"), QString()))
+             + attr(pluginSetting(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("0")))
              + QStringLiteral("' size='6'>&nbsp;seconds"),
          "TABLEROWODD", "1", "Center");
     settingCell(page,

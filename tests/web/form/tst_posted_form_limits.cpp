@@ -5,6 +5,7 @@
 #include "FormFixture.h"
 
 #include "web/HtmlText.h"
+#include "bridge/CommAndTimer.h"
 #include "controller/PluginSettings.h"
 #include "controller/PluginState.h"
 #include "host/Application.h"
@@ -131,6 +132,11 @@ TEST_F(PostedLimits, EveryRefusedFieldIsNotedOnThePage)
         EXPECT_FALSE(configText(kPluginIni).contains("&#")) << row.name;
     }
     EXPECT_EQ(gIRMacroDictionary->count(), 0);
+    // However many kinds of refusal the Saves went through, the log took a
+    // bounded number of entries and counts the rest in one.
+    EXPECT_LE(logEntriesSince(QStringLiteral("Status ClientRequest")), RefusalLog::kEntriesPerBudget);
+    RefusalLog::Flush();
+    EXPECT_EQ(logEntriesSince(QStringLiteral("further refusals within a minute")), 1);
     // The note quotes what was typed, also where the page's code page has no such character.
     const QByteArray page = post(save(Fields{{"SerialIP", "h\u03a9st"}} + setup));
     EXPECT_TRUE(page.contains("SerialIP &quot;h&#937;st&quot;")) << "the note does not show the typed text";
@@ -167,6 +173,151 @@ TEST_F(PostedLimits, SetupFieldsTakeWhatTheyAccept)
         if (stored == QLatin1String("<none>")) // an emptied setting reads as empty
             stored.clear();
         EXPECT_EQ(stored, QString::fromLatin1(row.stored)) << row.field << " " << row.typed;
+    }
+}
+
+// Every number field of the setup block reads the same edges alike: blanks
+// around and leading zeros are the number, while signs, inner blanks and
+// values past the field's range are refused with a note. An emptied period
+// is no number, so the script stops running by itself; an emptied port or
+// poll interval is refused.
+TEST_F(PostedLimits, NumberFieldsReadTheirEdgesAlike)
+{
+    startAll();
+    gPlugin.IncludeSetup = true;
+    const struct
+    {
+        const char *field;
+        QString file, key;
+    } fields[] = {{"CommPort", kHostIni, "CommPort"},
+                  {"poll_interval", kPluginIni, "poll_interval"},
+                  {"PeriodicScriptInterval", kPluginIni, "PeriodicScriptInterval"},
+                  {"ServerPort", kHostIni, "HTTPPort"}};
+    // What each field stores, in the order above; nullptr: refused.
+    const struct
+    {
+        const char *typed;
+        const char *stored[4];
+    } edges[] = {
+        {"000080", {"80", "80", "000080", "80"}},
+        {"00000000001", {"1", "1", "00000000001", "1"}},
+        {"0000000000000000000042", {"42", "42", "0000000000000000000042", "42"}},
+        {" 42 ", {"42", "42", "42", "42"}},
+        {"", {nullptr, nullptr, "", nullptr}},
+        {"   ", {nullptr, nullptr, "", nullptr}},
+        {"0", {nullptr, "0", "0", nullptr}},
+        {"65535", {"65535", "65535", "65535", "65535"}},
+        {"065536", {nullptr, nullptr, "065536", nullptr}},
+        {"2147483647", {nullptr, nullptr, "2147483647", nullptr}},
+        {"02147483648", {nullptr, nullptr, nullptr, nullptr}},
+        {"+5", {nullptr, nullptr, nullptr, nullptr}},
+        {"-5", {nullptr, nullptr, nullptr, nullptr}},
+        {"-0", {nullptr, nullptr, nullptr, nullptr}},
+        {"4 2", {nullptr, nullptr, nullptr, nullptr}},
+    };
+    const Fields setup{{"poll_interval", "2000"}, {"poll_intervalShown", "2000"}};
+    for (int f = 0; f < 4; ++f) {
+        const auto &field = fields[f];
+        for (const auto &edge : edges) {
+            const QString what = QString::fromLatin1(field.field) + " \"" + edge.typed + "\"";
+            // A value no edge stores, so that neither a taken nor a kept one passes by chance.
+            if (field.file == kHostIni)
+                hs->saveIniSetting(QStringLiteral("tspi_quillon"), field.key, QStringLiteral("7"), kHostIni);
+            else
+                PluginSettings::save(field.key, QStringLiteral("7"));
+            Fields posted = QLatin1String(field.field) == QLatin1String("poll_interval") ? Fields{} : setup;
+            posted.append({QString::fromLatin1(field.field), QString::fromLatin1(edge.typed)});
+            const QByteArray page = post(save(posted));
+            ASSERT_TRUE(ok(page)) << what.toStdString();
+            QString stored = iniValue(field.file, "tspi_quillon", field.key);
+            if (stored == QLatin1String("<none>"))
+                stored.clear();
+            if (const char *expected = edge.stored[f]) {
+                EXPECT_FALSE(page.contains("class='refused'")) << what.toStdString() << " was refused";
+                EXPECT_EQ(stored, QString::fromLatin1(expected)) << what.toStdString();
+            } else {
+                EXPECT_EQ(stored, "7") << what.toStdString() << " was taken";
+                EXPECT_TRUE(noted(page, QString::fromLatin1(field.field) == QLatin1String("poll_interval")
+                                            ? PluginSettings::kPollIntervalRule
+                                            : QString::fromLatin1(field.field) + " \"" + edge.typed + "\""))
+                    << what.toStdString() << ": no note on the page";
+            }
+        }
+    }
+    // The period's field is what runs the script: emptied, it runs no more.
+    PluginSettings::save(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("30"));
+    ASSERT_TRUE(ok(post(save(setup + Fields{{"PeriodicScriptInterval", ""}}))));
+    EXPECT_EQ(gPlugin.ScriptPeriod, "");
+    EXPECT_FALSE(CommAndTimer::instance().PeriodicScriptTimer.isEnabled());
+}
+
+// The server's address is taken exactly when the link can look it up and
+// connect: an IPv4 address in its plain form, or a name with a dot whose
+// labels a name look-up takes (LAN names with "_", a fully qualified name
+// ending in ".", international names); anything else is refused with a note.
+TEST_F(PostedLimits, ServerAddressesAreTakenAsTheLinkLooksThemUp)
+{
+    startAll();
+    gPlugin.IncludeSetup = true;
+    const Fields setup{{"poll_interval", "2000"}, {"poll_intervalShown", "2000"}};
+    const struct
+    {
+        const char *typed;
+        bool taken;
+    } rows[] = {
+        {"192.168.1.50", true},     {"my_host.lan", true},       {"host.lan.", true},         {"ser2net.", true},
+        {"_srv.lan", true},         {"x.y_", true},              {"b\u00fccher.de", true},    {"xn--bcher-kva.example", true},
+        {"HOST.LAN", true},         {"1.2.3.4a", true},
+        {"localhost", false},       {"127.1", false},            {"010.1.1.1", false},        {"1.2.3.4.", false},
+        {"1.2.3.4.5", false},       {"-a.lan", false},           {"a-.lan", false},           {"a..b", false},
+        {".a.b", false},            {"a b.lan", false},          {"1.2.3.4:4001", false},     {"a*b.lan", false},
+        {".", false},               {" 1.2.3.4", false},
+    };
+    const QString longLabel = QString(64, QLatin1Char('a')) + QStringLiteral(".lan");
+    for (const auto &row : rows) {
+        const QString typed = QString::fromUtf8(row.typed);
+        hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("SerialIP"), QStringLiteral("10.0.0.1"), kHostIni);
+        const QByteArray page = post(save(setup + Fields{{"SerialIP", typed}}));
+        ASSERT_TRUE(ok(page)) << row.typed;
+        EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "SerialIP"), row.taken ? typed : QStringLiteral("10.0.0.1")) << row.typed;
+        EXPECT_EQ(noted(page, "is no IPv4 address or host name"), !row.taken) << row.typed;
+    }
+    ASSERT_TRUE(ok(post(save(setup + Fields{{"SerialIP", longLabel}}))));
+    EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "SerialIP"), "10.0.0.1") << "a label of 64 characters";
+}
+
+// Fields a hand-made post carries that no page posts in that form are not
+// dropped in silence: each gets its note, and none of them is taken.
+TEST_F(PostedLimits, HandMadePostsGetTheirNotes)
+{
+    startAll();
+    gPlugin.IncludeSetup = gPlugin.IncludeIR = true;
+    const Fields setup{{"poll_interval", "2000"}, {"poll_intervalShown", "2000"}};
+    const struct
+    {
+        const char *name;
+        Fields fields;
+        const char *note;
+    } rows[] = {
+        {"a field twice", setup + Fields{{"SerialIP", "1.2.3.4"}, {"SerialIP", "abc.lan"}},
+         "The post carried the field SerialIP more than once"},
+        {"a field twice in other letter case", setup + Fields{{"SerialIP", "1.2.3.4"}, {"serialip", "abc.lan"}},
+         "The post carried the field serialip more than once"},
+        {"setup fields without poll_interval", Fields{{"SerialIP", "abc.lan"}, {"CommPort", "4002"}},
+         "setup fields without poll_interval"},
+        {"an IR row past the controller's", Fields{{"IR5000DC", "R5000"}, {"IR5000Tag", "abc"}},
+         "the field IR5000Tag, which names no row"},
+        {"a row's field without its code", Fields{{"IR5Tag", "abc"}}, "the field IR5Tag, which names no row"},
+        {"an X10 unit past 16", Fields{{"A17DC", ""}, {"A17Used", "on"}}, "the field A17Used, which names no row"},
+        {"a variable past 127", Fields{{"V200:C9DC", ""}, {"V200:C9Event", "on"}}, "the field V200:C9Event, which names no row"},
+    };
+    for (const auto &row : rows) {
+        hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("SerialIP"), QStringLiteral("10.0.0.1"), kHostIni);
+        const QByteArray page = post(save(row.fields));
+        ASSERT_TRUE(ok(page)) << row.name;
+        EXPECT_TRUE(noted(page, QString::fromLatin1(row.note))) << row.name << ": no note on the page";
+        EXPECT_NE(iniValue(kHostIni, "tspi_quillon", "SerialIP"), "abc.lan") << row.name;
+        EXPECT_NE(irTag(5), "abc") << row.name;
     }
 }
 

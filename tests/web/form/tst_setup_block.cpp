@@ -34,7 +34,7 @@ QString head(const QString &text, const char *span = "3")
 
 struct Values
 {
-    QString serialIP, commPort = QStringLiteral("1"), poll = QStringLiteral("2000"), period, port = QStringLiteral("8010"),
+    QString serialIP, commPort = QStringLiteral("1"), poll = QStringLiteral("2000"), period = QStringLiteral("0"), port = QStringLiteral("8010"),
                       background = QStringLiteral("#000000"), style = QStringLiteral("StyleNoBody.css");
     bool debug = false;
     QString errors, comms, recognition, project, qpro, irpro;
