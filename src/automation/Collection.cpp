@@ -125,3 +125,9 @@ qint32 Collection::Count() const
 {
     return count();
 }
+
+void Collection::visitHeld(HeldValues &visitor)
+{
+    for (Variant &item : m_items)
+        visitor.value(item);
+}

@@ -23,6 +23,7 @@ public:
     const std::vector<Variant> &items() const { return m_items; }
 
     bool enumerate(std::vector<Variant> &items) override;
+    void visitHeld(HeldValues &visitor) override;
 
 private:
     size_t position(const Variant &indexOrKey) const; // 0-based

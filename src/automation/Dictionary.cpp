@@ -217,3 +217,9 @@ void Dictionary::setCompareModeLong(qint32 mode)
 {
     setCompareMode(mode);
 }
+
+void Dictionary::visitHeld(HeldValues &visitor)
+{
+    for (Variant &item : m_items)
+        visitor.value(item);
+}

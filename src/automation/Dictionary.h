@@ -32,6 +32,7 @@ public:
     void setCompareMode(qint32 mode); // 5 unless empty, or when negative
 
     bool enumerate(std::vector<Variant> &items) override;
+    void visitHeld(HeldValues &visitor) override;
 
 private:
     QString norm(const Variant &key) const;

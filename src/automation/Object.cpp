@@ -21,3 +21,5 @@ void Object::let(const QString &name, const Variant &value)
     std::vector<Variant> args{value};
     invoke(name, value.isObject() ? CallKind::PropertySet : CallKind::PropertyLet, args);
 }
+
+void Object::visitHeld(HeldValues &) {}

@@ -14,6 +14,19 @@ enum class CallKind {
     PropertySet,
 };
 
+// Receives the values and references an object keeps; each may be replaced in place.
+class HeldValues
+{
+public:
+    virtual void value(Variant &held) = 0;
+    virtual void object(ObjectPtr &held) = 0;
+    // An object the holder keeps that is never replaced (a list it owns).
+    virtual void part(ObjectPtr held) = 0;
+
+protected:
+    ~HeldValues() = default;
+};
+
 // A late-bound object: scripts and outside callers reach its members by name,
 // without regard to case. Arguments are passed by reference: a member may
 // write back into them (ByRef). For a property let or set the new value is the
@@ -35,6 +48,10 @@ public:
 
     // For Each: fills the items and returns true when the object is a collection.
     virtual bool enumerate(std::vector<Variant> &items);
+
+    // Hands every value and object reference the object keeps to `visitor`: the host
+    // looks through what it keeps for objects of a script that has ended.
+    virtual void visitHeld(HeldValues &visitor);
 
     // Convenience wrappers for C++ callers.
     Variant call(const QString &name, std::vector<Variant> args = {});

@@ -32,6 +32,25 @@ void DeviceMessageClass::describe(DispatchTable<DeviceMessageClass> &t)
     t.set("MessageKeyList", &D::setMessageKeyList);
 }
 
+namespace {
+
+bool convertsWithoutScript(const Variant &item)
+{
+    return !item.isObject() && !item.isArray() && !item.isNull();
+}
+
+} // namespace
+
+QString DeviceMessageClass::storedText(const Variant &item)
+{
+    return convertsWithoutScript(item) ? item.toString() : QString();
+}
+
+QString DeviceMessageClass::shownText(const Variant &item)
+{
+    return convertsWithoutScript(item) ? item.toString() : item.typeName();
+}
+
 void DeviceMessageClass::addItem(const QString &key, const QString &value)
 {
     MessageList->add(Variant(value), key);
@@ -50,4 +69,11 @@ void DeviceMessageClass::setMessageKeyList(const Variant &v)
 {
     CollectionPtr list = asCollection(v);
     MessageKeyList = list ? list : std::make_shared<Collection>();
+}
+
+void DeviceMessageClass::visitHeld(HeldValues &visitor)
+{
+    visitor.object(Link);
+    visitor.part(MessageList);
+    visitor.part(MessageKeyList);
 }

@@ -21,6 +21,14 @@ public:
 
     // Adds one item under its key, to both lists.
     void addItem(const QString &key, const QString &value);
+    void visitHeld(HeldValues &visitor) override;
+
+    // An item as the store keeps it and as the page shows it. A script may have put an
+    // object, an array or Null in the lists; turning an object into text would run the
+    // script's code outside any run (with its own time-out, from the page or at Exit), so
+    // neither ever converts one: the store keeps such an item empty, the page shows its type.
+    static QString storedText(const Variant &item);
+    static QString shownText(const Variant &item);
 
 private:
     Variant getSequence() const { return Variant::fromLong(Sequence); }

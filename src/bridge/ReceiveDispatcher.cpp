@@ -83,6 +83,13 @@ void bscCommand(const XapMessage &msg)
         level = valText(level);
         const QString key = Latin1Case::upper(id) + QChar(0) + state + QChar(0) + level;
         if (!seen.contains(key)) {
+            // Before the devices are read (while the program starts) there is nothing a
+            // command could name; saying "more blocks than 0" would blame the sender.
+            if (most == 0) {
+                RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd: no endpoints yet, the command ignored"),
+                                QStringLiteral("bsc-cmd-no-endpoints"));
+                return;
+            }
             if (distinct == most) {
                 RefusalLog::Log(kProgramName, QStringLiteral("BSCCmd: more blocks than the ") + QString::number(most)
                                                   + QStringLiteral(" endpoints, the rest ignored"),

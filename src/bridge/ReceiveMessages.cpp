@@ -143,7 +143,7 @@ void SaveDeviceDictionary()
         // The stored key list is joined with ";": an item name holding one would come back
         // as two names and lose its value, so it is stored with "," instead.
         int renamed = 0;
-        const auto storedName = [](const Variant &key) { return key.toString().replace(QLatin1Char(';'), QLatin1Char(',')); };
+        const auto storedName = [](const Variant &key) { return DeviceMessageClass::storedText(key).replace(QLatin1Char(';'), QLatin1Char(',')); };
         {
             const std::vector<Variant> keys = gDeviceDictionary->keyList();
             const std::vector<Variant> items = gDeviceDictionary->itemList();
@@ -157,7 +157,7 @@ void SaveDeviceDictionary()
                     const std::vector<Variant> &itemKeys = record->MessageKeyList->items();
                     for (const Variant &key : itemKeys) {
                         list.append(storedName(key));
-                        renamed += key.toString().contains(QLatin1Char(';')) ? 1 : 0;
+                        renamed += DeviceMessageClass::storedText(key).contains(QLatin1Char(';')) ? 1 : 0;
                     }
                     QString name = tag;
                     QString value = list.join(QLatin1Char(';'));
@@ -168,7 +168,7 @@ void SaveDeviceDictionary()
                             throw VbError(VbErr::SubscriptOutOfRange,
                                           VbError::standardDescription(VbErr::SubscriptOutOfRange));
                         QString itemName = tag + QLatin1Char('.') + storedName(itemKeys[j]);
-                        QString itemValue = values[j].toString();
+                        QString itemValue = DeviceMessageClass::storedText(values[j]);
                         host.SaveIniSetting(messages, itemName, itemValue, file);
                     }
                 } catch (...) {

@@ -16,8 +16,10 @@
 
 #include "automation/PendingError.h"
 #include "automation/VbString.h"
+#include "script/Interpreter.h"
 
 #include "ScriptControl.h"
+#include "script/Interpreter.h"
 
 #include "core/DrainSlices.h"
 
@@ -36,6 +38,8 @@ constexpr int kFirstRunMs = 5;
 constexpr int kRunningMs = 60000;
 constexpr int kMinuteMs = 60000;
 constexpr int kScriptTimeoutMs = 60000;
+// How often a waiting queue looks again while script code outside a run holds it.
+constexpr int kHeldMs = 50;
 const QString kScriptName = QStringLiteral("xaptvkKorvane.txt");
 
 std::deque<ObjectPtr> sPending;
@@ -107,6 +111,12 @@ void setUpEngine()
     try {
         ScriptControl &engine = *CommAndTimer::instance().ScriptControl1;
         engine.Reset();
+        // Objects of the script read before that the program still keeps cannot be used
+        // any more (their variables and code went with it): they become Nothing, at once.
+        if (const int dropped = DropEndedScriptObjectsKept(); dropped > 0)
+            LogError(kProgramName, QStringLiteral("Read Script: %1 object(s) of the script read before, kept by the "
+                                                  "program, set to Nothing")
+                                       .arg(dropped));
         engine.setLanguage(QStringLiteral("VBScript"));
         engine.setAllowUI(true);
         engine.AddObject(QStringLiteral("xap"), hs, true);
@@ -120,15 +130,34 @@ void setUpEngine()
 
 } // namespace
 
+namespace {
+
+// A run or a reload started while script code is on the stack would run inside it: a
+// terminate, a callback or a run that pumps events lets the queue's tick or the page's
+// "Read Script" in. Such code may be outside the drain (the event loop runs a released
+// object's terminate), so the drain flag alone does not see it.
+bool scriptHoldsTheEngine()
+{
+    return sDraining || Interpreter::scriptCodeRunning();
+}
+
+} // namespace
+
 void InitScriptControl()
 {
-    // Resetting the engine under a running script would pull its code away:
-    // the reload waits for the run to end, and the entries after it run with
-    // the script read again.
-    if (sDraining) {
+    // Resetting the engine under running script code would pull its code and its
+    // variables away: the reload waits until that code has ended (the queue's next tick
+    // does it), and the entries after it run with the script read again.
+    if (scriptHoldsTheEngine()) {
         sReloadAfterDrain = true;
+        if (!sDraining) {
+            CommAndTimer &form = CommAndTimer::instance();
+            form.ScriptQueueTimer.setInterval(kHeldMs);
+            form.ScriptQueueTimer.setEnabled(true);
+        }
         return;
     }
+    sReloadAfterDrain = false;
     setUpEngine();
 }
 
@@ -168,14 +197,35 @@ void QueueDeviceEvent(const ObjectPtr &record)
     }
 }
 
+namespace {
+void dropPendingRuns()
+{
+    const size_t dropped = sPending.size();
+    sPending.clear();
+    sWaitingRecords.clear();
+    sPeriodicWaiting = false;
+    LogError(kProgramName, QString::number(dropped) + QStringLiteral(" waiting script runs dropped: the program is stopping"));
+}
+} // namespace
+
 void ScriptQueueTimer_Timer()
 {
-    // A tick that comes while a run pumps events leaves the entries to the drain in progress.
+    // A tick that comes while a run pumps events leaves the entries to the drain in progress;
+    // one that comes while other script code pumps waits for it to end, so that every run
+    // starts on its own, with its own time-out.
     if (sDraining)
         return;
+    if (Interpreter::scriptCodeRunning()) {
+        CommAndTimer::instance().ScriptQueueTimer.setInterval(kHeldMs);
+        return;
+    }
     sDraining = true;
     const QPointer<CommAndTimer> form = &CommAndTimer::instance();
     try {
+        if (sReloadAfterDrain) {
+            sReloadAfterDrain = false;
+            setUpEngine();
+        }
         QElapsedTimer slice;
         slice.start();
         while (!sPending.empty()) {
@@ -185,6 +235,12 @@ void ScriptQueueTimer_Timer()
                     form->ScriptQueueTimer.setInterval(kFirstRunMs);
                 sDraining = false;
                 return;
+            }
+            // Runs still waiting at a stop would each start only to fail at once, one log
+            // entry apiece: they go together, with one entry saying how many.
+            if (gShuttingDown || Interpreter::stopRequested()) {
+                dropPendingRuns();
+                break;
             }
             if (form)
                 form->ScriptQueueTimer.setInterval(kRunningMs);

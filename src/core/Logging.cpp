@@ -104,6 +104,18 @@ int PendingXapMessageCount()
     return int(pendingMessages().size());
 }
 
+QString CutLogText(const QString& text)
+{
+    constexpr qsizetype kKept = 1000;
+    if (text.size() <= kKept)
+        return text;
+    qsizetype kept = kKept;
+    if (text.at(kept - 1).isHighSurrogate())
+        --kept; // never half a character
+    return text.left(kept) + QStringLiteral(" ...(") + QString::number(text.size() - kept)
+        + QStringLiteral(" more characters)");
+}
+
 QString XapItemValue(const QString& value)
 {
     QString clean;
@@ -133,14 +145,14 @@ void LogError(const QString& type, const QString& data)
     QString suffix;
     if (PendingError::isPending()) {
         const VbError& err = PendingError::current();
-        suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + err.description;
+        suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + CutLogText(err.description);
         PendingError::clear();
     }
     const QChar item(0);
     const QChar eq(1);
     const QString body = QStringLiteral("Time") + eq + VbDate::formatGeneralDate(VbDate::oleNow()) + item
-        + QStringLiteral("Type") + eq + XapItemValue(type) + item
-        + QStringLiteral("Data") + eq + XapItemValue(data + suffix);
+        + QStringLiteral("Type") + eq + XapItemValue(CutLogText(type)) + item
+        + QStringLiteral("Data") + eq + XapItemValue(CutLogText(CutLogText(data) + suffix));
     SendXap(QString(), QStringLiteral("Tessera.Event"), QStringLiteral("Event.Log"), body, QString(), QString());
 }
 
@@ -157,17 +169,19 @@ void LogTrapped(const QString& type, const QString& label)
     qint32 number = 0;
     if (PendingError::isPending()) {
         const VbError& err = PendingError::current();
-        suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + err.description;
+        suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + CutLogText(err.description);
         number = err.number;
         PendingError::clear();
     }
-    RefusalLog::Log(type, label + suffix, RefusalLog::Kind(label, QString::number(number)));
+    // The kind is kept while its repeats are counted: a script's long text is cut first.
+    const QString cut = CutLogText(label);
+    RefusalLog::Log(CutLogText(type), CutLogText(cut + suffix), RefusalLog::Kind(cut, QString::number(number)));
 }
 
 void LogMemberError(const QString& type, const QString& text, const QString& member, const QString& error)
 {
     if (MemoryBudget::scriptDriven())
-        RefusalLog::Log(type, text, RefusalLog::Kind(member, error));
+        RefusalLog::Log(CutLogText(type), CutLogText(text), RefusalLog::Kind(CutLogText(member), CutLogText(error)));
     else
         LogError(type, text);
 }
@@ -230,7 +244,8 @@ void WriteLogFile(const QString& source, const QString& text)
         description = PendingError::current().description;
     }
     PendingError::clear();
-    const QString entry = source + QLatin1Char(' ') + text + QLatin1Char(' ') + QString::number(line) + QLatin1Char(' ') + description;
+    const QString entry = CutLogText(source) + QLatin1Char(' ') + CutLogText(text) + QLatin1Char(' ')
+        + QString::number(line) + QLatin1Char(' ') + CutLogText(description);
     RepeatedEntry& last = lastEntry();
     const qint64 now = monotonicMs();
     if (entry == last.entry && now - last.writtenAt < kRepeatWindowMs && QCoreApplication::instance()) {

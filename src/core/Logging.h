@@ -27,6 +27,10 @@ void SendXap(const QString& target, const QString& cls, const QString& section, 
 // (0-31), which would otherwise end the item, start another or break the line.
 QString XapItemValue(const QString& value);
 
+// A text as it goes into a log entry: past a thousand characters it is cut, with a mark
+// saying how many more there were (a script's text may be tens of millions long).
+QString CutLogText(const QString& text);
+
 // The program-wide logger: one "Tessera.Event" message with the items Time, Type and Data;
 // a pending error adds " Line ", its line and its description to Data, and is cleared.
 void LogError(const QString& type, const QString& data);

@@ -238,7 +238,7 @@ void Application::WriteLog(QString &c, QString &message)
             fireCallbacks(1, {QStringLiteral("2"), now, c, message});
         send(QStringLiteral("Tessera.Event"), QStringLiteral("Event.Log"),
              XapBody({{QStringLiteral("Time"), now},
-                      {QStringLiteral("Type"), c},
-                      {QStringLiteral("Data"), message}}));
+                      {QStringLiteral("Type"), CutLogText(c)},
+                      {QStringLiteral("Data"), CutLogText(message)}}));
     });
 }

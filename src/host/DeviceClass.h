@@ -9,6 +9,7 @@
 class DeviceClass : public DispatchObject<DeviceClass>, public FieldRecord
 {
 public:
+    void visitHeld(HeldValues &visitor) override { visitFields(visitor); }
     enum Field {
         F_ScriptTag,
         F_TriggerEvent,

@@ -31,6 +31,11 @@ public:
 
 protected:
     explicit FieldRecord(std::span<const FieldSpec> specs);
+    void visitFields(HeldValues &visitor)
+    {
+        for (Variant &value : m_values)
+            visitor.value(value);
+    }
 
     std::span<const FieldSpec> m_specs;
     std::vector<Variant> m_values;
@@ -69,6 +74,7 @@ public:
         describeFields(t);
     }
     void assignField(int index, const Variant &value) { storeField(index, value); }
+    void visitHeld(HeldValues &visitor) override { visitFields(visitor); }
 
 protected:
     PlainRecord()

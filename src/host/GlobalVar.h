@@ -9,6 +9,8 @@ class GlobalVar : public DispatchObject<GlobalVar>
 public:
     static void describe(DispatchTable<GlobalVar> &t);
 
+    void visitHeld(HeldValues &visitor) override { visitor.value(Data); }
+
     Variant Data;
 };
 

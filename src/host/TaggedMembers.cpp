@@ -7,6 +7,8 @@
 #include "host/RemoteClient.h"
 #include "host/Trap.h"
 
+#include "ClassInstance.h"
+
 #include "automation/Collection.h"
 #include "automation/VbDate.h"
 #include "automation/VbString.h"
@@ -345,4 +347,24 @@ void describeTaggedMembers(DispatchTable<Application> &t)
     member(t, "Derivative", 2, Derivative);
     member(t, "SaveVar", 2, SaveVar);
     member(t, "GetVar", 1, GetVar);
+}
+
+int DropEndedScriptObjectsKept()
+{
+    std::vector<ObjectPtr> roots{globals().shared_from_this(), gDeviceDictionary, gCurrentScriptRecord,
+                                 EventCollectionPtr()};
+    if (DeviceCollectionExists())
+        roots.push_back(DeviceCollectionPtr());
+    for (int slot = 0; slot < 7; ++slot)
+        roots.push_back(EventCallbacks(slot).shared_from_this());
+    for (const DictionaryPtr &d : gUtilDictionaries)
+        roots.push_back(d);
+    int dropped = 0;
+    for (ObjectPtr &root : roots) {
+        if (!root)
+            continue;
+        Variant held{root};
+        dropped += dropEndedScriptObjects(held);
+    }
+    return dropped;
 }

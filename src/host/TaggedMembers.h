@@ -16,3 +16,8 @@ void describeTaggedMembers(DispatchTable<Application> &t);
 // Nothing for a periodic run and before the first one.
 extern ObjectPtr gCurrentScriptRecord;
 
+// Sets to Nothing every object and procedure reference of an ended script that the host
+// still keeps (saved variables, tagged records, device and event lists, event callbacks,
+// the utility dictionaries); returns how many.
+int DropEndedScriptObjectsKept();
+

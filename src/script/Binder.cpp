@@ -62,6 +62,15 @@ void Binder::bindProcedure(Procedure &proc, const QStringList &declared, const Q
 void Binder::bindOuter(const std::vector<NameExpr *> &uses, const Procedure *proc, const ClassDef *cls)
 {
     for (NameExpr *n : uses) {
+        if (proc && n->isCall && n->lower == proc->lower && proc->resultSlot >= 0) {
+            // f(x) in a text that f evaluates or executes calls f again, as in f's own body.
+            if (!bindToClass(*n, cls)) {
+                n->bind.kind = RefKind::Dynamic;
+                n->bind.slot = -1;
+                n->bind.frameScoped = true;
+            }
+            continue;
+        }
         if (proc) {
             auto l = proc->locals.constFind(n->lower);
             if (l != proc->locals.constEnd()) {

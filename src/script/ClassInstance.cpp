@@ -2,7 +2,13 @@
 
 #include "Interpreter.h"
 
+#include "ProcRef.h"
+#include "ScriptModule.h"
+
 #include "automation/Latin1Case.h"
+
+#include <typeinfo>
+#include <unordered_set>
 
 namespace {
 
@@ -65,6 +71,8 @@ Variant ClassInstance::invoke(const QString &name, CallKind kind, std::vector<Va
     auto engine = m_engine.lock();
     if (!engine)
         throw VbError(VbErr::NotSupported);
+    if (orphaned())
+        throw VbError(VbErr::ObjectVariableNotSet);
     return engine->invokeMember(*this, name, kind, args);
 }
 
@@ -91,7 +99,103 @@ void ClassInstance::releaseFields()
     old.swap(m_fields);
 }
 
+bool ClassInstance::orphaned() const
+{
+    return m_module && m_module->ended();
+}
+
 ObjectPtr ClassInstance::self()
 {
     return shared_from_this();
+}
+
+namespace {
+
+bool isEnded(const Object &object)
+{
+    if (typeid(object) == typeid(ClassInstance))
+        return static_cast<const ClassInstance &>(object).orphaned();
+    if (typeid(object) == typeid(ProcRef))
+        return static_cast<const ProcRef &>(object).orphaned();
+    return false;
+}
+
+// Walks without recursion (containers may nest deep or hold themselves) and releases what
+// it takes only once the walk is over: a release must not change a container being walked.
+class EndedObjectSweep : public HeldValues
+{
+public:
+    void value(Variant &held) override { m_values.push_back(&held); }
+    void object(ObjectPtr &held) override { m_objects.push_back(&held); }
+    void part(ObjectPtr held) override { m_parts.push_back(std::move(held)); }
+
+    int run()
+    {
+        while (!m_values.empty() || !m_objects.empty() || !m_parts.empty()) {
+            if (!m_parts.empty()) {
+                const ObjectPtr part = std::move(m_parts.back());
+                m_parts.pop_back();
+                if (part && m_seen.insert(part.get()).second)
+                    part->visitHeld(*this);
+                continue;
+            }
+            if (!m_objects.empty()) {
+                ObjectPtr *held = m_objects.back();
+                m_objects.pop_back();
+                if (*held && take(**held)) {
+                    m_released.emplace_back(std::move(*held));
+                    held->reset();
+                }
+                continue;
+            }
+            Variant *held = m_values.back();
+            m_values.pop_back();
+            if (held->isArray()) {
+                if (holdsObjects(held->array()))
+                    for (Variant &element : held->arrayMut().data())
+                        m_values.push_back(&element);
+            } else if (held->isObject() && held->rawObject() && take(*held->rawObject())) {
+                m_released.emplace_back(held->rawObject());
+                *held = Variant::nothing();
+            }
+        }
+        return m_dropped;
+    }
+
+private:
+    static bool holdsObjects(const VbArray &array)
+    {
+        for (const Variant &element : array.data())
+            if (element.isArray() || (element.isObject() && element.rawObject()))
+                return true;
+        return false;
+    }
+
+    // Whether the object is to be dropped; otherwise what it keeps joins the walk.
+    bool take(Object &object)
+    {
+        if (isEnded(object)) {
+            ++m_dropped;
+            return true;
+        }
+        if (m_seen.insert(&object).second)
+            object.visitHeld(*this);
+        return false;
+    }
+
+    std::vector<Variant *> m_values;
+    std::vector<ObjectPtr *> m_objects;
+    std::vector<ObjectPtr> m_parts;
+    std::unordered_set<const Object *> m_seen;
+    std::vector<ObjectPtr> m_released;
+    int m_dropped = 0;
+};
+
+} // namespace
+
+int dropEndedScriptObjects(Variant &root)
+{
+    EndedObjectSweep sweep;
+    sweep.value(root);
+    return sweep.run();
 }

@@ -29,6 +29,8 @@ public:
     Variant &field(int slot) { return m_fields[size_t(slot)]; }
     // Empties every variable of the object (the engine is ending).
     void releaseFields();
+    // Its script was read again: its variables are gone and none of its code runs.
+    bool orphaned() const;
 
     // Me as a value.
     ObjectPtr self();
@@ -48,3 +50,7 @@ private:
     std::vector<Variant> m_fields;
     friend class Interpreter;
 };
+
+// Replaces every object and procedure reference of an ended script found in `root` (and in
+// the arrays and objects it holds, at any depth) by Nothing; returns how many.
+int dropEndedScriptObjects(Variant &root);

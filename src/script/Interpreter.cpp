@@ -42,6 +42,8 @@ Interpreter::~Interpreter()
 {
     m_tearingDown = true;
     releaseScriptObjects();
+    for (const ScriptModulePtr &m : m_modules)
+        m->end();
     m_modules.clear();
     m_items.clear();
     dropPendingTerminates();
@@ -160,6 +162,8 @@ void Interpreter::reset()
     // The script's objects go first, while their Class_Terminate can still run.
     releaseScriptObjects();
     m_tearingDown = true;
+    for (const ScriptModulePtr &m : m_modules)
+        m->end();
     m_modules.clear();
     m_items.clear();
     m_tearingDown = false;
@@ -305,6 +309,11 @@ std::chrono::steady_clock::time_point Interpreter::activeDeadline()
 {
     const auto &deadlines = runningDeadlines();
     return deadlines.empty() ? std::chrono::steady_clock::time_point::max() : deadlines.back();
+}
+
+bool Interpreter::scriptCodeRunning()
+{
+    return !runningDeadlines().empty();
 }
 
 void Interpreter::checkDeadline()

@@ -86,7 +86,7 @@ public:
     void runPendingTerminates() noexcept;
     bool terminateRuns(const ClassInstance &self) const
     {
-        return !m_tearingDown && self.definition()->terminate && !runOver();
+        return !m_tearingDown && self.definition()->terminate && !self.orphaned() && !runOver();
     }
     void track(const std::shared_ptr<ClassInstance> &instance); // a new object of a script class
 
@@ -99,6 +99,8 @@ public:
     void bumpGeneration() { ++m_generation; }
     // The time-out of the innermost run in progress in any engine; max() when none runs.
     static std::chrono::steady_clock::time_point activeDeadline();
+    // Some engine's code is on the stack (a run, or code the host called outside one).
+    static bool scriptCodeRunning();
     // The next statement of any engine looks at the clock (a host member waited up to the deadline).
     static void checkDeadlineSoon() { s_checkDeadlineNow = true; }
     // The program is stopping: every run in progress, and any started later, ends at its next

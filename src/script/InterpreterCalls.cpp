@@ -865,6 +865,8 @@ Variant Interpreter::callMemberOf(ClassInstance &self, const QString &lower, Cal
                                   const std::vector<Expr *> &args, Frame &f, const Variant *extra, bool fromOutside,
                                   MemberCache *cache)
 {
+    if (self.orphaned())
+        throw VbError(VbErr::ObjectVariableNotSet);
     MemberTarget t = findMember(self, lower, kind, fromOutside, cache, m_generation);
     if (t.field) {
         if (kind == CallKind::PropertyLet || kind == CallKind::PropertySet) {

@@ -11,6 +11,11 @@ ProcRef::ProcRef(std::weak_ptr<Interpreter> engine, std::shared_ptr<ScriptModule
 {
 }
 
+bool ProcRef::orphaned() const
+{
+    return m_module && m_module->ended();
+}
+
 Variant ProcRef::invoke(const QString &name, CallKind, std::vector<Variant> &args)
 {
     if (!name.isEmpty())
@@ -18,5 +23,7 @@ Variant ProcRef::invoke(const QString &name, CallKind, std::vector<Variant> &arg
     auto engine = m_engine.lock();
     if (!engine)
         throw VbError(VbErr::NotSupported);
+    if (orphaned())
+        throw VbError(VbErr::ObjectVariableNotSet);
     return engine->callProcedureRef(*m_module, *m_procedure, args);
 }

@@ -17,6 +17,7 @@ public:
     QString typeName() const override { return QStringLiteral("Object"); }
     Variant invoke(const QString &name, CallKind kind, std::vector<Variant> &args) override;
     bool hasMember(const QString &name) const override { return name.isEmpty(); }
+    bool orphaned() const; // its script was read again
 
 private:
     std::weak_ptr<Interpreter> m_engine;

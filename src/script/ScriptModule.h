@@ -49,6 +49,10 @@ public:
     // Empties every variable (objects go, their Class_Terminate runs) while
     // the module itself stays whole.
     void releaseValues();
+    // The engine let go of the module (the script was read again): objects and
+    // procedure references of it that the host still keeps are dead and act as Nothing.
+    void end() { m_ended = true; }
+    bool ended() const { return m_ended; }
 
     // What a name costs in a table that finds it: its text, its entry and the table's room.
     static qint64 nameEntryBytes(const QString &lower, qint64 valueBytes);
@@ -61,6 +65,7 @@ private:
     bool defines(const Program &program) const;
 
     QString m_name;
+    bool m_ended = false;
     std::weak_ptr<Interpreter> m_engine;
     std::deque<Global> m_globals; // a deque: references stay valid as globals are added
     QHash<QString, int> m_index;

@@ -133,6 +133,23 @@ TEST_F(DispatchTest, EveryBlockIsCarriedOutUpToOnePerEndpoint)
     EXPECT_TRUE(logData().first().startsWith("BSCCmd: more blocks than the 5 endpoints")) << logData().first().toStdString();
 }
 
+// While the program starts there are no devices yet: a command of one block is not
+// "more blocks than" anything.
+class DispatchWithoutDevices : public DispatchTest
+{
+protected:
+    void SetUp() override { BridgeTest::SetUp(); }
+};
+
+TEST_F(DispatchWithoutDevices, ACommandSaysThereAreNoEndpointsYet)
+{
+    command(me() + ":>", {{"output.state", {"ID=*", "State=on", "Level=7"}}});
+    EXPECT_TRUE(played().isEmpty());
+    ASSERT_TRUE(waitForSent("Tessera.Event", 1));
+    ASSERT_FALSE(logData().isEmpty());
+    EXPECT_EQ(logData().first(), QStringLiteral("BSCCmd: no endpoints yet, the command ignored"));
+}
+
 // A block after one that named every endpoint still counts: whichever block
 // writes a point last decides its value, whatever the blocks before it did.
 TEST_F(DispatchTest, BlocksAfterAWildcardBlockStillApply)

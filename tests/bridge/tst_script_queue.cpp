@@ -354,3 +354,71 @@ TEST_F(ScriptQueueTest, ASlowScriptRunsASliceATick)
 }
 
 } // namespace
+
+// Objects of the script read before that the program keeps become Nothing at "Read Script",
+// with one log entry; what else the program keeps stays as it was.
+struct KeptObjectRow {
+    const char *name;
+    const char *keep;  // run by the first script's Main
+    const char *check; // true when read by the script read again
+    int dropped;
+};
+
+const KeptObjectRow kKeptObjectRows[] = {
+    {"SaveVar", "SaveVar \"keptObj\", New K", "GetVar(\"keptObj\") Is Nothing", 1},
+    {"SaveVarOfADictionary",
+     "Dim d: Set d = CreateObject(\"Scripting.Dictionary\"): d.Add \"k\", New K: d.Add \"n\", 5: "
+     "SaveVar \"keptDict\", d",
+     "GetVar(\"keptDict\")(\"k\") Is Nothing And GetVar(\"keptDict\")(\"n\") = 5", 1},
+    {"SaveVarOfAnArray", "SaveVar \"keptArr\", Array(1, New K, Array(New K))",
+     "GetVar(\"keptArr\")(1) Is Nothing And GetVar(\"keptArr\")(2)(0) Is Nothing And GetVar(\"keptArr\")(0) = 1", 2},
+    {"ProcedureReference", "SaveVar \"keptRef\", GetRef(\"Main\")", "GetVar(\"keptRef\") Is Nothing", 1},
+    {"RecordCollection", "xap.Request(\"roof\").Add New K, \"obj\"",
+     "xap.Request(\"roof\")(\"obj\") Is Nothing And xap.Request(\"roof\")(\"k\") = \"v\"", 1},
+    {"RecordLink", "Set xap.Request(\"lastevent\").Link = New K", "xap.Request(\"lastevent\").Link Is Nothing", 1},
+    {"DeviceField", "Set xap.GetDevice(1).CustomStatus = New K", "xap.GetDevice(1).CustomStatus Is Nothing", 1},
+    {"EventCallback", "xap.RegisterEventCB 3, New K", "True", 2},
+    {"OnlyTexts", "SaveVar \"keptText\", \"text\"", "GetVar(\"keptText\") = \"text\"", 0},
+};
+
+class KeptObjects : public ScriptQueueTest, public ::testing::WithParamInterface<KeptObjectRow>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, KeptObjects, ::testing::ValuesIn(kKeptObjectRows),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_P(KeptObjects, BecomeNothingWhenTheScriptIsReadAgain)
+{
+    auto roof = recordOf("roof");
+    roof->addItem("k", "v");
+    gDeviceDictionary->add(Variant(QStringLiteral("roof")), Variant(ObjectPtr(roof)));
+    addDevice("A", "1", "hall", "lamp");
+    writeScript(QByteArray("Dim gCount\r\nClass K\r\n Public Sub TSEvent(t)\r\n  gCount = gCount + 1\r\n End Sub\r\n"
+                           "End Class\r\nSub Main(tag)\r\n ")
+                + GetParam().keep + "\r\nEnd Sub\r\n");
+    InitScriptControl();
+    QueueDeviceEvent(recordOf("go"));
+    drain();
+    ASSERT_TRUE(logData().filter("Script Run Error").isEmpty()) << logData().join('\n').toStdString();
+
+    writeScript("Sub Main(tag)\r\nEnd Sub\r\n");
+    InitScriptControl();
+    EXPECT_TRUE(runSnippet("", GetParam().check).toBool()) << GetParam().check;
+    const QStringList entries = logData().filter("Read Script:");
+    if (GetParam().dropped == 0) {
+        EXPECT_TRUE(entries.isEmpty()) << entries.join('\n').toStdString();
+    } else {
+        ASSERT_EQ(entries.size(), 1);
+        EXPECT_TRUE(entries.first().contains(QString::number(GetParam().dropped) + " object"))
+            << entries.first().toStdString();
+    }
+    for (int slot = 0; slot < 7; ++slot)
+        for (const Variant &callback : EventCallbacks(slot).items())
+            EXPECT_FALSE(callback.toObject()) << "a callback of the old script is still registered";
+    // A second reading finds nothing more to drop.
+    InitScriptControl();
+    EXPECT_EQ(logData().filter("Read Script:").size(), entries.size());
+    for (int slot = 0; slot < 7; ++slot)
+        EventCallbacks(slot).clear();
+}

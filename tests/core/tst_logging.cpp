@@ -126,7 +126,7 @@ TEST(SendXap, QueuedUntilReadyThenFlushedInOrder)
 }
 
 // A queued message that cannot be sent (too large for one datagram) is written to the xAP
-// log file and dropped; the messages queued after it and the one being sent still go out.
+// log file (its first thousand characters) and dropped; the messages queued after it and the one being sent still go out.
 TEST(SendXap, AMessageThatCannotBeSentCostsOnlyItself)
 {
     freshLogFile();
@@ -162,8 +162,9 @@ TEST(SendXap, AMessageThatCannotBeSentCostsOnlyItself)
     const QList<QByteArray> lines = readAll(logFile()).split('\n');
     ASSERT_EQ(lines.size(), 3);  // two entries and the empty text after the last LF
     for (int i = 0; i < 2; ++i) {
-        const QByteArray body = (i == 0 ? "k" : "j") + QByteArray("\x01") + QByteArray(70000, 'x');
-        EXPECT_TRUE(lines.at(i).startsWith("xaptvkKorvane SendXap  " + body + " 0 ")) << lines.at(i).left(40).toStdString();
+        const QByteArray body = (i == 0 ? "k" : "j") + QByteArray("\x01") + QByteArray(989, 'x');
+        EXPECT_TRUE(lines.at(i).startsWith("xaptvkKorvane SendXap  " + body + " ...(69011 more characters) 0 "))
+            << lines.at(i).left(40).toStdString();
     }
     EXPECT_FALSE(PendingError::isPending());
     gXapReady = false;
@@ -215,4 +216,90 @@ TEST(LogError, ControlCharactersInTheTextAddNoItemOrLine)
     EXPECT_EQ(XapItemValue(QString::fromLatin1("a\x01\x1f\x7f\xff b", 7)), QString::fromLatin1("a\x7f\xff b"));
     gXapReady = false;
     gXap = nullptr;
+}
+
+// Every way a script's text reaches the log: what is sent or written stays a few thousand
+// bytes however long the text, and says how much was cut.
+struct LongTextRow {
+    const char *name;
+    bool toFile; // false: the entry sent on xAP (held here, the endpoint not being up)
+    void (*log)(const QString &text);
+};
+
+void withPendingError(const QString &description)
+{
+    try {
+        throw VbError(5, description, QString(), 7);
+    } catch (...) {
+        PendingError::capture();
+    }
+}
+
+const LongTextRow kLongTextRows[] = {
+    {"LogErrorData", false, [](const QString &t) { LogError(QStringLiteral("xaptvkKorvane"), t); }},
+    {"LogErrorType", false, [](const QString &t) { LogError(t, QStringLiteral("data")); }},
+    {"LogErrorDescription", false,
+     [](const QString &t) {
+         withPendingError(t);
+         LogError(QStringLiteral("xaptvkKorvane"), QStringLiteral("Script Run Error"));
+     }},
+    {"LogTrappedLabel", false, [](const QString &t) { LogTrapped(QStringLiteral("xaptvkKorvane"), t); }},
+    {"LogMemberErrorText", false,
+     [](const QString &t) { LogMemberError(QStringLiteral("xaptvkKorvane"), t, QStringLiteral("Spawn"), t); }},
+    {"WriteLogFileText", true, [](const QString &t) { WriteLogFile(QStringLiteral("xaptvkKorvane"), t); }},
+    {"WriteLogFileDescription", true,
+     [](const QString &t) {
+         withPendingError(t);
+         WriteLogFile(QStringLiteral("From XAP"), QString());
+     }},
+    {"WriteLogFileSameTextThrice", true,
+     [](const QString &t) {
+         for (int i = 0; i < 3; ++i)
+             WriteLogFile(QStringLiteral("xaptvkKorvane"), t);
+     }},
+    {"SendXapThatFails", true,
+     [](const QString &t) {
+         gXapReady = true;
+         SendXap(QString(), QStringLiteral("c.d"), QStringLiteral("s"), t, QString(), QString());
+         gXapReady = false;
+     }},
+};
+
+class LongTexts : public ::testing::TestWithParam<LongTextRow>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, LongTexts, ::testing::ValuesIn(kLongTextRows),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_P(LongTexts, AreCutWithAMark)
+{
+    gXap = nullptr;
+    gXapReady = true;
+    SendXap(QString(), QStringLiteral("c.d"), QStringLiteral("s"), QString(), QString(), QString()); // earlier ones
+    gXapReady = false;
+    freshLogFile();
+    const int heldBefore = PendingXapMessageCount();
+    GetParam().log(QString(5000000, QLatin1Char('L')));
+    EXPECT_FALSE(PendingError::isPending());
+    QByteArray logged;
+    if (GetParam().toFile) {
+        logged = readAll(logFile());
+        EXPECT_EQ(PendingXapMessageCount(), heldBefore);
+    } else {
+        ASSERT_EQ(PendingXapMessageCount(), heldBefore + 1);
+        logged = PendingXapBodies().last().toUtf8();
+    }
+    EXPECT_LT(logged.size(), 4000);
+    EXPECT_TRUE(logged.contains(" more characters)")) << logged.left(200).toStdString();
+}
+
+TEST(CutLogText, KeepsShortTextsAndWholeCharacters)
+{
+    EXPECT_EQ(CutLogText(QString(1000, QLatin1Char('a'))), QString(1000, QLatin1Char('a')));
+    EXPECT_EQ(CutLogText(QString(1001, QLatin1Char('a'))), QString(1000, QLatin1Char('a')) + " ...(1 more characters)");
+    // A character outside the basic plane straddling the cut is kept out whole.
+    const QString pair = QString::fromUcs4(U"\U0001F600");
+    const QString cut = CutLogText(QString(999, QLatin1Char('a')) + pair + QString(5, QLatin1Char('b')));
+    EXPECT_EQ(cut, QString(999, QLatin1Char('a')) + " ...(7 more characters)");
 }

@@ -475,6 +475,34 @@ TEST(HostileScripts, AStopEndsTheRunAndSavesWhatCameDuringIt)
     }
 }
 
+// Runs still waiting when the stop comes are not each started only to fail: one entry says
+// how many were dropped, and at most the run in progress reports its stop.
+TEST(HostileScripts, RunsWaitingAtAStopGoWithOneEntry)
+{
+    constexpr int kWaiting = 40;
+    BridgeRig rig;
+    rig.store = kTableStore;
+    for (int i = 0; i < kWaiting; ++i)
+        rig.store += QStringLiteral("acme.wx.pc:q%1~Weather.Report=q%1;1\r\n").arg(i).toLatin1();
+    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+                         "Dim n\r\nSub Main(tag)\r\n  n = n + 1: Response \"cellar\", n\r\n"
+                         "  t = Timer: Do While Timer - t < 0.3 And Timer >= t: Loop\r\nEnd Sub\r\n");
+    ASSERT_TRUE(rig.start()) << "the program did not come up";
+    ASSERT_TRUE(sendUntil(rig, weatherReport(rig, "q0"), [&] { return rig.sim.vars[64] >= 1; }, 3000))
+        << "no run started";
+    for (int i = 1; i < kWaiting; ++i)
+        rig.send(weatherReport(rig, QStringLiteral("q%1").arg(i).toLatin1().constData()));
+    ASSERT_TRUE(waitUntil([&] { return rig.sim.vars[64] >= 3; }, 20000)) << "the waiting runs did not start";
+    EXPECT_EQ(rig.program->terminate(), 0);
+    // What the program sent on its way out is read from the socket.
+    waitUntil([] { return false; }, 500);
+    EXPECT_LE(loggedCount(rig, "Script Run Error"), 1);
+    EXPECT_EQ(loggedCount(rig, "waiting script runs dropped: the program is stopping"), 1);
+    EXPECT_LT(rig.sim.vars[64], kWaiting) << "every run went before the stop";
+    rig.program.reset();
+}
+
 TEST_P(HostileTable, EndsWithinBoundsAndTheProgramAnswersAndSaves)
 {
     const HostileRow &row = GetParam();

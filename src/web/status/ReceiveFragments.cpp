@@ -176,8 +176,8 @@ void AddFilter(FastString &page)
                     const std::vector<Variant> &values = record->MessageList->items();
                     const std::vector<Variant> &names = record->MessageKeyList->items();
                     for (size_t j = 0; j < values.size(); ++j) {
-                        page.Add(cell(HtmlText::escape(values[j].toString()), rowClass, QStringLiteral("3"), right));
-                        page.Add(cell(HtmlText::escape(j < names.size() ? names[j].toString() : QString()), rowClass,
+                        page.Add(cell(HtmlText::escape(DeviceMessageClass::shownText(values[j])), rowClass, QStringLiteral("3"), right));
+                        page.Add(cell(HtmlText::escape(j < names.size() ? DeviceMessageClass::shownText(names[j]) : QString()), rowClass,
                                       QStringLiteral("3"), left));
                         page.Add("</tr><tr>");
                     }
