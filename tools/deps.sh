@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 WHAT=${1:-program}
-PKGS=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgl-dev)
+PKGS=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libpcre2-dev libqt6sql6-sqlite libgl-dev)
 [ "$WHAT" = test ] && PKGS+=(libgtest-dev libbenchmark-dev iproute2 chromium)
 missing=()
 for p in "${PKGS[@]}"; do

@@ -4,7 +4,89 @@
 #include "RegExpMatch.h"
 #include "RegExpMatches.h"
 
+#define PCRE2_CODE_UNIT_WIDTH 16
+#include <pcre2.h>
+
+#include <memory>
+
 namespace {
+
+[[noreturn]] void tooComplex(int code)
+{
+    if (code == PCRE2_ERROR_MATCHLIMIT || code == PCRE2_ERROR_DEPTHLIMIT)
+        throw VbError(5017, QStringLiteral("Regular expression too complex: the search of this text "
+                                           "backtracks past the limit (nested repetition such as (a+)+)"));
+    throw VbError(5017, QStringLiteral("Regular expression too complex: the text is too long for "
+                                       "this pattern's repetition"));
+}
+
+// The library's usual path keeps a small fixed stack (half a megabyte) for a search, and a
+// plain repetition of a group, such as "(a|b)*" or "(.|\n)*", takes some of it for every
+// character: over a few tens of thousands of characters it gives up though the search is
+// linear. A search it gave up on is made again here with room to finish; what stops this
+// one is then the pattern's own fault (its backtracking steps) or a text too long for it.
+class DeepSearch
+{
+public:
+    DeepSearch(const QString &pattern, bool ignoreCase)
+    {
+        int error = 0;
+        PCRE2_SIZE at = 0;
+        m_code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()),
+                               PCRE2_UTF | (ignoreCase ? PCRE2_CASELESS : 0u), &error, &at, nullptr);
+        if (!m_code)
+            throw VbError(5017);
+        pcre2_jit_compile(m_code, PCRE2_JIT_COMPLETE);
+        m_data = pcre2_match_data_create_from_pattern(m_code, nullptr);
+        m_context = pcre2_match_context_create(nullptr);
+        m_stack = pcre2_jit_stack_create(32 * 1024, kRoomBytes, nullptr);
+        if (!m_data || !m_context || !m_stack)
+            throw VbError(VbErr::OutOfMemory);
+        pcre2_jit_stack_assign(m_context, nullptr, m_stack);
+        pcre2_set_heap_limit(m_context, kRoomBytes / 1024);
+    }
+    ~DeepSearch()
+    {
+        pcre2_jit_stack_free(m_stack);
+        pcre2_match_context_free(m_context);
+        pcre2_match_data_free(m_data);
+        pcre2_code_free(m_code);
+    }
+    DeepSearch(const DeepSearch &) = delete;
+    DeepSearch &operator=(const DeepSearch &) = delete;
+
+    // The match's spans (start, end; unset groups PCRE2_UNSET), or nullptr for none. Tried
+    // one start at a time: over a long text the library stops looking ahead for a character
+    // the match needs, and a near miss then costs a pass per start, which the run's time-out
+    // must be able to end.
+    const PCRE2_SIZE *match(const QString &text, qsizetype offset)
+    {
+        const auto *subject = reinterpret_cast<PCRE2_SPTR>(text.utf16());
+        for (qsizetype start = offset; start <= text.size(); ++start) {
+            if (start > offset && text.at(start - 1).isHighSurrogate() && start < text.size()
+                && text.at(start).isLowSurrogate())
+                continue;
+            const int rc = pcre2_match(m_code, subject, PCRE2_SIZE(text.size()), PCRE2_SIZE(start),
+                                       PCRE2_NO_UTF_CHECK | PCRE2_ANCHORED, m_data, m_context);
+            if (rc >= 0)
+                return pcre2_get_ovector_pointer(m_data);
+            if (rc != PCRE2_ERROR_NOMATCH)
+                tooComplex(rc);
+            if ((start & 0xFF) == 0)
+                MemoryBudget::checkLongWork();
+        }
+        return nullptr;
+    }
+    quint32 pairs() const { return pcre2_get_ovector_count(m_data); }
+
+private:
+    // Reserved, not taken: only what a search uses becomes resident.
+    static constexpr size_t kRoomBytes = 64u << 20;
+    pcre2_code *m_code = nullptr;
+    pcre2_match_data *m_data = nullptr;
+    pcre2_match_context *m_context = nullptr;
+    pcre2_jit_stack *m_stack = nullptr;
+};
 
 QString textOf(const Variant &v)
 {
@@ -106,7 +188,25 @@ void RegExp::find(const QString &text, bool all, F &&each)
     QRegularExpression::MatchOptions options = QRegularExpression::NoMatchOption;
     qsizetype offset = 0;
     Found f;
+    std::unique_ptr<DeepSearch> deep;
     while (offset <= text.size()) {
+        if (deep) {
+            const PCRE2_SIZE *spans = deep->match(text, offset);
+            if (!spans)
+                break;
+            f.start = qsizetype(spans[0]);
+            f.end = qsizetype(spans[1]);
+            f.groups.clear();
+            for (quint32 g = 1; g <= quint32(m_groups); ++g) {
+                if (g >= deep->pairs() || spans[2 * g] == PCRE2_UNSET)
+                    f.groups.emplace_back();
+                else
+                    f.groups.emplace_back(std::make_pair(qsizetype(spans[2 * g]), qsizetype(spans[2 * g + 1])));
+            }
+            if (!step(f, all, text, offset, each))
+                break;
+            continue;
+        }
         QRegularExpressionMatch m = re.match(text, offset, QRegularExpression::NormalMatch, options);
         if (!m.isValid()) {
             // The library gives up (match or depth limit, typically nested
@@ -116,8 +216,8 @@ void RegExp::find(const QString &text, bool all, F &&each)
             // check and has always been read as no match.
             if (options == QRegularExpression::NoMatchOption && hasBrokenSurrogate(text))
                 break;
-            throw VbError(5017, QStringLiteral("Regular expression too complex: the search of this text "
-                                               "backtracks past the limit (nested repetition such as (a+)+)"));
+            deep = std::make_unique<DeepSearch>(re.pattern(), m_ignoreCase);
+            continue;
         }
         if (!m.hasMatch())
             break;
@@ -131,20 +231,28 @@ void RegExp::find(const QString &text, bool all, F &&each)
             else
                 f.groups.emplace_back(std::make_pair(m.capturedStart(g), m.capturedEnd(g)));
         }
-        each(f);
-        if (!all)
+        if (!step(f, all, text, offset, each))
             break;
-        offset = f.end;
-        if (f.start == offset) {
-            // An empty match: the next search starts one character on (a
-            // surrogate pair counts as one).
-            if (offset + 1 < text.size() && text.at(offset).isHighSurrogate() && text.at(offset + 1).isLowSurrogate())
-                offset += 2;
-            else
-                offset += 1;
-        }
-        MemoryBudget::checkLongWork();
     }
+}
+
+template<class F>
+bool RegExp::step(const Found &f, bool all, const QString &text, qsizetype &offset, F &each)
+{
+    each(f);
+    if (!all)
+        return false;
+    offset = f.end;
+    if (f.start == offset) {
+        // An empty match: the next search starts one character on (a
+        // surrogate pair counts as one).
+        if (offset + 1 < text.size() && text.at(offset).isHighSurrogate() && text.at(offset + 1).isLowSurrogate())
+            offset += 2;
+        else
+            offset += 1;
+    }
+    MemoryBudget::checkLongWork();
+    return true;
 }
 
 bool RegExp::test(const QString &text)

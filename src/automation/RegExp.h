@@ -36,6 +36,9 @@ private:
     // search starts where the last one ended, so a whole text takes one pass.
     template<class F>
     void find(const QString &text, bool all, F &&each);
+    // Hands a match to `each` and moves `offset` past it; false when the search is done.
+    template<class F>
+    static bool step(const Found &f, bool all, const QString &text, qsizetype &offset, F &each);
     static void expand(MemoryBudget::TextBuilder &out, const QString &replacement, const QString &text,
                        const Found &f);
 

@@ -24,6 +24,7 @@ struct ScriptAbort {
 struct ExecLocals {
     QHash<QString, Variant *> names;
     std::deque<Variant> owned; // a deque: the pointers stay valid as it grows
+    MemoryBudget::Held held;   // the names and slots above: Execute in a loop adds without end
 };
 
 // One activation: module-level code, a procedure, or text run by Execute.

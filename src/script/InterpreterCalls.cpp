@@ -216,6 +216,7 @@ Variant *Interpreter::frameLocal(Frame &f, const QString &lower, bool create)
         return v;
     if (!create)
         return nullptr;
+    x.held.add(ScriptModule::nameEntryBytes(lower, sizeof(Variant *)) + qint64(sizeof(Variant)));
     Variant *v;
     auto implicit = f.proc->implicitSlots.constFind(lower);
     if (implicit != f.proc->implicitSlots.constEnd()) {

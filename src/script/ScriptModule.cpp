@@ -57,11 +57,98 @@ void ScriptModule::ExecuteStatement(const QString &statement)
     engineOf(m_engine)->executeStatement(*this, statement);
 }
 
+namespace {
+
+constexpr qint64 kBlockBytes = 16;        // the allocator's header on every block
+constexpr qint64 kTextHeaderBytes = 24;   // a text block's count and capacity
+constexpr qint64 kSpanBytes = 128 + 16 + kBlockBytes; // a hash span's offsets and pointer
+
+qint64 ownText(const QString &s)
+{
+    return s.isEmpty() ? 0 : MemoryBudget::textBytes(s) + kTextHeaderBytes + kBlockBytes;
+}
+
+// A hash table holds spans of 128 buckets at most half used; a span in use keeps room for
+// at least 48 entries, and grows by half again.
+qint64 hashBytes(qsizetype entries, qint64 entryBytes)
+{
+    if (entries <= 0)
+        return 0;
+    const qint64 buckets = std::max<qint64>(128, qint64(qNextPowerOfTwo(quint64(entries) * 2)));
+    const qint64 spans = buckets / 128;
+    return spans * kSpanBytes + std::max<qint64>(entries + entries / 2, spans * 48) * entryBytes
+           + spans * kBlockBytes;
+}
+
+template<class T>
+qint64 listBytes(const std::vector<T> &v)
+{
+    return v.capacity() ? qint64(v.capacity() * sizeof(T)) + kBlockBytes : 0;
+}
+
+template<class V>
+qint64 keyedBytes(const QHash<QString, V> &h)
+{
+    qint64 bytes = hashBytes(h.size(), qint64(sizeof(QString) + sizeof(V) + sizeof(size_t)));
+    for (auto it = h.cbegin(); it != h.cend(); ++it)
+        bytes += ownText(it.key());
+    return bytes;
+}
+
+qint64 procedureBytes(const Procedure *p)
+{
+    if (!p)
+        return 0;
+    qint64 bytes = ownText(p->name) + ownText(p->lower) + listBytes(p->params) + listBytes(p->consts)
+                   + listBytes(p->body) + keyedBytes(p->locals) + keyedBytes(p->implicitSlots);
+    for (const Param &a : p->params)
+        bytes += ownText(a.name);
+    return bytes;
+}
+
+qint64 classBytes(const ClassDef *c)
+{
+    qint64 bytes = ownText(c->name) + ownText(c->lower) + ownText(c->defaultMember) + listBytes(c->fields)
+                   + keyedBytes(c->fieldIndex) + keyedBytes(c->members);
+    for (const ClassField &f : c->fields)
+        bytes += ownText(f.name) + listBytes(f.bounds);
+    for (auto it = c->members.cbegin(); it != c->members.cend(); ++it)
+        bytes += procedureBytes(it->method) + procedureBytes(it->get) + procedureBytes(it->let)
+                 + procedureBytes(it->set);
+    return bytes;
+}
+
+} // namespace
+
+qint64 ScriptModule::nameEntryBytes(const QString &lower, qint64 valueBytes)
+{
+    // A table at most half full: two entries' room per name, and the bucket's offset.
+    return ownText(lower) + 2 * (qint64(sizeof(QString)) + valueBytes + qint64(sizeof(size_t))) + 2;
+}
+
+qint64 ScriptModule::definitionBytes(const Program &program)
+{
+    qint64 bytes = listBytes(program.nodes) + listBytes(program.procedures) + listBytes(program.classes)
+                   + listBytes(program.consts) + listBytes(program.top) + keyedBytes(program.declaredAt)
+                   + qint64(program.globalNames.capacity() + program.localNames.capacity()) * qint64(sizeof(QString));
+    for (const QString &name : program.globalNames)
+        bytes += ownText(name);
+    for (const QString &name : program.localNames)
+        bytes += ownText(name);
+    for (const Procedure *p : program.procedures)
+        bytes += procedureBytes(p);
+    for (const ClassDef *c : program.classes)
+        bytes += classBytes(c);
+    return bytes;
+}
+
 int ScriptModule::define(const QString &lower)
 {
     auto it = m_index.constFind(lower);
     if (it != m_index.constEnd())
         return *it;
+    // The slot, its entry in the index and in the declared names (checked before the change).
+    m_held.add(qint64(sizeof(Global)) + nameEntryBytes(lower, sizeof(int)) + nameEntryBytes(QString(), 0));
     int index = int(m_globals.size());
     m_globals.emplace_back();
     m_index.insert(lower, index);
@@ -89,6 +176,22 @@ void ScriptModule::checkNames(const Program &program) const
 void ScriptModule::adopt(const ProgramPtr &program)
 {
     checkNames(*program);
+    // Everything is checked before the module changes: 7 leaves it as it was.
+    qint64 tables = 0;
+    for (const QString &name : program->globalNames)
+        if (!m_index.contains(name))
+            tables += qint64(sizeof(Global)) + 2 * nameEntryBytes(name, sizeof(int));
+    for (const Procedure *p : program->procedures)
+        if (!m_index.contains(p->lower))
+            tables += qint64(sizeof(Global)) + 2 * nameEntryBytes(p->lower, sizeof(int));
+    qint64 classes = 0;
+    for (const ClassDef *c : program->classes)
+        if (!m_classes.contains(c->lower))
+            classes += nameEntryBytes(c->lower, sizeof(std::pair<const ClassDef *, ProgramPtr>));
+    const qint64 own = definitionBytes(*program);
+    MemoryBudget::checkBytes(tables + classes + own);
+    program->held.add(own);
+    m_held.add(classes);
     for (const QString &name : program->globalNames) {
         define(name);
         m_declared.insert(name);

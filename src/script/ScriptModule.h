@@ -2,6 +2,7 @@
 
 #include "Ast.h"
 #include "Dispatch.h"
+#include "MemoryBudget.h"
 
 #include <QSet>
 #include <deque>
@@ -53,6 +54,12 @@ public:
     void end() { m_ended = true; }
     bool ended() const { return m_ended; }
 
+    // What a name costs in a table that finds it: its text, its entry and the table's room.
+    static qint64 nameEntryBytes(const QString &lower, qint64 valueBytes);
+    // What a compiled text's definitions hold besides their nodes: names, lists and lookup
+    // tables (a table's first block alone is over a kilobyte, far more than an empty class).
+    static qint64 definitionBytes(const Program &program);
+
 private:
     void checkNames(const Program &program) const;
     bool defines(const Program &program) const;
@@ -66,6 +73,7 @@ private:
     QHash<QString, std::pair<const ClassDef *, ProgramPtr>> m_classes;
     std::vector<ProgramPtr> m_programs;
     std::vector<ProgramPtr> m_replaced; // kept until no frame can be running them
+    MemoryBudget::Held m_held;          // the tables above: they only grow while the module lives
 };
 
 using ScriptModulePtr = std::shared_ptr<ScriptModule>;

@@ -86,6 +86,28 @@ const BudgetRow kBudgetRows[] = {
     {"ObjectsOfABuiltInClass", "ReDim k(200000): For i = 0 To 200000: Set k(i) = New RegExp: Next", 7},
     {"TheTokensOfALargeExecute", "Execute Replace(Space(400000), \" \", \"x=1:\")", 7},
     {"TheTreeOfALargeEval", "x = Eval(Replace(Space(200000), \" \", \"(1)+\") & \"1\")", 7},
+    // Definitions under ever new names: each costs its tables and names, far beyond its nodes.
+    {"ClassesUnderNewNames",
+     "For r = 1 To 40: s = \"\": For i = 1 To 500: s = s & \"Class C\" & r & \"_\" & i & vbLf & \"Public a, b\" & vbLf & "
+     "\"End Class\" & vbLf: Next: ExecuteGlobal s: Next",
+     7},
+    {"ModuleVariablesUnderNewNames",
+     "For r = 1 To 400: s = \"Dim v\" & r & \"_0\": For i = 1 To 499: s = s & \", v\" & r & \"_\" & i: Next: "
+     "ExecuteGlobal s: Next",
+     7},
+    {"ConstantsUnderNewNames",
+     "For r = 1 To 400: s = \"\": For i = 1 To 500: s = s & \"Const k\" & r & \"_\" & i & \" = \" & i & vbLf: Next: "
+     "ExecuteGlobal s: Next",
+     7},
+    {"ImplicitModuleVariables",
+     "For r = 1 To 400: s = \"\": For i = 1 To 500: s = s & \"w\" & r & \"_\" & i & \" = 1\" & vbLf: Next: "
+     "ExecuteGlobal s: Next",
+     7},
+    {"ProceduresUnderNewNames",
+     "For r = 1 To 100: s = \"\": For i = 1 To 500: s = s & \"Sub p\" & r & \"_\" & i & \"()\" & vbLf & \"End Sub\" & vbLf: "
+     "Next: ExecuteGlobal s: Next",
+     7},
+    {"LocalsAddedByExecute", "For i = 1 To 200000: Execute \"Dim l\" & i: Next", 7},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, MemoryLimits, ::testing::ValuesIn(kBudgetRows),
