@@ -68,7 +68,7 @@ public:
     std::function<void(const QString &)> uiLog; // MsgBox/InputBox texts
 
     // Entry points: raise VbError (also recorded in error()) or ScriptAbort(Quit).
-    void addCode(ScriptModule &module, const QString &code);
+    void addCode(ScriptModule &module, const QString &code, bool programsOwnText = false);
     Variant run(ScriptModule &module, const QString &procedure, std::vector<Variant> &args);
     Variant eval(ScriptModule &module, const QString &expression);
     void executeStatement(ScriptModule &module, const QString &statement);
