@@ -14,9 +14,7 @@ bool fits(qint64 bytes)
 {
     if (!MemoryBudget::scriptDriven())
         return true;
-    // Nothing more is taken: also past the budget (the program's own load of the user's
-    // script may have gone past it), so that a script can still let go of what it keeps.
-    return bytes == 0 || (bytes > 0 && bytes <= sBudget - MemoryBudget::s_used);
+    return bytes >= 0 && bytes <= sBudget - MemoryBudget::s_used;
 }
 
 }  // namespace
