@@ -1266,7 +1266,7 @@ bool ClientRequest(Request &request, Response &response)
         if (hs)
             hs->FlushIniCache();
     } catch (const VbError &e) {
-        LogError(kType, QStringLiteral("Status ClientRequest ") + e.description);
+        LogError(kType, QStringLiteral("Status ClientRequest ") + CutLogText(e.description));
     } catch (const std::exception &e) {
         LogError(kType, QStringLiteral("Status ClientRequest ") + QString::fromLocal8Bit(e.what()));
     }
