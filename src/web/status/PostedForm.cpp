@@ -860,6 +860,19 @@ Shown shownOf(const Request &r, const QString &disp)
     return {true, v.startsWith(QLatin1Char('1')), v.mid(1)};
 }
 
+// A tag or trigger typed in a row that nothing can keep it in.
+void noteNoDevice(const QString &disp, const QString &tag, bool tagTyped, bool eventTyped)
+{
+    const QString what = tagTyped && eventTyped ? QStringLiteral("its tag and event were")
+        : tagTyped                              ? QStringLiteral("its tag \"") + HtmlText::shortQuote(tag) + QStringLiteral("\" was")
+                                                : QStringLiteral("its event was");
+    refuseField(QStringLiteral("tag"), QStringLiteral("no device"),
+                QStringLiteral("no device for the row ") + HtmlText::forLog(disp, 80) + QStringLiteral("; tag ")
+                    + HtmlText::forLog(tag) + QStringLiteral(" not taken"),
+                QStringLiteral("The row ") + disp + QStringLiteral(" is no device, which alone keeps a tag and an event; ")
+                    + what + QStringLiteral(" not taken."));
+}
+
 // Stores the tags and trigger flags the user changed. Runs after the
 // devices were made, so that a tag typed in the row whose Used box made the
 // device reaches it.
@@ -893,15 +906,17 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
             }
             target = gIRSlots->item(Variant::fromLong(row.number + 1)).toObject();
         } else {
-            if (!hs)
+            target = hs ? devices.find(row.dc.isEmpty() ? currentCode(row) : row.dc) : nullptr;
+            if (!target) {
+                // Only a device keeps a row's tag and trigger: what its user
+                // typed in a row without one is refused, not lost.
+                const bool tagTyped = tagEdited && (shown.known || !tag->Value().isEmpty());
+                const bool eventTyped = eventEdited && (shown.known || event);
+                if (tagTyped || eventTyped)
+                    noteNoDevice(row.disp, tagTyped ? tag->Value() : QString(), tagTyped, eventTyped);
                 continue;
-            QString dc = row.dc.isEmpty() ? currentCode(row) : row.dc;
-            if (dc.isEmpty())
-                continue;
-            target = devices.find(dc);
+            }
         }
-        if (!target)
-            continue;
         if (tagEdited)
             target->let(QStringLiteral("ScriptTag"), Variant(tag->Value()));
         if (eventEdited)
@@ -977,6 +992,18 @@ void noteDroppedFields(const Request &r, const std::vector<PostedRow> &rows, boo
             break;
         }
     }
+    // A macro is no device: its row shows an empty tag and an unticked
+    // event, and whatever its user puts there has nowhere to go.
+    static const QRegularExpression macroField(QStringLiteral("^(MAC\\d+)(TAG|EVENT)$"));
+    for (const KeyValuePair &field : r.FormCol().items()) {
+        const QRegularExpressionMatch m = macroField.match(field.Key().toUpper());
+        if (!m.hasMatch())
+            continue;
+        const bool tag = m.captured(2) == QLatin1String("TAG");
+        if (tag && field.Value().isEmpty())
+            continue;
+        noteNoDevice(m.captured(1), field.Value(), tag, !tag);
+    }
     // A row's fields go with its hidden code field, and only rows the
     // controller can have are read.
     static const QRegularExpression rowField(QStringLiteral("^(V\\d+:.*|X\\d+:.*|IR\\d+|[A-P]\\d+)(TAG|USED|EVENT)$"));
@@ -1010,6 +1037,10 @@ void Save(Request &r)
     // Decided by the post alone: another tab may have switched the block off
     // since this page was built, and its user's edits still count.
     const bool setupPosted = present(r, QStringLiteral("poll_interval"));
+    if (r.FormReadAsCodePage())
+        refuseField(QStringLiteral("post"), QStringLiteral("not UTF-8"), QStringLiteral("a Save not in UTF-8 read as Windows-1252"),
+                    QStringLiteral("The post was not UTF-8, as this page posts, but as a tab of the page's older version "
+                                   "posted: all its text was read as Windows-1252. Check what it stored."));
     noteDroppedFields(r, rows, setupPosted);
     {
         // A model of the dialog's own, from the host's devices: a dialog the
