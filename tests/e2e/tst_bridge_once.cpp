@@ -156,6 +156,58 @@ TEST(Once, EveryChangeGivesOneEventAndOneScriptRun)
     EXPECT_EQ(eventsFrom(rig, "Cellar_Level.Quillon_Var__V064.Index").size(), rig.sim.vars[64]);
 }
 
+// A script that writes one point several times in a row: each value the
+// controller took that changed the point is announced once, in order, as it
+// is made, whichever of the plug-in's members the script used; a value equal
+// to the one before announces nothing, and no poll announces one again.
+TEST(Once, EachChangeAScriptMakesIsAnnouncedInOrder)
+{
+    BridgeRig rig;
+    rig.store += "[Received]\r\nacme.probe.pc~Probe.SetVar=setvar;1\r\nacme.probe.pc~Probe.ExecVar=execvar;1\r\n"
+                 "acme.probe.pc~Probe.ExecPoint=execpoint;1\r\n"
+                 "[Devices]\r\nsetvar=1/1/2000\r\nexecvar=1/1/2000\r\nexecpoint=1/1/2000\r\n";
+    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+                         "Sub Main(tag)\r\n"
+                         "  Set p = xap.GetPlugins(1)\r\n"
+                         "  Select Case tag\r\n"
+                         "  Case \"setvar\"\r\n"
+                         "    p.SetVar 4, 10: p.SetVar 4, 20: p.SetVar 4, 20: p.SetVar 4, 10\r\n"
+                         "  Case \"execvar\"\r\n"
+                         "    p.Exec Nothing, \"\", \"4\", 19, 30, 0, 0: p.Exec Nothing, \"\", \"4\", 19, 40, 0, 0\r\n"
+                         "    p.Exec Nothing, \"\", \"4\", 19, 40, 0, 0: p.Exec Nothing, \"\", \"4\", 19, 30, 0, 0\r\n"
+                         "  Case \"execpoint\"\r\n"
+                         "    p.Exec Nothing, \"\", \"\", 101, 1, 3, 8: p.Exec Nothing, \"\", \"\", 101, 0, 3, 8\r\n"
+                         "    p.Exec Nothing, \"\", \"\", 101, 0, 3, 8: p.Exec Nothing, \"\", \"\", 101, 1, 3, 8\r\n"
+                         "  End Select\r\n"
+                         "End Sub\r\n");
+    ASSERT_TRUE(rig.start());
+    pause(1000); // the first polls store what the controller holds
+    const struct
+    {
+        const char *what;
+        const char *cls;
+        QString endpoint;
+        QString key;
+        QStringList wanted;
+    } rows[] = {
+        {"SetVar", "Probe.SetVar", "Hall_Temp.Quillon_Var__V004.Index", "Level", {"10/32767", "20/32767", "10/32767"}},
+        {"Exec, a variable", "Probe.ExecVar", "Hall_Temp.Quillon_Var__V004.Index", "Level",
+         {"30/32767", "40/32767", "30/32767"}},
+        {"Exec, an output point", "Probe.ExecPoint", "Porch_Light.SIO16_X8____Pt_9.Relay", "State", {"ON", "OFF", "ON"}},
+    };
+    for (const auto &row : rows) {
+        const qsizetype before = eventsFrom(rig, row.endpoint).size();
+        rig.send(rig.message(QLatin1String(row.cls), QString(), {{"probe", {"x=1"}}}, "acme.probe.pc"));
+        waitUntil([&] { return eventsFrom(rig, row.endpoint).size() >= before + row.wanted.size(); }, 20000);
+        pause(1000); // several polls read the point back
+        QStringList seen;
+        for (const QByteArray &e : eventsFrom(rig, row.endpoint).mid(before))
+            seen << BridgeRig::item(e, row.key).toUpper();
+        EXPECT_EQ(seen.join(' ').toStdString(), row.wanted.join(' ').toStdString()) << row.what;
+    }
+}
+
 // Blocks that come back to an earlier value after a block between them
 // changed the point: the point ends as the last block left it.
 TEST(Once, ARepeatedBlockIsCarriedOutInItsPlace)
