@@ -492,8 +492,32 @@ bool TCPServer::evictedLately(const QString &group) const
     return it != m_evictedAt.constEnd() && it.value().elapsed() < kSlowClientMemoryMs;
 }
 
+bool TCPServer::stopTaking()
+{
+    if (!gShuttingDown)
+        return false;
+    m_listener.close();
+    m_poolRetry.stop();
+    for (const Waiting &waiting : m_waiting) {
+        if (QTcpSocket *socket = waiting.socket) {
+            socket->abort();
+            socket->deleteLater();
+        }
+    }
+    m_waiting.clear();
+    const std::deque<QueueItem> queued = std::move(m_queue);
+    m_queue.clear();
+    for (const QueueItem &item : queued) {
+        if (m_elements[size_t(item.index)].generation == item.generation)
+            release(item.index);
+    }
+    return true;
+}
+
 void TCPServer::socket_ConnectionRequest()
 {
+    if (stopTaking())
+        return;
     try {
         for (;;) {
             takeFromListener();
@@ -958,7 +982,7 @@ void TCPServer::ServerTimer_Timer()
 
 void TCPServer::serveAside()
 {
-    if (m_servingAside || m_unloaded)
+    if (m_servingAside || m_unloaded || stopTaking())
         return;
     m_servingAside = true;
     QPointer<TCPServer> self(this);
@@ -1013,6 +1037,8 @@ void TCPServer::answerUnanswered(int index, quint64 generation)
 void TCPServer::ProcessRequestQueue()
 {
     ServerTimer.stop();
+    if (stopTaking())
+        return;
     m_draining = true;
     QElapsedTimer slice;
     slice.start();

@@ -181,6 +181,8 @@ private:
     void releaseHeld();
     void sendStatusPage(int index, const Request &request);
     void shutDown();
+    // Once the program stops: no newcomer is let in and no waiting request is begun.
+    bool stopTaking();
     void sendNextChunk(int index);
     void finishReply(int index);
     void idleTimeout(int index);
