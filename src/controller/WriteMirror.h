@@ -22,8 +22,8 @@ void variableTaken(int vnum, long value, const Mark& before);
 // Output `point` of I/O module `module` was set to `level`.
 void outputTaken(int module, int point, int level, const Mark& before);
 
-// The host side of a variable write: the State with the value, the last change
-// when the value differs, and the announcement.
+// The host side of a variable's new value: the State with the value, the last
+// change when asked (a write the program made), and the announcement.
 void announceVariable(const QString& code, long value, bool changed);
 // The host side of an output write: announced when its status or value changed.
 void announceOutput(const QString& code, int level);
