@@ -175,12 +175,12 @@ TEST(Once, EachChangeAScriptMakesIsAnnouncedInOrder)
         {"Exec, an output point", "Probe.ExecPoint", "Porch_Light.SIO16_X8____Pt_9.Relay", "State", {"ON", "OFF", "ON"}},
     };
     for (const auto &row : rows) {
-        const qsizetype before = eventsFrom(rig, row.endpoint).size();
+        const qsizetype before = rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).size();
         rig.send(rig.message(QLatin1String(row.cls), QString(), {{"probe", {"x=1"}}}, "acme.probe.pc"));
-        waitUntil([&] { return eventsFrom(rig, row.endpoint).size() >= before + row.wanted.size(); }, 20000);
+        waitUntil([&] { return rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).size() >= before + row.wanted.size(); }, 20000);
         pause(1000); // several polls read the point back
         QStringList seen;
-        for (const QByteArray &e : eventsFrom(rig, row.endpoint).mid(before))
+        for (const QByteArray &e : rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).mid(before))
             seen << BridgeRig::item(e, row.key).toUpper();
         EXPECT_EQ(seen.join(' ').toStdString(), row.wanted.join(' ').toStdString()) << row.what;
     }
