@@ -228,6 +228,7 @@ void TCPServer::shutDown()
         }
     }
     m_waiting.clear();
+    m_waitingPerGroup.clear();
     for (int i = 1; i < kElements; ++i)
         release(i);
 }
@@ -239,7 +240,15 @@ TCPServer::TCPServer()
     connect(&ServerTimer, &QTimer::timeout, this, &TCPServer::ServerTimer_Timer);
     m_poolRetry.setSingleShot(true);
     connect(&m_poolRetry, &QTimer::timeout, this, &TCPServer::socket_ConnectionRequest);
-    connect(&m_listener, &QTcpServer::newConnection, this, &TCPServer::socket_ConnectionRequest);
+    // The listener announces each connection it accepts, and goes on
+    // accepting for as long as we take them at once: a crowd that comes back
+    // as fast as it is closed would keep the program inside that one event.
+    // Taken on the next turn instead, the listener stops at its share and
+    // timers, requests and the controller link get their turns between.
+    m_takeSoon.setSingleShot(true);
+    m_takeSoon.setInterval(0);
+    connect(&m_takeSoon, &QTimer::timeout, this, &TCPServer::socket_ConnectionRequest);
+    connect(&m_listener, &QTcpServer::newConnection, this, &TCPServer::takePending);
     m_heldTimer.setInterval(20);
     connect(&m_heldTimer, &QTimer::timeout, this, &TCPServer::releaseHeld);
     for (int i = 1; i < kElements; ++i) {
@@ -523,23 +532,43 @@ void TCPServer::socket_ConnectionRequest()
                 lookAtRequest(w);
                 return std::tuple(!w.whole, evictedLately(w.group), !w.line);
             };
-            auto next = m_waiting.end();
+            constexpr size_t kNone = size_t(-1);
+            size_t next = kNone;
             int nextHeld = 0;
             std::tuple<bool, bool, bool> nextRank;
-            for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
-                const int held = busy.value(it->group);
-                if (next != m_waiting.end() && held > nextHeld)
+            // A connection that has sent something is weighed wherever it
+            // stands; of the silent ones only the oldest few: they rank
+            // alike, and weighing a whole line of them for every place
+            // would cost the thread a look at each member per connection.
+            constexpr int kSilentWeighed = 32;
+            int silentWeighed = 0;
+            for (size_t i = 0; i < m_waiting.size();) {
+                Waiting &w = m_waiting[i];
+                if (!w.socket || w.socket->state() != QAbstractSocket::ConnectedState) {
+                    // Reset before we took it: nobody to answer. (Those
+                    // before it keep their places, `next` among them.)
+                    dropWaiting(m_waiting.begin() + qsizetype(i));
                     continue;
-                const auto r = rank(*it);
-                if (next == m_waiting.end() || held < nextHeld || r < nextRank) {
-                    next = it;
-                    nextHeld = held;
-                    nextRank = r;
                 }
+                const bool weighed = w.socket->bytesAvailable() > 0 || w.whole || ++silentWeighed <= kSilentWeighed;
+                const int held = weighed ? busy.value(w.group) : 0;
+                if (weighed && (next == kNone || held <= nextHeld)) {
+                    const auto r = rank(w);
+                    if (next == kNone || held < nextHeld || r < nextRank) {
+                        next = i;
+                        nextHeld = held;
+                        nextRank = r;
+                    }
+                }
+                ++i;
             }
-            QTcpSocket *socket = next->socket;
-            const QString group = next->group;
-            m_waiting.erase(next);
+            if (next == kNone)
+                continue; // every one weighed had gone: look again
+            const auto chosen = m_waiting.begin() + qsizetype(next);
+            QTcpSocket *socket = chosen->socket;
+            const QString group = chosen->group;
+            m_waiting.erase(chosen);
+            forgetWaiting(group);
             const QString address = peerText(*socket);
             if (holding.value(group) >= m_maxPerAddress && !evict(group)) {
                 RefusalLog::Log(kProgramName,
@@ -610,21 +639,9 @@ void TCPServer::takeFromListener()
     // Per client: connections held and waiting. One whose reply has gone
     // out whole only waits for its client to close it: a browser asking
     // again right after its last page is no surplus.
-    QHash<QString, int> claims = heldPerAddress(false);
-    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-        QTcpSocket *socket = it->socket;
-        if (socket && socket->state() == QAbstractSocket::ConnectedState && !socket->peerAddress().isNull()) {
-            ++claims[it->group];
-            ++it;
-            continue;
-        }
-        // Reset before we took it: nobody to answer, and no address to count it under.
-        if (socket) {
-            socket->abort();
-            socket->deleteLater();
-        }
-        it = m_waiting.erase(it);
-    }
+    // (Counted as they come and go: a look at every member of the line
+    // for each newcomer would make a long line cost its length per connection.)
+    const QHash<QString, int> held = heldPerAddress(false);
     const int room = budget - listenerShare(budget);
     bool poolFull = openCount() + int(m_waiting.size()) >= kElements - 1;
     size_t silentFrom = 0;
@@ -639,10 +656,12 @@ void TCPServer::takeFromListener()
             continue;
         }
         const QString group = clientGroup(*socket);
-        int &claimed = claims[group];
+        int &waiting = m_waitingPerGroup[group];
         // With no place free, a client holding and waiting for as many
         // places as it may hold would only stand in the line before others.
-        if (poolFull && claimed >= m_maxPerAddress) {
+        if (poolFull && held.value(group) + waiting >= m_maxPerAddress) {
+            if (waiting == 0)
+                m_waitingPerGroup.remove(group);
             RefusalLog::Log(kProgramName,
                             QStringLiteral("socket_ConnectionRequest pool full: closed another waiting connection from ")
                                 + group,
@@ -651,7 +670,7 @@ void TCPServer::takeFromListener()
             socket->deleteLater();
             continue;
         }
-        ++claimed;
+        ++waiting;
         m_waiting.push_back({socket, group});
         m_waiting.back().since.start();
         poolFull = poolFull || openCount() + int(m_waiting.size()) >= kElements - 1;
@@ -669,7 +688,7 @@ bool TCPServer::closeSilentWaiting(size_t &from)
     for (; from < m_waiting.size(); ++from) {
         Waiting &w = m_waiting[from];
         if (!w.socket) {
-            m_waiting.erase(m_waiting.begin() + qsizetype(from));
+            dropWaiting(m_waiting.begin() + qsizetype(from));
             return true;
         }
         if (w.since.elapsed() < kMomentToSpeakMs) {
@@ -683,10 +702,7 @@ bool TCPServer::closeSilentWaiting(size_t &from)
         RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest line full: closed a connection from ")
                                           + w.group + QStringLiteral(" that sent nothing"),
                         QStringLiteral("socket_ConnectionRequest line full"));
-        // Deleted at once, not later: its descriptor goes back to the system
-        // now and may come back as the very next connection taken.
-        delete w.socket.data();
-        m_waiting.erase(m_waiting.begin() + qsizetype(from));
+        dropWaiting(m_waiting.begin() + qsizetype(from));
         return true;
     }
     return false;
@@ -922,8 +938,27 @@ void TCPServer::dropReply(int index, const QString &why)
 
 void TCPServer::takePending()
 {
-    if (m_listener.hasPendingConnections() || !m_waiting.empty())
-        QTimer::singleShot(0, this, &TCPServer::socket_ConnectionRequest);
+    if ((m_listener.hasPendingConnections() || !m_waiting.empty()) && !m_takeSoon.isActive())
+        m_takeSoon.start();
+}
+
+std::deque<TCPServer::Waiting>::iterator TCPServer::dropWaiting(std::deque<Waiting>::iterator it)
+{
+    if (QTcpSocket *socket = it->socket) {
+        // Deleted at once, not later: its descriptor goes back to the system
+        // now and may come back as the very next connection taken.
+        socket->abort();
+        delete socket;
+    }
+    forgetWaiting(it->group);
+    return m_waiting.erase(it);
+}
+
+void TCPServer::forgetWaiting(const QString &group)
+{
+    const auto count = m_waitingPerGroup.find(group);
+    if (count != m_waitingPerGroup.end() && --count.value() <= 0)
+        m_waitingPerGroup.erase(count);
 }
 
 void TCPServer::deadlineExpired(int index)

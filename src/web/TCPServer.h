@@ -234,6 +234,13 @@ private:
     // Looks again at what a waiting connection has sent, when more has come.
     static void lookAtRequest(Waiting &waiting);
     std::deque<Waiting> m_waiting;
+    // Members of the line per client, kept as they join and leave.
+    QHash<QString, int> m_waitingPerGroup;
+    // Closes a member of the line and takes it out; the next member.
+    std::deque<Waiting>::iterator dropWaiting(std::deque<Waiting>::iterator it);
+    void forgetWaiting(const QString &group);
+    // Takes what the listener holds on the next turn of the event loop.
+    QTimer m_takeSoon;
     int m_descriptorBudget = 0;
     QTimer ServerTimer;
     QTimer m_poolRetry;
