@@ -406,6 +406,21 @@ bool unread(QTcpSocket *socket)
 
 } // namespace
 
+bool TCPServer::fetchUnread(Waiting &waiting)
+{
+    // What a member of the line sent may wait in the system's buffer with no
+    // notice to come (traced: a browser's whole request, for seconds): it is
+    // fetched when seen there, so that the line is judged by what was sent.
+    if (!waiting.socket)
+        return false;
+    if (waiting.whole || waiting.socket->bytesAvailable() > 0)
+        return true;
+    if (!unread(waiting.socket))
+        return false;
+    waiting.socket->waitForReadyRead(0);
+    return true;
+}
+
 bool TCPServer::hasRequestLine(const Element &e)
 {
     return e.phase != Element::Reading || e.buffer.contains("\r\n");
@@ -481,18 +496,23 @@ bool TCPServer::evict(const QString &address)
                                       + QStringLiteral(": closed a connection from ") + from + QStringLiteral(" (")
                                       + QString::number(held.value(from)) + QStringLiteral(" open)"),
                     QStringLiteral("socket_ConnectionRequest ") + kind);
-    if (m_evictedAt.size() >= kSlowClientsKept) {
+    // Only a client too slow to send its request or take its reply is
+    // remembered; a browser's connection kept open after its reply is not.
+    if (address.isEmpty() && m_elements[size_t(chosen)].phase != Element::Lingering)
+        markSlow(from);
+    release(chosen);
+    return true;
+}
+
+void TCPServer::markSlow(const QString &group)
+{
+    if (m_evictedAt.size() >= kSlowClientsKept && !m_evictedAt.contains(group)) {
         for (auto it = m_evictedAt.begin(); it != m_evictedAt.end();)
             it = it.value().elapsed() >= kSlowClientMemoryMs ? m_evictedAt.erase(it) : std::next(it);
         if (m_evictedAt.size() >= kSlowClientsKept)
             m_evictedAt.clear();
     }
-    // Only a client too slow to send its request or take its reply is
-    // remembered; a browser's connection kept open after its reply is not.
-    if (address.isEmpty() && m_elements[size_t(chosen)].phase != Element::Lingering)
-        m_evictedAt[from].start();
-    release(chosen);
-    return true;
+    m_evictedAt[group].start();
 }
 
 bool TCPServer::evictedLately(const QString &group) const
@@ -508,16 +528,6 @@ void TCPServer::socket_ConnectionRequest()
             takeFromListener();
             if (m_waiting.empty())
                 return;
-            int index = chooseElement();
-            if (index == 0 && evict())
-                index = chooseElement();
-            if (index == 0) {
-                // Every element carries a request that is still arriving or being
-                // answered: the newcomers wait until one frees.
-                if (!m_poolRetry.isActive())
-                    m_poolRetry.start(50);
-                return;
-            }
             // Across the whole line: the client holding the fewest
             // connections first; of those one that has sent its whole
             // request (an ordinary browser does at once), then one none of
@@ -526,7 +536,6 @@ void TCPServer::socket_ConnectionRequest()
             // browser), then one that has sent its request line, then the
             // earliest. A connection whose reply has gone out whole does not
             // count: its client may well ask again before it has closed it.
-            const QHash<QString, int> holding = heldPerAddress();
             const QHash<QString, int> busy = heldPerAddress(false);
             const auto rank = [this](Waiting &w) {
                 lookAtRequest(w);
@@ -550,7 +559,10 @@ void TCPServer::socket_ConnectionRequest()
                     dropWaiting(m_waiting.begin() + qsizetype(i));
                     continue;
                 }
-                const bool weighed = w.socket->bytesAvailable() > 0 || w.whole || ++silentWeighed <= kSilentWeighed;
+                const bool spoke = fetchUnread(w);
+                if (!w.socket || w.socket->state() != QAbstractSocket::ConnectedState)
+                    continue; // looked at again at once, and dropped
+                const bool weighed = spoke || ++silentWeighed <= kSilentWeighed;
                 const int held = weighed ? busy.value(w.group) : 0;
                 if (weighed && (next == kNone || held <= nextHeld)) {
                     const auto r = rank(w);
@@ -564,6 +576,17 @@ void TCPServer::socket_ConnectionRequest()
             }
             if (next == kNone)
                 continue; // every one weighed had gone: look again
+            int index = chooseElement();
+            if (index == 0 && evict())
+                index = chooseElement();
+            if (index == 0) {
+                // Every element carries a request that is still arriving or being
+                // answered: the newcomers wait until one frees.
+                if (!m_poolRetry.isActive())
+                    m_poolRetry.start(50);
+                return;
+            }
+            const QHash<QString, int> holding = heldPerAddress();
             const auto chosen = m_waiting.begin() + qsizetype(next);
             QTcpSocket *socket = chosen->socket;
             const QString group = chosen->group;
@@ -644,9 +667,9 @@ void TCPServer::takeFromListener()
     const QHash<QString, int> held = heldPerAddress(false);
     const int room = budget - listenerShare(budget);
     bool poolFull = openCount() + int(m_waiting.size()) >= kElements - 1;
-    size_t silentFrom = 0;
+    std::array<size_t, 3> incompleteFrom{};
     while (m_listener.hasPendingConnections()
-           && (openCount() + int(m_waiting.size()) < room || closeSilentWaiting(silentFrom))) {
+           && (openCount() + int(m_waiting.size()) < room || closeIncompleteWaiting(incompleteFrom))) {
         QTcpSocket *socket = m_listener.nextPendingConnection();
         if (!socket)
             break;
@@ -677,33 +700,55 @@ void TCPServer::takeFromListener()
     }
 }
 
-bool TCPServer::closeSilentWaiting(size_t &from)
+bool TCPServer::closeIncompleteWaiting(std::array<size_t, 3> &from)
 {
-    // A full line would leave every newcomer in the system's queue, and a
-    // newcomer finding that full is not even let in: the line's oldest
-    // connection that has sent nothing makes way. A client with something to
-    // say keeps its place whatever its age; a silent one closed comes back at
-    // the end like any other newcomer. Only one given a moment to speak goes.
+    // A full line would leave every newcomer in the system's queue, first
+    // come first served behind a crowd that holds the line: the line's
+    // oldest connection that has said the least makes way, first one that
+    // has sent nothing, then one without a whole request line, then one
+    // whose request is still incomplete. A client that has sent its whole
+    // request (a browser does at once) keeps its place whatever its age; one
+    // closed comes back at the end like any other newcomer, and counts as
+    // found slow. Only one given a moment to speak goes: a client found slow
+    // lately a short one, any other as long as the pool gives it (a loaded
+    // machine may keep a browser from sending the request it has ready for
+    // longer than the short moment, and a browser closed unanswered shows
+    // its user an error).
     constexpr int kMomentToSpeakMs = 50;
-    for (; from < m_waiting.size(); ++from) {
-        Waiting &w = m_waiting[from];
-        if (!w.socket) {
-            dropWaiting(m_waiting.begin() + qsizetype(from));
+    static const char *const kSaid[] = {" that sent nothing", " that sent no whole request line",
+                                        " that sent no whole request"};
+    for (size_t stage = 0; stage < from.size(); ++stage) {
+        for (size_t &at = from[stage]; at < m_waiting.size(); ++at) {
+            Waiting &w = m_waiting[at];
+            if (w.socket && w.since.elapsed() < kMomentToSpeakMs) {
+                // The rest of the line is younger still: look again soon.
+                if (!m_poolRetry.isActive())
+                    m_poolRetry.start(kMomentToSpeakMs);
+                break;
+            }
+            if (w.socket && w.since.elapsed() < m_evictAfterMs && !evictedLately(w.group))
+                continue;
+            size_t said = 0;
+            if (w.socket && fetchUnread(w)) {
+                lookAtRequest(w);
+                said = w.whole ? from.size() : w.line ? 2 : 1;
+            }
+            if (w.socket && said != stage)
+                continue;
+            if (w.socket) {
+                RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest line full: closed a connection from ")
+                                                  + w.group + QLatin1String(kSaid[stage]),
+                                QStringLiteral("socket_ConnectionRequest line full"));
+                markSlow(w.group);
+            }
+            const size_t dropped = at;
+            dropWaiting(m_waiting.begin() + qsizetype(dropped));
+            // Those behind it moved up one place.
+            for (size_t &cursor : from)
+                if (cursor > dropped)
+                    --cursor;
             return true;
         }
-        if (w.since.elapsed() < kMomentToSpeakMs) {
-            // The rest of the line is younger still: look again soon.
-            if (!m_poolRetry.isActive())
-                m_poolRetry.start(kMomentToSpeakMs);
-            return false;
-        }
-        if (unread(w.socket))
-            continue;
-        RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest line full: closed a connection from ")
-                                          + w.group + QStringLiteral(" that sent nothing"),
-                        QStringLiteral("socket_ConnectionRequest line full"));
-        dropWaiting(m_waiting.begin() + qsizetype(from));
-        return true;
     }
     return false;
 }
