@@ -150,6 +150,8 @@ TEST_F(PostedLimits, SetupFieldsTakeWhatTheyAccept)
     startAll();
     gPlugin.IncludeSetup = true;
     const Fields setup{{"poll_interval", "2000"}, {"poll_intervalShown", "2000"}};
+    // (A port a serial-device server can have: the addresses below are taken with it.)
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("CommPort"), QStringLiteral("4001"), kHostIni);
     const struct
     {
         const char *field, *typed;
