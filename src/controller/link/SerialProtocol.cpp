@@ -320,6 +320,9 @@ bool SerialProtocol::dropRemainder(int count, bool blockWait)
 {
     if (m_owed <= 0 || count <= 0)
         return false;
+    // While the given-up start is kept, its check tells its rest from reports.
+    if (!m_partial.isEmpty())
+        return false;
     if (frontArrivalMs() - m_owedLastMs > kRestGapMs) {
         m_owed = 0; // a pause: a report byte starts a report again
         return false;
@@ -348,7 +351,7 @@ bool SerialProtocol::dropRemainder(int count, bool blockWait)
     return true;
 }
 
-bool SerialProtocol::dropCheckedRest(int count, bool& hold)
+bool SerialProtocol::dropCheckedRest(int count, bool& hold, bool* reply)
 {
     hold = false;
     if (m_partial.isEmpty() || count <= 0)
@@ -386,12 +389,45 @@ bool SerialProtocol::dropCheckedRest(int count, bool& hold)
     take(need);
     m_partial.clear();
     m_owed = 0;
+    // Given up only because the line paused inside it: a whole reply naming
+    // the block asked for is the one a block wait is for.
+    if (reply && m_blockRequest.size() >= 5 && unit[3] == m_blockRequest[3] && unit[4] == m_blockRequest[4]) {
+        std::copy_n(reinterpret_cast<const quint8*>(unit.constData()), Frames::kBlockReplyLength,
+                    linkState().ReplyBuffer.begin());
+        m_givenUpMs = -1;
+        *reply = true;
+        WriteCommsLog("Quillon block reply completed after a pause");
+        return true;
+    }
     WriteCommsLog("Quillon rest of a given-up block reply dropped, " + dec(need) + " bytes");
+    return true;
+}
+
+bool SerialProtocol::giveUpStoppedUnit()
+{
+    // A reply that stopped a few bytes short of its end, with reports on the
+    // line after the stop, makes a whole unit with them. Its check fails; the
+    // bytes that came after the line stopped are no part of it and are read
+    // afresh (its rest, should it still come, is known by the check).
+    const QByteArray unit = m_link.Peek(Frames::kBlockReplyLength);
+    if (unit.size() < Frames::kBlockReplyLength || Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
+        return false;
+    const int n = contiguous(Frames::kBlockReplyLength, kLinePauseMs);
+    if (n <= 0 || n >= Frames::kBlockReplyLength)
+        return false;
+    const quint8 next = quint8(unit[n]);
+    if (next != 0x2A && Frames::ReportLength(next) == 0)
+        return false;
+    m_givenUpMs = -1;
+    keepPartial(n);
+    WriteCommsLog("Quillon block reply stopped short, " + dec(n) + " bytes dropped");
     return true;
 }
 
 bool SerialProtocol::takeBlockUnit()
 {
+    if (giveUpStoppedUnit())
+        return false;
     const QByteArray unit = m_link.Peek(Frames::kBlockReplyLength);
     if (!Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData()))) {
         // Bytes of an earlier unit followed by the start of a new one: the new one
@@ -482,8 +518,12 @@ bool SerialProtocol::step(Wait& w)
     if (dropRemainder(count, wantsBlock))
         return true;
     bool sleep = false;
-    if (dropCheckedRest(count, sleep))
+    bool completed = false;
+    if (dropCheckedRest(count, sleep, wantsBlock ? &completed : nullptr)) {
+        if (completed)
+            w.done = w.result = true;
         return true;
+    }
     if (wantsBlock && !sleep && takeOwedAckInBlockWait(count))
         return true;
     const Front f = sleep ? Front{Front::Partial, 0, -1} : front(count, mode, length);
@@ -700,6 +740,8 @@ bool SerialProtocol::takeAckBehindStoppedUnit(int count, int length, bool& answe
 
 void SerialProtocol::dropBlockOutOfTurn()
 {
+    if (giveUpStoppedUnit())
+        return;
     // A late reply is one unit: its data must never be read as reports.
     take(Frames::kBlockReplyLength);
     m_givenUpMs = -1;

@@ -132,8 +132,10 @@ private:
     int contiguous(int count, int gapMs = kRestGapMs) const;
     // Drops the rest of a given-up unit when the bytes at the front complete it
     // to one that passes the check; true when it dropped them. hold is set when
-    // they may still do so once more bytes are in.
-    bool dropCheckedRest(int count, bool& hold);
+    // they may still do so once more bytes are in. Given reply (a block
+    // wait), a completed unit naming the block asked for is taken as the
+    // reply instead, and reply is set.
+    bool dropCheckedRest(int count, bool& hold, bool* reply = nullptr);
     int sleepForData(int ms);
     QByteArray take(int n);
     void readReply(int length);
@@ -142,6 +144,9 @@ private:
     // bytes before that 2A go and the wait goes on (false). A failing unit
     // without one is still taken, for the caller's own check to count.
     bool takeBlockUnit();
+    // Gives up the start of a 264-byte unit that fails its check because the
+    // line stopped inside it and reports came after; true when it did.
+    bool giveUpStoppedUnit();
     // Gives up the incomplete block unit at the front: its bytes go (those that
     // came together), and the rest of it is looked out for.
     void abandonBlockUnit(int count);
