@@ -304,11 +304,53 @@ void SerialProtocol::keepPartial(int n)
     m_owedLastMs = lastMs;
 }
 
+int SerialProtocol::bytesBeforeStop(int count) const
+{
+    // Where the line paused inside the waiting bytes.
+    std::vector<int> pauses;
+    const quint64 read = m_link.readCount();
+    const Arrival* previous = nullptr;
+    for (const Arrival& a : m_arrivals) {
+        if (previous && previous->end > read && a.end > read && a.ms - previous->ms > kLinePauseMs) {
+            const int at = int(previous->end - read);
+            if (at >= count)
+                break;
+            pauses.push_back(at);
+        }
+        previous = &a;
+    }
+    // A stall of this machine pauses a reply's bytes as well: the stop is the
+    // first pause behind which the bytes read as whole reports (or begin with
+    // a 2A), none of them with a pause inside it. A reply's data read from a
+    // place it did not stop at runs into the stop in the middle of a "report".
+    const QByteArray bytes = m_link.Peek(count);
+    for (size_t i = 0; i < pauses.size(); ++i) {
+        int pos = pauses[i];
+        size_t next = i + 1;
+        bool reports = true;
+        while (reports && pos < int(bytes.size())) {
+            const quint8 b = quint8(bytes[pos]);
+            if (b == 0x2A)
+                break;
+            const int len = Frames::ReportLength(b);
+            while (next < pauses.size() && pauses[next] <= pos)
+                ++next;
+            reports = len > 0 && !(next < pauses.size() && pauses[next] < pos + len);
+            pos += len;
+        }
+        if (reports)
+            return pauses[i];
+    }
+    return 0;
+}
+
 void SerialProtocol::abandonBlockUnit(int count)
 {
-    // Only the bytes that came at the line's pace go as the unit's start; what
-    // came after a pause may be its rest or a report, and waits for the check.
-    const int n = qMin(contiguous(count, kLinePauseMs), Frames::kBlockReplyLength - 1);
+    // The bytes before the line stopped go as the unit's start; what came
+    // after the stop may be its rest or reports, and waits for the check.
+    // With no such stop, all that came is the unit's start.
+    const int stop = bytesBeforeStop(count);
+    const int n = qMin(stop > 0 ? stop : count, Frames::kBlockReplyLength - 1);
     if (n <= 0)
         return;
     m_givenUpMs = -1;
@@ -412,11 +454,8 @@ bool SerialProtocol::giveUpStoppedUnit()
     const QByteArray unit = m_link.Peek(Frames::kBlockReplyLength);
     if (unit.size() < Frames::kBlockReplyLength || Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
         return false;
-    const int n = contiguous(Frames::kBlockReplyLength, kLinePauseMs);
-    if (n <= 0 || n >= Frames::kBlockReplyLength)
-        return false;
-    const quint8 next = quint8(unit[n]);
-    if (next != 0x2A && Frames::ReportLength(next) == 0)
+    const int n = bytesBeforeStop(Frames::kBlockReplyLength);
+    if (n <= 0)
         return false;
     m_givenUpMs = -1;
     keepPartial(n);

@@ -147,6 +147,9 @@ private:
     // Gives up the start of a 264-byte unit that fails its check because the
     // line stopped inside it and reports came after; true when it did.
     bool giveUpStoppedUnit();
+    // How many of the count bytes at the front came before the line stopped
+    // with reports behind the stop; 0 when there is no such stop.
+    int bytesBeforeStop(int count) const;
     // Gives up the incomplete block unit at the front: its bytes go (those that
     // came together), and the rest of it is looked out for.
     void abandonBlockUnit(int count);
