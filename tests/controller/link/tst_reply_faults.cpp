@@ -78,7 +78,7 @@ QStringList expectedCalls()
     return l;
 }
 
-class ReplyFaults : public ProtocolTest, public ::testing::WithParamInterface<Row>
+class MisreadBlockTest : public ProtocolTest
 {
 protected:
     void SetUp() override
@@ -91,6 +91,11 @@ protected:
         for (int i = 0; i < 256; ++i)
             sim->ioBlock[i] = misread[i % misread.size()];
     }
+};
+
+class ReplyFaults : public MisreadBlockTest, public ::testing::WithParamInterface<Row>
+{
+protected:
 
     // The I/O poll: a block read and one retry.
     bool poll()
@@ -274,19 +279,14 @@ constexpr int kLateMs = 1300;
 // A door change and an X10 pair: more bytes than any cut here leaves missing.
 const QByteArray kBehindStop = hex("F0050200" "FE0104" "FE0112");
 
-// The I/O block reads as reports wherever a reader falls out of step with it.
-class LineFaultFixture : public ProtocolTest
+class LineFaultFixture : public MisreadBlockTest
 {
 protected:
     void SetUp() override
     {
-        ProtocolTest::SetUp();
-        gPlugin.UnitMaps = {umap{5, 12, "#", 0}};
+        MisreadBlockTest::SetUp();
         gPlugin.ReplyTimeout = 1;
         gControllerTiming.discoveryReplySeconds = 1;
-        const QByteArray misread = hex("F0050300" "FE0405" "FE0412");
-        for (int i = 0; i < 256; ++i)
-            sim->ioBlock[i] = misread[i % misread.size()];
         sim->paced = true;
     }
 
