@@ -1,5 +1,6 @@
 #include "PluginSettings.h"
 #include "PluginHost.h"
+#include "automation/VbString.h"
 
 QString PluginSettings::GetPluginSetting(const QString& file, const QString& section, const QString& key,
                                          const QString& def)
@@ -52,4 +53,9 @@ int PluginSettings::wholeNumber(const QString& text, int low)
 int PluginSettings::pollInterval(const QString& text)
 {
     return wholeNumber(text, 0);
+}
+
+bool PluginSettings::periodRunsScript(const QString &period)
+{
+    return VbString::IsNumeric(period) && VbString::Val(period) >= 0;
 }

@@ -24,6 +24,12 @@ int wholeNumber(const QString& text, int low);
 // The variable poll interval as typed in the dialog or on the status page:
 // milliseconds from 1 to 65535, or 0 for no polling; -1 for anything else.
 int pollInterval(const QString& text);
+// The script period the page stores for an emptied field. The settings file
+// keeps no empty value (a missing key reads as "0", every minute), so "never"
+// has to be a text that is no number.
+inline const QString kNeverPeriod = QStringLiteral("never");
+// Whether a stored period runs the script by itself: a number not below 0.
+bool periodRunsScript(const QString &period);
 // What both say when they refuse one.
 inline const QString kPollIntervalRule =
     QStringLiteral("The poll interval must be a whole number of milliseconds from 1 to 65535, or 0 for no polling");

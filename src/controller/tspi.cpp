@@ -351,8 +351,7 @@ void tspi::InitPlugin()
         f->Timer3.setEnabled(true);
     }
     gPlugin.IOPollDue = true;
-    const double period = VbString::Val(gPlugin.ScriptPeriod);
-    PluginHooksInstance().enablePeriodicScript.call(VbString::IsNumeric(gPlugin.ScriptPeriod) && period >= 0);
+    PluginHooksInstance().enablePeriodicScript.call(PluginSettings::periodRunsScript(gPlugin.ScriptPeriod));
 }
 
 Variant tspi::ShutDownX10()

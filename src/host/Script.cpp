@@ -7,6 +7,7 @@
 #include "core/Logging.h"
 
 #include "automation/AnsiCodePage.h"
+#include "automation/MemoryBudget.h"
 #include "automation/PendingError.h"
 #include "automation/VbDate.h"
 
@@ -166,7 +167,12 @@ void Script::addText(const QString &file, const QString &text)
 {
     bool failed = false;
     try {
-        m_module->AddCode(text);
+        // Read by the program (at start, "Read Script", a status change) it is the program's
+        // own load; read for a running script (Run, RunEx) it is that script's work.
+        if (MemoryBudget::scriptDriven())
+            m_module->AddCode(text);
+        else
+            m_module->AddProgramText(text);
     } catch (const VbError &) {
         failed = true;
     }
@@ -175,7 +181,7 @@ void Script::addText(const QString &file, const QString &text)
         // Inside a run (Run, RunEx) a loop over one failing file would log once per call.
         LogMemberError(kProgramName,
                        QStringLiteral("Error in script syntax") + QStringLiteral(" / ") + file + QLatin1Char(' ')
-                           + error->Description() + QStringLiteral("@ Line ") + QString::number(error->Line())
+                           + CutLogText(error->Description()) + QStringLiteral("@ Line ") + QString::number(error->Line())
                            + QStringLiteral(" col ") + QString::number(error->Column()),
                        QStringLiteral("Error in script syntax"), QString::number(error->Number()) + QLatin1Char(' ') + file);
         error->Clear();
@@ -213,7 +219,7 @@ Variant Script::Run(const QString &procedure, const Variant &parameter)
         return result;
     LogMemberError(kProgramName,
                    QStringLiteral("Script Run Error ") + QString::number(failure.number) + QStringLiteral(" - ")
-                       + failure.description + QStringLiteral("@ Script Line ") + QString::number(failure.line)
+                       + CutLogText(failure.description) + QStringLiteral("@ Script Line ") + QString::number(failure.line)
                        + QStringLiteral(" col ") + QString::number(failure.column),
                    QStringLiteral("Script Run Error"), QString::number(failure.number) + QLatin1Char(' ') + m_file);
     if (error)

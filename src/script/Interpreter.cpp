@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include <sys/resource.h>
 
@@ -217,13 +218,23 @@ void Interpreter::runTopLevel(ScriptModule &module, const ProgramPtr &program)
     execBlock(program->top, f);
 }
 
-void Interpreter::addCode(ScriptModule &module, const QString &code)
+void Interpreter::addCode(ScriptModule &module, const QString &code, bool programsOwnText)
 {
     auto keep = module.shared_from_this();
     Entry entry(*this);
     entry.guard([&] {
-        ProgramPtr program = Parser(code).parseProgram();
-        module.adopt(program);
+        ProgramPtr program;
+        {
+            // The user's script file read by the program must load whatever scripts keep
+            // beyond their runs (saved variables, records, settings): a full budget would
+            // otherwise leave no script to run, with nothing the user could do but restart.
+            // What it holds is still counted, and its own code is refused as any script's.
+            std::optional<MemoryBudget::OwnWork> own;
+            if (programsOwnText)
+                own.emplace();
+            program = Parser(code).parseProgram();
+            module.adopt(program);
+        }
         ++m_generation;
         runTopLevel(module, program);
     });

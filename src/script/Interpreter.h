@@ -3,6 +3,7 @@
 #include "Ast.h"
 #include "ClassInstance.h"
 #include "ErrObject.h"
+#include "Operators.h"
 #include "ScriptError.h"
 #include "ScriptModule.h"
 
@@ -68,7 +69,7 @@ public:
     std::function<void(const QString &)> uiLog; // MsgBox/InputBox texts
 
     // Entry points: raise VbError (also recorded in error()) or ScriptAbort(Quit).
-    void addCode(ScriptModule &module, const QString &code);
+    void addCode(ScriptModule &module, const QString &code, bool programsOwnText = false);
     Variant run(ScriptModule &module, const QString &procedure, std::vector<Variant> &args);
     Variant eval(ScriptModule &module, const QString &expression);
     void executeStatement(ScriptModule &module, const QString &statement);
@@ -158,8 +159,33 @@ private:
     // expressions
 public:
     Variant eval(const Expr *e, Frame &f);
-    bool truth(const Expr *e, Frame &f);
+    // The condition of an If or a loop. A comparison of two whole numbers read in place (a
+    // literal or a local) is decided here, without a call and without a Boolean value.
+    bool truth(const Expr *e, Frame &f)
+    {
+        if (e->kind == EK::Binary) {
+            auto *b = static_cast<const BinaryExpr *>(e);
+            if (b->op >= Op::Eq && b->op <= Op::Ge) {
+                const Variant *l = localOrLiteral(b->left, f);
+                const Variant *r = l ? localOrLiteral(b->right, f) : nullptr;
+                qint64 n = 0;
+                if (r && Operators::whole(b->op, *l, *r, n) == Operators::Whole::Boolean)
+                    return n != 0;
+            }
+        }
+        return truthOther(e, f);
+    }
 private:
+    bool truthOther(const Expr *e, Frame &f);
+    // A literal or a local of the frame, in place: reading it runs no code. Null otherwise.
+    static const Variant *localOrLiteral(const Expr *e, Frame &f)
+    {
+        if (e->kind == EK::Literal)
+            return &static_cast<const LiteralExpr *>(e)->value;
+        if (e->kind == EK::Name && static_cast<const NameExpr *>(e)->bind.kind == RefKind::Local)
+            return f.vars[static_cast<const NameExpr *>(e)->bind.slot];
+        return nullptr;
+    }
     Variant evalName(const NameExpr *n, Frame &f);
     Variant evalBinary(const BinaryExpr *b, Frame &f);
     Variant evalChain(const BinaryExpr *top, Frame &f);

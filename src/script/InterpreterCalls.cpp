@@ -338,7 +338,7 @@ Variant Interpreter::evalName(const NameExpr *n, Frame &f)
 
 // ------------------------------------------------------------ expressions
 
-bool Interpreter::truth(const Expr *e, Frame &f)
+bool Interpreter::truthOther(const Expr *e, Frame &f)
 {
     if (e->kind == EK::Binary) {
         // A comparison of two whole numbers needs no Boolean Variant.
@@ -457,9 +457,19 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
         auto *u = static_cast<const UnaryExpr *>(e);
         return Operators::unary(u->op, eval(u->operand, f));
     }
-    case EK::Binary:
+    case EK::Binary: {
         checkStack();
-        return evalBinary(static_cast<const BinaryExpr *>(e), f);
+        auto *b = static_cast<const BinaryExpr *>(e);
+        // Two whole numbers read in place: no operand copies, no call.
+        if (const Variant *l = localOrLiteral(b->left, f)) {
+            if (const Variant *r = localOrLiteral(b->right, f)) {
+                qint64 n = 0;
+                if (const Operators::Whole w = Operators::whole(b->op, *l, *r, n); w != Operators::Whole::None)
+                    return Operators::wholeValue(w, n);
+            }
+        }
+        return evalBinary(b, f);
+    }
     case EK::New:
         return evalNew(static_cast<const NewExpr *>(e), f);
     case EK::Me:
@@ -482,8 +492,9 @@ Variant Interpreter::evalBinary(const BinaryExpr *b, Frame &f)
     std::optional<Variant> lt, rt;
     // The left operand is read in place only when the right one cannot
     // change it; the right one always can be.
-    const Variant &l = isPlain(b->right) ? evalRef(b->left, f, lt) : lt.emplace(eval(b->left, f));
-    const Variant &r = evalRef(b->right, f, rt);
+    const bool plainRight = isPlain(b->right);
+    const Variant &l = plainRight ? evalRef(b->left, f, lt) : lt.emplace(eval(b->left, f));
+    const Variant &r = plainRight ? evalRef(b->right, f, rt) : rt.emplace(eval(b->right, f));
     qint64 n = 0;
     if (const Operators::Whole w = Operators::whole(b->op, l, r, n); w != Operators::Whole::None)
         return Operators::wholeValue(w, n);

@@ -42,6 +42,11 @@ void ScriptModule::AddCode(const QString &code)
     engineOf(m_engine)->addCode(*this, code);
 }
 
+void ScriptModule::AddProgramText(const QString &code)
+{
+    engineOf(m_engine)->addCode(*this, code, true);
+}
+
 Variant ScriptModule::Run(const QString &procedure, std::vector<Variant> &args)
 {
     return engineOf(m_engine)->run(*this, procedure, args);

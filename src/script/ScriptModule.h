@@ -28,6 +28,9 @@ public:
     // The facade: each raises VbError (compile or run-time) and records it in
     // the engine's Error object.
     void AddCode(const QString &code);
+    // A script file the program itself reads (not a script's Execute or RunEx): its tree is
+    // charged but never refused for what scripts keep; its module-level code runs as script work.
+    void AddProgramText(const QString &code);
     Variant Run(const QString &procedure, std::vector<Variant> &args);
     Variant Eval(const QString &expression);
     void ExecuteStatement(const QString &statement);

@@ -2,6 +2,8 @@
 // clock of the test's own: the timers are read, never waited for.
 #include "ScriptTestSupport.h"
 
+#include "automation/MemoryBudget.h"
+
 #include "bridge/CommAndTimer.h"
 #include "bridge/DeviceMessageClass.h"
 #include "bridge/ReceiveMessages.h"
@@ -421,4 +423,86 @@ TEST_P(KeptObjects, BecomeNothingWhenTheScriptIsReadAgain)
     EXPECT_EQ(logData().filter("Read Script:").size(), entries.size());
     for (int slot = 0; slot < 7; ++slot)
         EventCallbacks(slot).clear();
+}
+
+// What scripts keep beyond their runs may fill the budget; the user's script file read again
+// still loads and runs (a queued record's run and the periodic run), and once the script lets
+// go of what it kept, its own Execute and ExecuteGlobal compile again.
+struct FullBudgetRow {
+    const char *name;
+    const char *fill;    // one step of the filling loop, over i; the loop stops at the first error
+    const char *release; // run by the script read again
+};
+
+const FullBudgetRow kFullBudgetRows[] = {
+    {"SavedVariable", "SaveVar \"big\", Space(20000 * i)", "SaveVar \"big\", Empty"},
+    {"SavedDictionaryGrownAfterSaving",
+     "If i = 1 Then SaveVar \"dict\", CreateObject(\"Scripting.Dictionary\")\r\n GetVar(\"dict\").Add i, Space(20000)",
+     "GetVar(\"dict\").RemoveAll"},
+    {"RecordCollection", "xap.Request(\"roof\").Add Space(20000) & i, \"k\" & i",
+     "Set c = xap.Request(\"roof\"): Do While c.Count > 0: c.Remove 1: Loop"},
+    {"DeviceString", "xap.SetDeviceString \"A1\", Space(20000 * i), Empty", "xap.SetDeviceString \"A1\", \"\", Empty"},
+    {"IniSetting", "xap.SaveIniSetting \"g\", \"k\", Space(20000 * i), \"kept.ini\"",
+     "xap.SaveIniSetting \"g\", \"k\", \"\", \"kept.ini\""},
+};
+
+class FullBudget : public ScriptQueueTest, public ::testing::WithParamInterface<FullBudgetRow>
+{
+protected:
+    void TearDown() override
+    {
+        MemoryBudget::setBytes(m_budget);
+        ScriptQueueTest::TearDown();
+    }
+    // Read by the test, whose own reading is compiled script text: outside the full budget.
+    qint32 read(const char *expression)
+    {
+        const qint64 full = MemoryBudget::bytes();
+        MemoryBudget::setBytes(m_budget);
+        const qint32 value = evalMain(QString::fromLatin1(expression)).toLong();
+        MemoryBudget::setBytes(full);
+        return value;
+    }
+    const qint64 m_budget = MemoryBudget::bytes();
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, FullBudget, ::testing::ValuesIn(kFullBudgetRows),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_P(FullBudget, ReadScriptStillLoadsWhatScriptsKeepBeyondTheirRuns)
+{
+    auto roof = recordOf("roof");
+    roof->addItem("k", "v");
+    gDeviceDictionary->add(Variant(QStringLiteral("roof")), Variant(ObjectPtr(roof)));
+    addDevice("A", "1", "hall", "lamp");
+    constexpr qint64 kRoom = 4 * 1024 * 1024;
+    MemoryBudget::setBytes(MemoryBudget::used() + kRoom);
+    writeScript(QByteArray("Sub Main(tag)\r\n On Error Resume Next\r\n SaveVar \"filled\", 0\r\n For i = 1 To 400\r\n ")
+                + GetParam().fill
+                + "\r\n  If Err.Number <> 0 Then Exit For\r\n Next\r\n SaveVar \"filled\", Err.Number\r\nEnd Sub\r\n");
+    InitScriptControl();
+    QueueDeviceEvent(recordOf("go"));
+    drain();
+    const qint32 filled = read("GetVar(\"filled\")");
+    ASSERT_TRUE(filled == 7 || filled == 14) << filled << logData().join('\n').toStdString();
+
+    // Larger than anything left in the budget.
+    QByteArray pad = "Sub Pad()\r\n";
+    for (int i = 0; i < 3000; ++i)
+        pad += "  x" + QByteArray::number(i) + " = " + QByteArray::number(i) + " + 1\r\n";
+    writeScript(QByteArray("Dim runs, refused, compiled\r\nSub Main(tag)\r\n On Error Resume Next\r\n runs = runs + 1\r\n")
+                + " If runs = 1 Then\r\n  " + GetParam().release
+                + "\r\n  ExecuteGlobal \"Dim g1: g1 = 1\": Execute \"y = 2\": compiled = Err.Number\r\n End If\r\n"
+                  "End Sub\r\n"
+                + pad + "End Sub\r\n");
+    InitScriptControl();
+    const qint64 loaded = MemoryBudget::used();
+    EXPECT_TRUE(logData().filter("Error in script syntax").isEmpty()) << logData().join('\n').toStdString();
+    QueueDeviceEvent(recordOf("go"));
+    drain();
+    QueueDeviceEvent(nullptr); // the periodic run
+    drain();
+    EXPECT_LT(MemoryBudget::used(), loaded - kRoom / 4) << "what was let go is still counted";
+    EXPECT_EQ(read("runs"), 2) << logData().join('\n').toStdString();
+    EXPECT_EQ(read("compiled"), 0) << "the script's own Execute after it let go of what it kept";
 }

@@ -32,15 +32,6 @@ protected:
         return "xap-header\n{\nv=13\nhop=1\nuid=" + uid + "\nclass=xapBSC.Event\nsource=" + rig.source.toLatin1() + ":"
             + sub + "\n}\n" + body;
     }
-    QList<QByteArray> eventsFrom(const QString &subAddress) const
-    {
-        QList<QByteArray> out;
-        for (const QByteArray &e : rig.of("xapBSC.Event")) {
-            if (BridgeRig::item(e, "source").endsWith(":" + subAddress))
-                out.append(e);
-        }
-        return out;
-    }
 
     BridgeRig rig;
 };
@@ -49,11 +40,11 @@ TEST_F(BridgeE2E, CommandSetsAVariableAndItsEventArrivesByteExact)
 {
     rig.send(rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=05", "State=on", "Level=100/32767"}}}));
     ASSERT_TRUE(waitForFrame("c8 29 04 64 00"));
-    ASSERT_TRUE(waitUntil([&] { return !eventsFrom("Hall_Temp.Quillon_Var__V004.Index").isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !rig.eventsFrom("Hall_Temp.Quillon_Var__V004.Index").isEmpty(); }));
     // The next polls find the new value too; whatever events follow, none
     // carries the old State with the new Level.
     waitUntil([] { return false; }, 1000);
-    for (const QByteArray &e : eventsFrom("Hall_Temp.Quillon_Var__V004.Index")) {
+    for (const QByteArray &e : rig.eventsFrom("Hall_Temp.Quillon_Var__V004.Index")) {
         EXPECT_EQ(e, expectedEvent("FF.00C7:05", "Hall_Temp.Quillon_Var__V004.Index",
                                    "output.state\n{\nState=ON\nLevel=100/32767\n}\n"));
     }
@@ -75,14 +66,14 @@ protected:
 
 TEST_F(BridgeE2ERelayPolledOff, CommandSwitchesARelayPointByPattern)
 {
-    ASSERT_TRUE(waitUntil([&] { return !eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").isEmpty(); }))
+    ASSERT_TRUE(waitUntil([&] { return !rig.eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").isEmpty(); }))
         << "the poll did not store the relay as off";
-    EXPECT_EQ(eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").first(),
+    EXPECT_EQ(rig.eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").first(),
               expectedEvent("FF.00C7:89", "Porch_Light.SIO16_X8____Pt_9.Relay", "output.state\n{\nState=OFF\n}\n"));
     rig.send(rig.message("xAPBSC.cmd", rig.source + ":porch_light.>", {{"output.state", {"ID=*", "State=on", "Level=1"}}}));
     ASSERT_TRUE(waitForFrame("c8 33 03 08 01"));
-    ASSERT_TRUE(waitUntil([&] { return eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").size() == 2; }));
-    EXPECT_EQ(eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").last(),
+    ASSERT_TRUE(waitUntil([&] { return rig.eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").size() == 2; }));
+    EXPECT_EQ(rig.eventsFrom("Porch_Light.SIO16_X8____Pt_9.Relay").last(),
               expectedEvent("FF.00C7:89", "Porch_Light.SIO16_X8____Pt_9.Relay", "output.state\n{\nState=ON\n}\n"));
     EXPECT_EQ(rig.sim.pointLevel(3, 8), 1);
 }
@@ -91,13 +82,13 @@ TEST_F(BridgeE2E, ControllerChangesBecomeEvents)
 {
     // An input report from the controller.
     rig.sim.sendIOChange(3, 0, 0);
-    ASSERT_TRUE(waitUntil([&] { return !eventsFrom("Door_Contact.SIO16_X0____Pt_1.Switch").isEmpty(); }));
-    EXPECT_EQ(BridgeRig::item(eventsFrom("Door_Contact.SIO16_X0____Pt_1.Switch").first(), "uid"), "FF.00C7:81");
+    ASSERT_TRUE(waitUntil([&] { return !rig.eventsFrom("Door_Contact.SIO16_X0____Pt_1.Switch").isEmpty(); }));
+    EXPECT_EQ(BridgeRig::item(rig.eventsFrom("Door_Contact.SIO16_X0____Pt_1.Switch").first(), "uid"), "FF.00C7:81");
 
     // A variable changed on the controller shows after the next poll.
     rig.sim.vars[64] = 777;
-    ASSERT_TRUE(waitUntil([&] { return !eventsFrom("Cellar_Level.Quillon_Var__V064.Index").isEmpty(); }));
-    const QByteArray e = eventsFrom("Cellar_Level.Quillon_Var__V064.Index").first();
+    ASSERT_TRUE(waitUntil([&] { return !rig.eventsFrom("Cellar_Level.Quillon_Var__V064.Index").isEmpty(); }));
+    const QByteArray e = rig.eventsFrom("Cellar_Level.Quillon_Var__V064.Index").first();
     EXPECT_EQ(BridgeRig::item(e, "uid"), "FF.00C7:41");
     EXPECT_EQ(BridgeRig::item(e, "Level"), "777/32767");
 }

@@ -44,15 +44,6 @@ protected:
             n += d.startsWith(start) ? 1 : 0;
         return n;
     }
-    QList<QByteArray> eventsFrom(const QString &subAddress) const
-    {
-        QList<QByteArray> out;
-        for (const QByteArray &e : rig.of("xapBSC.Event")) {
-            if (BridgeRig::item(e, "source").endsWith(":" + subAddress))
-                out.append(e);
-        }
-        return out;
-    }
     static void pause(int ms) { waitUntil([] { return false; }, ms); }
 
     // An echo query is answered within a bound measured against the quiet
@@ -125,18 +116,18 @@ TEST_F(BridgeHostile, ARelayThePollStoredAsOffReportsBeingSwitchedOn)
                       "[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;2;1;");
     start();
     const QString porch = QStringLiteral("Porch_Light.SIO16_X8____Pt_9.Relay");
-    ASSERT_TRUE(waitUntil([&] { return !eventsFrom(porch).isEmpty(); })) << "the poll did not mirror the relay";
-    EXPECT_EQ(BridgeRig::item(eventsFrom(porch).last(), "State"), "OFF");
+    ASSERT_TRUE(waitUntil([&] { return !rig.eventsFrom(porch).isEmpty(); })) << "the poll did not mirror the relay";
+    EXPECT_EQ(BridgeRig::item(rig.eventsFrom(porch).last(), "State"), "OFF");
 
     rig.send(rig.message("xAPBSC.cmd", rig.source + ":porch_light.>", {{"output.state", {"ID=*", "State=on"}}}));
     ASSERT_TRUE(waitUntil([&] { return rig.sim.pointLevel(3, 8) == 1; })) << "the relay was not switched";
-    ASSERT_TRUE(waitUntil([&] { return eventsFrom(porch).size() >= 2; })) << "switching the relay on sent no event";
-    EXPECT_EQ(BridgeRig::item(eventsFrom(porch).at(1), "State"), "ON");
+    ASSERT_TRUE(waitUntil([&] { return rig.eventsFrom(porch).size() >= 2; })) << "switching the relay on sent no event";
+    EXPECT_EQ(BridgeRig::item(rig.eventsFrom(porch).at(1), "State"), "ON");
 
     // The controller switches it off; the stored value says off, as a command's would.
     rig.sim.sendIOChange(3, 8, 0);
-    ASSERT_TRUE(waitUntil([&] { return eventsFrom(porch).size() >= 3; }));
-    EXPECT_EQ(BridgeRig::item(eventsFrom(porch).at(2), "State"), "OFF");
+    ASSERT_TRUE(waitUntil([&] { return rig.eventsFrom(porch).size() >= 3; }));
+    EXPECT_EQ(BridgeRig::item(rig.eventsFrom(porch).at(2), "State"), "OFF");
     ASSERT_EQ(rig.program->terminate(), 0);
     QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
     ASSERT_TRUE(store.open(QIODevice::ReadOnly));
@@ -194,12 +185,12 @@ TEST_F(BridgeHostile, ANegativeLevelIsRefused)
     start();
     const QString hall = QStringLiteral("Hall_Temp.Quillon_Var__V004.Index");
     pause(500);
-    const qsizetype events = eventsFrom(hall).size();
+    const qsizetype events = rig.eventsFrom(hall).size();
     rig.send(rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=05", "State=on", "Level=-5"}}}));
     ASSERT_TRUE(waitUntil([&] { return logCount("BSCCmd") == 1; })) << logData().join('|').toStdString();
     pause(1500); // several polls
     EXPECT_EQ(rig.sim.vars[4], 21);
-    EXPECT_EQ(eventsFrom(hall).size(), events);
+    EXPECT_EQ(rig.eventsFrom(hall).size(), events);
     // A level of 0 is still taken.
     rig.send(rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=05", "State=off", "Level=0"}}}));
     EXPECT_TRUE(waitUntil([&] { return rig.sim.vars[4] == 0; }));

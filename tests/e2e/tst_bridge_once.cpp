@@ -3,8 +3,8 @@
 // it repeats an earlier one, and a scene of X10 requests that the line carries
 // in a few seconds is carried out whole.
 #include "BridgeRig.h"
+#include "HttpExchange.h"
 
-#include <QTcpSocket>
 #include <QUrl>
 
 #include <functional>
@@ -12,16 +12,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QList<QByteArray> eventsFrom(const BridgeRig &rig, const QString &subAddress)
-{
-    QList<QByteArray> out;
-    for (const QByteArray &e : rig.of("xapBSC.Event")) {
-        if (BridgeRig::item(e, "source").endsWith(":" + subAddress, Qt::CaseInsensitive))
-            out.append(e);
-    }
-    return out;
-}
 
 void pause(int ms)
 {
@@ -48,7 +38,7 @@ qsizetype eventsOf(const BridgeRig &rig, const QString &endpoint)
             n += BridgeRig::item(e, "Device") == endpoint.mid(4) ? 1 : 0;
         return n;
     }
-    return eventsFrom(rig, endpoint).size();
+    return rig.eventsFrom(endpoint, Qt::CaseInsensitive).size();
 }
 
 // The hall temperature and the porch light are tagged with their trigger
@@ -74,20 +64,8 @@ bool pressButton(const BridgeRig &rig, const QByteArray &row, const QByteArray &
     const QByteArray body = "clientinput=" + field + "&clientvalue=" + button + "&" + field
         + "DC=" + QUrl::toPercentEncoding(QString::fromLatin1(code)) + "&" + field + "Value=" + value;
     const QByteArray host = "127.0.0.1:" + QByteArray::number(rig.webPort);
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, rig.webPort);
-    if (!waitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 10000))
-        return false;
-    socket.write("POST /stat HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
-                 + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: "
-                 + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    QByteArray reply;
-    waitUntil(
-        [&] {
-            reply += socket.readAll();
-            return socket.state() == QAbstractSocket::UnconnectedState;
-        },
-        20000);
+    const QByteArray reply = httpExchange(rig.webPort, formPost("/stat", host, "http://" + host, body),
+                                          {.connectMs = 10000, .replyMs = 20000});
     return reply.startsWith("HTTP/1.1 ");
 }
 
@@ -153,7 +131,7 @@ TEST(Once, EveryChangeGivesOneEventAndOneScriptRun)
     }
     EXPECT_EQ(rig.sim.vars[4], 66);
     // Each of the script's counting writes to the cellar was announced once.
-    EXPECT_EQ(eventsFrom(rig, "Cellar_Level.Quillon_Var__V064.Index").size(), rig.sim.vars[64]);
+    EXPECT_EQ(rig.eventsFrom("Cellar_Level.Quillon_Var__V064.Index", Qt::CaseInsensitive).size(), rig.sim.vars[64]);
 }
 
 // Blocks that come back to an earlier value after a block between them

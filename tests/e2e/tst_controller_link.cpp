@@ -14,16 +14,6 @@ namespace {
 
 const QString kHallTemp = QStringLiteral("Hall_Temp.Quillon_Var__V004.Index");
 
-QList<QByteArray> eventsFrom(const BridgeRig &rig, const QString &subAddress)
-{
-    QList<QByteArray> out;
-    for (const QByteArray &e : rig.of(QStringLiteral("xapBSC.Event"))) {
-        if (BridgeRig::item(e, QStringLiteral("source")).endsWith(QLatin1Char(':') + subAddress, Qt::CaseInsensitive))
-            out.append(e);
-    }
-    return out;
-}
-
 QStringList blockReads(const QuillonSim &sim)
 {
     QStringList out;
@@ -52,7 +42,7 @@ TEST(ControllerLink, ServerComingUpAfterNinetySecondsIsReachedAndDiscoveredAgain
     ASSERT_TRUE(rig.start()) << "the program did not come up";
     rig.sim.vars[4] = 30; // the store says 21
     waitUntil([] { return false; }, 90000 - int(rig.elapsedMs()));
-    EXPECT_TRUE(eventsFrom(rig, kHallTemp).isEmpty()) << "an event without a controller";
+    EXPECT_TRUE(rig.eventsFrom(kHallTemp, Qt::CaseInsensitive).isEmpty()) << "an event without a controller";
 
     ASSERT_TRUE(rig.transport.listen(rig.transport.port()));
     QElapsedTimer back;
@@ -65,13 +55,14 @@ TEST(ControllerLink, ServerComingUpAfterNinetySecondsIsReachedAndDiscoveredAgain
     const QStringList reads = blockReads(rig.sim);
     EXPECT_TRUE(!reads.contains(QStringLiteral("4A00")) || reads.indexOf(QStringLiteral("8FB7")) < reads.indexOf(QStringLiteral("4A00")))
         << reads.join(QLatin1Char(' ')).toStdString();
-    ASSERT_TRUE(waitUntil([&] { return !eventsFrom(rig, kHallTemp).isEmpty(); }, 30000));
-    EXPECT_EQ(BridgeRig::item(eventsFrom(rig, kHallTemp).first(), QStringLiteral("Level")), QStringLiteral("30/32767"));
+    ASSERT_TRUE(waitUntil([&] { return !rig.eventsFrom(kHallTemp, Qt::CaseInsensitive).isEmpty(); }, 30000));
+    EXPECT_EQ(BridgeRig::item(rig.eventsFrom(kHallTemp, Qt::CaseInsensitive).first(), QStringLiteral("Level")),
+              QStringLiteral("30/32767"));
     waitUntil([] { return false; }, 2000); // a few more polls
     for (const QString &b : blockReads(rig.sim))
         EXPECT_NE(b, QStringLiteral("0000")) << "variables read before their block was known";
     EXPECT_TRUE(blockReads(rig.sim).contains(QStringLiteral("4A00")));
-    for (const QByteArray &e : eventsFrom(rig, kHallTemp))
+    for (const QByteArray &e : rig.eventsFrom(kHallTemp, Qt::CaseInsensitive))
         EXPECT_EQ(BridgeRig::item(e, QStringLiteral("Level")), QStringLiteral("30/32767"));
     EXPECT_EQ(rig.sim.ioSide, 2);
     EXPECT_EQ(rig.sim.x10Side, 1);

@@ -1,6 +1,7 @@
 // The demo as the run command starts it: the demo folder's files, the
 // simulator executable as the controller, the program; a newcomer sees a
 // live controller on xAP within half a minute.
+#include "HttpExchange.h"
 #include "KorvaneProcess.h"
 #include "QuillonSimProcess.h"
 #include "XapListener.h"
@@ -9,9 +10,9 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -47,17 +48,7 @@ void copyDemo(const ProgramFolder& folder)
 // One GET on its own connection; the server closes it after the reply.
 QByteArray httpGet(quint16 port, const QByteArray& target)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return QByteArray();
-    socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    QByteArray reply;
-    waitUntil([&] {
-        reply += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    }, 30000);
-    return reply + socket.readAll();
+    return httpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", {.replyMs = 30000});
 }
 
 // The text of every table cell of a page, in order, without its markup.
@@ -81,10 +72,7 @@ protected:
     {
         if (program)
             EXPECT_EQ(program->terminate(), 0);
-        if (sim.state() == QProcess::Running) {
-            sim.kill();
-            sim.waitForFinished(5000);
-        }
+        stopQuillonSim(sim);
     }
     // Starts the simulator as the run command does; returns its port.
     int startSimulator()

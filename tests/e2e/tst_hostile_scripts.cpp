@@ -8,6 +8,7 @@
 // program's peak resident memory stays under the script budget plus 150 MB over what it
 // needed before the script, an echo is answered right after, and SIGTERM saves the store.
 #include "BridgeRig.h"
+#include "HttpExchange.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -87,17 +88,8 @@ bool logged(const BridgeRig &rig, const QByteArray &text)
 
 QByteArray httpGet(quint16 port, const QByteArray &target)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return QByteArray();
-    socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-    QByteArray reply;
-    waitUntil([&] {
-        reply += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    }, 20000);
-    return reply + socket.readAll();
+    return httpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
+                        {.replyMs = 20000});
 }
 
 // 1.5 s into a script that is still running, SIGTERM ends the program within 5 s, and the

@@ -3,9 +3,9 @@
 // peer's next message (its Class_Terminate). None of them may hold the program, let a run
 // or a "Read Script" start inside it, or cost a stored value.
 #include "BridgeRig.h"
+#include "HttpExchange.h"
 
 #include <QFile>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -111,22 +111,6 @@ qsizetype lineIndex(const QList<QByteArray> &lines, const QByteArray &start)
     return -1;
 }
 
-// One HTTP exchange; the reply, empty when none came within the wait.
-QByteArray http(quint16 port, const QByteArray &request, int waitMs)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return QByteArray();
-    socket.write(request);
-    QByteArray reply;
-    waitUntil([&] {
-        reply += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    }, waitMs);
-    return reply + socket.readAll();
-}
-
 } // namespace
 
 TEST_P(OutsideRuns, NeverHoldsNestsOrLosesAValue)
@@ -152,8 +136,9 @@ TEST_P(OutsideRuns, NeverHoldsNestsOrLosesAValue)
     case Outside::PageLoad: {
         QElapsedTimer clock;
         clock.start();
-        const QByteArray page = http(rig.webPort, "GET /status HTTP/1.1\r\nHost: " + host
-                                                      + "\r\nConnection: close\r\n\r\n", 20000);
+        const QByteArray page = httpExchange(rig.webPort, "GET /status HTTP/1.1\r\nHost: " + host
+                                                              + "\r\nConnection: close\r\n\r\n",
+                                             {.replyMs = 20000});
         EXPECT_LT(clock.elapsed(), 15000) << "the page took " << clock.elapsed() << " ms";
         EXPECT_TRUE(page.startsWith("HTTP/1.1 200")) << page.left(200).toStdString();
         EXPECT_TRUE(page.contains("23.5")) << "the record's other item is not shown";
@@ -170,10 +155,11 @@ TEST_P(OutsideRuns, NeverHoldsNestsOrLosesAValue)
             rig.send(weatherReport(rig, "late"));
         } else {
             const QByteArray body = "script=Read+Script";
-            http(rig.webPort, "POST /status HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
-                                  + "\r\nContent-Type: application/x-www-form-urlencoded\r\nConnection: close\r\n"
-                                    "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body,
-                 20000);
+            httpExchange(rig.webPort,
+                         "POST /status HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
+                             + "\r\nContent-Type: application/x-www-form-urlencoded\r\nConnection: close\r\n"
+                               "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body,
+                         {.replyMs = 20000});
             rig.send(weatherReport(rig, "late"));
         }
         ASSERT_TRUE(waitUntil([&] {

@@ -2,16 +2,15 @@
 // simulator executable: the demo's page is fetched, its form collected and
 // posted back as a browser would, with a row button and with Save.
 #include "FormFields.h"
+#include "HttpExchange.h"
 #include "KorvaneProcess.h"
 #include "QuillonSimProcess.h"
 #include "XapListener.h"
 
 #include <QDirIterator>
 #include <QFile>
-#include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -37,10 +36,7 @@ protected:
     {
         if (program)
             EXPECT_EQ(program->terminate(), 0);
-        if (sim.state() == QProcess::Running) {
-            sim.kill();
-            sim.waitForFinished(5000);
-        }
+        stopQuillonSim(sim);
     }
 
     int startSimulator()
@@ -85,29 +81,11 @@ protected:
     }
     QByteArray postRequest(const Fields& fields, const QByteArray& origin) const
     {
-        const QByteArray body = encode(fields);
-        return "POST /stat HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(webPort) + "\r\nOrigin: " + origin
-            + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: "
-            + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        return formPost("/stat", "127.0.0.1:" + QByteArray::number(webPort), origin, encode(fields));
     }
     QByteArray ownOrigin() const { return "http://127.0.0.1:" + QByteArray::number(webPort); }
 
-    QByteArray exchange(const QByteArray& request)
-    {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, webPort);
-        if (!socket.waitForConnected(5000))
-            return QByteArray();
-        socket.write(request);
-        QByteArray reply;
-        QElapsedTimer t;
-        t.start();
-        while (socket.state() != QAbstractSocket::UnconnectedState && t.elapsed() < 30000) {
-            socket.waitForReadyRead(200);
-            reply += socket.readAll();
-        }
-        return reply + socket.readAll();
-    }
+    QByteArray exchange(const QByteArray& request) { return httpExchange(webPort, request, {.replyMs = 30000}); }
 
     static QString value(const Fields& fields, const QString& name)
     {

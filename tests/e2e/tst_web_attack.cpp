@@ -2,6 +2,7 @@
 // controller: requests from other sites and foreign host names, guests in
 // the security modes, crowds of clients, slow clients, and an Exit while a
 // row button's page waits for the controller.
+#include "HttpExchange.h"
 #include "KorvaneProcess.h"
 #include "QuillonSimProcess.h"
 #include "XapListener.h"
@@ -61,10 +62,7 @@ protected:
     {
         if (program)
             EXPECT_EQ(program->terminate(), 0);
-        if (sim.state() == QProcess::Running) {
-            sim.kill();
-            sim.waitForFinished(5000);
-        }
+        stopQuillonSim(sim);
     }
 
     // The demo's program folder with the simulator as controller; `settings`
@@ -130,12 +128,7 @@ protected:
 
     QByteArray exchange(const QByteArray &request, const QString &source = QStringLiteral("127.0.0.1"))
     {
-        Client c(webPort, source);
-        if (!c.connected())
-            return QByteArray();
-        c.socket.write(request);
-        c.closed();
-        return c.received + c.socket.readAll();
+        return httpExchange(webPort, request, {.source = source, .connectMs = 10000, .replyMs = 30000});
     }
     const QByteArray &simOutput()
     {

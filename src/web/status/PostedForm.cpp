@@ -771,10 +771,11 @@ void saveSettings(const Request &r)
         QString v;
         const QString stored = PluginSettings::setting(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("0"));
         if (r.Form(QStringLiteral("PeriodicScriptInterval")).trimmed().isEmpty()) {
-            // An emptied period is no number: the script no longer runs by itself.
-            if (!stored.isEmpty()) {
-                savePlugin(QStringLiteral("PeriodicScriptInterval"), QString());
-                SetScriptPeriod(QString());
+            // An emptied period is no number: the script no longer runs by
+            // itself, also after a restart, where an empty key would read as "0".
+            if (stored != PluginSettings::kNeverPeriod) {
+                savePlugin(QStringLiteral("PeriodicScriptInterval"), PluginSettings::kNeverPeriod);
+                SetScriptPeriod(PluginSettings::kNeverPeriod);
             }
         } else if (numericSetting(r.Form(QStringLiteral("PeriodicScriptInterval")), stored,
                            QStringLiteral("PeriodicScriptInterval"), v)
@@ -1265,7 +1266,7 @@ bool ClientRequest(Request &request, Response &response)
         if (hs)
             hs->FlushIniCache();
     } catch (const VbError &e) {
-        LogError(kType, QStringLiteral("Status ClientRequest ") + e.description);
+        LogError(kType, QStringLiteral("Status ClientRequest ") + CutLogText(e.description));
     } catch (const std::exception &e) {
         LogError(kType, QStringLiteral("Status ClientRequest ") + QString::fromLocal8Bit(e.what()));
     }

@@ -175,11 +175,13 @@ void writeBlock(FastString &page)
     page.Add("</tr><tr>");
 
     header(page, "Script Control / Debug");
-    // A missing key runs the script every minute, as "0" does; an empty field
-    // would say it never runs, which is what an emptied one means.
+    // A missing key runs the script every minute, as "0" does; a period that
+    // never runs it (the stored "never" of an emptied field, or a hand-written
+    // negative or non-number) shows as the empty field that stores it.
+    const QString period = pluginSetting(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("0"));
     settingCell(page,
          QStringLiteral("Periodic Script Interval&nbsp;<input type='text' name='periodicscriptinterval' value='")
-             + attr(pluginSetting(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("0")))
+             + attr(PluginSettings::periodRunsScript(period) ? period : QString())
              + QStringLiteral("' size='6'>&nbsp;seconds"),
          "TABLEROWODD", "1", "Center");
     settingCell(page,

@@ -239,6 +239,16 @@ QList<QByteArray> BridgeRig::of(const QString &cls) const
     return out;
 }
 
+QList<QByteArray> BridgeRig::eventsFrom(const QString &subAddress, Qt::CaseSensitivity cs) const
+{
+    QList<QByteArray> out;
+    for (const QByteArray &e : of(QStringLiteral("xapBSC.Event"))) {
+        if (item(e, QStringLiteral("source")).endsWith(QLatin1Char(':') + subAddress, cs))
+            out.append(e);
+    }
+    return out;
+}
+
 bool BridgeRig::waitFor(const QString &cls, qsizetype n, int timeoutMs)
 {
     return waitUntil([&] { return of(cls).size() >= n; }, timeoutMs);

@@ -64,6 +64,8 @@ public:
     // Received datagrams of a class (case-insensitive), in arrival order, and their arrival times.
     QList<QByteArray> of(const QString &cls) const;
     bool waitFor(const QString &cls, qsizetype n, int timeoutMs = 20000);
+    // The xapBSC.Event datagrams whose source ends in ":subAddress", in arrival order.
+    QList<QByteArray> eventsFrom(const QString &subAddress, Qt::CaseSensitivity cs = Qt::CaseSensitive) const;
     qint64 elapsedMs() const { return clock.elapsed(); }
     // The value of `key=` in a datagram's text; empty when missing.
     static QString item(const QByteArray &datagram, const QString &key);

@@ -1,12 +1,12 @@
 #include "DemoProgram.h"
 
 #include "FormFields.h"
+#include "HttpExchange.h"
 #include "QuillonSimProcess.h"
 #include "WaitUntil.h"
 
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -41,10 +41,7 @@ DemoProgram::~DemoProgram()
 {
     if (program)
         program->terminate();
-    if (m_sim.state() == QProcess::Running) {
-        m_sim.kill();
-        m_sim.waitForFinished(5000);
-    }
+    stopQuillonSim(m_sim);
 }
 
 QByteArray DemoProgram::readConfig(const QString &file) const
@@ -115,20 +112,8 @@ QString DemoProgram::url() const
 
 QByteArray DemoProgram::exchange(const QByteArray &request)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, webPort);
-    if (!socket.waitForConnected(5000))
-        return QByteArray();
-    socket.write(request);
-    QByteArray reply;
-    QElapsedTimer t;
-    t.start();
-    while (socket.state() != QAbstractSocket::UnconnectedState && t.elapsed() < 60000) {
-        socket.waitForReadyRead(200);
-        reply += socket.readAll();
-        m_simText += m_sim.readAllStandardOutput();
-    }
-    return reply + socket.readAll();
+    return httpExchange(webPort, request,
+                        {.replyMs = 60000, .meanwhile = [this] { m_simText += m_sim.readAllStandardOutput(); }});
 }
 
 QByteArray DemoProgram::get()
@@ -138,11 +123,8 @@ QByteArray DemoProgram::get()
 
 QByteArray DemoProgram::postRequest(const Fields &fields) const
 {
-    const QByteArray body = encode(fields);
     const QByteArray host = "127.0.0.1:" + QByteArray::number(webPort);
-    return "POST /stat HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host
-        + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " + QByteArray::number(body.size())
-        + "\r\n\r\n" + body;
+    return formPost("/stat", host, "http://" + host, encode(fields));
 }
 
 QByteArray DemoProgram::post(const Fields &fields)

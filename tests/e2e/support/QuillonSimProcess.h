@@ -23,3 +23,12 @@ inline int startQuillonSim(QProcess& sim, const QStringList& args, QByteArray& o
         QRegularExpression(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)")).match(QString::fromLatin1(output));
     return m.hasMatch() ? m.captured(1).toInt() : 0;
 }
+
+// Ends a simulator a test started, if it still runs; it keeps no state worth a clean stop.
+inline void stopQuillonSim(QProcess& sim)
+{
+    if (sim.state() == QProcess::Running) {
+        sim.kill();
+        sim.waitForFinished(5000);
+    }
+}

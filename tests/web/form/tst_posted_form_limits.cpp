@@ -10,6 +10,7 @@
 #include "controller/PluginState.h"
 #include "host/Application.h"
 #include "host/HostGlobals.h"
+#include "host/IniCache.h"
 #include "host/IR.h"
 
 #include "automation/Dictionary.h"
@@ -179,7 +180,7 @@ TEST_F(PostedLimits, SetupFieldsTakeWhatTheyAccept)
 // Every number field of the setup block reads the same edges alike: blanks
 // around and leading zeros are the number, while signs, inner blanks and
 // values past the field's range are refused with a note. An emptied period
-// is no number, so the script stops running by itself; an emptied port or
+// stores "never", so the script stops running by itself; an emptied port or
 // poll interval is refused.
 TEST_F(PostedLimits, NumberFieldsReadTheirEdgesAlike)
 {
@@ -203,8 +204,8 @@ TEST_F(PostedLimits, NumberFieldsReadTheirEdgesAlike)
         {"00000000001", {"1", "1", "00000000001", "1"}},
         {"0000000000000000000042", {"42", "42", "0000000000000000000042", "42"}},
         {" 42 ", {"42", "42", "42", "42"}},
-        {"", {nullptr, nullptr, "", nullptr}},
-        {"   ", {nullptr, nullptr, "", nullptr}},
+        {"", {nullptr, nullptr, "never", nullptr}},
+        {"   ", {nullptr, nullptr, "never", nullptr}},
         {"0", {nullptr, "0", "0", nullptr}},
         {"65535", {"65535", "65535", "65535", "65535"}},
         {"065536", {nullptr, nullptr, "065536", nullptr}},
@@ -244,11 +245,61 @@ TEST_F(PostedLimits, NumberFieldsReadTheirEdgesAlike)
             }
         }
     }
-    // The period's field is what runs the script: emptied, it runs no more.
-    PluginSettings::save(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("30"));
-    ASSERT_TRUE(ok(post(save(setup + Fields{{"PeriodicScriptInterval", ""}}))));
-    EXPECT_EQ(gPlugin.ScriptPeriod, "");
-    EXPECT_FALSE(CommAndTimer::instance().PeriodicScriptTimer.isEnabled());
+}
+
+// What the period's field means survives a restart: an emptied field (never)
+// must not come back as a missing key, which runs the script every minute;
+// a period that never runs it shows as the empty field that stores it.
+TEST_F(PostedLimits, ThePeriodicScriptIntervalMeansTheSameAfterARestart)
+{
+    startAll();
+    gPlugin.IncludeSetup = true;
+    const Fields setup{{"IncludeSetup", "1"}, {"poll_interval", "2000"}, {"poll_intervalShown", "2000"}};
+    const struct
+    {
+        const char *before; // as the file holds it; nullptr: no key
+        const char *typed;  // nullptr: the field is left as shown
+        const char *stored; // as the file holds it after the Save
+        const char *shown;  // in the field, after the Save and after a restart
+        bool runs;
+    } rows[] = {
+        {"30", "", "never", "", false},
+        {"never", "", "never", "", false},
+        {"30", "  ", "never", "", false},
+        {"30", "45", "45", "45", true},
+        {"never", "0", "0", "0", true},
+        {nullptr, nullptr, "<none>", "0", true},
+        {"-5", nullptr, "-5", "", false},
+        {"soon", nullptr, "soon", "", false},
+    };
+    const auto field = [](const QByteArray &page) {
+        const QByteArray at = "name='periodicscriptinterval' value='";
+        const qsizetype from = page.indexOf(at);
+        return from < 0 ? std::string("<no field>") : page.mid(from + at.size(), page.indexOf('\'', from + at.size()) - from - at.size()).toStdString();
+    };
+    for (const auto &row : rows) {
+        const std::string what = std::string(row.before ? row.before : "(none)") + " -> " + (row.typed ? row.typed : "(as shown)");
+        writeConfig(kPluginIni, row.before ? QByteArray("[tspi_quillon]\r\nIncludeSetup=1\r\nPeriodicScriptInterval=") + row.before + "\r\n"
+                                           : QByteArray("[tspi_quillon]\r\nIncludeSetup=1\r\n"));
+        HostIniCache().reset();
+        gPlugin.ScriptPeriod = PluginSettings::setting(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("0"));
+        const QByteArray before = post(save(setup));
+        Fields fields = setup;
+        if (row.typed)
+            fields += Fields{{"periodicscriptinterval", row.typed}, {"periodicscriptintervalShown", QString::fromStdString(field(before))}};
+        const QByteArray after = post(save(fields));
+        ASSERT_TRUE(ok(after)) << what;
+        EXPECT_EQ(iniValue(kPluginIni, "tspi_quillon", "PeriodicScriptInterval"), row.stored) << what;
+        EXPECT_EQ(field(after), row.shown) << what;
+        if (row.typed) {
+            EXPECT_EQ(CommAndTimer::instance().PeriodicScriptTimer.isEnabled(), row.runs) << what;
+        }
+        // A restart reads the file again.
+        HostIniCache().reset();
+        const QString period = PluginSettings::setting(QStringLiteral("PeriodicScriptInterval"), QStringLiteral("0"));
+        EXPECT_EQ(PluginSettings::periodRunsScript(period), row.runs) << what;
+        EXPECT_EQ(field(post(save(setup))), row.shown) << what << " (after a restart)";
+    }
 }
 
 // The server's address is taken exactly when the link can look it up and
