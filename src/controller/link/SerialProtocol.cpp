@@ -311,7 +311,7 @@ int SerialProtocol::bytesBeforeStop(int count) const
     const quint64 read = m_link.readCount();
     const Arrival* previous = nullptr;
     for (const Arrival& a : m_arrivals) {
-        if (previous && previous->end > read && a.end > read && a.ms - previous->ms > kLinePauseMs) {
+        if (previous && previous->end > read && a.end > read && a.ms - previous->ms > kStopPauseMs) {
             const int at = int(previous->end - read);
             if (at >= count)
                 break;

@@ -63,6 +63,10 @@ public:
     static constexpr int kUnitLineMs = 500;
     // A stream quiet this long has stopped for now.
     static constexpr int kLinePauseMs = 100;
+    // A pause this long inside a unit's bytes (three times the arrivals of a
+    // line running at its pace apart) may be where it stopped; the reports
+    // behind it decide.
+    static constexpr int kStopPauseMs = 60;
     // How long the start of a given-up block reply is kept, so that its rest is
     // known by the check when it comes later, wherever it comes.
     static constexpr int kRemainderMs = 10000;
