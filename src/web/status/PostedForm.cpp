@@ -1,5 +1,7 @@
 #include "web/status/PostedForm.h"
 
+#include <tuple>
+
 #include "web/HtmlText.h"
 #include "web/PageWait.h"
 #include "core/RefusalLog.h"
@@ -724,16 +726,28 @@ bool wholeSeconds(const QString &text)
     return PluginSettings::digitsNumber(text, std::numeric_limits<qint32>::max()) >= 0;
 }
 
+// The link takes a serial-device server's port only from 101 on (lower
+// numbers are serial ports); an address with a "." names such a server.
+bool serverLinkFault(const QString &address, const QString &port)
+{
+    return address.contains(QLatin1Char('.')) && VbString::Val(port) < 101;
+}
+
 void saveSettings(const Request &r)
 {
+    // The server address and its port are one setting of the link: each is
+    // checked alone, then the pair the file would hold, so that neither half
+    // is stored into a pair the link refuses to use.
+    QString address;
+    bool addressTaken = false;
     if (QString v; textSetting(r, QStringLiteral("SerialIP"), QString(), v)) {
-        if (const QString fault = serverAddressFault(v); !fault.isEmpty()) {
+        if (const QString fault = serverAddressFault(v); !fault.isEmpty())
             refuseText(QStringLiteral("SerialIP"), QStringLiteral("SerialIP"), v, fault);
-        } else {
-            gSerialIPAddress = v;
-            saveHost(QStringLiteral("SerialIP"), v);
-        }
+        else
+            address = v, addressTaken = true;
     }
+    QString port;
+    bool portTaken = false;
     if (fieldChanged(r, QStringLiteral("CommPort"))) {
         const QString stored = hs ? hs->getIniSetting(kSection, QStringLiteral("CommPort"), QStringLiteral("1"), kHostFile)
                                         .remove(QLatin1Char('"'))
@@ -744,10 +758,43 @@ void saveSettings(const Request &r)
             refuseText(QStringLiteral("CommPort"), QStringLiteral("CommPort"), v,
                        QStringLiteral("is no port (a whole number from 1 to 65535)"));
         } else if (!v.isEmpty()) {
-            v = QString::number(qint64(VbString::Val(v)));
-            gCommPort = v;
-            saveHost(QStringLiteral("CommPort"), v);
+            port = QString::number(qint64(VbString::Val(v)));
+            portTaken = true;
         }
+    }
+    if (hs && (addressTaken || portTaken)) {
+        const QString pairAddress = addressTaken
+            ? address
+            : StoredText(hs->getIniSetting(kSection, QStringLiteral("SerialIP"), QString(), kHostFile));
+        const QString pairPort = portTaken
+            ? port
+            : hs->getIniSetting(kSection, QStringLiteral("CommPort"), QStringLiteral("1"), kHostFile).remove(QLatin1Char('"'));
+        if (serverLinkFault(pairAddress, pairPort)) {
+            // The fault (the log's kind) names no value; the note names the pair.
+            static const QString fault =
+                QStringLiteral("is no port of a serial-device server (from 101 to 65535), which the link needs");
+            const QString pair = QStringLiteral("SerialIP \"") + HtmlText::shortQuote(pairAddress)
+                + QStringLiteral("\" with CommPort ") + pairPort;
+            const QString why = QStringLiteral(" would pair ") + pair + QStringLiteral(": a serial-device server's port is from 101 to 65535");
+            for (const auto &[taken, field, text] : {std::tuple(addressTaken, QStringLiteral("SerialIP"), address),
+                                                     std::tuple(portTaken, QStringLiteral("CommPort"), port)}) {
+                if (taken)
+                    refuseField(field, fault,
+                                field + QStringLiteral(" \"") + HtmlText::forLog(text) + QStringLiteral("\"") + why
+                                    + QStringLiteral("; not taken"),
+                                field + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\"") + why
+                                    + QStringLiteral("; not taken."));
+            }
+            addressTaken = portTaken = false;
+        }
+    }
+    if (addressTaken) {
+        gSerialIPAddress = address;
+        saveHost(QStringLiteral("SerialIP"), address);
+    }
+    if (portTaken) {
+        gCommPort = port;
+        saveHost(QStringLiteral("CommPort"), port);
     }
     if (fieldChanged(r, QStringLiteral("poll_interval"))) {
         const QString typed = r.Form(QStringLiteral("poll_interval"));

@@ -150,6 +150,8 @@ TEST_F(PostedLimits, SetupFieldsTakeWhatTheyAccept)
     startAll();
     gPlugin.IncludeSetup = true;
     const Fields setup{{"poll_interval", "2000"}, {"poll_intervalShown", "2000"}};
+    // (A port a serial-device server can have: the addresses below are taken with it.)
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("CommPort"), QStringLiteral("4001"), kHostIni);
     const struct
     {
         const char *field, *typed;
@@ -325,6 +327,7 @@ TEST_F(PostedLimits, ServerAddressesAreTakenAsTheLinkLooksThemUp)
         {".", false},               {" 1.2.3.4", false},
     };
     const QString longLabel = QString(64, QLatin1Char('a')) + QStringLiteral(".lan");
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("CommPort"), QStringLiteral("4001"), kHostIni);
     for (const auto &row : rows) {
         const QString typed = QString::fromUtf8(row.typed);
         hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("SerialIP"), QStringLiteral("10.0.0.1"), kHostIni);
@@ -335,6 +338,60 @@ TEST_F(PostedLimits, ServerAddressesAreTakenAsTheLinkLooksThemUp)
     }
     ASSERT_TRUE(ok(post(save(setup + Fields{{"SerialIP", longLabel}}))));
     EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "SerialIP"), "10.0.0.1") << "a label of 64 characters";
+}
+
+// The server address and its port are stored only as a pair the link uses:
+// a serial-device server's port is from 101 on, whichever half the Save
+// changes; a serial port (no address) takes any port.
+TEST_F(PostedLimits, ServerAddressAndPortAreTakenAsAPairTheLinkUses)
+{
+    startAll();
+    gPlugin.IncludeSetup = true;
+    const Fields setup{{"poll_interval", "2000"}, {"poll_intervalShown", "2000"}};
+    const struct
+    {
+        const char *storedIp, *storedPort;
+        const char *postedIp, *postedPort; // nullptr: not changed on the page
+        const char *ip, *port;             // stored after the Save
+        bool noted;
+    } rows[] = {
+        {"", "1", "10.0.0.5", "4001", "10.0.0.5", "4001", false},
+        {"", "1", "10.0.0.5", "101", "10.0.0.5", "101", false},
+        {"", "1", "10.0.0.5", "100", "", "1", true},
+        {"", "1", "10.0.0.5", "80", "", "1", true},
+        {"", "1", "ser2net.lan", "0080", "", "1", true},
+        {"", "1", "10.0.0.5", nullptr, "", "1", true},
+        {"", "4001", "10.0.0.5", nullptr, "10.0.0.5", "4001", false},
+        {"10.0.0.1", "4001", nullptr, "100", "10.0.0.1", "4001", true},
+        {"10.0.0.1", "4001", nullptr, "101", "10.0.0.1", "101", false},
+        {"10.0.0.1", "4001", "", "3", "", "3", false},
+        {"10.0.0.1", "4001", "", nullptr, "", "4001", false},
+        {"", "1", nullptr, "3", "", "3", false},
+        {"ser2net", "1", nullptr, "3", "ser2net", "3", false},
+        {"10.0.0.1", "4001", "10.0.0.2", "99", "10.0.0.1", "4001", true},
+        {"10.0.0.1", "4001", "abc", "80", "10.0.0.1", "4001", true},
+    };
+    for (const auto &row : rows) {
+        const QString name = QStringLiteral("%1:%2 -> %3:%4")
+                                 .arg(QString::fromLatin1(row.storedIp), QString::fromLatin1(row.storedPort),
+                                      row.postedIp ? QString::fromLatin1(row.postedIp) : QStringLiteral("(kept)"),
+                                      row.postedPort ? QString::fromLatin1(row.postedPort) : QStringLiteral("(kept)"));
+        hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("SerialIP"), QString::fromLatin1(row.storedIp), kHostIni);
+        hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("CommPort"), QString::fromLatin1(row.storedPort), kHostIni);
+        Fields posted = setup;
+        if (row.postedIp)
+            posted += Fields{{"SerialIP", row.postedIp}};
+        if (row.postedPort)
+            posted += Fields{{"CommPort", row.postedPort}};
+        const QByteArray page = post(save(posted));
+        ASSERT_TRUE(ok(page)) << name.toStdString();
+        // (An empty address may be stored as no key at all.)
+        const QString ip = iniValue(kHostIni, "tspi_quillon", "SerialIP");
+        EXPECT_EQ(ip == QLatin1String("<none>") ? QString() : ip, QString::fromLatin1(row.ip)) << name.toStdString();
+        EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "CommPort"), QString::fromLatin1(row.port)) << name.toStdString();
+        EXPECT_EQ(noted(page, QStringLiteral("a serial-device server's port is from 101 to 65535")), row.noted)
+            << name.toStdString();
+    }
 }
 
 // Fields a hand-made post carries that no page posts in that form are not
