@@ -21,6 +21,16 @@ bool HostCommands::exchange(const QByteArray& frame)
     return m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
 }
 
+bool HostCommands::acknowledged(const QByteArray& frame)
+{
+    // A wait may end on a report (the acknowledgement then still owed), or take
+    // an earlier command's late acknowledgement for its own: only an answer
+    // that can be this frame's says the controller made the change; otherwise
+    // the poll tells what it holds.
+    const bool owedBefore = m_protocol.acknowledgementOwed();
+    return exchange(frame) && !owedBefore && !m_protocol.acknowledgementOwed();
+}
+
 QByteArray HostCommands::SetVarFrame(int vnum, long Data)
 {
     long v = Data;
@@ -41,7 +51,7 @@ int HostCommands::SetVar(int vnum, long Data)
         LogControllerError(kType, "SetVar value " + QString::number(Data) + " clamped to 65535");
     const QByteArray frame = SetVarFrame(vnum, Data);
     const WriteMirror::Mark before = WriteMirror::mark();
-    if (exchange(frame))
+    if (acknowledged(frame))
         WriteMirror::variableTaken(vnum, long(quint8(frame[3])) + 256 * long(quint8(frame[4])), before);
     return 0;
 }
@@ -57,7 +67,7 @@ void HostCommands::SetModulePoint(int module, int point, int value)
         value = qBound(0, value, 255);
     }
     const WriteMirror::Mark before = WriteMirror::mark();
-    if (exchange(Frames::Command(0x33, quint8(module), quint8(point), quint8(value))))
+    if (acknowledged(Frames::Command(0x33, quint8(module), quint8(point), quint8(value))))
         WriteMirror::outputTaken(module, point, value, before);
 }
 

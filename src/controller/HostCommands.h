@@ -28,5 +28,6 @@ public:
 private:
     // True when the controller acknowledged the frame.
     bool exchange(const QByteArray& frame);
+    bool acknowledged(const QByteArray& frame);
     Protocol& m_protocol;
 };

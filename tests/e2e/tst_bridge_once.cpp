@@ -206,6 +206,60 @@ TEST(Once, EachChangeAScriptMakesIsAnnouncedInOrder)
     }
 }
 
+// A script's write that never reached the controller, whose wait a report
+// ended (or whose answer an earlier command's late acknowledgement could be),
+// announces nothing: the controller did not make that change.
+TEST(Once, AWriteTheControllerDidNotTakeIsNotAnnounced)
+{
+    BridgeRig rig;
+    rig.store += "[Received]\r\nacme.probe.pc~Probe.SetVar=setvar;1\r\nacme.probe.pc~Probe.ExecPoint=execpoint;1\r\n"
+                 "[Devices]\r\nsetvar=1/1/2000\r\nexecpoint=1/1/2000\r\n";
+    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+                         "Sub Main(tag)\r\n"
+                         "  Set p = xap.GetPlugins(1)\r\n"
+                         "  Select Case tag\r\n"
+                         "  Case \"setvar\"\r\n"
+                         "    p.SetVar 4, 55\r\n"
+                         "  Case \"execpoint\"\r\n"
+                         "    p.Exec Nothing, \"\", \"\", 101, 1, 3, 8\r\n"
+                         "  End Select\r\n"
+                         "End Sub\r\n");
+    ASSERT_TRUE(rig.start());
+    pause(1000); // the first polls store what the controller holds
+    const struct
+    {
+        const char *what;
+        const char *cls;
+        QString endpoint;
+        QString key;
+        QString invented; // what announcing the lost write would say
+    } rows[] = {
+        {"SetVar", "Probe.SetVar", "Hall_Temp.Quillon_Var__V004.Index", "Level", "55/32767"},
+        {"Exec, an output point", "Probe.ExecPoint", "Porch_Light.SIO16_X8____Pt_9.Relay", "State", "ON"},
+    };
+    for (const auto &row : rows) {
+        const qsizetype before = rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).size();
+        const qsizetype framesBefore = rig.sim.framesOf(QuillonSim::FrameKind::Command).size();
+        QuillonSim::ReplyFault lost;
+        lost.on = QuillonSim::FrameKind::Command;
+        lost.lost = true;
+        rig.sim.replyFaults << lost;
+        rig.send(rig.message(QLatin1String(row.cls), QString(), {{"probe", {"x=1"}}}, "acme.probe.pc"));
+        ASSERT_TRUE(waitUntil([&] { return rig.sim.framesOf(QuillonSim::FrameKind::Command).size() > framesBefore; }, 10000))
+            << row.what;
+        // An input changes while the write waits for its answer.
+        pause(100);
+        rig.sim.sendIOChange(2, 5, 1);
+        pause(2000); // past the polls that read the point back
+        rig.sim.sendIOChange(2, 5, 0);
+        QStringList seen;
+        for (const QByteArray &e : rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).mid(before))
+            seen << BridgeRig::item(e, row.key).toUpper();
+        EXPECT_FALSE(seen.contains(row.invented)) << row.what << ": " << seen.join(' ').toStdString();
+    }
+}
+
 // Blocks that come back to an earlier value after a block between them
 // changed the point: the point ends as the last block left it.
 TEST(Once, ARepeatedBlockIsCarriedOutInItsPlace)

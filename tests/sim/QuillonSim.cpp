@@ -188,6 +188,8 @@ void QuillonSim::handleFrame(const Frame& f)
             fault = replyFaults.takeAt(i);
             break;
         }
+    if (fault.lost)
+        return;
     if (fault.drop) {
         if (f.kind == FrameKind::Command)
             applyCommand(b);

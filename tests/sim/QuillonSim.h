@@ -103,6 +103,7 @@ public:
     {
         FrameKind on = FrameKind::BlockRead; // the kind of frame whose answer it spoils
         bool drop = false;        // no answer at all
+        bool lost = false;        // the frame never reached the controller: not carried out, no answer
         int delayMs = 0;          // the whole answer (with what goes around it) this late
         bool oddHeader = false;   // header bytes 1, 2 and 5 of a block reply not zero
         int cutAfter = 0;         // > 0: the answer stops after this many bytes

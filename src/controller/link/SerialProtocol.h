@@ -72,6 +72,9 @@ public:
     static constexpr int kRemainderMs = 10000;
     // Bytes of a given-up block reply still expected (0 when none).
     int owedRemainder() const { return m_owed; }
+    // Whether a command's acknowledgement is still to come: its wait ended on a
+    // report or gave up. A 2A 00 00 that comes meanwhile may be that one's.
+    bool acknowledgementOwed() { return acksOwed(); }
 
 protected:
     // True while an IR match waits for a learn's own wait, not for Settle.
