@@ -18,6 +18,8 @@
 #include "automation/VbString.h"
 #include "core/Globals.h"
 #include "core/StartupStop.h"
+#include "core/RefusalLog.h"
+#include "core/Shutdown.h"
 #include "host/HostHooks.h"
 
 #include <QCoreApplication>
@@ -468,6 +470,13 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
         return;
     using PluginHost::ignoring;
     const QString code = housecode + DeviceCode;
+    // Once the program is stopping nothing more goes out on the line: a write
+    // announced and stored now would be a change the controller never made.
+    if (Shutdown::waitsEnding()) {
+        RefusalLog::Log(kProgramName, "SetIO: " + code + " not sent, the program is stopping",
+                        QStringLiteral("setio-stopping"));
+        return;
+    }
     const int house = housecode.at(0).unicode();
     if (gPlugin.VarsHouseCode > 0 && (house == gPlugin.VarsHouseCode || house == gPlugin.VarsHouseCode + 1)) {
         int level = brightness;
