@@ -178,6 +178,10 @@ void QueueDeviceEvent(const ObjectPtr &record)
     // record as it is then, the latest message among them.
     if (record ? sWaitingRecords.count(record.get()) > 0 : sPeriodicWaiting)
         return;
+    // Once the program stops no run starts: the records stored at the stop queue
+    // none, or each take of them would drop its own batch with its own entry.
+    if (gShuttingDown)
+        return;
     if (sPending.size() >= size_t(kMaxPendingScriptEvents)) {
         if (!sOverflowLogged)
             LogError(kProgramName, QStringLiteral("QueueDeviceEvent: ") + QString::number(kMaxPendingScriptEvents)

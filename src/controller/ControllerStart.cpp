@@ -45,8 +45,9 @@ QString ControllerStart::InitCPUQX()
             gPlugin.DiscoveryComplete = false;
             gPlugin.InterfaceStatusWord = 1;
             // Each side opens the link on its own start: one entry per outage,
-            // which ends when the controller answers again.
-            if (!m_openFailLogged)
+            // which ends when the controller answers again; none when the
+            // link has already said why it is down.
+            if (!m_openFailLogged && !m_link.outageLogged())
                 LogControllerError(kType, "Quillon Plug-in Error, the link to the CPU-QX/Quillon did not open");
             m_openFailLogged = true;
             return kTimeout;

@@ -4,6 +4,7 @@
 #include "link/Frames.h"
 #include "PluginState.h"
 #include "Protocol.h"
+#include "WriteMirror.h"
 #include "automation/AnsiCodePage.h"
 
 namespace {
@@ -13,11 +14,11 @@ const QString kType = "xaptvkKorvane";
 
 HostCommands::HostCommands(Protocol& protocol, QObject* parent) : QObject(parent), m_protocol(protocol) {}
 
-void HostCommands::exchange(const QByteArray& frame)
+bool HostCommands::exchange(const QByteArray& frame)
 {
     TransferBusyScope busy;
     xasend(frame);
-    m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
+    return m_protocol.WaitReply(gPlugin.ReplyTimeout, 3, 0);
 }
 
 QByteArray HostCommands::SetVarFrame(int vnum, long Data)
@@ -38,7 +39,10 @@ int HostCommands::SetVar(int vnum, long Data)
     }
     if (Data > 65535)
         LogControllerError(kType, "SetVar value " + QString::number(Data) + " clamped to 65535");
-    exchange(SetVarFrame(vnum, Data));
+    const QByteArray frame = SetVarFrame(vnum, Data);
+    const WriteMirror::Mark before = WriteMirror::mark();
+    if (exchange(frame))
+        WriteMirror::variableTaken(vnum, long(quint8(frame[3])) + 256 * long(quint8(frame[4])), before);
     return 0;
 }
 
@@ -52,7 +56,9 @@ void HostCommands::SetModulePoint(int module, int point, int value)
         LogControllerError(kType, "SetModulePoint value " + QString::number(value) + " clamped");
         value = qBound(0, value, 255);
     }
-    exchange(Frames::Command(0x33, quint8(module), quint8(point), quint8(value)));
+    const WriteMirror::Mark before = WriteMirror::mark();
+    if (exchange(Frames::Command(0x33, quint8(module), quint8(point), quint8(value))))
+        WriteMirror::outputTaken(module, point, value, before);
 }
 
 long HostCommands::GetParameter(int unit, int pnum)

@@ -26,6 +26,7 @@ public:
                                   bool beep);
 
 private:
-    void exchange(const QByteArray& frame);
+    // True when the controller acknowledged the frame.
+    bool exchange(const QByteArray& frame);
     Protocol& m_protocol;
 };

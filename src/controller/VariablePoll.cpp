@@ -8,6 +8,7 @@
 #include "PluginHost.h"
 #include "PluginState.h"
 #include "UnitMappings.h"
+#include "WriteMirror.h"
 
 #include "core/Globals.h"
 
@@ -175,12 +176,7 @@ void VariablePoll::Timer2_Timer()
                 if (readable && cached != now) {
                     WriteCommsLog("Setting Var: " + code + " to " + QString::number(now));
                     cached = now;
-                    PluginHost::ignoring([&] {
-                        PluginHost::hs("SetDeviceStatusNoReport", {Variant(code), Variant::fromInteger(now != 0 ? 2 : 3),
-                                                                   Variant::fromInteger(0)});
-                    });
-                    PluginHost::ignoring(
-                        [&] { PluginHost::callback("ValueChangeEvent", {Variant(code), Variant(int(now))}); });
+                    WriteMirror::announceVariable(code, now, false);
                     // Queued commands go first; the rest waits for the next pass. Only after a
                     // change was announced: a steady stream of commands must not keep the walk
                     // from ever reaching the variables further on.

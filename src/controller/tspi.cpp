@@ -9,6 +9,7 @@
 #include "PluginState.h"
 #include "PointMap.h"
 #include "UnitMappings.h"
+#include "WriteMirror.h"
 
 #include "automation/AnsiCodePage.h"
 #include "automation/ClassRegistry.h"
@@ -45,36 +46,6 @@ void usePort(qint32 port)
 {
     if (port != 0 || numericPort(gPlugin.CommPort))
         gPlugin.CommPort = QString::number(port);
-}
-
-void sendXapBSC(const QString& code)
-{
-    HostHooksInstance().sendXapBSC.call(code);
-}
-
-// Mirrors a switched output in its host device: value 1 and status on, or 0
-// and off, whatever level switched it, as the poll reads outputs back. The
-// event goes out when the status or the value changed.
-void setOutput(const QString& code, int level)
-{
-    const int value = level != 0 ? 1 : 0;
-    const int status = value == 1 ? 2 : 3;
-    const bool statusChanged = PluginHost::DeviceStatus(code) != status;
-    PluginHost::SetDeviceStatus(code, status);
-    if (statusChanged || PluginHost::DeviceValue(code) != value) {
-        PluginHost::SetDeviceValue(code, value);
-        sendXapBSC(code);
-    }
-}
-
-// The output as the poll would read it back once the controller switched it,
-// so that a mirror pass before the next block read does not see the old level
-// and announce the point switched back.
-void rememberOutput(int module, int point, int level)
-{
-    if (module < 1 || module > 128 || point < 0 || point > 15)
-        return;
-    gPlugin.SetIOPointBit(2 * module - 2 + (point >= 8 ? 1 : 0), point % 8, level != 0);
 }
 
 // A form's name; the host form answers to its type name when it has no name member.
@@ -487,7 +458,7 @@ void tspi::SetPoint(qint16 unit, qint16 point, qint16 Value)
         return;
     }
     const QString code = m->hc + QString::number(point + 1);
-    PluginHost::ignoring([&] { setOutput(code, Value); });
+    PluginHost::ignoring([&] { WriteMirror::announceOutput(code, Value); });
 }
 
 void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& DeviceCode, qint16 command,
@@ -515,22 +486,20 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
         }
         bool changes = false;
         ignoring([&] { changes = PluginHost::DeviceValue(code) != level; });
-        // A value the controller did not take is not announced as set.
-        if (!QExec(dv, QString::number(house), QString::number(n), 19, level, data1, data2))
-            return;
         // The poll compares what it reads with the value last written: the
-        // write is announced here, so the poll that reads it back must not
-        // announce it again.
-        gPlugin.HostVarValues[size_t(n + 1)] = level;
+        // write is announced here, so neither the poll that reads it back nor
+        // the acknowledgement (which the ring may take before QExec returns)
+        // must announce it again.
+        long& cached = gPlugin.HostVarValues[size_t(n + 1)];
+        const long before = cached;
+        cached = level;
         gPlugin.VarWrittenAt[size_t(n)] = ++gPlugin.VarWrites;
-        if (changes)
-            ignoring([&] { PluginHost::hs("SetDeviceLastChange", {Variant(code), Variant::fromDate(VbDate::oleNow())}); });
-        // The State goes with the value, as the poll stores it, so the event of the change carries both new.
-        ignoring([&] {
-            PluginHost::hs("SetDeviceStatusNoReport",
-                           {Variant(code), Variant::fromInteger(level != 0 ? 2 : 3), Variant::fromInteger(0)});
-        });
-        ignoring([&] { PluginHost::callback("ValueChangeEvent", {Variant(code), Variant(level)}); });
+        // A value the controller did not take is not announced as set.
+        if (!QExec(dv, QString::number(house), QString::number(n), 19, level, data1, data2)) {
+            cached = before;
+            return;
+        }
+        WriteMirror::announceVariable(code, level, changes);
         return;
     }
     if (!gPlugin.UnitMapIndex.contains(housecode))
@@ -557,8 +526,8 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
         value = qBound(0, value, 255);
     }
     if (QExec(dv, housecode, DeviceCode, 101, value, module, point)) {
-        rememberOutput(module, point, value);
-        ignoring([&] { setOutput(code, value); });
+        WriteMirror::rememberOutput(module, point, value);
+        ignoring([&] { WriteMirror::announceOutput(code, value); });
     }
 }
 

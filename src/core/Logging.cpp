@@ -158,11 +158,16 @@ void LogError(const QString& type, const QString& data)
 
 void LogTrapped(const QString& type, const QString& label)
 {
+    LogTrapped(type, label, label);
+}
+
+void LogTrapped(const QString& type, const QString& text, const QString& label)
+{
     // A member a script calls in a loop can fail once per call, hundreds of thousands of
     // times: while a script drives, one member's error is broadcast once and its repeats
     // counted. The refusal log sends through LogError.
     if (!MemoryBudget::scriptDriven()) {
-        LogError(type, label);
+        LogError(type, text);
         return;
     }
     QString suffix;
@@ -174,8 +179,8 @@ void LogTrapped(const QString& type, const QString& label)
         PendingError::clear();
     }
     // The kind is kept while its repeats are counted: a script's long text is cut first.
-    const QString cut = CutLogText(label);
-    RefusalLog::Log(CutLogText(type), CutLogText(cut + suffix), RefusalLog::Kind(cut, QString::number(number)));
+    RefusalLog::Log(CutLogText(type), CutLogText(CutLogText(text) + suffix),
+                    RefusalLog::Kind(CutLogText(label), QString::number(number)));
 }
 
 void LogMemberError(const QString& type, const QString& text, const QString& member, const QString& error)

@@ -34,9 +34,14 @@ QString CutLogText(const QString& text);
 // The program-wide logger: one "Tessera.Event" message with the items Time, Type and Data;
 // a pending error adds " Line ", its line and its description to Data, and is cleared.
 void LogError(const QString& type, const QString& data);
-// The log entry of a member's trapped error (`label` names the member): as LogError, except
-// that inside a script's run the repeats of one member's error are counted, not each sent.
+// The log entry of a member's trapped error (`label`, a fixed text, names the member): as
+// LogError, except that inside a script's run the repeats of one member's error are counted,
+// not each sent.
 void LogTrapped(const QString& type, const QString& label);
+// The same for an entry whose text holds what the script passed (a tag, a host, a window's
+// title): its repeats count under the fixed `label`, so that a script varying the text can
+// neither send an entry per call nor fill the table of kinds that every refusal shares.
+void LogTrapped(const QString& type, const QString& text, const QString& label);
 // An entry of a member's failure: while a script drives, its repeats of one member and
 // error within a minute are counted, not each broadcast; otherwise LogError.
 void LogMemberError(const QString& type, const QString& text, const QString& member, const QString& error);

@@ -6,6 +6,7 @@
 #include "core/Globals.h"
 #include "core/StartupStop.h"
 #include "core/Logging.h"
+#include "core/RefusalLog.h"
 #include "core/Shutdown.h"
 #include "core/TrayIcon.h"
 #include "core/Yonder.h"
@@ -325,6 +326,8 @@ void xapQuillonForm::Exit()
         Hooks().shutdownIO.call();
     });
     storeReceivedRecords();
+    // Repeats counted since their first entry would otherwise go unlogged.
+    ignoringErrors([] { RefusalLog::Flush(); });
     ignoringErrors([this] { m_tray->Update(false); });
     // The dialog works on the host's objects: it goes before them, as the plug-in selection does.
     ignoringErrors([] { Hooks().unloadConfigDialog.call(); });

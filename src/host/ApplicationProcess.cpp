@@ -127,8 +127,10 @@ int Application::Launch(QString &name, Variant &params, Variant &)
 
 void Application::Keys(QString &k, QString &title, Variant &)
 {
-    LogTrapped(kProgramName, QStringLiteral("Keys: no window \"") + title
-                               + QStringLiteral("\" can be activated or sent keystrokes here; not sent: ") + k);
+    LogTrapped(kProgramName,
+               QStringLiteral("Keys: no window \"") + title
+                   + QStringLiteral("\" can be activated or sent keystrokes here; not sent: ") + k,
+               QStringLiteral("Keys"));
 }
 
 ObjectPtr Application::plugin(QString &name)

@@ -93,8 +93,10 @@ Variant Application::NightTime(Variant &iMinutesOffset)
         sunrise = secondOfDay(textAsDate(gSunriseText));
         sunset = secondOfDay(textAsDate(gSunsetText));
     } catch (...) {
-        LogTrapped(kProgramName, QStringLiteral("NightTime: the sunrise \"") + gSunriseText + QStringLiteral("\" or sunset \"")
-                                   + gSunsetText + QStringLiteral("\" is not a time"));
+        LogTrapped(kProgramName,
+                   QStringLiteral("NightTime: the sunrise \"") + gSunriseText + QStringLiteral("\" or sunset \"")
+                       + gSunsetText + QStringLiteral("\" is not a time"),
+                   QStringLiteral("NightTime"));
         PendingError::clear();
         return Variant(false);
     }

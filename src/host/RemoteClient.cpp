@@ -35,8 +35,10 @@ RemoteClient::RemoteClient()
         // which the next SendTCP starts.
         if (error == QAbstractSocket::RemoteHostClosedError)
             return;
-        LogTrapped(kProgramName, QStringLiteral("RemoteConnect ") + m_host + QLatin1Char(':') + QString::number(m_port)
-                                   + QStringLiteral(" ") + m_socket->errorString());
+        LogTrapped(kProgramName,
+                   QStringLiteral("RemoteConnect ") + m_host + QLatin1Char(':') + QString::number(m_port)
+                       + QStringLiteral(" ") + m_socket->errorString(),
+                   QStringLiteral("RemoteConnect ") + QString::number(int(error)));
     });
 }
 
@@ -117,9 +119,11 @@ void RemoteClient::drop(qsizetype bytes, const QString &why)
     if (m_dropping)
         return;
     m_dropping = true;
-    LogTrapped(kProgramName, QStringLiteral("RemoteSend: ") + QString::number(bytes) + QStringLiteral(" bytes to ") + m_host
-                               + QLatin1Char(':') + QString::number(m_port) + QStringLiteral(" dropped, ") + why
-                               + QStringLiteral("; more may follow unlogged"));
+    LogTrapped(kProgramName,
+               QStringLiteral("RemoteSend: ") + QString::number(bytes) + QStringLiteral(" bytes to ") + m_host
+                   + QLatin1Char(':') + QString::number(m_port) + QStringLiteral(" dropped, ") + why
+                   + QStringLiteral("; more may follow unlogged"),
+               QStringLiteral("RemoteSend: dropped, ") + why);
 }
 
 void RemoteClient::RemoteClose()

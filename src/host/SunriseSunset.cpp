@@ -30,8 +30,10 @@ double hourAngleCosine(const char *label, double lat, double solarDec)
     if (c >= -1.0 && c <= 1.0)
         return c;
     PendingError::set(VbError(VbErr::InvalidProcedureCall));
-    LogTrapped(kProgramName, QString::fromLatin1(label) + QStringLiteral(" Lat=") + VbString::formatDouble(lat)
-                               + QStringLiteral(",SolarDec=") + VbString::formatDouble(solarDec));
+    LogTrapped(kProgramName,
+               QString::fromLatin1(label) + QStringLiteral(" Lat=") + VbString::formatDouble(lat)
+                   + QStringLiteral(",SolarDec=") + VbString::formatDouble(solarDec),
+               QString::fromLatin1(label));
     return std::clamp(c, -1.0, 1.0);
 }
 

@@ -178,8 +178,10 @@ Variant Response(Application &app, Args &a)
         if (const ObjectPtr record = recordOf(tag)) {
             const QString dc = record->get(QStringLiteral("DC")).toString();
             if (dc.isEmpty()) {
-                LogTrapped(kProgramName, QStringLiteral("Tag ") + tag
-                                           + QStringLiteral(" is a receive message tag and cannot control internal points"));
+                LogTrapped(kProgramName,
+                           QStringLiteral("Tag ") + tag
+                               + QStringLiteral(" is a receive message tag and cannot control internal points"),
+                           QStringLiteral("Response: a receive message tag"));
                 return Variant();
             }
             if (dc.startsWith(QLatin1Char('R'))) {
@@ -199,7 +201,8 @@ Variant Response(Application &app, Args &a)
         }
         const QString code = codeOfScriptTag(app, tag, true);
         if (code.isEmpty()) {
-            LogTrapped(kProgramName, QStringLiteral("Tag ") + tag + QStringLiteral(" not recognized in Response"));
+            LogTrapped(kProgramName, QStringLiteral("Tag ") + tag + QStringLiteral(" not recognized in Response"),
+                       QStringLiteral("Response: a tag not recognized"));
             return Variant();
         }
         const Variant house(code.left(1));
@@ -216,7 +219,8 @@ Variant Response(Application &app, Args &a)
         }
     } catch (...) {
         PendingError::clear();
-        LogTrapped(kProgramName, QStringLiteral("Response ") + tag + QLatin1Char('=') + valueText);
+        LogTrapped(kProgramName, QStringLiteral("Response ") + tag + QLatin1Char('=') + valueText,
+                   QStringLiteral("Response"));
     }
     return Variant();
 }

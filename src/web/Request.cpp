@@ -88,43 +88,79 @@ QString Request::Decode(const QString &s)
     return decodeEscapes(s, false);
 }
 
-QString Request::DecodeForm(const QString &s)
+namespace {
+
+// The bytes of a form body, each escape as its byte; false when the body
+// holds a character its client did not escape (no browser sends one).
+bool escapedBytes(const QString &s, QByteArray &bytes)
 {
-    // Control characters are kept as posted (a request line's are not): the
-    // checks of what is stored then refuse them with a note, where blanks
-    // put in their place would be stored as if typed.
-    QByteArray bytes;
+    bytes.clear();
     bytes.reserve(s.size());
-    bool escapedHigh = false;
-    bool unescaped = false; // a character of the request's own text above ASCII
     for (qsizetype i = 0; i < s.size(); ++i) {
         const QChar c = s.at(i);
         if (c == QLatin1Char('+')) {
             bytes += ' ';
         } else if (c == QLatin1Char('%') && i + 2 < s.size() && hexDigit(s.at(i + 1)) >= 0
                    && hexDigit(s.at(i + 2)) >= 0) {
-            const int code = hexDigit(s.at(i + 1)) * 16 + hexDigit(s.at(i + 2));
-            bytes += char(code);
-            escapedHigh = escapedHigh || code >= 0x80;
+            bytes += char(hexDigit(s.at(i + 1)) * 16 + hexDigit(s.at(i + 2)));
             i += 2;
         } else if (c.unicode() < 0x80) {
             bytes += char(c.unicode());
         } else {
-            unescaped = true;
-            break;
+            return false;
         }
     }
-    if (!escapedHigh && !unescaped)
-        return QString::fromLatin1(bytes);
-    if (!unescaped) {
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString text = utf8.decode(bytes);
-        if (!utf8.hasError())
-            return text;
-    }
-    // Bytes that are no UTF-8, or text sent unescaped: each escape is one
-    // byte of the code page, every other character stands for itself.
+    return true;
+}
+
+// A leading byte-order mark stays a character, so that the checks of what
+// is stored refuse it as they refuse it anywhere else in a field.
+QString fromUtf8(const QByteArray &bytes, bool *valid = nullptr)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = utf8.decode(bytes);
+    if (valid)
+        *valid = !utf8.hasError();
+    return text;
+}
+
+QString decodeUtf8Field(const QString &s)
+{
+    QByteArray bytes;
+    escapedBytes(s, bytes);
+    return fromUtf8(bytes);
+}
+
+QString decodeCodePageField(const QString &s)
+{
     return decodeEscapes(s, true);
+}
+
+} // namespace
+
+bool Request::IsUtf8Form(const QString &body)
+{
+    QByteArray bytes;
+    bool valid = false;
+    if (escapedBytes(body, bytes))
+        fromUtf8(bytes, &valid);
+    return valid;
+}
+
+void Request::parseForm(const QString &body)
+{
+    // A browser encodes a form from its characters, so the post of a page
+    // that posts UTF-8 is UTF-8 through and through (an ASCII body is too).
+    // A body that is not must come from a tab of the page as it was before,
+    // which posted Windows-1252, or be made by hand: all of it is read in the
+    // code page, never one field one way and the next another, and the page
+    // says so.
+    if (IsUtf8Form(body)) {
+        ParseKeyValues(body, m_formFields, &decodeUtf8Field);
+        return;
+    }
+    m_formReadAsCodePage = true;
+    ParseKeyValues(body, m_formFields, &decodeCodePageField);
 }
 
 void Request::ParseKeyValues(const QString &text, FieldCollection &target, QString (*decode)(const QString &))
@@ -190,7 +226,7 @@ void Request::ParsePage(const QString &sData)
             QString body = sData.mid(bodyStart);
             body.remove(QLatin1String("\r\n"));
             m_payload = Decode(body);
-            ParseKeyValues(body, m_formFields, &DecodeForm);
+            parseForm(body);
         }
     } else {
         m_header = sData.mid(version);
@@ -219,6 +255,7 @@ Request Request::withoutForm() const
 {
     Request copy(*this);
     copy.m_formFields = FieldCollection();
+    copy.m_formReadAsCodePage = false;
     copy.m_payload.clear();
     if (copy.m_method == QLatin1String("POSTx"))
         copy.m_method = QStringLiteral("POST");
@@ -227,5 +264,5 @@ Request Request::withoutForm() const
 
 void Request::AddPostData(const QString &s)
 {
-    ParseKeyValues(s, m_formFields, &DecodeForm);
+    parseForm(s);
 }

@@ -45,13 +45,16 @@ public:
     // codes below 32 become a blank; an escape that is not two hex digits is
     // kept as it stands.
     static QString Decode(const QString &s);
-    // The same for a posted form field, except that control characters stay
-    // as posted: the page's forms post UTF-8, so the escaped bytes are read
-    // as UTF-8 when they are that; bytes that are no UTF-8 (a client posting
-    // Windows-1252) are read one by one.
-    static QString DecodeForm(const QString &s);
+    // Whether the posted form was no UTF-8 and was read in the code page.
+    bool FormReadAsCodePage() const { return m_formReadAsCodePage; }
 
 private:
+    // The fields of a form body: its escapes as UTF-8 when the whole body is
+    // that, else each as one byte of the code page; control characters stay
+    // as posted, for the checks of what is stored to refuse with a note.
+    void parseForm(const QString &body);
+    // Whether a whole form body is UTF-8 (every character escaped).
+    static bool IsUtf8Form(const QString &body);
     // Splits at "&" and "=" first and decodes each key and value after.
     static void ParseKeyValues(const QString &text, FieldCollection &target, QString (*decode)(const QString &) = &Decode);
 
@@ -65,4 +68,5 @@ private:
     QString m_method;
     QString m_remoteip;
     QString m_localip;
+    bool m_formReadAsCodePage = false;
 };

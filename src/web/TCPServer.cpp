@@ -228,6 +228,7 @@ void TCPServer::shutDown()
         }
     }
     m_waiting.clear();
+    m_waitingPerGroup.clear();
     for (int i = 1; i < kElements; ++i)
         release(i);
 }
@@ -239,7 +240,15 @@ TCPServer::TCPServer()
     connect(&ServerTimer, &QTimer::timeout, this, &TCPServer::ServerTimer_Timer);
     m_poolRetry.setSingleShot(true);
     connect(&m_poolRetry, &QTimer::timeout, this, &TCPServer::socket_ConnectionRequest);
-    connect(&m_listener, &QTcpServer::newConnection, this, &TCPServer::socket_ConnectionRequest);
+    // The listener announces each connection it accepts, and goes on
+    // accepting for as long as we take them at once: a crowd that comes back
+    // as fast as it is closed would keep the program inside that one event.
+    // Taken on the next turn instead, the listener stops at its share and
+    // timers, requests and the controller link get their turns between.
+    m_takeSoon.setSingleShot(true);
+    m_takeSoon.setInterval(0);
+    connect(&m_takeSoon, &QTimer::timeout, this, &TCPServer::socket_ConnectionRequest);
+    connect(&m_listener, &QTcpServer::newConnection, this, &TCPServer::takePending);
     m_heldTimer.setInterval(20);
     connect(&m_heldTimer, &QTimer::timeout, this, &TCPServer::releaseHeld);
     for (int i = 1; i < kElements; ++i) {
@@ -397,6 +406,21 @@ bool unread(QTcpSocket *socket)
 
 } // namespace
 
+bool TCPServer::fetchUnread(Waiting &waiting)
+{
+    // What a member of the line sent may wait in the system's buffer with no
+    // notice to come (traced: a browser's whole request, for seconds): it is
+    // fetched when seen there, so that the line is judged by what was sent.
+    if (!waiting.socket)
+        return false;
+    if (waiting.whole || waiting.socket->bytesAvailable() > 0)
+        return true;
+    if (!unread(waiting.socket))
+        return false;
+    waiting.socket->waitForReadyRead(0);
+    return true;
+}
+
 bool TCPServer::hasRequestLine(const Element &e)
 {
     return e.phase != Element::Reading || e.buffer.contains("\r\n");
@@ -472,18 +496,23 @@ bool TCPServer::evict(const QString &address)
                                       + QStringLiteral(": closed a connection from ") + from + QStringLiteral(" (")
                                       + QString::number(held.value(from)) + QStringLiteral(" open)"),
                     QStringLiteral("socket_ConnectionRequest ") + kind);
-    if (m_evictedAt.size() >= kSlowClientsKept) {
+    // Only a client too slow to send its request or take its reply is
+    // remembered; a browser's connection kept open after its reply is not.
+    if (address.isEmpty() && m_elements[size_t(chosen)].phase != Element::Lingering)
+        markSlow(from);
+    release(chosen);
+    return true;
+}
+
+void TCPServer::markSlow(const QString &group)
+{
+    if (m_evictedAt.size() >= kSlowClientsKept && !m_evictedAt.contains(group)) {
         for (auto it = m_evictedAt.begin(); it != m_evictedAt.end();)
             it = it.value().elapsed() >= kSlowClientMemoryMs ? m_evictedAt.erase(it) : std::next(it);
         if (m_evictedAt.size() >= kSlowClientsKept)
             m_evictedAt.clear();
     }
-    // Only a client too slow to send its request or take its reply is
-    // remembered; a browser's connection kept open after its reply is not.
-    if (address.isEmpty() && m_elements[size_t(chosen)].phase != Element::Lingering)
-        m_evictedAt[from].start();
-    release(chosen);
-    return true;
+    m_evictedAt[group].start();
 }
 
 bool TCPServer::evictedLately(const QString &group) const
@@ -492,13 +521,85 @@ bool TCPServer::evictedLately(const QString &group) const
     return it != m_evictedAt.constEnd() && it.value().elapsed() < kSlowClientMemoryMs;
 }
 
+bool TCPServer::stopTaking()
+{
+    if (!gShuttingDown)
+        return false;
+    m_listener.close();
+    m_poolRetry.stop();
+    for (const Waiting &waiting : m_waiting) {
+        if (QTcpSocket *socket = waiting.socket) {
+            socket->abort();
+            socket->deleteLater();
+        }
+    }
+    m_waiting.clear();
+    const std::deque<QueueItem> queued = std::move(m_queue);
+    m_queue.clear();
+    for (const QueueItem &item : queued) {
+        if (m_elements[size_t(item.index)].generation == item.generation)
+            release(item.index);
+    }
+    return true;
+}
+
 void TCPServer::socket_ConnectionRequest()
 {
+    if (stopTaking())
+        return;
     try {
         for (;;) {
             takeFromListener();
             if (m_waiting.empty())
                 return;
+            // Across the whole line: the client holding the fewest
+            // connections first; of those one that has sent its whole
+            // request (an ordinary browser does at once), then one none of
+            // whose connections had to be closed for slowness lately (a crowd
+            // that reconnects at once would otherwise stand level with a
+            // browser), then one that has sent its request line, then the
+            // earliest. A connection whose reply has gone out whole does not
+            // count: its client may well ask again before it has closed it.
+            const QHash<QString, int> busy = heldPerAddress(false);
+            const auto rank = [this](Waiting &w) {
+                lookAtRequest(w);
+                return std::tuple(!w.whole, evictedLately(w.group), !w.line);
+            };
+            constexpr size_t kNone = size_t(-1);
+            size_t next = kNone;
+            int nextHeld = 0;
+            std::tuple<bool, bool, bool> nextRank;
+            // A connection that has sent something is weighed wherever it
+            // stands; of the silent ones only the oldest few: they rank
+            // alike, and weighing a whole line of them for every place
+            // would cost the thread a look at each member per connection.
+            constexpr int kSilentWeighed = 32;
+            int silentWeighed = 0;
+            for (size_t i = 0; i < m_waiting.size();) {
+                Waiting &w = m_waiting[i];
+                if (!w.socket || w.socket->state() != QAbstractSocket::ConnectedState) {
+                    // Reset before we took it: nobody to answer. (Those
+                    // before it keep their places, `next` among them.)
+                    dropWaiting(m_waiting.begin() + qsizetype(i));
+                    continue;
+                }
+                const bool spoke = fetchUnread(w);
+                if (!w.socket || w.socket->state() != QAbstractSocket::ConnectedState)
+                    continue; // looked at again at once, and dropped
+                const bool weighed = spoke || ++silentWeighed <= kSilentWeighed;
+                const int held = weighed ? busy.value(w.group) : 0;
+                if (weighed && (next == kNone || held <= nextHeld)) {
+                    const auto r = rank(w);
+                    if (next == kNone || held < nextHeld || r < nextRank) {
+                        next = i;
+                        nextHeld = held;
+                        nextRank = r;
+                    }
+                }
+                ++i;
+            }
+            if (next == kNone)
+                continue; // every one weighed had gone: look again
             int index = chooseElement();
             if (index == 0 && evict())
                 index = chooseElement();
@@ -509,37 +610,12 @@ void TCPServer::socket_ConnectionRequest()
                     m_poolRetry.start(50);
                 return;
             }
-            // Across the whole line: the client holding the fewest
-            // connections first; of those one that has sent its whole
-            // request (an ordinary browser does at once), then one none of
-            // whose connections had to be closed for slowness lately (a crowd
-            // that reconnects at once would otherwise stand level with a
-            // browser), then one that has sent its request line, then the
-            // earliest. A connection whose reply has gone out whole does not
-            // count: its client may well ask again before it has closed it.
             const QHash<QString, int> holding = heldPerAddress();
-            const QHash<QString, int> busy = heldPerAddress(false);
-            const auto rank = [this](Waiting &w) {
-                lookAtRequest(w);
-                return std::tuple(!w.whole, evictedLately(w.group), !w.line);
-            };
-            auto next = m_waiting.end();
-            int nextHeld = 0;
-            std::tuple<bool, bool, bool> nextRank;
-            for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
-                const int held = busy.value(it->group);
-                if (next != m_waiting.end() && held > nextHeld)
-                    continue;
-                const auto r = rank(*it);
-                if (next == m_waiting.end() || held < nextHeld || r < nextRank) {
-                    next = it;
-                    nextHeld = held;
-                    nextRank = r;
-                }
-            }
-            QTcpSocket *socket = next->socket;
-            const QString group = next->group;
-            m_waiting.erase(next);
+            const auto chosen = m_waiting.begin() + qsizetype(next);
+            QTcpSocket *socket = chosen->socket;
+            const QString group = chosen->group;
+            m_waiting.erase(chosen);
+            forgetWaiting(group);
             const QString address = peerText(*socket);
             if (holding.value(group) >= m_maxPerAddress && !evict(group)) {
                 RefusalLog::Log(kProgramName,
@@ -610,26 +686,14 @@ void TCPServer::takeFromListener()
     // Per client: connections held and waiting. One whose reply has gone
     // out whole only waits for its client to close it: a browser asking
     // again right after its last page is no surplus.
-    QHash<QString, int> claims = heldPerAddress(false);
-    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-        QTcpSocket *socket = it->socket;
-        if (socket && socket->state() == QAbstractSocket::ConnectedState && !socket->peerAddress().isNull()) {
-            ++claims[it->group];
-            ++it;
-            continue;
-        }
-        // Reset before we took it: nobody to answer, and no address to count it under.
-        if (socket) {
-            socket->abort();
-            socket->deleteLater();
-        }
-        it = m_waiting.erase(it);
-    }
+    // (Counted as they come and go: a look at every member of the line
+    // for each newcomer would make a long line cost its length per connection.)
+    const QHash<QString, int> held = heldPerAddress(false);
     const int room = budget - listenerShare(budget);
     bool poolFull = openCount() + int(m_waiting.size()) >= kElements - 1;
-    size_t silentFrom = 0;
+    std::array<size_t, 3> incompleteFrom{};
     while (m_listener.hasPendingConnections()
-           && (openCount() + int(m_waiting.size()) < room || closeSilentWaiting(silentFrom))) {
+           && (openCount() + int(m_waiting.size()) < room || closeIncompleteWaiting(incompleteFrom))) {
         QTcpSocket *socket = m_listener.nextPendingConnection();
         if (!socket)
             break;
@@ -639,10 +703,12 @@ void TCPServer::takeFromListener()
             continue;
         }
         const QString group = clientGroup(*socket);
-        int &claimed = claims[group];
+        int &waiting = m_waitingPerGroup[group];
         // With no place free, a client holding and waiting for as many
         // places as it may hold would only stand in the line before others.
-        if (poolFull && claimed >= m_maxPerAddress) {
+        if (poolFull && held.value(group) + waiting >= m_maxPerAddress) {
+            if (waiting == 0)
+                m_waitingPerGroup.remove(group);
             RefusalLog::Log(kProgramName,
                             QStringLiteral("socket_ConnectionRequest pool full: closed another waiting connection from ")
                                 + group,
@@ -651,43 +717,62 @@ void TCPServer::takeFromListener()
             socket->deleteLater();
             continue;
         }
-        ++claimed;
+        ++waiting;
         m_waiting.push_back({socket, group});
         m_waiting.back().since.start();
         poolFull = poolFull || openCount() + int(m_waiting.size()) >= kElements - 1;
     }
 }
 
-bool TCPServer::closeSilentWaiting(size_t &from)
+bool TCPServer::closeIncompleteWaiting(std::array<size_t, 3> &from)
 {
-    // A full line would leave every newcomer in the system's queue, and a
-    // newcomer finding that full is not even let in: the line's oldest
-    // connection that has sent nothing makes way. A client with something to
-    // say keeps its place whatever its age; a silent one closed comes back at
-    // the end like any other newcomer. Only one given a moment to speak goes.
+    // A full line would leave every newcomer in the system's queue, first
+    // come first served behind a crowd that holds the line: the line's
+    // oldest connection that has said the least makes way, first one that
+    // has sent nothing, then one without a whole request line, then one
+    // whose request is still incomplete. A client that has sent its whole
+    // request (a browser does at once) keeps its place whatever its age; one
+    // closed comes back at the end like any other newcomer, and counts as
+    // found slow. Only one given a moment to speak goes: a client found slow
+    // lately a short one, any other as long as the pool gives it (a loaded
+    // machine may keep a browser from sending the request it has ready for
+    // longer than the short moment, and a browser closed unanswered shows
+    // its user an error).
     constexpr int kMomentToSpeakMs = 50;
-    for (; from < m_waiting.size(); ++from) {
-        Waiting &w = m_waiting[from];
-        if (!w.socket) {
-            m_waiting.erase(m_waiting.begin() + qsizetype(from));
+    static const char *const kSaid[] = {" that sent nothing", " that sent no whole request line",
+                                        " that sent no whole request"};
+    for (size_t stage = 0; stage < from.size(); ++stage) {
+        for (size_t &at = from[stage]; at < m_waiting.size(); ++at) {
+            Waiting &w = m_waiting[at];
+            if (w.socket && w.since.elapsed() < kMomentToSpeakMs) {
+                // The rest of the line is younger still: look again soon.
+                if (!m_poolRetry.isActive())
+                    m_poolRetry.start(kMomentToSpeakMs);
+                break;
+            }
+            if (w.socket && w.since.elapsed() < m_evictAfterMs && !evictedLately(w.group))
+                continue;
+            size_t said = 0;
+            if (w.socket && fetchUnread(w)) {
+                lookAtRequest(w);
+                said = w.whole ? from.size() : w.line ? 2 : 1;
+            }
+            if (w.socket && said != stage)
+                continue;
+            if (w.socket) {
+                RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest line full: closed a connection from ")
+                                                  + w.group + QLatin1String(kSaid[stage]),
+                                QStringLiteral("socket_ConnectionRequest line full"));
+                markSlow(w.group);
+            }
+            const size_t dropped = at;
+            dropWaiting(m_waiting.begin() + qsizetype(dropped));
+            // Those behind it moved up one place.
+            for (size_t &cursor : from)
+                if (cursor > dropped)
+                    --cursor;
             return true;
         }
-        if (w.since.elapsed() < kMomentToSpeakMs) {
-            // The rest of the line is younger still: look again soon.
-            if (!m_poolRetry.isActive())
-                m_poolRetry.start(kMomentToSpeakMs);
-            return false;
-        }
-        if (unread(w.socket))
-            continue;
-        RefusalLog::Log(kProgramName, QStringLiteral("socket_ConnectionRequest line full: closed a connection from ")
-                                          + w.group + QStringLiteral(" that sent nothing"),
-                        QStringLiteral("socket_ConnectionRequest line full"));
-        // Deleted at once, not later: its descriptor goes back to the system
-        // now and may come back as the very next connection taken.
-        delete w.socket.data();
-        m_waiting.erase(m_waiting.begin() + qsizetype(from));
-        return true;
     }
     return false;
 }
@@ -922,8 +1007,27 @@ void TCPServer::dropReply(int index, const QString &why)
 
 void TCPServer::takePending()
 {
-    if (m_listener.hasPendingConnections() || !m_waiting.empty())
-        QTimer::singleShot(0, this, &TCPServer::socket_ConnectionRequest);
+    if ((m_listener.hasPendingConnections() || !m_waiting.empty()) && !m_takeSoon.isActive())
+        m_takeSoon.start();
+}
+
+std::deque<TCPServer::Waiting>::iterator TCPServer::dropWaiting(std::deque<Waiting>::iterator it)
+{
+    if (QTcpSocket *socket = it->socket) {
+        // Deleted at once, not later: its descriptor goes back to the system
+        // now and may come back as the very next connection taken.
+        socket->abort();
+        delete socket;
+    }
+    forgetWaiting(it->group);
+    return m_waiting.erase(it);
+}
+
+void TCPServer::forgetWaiting(const QString &group)
+{
+    const auto count = m_waitingPerGroup.find(group);
+    if (count != m_waitingPerGroup.end() && --count.value() <= 0)
+        m_waitingPerGroup.erase(count);
 }
 
 void TCPServer::deadlineExpired(int index)
@@ -958,7 +1062,7 @@ void TCPServer::ServerTimer_Timer()
 
 void TCPServer::serveAside()
 {
-    if (m_servingAside || m_unloaded)
+    if (m_servingAside || m_unloaded || stopTaking())
         return;
     m_servingAside = true;
     QPointer<TCPServer> self(this);
@@ -1013,6 +1117,8 @@ void TCPServer::answerUnanswered(int index, quint64 generation)
 void TCPServer::ProcessRequestQueue()
 {
     ServerTimer.stop();
+    if (stopTaking())
+        return;
     m_draining = true;
     QElapsedTimer slice;
     slice.start();

@@ -181,6 +181,8 @@ private:
     void releaseHeld();
     void sendStatusPage(int index, const Request &request);
     void shutDown();
+    // Once the program stops: no newcomer is let in and no waiting request is begun.
+    bool stopTaking();
     void sendNextChunk(int index);
     void finishReply(int index);
     void idleTimeout(int index);
@@ -205,9 +207,10 @@ private:
     // Takes what waits in the listener into the line, closing at once a
     // newcomer that would only wait while its client holds or waits already.
     void takeFromListener();
-    // Closes the oldest connection of a full line that has sent nothing,
-    // looking from `from` on (where the last call stopped); false when none may go.
-    bool closeSilentWaiting(size_t &from);
+    // Closes the oldest connection of a full line that has said the least
+    // (nothing, no whole request line, no whole request), looking from the
+    // cursors on (where the last call stopped); false when none may go.
+    bool closeIncompleteWaiting(std::array<size_t, 3> &from);
     // Makes room for a newcomer: closes a connection of `address` when given,
     // else one of the address holding the most connections that has one to
     // spare (never a client's only one while others hold several); of
@@ -233,7 +236,16 @@ private:
     };
     // Looks again at what a waiting connection has sent, when more has come.
     static void lookAtRequest(Waiting &waiting);
+    // Whether it has sent anything, fetching what the system holds for it.
+    static bool fetchUnread(Waiting &waiting);
     std::deque<Waiting> m_waiting;
+    // Members of the line per client, kept as they join and leave.
+    QHash<QString, int> m_waitingPerGroup;
+    // Closes a member of the line and takes it out; the next member.
+    std::deque<Waiting>::iterator dropWaiting(std::deque<Waiting>::iterator it);
+    void forgetWaiting(const QString &group);
+    // Takes what the listener holds on the next turn of the event loop.
+    QTimer m_takeSoon;
     int m_descriptorBudget = 0;
     QTimer ServerTimer;
     QTimer m_poolRetry;
@@ -261,6 +273,7 @@ private:
     static constexpr int kSlowClientsKept = 4096;
     QHash<QString, QElapsedTimer> m_evictedAt;
     bool evictedLately(const QString &group) const;
+    void markSlow(const QString &group);
     int m_maxPerAddress = kMaxPerAddress;
     int m_lingerMs = 2000;
     int m_headerDeadlineMs = kHeaderDeadlineMs;

@@ -12,6 +12,7 @@
 #include "host/TaggedMembers.h"
 
 #include "automation/VbDate.h"
+#include "core/RefusalLog.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -302,3 +303,39 @@ TEST_F(TaggedMembersTest, SendTCPToAPeerThatNeverReadsStopsAtItsBound)
 }
 
 } // namespace
+
+// A script that varies what it passes (a tag from a peer, a window's title)
+// can make a member fail once per call with a different text each time: the
+// repeats count under the member, so the log gets a few entries, and a
+// refusal of another part of the program made after them is still logged.
+TEST_F(TaggedMembersTest, VariedTextsOfOneMembersErrorCountAsOneKind)
+{
+    const struct
+    {
+        const char *member;
+        const char *call; // i is the loop's counter
+        bool records;     // the calls name receive-message records
+    } rows[] = {
+        {"Response, a tag not recognized", "Response \"nosuch\" & i, 1", false},
+        {"Response, a receive-message tag", "xap.Response \"rec\" & i, 1", true},
+        {"Keys, a window's title", "xap.Keys \"k\", \"Window \" & i", false},
+    };
+    constexpr int kCalls = 1500;
+    for (const auto &row : rows) {
+        RefusalLog::Reset();
+        if (row.records) {
+            for (int i = 1; i <= kCalls; ++i)
+                addRecord(QStringLiteral("rec") + QString::number(i));
+        }
+        const qsizetype before = logData().size();
+        runSnippet(QStringLiteral("Dim i\r\nFor i = 1 To ") + QString::number(kCalls) + QStringLiteral("\r\n")
+                       + QString::fromLatin1(row.call) + QStringLiteral("\r\nNext\r\n"),
+                   "0");
+        const qsizetype entries = logData().size() - before;
+        EXPECT_GE(entries, 1) << row.member << ": the first failure was not logged";
+        EXPECT_LE(entries, 3) << row.member << ": " << entries << " entries for one member's failures";
+        RefusalLog::Log(QStringLiteral("xaptvkKorvane"), QStringLiteral("another part's refusal"),
+                        QStringLiteral("another-part"));
+        EXPECT_EQ(logData().size() > 0 ? logData().last() : QString(), "another part's refusal") << row.member;
+    }
+}

@@ -7,6 +7,7 @@
 
 #include <QUrl>
 
+#include <cstdio>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -132,6 +133,77 @@ TEST(Once, EveryChangeGivesOneEventAndOneScriptRun)
     EXPECT_EQ(rig.sim.vars[4], 66);
     // Each of the script's counting writes to the cellar was announced once.
     EXPECT_EQ(rig.eventsFrom("Cellar_Level.Quillon_Var__V064.Index", Qt::CaseInsensitive).size(), rig.sim.vars[64]);
+}
+
+// A script that writes one point several times in a row: each value the
+// controller took that changed the point is announced once, in order, as it
+// is made, whichever of the plug-in's members the script used; a value equal
+// to the one before announces nothing, and no poll announces one again.
+TEST(Once, EachChangeAScriptMakesIsAnnouncedInOrder)
+{
+    BridgeRig rig;
+    rig.store += "[Received]\r\nacme.probe.pc~Probe.SetVar=setvar;1\r\nacme.probe.pc~Probe.ExecVar=execvar;1\r\n"
+                 "acme.probe.pc~Probe.ExecPoint=execpoint;1\r\n"
+                 "[Devices]\r\nsetvar=1/1/2000\r\nexecvar=1/1/2000\r\nexecpoint=1/1/2000\r\n";
+    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+                         "Sub Main(tag)\r\n"
+                         "  Set p = xap.GetPlugins(1)\r\n"
+                         "  Select Case tag\r\n"
+                         "  Case \"setvar\"\r\n"
+                         "    p.SetVar 4, 10: p.SetVar 4, 20: p.SetVar 4, 20: p.SetVar 4, 10\r\n"
+                         "  Case \"execvar\"\r\n"
+                         "    p.Exec Nothing, \"\", \"4\", 19, 30, 0, 0: p.Exec Nothing, \"\", \"4\", 19, 40, 0, 0\r\n"
+                         "    p.Exec Nothing, \"\", \"4\", 19, 40, 0, 0: p.Exec Nothing, \"\", \"4\", 19, 30, 0, 0\r\n"
+                         "  Case \"execpoint\"\r\n"
+                         "    p.Exec Nothing, \"\", \"\", 101, 1, 3, 8: p.Exec Nothing, \"\", \"\", 101, 0, 3, 8\r\n"
+                         "    p.Exec Nothing, \"\", \"\", 101, 0, 3, 8: p.Exec Nothing, \"\", \"\", 101, 1, 3, 8\r\n"
+                         "  End Select\r\n"
+                         "End Sub\r\n");
+    ASSERT_TRUE(rig.start());
+    pause(1000); // the first polls store what the controller holds
+    // Each row names the point's write frames and how a frame's value reads in an event.
+    const auto level = [](const QByteArray &f) { return QStringLiteral("%1/32767").arg(quint8(f[3]) + 256 * quint8(f[4])); };
+    const auto state = [](const QByteArray &f) { return quint8(f[4]) ? QStringLiteral("ON") : QStringLiteral("OFF"); };
+    const struct
+    {
+        const char *what;
+        const char *cls;
+        QString endpoint;
+        QString key;
+        QByteArray frame; // the point's write frames start so
+        std::function<QString(const QByteArray &)> value;
+        QStringList wanted; // when the controller took every write on its own
+    } rows[] = {
+        {"SetVar", "Probe.SetVar", "Hall_Temp.Quillon_Var__V004.Index", "Level", "\xc8\x29\x04", level,
+         {"10/32767", "20/32767", "10/32767"}},
+        {"Exec, a variable", "Probe.ExecVar", "Hall_Temp.Quillon_Var__V004.Index", "Level", "\xc8\x29\x04", level,
+         {"30/32767", "40/32767", "30/32767"}},
+        {"Exec, an output point", "Probe.ExecPoint", "Porch_Light.SIO16_X8____Pt_9.Relay", "State", "\xc8\x33\x03\x08",
+         state, {"ON", "OFF", "ON"}},
+    };
+    QString last[2] = {QStringLiteral("21/32767"), QStringLiteral("OFF")}; // what the store and the controller hold
+    for (const auto &row : rows) {
+        QString &was = last[row.key == QLatin1String("State") ? 1 : 0];
+        const qsizetype before = rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).size();
+        const qsizetype framesBefore = rig.sim.framesOf(QuillonSim::FrameKind::Command).size();
+        rig.send(rig.message(QLatin1String(row.cls), QString(), {{"probe", {"x=1"}}}, "acme.probe.pc"));
+        waitUntil([&] { return rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).size() >= before + row.wanted.size(); }, 10000);
+        pause(1000); // several polls read the point back
+        // The changes the controller made: writes queued while the loop was busy merge in
+        // the command ring and reach it as one.
+        QStringList changes;
+        for (const QByteArray &f : rig.sim.framesOf(QuillonSim::FrameKind::Command).mid(framesBefore)) {
+            if (f.startsWith(row.frame) && row.value(f) != was)
+                changes << (was = row.value(f));
+        }
+        QStringList seen;
+        for (const QByteArray &e : rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).mid(before))
+            seen << BridgeRig::item(e, row.key).toUpper();
+        EXPECT_EQ(seen.join(' ').toStdString(), changes.join(' ').toStdString()) << row.what;
+        if (changes != row.wanted)
+            std::printf("%s: the controller made %s (writes merged)\n", row.what, qPrintable(changes.join(' ')));
+    }
 }
 
 // Blocks that come back to an earlier value after a block between them

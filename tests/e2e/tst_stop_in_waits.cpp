@@ -322,4 +322,27 @@ TEST(StopInWaitsOfThePage, MacroPause)
     EXPECT_EQ(readAll(demo.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini_bck")), storeBefore);
 }
 
+// Repeats of a logged refusal are counted and logged once their minute is
+// over: a stop before then still logs what was counted.
+TEST(StopLogsCounts, RepeatsCountedSinceTheirEntryAreLoggedAtAStop)
+{
+    DemoProgram demo;
+    demo.editConfig("xaptvkKorvane.ini", "PeriodicScriptInterval=", "PeriodicScriptInterval=1");
+    demo.folder.writeFile("Scripts/xaptvkKorvane.txt",
+                          "Sub Main(tag)\r\n"
+                          "    Dim i\r\n"
+                          "    For i = 1 To 20\r\n"
+                          "        xap.Response \"nosuch\", 1\r\n"
+                          "    Next\r\n"
+                          "    xap.WriteLog \"Demo script\", \"responses sent\"\r\n"
+                          "End Sub\r\n");
+    ASSERT_TRUE(demo.start());
+    ASSERT_TRUE(waitUntil([&] { return demo.sent("responses sent"); }, 30000));
+    ASSERT_TRUE(demo.sent("Tag nosuch not recognized in Response"));
+    ASSERT_FALSE(demo.sent("(repeated ")) << "a minute has passed already";
+    ASSERT_TRUE(demo.stop());
+    EXPECT_TRUE(waitUntil([&] { return demo.sent("Tag nosuch not recognized in Response (repeated "); }, 5000))
+        << "the counted repeats were lost at the stop";
+}
+
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -126,4 +129,79 @@ TEST(Stopping, CollapsedRepeatCountIsWrittenAtExit)
     }
     EXPECT_EQ(first, 1) << readAll(logFile).constData();
     EXPECT_EQ(first + repeated, kSent) << readAll(logFile).constData();
+}
+
+// Peers that go on sending while the program stops: what arrives after the stop
+// was asked for is no work of the stop's, so the stop takes about as long as a
+// quiet one whatever the flood (a stop that served it took seconds more). The
+// bound is the program's own time: its shutdown pause and saves, with room for
+// a loaded machine. The script runs still waiting at the stop go with one entry.
+TEST(Stopping, AFloodGoingOnThroughTheStopDoesNotLengthenIt)
+{
+    using Flood = std::function<void(BridgeRig &rig, int k)>;
+    const auto datagrams = [](std::function<QByteArray(BridgeRig &, int)> make) -> Flood {
+        return [make](BridgeRig &rig, int k) { rig.send(make(rig, k)); };
+    };
+    const struct
+    {
+        const char *what;
+        Flood flood;
+    } rows[] = {
+        {"messages the receive filters keep",
+         datagrams([](BridgeRig &rig, int k) {
+             return rig.message("acme.burst", QString(), {{"burst", {"seq=" + QString::number(k)}}},
+                                "acme.src." + QString::number(k % 1000));
+         })},
+        {"BSC commands",
+         datagrams([](BridgeRig &rig, int k) {
+             return rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {"ID=*", "Level=" + QString::number(k % 100)}}},
+                                "acme.src." + QString::number(k % 1000));
+         })},
+    };
+    QByteArray filters = "[Received]\r\n";
+    for (int i = 0; i < 1000; ++i) {
+        filters += "acme.src." + QByteArray::number(i) + "~acme.burst=Tag" + QByteArray::number(i) + ";1\r\n";
+        filters += "acme.src." + QByteArray::number(i) + "~xAPBSC.cmd=Cmd" + QByteArray::number(i) + ";1\r\n";
+    }
+    for (const auto &row : rows) {
+        BridgeRig rig;
+        rig.store += filters;
+        // Each kept message runs a script that takes a while: runs wait when the stop comes.
+        rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+                             "Sub Main(tag)\r\n  t = Timer\r\n  Do While Timer - t < 0.005\r\n  Loop\r\nEnd Sub\r\n");
+        ASSERT_TRUE(rig.start()) << row.what;
+        int k = 0;
+        QTimer flood;
+        QObject::connect(&flood, &QTimer::timeout, [&] {
+            for (int n = 0; n < 100; ++n)
+                row.flood(rig, k++);
+        });
+        flood.start(20);
+        waitUntil([] { return false; }, 1500);
+        const OwnClock stopping(*rig.program);
+        qint64 waited = 0, took = 0;
+        ::kill(pid_t(rig.program->pid()), SIGTERM);
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                took = stopping.elapsedMs();
+                if (!rig.program->running())
+                    return true;
+                waited = stopping.waitedForCpuMs();
+                return false;
+            },
+            60000))
+            << row.what;
+        const qint64 own = took - waited;
+        flood.stop();
+        EXPECT_EQ(rig.program->waitForExit(), 0) << row.what;
+        std::printf("%-36s stop %lld ms, %lld of them waiting for a processor, %d sent\n", row.what,
+                    static_cast<long long>(took), static_cast<long long>(waited), k);
+        EXPECT_LT(own, 2000 + BridgeRig::kEchoRoomMs) << row.what;
+        // The runs that waited go with one entry, and none is queued after it.
+        waitUntil([] { return false; }, 300); // the last entries on their way
+        qsizetype dropEntries = 0;
+        for (const QByteArray &d : rig.of(QStringLiteral("Tessera.Event")))
+            dropEntries += BridgeRig::item(d, QStringLiteral("Data")).contains(QStringLiteral("script runs dropped")) ? 1 : 0;
+        EXPECT_LE(dropEntries, 1) << row.what;
+    }
 }

@@ -6,6 +6,8 @@
 #include "web/Request.h"
 #include "web/status/PostedForm.h"
 
+#include <QStringDecoder>
+
 #include <vector>
 
 namespace {
@@ -95,6 +97,40 @@ TEST(Request, EscapedBytesAreCharactersOfTheCodePage)
     r.AddPostData(QStringLiteral("v=%80+%96+%E9%9F&k%8A=1"));
     EXPECT_EQ(r.Form(QStringLiteral("v")), QString::fromUtf8("\u20ac \u2013 \u00e9\u0178"));
     EXPECT_EQ(r.Form(QString::fromUtf8("k\u0160")), QStringLiteral("1"));
+}
+
+// A post is read as UTF-8 or in the code page as a whole: a byte that is no
+// UTF-8 in one field makes every field of the post code-page text, and the
+// request says so. A leading byte-order mark stays a character.
+TEST(Request, AFormIsReadInOneEncodingAsAWhole)
+{
+    const struct
+    {
+        const char *body;
+        const char *a, *b; // the fields "a" and "b" as read
+        bool codePage;
+    } cases[] = {
+        {"a=caf%C3%A9&b=%E2%82%AC", "caf\u00e9", "\u20ac", false},
+        {"a=caf%C3%A9&b=caf%E9", "caf\u00c3\u00a9", "caf\u00e9", true},
+        {"a=%C3%A9x%E9&b=%C3%A9", "\u00c3\u00a9x\u00e9", "\u00c3\u00a9", true},
+        {"a=%ED%A0%80&b=x", "\u00ed\u00a0\u20ac", "x", true},
+        {"a=%C0%AF&b=x", "\u00c0\u00af", "x", true},
+        {"a=%C3&b=%A9", "\u00c3", "\u00a9", true}, // a character cut by "&" is no UTF-8
+        {"a=%EF%BB%BFx&b=x%EF%BB%BF", "\ufeffx", "x\ufeff", false},
+        {"a=%C2%81&b=plain", "\u0081", "plain", false},
+        {"a=plain&b=1%2B1", "plain", "1+1", false},
+    };
+    // QString::fromUtf8 would drop the expected leading byte-order mark.
+    auto text = [](const char *utf8) -> QString {
+        return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom).decode(QByteArray(utf8));
+    };
+    for (const auto &c : cases) {
+        Request r;
+        r.AddPostData(QString::fromLatin1(c.body));
+        EXPECT_EQ(r.Form(QStringLiteral("a")), text(c.a)) << c.body;
+        EXPECT_EQ(r.Form(QStringLiteral("b")), text(c.b)) << c.body;
+        EXPECT_EQ(r.FormReadAsCodePage(), c.codePage) << c.body;
+    }
 }
 
 TEST(Request, PathIsDecodedAndQuerySplitBeforeDecoding)

@@ -54,6 +54,13 @@ void CommLink::ensureTcp()
     connect(m_tcp.get(), &SerialComm::linkDown, this, &CommLink::onDown);
 }
 
+bool CommLink::outageLogged() const
+{
+    if (linkState().UseSerialComm)
+        return m_tcp && m_tcp->outageLogged();
+    return m_serial->outageLogged();
+}
+
 void CommLink::OpenCommLink()
 {
     bool open = false;

@@ -36,6 +36,8 @@ public:
     quint64 readCount() const { return m_readCount; }
 
     SerialComm* serialCommLink() const { return m_tcp.get(); }
+    // The link in use has logged the outage it is in.
+    bool outageLogged() const;
     SerialPortLink* serialPort() const { return m_serial; }
 
 signals:

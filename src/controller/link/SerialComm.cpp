@@ -19,7 +19,7 @@ SerialComm::SerialComm(QObject* parent) : QObject(parent)
     m_lastingTimer.setSingleShot(true);
     connect(&m_lastingTimer, &QTimer::timeout, this, [this] {
         if (m_socket.state() == QAbstractSocket::ConnectedState)
-            m_closeLogged = m_errorLogged = false;
+            m_closeLogged = m_outageLogged = false;
     });
     connect(&m_socket, &QTcpSocket::connected, this, &SerialComm::onConnected);
     connect(&m_socket, &QTcpSocket::disconnected, this, &SerialComm::onDisconnected);
@@ -163,7 +163,7 @@ bool SerialComm::openProcedure()
     m_inOpenWait = false;
     bool ok = m_socket.state() == QAbstractSocket::ConnectedState;
     if (!ok)
-        LogControllerError("xaptvkKorvane", label() + " Unable to connect via TCP");
+        logOutage(label() + " Unable to connect via TCP");
     return ok;
 }
 
@@ -212,7 +212,7 @@ void SerialComm::onDisconnected()
     if (m_closeLogged)
         return;
     m_closeLogged = true;
-    LogControllerError("xaptvkKorvane", label() + " IP Connection Closed " + QString::number(ComEvent()));
+    logOutage(label() + " IP Connection Closed " + QString::number(ComEvent()));
     QTimer::singleShot(0, this, [this] {
         if (m_wanted && !m_shuttingDown && m_socket.state() == QAbstractSocket::UnconnectedState)
             attempt();
@@ -223,14 +223,21 @@ void SerialComm::onError(QAbstractSocket::SocketError e)
 {
     if (m_shuttingDown || !m_wanted || e == QAbstractSocket::RemoteHostClosedError)
         return;
-    // One entry per outage, not one per retry.
-    if (!m_errorLogged) {
-        m_errorLogged = true;
-        LogControllerError("xaptvkKorvane", label() + " oWinsock_Error at State " + QString::number(ComEvent())
-                                      + ", " + QString::number(SystemErrorNumber(e)) + " " + m_socket.errorString());
-    }
+    logOutage(label() + " oWinsock_Error at State " + QString::number(ComEvent()) + ", "
+              + QString::number(SystemErrorNumber(e)) + " " + m_socket.errorString());
     if (!m_connectTimer.isActive())
         m_connectTimer.start(linkTiming().reconnectMs);
+}
+
+void SerialComm::logOutage(const QString& text)
+{
+    // One entry per outage, whatever fails first (a refused connect, a close,
+    // the connect wait running out) and however often the link is opened
+    // meanwhile (each side opens it at start-up), not one per kind or retry.
+    if (m_outageLogged)
+        return;
+    m_outageLogged = true;
+    LogControllerError("xaptvkKorvane", text);
 }
 
 int SerialComm::SystemErrorNumber(QAbstractSocket::SocketError e)

@@ -61,6 +61,8 @@ public:
     // True connects (waiting up to six reconnect periods); false closes without reconnecting.
     void setPortOpen(bool open);
     bool PortOpen() const { return m_portOpen; }
+    // This outage (since a connection last lasted) has its entry in the log.
+    bool outageLogged() const { return m_outageLogged; }
     void Shutdown() { m_shuttingDown = true; }
 
     QByteArray InputData();
@@ -102,10 +104,11 @@ private:
     bool m_wanted = false;       // the link should be up
     bool m_shuttingDown = false;
     bool m_inOpenWait = false;
-    // An outage's close and its first socket error are logged, each once, until
-    // a connection lasts.
+    // An outage is logged once, until a connection lasts; its first close is
+    // followed by one connect at once.
     bool m_closeLogged = false;
-    bool m_errorLogged = false;
+    bool m_outageLogged = false;
+    void logOutage(const QString& text);
     QTimer m_lastingTimer;       // a connection up this long ends the outage
     int m_inputLen = 0;
     int m_inputMode = 0;

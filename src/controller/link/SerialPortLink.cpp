@@ -42,10 +42,12 @@ bool SerialPortLink::openPort(bool logFailure)
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        if (logFailure)
+        if (logFailure && !m_outageLogged)
             LogControllerError("xaptvkKorvane", "Open Comm Port  " + m_port.portName() + " " + m_port.errorString());
+        m_outageLogged = m_outageLogged || logFailure;
         return false;
     }
+    m_outageLogged = false;
     // Bytes from before this open belong to nobody.
     m_port.clear(QSerialPort::Input);
     return true;
@@ -83,6 +85,7 @@ void SerialPortLink::onError(QSerialPort::SerialPortError e)
     // A device that went away keeps signalling until its port is closed: close
     // it once this signal has returned, and open it again until it is back.
     m_outage = true;
+    m_outageLogged = true;
     QTimer::singleShot(0, this, &SerialPortLink::closeAfterError);
 }
 

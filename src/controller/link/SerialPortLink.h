@@ -21,6 +21,8 @@ public:
     void setCommPort(const QString& commPort) { m_commPort = commPort; }
     bool setPortOpen(bool open);
     bool PortOpen() const { return m_port.isOpen(); }
+    // This outage (since the port last opened) has its entry in the log.
+    bool outageLogged() const { return m_outageLogged; }
     // Whether the port failed and is being opened again.
     bool Reopening() const { return m_reopen.isActive(); }
     int InBufferCount() const { return int(m_port.bytesAvailable()); }
@@ -43,4 +45,6 @@ private:
     QString m_commPort;
     QTimer m_reopen;
     bool m_outage = false; // failed and not yet open again: logged once
+    // Each side opens the port at start-up: a port that does not open is one entry.
+    bool m_outageLogged = false;
 };

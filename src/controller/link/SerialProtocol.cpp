@@ -304,11 +304,53 @@ void SerialProtocol::keepPartial(int n)
     m_owedLastMs = lastMs;
 }
 
+int SerialProtocol::bytesBeforeStop(int count) const
+{
+    // Where the line paused inside the waiting bytes.
+    std::vector<int> pauses;
+    const quint64 read = m_link.readCount();
+    const Arrival* previous = nullptr;
+    for (const Arrival& a : m_arrivals) {
+        if (previous && previous->end > read && a.end > read && a.ms - previous->ms > kStopPauseMs) {
+            const int at = int(previous->end - read);
+            if (at >= count)
+                break;
+            pauses.push_back(at);
+        }
+        previous = &a;
+    }
+    // A stall of this machine pauses a reply's bytes as well: the stop is the
+    // first pause behind which the bytes read as whole reports (or begin with
+    // a 2A), none of them with a pause inside it. A reply's data read from a
+    // place it did not stop at runs into the stop in the middle of a "report".
+    const QByteArray bytes = m_link.Peek(count);
+    for (size_t i = 0; i < pauses.size(); ++i) {
+        int pos = pauses[i];
+        size_t next = i + 1;
+        bool reports = true;
+        while (reports && pos < int(bytes.size())) {
+            const quint8 b = quint8(bytes[pos]);
+            if (b == 0x2A)
+                break;
+            const int len = Frames::ReportLength(b);
+            while (next < pauses.size() && pauses[next] <= pos)
+                ++next;
+            reports = len > 0 && !(next < pauses.size() && pauses[next] < pos + len);
+            pos += len;
+        }
+        if (reports)
+            return pauses[i];
+    }
+    return 0;
+}
+
 void SerialProtocol::abandonBlockUnit(int count)
 {
-    // Only the bytes that came at the line's pace go as the unit's start; what
-    // came after a pause may be its rest or a report, and waits for the check.
-    const int n = qMin(contiguous(count, kLinePauseMs), Frames::kBlockReplyLength - 1);
+    // The bytes before the line stopped go as the unit's start; what came
+    // after the stop may be its rest or reports, and waits for the check.
+    // With no such stop, all that came is the unit's start.
+    const int stop = bytesBeforeStop(count);
+    const int n = qMin(stop > 0 ? stop : count, Frames::kBlockReplyLength - 1);
     if (n <= 0)
         return;
     m_givenUpMs = -1;
@@ -319,6 +361,9 @@ void SerialProtocol::abandonBlockUnit(int count)
 bool SerialProtocol::dropRemainder(int count, bool blockWait)
 {
     if (m_owed <= 0 || count <= 0)
+        return false;
+    // While the given-up start is kept, its check tells its rest from reports.
+    if (!m_partial.isEmpty())
         return false;
     if (frontArrivalMs() - m_owedLastMs > kRestGapMs) {
         m_owed = 0; // a pause: a report byte starts a report again
@@ -348,7 +393,7 @@ bool SerialProtocol::dropRemainder(int count, bool blockWait)
     return true;
 }
 
-bool SerialProtocol::dropCheckedRest(int count, bool& hold)
+bool SerialProtocol::dropCheckedRest(int count, bool& hold, bool* reply)
 {
     hold = false;
     if (m_partial.isEmpty() || count <= 0)
@@ -386,12 +431,42 @@ bool SerialProtocol::dropCheckedRest(int count, bool& hold)
     take(need);
     m_partial.clear();
     m_owed = 0;
+    // Given up only because the line paused inside it: a whole reply naming
+    // the block asked for is the one a block wait is for.
+    if (reply && m_blockRequest.size() >= 5 && unit[3] == m_blockRequest[3] && unit[4] == m_blockRequest[4]) {
+        std::copy_n(reinterpret_cast<const quint8*>(unit.constData()), Frames::kBlockReplyLength,
+                    linkState().ReplyBuffer.begin());
+        m_givenUpMs = -1;
+        *reply = true;
+        WriteCommsLog("Quillon block reply completed after a pause");
+        return true;
+    }
     WriteCommsLog("Quillon rest of a given-up block reply dropped, " + dec(need) + " bytes");
+    return true;
+}
+
+bool SerialProtocol::giveUpStoppedUnit()
+{
+    // A reply that stopped a few bytes short of its end, with reports on the
+    // line after the stop, makes a whole unit with them. Its check fails; the
+    // bytes that came after the line stopped are no part of it and are read
+    // afresh (its rest, should it still come, is known by the check).
+    const QByteArray unit = m_link.Peek(Frames::kBlockReplyLength);
+    if (unit.size() < Frames::kBlockReplyLength || Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
+        return false;
+    const int n = bytesBeforeStop(Frames::kBlockReplyLength);
+    if (n <= 0)
+        return false;
+    m_givenUpMs = -1;
+    keepPartial(n);
+    WriteCommsLog("Quillon block reply stopped short, " + dec(n) + " bytes dropped");
     return true;
 }
 
 bool SerialProtocol::takeBlockUnit()
 {
+    if (giveUpStoppedUnit())
+        return false;
     const QByteArray unit = m_link.Peek(Frames::kBlockReplyLength);
     if (!Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData()))) {
         // Bytes of an earlier unit followed by the start of a new one: the new one
@@ -482,8 +557,12 @@ bool SerialProtocol::step(Wait& w)
     if (dropRemainder(count, wantsBlock))
         return true;
     bool sleep = false;
-    if (dropCheckedRest(count, sleep))
+    bool completed = false;
+    if (dropCheckedRest(count, sleep, wantsBlock ? &completed : nullptr)) {
+        if (completed)
+            w.done = w.result = true;
         return true;
+    }
     if (wantsBlock && !sleep && takeOwedAckInBlockWait(count))
         return true;
     const Front f = sleep ? Front{Front::Partial, 0, -1} : front(count, mode, length);
@@ -700,6 +779,8 @@ bool SerialProtocol::takeAckBehindStoppedUnit(int count, int length, bool& answe
 
 void SerialProtocol::dropBlockOutOfTurn()
 {
+    if (giveUpStoppedUnit())
+        return;
     // A late reply is one unit: its data must never be read as reports.
     take(Frames::kBlockReplyLength);
     m_givenUpMs = -1;

@@ -63,6 +63,10 @@ public:
     static constexpr int kUnitLineMs = 500;
     // A stream quiet this long has stopped for now.
     static constexpr int kLinePauseMs = 100;
+    // A pause this long inside a unit's bytes (three times the arrivals of a
+    // line running at its pace apart) may be where it stopped; the reports
+    // behind it decide.
+    static constexpr int kStopPauseMs = 60;
     // How long the start of a given-up block reply is kept, so that its rest is
     // known by the check when it comes later, wherever it comes.
     static constexpr int kRemainderMs = 10000;
@@ -132,8 +136,10 @@ private:
     int contiguous(int count, int gapMs = kRestGapMs) const;
     // Drops the rest of a given-up unit when the bytes at the front complete it
     // to one that passes the check; true when it dropped them. hold is set when
-    // they may still do so once more bytes are in.
-    bool dropCheckedRest(int count, bool& hold);
+    // they may still do so once more bytes are in. Given reply (a block
+    // wait), a completed unit naming the block asked for is taken as the
+    // reply instead, and reply is set.
+    bool dropCheckedRest(int count, bool& hold, bool* reply = nullptr);
     int sleepForData(int ms);
     QByteArray take(int n);
     void readReply(int length);
@@ -142,6 +148,12 @@ private:
     // bytes before that 2A go and the wait goes on (false). A failing unit
     // without one is still taken, for the caller's own check to count.
     bool takeBlockUnit();
+    // Gives up the start of a 264-byte unit that fails its check because the
+    // line stopped inside it and reports came after; true when it did.
+    bool giveUpStoppedUnit();
+    // How many of the count bytes at the front came before the line stopped
+    // with reports behind the stop; 0 when there is no such stop.
+    int bytesBeforeStop(int count) const;
     // Gives up the incomplete block unit at the front: its bytes go (those that
     // came together), and the rest of it is looked out for.
     void abandonBlockUnit(int count);

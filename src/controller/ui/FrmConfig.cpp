@@ -497,6 +497,21 @@ void FrmConfig::checkPort(const QString& control, QString& value, bool devicePat
                              : QStringLiteral("A port must be a whole number from 1 to 65535"));
 }
 
+// The link takes no server port below 101: such a pair would be stored and
+// never used. Each half this dialog's user changed is refused, so that the
+// file keeps the pair it had.
+void FrmConfig::checkLinkPair()
+{
+    const int port = wholeNumber(aCommPort, 1);
+    if (!aSerialIP.contains('.') || port < 1 || port > 100)
+        return;
+    const QString why = QStringLiteral("A serial-device server's port is from 101 to 65535");
+    if (aCommPort != m_loaded.value("aCommPort"))
+        refuse("aCommPort", aCommPort, why);
+    if (aSerialIP != m_loaded.value("aSerialIP"))
+        refuse("aSerialIP", aSerialIP, why);
+}
+
 void FrmConfig::checkPoll()
 {
     if (TxtPoll.trimmed() == m_loaded.value("TxtPoll").trimmed())
@@ -552,6 +567,7 @@ void FrmConfig::OKButton_Click()
         checkText("aIRProExe", aIRProExe);
         checkPort("aServerPort", aServerPort, false);
         checkPort("aCommPort", aCommPort, !aSerialIP.contains('.'));
+        checkLinkPair();
         checkPoll();
         if (m_irLabelsChanged) {
             for (int i = 0; i < 36; ++i)

@@ -178,6 +178,7 @@ private:
     void refuse(const QString& control, QString& value, const QString& why);
     void checkText(const QString& control, QString& value);
     void checkPort(const QString& control, QString& value, bool devicePathAllowed);
+    void checkLinkPair();
     void checkPoll();
     void checkRemaps();
     void Form_Unload();

@@ -11,6 +11,8 @@
 #include "automation/Latin1Case.h"
 
 #include <QHostInfo>
+
+#include <utility>
 #include <QTimer>
 #include <QNetworkInterface>
 #include <QUdpSocket>
@@ -307,6 +309,8 @@ void xap::readPending(QUdpSocket* socket)
 {
     const int which = socket == m_loopback ? 0 : 1;
     m_readScheduled[which] = false;
+    if (m_intakeClosed)
+        return;
     // Every wake-up reads at least once: a socket error waiting in the queue (a port
     // unreachable) makes the peek say "nothing" while datagrams wait, and only a read takes
     // the error away and lets the socket signal again.
@@ -345,6 +349,8 @@ QList<QByteArray> xap::takeReceived()
     qsizetype bytes = m_queuedBytes;
     m_queue.clear();
     m_queuedBytes = 0;
+    if (std::exchange(m_intakeClosed, true))
+        return texts;
     for (QUdpSocket* socket : {m_loopback, m_network}) {
         while (socket && socket->hasPendingDatagrams() && texts.size() < kMaxQueuedTexts && bytes < kMaxQueuedBytes) {
             const qint64 size = socket->pendingDatagramSize();

@@ -83,9 +83,11 @@ public:
     QString localIp() const { return m_localIp; }
     int heartbeatIntervalMs() const { return m_hbeatTimer.isRunning() ? m_hbeatTimer.interval() : 0; }
     int queuedCount() const { return int(m_queue.size()); }
-    // At a stop: the texts queued and those still waiting in the sockets (bounded like the
-    // queue), in the order received; the queue is left empty.
+    // At a stop: the texts queued and those waiting in the sockets when it is first called
+    // (bounded like the queue), in the order received; the queue is left empty. From then on
+    // nothing more is read: what peers go on sending cannot lengthen the stop.
     QList<QByteArray> takeReceived();
+    bool intakeClosed() const { return m_intakeClosed; }
     qsizetype queuedBytes() const { return m_queuedBytes; }
     bool readingPaused() const { return m_readingPaused; }
     qint64 datagramsRead() const { return m_datagramsRead; }
@@ -125,6 +127,7 @@ private:
     qsizetype m_queuedBytes = 0;
     bool m_readingPaused = false;    // the queue is full; the sockets are read again once it drains
     bool m_floodLogged = false;      // the queue filled since it was last empty; logged once
+    bool m_intakeClosed = false;     // the stop took what had come: nothing more is read
     bool m_readScheduled[2] = {};    // a further read of the loopback / network socket is queued
     std::function<void()> m_callback;
 };

@@ -1,5 +1,7 @@
 #include "web/status/PostedForm.h"
 
+#include <tuple>
+
 #include "web/HtmlText.h"
 #include "web/PageWait.h"
 #include "core/RefusalLog.h"
@@ -724,16 +726,28 @@ bool wholeSeconds(const QString &text)
     return PluginSettings::digitsNumber(text, std::numeric_limits<qint32>::max()) >= 0;
 }
 
+// The link takes a serial-device server's port only from 101 on (lower
+// numbers are serial ports); an address with a "." names such a server.
+bool serverLinkFault(const QString &address, const QString &port)
+{
+    return address.contains(QLatin1Char('.')) && VbString::Val(port) < 101;
+}
+
 void saveSettings(const Request &r)
 {
+    // The server address and its port are one setting of the link: each is
+    // checked alone, then the pair the file would hold, so that neither half
+    // is stored into a pair the link refuses to use.
+    QString address;
+    bool addressTaken = false;
     if (QString v; textSetting(r, QStringLiteral("SerialIP"), QString(), v)) {
-        if (const QString fault = serverAddressFault(v); !fault.isEmpty()) {
+        if (const QString fault = serverAddressFault(v); !fault.isEmpty())
             refuseText(QStringLiteral("SerialIP"), QStringLiteral("SerialIP"), v, fault);
-        } else {
-            gSerialIPAddress = v;
-            saveHost(QStringLiteral("SerialIP"), v);
-        }
+        else
+            address = v, addressTaken = true;
     }
+    QString port;
+    bool portTaken = false;
     if (fieldChanged(r, QStringLiteral("CommPort"))) {
         const QString stored = hs ? hs->getIniSetting(kSection, QStringLiteral("CommPort"), QStringLiteral("1"), kHostFile)
                                         .remove(QLatin1Char('"'))
@@ -744,10 +758,43 @@ void saveSettings(const Request &r)
             refuseText(QStringLiteral("CommPort"), QStringLiteral("CommPort"), v,
                        QStringLiteral("is no port (a whole number from 1 to 65535)"));
         } else if (!v.isEmpty()) {
-            v = QString::number(qint64(VbString::Val(v)));
-            gCommPort = v;
-            saveHost(QStringLiteral("CommPort"), v);
+            port = QString::number(qint64(VbString::Val(v)));
+            portTaken = true;
         }
+    }
+    if (hs && (addressTaken || portTaken)) {
+        const QString pairAddress = addressTaken
+            ? address
+            : StoredText(hs->getIniSetting(kSection, QStringLiteral("SerialIP"), QString(), kHostFile));
+        const QString pairPort = portTaken
+            ? port
+            : hs->getIniSetting(kSection, QStringLiteral("CommPort"), QStringLiteral("1"), kHostFile).remove(QLatin1Char('"'));
+        if (serverLinkFault(pairAddress, pairPort)) {
+            // The fault (the log's kind) names no value; the note names the pair.
+            static const QString fault =
+                QStringLiteral("is no port of a serial-device server (from 101 to 65535), which the link needs");
+            const QString pair = QStringLiteral("SerialIP \"") + HtmlText::shortQuote(pairAddress)
+                + QStringLiteral("\" with CommPort ") + pairPort;
+            const QString why = QStringLiteral(" would pair ") + pair + QStringLiteral(": a serial-device server's port is from 101 to 65535");
+            for (const auto &[taken, field, text] : {std::tuple(addressTaken, QStringLiteral("SerialIP"), address),
+                                                     std::tuple(portTaken, QStringLiteral("CommPort"), port)}) {
+                if (taken)
+                    refuseField(field, fault,
+                                field + QStringLiteral(" \"") + HtmlText::forLog(text) + QStringLiteral("\"") + why
+                                    + QStringLiteral("; not taken"),
+                                field + QStringLiteral(" \"") + HtmlText::shortQuote(text) + QStringLiteral("\"") + why
+                                    + QStringLiteral("; not taken."));
+            }
+            addressTaken = portTaken = false;
+        }
+    }
+    if (addressTaken) {
+        gSerialIPAddress = address;
+        saveHost(QStringLiteral("SerialIP"), address);
+    }
+    if (portTaken) {
+        gCommPort = port;
+        saveHost(QStringLiteral("CommPort"), port);
     }
     if (fieldChanged(r, QStringLiteral("poll_interval"))) {
         const QString typed = r.Form(QStringLiteral("poll_interval"));
@@ -860,6 +907,19 @@ Shown shownOf(const Request &r, const QString &disp)
     return {true, v.startsWith(QLatin1Char('1')), v.mid(1)};
 }
 
+// A tag or trigger typed in a row that nothing can keep it in.
+void noteNoDevice(const QString &disp, const QString &tag, bool tagTyped, bool eventTyped)
+{
+    const QString what = tagTyped && eventTyped ? QStringLiteral("its tag and event were")
+        : tagTyped                              ? QStringLiteral("its tag \"") + HtmlText::shortQuote(tag) + QStringLiteral("\" was")
+                                                : QStringLiteral("its event was");
+    refuseField(QStringLiteral("tag"), QStringLiteral("no device"),
+                QStringLiteral("no device for the row ") + HtmlText::forLog(disp, 80) + QStringLiteral("; tag ")
+                    + HtmlText::forLog(tag) + QStringLiteral(" not taken"),
+                QStringLiteral("The row ") + disp + QStringLiteral(" is no device, which alone keeps a tag and an event; ")
+                    + what + QStringLiteral(" not taken."));
+}
+
 // Stores the tags and trigger flags the user changed. Runs after the
 // devices were made, so that a tag typed in the row whose Used box made the
 // device reaches it.
@@ -893,15 +953,17 @@ void tagsPass(const Request &r, const std::vector<PostedRow> &rows)
             }
             target = gIRSlots->item(Variant::fromLong(row.number + 1)).toObject();
         } else {
-            if (!hs)
+            target = hs ? devices.find(row.dc.isEmpty() ? currentCode(row) : row.dc) : nullptr;
+            if (!target) {
+                // Only a device keeps a row's tag and trigger: what its user
+                // typed in a row without one is refused, not lost.
+                const bool tagTyped = tagEdited && (shown.known || !tag->Value().isEmpty());
+                const bool eventTyped = eventEdited && (shown.known || event);
+                if (tagTyped || eventTyped)
+                    noteNoDevice(row.disp, tagTyped ? tag->Value() : QString(), tagTyped, eventTyped);
                 continue;
-            QString dc = row.dc.isEmpty() ? currentCode(row) : row.dc;
-            if (dc.isEmpty())
-                continue;
-            target = devices.find(dc);
+            }
         }
-        if (!target)
-            continue;
         if (tagEdited)
             target->let(QStringLiteral("ScriptTag"), Variant(tag->Value()));
         if (eventEdited)
@@ -977,6 +1039,18 @@ void noteDroppedFields(const Request &r, const std::vector<PostedRow> &rows, boo
             break;
         }
     }
+    // A macro is no device: its row shows an empty tag and an unticked
+    // event, and whatever its user puts there has nowhere to go.
+    static const QRegularExpression macroField(QStringLiteral("^(MAC\\d+)(TAG|EVENT)$"));
+    for (const KeyValuePair &field : r.FormCol().items()) {
+        const QRegularExpressionMatch m = macroField.match(field.Key().toUpper());
+        if (!m.hasMatch())
+            continue;
+        const bool tag = m.captured(2) == QLatin1String("TAG");
+        if (tag && field.Value().isEmpty())
+            continue;
+        noteNoDevice(m.captured(1), field.Value(), tag, !tag);
+    }
     // A row's fields go with its hidden code field, and only rows the
     // controller can have are read.
     static const QRegularExpression rowField(QStringLiteral("^(V\\d+:.*|X\\d+:.*|IR\\d+|[A-P]\\d+)(TAG|USED|EVENT)$"));
@@ -1010,6 +1084,10 @@ void Save(Request &r)
     // Decided by the post alone: another tab may have switched the block off
     // since this page was built, and its user's edits still count.
     const bool setupPosted = present(r, QStringLiteral("poll_interval"));
+    if (r.FormReadAsCodePage())
+        refuseField(QStringLiteral("post"), QStringLiteral("not UTF-8"), QStringLiteral("a Save not in UTF-8 read as Windows-1252"),
+                    QStringLiteral("The post was not UTF-8, as this page posts, but as a tab of the page's older version "
+                                   "posted: all its text was read as Windows-1252. Check what it stored."));
     noteDroppedFields(r, rows, setupPosted);
     {
         // A model of the dialog's own, from the host's devices: a dialog the

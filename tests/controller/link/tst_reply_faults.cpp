@@ -78,7 +78,7 @@ QStringList expectedCalls()
     return l;
 }
 
-class ReplyFaults : public ProtocolTest, public ::testing::WithParamInterface<Row>
+class MisreadBlockTest : public ProtocolTest
 {
 protected:
     void SetUp() override
@@ -91,6 +91,11 @@ protected:
         for (int i = 0; i < 256; ++i)
             sim->ioBlock[i] = misread[i % misread.size()];
     }
+};
+
+class ReplyFaults : public MisreadBlockTest, public ::testing::WithParamInterface<Row>
+{
+protected:
 
     // The I/O poll: a block read and one retry.
     bool poll()
@@ -242,5 +247,251 @@ std::vector<Row> allRows()
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ReplyFaults, ::testing::ValuesIn(allRows()), rowName);
+
+// ---------------------------------------------------------------------------
+// A block reply that stops a few bytes short of its end, with reports on the
+// line a moment after the stop: the reports fill the place of the missing
+// bytes, and the unit they make fails its check. Whichever wait meets it (its
+// own block read, or, as a late reply, a command's wait, a learn, a settle
+// time or the report loop), the reports are handed on and no reply byte is.
+
+enum class Meets { PollWait, ParameterRead, Discovery, CommandWait, LearnWait, Settle, ReportLoop };
+
+struct ShortRow
+{
+    Meets meets;
+    int shortBy; // bytes of the reply that never come
+};
+
+void PrintTo(const ShortRow& r, std::ostream* os) { *os << int(r.meets) << "/" << r.shortBy; }
+
+std::string shortName(const ::testing::TestParamInfo<ShortRow>& info)
+{
+    static const char* meets[] = {"PollWait",  "ParameterRead", "Discovery", "CommandWait",
+                                  "LearnWait", "Settle",        "ReportLoop"};
+    return std::string(meets[int(info.param.meets)]) + "_" + std::to_string(info.param.shortBy) + "BytesShort";
+}
+
+// Quiet on the line between the stop and the reports behind it.
+constexpr int kStopQuietMs = 300;
+// A late answer comes this long after its request, when its wait has given up.
+constexpr int kLateMs = 1300;
+// A door change and an X10 pair: more bytes than any cut here leaves missing.
+const QByteArray kBehindStop = hex("F0050200" "FE0104" "FE0112");
+
+class LineFaultFixture : public MisreadBlockTest
+{
+protected:
+    void SetUp() override
+    {
+        MisreadBlockTest::SetUp();
+        gPlugin.ReplyTimeout = 1;
+        gControllerTiming.discoveryReplySeconds = 1;
+        sim->paced = true;
+    }
+
+    // The I/O poll's request, whose one wait gives up before its answer comes.
+    void givenUpPoll()
+    {
+        protocol->SendFrame(Frames::BlockRequest(0x8D, 0xB5));
+        EXPECT_FALSE(protocol->WaitReply(1, 264, 0x2A));
+    }
+};
+
+class StoppedShort : public LineFaultFixture, public ::testing::WithParamInterface<ShortRow>
+{
+protected:
+    quint64 received() { return link->readCount() + quint64(link->BytesWaiting()); }
+    // Once the first request for the block is in, the reports go out when the
+    // program has received the stopped reply and the line has then been quiet
+    // a while: a loaded machine's stall cannot run the stop and the reports
+    // together.
+    void reportsBehindTheStop(quint16 block, int cutAfter)
+    {
+        QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(), [this, block, cutAfter](const QByteArray& fr) {
+            if (m_armed || quint8(fr[0]) != 0x2A || (quint8(fr[3]) << 8 | quint8(fr[4])) != block)
+                return;
+            m_armed = true;
+            const quint64 target = received() + quint64(cutAfter);
+            auto* watch = new QTimer(sim.get());
+            QObject::connect(watch, &QTimer::timeout, sim.get(), [this, watch, target] {
+                if (received() < target)
+                    return;
+                watch->stop();
+                watch->deleteLater();
+                QTimer::singleShot(kStopQuietMs, sim.get(), [this] { sim->sendRaw(kBehindStop); });
+            });
+            watch->start(5);
+        });
+    }
+    bool m_armed = false;
+};
+
+TEST_P(StoppedShort, TheReportsBehindTheStopAreHandedOnNoneMadeUp)
+{
+    const ShortRow row = GetParam();
+    QuillonSim::ReplyFault f;
+    f.cutAfter = 264 - row.shortBy;
+    static const quint16 address[] = {0x8DB5, 0x8BB4, 0x8FB7};
+    reportsBehindTheStop(row.meets <= Meets::Discovery ? address[int(row.meets)] : 0x8DB5, f.cutAfter);
+    switch (row.meets) {
+    case Meets::PollWait: {
+        f.onBlock = 0x8DB5;
+        sim->replyFaults = {f};
+        bool got = false;
+        for (int attempt = 0; attempt < 2 && !got; ++attempt) {
+            protocol->SendFrame(Frames::BlockRequest(0x8D, 0xB5));
+            got = protocol->WaitReply(1, 264, 0x2A);
+        }
+        EXPECT_TRUE(got) << "the retry's whole reply";
+        break;
+    }
+    case Meets::ParameterRead:
+        f.onBlock = 0x8BB4;
+        sim->parameterSets[4] = QVector<quint16>(128, 0);
+        sim->parameterSets[4][2] = 777;
+        sim->replyFaults = {f};
+        EXPECT_EQ(cmds->GetParameter(3, 5), 777);
+        break;
+    case Meets::Discovery:
+        f.onBlock = 0x8FB7;
+        sim->replyFaults = {f};
+        start->FindCPUQX();
+        EXPECT_TRUE(gPlugin.DiscoveryComplete);
+        break;
+    case Meets::CommandWait:
+        f.delayMs = kLateMs;
+        sim->replyFaults = {f};
+        givenUpPoll();
+        // The acknowledgement comes behind the late reply and the reports.
+        sim->lateAnswerMs = 1200;
+        EXPECT_TRUE(command());
+        sim->lateAnswerMs = 0;
+        break;
+    case Meets::LearnWait:
+        f.delayMs = kLateMs;
+        sim->replyFaults = {f};
+        givenUpPoll();
+        QTimer::singleShot(1000, sim.get(), [this] { sim->sendIRMatch(0, 17); });
+        ir->LearnIREnd();
+        EXPECT_FALSE(host.calls.contains("IREvent 17")) << "the match ended the learn";
+        break;
+    case Meets::Settle:
+        f.delayMs = kLateMs;
+        sim->replyFaults = {f};
+        givenUpPoll();
+        protocol->Settle(1000);
+        break;
+    case Meets::ReportLoop:
+        f.delayMs = kLateMs;
+        sim->replyFaults = {f};
+        givenUpPoll();
+        break;
+    }
+    reportLoop(1500);
+    QStringList calls;
+    for (const QString& c : host.calls)
+        if (!c.startsWith("IREvent") && !c.contains("IR.Info") && !c.startsWith("Log"))
+            calls << c;
+    calls.sort();
+    QStringList expected{"X10Event B5 B 2 [] []", "SetDeviceStatus #3 2", "ValueChangeEvent #3 1"};
+    expected.sort();
+    EXPECT_EQ(calls, expected);
+    expectLineFree();
+}
+
+std::vector<ShortRow> shortRows()
+{
+    std::vector<ShortRow> rows;
+    for (Meets m : {Meets::PollWait, Meets::ParameterRead, Meets::Discovery, Meets::CommandWait, Meets::LearnWait,
+                    Meets::Settle, Meets::ReportLoop})
+        for (int k = 1; k <= 6; ++k)
+            rows.push_back({m, k});
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StoppedShort, ::testing::ValuesIn(shortRows()), shortName);
+
+// ---------------------------------------------------------------------------
+// A block reply that pauses in the middle longer than the line's pause after a
+// stop, with a report in the pause, and then comes whole: whichever read asked
+// for it takes it as its reply, without asking again, and the report is kept.
+
+enum class PausedRead { Poll, Parameter, Identify, IRSize, ModuleTable };
+
+struct PauseRow
+{
+    PausedRead read;
+    int pausedAfter; // bytes of the reply ahead of the pause
+};
+
+void PrintTo(const PauseRow& r, std::ostream* os) { *os << int(r.read) << "/" << r.pausedAfter; }
+
+std::string pauseName(const ::testing::TestParamInfo<PauseRow>& info)
+{
+    static const char* reads[] = {"Poll", "Parameter", "Identify", "IRSize", "ModuleTable"};
+    return std::string(reads[int(info.param.read)]) + "_PausedAfter" + std::to_string(info.param.pausedAfter);
+}
+
+class PausedReplies : public LineFaultFixture, public ::testing::WithParamInterface<PauseRow>
+{};
+
+TEST_P(PausedReplies, TheReadTakesItsWholeReplyTheReportIsKept)
+{
+    const PauseRow row = GetParam();
+    gPlugin.ReplyTimeout = 2;
+    gControllerTiming.discoveryReplySeconds = 2;
+    static const quint16 address[] = {0x8DB5, 0x8BB4, 0x8FB7, 0x007F, 0x01B0};
+    const quint16 block = address[int(row.read)];
+    QuillonSim::ReplyFault f;
+    f.onBlock = block;
+    f.cutAfter = row.pausedAfter;
+    f.inside = hex("F0050200");
+    f.insideAfterMs = 550;
+    f.restAfterMs = 900;
+    sim->replyFaults = {f};
+    sim->parameterSets[4] = QVector<quint16>(128, 0);
+    sim->parameterSets[4][2] = 777;
+    sim->setUnit(7, 13);
+    switch (row.read) {
+    case PausedRead::Poll:
+        protocol->SendFrame(Frames::BlockRequest(0x8D, 0xB5));
+        EXPECT_TRUE(protocol->WaitReply(2, 264, 0x2A));
+        EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
+        EXPECT_EQ(gPlugin.ReplyBuffer[4], 0xB5);
+        break;
+    case PausedRead::Parameter:
+        EXPECT_EQ(cmds->GetParameter(3, 5), 777);
+        break;
+    case PausedRead::Identify:
+    case PausedRead::IRSize:
+    case PausedRead::ModuleTable:
+        start->FindCPUQX();
+        EXPECT_TRUE(gPlugin.DiscoveryComplete);
+        EXPECT_EQ(gPlugin.UnitTypes[6], 13);
+        break;
+    }
+    int asked = 0;
+    for (const QByteArray& fr : sim->framesOf(QuillonSim::FrameKind::BlockRead))
+        if ((quint8(fr[3]) << 8 | quint8(fr[4])) == block)
+            ++asked;
+    EXPECT_EQ(asked, 1) << "the block was asked for again";
+    EXPECT_TRUE(sim->replyFaults.isEmpty());
+    reportLoop(600);
+    EXPECT_EQ(host.calls, (QStringList{"SetDeviceStatus #3 2", "ValueChangeEvent #3 1"}));
+    expectLineFree();
+}
+
+std::vector<PauseRow> pauseRows()
+{
+    std::vector<PauseRow> rows;
+    for (PausedRead r : {PausedRead::Poll, PausedRead::Parameter, PausedRead::Identify, PausedRead::IRSize,
+                         PausedRead::ModuleTable})
+        for (int n : {6, 200})
+            rows.push_back({r, n});
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PausedReplies, ::testing::ValuesIn(pauseRows()), pauseName);
 
 } // namespace

@@ -119,6 +119,45 @@ TEST_F(FrmConfigInputs, PortsOutOfRangeKeepTheirOldValues)
     EXPECT_EQ(host("CommPort"), "/dev/ttyUSB1");
 }
 
+// A server address with a port below 101 is a pair the link never opens:
+// whichever half was changed to make it is refused, and the file keeps the
+// pair it had; a serial line takes any port.
+TEST_F(FrmConfigInputs, AServerAddressIsNeverStoredWithAPortBelow101)
+{
+    const struct
+    {
+        const char *storedIP, *storedPort, *typedIP, *typedPort;
+        const char *keptIP, *keptPort;
+        bool refused;
+    } rows[] = {
+        {"", "4", "10.0.0.9", "4", "", "4", true},                   // an address to a small port
+        {"10.0.0.9", "4001", "10.0.0.9", "80", "10.0.0.9", "4001", true}, // a small port to an address
+        {"", "4", "10.0.0.9", "100", "", "4", true},                 // both halves changed
+        {"", "4", "10.0.0.9", "101", "10.0.0.9", "101", false},
+        {"10.0.0.9", "4001", "", "80", "", "80", false},             // a serial line
+        {"10.0.0.9", "4001", "10.0.0.8", "4001", "10.0.0.8", "4001", false},
+    };
+    for (const auto &row : rows) {
+        const std::string what = std::string(row.typedIP) + ":" + row.typedPort;
+        writeConfig("tvkXapKorvane.ini", QByteArray("[tspi_quillon]\r\nSerialIP=") + row.storedIP + "\r\nCommPort="
+                                             + row.storedPort + "\r\n");
+        HostIniCache().reset();
+        gSerialIPAddress = QString::fromLatin1(row.storedIP);
+        gUseSerialComm = gSerialIPAddress.contains('.');
+        gCommPort = QString::fromLatin1(row.storedPort);
+        FrmConfig &f = FrmConfig::Load();
+        f.aSerialIP = QString::fromLatin1(row.typedIP);
+        f.aCommPort = QString::fromLatin1(row.typedPort);
+        f.OKButton_Click();
+        EXPECT_EQ(f.Note.contains("101 to 65535"), row.refused) << what << ": " << f.Note.toStdString();
+        hs->FlushIniCache();
+        EXPECT_EQ(host("SerialIP"), QString::fromLatin1(*row.keptIP ? row.keptIP : "<none>")) << what;
+        EXPECT_EQ(host("CommPort"), QString::fromLatin1(row.keptPort)) << what;
+        if (FrmConfig::instance())
+            FrmConfig::Unload();
+    }
+}
+
 // An unchanged stored value is taken whatever it is, so the rest can be saved.
 TEST_F(FrmConfigInputs, StoredPollIntervalOutOfRangeDoesNotBlockOk)
 {

@@ -83,7 +83,11 @@ QByteArray FormFixture::ownOrigin() const
 
 QByteArray FormFixture::post(const Fields &fields, const QByteArray &origin, const QByteArray &extraHeaders)
 {
-    const QByteArray body = encode(fields);
+    return postBody(encode(fields), origin, extraHeaders);
+}
+
+QByteArray FormFixture::postBody(const QByteArray &body, const QByteArray &origin, const QByteArray &extraHeaders)
+{
     QByteArray request = "POST /stat HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(webPort) + "\r\n";
     if (origin == "self")
         request += "Origin: " + ownOrigin() + "\r\n";

@@ -25,6 +25,8 @@ protected:
     // Posts the fields to /stat and returns the whole reply. `origin` is the
     // Origin header; "" sends none.
     QByteArray post(const Fields &fields, const QByteArray &origin = "self", const QByteArray &extraHeaders = "");
+    // The same with a body as it stands, escapes and all.
+    QByteArray postBody(const QByteArray &body, const QByteArray &origin = "self", const QByteArray &extraHeaders = "");
     QByteArray ownOrigin() const;
 
     // The device code of controller variable n (0 to 127).

@@ -16,6 +16,7 @@
 #include "automation/Dictionary.h"
 #include "core/Logging.h"
 #include "core/RefusalLog.h"
+#include "automation/AnsiCodePage.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -150,6 +151,8 @@ TEST_F(PostedLimits, SetupFieldsTakeWhatTheyAccept)
     startAll();
     gPlugin.IncludeSetup = true;
     const Fields setup{{"poll_interval", "2000"}, {"poll_intervalShown", "2000"}};
+    // (A port a serial-device server can have: the addresses below are taken with it.)
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("CommPort"), QStringLiteral("4001"), kHostIni);
     const struct
     {
         const char *field, *typed;
@@ -325,6 +328,7 @@ TEST_F(PostedLimits, ServerAddressesAreTakenAsTheLinkLooksThemUp)
         {".", false},               {" 1.2.3.4", false},
     };
     const QString longLabel = QString(64, QLatin1Char('a')) + QStringLiteral(".lan");
+    hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("CommPort"), QStringLiteral("4001"), kHostIni);
     for (const auto &row : rows) {
         const QString typed = QString::fromUtf8(row.typed);
         hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("SerialIP"), QStringLiteral("10.0.0.1"), kHostIni);
@@ -335,6 +339,60 @@ TEST_F(PostedLimits, ServerAddressesAreTakenAsTheLinkLooksThemUp)
     }
     ASSERT_TRUE(ok(post(save(setup + Fields{{"SerialIP", longLabel}}))));
     EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "SerialIP"), "10.0.0.1") << "a label of 64 characters";
+}
+
+// The server address and its port are stored only as a pair the link uses:
+// a serial-device server's port is from 101 on, whichever half the Save
+// changes; a serial port (no address) takes any port.
+TEST_F(PostedLimits, ServerAddressAndPortAreTakenAsAPairTheLinkUses)
+{
+    startAll();
+    gPlugin.IncludeSetup = true;
+    const Fields setup{{"poll_interval", "2000"}, {"poll_intervalShown", "2000"}};
+    const struct
+    {
+        const char *storedIp, *storedPort;
+        const char *postedIp, *postedPort; // nullptr: not changed on the page
+        const char *ip, *port;             // stored after the Save
+        bool noted;
+    } rows[] = {
+        {"", "1", "10.0.0.5", "4001", "10.0.0.5", "4001", false},
+        {"", "1", "10.0.0.5", "101", "10.0.0.5", "101", false},
+        {"", "1", "10.0.0.5", "100", "", "1", true},
+        {"", "1", "10.0.0.5", "80", "", "1", true},
+        {"", "1", "ser2net.lan", "0080", "", "1", true},
+        {"", "1", "10.0.0.5", nullptr, "", "1", true},
+        {"", "4001", "10.0.0.5", nullptr, "10.0.0.5", "4001", false},
+        {"10.0.0.1", "4001", nullptr, "100", "10.0.0.1", "4001", true},
+        {"10.0.0.1", "4001", nullptr, "101", "10.0.0.1", "101", false},
+        {"10.0.0.1", "4001", "", "3", "", "3", false},
+        {"10.0.0.1", "4001", "", nullptr, "", "4001", false},
+        {"", "1", nullptr, "3", "", "3", false},
+        {"ser2net", "1", nullptr, "3", "ser2net", "3", false},
+        {"10.0.0.1", "4001", "10.0.0.2", "99", "10.0.0.1", "4001", true},
+        {"10.0.0.1", "4001", "abc", "80", "10.0.0.1", "4001", true},
+    };
+    for (const auto &row : rows) {
+        const QString name = QStringLiteral("%1:%2 -> %3:%4")
+                                 .arg(QString::fromLatin1(row.storedIp), QString::fromLatin1(row.storedPort),
+                                      row.postedIp ? QString::fromLatin1(row.postedIp) : QStringLiteral("(kept)"),
+                                      row.postedPort ? QString::fromLatin1(row.postedPort) : QStringLiteral("(kept)"));
+        hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("SerialIP"), QString::fromLatin1(row.storedIp), kHostIni);
+        hs->saveIniSetting(QStringLiteral("tspi_quillon"), QStringLiteral("CommPort"), QString::fromLatin1(row.storedPort), kHostIni);
+        Fields posted = setup;
+        if (row.postedIp)
+            posted += Fields{{"SerialIP", row.postedIp}};
+        if (row.postedPort)
+            posted += Fields{{"CommPort", row.postedPort}};
+        const QByteArray page = post(save(posted));
+        ASSERT_TRUE(ok(page)) << name.toStdString();
+        // (An empty address may be stored as no key at all.)
+        const QString ip = iniValue(kHostIni, "tspi_quillon", "SerialIP");
+        EXPECT_EQ(ip == QLatin1String("<none>") ? QString() : ip, QString::fromLatin1(row.ip)) << name.toStdString();
+        EXPECT_EQ(iniValue(kHostIni, "tspi_quillon", "CommPort"), QString::fromLatin1(row.port)) << name.toStdString();
+        EXPECT_EQ(noted(page, QStringLiteral("a serial-device server's port is from 101 to 65535")), row.noted)
+            << name.toStdString();
+    }
 }
 
 // Fields a hand-made post carries that no page posts in that form are not
@@ -690,4 +748,158 @@ TEST_F(PostedLimits, RefusalsOfOneKindOnManyRowsAreLoggedOnce)
             << kind.name << ": the repeats are not counted in one entry";
         EXPECT_EQ(logEntriesSince(kind.logged), 2) << kind.name;
     }
+}
+
+// Every text field of the page goes through one check of what the settings
+// files can hold: the code page's control characters and a byte-order mark
+// are refused with a note wherever they stand. A post that is no UTF-8 (a
+// tab of the page's older version posted Windows-1252) is read in the code
+// page as a whole, and the page says so.
+TEST_F(PostedLimits, EveryTextFieldRefusesWhatTheFilesCannotHold)
+{
+    startAll();
+    gPlugin.IncludeSetup = gPlugin.IncludeIR = true;
+    addDevice("C4", 0, "");
+    const QByteArray setup = encode({{"poll_interval", "2000"}, {"poll_intervalShown", "2000"}});
+    auto ini = [this](const QString &file, const char *key) {
+        // As the program reads the file back: in the code page.
+        return [this, file, key] { return AnsiCodePage::decode(iniValue(file, "tspi_quillon", QLatin1String(key)).toLatin1()); };
+    };
+    auto joined = [](const std::vector<Variant> &values) {
+        QStringList texts;
+        for (const Variant &v : values)
+            texts << v.toString();
+        return texts.join(QLatin1Char(','));
+    };
+    auto filters = [] {
+        return gFilterDictionary && gFilterDictionary->count() > 0
+            ? gFilterDictionary->keyList()[0].toString() + QLatin1Char('=') + gFilterDictionary->itemList()[0].toString()
+            : QString();
+    };
+    const struct
+    {
+        const char *name;
+        QByteArray fields; // the text goes in place of "@"
+        std::function<QString()> stored;
+    } places[] = {
+        {"SerialIP", "SerialIP=@", ini(kHostIni, "SerialIP")},
+        {"Background", "Background=@", ini(kHostIni, "Background")},
+        {"StyleSheet", "StyleSheet=@", ini(kHostIni, "StyleSheet")},
+        {"ProjectFile", "ProjectFile=@", ini(kPluginIni, "ProjectFile")},
+        {"QPROFile", "QPROFile=@", ini(kPluginIni, "QPROFile")},
+        {"IRPROFile", "IRPROFile=@", ini(kPluginIni, "IRPROFile")},
+        {"macro name", "MAC0DC=0&MAC0=@&N0=1", [=] { return joined(gIRMacroDictionary->keyList()); }},
+        {"macro list", "MAC0DC=0&MAC0=Omega&N0=@", [=] { return joined(gIRMacroDictionary->itemList()); }},
+        {"X10 tag", "C4DC=C4&C4Used=on&C4Tag=@&C4Shown=0", [this] { return deviceProperty("C4", "ScriptTag"); }},
+        {"IR tag", "IR5DC=R5&IR5Tag=@&IR5Shown=0", [this] { return irTag(5); }},
+        {"filter source", "Source0=@&Class0=c.a&FilterTag0=t&FilterEvent0=1", filters},
+        {"filter class", "Source0=s.a&Class0=@&FilterTag0=t&FilterEvent0=1", filters},
+        {"filter tag", "Source0=s.a&Class0=c.a&FilterTag0=@&FilterEvent0=1", filters},
+        {"filter event", "Source0=s.a&Class0=c.a&FilterTag0=t&FilterEvent0=@", filters},
+    };
+    const struct
+    {
+        const char *text;   // as posted, escapes and all
+        const char *note;   // nullptr: taken as typed, without a note
+        const char *readAs; // how a post that is no UTF-8 is read
+    } texts[] = {
+        {"a%C2%81b.lan", "control character", nullptr},
+        {"a%C2%8Db.lan", "control character", nullptr},
+        {"a%C2%9Db.lan", "control character", nullptr},
+        {"%EF%BB%BFx.lan", "not Windows-1252", nullptr},
+        {"x%EF%BB%BFy.lan", "not Windows-1252", nullptr},
+        {"%C3%A9x%E9.lan", "was not UTF-8", "\u00c3\u00a9x\u00e9.lan"},
+        {"a%C3%28b.lan", "was not UTF-8", "a\u00c3(b.lan"},
+        {"%ED%A0%80.lan", "was not UTF-8", "\u00ed\u00a0\u20ac.lan"},
+        {"caf%E9.lan", "was not UTF-8", "caf\u00e9.lan"},
+    };
+    for (const auto &place : places) {
+        for (const auto &text : texts) {
+            gIRMacroDictionary->removeAll();
+            if (gFilterDictionary)
+                gFilterDictionary->removeAll();
+            const QString before = place.stored();
+            QByteArray fields = place.fields;
+            fields.replace('@', text.text);
+            const QByteArray page = postBody("clientinput=yes&clientvalue=yes&UpdateButton=Save+Changes&" + setup + '&' + fields);
+            ASSERT_TRUE(ok(page)) << place.name << " " << text.text;
+            EXPECT_TRUE(noted(page, QString::fromUtf8(text.note))) << place.name << " " << text.text << ": no note";
+            const QString stored = place.stored();
+            if (!text.readAs) {
+                EXPECT_EQ(stored, before) << place.name << " " << text.text << " was stored";
+                for (const QChar c : stored)
+                    EXPECT_TRUE(c.unicode() < 0x80 || c.unicode() > 0x9f) << place.name << " " << text.text;
+            } else if (stored != before) {
+                // Read in the code page as a whole; a field may still refuse it for its own reasons.
+                EXPECT_TRUE(stored.contains(QString::fromUtf8(text.readAs))) << place.name << " " << text.text << ": "
+                                                                             << stored.toStdString();
+            }
+        }
+    }
+    // A browser's UTF-8 post of the same characters is taken as typed, with no note.
+    const QByteArray page = postBody("clientinput=yes&clientvalue=yes&UpdateButton=Save+Changes&" + setup
+                                     + "&ProjectFile=caf%C3%A9%E2%82%AC&C4DC=C4&C4Used=on&C4Tag=caf%C3%A9&C4Shown=0");
+    EXPECT_FALSE(page.contains("class='refused'"));
+    EXPECT_EQ(AnsiCodePage::decode(iniValue(kPluginIni, "tspi_quillon", "ProjectFile").remove(QLatin1Char('"')).toLatin1()),
+              QString::fromUtf8("caf\u00e9\u20ac"));
+    EXPECT_EQ(deviceProperty("C4", "ScriptTag"), QString::fromUtf8("caf\u00e9"));
+}
+
+// A tag or trigger typed in a row that has no device (an X10 unit, a
+// variable or an I/O point without one, an IR row of no slot, a macro) has
+// nowhere to be kept: it is refused with a note and logged, never dropped in
+// silence; in a row with a device it is taken.
+TEST_F(PostedLimits, TagsOfRowsWithoutADeviceAreNoted)
+{
+    startAll();
+    gPlugin.IncludeIR = gPlugin.IncludeVariables = gPlugin.IncludeX10 = gPlugin.IncludeIO = true;
+    addDevice("C4", 0, "");
+    gIRMacroDictionary->add(Variant(QStringLiteral("Night")), Variant(QStringLiteral("7,8")));
+    const QString v5 = varDisp(5);
+    const struct
+    {
+        const char *name;
+        Fields fields;
+        const char *note; // nullptr: taken
+        std::function<bool()> kept;
+    } rows[] = {
+        {"X10 tag", {{"A4DC", ""}, {"A4Tag", "plain"}, {"A4Shown", "0"}}, "The row A4 is no device",
+         [this] { return !deviceExists("A4"); }},
+        {"X10 event", {{"A6DC", ""}, {"A6Event", "on"}, {"A6Shown", "0"}}, "The row A6 is no device",
+         [this] { return !deviceExists("A6"); }},
+        {"X10 tag emptied after its device went", {{"A5DC", "A5"}, {"A5Tag", ""}, {"A5Shown", "0old"}},
+         "The row A5 is no device", [this] { return !deviceExists("A5"); }},
+        {"X10 tag of a hand-made post", {{"B1DC", ""}, {"B1Tag", "b1"}}, "The row B1 is no device",
+         [this] { return !deviceExists("B1"); }},
+        {"variable tag", {{v5 + "DC", ""}, {v5 + "Tag", "v"}, {v5 + "Shown", "0"}}, "is no device",
+         [this] { return !deviceExists(variableCode(5)); }},
+        {"I/O tag", {{"X900:10DC", ""}, {"X900:10Tag", "io"}, {"X900:10Shown", "0"}}, "The row X900:10 is no device",
+         [] { return true; }},
+        {"IR tag of no slot", {{"IR7DC", "R8"}, {"IR7Tag", "ir"}, {"IR7Shown", "0"}}, "no IR slot for the row IR7",
+         [this] { return irTag(7).isEmpty() && irTag(8).isEmpty(); }},
+        {"macro tag", {{"MAC1DC", "7,8"}, {"MAC1", "Night"}, {"MAC1Shown", "Night"}, {"N1", "7,8"}, {"MAC1Tag", "mt"}},
+         "The row MAC1 is no device", [] { return gIRMacroDictionary->exists(Variant(QStringLiteral("Night"))); }},
+        {"macro event", {{"MAC1DC", "7,8"}, {"MAC1", "Night"}, {"MAC1Shown", "Night"}, {"N1", "7,8"}, {"MAC1Event", "on"}},
+         "The row MAC1 is no device", [] { return true; }},
+        {"new macro row tag", {{"MAC0DC", "0"}, {"MAC0", ""}, {"N0", ""}, {"MAC0Tag", "nt"}}, "The row MAC0 is no device",
+         [] { return gIRMacroDictionary->count() == 1; }},
+        // Rows that keep what was typed: no note.
+        {"X10 tag with a device", {{"C4DC", "C4"}, {"C4Used", "on"}, {"C4Tag", "kept"}, {"C4Shown", "0"}}, nullptr,
+         [this] { return deviceProperty("C4", "ScriptTag") == QLatin1String("kept"); }},
+        {"IR tag", {{"IR9DC", "R9"}, {"IR9Tag", "ir9"}, {"IR9Shown", "0"}}, nullptr,
+         [this] { return irTag(9) == QLatin1String("ir9"); }},
+        {"X10 row left as shown", {{"A7DC", ""}, {"A7Tag", ""}, {"A7Shown", "0"}}, nullptr, [] { return true; }},
+        {"macro row left empty", {{"MAC1DC", "7,8"}, {"MAC1", "Night"}, {"MAC1Shown", "Night"}, {"N1", "7,8"}, {"MAC1Tag", ""}},
+         nullptr, [] { return true; }},
+    };
+    for (const auto &row : rows) {
+        const QByteArray page = post(save(row.fields));
+        ASSERT_TRUE(ok(page)) << row.name;
+        if (row.note)
+            EXPECT_TRUE(noted(page, QString::fromUtf8(row.note))) << row.name << ": no note";
+        else
+            EXPECT_FALSE(page.contains("class='refused'")) << row.name << ": a note";
+        EXPECT_TRUE(row.kept()) << row.name;
+    }
+    EXPECT_TRUE(loggedSince(QStringLiteral("no device for the row")));
 }
