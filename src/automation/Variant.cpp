@@ -101,6 +101,26 @@ void Variant::releaseHeld() noexcept
     --q.depth;
 }
 
+void Variant::copyFrom(const Variant &other)
+{
+    m_num = other.m_num;
+    switch (other.m_type) {
+    case String:
+        new (&m_string) QString(other.m_string);
+        MemoryBudget::charge(MemoryBudget::textBytes(m_string));
+        break;
+    case Object: new (&m_object) ObjectPtr(other.m_object); break;
+    case Array:
+        if (other.m_array && other.m_array->pinned()) [[unlikely]]
+            new (&m_array) std::shared_ptr<VbArray>(std::make_shared<VbArray>(*other.m_array));
+        else
+            new (&m_array) std::shared_ptr<VbArray>(other.m_array);
+        break;
+    default: break;
+    }
+    m_type = other.m_type;
+}
+
 Variant &Variant::replaceHeld(Variant &&other) noexcept
 {
     if (this == &other)

@@ -39,14 +39,15 @@ public:
     Variant() {}
     // A copy of an array shares its storage, except while an element of it is
     // passed ByRef: then the copy gets storage of its own at once.
-    Variant(const Variant &other);
+    [[gnu::always_inline]] Variant(const Variant &other);
     Variant &operator=(const Variant &other);
-    Variant(Variant &&other) noexcept;
-    Variant &operator=(Variant &&other) noexcept;
-    ~Variant()
+    [[gnu::always_inline]] Variant(Variant &&other) noexcept;
+    [[gnu::always_inline]] Variant &operator=(Variant &&other) noexcept;
+    // The special members are inline in full for numbers; what a payload needs is a call.
+    [[gnu::always_inline]] ~Variant()
     {
         // Most values hold no payload: no call for them.
-        if (m_type == String || m_type == Object || m_type == Array)
+        if (holdsPayload(m_type)) [[unlikely]]
             destroy();
     }
     Variant(bool value);
@@ -133,11 +134,14 @@ public:
     int varType() const;
 
 private:
+    // A string, an object or an array: what needs more than copying the number's word.
+    // Every number type is below String: one comparison decides for them.
+    static bool holdsPayload(Type t) { return t >= String && (t == String || t == Object || t == Array); }
     static const QString &emptyString();
     static const ObjectPtr &nullObject();
     // The payload of the type in hand: a Variant is copied, moved and
     // destroyed by its type, without touching what it does not hold.
-    void destroy() noexcept
+    [[gnu::noinline]] void destroy() noexcept
     {
         switch (m_type) {
         case String:
@@ -161,8 +165,8 @@ private:
     // chain of them: a release nested deeply inside another is queued and
     // done by the outermost one.
     void releaseHeld() noexcept;
-    void copyFrom(const Variant &other);
-    void moveFrom(Variant &&other) noexcept;
+    void copyFrom(const Variant &other); // out of line: the inline copy is the number's
+    [[gnu::always_inline]] void moveFrom(Variant &&other) noexcept;
     // Move-assignment over a value that holds a payload.
     Variant &replaceHeld(Variant &&other) noexcept;
 
@@ -286,29 +290,13 @@ private:
     std::vector<Variant> m_data;
 };
 
-inline void Variant::copyFrom(const Variant &other)
-{
-    m_num = other.m_num;
-    switch (other.m_type) {
-    case String:
-        new (&m_string) QString(other.m_string);
-        MemoryBudget::charge(MemoryBudget::textBytes(m_string));
-        break;
-    case Object: new (&m_object) ObjectPtr(other.m_object); break;
-    case Array:
-        if (other.m_array && other.m_array->pinned()) [[unlikely]]
-            new (&m_array) std::shared_ptr<VbArray>(std::make_shared<VbArray>(*other.m_array));
-        else
-            new (&m_array) std::shared_ptr<VbArray>(other.m_array);
-        break;
-    default: break;
-    }
-    m_type = other.m_type;
-}
-
 inline void Variant::moveFrom(Variant &&other) noexcept
 {
     m_num = other.m_num;
+    if (!holdsPayload(other.m_type)) [[likely]] {
+        m_type = other.m_type;
+        return;
+    }
     switch (other.m_type) {
     case String: new (&m_string) QString(std::move(other.m_string)); break;
     case Object: new (&m_object) ObjectPtr(std::move(other.m_object)); break;
@@ -321,7 +309,7 @@ inline void Variant::moveFrom(Variant &&other) noexcept
 inline Variant::Variant(const Variant &other)
 {
     // A number is its two words: no call for it.
-    if (other.m_type != String && other.m_type != Object && other.m_type != Array) [[likely]] {
+    if (!holdsPayload(other.m_type)) [[likely]] {
         m_num = other.m_num;
         m_type = other.m_type;
         return;
@@ -343,7 +331,7 @@ inline Variant &Variant::operator=(const Variant &other)
 
 inline Variant &Variant::operator=(Variant &&other) noexcept
 {
-    if (m_type != String && m_type != Object && m_type != Array) [[likely]] {
+    if (!holdsPayload(m_type)) [[likely]] {
         if (this != &other)
             moveFrom(std::move(other));
         return *this;

@@ -364,7 +364,7 @@ void Interpreter::trap(const VbError &e, Frame &)
     m_err->set(copy);
 }
 
-inline Flow Interpreter::exec(const Stmt *s, Frame &f)
+inline Flow Interpreter::exec(const Stmt *s, Frame &f, const Block **tail)
 {
     m_line = s->line;
     m_column = s->column;
@@ -373,9 +373,25 @@ inline Flow Interpreter::exec(const Stmt *s, Frame &f)
     case SK::Call:
         execCall(static_cast<const CallStmt *>(s), f);
         return Flow::Normal;
-    case SK::Assign:
-        execAssign(static_cast<const AssignStmt *>(s), f);
+    case SK::Assign: {
+        // A plain value into a local: the commonest statement, run without a call of its own.
+        auto *a = static_cast<const AssignStmt *>(s);
+        if (!a->appendsToTarget && !a->isSet && a->target->kind == EK::Name) {
+            const NameBinding &b = static_cast<const NameExpr *>(a->target)->bind;
+            if (b.kind == RefKind::Local) {
+                // An operator on calls (a recursive function's result) is worked out in this
+                // frame: one frame less per level of the recursion.
+                const BinaryExpr *both = bothOperandsMade(a->value);
+                Variant v = both ? evalBoth(both, f) : evalQuick(a->value, f);
+                if (v.isObject()) [[unlikely]]
+                    v = v.defaultValue();
+                *f.vars[b.slot] = std::move(v);
+                return Flow::Normal;
+            }
+        }
+        execAssign(a, f);
         return Flow::Normal;
+    }
     case SK::Dim:
         execDim(static_cast<const DimStmt *>(s)->vars, f, false, false);
         return Flow::Normal;
@@ -388,7 +404,11 @@ inline Flow Interpreter::exec(const Stmt *s, Frame &f)
         execConst(static_cast<const ConstStmt *>(s), f);
         return Flow::Normal;
     case SK::If:
-        return execIf(static_cast<const IfStmt *>(s), f);
+        if (tail) {
+            *tail = &ifBranch(static_cast<const IfStmt *>(s), f);
+            return Flow::Normal;
+        }
+        return execBlock(ifBranch(static_cast<const IfStmt *>(s), f), f);
     case SK::Select:
         return execSelect(static_cast<const SelectStmt *>(s), f);
     case SK::For:
@@ -437,26 +457,38 @@ inline bool Interpreter::headerFails(Frame &f, F &&header)
     }
 }
 
-inline Flow Interpreter::execIf(const IfStmt *s, Frame &f)
+inline const Block &Interpreter::ifBranch(const IfStmt *s, Frame &f)
 {
     for (const auto &[cond, body] : s->branches) {
+        if (!f.resumeNext) {
+            if (truth(cond, f))
+                return body;
+            continue;
+        }
         bool taken = false;
         if (headerFails(f, [&] { taken = truth(cond, f); }) || taken)
-            return execBlock(body, f);
+            return body;
     }
-    return execBlock(s->elseBody, f);
+    return s->elseBody;
 }
 
 Flow Interpreter::execBlock(const Block &block, Frame &f)
 {
     checkStack();
-    for (const Stmt *s : block) {
+    const Stmt *const *next = block.data();
+    const Stmt *const *end = next + block.size();
+    while (next != end) {
+        const Stmt *s = *next++;
+        // An If that ends the block hands back its branch, walked on in this frame: the If is
+        // over when its branch is, as when the branch ran in a frame of its own.
+        const Block *branch = nullptr;
+        const Block **tail = next == end ? &branch : nullptr;
         Flow flow;
         if (!f.resumeNext) {
-            flow = exec(s, f);
+            flow = exec(s, f, tail);
         } else {
             try {
-                flow = exec(s, f);
+                flow = exec(s, f, tail);
             } catch (const VbError &e) {
                 trap(e, f);
                 continue;
@@ -466,11 +498,20 @@ Flow Interpreter::execBlock(const Block &block, Frame &f)
                 continue;
             }
         }
+        if (branch) {
+            // What the header released waits for the branch's first statement, as it did.
+            next = branch->data();
+            end = next + branch->size();
+            continue;
+        }
         if (!m_pendingTerminates.empty())
             runPendingTerminates();
         if (flow != Flow::Normal)
             return flow;
     }
+    // An empty branch, or an If whose header failed on the way to one: released values go now.
+    if (!m_pendingTerminates.empty())
+        runPendingTerminates();
     return Flow::Normal;
 }
 

@@ -127,8 +127,10 @@ private:
     // statements
     Flow execBlock(const Block &block, Frame &f);
     // Inlined into execBlock, which runs every statement.
-    [[gnu::always_inline]] inline Flow exec(const Stmt *s, Frame &f);
-    [[gnu::always_inline]] inline Flow execIf(const IfStmt *s, Frame &f);
+    // tail: where an If that ends its block leaves the branch it takes, for execBlock to walk
+    // in its own frame (a recursive procedure's If then costs no frame per level); null to run it.
+    [[gnu::always_inline]] inline Flow exec(const Stmt *s, Frame &f, const Block **tail);
+    [[gnu::always_inline]] inline const Block &ifBranch(const IfStmt *s, Frame &f);
     Flow execSelect(const SelectStmt *s, Frame &f);
     Flow execFor(const ForStmt *s, Frame &f);
     Flow execForEach(const ForEachStmt *s, Frame &f);
@@ -161,7 +163,7 @@ public:
     Variant eval(const Expr *e, Frame &f);
     // The condition of an If or a loop. A comparison of two whole numbers read in place (a
     // literal or a local) is decided here, without a call and without a Boolean value.
-    bool truth(const Expr *e, Frame &f)
+    [[gnu::always_inline]] bool truth(const Expr *e, Frame &f)
     {
         if (e->kind == EK::Binary) {
             auto *b = static_cast<const BinaryExpr *>(e);
@@ -187,6 +189,67 @@ private:
         return nullptr;
     }
     Variant evalName(const NameExpr *n, Frame &f);
+    // A module's procedure that the call names, once its name is known to be one.
+    static const Procedure *knownProcedure(const CallExpr *c)
+    {
+        if (c->target->kind != EK::Name)
+            return nullptr;
+        const NameBinding &b = static_cast<const NameExpr *>(c->target)->bind;
+        return b.kind == RefKind::Dynamic && b.run == RunKind::Global ? *b.globalProcedure : nullptr;
+    }
+    // eval, with a call of a known procedure made from here: a recursive function then
+    // costs one frame less per level.
+    [[gnu::always_inline]] Variant evalOperand(const Expr *e, Frame &f)
+    {
+        if (e->kind == EK::Call) {
+            auto *c = static_cast<const CallExpr *>(e);
+            if (const Procedure *p = knownProcedure(c)) {
+                checkStack();
+                return callUser(p, static_cast<const NameExpr *>(c->target)->bind.module, nullptr, c->args, f);
+            }
+        }
+        return eval(e, f);
+    }
+    // An operator whose right operand may run code (a call): both operands are made where
+    // they are kept, and a call of a known procedure is made from here.
+    [[gnu::always_inline]] Variant evalBoth(const BinaryExpr *b, Frame &f)
+    {
+        checkStack();
+        const Variant l = evalOperand(b->left, f);
+        const Variant r = evalOperand(b->right, f);
+        qint64 n = 0;
+        if (const Operators::Whole w = Operators::whole(b->op, l, r, n); w != Operators::Whole::None)
+            return Operators::wholeValue(w, n);
+        return Operators::binary(b->op, l, r);
+    }
+    // What evalBoth takes: not the head of a chain that evalChain walks.
+    static const BinaryExpr *bothOperandsMade(const Expr *e)
+    {
+        if (e->kind != EK::Binary)
+            return nullptr;
+        auto *b = static_cast<const BinaryExpr *>(e);
+        return b->left->kind != EK::Binary && !isPlain(b->right) ? b : nullptr;
+    }
+    // eval, with what needs no call of its own done here: a literal, a local, an operator on
+    // two whole numbers read in place; an operator on anything else skips eval's frame.
+    [[gnu::always_inline]] Variant evalQuick(const Expr *e, Frame &f)
+    {
+        if (e->kind == EK::Binary) {
+            auto *b = static_cast<const BinaryExpr *>(e);
+            if (const Variant *l = localOrLiteral(b->left, f)) {
+                if (const Variant *r = localOrLiteral(b->right, f)) {
+                    qint64 n = 0;
+                    if (const Operators::Whole w = Operators::whole(b->op, *l, *r, n); w != Operators::Whole::None)
+                        return Operators::wholeValue(w, n);
+                }
+            }
+            checkStack();
+            return evalBinary(b, f);
+        }
+        if (const Variant *v = localOrLiteral(e, f))
+            return *v;
+        return evalOperand(e, f);
+    }
     Variant evalBinary(const BinaryExpr *b, Frame &f);
     Variant evalChain(const BinaryExpr *top, Frame &f);
     static bool isPlain(const Expr *e)
@@ -236,6 +299,12 @@ private:
     Variant calledValue(const Variant &v, const std::vector<Expr *> &args, Frame &f, bool called);
     Variant callUser(const Procedure *p, ScriptModule *module, ClassInstance *me, const std::vector<Expr *> &args,
                      Frame &caller, const Variant *extra = nullptr);
+    // callUser's binding of the arguments into the callee's slots (store), then its run.
+    template<class Store>
+    [[gnu::always_inline]] inline Variant bindAndEnter(Store &store, Variant **bound, const Procedure *p,
+                                                       ScriptModule *module, ClassInstance *me,
+                                                       const std::vector<Expr *> &args, Frame &caller,
+                                                       const Variant *extra);
     // movable: bit i set when args[i] is a value of the call's own, free to be moved.
     Variant invokeProcedure(const Procedure *p, ScriptModule *module, ClassInstance *me, Variant **args, int count,
                             quint64 movable = 0);

@@ -76,17 +76,18 @@ MemberTarget findMember(ClassInstance &self, const QString &name, CallKind kind,
 // to move into and to destroy). Late ones (the values of ByRef arguments
 // that are no variables) go after the others, as the caller's temporaries
 // outlive the callee's variables.
-template<size_t N>
+// Many: the count may be more than N (false: the caller made sure it is not).
+template<size_t N, bool Many = true>
 class CallSlots
 {
 public:
     explicit CallSlots(size_t n)
         : m_count(n)
-        , m_data(n <= N ? reinterpret_cast<Variant *>(m_inline)
-                        : static_cast<Variant *>(::operator new(n * sizeof(Variant))))
+        , m_data(!wide() ? reinterpret_cast<Variant *>(m_inline)
+                         : static_cast<Variant *>(::operator new(n * sizeof(Variant))))
     {
         static_assert(N <= 64);
-        if (n > N) { // past the inline ones every slot is made at once
+        if (wide()) { // past the inline ones every slot is made at once
             for (size_t i = 0; i < n; ++i)
                 new (m_data + i) Variant();
         }
@@ -94,7 +95,7 @@ public:
     [[gnu::always_inline]] ~CallSlots()
     {
         const quint64 late = m_late;
-        if (m_count > N) {
+        if (wide()) {
             for (size_t i = 0; i < m_count; ++i)
                 if (!(i < 64 && (late >> i) & 1))
                     m_data[i] = Variant();
@@ -119,7 +120,7 @@ public:
     {
         if (late && i < 64)
             m_late |= quint64(1) << i;
-        if (m_count > N) {
+        if (wide()) {
             m_data[i] = std::forward<V>(value);
         } else {
             new (m_data + i) Variant(std::forward<V>(value));
@@ -134,7 +135,7 @@ public:
     {
         if (late && i < 64)
             m_late |= quint64(1) << i;
-        if (m_count > N) {
+        if (wide()) {
             m_data[i] = fn();
         } else {
             new (m_data + i) Variant(fn());
@@ -154,7 +155,15 @@ public:
         array->pin();
     }
 
+    // Empty variables from slot `from` on.
+    void makeRest(size_t from, Variant **bound)
+    {
+        for (size_t i = from; i < m_count; ++i)
+            bound[i] = make(i);
+    }
+
 private:
+    bool wide() const { return Many && m_count > N; }
     void unpin() noexcept
     {
         if (m_pins)
@@ -443,13 +452,9 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
     case EK::Call: {
         checkStack();
         auto *c = static_cast<const CallExpr *>(e);
-        // A module's procedure, once its name is known to be one: what callTarget would call.
-        if (c->target->kind == EK::Name) {
-            const NameBinding &b = static_cast<const NameExpr *>(c->target)->bind;
-            if (b.kind == RefKind::Dynamic && b.run == RunKind::Global)
-                if (const Procedure *p = *b.globalProcedure)
-                    return callUser(p, b.module, nullptr, c->args, f);
-        }
+        // What callTarget would call.
+        if (const Procedure *p = knownProcedure(c))
+            return callUser(p, static_cast<const NameExpr *>(c->target)->bind.module, nullptr, c->args, f);
         return callTarget(c->target, c->args, f, false, true);
     }
     case EK::Unary: {
@@ -489,13 +494,14 @@ Variant Interpreter::evalBinary(const BinaryExpr *b, Frame &f)
 {
     if (b->left->kind == EK::Binary && longChain(b))
         return evalChain(b, f);
-    std::optional<Variant> lt, rt;
+    qint64 n = 0;
     // The left operand is read in place only when the right one cannot
     // change it; the right one always can be.
-    const bool plainRight = isPlain(b->right);
-    const Variant &l = plainRight ? evalRef(b->left, f, lt) : lt.emplace(eval(b->left, f));
-    const Variant &r = plainRight ? evalRef(b->right, f, rt) : rt.emplace(eval(b->right, f));
-    qint64 n = 0;
+    if (!isPlain(b->right))
+        return evalBoth(b, f);
+    std::optional<Variant> lt, rt;
+    const Variant &l = evalRef(b->left, f, lt);
+    const Variant &r = evalRef(b->right, f, rt);
     if (const Operators::Whole w = Operators::whole(b->op, l, r, n); w != Operators::Whole::None)
         return Operators::wholeValue(w, n);
     return Operators::binary(b->op, l, r);
@@ -804,14 +810,32 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
     // The callee's variables are bound here, each argument straight into its slot: a
     // value of the call's own is made once, where the callee reads it.
     const size_t vars = std::max(size_t(p->slotCount), count);
+    if (vars <= 8) [[likely]] {
+        CallSlots<8, false> store(vars);
+        Variant *bound[8];
+        return bindAndEnter(store, bound, p, module, me, args, caller, extra);
+    }
     CallSlots<8> store(vars);
     PointerSlots<Variant, 8> slotSlots(vars);
-    Variant **bound = slotSlots.data();
+    return bindAndEnter(store, slotSlots.data(), p, module, me, args, caller, extra);
+}
+
+template<class Store>
+inline Variant Interpreter::bindAndEnter(Store &store, Variant **bound, const Procedure *p, ScriptModule *module,
+                                         ClassInstance *me, const std::vector<Expr *> &args, Frame &caller,
+                                         const Variant *extra)
+{
+    const size_t count = args.size() + (extra ? 1 : 0);
     for (size_t i = 0; i < args.size(); ++i) {
         const Expr *a = args[i];
         const bool byRef = !p->params[i].byVal;
         if (byRef) {
             if (isVariable(a)) {
+                const NameBinding &b = static_cast<const NameExpr *>(a)->bind;
+                if (b.kind == RefKind::Local) {
+                    bound[i] = caller.vars[b.slot];
+                    continue;
+                }
                 if (Variant *r = variableRef(static_cast<const NameExpr *>(a), caller, true)) {
                     bound[i] = r;
                     continue;
@@ -834,12 +858,11 @@ Variant Interpreter::callUser(const Procedure *p, ScriptModule *module, ClassIns
                 }
             }
         }
-        bound[i] = store.emplace(i, [&] { return eval(a, caller); }, byRef);
+        bound[i] = store.emplace(i, [&] { return evalQuick(a, caller); }, byRef);
     }
     if (extra)
         bound[count - 1] = store.make(count - 1, *extra, !p->params[count - 1].byVal);
-    for (size_t i = count; i < vars; ++i)
-        bound[i] = store.make(i);
+    store.makeRest(count, bound);
     return enterProcedure(p, module, me, bound);
 }
 

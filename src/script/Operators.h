@@ -39,7 +39,7 @@ Variant operand(const Variant &v);
 // its value in n.
 enum class Whole : quint8 { None, Boolean, Integer, Long, Double };
 
-inline Whole whole(Op op, const Variant &a, const Variant &b, qint64 &n)
+[[gnu::always_inline]] inline Whole whole(Op op, const Variant &a, const Variant &b, qint64 &n)
 {
     const Variant::Type ta = a.type(), tb = b.type();
     if ((ta != Variant::Integer && ta != Variant::Long) || (tb != Variant::Integer && tb != Variant::Long))
