@@ -106,10 +106,14 @@ int PendingXapMessageCount()
 
 QString CutLogText(const QString& text)
 {
-    constexpr qsizetype kKept = 1000;
-    if (text.size() <= kKept)
+    return CutLogText(text, 1000);
+}
+
+QString CutLogText(const QString& text, qsizetype most)
+{
+    if (text.size() <= most)
         return text;
-    qsizetype kept = kKept;
+    qsizetype kept = most;
     if (text.at(kept - 1).isHighSurrogate())
         --kept; // never half a character
     return text.left(kept) + QStringLiteral(" ...(") + QString::number(text.size() - kept)
@@ -145,14 +149,14 @@ void LogError(const QString& type, const QString& data)
     QString suffix;
     if (PendingError::isPending()) {
         const VbError& err = PendingError::current();
-        suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + CutLogText(err.description);
+        suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + CutLogText(err.description, kPartKept);
         PendingError::clear();
     }
     const QChar item(0);
     const QChar eq(1);
     const QString body = QStringLiteral("Time") + eq + VbDate::formatGeneralDate(VbDate::oleNow()) + item
         + QStringLiteral("Type") + eq + XapItemValue(CutLogText(type)) + item
-        + QStringLiteral("Data") + eq + XapItemValue(CutLogText(CutLogText(data) + suffix));
+        + QStringLiteral("Data") + eq + XapItemValue(CutLogText(CutLogText(data, suffix.isEmpty() ? 1000 : kPartKept) + suffix));
     SendXap(QString(), QStringLiteral("Tessera.Event"), QStringLiteral("Event.Log"), body, QString(), QString());
 }
 
@@ -174,12 +178,12 @@ void LogTrapped(const QString& type, const QString& text, const QString& label)
     qint32 number = 0;
     if (PendingError::isPending()) {
         const VbError& err = PendingError::current();
-        suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + CutLogText(err.description);
+        suffix = QStringLiteral(" Line ") + QString::number(err.line) + QLatin1Char(' ') + CutLogText(err.description, kPartKept);
         number = err.number;
         PendingError::clear();
     }
     // The kind is kept while its repeats are counted: a script's long text is cut first.
-    RefusalLog::Log(CutLogText(type), CutLogText(CutLogText(text) + suffix),
+    RefusalLog::Log(CutLogText(type), CutLogText(CutLogText(text, suffix.isEmpty() ? 1000 : kPartKept) + suffix),
                     RefusalLog::Kind(CutLogText(label), QString::number(number)));
 }
 

@@ -30,6 +30,12 @@ QString XapItemValue(const QString& value);
 // A text as it goes into a log entry: past a thousand characters it is cut, with a mark
 // saying how many more there were (a script's text may be tens of millions long).
 QString CutLogText(const QString& text);
+// The same, keeping at most `kept` characters: a part of an entry that a
+// line number or another fixed part follows leaves them room.
+QString CutLogText(const QString& text, qsizetype kept);
+// What one of two long parts of an entry keeps, so that both, the line
+// number between them and the marks fit the entry's 1,000 characters.
+inline constexpr qsizetype kPartKept = 400;
 
 // The program-wide logger: one "Tessera.Event" message with the items Time, Type and Data;
 // a pending error adds " Line ", its line and its description to Data, and is cleared.

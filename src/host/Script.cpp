@@ -180,8 +180,8 @@ void Script::addText(const QString &file, const QString &text)
     if (failed || error->Number() != 0) {
         // Inside a run (Run, RunEx) a loop over one failing file would log once per call.
         LogMemberError(kProgramName,
-                       QStringLiteral("Error in script syntax") + QStringLiteral(" / ") + file + QLatin1Char(' ')
-                           + CutLogText(error->Description()) + QStringLiteral("@ Line ") + QString::number(error->Line())
+                       QStringLiteral("Error in script syntax") + QStringLiteral(" / ") + CutLogText(file, kPartKept) + QLatin1Char(' ')
+                           + CutLogText(error->Description(), kPartKept) + QStringLiteral("@ Line ") + QString::number(error->Line())
                            + QStringLiteral(" col ") + QString::number(error->Column()),
                        QStringLiteral("Error in script syntax"), QString::number(error->Number()) + QLatin1Char(' ') + file);
         error->Clear();
@@ -219,7 +219,7 @@ Variant Script::Run(const QString &procedure, const Variant &parameter)
         return result;
     LogMemberError(kProgramName,
                    QStringLiteral("Script Run Error ") + QString::number(failure.number) + QStringLiteral(" - ")
-                       + CutLogText(failure.description) + QStringLiteral("@ Script Line ") + QString::number(failure.line)
+                       + CutLogText(failure.description, kPartKept) + QStringLiteral("@ Script Line ") + QString::number(failure.line)
                        + QStringLiteral(" col ") + QString::number(failure.column),
                    QStringLiteral("Script Run Error"), QString::number(failure.number) + QLatin1Char(' ') + m_file);
     if (error)

@@ -294,6 +294,49 @@ TEST_P(LongTexts, AreCutWithAMark)
     EXPECT_TRUE(logged.contains(" more characters)")) << logged.left(200).toStdString();
 }
 
+// However long the text and the error's description, the entry keeps the
+// error's line, and each cut part says how much of it was left out.
+TEST(LongTexts, KeepTheErrorsLineAndCountWhatWasLeftOut)
+{
+    const struct
+    {
+        const char *name;
+        qsizetype data, description;
+    } rows[] = {{"long data", 3000000, 10}, {"long description", 10, 3000000}, {"both long", 5000, 7000},
+                {"both at the cut", 1000, 1000}};
+    const struct
+    {
+        const char *name;
+        void (*log)(const QString &data);
+    } entries[] = {
+        {"LogError", [](const QString &d) { LogError(QStringLiteral("xaptvkKorvane"), d); }},
+        {"LogTrapped", [](const QString &d) { LogTrapped(QStringLiteral("xaptvkKorvane"), d); }},
+        {"LogTrapped with a label", [](const QString &d) { LogTrapped(QStringLiteral("xaptvkKorvane"), d, QStringLiteral("M")); }},
+    };
+    gXap = nullptr;
+    gXapReady = false;
+    for (const auto &entry : entries) {
+        for (const auto &row : rows) {
+            const std::string what = std::string(entry.name) + ", " + row.name;
+            withPendingError(QString(row.description, QLatin1Char('D')));
+            const int before = PendingXapMessageCount();
+            entry.log(QString(row.data, QLatin1Char('T')));
+            ASSERT_EQ(PendingXapMessageCount(), before + 1) << what;
+            const QString body = PendingXapBodies().last();
+            EXPECT_TRUE(body.contains(QStringLiteral(" Line 7 "))) << what << ": " << body.left(120).toStdString();
+            if (row.data > kPartKept) {
+                EXPECT_TRUE(body.contains(QStringLiteral("(") + QString::number(row.data - kPartKept) + " more characters)"))
+                    << what;
+            }
+            if (row.description > kPartKept) {
+                EXPECT_TRUE(body.contains(QStringLiteral("(") + QString::number(row.description - kPartKept)
+                                          + " more characters)"))
+                    << what;
+            }
+        }
+    }
+}
+
 TEST(CutLogText, KeepsShortTextsAndWholeCharacters)
 {
     EXPECT_EQ(CutLogText(QString(1000, QLatin1Char('a'))), QString(1000, QLatin1Char('a')));

@@ -1,5 +1,7 @@
 #include "HostScriptSupport.h"
 
+#include "core/Logging.h"
+
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
 #include "host/Script.h"
@@ -192,6 +194,25 @@ TEST_F(ScriptingTest, ASyntaxErrorIsLoggedWithFileLineAndColumnAndTheProgramGoes
     writeScript("user.txt", "#include \"badlib.txt\"\nFunction Main(p)\n  Main = \"user\"\nEnd Function\n");
     EXPECT_EQ(eval("xap.RunEx(\"user.txt\", \"Main\", \"\")").toString(), "user");
     EXPECT_EQ(logData(), QStringList({"Error in script syntax / badlib.txt Expected expression@ Line 3 col 9"}));
+}
+
+// A description of millions of characters, or a long file name, is cut so
+// that the entry still says where the error is.
+TEST_F(ScriptingTest, AnErrorWithALongDescriptionKeepsItsLine)
+{
+    writeScript("longrun.txt", "Sub Main(p)\n  x = 1\n  Err.Raise 5, \"me\", String(3000000, \"S\")\nEnd Sub\n");
+    exec("xap.RunEx \"longrun.txt\", \"Main\", \"\"");
+    QString name;
+    for (int d = 0; d < 8; ++d)
+        name += QString(60, QLatin1Char('a' + d)) + QLatin1Char('/');
+    name += QStringLiteral("bad.txt");
+    writeScript(name, "\n\nx = (1 +" + QByteArray(2000, ' ') + "\n");
+    exec("xap.RunEx \"" + name + "\", \"Main\", \"\"");
+    const QStringList logs = logData();
+    ASSERT_GE(logs.size(), 2) << logs.join('\n').toStdString();
+    EXPECT_TRUE(logs.at(0).endsWith(QStringLiteral("@ Script Line 3 col 3"))) << logs.at(0).right(80).toStdString();
+    EXPECT_TRUE(logs.at(0).contains(QStringLiteral("(") + QString::number(3000000 - ::kPartKept) + " more characters)"));
+    EXPECT_TRUE(logs.at(1).contains(QStringLiteral("@ Line 3 col "))) << logs.at(1).right(80).toStdString();
 }
 
 TEST_F(ScriptingTest, ARunErrorIsLoggedWithItsLine)
