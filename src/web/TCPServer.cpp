@@ -1,5 +1,6 @@
 #include "web/TCPServer.h"
 
+#include <algorithm>
 #include <tuple>
 
 #include <sys/ioctl.h>
@@ -426,7 +427,7 @@ bool TCPServer::hasRequestLine(const Element &e)
     return e.phase != Element::Reading || e.buffer.contains("\r\n");
 }
 
-bool TCPServer::evict(const QString &address)
+bool TCPServer::evict(const QString &address, bool spoke)
 {
     // A request already taken whole (queued, being answered, held for the
     // controller) keeps its connection: only a client still sending, or one
@@ -436,14 +437,20 @@ bool TCPServer::evict(const QString &address)
     // A connection that has not sent its whole request (line, headers and
     // body) within a fraction of that time is a client too slow to be worth
     // its place: a browser sends a page's request at once.
-    const auto evictable = [this](const Element &e) {
+    // A client at its cap making room for a connection of its own that has
+    // spoken: its connections that have not (one client may be every host
+    // of a LAN's IPv6 /64, a browser beside a crowd) go after a moment.
+    constexpr int kMomentToSpeakMs = 50;
+    const auto evictable = [this, spoke](const Element &e) {
         // Bytes not yet read (by Qt or by us) are ours to be slow about, not
         // the client's: on a loaded machine its readyRead may come late.
         // A client never found slow gets longer to speak: a loaded machine
         // may keep a browser from sending the request it has ready.
         if (e.phase == Element::Reading)
             return e.acceptedAt.isValid()
-                && e.acceptedAt.elapsed() >= (evictedLately(e.group) ? m_evictAfterMs * 3 / 10 : m_evictAfterMs)
+                && e.acceptedAt.elapsed()
+                    >= (spoke && !hasRequestLine(e) ? kMomentToSpeakMs
+                                                    : evictedLately(e.group) ? m_evictAfterMs * 3 / 10 : m_evictAfterMs)
                 && !unread(e.socket);
         return (e.phase == Element::Replying || e.phase == Element::Lingering) && e.lastSentAt.isValid()
             && e.lastSentAt.elapsed() >= m_evictAfterMs;
@@ -504,21 +511,62 @@ bool TCPServer::evict(const QString &address)
     return true;
 }
 
-void TCPServer::markSlow(const QString &group)
+void TCPServer::RecentMarks::mark(const QString &group)
 {
-    if (m_evictedAt.size() >= kSlowClientsKept && !m_evictedAt.contains(group)) {
-        for (auto it = m_evictedAt.begin(); it != m_evictedAt.end();)
-            it = it.value().elapsed() >= kSlowClientMemoryMs ? m_evictedAt.erase(it) : std::next(it);
-        if (m_evictedAt.size() >= kSlowClientsKept)
-            m_evictedAt.clear();
+    if (at.size() >= kSlowClientsKept && !at.contains(group)) {
+        for (auto it = at.begin(); it != at.end();)
+            it = it.value().elapsed() >= kSlowClientMemoryMs ? at.erase(it) : std::next(it);
+        if (at.size() >= kSlowClientsKept)
+            at.clear();
     }
-    m_evictedAt[group].start();
+    at[group].start();
 }
 
-bool TCPServer::evictedLately(const QString &group) const
+bool TCPServer::RecentMarks::lately(const QString &group) const
 {
-    const auto it = m_evictedAt.constFind(group);
-    return it != m_evictedAt.constEnd() && it.value().elapsed() < kSlowClientMemoryMs;
+    const auto it = at.constFind(group);
+    return it != at.constEnd() && it.value().elapsed() < kSlowClientMemoryMs;
+}
+
+int TCPServer::takeLingering(const QString &group)
+{
+    // A place whose reply has gone out whole only waits for its client to
+    // close: a client that keeps it open for reuse (HTTP/1.1 keep-alive does
+    // so) would otherwise hold the pool from those still waiting for a
+    // reply. The reply is already in the system's hands and our side already
+    // ended; closing now does not take it from the client.
+    int chosen = 0;
+    for (int i = 1; i < kElements; ++i) {
+        const Element &e = m_elements[size_t(i)];
+        if (e.phase != Element::Lingering)
+            continue;
+        if (chosen == 0 || (e.group == group && m_elements[size_t(chosen)].group != group)
+            || ((e.group == group) == (m_elements[size_t(chosen)].group == group)
+                && e.lastSentAt.elapsed() > m_elements[size_t(chosen)].lastSentAt.elapsed()))
+            chosen = i;
+    }
+    if (chosen == 0)
+        return 0;
+    Element &e = m_elements[size_t(chosen)];
+    // Bytes it sent after its request are dropped first: closing with them
+    // unread would reset the connection under the reply.
+    if (e.socket && e.socket->socketDescriptor() >= 0) {
+        char sink[4096];
+        for (int n = 0; n < 16 && ::recv(int(e.socket->socketDescriptor()), sink, sizeof sink, MSG_DONTWAIT) > 0; ++n) {
+        }
+    }
+    if (e.group != group)
+        m_keptOpen.mark(e.group);
+    release(chosen);
+    return chosen;
+}
+
+int TCPServer::busyCount() const
+{
+    int count = 0;
+    for (int i = 1; i < kElements; ++i)
+        count += m_elements[size_t(i)].phase != Element::Free && m_elements[size_t(i)].phase != Element::Lingering ? 1 : 0;
+    return count;
 }
 
 bool TCPServer::stopTaking()
@@ -534,6 +582,7 @@ bool TCPServer::stopTaking()
         }
     }
     m_waiting.clear();
+    m_waitingPerGroup.clear();
     const std::deque<QueueItem> queued = std::move(m_queue);
     m_queue.clear();
     for (const QueueItem &item : queued) {
@@ -561,14 +610,17 @@ void TCPServer::socket_ConnectionRequest()
             // earliest. A connection whose reply has gone out whole does not
             // count: its client may well ask again before it has closed it.
             const QHash<QString, int> busy = heldPerAddress(false);
+            // A client that kept its last connection open after the reply
+            // (until we took it back) comes after one that did not: a crowd
+            // of keep-alive clients is not ahead of a newcomer.
             const auto rank = [this](Waiting &w) {
                 lookAtRequest(w);
-                return std::tuple(!w.whole, evictedLately(w.group), !w.line);
+                return std::tuple(!w.whole, evictedLately(w.group), m_keptOpen.lately(w.group), !w.line);
             };
             constexpr size_t kNone = size_t(-1);
             size_t next = kNone;
             int nextHeld = 0;
-            std::tuple<bool, bool, bool> nextRank;
+            std::tuple<bool, bool, bool, bool> nextRank;
             // A connection that has sent something is weighed wherever it
             // stands; of the silent ones only the oldest few: they rank
             // alike, and weighing a whole line of them for every place
@@ -600,7 +652,26 @@ void TCPServer::socket_ConnectionRequest()
             }
             if (next == kNone)
                 continue; // every one weighed had gone: look again
+            const auto chosen = m_waiting.begin() + qsizetype(next);
+            const bool spoke = chosen->line || chosen->whole;
+            if (nextHeld >= m_maxPerAddress && !evict(chosen->group, spoke)) {
+                if (spoke) {
+                    // Its client's other connections have had no moment to
+                    // speak yet: it waits for one of them, it is not closed.
+                    if (!m_poolRetry.isActive())
+                        m_poolRetry.start(50);
+                    return;
+                }
+                RefusalLog::Log(kProgramName,
+                                QStringLiteral("socket_ConnectionRequest ") + chosen->group + QStringLiteral(" holds ")
+                                    + QString::number(m_maxPerAddress) + QStringLiteral(" connections: another one closed"),
+                                QStringLiteral("socket_ConnectionRequest per client"));
+                dropWaiting(chosen);
+                continue;
+            }
             int index = chooseElement();
+            if (index == 0)
+                index = takeLingering(chosen->group);
             if (index == 0 && evict())
                 index = chooseElement();
             if (index == 0) {
@@ -610,24 +681,11 @@ void TCPServer::socket_ConnectionRequest()
                     m_poolRetry.start(50);
                 return;
             }
-            const QHash<QString, int> holding = heldPerAddress();
-            const auto chosen = m_waiting.begin() + qsizetype(next);
             QTcpSocket *socket = chosen->socket;
             const QString group = chosen->group;
+            forgetWaiting(*chosen);
             m_waiting.erase(chosen);
-            forgetWaiting(group);
             const QString address = peerText(*socket);
-            if (holding.value(group) >= m_maxPerAddress && !evict(group)) {
-                RefusalLog::Log(kProgramName,
-                                QStringLiteral("socket_ConnectionRequest ") + group + QStringLiteral(" holds ")
-                                    + QString::number(m_maxPerAddress) + QStringLiteral(" connections: another one closed"),
-                                QStringLiteral("socket_ConnectionRequest per client"));
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
-            if (m_elements[size_t(index)].phase != Element::Free)
-                index = chooseElement();
             m_roundRobin = index;
             Element &e = m_elements[size_t(index)];
             e.socket = socket;
@@ -690,7 +748,9 @@ void TCPServer::takeFromListener()
     // for each newcomer would make a long line cost its length per connection.)
     const QHash<QString, int> held = heldPerAddress(false);
     const int room = budget - listenerShare(budget);
-    bool poolFull = openCount() + int(m_waiting.size()) >= kElements - 1;
+    // Places whose reply has gone out whole are free for a newcomer.
+    const int busy = busyCount();
+    bool poolFull = busy + int(m_waiting.size()) >= kElements - 1;
     std::array<size_t, 3> incompleteFrom{};
     while (m_listener.hasPendingConnections()
            && (openCount() + int(m_waiting.size()) < room || closeIncompleteWaiting(incompleteFrom))) {
@@ -703,12 +763,12 @@ void TCPServer::takeFromListener()
             continue;
         }
         const QString group = clientGroup(*socket);
-        int &waiting = m_waitingPerGroup[group];
         // With no place free, a client holding and waiting for as many
-        // places as it may hold would only stand in the line before others.
-        if (poolFull && held.value(group) + waiting >= m_maxPerAddress) {
-            if (waiting == 0)
-                m_waitingPerGroup.remove(group);
+        // places as it may hold would only stand in the line before others;
+        // its member that has said nothing the longest makes way for the
+        // newcomer, else the newcomer goes.
+        if (poolFull && held.value(group) + int(m_waitingPerGroup.value(group).size()) >= m_maxPerAddress
+            && !giveWayInGroup(group)) {
             RefusalLog::Log(kProgramName,
                             QStringLiteral("socket_ConnectionRequest pool full: closed another waiting connection from ")
                                 + group,
@@ -717,10 +777,12 @@ void TCPServer::takeFromListener()
             socket->deleteLater();
             continue;
         }
-        ++waiting;
         m_waiting.push_back({socket, group});
-        m_waiting.back().since.start();
-        poolFull = poolFull || openCount() + int(m_waiting.size()) >= kElements - 1;
+        Waiting &joined = m_waiting.back();
+        joined.since.start();
+        joined.serial = m_nextSerial++;
+        m_waitingPerGroup[group].push_back(Member{joined.serial, socket, joined.since});
+        poolFull = poolFull || busy + int(m_waiting.size()) >= kElements - 1;
     }
 }
 
@@ -988,6 +1050,7 @@ void TCPServer::idleTimeout(int index)
         dropReply(index, QStringLiteral("stalled"));
         break;
     case Element::Lingering:
+        m_keptOpen.mark(e.group);
         release(index);
         break;
     default:
@@ -1019,15 +1082,49 @@ std::deque<TCPServer::Waiting>::iterator TCPServer::dropWaiting(std::deque<Waiti
         socket->abort();
         delete socket;
     }
-    forgetWaiting(it->group);
+    forgetWaiting(*it);
     return m_waiting.erase(it);
 }
 
-void TCPServer::forgetWaiting(const QString &group)
+void TCPServer::forgetWaiting(const Waiting &waiting)
 {
-    const auto count = m_waitingPerGroup.find(group);
-    if (count != m_waitingPerGroup.end() && --count.value() <= 0)
-        m_waitingPerGroup.erase(count);
+    const auto members = m_waitingPerGroup.find(waiting.group);
+    if (members == m_waitingPerGroup.end())
+        return;
+    std::vector<Member> &list = members.value();
+    list.erase(std::remove_if(list.begin(), list.end(), [&](const Member &m) { return m.serial == waiting.serial; }),
+               list.end());
+    if (list.empty())
+        m_waitingPerGroup.erase(members);
+}
+
+bool TCPServer::giveWayInGroup(const QString &group)
+{
+    // One client may be a LAN's whole IPv6 /64: a browser among a neighbour's
+    // crowd would otherwise be turned away whenever the crowd fills the
+    // client's share. A member given its moment that has still said nothing
+    // goes (its entry in the line is dropped when the line is next looked at).
+    constexpr int kMomentToSpeakMs = 50;
+    const auto members = m_waitingPerGroup.find(group);
+    if (members == m_waitingPerGroup.end())
+        return false;
+    std::vector<Member> &list = members.value();
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        QTcpSocket *socket = it->socket;
+        if (socket && (it->since.elapsed() < kMomentToSpeakMs || socket->bytesAvailable() > 0 || unread(socket)))
+            continue;
+        if (socket) {
+            RefusalLog::Log(kProgramName,
+                            QStringLiteral("socket_ConnectionRequest pool full: closed a waiting connection from ") + group
+                                + QStringLiteral(" that sent nothing"),
+                            QStringLiteral("socket_ConnectionRequest waiting surplus"));
+            socket->abort();
+            delete socket;
+        }
+        list.erase(it);
+        return true;
+    }
+    return false;
 }
 
 void TCPServer::deadlineExpired(int index)
@@ -1137,7 +1234,8 @@ void TCPServer::ProcessRequestQueue()
         int leastHeld = 0;
         bool leastPage = true;
         for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
-            const QString &address = m_elements[size_t(it->index)].remoteIp;
+            // One key for the charge and its tie-break: what one client counts as.
+            const QString &address = m_elements[size_t(it->index)].group;
             const double used = recentUse(address);
             const bool page = pathOf(it->text).startsWith(QLatin1String("\\stat"));
             if (least < 0 || (leastPage && !page)
@@ -1150,7 +1248,7 @@ void TCPServer::ProcessRequestQueue()
         }
         const QueueItem item = *next;
         m_queue.erase(next);
-        const QString address = m_elements[size_t(item.index)].remoteIp;
+        const QString address = m_elements[size_t(item.index)].group;
         const qint64 began = m_clock.elapsed();
         // Should this request's page wait for the controller, the requests
         // already queued behind it that need no page are answered meanwhile.

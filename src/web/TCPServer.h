@@ -217,7 +217,12 @@ private:
     // those, the one that has received nothing the longest. Only connections open for
     // the eviction time go, none whose request is queued or being answered,
     // and a reply only once it has not moved for as long.
-    bool evict(const QString &address = QString());
+    // With `spoke`, a connection of `address` that has said less (no whole
+    // request line, given a moment to speak) may go however young it is.
+    bool evict(const QString &address = QString(), bool spoke = false);
+    // Takes for a newcomer of `group` a place whose reply has gone out whole:
+    // one of its own first, else the one finished longest ago; 0 when none.
+    int takeLingering(const QString &group);
     void release(int index);
 
     QTcpServer m_listener;
@@ -233,6 +238,14 @@ private:
         bool line = false;  // they hold a whole request line
         bool whole = false; // and the whole request: headers and body
         QElapsedTimer since; // taken into the line
+        quint64 serial = 0;
+    };
+    // A member of the line as its client's list holds it.
+    struct Member
+    {
+        quint64 serial;
+        QPointer<QTcpSocket> socket;
+        QElapsedTimer since;
     };
     // Looks again at what a waiting connection has sent, when more has come.
     static void lookAtRequest(Waiting &waiting);
@@ -240,10 +253,15 @@ private:
     static bool fetchUnread(Waiting &waiting);
     std::deque<Waiting> m_waiting;
     // Members of the line per client, kept as they join and leave.
-    QHash<QString, int> m_waitingPerGroup;
+    QHash<QString, std::vector<Member>> m_waitingPerGroup;
+    quint64 m_nextSerial = 1;
     // Closes a member of the line and takes it out; the next member.
     std::deque<Waiting>::iterator dropWaiting(std::deque<Waiting>::iterator it);
-    void forgetWaiting(const QString &group);
+    void forgetWaiting(const Waiting &waiting);
+    // A client at its cap: its member of the line that has said nothing the
+    // longest gives way to a newcomer of the same client; false when none
+    // may (each has spoken, or has had no moment to).
+    bool giveWayInGroup(const QString &group);
     // Takes what the listener holds on the next turn of the event loop.
     QTimer m_takeSoon;
     int m_descriptorBudget = 0;
@@ -271,9 +289,20 @@ private:
     // in the line they come after clients never found that slow.
     static constexpr int kSlowClientMemoryMs = 10000;
     static constexpr int kSlowClientsKept = 4096;
-    QHash<QString, QElapsedTimer> m_evictedAt;
-    bool evictedLately(const QString &group) const;
-    void markSlow(const QString &group);
+    struct RecentMarks
+    {
+        void mark(const QString &group);
+        bool lately(const QString &group) const;
+        QHash<QString, QElapsedTimer> at;
+    };
+    RecentMarks m_foundSlow;
+    // Clients that kept a connection open after its reply until the server
+    // took it back: in the line they come after clients that did not.
+    RecentMarks m_keptOpen;
+    bool evictedLately(const QString &group) const { return m_foundSlow.lately(group); }
+    void markSlow(const QString &group) { m_foundSlow.mark(group); }
+    // Open connections other than those whose reply has gone out whole.
+    int busyCount() const;
     int m_maxPerAddress = kMaxPerAddress;
     int m_lingerMs = 2000;
     int m_headerDeadlineMs = kHeaderDeadlineMs;
