@@ -606,9 +606,13 @@ void TCPServer::socket_ConnectionRequest()
             // request (an ordinary browser does at once), then one none of
             // whose connections had to be closed for slowness lately (a crowd
             // that reconnects at once would otherwise stand level with a
-            // browser), then one that has sent its request line, then the
-            // earliest. A connection whose reply has gone out whole does not
-            // count: its client may well ask again before it has closed it.
+            // browser), then one that has sent its request line; of those
+            // still level, every other place goes to the earliest and the
+            // rest to the latest: a browser that comes after a crowd of
+            // clients asking once each is not served after all of them, and
+            // the earliest still move at half the pace at worst. A connection
+            // whose reply has gone out whole does not count: its client may
+            // well ask again before it has closed it.
             const QHash<QString, int> busy = heldPerAddress(false);
             // A client that kept its last connection open after the reply
             // (until we took it back) comes after one that did not: a crowd
@@ -642,7 +646,7 @@ void TCPServer::socket_ConnectionRequest()
                 const int held = weighed ? busy.value(w.group) : 0;
                 if (weighed && (next == kNone || held <= nextHeld)) {
                     const auto r = rank(w);
-                    if (next == kNone || held < nextHeld || r < nextRank) {
+                    if (next == kNone || held < nextHeld || r < nextRank || (m_newestTurn && r == nextRank)) {
                         next = i;
                         nextHeld = held;
                         nextRank = r;
@@ -681,6 +685,7 @@ void TCPServer::socket_ConnectionRequest()
                     m_poolRetry.start(50);
                 return;
             }
+            m_newestTurn = !m_newestTurn;
             QTcpSocket *socket = chosen->socket;
             const QString group = chosen->group;
             forgetWaiting(*chosen);

@@ -282,6 +282,8 @@ private:
     QHash<QString, Use> m_use;
     QElapsedTimer m_clock;
     int m_roundRobin = 0;
+    // Whether the next place goes to the latest of the line's level members.
+    bool m_newestTurn = false;
     quint64 m_nextGeneration = 1;
     int m_idleMs = 30000;
     int m_evictAfterMs = 500;
