@@ -39,6 +39,13 @@ namespace {
 
 TCPServer *sInstance = nullptr;
 
+// How long a connection that has said nothing keeps its place before a
+// client's other connection that has spoken may take it.
+constexpr int kMomentToSpeakMs = 50;
+// Members of the line one client may have beyond its share while they have
+// not had their moment to speak.
+constexpr int kSilentNewcomersPerClient = 32;
+
 // The start of a request line that is still arriving: a method is letters only.
 bool canBeRequestLine(const QByteArray &start)
 {
@@ -440,7 +447,6 @@ bool TCPServer::evict(const QString &address, bool spoke)
     // A client at its cap making room for a connection of its own that has
     // spoken: its connections that have not (one client may be every host
     // of a LAN's IPv6 /64, a browser beside a crowd) go after a moment.
-    constexpr int kMomentToSpeakMs = 50;
     const auto evictable = [this, spoke](const Element &e) {
         // Bytes not yet read (by Qt or by us) are ours to be slow about, not
         // the client's: on a loaded machine its readyRead may come late.
@@ -659,7 +665,7 @@ void TCPServer::socket_ConnectionRequest()
             const auto chosen = m_waiting.begin() + qsizetype(next);
             const bool spoke = chosen->line || chosen->whole;
             if (nextHeld >= m_maxPerAddress && !evict(chosen->group, spoke)) {
-                if (spoke) {
+                if (spoke || chosen->since.elapsed() < kMomentToSpeakMs) {
                     // Its client's other connections have had no moment to
                     // speak yet: it waits for one of them, it is not closed.
                     if (!m_poolRetry.isActive())
@@ -771,9 +777,11 @@ void TCPServer::takeFromListener()
         // With no place free, a client holding and waiting for as many
         // places as it may hold would only stand in the line before others;
         // its member that has said nothing the longest makes way for the
-        // newcomer, else the newcomer goes.
+        // newcomer, else the newcomer goes, unless it has spoken and its
+        // client's share is held in the pool (a silent one of those makes
+        // way when it is placed).
         if (poolFull && held.value(group) + int(m_waitingPerGroup.value(group).size()) >= m_maxPerAddress
-            && !giveWayInGroup(group)) {
+            && !makeRoomInGroup(group, unread(socket))) {
             RefusalLog::Log(kProgramName,
                             QStringLiteral("socket_ConnectionRequest pool full: closed another waiting connection from ")
                                 + group,
@@ -805,7 +813,6 @@ bool TCPServer::closeIncompleteWaiting(std::array<size_t, 3> &from)
     // machine may keep a browser from sending the request it has ready for
     // longer than the short moment, and a browser closed unanswered shows
     // its user an error).
-    constexpr int kMomentToSpeakMs = 50;
     static const char *const kSaid[] = {" that sent nothing", " that sent no whole request line",
                                         " that sent no whole request"};
     for (size_t stage = 0; stage < from.size(); ++stage) {
@@ -1103,20 +1110,36 @@ void TCPServer::forgetWaiting(const Waiting &waiting)
         m_waitingPerGroup.erase(members);
 }
 
-bool TCPServer::giveWayInGroup(const QString &group)
+bool TCPServer::makeRoomInGroup(const QString &group, bool newcomerSpoke)
 {
     // One client may be a LAN's whole IPv6 /64: a browser among a neighbour's
     // crowd would otherwise be turned away whenever the crowd fills the
-    // client's share. A member given its moment that has still said nothing
-    // goes (its entry in the line is dropped when the line is next looked at).
-    constexpr int kMomentToSpeakMs = 50;
+    // client's share. The accept may also come before a browser's request
+    // has arrived, so a newcomer that has said nothing yet gets its moment
+    // too, up to a bound; past it (or for one that has spoken) the member
+    // silent the longest goes whatever its age.
+    if (closeSilentMember(group, kMomentToSpeakMs))
+        return true;
+    const int waiting = int(m_waitingPerGroup.value(group).size());
+    if (!newcomerSpoke && waiting < kSilentNewcomersPerClient)
+        return true;
+    if (closeSilentMember(group, 0))
+        return true;
+    // Every member has spoken: one more that has spoken still joins while its
+    // client's share is held in the pool (a silent one there makes way).
+    return newcomerSpoke && waiting < m_maxPerAddress;
+}
+
+bool TCPServer::closeSilentMember(const QString &group, int silentForMs)
+{
+    // Its entry in the line is dropped when the line is next looked at.
     const auto members = m_waitingPerGroup.find(group);
     if (members == m_waitingPerGroup.end())
         return false;
     std::vector<Member> &list = members.value();
     for (auto it = list.begin(); it != list.end(); ++it) {
         QTcpSocket *socket = it->socket;
-        if (socket && (it->since.elapsed() < kMomentToSpeakMs || socket->bytesAvailable() > 0 || unread(socket)))
+        if (socket && (it->since.elapsed() < silentForMs || socket->bytesAvailable() > 0 || unread(socket)))
             continue;
         if (socket) {
             RefusalLog::Log(kProgramName,

@@ -258,10 +258,13 @@ private:
     // Closes a member of the line and takes it out; the next member.
     std::deque<Waiting>::iterator dropWaiting(std::deque<Waiting>::iterator it);
     void forgetWaiting(const Waiting &waiting);
-    // A client at its cap: its member of the line that has said nothing the
-    // longest gives way to a newcomer of the same client; false when none
-    // may (each has spoken, or has had no moment to).
-    bool giveWayInGroup(const QString &group);
+    // A client at its cap, a newcomer of it in the listener: whether the
+    // newcomer may join the line, a member that has said nothing making way
+    // for it where one may.
+    bool makeRoomInGroup(const QString &group, bool newcomerSpoke);
+    // Closes the client's member of the line that has said nothing for at
+    // least that long, the oldest; false when none has.
+    bool closeSilentMember(const QString &group, int silentForMs);
     // Takes what the listener holds on the next turn of the event loop.
     QTimer m_takeSoon;
     int m_descriptorBudget = 0;
