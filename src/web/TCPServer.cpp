@@ -315,6 +315,7 @@ void TCPServer::StartListening()
     // descriptors too: it gets a small share of the budget, the line the rest.
     m_listener.setMaxPendingConnections(listenerShare(m_descriptorBudget));
     m_listener.setListenBacklogSize(m_descriptorBudget);
+    m_saidLimitTooSmall = false;
     if (!m_listener.listen(QHostAddress::Any, quint16(number)))
         LogError(kProgramName, QStringLiteral("StartListening port ") + port + QStringLiteral(": ")
                                    + m_listener.errorString());
@@ -602,6 +603,8 @@ void TCPServer::socket_ConnectionRequest()
 {
     if (stopTaking())
         return;
+    constexpr qint64 kAskSilentEveryMs = 10;
+    const qint64 now = m_clock.elapsed();
     try {
         for (;;) {
             takeFromListener();
@@ -645,9 +648,16 @@ void TCPServer::socket_ConnectionRequest()
                     dropWaiting(m_waiting.begin() + qsizetype(i));
                     continue;
                 }
-                const bool spoke = fetchUnread(w);
-                if (!w.socket || w.socket->state() != QAbstractSocket::ConnectedState)
-                    continue; // looked at again at once, and dropped
+                // The system is asked now and then what a silent member may
+                // have sent: asking for every place taken would cost a long
+                // line a call per member per place.
+                bool spoke = w.socket->bytesAvailable() > 0 || w.whole;
+                if (!spoke && (w.askedAt < 0 || now - w.askedAt >= kAskSilentEveryMs)) {
+                    w.askedAt = now;
+                    spoke = fetchUnread(w);
+                    if (!w.socket || w.socket->state() != QAbstractSocket::ConnectedState)
+                        continue; // looked at again at once, and dropped
+                }
                 const bool weighed = spoke || ++silentWeighed <= kSilentWeighed;
                 const int held = weighed ? busy.value(w.group) : 0;
                 if (weighed && (next == kNone || held <= nextHeld)) {
@@ -801,6 +811,17 @@ void TCPServer::takeFromListener()
 
 bool TCPServer::closeIncompleteWaiting(std::array<size_t, 3> &from)
 {
+    if (!m_saidLimitTooSmall && m_descriptorBudget < kBudgetForACrowd) {
+        // Said once: the user can raise the limit, the page cannot.
+        m_saidLimitTooSmall = true;
+        struct rlimit limit = {};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        LogError(kProgramName, QStringLiteral("socket_ConnectionRequest the open-file limit (")
+                                   + QString::number(qulonglong(limit.rlim_max))
+                                   + QStringLiteral(") leaves the page ") + QString::number(m_descriptorBudget)
+                                   + QStringLiteral(" connections: under a crowd of clients it may answer a browser late; "
+                                                    "a limit of 1024 or more avoids it"));
+    }
     // A full line would leave every newcomer in the system's queue, first
     // come first served behind a crowd that holds the line: the line's
     // oldest connection that has said the least makes way, first one that

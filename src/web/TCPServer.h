@@ -239,6 +239,7 @@ private:
         bool whole = false; // and the whole request: headers and body
         QElapsedTimer since; // taken into the line
         quint64 serial = 0;
+        qint64 askedAt = -1; // the system last asked what it sent (server clock)
     };
     // A member of the line as its client's list holds it.
     struct Member
@@ -268,6 +269,10 @@ private:
     // Takes what the listener holds on the next turn of the event loop.
     QTimer m_takeSoon;
     int m_descriptorBudget = 0;
+    // Below this budget a crowd that fills the line keeps a browser waiting
+    // (measured: over a second at 64); said once when the line first fills.
+    static constexpr int kBudgetForACrowd = 256;
+    bool m_saidLimitTooSmall = false;
     QTimer ServerTimer;
     QTimer m_poolRetry;
     QTimer m_heldTimer;
