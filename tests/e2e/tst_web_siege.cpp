@@ -22,10 +22,19 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -74,6 +83,92 @@ struct Connection
     int readRate = 0;
 };
 
+// A client that keeps its connection once it has read its reply, as an
+// HTTP/1.1 client keeps one for reuse: it never closes on the server's end
+// of the reply (a QTcpSocket would), only `holdMs` later (never when < 0).
+struct KeepingConnection
+{
+    KeepingConnection(quint16 port, const QString &source, QByteArray request, int holdMs)
+        : request(std::move(request)), holdMs(holdMs)
+    {
+        const QHostAddress from(source);
+        const bool v6 = from.protocol() == QAbstractSocket::IPv6Protocol;
+        fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_storage local = {}, remote = {};
+        socklen_t length = 0;
+        if (v6) {
+            auto &l = reinterpret_cast<sockaddr_in6 &>(local), &r = reinterpret_cast<sockaddr_in6 &>(remote);
+            l.sin6_family = r.sin6_family = AF_INET6;
+            const Q_IPV6ADDR bytes = from.toIPv6Address();
+            memcpy(&l.sin6_addr, &bytes, 16);
+            r.sin6_addr = in6addr_loopback;
+            r.sin6_port = htons(port);
+            length = sizeof(sockaddr_in6);
+        } else {
+            auto &l = reinterpret_cast<sockaddr_in &>(local), &r = reinterpret_cast<sockaddr_in &>(remote);
+            l.sin_family = r.sin_family = AF_INET;
+            l.sin_addr.s_addr = htonl(from.toIPv4Address());
+            r.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            r.sin_port = htons(port);
+            length = sizeof(sockaddr_in);
+        }
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&local), length) != 0
+            || (::connect(fd, reinterpret_cast<sockaddr *>(&remote), length) != 0 && errno != EINPROGRESS))
+            finished = true;
+    }
+    ~KeepingConnection()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    // Sends once connected, reads what came; true once it is to be made anew.
+    bool step()
+    {
+        if (finished)
+            return holdMs >= 0;
+        if (!sent) {
+            pollfd p = {fd, POLLOUT, 0};
+            if (::poll(&p, 1, 0) <= 0)
+                return false;
+            int error = 0;
+            socklen_t size = sizeof error;
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+            sent = error == 0 && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) == request.size();
+            finished = !sent;
+            return false;
+        }
+        if (!endSeen) {
+            char buffer[16384];
+            for (;;) {
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n > 0) {
+                    received.append(buffer, n);
+                    continue;
+                }
+                if (n == 0 || errno != EAGAIN) {
+                    endSeen = true;
+                    held.start();
+                }
+                break;
+            }
+            return false;
+        }
+        if (holdMs >= 0 && held.elapsed() >= holdMs) {
+            finished = true;
+            return true;
+        }
+        return false;
+    }
+    int fd = -1;
+    QByteArray request;
+    int holdMs;
+    bool sent = false;
+    bool endSeen = false;
+    bool finished = false;
+    QByteArray received;
+    QElapsedTimer held;
+};
+
 class Siege;
 
 
@@ -102,6 +197,11 @@ struct Attack
     // The program's open-file limit (soft, hard) when set; the web server
     // must leave the rest of the program its descriptors whatever the crowd.
     QPair<qint64, qint64> openFiles = {};
+    // The crowd keeps each connection after its reply (HTTP/1.1 keep-alive):
+    // for this long, then asks again on a new one; when < 0, for good.
+    std::optional<int> keepAfterReplyMs = std::nullopt;
+    // The ordinary client's address when not 127.0.0.1 (one of the crowd's /64).
+    const char *ordinarySource = nullptr;
 };
 
 // Descriptors the rest of the program may need beside the web server's.
@@ -243,6 +343,8 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
         // The /64 on the namespace's own loopback: no address that leaves it.
         for (int n = 0; n < attack.addresses; ++n)
             ASSERT_EQ(QProcess::execute(QStringLiteral("ip"), {"-6", "addr", "add", crowdAddress(n, true) + "/64", "dev", "lo", "nodad"}), 0);
+        if (attack.ordinarySource)
+            ASSERT_EQ(QProcess::execute(QStringLiteral("ip"), {"-6", "addr", "add", QString::fromLatin1(attack.ordinarySource) + "/64", "dev", "lo", "nodad"}), 0);
     }
     startProgram(attack.openFiles);
     if (HasFatalFailure())
@@ -270,8 +372,16 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     int answered = 0;
     bool leaked = false;
     std::vector<std::unique_ptr<Connection>> crowd(size_t(attack.addresses * attack.perAddress));
+    std::vector<std::unique_ptr<KeepingConnection>> keeping(attack.keepAfterReplyMs ? crowd.size() : 0);
     const auto open = [&](size_t slot) {
         const QString source = crowdAddress(int(slot) / attack.perAddress, attack.ipv6);
+        if (attack.keepAfterReplyMs) {
+            if (keeping[slot])
+                answered += keeping[slot]->received.startsWith("HTTP/") ? 1 : 0;
+            keeping[slot] = std::make_unique<KeepingConnection>(webPort, source, attack.opening(*this, made++),
+                                                                *attack.keepAfterReplyMs);
+            return;
+        }
         crowd[slot] = std::make_unique<Connection>(webPort, source, attack.readRate);
         crowd[slot]->socket.write(attack.opening(*this, made++));
     };
@@ -289,7 +399,10 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
         ++tick;
         if (attack.openFiles.second > 0)
             mostDescriptors = qMax(mostDescriptors, openDescriptors(program->pid()));
-        for (size_t slot = 0; slot < crowd.size(); ++slot) {
+        for (size_t slot = 0; slot < keeping.size(); ++slot)
+            if (keeping[slot]->step())
+                open(slot);
+        for (size_t slot = 0; slot < crowd.size() && keeping.empty(); ++slot) {
             Connection &c = *crowd[slot];
             if (c.closed()) {
                 harvest(c);
@@ -312,7 +425,8 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     siege.start();
     while (siege.elapsed() < attack.seconds * 1000) {
         const OwnClock clock(*program);
-        const QByteArray reply = exchange(get("/help"));
+        const QByteArray reply = exchange(get("/help"), attack.ordinarySource ? QString::fromLatin1(attack.ordinarySource)
+                                                                               : QStringLiteral("127.0.0.1"));
         const qint64 ownMs = clock.ownMs();
         latencies.push_back(ownMs);
         waitedForCpu.push_back(clock.elapsedMs() - ownMs);
@@ -325,7 +439,10 @@ TEST_P(Siege, OrdinaryClientIsServedAndTheLogStaysShort)
     }
     drive.stop();
     for (auto &c : crowd)
-        harvest(*c);
+        if (c)
+            harvest(*c);
+    for (auto &k : keeping)
+        answered += k->received.startsWith("HTTP/") ? 1 : 0;
     pause(1000); // log entries still on their way
     const int logs = logBroadcasts(logsBefore);
     if (attack.foreignHostAfter) {
@@ -448,6 +565,18 @@ const std::vector<Attack> kAttacks = {
      false, false, false, false, 0, {1024, 1024}},
     {"SavesWithVariedBadValues", 4, 1, 12, [](const Siege &s, int n) { return s.badSave(n); }, QByteArray(), 0, false,
      true, false, true},
+    // Ordinary HTTP/1.1 clients that keep the connection their reply came
+    // on: a thousand asking once each, or a crowd asking again a second
+    // after each reply, some within the per-client cap.
+    {"ThousandAddressesKeepingTheirConnections", 1000, 1, 6, [](const Siege &s, int) { return s.get("/help"); },
+     QByteArray(), 0, false, false, false, false, 0, {}, -1},
+    {"ThreeHundredAddressesHoldingEachReplyASecond", 300, 1, 8, [](const Siege &s, int) { return s.get("/help"); },
+     QByteArray(), 0, false, false, false, false, 800, {}, 1000},
+    {"FortyAddressesOfEightHoldingEachReplyASecond", 40, 8, 8, [](const Siege &s, int) { return s.get("/help"); },
+     QByteArray(), 0, false, false, false, false, 800, {}, 1000},
+    // A browser of the same IPv6 /64 as an idle crowd (every host of a LAN is).
+    {"BrowserInTheIPv6NetOfAnIdleCrowd", 100, 1, 8, [](const Siege &, int) { return QByteArray(); }, QByteArray(), 0,
+     false, false, true, false, 0, {}, std::nullopt, "fd00::ffff"},
 };
 
 } // namespace
