@@ -341,3 +341,69 @@ TEST_F(Pool, AClientFoundSlowGivesWayBeforeOneNeverFoundSo)
     ASSERT_TRUE(browser.closed());
     EXPECT_TRUE(browser.received.endsWith("form=/")) << browser.received.toStdString();
 }
+
+namespace {
+
+// A client that sends its request and then neither reads nor closes: what an
+// HTTP/1.1 client that keeps its connection for reuse looks like to the pool.
+struct KeepingClient
+{
+    explicit KeepingClient(quint16 port)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const QByteArray request = "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        ok = ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0
+            && ::send(fd, request.constData(), size_t(request.size()), 0) == request.size();
+    }
+    ~KeepingClient() { ::close(fd); }
+    // Everything the server sent, up to its end of the connection.
+    QByteArray readAll()
+    {
+        QByteArray all;
+        char buffer[4096];
+        timeval wait = {5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            all.append(buffer, n);
+        return all;
+    }
+    int fd = -1;
+    bool ok = false;
+};
+
+} // namespace
+
+// Clients that keep their connections once answered hold the whole pool: a
+// newcomer takes one of those places at once, not when the client lets go
+// or its time is up, and the client whose place it was still has its reply.
+TEST_F(Pool, AnsweredConnectionsKeptOpenMakeWayAtOnce)
+{
+    TCPServer::instance().setEvictAfterMs(24 * 3600 * 1000);
+    TCPServer::instance().setMaxPerAddress(TCPServer::kElements);
+    std::vector<std::unique_ptr<KeepingClient>> keeping;
+    for (int i = 0; i < TCPServer::kElements - 1; ++i) {
+        keeping.push_back(std::make_unique<KeepingClient>(m_port));
+        ASSERT_TRUE(keeping.back()->ok);
+    }
+    ASSERT_TRUE(waitUntil([] { return TCPServer::instance().openCount() == TCPServer::kElements - 1; }));
+    ASSERT_TRUE(waitUntil([&] { return pages == TCPServer::kElements - 1; }));
+    pause(100); // the replies go out whole
+
+    QElapsedTimer clock;
+    clock.start();
+    Client newcomer(m_port);
+    ASSERT_TRUE(newcomer.connected());
+    newcomer.socket.write("GET /status HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(newcomer.closed(5000));
+    // A kept connection is let go 2 s after its reply at the latest.
+    EXPECT_LT(clock.elapsed(), 1500) << "the newcomer waited for a kept connection to be let go";
+    EXPECT_TRUE(newcomer.received.endsWith("form=/")) << newcomer.received.toStdString();
+    for (size_t i = 0; i < keeping.size(); ++i) {
+        const QByteArray reply = keeping[i]->readAll();
+        EXPECT_TRUE(reply.startsWith("HTTP/1.1 200 OK\r\n") && reply.endsWith("form=/")) << i << ": " << reply.toStdString();
+    }
+}
