@@ -676,8 +676,9 @@ void TCPServer::socket_ConnectionRequest()
             const bool spoke = chosen->line || chosen->whole;
             if (nextHeld >= m_maxPerAddress && !evict(chosen->group, spoke)) {
                 if (spoke || chosen->since.elapsed() < kMomentToSpeakMs) {
-                    // Its client's other connections have had no moment to
-                    // speak yet: it waits for one of them, it is not closed.
+                    // It has spoken (or not yet had its moment to): it waits
+                    // for one of its client's connections to make way, and is
+                    // not closed for them.
                     if (!m_poolRetry.isActive())
                         m_poolRetry.start(50);
                     return;
