@@ -39,13 +39,16 @@
 // takes at a minimum rate. Every connection waiting in the system is taken at
 // once into a line of our own (pool and line within a budget of descriptors
 // from the process's file limit); a place goes to the client holding the
-// fewest, one that has sent its request line first. At a full pool the
+// fewest, one that has sent its request line first. A place whose reply has
+// gone out whole is free for a newcomer at once (a client keeping the
+// connection for reuse holds nothing). At a full pool the
 // newcomer takes the place of a connection (open at least half a second, or
 // 0.15 s without a whole request line) of the client holding the most, so
 // clients that crowd the pool lose their own connections first; one client
 // (an address, or an IPv6 /64) holds at most 8 connections, and while the
-// pool is full it cannot wait for more places than that. A request line or header line ended
-// by a bare LF is refused at once.
+// pool is full it waits for no more places than that, except for newcomers
+// given a moment to speak, for which its silent ones make way. A request
+// line or header line ended by a bare LF is refused at once.
 //
 // A request whose Host is no name of this machine gets 421; a body sent with
 // Transfer-Encoding gets 411. A status page that waits for the controller's
