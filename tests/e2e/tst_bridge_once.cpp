@@ -366,9 +366,13 @@ TEST(Once, EveryWriterAgreesWithTheControllersChanges)
         {"a negative value from the page", hall, "Level", [&] { pressButton(rig, "V4:05", "Q5", "ON", "-5"); },
          {"65531/32767"}},
         {"the same negative value again", hall, "Level", [&] { pressButton(rig, "V4:05", "Q5", "ON", "-5"); }, {}},
-        {"the controller reports the output it switched, ahead of its answer", porch, "State",
+        {"the controller reports the output it switched, ahead of its answer, after a script's write", porch, "State",
          [&] {
+             lateAnswers(1, 600);
              answerWith("F0030801", "", false);
+             const qsizetype sent = framesOf(QByteArray("\xc8\x29\x0a", 3));
+             probe("Probe.Hold");
+             waitUntil([&] { return framesOf(QByteArray("\xc8\x29\x0a", 3)) > sent; }, 10000);
              bsc("ID=89", "State=on");
          },
          {"ON"}},
