@@ -43,6 +43,19 @@ qsizetype eventsOf(const BridgeRig &rig, const QString &endpoint)
     return rig.eventsFrom(endpoint, Qt::CaseInsensitive).size();
 }
 
+// The hall temperature and the porch light tagged with their trigger set, the
+// cellar tagged for the script's count of runs; the page served.
+void tagHallCellarPorch(BridgeRig &rig)
+{
+    rig.serveWeb = true;
+    rig.store.replace("Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;;False",
+                      "Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;hall;True");
+    rig.store.replace("R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;;False",
+                      "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;cellar;False");
+    rig.store.replace("[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;;False",
+                      "[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;porch;True");
+}
+
 // The hall temperature and the porch light are tagged with their trigger
 // set: each of their changes runs the script, which counts the runs into the
 // cellar variable. Two received filters make the script write the hall itself.
@@ -74,13 +87,7 @@ bool pressButton(const BridgeRig &rig, const QByteArray &row, const QByteArray &
 TEST(Once, EveryChangeGivesOneEventAndOneScriptRun)
 {
     BridgeRig rig;
-    rig.serveWeb = true;
-    rig.store.replace("Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;;False",
-                      "Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;hall;True");
-    rig.store.replace("R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;;False",
-                      "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;cellar;False");
-    rig.store.replace("[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;;False",
-                      "[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;porch;True");
+    tagHallCellarPorch(rig);
     rig.store += "[Received]\r\nacme.probe.pc~Probe.SetVar=setvar;1\r\nacme.probe.pc~Probe.SetIO=setio;1\r\n"
                  "[Devices]\r\nsetvar=1/1/2000\r\nsetio=1/1/2000\r\n";
     rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
@@ -268,13 +275,7 @@ TEST(Once, AWriteTheControllerDidNotTakeIsNotAnnounced)
 TEST(Once, EveryWriterAgreesWithTheControllersChanges)
 {
     BridgeRig rig;
-    rig.serveWeb = true;
-    rig.store.replace("Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;;False",
-                      "Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;hall;True");
-    rig.store.replace("R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;;False",
-                      "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;cellar;False");
-    rig.store.replace("[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;;False",
-                      "[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;porch;True");
+    tagHallCellarPorch(rig);
     rig.store += "[Received]\r\nacme.probe.pc~Probe.Chain=chain;1\r\nacme.probe.pc~Probe.Hold=hold;1\r\n"
                  "[Devices]\r\nchain=1/1/2000\r\nhold=1/1/2000\r\n";
     rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
