@@ -5,7 +5,6 @@
 #include "PluginTestSupport.h"
 
 #include "controller/link/Frames.h"
-#include "host/HostGlobals.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -90,17 +89,6 @@ protected:
         case Kind::Reset: tcp->resetOnAccept = false; break;
         case Kind::Silent: sim->silent = false; break;
         }
-    }
-    // The plug-in's sides started as the program starts them, whatever the link does.
-    void startSides()
-    {
-        plugin = std::make_shared<tspi>();
-        plugin->RegisterCallback(gHostForm);
-        const int port = tcp->port();
-        plugin->InitX10(port);
-        plugin->InitIR(port);
-        plugin->InitIO(port);
-        gPlugin.ReplyTimeout = 1; // the start set the controller's own seconds
     }
     // Long enough for the kind to be seen: a silent controller mid-run is one
     // only after two polls have gone unanswered (each asked twice).
