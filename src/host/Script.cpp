@@ -19,6 +19,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 const QString kAccumulateLabel = QStringLiteral("Script-AccumulateReferences ");
@@ -119,8 +121,18 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
         QFile in(canonical);
         if (!in.open(QIODevice::ReadOnly))
             throw VbError(VbErr::FileNotFound, in.errorString());
-        const QString text = AnsiCodePage::decode(in.readAll());
+        const qint64 room = kMaxLoadBytes - loading.bytes;
+        const QByteArray bytes = in.read(room + 1);
         in.close();
+        if (bytes.size() > room) {
+            loading.problems.append(file + QStringLiteral(" is not loaded: a script and its included files may have ")
+                                    + QString::number(kMaxLoadBytes) + QStringLiteral(" bytes in all, and it has ")
+                                    + QString::number(std::max(in.size(), qint64(bytes.size())))
+                                    + (loading.bytes > 0 ? QStringLiteral(" after ") + QString::number(loading.bytes) : QString()));
+            return;
+        }
+        loading.bytes += bytes.size();
+        const QString text = AnsiCodePage::decode(bytes);
 
         loading.open.append(canonical);
         loading.expanded.insert(canonical);

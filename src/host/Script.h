@@ -20,6 +20,10 @@ class Script
 public:
     // Included files nest at most this deep (the loaded file counts as one).
     static constexpr int kMaxIncludeDepth = 16;
+    // The bytes of all files of one load together. Far above any script a user writes, and
+    // small enough that reading it never holds the program for long nor takes much memory,
+    // whoever wrote the file (a script can write files).
+    static constexpr qint64 kMaxLoadBytes = 1024 * 1024;
 
     // Loads into the shared engine the host's hooks give.
     Script();
@@ -49,6 +53,7 @@ private:
         QSet<QString> expanded; // canonical paths already expanded by this load
         QHash<QString, QString> canonical; // a directive's name, to its file's canonical path ("" when none)
         QStringList problems; // logged once, together, when the load ends
+        qint64 bytes = 0; // read so far
     };
 
     void AccumulateReferences(const QString &file, Loading &loading);
