@@ -57,9 +57,12 @@ void keepForScript(qint64 bytes, const QString &label)
 
 // The INI cache counts what it holds itself; a script's call that would take it past the
 // budget is refused before anything is read or written, with the error back to the script.
-void checkIniForScript(qint64 bytes, const QString &label)
+template<class F>
+void checkIniForScript(F &&cost, const QString &label)
 {
-    if (MemoryBudget::scriptDriven() && bytes > 0)
+    if (!MemoryBudget::scriptDriven())
+        return;
+    if (const qint64 bytes = cost(); bytes > 0)
         refusedToScript(label, [&] { MemoryBudget::checkBytes(bytes); });
 }
 
@@ -735,20 +738,20 @@ Variant Application::RegisterStatusChangeCB(QString &Script, QString &func)
 
 QString Application::GetIniSetting(QString &group, QString &Key, QString &defaultValue, QString &sFile)
 {
-    checkIniForScript(HostIniCache().loadCost(sFile, false), QStringLiteral("GetIniSetting "));
+    checkIniForScript([&] { return HostIniCache().loadCost(sFile, false); }, QStringLiteral("GetIniSetting "));
     return trapped<QString>(QStringLiteral("GetIniSetting "), QString(),
                             [&] { return HostIniCache().read(sFile, group, Key, defaultValue); });
 }
 
 void Application::SaveIniSetting(QString &group, QString &Key, QString &Value, QString &sFile)
 {
-    checkIniForScript(HostIniCache().writeCost(sFile, group, Key, Value), QStringLiteral("SaveIniSetting "));
+    checkIniForScript([&] { return HostIniCache().writeCost(sFile, group, Key, Value); }, QStringLiteral("SaveIniSetting "));
     trappedVoid(QStringLiteral("SaveIniSetting "), [&] { HostIniCache().write(sFile, group, Key, Value); });
 }
 
 QString Application::GetINISection(QString &group, QString &sFile)
 {
-    checkIniForScript(HostIniCache().loadCost(sFile, false), QStringLiteral("GetINISection "));
+    checkIniForScript([&] { return HostIniCache().loadCost(sFile, false); }, QStringLiteral("GetINISection "));
     return trapped<QString>(QStringLiteral("GetINISection "), QString(),
                             [&] {
                                 MemoryBudget::checkString(HostIniCache().sectionChars(sFile, group));
@@ -758,7 +761,7 @@ QString Application::GetINISection(QString &group, QString &sFile)
 
 void Application::ClearINISection(QString &group, QString &sFile)
 {
-    checkIniForScript(HostIniCache().loadCost(sFile, false), QStringLiteral("ClearINISection "));
+    checkIniForScript([&] { return HostIniCache().loadCost(sFile, false); }, QStringLiteral("ClearINISection "));
     trappedVoid(QStringLiteral("ClearINISection "), [&] { HostIniCache().clearSection(sFile, group); });
 }
 
