@@ -121,17 +121,13 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
         QFile in(canonical);
         if (!in.open(QIODevice::ReadOnly))
             throw VbError(VbErr::FileNotFound, in.errorString());
-        const qint64 room = kMaxLoadBytes - loading.bytes;
-        const QByteArray bytes = in.read(room + 1);
+        const QByteArray bytes = in.read(kMaxFileBytes + 1);
         in.close();
-        if (bytes.size() > room) {
-            loading.problems.append(file + QStringLiteral(" is not loaded: a script and its included files may have ")
-                                    + QString::number(kMaxLoadBytes) + QStringLiteral(" bytes in all, and it has ")
-                                    + QString::number(std::max(in.size(), qint64(bytes.size())))
-                                    + (loading.bytes > 0 ? QStringLiteral(" after ") + QString::number(loading.bytes) : QString()));
+        if (bytes.size() > kMaxFileBytes) {
+            loading.problems.append(file + QStringLiteral(" is not loaded: a script file may have ") + QString::number(kMaxFileBytes)
+                                    + QStringLiteral(" bytes, and it has ") + QString::number(std::max(in.size(), qint64(bytes.size()))));
             return;
         }
-        loading.bytes += bytes.size();
         const QString text = AnsiCodePage::decode(bytes);
 
         loading.open.append(canonical);
@@ -168,6 +164,14 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
             at = findDirective(text, copied);
         }
         code += QStringView(text).mid(copied);
+        if (loading.chars + code.size() > kMaxLoadChars) {
+            loading.problems.append(file + QStringLiteral(" is not loaded: a script and its included files may have ")
+                                    + QString::number(kMaxLoadChars) + QStringLiteral(" characters of code in all, and it has ")
+                                    + QString::number(code.size())
+                                    + (loading.chars > 0 ? QStringLiteral(" after ") + QString::number(loading.chars) : QString()));
+            return;
+        }
+        loading.chars += code.size();
         addText(file, code);
     } catch (...) {
         PendingError::capture();

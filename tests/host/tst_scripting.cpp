@@ -417,7 +417,7 @@ TEST_F(ScriptingTest, MemoryBudgetEndsAGrowingStringOrArrayWithARunError)
 // the program's own reading as by a script's Run, and the files within it still load.
 TEST_F(ScriptingTest, AFileFarLargerThanAnyScriptIsNotLoaded)
 {
-    const QByteArray padding = "'" + QByteArray(Script::kMaxLoadBytes / 2 + 1000, 'c') + "\r\n";
+    const QByteArray padding = "'" + QByteArray(Script::kMaxLoadChars / 2 + 1000, 'c') + "\r\n";
     struct Row {
         const char *what;
         QByteArray main;
@@ -433,6 +433,12 @@ TEST_F(ScriptingTest, AFileFarLargerThanAnyScriptIsNotLoaded)
          {{"inc1.txt", "Function F1()\r\n  F1 = 1\r\nEnd Function\r\n" + padding},
           {"inc2.txt", "Function F2()\r\n  F2 = 2\r\nEnd Function\r\n" + padding}},
          "Script-AccumulateReferences inc2.txt is not loaded", "main1"},
+        // Repeated directives add no code, but the file is still read whole.
+        {"a file of directives past the size of any file",
+         "#include \"inc1.txt\"\r\nFunction Main(p)\r\n  Main = \"main\"\r\nEnd Function\r\n"
+             + QByteArray("#include \"inc1.txt\"\r\n").repeated(Script::kMaxFileBytes / 20 + 1),
+         {{"inc1.txt", "Function F1()\r\n  F1 = 1\r\nEnd Function\r\n"}},
+         "Script-AccumulateReferences big.txt is not loaded", ""},
     };
     for (const Row &row : rows) {
         writeScript("big.txt", row.main);
