@@ -9,6 +9,7 @@
 #include "core/Globals.h"
 #include "core/RefusalLog.h"
 
+#include "automation/MemoryBudget.h"
 #include "automation/VbDate.h"
 
 #include "script/ScriptModule.h"
@@ -410,4 +411,40 @@ TEST_F(ScriptingTest, MemoryBudgetEndsAGrowingStringOrArrayWithARunError)
     EXPECT_EQ(eval("Len(Space(1000) & String(1000, \"y\"))").toLong(), 2000);
     writeScript("after.txt", "Function Main(p)\n  ReDim a(1000)\n  Main = UBound(a)\nEnd Function\n");
     EXPECT_EQ(eval("xap.RunEx(\"after.txt\", \"Main\", \"\")").toLong(), 1000);
+}
+
+// With the budget full, every member that starts a run or compiles text for one refuses it
+// with a 7 the calling script can trap, not a silent success; with room, each works.
+TEST_F(ScriptingTest, AFullBudgetRefusesEveryMemberThatStartsARun)
+{
+    writeScript("other.txt", "Sub Main(p)\n  xap.SetLastVoiceCommand \"ran\"\nEnd Sub\n"
+                             "Sub P(p)\n  xap.SetLastVoiceCommand \"ran\"\nEnd Sub\n");
+    struct Row {
+        const char *member;
+        const char *statement;
+        const char *ran; // what the statement leaves when it ran: an expression that is then True
+    };
+    const Row rows[] = {
+        {"RunEx", "r = xap.RunEx(\"other.txt\", \"P\", \"x\")", "xap.LastVoiceCommand = \"ran\""},
+        {"Run", "xap.Run \"other.txt\"", "xap.LastVoiceCommand = \"ran\""},
+        {"Execute", "Execute \"gDone = 1\"", "gDone = 1"},
+        {"ExecuteGlobal", "ExecuteGlobal \"gDone = 1\"", "gDone = 1"},
+        {"Eval", "gDone = Eval(\"1 + 0\")", "gDone = 1"},
+    };
+    exec("Dim gErr, gDone");
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.member);
+        exec(QStringLiteral("Sub Probe\n  On Error Resume Next\n  %1\n  gErr = Err.Number\nEnd Sub\n").arg(row.statement));
+        for (const bool full : {true, false}) {
+            exec("gErr = -1 : gDone = 0");
+            gLastVoiceCommand.clear();
+            const qint64 budget = MemoryBudget::bytes();
+            if (full)
+                MemoryBudget::setBytes(MemoryBudget::used());
+            m_engine->Run(QStringLiteral("Probe"));
+            MemoryBudget::setBytes(budget);
+            EXPECT_EQ(eval("gErr").toLong(), full ? 7 : 0) << (full ? "full" : "with room");
+            EXPECT_EQ(eval(row.ran).toBool(), !full) << (full ? "ran with the budget full" : "did not run with room");
+        }
+    }
 }
