@@ -4,9 +4,11 @@
 
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
+#include "host/IniCache.h"
 #include "host/Script.h"
 
 #include "core/Globals.h"
+#include "core/IniTool.h"
 #include "core/RefusalLog.h"
 
 #include "automation/MemoryBudget.h"
@@ -447,4 +449,52 @@ TEST_F(ScriptingTest, AFullBudgetRefusesEveryMemberThatStartsARun)
             EXPECT_EQ(eval(row.ran).toBool(), !full) << (full ? "ran with the budget full" : "did not run with room");
         }
     }
+}
+
+// A file that is no INI file, read by every reader of INI text a script can point at a file and
+// by the program's own settings: one entry per load, naming how many lines were skipped, and
+// the loads of one script's run count as repeats of that entry.
+TEST_F(ScriptingTest, ALoadOfANonIniFileLogsOneCountedEntry)
+{
+    constexpr int kLines = 2000;
+    QByteArray text;
+    for (int i = 0; i < kLines; ++i)
+        text += "Package: p" + QByteArray::number(i) + "\n";
+    for (int f = 0; f < 5; ++f)
+        writeScript(QStringLiteral("notini%1.txt").arg(f), text);
+    struct Row {
+        const char *reader;
+        const char *statement; // %1: the file
+    };
+    const Row rows[] = {
+        {"GetIniSetting", "v = xap.GetIniSetting(\"a\", \"b\", \"\", \"%1\")"},
+        {"SaveIniSetting", "xap.SaveIniSetting \"a\", \"b\", \"c\", \"%1\""},
+        {"GetINISection", "v = xap.GetINISection(\"a\", \"%1\")"},
+        {"ClearINISection", "xap.ClearINISection \"a\", \"%1\""},
+    };
+    gPluginHostRegistered = true;
+    struct Unregister {
+        ~Unregister() { gPluginHostRegistered = false; }
+    } unregister;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.reader);
+        HostIniCache().reset();
+        RefusalLog::Reset();
+        clearSent();
+        QString statements = QStringLiteral("Sub ReadAll\n");
+        for (int f = 0; f < 5; ++f)
+            statements += QString::fromLatin1(row.statement).arg(QStringLiteral("../Scripts/notini%1.txt").arg(f)) + QLatin1Char('\n');
+        exec(statements + QStringLiteral("End Sub\nReadAll\n"));
+        const QStringList logs = logData();
+        ASSERT_EQ(logs.size(), 1) << logs.join("\n").toStdString();
+        EXPECT_TRUE(logs[0].contains(QStringLiteral("Equal sign not found on line 1 of ")));
+        EXPECT_TRUE(logs[0].endsWith(QStringLiteral(" (%1 lines without one)").arg(kLines))) << logs[0].toStdString();
+    }
+    // The program's own settings read the same way: one entry for the file.
+    clearSent();
+    IniTool own;
+    own.Load(scriptsPath("notini0.txt"));
+    const QStringList logs = logData();
+    ASSERT_EQ(logs.size(), 1) << logs.join("\n").toStdString();
+    EXPECT_TRUE(logs[0].endsWith(QStringLiteral(" (%1 lines without one)").arg(kLines))) << logs[0].toStdString();
 }
