@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <iostream>
 #include <set>
 
@@ -464,6 +465,62 @@ TEST(HostileScripts, AStopEndsTheRunAndSavesWhatCameDuringIt)
             rig.send(rig.message(QStringLiteral("WDT.Echo"), rig.source, {{"Echo.Query", {"Query=busy"}}},
                                  QStringLiteral("acme.pinger.pc")));
         stopsAtOnceWithTheRecordsSaved(rig, "late");
+    }
+}
+
+// A stop while the start-up script is read or its module-level code runs (before the program
+// answers anything): the records received meanwhile are saved all the same.
+TEST(HostileScripts, AStopDuringTheStartUpScriptSavesWhatCameMeanwhile)
+{
+    struct Row {
+        const char *name;
+        QByteArray script;
+    };
+    const Row rows[] = {
+        {"ModuleLevelLoop", "Do: Loop\r\nSub Main(tag)\r\nEnd Sub\r\n"},
+        {"ModuleLevelExecute", "Execute String(60000000, \":\")\r\nSub Main(tag)\r\nEnd Sub\r\n"},
+        {"LongParse", QByteArray(40000000, ':') + "\r\nSub Main(tag)\r\nEnd Sub\r\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        BridgeRig rig;
+        ASSERT_TRUE(rig.listener.listen());
+        ASSERT_TRUE(rig.transport.listen());
+        rig.sim.attach(&rig.transport);
+        rig.sim.setUnit(3, 11);
+        rig.folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
+                             QByteArray(kTableStore) + "[tspi_quillon]\r\nSerialIP=127.0.0.1\r\nCommPort="
+                                 + QByteArray::number(rig.transport.port()) + "\r\nPeriodicScriptInterval=off\r\n");
+        rig.folder.writeFile(QStringLiteral("Config/xaptvkKorvane.ini"), "[tspi_quillon]\r\n" + rig.pluginSettings);
+        rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), row.script);
+        rig.program = std::make_unique<KorvaneProcess>(rig.folder);
+        QByteArray heartbeat;
+        ASSERT_TRUE(waitUntil([&] {
+            const QList<QByteArray> beats = rig.of(QStringLiteral("xap-hbeat.alive"));
+            heartbeat = beats.isEmpty() ? QByteArray() : beats.first();
+            return !beats.isEmpty();
+        }));
+        rig.port = quint16(BridgeRig::item(heartbeat, QStringLiteral("port")).toUInt());
+        ASSERT_NE(rig.port, 0);
+        // Well inside the script's start-up; the program has not answered anything yet.
+        waitUntil([] { return false; }, 1500);
+        rig.send(weatherReport(rig));
+        waitUntil([] { return false; }, 500);
+        QElapsedTimer stopping;
+        stopping.start();
+        ::kill(pid_t(rig.program->pid()), SIGTERM);
+        rig.send(weatherReport(rig, "late"));
+        ASSERT_TRUE(waitUntil([&] { return !rig.program->running(); }, 30000));
+        EXPECT_EQ(rig.program->waitForExit(), 0);
+        EXPECT_LT(stopping.elapsed(), 10000);
+        waitUntil([] { return false; }, 300);
+        EXPECT_TRUE(logged(rig, "The script was stopped: the program is stopping")) << "the start-up had ended before the stop";
+        QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
+        ASSERT_TRUE(store.open(QIODevice::ReadOnly));
+        const QByteArray saved = store.readAll();
+        EXPECT_TRUE(saved.contains("\r\nroof=")) << "the record received during the start-up was not saved";
+        EXPECT_TRUE(saved.contains("\r\nacme.wx.pc:late~Weather.Report=late;1")) << "the filters were lost";
+        rig.program.reset();
     }
 }
 
