@@ -127,6 +127,7 @@ void setUpEngine()
             LogError(kProgramName, QStringLiteral("Read Script: %1 object(s) of the script read before, kept by the "
                                                   "program, set to Nothing")
                                        .arg(dropped));
+        Application::forgetScriptRegistrations();
         engine.setLanguage(QStringLiteral("VBScript"));
         engine.setAllowUI(true);
         engine.AddObject(QStringLiteral("xap"), hs, true);
