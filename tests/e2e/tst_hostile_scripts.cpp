@@ -524,6 +524,40 @@ TEST(HostileScripts, AStopDuringTheStartUpScriptSavesWhatCameMeanwhile)
     }
 }
 
+// Callbacks registered by the thousand, each failing, called on every change the controller
+// reports: one log entry for their failures, the echo answered, a stop at once with the
+// records saved.
+TEST(HostileScripts, CallbacksOfControllerChangesLeaveTheProgramAnswering)
+{
+    BridgeRig rig;
+    rig.store = QByteArray(kTableStore).replace("[Received]", "[1=Door;Contact;Veltro Quillon;0;3!11!0!0;0;Input;3;0;;;;False\r\n[Received]");
+    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+                         "Dim gK\r\n"
+                         "Class K\r\n  Public Sub TSEvent(t)\r\n    Err.Raise 5\r\n  End Sub\r\nEnd Class\r\n"
+                         "Sub Main(tag)\r\n"
+                         "  If tag <> \"roof\" Then Exit Sub\r\n"
+                         "  Set gK = New K\r\n"
+                         "  For i = 1 To 20000\r\n"
+                         "    RegisterStatusChangeCB \"nofile.txt\", \"P\"\r\n"
+                         "    RegisterEventCB 4, gK\r\n"
+                         "  Next\r\n"
+                         "  Response \"cellar\", 1\r\n"
+                         "End Sub\r\n");
+    ASSERT_TRUE(rig.start()) << "the program did not come up";
+    ASSERT_TRUE(sendUntil(rig, weatherReport(rig), [&] { return rig.sim.vars[64] == 1; }, 5000));
+    for (int i = 0; i < 10; ++i) {
+        rig.sim.sendIOChange(3, 0, (i + 1) % 2);
+        waitUntil([] { return false; }, 200);
+    }
+    EXPECT_GE(rig.echoAnswerMs(5000), 0) << "no echo answered while the callbacks ran";
+    waitUntil([] { return false; }, 1000);
+    EXPECT_GE(loggedCount(rig, "File not found: nofile.txt"), 1) << "the callbacks did not run";
+    EXPECT_LE(loggedCount(rig, "File not found: nofile.txt"), 2);
+    rig.send(weatherReport(rig, "late"));
+    stopsAtOnceWithTheRecordsSaved(rig, "late");
+}
+
 // Runs still waiting when the stop comes are not each started only to fail: one entry says
 // how many were dropped, and at most the run in progress reports its stop.
 TEST(HostileScripts, RunsWaitingAtAStopGoWithOneEntry)
