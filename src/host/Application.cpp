@@ -758,7 +758,8 @@ Variant Application::RegisterStatusChangeCB(QString &Script, QString &func)
                        QStringLiteral("RegisterStatusChangeCB: %1 status-change scripts are registered, ").arg(kMostStatusChangeScripts)
                            + CutLogText(Script, kPartKept) + QStringLiteral(" is not"),
                        QStringLiteral("RegisterStatusChangeCB"), QStringLiteral("full"));
-        return Variant();
+        // As a registration the budget refuses: the script learns that it was not kept.
+        throw VbError(VbErr::OutOfMemory);
     }
     if (MemoryBudget::scriptDriven())
         keepForScript(statusScriptBytes(entry), QStringLiteral("RegisterStatusChangeCB"));
