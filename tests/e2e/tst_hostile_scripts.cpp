@@ -87,6 +87,13 @@ bool logged(const BridgeRig &rig, const QByteArray &text)
     return loggedCount(rig, text) > 0;
 }
 
+// The device store as the program saved it.
+QByteArray savedStore(const BridgeRig &rig)
+{
+    QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
+    return store.open(QIODevice::ReadOnly) ? store.readAll() : QByteArray();
+}
+
 QByteArray httpGet(quint16 port, const QByteArray &target)
 {
     return httpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
@@ -102,9 +109,7 @@ void stopsAtOnceWithTheRecordsSaved(BridgeRig &rig, const char *alsoSaved = null
     stopping.start();
     EXPECT_EQ(rig.program->terminate(), 0);
     EXPECT_LT(stopping.elapsed(), 5000);
-    QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
-    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
-    const QByteArray saved = store.readAll();
+    const QByteArray saved = savedStore(rig);
     EXPECT_TRUE(saved.contains("\r\nroof=")) << "the records were not saved";
     if (alsoSaved)
         EXPECT_TRUE(saved.contains("\r\n" + QByteArray(alsoSaved) + "=")) << alsoSaved << " was not saved";
@@ -484,24 +489,11 @@ TEST(HostileScripts, AStopDuringTheStartUpScriptSavesWhatCameMeanwhile)
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         BridgeRig rig;
-        ASSERT_TRUE(rig.listener.listen());
-        ASSERT_TRUE(rig.transport.listen());
-        rig.sim.attach(&rig.transport);
-        rig.sim.setUnit(3, 11);
-        rig.folder.writeFile(QStringLiteral("Config/tvkXapKorvane.ini"),
-                             QByteArray(kTableStore) + "[tspi_quillon]\r\nSerialIP=127.0.0.1\r\nCommPort="
-                                 + QByteArray::number(rig.transport.port()) + "\r\nPeriodicScriptInterval=off\r\n");
-        rig.folder.writeFile(QStringLiteral("Config/xaptvkKorvane.ini"), "[tspi_quillon]\r\n" + rig.pluginSettings);
+        rig.store = kTableStore;
+        rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
         rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), row.script);
-        rig.program = std::make_unique<KorvaneProcess>(rig.folder);
-        QByteArray heartbeat;
-        ASSERT_TRUE(waitUntil([&] {
-            const QList<QByteArray> beats = rig.of(QStringLiteral("xap-hbeat.alive"));
-            heartbeat = beats.isEmpty() ? QByteArray() : beats.first();
-            return !beats.isEmpty();
-        }));
-        rig.port = quint16(BridgeRig::item(heartbeat, QStringLiteral("port")).toUInt());
-        ASSERT_NE(rig.port, 0);
+        rig.waitForReady = false;
+        ASSERT_TRUE(rig.start()) << "no heartbeat";
         // Well inside the script's start-up; the program has not answered anything yet.
         waitUntil([] { return false; }, 1500);
         rig.send(weatherReport(rig));
@@ -515,9 +507,7 @@ TEST(HostileScripts, AStopDuringTheStartUpScriptSavesWhatCameMeanwhile)
         EXPECT_LT(stopping.elapsed(), 10000);
         waitUntil([] { return false; }, 300);
         EXPECT_TRUE(logged(rig, "The script was stopped: the program is stopping")) << "the start-up had ended before the stop";
-        QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
-        ASSERT_TRUE(store.open(QIODevice::ReadOnly));
-        const QByteArray saved = store.readAll();
+        const QByteArray saved = savedStore(rig);
         EXPECT_TRUE(saved.contains("\r\nroof=")) << "the record received during the start-up was not saved";
         EXPECT_TRUE(saved.contains("\r\nacme.wx.pc:late~Weather.Report=late;1")) << "the filters were lost";
         rig.program.reset();
@@ -674,9 +664,7 @@ TEST_P(HostileTable, EndsWithinBoundsAndTheProgramAnswersAndSaves)
     }
 
     EXPECT_EQ(rig.program->terminate(), 0);
-    QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
-    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
-    const QByteArray saved = store.readAll();
+    const QByteArray saved = savedStore(rig);
     EXPECT_TRUE(saved.contains("\r\nroof=")) << "the records were not saved";
     EXPECT_TRUE(saved.contains("\r\nlate=")) << "the record received after the script was not saved";
     rig.program.reset();
