@@ -516,7 +516,6 @@ TEST(HostileScripts, AStopDuringTheStartUpScriptSavesWhatCameMeanwhile)
     const Row rows[] = {
         {"ModuleLevelLoop", "Do: Loop\r\nSub Main(tag)\r\nEnd Sub\r\n"},
         {"ModuleLevelExecute", "Execute String(60000000, \":\")\r\nSub Main(tag)\r\nEnd Sub\r\n"},
-        {"LongParse", QByteArray(40000000, ':') + "\r\nSub Main(tag)\r\nEnd Sub\r\n"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
