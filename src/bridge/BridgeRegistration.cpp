@@ -64,4 +64,12 @@ void registerBridgeSubsystem()
         Readmessage(text);
     };
     core.storeRecord = [](const QString &text) { StoreReceivedRecord(text); };
+    core.recordsForStop = [] {
+        if (ReceiveSideUp())
+            AddXapTags();
+    };
+    core.saveReceivedRecords = [] {
+        if (ReceiveSideUp())
+            TermReceiveMessages();
+    };
 }

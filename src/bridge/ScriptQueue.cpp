@@ -50,6 +50,9 @@ std::shared_ptr<Script> sStartupScript;
 bool sDraining = false;
 bool sReloadAfterDrain = false;
 bool sOverflowLogged = false;
+// The tagged records were read from the store and are not saved yet: only then may a save
+// write them (one made before the read would write empty sections over the store).
+bool sReceiveSideUp = false;
 
 // Sets interval and countdown for the next periodic run from a period of P
 // seconds: the minutes as countdown ticks of 60 s, the seconds left over as
@@ -85,6 +88,7 @@ void InitReceiveMessages()
         InitFilterDictionary();
         InitIRMacroDictionary();
         InitDeviceDictionary();
+        sReceiveSideUp = true;
         InitScriptControl();
     } catch (...) {
         PendingError::capture();
@@ -94,6 +98,7 @@ void InitReceiveMessages()
 
 void TermReceiveMessages()
 {
+    sReceiveSideUp = false;
     try {
         SaveDeviceDictionary();
         gDeviceDictionary.reset();
@@ -102,6 +107,11 @@ void TermReceiveMessages()
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("TermReceiveMessages"));
     }
+}
+
+bool ReceiveSideUp()
+{
+    return sReceiveSideUp;
 }
 
 namespace {
@@ -117,6 +127,7 @@ void setUpEngine()
             LogError(kProgramName, QStringLiteral("Read Script: %1 object(s) of the script read before, kept by the "
                                                   "program, set to Nothing")
                                        .arg(dropped));
+        Application::forgetScriptRegistrations();
         engine.setLanguage(QStringLiteral("VBScript"));
         engine.setAllowUI(true);
         engine.AddObject(QStringLiteral("xap"), hs, true);

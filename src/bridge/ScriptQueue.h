@@ -19,6 +19,9 @@ void InitReceiveMessages();
 // End of the receive side: saves the tagged records and releases the
 // filter and record tables.
 void TermReceiveMessages();
+// The tagged records were read from the store and not saved since: a stop that comes before
+// the plug-in runs (during the start-up script) still has them to store and save.
+bool ReceiveSideUp();
 // Resets the engine, adds "xap" and loads the script file again.
 void InitScriptControl();
 void LoadScripts();

@@ -34,6 +34,11 @@ struct CoreHooks
     OptionalHook<void()> stopScripts;
     // Unload the configuration dialog (without its questions); unset in a program without it.
     OptionalHook<void()> unloadConfigDialog;
+    // At Exit, for a stop that came before the start-up made the records received texts update
+    // and before the plug-in ran (during the start-up script): first make those records, then,
+    // after the plug-in's shutdown, save them if that shutdown did not. Unset without the bridge.
+    OptionalHook<void()> recordsForStop;
+    OptionalHook<void()> saveReceivedRecords;
     // The plug-in's ShutdownIO, then release it.
     RequiredHook<void()> shutdownIO{"CoreHooks.shutdownIO"};
     // The plug-in's SelectMenu.

@@ -11,6 +11,7 @@ namespace DrainSlices {
 constexpr int kReceivedTextsMs = 20; // received xAP texts handed to the dispatcher
 constexpr int kScriptRunsMs = 20;    // runs of the user script's Main, one per waiting record
 constexpr int kPageRequestsMs = 20;  // requests of the status and setup page
+constexpr int kScriptCallbacksMs = 20; // status-change scripts and event callbacks of the user's script
 
 // Drains of one entry a tick: each entry waits for the controller, so it is
 // the slice by itself.

@@ -146,6 +146,10 @@ void IniTool::Load(const QString& file)
     QStringList repeatedSections;
     QStringList droppedKeys;
     int droppedCount = 0;
+    // A file that is no INI file at all (a script may point the reader at any file) has a bad
+    // line on nearly every line: one entry for the load, with the count.
+    int badLines = 0;
+    int firstBadLine = 0;
     for (const QString& raw : splitLines(data)) {
         ++lineNumber;
         const QString line = trimSpaces(raw);
@@ -162,9 +166,8 @@ void IniTool::Load(const QString& file)
         }
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq < 0) {
-            if (gPluginHostRegistered)
-                LogError(QStringLiteral("IniTool"), QStringLiteral(" Equal sign not found on line ") + QString::number(lineNumber)
-                                                    + QStringLiteral(" of ") + file);
+            if (badLines++ == 0)
+                firstBadLine = lineNumber;
             continue;
         }
         const QString key = valueKey(section, line.left(eq));
@@ -175,6 +178,13 @@ void IniTool::Load(const QString& file)
                 droppedKeys.append(QLatin1Char('[') + section + QLatin1Char(']') + line.left(eq));
             ++droppedCount;
         }
+    }
+    if (badLines > 0 && gPluginHostRegistered) {
+        QString text = QStringLiteral(" Equal sign not found on line ") + QString::number(firstBadLine) + QStringLiteral(" of ") + file;
+        if (badLines > 1)
+            text += QStringLiteral(" (%1 lines without one)").arg(badLines);
+        // Loads a script drives, file after file, count as repeats of one entry.
+        LogMemberError(QStringLiteral("IniTool"), text, QStringLiteral("IniTool"), QStringLiteral("Equal sign not found"));
     }
     if (!repeatedSections.isEmpty() || droppedCount > 0) {
         QString text = QStringLiteral("IniTool ") + file + QStringLiteral(": the first of equal sections and keys is kept;");

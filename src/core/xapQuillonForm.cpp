@@ -321,11 +321,13 @@ void xapQuillonForm::Exit()
     ignoringErrors([this] { Timer1.setEnabled(false); });
     ignoringErrors([] { gShuttingDown = true; });
     ignoringErrors([] { Hooks().stopScripts.call(); });
+    ignoringErrors([] { Hooks().recordsForStop.call(); });
     storeReceivedRecords();
     ignoringErrors([] {
         Hooks().shutdownIO.call();
     });
     storeReceivedRecords();
+    ignoringErrors([] { Hooks().saveReceivedRecords.call(); });
     // Repeats counted since their first entry would otherwise go unlogged.
     ignoringErrors([] { RefusalLog::Flush(); });
     ignoringErrors([this] { m_tray->Update(false); });

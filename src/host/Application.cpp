@@ -1,4 +1,6 @@
 #include "host/Application.h"
+#include "host/ScriptCallbacks.h"
+#include "script/ClassInstance.h"
 
 #include "host/Condition.h"
 #include "host/DevFunc.h"
@@ -544,10 +546,22 @@ void Application::fireCallbacks(int slot, const QStringList &texts)
     const std::vector<Variant> callbacks = EventCallbacks(slot).items();
     for (const Variant &callback : callbacks) {
         try {
-            if (ObjectPtr object = callback.toObject()) {
-                std::vector<Variant> args{Variant(texts)};
-                object->invoke(QStringLiteral("TSEvent"), CallKind::Method, args);
-            }
+            ObjectPtr object = callback.toObject();
+            if (!object)
+                continue;
+            const auto tsEvent = [object, texts] {
+                try {
+                    std::vector<Variant> args{Variant(texts)};
+                    object->invoke(QStringLiteral("TSEvent"), CallKind::Method, args);
+                } catch (...) {
+                }
+                PendingError::clear();
+            };
+            // An object of the user's script runs script code: a run of its own.
+            if (dynamic_cast<const ClassInstance *>(object.get()))
+                ScriptCallbacks::call(QStringLiteral("RegisterEventCB"), tsEvent);
+            else
+                tsEvent();
         } catch (...) {
         }
     }
@@ -563,8 +577,11 @@ void Application::runStatusScripts(const QString &dev, qint16 status)
         DeviceClassPtr device = deviceByCode(dev);
         if (!device)
             continue;
-        const QStringList parameter{houseOf(dev), unitOf(dev), QString::number(status), QString::number(device->ref())};
-        HostHooksInstance().runEx.call(entry.left(split), entry.mid(split + 1), Variant(parameter));
+        const Variant parameter(QStringList{houseOf(dev), unitOf(dev), QString::number(status), QString::number(device->ref())});
+        ScriptCallbacks::call(QStringLiteral("RegisterStatusChangeCB"),
+                              [script = entry.left(split), procedure = entry.mid(split + 1), parameter] {
+                                  HostHooksInstance().runEx.call(script, procedure, parameter);
+                              });
     }
 }
 
@@ -717,21 +734,67 @@ void Application::SetDeviceStringByName(QString &devName, QString &str, Variant 
 void Application::RegisterEventCB(int &evtype, Variant &obj)
 {
     trappedVoid(QStringLiteral("RegisterEventCB"), [&] {
-        for (int i = 0; i <= 6; ++i) {
-            if (evtype & (1 << i))
-                EventCallbacks(i).add(obj);
+        for (int i = 0; i < kEventCallbackSlots; ++i) {
+            if (!(evtype & (1 << i)))
+                continue;
+            if (EventCallbacks(i).count() >= kMostEventCallbacks)
+                throw VbError(VbErr::OutOfMemory, QStringLiteral("%1 event callbacks are registered for type %2")
+                                                      .arg(kMostEventCallbacks)
+                                                      .arg(1 << i));
+            EventCallbacks(i).add(obj);
         }
     });
 }
 
+namespace {
+
+qint64 statusScriptBytes(const QString &entry)
+{
+    return 2 * qint64(entry.size()) + 62;
+}
+
+} // namespace
+
 Variant Application::RegisterStatusChangeCB(QString &Script, QString &func)
 {
-    if (!gLoading) {
-        if (MemoryBudget::scriptDriven())
-            keepForScript(2 * qint64(Script.size() + func.size()) + 64, QStringLiteral("RegisterStatusChangeCB"));
-        StatusChangeScripts().append(Script + QChar(0) + func);
+    if (gLoading)
+        return Variant();
+    QStringList &scripts = StatusChangeScripts();
+    const QString entry = Script + QChar(0) + func;
+    // A script that registers in every run (or in a loop) keeps one entry: each change runs
+    // a registered procedure once.
+    if (scripts.contains(entry))
+        return Variant();
+    if (scripts.size() >= kMostStatusChangeScripts) {
+        LogMemberError(kProgramName,
+                       QStringLiteral("RegisterStatusChangeCB: %1 status-change scripts are registered, ").arg(kMostStatusChangeScripts)
+                           + CutLogText(Script, kPartKept) + QStringLiteral(" is not"),
+                       QStringLiteral("RegisterStatusChangeCB"), QStringLiteral("full"));
+        // As a registration the budget refuses: the script learns that it was not kept.
+        throw VbError(VbErr::OutOfMemory);
     }
+    if (MemoryBudget::scriptDriven())
+        keepForScript(statusScriptBytes(entry), QStringLiteral("RegisterStatusChangeCB"));
+    scripts.append(entry);
     return Variant();
+}
+
+void Application::forgetScriptRegistrations()
+{
+    ScriptCallbacks::clear();
+    QStringList &scripts = StatusChangeScripts();
+    qint64 bytes = 0;
+    for (const QString &entry : scripts)
+        bytes += statusScriptBytes(entry);
+    scripts.clear();
+    keepForScript(-bytes, QString());
+    // The script's objects among the event callbacks were set to Nothing with the script: their places go.
+    for (int slot = 0; slot < kEventCallbackSlots; ++slot) {
+        Collection &callbacks = EventCallbacks(slot);
+        for (int i = callbacks.count(); i >= 1; --i)
+            if (!callbacks.items()[size_t(i - 1)].isObject() || !callbacks.items()[size_t(i - 1)].toObject())
+                callbacks.remove(Variant(i));
+    }
 }
 
 // ---- INI service ----

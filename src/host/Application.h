@@ -68,6 +68,13 @@ public:
     void SetDeviceStringByName(QString &devName, QString &str, Variant &Reset);
     void RegisterEventCB(int &evtype, Variant &obj);
     Variant RegisterStatusChangeCB(QString &Script, QString &func);
+    // What a script can register: beyond it a registration is refused with a log entry.
+    static constexpr int kMostStatusChangeScripts = 100;
+    static constexpr int kMostEventCallbacks = 1000; // per event type
+    static constexpr int kEventCallbackSlots = 7;
+    // The user's script was read again: what it registered goes with it (the status-change
+    // scripts, the places of its objects among the event callbacks, the callbacks waiting).
+    static void forgetScriptRegistrations();
 
     // INI service of the Config folder.
     QString GetIniSetting(QString &group, QString &Key, QString &defaultValue, QString &sFile);

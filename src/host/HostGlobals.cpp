@@ -1,4 +1,5 @@
 #include "host/HostGlobals.h"
+#include "host/ScriptCallbacks.h"
 
 #include "host/Application.h"
 #include "host/IniCache.h"
@@ -117,6 +118,9 @@ IniCache &HostIniCache()
 
 void ReleaseHostCollections()
 {
+    // Callbacks still waiting hold the script's objects: they go with the host, while the engine that
+    // would run their terminates still exists, not at the process's end.
+    ScriptCallbacks::clear();
     for (CollectionPtr &slot : gCallbacks)
         slot.reset();
     gIRNameDictionary.reset();

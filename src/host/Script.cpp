@@ -82,7 +82,9 @@ void Script::Add(const QString &file, const QString &module)
     } catch (...) {
         m_module.reset();
         PendingError::capture();
-        LogTrapped(kProgramName, QStringLiteral("Script-Add"));
+        if (!noteRefusal(PendingError::current().number))
+            LogTrapped(kProgramName, QStringLiteral("Script-Add"));
+        PendingError::clear();
         return;
     }
     m_missing = !QFileInfo(ResolvePath(file)).isFile();
@@ -175,8 +177,19 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
         addText(file, code);
     } catch (...) {
         PendingError::capture();
-        LogTrapped(kProgramName, kAccumulateLabel);
+        if (!noteRefusal(PendingError::current().number))
+            LogTrapped(kProgramName, kAccumulateLabel);
+        PendingError::clear();
     }
+}
+
+bool Script::noteRefusal(qint32 number)
+{
+    if ((number != VbErr::OutOfMemory && number != VbErr::OutOfStringSpace) || !MemoryBudget::scriptDriven())
+        return false;
+    if (!m_refused)
+        m_refused = number;
+    return true;
 }
 
 void Script::addText(const QString &file, const QString &text)
@@ -193,7 +206,9 @@ void Script::addText(const QString &file, const QString &text)
         failed = true;
     }
     std::shared_ptr<ScriptError> error = m_engine->Error();
-    if (failed || error->Number() != 0) {
+    if (noteRefusal(error->Number())) {
+        error->Clear();
+    } else if (failed || error->Number() != 0) {
         // Inside a run (Run, RunEx) a loop over one failing file would log once per call.
         LogMemberError(kProgramName,
                        QStringLiteral("Error in script syntax") + QStringLiteral(" / ") + CutLogText(file, kPartKept) + QLatin1Char(' ')
@@ -248,5 +263,9 @@ Variant Script::RunFile(const QString &file, const QString &procedure, const Var
 {
     Script script;
     script.Add(file, QStringLiteral("M1"));
+    // A script asked for a run its budget has no room for: the refusal is its error to trap, as
+    // Execute's is, not a load error of the other file followed by a run that cannot start.
+    if (script.m_refused)
+        throw VbError(script.m_refused);
     return script.Run(procedure, parameter);
 }

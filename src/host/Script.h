@@ -61,11 +61,15 @@ private:
 
     void AccumulateReferences(const QString &file, Loading &loading);
     void addText(const QString &file, const QString &text);
+    // True (and noted) when the budget refused a load step for the script that asked for the
+    // load: that script gets the error, no log entry is made for it.
+    bool noteRefusal(qint32 number);
 
     std::shared_ptr<ScriptControl> m_engine;
     std::shared_ptr<ScriptModule> m_module;
     QString m_moduleName;
     QString m_file;
     bool m_missing = false; // the file Add was given was not there
+    qint32 m_refused = 0;   // 7 or 14: the budget refused loading the file for a running script
     double m_fileDate;
 };

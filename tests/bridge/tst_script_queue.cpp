@@ -11,13 +11,21 @@
 
 #include "controller/PluginState.h"
 
+#include "core/Globals.h"
+
 #include "host/HostGlobals.h"
+#include "host/HostHooks.h"
+#include "host/Script.h"
+#include "host/ScriptCallbacks.h"
 #include "host/TaggedMembers.h"
 
 #include "ScriptControl.h"
 #include "script/Interpreter.h"
 
 #include <cstdlib>
+
+#include <QFile>
+#include <QTimer>
 
 namespace {
 
@@ -529,4 +537,109 @@ TEST_P(FullBudget, ReadScriptStillLoadsWhatScriptsKeepBeyondTheirRuns)
     EXPECT_LT(MemoryBudget::used(), loaded - kRoom / 4) << "what was let go is still counted";
     EXPECT_EQ(read("runs"), 2) << logData().join('\n').toStdString();
     EXPECT_EQ(read("compiled"), 0) << "the script's own Execute after it let go of what it kept";
+}
+
+// What a script registers to be called back when a device changes, against changes the
+// program makes (a controller report): each kind registered in a loop, failing, and
+// looping. The program's change returns at once; the callbacks run afterwards from the
+// event loop, each as a run with the run's limits (its time-out; a stop drops the waiting
+// ones with one entry); registrations are bounded, a repeated failure is one log entry,
+// and "Read Script" forgets what the script read before registered.
+struct CallbackRow {
+    const char *name;
+    const char *registration; // in Main; K is the script's class with TSEvent, cb.txt has Sub P
+    const char *body;         // of TSEvent and of P
+    int times;                // the registration runs that often
+    int mostRunsPerChange;
+    int timeoutMs;            // the engine's time-out; a run past it ends
+    bool stop;                // the program stops while the first callback waits
+};
+
+const CallbackRow kCallbackRows[] = {
+    {"StatusChangeScriptsFailing", "xap.RegisterStatusChangeCB \"cb.txt\", \"P\"", "Err.Raise 5", 2000, 1, 60000, false},
+    {"EventObjectsFailing", "xap.RegisterEventCB 4, gK", "Err.Raise 5", 2000, Application::kMostEventCallbacks, 60000,
+     false},
+    {"StatusChangeScriptLooping", "xap.RegisterStatusChangeCB \"cb.txt\", \"P\"", "Do: Loop", 1, 1, 1000, false},
+    {"EventObjectLooping", "xap.RegisterEventCB 4, gK", "Do: Loop", 1, 1, 1000, false},
+    {"StatusChangeScriptWaitingAtAStop", "xap.RegisterStatusChangeCB \"cb.txt\", \"P\"", "Do: xap.WaitSecs 0.05: Loop",
+     1, 1, 1000, true},
+    {"EventObjectWaitingAtAStop", "xap.RegisterEventCB 4, gK", "Do: xap.WaitSecs 0.05: Loop", 1, 1, 1000, true},
+};
+
+class Callbacks : public ScriptQueueTest, public ::testing::WithParamInterface<CallbackRow>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, Callbacks, ::testing::ValuesIn(kCallbackRows),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_P(Callbacks, RunAsRunsOfTheirOwnAndGoWithTheScript)
+{
+    const CallbackRow &row = GetParam();
+    const QByteArray counted = QByteArray("  SaveVar \"runs\", GetVar(\"runs\") + 1\r\n  ") + row.body + "\r\n";
+    QFile cb(m_dir.path() + QStringLiteral("/Scripts/cb.txt"));
+    ASSERT_TRUE(cb.open(QIODevice::WriteOnly));
+    cb.write("Sub P(parms)\r\n" + counted + "End Sub\r\n");
+    cb.close();
+    // As the program registers it.
+    HostHooksInstance().runEx = [](const QString &script, const QString &procedure, const Variant &parameter) {
+        Script::RunFile(script, procedure, parameter);
+    };
+    addDevice("A", "1", "hall", "lamp");
+    writeScript(QByteArray("Dim gK\r\nClass K\r\n Public Sub TSEvent(t)\r\n") + counted + " End Sub\r\nEnd Class\r\n"
+                + "Sub Main(tag)\r\n  Set gK = New K\r\n  For i = 1 To " + QByteArray::number(row.times) + "\r\n    "
+                + row.registration + "\r\n  Next\r\nEnd Sub\r\n");
+    InitScriptControl();
+    QueueDeviceEvent(recordOf("go"));
+    drain();
+    CommAndTimer::instance().ScriptControl1->setTimeout(row.timeoutMs);
+
+    // Three changes the program makes: none of them waits for a callback.
+    QString lamp = QStringLiteral("A1");
+    for (qint16 status : {2, 3, 2}) {
+        QElapsedTimer call;
+        call.start();
+        m_hs->SetDeviceStatus(lamp, status);
+        EXPECT_LT(call.elapsed(), 500) << "the change waited for its callbacks";
+    }
+    QElapsedTimer running;
+    running.start();
+    if (row.stop)
+        QTimer::singleShot(300, [] { gShuttingDown = true; });
+    // The event loop turns between two callbacks (an echo is answered, a record stored).
+    int turns = 0;
+    QTimer turn;
+    QObject::connect(&turn, &QTimer::timeout, [&turns] { ++turns; });
+    turn.start(50);
+    waitUntil([] { return ScriptCallbacks::waiting() == 0; }, 30000);
+    turn.stop();
+    settle(100);
+    gShuttingDown = false;
+    const int runs = runSnippet("", "GetVar(\"runs\")").toLong();
+    if (row.stop) {
+        EXPECT_EQ(runs, 1) << "the stop did not drop the waiting callbacks\n" << logData().join(QLatin1Char(10)).toStdString();
+        EXPECT_LT(running.elapsed(), row.timeoutMs + 2000) << "the callback ran past its time-out";
+        EXPECT_EQ(logData().filter("callbacks dropped: the program is stopping").size(), 1);
+    } else {
+        EXPECT_GE(runs, 3) << logData().mid(0, 5).join(QLatin1Char(10)).toStdString();
+        EXPECT_LE(runs, 3 * row.mostRunsPerChange);
+        if (row.timeoutMs < 60000) {
+            EXPECT_LT(running.elapsed(), 3 * row.timeoutMs + 3000) << "a callback ran past its time-out";
+            EXPECT_GE(turns, 2) << "the callbacks ran back to back";
+        }
+        // A failure repeated run after run is one entry (its repeats counted), a refused registration too.
+        EXPECT_LE(logData().size(), 2) << logData().mid(0, 5).join('\n').toStdString();
+    }
+
+    // The script read again: nothing the old one registered is called any more.
+    writeScript("Sub Main(tag)\r\nEnd Sub\r\n");
+    InitScriptControl();
+    EXPECT_TRUE(StatusChangeScripts().isEmpty());
+    for (int slot = 0; slot < Application::kEventCallbackSlots; ++slot)
+        EXPECT_EQ(EventCallbacks(slot).count(), 0);
+    qint16 off = 3;
+    m_hs->SetDeviceStatus(lamp, off);
+    settle(200);
+    EXPECT_EQ(runSnippet("", "GetVar(\"runs\")").toLong(), runs) << "a callback of the old script ran";
+    runSnippet("SaveVar \"runs\", 0", "0");
 }

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <iostream>
 #include <set>
 
@@ -86,6 +87,13 @@ bool logged(const BridgeRig &rig, const QByteArray &text)
     return loggedCount(rig, text) > 0;
 }
 
+// The device store as the program saved it.
+QByteArray savedStore(const BridgeRig &rig)
+{
+    QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
+    return store.open(QIODevice::ReadOnly) ? store.readAll() : QByteArray();
+}
+
 QByteArray httpGet(quint16 port, const QByteArray &target)
 {
     return httpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
@@ -101,9 +109,7 @@ void stopsAtOnceWithTheRecordsSaved(BridgeRig &rig, const char *alsoSaved = null
     stopping.start();
     EXPECT_EQ(rig.program->terminate(), 0);
     EXPECT_LT(stopping.elapsed(), 5000);
-    QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
-    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
-    const QByteArray saved = store.readAll();
+    const QByteArray saved = savedStore(rig);
     EXPECT_TRUE(saved.contains("\r\nroof=")) << "the records were not saved";
     if (alsoSaved)
         EXPECT_TRUE(saved.contains("\r\n" + QByteArray(alsoSaved) + "=")) << alsoSaved << " was not saved";
@@ -499,6 +505,80 @@ TEST(HostileScripts, AStopEndsTheRunAndSavesWhatCameDuringIt)
     }
 }
 
+// A stop while the start-up script is read or its module-level code runs (before the program
+// answers anything): the records received meanwhile are saved all the same.
+TEST(HostileScripts, AStopDuringTheStartUpScriptSavesWhatCameMeanwhile)
+{
+    struct Row {
+        const char *name;
+        QByteArray script;
+    };
+    const Row rows[] = {
+        {"ModuleLevelLoop", "Do: Loop\r\nSub Main(tag)\r\nEnd Sub\r\n"},
+        {"ModuleLevelExecute", "Execute String(60000000, \":\")\r\nSub Main(tag)\r\nEnd Sub\r\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        BridgeRig rig;
+        rig.store = kTableStore;
+        rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+        rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), row.script);
+        rig.waitForReady = false;
+        ASSERT_TRUE(rig.start()) << "no heartbeat";
+        // Well inside the script's start-up; the program has not answered anything yet.
+        waitUntil([] { return false; }, 1500);
+        rig.send(weatherReport(rig));
+        waitUntil([] { return false; }, 500);
+        QElapsedTimer stopping;
+        stopping.start();
+        ::kill(pid_t(rig.program->pid()), SIGTERM);
+        rig.send(weatherReport(rig, "late"));
+        ASSERT_TRUE(waitUntil([&] { return !rig.program->running(); }, 30000));
+        EXPECT_EQ(rig.program->waitForExit(), 0);
+        EXPECT_LT(stopping.elapsed(), 10000);
+        waitUntil([] { return false; }, 300);
+        EXPECT_TRUE(logged(rig, "The script was stopped: the program is stopping")) << "the start-up had ended before the stop";
+        const QByteArray saved = savedStore(rig);
+        EXPECT_TRUE(saved.contains("\r\nroof=")) << "the record received during the start-up was not saved";
+        EXPECT_TRUE(saved.contains("\r\nacme.wx.pc:late~Weather.Report=late;1")) << "the filters were lost";
+        rig.program.reset();
+    }
+}
+
+// Callbacks registered by the thousand, each failing, called on every change the controller
+// reports: one log entry for their failures, the echo answered, a stop at once with the
+// records saved.
+TEST(HostileScripts, CallbacksOfControllerChangesLeaveTheProgramAnswering)
+{
+    BridgeRig rig;
+    rig.store = QByteArray(kTableStore).replace("[Received]", "[1=Door;Contact;Veltro Quillon;0;3!11!0!0;0;Input;3;0;;;;False\r\n[Received]");
+    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+                         "Dim gK\r\n"
+                         "Class K\r\n  Public Sub TSEvent(t)\r\n    Err.Raise 5\r\n  End Sub\r\nEnd Class\r\n"
+                         "Sub Main(tag)\r\n"
+                         "  If tag <> \"roof\" Then Exit Sub\r\n"
+                         "  Set gK = New K\r\n"
+                         "  For i = 1 To 20000\r\n"
+                         "    RegisterStatusChangeCB \"nofile.txt\", \"P\"\r\n"
+                         "    RegisterEventCB 4, gK\r\n"
+                         "  Next\r\n"
+                         "  Response \"cellar\", 1\r\n"
+                         "End Sub\r\n");
+    ASSERT_TRUE(rig.start()) << "the program did not come up";
+    ASSERT_TRUE(sendUntil(rig, weatherReport(rig), [&] { return rig.sim.vars[64] == 1; }, 5000));
+    for (int i = 0; i < 10; ++i) {
+        rig.sim.sendIOChange(3, 0, (i + 1) % 2);
+        waitUntil([] { return false; }, 200);
+    }
+    EXPECT_GE(rig.echoAnswerMs(5000), 0) << "no echo answered while the callbacks ran";
+    waitUntil([] { return false; }, 1000);
+    EXPECT_GE(loggedCount(rig, "File not found: nofile.txt"), 1) << "the callbacks did not run";
+    EXPECT_LE(loggedCount(rig, "File not found: nofile.txt"), 2);
+    rig.send(weatherReport(rig, "late"));
+    stopsAtOnceWithTheRecordsSaved(rig, "late");
+}
+
 // Runs still waiting when the stop comes are not each started only to fail: one entry says
 // how many were dropped, and at most the run in progress reports its stop.
 TEST(HostileScripts, RunsWaitingAtAStopGoWithOneEntry)
@@ -615,9 +695,7 @@ TEST_P(HostileTable, EndsWithinBoundsAndTheProgramAnswersAndSaves)
     }
 
     EXPECT_EQ(rig.program->terminate(), 0);
-    QFile store(rig.folder.path() + QStringLiteral("/Config/tvkXapKorvane.ini"));
-    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
-    const QByteArray saved = store.readAll();
+    const QByteArray saved = savedStore(rig);
     EXPECT_TRUE(saved.contains("\r\nroof=")) << "the records were not saved";
     EXPECT_TRUE(saved.contains("\r\nlate=")) << "the record received after the script was not saved";
     rig.program.reset();

@@ -4,11 +4,14 @@
 
 #include "host/HostGlobals.h"
 #include "host/HostHooks.h"
+#include "host/IniCache.h"
 #include "host/Script.h"
 
 #include "core/Globals.h"
+#include "core/IniTool.h"
 #include "core/RefusalLog.h"
 
+#include "automation/MemoryBudget.h"
 #include "automation/VbDate.h"
 
 #include "script/ScriptModule.h"
@@ -465,4 +468,88 @@ TEST_F(ScriptingTest, MemoryBudgetEndsAGrowingStringOrArrayWithARunError)
     EXPECT_EQ(eval("Len(Space(1000) & String(1000, \"y\"))").toLong(), 2000);
     writeScript("after.txt", "Function Main(p)\n  ReDim a(1000)\n  Main = UBound(a)\nEnd Function\n");
     EXPECT_EQ(eval("xap.RunEx(\"after.txt\", \"Main\", \"\")").toLong(), 1000);
+}
+
+// With the budget full, every member that starts a run or compiles text for one refuses it
+// with a 7 the calling script can trap, not a silent success; with room, each works.
+TEST_F(ScriptingTest, AFullBudgetRefusesEveryMemberThatStartsARun)
+{
+    writeScript("other.txt", "Sub Main(p)\n  xap.SetLastVoiceCommand \"ran\"\nEnd Sub\n"
+                             "Sub P(p)\n  xap.SetLastVoiceCommand \"ran\"\nEnd Sub\n");
+    struct Row {
+        const char *member;
+        const char *statement;
+        const char *ran; // what the statement leaves when it ran: an expression that is then True
+    };
+    const Row rows[] = {
+        {"RunEx", "r = xap.RunEx(\"other.txt\", \"P\", \"x\")", "xap.LastVoiceCommand = \"ran\""},
+        {"Run", "xap.Run \"other.txt\"", "xap.LastVoiceCommand = \"ran\""},
+        {"Execute", "Execute \"gDone = 1\"", "gDone = 1"},
+        {"ExecuteGlobal", "ExecuteGlobal \"gDone = 1\"", "gDone = 1"},
+        {"Eval", "gDone = Eval(\"1 + 0\")", "gDone = 1"},
+    };
+    exec("Dim gErr, gDone");
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.member);
+        exec(QStringLiteral("Sub Probe\n  On Error Resume Next\n  %1\n  gErr = Err.Number\nEnd Sub\n").arg(row.statement));
+        for (const bool full : {true, false}) {
+            exec("gErr = -1 : gDone = 0");
+            gLastVoiceCommand.clear();
+            const qint64 budget = MemoryBudget::bytes();
+            if (full)
+                MemoryBudget::setBytes(MemoryBudget::used());
+            m_engine->Run(QStringLiteral("Probe"));
+            MemoryBudget::setBytes(budget);
+            EXPECT_EQ(eval("gErr").toLong(), full ? 7 : 0) << (full ? "full" : "with room");
+            EXPECT_EQ(eval(row.ran).toBool(), !full) << (full ? "ran with the budget full" : "did not run with room");
+        }
+    }
+}
+
+// A file that is no INI file, read by every reader of INI text a script can point at a file and
+// by the program's own settings: one entry per load, naming how many lines were skipped, and
+// the loads of one script's run count as repeats of that entry.
+TEST_F(ScriptingTest, ALoadOfANonIniFileLogsOneCountedEntry)
+{
+    constexpr int kLines = 2000;
+    QByteArray text;
+    for (int i = 0; i < kLines; ++i)
+        text += "Package: p" + QByteArray::number(i) + "\n";
+    for (int f = 0; f < 5; ++f)
+        writeScript(QStringLiteral("notini%1.txt").arg(f), text);
+    struct Row {
+        const char *reader;
+        const char *statement; // %1: the file
+    };
+    const Row rows[] = {
+        {"GetIniSetting", "v = xap.GetIniSetting(\"a\", \"b\", \"\", \"%1\")"},
+        {"SaveIniSetting", "xap.SaveIniSetting \"a\", \"b\", \"c\", \"%1\""},
+        {"GetINISection", "v = xap.GetINISection(\"a\", \"%1\")"},
+        {"ClearINISection", "xap.ClearINISection \"a\", \"%1\""},
+    };
+    gPluginHostRegistered = true;
+    struct Unregister {
+        ~Unregister() { gPluginHostRegistered = false; }
+    } unregister;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.reader);
+        HostIniCache().reset();
+        RefusalLog::Reset();
+        clearSent();
+        QString statements = QStringLiteral("Sub ReadAll\n");
+        for (int f = 0; f < 5; ++f)
+            statements += QString::fromLatin1(row.statement).arg(QStringLiteral("../Scripts/notini%1.txt").arg(f)) + QLatin1Char('\n');
+        exec(statements + QStringLiteral("End Sub\nReadAll\n"));
+        const QStringList logs = logData();
+        ASSERT_EQ(logs.size(), 1) << logs.join("\n").toStdString();
+        EXPECT_TRUE(logs[0].contains(QStringLiteral("Equal sign not found on line 1 of ")));
+        EXPECT_TRUE(logs[0].endsWith(QStringLiteral(" (%1 lines without one)").arg(kLines))) << logs[0].toStdString();
+    }
+    // The program's own settings read the same way: one entry for the file.
+    clearSent();
+    IniTool own;
+    own.Load(scriptsPath("notini0.txt"));
+    const QStringList logs = logData();
+    ASSERT_EQ(logs.size(), 1) << logs.join("\n").toStdString();
+    EXPECT_TRUE(logs[0].endsWith(QStringLiteral(" (%1 lines without one)").arg(kLines))) << logs[0].toStdString();
 }

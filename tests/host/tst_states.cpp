@@ -267,6 +267,8 @@ TEST_F(StatesTest, StatusScriptsGetHouseUnitStatusAndRef)
     device->set(DeviceClass::F_hc, Variant("G"));
     device->set(DeviceClass::F_DC, Variant("2"));
     setStatus(*m_hs, "g2", 3);
+    // A change the program makes runs the script from the event loop, after the change.
+    ASSERT_TRUE(waitUntil([&] { return !runs.empty(); }, 5000));
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].first, "lights.vbs|Changed");
     EXPECT_EQ(runs[0].second, (QStringList{"g", "2", "3", QString::number(device->ref())}));

@@ -165,6 +165,8 @@ bool BridgeRig::launch()
         return false;
     port = quint16(m.captured(1).toUInt());
     source = item(heartbeat, QStringLiteral("source"));
+    if (!waitForReady)
+        return true;
     // Ready once a query for the first variable is answered.
     qint64 last = -1000;
     return waitUntil(

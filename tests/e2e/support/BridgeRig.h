@@ -21,8 +21,10 @@ public:
     BridgeRig();
     ~BridgeRig();
 
-    // Starts the program and waits until it answers BSC queries for its endpoints.
+    // Starts the program and waits until it answers BSC queries for its endpoints (with
+    // waitForReady false only for its heartbeat: the start-up may still be running).
     bool start();
+    bool waitForReady = true;
     // Stops the program (SIGTERM, so it saves its store) and starts it again on
     // the same folder; `store`, when not empty, replaces the device store first.
     bool restart(const QByteArray &store = QByteArray());
