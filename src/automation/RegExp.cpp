@@ -1,8 +1,8 @@
 #include "RegExp.h"
 
 #include "RegExpDialect.h"
+#include "RegExpList.h"
 #include "RegExpMatch.h"
-#include "RegExpMatches.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>

@@ -1,7 +1,5 @@
 #include "RegExpMatch.h"
 
-#include "RegExpSubMatches.h"
-
 RegExpMatch::RegExpMatch(QString value, qint32 firstIndex, std::vector<Variant> groups)
     : m_held(qint64(sizeof(RegExpMatch) + sizeof(RegExpSubMatches) + 2 * sizeof(Variant) + 64)
              + MemoryBudget::textBytes(value))

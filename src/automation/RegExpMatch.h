@@ -2,8 +2,7 @@
 
 #include "Dispatch.h"
 #include "MemoryBudget.h"
-
-class RegExpSubMatches;
+#include "RegExpList.h"
 
 // One match of a RegExp ("IMatch2"): its text (the default member), where it
 // starts (0-based) and its length, and the captured groups.

@@ -54,7 +54,9 @@ Variant fnLen(Interpreter &, Frame &, Args &a)
     return Variant::fromLong(qint32(v.isString() ? v.rawString().size() : v.toString().size()));
 }
 
-Variant fnLeft(Interpreter &, Frame &, Args &a)
+// Left and Right: the first or the last n characters.
+template<QString (*F)(const QString &, int)>
+Variant endFn(Interpreter &, Frame &, Args &a)
 {
     if (a[1].isNull())
         throw VbError(VbErr::InvalidUseOfNull);
@@ -64,20 +66,7 @@ Variant fnLeft(Interpreter &, Frame &, Args &a)
         return Variant::null();
     const QString s = str(a[0]);
     MemoryBudget::checkString(std::min<qint64>(n, s.size()));
-    return Variant(VbString::Left(s, n));
-}
-
-Variant fnRight(Interpreter &, Frame &, Args &a)
-{
-    if (a[1].isNull())
-        throw VbError(VbErr::InvalidUseOfNull);
-    qint32 n = lng(a[1]);
-    requireNonNegative(n);
-    if (a[0].isNull())
-        return Variant::null();
-    const QString s = str(a[0]);
-    MemoryBudget::checkString(std::min<qint64>(n, s.size()));
-    return Variant(VbString::Right(s, n));
+    return Variant(F(s, n));
 }
 
 Variant fnMid(Interpreter &, Frame &, Args &a)
@@ -444,8 +433,8 @@ void Builtins::addStrings(BuiltinTable &t)
         t.insert(QString::fromLatin1(name), Builtin{fn, minArgs, maxArgs, {}});
     };
     add("len", fnLen, 1, 1);
-    add("left", fnLeft, 2, 2);
-    add("right", fnRight, 2, 2);
+    add("left", endFn<VbString::Left>, 2, 2);
+    add("right", endFn<VbString::Right>, 2, 2);
     add("mid", fnMid, 2, 3);
     add("instr", fnInStr, 2, 4);
     add("instrrev", fnInStrRev, 2, 4);

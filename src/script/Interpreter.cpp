@@ -589,11 +589,7 @@ Flow Interpreter::execFor(const ForStmt *s, Frame &f)
         if (flow != Flow::Normal)
             return flow;
         var = variableRef(s->var, f, true);
-        qint64 n = 0;
-        if (const Operators::Whole w = Operators::whole(Op::Add, *var, step, n); w != Operators::Whole::None)
-            *var = Operators::wholeValue(w, n);
-        else
-            *var = Operators::add(*var, step);
+        *var = Operators::wholeOrBinary(Op::Add, *var, step);
         tick();
     }
     return Flow::Normal;

@@ -217,10 +217,7 @@ private:
         checkStack();
         const Variant l = evalOperand(b->left, f);
         const Variant r = evalOperand(b->right, f);
-        qint64 n = 0;
-        if (const Operators::Whole w = Operators::whole(b->op, l, r, n); w != Operators::Whole::None)
-            return Operators::wholeValue(w, n);
-        return Operators::binary(b->op, l, r);
+        return Operators::wholeOrBinary(b->op, l, r);
     }
     // What evalBoth takes: not the head of a chain that evalChain walks.
     static const BinaryExpr *bothOperandsMade(const Expr *e)
@@ -234,21 +231,25 @@ private:
     // two whole numbers read in place; an operator on anything else skips eval's frame.
     [[gnu::always_inline]] Variant evalQuick(const Expr *e, Frame &f)
     {
-        if (e->kind == EK::Binary) {
-            auto *b = static_cast<const BinaryExpr *>(e);
-            if (const Variant *l = localOrLiteral(b->left, f)) {
-                if (const Variant *r = localOrLiteral(b->right, f)) {
-                    qint64 n = 0;
-                    if (const Operators::Whole w = Operators::whole(b->op, *l, *r, n); w != Operators::Whole::None)
-                        return Operators::wholeValue(w, n);
-                }
-            }
-            checkStack();
-            return evalBinary(b, f);
-        }
+        if (e->kind == EK::Binary)
+            return evalOperator(static_cast<const BinaryExpr *>(e), f);
         if (const Variant *v = localOrLiteral(e, f))
             return *v;
         return evalOperand(e, f);
+    }
+    // An operator on two whole numbers read in place, with no operand copies and no call.
+    // That path goes no deeper, so the stack is checked only on the way into evalBinary.
+    [[gnu::always_inline]] Variant evalOperator(const BinaryExpr *b, Frame &f)
+    {
+        if (const Variant *l = localOrLiteral(b->left, f)) {
+            if (const Variant *r = localOrLiteral(b->right, f)) {
+                qint64 n = 0;
+                if (const Operators::Whole w = Operators::whole(b->op, *l, *r, n); w != Operators::Whole::None)
+                    return Operators::wholeValue(w, n);
+            }
+        }
+        checkStack();
+        return evalBinary(b, f);
     }
     Variant evalBinary(const BinaryExpr *b, Frame &f);
     Variant evalChain(const BinaryExpr *top, Frame &f);

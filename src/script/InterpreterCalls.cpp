@@ -462,19 +462,8 @@ Variant Interpreter::eval(const Expr *e, Frame &f)
         auto *u = static_cast<const UnaryExpr *>(e);
         return Operators::unary(u->op, eval(u->operand, f));
     }
-    case EK::Binary: {
-        checkStack();
-        auto *b = static_cast<const BinaryExpr *>(e);
-        // Two whole numbers read in place: no operand copies, no call.
-        if (const Variant *l = localOrLiteral(b->left, f)) {
-            if (const Variant *r = localOrLiteral(b->right, f)) {
-                qint64 n = 0;
-                if (const Operators::Whole w = Operators::whole(b->op, *l, *r, n); w != Operators::Whole::None)
-                    return Operators::wholeValue(w, n);
-            }
-        }
-        return evalBinary(b, f);
-    }
+    case EK::Binary:
+        return evalOperator(static_cast<const BinaryExpr *>(e), f);
     case EK::New:
         return evalNew(static_cast<const NewExpr *>(e), f);
     case EK::Me:
@@ -494,7 +483,6 @@ Variant Interpreter::evalBinary(const BinaryExpr *b, Frame &f)
 {
     if (b->left->kind == EK::Binary && longChain(b))
         return evalChain(b, f);
-    qint64 n = 0;
     // The left operand is read in place only when the right one cannot
     // change it; the right one always can be.
     if (!isPlain(b->right))
@@ -502,9 +490,7 @@ Variant Interpreter::evalBinary(const BinaryExpr *b, Frame &f)
     std::optional<Variant> lt, rt;
     const Variant &l = evalRef(b->left, f, lt);
     const Variant &r = evalRef(b->right, f, rt);
-    if (const Operators::Whole w = Operators::whole(b->op, l, r, n); w != Operators::Whole::None)
-        return Operators::wholeValue(w, n);
-    return Operators::binary(b->op, l, r);
+    return Operators::wholeOrBinary(b->op, l, r);
 }
 
 // a + b + c + ... is a tree as deep as the text is long: its left spine is

@@ -233,7 +233,9 @@ Variant divide(const Variant &av, const Variant &bv)
     return fitFloat(r, single ? RSingle : RDouble);
 }
 
-Variant intDivide(const Variant &av, const Variant &bv)
+// \ and Mod by the general rules: both operands rounded to whole numbers first.
+template<typename F>
+static Variant wholeDivision(const Variant &av, const Variant &bv, F op)
 {
     if (av.isNull() || bv.isNull())
         return Variant::null();
@@ -241,7 +243,12 @@ Variant intDivide(const Variant &av, const Variant &bv)
     qint64 x = toWhole(a), y = toWhole(b);
     if (y == 0)
         throw VbError(VbErr::DivisionByZero);
-    return fitInteger(x / y, wholeRank(a, b));
+    return fitInteger(op(x, y), wholeRank(a, b));
+}
+
+Variant intDivide(const Variant &av, const Variant &bv)
+{
+    return wholeDivision(av, bv, [](qint64 x, qint64 y) { return x / y; });
 }
 
 Variant modulo(const Variant &av, const Variant &bv)
@@ -257,13 +264,7 @@ Variant modulo(const Variant &av, const Variant &bv)
             return Variant::fromLong(qint32(x % y));
         }
     }
-    if (av.isNull() || bv.isNull())
-        return Variant::null();
-    Num a = toNum(av), b = toNum(bv);
-    qint64 x = toWhole(a), y = toWhole(b);
-    if (y == 0)
-        throw VbError(VbErr::DivisionByZero);
-    return fitInteger(x % y, wholeRank(a, b));
+    return wholeDivision(av, bv, [](qint64 x, qint64 y) { return x % y; });
 }
 
 Variant power(const Variant &av, const Variant &bv)

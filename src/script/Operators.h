@@ -81,4 +81,13 @@ inline Variant wholeValue(Whole kind, qint64 n)
     }
 }
 
+// binary(), with two whole numbers worked out inline.
+[[gnu::always_inline]] inline Variant wholeOrBinary(Op op, const Variant &a, const Variant &b)
+{
+    qint64 n = 0;
+    if (const Whole w = whole(op, a, b, n); w != Whole::None)
+        return wholeValue(w, n);
+    return binary(op, a, b);
+}
+
 } // namespace Operators

@@ -25,14 +25,9 @@ void ScriptControl::describe(DispatchTable<ScriptControl> &t)
     t.method(QStringLiteral("AddCode"), &ScriptControl::AddCode);
     t.method(QStringLiteral("Eval"), &ScriptControl::Eval);
     t.method(QStringLiteral("ExecuteStatement"), &ScriptControl::ExecuteStatement);
-    t.raw(QStringLiteral("Run"), [](ScriptControl &c, CallKind, std::vector<Variant> &args) -> Variant {
-        if (args.empty())
-            throw VbError(VbErr::WrongArgumentCount);
-        std::vector<Variant> rest(args.begin() + 1, args.end());
-        auto global = c.m_engine->globalModule();
-        Variant result = global->Run(args[0].toString(), rest);
-        std::copy(rest.begin(), rest.end(), args.begin() + 1);
-        return result;
+    t.raw(QStringLiteral("Run"), [](ScriptControl &c, CallKind, std::vector<Variant> &args) {
+        const ScriptModulePtr global = c.m_engine->globalModule();
+        return ScriptModule::runCalled(*global, args);
     });
 }
 

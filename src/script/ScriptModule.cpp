@@ -19,14 +19,18 @@ void ScriptModule::describe(DispatchTable<ScriptModule> &t)
     t.method(QStringLiteral("AddCode"), &ScriptModule::AddCode);
     t.method(QStringLiteral("Eval"), &ScriptModule::Eval);
     t.method(QStringLiteral("ExecuteStatement"), &ScriptModule::ExecuteStatement);
-    t.raw(QStringLiteral("Run"), [](ScriptModule &m, CallKind, std::vector<Variant> &args) -> Variant {
-        if (args.empty())
-            throw VbError(VbErr::WrongArgumentCount);
-        std::vector<Variant> rest(args.begin() + 1, args.end());
-        Variant result = m.Run(args[0].toString(), rest);
-        std::copy(rest.begin(), rest.end(), args.begin() + 1);
-        return result;
-    });
+    t.raw(QStringLiteral("Run"),
+          [](ScriptModule &m, CallKind, std::vector<Variant> &args) { return runCalled(m, args); });
+}
+
+Variant ScriptModule::runCalled(ScriptModule &m, std::vector<Variant> &args)
+{
+    if (args.empty())
+        throw VbError(VbErr::WrongArgumentCount);
+    std::vector<Variant> rest(args.begin() + 1, args.end());
+    Variant result = m.Run(args[0].toString(), rest);
+    std::copy(rest.begin(), rest.end(), args.begin() + 1);
+    return result;
 }
 
 static std::shared_ptr<Interpreter> engineOf(const std::weak_ptr<Interpreter> &weak)

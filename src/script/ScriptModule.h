@@ -32,6 +32,9 @@ public:
     // charged but never refused for what scripts keep; its module-level code runs as script work.
     void AddProgramText(const QString &code);
     Variant Run(const QString &procedure, std::vector<Variant> &args);
+    // Run as a script calls it: the procedure's name, then its arguments, each
+    // ByRef argument's new value handed back in its place.
+    static Variant runCalled(ScriptModule &m, std::vector<Variant> &args);
     Variant Eval(const QString &expression);
     void ExecuteStatement(const QString &statement);
 

@@ -57,6 +57,40 @@ const QByteArray kCountingScript = "Dim runs\r\n"
                                    "  End If\r\n"
                                    "End Sub\r\n";
 
+// The script handles the probe messages of the classes given: Probe.SetVar is
+// tagged "setvar" and so on. The rig is started with periodic runs off and has
+// polled once, so it holds what the controller holds.
+bool startWithProbes(BridgeRig &rig, const QList<QByteArray> &classes, const QByteArray &script)
+{
+    QByteArray received = "[Received]\r\n", devices = "[Devices]\r\n";
+    for (const QByteArray &cls : classes) {
+        const QByteArray tag = cls.toLower();
+        received += "acme.probe.pc~Probe." + cls + "=" + tag + ";1\r\n";
+        devices += tag + "=1/1/2000\r\n";
+    }
+    rig.store += received + devices;
+    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), script);
+    if (!rig.start())
+        return false;
+    pause(1000);
+    return true;
+}
+
+void sendProbe(BridgeRig &rig, const char *cls)
+{
+    rig.send(rig.message(QLatin1String(cls), QString(), {{"probe", {"x=1"}}}, "acme.probe.pc"));
+}
+
+// The `key` item of each event of the endpoint from the `from`th on.
+QStringList eventItems(const BridgeRig &rig, const QString &endpoint, qsizetype from, const QString &key)
+{
+    QStringList seen;
+    for (const QByteArray &e : rig.eventsFrom(endpoint, Qt::CaseInsensitive).mid(from))
+        seen << BridgeRig::item(e, key).toUpper();
+    return seen;
+}
+
 // A button of the status page, as the browser posts it.
 bool pressButton(const BridgeRig &rig, const QByteArray &row, const QByteArray &code, const QByteArray &button,
                  const QByteArray &value = QByteArray())
@@ -80,23 +114,21 @@ TEST(Once, EveryChangeGivesOneEventAndOneScriptRun)
                       "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;cellar;False");
     rig.store.replace("[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;;False",
                       "[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;porch;True");
-    rig.store += "[Received]\r\nacme.probe.pc~Probe.SetVar=setvar;1\r\nacme.probe.pc~Probe.SetIO=setio;1\r\n"
-                 "[Devices]\r\nsetvar=1/1/2000\r\nsetio=1/1/2000\r\n";
-    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
-    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), kCountingScript);
     // The controller reports the X10 frames it sends too: the program's own
     // X10 commands come back to it as reports.
     rig.sim.echoX10Transmit = true;
-    ASSERT_TRUE(rig.start());
-    pause(1000); // the first polls store what the controller holds
+    ASSERT_TRUE(startWithProbes(rig, {"SetVar", "SetIO"}, kCountingScript));
     const auto xapSend = [&rig](const QByteArray &message) {
         return [&rig, message] {
             rig.send(message);
             return true;
         };
     };
-    const auto probe = [&rig, &xapSend](const char *cls) {
-        return xapSend(rig.message(QLatin1String(cls), QString(), {{"probe", {"x=1"}}}, "acme.probe.pc"));
+    const auto probe = [&rig](const char *cls) {
+        return [&rig, cls] {
+            sendProbe(rig, cls);
+            return true;
+        };
     };
     const QString hall = QStringLiteral("Hall_Temp.Quillon_Var__V004.Index");
     const QString porch = QStringLiteral("Porch_Light.SIO16_X8____Pt_9.Relay");
@@ -142,11 +174,7 @@ TEST(Once, EveryChangeGivesOneEventAndOneScriptRun)
 TEST(Once, EachChangeAScriptMakesIsAnnouncedInOrder)
 {
     BridgeRig rig;
-    rig.store += "[Received]\r\nacme.probe.pc~Probe.SetVar=setvar;1\r\nacme.probe.pc~Probe.ExecVar=execvar;1\r\n"
-                 "acme.probe.pc~Probe.ExecPoint=execpoint;1\r\n"
-                 "[Devices]\r\nsetvar=1/1/2000\r\nexecvar=1/1/2000\r\nexecpoint=1/1/2000\r\n";
-    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
-    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+    ASSERT_TRUE(startWithProbes(rig, {"SetVar", "ExecVar", "ExecPoint"},
                          "Sub Main(tag)\r\n"
                          "  Set p = xap.GetPlugins(1)\r\n"
                          "  Select Case tag\r\n"
@@ -159,9 +187,7 @@ TEST(Once, EachChangeAScriptMakesIsAnnouncedInOrder)
                          "    p.Exec Nothing, \"\", \"\", 101, 1, 3, 8: p.Exec Nothing, \"\", \"\", 101, 0, 3, 8\r\n"
                          "    p.Exec Nothing, \"\", \"\", 101, 0, 3, 8: p.Exec Nothing, \"\", \"\", 101, 1, 3, 8\r\n"
                          "  End Select\r\n"
-                         "End Sub\r\n");
-    ASSERT_TRUE(rig.start());
-    pause(1000); // the first polls store what the controller holds
+                         "End Sub\r\n"));
     // Each row names the point's write frames and how a frame's value reads in an event.
     const auto level = [](const QByteArray &f) { return QStringLiteral("%1/32767").arg(quint8(f[3]) + 256 * quint8(f[4])); };
     const auto state = [](const QByteArray &f) { return quint8(f[4]) ? QStringLiteral("ON") : QStringLiteral("OFF"); };
@@ -187,7 +213,7 @@ TEST(Once, EachChangeAScriptMakesIsAnnouncedInOrder)
         QString &was = last[row.key == QLatin1String("State") ? 1 : 0];
         const qsizetype before = rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).size();
         const qsizetype framesBefore = rig.sim.framesOf(QuillonSim::FrameKind::Command).size();
-        rig.send(rig.message(QLatin1String(row.cls), QString(), {{"probe", {"x=1"}}}, "acme.probe.pc"));
+        sendProbe(rig, row.cls);
         waitUntil([&] { return rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).size() >= before + row.wanted.size(); }, 10000);
         pause(1000); // several polls read the point back
         // The changes the controller made: writes queued while the loop was busy merge in
@@ -197,9 +223,7 @@ TEST(Once, EachChangeAScriptMakesIsAnnouncedInOrder)
             if (f.startsWith(row.frame) && row.value(f) != was)
                 changes << (was = row.value(f));
         }
-        QStringList seen;
-        for (const QByteArray &e : rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).mid(before))
-            seen << BridgeRig::item(e, row.key).toUpper();
+        const QStringList seen = eventItems(rig, row.endpoint, before, row.key);
         EXPECT_EQ(seen.join(' ').toStdString(), changes.join(' ').toStdString()) << row.what;
         if (changes != row.wanted)
             std::printf("%s: the controller made %s (writes merged)\n", row.what, qPrintable(changes.join(' ')));
@@ -212,10 +236,7 @@ TEST(Once, EachChangeAScriptMakesIsAnnouncedInOrder)
 TEST(Once, AWriteTheControllerDidNotTakeIsNotAnnounced)
 {
     BridgeRig rig;
-    rig.store += "[Received]\r\nacme.probe.pc~Probe.SetVar=setvar;1\r\nacme.probe.pc~Probe.ExecPoint=execpoint;1\r\n"
-                 "[Devices]\r\nsetvar=1/1/2000\r\nexecpoint=1/1/2000\r\n";
-    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
-    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"),
+    ASSERT_TRUE(startWithProbes(rig, {"SetVar", "ExecPoint"},
                          "Sub Main(tag)\r\n"
                          "  Set p = xap.GetPlugins(1)\r\n"
                          "  Select Case tag\r\n"
@@ -224,9 +245,7 @@ TEST(Once, AWriteTheControllerDidNotTakeIsNotAnnounced)
                          "  Case \"execpoint\"\r\n"
                          "    p.Exec Nothing, \"\", \"\", 101, 1, 3, 8\r\n"
                          "  End Select\r\n"
-                         "End Sub\r\n");
-    ASSERT_TRUE(rig.start());
-    pause(1000); // the first polls store what the controller holds
+                         "End Sub\r\n"));
     const struct
     {
         const char *what;
@@ -245,7 +264,7 @@ TEST(Once, AWriteTheControllerDidNotTakeIsNotAnnounced)
         lost.on = QuillonSim::FrameKind::Command;
         lost.lost = true;
         rig.sim.replyFaults << lost;
-        rig.send(rig.message(QLatin1String(row.cls), QString(), {{"probe", {"x=1"}}}, "acme.probe.pc"));
+        sendProbe(rig, row.cls);
         ASSERT_TRUE(waitUntil([&] { return rig.sim.framesOf(QuillonSim::FrameKind::Command).size() > framesBefore; }, 10000))
             << row.what;
         // An input changes while the write waits for its answer.
@@ -253,9 +272,7 @@ TEST(Once, AWriteTheControllerDidNotTakeIsNotAnnounced)
         rig.sim.sendIOChange(2, 5, 1);
         pause(2000); // past the polls that read the point back
         rig.sim.sendIOChange(2, 5, 0);
-        QStringList seen;
-        for (const QByteArray &e : rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).mid(before))
-            seen << BridgeRig::item(e, row.key).toUpper();
+        const QStringList seen = eventItems(rig, row.endpoint, before, row.key);
         EXPECT_FALSE(seen.contains(row.invented)) << row.what << ": " << seen.join(' ').toStdString();
     }
 }

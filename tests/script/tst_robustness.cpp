@@ -110,3 +110,34 @@ TEST(Robustness, DeepRecursionIsOutOfStackSpace)
     EXPECT_GT(sc.Run("Depth", {Variant(1)}).toLong(), 50);
     EXPECT_EQ(sc.Eval("2 * 21").toLong(), 42);
 }
+
+// Endless recursion ends in 28 whichever way an operator's operand reaches the
+// call: every shape of operator the evaluator takes a short way through.
+TEST(Robustness, RecursionThroughEveryOperatorShapeIsOutOfStackSpace)
+{
+    const struct
+    {
+        const char *what;
+        const char *body;
+    } rows[] = {
+        {"argument", "R = R(n + 1)"},
+        {"operator on a call, assigned", "R = R(n + 1) + 1"},
+        {"operator on two calls", "R = R(n + 1) - R(n)"},
+        {"operator inside brackets", "R = 1 + (R(n + 1) * 2)"},
+        {"operator as an argument", "R = CLng(R(n + 1) + n)"},
+        {"chain of operators", "R = n + n + n + n + n + n + n + n + n + R(n + 1)"},
+        {"condition", "If R(n + 1) > n Then R = 1"},
+        {"negation", "R = -R(n + 1)"},
+        {"method of an object", "Dim o : Set o = New Deep : R = o.Down(n + 1) + 1"},
+    };
+    for (const auto &row : rows) {
+        ScriptControl sc;
+        sc.AddCode(QStringLiteral("Class Deep\n Function Down(n) : Down = R(n) : End Function\nEnd Class\n"
+                                  "Function R(n)\n %1\nEnd Function\n")
+                       .arg(QLatin1String(row.body)));
+        EXPECT_THROW(sc.Run("R", {Variant(1)}), VbError) << row.what;
+        EXPECT_EQ(sc.Error()->Number(), 28) << row.what;
+        // The engine goes on after it.
+        EXPECT_EQ(sc.Eval("2 * 21").toLong(), 42) << row.what;
+    }
+}

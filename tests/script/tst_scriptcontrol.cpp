@@ -251,6 +251,32 @@ TEST_F(ScriptControlTest, TheFacadeIsReachableByName)
     sc.Reset(); // the two engines refer to each other only through the named item
 }
 
+// Run called by a script, on the control and on one of its modules alike: the
+// procedure's ByRef arguments come back changed, and a call without a name is refused.
+TEST_F(ScriptControlTest, RunCalledByAScriptHandsBackByRefArguments)
+{
+    auto other = std::make_shared<ScriptControl>();
+    sc.AddObject("engine", other, false);
+    const char *grow = "\"Sub Grow(ByRef x, ByVal y) : x = x & y : y = 0 : End Sub\"";
+    const struct
+    {
+        const char *what;
+        const char *receiver;
+    } rows[] = {
+        {"the control", "engine"},
+        {"a module", "engine.Modules.Add(\"Side\")"},
+    };
+    for (const auto &row : rows) {
+        sc.AddCode(QStringLiteral("Set target = %1\ntarget.AddCode %2\n"
+                                  "v = \"a\" : w = \"b\" : target.Run \"Grow\", v, w\n"
+                                  "On Error Resume Next : target.Run : e = Err.Number : On Error GoTo 0")
+                       .arg(QLatin1String(row.receiver), QLatin1String(grow)));
+        EXPECT_EQ(sc.Eval("v & \"/\" & w").toString(), "ab/b") << row.what;
+        EXPECT_EQ(sc.Eval("e").toLong(), 450) << row.what;
+    }
+    sc.Reset();
+}
+
 TEST_F(ScriptControlTest, ScriptObjectsCanBeCalledFromTheHost)
 {
     sc.AddCode("Class Greeter\n Public Name\n Public Function Hello(x) : Hello = \"hi \" & x & \" from \" & Name : End Function\n"
