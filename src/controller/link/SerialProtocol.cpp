@@ -342,12 +342,23 @@ int SerialProtocol::whereItStopped(int count, bool whole) const
     if (n < 2)
         return whole ? n : 0;
     // The block as last read: a reply's bytes match it at their offsets, mostly
-    // (only what changed since differs); reports behind a stop rarely do.
+    // (only what changed since differs); reports behind a stop rarely do. A
+    // match is strong evidence of reply data, a difference weak (values
+    // change): a block that has mostly changed since tells nothing.
     const QByteArray* known = nullptr;
     if (n >= Frames::kBlockHeaderLength && Frames::IsBlockHeader(bytes))
         for (const QByteArray& r : m_lastReplies)
             if (r[3] == bytes[3] && r[4] == bytes[4])
                 known = &r;
+    if (known) {
+        int same = 0;
+        const int compared = qMin(n, kUnit) - Frames::kBlockHeaderLength;
+        for (int i = Frames::kBlockHeaderLength; i < qMin(n, kUnit); ++i)
+            same += bytes[i] == (*known)[i];
+        if (2 * same < compared)
+            known = nullptr;
+    }
+    constexpr int kMatchWeight = 8;
     // Where the line paused, to choose between places when nothing else tells.
     std::vector<bool> pause(size_t(n) + 1, false);
     const quint64 read = m_link.readCount();
@@ -378,11 +389,11 @@ int SerialProtocol::whereItStopped(int count, bool whole) const
     bool bestPause = false;
     int score = 0;
     for (int s = 1; s <= last; ++s) {
-        // The score of stopping at s counts the bytes before s that match the
-        // block as last read, less those that do not.
+        // The score of stopping at s weighs the bytes before s that match the
+        // block as last read against those that do not.
         const int i = s - 1;
         if (known && i >= Frames::kBlockHeaderLength)
-            score += quint8(bytes[i]) == quint8((*known)[i]) ? 1 : -1;
+            score += quint8(bytes[i]) == quint8((*known)[i]) ? kMatchWeight : -1;
         if (!(s == n && whole) && !reportsFrom(s))
             continue;
         const bool atPause = !known && pause[size_t(s)];

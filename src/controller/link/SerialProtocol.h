@@ -64,8 +64,8 @@ public:
     // A stream quiet this long has stopped for now.
     static constexpr int kLinePauseMs = 100;
     // A pause this long inside a unit's bytes (three times the arrivals of a
-    // line running at its pace apart) may be where it stopped; the reports
-    // behind it decide.
+    // line running at its pace apart) is where it stopped among places that fit
+    // equally, when nothing of its block has been read yet to match it against.
     static constexpr int kStopPauseMs = 60;
     // How long the start of a given-up block reply is kept, so that its rest is
     // known by the check when it comes later, wherever it comes.
