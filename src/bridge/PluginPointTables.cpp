@@ -51,6 +51,16 @@ int PluginPointTables::QueuedCommands() const
     return gPlugin.Ring.count();
 }
 
+quint64 PluginPointTables::X10CommandsSent() const
+{
+    return gPlugin.X10EntriesSent;
+}
+
+quint64 PluginPointTables::X10CommandsEnded() const
+{
+    return gPlugin.X10EntriesEnded + gPlugin.Ring.x10Dropped();
+}
+
 QString PluginPointTables::PointName(const QString &key) const
 {
     const DictionaryPtr &names = gPlugin.PointNameDictionary;

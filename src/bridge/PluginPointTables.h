@@ -12,6 +12,8 @@ public:
     int PointUsed(int unit, int point) const override;
     const QList<umap> &UnitMaps() const override;
     int QueuedCommands() const override;
+    quint64 X10CommandsSent() const override;
+    quint64 X10CommandsEnded() const override;
     QString PointName(const QString &key) const override;
     std::optional<QString> LearnedIR(const QString &key) const override;
     QVector<int> IRZoneModules() const override;

@@ -33,6 +33,10 @@ public:
     virtual const QList<umap> &UnitMaps() const = 0;
     // Controller commands waiting in the plug-in's command ring.
     virtual int QueuedCommands() const = 0;
+    // X10 commands of the ring sent so far (a count that only grows).
+    virtual quint64 X10CommandsSent() const = 0;
+    // X10 commands of the ring that left it, sent or not (a count that only grows).
+    virtual quint64 X10CommandsEnded() const = 0;
     // The project file's label of a point key ("R12", "V4"...); empty when none.
     virtual QString PointName(const QString &key) const = 0;
     // The controller IR location of a learned IR code name (lower case, blanks as "-").
@@ -66,6 +70,8 @@ public:
     int PointUsed(int unit, int point) const override;
     const QList<umap> &UnitMaps() const override { return unitMaps; }
     int QueuedCommands() const override { return queuedCommands; }
+    quint64 X10CommandsSent() const override { return x10CommandsSent; }
+    quint64 X10CommandsEnded() const override { return x10CommandsEnded; }
     QString PointName(const QString &key) const override;
     std::optional<QString> LearnedIR(const QString &key) const override;
     QVector<int> IRZoneModules() const override { return irZoneModules; }
@@ -84,6 +90,8 @@ public:
     QVector<int> irZoneModules;
     std::array<quint8, 129> unitTypes{};
     int queuedCommands = 0;
+    quint64 x10CommandsSent = 0;
+    quint64 x10CommandsEnded = 0;
 };
 
 // The tables the bridge reads; an empty set until the plug-in provides its own.

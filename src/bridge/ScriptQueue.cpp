@@ -180,7 +180,8 @@ void QueueDeviceEvent(const ObjectPtr &record)
         return;
     // Once the program stops no run starts: the records stored at the stop queue
     // none, or each take of them would drop its own batch with its own entry.
-    if (gShuttingDown)
+    // A stop signal asks before the event loop begins the stop itself.
+    if (gShuttingDown || Interpreter::stopRequested())
         return;
     if (sPending.size() >= size_t(kMaxPendingScriptEvents)) {
         if (!sOverflowLogged)

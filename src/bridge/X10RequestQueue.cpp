@@ -49,6 +49,14 @@ bool X10RequestQueue::add(const Request &request)
 
 void X10RequestQueue::tick()
 {
+    if (gShuttingDown) {
+        dropAtStop();
+        return;
+    }
+    if (inRing()) {
+        m_timer.start(kBusyRetryMs);
+        return;
+    }
     if (m_requests.empty())
         return;
     if (m_running || Points().QueuedCommands() > 0) {
@@ -65,14 +73,48 @@ void X10RequestQueue::tick()
         PendingError::capture();
         LogError(kProgramName, QStringLiteral("Readmessage"));
     }
-    if (!alive.expired() && !m_requests.empty() && !m_timer.isActive())
-        m_timer.start(0);
+    if (!alive.expired() && (!m_requests.empty() || m_queuedInRing) && !m_timer.isActive())
+        m_timer.start(m_queuedInRing ? kBusyRetryMs : 0);
+}
+
+void X10RequestQueue::dropAtStop()
+{
+    // Nothing more goes out on the line: what waits is neither sent nor reported.
+    const int dropped = int(m_requests.size()) + (m_queuedInRing ? 1 : 0);
+    m_requests.clear();
+    m_frames = 0;
+    m_queuedInRing.reset();
+    if (dropped > 0)
+        RefusalLog::Log(kProgramName,
+                        QString::number(dropped)
+                            + QStringLiteral(" waiting xap-x10.requests dropped: the program is stopping"),
+                        QStringLiteral("x10-stopping"));
+}
+
+bool X10RequestQueue::inRing()
+{
+    if (!m_queuedInRing)
+        return false;
+    if (Points().X10CommandsSent() > m_sentBefore) {
+        const Request request = *std::exchange(m_queuedInRing, std::nullopt);
+        report(request);
+        return false;
+    }
+    if (Points().X10CommandsEnded() > m_endedBefore) {
+        m_queuedInRing.reset();
+        RefusalLog::Log(kProgramName, QStringLiteral("xap-x10.request: not sent to the controller, not reported"),
+                        QStringLiteral("x10-not-taken"));
+        return false;
+    }
+    return true;
 }
 
 void X10RequestQueue::run(const Request &request)
 {
     const QString deviceCode = request.house + request.units.join(QLatin1Char('+'));
     bool taken = false;
+    const quint64 sentBefore = Points().X10CommandsSent();
+    const quint64 endedBefore = Points().X10CommandsEnded();
     // Nothing is reported once the queue is gone or the program is stopping.
     const std::weak_ptr<int> alive = m_alive;
     {
@@ -91,6 +133,19 @@ void X10RequestQueue::run(const Request &request)
                         QStringLiteral("x10-not-taken"));
         return;
     }
+    if (Points().X10CommandsSent() == sentBefore) {
+        // Queued behind a pass in progress (a poll's wait): not on the line yet.
+        m_queuedInRing = request;
+        m_sentBefore = sentBefore;
+        m_endedBefore = endedBefore;
+        return;
+    }
+    report(request);
+}
+
+void X10RequestQueue::report(const Request &request)
+{
+    const QString deviceCode = request.house + request.units.join(QLatin1Char('+'));
     SendXap(QString(), QStringLiteral("xAP-X10.event"), QStringLiteral("xAP-X10.event"),
             XapBody({{QStringLiteral("Device"), deviceCode}, {QStringLiteral("Event"), request.word}}), QString(),
             QString());
@@ -101,10 +156,10 @@ void X10RequestQueue::run(const Request &request)
 
 bool X10RequestQueue::carrying(const QString &house, int unit, int function) const
 {
-    if (!m_carried || !m_running || m_carried->code != function
-        || m_carried->house.compare(house, Qt::CaseInsensitive) != 0)
+    const Request *carried = m_running ? m_carried : (m_queuedInRing ? &*m_queuedInRing : nullptr);
+    if (!carried || carried->code != function || carried->house.compare(house, Qt::CaseInsensitive) != 0)
         return false;
-    for (const QString &u : m_carried->units) {
+    for (const QString &u : carried->units) {
         if (u.toInt() == unit)
             return true;
     }

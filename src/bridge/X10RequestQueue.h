@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 
 // The X10 requests received, carried out in the order asked. Each request
 // puts its frames on the line and waits for every acknowledgement, so the
@@ -16,7 +17,10 @@
 // kMostFrames frames wait (each unit's address and the function, about 12 ms
 // each on the line, so some 3 s), however they are split into requests; a
 // request that would go beyond that is dropped. A request is reported (and
-// its units' status set) only once the plug-in has taken it.
+// its units' status set) only once its frames went out on the line: one that
+// waits in the plug-in's command ring behind a pass in progress is reported
+// when the ring has sent it, and one that a stop (or a silent controller)
+// left unsent is not reported at all.
 class X10RequestQueue : public QObject
 {
     Q_OBJECT
@@ -51,9 +55,16 @@ public:
 private:
     void tick();
     void run(const Request &request);
+    void report(const Request &request);
+    // The request handed over but still in the ring: reported once sent. True
+    // while it waits there.
+    bool inRing();
+    void dropAtStop();
 
     std::deque<Request> m_requests;
     const Request *m_carried = nullptr; // the request inside the plug-in's call
+    std::optional<Request> m_queuedInRing;
+    quint64 m_sentBefore = 0, m_endedBefore = 0;
     int m_frames = 0;
     QTimer m_timer;
     bool m_running = false;

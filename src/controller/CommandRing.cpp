@@ -20,6 +20,8 @@ RingEntry CommandRing::take()
 
 void CommandRing::clear()
 {
+    for (int k = 0, slot = m_read; k < m_count; ++k, slot = (slot + 1) % kCapacity)
+        m_x10Dropped += m_slots[size_t(slot)].command < 19 ? 1 : 0;
     m_read = m_write = m_count = 0;
 }
 

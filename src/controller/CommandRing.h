@@ -29,6 +29,8 @@ public:
     // The oldest entry; only while count() > 0.
     RingEntry take();
     void clear();
+    // X10 commands (codes below 19) that clear() dropped unsent, counted.
+    unsigned long long x10Dropped() const { return m_x10Dropped; }
     int count() const { return m_count; }
     bool isEmpty() const { return m_count == 0; }
 
@@ -37,4 +39,5 @@ private:
     int m_read = 0;
     int m_write = 0;
     int m_count = 0;
+    unsigned long long m_x10Dropped = 0;
 };

@@ -45,11 +45,8 @@ QString ControllerStart::InitCPUQX()
             gPlugin.DiscoveryComplete = false;
             gPlugin.InterfaceStatusWord = 1;
             // Each side opens the link on its own start: one entry per outage,
-            // which ends when the controller answers again; none when the
-            // link has already said why it is down.
-            if (!m_openFailLogged && !m_link.outageLogged())
-                LogControllerError(kType, "Quillon Plug-in Error, the link to the CPU-QX/Quillon did not open");
-            m_openFailLogged = true;
+            // none when the link has already said why it is down.
+            m_link.outage().report(kType, "Quillon Plug-in Error, the link to the CPU-QX/Quillon did not open");
             return kTimeout;
         }
         QString result = FindCPUQX();
@@ -78,7 +75,7 @@ QString ControllerStart::FindCPUQX()
         gPlugin.InterfaceStatusWord = 1;
         // A wait cut short by Exit or its user is no fault of the controller.
         if (!Shutdown::waitsEnding())
-            LogControllerError(kType, text);
+            m_link.outage().report(kType, text);
         result = kTimeout;
         ++failures;
     };
@@ -107,8 +104,6 @@ QString ControllerStart::FindCPUQX()
     m_protocol.Settle(gControllerTiming.unitTableDelayMs);
     if (m_protocol.WaitReply(gPlugin.ReplyTimeout, 264, 0x2A)) {
         gPlugin.DiscoveryComplete = parametersRead;
-        if (parametersRead)
-            m_openFailLogged = false; // the outage is over
         gPlugin.IRZoneModuleCount = 0;
         gPlugin.IRZoneModules.clear();
         for (int k = 0; k < 128; ++k) {
@@ -280,7 +275,9 @@ void ControllerStart::rediscoverNow()
 {
     m_rediscovering = true;
     LogControllerError(kType, "Looking for CPU-QX/Quillon again");
-    const QString result = FindCPUQX();
+    // Its time-outs are the outage's: its result, said again once the
+    // controller is back, would read as another outage.
+    FindCPUQX();
     SendIOCommand(false);
     SendX10Command(false);
     SendIRCommands(false);
@@ -294,8 +291,6 @@ void ControllerStart::rediscoverNow()
         SendX10Command(true);
     gPlugin.LinkStartPoll = true;
     m_rediscovering = false;
-    if (!result.isEmpty())
-        LogControllerError(kType, result);
 }
 
 void ControllerStart::SyncClock()

@@ -59,5 +59,4 @@ private:
     bool m_rediscovering = false;
     bool m_oneStart = false;      // StartCommunications is running
     bool m_openRefused = false;   // and its link did not open
-    bool m_openFailLogged = false; // this outage's failed open is logged
 };

@@ -35,6 +35,10 @@ struct PluginState : LinkState
     // exchange flags
     bool TransferBusy = false;
     bool X10Sending = false;
+    // X10 entries of the ring whose frames all went out, counted: a request
+    // is reported once it was sent, not when it was queued.
+    quint64 X10EntriesSent = 0;
+    quint64 X10EntriesEnded = 0; // sent or not
     bool TimerRunning = false;
     bool LearnInProgress = false;
     bool IOPollDue = false;

@@ -170,8 +170,11 @@ void Protocol::PointStatus(int utype, int point, int invert, int state, int& sta
 void Protocol::HandleIOPointChange(quint8 module, quint8 point, quint8 value)
 {
     WriteCommsLog("IO point change mod= " + dec(module) + " point= " + dec(point) + " newval= " + dec(value));
+    bool repeated = false;
     if (point < 16 && module >= 1 && module <= 128) {
-        gPlugin.SetIOPointBit(2 * module - 2 + (point >= 8 ? 1 : 0), point % 8, value == 1);
+        const int byte = 2 * module - 2 + (point >= 8 ? 1 : 0);
+        repeated = ((gPlugin.IOPointStates[size_t(byte)] >> (point % 8)) & 1) == (value == 1 ? 1 : 0);
+        gPlugin.SetIOPointBit(byte, point % 8, value == 1);
     }
     const umap* m = nullptr;
     for (const umap& u : gPlugin.UnitMaps)
@@ -180,6 +183,11 @@ void Protocol::HandleIOPointChange(quint8 module, quint8 point, quint8 value)
             break;
         }
     if (!m || m->hc.isEmpty() || point >= 16)
+        return;
+    // A controller may report the outputs it switches for a command: the
+    // write's acknowledgement has announced that change already (or will
+    // not, the report being newer). Inputs are the world's news, each told.
+    if (repeated && IsOutputPoint(m->utype, point))
         return;
     int status = 3, state = 0;
     PointStatus(m->utype, point, m->invert, GetIOPointState(module, point), status, state);

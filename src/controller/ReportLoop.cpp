@@ -166,6 +166,10 @@ void ReportLoop::Execute(const RingEntry& e)
 {
     if (e.command < 19) {
         m_parts.x10.ExecX10(e.housecode, e.DeviceCode, e.command, int(e.brightness), e.data1, e.data2);
+        // Once a stop has begun nothing more goes out on the line.
+        if (!Shutdown::waitsEnding())
+            ++gPlugin.X10EntriesSent;
+        ++gPlugin.X10EntriesEnded;
         return;
     }
     switch (e.command) {

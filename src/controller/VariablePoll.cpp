@@ -50,7 +50,8 @@ VariablePoll::Read VariablePoll::blockRead(const QByteArray& request, const Text
             return Read::Timeout; // ended by a stop: no time-out of the controller's
         ++gPlugin.TimeoutCount;
         if (gPlugin.LogErrors != 0 && gPlugin.TimeoutCount > 1) {
-            LogControllerError("Warning", t.timeout);
+            // A controller that stays silent is one outage, however many polls it misses.
+            m_parts.protocol.link().outage().report("Warning", t.timeout);
             gPlugin.TimeoutCount = 0;
         }
         gPlugin.InterfaceStatusWord = 1;

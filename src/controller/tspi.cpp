@@ -493,22 +493,11 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
             LogControllerError(kProgramName, "SetIO: no controller variable for device " + code);
             return;
         }
-        bool changes = false;
-        ignoring([&] { changes = PluginHost::DeviceValue(code) != level; });
-        // The poll compares what it reads with the value last written: the
-        // write is announced here, so neither the poll that reads it back nor
-        // the acknowledgement (which the ring may take before QExec returns)
-        // must announce it again.
-        long& cached = gPlugin.HostVarValues[size_t(n + 1)];
-        const long before = cached;
-        cached = level;
-        gPlugin.VarWrittenAt[size_t(n)] = ++gPlugin.VarWrites;
-        // A value the controller did not take is not announced as set.
-        if (!QExec(dv, QString::number(house), QString::number(n), 19, level, data1, data2)) {
-            cached = before;
-            return;
-        }
-        WriteMirror::announceVariable(code, level, changes);
+        // Announced when the controller acknowledges it (as every write is),
+        // with the value the controller then holds: a write announced while
+        // queued could be merged away, overtaken by a script's writes, or
+        // never sent.
+        QExec(dv, QString::number(house), QString::number(n), 19, level, data1, data2);
         return;
     }
     if (!gPlugin.UnitMapIndex.contains(housecode))
@@ -534,10 +523,7 @@ void tspi::SetIO(const Variant& dv, const QString& housecode, const QString& Dev
         LogControllerError(kProgramName, "SetIO: level " + QString::number(value) + " for " + code + " clamped to 0-255");
         value = qBound(0, value, 255);
     }
-    if (QExec(dv, housecode, DeviceCode, 101, value, module, point)) {
-        WriteMirror::rememberOutput(module, point, value);
-        ignoring([&] { WriteMirror::announceOutput(code, value); });
-    }
+    QExec(dv, housecode, DeviceCode, 101, value, module, point);
 }
 
 Variant tspi::GetUnit(qint16 unitnum)

@@ -92,6 +92,23 @@ QString IniTool::valueKey(const QString& section, const QString& key)
     return section + kKeySeparator + key;
 }
 
+qint64 IniTool::entryBytes(const QString& key, const QString& item)
+{
+    // The key is held twice (as written and lower-cased for the index), the item once, plus
+    // the list slot, the hash node and the blocks' headers.
+    constexpr qint64 kEntryOverhead = 160;
+    return 2 * (2 * qint64(key.size()) + qint64(item.size())) + kEntryOverhead;
+}
+
+qint64 IniTool::writeGrowth(const QString& section, const QString& key, const QString& value) const
+{
+    qint64 growth = find(section) ? 0 : entryBytes(section, section);
+    const QString fullKey = valueKey(section, key);
+    if (const Entry* entry = find(fullKey))
+        return growth + 2 * (qint64(value.size()) - qint64(entry->item.size()));
+    return growth + entryBytes(fullKey, value);
+}
+
 const IniTool::Entry* IniTool::find(const QString& key) const
 {
     const auto it = m_index.constFind(Latin1Case::lower(key));
@@ -102,6 +119,7 @@ void IniTool::insert(const QString& key, const QString& item, bool isSection)
 {
     m_index.insert(Latin1Case::lower(key), m_entries.size());
     m_entries.append(Entry{key, item, isSection});
+    m_bytes += entryBytes(key, item);
 }
 
 void IniTool::addSection(const QString& section)
@@ -185,9 +203,11 @@ void IniTool::WriteKey(const QString& section, const QString& key, const QString
     addSection(section);
     const QString fullKey = valueKey(section, key);
     const auto it = m_index.constFind(Latin1Case::lower(fullKey));
-    if (it != m_index.constEnd())
-        m_entries[*it].item = value;
-    else
+    if (it != m_index.constEnd()) {
+        QString& item = m_entries[*it].item;
+        m_bytes += 2 * (qint64(value.size()) - qint64(item.size()));
+        item = value;
+    } else
         insert(fullKey, value, false);
 }
 
@@ -197,6 +217,7 @@ void IniTool::RemoveKey(const QString& section, const QString& key)
     if (it == m_index.constEnd())
         return;
     const qsizetype pos = *it;
+    m_bytes -= entryBytes(m_entries.at(pos).key, m_entries.at(pos).item);
     m_entries.removeAt(pos);
     m_index.erase(it);
     for (auto& index : m_index) {
@@ -217,8 +238,11 @@ void IniTool::RemoveSection(const QString& section)
         return;
     m_entries.erase(removed, m_entries.end());
     m_index.clear();
-    for (qsizetype i = 0; i < m_entries.size(); ++i)
+    m_bytes = 0;
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
         m_index.insert(Latin1Case::lower(m_entries.at(i).key), i);
+        m_bytes += entryBytes(m_entries.at(i).key, m_entries.at(i).item);
+    }
 }
 
 QStringList IniTool::Headers() const
@@ -252,6 +276,7 @@ void IniTool::Clear()
 {
     m_entries.clear();
     m_index.clear();
+    m_bytes = 0;
 }
 
 bool IniTool::Save()

@@ -28,6 +28,11 @@ public:
 
     QString fileName() const { return m_file; }
 
+    // What the held entries take in memory, kept up to date by every change.
+    qint64 bytes() const { return m_bytes; }
+    // How much more bytes() would be after WriteKey with these arguments (negative when less).
+    qint64 writeGrowth(const QString& section, const QString& key, const QString& value) const;
+
 private:
     struct Entry {
         QString key;   // as first seen: a section name, or section + Chr(3) + key name
@@ -36,6 +41,7 @@ private:
     };
 
     static QString valueKey(const QString& section, const QString& key);
+    static qint64 entryBytes(const QString& key, const QString& item);
     void addSection(const QString& section);
     void insert(const QString& key, const QString& item, bool isSection);
     const Entry* find(const QString& key) const;
@@ -44,4 +50,5 @@ private:
     VbError m_lastError;
     QList<Entry> m_entries;                 // dictionary order; removed entries are erased
     QHash<QString, qsizetype> m_index;      // lower-cased key -> position in m_entries
+    qint64 m_bytes = 0;
 };

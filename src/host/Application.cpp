@@ -32,16 +32,12 @@ MemoryBudget::Held &keptForScripts()
     return held;
 }
 
-// Charges `bytes` more kept for a script, or drops what it no longer keeps. Refused: the
-// entry is logged under `label` and the error goes back to the script, which may trap it.
-void keepForScript(qint64 bytes, const QString &label)
+// A refusal is logged under `label` and the error goes back to the script, which may trap it.
+template<class F>
+void refusedToScript(const QString &label, F &&check)
 {
-    if (bytes <= 0) {
-        keptForScripts().drop(std::min(-bytes, keptForScripts().bytes()));
-        return;
-    }
     try {
-        keptForScripts().add(bytes);
+        check();
     } catch (const VbError &e) {
         PendingError::set(e);
         LogTrapped(kProgramName, label);
@@ -49,9 +45,25 @@ void keepForScript(qint64 bytes, const QString &label)
     }
 }
 
-qint64 settingBytes(const QString &key, const QString &value)
+// Charges `bytes` more kept for a script, or drops what it no longer keeps.
+void keepForScript(qint64 bytes, const QString &label)
 {
-    return value.isNull() ? 0 : 2 * qint64(key.size() + value.size()) + 64;
+    if (bytes <= 0) {
+        keptForScripts().drop(std::min(-bytes, keptForScripts().bytes()));
+        return;
+    }
+    refusedToScript(label, [&] { keptForScripts().add(bytes); });
+}
+
+// The INI cache counts what it holds itself; a script's call that would take it past the
+// budget is refused before anything is read or written, with the error back to the script.
+template<class F>
+void checkIniForScript(F &&cost, const QString &label)
+{
+    if (!MemoryBudget::scriptDriven())
+        return;
+    if (const qint64 bytes = cost(); bytes > 0)
+        refusedToScript(label, [&] { MemoryBudget::checkBytes(bytes); });
 }
 
 // A count or position returned as an Integer: past its range it is 6 "Overflow", never a
@@ -726,23 +738,20 @@ Variant Application::RegisterStatusChangeCB(QString &Script, QString &func)
 
 QString Application::GetIniSetting(QString &group, QString &Key, QString &defaultValue, QString &sFile)
 {
+    checkIniForScript([&] { return HostIniCache().loadCost(sFile, false); }, QStringLiteral("GetIniSetting "));
     return trapped<QString>(QStringLiteral("GetIniSetting "), QString(),
                             [&] { return HostIniCache().read(sFile, group, Key, defaultValue); });
 }
 
 void Application::SaveIniSetting(QString &group, QString &Key, QString &Value, QString &sFile)
 {
-    if (MemoryBudget::scriptDriven()) {
-        QString old;
-        trappedVoid(QStringLiteral("SaveIniSetting "), [&] { old = HostIniCache().read(sFile, group, Key, QString()); });
-        keepForScript(settingBytes(Key, Value.isNull() ? QStringLiteral("") : Value) - settingBytes(Key, old),
-                      QStringLiteral("SaveIniSetting "));
-    }
+    checkIniForScript([&] { return HostIniCache().writeCost(sFile, group, Key, Value); }, QStringLiteral("SaveIniSetting "));
     trappedVoid(QStringLiteral("SaveIniSetting "), [&] { HostIniCache().write(sFile, group, Key, Value); });
 }
 
 QString Application::GetINISection(QString &group, QString &sFile)
 {
+    checkIniForScript([&] { return HostIniCache().loadCost(sFile, false); }, QStringLiteral("GetINISection "));
     return trapped<QString>(QStringLiteral("GetINISection "), QString(),
                             [&] {
                                 MemoryBudget::checkString(HostIniCache().sectionChars(sFile, group));
@@ -752,11 +761,8 @@ QString Application::GetINISection(QString &group, QString &sFile)
 
 void Application::ClearINISection(QString &group, QString &sFile)
 {
-    trappedVoid(QStringLiteral("ClearINISection "), [&] {
-        if (MemoryBudget::scriptDriven())
-            keepForScript(-2 * HostIniCache().sectionChars(sFile, group), QString());
-        HostIniCache().clearSection(sFile, group);
-    });
+    checkIniForScript([&] { return HostIniCache().loadCost(sFile, false); }, QStringLiteral("ClearINISection "));
+    trappedVoid(QStringLiteral("ClearINISection "), [&] { HostIniCache().clearSection(sFile, group); });
 }
 
 void Application::FlushIniCache()

@@ -13,10 +13,48 @@
 #include "automation/AnsiCodePage.h"
 #include "automation/PendingError.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace {
+
+// A job file carries a call, not data: a parameter past this is refused (7), so a script
+// cannot write its values out through job files.
+constexpr qsizetype kMaxJobChars = 65536;
+// Job files stay in the Scripts folder after their job: past this many, only an existing
+// one may be written again (67 "Too many files"), so a loop over new names cannot fill the disk.
+constexpr int kMaxJobFiles = 256;
+
+QString jobBase(const QString &scriptName)
+{
+    return QString(scriptName).remove(QRegularExpression(QStringLiteral("\\.txt"), QRegularExpression::CaseInsensitiveOption));
+}
+
+QString jobPath(const QString &jobName)
+{
+    return ResolvePathNoCase(gAppPath, QStringLiteral("Scripts/") + jobName);
+}
+
+// Raised to the script that called Spawn, with an entry logged.
+void checkJobRoom(const QString &scriptName, const QString &procedure, const QString &parameter)
+{
+    const QString base = jobBase(scriptName);
+    const qint64 chars = 2 * qint64(base.size()) + procedure.size() + parameter.size();
+    const QString path = jobPath(QStringLiteral("~") + base + QStringLiteral(".wsf"));
+    if (chars > kMaxJobChars)
+        throw VbError(VbErr::OutOfMemory, QStringLiteral("Out of memory: the job text of ") + QString::number(chars)
+                                              + QStringLiteral(" characters is more than ")
+                                              + QString::number(kMaxJobChars));
+    if (QFileInfo::exists(path))
+        return;
+    const QStringList jobs = QDir(gAppPath + QStringLiteral("/Scripts"))
+                                 .entryList({QStringLiteral("~*.wsf")}, QDir::Files | QDir::Hidden | QDir::System);
+    if (jobs.size() >= kMaxJobFiles)
+        throw VbError(67, QStringLiteral("Too many files: ") + QString::number(jobs.size())
+                              + QStringLiteral(" job files in the Scripts folder"));
+}
 
 // Writes "~" + name + ".wsf" into the Scripts folder: a job that loads the
 // script's file and calls one procedure with one quoted parameter. Returns
@@ -24,9 +62,9 @@ namespace {
 QString WrapWSF(const QString &scriptName, const QString &procedure, const QString &parameter)
 {
     try {
-        const QString base =
-            QString(scriptName).remove(QRegularExpression(QStringLiteral("\\.txt"), QRegularExpression::CaseInsensitiveOption));
+        const QString base = jobBase(scriptName);
         const QString jobName = QStringLiteral("~") + base + QStringLiteral(".wsf");
+        const QString path = jobPath(jobName);
         const QString quote = QStringLiteral("\"");
         const QStringList lines{
             QStringLiteral("<job id=") + quote + base + quote + QStringLiteral(">"),
@@ -43,7 +81,6 @@ QString WrapWSF(const QString &scriptName, const QString &procedure, const QStri
         QString text;
         for (const QString &line : lines)
             text += line + QLatin1Char('\n');
-        const QString path = ResolvePathNoCase(gAppPath, QStringLiteral("Scripts/") + jobName);
         const SavedFiles::Result saved =
             SavedFiles::save(SavedFiles::Writer::ScriptJob, path, AnsiCodePage::encode(text), QString(), true);
         if (!saved.ok)
@@ -77,6 +114,13 @@ Variant Application::RunEx(QString &sFilename, QString &sProcedure, QString &sPa
 
 ObjectPtr Application::Spawn(QString &sScriptName, QString &sProcedure, QString &sScriptParm)
 {
+    try {
+        checkJobRoom(sScriptName, sProcedure, sScriptParm);
+    } catch (const VbError &e) {
+        PendingError::set(e);
+        LogTrapped(kProgramName, QStringLiteral("Spawn"));
+        throw;
+    }
     const QString job = WrapWSF(sScriptName, sProcedure, sScriptParm);
     // No Windows script host exists here to run the job.
     if (!job.isEmpty())

@@ -5,6 +5,7 @@
 
 #include "automation/VbError.h"
 #include "automation/Latin1Case.h"
+#include "automation/MemoryBudget.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,13 +14,42 @@
 #include <optional>
 
 
+namespace {
+
+// A load holds the file's bytes, their text (two bytes a character), its lines and the
+// entries built from them at once.
+constexpr qint64 kLoadBytesPerFileByte = 8;
+
+} // namespace
+
 IniCache::IniCache()
 {
     reset();
 }
 
+IniCache::~IniCache()
+{
+    releaseAll();
+}
+
+void IniCache::releaseAll()
+{
+    for (Slot &slot : m_slots) {
+        MemoryBudget::release(slot.charged);
+        slot.charged = 0;
+    }
+}
+
+void IniCache::recount(Slot &slot)
+{
+    const qint64 now = slot.ini->bytes();
+    MemoryBudget::charge(now - slot.charged);
+    slot.charged = now;
+}
+
 void IniCache::reset()
 {
+    releaseAll();
     m_slots.clear();
     Slot reserved;
     // Lookup keys are lower case, so no file ever matches this slot.
@@ -35,9 +65,43 @@ QString IniCache::pathOf(const QString &file)
     return ConfigFile(name);
 }
 
+QString IniCache::keyOf(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString real = info.canonicalFilePath();
+    return Latin1Case::lower(real.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : real);
+}
+
+const IniCache::Slot *IniCache::find(const QString &key) const
+{
+    for (const Slot &slot : m_slots) {
+        if (slot.key == key)
+            return &slot;
+    }
+    return nullptr;
+}
+
+qint64 IniCache::loadCost(const QString &file, bool noReload) const
+{
+    const QFileInfo info(pathOf(file));
+    if (!info.isFile())
+        return 0;
+    const Slot *slot = find(keyOf(info.filePath()));
+    if (slot && (noReload || info.lastModified() <= slot->fileDate))
+        return 0;
+    return kLoadBytesPerFileByte * info.size();
+}
+
+qint64 IniCache::writeCost(const QString &file, const QString &section, const QString &key, const QString &value) const
+{
+    const Slot *slot = find(keyOf(pathOf(file)));
+    if (slot)
+        return slot->ini->writeGrowth(section, key, value);
+    return loadCost(file, true) + IniTool().writeGrowth(section, key, value);
+}
+
 int IniCache::index(const QString &file, bool noReload)
 {
-    const QString key = Latin1Case::lower(file.isEmpty() ? QStringLiteral("settings.ini") : file);
     const QString path = pathOf(file);
     QFileInfo info(path);
     if (!info.exists()) {
@@ -46,6 +110,7 @@ int IniCache::index(const QString &file, bool noReload)
             throw VbError(75, QStringLiteral("Path/File access error"));
         info.refresh();
     }
+    const QString key = keyOf(path);
     const QDateTime modified = info.lastModified();
     for (size_t i = 0; i < m_slots.size(); ++i) {
         Slot &slot = m_slots[i];
@@ -53,8 +118,10 @@ int IniCache::index(const QString &file, bool noReload)
             continue;
         if (modified > slot.fileDate) {
             slot.fileDate = modified;
-            if (!noReload)
+            if (!noReload) {
                 slot.ini->Load(path);
+                recount(slot);
+            }
         }
         return int(i);
     }
@@ -63,6 +130,7 @@ int IniCache::index(const QString &file, bool noReload)
     slot.fileDate = modified;
     slot.ini = std::make_unique<IniTool>();
     slot.ini->Load(path);
+    recount(slot);
     m_slots.push_back(std::move(slot));
     return int(m_slots.size() - 1);
 }
@@ -76,6 +144,7 @@ void IniCache::write(const QString &file, const QString &section, const QString 
 {
     Slot &slot = m_slots[size_t(index(file, true))];
     slot.ini->WriteKey(section, key, value);
+    recount(slot);
     slot.dirty = true;
 }
 
@@ -106,6 +175,7 @@ void IniCache::clearSection(const QString &file, const QString &sectionName)
     const QStringList keys = slot.ini->Keys(sectionName);
     const bool hadKeys = !(keys.size() == 1 && keys.first().isEmpty());
     slot.ini->RemoveSection(sectionName);
+    recount(slot);
     // Removing the last entries must reach the disk too, or they come back
     // at the next start.
     if (hadKeys)
@@ -114,12 +184,8 @@ void IniCache::clearSection(const QString &file, const QString &sectionName)
 
 bool IniCache::isDirty(const QString &file) const
 {
-    const QString key = Latin1Case::lower(file.isEmpty() ? QStringLiteral("settings.ini") : file);
-    for (const Slot &slot : m_slots) {
-        if (slot.key == key)
-            return slot.dirty;
-    }
-    return false;
+    const Slot *slot = find(keyOf(pathOf(file)));
+    return slot && slot->dirty;
 }
 
 void IniCache::flush()

@@ -19,6 +19,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 const QString kAccumulateLabel = QStringLiteral("Script-AccumulateReferences ");
@@ -119,8 +121,14 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
         QFile in(canonical);
         if (!in.open(QIODevice::ReadOnly))
             throw VbError(VbErr::FileNotFound, in.errorString());
-        const QString text = AnsiCodePage::decode(in.readAll());
+        const QByteArray bytes = in.read(kMaxFileBytes + 1);
         in.close();
+        if (bytes.size() > kMaxFileBytes) {
+            loading.problems.append(file + QStringLiteral(" is not loaded: a script file may have ") + QString::number(kMaxFileBytes)
+                                    + QStringLiteral(" bytes, and it has ") + QString::number(std::max(in.size(), qint64(bytes.size()))));
+            return;
+        }
+        const QString text = AnsiCodePage::decode(bytes);
 
         loading.open.append(canonical);
         loading.expanded.insert(canonical);
@@ -156,6 +164,14 @@ void Script::AccumulateReferences(const QString &file, Loading &loading)
             at = findDirective(text, copied);
         }
         code += QStringView(text).mid(copied);
+        if (loading.chars + code.size() > kMaxLoadChars) {
+            loading.problems.append(file + QStringLiteral(" is not loaded: a script and its included files may have ")
+                                    + QString::number(kMaxLoadChars) + QStringLiteral(" characters of code in all, and it has ")
+                                    + QString::number(code.size())
+                                    + (loading.chars > 0 ? QStringLiteral(" after ") + QString::number(loading.chars) : QString()));
+            return;
+        }
+        loading.chars += code.size();
         addText(file, code);
     } catch (...) {
         PendingError::capture();

@@ -20,6 +20,13 @@ class Script
 public:
     // Included files nest at most this deep (the loaded file counts as one).
     static constexpr int kMaxIncludeDepth = 16;
+    // The code of all files of one load together, in characters (the #include lines left
+    // out). Far above any script a user writes, and small enough that reading it never holds
+    // the program for long nor takes much memory, whoever wrote the file (a script can write
+    // files).
+    static constexpr qint64 kMaxLoadChars = 1024 * 1024;
+    // One file as read, #include lines and all.
+    static constexpr qint64 kMaxFileBytes = 8 * 1024 * 1024;
 
     // Loads into the shared engine the host's hooks give.
     Script();
@@ -49,6 +56,7 @@ private:
         QSet<QString> expanded; // canonical paths already expanded by this load
         QHash<QString, QString> canonical; // a directive's name, to its file's canonical path ("" when none)
         QStringList problems; // logged once, together, when the load ends
+        qint64 chars = 0; // code added so far
     };
 
     void AccumulateReferences(const QString &file, Loading &loading);

@@ -597,15 +597,20 @@ Flow Interpreter::execFor(const ForStmt *s, Frame &f)
 
 Flow Interpreter::execForEach(const ForEachStmt *s, Frame &f)
 {
+    // The loop walks a copy of the group (the body may change or erase the array), held
+    // for the whole loop and by every level of a recursion inside it: it is charged.
+    MemoryBudget::Held copy;
     std::vector<Variant> items;
     if (headerFails(f, [&] {
             Variant group = eval(s->group, f);
             if (group.isArray()) {
+                copy.add(qint64(group.array().size()) * qint64(sizeof(Variant)));
                 items = group.array().data();
             } else if (group.isObject()) {
                 ObjectPtr o = objectOf(group);
                 if (!o->enumerate(items))
                     throw VbError(VbErr::NotACollection);
+                copy.add(qint64(items.size()) * qint64(sizeof(Variant)));
             } else {
                 throw VbError(VbErr::NotACollection);
             }

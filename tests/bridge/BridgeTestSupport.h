@@ -40,6 +40,9 @@ public:
     std::function<void(const QString &member)> duringCall;
     // What Exec answers: nothing (a plug-in that does not say), or whether it queued the command.
     Variant execResult;
+    // Where an X10 command Exec queued is counted as carried out at once; null
+    // (or execResult false) leaves it to the test.
+    PointTableData *carriedIn = nullptr;
 };
 
 // A message the bridge sent, as the network saw it.

@@ -535,6 +535,54 @@ TEST_F(DispatchTest, X10RequestBurstIsBoundedAndReportsOnlyWhatWasSent)
     EXPECT_EQ(CommAndTimer::instance().X10Requests.framesWaiting(), 0);
 }
 
+// A request is reported once its frames went out, whenever the plug-in's
+// command ring gets to them; one the ring dropped, or a stop left unsent, is
+// never reported, and a stop says once how many it dropped.
+TEST_F(DispatchTest, X10RequestsAreReportedOnlyOnceSent)
+{
+    plugin->carriedIn = nullptr; // the ring holds each request behind a pass in progress
+    const auto request = [this](const char *device) {
+        receive(message("xap-x10.request", QString(),
+                        {{"xap-x10.request", {QStringLiteral("Device=") + QLatin1String(device), "Command=on"}}}));
+    };
+    const struct
+    {
+        const char *what;
+        std::function<void()> meanwhile; // what becomes of the first request in the ring
+        int reported;
+        QString logged;
+    } rows[] = {
+        {"sent later", [this] { ++tables.x10CommandsSent, ++tables.x10CommandsEnded; }, 1, QString()},
+        {"dropped unsent", [this] { ++tables.x10CommandsEnded; }, 0,
+         "xap-x10.request: not sent to the controller, not reported"},
+        {"a stop first", [] { gShuttingDown = true; }, 0,
+         "2 waiting xap-x10.requests dropped: the program is stopping"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        RefusalLog::Reset();
+        const qsizetype logsBefore = logData().size();
+        const qsizetype before = sentOf("xAP-X10.event").size();
+        const qsizetype callsBefore = calls("Exec").size();
+        request("A1");
+        request("A3");
+        settle(100);
+        EXPECT_EQ(calls("Exec").size() - callsBefore, 1) << "the second waits for the first";
+        EXPECT_EQ(sentOf("xAP-X10.event").size(), before) << "reported before it was sent";
+        row.meanwhile();
+        settle(100);
+        EXPECT_EQ(sentOf("xAP-X10.event").size() - before, row.reported);
+        if (!row.logged.isEmpty())
+            EXPECT_EQ(logData().mid(logsBefore), QStringList{row.logged});
+        const bool stopped = std::exchange(gShuttingDown, false);
+        // The second request went next (unless the stop dropped it); the ring sends it.
+        ++tables.x10CommandsSent, ++tables.x10CommandsEnded;
+        settle(100);
+        EXPECT_TRUE(CommAndTimer::instance().X10Requests.idle());
+        EXPECT_EQ(sentOf("xAP-X10.event").size() - before, row.reported + (stopped ? 0 : 1));
+    }
+}
+
 TEST_F(DispatchTest, X10RequestWithAUnitNotInUseIsDropped)
 {
     QString a1 = "A1";

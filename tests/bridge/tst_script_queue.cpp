@@ -15,6 +15,9 @@
 #include "host/TaggedMembers.h"
 
 #include "ScriptControl.h"
+#include "script/Interpreter.h"
+
+#include <cstdlib>
 
 namespace {
 
@@ -93,6 +96,27 @@ TEST_F(ScriptQueueTest, EventsQueuedBeforeTheTickRunOldestFirstInOneTick)
     ASSERT_TRUE(waitUntil([&] { return !timer.isEnabled(); }));
     EXPECT_EQ(calls(), "[one][two]<nothing>[][three]");
     EXPECT_EQ(gCurrentScriptRecord->get("Tag").toString(), "three");
+}
+
+// A stop signal comes before the event loop begins the stop itself: messages
+// received in between queue no run, or the stop would drop them in a second
+// batch with an entry of its own. (In a child process: the signal's flag is
+// never cleared.)
+TEST_F(ScriptQueueTest, NoRunIsQueuedOnceAStopWasSignalled)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            writeScript(kRecorder);
+            InitScriptControl();
+            QueueDeviceEvent(recordOf("before"));
+            const bool queued = PendingScriptEvents() == 1;
+            Interpreter::requestStop();
+            QueueDeviceEvent(recordOf("after"));
+            QueueDeviceEvent(nullptr);
+            std::_Exit(queued && PendingScriptEvents() == 1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ScriptQueueTest, AFilterEventForALoadedRecordPassesItsTag)

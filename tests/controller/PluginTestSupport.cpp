@@ -45,17 +45,22 @@ void PluginFixture::TearDown()
     LinkFixture::TearDown();
 }
 
-void PluginFixture::startPlugin(bool stopTimers)
+void PluginFixture::startSides()
 {
-    attachSim(Path::Tcp);
     plugin = std::make_shared<tspi>();
     plugin->RegisterCallback(gHostForm);
     const int port = tcp->port();
     plugin->InitX10(port);
     plugin->InitIR(port);
     plugin->InitIO(port);
-    ASSERT_TRUE(gPlugin.CommsStarted);
     gPlugin.ReplyTimeout = 1; // the start set the controller's own 4 seconds
+}
+
+void PluginFixture::startPlugin(bool stopTimers)
+{
+    attachSim(Path::Tcp);
+    startSides();
+    ASSERT_TRUE(gPlugin.CommsStarted);
     if (stopTimers) {
         form().Timer2.setEnabled(false);
         form().Timer3.setEnabled(false);

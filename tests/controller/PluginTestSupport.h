@@ -22,6 +22,9 @@ protected:
     // against the simulator; the timers are stopped afterwards so that each
     // test drives the loops itself.
     void startPlugin(bool stopTimers = true);
+    // The X10, IR and I/O sides started on the simulator already attached,
+    // whatever the link does meanwhile; the timers keep running.
+    void startSides();
     FrmTimer& form() { return *FrmTimer::instance(); }
 
     // Creates devices as the configuration dialog would from its boxes.

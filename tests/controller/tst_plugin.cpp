@@ -283,7 +283,7 @@ TEST_F(PluginTest, SetIOOnVariablesQueuesTheValueAndAnnouncesIt)
     plugin->SetIO(Variant(), "[", "6", 2, 0, 0, 0);   // on with level 0 becomes 1
     EXPECT_EQ(sim->vars[5], 1);
     EXPECT_EQ(value("[6"), 1);
-    EXPECT_EQ(bscAnnounced.last(), "[6");
+    EXPECT_TRUE(bscAnnounced.contains("[6"));
     plugin->SetIO(Variant(), "[", "6", 3, 40, 0, 0);  // off keeps its level
     EXPECT_EQ(sim->vars[5], 40);
     EXPECT_EQ(value("[6"), 40);

@@ -144,14 +144,14 @@ TEST_F(ProtocolTest, IOChangeUsesOneRuleForInputsAndOutputs)
     protocol->HandleIOPointChange(1, 9, 1);  // SIO16 output driven on
     protocol->HandleIOPointChange(1, 2, 0);  // SIO16 input active (low level)
     protocol->HandleIOPointChange(5, 0, 0);  // inverted SIO16I input: active reads as off
-    protocol->HandleIOPointChange(10, 3, 0); // relay off
+    protocol->HandleIOPointChange(10, 3, 1); // relay driven on
     protocol->HandleIOPointChange(7, 1, 1);  // unmapped: state kept, host untouched
     protocol->HandleIOPointChange(200, 1, 1);
     // An output's value is 1 when it is on, as a command stores it.
     EXPECT_EQ(host.calls, (QStringList{"SetDeviceStatus !10 2", "ValueChangeEvent !10 1",
                                        "SetDeviceStatus !3 2", "ValueChangeEvent !3 1",
                                        "SetDeviceStatus #1 3", "ValueChangeEvent #1 0",
-                                       "SetDeviceStatus $4 3", "ValueChangeEvent $4 0"}));
+                                       "SetDeviceStatus $4 2", "ValueChangeEvent $4 1"}));
     EXPECT_EQ(Protocol::GetIOPointState(7, 1), 0);
     EXPECT_EQ(Protocol::GetIOPointState(129, 0), 0);
 }

@@ -5,6 +5,7 @@
 #include "BridgeRig.h"
 #include "HttpExchange.h"
 
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdio>
@@ -40,6 +41,19 @@ qsizetype eventsOf(const BridgeRig &rig, const QString &endpoint)
         return n;
     }
     return rig.eventsFrom(endpoint, Qt::CaseInsensitive).size();
+}
+
+// The hall temperature and the porch light tagged with their trigger set, the
+// cellar tagged for the script's count of runs; the page served.
+void tagHallCellarPorch(BridgeRig &rig)
+{
+    rig.serveWeb = true;
+    rig.store.replace("Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;;False",
+                      "Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;hall;True");
+    rig.store.replace("R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;;False",
+                      "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;cellar;False");
+    rig.store.replace("[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;;False",
+                      "[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;porch;True");
 }
 
 // The hall temperature and the porch light are tagged with their trigger
@@ -107,13 +121,7 @@ bool pressButton(const BridgeRig &rig, const QByteArray &row, const QByteArray &
 TEST(Once, EveryChangeGivesOneEventAndOneScriptRun)
 {
     BridgeRig rig;
-    rig.serveWeb = true;
-    rig.store.replace("Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;;False",
-                      "Q5=Hall;Temp;Veltro Quillon;3;;0;Variable;3;21;;;hall;True");
-    rig.store.replace("R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;;False",
-                      "R1=Cellar;Level;Veltro Quillon;3;;0;Variable;3;0;;;cellar;False");
-    rig.store.replace("[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;;False",
-                      "[9=Porch;Light;Veltro Quillon;1;3!11!8!0;0;Output;3;0;;;porch;True");
+    tagHallCellarPorch(rig);
     // The controller reports the X10 frames it sends too: the program's own
     // X10 commands come back to it as reports.
     rig.sim.echoX10Transmit = true;
@@ -275,6 +283,141 @@ TEST(Once, AWriteTheControllerDidNotTakeIsNotAnnounced)
         const QStringList seen = eventItems(rig, row.endpoint, before, row.key);
         EXPECT_FALSE(seen.contains(row.invented)) << row.what << ": " << seen.join(' ').toStdString();
     }
+}
+
+// Every writer of a point against every other writer, and against a
+// controller that answers late, merges writes or reports its own outputs: a
+// peer and the tagged script hear one event per change the controller made,
+// in the order it made them, with the value it holds, and nothing else.
+TEST(Once, EveryWriterAgreesWithTheControllersChanges)
+{
+    BridgeRig rig;
+    tagHallCellarPorch(rig);
+    ASSERT_TRUE(startWithProbes(rig, {"Chain", "Hold"},
+                                "Dim runs\r\n"
+                                "Sub Main(tag)\r\n"
+                                "  Set p = xap.GetPlugins(1)\r\n"
+                                "  Select Case tag\r\n"
+                                "  Case \"hall\", \"porch\"\r\n"
+                                "    runs = runs + 1\r\n"
+                                "    Response \"cellar\", runs\r\n"
+                                "  Case \"chain\"\r\n"
+                                "    p.SetVar 4, 101: p.SetVar 4, 102: p.SetVar 4, 103\r\n"
+                                "  Case \"hold\"\r\n"
+                                "    p.SetVar 10, 1\r\n"
+                                "  End Select\r\n"
+                                "End Sub\r\n"));
+    const QString hall = QStringLiteral("Hall_Temp.Quillon_Var__V004.Index");
+    const QString porch = QStringLiteral("Porch_Light.SIO16_X8____Pt_9.Relay");
+    const auto probe = [&rig](const char *cls) { sendProbe(rig, cls); };
+    const auto bsc = [&rig](const char *id, const char *item) {
+        rig.send(rig.message("xAPBSC.cmd", rig.source + ":>", {{"output.state.1", {id, item}}}));
+    };
+    const auto framesOf = [&rig](const QByteArray &prefix) {
+        qsizetype n = 0;
+        for (const QByteArray &f : rig.sim.framesOf(QuillonSim::FrameKind::Command))
+            n += f.startsWith(prefix) ? 1 : 0;
+        return n;
+    };
+    // The script's writes wait on late answers, holding the line meanwhile.
+    const auto lateAnswers = [&rig](int n, int ms) {
+        for (int i = 0; i < n; ++i) {
+            QuillonSim::ReplyFault late;
+            late.on = QuillonSim::FrameKind::Command;
+            late.delayMs = ms;
+            rig.sim.replyFaults << late;
+        }
+    };
+    const auto answerWith = [&rig](const char *before, const char *after, bool undone) {
+        QuillonSim::ReplyFault f;
+        f.on = QuillonSim::FrameKind::Command;
+        f.before = QByteArray::fromHex(before);
+        f.after = QByteArray::fromHex(after);
+        f.undone = undone;
+        rig.sim.replyFaults << f;
+    };
+    const QByteArray hallFrame("\xc8\x29\x04", 3), porchFrame("\xc8\x33\x03\x08", 4);
+    const struct
+    {
+        const char *what;
+        QString endpoint;
+        QString key;
+        std::function<void()> write;
+        QStringList wanted; // the events, in order
+    } rows[] = {
+        {"a script's chain, and an xAP write inside it", hall, "Level",
+         [&] {
+             lateAnswers(3, 200);
+             const qsizetype sent = framesOf(hallFrame);
+             probe("Probe.Chain");
+             waitUntil([&] { return framesOf(hallFrame) > sent; }, 10000);
+             bsc("ID=05", "Level=200");
+         },
+         {"101/32767", "102/32767", "103/32767", "200/32767"}},
+        {"a script's chain, and the page's button inside it", hall, "Level",
+         [&] {
+             lateAnswers(3, 200);
+             const qsizetype sent = framesOf(hallFrame);
+             probe("Probe.Chain");
+             waitUntil([&] { return framesOf(hallFrame) > sent; }, 10000);
+             pressButton(rig, "V4:05", "Q5", "ON", "77");
+         },
+         {"101/32767", "102/32767", "103/32767", "77/32767"}},
+        {"two presses merged while a script holds the line", porch, "State",
+         [&] {
+             lateAnswers(1, 1500);
+             const qsizetype sent = framesOf(QByteArray("\xc8\x29\x0a", 3));
+             probe("Probe.Hold");
+             waitUntil([&] { return framesOf(QByteArray("\xc8\x29\x0a", 3)) > sent; }, 10000);
+             // The second press comes while the first one's page is still on its way.
+             QTimer::singleShot(300, [&] { pressButton(rig, "X8:89", "[9", "OFF"); });
+             pressButton(rig, "X8:89", "[9", "ON");
+         },
+         {}},
+        {"a negative value from the page", hall, "Level", [&] { pressButton(rig, "V4:05", "Q5", "ON", "-5"); },
+         {"65531/32767"}},
+        {"the same negative value again", hall, "Level", [&] { pressButton(rig, "V4:05", "Q5", "ON", "-5"); }, {}},
+        {"the controller reports the output it switched, ahead of its answer, after a script's write", porch, "State",
+         [&] {
+             lateAnswers(1, 600);
+             answerWith("F0030801", "", false);
+             const qsizetype sent = framesOf(QByteArray("\xc8\x29\x0a", 3));
+             probe("Probe.Hold");
+             waitUntil([&] { return framesOf(QByteArray("\xc8\x29\x0a", 3)) > sent; }, 10000);
+             bsc("ID=89", "State=on");
+         },
+         {"ON"}},
+        {"the controller reports the output it switched, behind its answer", porch, "State",
+         [&] {
+             answerWith("", "F0030800", false);
+             bsc("ID=89", "State=off");
+         },
+         {"OFF"}},
+        {"the controller switches the output back and reports that before its answer", porch, "State",
+         [&] {
+             answerWith("", "", true);
+             bsc("ID=89", "State=on");
+         },
+         {}},
+    };
+    for (const auto &row : rows) {
+        const qsizetype before = rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).size();
+        const int runsBefore = rig.sim.vars[64];
+        const qsizetype framesBefore = rig.sim.framesOf(QuillonSim::FrameKind::Command).size();
+        row.write();
+        waitUntil([&] { return rig.eventsFrom(row.endpoint, Qt::CaseInsensitive).size() >= before + row.wanted.size()
+                               && rig.sim.replyFaults.isEmpty(); },
+                  10000);
+        pause(1500); // several polls read the point back
+        const QStringList seen = eventItems(rig, row.endpoint, before, row.key);
+        QStringList sent;
+        for (const QByteArray &f : rig.sim.framesOf(QuillonSim::FrameKind::Command).mid(framesBefore))
+            sent << QString::fromLatin1(f.toHex(' '));
+        EXPECT_EQ(seen.join(' ').toStdString(), row.wanted.join(' ').toStdString())
+            << row.what << "; the controller received " << sent.join(", ").toStdString();
+        EXPECT_EQ(rig.sim.vars[64] - runsBefore, row.wanted.size()) << row.what << ": script runs";
+    }
+    EXPECT_EQ(rig.sim.pointLevel(3, 8), 0);
 }
 
 // Blocks that come back to an earlier value after a block between them

@@ -223,6 +223,13 @@ QByteArray chain(const char *op, int terms)
     return text;
 }
 
+// A settings file of 40 MB in one value.
+QByteArray bigIni()
+{
+    static const QByteArray text = "[S]\r\nk=" + QByteArray(40000000, 'v') + "\r\n";
+    return text;
+}
+
 const char kKeeper[] =
     "Dim gKept, gDict, gArr(3), gHolder, gRef, gMode\r\n"
     "Class Holder\r\n  Public item\r\nEnd Class\r\n"
@@ -429,6 +436,31 @@ const HostileRow kRows[] = {
     // A value the host cannot keep is an error the script sees, not a success that kept nothing.
     {"SaveVarPastTheBudget", "",
      "s = String(1000000, \"a\")\r\nFor i = 1 To 400: xap.SaveVar \"big\" & i, s & i: Next\r\n", 1, {107, 114}, 0},
+    // Memory taken on a script's behalf besides its own values: what the settings cache
+    // holds, the copy a For Each walks, the job files of Spawn.
+    {"IniFileUnderManySpellings", "",
+     "xap.SaveIniSetting \"S\", \"k\", String(4000000, \"v\"), \"spelt.ini\"\r\n"
+     "xap.FlushIniCache\r\n"
+     "p = \"spelt.ini\": n = 0\r\n"
+     "For i = 1 To 60: p = \"./\" & p: If Len(xap.GetIniSetting(\"S\", \"k\", \"\", p)) = 4000000 Then n = n + 1\r\n"
+     "Next\r\n"
+     "If n = 60 Then report = 1\r\n",
+     1, {100}, 1},
+    {"IniFileTooLargeToRead", "", "x = xap.GetIniSetting(\"S\", \"k\", \"\", \"../Scripts/big.ini\"): report = Len(x)\r\n", 1,
+     {107}, 0, "GetIniSetting", "", "", {{"big.ini", bigIni()}}},
+    {"IniSectionNames", "",
+     "g = String(1000000, \"g\")\r\nFor i = 1 To 60: xap.SaveIniSetting g & i, \"k\", \"v\", \"sect.ini\": Next\r\n", 1,
+     {107}, 0, "SaveIniSetting"},
+    {"ForEachOverAnArrayInARecursion",
+     "Dim big()\r\nSub Deeper(n)\r\n  If n >= 40 Then Exit Sub\r\n  For Each x In big\r\n    Deeper n + 1\r\n    Exit For\r\n  Next\r\nEnd Sub\r\n",
+     "ReDim big(1000000): Deeper 1: report = 1\r\n", 1, {107}, 0},
+    {"ForEachOverDictionaryKeysInARecursion",
+     "Dim dk\r\nSub D(n)\r\n  If n >= 100 Then Exit Sub\r\n  For Each k In dk\r\n    D n + 1\r\n    Exit For\r\n  Next\r\nEnd Sub\r\n",
+     "Set dk = CreateObject(\"Scripting.Dictionary\")\r\nFor i = 1 To 400000: dk.Add i, i: Next\r\nD 1: report = 1\r\n", 1,
+     {107}, 0},
+    {"SpawnWithALargeParameter", "", "Set j = xap.Spawn(\"job\", \"P\", String(100000, \"a\"))\r\n", 1, {107}, 0, "Spawn"},
+    {"SpawnUnderManyNames", "", "For i = 1 To 300: Set j = xap.Spawn(\"job\" & i, \"P\", \"x\"): report = i: Next\r\n", 1,
+     {167}, 256, "Spawn"},
     // Each run defines one long function again and again: the old definitions go.
     {"ExecuteGlobalRedefinitions", "",
      "b = Replace(Space(10000), \" \", \"x = 1\" & vbCrLf)\r\n"
@@ -594,3 +626,23 @@ TEST_P(HostileTable, EndsWithinBoundsAndTheProgramAnswersAndSaves)
 
 INSTANTIATE_TEST_SUITE_P(Rows, HostileTable, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<HostileRow> &info) { return std::string(info.param.name); });
+
+// A script can write the user's script file (a settings file is valid script text). At every
+// start the program reads it itself: a file far larger than any script is not read at all,
+// so the program neither goes deaf for the minute such a parse takes nor holds its tree.
+TEST(HostileScripts, AScriptFileFarLargerThanAnyScriptIsNotRead)
+{
+    BridgeRig rig;
+    rig.store = kTableStore;
+    rig.pluginSettings += "PeriodicScriptInterval=off\r\n";
+    rig.programEnvironment = {{QStringLiteral("ASAN_OPTIONS"),
+                               qEnvironmentVariable("ASAN_OPTIONS") + QStringLiteral(":quarantine_size_mb=16")}};
+    rig.folder.writeFile(QStringLiteral("Scripts/xaptvkKorvane.txt"), "[S]\r\nk=" + chain("+", 1000000) + "\r\n");
+    ASSERT_TRUE(rig.start()) << "the program did not come up";
+    EXPECT_GE(rig.echoAnswerMs(5000), 0) << "no echo answered after the start";
+    EXPECT_TRUE(waitUntil([&] { return logged(rig, "xaptvkKorvane.txt is not loaded"); }, 5000));
+    const qint64 peakKb = rig.program->peakResidentKb();
+    EXPECT_LT(peakKb, kBudgetKb + kSlackKb) << "peak resident memory " << peakKb / 1024 << " MB";
+    EXPECT_EQ(rig.program->terminate(), 0);
+    rig.program.reset();
+}

@@ -5,6 +5,8 @@
 #include "BridgeRig.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -148,6 +150,40 @@ TEST(LinkOutage, ServerThatAcceptsAndClosesIsTriedOncePerPeriodWithOneEntry)
     rig.transport.disconnectClient();
     idle(5000);
     EXPECT_EQ(logEntries(rig, second, QStringLiteral("IP Connection Closed")), 0) << logTexts(rig, second).toStdString();
+}
+
+// A start-up outage of mixed kinds: the first connection accepted and never
+// answered, the next ones accepted and closed, then the controller. One entry on
+// xAP, the first failure's, and the controller followed once it answers.
+TEST(LinkOutage, StartUpOutageOfSilenceThenClosesIsOneEntry)
+{
+    BridgeRig rig;
+    rig.sim.silent = true;
+    // Silent past the start's first look for the controller (after the link's
+    // settle time), then each connection closed as it comes, then the controller.
+    QTimer::singleShot(7500, &rig.sim, [&] {
+        rig.transport.closeOnAccept = true;
+        rig.transport.disconnectClient();
+        rig.sim.silent = false;
+    });
+    QTimer::singleShot(10500, &rig.sim, [&] { rig.transport.closeOnAccept = false; });
+    ASSERT_TRUE(rig.start()) << "the program did not come up";
+    const qint64 began = rig.elapsedMs();
+    rig.sim.vars[4] = 61;
+    ASSERT_TRUE(waitUntil([&] { return levelReported(rig, QStringLiteral("61/32767")); }, 60000))
+        << "the controller is not followed after the outage; began at " << began << " ms:\n"
+        << logTexts(rig, 0).toStdString();
+    static const QRegularExpression failure(QStringLiteral(
+        "did not open|oWinsock_Error|IP Connection Closed|Unable to connect|Timeout looking|Timeout getting|Timeout from"));
+    QStringList failures;
+    for (const QString &e : logTexts(rig, 0).split(QStringLiteral(" | ")))
+        if (e.contains(failure))
+            failures << e;
+    EXPECT_EQ(failures.size(), 1) << failures.join(QStringLiteral("\n")).toStdString();
+    EXPECT_TRUE(failures.value(0).contains(QStringLiteral("Timeout looking for CPU-QX/Quillon")))
+        << logTexts(rig, 0).toStdString();
+    EXPECT_EQ(logEntries(rig, 0, QStringLiteral("Found CPU-QX/Quillon")), 1) << logTexts(rig, 0).toStdString();
+    std::printf("start-up outage: the controller followed again at %lld ms\n", qlonglong(rig.elapsedMs()));
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "host/HostGlobals.h"
 #include "host/IniCache.h"
 
+#include "automation/MemoryBudget.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -142,4 +144,46 @@ TEST_F(IniCacheTest, OneUnwritableFileDoesNotStopTheFlush)
     HostIniCache().flush();
     EXPECT_EQ(readFile(configPath("b.ini")), "[S]\r\nk=1\r\n");
     EXPECT_FALSE(HostIniCache().isDirty("b.ini"));
+}
+
+TEST_F(IniCacheTest, EverySpellingOfAFileSharesOneSlot)
+{
+    QDir(configPath(QString())).mkpath("sub");
+    writeFile(configPath("a.ini"), "[S]\r\nk=one\r\n");
+    QString section = "S", key = "k", def;
+    QString first = "a.ini";
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, first), "one");
+    const int slotsBefore = HostIniCache().slotCount();
+    for (const char *name : {"./a.ini", "././A.INI", "sub/../a.ini", "sub/./../A.ini", "../Config/a.ini", ".\\a.ini"}) {
+        QString spelling = QString::fromLatin1(name);
+        EXPECT_EQ(m_hs->GetIniSetting(section, key, def, spelling), "one") << spelling.toStdString();
+        EXPECT_EQ(HostIniCache().slotCount(), slotsBefore) << spelling.toStdString();
+    }
+    // A write under one spelling is what every other reads.
+    QString spelt = "sub/../A.INI", value = "two";
+    m_hs->SaveIniSetting(section, key, value, spelt);
+    EXPECT_EQ(m_hs->GetIniSetting(section, key, def, first), "two");
+    EXPECT_TRUE(HostIniCache().isDirty("./a.ini"));
+}
+
+TEST_F(IniCacheTest, WhatTheCacheHoldsIsCountedAndGoesWithIt)
+{
+    struct Row {
+        const char *what;
+        int section, key, value; // lengths
+    };
+    const Row rows[] = {{"a long value", 1, 1, 1000000}, {"a long key", 1, 1000000, 1}, {"a long section name", 1000000, 1, 1}};
+    for (const Row &row : rows) {
+        HostIniCache().reset();
+        const qint64 before = MemoryBudget::used();
+        QString section(row.section, 'g'), key(row.key, 'k'), value(row.value, 'v'), file = "count.ini";
+        m_hs->SaveIniSetting(section, key, value, file);
+        EXPECT_GE(MemoryBudget::used() - before, 2 * qint64(row.section + row.key + row.value)) << row.what;
+        EXPECT_LT(MemoryBudget::used() - before, 12 * qint64(row.section + row.key + row.value) + 4096) << row.what;
+        m_hs->ClearINISection(section, file);
+        // The section's own entry stays (an empty section is still listed).
+        EXPECT_LT(MemoryBudget::used() - before, 8 * qint64(row.section) + 4096) << row.what;
+        HostIniCache().reset();
+        EXPECT_EQ(MemoryBudget::used(), before) << row.what;
+    }
 }

@@ -178,6 +178,61 @@ TEST_F(ScriptingTest, NestingEndsAtSixteenFiles)
                            kNotDefined}));
 }
 
+// A script can write files (a settings file is valid script text), also the ones the program
+// reads itself: a load past the size any script has is refused at once with a log entry, by
+// the program's own reading as by a script's Run, and the files within it still load.
+TEST_F(ScriptingTest, AFileFarLargerThanAnyScriptIsNotLoaded)
+{
+    const QByteArray padding = "'" + QByteArray(Script::kMaxLoadChars / 2 + 1000, 'c') + "\r\n";
+    struct Row {
+        const char *what;
+        QByteArray main;
+        QList<QPair<QString, QByteArray>> included;
+        QString problem;   // the start of what is logged
+        QString result;    // what Main returns; "" when it is not loaded
+    };
+    const Row rows[] = {
+        {"the file itself", "Function Main(p)\r\n  Main = \"main\"\r\nEnd Function\r\n" + padding + padding, {},
+         "Script-AccumulateReferences big.txt is not loaded", ""},
+        {"its included files together",
+         "#include \"inc1.txt\"\r\n#include \"inc2.txt\"\r\nFunction Main(p)\r\n  Main = \"main\" & F1()\r\nEnd Function\r\n",
+         {{"inc1.txt", "Function F1()\r\n  F1 = 1\r\nEnd Function\r\n" + padding},
+          {"inc2.txt", "Function F2()\r\n  F2 = 2\r\nEnd Function\r\n" + padding}},
+         "Script-AccumulateReferences inc2.txt is not loaded", "main1"},
+        // Repeated directives add no code, but the file is still read whole.
+        {"a file of directives past the size of any file",
+         "#include \"inc1.txt\"\r\nFunction Main(p)\r\n  Main = \"main\"\r\nEnd Function\r\n"
+             + QByteArray("#include \"inc1.txt\"\r\n").repeated(Script::kMaxFileBytes / 20 + 1),
+         {{"inc1.txt", "Function F1()\r\n  F1 = 1\r\nEnd Function\r\n"}},
+         "Script-AccumulateReferences big.txt is not loaded", ""},
+    };
+    for (const Row &row : rows) {
+        writeScript("big.txt", row.main);
+        for (const auto &[name, text] : row.included)
+            writeScript(name, text);
+        for (bool byTheProgram : {true, false}) {
+            QElapsedTimer clock;
+            clock.start();
+            Variant result;
+            if (byTheProgram) {
+                Script script(m_engine);
+                script.Add("big.txt", "Big");
+                result = script.Run("Main", Variant(""));
+            } else {
+                result = eval("xap.RunEx(\"big.txt\", \"Main\", \"\")");
+            }
+            EXPECT_LT(clock.elapsed(), 3000) << row.what;
+            EXPECT_EQ(result.toString(), row.result) << row.what;
+            const QStringList logs = logData();
+            const QString first = logs.value(0);
+            EXPECT_TRUE(first.startsWith(row.problem)) << row.what << ": " << first.toStdString();
+            EXPECT_LE(first.size(), 1000) << row.what;
+            clearSent();
+            RefusalLog::Reset();
+        }
+    }
+}
+
 TEST_F(ScriptingTest, ASyntaxErrorIsLoggedWithFileLineAndColumnAndTheProgramGoesOn)
 {
     writeScript("bad.txt", "Sub Main(p)\n  x = 1\n  If x Then\n    x = 2\nEnd Sub\n");

@@ -239,7 +239,12 @@ void QuillonSim::handleFrame(const Frame& f)
         }
         sendAnswer(reply, fault);
     } else if (f.kind == FrameKind::Command) {
+        const int was = quint8(b[1]) == 0x33 ? pointLevel(quint8(b[2]), quint8(b[3])) : 0;
         applyCommand(b);
+        if (fault.undone && quint8(b[1]) == 0x33) {
+            setPointLevel(quint8(b[2]), quint8(b[3]), was);
+            fault.before += QByteArray().append(char(0xF0)).append(b[2]).append(b[3]).append(char(was));
+        }
         for (Riding& r : m_riding)
             --r.commandsLeft;
         rideWithCommand(false);

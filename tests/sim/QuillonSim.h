@@ -125,6 +125,9 @@ public:
         // The answer is another block's reply (its header and its data), as a
         // controller that mixed up two requests would send.
         bool otherBlock = false;
+        // A set-output command is carried out, then the controller puts the
+        // point back as it was by itself and reports that (F0) ahead of the answer.
+        bool undone = false;
     };
     QList<ReplyFault> replyFaults;
     // While not empty: the line carries one byte at a time, each followed by

@@ -2,6 +2,19 @@
 
 #include "TestPorts.h"
 
+#include <sys/socket.h>
+
+namespace {
+// A close with nothing lingering is a reset on the wire.
+void resetAndDelete(QTcpSocket* s)
+{
+    const linger l{1, 0};
+    ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    s->abort();
+    s->deleteLater();
+}
+} // namespace
+
 SimTcpTransport::SimTcpTransport(QObject* parent) : SimTransport(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &SimTcpTransport::onNewConnection);
@@ -36,6 +49,10 @@ void SimTcpTransport::onNewConnection()
 {
     while (QTcpSocket* s = m_server.nextPendingConnection()) {
         ++m_accepted;
+        if (resetOnAccept) {
+            resetAndDelete(s);
+            continue;
+        }
         if (closeOnAccept) {
             s->close();
             s->deleteLater();
@@ -81,6 +98,16 @@ void SimTcpTransport::disconnectClient()
         if (s->state() != QAbstractSocket::UnconnectedState)
             s->abort();
         s->deleteLater();
+        emit clientDisconnected();
+    }
+}
+
+void SimTcpTransport::resetClient()
+{
+    if (QTcpSocket* s = m_client) {
+        m_client = nullptr;
+        s->disconnect(this);
+        resetAndDelete(s);
         emit clientDisconnected();
     }
 }

@@ -22,6 +22,10 @@ public:
     // True: every connection is closed as soon as it is accepted, as a device
     // server whose port another client holds answers.
     bool closeOnAccept = false;
+    // True: every connection is reset (RST) as soon as it is accepted.
+    bool resetOnAccept = false;
+    // Drops the connection with a reset instead of an orderly close.
+    void resetClient();
     int accepted() const { return m_accepted; }
 
 private:

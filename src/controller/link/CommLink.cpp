@@ -9,11 +9,13 @@
 
 #include "core/Shutdown.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
 CommLink::CommLink(QObject* parent) : QObject(parent), m_serial(new SerialPortLink(this))
 {
+    m_serial->setOutage(&m_outage);
     connect(m_serial, &SerialPortLink::onComm, this, &CommLink::dataArrived);
     connect(m_serial, &SerialPortLink::linkDown, this, &CommLink::onDown);
     connect(m_serial, &SerialPortLink::linkUp, this, &CommLink::onUp);
@@ -23,6 +25,7 @@ CommLink::~CommLink()
 {
     if (m_tcp) {
         m_tcp->disconnect(this);
+        m_tcp->setOutage(nullptr);
         if (gSerialCommLink == m_tcp)
             gSerialCommLink.reset();
     }
@@ -31,6 +34,7 @@ CommLink::~CommLink()
 void CommLink::release(const std::shared_ptr<SerialComm>& tcp)
 {
     tcp->disconnect(this);
+    tcp->setOutage(nullptr);
     tcp->Shutdown();
     tcp->setPortOpen(false);
     m_released.push_back(tcp);
@@ -49,16 +53,10 @@ void CommLink::ensureTcp()
     if (m_tcp)
         release(m_tcp);
     m_tcp = host;
+    m_tcp->setOutage(&m_outage);
     connect(m_tcp.get(), &SerialComm::onComm, this, &CommLink::dataArrived);
     connect(m_tcp.get(), &SerialComm::linkUp, this, &CommLink::onUp);
     connect(m_tcp.get(), &SerialComm::linkDown, this, &CommLink::onDown);
-}
-
-bool CommLink::outageLogged() const
-{
-    if (linkState().UseSerialComm)
-        return m_tcp && m_tcp->outageLogged();
-    return m_serial->outageLogged();
 }
 
 void CommLink::OpenCommLink()
@@ -121,6 +119,9 @@ void CommLink::onUp()
 
 void CommLink::onDown()
 {
+    QElapsedTimer now;
+    now.start();
+    m_downAtMs = now.msecsSinceReference();
     linkState().PortOpenFlag = false;
     linkState().CommsStarted = false;
     emit portOpenChanged(false);

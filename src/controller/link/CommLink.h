@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "LinkOutage.h"
 #include "SerialComm.h"
 class SerialPortLink;
 
@@ -36,8 +37,13 @@ public:
     quint64 readCount() const { return m_readCount; }
 
     SerialComm* serialCommLink() const { return m_tcp.get(); }
-    // The link in use has logged the outage it is in.
-    bool outageLogged() const;
+    // The link's outage: every failure of the link or of the controller's
+    // answers is reported to it, and every answer.
+    LinkOutage& outage() { return m_outage; }
+    bool outageLogged() const { return m_outage.logged(); }
+    // Whether the link went down at or after the given time (msecsSinceReference
+    // of a QElapsedTimer): nothing asked for before then will be answered.
+    bool downSince(qint64 sinceMs) const { return m_downAtMs >= 0 && m_downAtMs >= sinceMs; }
     SerialPortLink* serialPort() const { return m_serial; }
 
 signals:
@@ -58,5 +64,7 @@ private:
     std::vector<std::shared_ptr<SerialComm>> m_released;
     SerialPortLink* m_serial;
     bool m_opening = false;
+    LinkOutage m_outage;
+    qint64 m_downAtMs = -1;
     quint64 m_readCount = 0;
 };

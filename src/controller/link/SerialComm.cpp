@@ -18,8 +18,10 @@ SerialComm::SerialComm(QObject* parent) : QObject(parent)
     connect(&m_connectTimer, &QTimer::timeout, this, &SerialComm::onConnectTick);
     m_lastingTimer.setSingleShot(true);
     connect(&m_lastingTimer, &QTimer::timeout, this, [this] {
-        if (m_socket.state() == QAbstractSocket::ConnectedState)
-            m_closeLogged = m_outageLogged = false;
+        if (m_socket.state() == QAbstractSocket::ConnectedState) {
+            m_closeLogged = false;
+            m_outage->lasting(true);
+        }
     });
     connect(&m_socket, &QTcpSocket::connected, this, &SerialComm::onConnected);
     connect(&m_socket, &QTcpSocket::disconnected, this, &SerialComm::onDisconnected);
@@ -199,9 +201,10 @@ void SerialComm::onDisconnected()
 {
     bool wasOpen = m_portOpen;
     m_portOpen = false;
+    m_lastingTimer.stop();
+    m_outage->lasting(false);
     if (wasOpen)
         emit linkDown();
-    m_lastingTimer.stop();
     if (!m_wanted || m_shuttingDown)
         return; // closed by us: stays closed
     m_ticks = 0;
@@ -231,13 +234,7 @@ void SerialComm::onError(QAbstractSocket::SocketError e)
 
 void SerialComm::logOutage(const QString& text)
 {
-    // One entry per outage, whatever fails first (a refused connect, a close,
-    // the connect wait running out) and however often the link is opened
-    // meanwhile (each side opens it at start-up), not one per kind or retry.
-    if (m_outageLogged)
-        return;
-    m_outageLogged = true;
-    LogControllerError("xaptvkKorvane", text);
+    m_outage->report("xaptvkKorvane", text);
 }
 
 int SerialComm::SystemErrorNumber(QAbstractSocket::SocketError e)

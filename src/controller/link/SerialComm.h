@@ -1,5 +1,6 @@
 #pragma once
 #include "automation/Dispatch.h"
+#include "LinkOutage.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -10,10 +11,11 @@
 // TCP client to a serial-device server, offering the serial port's calling
 // sequence (PortOpen, InputData, Output, InBufferCount...). While the link is
 // wanted and down it retries every reconnect period, one attempt at a time.
-// An outage (the link lost, or no connection that lasts) logs its close and
-// its first error once each; it ends only with a connection that stays up
-// about a minute, so a server that keeps each connection a few seconds and
-// drops it is one outage, not one entry per connection.
+// An outage (the link lost, or no connection that lasts) has one log entry,
+// whatever fails first; it ends only with a connection that stays up about a
+// minute (for the controller's link, with the controller answering on it), so
+// a server that keeps each connection a few seconds and drops it is one
+// outage, not one entry per connection.
 // At most kMaxBuffered received bytes wait unread; beyond that the socket is
 // not read, so a flooding server is held back by TCP itself.
 // Scripts create it by name and drive it through the same members; its
@@ -62,7 +64,10 @@ public:
     void setPortOpen(bool open);
     bool PortOpen() const { return m_portOpen; }
     // This outage (since a connection last lasted) has its entry in the log.
-    bool outageLogged() const { return m_outageLogged; }
+    bool outageLogged() const { return m_outage->logged(); }
+    // The outage its failures are reported to: the controller link's shared
+    // one, or (nullptr) its own.
+    void setOutage(LinkOutage* outage) { m_outage = outage ? outage : &m_ownOutage; }
     void Shutdown() { m_shuttingDown = true; }
 
     QByteArray InputData();
@@ -104,10 +109,10 @@ private:
     bool m_wanted = false;       // the link should be up
     bool m_shuttingDown = false;
     bool m_inOpenWait = false;
-    // An outage is logged once, until a connection lasts; its first close is
-    // followed by one connect at once.
+    // An outage's first close is followed by one connect at once.
     bool m_closeLogged = false;
-    bool m_outageLogged = false;
+    LinkOutage m_ownOutage{false};
+    LinkOutage* m_outage = &m_ownOutage;
     void logOutage(const QString& text);
     QTimer m_lastingTimer;       // a connection up this long ends the outage
     int m_inputLen = 0;

@@ -1,5 +1,6 @@
 #include "SerialPortLink.h"
 #include "CommsLog.h"
+#include "LinkOutage.h"
 #include "LinkState.h"
 
 SerialPortLink::SerialPortLink(QObject* parent) : QObject(parent)
@@ -42,12 +43,13 @@ bool SerialPortLink::openPort(bool logFailure)
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        if (logFailure && !m_outageLogged)
-            LogControllerError("xaptvkKorvane", "Open Comm Port  " + m_port.portName() + " " + m_port.errorString());
-        m_outageLogged = m_outageLogged || logFailure;
+        // Each side opens the port at start-up: a port that does not open is one outage.
+        if (logFailure)
+            report("Open Comm Port  " + m_port.portName() + " " + m_port.errorString());
         return false;
     }
-    m_outageLogged = false;
+    if (m_linkOutage)
+        m_linkOutage->lasting(true);
     // Bytes from before this open belong to nobody.
     m_port.clear(QSerialPort::Input);
     return true;
@@ -79,14 +81,24 @@ void SerialPortLink::onError(QSerialPort::SerialPortError e)
         return; // reported by setPortOpen
     if (m_outage)
         return; // the port is going or gone; this outage is logged already
-    LogControllerError("xaptvkKorvane", "Serial port " + m_port.portName() + " error: " + m_port.errorString());
-    if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
+    const QString text = "Serial port " + m_port.portName() + " error: " + m_port.errorString();
+    if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError) {
+        LogControllerError("xaptvkKorvane", text); // a fault on a line that stays
         return;
+    }
     // A device that went away keeps signalling until its port is closed: close
     // it once this signal has returned, and open it again until it is back.
     m_outage = true;
-    m_outageLogged = true;
+    report(text);
     QTimer::singleShot(0, this, &SerialPortLink::closeAfterError);
+}
+
+void SerialPortLink::report(const QString& text)
+{
+    if (m_linkOutage)
+        m_linkOutage->report("xaptvkKorvane", text);
+    else
+        LogControllerError("xaptvkKorvane", text);
 }
 
 void SerialPortLink::closeAfterError()
@@ -95,6 +107,8 @@ void SerialPortLink::closeAfterError()
         return; // closed or opened by the plug-in meanwhile
     if (m_port.isOpen())
         m_port.close();
+    if (m_linkOutage)
+        m_linkOutage->lasting(false);
     m_reopen.start(linkTiming().reconnectMs);
     emit linkDown();
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTimer>
 
+class LinkOutage;
+
 // The controller's local serial port at 9600 8N1. At most kMaxBuffered
 // received bytes wait unread; the port is not read beyond that. A port that
 // fails while open (a device unplugged) is closed and opened again every
@@ -21,8 +23,8 @@ public:
     void setCommPort(const QString& commPort) { m_commPort = commPort; }
     bool setPortOpen(bool open);
     bool PortOpen() const { return m_port.isOpen(); }
-    // This outage (since the port last opened) has its entry in the log.
-    bool outageLogged() const { return m_outageLogged; }
+    // The controller link's outage, to which the port reports its failures.
+    void setOutage(LinkOutage* outage) { m_linkOutage = outage; }
     // Whether the port failed and is being opened again.
     bool Reopening() const { return m_reopen.isActive(); }
     int InBufferCount() const { return int(m_port.bytesAvailable()); }
@@ -44,7 +46,7 @@ private:
     QSerialPort m_port;
     QString m_commPort;
     QTimer m_reopen;
-    bool m_outage = false; // failed and not yet open again: logged once
-    // Each side opens the port at start-up: a port that does not open is one entry.
-    bool m_outageLogged = false;
+    bool m_outage = false; // failed and not yet open again
+    LinkOutage* m_linkOutage = nullptr;
+    void report(const QString& text);
 };

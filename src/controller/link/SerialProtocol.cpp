@@ -609,9 +609,12 @@ bool SerialProtocol::waitFor(int timeoutSeconds, int length, int firstByte)
 
 void SerialProtocol::drive(Wait& w)
 {
+    // A link that went down since the wait began takes its reply with it.
     while (!w.done)
-        if (!step(w) && !w.done)
+        if ((m_link.downSince(w.wall.msecsSinceReference()) || !step(w)) && !w.done)
             endWait(w);
+    if (w.result)
+        m_link.outage().answered();
 }
 
 bool SerialProtocol::step(Wait& w)

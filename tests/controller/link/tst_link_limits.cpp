@@ -69,10 +69,14 @@ TEST_F(LinkLimits, ServerKeepingEachConnectionBrieflyIsOneOutageUntilTheLinkStay
     EXPECT_GE(connections, 4) << "the server was not tried again";
     EXPECT_EQ(loggedEntries().filter("IP Connection Closed").size(), 1) << loggedEntries().join("\n").toStdString();
 
-    // A link that then stays up long enough ends the outage: the next drop is logged again.
+    // A link that then stays up long enough, with the controller answering on
+    // it, ends the outage: the next drop is logged again.
     dropping = false;
     ASSERT_TRUE(waitFor([&] { return gPlugin.PortOpenFlag; }, 5000));
     waitFor([] { return false; }, linkTiming().healthyMs + 500);
+    EXPECT_TRUE(link->outageLogged()) << "a link up with nobody answering on it ended the outage";
+    cmds->SetVar(1, 2);
+    EXPECT_FALSE(link->outageLogged());
     sim->dropConnection();
     ASSERT_TRUE(waitFor([&] { return loggedEntries().filter("IP Connection Closed").size() == 2; }, 5000))
         << loggedEntries().join("\n").toStdString();
