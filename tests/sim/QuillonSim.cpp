@@ -385,6 +385,10 @@ void QuillonSim::sendAnswer(const QByteArray& reply, const ReplyFault& fault)
             return;
         }
         const int cutDoneMs = lineDelayMs(fault.cutAfter);
+        if (fault.packed && fault.restAfterMs < 0) {
+            enqueue(reply.left(fault.cutAfter) + fault.inside + fault.after);
+            return;
+        }
         enqueue(reply.left(fault.cutAfter));
         // Reports the controller makes while its answer is stalled go ahead of the rest.
         QTimer::singleShot(cutDoneMs + fault.insideAfterMs, this, [this, inside = fault.inside] {
@@ -401,7 +405,10 @@ void QuillonSim::sendAnswer(const QByteArray& reply, const ReplyFault& fault)
         // waits behind the rest.
         m_holding = true;
         QTimer::singleShot(cutDoneMs + fault.restAfterMs, this,
-                           [this, rest = reply.mid(fault.cutAfter) + fault.after] {
+                           [this, rest = reply.mid(fault.cutAfter, fault.endsAt > fault.cutAfter
+                                                                          ? fault.endsAt - fault.cutAfter
+                                                                          : -1)
+                                    + fault.after] {
                                m_held.prepend(rest);
                                releaseHeld();
                            });

@@ -108,6 +108,8 @@ public:
         bool oddHeader = false;   // header bytes 1, 2 and 5 of a block reply not zero
         int cutAfter = 0;         // > 0: the answer stops after this many bytes
         int restAfterMs = -1;     // >= 0: the rest of a cut answer this much after the cut; < 0: never
+        int endsAt = 0;           // > 0: the rest, when it comes, stops after this many bytes of the answer
+        bool packed = false;      // a cut answer and what goes behind it leave in one write
         QByteArray before;        // sent just ahead of the answer
         QByteArray inside;        // sent after the cut part, ahead of the rest
         int insideAfterMs = 0;    // how long after the cut the inside bytes come

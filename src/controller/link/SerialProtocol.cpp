@@ -44,6 +44,7 @@ struct SerialProtocol::Wait
     // A reply naming another block came: the request goes once more.
     bool foreignSeen = false;
     bool retried = false;
+    bool resentAfterStop = false;
     Wait* outer = nullptr;
 };
 
@@ -304,52 +305,114 @@ void SerialProtocol::keepPartial(int n)
     m_owedLastMs = lastMs;
 }
 
-int SerialProtocol::bytesBeforeStop(int count) const
+bool SerialProtocol::askedHeaderAt(const QByteArray& bytes, int pos) const
 {
-    // Where the line paused inside the waiting bytes.
-    std::vector<int> pauses;
+    // A 2A that is not the header of the reply to the block asked for (a
+    // report's location byte, a reply's data) begins no reply.
+    const int n = int(bytes.size());
+    auto is = [&](int i, quint8 v) { return pos + i >= n || quint8(bytes[pos + i]) == v; };
+    if (!is(0, 0x2A) || !is(1, 0) || !is(2, 0) || !is(5, 0))
+        return false;
+    if (m_blockRequest.size() < 5)
+        return true;
+    return is(3, quint8(m_blockRequest[3])) && is(4, quint8(m_blockRequest[4]));
+}
+
+void SerialProtocol::noteReply(const QByteArray& unit)
+{
+    if (unit.size() < Frames::kBlockReplyLength || !Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
+        return;
+    for (QByteArray& r : m_lastReplies)
+        if (r[3] == unit[3] && r[4] == unit[4]) {
+            r = unit.left(Frames::kBlockReplyLength);
+            return;
+        }
+    if (m_lastReplies.size() >= kMaxBlocksKept)
+        m_lastReplies.erase(m_lastReplies.begin());
+    m_lastReplies.push_back(unit.left(Frames::kBlockReplyLength));
+}
+
+int SerialProtocol::whereItStopped(int count, bool whole) const
+{
+    constexpr int kUnit = Frames::kBlockReplyLength;
+    // Far enough behind the unit to see the reports there to their end.
+    constexpr int kLookBehind = 64;
+    const QByteArray bytes = m_link.Peek(qMin(count, kUnit + kLookBehind));
+    const int n = int(bytes.size());
+    if (n < 2)
+        return whole ? n : 0;
+    // The block as last read: a reply's bytes match it at their offsets, mostly
+    // (only what changed since differs); reports behind a stop rarely do. A
+    // match is strong evidence of reply data, a difference weak (values
+    // change): a block that has mostly changed since tells nothing.
+    const QByteArray* known = nullptr;
+    if (n >= Frames::kBlockHeaderLength && Frames::IsBlockHeader(bytes))
+        for (const QByteArray& r : m_lastReplies)
+            if (r[3] == bytes[3] && r[4] == bytes[4])
+                known = &r;
+    if (known) {
+        int same = 0;
+        const int compared = qMin(n, kUnit) - Frames::kBlockHeaderLength;
+        for (int i = Frames::kBlockHeaderLength; i < qMin(n, kUnit); ++i)
+            same += bytes[i] == (*known)[i];
+        if (2 * same < compared)
+            known = nullptr;
+    }
+    constexpr int kMatchWeight = 8;
+    // Where the line paused, to choose between places when nothing else tells.
+    std::vector<bool> pause(size_t(n) + 1, false);
     const quint64 read = m_link.readCount();
     const Arrival* previous = nullptr;
     for (const Arrival& a : m_arrivals) {
-        if (previous && previous->end > read && a.end > read && a.ms - previous->ms > kStopPauseMs) {
-            const int at = int(previous->end - read);
-            if (at >= count)
-                break;
-            pauses.push_back(at);
-        }
+        if (previous && previous->end > read && a.end > read && a.ms - previous->ms > kStopPauseMs
+            && previous->end - read <= quint64(n))
+            pause[size_t(previous->end - read)] = true;
         previous = &a;
     }
-    // A stall of this machine pauses a reply's bytes as well: the stop is the
-    // first pause behind which the bytes read as whole reports (or begin with
-    // a 2A), none of them with a pause inside it. A reply's data read from a
-    // place it did not stop at runs into the stop in the middle of a "report".
-    const QByteArray bytes = m_link.Peek(count);
-    for (size_t i = 0; i < pauses.size(); ++i) {
-        int pos = pauses[i];
-        size_t next = i + 1;
-        bool reports = true;
-        while (reports && pos < int(bytes.size())) {
+    // Whether the bytes from pos read as whole reports up to the next reply's
+    // header or to the end of what came (where the last may still be coming).
+    auto reportsFrom = [&](int pos) {
+        while (pos < n) {
             const quint8 b = quint8(bytes[pos]);
             if (b == 0x2A)
-                break;
+                return askedHeaderAt(bytes, pos);
             const int len = Frames::ReportLength(b);
-            while (next < pauses.size() && pauses[next] <= pos)
-                ++next;
-            reports = len > 0 && !(next < pauses.size() && pauses[next] < pos + len);
+            if (len == 0)
+                return false;
             pos += len;
         }
-        if (reports)
-            return pauses[i];
+        return true;
+    };
+    const int last = whole ? qMin(n, kUnit) : qMin(n, kUnit) - 1;
+    int best = 0;
+    int bestScore = 0;
+    bool bestPause = false;
+    int score = 0;
+    for (int s = 1; s <= last; ++s) {
+        // The score of stopping at s weighs the bytes before s that match the
+        // block as last read against those that do not.
+        const int i = s - 1;
+        if (known && i >= Frames::kBlockHeaderLength)
+            score += quint8(bytes[i]) == quint8((*known)[i]) ? kMatchWeight : -1;
+        if (!(s == n && whole) && !reportsFrom(s))
+            continue;
+        const bool atPause = !known && pause[size_t(s)];
+        if (best == 0 || score > bestScore || (score == bestScore && (atPause || !bestPause))) {
+            best = s;
+            bestScore = score;
+            bestPause = atPause;
+        }
     }
-    return 0;
+    return best;
 }
 
 void SerialProtocol::abandonBlockUnit(int count)
 {
-    // The bytes before the line stopped go as the unit's start; what came
-    // after the stop may be its rest or reports, and waits for the check.
-    // With no such stop, all that came is the unit's start.
-    const int stop = bytesBeforeStop(count);
+    // The bytes of the reply go as the unit's start; what came after the
+    // place it stopped may be its rest or reports, and waits for the check.
+    // Unless the bytes tell that reports came behind it, all that came is the
+    // unit's start: a trickle's gap is no stop.
+    const int stop = whereItStopped(count, true);
     const int n = qMin(stop > 0 ? stop : count, Frames::kBlockReplyLength - 1);
     if (n <= 0)
         return;
@@ -405,14 +468,11 @@ bool SerialProtocol::dropCheckedRest(int count, bool& hold, bool* reply)
     const int need = Frames::kBlockReplyLength - int(m_partial.size());
     if (count < need) {
         // Bytes still coming, however slowly (a reply trickling a byte at a
-        // time), may yet make up the rest, even those that would make a report
-        // or an acknowledgement on their own: the check decides once they are
-        // in. Only a line quiet for longer lets them go as what they are.
-        // A trickle's gaps are short: bytes behind a longer pause (after the
-        // start or among them) can be its rest only as a late rest coming
-        // whole at the line's pace, so only while they still come that way.
-        const bool afterPause = frontArrivalMs() - m_partialLastMs > kRestGapMs || contiguous(count) < count;
-        hold = quietMs() < (afterPause ? kLinePauseMs : kRestGapMs);
+        // time, or its rest after a pause), may yet make up the rest, even
+        // those that would make a report or an acknowledgement on their own:
+        // the check decides once they are in. Only a line that has stopped
+        // lets them go as what they are.
+        hold = quietMs() < kRestGapMs;
         return false;
     }
     // The rest comes after a few reports at most: a stream that has not
@@ -425,12 +485,28 @@ bool SerialProtocol::dropCheckedRest(int count, bool& hold, bool* reply)
         m_partial.clear();
         return false;
     }
+    // Reports the controller made while its reply stalled may come ahead of
+    // the rest: the rest is wherever, behind whole reports, the check passes.
+    const QByteArray waiting = m_link.Peek(qMin(count, need + 64));
+    for (int k = 0; k + need <= int(waiting.size());) {
+        const QByteArray candidate = m_partial + waiting.mid(k, need);
+        if (Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(candidate.constData()))) {
+            if (k > 0)
+                return false; // the reports ahead of it are read first
+            break;
+        }
+        const int len = Frames::ReportLength(quint8(waiting[k]));
+        if (len == 0)
+            return false;
+        k += len;
+    }
     const QByteArray unit = m_partial + m_link.Peek(need);
     if (!Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
         return false;
     take(need);
     m_partial.clear();
     m_owed = 0;
+    noteReply(unit);
     // Given up only because the line paused inside it: a whole reply naming
     // the block asked for is the one a block wait is for.
     if (reply && m_blockRequest.size() >= 5 && unit[3] == m_blockRequest[3] && unit[4] == m_blockRequest[4]) {
@@ -454,10 +530,12 @@ bool SerialProtocol::giveUpStoppedUnit()
     const QByteArray unit = m_link.Peek(Frames::kBlockReplyLength);
     if (unit.size() < Frames::kBlockReplyLength || Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData())))
         return false;
-    const int n = bytesBeforeStop(Frames::kBlockReplyLength);
-    if (n <= 0)
+    const int n = whereItStopped(m_link.BytesWaiting(), true);
+    if (n <= 0 || n >= Frames::kBlockReplyLength)
         return false;
     m_givenUpMs = -1;
+    m_stoppedAt = m_link.readCount();
+    m_stoppedSeen = true;
     keepPartial(n);
     WriteCommsLog("Quillon block reply stopped short, " + dec(n) + " bytes dropped");
     return true;
@@ -470,15 +548,17 @@ bool SerialProtocol::takeBlockUnit()
     const QByteArray unit = m_link.Peek(Frames::kBlockReplyLength);
     if (!Frames::ReplyCrcOk(reinterpret_cast<const quint8*>(unit.constData()))) {
         // Bytes of an earlier unit followed by the start of a new one: the new one
-        // begins at one of the 2As inside. What goes before it is the start of a
-        // unit whose rest may still come.
-        const qsizetype next = unit.indexOf(char(0x2A), 1);
-        if (next > 0) {
-            keepPartial(int(next));
-            WriteCommsLog("Quillon block reply failed its check, " + dec(int(next)) + " bytes dropped");
+        // begins where the header of the reply asked for does. What goes before
+        // it is the start of a unit whose rest may still come.
+        for (int next = 1; next < int(unit.size()); ++next) {
+            if (!askedHeaderAt(unit, next))
+                continue;
+            keepPartial(next);
+            WriteCommsLog("Quillon block reply failed its check, " + dec(next) + " bytes dropped");
             return false;
         }
     }
+    noteReply(unit);
     m_givenUpMs = -1;
     readReply(Frames::kBlockReplyLength);
     return true;
@@ -594,6 +674,7 @@ bool SerialProtocol::step(Wait& w)
                 w.done = w.result = true;
                 return true;
             }
+            resendAfterStop(w);
             break;
         }
         // A block reply that came after its own wait gave up: one unit, never an acknowledgement.
@@ -687,6 +768,25 @@ bool SerialProtocol::resendAfterForeign(Wait& w)
         return false;
     w.retried = true;
     w.foreignSeen = false;
+    askAgain(w);
+    return true;
+}
+
+bool SerialProtocol::resendAfterStop(Wait& w)
+{
+    // The controller answers in turn: a reply that began after this request
+    // went out and stopped was this request's, and no other is coming.
+    if (!w.wantsBlock || w.resentAfterStop || !m_stoppedSeen || m_stoppedAt < m_sentAt || Shutdown::waitsEnding()
+        || m_blockRequest.isEmpty() || !linkState().CommsStarted)
+        return false;
+    w.resentAfterStop = true;
+    m_stoppedSeen = false;
+    askAgain(w);
+    return true;
+}
+
+void SerialProtocol::askAgain(Wait& w)
+{
     w.elapsed = 0;
     w.wall.restart();
     w.lastEvents = -1;
@@ -695,7 +795,6 @@ bool SerialProtocol::resendAfterForeign(Wait& w)
     m_sentAt = m_streamEnd;
     WriteCommsLog("Quillon block read asked again");
     m_link.WriteBytes(m_blockRequest);
-    return true;
 }
 
 bool SerialProtocol::foreignBlock(const QByteArray& unit) const
@@ -785,7 +884,7 @@ void SerialProtocol::dropBlockOutOfTurn()
     if (giveUpStoppedUnit())
         return;
     // A late reply is one unit: its data must never be read as reports.
-    take(Frames::kBlockReplyLength);
+    noteReply(take(Frames::kBlockReplyLength));
     m_givenUpMs = -1;
     noteTrouble();
     WriteCommsLog("Quillon block reply out of turn dropped");

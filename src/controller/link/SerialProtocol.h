@@ -64,8 +64,8 @@ public:
     // A stream quiet this long has stopped for now.
     static constexpr int kLinePauseMs = 100;
     // A pause this long inside a unit's bytes (three times the arrivals of a
-    // line running at its pace apart) may be where it stopped; the reports
-    // behind it decide.
+    // line running at its pace apart) is where it stopped among places that fit
+    // equally, when nothing of its block has been read yet to match it against.
     static constexpr int kStopPauseMs = 60;
     // How long the start of a given-up block reply is kept, so that its rest is
     // known by the check when it comes later, wherever it comes.
@@ -114,6 +114,10 @@ private:
     // A whole unit with a valid check whose header names another block.
     bool foreignBlock(const QByteArray& unit) const;
     bool resendAfterForeign(Wait& w);
+    // The request of the block wait goes once more: its reply will not come.
+    void askAgain(Wait& w);
+    // The reply to this wait's request stopped: it is asked again at once.
+    bool resendAfterStop(Wait& w);
     // In a block wait, an acknowledgement owed from an earlier command's wait.
     bool takeOwedAckInBlockWait(int count);
     // Who is looking at the stream: a wait for a block reply, a wait for a short
@@ -154,9 +158,22 @@ private:
     // Gives up the start of a 264-byte unit that fails its check because the
     // line stopped inside it and reports came after; true when it did.
     bool giveUpStoppedUnit();
-    // How many of the count bytes at the front came before the line stopped
-    // with reports behind the stop; 0 when there is no such stop.
-    int bytesBeforeStop(int count) const;
+    // How many of the count bytes at the front are the reply that stopped:
+    // the bytes behind read as whole reports up to the next reply to the block
+    // asked for (or to the end of what came), and of such places the one whose
+    // reply bytes best match the block as last read (the fewest of them read
+    // as reports). whole allows "it did not stop" (all count bytes), when the
+    // unit is whole or nothing may be behind. 0 when no place fits.
+    int whereItStopped(int count, bool whole) const;
+    // Whether a reply to the block asked for may begin at pos (as far as bytes go).
+    bool askedHeaderAt(const QByteArray& bytes, int pos) const;
+    // The last whole reply of each block, that a stopped one is matched against.
+    void noteReply(const QByteArray& unit);
+    static constexpr size_t kMaxBlocksKept = 16;
+    std::vector<QByteArray> m_lastReplies;
+    // The stream offset where the last unit known to have stopped began.
+    quint64 m_stoppedAt = 0;
+    bool m_stoppedSeen = false;
     // Gives up the incomplete block unit at the front: its bytes go (those that
     // came together), and the rest of it is looked out for.
     void abandonBlockUnit(int count);

@@ -296,36 +296,46 @@ protected:
         protocol->SendFrame(Frames::BlockRequest(0x8D, 0xB5));
         EXPECT_FALSE(protocol->WaitReply(1, 264, 0x2A));
     }
-};
 
-class StoppedShort : public LineFaultFixture, public ::testing::WithParamInterface<ShortRow>
-{
-protected:
     quint64 received() { return link->readCount() + quint64(link->BytesWaiting()); }
-    // Once the first request for the block is in, the reports go out when the
-    // program has received the stopped reply and the line has then been quiet
-    // a while: a loaded machine's stall cannot run the stop and the reports
-    // together.
-    void reportsBehindTheStop(quint16 block, int cutAfter)
+    // Once the first request for the block is in, the pieces go out, each the
+    // given time after the one before, from when the program has received
+    // replyBytes more bytes: a loaded machine's stall cannot run a stop and
+    // what follows it together.
+    void behindTheStop(quint16 block, int replyBytes, const QList<QPair<int, QByteArray>>& pieces)
     {
-        QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(), [this, block, cutAfter](const QByteArray& fr) {
+        QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(),
+                         [this, block, replyBytes, pieces](const QByteArray& fr) {
             if (m_armed || quint8(fr[0]) != 0x2A || (quint8(fr[3]) << 8 | quint8(fr[4])) != block)
                 return;
             m_armed = true;
-            const quint64 target = received() + quint64(cutAfter);
+            const quint64 target = received() + quint64(replyBytes);
             auto* watch = new QTimer(sim.get());
-            QObject::connect(watch, &QTimer::timeout, sim.get(), [this, watch, target] {
+            QObject::connect(watch, &QTimer::timeout, sim.get(), [this, watch, target, pieces] {
                 if (received() < target)
                     return;
                 watch->stop();
                 watch->deleteLater();
-                QTimer::singleShot(kStopQuietMs, sim.get(), [this] { sim->sendRaw(kBehindStop); });
+                sendPieces(pieces);
             });
             watch->start(5);
         });
     }
+    void sendPieces(QList<QPair<int, QByteArray>> pieces)
+    {
+        if (pieces.isEmpty())
+            return;
+        const QPair<int, QByteArray> p = pieces.takeFirst();
+        QTimer::singleShot(p.first, sim.get(), [this, p, pieces] {
+            sim->sendRaw(p.second);
+            sendPieces(pieces);
+        });
+    }
     bool m_armed = false;
 };
+
+class StoppedShort : public LineFaultFixture, public ::testing::WithParamInterface<ShortRow>
+{};
 
 TEST_P(StoppedShort, TheReportsBehindTheStopAreHandedOnNoneMadeUp)
 {
@@ -333,7 +343,8 @@ TEST_P(StoppedShort, TheReportsBehindTheStopAreHandedOnNoneMadeUp)
     QuillonSim::ReplyFault f;
     f.cutAfter = 264 - row.shortBy;
     static const quint16 address[] = {0x8DB5, 0x8BB4, 0x8FB7};
-    reportsBehindTheStop(row.meets <= Meets::Discovery ? address[int(row.meets)] : 0x8DB5, f.cutAfter);
+    behindTheStop(row.meets <= Meets::Discovery ? address[int(row.meets)] : 0x8DB5, f.cutAfter,
+                  {{kStopQuietMs, kBehindStop}});
     switch (row.meets) {
     case Meets::PollWait: {
         f.onBlock = 0x8DB5;
@@ -493,5 +504,191 @@ std::vector<PauseRow> pauseRows()
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PausedReplies, ::testing::ValuesIn(pauseRows()), pauseName);
+
+// ---------------------------------------------------------------------------
+// Where a block reply stopped, or whether it stopped at all, is told by its
+// check and by what the bytes around it can be, not by the line's pauses: a
+// reply that trickles past its wait, pauses and then trickles, or pauses
+// inside data that reads as reports, is never read as reports; reports right
+// behind a stop, packed with it, split in two or holding a 2A are never taken
+// for its tail. A read whose reply is known to have stopped asks again at once.
+
+enum class Shape {
+    PauseThenTrickle,
+    StallInsideCutData,
+    ReportSplitBehindCut,
+    ReportBehindStop,
+    PackedWithStop,
+    IRReportWith2ABehindStop,
+    X10PairPackedBehindCut,
+};
+// What the polled block's data reads as, when read out of step: door and X10
+// reports, IR matches (every I/O point 1 alone on), or the variables' values.
+enum class Fill { Misread, IRMatches, Variables };
+
+struct ShapeRow
+{
+    Shape shape;
+    Fill fill;
+    int quietMs; // silence between the stop and what comes behind it
+};
+
+void PrintTo(const ShapeRow& r, std::ostream* os) { *os << int(r.shape) << "/" << int(r.fill) << "/" << r.quietMs; }
+
+std::string shapeName(const ::testing::TestParamInfo<ShapeRow>& info)
+{
+    static const char* shapes[] = {"PauseThenTrickle",         "StallInsideCutData", "ReportSplitBehindCut",
+                                   "ReportBehindStop",         "PackedWithStop",     "IRReportWith2ABehindStop",
+                                   "X10PairPackedBehindCut"};
+    static const char* fills[] = {"Misread", "IRMatches", "Variables"};
+    return std::string(shapes[int(info.param.shape)]) + "_" + fills[int(info.param.fill)] + "_"
+        + std::to_string(info.param.quietMs) + "ms";
+}
+
+class ReplyShapes : public LineFaultFixture, public ::testing::WithParamInterface<ShapeRow>
+{
+protected:
+    // Single bytes with a gap behind each: 1 ms mostly, one in every `every` a
+    // gap of 1 to 400 ms, and after byte `pauseAfter` (when > 0) the pause given.
+    void trickleNextBlockReply(quint16 block, int every, int pauseAfter, int pauseMs)
+    {
+        QObject::connect(sim.get(), &QuillonSim::frameReceived, sim.get(),
+                         [this, block, every, pauseAfter, pauseMs](const QByteArray& fr) {
+            if (m_trickled || quint8(fr[0]) != 0x2A || (quint8(fr[3]) << 8 | quint8(fr[4])) != block)
+                return;
+            m_trickled = true;
+            static const int kGaps[] = {100, 250, 40, 180, 1, 120, 60, 200, 150, 30, 90, 170, 400};
+            for (int i = 0; i < Frames::kBlockReplyLength; ++i)
+                sim->trickleGapsMs << (i % every == every - 1 ? kGaps[(i / every) % 13] : 1);
+            if (pauseAfter > 0)
+                sim->trickleGapsMs[pauseAfter - 1] = pauseMs;
+        });
+    }
+    bool m_trickled = false;
+};
+
+TEST_P(ReplyShapes, NoReplyByteReadAsAReportNoReportTakenForTheReply)
+{
+    const ShapeRow row = GetParam();
+    switch (row.fill) {
+    case Fill::Misread:
+        break;
+    case Fill::IRMatches:
+        sim->ioBlock = QByteArray(256, char(0xFD));
+        break;
+    case Fill::Variables:
+        for (int i = 0; i < 128; ++i)
+            sim->vars[i] = i % 2 ? 0x0003 : 0x05F0; // F0 05 03 00: a door report
+        break;
+    }
+    const quint16 block = row.fill == Fill::Variables ? 0x4A00 : 0x8DB5;
+    // The block as the program last polled it.
+    {
+        protocol->SendFrame(Frames::BlockRequest(quint8(block >> 8), quint8(block)));
+        ASSERT_TRUE(protocol->WaitReply(2, 264, 0x2A));
+    }
+    QuillonSim::ReplyFault f;
+    f.onBlock = block;
+    int waitS = 3;
+    bool stops = true;
+    QStringList expected{"X10Event B5 B 2 [] []", "SetDeviceStatus #3 2", "ValueChangeEvent #3 1"};
+    switch (row.shape) {
+    case Shape::PauseThenTrickle:
+        waitS = 1;
+        stops = false;
+        trickleNextBlockReply(block, 20, 6, 700);
+        behindTheStop(block, 264, {{row.quietMs, kBehindStop}});
+        break;
+    case Shape::StallInsideCutData:
+        f.cutAfter = 102;
+        f.restAfterMs = 100;
+        f.endsAt = 262;
+        behindTheStop(block, 262, {{row.quietMs, kBehindStop}});
+        break;
+    case Shape::ReportSplitBehindCut:
+        f.cutAfter = 258;
+        behindTheStop(block, 258, {{row.quietMs, hex("F005")}, {80, hex("0200" "FE0104" "FE0112")}});
+        break;
+    case Shape::ReportBehindStop:
+        f.cutAfter = 262;
+        f.after = kBehindStop;
+        f.insideAfterMs = row.quietMs;
+        break;
+    case Shape::PackedWithStop:
+        sim->paced = false;
+        f.cutAfter = 262;
+        f.after = kBehindStop;
+        f.packed = true;
+        break;
+    case Shape::IRReportWith2ABehindStop:
+        f.cutAfter = 262;
+        f.after = hex("FD2A2A") + kBehindStop; // location 42 whichever byte is read
+        f.insideAfterMs = row.quietMs;
+        expected << "IREvent 42";
+        break;
+    case Shape::X10PairPackedBehindCut:
+        sim->paced = false;
+        f.cutAfter = 262;
+        f.after = hex("FE0104" "FE0112");
+        f.packed = true;
+        expected = QStringList{"X10Event B5 B 2 [] []"};
+        break;
+    }
+    if (row.shape != Shape::PauseThenTrickle)
+        sim->replyFaults = {f};
+    host.calls.clear();
+
+    QElapsedTimer t;
+    t.start();
+    bool got = false;
+    for (int attempt = 0; attempt < 2 && !got; ++attempt) {
+        protocol->SendFrame(Frames::BlockRequest(quint8(block >> 8), quint8(block)));
+        got = protocol->WaitReply(waitS, 264, 0x2A);
+    }
+    if (stops) {
+        EXPECT_TRUE(got) << "the retry's whole reply";
+        // Asked again as soon as the reply is known to have stopped, not after its wait.
+        EXPECT_LT(t.elapsed(), waitS * 1000 - 500) << "the read waited out its time-out";
+    }
+    if (got)
+        EXPECT_TRUE(Frames::ReplyCrcOk(gPlugin.ReplyBuffer.data()));
+    // Until every trickled byte is out.
+    QElapsedTimer trickle;
+    trickle.start();
+    while (!sim->trickleGapsMs.isEmpty() && trickle.elapsed() < 15000)
+        reportLoop(100);
+    EXPECT_TRUE(sim->trickleGapsMs.isEmpty());
+    reportLoop(1500);
+
+    QStringList calls;
+    for (const QString& c : host.calls)
+        if (!c.contains("IR.Info") && !c.startsWith("Log"))
+            calls << c;
+    calls.sort();
+    expected.sort();
+    EXPECT_EQ(calls, expected);
+    EXPECT_TRUE(sim->replyFaults.isEmpty()) << "the fault was never played";
+    expectLineFree();
+}
+
+std::vector<ShapeRow> shapeRows()
+{
+    std::vector<ShapeRow> rows;
+    // The reply's own data read as reports: every fill that reads as some.
+    for (Shape s : {Shape::PauseThenTrickle, Shape::StallInsideCutData})
+        for (Fill f : {Fill::Misread, Fill::IRMatches, Fill::Variables})
+            rows.push_back({s, f, 300});
+    // Reports taken for the reply's tail: however soon behind the stop.
+    rows.push_back({Shape::ReportSplitBehindCut, Fill::Misread, 300});
+    for (int quiet : {0, 20, 40})
+        rows.push_back({Shape::ReportBehindStop, Fill::Misread, quiet});
+    rows.push_back({Shape::PackedWithStop, Fill::Misread, 0});
+    for (int quiet : {0, 20})
+        rows.push_back({Shape::IRReportWith2ABehindStop, Fill::Misread, quiet});
+    rows.push_back({Shape::X10PairPackedBehindCut, Fill::Misread, 0});
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ReplyShapes, ::testing::ValuesIn(shapeRows()), shapeName);
 
 } // namespace
