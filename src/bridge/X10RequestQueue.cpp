@@ -50,6 +50,9 @@ bool X10RequestQueue::add(const Request &request)
 void X10RequestQueue::tick()
 {
     if (gShuttingDown) {
+        // A request whose frames went out before the stop was carried out:
+        // it is reported, not counted among the unsent.
+        inRing();
         dropAtStop();
         return;
     }

@@ -557,6 +557,9 @@ TEST_F(DispatchTest, X10RequestsAreReportedOnlyOnceSent)
          "xap-x10.request: not sent to the controller, not reported"},
         {"a stop first", [] { gShuttingDown = true; }, 0,
          "2 waiting xap-x10.requests dropped: the program is stopping"},
+        {"sent, then a stop before the queue looked",
+         [this] { ++tables.x10CommandsSent, ++tables.x10CommandsEnded, gShuttingDown = true; }, 1,
+         "1 waiting xap-x10.requests dropped: the program is stopping"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
