@@ -383,7 +383,13 @@ int SerialProtocol::whereItStopped(int count, bool whole) const
         }
         return true;
     };
-    const int last = whole ? qMin(n, kUnit) : qMin(n, kUnit) - 1;
+    int last = whole ? qMin(n, kUnit) : qMin(n, kUnit) - 1;
+    // A stop lies before the header of the reply that follows, never inside it.
+    for (int p = 1; p < last; ++p)
+        if (quint8(bytes[p]) == 0x2A && askedHeaderAt(bytes, p)) {
+            last = p;
+            break;
+        }
     int best = 0;
     int bestScore = 0;
     bool bestPause = false;
