@@ -196,7 +196,7 @@ void IniTool::Load(const QString& file)
             if (droppedCount > droppedKeys.size())
                 text += QStringLiteral(", ...");
         }
-        LogError(kProgramName, text);
+        LogMemberError(kProgramName, text, QStringLiteral("IniTool"), QStringLiteral("first of equal sections and keys is kept"));
     }
 }
 

@@ -64,8 +64,12 @@ void record(Writer writer, const QString& path, const QString& why, bool log = t
     if (!log || reporting())
         return;
     reporting() = true;
-    LogError(kProgramName, QStringLiteral("Cannot write the ") + QLatin1String(info(writer).name) + QLatin1Char(' ')
-                               + QDir::toNativeSeparators(path) + QStringLiteral(": ") + why);
+    // A script naming file after file that cannot be written: the failures of its run count as
+    // repeats of one entry, as its other trapped errors do.
+    LogMemberError(kProgramName,
+                   QStringLiteral("Cannot write the ") + QLatin1String(info(writer).name) + QLatin1Char(' ')
+                       + QDir::toNativeSeparators(path) + QStringLiteral(": ") + why,
+                   QLatin1String(info(writer).name), QStringLiteral("Cannot write"));
     reporting() = false;
 }
 

@@ -509,6 +509,41 @@ TEST_F(ScriptingTest, AFullBudgetRefusesEveryMemberThatStartsARun)
 // A file that is no INI file, read by every reader of INI text a script can point at a file and
 // by the program's own settings: one entry per load, naming how many lines were skipped, and
 // the loads of one script's run count as repeats of that entry.
+// Every other entry a script's file calls make from what the files hold or
+// where they are: the calls of one run count as repeats of one entry.
+TEST_F(ScriptingTest, EntriesOfAScriptsFileCallsCountAsOneKind)
+{
+    for (int f = 0; f < 5; ++f)
+        writeScript(QStringLiteral("twice%1.ini").arg(f), "[a]\nb=1\nb=2\n[a]\nc=3\n");
+    struct Row {
+        const char *what;
+        QString file; // %1: the call's number
+        QString entry;
+    };
+    const Row rows[] = {
+        {"keys and sections given twice", QStringLiteral("../Scripts/twice%1.ini"),
+         QStringLiteral("the first of equal sections and keys is kept")},
+        {"a file that cannot be made", QString(300, QLatin1Char('a')) + QStringLiteral("%1"),
+         QStringLiteral("Cannot write the settings file")},
+    };
+    gPluginHostRegistered = true;
+    struct Unregister {
+        ~Unregister() { gPluginHostRegistered = false; }
+    } unregister;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        HostIniCache().reset();
+        RefusalLog::Reset();
+        clearSent();
+        QString statements = QStringLiteral("Sub ReadAll\nOn Error Resume Next\n");
+        for (int f = 0; f < 5; ++f)
+            statements += QStringLiteral("v = xap.GetIniSetting(\"a\", \"b\", \"\", \"%1\")\n").arg(row.file.arg(f));
+        exec(statements + QStringLiteral("End Sub\nReadAll\n"));
+        const QStringList logs = logData().filter(row.entry);
+        EXPECT_EQ(logs.size(), 1) << logData().join("\n").toStdString();
+    }
+}
+
 TEST_F(ScriptingTest, ALoadOfANonIniFileLogsOneCountedEntry)
 {
     constexpr int kLines = 2000;
