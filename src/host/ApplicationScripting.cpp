@@ -14,6 +14,7 @@
 #include "automation/PendingError.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -49,10 +50,17 @@ void checkJobRoom(const QString &scriptName, const QString &procedure, const QSt
                                               + QString::number(kMaxJobChars));
     if (QFileInfo::exists(path))
         return;
-    const QStringList jobs = QDir(gAppPath + QStringLiteral("/Scripts"))
-                                 .entryList({QStringLiteral("~*.wsf")}, QDir::Files | QDir::Hidden | QDir::System);
-    if (jobs.size() >= kMaxJobFiles)
-        throw VbError(67, QStringLiteral("Too many files: ") + QString::number(jobs.size())
+    // A script name with a folder puts its job below the Scripts folder ("~d1/j5.wsf"): those
+    // count too, or a loop over folders would fill the disk all the same.
+    const QString scripts = ResolvePathNoCase(gAppPath, QStringLiteral("Scripts"));
+    const QDir top(scripts);
+    int jobs = 0;
+    QDirIterator it(scripts, {QStringLiteral("*.wsf")}, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (jobs < kMaxJobFiles && it.hasNext())
+        jobs += top.relativeFilePath(it.next()).startsWith(QLatin1Char('~')) ? 1 : 0;
+    if (jobs >= kMaxJobFiles)
+        throw VbError(67, QStringLiteral("Too many files: ") + QString::number(jobs)
                               + QStringLiteral(" job files in the Scripts folder"));
 }
 

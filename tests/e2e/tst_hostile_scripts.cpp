@@ -467,6 +467,11 @@ const HostileRow kRows[] = {
     {"SpawnWithALargeParameter", "", "Set j = xap.Spawn(\"job\", \"P\", String(100000, \"a\"))\r\n", 1, {107}, 0, "Spawn"},
     {"SpawnUnderManyNames", "", "For i = 1 To 300: Set j = xap.Spawn(\"job\" & i, \"P\", \"x\"): report = i: Next\r\n", 1,
      {167}, 256, "Spawn"},
+    // Names with a folder put their jobs below the Scripts folder: counted all the same.
+    {"SpawnUnderManyNamesInFolders", "",
+     "For k = 0 To 2: v = xap.GetIniSetting(\"a\", \"b\", \"\", \"../Scripts/~d\" & k & \"/x.ini\"): Next: "
+     "For i = 1 To 300: Set j = xap.Spawn(\"d\" & (i Mod 3) & \"/job\" & i, \"P\", \"x\"): report = i: Next\r\n",
+     1, {167}, 256, "Spawn"},
     // Each run defines one long function again and again: the old definitions go.
     {"ExecuteGlobalRedefinitions", "",
      "b = Replace(Space(10000), \" \", \"x = 1\" & vbCrLf)\r\n"
