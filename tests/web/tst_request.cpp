@@ -196,6 +196,34 @@ TEST(Request, CrossSitePostWithoutABlank)
     EXPECT_FALSE(IsCrossSitePost(own));
 }
 
+// A page opened by any spelling of the program's own address posts back to itself.
+TEST(Request, SameOriginPostsOfEveryAddressForm)
+{
+    const QString body = QStringLiteral("\r\n\r\nclientinput=V5%3A06&clientvalue=ON");
+    const struct
+    {
+        const char *host;
+        const char *source;
+        bool crossSite;
+    } rows[] = {
+        {"127.0.0.1:8010", "Origin: http://127.0.0.1:8010", false},
+        {"[::1]:8010", "Origin: http://[::1]:8010", false},
+        {"[fd00::1]:8010", "Referer: http://[FD00::1]:8010/stat", false},
+        {"[::1]", "Origin: http://[::1]", false},
+        {"[::1]:80", "Origin: http://[::1]", false},
+        {"[::1]", "Origin: http://[::1]:80", false},
+        {"house.lan:8010", "Origin: http://House.lan:8010", false},
+        {"[::1]:8010", "Origin: http://[::2]:8010", true},
+        {"[::1]:8010", "Origin: http://[::1]:8011", true},
+        {"127.0.0.1:8010", "Origin: http://[::1]:8010", true},
+    };
+    for (const auto &row : rows) {
+        const Request r = parsed(QStringLiteral("POST /stat HTTP/1.1\r\nHost: ") + QLatin1String(row.host)
+                                 + QStringLiteral("\r\n") + QLatin1String(row.source) + body);
+        EXPECT_EQ(IsCrossSitePost(r), row.crossSite) << row.host << " " << row.source;
+    }
+}
+
 // A path that holds "http" is still the path: the protocol is the line's last word.
 TEST(Request, PathContainingHttp)
 {

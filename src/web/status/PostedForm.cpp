@@ -1298,16 +1298,20 @@ bool IsCrossSitePost(const Request &request)
     const QUrl url(source.trimmed());
     if (!url.isValid() || url.host().isEmpty())
         return true; // "null" and other opaque origins name no host of ours
-    QString named = url.host().toLower();
+    // The Host header writes an IPv6 address in brackets, as the origin did before it was parsed.
+    QString origin = url.host().toLower();
+    if (origin.contains(QLatin1Char(':')))
+        origin = QLatin1Char('[') + origin + QLatin1Char(']');
+    QString named = origin;
     if (url.port() != -1)
         named += QLatin1Char(':') + QString::number(url.port());
     if (named == host)
         return false;
     // A Host header without its port matches an origin on the scheme's default port.
     const int defaultPort = url.scheme() == QLatin1String("https") ? 443 : 80;
-    if (url.port() == -1 && host == url.host().toLower() + QLatin1Char(':') + QString::number(defaultPort))
+    if (url.port() == -1 && host == origin + QLatin1Char(':') + QString::number(defaultPort))
         return false;
-    if (url.port() == defaultPort && host == url.host().toLower())
+    if (url.port() == defaultPort && host == origin)
         return false;
     return true;
 }
