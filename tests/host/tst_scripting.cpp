@@ -509,6 +509,13 @@ TEST_F(ScriptingTest, AFullBudgetRefusesEveryMemberThatStartsARun)
 // A file that is no INI file, read by every reader of INI text a script can point at a file and
 // by the program's own settings: one entry per load, naming how many lines were skipped, and
 // the loads of one script's run count as repeats of that entry.
+// The INI reader logs its entries only once the plug-in host is up.
+struct HostRegistered
+{
+    HostRegistered() { gPluginHostRegistered = true; }
+    ~HostRegistered() { gPluginHostRegistered = false; }
+};
+
 // Every other entry a script's file calls make from what the files hold or
 // where they are: the calls of one run count as repeats of one entry.
 TEST_F(ScriptingTest, EntriesOfAScriptsFileCallsCountAsOneKind)
@@ -526,10 +533,7 @@ TEST_F(ScriptingTest, EntriesOfAScriptsFileCallsCountAsOneKind)
         {"a file that cannot be made", QString(300, QLatin1Char('a')) + QStringLiteral("%1"),
          QStringLiteral("Cannot write the settings file")},
     };
-    gPluginHostRegistered = true;
-    struct Unregister {
-        ~Unregister() { gPluginHostRegistered = false; }
-    } unregister;
+    const HostRegistered registered;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         HostIniCache().reset();
@@ -562,10 +566,7 @@ TEST_F(ScriptingTest, ALoadOfANonIniFileLogsOneCountedEntry)
         {"GetINISection", "v = xap.GetINISection(\"a\", \"%1\")"},
         {"ClearINISection", "xap.ClearINISection \"a\", \"%1\""},
     };
-    gPluginHostRegistered = true;
-    struct Unregister {
-        ~Unregister() { gPluginHostRegistered = false; }
-    } unregister;
+    const HostRegistered registered;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.reader);
         HostIniCache().reset();
